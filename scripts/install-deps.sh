@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The one list of Debian packages the build, the tests and the example run need.
+# Quick when everything is already installed; must work as root on a fresh machine.
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake ninja-build ccache pkg-config
+    qt6-base-dev libgl-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,86 @@
+#pragma once
+// The one error reporter of both programs, the pending error it reads, the silent flag,
+// and the guard that every procedure uses to trap its own failures.
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "settings/run_time_error.h"
+
+namespace tallix {
+
+// The error the calling handler caught; number 0 means none.
+struct PendingError {
+    int number = 0;
+    std::string description;
+    void Clear() {
+        number = 0;
+        description.clear();
+    }
+};
+PendingError& Err();
+
+// Process-wide; once on it stays on for the run.
+bool SilentMode();
+void SetSilentMode(bool on);
+
+// The support address shown in the unexpected-error box.
+inline constexpr std::string_view kSupportAddress = "support@tallix.example";
+
+// Reports `message`: to txError.Log when `logFlag`, shown unless logged in silent mode,
+// and ends the program when `endFlag`. Clears the pending error.
+void ReportError(std::string_view message, bool logFlag, bool endFlag = false);
+
+// How the program ends when a report asks it to. The default unloads the status window
+// (through the hook below) and leaves the process with exit status 1.
+void SetEndProgramHandler(std::function<void(int status)> handler);
+[[noreturn]] void EndProgram(int status);
+// Called before the program ends on an error report (the engine unloads its status window).
+void SetUnloadStatusWindowHook(std::function<void()> hook);
+void UnloadStatusWindowForEnd();
+
+// Thrown by test end handlers (and usable by a main() that wants to unwind): the guard
+// never swallows it.
+struct ProgramEndRequest {
+    int status;
+};
+
+// Makes the exception in flight the pending error (number and description).
+void SetPendingFromCurrentException();
+
+struct ReportFlags {
+    bool log = true;
+    bool end = false;
+};
+inline constexpr ReportFlags kLogged{true, false};
+inline constexpr ReportFlags kNotLogged{false, false};
+inline constexpr ReportFlags kLoggedEnding{true, true};
+
+// Runs `body`. A failure inside it becomes the pending error and is reported with
+// `context` and `flags`; the caller then carries on. Returns true when the body finished.
+template <class Body>
+bool Guard(std::string_view context, Body&& body, ReportFlags flags = kLogged) {
+    try {
+        std::forward<Body>(body)();
+        return true;
+    } catch (const ProgramEndRequest&) {
+        throw;
+    } catch (...) {
+        SetPendingFromCurrentException();
+    }
+    ReportError(context, flags.log, flags.end);
+    return false;
+}
+
+// Like Guard, for a body that returns a value: the fallback when it failed.
+template <class T, class Body>
+T GuardValue(std::string_view context, T fallback, Body&& body, ReportFlags flags = kLogged) {
+    T result = fallback;
+    if (!Guard(context, [&] { result = std::forward<Body>(body)(); }, flags)) return fallback;
+    return result;
+}
+
+}  // namespace tallix

@@ -1,0 +1,139 @@
+#include "settings/user_interface.h"
+
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "settings/text_functions.h"
+
+namespace tallix {
+namespace {
+
+ConsoleUserInterface& ConsoleUi() {
+    static ConsoleUserInterface ui;
+    return ui;
+}
+
+UserInterface*& Installed() {
+    static UserInterface* ui = nullptr;
+    return ui;
+}
+
+struct Pumps {
+    int nextId = 1;
+    std::map<int, std::function<void()>> pumps;
+};
+
+Pumps& EventPumps() {
+    static Pumps p;
+    return p;
+}
+
+MsgAnswer FirstButton(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::Ok:
+        case MsgButtons::OkCancel: return MsgAnswer::Ok;
+        case MsgButtons::YesNo:
+        case MsgButtons::YesNoCancel: return MsgAnswer::Yes;
+    }
+    return MsgAnswer::Ok;
+}
+
+const char* ChoiceText(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::Ok: return "";
+        case MsgButtons::OkCancel: return " [ok/cancel]";
+        case MsgButtons::YesNo: return " [yes/no]";
+        case MsgButtons::YesNoCancel: return " [yes/no/cancel]";
+    }
+    return "";
+}
+
+const char* DefaultText(MsgAnswer a) {
+    switch (a) {
+        case MsgAnswer::Ok: return "ok";
+        case MsgAnswer::Cancel: return "cancel";
+        case MsgAnswer::Yes: return "yes";
+        case MsgAnswer::No: return "no";
+    }
+    return "";
+}
+
+bool Allowed(MsgButtons buttons, MsgAnswer a) {
+    switch (buttons) {
+        case MsgButtons::Ok: return a == MsgAnswer::Ok;
+        case MsgButtons::OkCancel: return a == MsgAnswer::Ok || a == MsgAnswer::Cancel;
+        case MsgButtons::YesNo: return a == MsgAnswer::Yes || a == MsgAnswer::No;
+        case MsgButtons::YesNoCancel: return a != MsgAnswer::Ok;
+    }
+    return false;
+}
+
+}  // namespace
+
+UserInterface& Ui() {
+    UserInterface* ui = Installed();
+    return ui ? *ui : ConsoleUi();
+}
+
+void SetUi(UserInterface* ui) { Installed() = ui; }
+
+MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                 const std::string& title) {
+    return MsgBox(text, buttons, icon, title, FirstButton(buttons));
+}
+
+MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                 const std::string& title, MsgAnswer defaultAnswer) {
+    MessageBoxRequest r;
+    r.text = text;
+    r.title = title;
+    r.buttons = buttons;
+    r.icon = icon;
+    r.defaultAnswer = defaultAnswer;
+    return Ui().ShowMessage(r);
+}
+
+void LetEventsRun() {
+    Ui().ProcessPendingEvents();
+    // Copy first: a pump may add or remove pumps while it runs.
+    auto pumps = EventPumps().pumps;
+    for (auto& [id, pump] : pumps) pump();
+}
+
+int AddEventPump(std::function<void()> pump) {
+    int id = EventPumps().nextId++;
+    EventPumps().pumps.emplace(id, std::move(pump));
+    return id;
+}
+
+void RemoveEventPump(int id) { EventPumps().pumps.erase(id); }
+
+MsgAnswer ConsoleUserInterface::ShowMessage(const MessageBoxRequest& request) {
+    std::cerr << (request.title.empty() ? std::string("txengine") : request.title) << ": "
+              << request.text << '\n';
+    if (request.buttons == MsgButtons::Ok) {
+        std::cerr.flush();
+        return MsgAnswer::Ok;
+    }
+    for (;;) {
+        std::cerr << ChoiceText(request.buttons) << " (default " << DefaultText(request.defaultAnswer)
+                  << ")? " << std::flush;
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            std::cerr << '\n';
+            return request.defaultAnswer;
+        }
+        std::string a = LCase(Trim(line));
+        MsgAnswer answer;
+        if (a.empty()) return request.defaultAnswer;
+        if (a == "y" || a == "yes") answer = MsgAnswer::Yes;
+        else if (a == "n" || a == "no") answer = MsgAnswer::No;
+        else if (a == "o" || a == "ok") answer = MsgAnswer::Ok;
+        else if (a == "c" || a == "cancel") answer = MsgAnswer::Cancel;
+        else continue;
+        if (Allowed(request.buttons, answer)) return answer;
+    }
+}
+
+}  // namespace tallix

@@ -1,0 +1,60 @@
+#pragma once
+// Message boxes and event pumping go through this one interface. The programs install a
+// Qt implementation when a window can be shown, the console one otherwise; tests install
+// a scripted stand-in.
+
+#include <functional>
+#include <string>
+
+namespace tallix {
+
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgIcon { None, Critical, Question, Exclamation, Information };
+enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+struct MessageBoxRequest {
+    std::string text;
+    std::string title;
+    MsgButtons buttons = MsgButtons::Ok;
+    MsgIcon icon = MsgIcon::None;
+    // The answer of the button that has the focus; an unattended run takes it.
+    MsgAnswer defaultAnswer = MsgAnswer::Ok;
+};
+
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+    virtual MsgAnswer ShowMessage(const MessageBoxRequest& request) = 0;
+    // Process the window events already queued for the program, then return.
+    virtual void ProcessPendingEvents() = 0;
+};
+
+// The interface in force; the console one until a program installs another.
+UserInterface& Ui();
+// Installs `ui` (not owned); nullptr restores the console interface.
+void SetUi(UserInterface* ui);
+
+// A message box through the interface in force. Without an explicit default the first
+// button is the default.
+MsgAnswer MsgBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
+                 MsgIcon icon = MsgIcon::None, const std::string& title = {});
+MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                 const std::string& title, MsgAnswer defaultAnswer);
+
+// Lets pending window events run: the interface's own events, then every registered pump
+// (the MIME component's queued notifications are delivered this way, on this thread).
+void LetEventsRun();
+
+// Registers a pump run by LetEventsRun; returns an id for RemoveEventPump.
+int AddEventPump(std::function<void()> pump);
+void RemoveEventPump(int id);
+
+// Text mode: writes boxes to standard error; questions read one line from standard input
+// ("y"/"yes", "n"/"no", any case) and take the default on an empty line or end of input.
+class ConsoleUserInterface final : public UserInterface {
+public:
+    MsgAnswer ShowMessage(const MessageBoxRequest& request) override;
+    void ProcessPendingEvents() override {}
+};
+
+}  // namespace tallix
