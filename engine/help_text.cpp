@@ -1,0 +1,46 @@
+#include "engine/help_text.h"
+
+#include <algorithm>
+
+#include "settings/text_functions.h"
+
+namespace tallix::engine {
+
+const std::vector<std::string>& HelpSwitchLines() {
+    static const std::vector<std::string> lines = {"/?", "/s", "", "/sx", "", "/f<filename>", "", ""};
+    return lines;
+}
+
+const std::vector<std::string>& HelpDescriptionLines() {
+    static const std::vector<std::string> lines = {
+        "Displays this dialog",
+        "Runs in silent mode. Does not show ",
+        "any messages to the user. Logs to file only.",
+        "Runs in silent mode and without a main ",
+        "window. ",
+        "Specifies the template file to use. ",
+        "Without this parameter all templates are ",
+        "ran.",
+    };
+    return lines;
+}
+
+std::string HelpSwitchText() { return Join(HelpSwitchLines(), "\r\n"); }
+std::string HelpDescriptionText() { return Join(HelpDescriptionLines(), "\r\n"); }
+
+std::string HelpColumnsForConsole() {
+    const auto& left = HelpSwitchLines();
+    const auto& right = HelpDescriptionLines();
+    std::size_t width = 0;
+    for (const auto& l : left) width = std::max(width, l.size());
+    width += 3;
+    std::string out = std::string(kHelpCaption) + "\n\n";
+    for (std::size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
+        std::string l = i < left.size() ? left[i] : "";
+        std::string r = i < right.size() ? right[i] : "";
+        out += RTrim(l + std::string(width - l.size(), ' ') + r) + "\n";
+    }
+    return out;
+}
+
+}  // namespace tallix::engine

@@ -1,0 +1,55 @@
+#pragma once
+// The engine's run state and its command line.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallix::engine {
+
+// What a command line asks for.
+struct CommandLine {
+    std::string templateSelection;  // trimmed; empty selects every template
+    bool silentMode = false;        // /s
+    bool noWindow = false;          // /s followed by an X before the next switch
+    bool helpRequested = false;     // /h or /?
+};
+
+// Reads the argument text. "/" followed by a letter makes that letter (upper-cased) the
+// current switch; "/F" also empties the selection, "/S" sets silent mode, "/H" and "/?"
+// ask for help. Other characters go to the selection while the switch is F (the start),
+// and an X while the switch is S also switches the window off. A "/" at the very end
+// stops the scan. Each character may call `perCharacter` (the engine lets window events
+// run there).
+CommandLine ParseCommandLine(std::string_view argumentText, void (*perCharacter)() = nullptr);
+
+// The argument text: the program's arguments joined with single blanks.
+std::string ArgumentText(int argc, char** argv);
+
+struct RunState {
+    CommandLine commandLine;
+    std::string pop3ConfigPath;
+    std::vector<std::string> templateFiles;
+    bool haveTemplateFiles = false;
+    std::vector<std::string> badTemplates;
+    std::vector<std::int16_t> templateStatus;
+    bool allParsedOK = true;
+    std::int16_t currentTemplateIndex = 0;
+    std::int32_t messageNo = 0;
+    std::int32_t totalMessageCount = 0;
+    std::int32_t templateNo = 0;
+    std::int32_t templateCount = 0;
+    std::int32_t messageProgress = 0;
+    std::int32_t templateProgress = 0;
+};
+
+RunState& Run();
+
+// The selection and the three switches back to their start values.
+void InitApp();
+// Scans the argument text into the run state, letting window events run per character;
+// silent mode also switches on the error reporter's silent flag.
+void GetCmdLnArgs(std::string_view argumentText);
+
+}  // namespace tallix::engine

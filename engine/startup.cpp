@@ -1,0 +1,66 @@
+#include "engine/startup.h"
+
+#include <iostream>
+
+#include "engine/run_state.h"
+#include "engine/status_window.h"
+#include "settings/app_info.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix::engine {
+
+void ReadEngineSettings() {
+    GetMapiProfile();
+    GetTemplateDir();
+    GetUseSource();
+    GetUseScripts();
+    GetScriptEngine();
+    GetScriptDir();
+    GetDeleteFlag();
+    GetLocalFileName();
+}
+
+void RunSourcesNotBuilt(const std::string& selection) {
+    std::cerr << ExeName()
+              << ": reading mail sources is not built yet in this version; start-up finished"
+                 " and nothing was read"
+              << (selection.empty() ? std::string(" (all templates selected).")
+                                    : " (template selection \"" + selection + "\").")
+              << std::endl;
+}
+
+int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
+    StatusWindow& window = Window();
+    window.Load();
+    Run().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+    ReadEngineSettings();
+    InitApp();
+    GetCmdLnArgs(argumentText);
+
+    if (Run().commandLine.helpRequested) {
+        if (hooks.showHelp) hooks.showHelp();
+        return 0;
+    }
+
+    window.EnableTimer();
+    DoGUIStatus(0, "Templates...", 2);
+    DoGUIStatus(0, "Messages...", 3);
+    DoGUIStatus(0, "Initializing application...", 1);
+    LetEventsRun();
+    // The operating-system version check of /sx runs always passes on Linux.
+    if (!Run().commandLine.noWindow) window.Show();
+
+    std::string selection = Trim(Run().commandLine.templateSelection);
+    if (selection == kAllTemplates) selection.clear();
+    if (hooks.runSources)
+        hooks.runSources(selection);
+    else
+        RunSourcesNotBuilt(selection);
+
+    Window().Unload();
+    return 0;
+}
+
+}  // namespace tallix::engine

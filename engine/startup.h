@@ -1,0 +1,32 @@
+#pragma once
+// The engine's start-up: from the command line to the end of the run.
+
+#include <functional>
+#include <string>
+
+namespace tallix::engine {
+
+inline constexpr const char* kPop3ConfigFile = "POP3.CFG";
+inline constexpr const char* kAllTemplates = "ALL";
+
+// What start-up needs from the program around it.
+struct EngineHooks {
+    // Shows the help modally and returns when it is closed.
+    std::function<void()> showHelp;
+    // The run over every source with the given selection ("" for every template).
+    std::function<void(const std::string& selection)> runSources;
+};
+
+// Start-up in the engine's order: load the status window hidden, compute the POP3 account
+// file path, read the settings, scan the command line, show the help and end when asked,
+// otherwise enable the timer, write the first status lines, show the window unless /sx,
+// run, and unload the window. Returns the exit status of a normal end.
+int EngineMain(const std::string& argumentText, const EngineHooks& hooks);
+
+// The engine's settings, in the order the engine reads them.
+void ReadEngineSettings();
+
+// The run over sources is not part of this build yet: says so on standard error.
+void RunSourcesNotBuilt(const std::string& selection);
+
+}  // namespace tallix::engine

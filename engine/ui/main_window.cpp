@@ -1,0 +1,131 @@
+#include "engine/ui/main_window.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "settings/user_interface.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr int kTimerIntervalMs = 500;
+
+// A tick only lets pending events run; a tick that arrives while they run does nothing.
+void TimerTick() {
+    static bool running = false;
+    if (running) return;
+    running = true;
+    LetEventsRun();
+    running = false;
+}
+
+}  // namespace
+
+FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(QStringLiteral("Parsing Messages"));
+    auto* layout = new QVBoxLayout(this);
+    lblConnection = new QLabel(this);
+    lblTemplateStautus = new QLabel(this);
+    prgTemplates = new QProgressBar(this);
+    lblMsgStatus = new QLabel(this);
+    prgMsg = new QProgressBar(this);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    sysTimer = new QTimer(this);
+    lblConnection->setObjectName("lblConnection");
+    lblTemplateStautus->setObjectName("lblTemplateStautus");
+    prgTemplates->setObjectName("prgTemplates");
+    lblMsgStatus->setObjectName("lblMsgStatus");
+    prgMsg->setObjectName("prgMsg");
+    cmdCancel->setObjectName("cmdCancel");
+    for (QProgressBar* bar : {prgTemplates, prgMsg}) {
+        bar->setRange(0, 100);
+        bar->setValue(0);
+    }
+    for (QLabel* label : {lblConnection, lblTemplateStautus, lblMsgStatus})
+        label->setTextFormat(Qt::PlainText);
+    layout->addWidget(lblConnection);
+    layout->addWidget(lblTemplateStautus);
+    layout->addWidget(prgTemplates);
+    layout->addWidget(lblMsgStatus);
+    layout->addWidget(prgMsg);
+    layout->addWidget(cmdCancel, 0, Qt::AlignRight);
+    setMinimumWidth(360);
+    sysTimer->setInterval(kTimerIntervalMs);
+    connect(sysTimer, &QTimer::timeout, this, [] { TimerTick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, &FrmMain::cancelRequested);
+}
+
+void FrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        hide();
+    }
+}
+
+QtStatusWindow::QtStatusWindow() = default;
+
+QtStatusWindow::~QtStatusWindow() { delete m_form; }
+
+void QtStatusWindow::Load() {
+    if (m_form) return;
+    m_form = new FrmMain;
+    // Cancel unloads the window; the run goes on, and the next status update loads it
+    // again without showing it.
+    QObject::connect(m_form, &FrmMain::cancelRequested, m_form, [this] { Unload(); });
+}
+
+void QtStatusWindow::Show() {
+    Load();
+    m_form->show();
+}
+
+void QtStatusWindow::Unload() {
+    if (!m_form) return;
+    FrmMain* form = m_form;
+    m_form = nullptr;
+    form->hide();
+    form->sysTimer->stop();
+    // The form may be unloading from its own button's handler.
+    form->deleteLater();
+}
+
+void QtStatusWindow::EnableTimer() {
+    Load();
+    m_form->sysTimer->start();
+}
+
+void QtStatusWindow::SetLineText(int line, const std::string& text) {
+    Load();
+    QLabel* label = line == 1   ? m_form->lblConnection
+                    : line == 2 ? m_form->lblTemplateStautus
+                    : line == 3 ? m_form->lblMsgStatus
+                                : nullptr;
+    if (label) label->setText(QString::fromStdString(text));
+}
+
+QProgressBar* QtStatusWindow::Bar(int line) const {
+    if (!m_form) return nullptr;
+    return line == 2 ? m_form->prgTemplates : line == 3 ? m_form->prgMsg : nullptr;
+}
+
+int QtStatusWindow::ProgressMinimum(int line) const {
+    QProgressBar* bar = Bar(line);
+    return bar ? bar->minimum() : 0;
+}
+
+int QtStatusWindow::ProgressMaximum(int line) const {
+    QProgressBar* bar = Bar(line);
+    return bar ? bar->maximum() : 100;
+}
+
+void QtStatusWindow::SetProgress(int line, int value) {
+    Load();
+    if (QProgressBar* bar = Bar(line)) bar->setValue(value);
+}
+
+}  // namespace tallix::engine

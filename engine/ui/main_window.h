@@ -1,0 +1,59 @@
+#pragma once
+// The engine's status window "Parsing Messages" and the StatusWindow that drives it.
+
+#include <QWidget>
+#include <memory>
+
+#include "engine/status_window.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace tallix::engine {
+
+class FrmMain final : public QWidget {
+    Q_OBJECT
+public:
+    explicit FrmMain(QWidget* parent = nullptr);
+
+    QLabel* lblConnection;
+    QLabel* lblTemplateStautus;
+    QProgressBar* prgTemplates;
+    QLabel* lblMsgStatus;
+    QProgressBar* prgMsg;
+    QPushButton* cmdCancel;
+    QTimer* sysTimer;
+
+signals:
+    void cancelRequested();
+
+protected:
+    // Minimizing hides the window (back in its normal state) for the rest of the run.
+    void changeEvent(QEvent* event) override;
+};
+
+class QtStatusWindow final : public StatusWindow {
+public:
+    QtStatusWindow();
+    ~QtStatusWindow() override;
+
+    void Load() override;
+    void Show() override;
+    void Unload() override;
+    void EnableTimer() override;
+    void SetLineText(int line, const std::string& text) override;
+    int ProgressMinimum(int line) const override;
+    int ProgressMaximum(int line) const override;
+    void SetProgress(int line, int value) override;
+
+    // The loaded form, or nullptr after Unload (tests look at it).
+    FrmMain* Form() const { return m_form; }
+
+private:
+    QProgressBar* Bar(int line) const;
+    FrmMain* m_form = nullptr;
+};
+
+}  // namespace tallix::engine

@@ -1,0 +1,94 @@
+#include "settings/registry.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "model/profile_file.h"
+#include "settings/error_reporter.h"
+#include "settings/text_functions.h"
+
+namespace tallix {
+namespace {
+
+std::string ConfigHome() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg) return xdg;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* pw = ::getpwuid(::getuid());
+        home = pw ? pw->pw_dir : "/tmp";
+    }
+    return std::string(home) + "/.config";
+}
+
+}  // namespace
+
+std::string LoadResString(int id) {
+    switch (id) {
+        case 1001: return "Tallix";
+        case 1002: return "Tallix";
+        case 1003: return "Vantroy Technologies";
+        case 1004: return "Vantroy Technologies";
+        case 1005: return "support@tallix.example";
+        case 1006: return "https://tallix.example";
+        case 1007: return "Copyright (c) Vantroy Technologies";
+        case 1008: return "All rights reserved.";
+        case 1009: return "";
+        case 1010: return "";
+        case 1011: return "";
+        case 1012: return "TALLIX";
+        default: return "";
+    }
+}
+
+std::string SettingsFilePath() {
+    return ConfigHome() + "/" + LoadResString(kResMakerName) + "/" +
+           LoadResString(kResProductName) + ".ini";
+}
+
+std::string GetRegData(std::string_view section, std::string_view valueName) {
+    return GuardValue<std::string>("Declares - GetRegData", "", [&] {
+        profile::ProfileStatus status;
+        auto doc = profile::ProfileDocument::Load(SettingsFilePath(), &status);
+        auto value = doc.Find(Trim(section), valueName);
+        if (!value) return std::string();
+        // The stored length counts the terminating NUL; a value that does not fit the
+        // buffer fails the read and comes back empty.
+        std::size_t length = value->size() + 1;
+        if (length > kRegBufferSize) return std::string();
+        std::string buffer = *value;
+        buffer.push_back('\0');
+        return ConvertString(buffer, length);
+    });
+}
+
+void SaveRegData(std::string_view section, std::string_view valueName, std::string_view value) {
+    Guard("Declares - SaveRegData", [&] {
+        std::string path = SettingsFilePath();
+        std::error_code ec;
+        std::filesystem::path dir = std::filesystem::path(path).parent_path();
+        if (!std::filesystem::exists(dir, ec)) {
+            std::filesystem::create_directories(dir, ec);
+            std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, ec);
+        }
+        // A line break would end the value early in the file and start a stray key there.
+        std::string_view stored = value.substr(0, value.find_first_of("\r\n"));
+        profile::ProfileStatus status;
+        auto doc = profile::ProfileDocument::Load(path, &status);
+        doc.Set(section, valueName, stored);
+        doc.Save(path, 0600);  // failures are not the caller's concern
+    });
+}
+
+std::string ConvertString(std::string_view buffer, std::size_t length) {
+    return GuardValue<std::string>("Declares - ConvertString", "", [&] {
+        length = std::min(length, buffer.size());
+        if (length > 0 && buffer[length - 1] == '\0') return std::string(buffer.substr(0, length - 1));
+        return std::string(buffer.substr(0, length));
+    });
+}
+
+}  // namespace tallix

@@ -1,0 +1,178 @@
+#include "settings/settings_store.h"
+
+#include <cmath>
+
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/registry.h"
+#include "settings/system_rules.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix {
+namespace {
+
+constexpr const char* kTemplateDirValue = "TemplateDir";
+constexpr const char* kScriptDirValue = "ScriptDir";
+constexpr const char* kScriptEngineValue = "ScriptEngine";
+constexpr const char* kScriptExtValue = "ScriptExt";
+constexpr const char* kUseScriptsValue = "UseScripts";
+constexpr const char* kDeleteFlagValue = "DeleteFlag";
+constexpr const char* kDeleteUnusedValue = "DeleteUnused";
+constexpr const char* kShowHelpValue = "ShowHelpText";
+constexpr const char* kUseSourceValue = "UseSource";
+constexpr const char* kProfileValue = "Profile";
+constexpr const char* kLocalFileNameValue = "LocalFileName";
+constexpr const char* kOldMapiSource = "MAPI";
+constexpr const char* kNoTemplateDirText =
+    "The template directory could not be found.\n"
+    "Please define a valid directory in the System Options Dialog";
+
+std::string Read(const char* name) { return GetRegData(kSettingsSection, name); }
+void Write(const char* name, std::string_view value) { SaveRegData(kSettingsSection, name, value); }
+const char* BoolText(bool value) { return value ? "True" : "False"; }
+
+// Runs a getter or putter body under "modGlobal - " + its name.
+template <class Body>
+void Setting(const char* operation, Body&& body) {
+    Guard(std::string("modGlobal - ") + operation, std::forward<Body>(body));
+}
+
+}  // namespace
+
+SettingsState& Settings() {
+    static SettingsState state;
+    return state;
+}
+
+void ResetSettings() { Settings() = SettingsState{}; }
+
+void GetTemplateDir() {
+    Setting("GetTemplateDir", [] {
+        auto& s = Settings();
+        s.templateDir = Read(kTemplateDirValue);
+        if (s.templateDir.empty()) {
+            s.templateDir = JoinPath(ProgramDir(), "templates");
+            PutTemplateDir();
+        }
+        if (!IsValidDirectory(s.templateDir))
+            MsgBox(kNoTemplateDirText, MsgButtons::Ok, MsgIcon::Critical, ExeName());
+    });
+}
+
+void PutTemplateDir() {
+    Setting("PutTemplateDir", [] { Write(kTemplateDirValue, Trim(Settings().templateDir)); });
+}
+
+void GetScriptDir() {
+    Setting("GetScriptDir", [] {
+        auto& s = Settings();
+        s.scriptDir = Read(kScriptDirValue);
+        if (s.scriptDir.empty()) {
+            s.scriptDir = JoinPath(ProgramDir(), "scripts");
+            PutScriptDir();
+        }
+    });
+}
+
+void PutScriptDir() {
+    Setting("PutScriptDir", [] { Write(kScriptDirValue, Trim(Settings().scriptDir)); });
+}
+
+void GetScriptEngine() {
+    Setting("GetScriptEngine", [] { Settings().scriptEngine = Read(kScriptEngineValue); });
+}
+
+void PutScriptEngine() {
+    Setting("PutScriptEngine", [] { Write(kScriptEngineValue, Trim(Settings().scriptEngine)); });
+}
+
+void GetScriptExt() {
+    Setting("GetScriptExt", [] { Settings().scriptExt = Trim(Read(kScriptExtValue)); });
+}
+
+void PutScriptExt() {
+    Setting("PutScriptExt", [] { Write(kScriptExtValue, Trim(Settings().scriptExt)); });
+}
+
+void GetUseScripts() {
+    Setting("GetUseScripts", [] { Settings().useScripts = Read(kUseScriptsValue) == "True"; });
+}
+
+void PutUseScripts() {
+    Setting("PutUseScripts", [] { Write(kUseScriptsValue, BoolText(Settings().useScripts)); });
+}
+
+void GetDeleteFlag() {
+    Setting("GetDeleteFlag", [] {
+        auto& s = Settings();
+        std::string stored = Read(kDeleteFlagValue);
+        // A stored number too large for the flag is as invalid as 7: it reads as 0 and is
+        // rewritten, rather than failing the read with an overflow.
+        double value = stored.empty() ? -1.0 : RoundHalfEven(Val(Trim(stored)));
+        if (!(value >= 0.0 && value <= 2.0)) {
+            s.deleteFlag = 0;
+            PutDeleteFlag();
+        } else {
+            s.deleteFlag = static_cast<std::int16_t>(value);
+        }
+        s.deleteUnused = false;
+        if (s.deleteFlag != 0) {
+            std::string unused = Read(kDeleteUnusedValue);
+            if (unused.empty())
+                PutDeleteUnused();
+            else if (unused == "True")
+                s.deleteUnused = true;
+        }
+    });
+}
+
+void PutDeleteFlag() {
+    Setting("PutDeleteFlag", [] { Write(kDeleteFlagValue, std::to_string(Settings().deleteFlag)); });
+}
+
+void PutDeleteUnused() {
+    Setting("PutDeleteUnused", [] { Write(kDeleteUnusedValue, BoolText(Settings().deleteUnused)); });
+}
+
+void GetShowHelp() {
+    Setting("GetShowHelp", [] { Settings().showHelp = Read(kShowHelpValue) != "False"; });
+}
+
+void PutShowHelp() {
+    Setting("PutShowHelp", [] { Write(kShowHelpValue, BoolText(Settings().showHelp)); });
+}
+
+void GetUseSource() {
+    Setting("GetUseSource", [] {
+        auto& s = Settings();
+        s.useSource = Read(kUseSourceValue);
+        if (s.useSource == kOldMapiSource) {
+            s.useSource = kSourceExtendedMapi;
+            PutUseSource();
+        }
+    });
+}
+
+void PutUseSource() {
+    Setting("PutUseSource", [] { Write(kUseSourceValue, Trim(Settings().useSource)); });
+}
+
+void GetMapiProfile() {
+    Setting("GetMapiProfile", [] { Settings().mapiProfile = Read(kProfileValue); });
+}
+
+void PutMapiProfile() {
+    Setting("PutMapiProfile", [] { Write(kProfileValue, Trim(Settings().mapiProfile)); });
+}
+
+void GetLocalFileName() {
+    Setting("GetLocalFileName", [] { Settings().localFileName = Read(kLocalFileNameValue); });
+}
+
+void PutLocalFileName() {
+    Setting("PutLocalFileName", [] { Write(kLocalFileNameValue, Trim(Settings().localFileName)); });
+}
+
+}  // namespace tallix

@@ -1,0 +1,61 @@
+#pragma once
+// The user's settings as both programs hold them while they run: one getter that fills the
+// in-memory value from the settings store and one putter that writes it back, per setting.
+
+#include <cstdint>
+#include <string>
+
+namespace tallix {
+
+inline constexpr const char* kSettingsSection = "Settings";
+
+// Source names stored in "UseSource".
+inline constexpr const char* kSourcePop3 = "POP3";
+inline constexpr const char* kSourceExtendedMapi = "EXTENDED MAPI";
+inline constexpr const char* kSourceSimpleMapi = "SIMPLE MAPI";
+inline constexpr const char* kSourceNetscape = "NETSCAPE";
+inline constexpr const char* kSourceEudora = "EUDORA";
+inline constexpr const char* kSourceFileOther = "FILE_OTHER";
+
+struct SettingsState {
+    std::string templateDir;
+    std::string scriptDir;
+    std::string scriptEngine;
+    std::string scriptExt;
+    bool useScripts = false;
+    std::int16_t deleteFlag = 0;  // 0 never, 1 after asking, 2 without asking
+    bool deleteUnused = false;
+    bool showHelp = true;
+    std::string useSource;
+    std::string mapiProfile;
+    std::string localFileName;
+};
+
+// The program's settings; getters fill it, putters write it.
+SettingsState& Settings();
+// Back to the values a program starts with (tests).
+void ResetSettings();
+
+void GetTemplateDir();
+void PutTemplateDir();
+void GetScriptDir();
+void PutScriptDir();
+void GetScriptEngine();
+void PutScriptEngine();
+void GetScriptExt();
+void PutScriptExt();
+void GetUseScripts();
+void PutUseScripts();
+void GetDeleteFlag();  // also reads "DeleteUnused" when the flag is not 0
+void PutDeleteFlag();
+void PutDeleteUnused();
+void GetShowHelp();
+void PutShowHelp();
+void GetUseSource();
+void PutUseSource();
+void GetMapiProfile();
+void PutMapiProfile();
+void GetLocalFileName();
+void PutLocalFileName();
+
+}  // namespace tallix
