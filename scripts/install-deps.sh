@@ -7,7 +7,6 @@ PACKAGES=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    xvfb xauth
 )
 
 missing=()
