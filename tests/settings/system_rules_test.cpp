@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/run_time_errors.h"
+
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -19,16 +21,7 @@ namespace {
 // Times of day are compared to well below one second (1/86400 is about 1.2e-5).
 constexpr double kTimeTolerance = 1e-9;
 
-// The run-time error number a call raises, or 0 when it returns normally.
-template <typename F>
-int ErrorNumberOf(F&& call) {
-    try {
-        call();
-    } catch (const RunTimeError& e) {
-        return e.Number();
-    }
-    return 0;
-}
+using testing::ErrorNumberOf;
 
 // A fixed current year for texts without a year, not a leap year.
 constexpr int kYear = 2023;

@@ -2,19 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/run_time_error.h"
+#include "tests/support/run_time_errors.h"
 
 namespace tallix {
 namespace {
 
-int ErrorOf(auto&& call) {
-    try {
-        call();
-    } catch (const RunTimeError& e) {
-        return e.Number();
-    }
-    return 0;
-}
+using testing::ErrorNumberOf;
 
 TEST(TextFunctions, InStrPositionsAndEdgeCases) {
     EXPECT_EQ(InStr(4, "XXpXXpXXPXXP", "P", Compare::Text), 6u);
@@ -28,7 +21,7 @@ TEST(TextFunctions, InStrPositionsAndEdgeCases) {
     EXPECT_EQ(InStr(20, "abcdef", ""), 0u);
     EXPECT_EQ(InStr(4, "", ""), 0u);
     EXPECT_EQ(InStr(3, "abcd", "bc"), 0u);
-    EXPECT_EQ(ErrorOf([] { InStr(0, "abcd", "abcd"); }), 5);
+    EXPECT_EQ(ErrorNumberOf([] { InStr(0, "abcd", "abcd"); }), 5);
     EXPECT_EQ(InStrLast("a.b.c", "."), 4u);
 }
 
@@ -38,7 +31,7 @@ TEST(TextFunctions, MidLeftRight) {
     EXPECT_EQ(Mid("test", 5, 2), "");
     EXPECT_EQ(Mid("test", 4), "t");
     EXPECT_EQ(Mid("test", 1, 0), "");
-    EXPECT_EQ(ErrorOf([] { Mid("test", 0, 1); }), 5);
+    EXPECT_EQ(ErrorNumberOf([] { Mid("test", 0, 1); }), 5);
     EXPECT_EQ(Left("test", 5), "test");
     EXPECT_EQ(Left("test", 0), "");
     EXPECT_EQ(Right("test", 2), "st");
