@@ -1,6 +1,7 @@
 #include "engine/run_state.h"
 
 #include "settings/error_reporter.h"
+#include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
@@ -42,23 +43,58 @@ std::string ArgumentText(int argc, char** argv) {
     return text;
 }
 
-RunState& Run() {
+RunState& CurrentRun() {
     static RunState state;
     return state;
 }
 
 void InitApp() {
     Guard("Sub InitApp:", [] {
-        Run().commandLine = CommandLine{};
+        CurrentRun().commandLine = CommandLine{};
         SetSilentMode(false);
     });
 }
 
 void GetCmdLnArgs(std::string_view argumentText) {
     Guard("Sub GetCmdLnArgs: ", [&] {
-        Run().commandLine = ParseCommandLine(argumentText, &LetEventsRun);
-        if (Run().commandLine.silentMode) SetSilentMode(true);
+        CurrentRun().commandLine = ParseCommandLine(argumentText, &LetEventsRun);
+        if (CurrentRun().commandLine.silentMode) SetSilentMode(true);
     });
+}
+
+}  // namespace tallix::engine
+
+namespace tallix::engine {
+
+void CalcPrgValue(ProgressKind kind) {
+    Guard("Sub CalcPrgValue:", [&] {
+        RunState& run = CurrentRun();
+        bool messages = kind == ProgressKind::Messages;
+        double numerator = messages ? run.messageNo : run.templateNo + 1.0;
+        double denominator = messages ? run.totalMessageCount : run.templateCount;
+        std::int32_t value = 0;
+        if (numerator != 0 && denominator != 0) value = CLng(numerator / denominator * 100.0);
+        (messages ? run.messageProgress : run.templateProgress) = value;
+    });
+}
+
+bool IsBadTemplate(std::string_view name) {
+    std::string wanted = Trim(name);
+    for (const std::string& bad : CurrentRun().badTemplates)
+        if (Trim(bad) == wanted) return true;
+    return false;
+}
+
+void ResetTemplateStatus() {
+    for (auto& status : CurrentRun().templateStatus) status = 0;
+}
+
+void MarkTemplateFailed() {
+    RunState& run = CurrentRun();
+    run.allParsedOK = false;
+    if (run.currentTemplateIndex >= 0 &&
+        static_cast<std::size_t>(run.currentTemplateIndex) < run.templateStatus.size())
+        run.templateStatus[run.currentTemplateIndex] = 2;
 }
 
 }  // namespace tallix::engine

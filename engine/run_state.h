@@ -44,12 +44,26 @@ struct RunState {
     std::int32_t templateProgress = 0;
 };
 
-RunState& Run();
+RunState& CurrentRun();
 
 // The selection and the three switches back to their start values.
 void InitApp();
 // Scans the argument text into the run state, letting window events run per character;
 // silent mode also switches on the error reporter's silent flag.
 void GetCmdLnArgs(std::string_view argumentText);
+
+}  // namespace tallix::engine
+
+namespace tallix::engine {
+
+enum class ProgressKind : std::int16_t { Templates = 2, Messages = 3 };
+// The message (MessageNo of TotalMessageCount) or template (TemplateNo + 1 of TemplateCount)
+// percentage, rounded half to even; 0 when either number is 0. Stored in the run state.
+void CalcPrgValue(ProgressKind kind);
+// The name, trimmed, is one of BadTemplates, trimmed (exact case).
+bool IsBadTemplate(std::string_view name);
+void ResetTemplateStatus();
+// The current message failed with the current template.
+void MarkTemplateFailed();
 
 }  // namespace tallix::engine

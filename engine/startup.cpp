@@ -34,12 +34,12 @@ void RunSourcesNotBuilt(const std::string& selection) {
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     StatusWindow& window = Window();
     window.Load();
-    Run().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+    CurrentRun().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
     ReadEngineSettings();
     InitApp();
     GetCmdLnArgs(argumentText);
 
-    if (Run().commandLine.helpRequested) {
+    if (CurrentRun().commandLine.helpRequested) {
         if (hooks.showHelp) hooks.showHelp();
         return 0;
     }
@@ -50,9 +50,9 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     DoGUIStatus(0, "Initializing application...", 1);
     LetEventsRun();
     // The operating-system version check of /sx runs always passes on Linux.
-    if (!Run().commandLine.noWindow) window.Show();
+    if (!CurrentRun().commandLine.noWindow) window.Show();
 
-    std::string selection = Trim(Run().commandLine.templateSelection);
+    std::string selection = Trim(CurrentRun().commandLine.templateSelection);
     if (selection == kAllTemplates) selection.clear();
     if (hooks.runSources)
         hooks.runSources(selection);

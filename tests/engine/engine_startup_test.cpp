@@ -73,7 +73,7 @@ TEST(CommandLine, ScanSwitchesSilentModeOnAndLetsEventsRun) {
     EXPECT_EQ(ui.eventRuns, 3);  // "a", " ", and "/s" taken together
     InitApp();
     EXPECT_FALSE(SilentMode());
-    EXPECT_EQ(engine::Run().commandLine.templateSelection, "");
+    EXPECT_EQ(CurrentRun().commandLine.templateSelection, "");
 }
 
 TEST(WinsockErrors, TableKeysAreCodesMinus10000) {
@@ -181,7 +181,7 @@ TEST_F(EngineStartup, HelpEndsBeforeTheRunAfterReadingSettings) {
     EXPECT_FALSE(ran);
     EXPECT_FALSE(window.shown);
     EXPECT_FALSE(window.timer);
-    EXPECT_EQ(engine::Run().pop3ConfigPath, env.ProgramDir() + "/POP3.CFG");
+    EXPECT_EQ(CurrentRun().pop3ConfigPath, env.ProgramDir() + "/POP3.CFG");
     EXPECT_EQ(Settings().templateDir, env.ProgramDir() + "/templates");
 }
 

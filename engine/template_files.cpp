@@ -1,0 +1,111 @@
+#include "engine/template_files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/run_state.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr const char* kNoTemplateFiles = " unable to locate template files.";
+constexpr const char* kCheckTemplatePath =
+    "Check the system options to ensure the path to the template files is correct.";
+
+bool IsOrdinaryFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Names in `dir` that pass `keep`, sorted without regard to case, ties in byte order.
+template <class Keep>
+std::vector<std::string> ListDirectory(const std::string& dir, Keep&& keep) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.empty() ? "." : dir.c_str()), ::closedir);
+    if (!d) return names;
+    while (const dirent* e = ::readdir(d.get())) {
+        std::string name = e->d_name;
+        // Names beginning with "." are the hidden files of this system.
+        if (name.empty() || name[0] == '.') continue;
+        if (keep(name) && IsOrdinaryFile(JoinPath(dir, name))) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        std::string la = LCase(a), lb = LCase(b);
+        return la != lb ? la < lb : a < b;
+    });
+    return names;
+}
+
+}  // namespace
+
+bool MatchesFilePattern(std::string_view pattern, std::string_view name) {
+    // Iterative wildcard match with one backtrack point: linear in practice, never exponential.
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<std::string> ListMatchingFiles(const std::string& pathPattern) {
+    std::size_t slash = pathPattern.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "" : pathPattern.substr(0, slash);
+    if (slash == 0) dir = "/";
+    std::string pattern = slash == std::string::npos ? pathPattern : pathPattern.substr(slash + 1);
+    return ListDirectory(dir, [&](const std::string& name) { return MatchesFilePattern(pattern, name); });
+}
+
+std::optional<std::string> FindFileNoCase(const std::string& dir, std::string_view name) {
+    if (name.empty()) return std::nullopt;
+    std::string exact = JoinPath(dir, name);
+    if (name.find('/') == std::string_view::npos && IsOrdinaryFile(exact)) return std::string(name);
+    auto found = ListDirectory(dir, [&](const std::string& n) { return EqualsNoCase(n, name); });
+    if (found.empty()) return std::nullopt;
+    return found.front();
+}
+
+void GetTemplateFiles(const std::string& selection) {
+    Guard("Sub GetTemplateFiles:", [&] {
+        RunState& run = CurrentRun();
+        run.templateFiles.clear();
+        run.haveTemplateFiles = false;
+        run.badTemplates.clear();
+        std::string trimmed = Trim(selection);
+        std::string pattern = JoinPath(Settings().templateDir,
+                                       (trimmed.empty() ? std::string("*") : trimmed) +
+                                           std::string(kTemplateExtension));
+        for (std::string& name : ListMatchingFiles(pattern)) {
+            run.templateFiles.push_back(std::move(name));
+            LetEventsRun();
+        }
+        if (!run.templateFiles.empty()) {
+            run.haveTemplateFiles = true;
+            run.templateStatus.assign(run.templateFiles.size(), 0);
+            return;
+        }
+        ReportError(ExeName() + kNoTemplateFiles + "\n" + kCheckTemplatePath, true, true);
+    });
+}
+
+}  // namespace tallix::engine

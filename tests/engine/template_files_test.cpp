@@ -1,0 +1,111 @@
+#include "engine/template_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/run_state.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/logs.h"
+#include "settings/settings_store.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+namespace tallix::engine {
+namespace {
+
+using tallix::testing::IsolatedEnvironment;
+using tallix::testing::ScriptedUi;
+using tallix::testing::WriteFileBytes;
+using Names = std::vector<std::string>;
+
+TEST(FilePatterns, WildcardsWithoutRegardToCase) {
+    EXPECT_TRUE(MatchesFilePattern("*.txf", "Orders.TXF"));
+    EXPECT_TRUE(MatchesFilePattern("orders.txf", "Orders.txf"));
+    EXPECT_TRUE(MatchesFilePattern("ord?rs*.txf", "ORDERS-2024.txf"));
+    EXPECT_TRUE(MatchesFilePattern("*", ""));
+    EXPECT_FALSE(MatchesFilePattern("*.txf", "Orders.txf.bak"));
+    EXPECT_FALSE(MatchesFilePattern("?.txf", ".txf"));
+    EXPECT_FALSE(MatchesFilePattern("orders.txf", "orders_txf"));
+    // A hostile pattern stays fast.
+    EXPECT_FALSE(MatchesFilePattern(std::string(200, '*') + "b", std::string(5000, 'a')));
+}
+
+class TemplateList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramIdentity("txengine", "txEngine");
+        ResetSettings();
+        Settings().templateDir = env.ProgramDir() + "/templates";
+        std::filesystem::create_directories(Settings().templateDir + "/sub.txf");
+        for (const char* name : {"b.txf", "A.TXF", "c.txf.bak", ".hidden.txf", "Orders.Txf", "a.txf"})
+            WriteFileBytes(Settings().templateDir + "/" + name, "");
+    }
+    IsolatedEnvironment env;
+    ScriptedUi ui;
+};
+
+TEST_F(TemplateList, EveryOrdinaryVisibleTemplateInNameOrder) {
+    GetTemplateFiles("");
+    EXPECT_TRUE(CurrentRun().haveTemplateFiles);
+    EXPECT_EQ(CurrentRun().templateFiles, (Names{"A.TXF", "a.txf", "b.txf", "Orders.Txf"}));
+    EXPECT_EQ(CurrentRun().templateStatus.size(), 4u);
+    EXPECT_TRUE(CurrentRun().badTemplates.empty());
+}
+
+TEST_F(TemplateList, SelectionFindsItsFileWithoutRegardToCase) {
+    GetTemplateFiles(" orders ");
+    EXPECT_EQ(CurrentRun().templateFiles, (Names{"Orders.Txf"}));
+    GetTemplateFiles("?");
+    EXPECT_EQ(CurrentRun().templateFiles, (Names{"A.TXF", "a.txf", "b.txf"}));
+    EXPECT_EQ(FindFileNoCase(Settings().templateDir, "ORDERS.txf"), "Orders.Txf");
+    EXPECT_EQ(FindFileNoCase(Settings().templateDir, "b.txf"), "b.txf");
+    EXPECT_EQ(FindFileNoCase(Settings().templateDir, "sub.txf"), std::nullopt);
+    EXPECT_EQ(FindFileNoCase(Settings().templateDir, "missing.txf"), std::nullopt);
+}
+
+TEST_F(TemplateList, NoTemplateIsReportedAndEndsTheProgram) {
+    SetSilentMode(true);
+    EXPECT_THROW(GetTemplateFiles("nothing"), ProgramEndRequest);
+    EXPECT_FALSE(CurrentRun().haveTemplateFiles);
+    std::string log = env.ReadProgramFile(std::string(kErrorLog));
+    EXPECT_NE(log.find("txengine unable to locate template files.\nCheck the system options to "
+                       "ensure the path to the template files is correct.\r\n"),
+              std::string::npos);
+}
+
+TEST(RunProgress, PercentagesRoundHalfToEven) {
+    RunState& run = CurrentRun();
+    struct Case {
+        int messageNo, total, expected;
+    } cases[] = {{1, 8, 12}, {3, 8, 38}, {1, 200, 0}, {3, 200, 2}, {5, 5, 100}, {0, 5, 0}, {3, 0, 0}};
+    for (const auto& c : cases) {
+        run.messageNo = c.messageNo;
+        run.totalMessageCount = c.total;
+        CalcPrgValue(ProgressKind::Messages);
+        EXPECT_EQ(run.messageProgress, c.expected) << c.messageNo << "/" << c.total;
+    }
+    run.templateNo = 0;
+    run.templateCount = 8;
+    CalcPrgValue(ProgressKind::Templates);
+    EXPECT_EQ(run.templateProgress, 12);  // 12.5 goes to the even neighbour
+}
+
+TEST(RunProgress, TemplateStatusAndBadTemplates) {
+    RunState& run = CurrentRun();
+    run.templateStatus.assign(3, 1);
+    run.currentTemplateIndex = 1;
+    run.allParsedOK = true;
+    MarkTemplateFailed();
+    EXPECT_EQ(run.templateStatus, (std::vector<std::int16_t>{1, 2, 1}));
+    EXPECT_FALSE(run.allParsedOK);
+    ResetTemplateStatus();
+    EXPECT_EQ(run.templateStatus, (std::vector<std::int16_t>{0, 0, 0}));
+    run.badTemplates = {" Orders.txf "};
+    EXPECT_TRUE(IsBadTemplate("Orders.txf  "));
+    EXPECT_FALSE(IsBadTemplate("orders.txf"));
+}
+
+}  // namespace
+}  // namespace tallix::engine
