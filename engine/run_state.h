@@ -6,6 +6,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tallix::sources {
+class MailSource;
+}
+
 namespace tallix::engine {
 
 // What a command line asks for.
@@ -35,6 +39,7 @@ struct RunState {
     std::vector<std::string> badTemplates;
     std::vector<std::int16_t> templateStatus;
     bool allParsedOK = true;
+    sources::MailSource* currentSource = nullptr;  // the source being walked
     std::int16_t currentTemplateIndex = 0;
     std::int32_t messageNo = 0;
     std::int32_t totalMessageCount = 0;

@@ -1,0 +1,57 @@
+#include "engine/disposal.h"
+
+#include "engine/run_state.h"
+#include "settings/error_reporter.h"
+#include "settings/settings_store.h"
+#include "settings/user_interface.h"
+#include "sources/mail_source.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr const char* kFailedNotDeleted = "Message failed to parse correctly and was not deleted";
+constexpr const char* kAskNotUsed =
+    "The current message was not used by any templates\nWould you like to delete anyway?";
+constexpr const char* kAskFailed =
+    "The current message failed to parse correctly with at least one template\n"
+    "Would you like to delete anyway";
+constexpr const char* kAskParsed =
+    "Current Message was parsed successfully\nWould you like to delete the message?";
+
+}  // namespace
+
+MessageOutcome CurrentOutcome() {
+    MessageOutcome outcome;
+    for (std::int16_t status : CurrentRun().templateStatus) {
+        if (status == 2) {
+            outcome.failed = true;
+            outcome.notUsed = false;
+            break;
+        }
+        if (status != 0) outcome.notUsed = false;
+    }
+    return outcome;
+}
+
+void DeleteMessage() {
+    Guard("modGlobal - DeleteMessage", [] {
+        const SettingsState& settings = Settings();
+        if (settings.deleteFlag == 0) return;
+        MessageOutcome outcome = CurrentOutcome();
+        if (outcome.notUsed && !settings.deleteUnused) return;
+        if (settings.deleteFlag == 2) {
+            if (!CurrentRun().allParsedOK || outcome.failed) {
+                ReportError(kFailedNotDeleted, true);
+                return;
+            }
+        } else {
+            const char* question = outcome.notUsed ? kAskNotUsed : outcome.failed ? kAskFailed : kAskParsed;
+            if (MsgBox(question, MsgButtons::YesNo, MsgIcon::Question, kDeleteTitle, MsgAnswer::No) !=
+                MsgAnswer::Yes)
+                return;
+        }
+        if (CurrentRun().currentSource) CurrentRun().currentSource->DoDeleteMessage();
+    });
+}
+
+}  // namespace tallix::engine

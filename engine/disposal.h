@@ -1,0 +1,21 @@
+#pragma once
+// What becomes of a message after every template has seen it.
+
+#include <string>
+
+namespace tallix::engine {
+
+inline constexpr const char* kDeleteTitle = "Tallix - Delete";
+
+// What the templates made of the current message.
+struct MessageOutcome {
+    bool notUsed = true;  // every template status is 0
+    bool failed = false;  // some template status is 2
+};
+MessageOutcome CurrentOutcome();
+
+// Leaves the message, deletes it without asking, or asks first, by the delete settings and
+// the outcome; a message that failed is never deleted without the user's word.
+void DeleteMessage();
+
+}  // namespace tallix::engine

@@ -1,0 +1,106 @@
+#pragma once
+// The contract every mail source keeps with the engine: connect to one mailbox, walk its
+// messages one at a time, hand each over as a message record of its own, delete the current
+// one where the source can, disconnect.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "model/collection.h"
+
+namespace tallix {
+class txMessage;
+}
+
+namespace tallix::sources {
+
+class MailSource {
+public:
+    virtual ~MailSource() = default;
+
+    // Display name of the source in status texts and logs.
+    const std::string& ID() const { return m_id; }
+    void SetID(std::string id) { m_id = std::move(id); }
+    bool IsConnected() const { return m_connected; }
+    void SetIsConnected(bool connected) { m_connected = connected; }
+    // Messages found at Connect; 0 when none or not connected.
+    std::int32_t TotalMessages() const { return m_totalMessages; }
+    void SetTotalMessages(std::int32_t total) { m_totalMessages = total; }
+    std::int32_t MessageNumber() const { return m_messageNumber; }
+    void SetMessageNumber(std::int32_t number) { m_messageNumber = number; }
+    // The current message; nullptr when the walk is over.
+    const std::shared_ptr<txMessage>& Message() const { return m_message; }
+    void SetMessage(std::shared_ptr<txMessage> message) { m_message = std::move(message); }
+
+    virtual void Connect() = 0;
+    virtual void GetFirstMsg() = 0;
+    virtual void GetNextMsg() = 0;
+    virtual void DoDeleteMessage() = 0;
+    // The sender's address of the current message as the output shows it.
+    virtual std::string ConvertAddress() = 0;
+    virtual void Disconnect() = 0;
+
+    // Progress signal from the MIME component when a decode finished; sources that do not
+    // offer it are never asked.
+    virtual bool OffersSetNumberOfAttachments() const { return false; }
+    virtual void SetNumberOfAttachments() {}
+    // The MIME component proposes `fileName` for a decoded part; a source that offers this
+    // may change the name the component writes to.
+    virtual bool OffersDecodingFile() const { return false; }
+    virtual void DecodingFile(std::string& fileName, const std::string& contentType,
+                              std::int32_t partNumber) {}
+
+private:
+    std::string m_id;
+    bool m_connected = false;
+    std::int32_t m_totalMessages = 0;
+    std::int32_t m_messageNumber = 0;
+    std::shared_ptr<txMessage> m_message;
+};
+
+// The sources of one run, walked from item 1 to Count.
+class SourceList {
+public:
+    virtual ~SourceList() = default;
+    virtual std::int32_t Count() const = 0;
+    // The source at `index` (1-based), or nullptr.
+    virtual MailSource* ItemAt(std::int32_t index) = 0;
+};
+
+// How a collection answers an index or key it does not have.
+enum class MissingItem {
+    Report,  // reports under the collection's context text and gives nullptr
+    Raise,   // passes the run-time error on to the caller
+};
+
+// A collection of sources of one kind: Add creates a source, Item finds one by position or
+// key, Remove drops one; enumeration walks them in order.
+template <class Source>
+class SourceCollection final : public SourceList {
+public:
+    SourceCollection(MissingItem missing, std::string itemContext)
+        : m_missing(missing), m_itemContext(std::move(itemContext)) {}
+
+    Source* Add(std::string_view key = {});
+    Source* Item(std::int32_t index) { return Lookup([&] { return m_items.Item(index).get(); }); }
+    Source* Item(std::string_view key) { return Lookup([&] { return m_items.Item(key).get(); }); }
+    std::int32_t Count() const override { return m_items.Count(); }
+    void Remove(std::int32_t index) { m_items.Remove(index); }
+    void Remove(std::string_view key) { m_items.Remove(key); }
+    MailSource* ItemAt(std::int32_t index) override { return Item(index); }
+    auto begin() const { return m_items.begin(); }
+    auto end() const { return m_items.end(); }
+
+private:
+    template <class Find>
+    Source* Lookup(Find&& find);
+
+    MissingItem m_missing;
+    std::string m_itemContext;
+    Collection<std::shared_ptr<Source>> m_items;
+};
+
+}  // namespace tallix::sources
+
+#include "sources/source_collection_impl.h"

@@ -1,0 +1,104 @@
+#include "engine/disposal.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/run_state.h"
+#include "settings/logs.h"
+#include "settings/settings_store.h"
+#include "tests/engine/fake_source.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+namespace tallix::engine {
+namespace {
+
+class Disposal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettings();
+        CurrentRun().currentSource = &source;
+        CurrentRun().allParsedOK = true;
+    }
+    void TearDown() override { CurrentRun().currentSource = nullptr; }
+    void Statuses(std::vector<std::int16_t> statuses) { CurrentRun().templateStatus = std::move(statuses); }
+    void Policy(std::int16_t flag, bool unused) {
+        Settings().deleteFlag = flag;
+        Settings().deleteUnused = unused;
+    }
+
+    tallix::testing::IsolatedEnvironment env;
+    tallix::testing::ScriptedUi ui;
+    testing::FakeSource source;
+};
+
+TEST_F(Disposal, NeverDeletesWithFlagZero) {
+    Policy(0, true);
+    Statuses({1, 1});
+    DeleteMessage();
+    EXPECT_EQ(source.deletes, 0);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(Disposal, WithoutAskingOnlyWhatParsedCleanly) {
+    Policy(2, false);
+    Statuses({0, 1});
+    DeleteMessage();
+    EXPECT_EQ(source.deletes, 1);
+
+    Statuses({0, 0});  // not used, and unused messages are kept
+    DeleteMessage();
+    EXPECT_EQ(source.deletes, 1);
+    Policy(2, true);
+    DeleteMessage();
+    EXPECT_EQ(source.deletes, 2);
+
+    SetSilentMode(true);
+    Statuses({1, 2});
+    DeleteMessage();
+    Statuses({1, 0});
+    CurrentRun().allParsedOK = false;  // a failure outside any template
+    DeleteMessage();
+    EXPECT_EQ(source.deletes, 2);
+    std::string log = env.ReadProgramFile(std::string(kErrorLog));
+    std::size_t first = log.find("Message failed to parse correctly and was not deleted");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find("Message failed to parse correctly and was not deleted", first + 1), std::string::npos);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(Disposal, AsksWithTheOutcomeAndNoAsDefault) {
+    Policy(1, true);
+    struct Case {
+        std::vector<std::int16_t> statuses;
+        const char* text;
+    } cases[] = {
+        {{0, 0}, "The current message was not used by any templates\nWould you like to delete anyway?"},
+        {{1, 2}, "The current message failed to parse correctly with at least one template\n"
+                 "Would you like to delete anyway"},
+        {{0, 1}, "Current Message was parsed successfully\nWould you like to delete the message?"},
+    };
+    for (const auto& c : cases) {
+        ui.boxes.clear();
+        Statuses(c.statuses);
+        DeleteMessage();  // no answer queued: the default, No, keeps the message
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, c.text);
+        EXPECT_EQ(ui.boxes[0].title, "Tallix - Delete");
+        EXPECT_EQ(ui.boxes[0].buttons, MsgButtons::YesNo);
+        EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Question);
+        EXPECT_EQ(ui.boxes[0].defaultAnswer, MsgAnswer::No);
+    }
+    EXPECT_EQ(source.deletes, 0);
+    ui.QueueAnswer(MsgAnswer::Yes);
+    DeleteMessage();
+    EXPECT_EQ(source.deletes, 1);
+
+    // Silent mode does not skip the question.
+    SetSilentMode(true);
+    ui.boxes.clear();
+    DeleteMessage();
+    EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tallix::engine

@@ -1,0 +1,48 @@
+#pragma once
+// A mail source for engine tests: a list of messages handed over in order, with every call
+// recorded.
+
+#include <string>
+#include <vector>
+
+#include "sources/mail_source.h"
+
+namespace tallix::engine::testing {
+
+class FakeSource final : public sources::MailSource {
+public:
+    void Connect() override {
+        calls.push_back("Connect");
+        SetIsConnected(connects);
+        SetTotalMessages(connects ? static_cast<std::int32_t>(messages.size()) : 0);
+    }
+    void GetFirstMsg() override {
+        calls.push_back("GetFirstMsg");
+        next = 0;
+        Advance();
+    }
+    void GetNextMsg() override {
+        calls.push_back("GetNextMsg");
+        Advance();
+    }
+    void DoDeleteMessage() override {
+        calls.push_back("DoDeleteMessage");
+        ++deletes;
+    }
+    std::string ConvertAddress() override { return address; }
+    void Disconnect() override { calls.push_back("Disconnect"); }
+
+    bool connects = true;
+    std::vector<std::shared_ptr<txMessage>> messages;
+    std::string address = "sender@example.org";
+    std::vector<std::string> calls;
+    int deletes = 0;
+
+private:
+    void Advance() {
+        SetMessage(next < messages.size() ? messages[next++] : nullptr);
+    }
+    std::size_t next = 0;
+};
+
+}  // namespace tallix::engine::testing
