@@ -1,6 +1,11 @@
 #include "engine/disposal.h"
 
+#include <unistd.h>
+
 #include "engine/run_state.h"
+#include "model/message.h"
+#include "settings/scratch_dir.h"
+#include "settings/text_functions.h"
 #include "settings/error_reporter.h"
 #include "settings/settings_store.h"
 #include "settings/user_interface.h"
@@ -19,6 +24,21 @@ constexpr const char* kAskParsed =
     "Current Message was parsed successfully\nWould you like to delete the message?";
 
 }  // namespace
+
+void DeleteTempFiles() {
+    Guard("Sub DeleteTempFiles:", [] {
+        const std::string& kind = Settings().useSource;
+        if (kind != kSourceNetscape && kind != kSourcePop3 && kind != kSourceExtendedMapi) return;
+        sources::MailSource* source = CurrentRun().currentSource;
+        if (!source || !source->Message()) return;
+        auto attachments = source->Message()->Attachments();
+        if (!attachments || attachments->Count() < 1) return;
+        // A file already gone or in use is passed over.
+        for (const std::string& path : *attachments) ::unlink(Trim(path).c_str());
+        ::unlink(ScratchFile(kScratchMessageFile).c_str());
+        ::unlink(ScratchFile(kScratchBodyFile).c_str());
+    });
+}
 
 MessageOutcome CurrentOutcome() {
     MessageOutcome outcome;

@@ -14,6 +14,10 @@ struct MessageOutcome {
 };
 MessageOutcome CurrentOutcome();
 
+// Removes the files the source wrote for the current message (its attachments and the two
+// scratch files), for the source kinds that write them and only when it has attachments.
+void DeleteTempFiles();
+
 // Leaves the message, deletes it without asking, or asks first, by the delete settings and
 // the outcome; a message that failed is never deleted without the user's word.
 void DeleteMessage();

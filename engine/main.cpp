@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "engine/help_text.h"
+#include "engine/print_text.h"
 #include "engine/run_state.h"
 #include "engine/startup.h"
 #include "engine/status_window.h"
@@ -14,6 +15,7 @@
 
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
+#include "engine/ui/qt_printer.h"
 #include "engine/ui/qt_user_interface.h"
 #endif
 
@@ -53,6 +55,10 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
 
 int main(int argc, char** argv) {
     SetProgramIdentity("txengine", "txEngine");
+#ifdef TALLIX_WITH_QT
+    QtPrinter printer;
+    SetPrinter(&printer);
+#endif
     const std::string args = ArgumentText(argc, argv);
 #ifdef TALLIX_WITH_QT
     // Qt is started only when a window may be shown: never without a display (Qt would

@@ -2,10 +2,14 @@
 // The engine's run state and its command line.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace tallix {
+class clsTemplate;
+}
 namespace tallix::sources {
 class MailSource;
 }
@@ -40,6 +44,7 @@ struct RunState {
     std::vector<std::int16_t> templateStatus;
     bool allParsedOK = true;
     sources::MailSource* currentSource = nullptr;  // the source being walked
+    std::shared_ptr<clsTemplate> currentTemplate;   // the template being applied
     std::int16_t currentTemplateIndex = 0;
     std::int32_t messageNo = 0;
     std::int32_t totalMessageCount = 0;
@@ -47,6 +52,10 @@ struct RunState {
     std::int32_t templateCount = 0;
     std::int32_t messageProgress = 0;
     std::int32_t templateProgress = 0;
+    // The output line of the current template: first its definition, then the built line.
+    std::string outputLine;
+    std::vector<std::string> outputOrder;  // variable names of the definition, in order
+    std::string delimiter = ",";
 };
 
 RunState& CurrentRun();

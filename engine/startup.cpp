@@ -1,7 +1,6 @@
 #include "engine/startup.h"
 
-#include <iostream>
-
+#include "engine/engine_run.h"
 #include "engine/run_state.h"
 #include "engine/status_window.h"
 #include "settings/app_info.h"
@@ -20,15 +19,6 @@ void ReadEngineSettings() {
     GetScriptDir();
     GetDeleteFlag();
     GetLocalFileName();
-}
-
-void RunSourcesNotBuilt(const std::string& selection) {
-    std::cerr << ExeName()
-              << ": reading mail sources is not built yet in this version; start-up finished"
-                 " and nothing was read"
-              << (selection.empty() ? std::string(" (all templates selected).")
-                                    : " (template selection \"" + selection + "\").")
-              << std::endl;
 }
 
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
@@ -57,7 +47,7 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     if (hooks.runSources)
         hooks.runSources(selection);
     else
-        RunSourcesNotBuilt(selection);
+        RunSources(selection);
 
     Window().Unload();
     return 0;

@@ -13,7 +13,8 @@ inline constexpr const char* kAllTemplates = "ALL";
 struct EngineHooks {
     // Shows the help modally and returns when it is closed.
     std::function<void()> showHelp;
-    // The run over every source with the given selection ("" for every template).
+    // The run over every source with the given selection ("" for every template);
+    // RunSources when not set.
     std::function<void(const std::string& selection)> runSources;
 };
 
@@ -25,8 +26,5 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks);
 
 // The engine's settings, in the order the engine reads them.
 void ReadEngineSettings();
-
-// The run over sources is not part of this build yet: says so on standard error.
-void RunSourcesNotBuilt(const std::string& selection);
 
 }  // namespace tallix::engine

@@ -17,11 +17,11 @@ grep -q '^  *ran\.$' <<<"$out" || fail "last description line missing"
 [ ! -s "$work/err" ] || fail "unexpected standard error: $(cat "$work/err")"
 [ ! -e "$TALLIX_HOME/txSystem.Log" ] || fail "help run wrote the system log"
 
-# No display and no /?: start-up runs and says plainly that the run is not built yet.
+# No display and no /?: start-up runs, finds no template, logs it and ends with status 1.
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$TALLIX_BIN/txengine" /sx </dev/null >/dev/null 2>"$work/err"
 status=$?
-[ "$status" -eq 0 ] || fail "start-up exit status $status"
-grep -q 'not built yet' "$work/err" || fail "missing not-built notice"
+[ "$status" -eq 1 ] || fail "run without templates: exit status $status"
+grep -q 'txengine unable to locate template files.' "$TALLIX_HOME/txError.Log" || fail "missing error log line"
 grep -q 'TemplateDir=' "$XDG_CONFIG_HOME/Vantroy Technologies/Tallix.ini" || fail "settings not written"
 
 # With the offscreen platform the help is a window: nothing is printed, and the program

@@ -1,0 +1,193 @@
+#include "engine/engine_run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "engine/disposal.h"
+#include "engine/engine_log.h"
+#include "engine/extraction.h"
+#include "engine/output_line.h"
+#include "engine/run_state.h"
+#include "engine/status_window.h"
+#include "engine/template_files.h"
+#include "model/template.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/settings_store.h"
+#include "settings/system_rules.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr const char* kTemplateFileMissing = " unable to locate Template files.";
+constexpr const char* kNoSourceKind = "Unable to set source configuration";
+constexpr const char* kNoSources =
+    "No source configurations defined.\nCheck that the configurations are correct in the system options";
+constexpr const char* kCannotConnect = "Unable to connect to mail source.";
+constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
+
+// The source kinds this version can read. Kinds not listed ("POP3", "EXTENDED MAPI",
+// "SIMPLE MAPI", "NETSCAPE", "EUDORA" until their sources are built) read like an unknown
+// "UseSource" value.
+std::unique_ptr<sources::SourceList> BuiltInSources(const std::string& useSource) {
+    return nullptr;
+}
+
+SourceListFactory& Factory() {
+    static SourceListFactory factory;
+    return factory;
+}
+
+void Status(long value, const std::string& text, int line) { DoGUIStatus(value, text, line); }
+
+}  // namespace
+
+void SetSourceListFactory(SourceListFactory factory) { Factory() = std::move(factory); }
+
+std::unique_ptr<sources::SourceList> GetSources() {
+    std::unique_ptr<sources::SourceList> list;
+    Guard("Sub GetSources:", [&] {
+        const std::string& kind = Settings().useSource;
+        list = Factory() ? Factory()(kind) : BuiltInSources(kind);
+    }, kLoggedEnding);
+    return list;
+}
+
+bool CanWriteOutput() {
+    std::string path = Trim(CurrentRun().currentTemplate->OutputFile());
+    if (path.empty()) return false;
+    if (path == kPrinterOutput) return true;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+void SetLastRan() {
+    Guard("Sub SetLastRan:", [] {
+        clsTemplate& tpl = *CurrentRun().currentTemplate;
+        tpl.SetLastRan(FormatShortDate(Today()) + " " + FormatLongTime(Now()));
+        tpl.WriteLastRan();
+    });
+}
+
+void DoParsing() {
+    bool finished = Guard("Sub DoParsing:", [] {
+        RunState& run = CurrentRun();
+        run.templateCount = static_cast<std::int32_t>(run.templateFiles.size());
+        run.templateNo = 0;
+        const std::string& dir = Settings().templateDir;
+        for (std::size_t i = 0; i < run.templateFiles.size(); ++i) {
+            run.currentTemplateIndex = static_cast<std::int16_t>(i);
+            const std::string name = Trim(run.templateFiles[i]);
+            std::optional<std::string> found = FindFileNoCase(dir, name);
+            if (!found) {
+                MarkTemplateFailed();
+                ReportError(ExeName() + kTemplateFileMissing, true);
+                return;  // the remaining templates are not applied to this message
+            }
+            CalcPrgValue(ProgressKind::Templates);
+            Status(run.templateProgress,
+                   "Using Template: " + std::to_string(run.templateNo + 1) + " of " +
+                       std::to_string(run.templateCount),
+                   2);
+            ++run.templateNo;
+
+            auto tpl = std::make_shared<clsTemplate>();
+            tpl->SetFileName(JoinPath(dir, *found));
+            tpl->ReadTemplate();
+            run.currentTemplate = tpl;
+            if (tpl->Active() && !IsBadTemplate(name)) {
+                if (CanWriteOutput()) {
+                    run.outputLine = tpl->colOutPutLines()->Item(1);
+                    run.delimiter = ",";
+                    run.outputOrder = ParseOutput(run.outputLine, run.delimiter);
+                    SetDelimiter();
+                    ParseMessage();
+                    SetLastRan();
+                } else {
+                    run.badTemplates.push_back(name);
+                    MarkTemplateFailed();
+                    ReportError(kInvalidOutputFile + name, true);
+                }
+            }
+            LetEventsRun();
+        }
+    });
+    if (!finished) MarkTemplateFailed();
+}
+
+void RunSources(const std::string& selection) {
+    RunState& run = CurrentRun();
+    run.allParsedOK = true;
+    GetTemplateFiles(selection);
+    LetEventsRun();
+    if (!run.haveTemplateFiles) {
+        ReportError(ExeName() + kTemplateFileMissing, true);
+        return;
+    }
+    std::unique_ptr<sources::SourceList> sourceList = GetSources();
+    if (!sourceList) {
+        ReportError(kNoSourceKind, true, true);
+        return;
+    }
+    if (sourceList->Count() == 0) {
+        ReportError(kNoSources, true, true);
+        return;
+    }
+    for (std::int32_t i = 1; i <= sourceList->Count(); ++i) {
+        sources::MailSource* source = sourceList->ItemAt(i);
+        run.currentSource = source;
+        if (!source) break;
+        const std::string id = source->ID();
+        Status(0, "Templates...", 2);
+        Status(0, "Messages...", 3);
+        Status(0, "Connecting To: " + id, 1);
+        source->Connect();
+        if (!source->IsConnected()) {
+            MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, "Error");
+            continue;
+        }
+        LogSystem("Connected to: " + id);
+        Status(0, "Connected To: " + id, 1);
+        run.totalMessageCount = source->TotalMessages();
+        if (run.totalMessageCount <= 0) {
+            LogSystem("No messsages found.");
+            Status(0, "No messages...", 3);
+        } else {
+            run.messageNo = 0;
+            source->GetFirstMsg();
+            if (source->Message()) run.messageNo = 1;
+            while (source->Message()) {
+                ResetTemplateStatus();
+                CalcPrgValue(ProgressKind::Messages);
+                Status(run.messageProgress,
+                       "Parsing message: " + std::to_string(run.messageNo) + " of " +
+                           std::to_string(run.totalMessageCount),
+                       3);
+                Status(0, "Templates...", 2);
+                DoParsing();
+                LetEventsRun();
+                DeleteTempFiles();
+                DeleteMessage();
+                source->GetNextMsg();
+                if (source->Message()) {
+                    run.allParsedOK = true;
+                    ++run.messageNo;
+                }
+            }
+            Status(0, "Disconnecting From: " + id, 1);
+            LogSystem("Parsed:" + std::to_string(run.messageNo) + " of " +
+                      std::to_string(run.totalMessageCount) + " with " + std::to_string(run.templateNo) +
+                      " of " + std::to_string(run.templateCount));
+        }
+        source->Disconnect();
+        LogSystem("Disconected: from " + id);
+    }
+    run.currentSource = nullptr;
+}
+
+}  // namespace tallix::engine

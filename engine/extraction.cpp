@@ -1,0 +1,215 @@
+#include "engine/extraction.h"
+
+#include "engine/extraction_text.h"
+#include "engine/output_line.h"
+#include "engine/run_state.h"
+#include "model/field_vocabulary.h"
+#include "model/message.h"
+#include "model/template.h"
+#include "settings/error_reporter.h"
+#include "settings/settings_store.h"
+#include "settings/system_rules.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+#include "sources/mail_source.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr const char* kMessageNotInitialized = "called ParseMessage called with message not initialized.";
+constexpr const char* kScriptsNotBuilt =
+    "Scripts are not run by this version of the engine; the extracted values are written as they are.";
+
+txMessage& CurrentMessage() {
+    sources::MailSource* source = CurrentRun().currentSource;
+    if (!source || !source->Message()) Raise(kErrObjectRequired);
+    return *source->Message();
+}
+
+std::int32_t AttachmentCount(const txMessage& message) {
+    auto attachments = message.Attachments();
+    return attachments ? attachments->Count() : 0;
+}
+
+// Running scripts after extraction is not part of this version: the run says so once.
+void ScriptsNotBuilt() {
+    static bool told = false;
+    if (told) return;
+    told = true;
+    ReportError(kScriptsNotBuilt, true);
+}
+
+// The number a flag text holds; a text that is not a number is a type mismatch.
+double NumberOf(std::string_view text) {
+    std::string_view t = TrimView(text);
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    bool digits = false;
+    for (; i < t.size(); ++i) {
+        if (t[i] >= '0' && t[i] <= '9')
+            digits = true;
+        else if (t[i] != '.')
+            break;
+    }
+    if (!digits || i != t.size()) Raise(kErrTypeMismatch);
+    return Val(t);
+}
+
+}  // namespace
+
+void ParseMessage() {
+    bool finished = Guard("Sub ParseMessage:", [] {
+        RunState& run = CurrentRun();
+        sources::MailSource* source = run.currentSource;
+        if (!source || !source->Message()) {
+            ReportError((source ? source->ID() : std::string()) + kMessageNotInitialized, true);
+            return;
+        }
+        LetEventsRun();
+        if (!MatchesFilter()) return;
+        run.templateStatus.at(run.currentTemplateIndex) = 1;
+        std::int32_t count = run.currentTemplate->colFields()->Count();
+        for (std::int32_t k = 1; k <= count; ++k) {
+            ParseVariable(k);
+            LetEventsRun();
+        }
+        if (Settings().useScripts) ScriptsNotBuilt();
+        CreateOutputString();
+        AppendOutput();
+    });
+    if (!finished) MarkTemplateFailed();
+}
+
+std::string GetValue(std::string_view fieldName, std::int32_t attachmentIndex) {
+    std::string result;
+    Guard("Sub GetValue:", [&] {
+        const std::string field = Trim(fieldName);
+        txMessage& m = CurrentMessage();
+        if (field == kFieldAttachment) {
+            if (attachmentIndex == 0) return;
+            result = m.GetAttachString(m.Attachments()->Item(attachmentIndex));
+            if (m.bIsHtml()) errStripHtml(result);
+        } else if (field == kFieldMsgText) {
+            result = m.Body();
+        } else if (field == kFieldMsgSubject) {
+            result = m.Subject();
+        } else if (field == kFieldMsgSentDate) {
+            result = GetDateString("Sent");
+        } else if (field == kFieldMsgReceiveDate) {
+            result = GetDateString("Received");
+        } else if (field == kFieldMsgSentTime) {
+            result = m.SentTime();
+        } else if (field == kFieldMsgReceiveTime) {
+            result = m.ReceiveTime();
+        } else if (field == kFieldReplyToName) {
+            result = m.ReplyToName();
+        } else if (field == kFieldReplyToAddress) {
+            result = m.ReplyToAddress();
+        } else if (field == kFieldSenderName) {
+            result = m.SenderName();
+        } else if (field == kFieldSenderAddress) {
+            result = CurrentRun().currentSource->ConvertAddress();
+        } else if (field == kFieldSenderType) {
+            result = m.SenderType();
+        } else if (field == kFieldRecipientName) {
+            result = m.ReceipentName();
+        } else if (field == kFieldRecipientAddress) {
+            result = m.ReceipentAddress();
+        }
+        // "<NONE>" and unknown names give "".
+    });
+    return result;
+}
+
+std::string GetDateString(std::string_view which) {
+    return GuardValue<std::string>("Sub GetDateString:", "", [&] {
+        txMessage& m = CurrentMessage();
+        if (which == "Sent") return DatePart(m.SentDate());
+        if (which == "Received") return DatePart(m.ReceiveDate());
+        return std::string();
+    });
+}
+
+void ParseVariable(std::int32_t position) {
+    bool finished = Guard("Sub ParseVariable:", [&] {
+        RunState& run = CurrentRun();
+        auto variable = run.currentTemplate->colFields()->Item(position);
+        if (!variable) Raise(kErrSubscript);
+        const std::string field = UCase(variable->FieldType());
+        const bool ignoreCase = variable->MatchCase() == "0";
+        std::string start = variable->FindStart();
+        std::string stop = variable->FindStop();
+        if (ignoreCase) {
+            start = UCase(start);
+            stop = UCase(stop);
+        }
+
+        std::string value;
+        bool attachmentMode = false;
+        std::int32_t index = 0;
+        const std::int32_t attachments = field == kFieldAttachment ? AttachmentCount(CurrentMessage()) : 0;
+        if (field != kFieldAttachment || attachments > 0) {
+            if (field == kFieldAttachment) {
+                attachmentMode = true;
+                index = 1;
+            }
+            while (true) {
+                const std::string text = GetValue(field, index);
+                if (TrimView(text).empty()) break;
+                const std::string working = ignoreCase ? UCase(text) : text;
+                std::size_t s = FindStartPos(start, working, variable->MatchWholeString());
+                // A start string that must begin a line: only its first occurrence counts.
+                if (variable->StartOfLineOnly() == "1" && s > start.size() + 1 &&
+                    !IsLineBreak(working[s - start.size() - 2]))
+                    s = 0;
+                bool next = false;
+                if (s == 0) {
+                    if (!attachmentMode) break;
+                    next = true;
+                } else {
+                    std::size_t e = FindStopPos(stop, working, s);
+                    if (e == 0 && !attachmentMode) break;
+                    if (s < e && e <= text.size() + 1) attachmentMode = false;
+                    if (attachmentMode) {
+                        next = true;
+                    } else {
+                        std::size_t n = e > s ? e - s : 0;
+                        value = n ? TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, n))) : "";
+                        break;
+                    }
+                }
+                if (next) {
+                    if (++index > attachments) break;
+                    if (index == attachments) attachmentMode = false;
+                }
+            }
+        }
+        variable->SetValue(value);
+        if (NumberOf(variable->UseQuotes()) == 1) variable->SetValue(ChangeQuotes(value));
+    });
+    if (!finished) MarkTemplateFailed();
+}
+
+bool MatchesFilter() {
+    return GuardValue("Sub MatchesFilter:", false, [] {
+        auto filter = CurrentRun().currentTemplate->objFilter();
+        const std::string field = filter->MapiField();
+        const std::string find = filter->FindString();
+        if (field == kFieldNone || TrimView(find).empty()) return true;
+        const std::string wanted = UCase(find);
+        if (field != kFieldAttachment) {
+            std::string value = GetValue(field, 0);
+            if (TrimView(value).empty()) return false;
+            return UCase(value).find(wanted) != std::string::npos;
+        }
+        const std::int32_t count = AttachmentCount(CurrentMessage());
+        for (std::int32_t i = 1; i <= count; ++i) {
+            std::string value = GetValue(kFieldAttachment, i);
+            if (TrimView(value).empty()) continue;
+            if (UCase(value).find(wanted) != std::string::npos) return true;
+        }
+        return false;
+    });
+}
+
+}  // namespace tallix::engine

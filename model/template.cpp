@@ -1,0 +1,113 @@
+#include "model/template.h"
+
+#include "settings/text_functions.h"
+
+namespace tallix {
+namespace {
+
+// Context texts of the property procedures, in declaration order. Object members are
+// assigned with Set.
+constexpr PropertyContext kScriptsToRun{"clsTemplate - Let ScriptsToRun",
+                                        "clsTemplate - Get ScriptsToRun"};
+constexpr PropertyContext kLastRan{"clsTemplate - Let LastRun", "clsTemplate - Get LastRun"};
+constexpr PropertyContext kAllowDuplicate{"clsTemplate - Let AllowDuplicate",
+                                          "clsTemplate - Get AllowDuplicate"};
+constexpr PropertyContext kColOutPutLines{"clsTemplate - Set colOutPutLines",
+                                          "clsTemplate Get colOutPutLines"};
+constexpr PropertyContext kOutputLineCount{"clsTemplate - Let OutputLineCount",
+                                           "clsTemplate - Get OutputLineCount"};
+constexpr PropertyContext kOutputDeliminator{"clsTemplate - Let OutputDeliminator",
+                                             "clsTemplate - Get OutputDeliminator"};
+constexpr PropertyContext kOutputFile{"clsTemplate - Let OutputFile",
+                                      "clsTemplate - Get OutputFile"};
+constexpr PropertyContext kColFields{"clsTemplate - Set colFields", "clsTemplate - Get colFields"};
+constexpr PropertyContext kObjFilter{"clsTemplate - Set objFilter", "clsTemplate - Get objFilter"};
+constexpr PropertyContext kVariableCount{"clsTemplate - Let VariableCount",
+                                         "clsTemplate - Get VariableCount"};
+constexpr PropertyContext kActive{"clsTemplate - Let Active", "clsTemplate - Get Active"};
+constexpr PropertyContext kFileName{"clsTemplate - Let FileName", "clsTemplate - Get FileName"};
+
+constexpr std::string_view kGetValueByName = "clsTemplate - GetValueByName";
+constexpr std::string_view kSetValueByName = "clsTemplate - SetValueByName";
+
+}  // namespace
+
+clsTemplate::clsTemplate()
+    : m_colOutPutLines(std::make_shared<TextCollection>()),
+      m_colFields(std::make_shared<colExportFields>()),
+      m_objFilter(std::make_shared<clsFilter>()) {
+    // A new template holds one empty output line.
+    m_colOutPutLines->Add(std::string());
+}
+
+TALLIX_TEXT_PROPERTY(clsTemplate, ScriptsToRun, m_scriptsToRun, kScriptsToRun)
+TALLIX_TEXT_PROPERTY(clsTemplate, LastRan, m_lastRan, kLastRan)
+TALLIX_TEXT_PROPERTY(clsTemplate, OutputDeliminator, m_outputDeliminator, kOutputDeliminator)
+TALLIX_TEXT_PROPERTY(clsTemplate, OutputFile, m_outputFile, kOutputFile)
+TALLIX_TEXT_PROPERTY(clsTemplate, FileName, m_fileName, kFileName)
+
+bool clsTemplate::AllowDuplicate() const { return GetProperty(kAllowDuplicate, m_allowDuplicate); }
+void clsTemplate::SetAllowDuplicate(bool v) { LetProperty(kAllowDuplicate, m_allowDuplicate, v); }
+
+std::shared_ptr<TextCollection> clsTemplate::colOutPutLines() const {
+    return GetProperty(kColOutPutLines, m_colOutPutLines);
+}
+void clsTemplate::SetcolOutPutLines(std::shared_ptr<TextCollection> v) {
+    LetProperty(kColOutPutLines, m_colOutPutLines, std::move(v));
+}
+
+std::int32_t clsTemplate::OutputLineCount() const {
+    return GetProperty(kOutputLineCount, m_outputLineCount);
+}
+void clsTemplate::SetOutputLineCount(std::int32_t v) {
+    LetProperty(kOutputLineCount, m_outputLineCount, v);
+}
+
+std::shared_ptr<colExportFields> clsTemplate::colFields() const {
+    return GetProperty(kColFields, m_colFields);
+}
+void clsTemplate::SetcolFields(std::shared_ptr<colExportFields> v) {
+    LetProperty(kColFields, m_colFields, std::move(v));
+}
+
+std::shared_ptr<clsFilter> clsTemplate::objFilter() const {
+    return GetProperty(kObjFilter, m_objFilter);
+}
+void clsTemplate::SetobjFilter(std::shared_ptr<clsFilter> v) {
+    LetProperty(kObjFilter, m_objFilter, std::move(v));
+}
+
+std::int32_t clsTemplate::VariableCount() const { return GetProperty(kVariableCount, m_variableCount); }
+void clsTemplate::SetVariableCount(std::int32_t v) { LetProperty(kVariableCount, m_variableCount, v); }
+
+bool clsTemplate::Active() const { return GetProperty(kActive, m_active); }
+void clsTemplate::SetActive(bool v) { LetProperty(kActive, m_active, v); }
+
+std::string clsTemplate::GetValueByName(std::string_view sName) const {
+    return GuardValue<std::string>(kGetValueByName, std::string(), [&] {
+        const std::string wanted = UCase(Trim(sName));
+        if (wanted.empty()) return std::string();
+        if (!m_colFields) Raise(kErrObjectRequired);
+        for (const auto& field : m_colFields->NewEnum()) {
+            if (UCase(Trim(field->FieldNameRef())) == wanted) return field->Value();
+        }
+        return std::string();
+    });
+}
+
+void clsTemplate::SetValueByName(std::string_view sName, std::string_view sVal) {
+    Guard(kSetValueByName, [&] {
+        const std::string wanted = UCase(Trim(sName));
+        const std::string value = Trim(sVal);
+        if (wanted.empty() || value.empty()) return;
+        if (!m_colFields) Raise(kErrObjectRequired);
+        for (const auto& field : m_colFields->NewEnum()) {
+            if (UCase(Trim(field->FieldNameRef())) == wanted) {
+                field->SetValue(value);
+                return;
+            }
+        }
+    });
+}
+
+}  // namespace tallix

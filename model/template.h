@@ -1,0 +1,135 @@
+#pragma once
+// clsTemplate: which messages matter (the filter), what to lift out of them (the variables)
+// and the one output line, as stored in a template file (.txf). Members are read with X()
+// and assigned with SetX(v); object members are shared references. Every property and
+// operation traps its own failures and reports them with its context text.
+//
+// The file operations (template_file.cpp) work on the file named by FileName. Each one reads
+// the file afresh; ReadTemplate and WriteTemplateFile read it once for all their steps and
+// write it once at the end, so another program never sees half a template.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "model/collection.h"
+#include "model/export_field.h"
+#include "model/object_collections.h"
+
+namespace tallix::profile {
+class ProfileDocument;
+}
+
+namespace tallix {
+
+class clsTemplate {
+public:
+    clsTemplate();
+
+    std::string ScriptsToRun() const;
+    void SetScriptsToRun(std::string_view v);
+    std::string LastRan() const;
+    void SetLastRan(std::string_view v);
+    bool AllowDuplicate() const;
+    void SetAllowDuplicate(bool v);
+    std::shared_ptr<TextCollection> colOutPutLines() const;
+    void SetcolOutPutLines(std::shared_ptr<TextCollection> v);
+    std::int32_t OutputLineCount() const;
+    void SetOutputLineCount(std::int32_t v);
+    std::string OutputDeliminator() const;
+    void SetOutputDeliminator(std::string_view v);
+    std::string OutputFile() const;
+    void SetOutputFile(std::string_view v);
+    std::shared_ptr<colExportFields> colFields() const;
+    void SetcolFields(std::shared_ptr<colExportFields> v);
+    std::shared_ptr<clsFilter> objFilter() const;
+    void SetobjFilter(std::shared_ptr<clsFilter> v);
+    std::int32_t VariableCount() const;
+    void SetVariableCount(std::int32_t v);
+    bool Active() const;
+    void SetActive(bool v);
+    std::string FileName() const;
+    void SetFileName(std::string_view v);
+
+    // File operations, in declaration order.
+    void WriteAllowDuplicate();
+    void ReadAllowDuplicate();
+    void ParseFieldString(std::string_view sVal);
+    void ReadScripts();
+    void ReadLastRan();
+    void ReadOutputLineCount();
+    void ReadOutputDelimiter();
+    void ReadOutputFileName();
+    void ReadVariables();
+    void ReadFilter();
+    void ReadVariableCount();
+    void ReadActiveFlag();
+    void ReadTemplate();
+    void ReadOutPutLines();
+    void WriteTemplateFile(bool bNew);
+    void WriteScripts();
+    void WriteActiveFlag();
+    void WriteFilter();
+    void WriteVariableCount();
+    void WriteVariables();
+    void WriteOutputFileName();
+    void WriteOutputDelimiter();
+    void WriteOutputLineCount();
+    void WriteOutPutLines();
+    void WriteLastRan();
+    std::string MakeVarString(long iIndex);
+    void CreateFileSections();
+
+    // Value of the first variable whose trimmed name matches `sName` without regard to case.
+    std::string GetValueByName(std::string_view sName) const;
+    void SetValueByName(std::string_view sName, std::string_view sVal);
+
+private:
+    using Document = profile::ProfileDocument;
+
+    // Each file operation on a document that the caller loads and saves.
+    void ReadAllowDuplicateFrom(const Document& doc);
+    void ReadScriptsFrom(const Document& doc);
+    void ReadLastRanFrom(const Document& doc);
+    void ReadOutputLineCountFrom(const Document& doc);
+    void ReadOutputDelimiterFrom(const Document& doc);
+    void ReadOutputFileNameFrom(const Document& doc);
+    void ReadVariablesFrom(const Document& doc);
+    void ReadFilterFrom(const Document& doc);
+    void ReadVariableCountFrom(const Document& doc);
+    void ReadActiveFlagFrom(const Document& doc);
+    void ReadOutPutLinesFrom(const Document& doc);
+    void WriteAllowDuplicateTo(Document& doc) const;
+    void WriteScriptsTo(Document& doc) const;
+    void WriteActiveFlagTo(Document& doc) const;
+    void WriteFilterTo(Document& doc) const;
+    void WriteVariableCountTo(Document& doc) const;
+    void WriteVariablesTo(Document& doc);
+    void WriteOutputFileNameTo(Document& doc) const;
+    void WriteOutputDelimiterTo(Document& doc) const;
+    void WriteOutputLineCountTo(Document& doc) const;
+    void WriteOutPutLinesTo(Document& doc) const;
+    void WriteLastRanTo(Document& doc) const;
+    void CreateFileSectionsIn(Document& doc) const;
+
+    template <class Op>
+    void ReadFromFile(Op op);
+    template <class Op>
+    void WriteToFile(Op op);
+
+    std::string m_scriptsToRun;
+    std::string m_lastRan;
+    bool m_allowDuplicate = false;
+    std::shared_ptr<TextCollection> m_colOutPutLines;
+    std::int32_t m_outputLineCount = 0;
+    std::string m_outputDeliminator;
+    std::string m_outputFile;
+    std::shared_ptr<colExportFields> m_colFields;
+    std::shared_ptr<clsFilter> m_objFilter;
+    std::int32_t m_variableCount = 0;
+    bool m_active = false;
+    std::string m_fileName;
+};
+
+}  // namespace tallix

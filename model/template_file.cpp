@@ -1,0 +1,483 @@
+// The template file: sections, keys, value encodings and the variable-definition line, and
+// the clsTemplate operations that read and write them through the private-profile module.
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "model/profile_file.h"
+#include "model/template.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/system_rules.h"
+#include "settings/text_functions.h"
+
+namespace tallix {
+namespace {
+
+using profile::ProfileDocument;
+
+constexpr std::string_view kSectionGeneral = "General";
+constexpr std::string_view kSectionFilter = "Filter";
+constexpr std::string_view kSectionVariables = "Variables";
+// CreateFileSections writes the output section's header as "Output"; the output keys are
+// written under "OutPut", which names the same section because section names ignore case.
+constexpr std::string_view kSectionOutputHeader = "Output";
+constexpr std::string_view kSectionOutPut = "OutPut";
+constexpr std::string_view kSectionScripts = "Scripts";
+
+constexpr std::string_view kKeyActive = "Active";
+constexpr std::string_view kKeyNumVariables = "Num_Variables";
+constexpr std::string_view kKeyLastRan = "Last_Ran";
+constexpr std::string_view kKeyCommand = "Command";
+constexpr std::string_view kKeyFindString = "Find_String";
+constexpr std::string_view kKeyVarPrefix = "Var";
+constexpr std::string_view kKeyAllowDuplicate = "AllowDuplicate";
+constexpr std::string_view kKeyFile = "File";
+constexpr std::string_view kKeyDelimiter = "Delimiter";
+constexpr std::string_view kKeyOutputCount = "Output_Count";
+// The output line keys share their spelling with the section header ("Output1", ...).
+constexpr std::string_view kKeyOutputPrefix = kSectionOutputHeader;
+constexpr std::string_view kKeyRun = "run";
+
+constexpr std::string_view kTrue = "True";
+constexpr std::string_view kFalse = "False";
+constexpr std::string_view kNever = "Never";
+constexpr std::string_view kZero = "0";
+constexpr std::string_view kOldNoneMarker = "NONE";
+constexpr char kItemSeparator = ';';
+
+// Longest value read for each kind of key.
+constexpr std::size_t kLongestFlag = 9;
+constexpr std::size_t kLongestCount = 9;
+constexpr std::size_t kLongestLastRan = 19;
+constexpr std::size_t kLongestText = 254;
+constexpr std::size_t kLongestVariableLine = 509;
+constexpr std::size_t kLongestOutputLine = 2047;
+
+// The numbered-key loops count with a 16-bit counter: past this round they fail with an
+// overflow, which also bounds what a damaged count in a file can make the reader allocate.
+constexpr long kMaxNumberedKeys = 32767;
+
+constexpr std::string_view kNoFilenameDefined = "No filename defined";
+
+constexpr std::string_view kCtxReadActiveFlag = "clsTemplate - ReadActiveFlag";
+constexpr std::string_view kCtxReadAllowDuplicate = "clsTemplate - ReadAllowDuplicate";
+constexpr std::string_view kCtxReadFilter = "clsTemplate - ReadFilter";
+constexpr std::string_view kCtxReadVariableCount = "clsTemplate - ReadVariableCount";
+constexpr std::string_view kCtxReadVariables = "clsTemplate - ReadVariables";
+constexpr std::string_view kCtxReadOutputFileName = "clsTemplate - ReadOutputFileName";
+constexpr std::string_view kCtxReadOutputDelimiter = "clsTemplate - ReadOutputDelimiter";
+constexpr std::string_view kCtxReadOutputLineCount = "clsTemplate - ReadOutputLineCount";
+constexpr std::string_view kCtxReadOutPutLines = "clsTemplate - ReadOutPutLines";
+constexpr std::string_view kCtxReadLastRan = "clsTemplate - ReadLastRan";
+constexpr std::string_view kCtxReadScripts = "clsTemplate - ReadScripts";
+constexpr std::string_view kCtxReadTemplate = "clsTemplate - ReadTemplate";
+constexpr std::string_view kCtxWriteTemplateFile = "clsTemplate - WriteTemplateFile";
+constexpr std::string_view kCtxWriteActiveFlag = "clsTemplate - WriteActiveFlag";
+constexpr std::string_view kCtxWriteAllowDuplicate = "clsTemplate - WriteAllowFD";
+constexpr std::string_view kCtxWriteFilter = "clsTemplate - WriteFilter";
+constexpr std::string_view kCtxWriteVariableCount = "clsTemplate - WriteVariableCount";
+constexpr std::string_view kCtxWriteVariables = "clsTemplate - WriteVariable";
+constexpr std::string_view kCtxWriteOutputFileName = "clsTemplate - WriteOutputFileName";
+constexpr std::string_view kCtxWriteOutputDelimiter = "clsTemplate - WriteOutputDelimiter";
+constexpr std::string_view kCtxWriteOutputLineCount = "clsTemplate - WriteOutputLineCount";
+constexpr std::string_view kCtxWriteOutPutLines = "clsTemplate - WriteOutPutLines";
+constexpr std::string_view kCtxWriteLastRan = "clsTemplate - WriteLastRan";
+constexpr std::string_view kCtxWriteScripts = "clsTemplate - WriteScripts";
+constexpr std::string_view kCtxCreateFileSections = "clsTemplate - CreateFileSections";
+constexpr std::string_view kCtxMakeVarString = "clsTemplate - MakeVarString";
+constexpr std::string_view kCtxParseFieldString = "clsTemplate - ParseFieldString";
+
+std::string NumberedKey(std::string_view prefix, long i) {
+    return std::string(prefix) + std::to_string(i);
+}
+
+// A value as read: at most `longest` characters, cut at the first NUL, trimmed.
+std::string ReadText(const ProfileDocument& doc, std::string_view section, std::string_view key,
+                     std::string_view def, std::size_t longest) {
+    return StripNulls(doc.Get(section, key, def, longest + 1));
+}
+
+bool ReadBoolean(const ProfileDocument& doc, std::string_view section, std::string_view key) {
+    return ReadText(doc, section, key, kFalse, kLongestFlag) == kTrue;
+}
+
+// The leading number of the text, rounded to a whole number.
+std::int32_t ReadCount(const ProfileDocument& doc, std::string_view section,
+                       std::string_view key) {
+    return CLng(Val(ReadText(doc, section, key, kZero, kLongestCount)));
+}
+
+// A line break inside a value would end the key line early and turn the rest of the value
+// into stray lines of the file; the value is stored up to its first line break.
+void WriteText(ProfileDocument& doc, std::string_view section, std::string_view key,
+               std::string_view value) {
+    doc.Set(section, key, value.substr(0, value.find_first_of("\r\n")));
+}
+
+std::string_view BooleanText(bool v) { return v ? kTrue : kFalse; }
+
+std::string FlagFromItem(std::string_view item) {
+    return std::string(Trim(item) == kFlagOn ? kFlagOn : kFlagOff);
+}
+
+}  // namespace
+
+// ---- Loading and saving ---------------------------------------------------------------------
+
+template <class Op>
+void clsTemplate::ReadFromFile(Op op) {
+    // A missing or unreadable file reads as an empty one: every key gives its default.
+    const ProfileDocument doc = ProfileDocument::Load(m_fileName);
+    op(doc);
+}
+
+template <class Op>
+void clsTemplate::WriteToFile(Op op) {
+    profile::ProfileStatus loaded;
+    ProfileDocument doc = ProfileDocument::Load(m_fileName, &loaded);
+    const std::string before = loaded.ok() ? doc.Bytes() : std::string();
+    op(doc);
+    // A file that exists but cannot be read is not replaced by what little is known of it, an
+    // unchanged file is left as it is, and a failed save leaves the old file without a report.
+    if (!loaded.ok() && loaded.error != ENOENT) return;
+    if (loaded.ok() && doc.Bytes() == before) return;
+    doc.Save(m_fileName);
+}
+
+// ---- Whole template ---------------------------------------------------------------------------
+
+void clsTemplate::ReadTemplate() {
+    if (m_fileName.empty()) {
+        ReportError(kNoFilenameDefined, true);
+        return;
+    }
+    Guard(kCtxReadTemplate, [&] {
+        ReadFromFile([&](const ProfileDocument& doc) {
+            ReadActiveFlagFrom(doc);
+            ReadAllowDuplicateFrom(doc);
+            ReadFilterFrom(doc);
+            ReadVariableCountFrom(doc);
+            if (m_variableCount > 0) ReadVariablesFrom(doc);
+            ReadOutputFileNameFrom(doc);
+            ReadOutputDelimiterFrom(doc);
+            ReadOutputLineCountFrom(doc);
+            if (m_outputLineCount > 0) ReadOutPutLinesFrom(doc);
+            ReadLastRanFrom(doc);
+            ReadScriptsFrom(doc);
+        });
+    });
+}
+
+void clsTemplate::WriteTemplateFile(bool bNew) {
+    if (m_fileName.empty()) {
+        ReportError(kNoFilenameDefined, true);
+        return;
+    }
+    Guard(kCtxWriteTemplateFile, [&] {
+        WriteToFile([&](ProfileDocument& doc) {
+            if (bNew) CreateFileSectionsIn(doc);
+            WriteActiveFlagTo(doc);
+            WriteAllowDuplicateTo(doc);
+            WriteFilterTo(doc);
+            WriteVariableCountTo(doc);
+            if (m_variableCount > 0) WriteVariablesTo(doc);
+            WriteOutputFileNameTo(doc);
+            WriteOutputDelimiterTo(doc);
+            WriteOutputLineCountTo(doc);
+            if (m_outputLineCount > 0) WriteOutPutLinesTo(doc);
+            WriteLastRanTo(doc);
+            WriteScriptsTo(doc);
+        });
+    });
+}
+
+void clsTemplate::CreateFileSectionsIn(ProfileDocument& doc) const {
+    Guard(kCtxCreateFileSections, [&] {
+        for (std::string_view section : {kSectionGeneral, kSectionFilter, kSectionVariables,
+                                         kSectionOutputHeader, kSectionScripts}) {
+            bool exists = false;
+            for (const std::string& name : doc.SectionNames()) {
+                if (EqualsNoCase(name, section)) exists = true;
+            }
+            if (exists) {
+                // Every key line goes, duplicates included (each deletion takes the first).
+                for (const std::string& key : doc.KeyNames(section)) doc.DeleteKey(section, key);
+            } else {
+                // A section is created with one key and left with none: its header alone
+                // stays, at the end of the file. The section is new, so the key is ours.
+                doc.Set(section, "", "");
+                doc.DeleteKey(section, "");
+            }
+        }
+    });
+}
+
+// ---- Single keys ------------------------------------------------------------------------------
+
+void clsTemplate::ReadActiveFlagFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadActiveFlag, [&] { m_active = ReadBoolean(doc, kSectionGeneral, kKeyActive); });
+}
+
+void clsTemplate::ReadAllowDuplicateFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadAllowDuplicate,
+          [&] { m_allowDuplicate = ReadBoolean(doc, kSectionOutPut, kKeyAllowDuplicate); });
+}
+
+void clsTemplate::ReadFilterFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadFilter, [&] {
+        m_objFilter = std::make_shared<clsFilter>();
+        m_objFilter->SetFileName(m_fileName);
+        m_objFilter->SetMapiField(ReadText(doc, kSectionFilter, kKeyCommand, "", kLongestText));
+        m_objFilter->SetFindString(
+            ReadText(doc, kSectionFilter, kKeyFindString, "", kLongestText));
+    });
+}
+
+void clsTemplate::ReadVariableCountFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadVariableCount,
+          [&] { m_variableCount = ReadCount(doc, kSectionGeneral, kKeyNumVariables); });
+}
+
+void clsTemplate::ReadVariablesFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadVariables, [&] {
+        for (long i = 1; i <= m_variableCount; ++i) {
+            if (i > kMaxNumberedKeys) Raise(kErrOverflow);
+            std::string line = doc.Get(kSectionVariables, NumberedKey(kKeyVarPrefix, i), "",
+                                       kLongestVariableLine + 1);
+            line.resize(std::min(line.size(), line.find('\0')));
+            // A missing or empty definition still holds its place in the list: it reads as
+            // blanks, which make a variable with empty texts and every flag "0".
+            ParseFieldString(line.empty() ? std::string_view(" ") : std::string_view(line));
+        }
+    });
+}
+
+void clsTemplate::ReadOutputFileNameFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadOutputFileName,
+          [&] { m_outputFile = ReadText(doc, kSectionOutPut, kKeyFile, "", kLongestText); });
+}
+
+void clsTemplate::ReadOutputDelimiterFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadOutputDelimiter, [&] {
+        m_outputDeliminator = ReadText(doc, kSectionOutPut, kKeyDelimiter, "", kLongestText);
+    });
+}
+
+void clsTemplate::ReadOutputLineCountFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadOutputLineCount,
+          [&] { m_outputLineCount = ReadCount(doc, kSectionOutPut, kKeyOutputCount); });
+}
+
+void clsTemplate::ReadOutPutLinesFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadOutPutLines, [&] {
+        for (long i = 1; i <= m_outputLineCount; ++i) {
+            if (i > kMaxNumberedKeys) Raise(kErrOverflow);
+            std::string line = ReadText(doc, kSectionOutPut, NumberedKey(kKeyOutputPrefix, i),
+                                        "", kLongestOutputLine);
+            if (!m_colOutPutLines) Raise(kErrObjectRequired);
+            // Only the first line is used, so the collection keeps one: the last one read.
+            m_colOutPutLines->Remove(1);
+            m_colOutPutLines->Add(std::move(line));
+        }
+    });
+}
+
+void clsTemplate::ReadLastRanFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadLastRan, [&] {
+        std::string v = ReadText(doc, kSectionGeneral, kKeyLastRan, kNever, kLongestLastRan);
+        m_lastRan = v.empty() ? std::string(kNever) : std::move(v);
+    });
+}
+
+void clsTemplate::ReadScriptsFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadScripts,
+          [&] { m_scriptsToRun = ReadText(doc, kSectionScripts, kKeyRun, "", kLongestText); });
+}
+
+void clsTemplate::WriteActiveFlagTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteActiveFlag,
+          [&] { WriteText(doc, kSectionGeneral, kKeyActive, BooleanText(m_active)); });
+}
+
+void clsTemplate::WriteAllowDuplicateTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteAllowDuplicate, [&] {
+        WriteText(doc, kSectionOutPut, kKeyAllowDuplicate, BooleanText(m_allowDuplicate));
+    });
+}
+
+void clsTemplate::WriteFilterTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteFilter, [&] {
+        if (!m_objFilter) return;
+        WriteText(doc, kSectionFilter, kKeyCommand, m_objFilter->MapiField());
+        WriteText(doc, kSectionFilter, kKeyFindString, m_objFilter->FindString());
+    });
+}
+
+void clsTemplate::WriteVariableCountTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteVariableCount, [&] {
+        WriteText(doc, kSectionGeneral, kKeyNumVariables, std::to_string(m_variableCount));
+    });
+}
+
+void clsTemplate::WriteVariablesTo(ProfileDocument& doc) {
+    Guard(kCtxWriteVariables, [&] {
+        for (long i = 1; i <= m_variableCount; ++i) {
+            if (i > kMaxNumberedKeys) Raise(kErrOverflow);
+            WriteText(doc, kSectionVariables, NumberedKey(kKeyVarPrefix, i), MakeVarString(i));
+        }
+    });
+}
+
+void clsTemplate::WriteOutputFileNameTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteOutputFileName,
+          [&] { WriteText(doc, kSectionOutPut, kKeyFile, Trim(m_outputFile)); });
+}
+
+void clsTemplate::WriteOutputDelimiterTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteOutputDelimiter,
+          [&] { WriteText(doc, kSectionOutPut, kKeyDelimiter, m_outputDeliminator); });
+}
+
+void clsTemplate::WriteOutputLineCountTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteOutputLineCount, [&] {
+        WriteText(doc, kSectionOutPut, kKeyOutputCount, std::to_string(m_outputLineCount));
+    });
+}
+
+void clsTemplate::WriteOutPutLinesTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteOutPutLines, [&] {
+        if (!m_colOutPutLines) Raise(kErrObjectRequired);
+        WriteText(doc, kSectionOutPut, NumberedKey(kKeyOutputPrefix, 1),
+                  m_colOutPutLines->Item(1));
+    });
+}
+
+void clsTemplate::WriteLastRanTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteLastRan, [&] { WriteText(doc, kSectionGeneral, kKeyLastRan, Trim(m_lastRan)); });
+}
+
+void clsTemplate::WriteScriptsTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteScripts,
+          [&] { WriteText(doc, kSectionScripts, kKeyRun, Trim(m_scriptsToRun)); });
+}
+
+// Each operation on its own reads the file afresh, and a write saves it at once.
+#define TALLIX_READ_OPERATION(Name, context) \
+    void clsTemplate::Name() {               \
+        Guard(context, [&] { ReadFromFile([&](const ProfileDocument& doc) { Name##From(doc); }); }); \
+    }
+#define TALLIX_WRITE_OPERATION(Name, Body, context) \
+    void clsTemplate::Name() {                      \
+        Guard(context, [&] { WriteToFile([&](ProfileDocument& doc) { Body(doc); }); }); \
+    }
+
+TALLIX_READ_OPERATION(ReadActiveFlag, kCtxReadActiveFlag)
+TALLIX_READ_OPERATION(ReadAllowDuplicate, kCtxReadAllowDuplicate)
+TALLIX_READ_OPERATION(ReadFilter, kCtxReadFilter)
+TALLIX_READ_OPERATION(ReadVariableCount, kCtxReadVariableCount)
+TALLIX_READ_OPERATION(ReadVariables, kCtxReadVariables)
+TALLIX_READ_OPERATION(ReadOutputFileName, kCtxReadOutputFileName)
+TALLIX_READ_OPERATION(ReadOutputDelimiter, kCtxReadOutputDelimiter)
+TALLIX_READ_OPERATION(ReadOutputLineCount, kCtxReadOutputLineCount)
+TALLIX_READ_OPERATION(ReadOutPutLines, kCtxReadOutPutLines)
+TALLIX_READ_OPERATION(ReadLastRan, kCtxReadLastRan)
+TALLIX_READ_OPERATION(ReadScripts, kCtxReadScripts)
+TALLIX_WRITE_OPERATION(WriteActiveFlag, WriteActiveFlagTo, kCtxWriteActiveFlag)
+TALLIX_WRITE_OPERATION(WriteAllowDuplicate, WriteAllowDuplicateTo, kCtxWriteAllowDuplicate)
+TALLIX_WRITE_OPERATION(WriteFilter, WriteFilterTo, kCtxWriteFilter)
+TALLIX_WRITE_OPERATION(WriteVariableCount, WriteVariableCountTo, kCtxWriteVariableCount)
+TALLIX_WRITE_OPERATION(WriteVariables, WriteVariablesTo, kCtxWriteVariables)
+TALLIX_WRITE_OPERATION(WriteOutputFileName, WriteOutputFileNameTo, kCtxWriteOutputFileName)
+TALLIX_WRITE_OPERATION(WriteOutputDelimiter, WriteOutputDelimiterTo, kCtxWriteOutputDelimiter)
+TALLIX_WRITE_OPERATION(WriteOutputLineCount, WriteOutputLineCountTo, kCtxWriteOutputLineCount)
+TALLIX_WRITE_OPERATION(WriteOutPutLines, WriteOutPutLinesTo, kCtxWriteOutPutLines)
+TALLIX_WRITE_OPERATION(WriteLastRan, WriteLastRanTo, kCtxWriteLastRan)
+TALLIX_WRITE_OPERATION(WriteScripts, WriteScriptsTo, kCtxWriteScripts)
+TALLIX_WRITE_OPERATION(CreateFileSections, CreateFileSectionsIn, kCtxCreateFileSections)
+
+#undef TALLIX_READ_OPERATION
+#undef TALLIX_WRITE_OPERATION
+
+// ---- The variable-definition line -------------------------------------------------------------
+
+std::string clsTemplate::MakeVarString(long iIndex) {
+    return GuardValue<std::string>(kCtxMakeVarString, std::string(), [&] {
+        if (iIndex <= 0) return std::string();
+        if (!m_colFields) Raise(kErrObjectRequired);
+        auto field = m_colFields->Item(iIndex);
+        if (!field) Raise(kErrObjectRequired);
+        std::string start = Trim(field->FindStart());
+        std::string stop = Trim(field->FindStop());
+        if (start.empty()) start = kBeginningOfField;
+        if (stop.empty()) stop = kEndOfField;
+        const std::string sep(1, kItemSeparator);
+        return Join({field->FieldName(), field->FieldType(), start, stop, field->UseQuotes(),
+                     field->RemoveLF(), field->MatchCase(), field->MatchWholeString(),
+                     field->StartOfLineOnly()},
+                    sep);
+    });
+}
+
+void clsTemplate::ParseFieldString(std::string_view sVal) {
+    Guard(kCtxParseFieldString, [&] {
+        if (sVal.empty()) return;
+        if (!m_colFields) Raise(kErrObjectRequired);
+        auto field = m_colFields->Add();
+        if (!field) Raise(kErrObjectRequired);
+
+        std::string_view rest = sVal;
+        // The next item up to a separator; false (rest unchanged) when there is none.
+        auto next = [&rest](std::string_view& item) {
+            std::size_t at = rest.find(kItemSeparator);
+            if (at == std::string_view::npos) return false;
+            item = rest.substr(0, at);
+            rest.remove_prefix(at + 1);
+            return true;
+        };
+
+        // Name, type, start and stop: an item without a separator after it stays empty.
+        std::string_view item;
+        if (next(item)) field->SetFieldName(Trim(item));
+        if (next(item)) field->SetFieldType(Trim(item));
+        if (next(item)) {
+            std::string start = Trim(item);
+            field->SetFindStart(start == kOldNoneMarker ? kBeginningOfField : start);
+        }
+        if (next(item)) {
+            // The older "NONE" stop marker (exactly, untrimmed) follows the start string.
+            std::string stop(item);
+            if (item == kOldNoneMarker) {
+                const std::string start = field->FindStart();
+                if (start == kBeginningOfField) {
+                    stop = kEndOfField;
+                } else if (!start.empty()) {
+                    stop = kEndOfLine;
+                }
+            }
+            field->SetFindStop(Trim(stop));
+        }
+
+        // The five flags: "1" or "0". The rest without a separator is the last item read;
+        // every flag after it is "0", and text after the ninth item is ignored.
+        using Setter = void (clsExportField::*)(std::string_view);
+        constexpr Setter kFlags[] = {&clsExportField::SetUseQuotes, &clsExportField::SetRemoveLF,
+                                     &clsExportField::SetMatchCase,
+                                     &clsExportField::SetMatchWholeString,
+                                     &clsExportField::SetStartOfLineOnly};
+        bool ended = false;
+        for (Setter set : kFlags) {
+            if (ended) {
+                ((*field).*set)(kFlagOff);
+            } else if (next(item)) {
+                ((*field).*set)(FlagFromItem(item));
+            } else {
+                ((*field).*set)(FlagFromItem(rest));
+                ended = true;
+            }
+        }
+    });
+}
+
+}  // namespace tallix

@@ -1,0 +1,62 @@
+#include "settings/scratch_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "settings/app_info.h"
+#include "settings/text_functions.h"
+
+namespace tallix {
+namespace {
+
+bool UsablePath(std::string_view path) {
+    return path.find('.') == std::string_view::npos &&
+           UCase(path).find("HTM") == std::string::npos;
+}
+
+std::string& Path() {
+    static std::string path;
+    return path;
+}
+
+std::string MakeScratchDir() {
+    std::string base = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && UsablePath(tmp)) base = tmp;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    // A random name may spell "htm" by chance: try again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::string templ = JoinPath(base, "txscratch-XXXXXX");
+        if (!::mkdtemp(templ.data())) return {};
+        if (UsablePath(templ)) return templ;
+        ::rmdir(templ.c_str());
+    }
+    return {};
+}
+
+}  // namespace
+
+const std::string& ScratchDir() {
+    std::string& path = Path();
+    if (path.empty()) {
+        path = MakeScratchDir();
+        static bool removalRegistered = false;
+        if (!path.empty() && !removalRegistered) {
+            std::atexit(RemoveScratchDir);
+            removalRegistered = true;
+        }
+    }
+    return path;
+}
+
+std::string ScratchFile(std::string_view name) { return JoinPath(ScratchDir(), name); }
+
+void RemoveScratchDir() {
+    std::string& path = Path();
+    if (path.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    path.clear();
+}
+
+}  // namespace tallix

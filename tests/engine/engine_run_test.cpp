@@ -1,0 +1,246 @@
+#include "engine/engine_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/extraction.h"
+#include "engine/run_state.h"
+#include "engine/template_files.h"
+#include "model/message.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/logs.h"
+#include "settings/settings_store.h"
+#include "tests/engine/fake_source.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+namespace tallix::engine {
+namespace {
+
+using tallix::testing::ReadFileBytes;
+using tallix::testing::WriteFileBytes;
+using testing::FakeSource;
+
+std::shared_ptr<txMessage> Message(const std::string& subject, const std::string& body,
+                                   std::vector<std::string> attachments = {}) {
+    auto m = std::make_shared<txMessage>();
+    m->SetSubject(subject);
+    m->SetBody(body);
+    m->SetSenderName("Ann Smith");
+    auto list = std::make_shared<TextCollection>();
+    for (auto& a : attachments) list->Add(a);
+    m->SetAttachments(list);
+    return m;
+}
+
+class Sources final : public sources::SourceList {
+public:
+    std::int32_t Count() const override { return static_cast<std::int32_t>(items.size()); }
+    sources::MailSource* ItemAt(std::int32_t i) override { return items.at(i - 1); }
+    std::vector<FakeSource*> items;
+};
+
+class EngineRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramIdentity("txengine", "txEngine");
+        ResetSettings();
+        CurrentRun() = RunState{};
+        Settings().templateDir = env.ProgramDir() + "/templates";
+        Settings().useSource = "FAKE";
+        std::filesystem::create_directories(Settings().templateDir);
+        first.SetID("Fake inbox");
+        SetSourceListFactory([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
+            if (kind != "FAKE") return nullptr;
+            auto list = std::make_unique<Sources>();
+            list->items = sourceList;
+            return list;
+        });
+    }
+    void TearDown() override { SetSourceListFactory(nullptr); }
+
+    // A template file: general, filter, variables ("Name;Type;Start;Stop;flags...") and output.
+    void Template(const std::string& name, const std::string& active, const std::string& filterField,
+                  const std::string& find, const std::vector<std::string>& vars,
+                  const std::string& output, const std::string& outputFile,
+                  const std::string& delimiter = "COMMA", const std::string& allowDuplicate = "True") {
+        std::string t = "[General]\r\nActive=" + active + "\r\nNum_Variables=" + std::to_string(vars.size()) +
+                        "\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=" + filterField + "\r\nFind_String=" + find +
+                        "\r\n[Variables]\r\n";
+        for (std::size_t i = 0; i < vars.size(); ++i) t += "Var" + std::to_string(i + 1) + "=" + vars[i] + "\r\n";
+        t += "[Output]\r\nAllowDuplicate=" + allowDuplicate + "\r\nFile=" + outputFile + "\r\nDelimiter=" +
+             delimiter + "\r\nOutput_Count=1\r\nOutput1=" + output + "\r\n[Scripts]\r\nrun=\r\n";
+        WriteFileBytes(Settings().templateDir + "/" + name, t);
+    }
+    std::string Out(const std::string& name) { return ReadFileBytes(env.ProgramDir() + "/" + name); }
+    std::string OutPath(const std::string& name) { return env.ProgramDir() + "/" + name; }
+    std::string SystemLog() { return env.ReadProgramFile(std::string(kSystemLog)); }
+    std::string ErrorLog() { return env.ReadProgramFile(std::string(kErrorLog)); }
+
+    tallix::testing::IsolatedEnvironment env;
+    tallix::testing::ScriptedUi ui;
+    FakeSource first;
+    std::vector<FakeSource*> sourceList{&first};
+};
+
+TEST_F(EngineRun, EveryMatchingMessageAppendsOneLine) {
+    Template("Orders.txf", "True", "MSG_SUBJECT", "order",
+             {"OrderNo;MSG_TEXT;Order no:;{End of Line};0;0;0;0;0",
+              "Sender;SENDER_NAME;{Beginning of Field};{End of Field};1;0;0;0;0"},
+             "OrderNo,Sender", OutPath("orders.csv"));
+    Template("Unused.txf", "true", "<NONE>", "", {"All;MSG_TEXT;;;0;0;0;0;0"}, "All", OutPath("unused.csv"));
+    first.messages = {Message("Your ORDER", "Hello\r\nOrder no: 4711\r\nBye"),
+                      Message("Newsletter", "Order no: 1"),
+                      Message("Order 2", "Order no:   99  \r\n")};
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "4711,\"Ann Smith\"\r\n99,\"Ann Smith\"\r\n");
+    EXPECT_FALSE(std::filesystem::exists(OutPath("unused.csv")));  // "true" is not active
+    std::string log = SystemLog();
+    EXPECT_NE(log.find(" Connected to: Fake inbox\r\n"), std::string::npos);
+    EXPECT_NE(log.find(" Parsed:3 of 3 with 2 of 2\r\n"), std::string::npos);
+    EXPECT_NE(log.find(" Disconected: from Fake inbox\r\n"), std::string::npos);
+    EXPECT_EQ(first.calls.front(), "Connect");
+    EXPECT_EQ(first.calls.back(), "Disconnect");
+    // The active template is stamped, the inactive one is not.
+    EXPECT_EQ(ReadFileBytes(Settings().templateDir + "/Orders.txf").find("Last_Ran=Never"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(Settings().templateDir + "/Unused.txf").find("Last_Ran=Never"), std::string::npos);
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(EngineRun, SelectionRunsOneTemplateFoundWithoutRegardToCase) {
+    Template("Orders.TXF", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
+    Template("Other.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"));
+    first.messages = {Message("one", "")};
+    RunSources("orders");
+    EXPECT_EQ(Out("a.csv"), "one\r\n");
+    EXPECT_FALSE(std::filesystem::exists(OutPath("b.csv")));
+}
+
+TEST_F(EngineRun, EmptyMailboxIsLoggedAndStillDisconnected) {
+    Template("T.txf", "True", "<NONE>", "", {}, "", OutPath("t.csv"));
+    RunSources("");
+    EXPECT_NE(SystemLog().find(" No messsages found.\r\n"), std::string::npos);
+    EXPECT_EQ(first.calls, (std::vector<std::string>{"Connect", "Disconnect"}));
+}
+
+TEST_F(EngineRun, SourceThatDoesNotConnectIsShownAndTheNextOneRuns) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    FakeSource second;
+    second.SetID("Second");
+    second.messages = {Message("from second", "")};
+    first.connects = false;
+    sourceList.push_back(&second);
+    SetSilentMode(true);
+    RunSources("");
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Unable to connect to mail source.");
+    EXPECT_EQ(ui.boxes[0].title, "Error");
+    EXPECT_EQ(Out("t.csv"), "from second\r\n");
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(EngineRun, UnknownSourceKindAndNoTemplatesEndTheRun) {
+    Template("T.txf", "True", "<NONE>", "", {}, "", OutPath("t.csv"));
+    Settings().useSource = "FILE_OTHER";
+    EXPECT_THROW(RunSources(""), ProgramEndRequest);
+    EXPECT_NE(ErrorLog().find("Unable to set source configuration\r\n"), std::string::npos);
+
+    sourceList.clear();
+    Settings().useSource = "FAKE";
+    EXPECT_THROW(RunSources(""), ProgramEndRequest);
+    EXPECT_NE(ErrorLog().find("No source configurations defined.\nCheck that the configurations are "
+                              "correct in the system options\r\n"),
+              std::string::npos);
+
+    std::filesystem::remove(Settings().templateDir + "/T.txf");
+    EXPECT_THROW(RunSources(""), ProgramEndRequest);
+    EXPECT_NE(ErrorLog().find("txengine unable to locate template files.\n"), std::string::npos);
+}
+
+TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
+    Template("Bad.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", env.ProgramDir());
+    Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("good.csv"));
+    first.messages = {Message("m1", ""), Message("m2", "")};
+    Settings().deleteFlag = 2;
+    SetSilentMode(true);
+    RunSources("");
+    EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
+    std::string log = ErrorLog();
+    std::string bad = "Invalid Output file defined. in Bad.txf";
+    ASSERT_NE(log.find(bad), std::string::npos);
+    EXPECT_EQ(log.find(bad, log.find(bad) + 1), std::string::npos);
+    EXPECT_NE(log.find("Message failed to parse correctly and was not deleted"), std::string::npos);
+    EXPECT_EQ(first.deletes, 1);  // only the second message, once the template is skipped
+}
+
+TEST_F(EngineRun, MissingTemplateFileSkipsTheRestOfTheMessage) {
+    Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"));
+    first.messages = {Message("m1", "")};
+    SetSilentMode(true);
+    GetTemplateFiles("");
+    std::filesystem::remove(Settings().templateDir + "/A.txf");
+    CurrentRun().currentSource = &first;
+    first.GetFirstMsg();
+    DoParsing();
+    EXPECT_NE(ErrorLog().find("txengine unable to locate Template files."), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(OutPath("b.csv")));
+    EXPECT_EQ(CurrentRun().templateStatus[0], 2);
+    EXPECT_FALSE(CurrentRun().allParsedOK);
+}
+
+TEST_F(EngineRun, OutputLineRules) {
+    Template("T.txf", "True", "<NONE>", "",
+             {"A;MSG_SUBJECT;;;1;0;0;0;0", "B;MSG_TEXT;Note:;{End of Field};0;1;0;0;0",
+              "C;MSG_TEXT;Missing:;;0;0;0;0;0"},
+             "A,C,B,Nobody", OutPath("t.csv"), "COMMA", "False");
+    first.messages = {Message("  say  \"hi\"  ", "Note: line one\r\nline  two\r\n\r\nthree"),
+                      Message("  say  \"hi\"  ", "Note: line one\r\nline  two\r\n\r\nthree"),
+                      Message("  SAY  \"hi\"  ", "Note: x")};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"),
+              "\"say 'hi'\",,line one line two three,\r\n"
+              "\"SAY 'hi'\",,x,\r\n");
+}
+
+TEST_F(EngineRun, SpaceDelimiterCollapsesEmptyValues) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;SENDER_TYPE;;;0;0;0;0;0"},
+             "A,B,A", OutPath("t.txt"), "SPACE");
+    first.messages = {Message("x", "")};
+    RunSources("");
+    EXPECT_EQ(Out("t.txt"), "x x\r\n");
+}
+
+TEST_F(EngineRun, VariableMatchingRules) {
+    Template("T.txf", "True", "MSG_TEXT", "total",
+             {"NoCase;MSG_TEXT;ORDER NO:;{END OF LINE};0;0;0;0;0",
+              "Word;MSG_TEXT;Order;{End of Line};0;0;1;1;0",
+              "Line;MSG_TEXT;Total:;{End of Line};0;0;1;0;1",
+              "Sender;SENDER_ADDRESS;;;0;0;1;0;0", "Lower;msg_subject;;;0;0;1;0;0"},
+             "NoCase,Word,Line,Sender,Lower", OutPath("t.csv"), "TAB");
+    first.messages = {Message("Subj", "Order no: 4711\r\nOrders: 5\r\nOrder 6\r\nTotal: 12 EUR"),
+                      Message("Subj", "Sub Total: 3\r\nTotal: 12")};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"),
+              "4711\tno: 4711\t12 EUR\tsender@example.org\tSubj\r\n"
+              // Leading empty values go with the line's trimmed tabs.
+              "sender@example.org\tSubj\r\n");
+}
+
+TEST_F(EngineRun, AttachmentsAreSearchedInOrder) {
+    std::string a1 = env.ProgramDir() + "/a1.txt", a2 = env.ProgramDir() + "/a2.txt",
+                a3 = env.ProgramDir() + "/a3.txt";
+    WriteFileBytes(a1, "nothing here");
+    WriteFileBytes(a2, "Code: A-1 end");
+    WriteFileBytes(a3, "Code: B-2 end");
+    Template("T.txf", "True", "ATTACHMENT", "b-2", {"Code;ATTACHMENT;Code:;end;0;0;1;0;0"}, "Code",
+             OutPath("t.csv"));
+    first.messages = {Message("s", "", {a1, a2, a3}), Message("s", "", {})};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "A-1\r\n");  // filter on the third, value from the second
+}
+
+}  // namespace
+}  // namespace tallix::engine

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/collection.h"
+#include "model/object_collections.h"
+#include "model/template.h"
+#include "tests/model/model_test_support.h"
+
+namespace tallix {
+namespace {
+
+std::vector<std::string> Names(const colExportFields& fields) {
+    std::vector<std::string> names;
+    for (const auto& f : fields.NewEnum()) names.push_back(f->FieldName());
+    return names;
+}
+
+using TemplateModel = testing::ModelTest;
+
+TEST_F(TemplateModel, NewTemplateHoldsOneEmptyOutputLineAndEmptyParts) {
+    clsTemplate t;
+    ASSERT_EQ(t.colOutPutLines()->Count(), 1);
+    EXPECT_EQ(t.colOutPutLines()->Item(1), "");
+    EXPECT_EQ(t.colFields()->Count(), 0);
+    ASSERT_NE(t.objFilter(), nullptr);
+    EXPECT_EQ(t.objFilter()->MapiField() + t.objFilter()->FindString(), "");
+    EXPECT_FALSE(t.Active());
+    EXPECT_EQ(t.LastRan(), "");
+}
+
+TEST_F(TemplateModel, CollectionKeepsOrderPositionsAndKeys) {
+    Collection<int> c;
+    c.Add(10, "ten");
+    c.Add(20);
+    c.Add(30, "Thirty");
+    c.Add(40, "");
+    EXPECT_EQ(c.Count(), 4);
+    EXPECT_EQ(c.Item(2), 20);
+    EXPECT_EQ(c.Item("THIRTY"), 30);
+    c.Remove("TEN");
+    EXPECT_EQ(c.Item(1), 20);
+    EXPECT_EQ(c.Item("thirty"), 30);  // keys follow their items down
+    c.Remove(2);
+    EXPECT_EQ(c.Count(), 2);
+    EXPECT_EQ(c.Item(2), 40);
+    EXPECT_EQ(c.TryItem("thirty"), nullptr);
+    c.Add(50, "ten");  // a removed key is free again
+    EXPECT_EQ(c.Item("Ten"), 50);
+    std::vector<int> seen(c.begin(), c.end());
+    EXPECT_EQ(seen, (std::vector<int>{20, 40, 50}));
+
+    auto number = [](auto&& f) {
+        try {
+            f();
+        } catch (const RunTimeError& e) {
+            return e.Number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(number([&] { c.Item(0); }), kErrSubscript);
+    EXPECT_EQ(number([&] { c.Item(4); }), kErrSubscript);
+    EXPECT_EQ(number([&] { c.Item(-1); }), kErrSubscript);
+    EXPECT_EQ(number([&] { c.Item("nope"); }), kErrInvalidCall);
+    EXPECT_EQ(number([&] { c.Add(1, "TEN"); }), kErrDuplicateKey);
+    EXPECT_EQ(c.Count(), 3);
+}
+
+TEST_F(TemplateModel, ExportFieldsAddItemRemoveAndReportFailures) {
+    colExportFields fields;
+    auto a = fields.Add();
+    auto b = fields.Add();
+    EXPECT_NE(a, b);
+    auto k = fields.Add("Key");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(fields.Add("KEY"), nullptr);
+    EXPECT_TRUE(Logged("colExportFields - Add"));
+    EXPECT_EQ(fields.Count(), 3);
+    EXPECT_EQ(fields.Item("key"), k);
+    EXPECT_EQ(fields.Item(1), a);
+
+    EXPECT_EQ(fields.Item(9), nullptr);
+    EXPECT_EQ(fields.Item("other"), nullptr);
+    EXPECT_TRUE(Logged("colExportFields - Get Item"));
+    fields.Remove(7);
+    EXPECT_TRUE(Logged("colExportFields - Remove"));
+
+    // A removed item lives on while it is held.
+    a->SetFieldName("kept");
+    fields.Remove(1);
+    EXPECT_EQ(a->FieldName(), "kept");
+    EXPECT_EQ(fields.Item(1), b);
+    EXPECT_EQ(fields.Item(2), k);
+
+    // Removing while enumerating visits every item once.
+    int visits = 0;
+    for (const auto& item : fields.NewEnum()) {
+        ++visits;
+        fields.Remove(1);
+        EXPECT_NE(item, nullptr);
+    }
+    EXPECT_EQ(visits, 2);
+    EXPECT_EQ(fields.Count(), 0);
+}
+
+TEST_F(TemplateModel, FiltersAddAssignsTheThreeMembers) {
+    colFilters filters;
+    auto f = filters.Add("/t/a.txf", "MSG_SUBJECT", "Order", "first");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->FileName(), "/t/a.txf");
+    EXPECT_EQ(f->MapiField(), "MSG_SUBJECT");
+    EXPECT_EQ(f->FindString(), "Order");
+    EXPECT_EQ(filters.Add("", "", "", "FIRST"), nullptr);
+    EXPECT_TRUE(Logged("colFilters - Add"));
+    EXPECT_EQ(filters.Item("First"), f);
+    EXPECT_EQ(filters.Item(2), nullptr);
+    EXPECT_TRUE(Logged("colFilters - Get Item"));
+}
+
+TEST_F(TemplateModel, ValueByNameUsesTrimmedCaselessFirstMatch) {
+    clsTemplate t;
+    for (const char* name : {" Order ", "total", "ORDER"}) t.colFields()->Add()->SetFieldName(name);
+    t.colFields()->Item(1)->SetValue("first");
+    t.colFields()->Item(3)->SetValue("third");
+
+    EXPECT_EQ(t.GetValueByName("order"), "first");
+    EXPECT_EQ(t.GetValueByName("  ORDER  "), "first");
+    EXPECT_EQ(t.GetValueByName("missing"), "");
+    EXPECT_EQ(t.GetValueByName("   "), "");
+
+    t.SetValueByName(" oRDER", "  new value  ");
+    EXPECT_EQ(t.colFields()->Item(1)->Value(), "new value");
+    EXPECT_EQ(t.colFields()->Item(3)->Value(), "third");
+    t.SetValueByName("order", "    ");
+    EXPECT_EQ(t.colFields()->Item(1)->Value(), "new value");
+    t.SetValueByName("  ", "x");
+    t.SetValueByName("nothing", "x");
+    EXPECT_EQ(Names(*t.colFields()), (std::vector<std::string>{" Order ", "total", "ORDER"}));
+    EXPECT_EQ(t.colFields()->Item(2)->Value(), "");
+
+    // Without a variable collection both report and change nothing.
+    t.SetcolFields(nullptr);
+    EXPECT_EQ(t.GetValueByName("order"), "");
+    t.SetValueByName("order", "x");
+    EXPECT_TRUE(Logged("clsTemplate - GetValueByName"));
+    EXPECT_TRUE(Logged("clsTemplate - SetValueByName"));
+}
+
+}  // namespace
+}  // namespace tallix
