@@ -1,5 +1,6 @@
 #include "engine/extraction_text.h"
 
+#include "model/export_field.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -18,7 +19,7 @@ bool IsLineBreakOrTab(char c) { return c == '\r' || c == '\n' || c == '\t'; }
 
 std::size_t FindStartPos(std::string_view start, std::string_view text, std::string_view wholeWord) {
     return GuardValue<std::size_t>("Sub FindStartPos:", 0, [&]() -> std::size_t {
-        if (TrimView(start).empty() || UCase(start) == kBeginningOfField) return 1;
+        if (TrimView(start).empty() || EqualsNoCase(start, kBeginningOfField)) return 1;
         std::size_t p = 0;  // 0-based search position
         while (true) {
             std::size_t q = text.find(start, p);
@@ -33,8 +34,8 @@ std::size_t FindStartPos(std::string_view start, std::string_view text, std::str
 
 std::size_t FindStopPos(std::string_view stop, std::string_view text, std::size_t startPos) {
     return GuardValue<std::size_t>("Sub FindStopPos:", 0, [&]() -> std::size_t {
-        if (TrimView(stop).empty() || UCase(stop) == kEndOfField) return text.size() + 1;
-        if (UCase(stop) == kEndOfLine) {
+        if (TrimView(stop).empty() || EqualsNoCase(stop, kEndOfField)) return text.size() + 1;
+        if (EqualsNoCase(stop, kEndOfLine)) {
             if (startPos > text.size()) return startPos;
             std::size_t from = startPos == 0 ? 0 : startPos - 1;
             std::size_t at = text.find_first_of("\r\n", from);

@@ -10,10 +10,6 @@
 
 namespace tallix::engine {
 
-inline constexpr std::string_view kBeginningOfField = "{BEGINNING OF FIELD}";
-inline constexpr std::string_view kEndOfField = "{END OF FIELD}";
-inline constexpr std::string_view kEndOfLine = "{END OF LINE}";
-
 // The position just after the first acceptable occurrence of `start` in `text`; 1 for an
 // empty (blank) start string or "{Beginning of Field}". With `wholeWord` other than exactly
 // "0" an occurrence must stand as a whole word.

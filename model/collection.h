@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -97,11 +98,21 @@ private:
     struct ValueView {
         const std::vector<Entry>* entries;
         struct Iter {
+            using iterator_category = std::forward_iterator_tag;
+            using value_type = V;
+            using difference_type = std::ptrdiff_t;
+            using pointer = const V*;
+            using reference = const V&;
             typename std::vector<Entry>::const_iterator it;
             const V& operator*() const { return it->value; }
             Iter& operator++() {
                 ++it;
                 return *this;
+            }
+            Iter operator++(int) {
+                Iter old = *this;
+                ++it;
+                return old;
             }
             bool operator!=(const Iter& o) const { return it != o.it; }
             bool operator==(const Iter& o) const { return it == o.it; }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/profile_file.h"
 #include "model/template.h"
@@ -110,10 +111,15 @@ std::int32_t ReadCount(const ProfileDocument& doc, std::string_view section,
 }
 
 // A line break inside a value would end the key line early and turn the rest of the value
-// into stray lines of the file; the value is stored up to its first line break.
+// into stray lines of the file: values, and each item of a definition line, are stored up to
+// their first line break.
+std::string_view FirstLine(std::string_view value) {
+    return value.substr(0, value.find_first_of("\r\n"));
+}
+
 void WriteText(ProfileDocument& doc, std::string_view section, std::string_view key,
                std::string_view value) {
-    doc.Set(section, key, value.substr(0, value.find_first_of("\r\n")));
+    doc.Set(section, key, FirstLine(value));
 }
 
 std::string_view BooleanText(bool v) { return v ? kTrue : kFalse; }
@@ -408,15 +414,16 @@ std::string clsTemplate::MakeVarString(long iIndex) {
         if (!m_colFields) Raise(kErrObjectRequired);
         auto field = m_colFields->Item(iIndex);
         if (!field) Raise(kErrObjectRequired);
-        std::string start = Trim(field->FindStart());
-        std::string stop = Trim(field->FindStop());
+        std::string start = Trim(FirstLine(field->FindStart()));
+        std::string stop = Trim(FirstLine(field->FindStop()));
         if (start.empty()) start = kBeginningOfField;
         if (stop.empty()) stop = kEndOfField;
-        const std::string sep(1, kItemSeparator);
-        return Join({field->FieldName(), field->FieldType(), start, stop, field->UseQuotes(),
-                     field->RemoveLF(), field->MatchCase(), field->MatchWholeString(),
-                     field->StartOfLineOnly()},
-                    sep);
+        std::vector<std::string> items = {field->FieldName(), field->FieldType(), start, stop,
+                                          field->UseQuotes(),  field->RemoveLF(),
+                                          field->MatchCase(),  field->MatchWholeString(),
+                                          field->StartOfLineOnly()};
+        for (std::string& item : items) item.resize(FirstLine(item).size());
+        return Join(items, std::string(1, kItemSeparator));
     });
 }
 

@@ -7,14 +7,18 @@
 #include <string>
 
 #include "model/template.h"
+#include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
 namespace tallix::testing {
 
+// Reports are logged without boxes, as in an engine run; a test that looks at the boxes
+// switches silent mode off.
 class ModelTest : public ::testing::Test {
 protected:
+    ModelTest() { SetSilentMode(true); }
     std::string ErrorLog() const { return env.ReadProgramFile(std::string(kErrorLog)); }
     bool Logged(std::string_view context) const {
         return ErrorLog().find(" " + std::string(context) + "\r\n") != std::string::npos ||
