@@ -1,6 +1,7 @@
 #include "engine/extraction_text.h"
 
 #include "model/export_field.h"
+#include "model/field_vocabulary.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -156,9 +157,9 @@ std::string StripExtras(std::string_view text) {
 }
 
 std::string DelimiterFor(std::string_view outputDeliminator, std::string_view current) {
-    if (outputDeliminator == "COMMA") return ",";
-    if (outputDeliminator == "SPACE") return " ";
-    if (outputDeliminator == "TAB") return "\t";
+    if (outputDeliminator == kDelimiterComma) return ",";
+    if (outputDeliminator == kDelimiterSpace) return " ";
+    if (outputDeliminator == kDelimiterTab) return "\t";
     return std::string(current);
 }
 

@@ -49,7 +49,7 @@ public:
     // may change the name the component writes to.
     virtual bool OffersDecodingFile() const { return false; }
     virtual void DecodingFile(std::string& fileName, const std::string& contentType,
-                              std::int32_t partNumber) {}
+                              const std::string& contentEncoding) {}
 
 private:
     std::string m_id;

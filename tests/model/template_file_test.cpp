@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -97,6 +98,17 @@ TEST_F(TemplateFile, NewFileHasTheExactLayoutAndRoundTrips) {
     EXPECT_EQ(ReadFileBytes(Path()), ExampleBytes("/srv/orders/orders.txt"));
     ExpectRoundTrip(Path());
     EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(TemplateFile, HandWrittenFileWithLfLineEndsRewritesAsTheSameTemplate) {
+    const char* data = std::getenv("TALLIX_TEST_DATA");
+    ASSERT_NE(data, nullptr);
+    clsTemplate t;
+    t.SetFileName(std::string(data) + "/model/orders.txf");
+    t.ReadTemplate();
+    t.SetFileName(Path());
+    t.WriteTemplateFile(true);
+    EXPECT_EQ(ReadFileBytes(Path()), ExampleBytes("/tmp/orders.txt"));
 }
 
 TEST_F(TemplateFile, MissingFileReadsAsDefaults) {
@@ -219,6 +231,7 @@ TEST_F(TemplateFile, DefinitionLinesParseByTheirRules) {
 TEST_F(TemplateFile, EightSeparatorsRoundTripToMarkersAndZeros) {
     clsTemplate t = Read("[General]\r\nNum_Variables=1\r\n[Variables]\r\nVar1=;;;;;;;;\r\n");
     EXPECT_EQ(t.MakeVarString(1), ";;{Beginning of Field};{End of Field};0;0;0;0;0");
+    std::filesystem::remove(Path());
     t.WriteTemplateFile(true);
     EXPECT_NE(ReadFileBytes(Path()).find(
                   "\r\nVar1=;;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"),
@@ -377,8 +390,9 @@ TEST_F(TemplateFile, MissingOutputLineIsReportedAndWritingGoesOn) {
     t.SetLastRan("Never");
     t.WriteTemplateFile(true);
     EXPECT_TRUE(Logged("clsTemplate - WriteOutPutLines"));
-    EXPECT_NE(ReadFileBytes(Path()).find("Last_Ran=Never\r\n[Scripts]\r\nrun=\r\n"),
-              std::string::npos);
+    const std::string bytes = ReadFileBytes(Path());
+    EXPECT_NE(bytes.find("Output_Count=1\r\n[Scripts]\r\nrun=\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("Last_Ran=Never\r\n"), std::string::npos);
 }
 
 TEST_F(TemplateFile, SingleOperationsTouchOnlyTheirKeys) {

@@ -1,0 +1,167 @@
+#include "model/html_codes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/message.h"
+#include "settings/text_functions.h"
+
+namespace tallix {
+namespace {
+
+// The clean-up written the slow way, loop for loop: find the first match, rebuild the
+// text around it, search again. The fast versions must give the same bytes.
+std::string LiteralReplace(std::string body) {
+    if (Trim(body).empty()) return body;
+    for (std::size_t p; (p = InStr(1, body, "&quot", Compare::Text)) != 0;) {
+        body = Left(body, p - 1) + "\"" + Mid(body, p + 5);
+    }
+    for (std::size_t p; (p = InStr(1, body, "&nbsp", Compare::Text)) != 0;) {
+        body = Left(body, p - 1) + " " + Mid(body, p + 5);
+    }
+    return body;
+}
+
+std::string LiteralStrip(std::string body) {
+    if (Trim(body).empty()) return body;
+    std::size_t pos = 1;
+    for (;;) {
+        std::size_t lt = pos <= body.size() ? InStr(pos, body, "<") : 0;
+        if (lt == 0 || lt == body.size()) break;
+        std::size_t gt = InStr(lt, body, ">");
+        if (gt == 0) break;
+        std::string candidate = UCase(Mid(body, lt, gt - lt));
+        while (Mid(candidate, 2, 1) == " ") candidate = Left(candidate, 1) + Mid(candidate, 3);
+        if (Mid(candidate, 2, 1) == "/") candidate = Left(candidate, 1) + Mid(candidate, 3);
+        bool recognised = false;
+        for (std::string_view name : HtmlCodeTable()) {
+            if (InStr(1, candidate, name, Compare::Text) == 2) recognised = true;
+        }
+        if (recognised) {
+            body = Left(body, lt - 1) + Mid(body, gt + 1);
+            pos = lt;
+        } else {
+            pos = gt;
+        }
+    }
+    return LiteralReplace(body);
+}
+
+std::string Clean(std::string_view body) {
+    txMessage m;
+    m.SetBody(body);
+    return m.Body();
+}
+
+TEST(HtmlCodes, TableHoldsTheNamesInOrder) {
+    const auto& table = HtmlCodeTable();
+    ASSERT_EQ(table.size(), 107u);
+    EXPECT_EQ(table.front(), "ABBREV");
+    EXPECT_EQ(table[7], "B");
+    EXPECT_EQ(table[77], "phrase");
+    EXPECT_EQ(table.back(), "XMP");
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        for (std::size_t j = i + 1; j < table.size(); ++j) EXPECT_NE(table[i], table[j]);
+    }
+    EXPECT_EQ(table[35], "FN");  // the table's own order, not alphabetical
+    EXPECT_EQ(table[36], "FIG");
+    EXPECT_EQ(&txMessage().HtmlCodes(), &table);
+}
+
+TEST(HtmlCodes, BodyAssignmentCleansTagsAndEntities) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"<B><I>x</I></B>", "x"},
+        {"<A HREF=x>link</A>", "<A HREF=x>link</A>"},
+        {"<!-- note -->text", "<!-- note -->text"},
+        {"price < b and c > d", "price  d"},
+        {"<abbrev>x</abbrev>", "x"},
+        {"line<BR>break", "linebreak"},
+        {"<  b>bold</ b>", "bold</ b>"},          // blanks go before the "/", not after it
+        {"< / b>x", "< / b>x"},
+        {"<SCRIPT>x</script><STYLE>", "x"},       // one-letter names recognise longer tags
+        {"<h1>T</H1><h7>", "T<h7>"},
+        {"<phrase>p</PHRASE>", "p"},
+        {"<>x</>", "<>x</>"},
+        {"<b><b><i>", ""},
+        {"a<b", "a<b"},
+        {"ends with <", "ends with <"},
+        {"<<b>>", "<<b>>"},                       // the span from the first "<" is not a tag
+        {"<x <b>y", "<x <b>y"},                   // the search goes on after the ">"
+        {"<x>y<b>z", "<x>yz"},
+        {"a&quot;b&quot;", "a\";b\";"},
+        {"a&nbsp;b", "a ;b"},
+        {"&QUOT;x&Quot;", "\";x\";"},
+        {"x&NbSp", "x "},
+        {"x&nbspy", "x y"},
+        {"&amp;&lt;", "&amp;&lt;"},
+        {"&&quotquot", "&\"quot"},
+        {"&<b>quot", "\""},
+        {"     ", "     "},
+        {"", ""},
+        {"\r\n<p>\r\n", "\r\n\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(Clean(c.in), c.out);
+        EXPECT_EQ(LiteralStrip(c.in), c.out);
+    }
+}
+
+// Random bodies built from the pieces that make the loops branch: tag names, blanks,
+// slashes, brackets, entities in any case, and plain text.
+std::string RandomBody(std::mt19937& rng, std::size_t pieces) {
+    static const std::vector<std::string> kPieces = {
+        "<", ">", "/", " ", "  ", "&", "quot", "QuOt", "nbsp", "NBSP", "&quot", "&nbsp", ";",
+        "b", "B", "a", "i", "x", "br", "table", "TaBlE", "phrase", "h1", "h9", "!--", "-->",
+        "\r\n", "text", "<b>", "</b>", "< b", "</ i>", "<a href=x>", "<<", ">>", "&&", "q"};
+    std::uniform_int_distribution<std::size_t> pick(0, kPieces.size() - 1);
+    std::string s;
+    for (std::size_t i = 0; i < pieces; ++i) s += kPieces[pick(rng)];
+    return s;
+}
+
+TEST(HtmlCodes, OnePassMatchesTheLiteralLoops) {
+    std::mt19937 rng(20240601);
+    std::uniform_int_distribution<std::size_t> length(0, 60);
+    for (int i = 0; i < 5000; ++i) {
+        const std::string body = RandomBody(rng, length(rng));
+        ASSERT_EQ(StripHtml(body), LiteralStrip(body)) << body;
+        ASSERT_EQ(ReplaceHtmlEntities(body), LiteralReplace(body)) << body;
+    }
+}
+
+TEST(HtmlCodes, OnePassMatchesTheLiteralLoopsOnAdversarialBodies) {
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const std::vector<std::string> bodies = {
+        repeat("&quot", 3000),
+        repeat("&NBSP;", 3000),
+        repeat("&&quot", 2000) + repeat("quot", 100),
+        repeat("<b>", 3000),
+        repeat("</ B  >", 2000),
+        repeat("<", 5000),
+        repeat("<", 5000) + ">",
+        repeat("<", 3000) + "b>",
+        repeat("< ", 3000) + "b>" + repeat(">", 100),
+        repeat("<x>", 3000) + "<",
+        repeat("<b", 3000) + ">",
+        repeat("<a>&quot", 2000),
+        repeat("<<b>>&nbsp", 2000),
+    };
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body.substr(0, 40));
+        EXPECT_EQ(StripHtml(body), LiteralStrip(body));
+        EXPECT_EQ(ReplaceHtmlEntities(body), LiteralReplace(body));
+    }
+}
+
+}  // namespace
+}  // namespace tallix
