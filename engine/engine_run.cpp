@@ -9,6 +9,7 @@
 #include "engine/output_line.h"
 #include "engine/run_state.h"
 #include "engine/status_window.h"
+#include "engine/template_cache.h"
 #include "engine/template_files.h"
 #include "model/template.h"
 #include "settings/app_info.h"
@@ -69,8 +70,12 @@ bool CanWriteOutput() {
 void SetLastRan() {
     Guard("Sub SetLastRan:", [] {
         clsTemplate& tpl = *CurrentRun().currentTemplate;
-        tpl.SetLastRan(FormatShortDate(Today()) + " " + FormatLongTime(Now()));
+        std::string stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
+        // The stamp changes once a second at most; a file that holds it already is left alone.
+        if (stamp == tpl.LastRan()) return;
+        tpl.SetLastRan(stamp);
         tpl.WriteLastRan();
+        ForgetTemplate(tpl.FileName());
     });
 }
 
@@ -96,9 +101,7 @@ void DoParsing() {
                    2);
             ++run.templateNo;
 
-            auto tpl = std::make_shared<clsTemplate>();
-            tpl->SetFileName(JoinPath(dir, *found));
-            tpl->ReadTemplate();
+            auto tpl = LoadTemplate(JoinPath(dir, *found));
             run.currentTemplate = tpl;
             if (tpl->Active() && !IsBadTemplate(name)) {
                 if (CanWriteOutput()) {

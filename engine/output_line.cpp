@@ -4,7 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sys/stat.h>
+
 #include <fstream>
+#include <iterator>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/extraction_text.h"
 #include "engine/print_text.h"
@@ -45,6 +50,74 @@ void BuildRecord(std::string& out, const std::string& separator) {
         out += ValueFor(*run.currentTemplate, entry) + separator;
         LetEventsRun();
     }
+}
+
+// The lines of an output file, trimmed, as the duplicate check needs them. Filled once per
+// file and kept in step with our own appends; read again only when the file changed behind
+// our back (its size or modification time is not what we left).
+struct OutputLines {
+    bool valid = false;
+    off_t size = 0;
+    timespec modified{};
+    bool endsWithBreak = true;
+    std::unordered_set<std::string> trimmed;
+};
+
+std::unordered_map<std::string, OutputLines>& LineIndex() {
+    static std::unordered_map<std::string, OutputLines> index;
+    return index;
+}
+
+bool SameState(const OutputLines& lines, const struct stat& st) {
+    return lines.valid && lines.size == st.st_size && lines.modified.tv_sec == st.st_mtim.tv_sec &&
+           lines.modified.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+const OutputLines& LinesOf(const std::string& path) {
+    OutputLines& lines = LineIndex()[path];
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        lines = OutputLines{};
+        return lines;
+    }
+    if (SameState(lines, st)) return lines;
+    lines = OutputLines{};
+    std::ifstream in(path, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) RaiseErrno(EIO);
+    // Lines end at CR LF, LF or a lone CR; a last line without an end counts too.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        char c = content[i];
+        if (c != '\r' && c != '\n') continue;
+        lines.trimmed.insert(Trim(std::string_view(content).substr(start, i - start)));
+        if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
+        start = i + 1;
+        if (lines.trimmed.size() % 4096 == 0) LetEventsRun();
+    }
+    if (start < content.size()) lines.trimmed.insert(Trim(std::string_view(content).substr(start)));
+    lines.endsWithBreak = content.empty() || content.back() == '\r' || content.back() == '\n';
+    lines.valid = true;
+    lines.size = st.st_size;
+    lines.modified = st.st_mtim;
+    return lines;
+}
+
+// Our own append of `line` (`bytes` long with its CR LF) to `path`: the index takes the line
+// when the file is now exactly what we left plus what we wrote.
+void Appended(const std::string& path, const std::string& line, off_t bytes) {
+    auto it = LineIndex().find(path);
+    if (it == LineIndex().end()) return;
+    OutputLines& lines = it->second;
+    struct stat st {};
+    if (!lines.valid || !lines.endsWithBreak || ::stat(path.c_str(), &st) != 0 ||
+        st.st_size != lines.size + bytes) {
+        lines.valid = false;
+        return;
+    }
+    lines.trimmed.insert(Trim(line));
+    lines.size = st.st_size;
+    lines.modified = st.st_mtim;
 }
 
 // Appends `line` + CR LF in one write; errno on failure.
@@ -95,27 +168,8 @@ std::string CreatePrintString() {
 
 bool IsDuplicate(const std::string& path) {
     return GuardValue("Sub IsDuplicate:", false, [&] {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return false;
-        const std::string wanted = Trim(CurrentRun().outputLine);
-        // Lines end at CR LF, LF or a lone CR.
-        std::string line;
-        char c;
-        auto matches = [&] {
-            bool same = Trim(line) == wanted;
-            line.clear();
-            LetEventsRun();
-            return same;
-        };
-        while (in.get(c)) {
-            if (c == '\r' || c == '\n') {
-                if (c == '\r' && in.peek() == '\n') in.get(c);
-                if (matches()) return true;
-            } else {
-                line.push_back(c);
-            }
-        }
-        return !line.empty() && matches();
+        const OutputLines& lines = LinesOf(path);
+        return lines.trimmed.count(Trim(CurrentRun().outputLine)) != 0;
     });
 }
 
@@ -136,6 +190,7 @@ void AppendOutput() {
         bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
         if (write) {
             if (int error = AppendLine(path, run.outputLine)) RaiseErrno(error);
+            Appended(path, run.outputLine, static_cast<off_t>(run.outputLine.size() + 2));
         }
         LetEventsRun();
     });

@@ -40,6 +40,22 @@ clsTemplate::clsTemplate()
     m_colOutPutLines->Add(std::string());
 }
 
+std::shared_ptr<clsTemplate> clsTemplate::Clone() const {
+    auto copy = std::make_shared<clsTemplate>(*this);
+    copy->m_colOutPutLines =
+        m_colOutPutLines ? std::make_shared<TextCollection>(*m_colOutPutLines) : nullptr;
+    copy->m_objFilter = m_objFilter ? std::make_shared<clsFilter>(*m_objFilter) : nullptr;
+    if (m_colFields) {
+        copy->m_colFields = std::make_shared<colExportFields>();
+        for (const auto& field : m_colFields->NewEnum()) {
+            if (auto added = copy->m_colFields->Add()) *added = *field;
+        }
+    } else {
+        copy->m_colFields = nullptr;
+    }
+    return copy;
+}
+
 TALLIX_TEXT_PROPERTY(clsTemplate, ScriptsToRun, m_scriptsToRun, kScriptsToRun)
 TALLIX_TEXT_PROPERTY(clsTemplate, LastRan, m_lastRan, kLastRan)
 TALLIX_TEXT_PROPERTY(clsTemplate, OutputDeliminator, m_outputDeliminator, kOutputDeliminator)

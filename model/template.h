@@ -81,6 +81,10 @@ public:
     std::string MakeVarString(long iIndex);
     void CreateFileSections();
 
+    // A copy that shares nothing with this template: its variables, filter and output lines
+    // are copies too, so values set on one never show in the other.
+    std::shared_ptr<clsTemplate> Clone() const;
+
     // Value of the first variable whose trimmed name matches `sName` without regard to case.
     std::string GetValueByName(std::string_view sName) const;
     void SetValueByName(std::string_view sName, std::string_view sVal);

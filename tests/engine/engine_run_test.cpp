@@ -205,6 +205,33 @@ TEST_F(EngineRun, OutputLineRules) {
               "\"SAY 'hi'\",,x,\r\n");
 }
 
+TEST_F(EngineRun, TemplateEditedDuringTheRunTakesEffectAtTheNextMessage) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;MSG_TEXT;Code:;;0;0;0;0;0"},
+             "A,B", OutPath("t.csv"));
+    first.messages = {Message("one", "Code: 1"), Message("two", "none"), Message("three", "none")};
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 2)
+            Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;MSG_TEXT;Code:;;0;0;0;0;0"},
+                     "B,A", OutPath("t.csv"));
+    };
+    RunSources("");
+    // The second message's empty code does not inherit the first one's value.
+    EXPECT_EQ(Out("t.csv"), "one,1\r\ntwo,\r\n,three\r\n");
+}
+
+TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
+             "False");
+    WriteFileBytes(OutPath("t.csv"), "  seen  \nold\r");
+    first.messages = {Message("seen", ""), Message("new", ""), Message("new", ""), Message("later", "")};
+    first.beforeNext = [&](std::size_t index) {
+        // Another program appends while the run goes on.
+        if (index == 3) WriteFileBytes(OutPath("t.csv"), Out("t.csv") + "later\r\n");
+    };
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "  seen  \nold\rnew\r\nlater\r\n");
+}
+
 TEST_F(EngineRun, SpaceDelimiterCollapsesEmptyValues) {
     Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;SENDER_TYPE;;;0;0;0;0;0"},
              "A,B,A", OutPath("t.txt"), "SPACE");

@@ -2,6 +2,7 @@
 // A mail source for engine tests: a list of messages handed over in order, with every call
 // recorded.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ public:
     }
     void GetNextMsg() override {
         calls.push_back("GetNextMsg");
+        if (beforeNext) beforeNext(next);
         Advance();
     }
     void DoDeleteMessage() override {
@@ -37,6 +39,8 @@ public:
     std::string address = "sender@example.org";
     std::vector<std::string> calls;
     int deletes = 0;
+    // Called before message `index` (0-based) is handed over by GetNextMsg.
+    std::function<void(std::size_t index)> beforeNext;
 
 private:
     void Advance() {

@@ -1,0 +1,80 @@
+#include "engine/mime_host.h"
+
+#include <qrmime/control.h>
+#include <qrmime/entity.h>
+
+#include "engine/run_state.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/user_interface.h"
+#include "sources/mail_source.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr std::chrono::milliseconds kWaitSlice{20};
+
+}  // namespace
+
+class EngineMimeHost::Events final : public qrmime::QRMIMEEvents {
+public:
+    void DecodingFinished(std::int16_t error) override {
+        LetEventsRun();
+        sources::MailSource* source = CurrentRun().currentSource;
+        if (source && source->OffersSetNumberOfAttachments()) source->SetNumberOfAttachments();
+    }
+    void DecodingFile(std::string& fileName, const std::string& contentType,
+                      const std::string& contentEncoding) override {
+        sources::MailSource* source = CurrentRun().currentSource;
+        if (source && source->OffersDecodingFile()) {
+            source->DecodingFile(fileName, contentType, contentEncoding);
+            return;
+        }
+        // A name from the message never leaves the decode directory.
+        if (!fileName.empty()) fileName = JoinPath(destinationDir, qrmime::SafeBaseName(fileName));
+    }
+    std::string destinationDir;
+};
+
+EngineMimeHost::EngineMimeHost()
+    : m_control(std::make_unique<qrmime::QRMIMECtrl>()), m_events(std::make_unique<Events>()) {
+    // The persisted defaults the engine's window gives the component.
+    m_control->InitNew();
+    m_control->SetFireStatus(true);
+    m_control->SetProgressDialogVisible(false);
+    m_control->SetContentType("application/octet-stream");
+    m_control->SetSourceFilename("");
+    m_control->SetDestinationFilename("");
+    m_control->SetModified(false);
+    m_control->SetEvents(m_events.get());
+    m_pumpId = AddEventPump([this] { m_control->ProcessPendingEvents(); });
+}
+
+EngineMimeHost::~EngineMimeHost() {
+    RemoveEventPump(m_pumpId);
+    m_control.reset();
+}
+
+qrmime::QRMIMECtrl& EngineMimeHost::Control() { return *m_control; }
+
+void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) { m_control->SetHostWindows(windows); }
+
+bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir) {
+    m_events->destinationDir = destinationDir;
+    m_control->SetSourceFilename(sourceFile);
+    if (!m_control->MIMEDecode()) return false;
+    const auto deadline = std::chrono::steady_clock::now() + m_waitLimit;
+    while (!m_control->WaitUntilIdle(kWaitSlice)) {
+        LetEventsRun();
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+    }
+    LetEventsRun();
+    return true;
+}
+
+EngineMimeHost& MimeHost() {
+    static EngineMimeHost host;
+    return host;
+}
+
+}  // namespace tallix::engine
