@@ -23,7 +23,7 @@ QRMIME_API bool ClassifyTransferEncoding(std::string_view text, TransferEncoding
 // Decodes one body in any number of Decode calls followed by one Finish call. Output is
 // appended to `out`.
 class QRMIME_API StreamDecoder {
-public:
+  public:
     explicit StreamDecoder(TransferEncoding encoding = TransferEncoding::SevenBit);
 
     // Starts a new body with `encoding`; forgets anything pending.
@@ -36,7 +36,7 @@ public:
     // "=" CR, and is written unchanged otherwise.
     void Finish(std::string& out);
 
-private:
+  private:
     void DecodeBase64(std::string_view in, std::string& out);
     void DecodeQuotedPrintable(std::string_view in, std::string& out);
 

@@ -18,23 +18,23 @@ inline constexpr std::size_t kScanWindow = 8192;
 // Limits on what a message can make the scan hold. Going past one is reported in the
 // scan's notes; the part concerned is skipped (or, for kMaxParts, the scan stops).
 inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;  // one part's header block
-inline constexpr std::size_t kMaxParts = 4096;              // parts of one entity
-inline constexpr std::size_t kMaxNameLength = 4096;         // a part's file name, in bytes
+inline constexpr std::size_t kMaxParts = 4096;             // parts of one entity
+inline constexpr std::size_t kMaxNameLength = 4096;        // a part's file name, in bytes
 
 enum class ScanStatus {
     Ok,
-    SourceUnreadable,      // the file cannot be opened or read
-    NotMime,               // no "Content-Type: " in the first kScanWindow bytes
-    BadBoundary,           // multipart without a usable boundary parameter
-    NoTransferEncoding,    // a single part without a Content-Transfer-Encoding header
+    SourceUnreadable,    // the file cannot be opened or read
+    NotMime,             // no "Content-Type: " in the first kScanWindow bytes
+    BadBoundary,         // multipart without a usable boundary parameter
+    NoTransferEncoding,  // a single part without a Content-Transfer-Encoding header
 };
 
 // One part as the scan found it, before the host names its file.
 struct ScannedPart {
-    std::string fileName;         // from the content type's name parameter; may be empty
-    std::string contentType;      // parameters removed
-    std::string encodingText;     // the raw Content-Transfer-Encoding text
-    bool decodable = false;       // the encoding is one the decoders know
+    std::string fileName;      // from the content type's name parameter; may be empty
+    std::string contentType;   // parameters removed
+    std::string encodingText;  // the raw Content-Transfer-Encoding text
+    bool decodable = false;    // the encoding is one the decoders know
     TransferEncoding encoding = TransferEncoding::SevenBit;
     std::uint64_t bodyStart = 0;  // offset of the body in the file
     std::uint64_t bodyEnd = 0;    // exclusive

@@ -1,0 +1,126 @@
+// The engine's run in one process: generated messages through five templates of three
+// variables each (every third template checks for duplicates). Prints messages per second
+// and the cost per record for growing runs, to show that it stays flat.
+//
+//   run_bench [largest]     (default 100000 messages)
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "engine/engine_run.h"
+#include "engine/run_state.h"
+#include "engine/template_cache.h"
+#include "model/message.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/settings_store.h"
+#include "sources/mail_source.h"
+
+using namespace tallix;
+using namespace tallix::engine;
+
+namespace {
+
+// Hands over `count` generated order messages, one at a time.
+class GeneratedSource final : public sources::MailSource {
+public:
+    explicit GeneratedSource(int count) : m_count(count) { SetID("generated"); }
+    void Connect() override {
+        SetIsConnected(true);
+        SetTotalMessages(m_count);
+    }
+    void GetFirstMsg() override {
+        m_next = 0;
+        Advance();
+    }
+    void GetNextMsg() override { Advance(); }
+    void DoDeleteMessage() override {}
+    std::string ConvertAddress() override { return "buyer@example.org"; }
+    void Disconnect() override {}
+
+private:
+    void Advance() {
+        if (m_next >= m_count) {
+            SetMessage(nullptr);
+            return;
+        }
+        int i = m_next++;
+        auto m = std::make_shared<txMessage>();
+        m->SetSubject("Order confirmation " + std::to_string(100000 + i));
+        m->SetSenderName("Customer " + std::to_string(i % 977));
+        m->SetBody("Dear customer,\r\n\r\nOrder number: " + std::to_string(100000 + i) +
+                   "\r\nItem: Article " + std::to_string(i % 53) + "\r\nTotal: " +
+                   std::to_string(10 + i % 400) + ".00 EUR\r\n\r\nThank you for your order.\r\n");
+        m->SetAttachments(std::make_shared<TextCollection>());
+        SetMessage(std::move(m));
+    }
+    int m_count;
+    int m_next = 0;
+};
+
+class OneSource final : public sources::SourceList {
+public:
+    explicit OneSource(int count) : m_source(count) {}
+    std::int32_t Count() const override { return 1; }
+    sources::MailSource* ItemAt(std::int32_t) override { return &m_source; }
+
+private:
+    GeneratedSource m_source;
+};
+
+void WriteTemplates(const std::string& dir, const std::string& outDir) {
+    for (int t = 1; t <= 5; ++t) {
+        std::ofstream f(dir + "/T" + std::to_string(t) + ".txf", std::ios::binary);
+        f << "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
+          << "[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n[Variables]\r\n"
+          << "Var1=OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;1;0;1\r\n"
+          << "Var2=Item;MSG_TEXT;Item:;{End of Line};1;0;1;0;1\r\n"
+          << "Var3=Total;MSG_TEXT;TOTAL:;EUR;0;0;0;0;0\r\n"
+          << "[Output]\r\nAllowDuplicate=" << (t % 3 == 0 ? "False" : "True") << "\r\nFile=" << outDir
+          << "/out" << t << ".csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Item,Total\r\n"
+          << "[Scripts]\r\nrun=\r\n";
+    }
+}
+
+double RunOnce(int messages) {
+    namespace fs = std::filesystem;
+    fs::path root = fs::temp_directory_path() / ("tallix-run-bench-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "home" / "templates");
+    fs::create_directories(root / "out");
+    ::setenv("TALLIX_HOME", (root / "home").c_str(), 1);
+    ResetProgramDir();
+    ResetSettings();
+    ClearTemplateCache();
+    CurrentRun() = RunState{};
+    Settings().templateDir = (root / "home" / "templates").string();
+    Settings().useSource = "GENERATED";
+    WriteTemplates(Settings().templateDir, (root / "out").string());
+    SetSourceListFactory([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
+
+    auto start = std::chrono::steady_clock::now();
+    RunSources("");
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fs::remove_all(root);
+    return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SetProgramIdentity("txengine", "txEngine");
+    SetSilentMode(true);
+    int largest = argc > 1 ? std::atoi(argv[1]) : 100000;
+    std::printf("%10s %10s %12s %14s\n", "messages", "seconds", "messages/s", "us per record");
+    for (int n = 1000; n <= largest; n *= 10) {
+        double s = RunOnce(n);
+        std::printf("%10d %10.3f %12.0f %14.2f\n", n, s, n / s, s * 1e6 / (n * 5.0));
+    }
+    return 0;
+}

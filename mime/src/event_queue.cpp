@@ -1,0 +1,58 @@
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "qrmime/control.h"
+
+namespace qrmime {
+
+QRMIMEEvents::~QRMIMEEvents() = default;
+Dispatcher::~Dispatcher() = default;
+ProgressWindow::~ProgressWindow() = default;
+HostWindows::~HostWindows() = default;
+PropertyNotifySink::~PropertyNotifySink() = default;
+
+struct EventQueue::Impl {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<std::function<void()>> tasks;
+};
+
+EventQueue::EventQueue() : m_impl(std::make_unique<Impl>()) {}
+EventQueue::~EventQueue() = default;
+
+void EventQueue::Post(std::function<void()> task) {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->tasks.push_back(std::move(task));
+    }
+    m_impl->ready.notify_all();
+}
+
+std::size_t EventQueue::Pump() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard lock(m_impl->mutex);
+        batch.swap(m_impl->tasks);
+    }
+    // Tasks run outside the lock: a task may post again (or pump) without deadlock.
+    std::size_t ran = 0;
+    for (auto& task : batch) {
+        try {
+            if (task) task();
+        } catch (...) {
+        }
+        ++ran;
+    }
+    return ran;
+}
+
+std::size_t EventQueue::PumpFor(std::chrono::milliseconds timeout) {
+    {
+        std::unique_lock lock(m_impl->mutex);
+        m_impl->ready.wait_for(lock, timeout, [this] { return !m_impl->tasks.empty(); });
+    }
+    return Pump();
+}
+
+}  // namespace qrmime
