@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "engine/help_text.h"
+#include "engine/mime_host.h"
 #include "engine/print_text.h"
 #include "engine/run_state.h"
 #include "engine/startup.h"
@@ -15,6 +16,7 @@
 
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
+#include "engine/ui/mime_windows.h"
 #include "engine/ui/qt_printer.h"
 #include "engine/ui/qt_user_interface.h"
 #endif
@@ -37,6 +39,8 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
     SetUi(&ui);
     QtStatusWindow window;
     SetWindow(&window);
+    QtMimeWindows mimeWindows;
+    MimeHost().SetHostWindows(&mimeWindows);
     SetUnloadStatusWindowHook([] { Window().Unload(); });
     EngineHooks hooks;
     hooks.showHelp = [] {
@@ -45,6 +49,7 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
     };
     int status = EngineMain(args, hooks);
     SetUnloadStatusWindowHook(nullptr);
+    MimeHost().SetHostWindows(nullptr);
     SetWindow(nullptr);
     SetUi(nullptr);
     return status;

@@ -11,6 +11,7 @@
 #include "engine/status_window.h"
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
+#include "engine/ui/mime_windows.h"
 #include "engine/ui/qt_user_interface.h"
 #include "settings/app_info.h"
 #include "tests/support/test_env.h"
@@ -25,7 +26,28 @@ private slots:
     void cancelUnloadsAndTheNextUpdateReloadsHidden();
     void minimizeHidesTheWindow();
     void helpWindowFromTheEntryPathClosesWithClose();
+    void mimeProgressWindowShowsCaptionLinesAndBar();
 };
+
+void EngineWindowsTest::mimeProgressWindowShowsCaptionLinesAndBar() {
+    QtMimeWindows windows;
+    auto progress = windows.OpenProgress("Decoding...", "/tmp/in.eml", "TO /tmp/out.txt", 1, 100);
+    QWidget* shown = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "mimeProgress" && w->isVisible()) shown = w;
+    QVERIFY(shown);
+    QCOMPARE(shown->windowTitle(), QString("Decoding..."));
+    auto labels = shown->findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 2);
+    QCOMPARE(labels[1]->text(), QString("TO /tmp/out.txt"));
+    auto* bar = shown->findChild<QProgressBar*>();
+    QCOMPARE(bar->minimum(), 1);
+    QCOMPARE(bar->maximum(), 100);
+    progress->SetValue(42);
+    QCOMPARE(bar->value(), 42);
+    progress.reset();
+    for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY(w->objectName() != "mimeProgress");
+}
 
 void EngineWindowsTest::statusWindowShowsLinesAndKeepsBarsInRange() {
     QtStatusWindow window;
