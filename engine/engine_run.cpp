@@ -71,11 +71,11 @@ void SetLastRan() {
     Guard("Sub SetLastRan:", [] {
         clsTemplate& tpl = *CurrentRun().currentTemplate;
         std::string stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
-        // The stamp changes once a second at most; a file that holds it already is left alone.
-        if (stamp == tpl.LastRan()) return;
         tpl.SetLastRan(stamp);
+        // The stamp changes once a second at most; a file that holds it already is left alone.
+        if (HoldsStamp(tpl.FileName(), stamp)) return;
         tpl.WriteLastRan();
-        ForgetTemplate(tpl.FileName());
+        StampWritten(tpl.FileName(), stamp);
     });
 }
 

@@ -58,8 +58,35 @@ std::shared_ptr<clsTemplate> LoadTemplate(const std::string& path) {
     return tpl;
 }
 
-void ForgetTemplate(const std::string& path) { Cache().erase(path); }
+struct Stamp {
+    std::string text;
+    FileIdentity identity;
+};
 
-void ClearTemplateCache() { Cache().clear(); }
+std::unordered_map<std::string, Stamp>& Stamps() {
+    static std::unordered_map<std::string, Stamp> stamps;
+    return stamps;
+}
+
+bool HoldsStamp(const std::string& path, const std::string& stamp) {
+    auto it = Stamps().find(path);
+    if (it == Stamps().end() || it->second.text != stamp) return false;
+    std::optional<FileIdentity> now = Identify(path);
+    return now && *now == it->second.identity;
+}
+
+void StampWritten(const std::string& path, const std::string& stamp) {
+    Cache().erase(path);
+    std::optional<FileIdentity> now = Identify(path);
+    if (now)
+        Stamps()[path] = Stamp{stamp, *now};
+    else
+        Stamps().erase(path);
+}
+
+void ClearTemplateCache() {
+    Cache().clear();
+    Stamps().clear();
+}
 
 }  // namespace tallix::engine

@@ -14,9 +14,11 @@ namespace tallix::engine {
 
 // A fresh template read from `path` (or copied from the parse of the unchanged file).
 std::shared_ptr<clsTemplate> LoadTemplate(const std::string& path);
-// After the engine wrote to a template file: the next message parses it again (the stamp
-// changes at most once a second, so this costs little).
-void ForgetTemplate(const std::string& path);
+// True when the file at `path` is unchanged since the engine last wrote `stamp` into it.
+bool HoldsStamp(const std::string& path, const std::string& stamp);
+// The engine wrote `stamp` into the file at `path`: remembered for HoldsStamp, and the next
+// message parses the file again (the stamp changes at most once a second, so this costs little).
+void StampWritten(const std::string& path, const std::string& stamp);
 // Forgets every kept parse (tests).
 void ClearTemplateCache();
 
