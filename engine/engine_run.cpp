@@ -6,6 +6,7 @@
 #include "engine/disposal.h"
 #include "engine/engine_log.h"
 #include "engine/extraction.h"
+#include "engine/mime_host.h"
 #include "engine/output_line.h"
 #include "engine/run_state.h"
 #include "engine/status_window.h"
@@ -19,6 +20,7 @@
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/netscape_source.h"
 
 namespace tallix::engine {
 namespace {
@@ -30,10 +32,15 @@ constexpr const char* kNoSources =
 constexpr const char* kCannotConnect = "Unable to connect to mail source.";
 constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
 
-// The source kinds this version can read. Kinds not listed ("POP3", "EXTENDED MAPI",
-// "SIMPLE MAPI", "NETSCAPE", "EUDORA" until their sources are built) read like an unknown
+// The source kinds this version can read: the mailbox files ("NETSCAPE", "EUDORA"). The
+// others ("POP3", "EXTENDED MAPI", "SIMPLE MAPI") are not built yet and read like an unknown
 // "UseSource" value.
 std::unique_ptr<sources::SourceList> BuiltInSources(const std::string& useSource) {
+    if (useSource == kSourceNetscape || useSource == kSourceEudora) {
+        auto list = sources::NewColNetscape();
+        if (sources::clsNetscape* source = list->Add()) source->SetAttachmentDecoder(&MimeHost());
+        return list;
+    }
     return nullptr;
 }
 

@@ -1,26 +1,43 @@
 #!/usr/bin/env bash
-# Sets everything up on a fresh machine, builds, and runs the engine in a program and
-# settings directory of its own under build/demo (the user's own settings are never touched).
-#
-# The engine does not read mail sources yet in this version: it starts up, reads its settings,
-# and prints its command-line help. The run over the example mailbox comes with the mailbox
-# source.
+# Sets everything up on a fresh machine, builds, and runs the engine over the bundled example:
+# the sample mailbox (examples/sample-inbox.mbox, a Netscape-style mail folder) with the four
+# example templates. Everything lives under build/demo: its own program directory, its own
+# settings file and the output files; the user's own settings are never touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root="$PWD"
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --target txengine
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target txengine examples
 
-demo="$PWD/build/demo"
-mkdir -p "$demo/home/templates" "$demo/config"
+demo="$root/build/demo"
+rm -rf "$demo"
+mkdir -p "$demo/home/templates" "$demo/config/Vantroy Technologies" "$demo/output"
+cp "$root"/build/bin/Examples/*.txf "$demo/home/templates/"
+cp "$root/build/bin/Examples/sample-inbox.mbox" "$demo/sample-inbox.mbox"
 export TALLIX_HOME="$demo/home" XDG_CONFIG_HOME="$demo/config"
+printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
+    "$demo/home/templates" "$demo/home/scripts" "$demo/sample-inbox.mbox" \
+    >"$demo/config/Vantroy Technologies/Tallix.ini"
 
-echo "== txengine /? (help, printed because no window is used here)"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM build/bin/txengine '/?'
+echo "== txengine /sx over $demo/sample-inbox.mbox"
+# The example templates name their output files without a directory: they land in the
+# directory the engine runs in.
+status=0
+(cd "$demo/output" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/build/bin/txengine" /sx </dev/null) || status=$?
+echo "txengine ended with status $status"
 echo
-echo "== txengine /sx (start-up only: reading mail is not built yet)"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM build/bin/txengine /sx </dev/null || true
-echo
-echo "Settings written to: $XDG_CONFIG_HOME/Vantroy Technologies/Tallix.ini"
-sed 's/\r$//' "$XDG_CONFIG_HOME/Vantroy Technologies/Tallix.ini"
+for f in "$demo"/output/*; do
+    [ -e "$f" ] || continue
+    echo "== $f ($(wc -l <"$f") lines), first lines:"
+    head -n 3 "$f" | sed 's/\r$//'
+    echo
+done
+echo "== system log ($TALLIX_HOME/txSystem.Log):"
+sed 's/\r$//' "$TALLIX_HOME/txSystem.Log" 2>/dev/null | tail -n 4 || true
+if [ -s "$TALLIX_HOME/txError.Log" ]; then
+    echo "== error log ($TALLIX_HOME/txError.Log):"
+    sed 's/\r$//' "$TALLIX_HOME/txError.Log"
+fi
+exit "$status"

@@ -1,0 +1,113 @@
+#include "bench/sources/mailbox_generator.h"
+
+#include <string>
+
+namespace tallix::bench {
+namespace {
+
+// A small linear congruential generator: fixed, so the corpus never depends on the library.
+struct Lcg {
+    std::uint64_t state;
+    std::uint32_t Next() {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::uint32_t>(state >> 33);
+    }
+    std::uint32_t Below(std::uint32_t n) { return Next() % n; }
+};
+
+const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kNames[] = {"Jane Doe", "Bob O'Neil", "Pat Smith", "Lee Wong", "Ana Ruiz"};
+const char* const kWords[] = {"order", "shipping", "invoice", "thanks", "customer", "product",
+                              "delivery", "payment", "address", "quantity", "total", "price"};
+
+std::string Pad2(unsigned v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+
+std::string Filler(Lcg& rng, int lines) {
+    std::string out;
+    for (int l = 0; l < lines; ++l) {
+        for (int w = 0; w < 10; ++w) {
+            out += kWords[rng.Below(12)];
+            out += w == 9 ? "\r\n" : " ";
+        }
+    }
+    return out;
+}
+
+std::string Base64Filler(Lcg& rng, int lines) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (int l = 0; l < lines; ++l) {
+        for (int c = 0; c < 76; ++c) out += kAlphabet[rng.Below(64)];
+        out += "\r\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix) {
+    Lcg rng{20240607};
+    std::uint64_t bytes = 0;
+    std::string m;
+    for (std::uint64_t i = 1; i <= count; ++i) {
+        m.clear();
+        const unsigned day = 1 + rng.Below(28);
+        const unsigned hour = rng.Below(24), minute = rng.Below(60), second = rng.Below(60);
+        const char* month = kMonths[rng.Below(12)];
+        const char* weekday = kDays[rng.Below(7)];
+        const std::string time = Pad2(hour) + ":" + Pad2(minute) + ":" + Pad2(second);
+        const std::string name = kNames[rng.Below(5)];
+        const std::string order = std::to_string(100000 + i);
+        unsigned kind = rng.Below(10);  // 0-3 plain, 4-5 HTML, 6-7 attachment, 8-9 newsletter
+        if (!mix.attachments && (kind == 6 || kind == 7)) kind = 0;
+
+        // The separator line pads a one-digit day with a blank, as the C library does.
+        m += "From - " + std::string(weekday) + " " + month + " " + (day < 10 ? " " : "") +
+             std::to_string(day) + " " + time + " 2021\r\n";
+        m += "X-Mozilla-Status: 0001\r\nX-Mozilla-Status2: 00000000\r\n";
+        m += "Date: " + std::string(weekday) + ", " + Pad2(day) + " " + month + " 2021 " + time +
+             " -0500\r\n";
+        m += "To: orders@shop.example\r\n";
+        if (kind <= 5) {
+            m += "From: Shop <noreply@shop.example>\r\nReply-To: \"" + name + "\" <customer" +
+                 order + "@example.com>\r\nSubject: Order confirmation " + order + "\r\n";
+        } else if (kind <= 7) {
+            m += "From: \"" + name + "\" <form@web.example>\r\nSubject: Contact form " + order + "\r\n";
+        } else {
+            m += "From: News <news@list.example>\r\nSubject: Weekly news " + order + "\r\n";
+        }
+        m += "Message-ID: <" + order + "@generator.example>\r\nMIME-Version: 1.0\r\n";
+
+        if (kind <= 3) {
+            m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
+            m += "Order: " + order + "\r\nName: " + name + "\r\nTotal: " +
+                 std::to_string(rng.Below(1000)) + ".00\r\n" + Filler(rng, 20);
+        } else if (kind <= 5) {
+            m += "Content-Type: text/html; charset=us-ascii\r\n\r\n";
+            m += "<html><body><p>Order: <b>" + order + "</b></p><p>Name: " + name +
+                 "</p><table><tr><td>Total</td><td>" + std::to_string(rng.Below(1000)) +
+                 ".00</td></tr></table><p>" + Filler(rng, 18) + "</p></body></html>\r\n";
+        } else if (kind <= 7) {
+            const std::string boundary = "------------gen" + order;
+            m += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
+            m += "This is a multi-part message in MIME format.\r\n--" + boundary + "\r\n";
+            m += "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+            m += "Name: " + name + "\r\nMessage: " + Filler(rng, 3) + "\r\n--" + boundary + "\r\n";
+            m += "Content-Type: text/csv;\r\n name=\"form.csv\"\r\nContent-Transfer-Encoding: base64\r\n"
+                 "Content-Disposition: attachment;\r\n filename=\"form.csv\"\r\n\r\n";
+            m += Base64Filler(rng, 16) + "\r\n--" + boundary + "--\r\n";
+        } else {
+            m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + Filler(rng, 30);
+        }
+        // A blank line before the next separator ends the message.
+        m += "\r\n";
+        out.write(m.data(), static_cast<std::streamsize>(m.size()));
+        bytes += m.size();
+    }
+    return bytes;
+}
+
+}  // namespace tallix::bench

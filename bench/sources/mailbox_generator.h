@@ -1,0 +1,18 @@
+#pragma once
+// A deterministic Netscape mailbox: the same N gives the same bytes on every machine. The
+// mix is roughly what a shop's order inbox holds: plain order confirmations, HTML
+// confirmations, contact forms with a CSV attachment, and newsletters no template wants.
+
+#include <cstdint>
+#include <ostream>
+
+namespace tallix::bench {
+
+struct MailboxMix {
+    bool attachments = true;  // false: the attachment messages become plain ones
+};
+
+// Writes `count` messages; returns the number of bytes written.
+std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix = {});
+
+}  // namespace tallix::bench

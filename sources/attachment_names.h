@@ -1,0 +1,29 @@
+#pragma once
+// File names for attachments. The name a message gives an attachment is untrusted text: it
+// may hold directories, "..", control characters or nothing at all. Before it becomes a file
+// in the scratch directory it is reduced to a safe base name, and names already given to
+// other attachments of the same message are not reused.
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace tallix::sources {
+
+// Longest base name kept, in bytes; leaves room for the "$$" prefix and a numbering suffix
+// within the 255 bytes a file name may have.
+inline constexpr std::size_t kMaxAttachmentNameBytes = 200;
+// The name of an attachment whose own name leaves nothing usable.
+inline constexpr std::string_view kFallbackAttachmentName = "attachment";
+
+// The last path component of `name` with control characters removed, blanks trimmed, every
+// ".." reduced to "." and the length bounded (never inside a UTF-8 sequence); never empty,
+// never "." alone.
+std::string SafeBaseName(std::string_view name);
+
+// `name`, or `name` numbered before its first dot ("a.txt", "a-2.txt", "a-3.txt") until it is
+// not in `taken`; the result is added to `taken`.
+std::string UniqueName(const std::string& name, std::set<std::string>& taken);
+
+}  // namespace tallix::sources

@@ -1,0 +1,622 @@
+#include "sources/netscape_source.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/run_time_error.h"
+#include "settings/scratch_dir.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+#include "sources/attachment_names.h"
+#include "sources/mailbox_dates.h"
+
+namespace tallix::sources {
+namespace {
+
+// Context texts of the error reports.
+constexpr std::string_view kCtxConnect = "clsNetscape - Connect";
+constexpr std::string_view kCtxGetMessages = "clsNetscape - NSGetMessages";
+constexpr std::string_view kCtxGetMsgCount = "clsNetscape - GetMsgCount";
+constexpr std::string_view kCtxGetFirstMsg = "clsNetscape - GetFirstMsg";
+constexpr std::string_view kCtxGetNextMsg = "clsNetscape - GetNextMsg";
+constexpr std::string_view kCtxGetMessage = "clsNetscape - GetMessage";
+constexpr std::string_view kCtxMsgParts = "clsNetscape - Parsing Message Parts";
+constexpr std::string_view kCtxGetHeader = "clsNetscape - GetHeader";
+constexpr std::string_view kCtxBoundary = "clsNetscape - GetBoundaryMarker";
+constexpr std::string_view kCtxGetBody = "clsNetscape - GetBody";
+constexpr std::string_view kCtxAttachment = "clsNetscape - GetAttachment";
+constexpr std::string_view kCtxSubject = "clsNetscape - GetSubject";
+constexpr std::string_view kCtxReceipent = "clsNetscape - GetReceipent";
+constexpr std::string_view kCtxSender = "clsNetscape - GetSender";
+constexpr std::string_view kCtxReplyTo = "clsNetscape - GetReplyTo";
+constexpr std::string_view kCtxSentDate = "clsNetscape - GetSentDate";
+constexpr std::string_view kCtxReceiveDate = "clsNetscape - GetReceiveDate";
+constexpr std::string_view kColGetItem = "colNetscape - Get Item";
+
+constexpr std::string_view kNoSentDate = "Unable to find the sent date in the message header.";
+constexpr std::string_view kInMessageNumber = "In message number: ";
+constexpr std::string_view kUnknownRecipient = "Unknown";
+
+// The two file formats.
+constexpr std::string_view kNetscapeSeparator = "From -";
+constexpr std::string_view kEudoraSeparator = "From ";
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kCr = "\r";
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+constexpr char kLeadingMark = '>';
+
+// Header field names, matched in exact case.
+constexpr std::string_view kBoundaryName = "boundary=";
+constexpr std::string_view kSubjectName = "Subject:";
+constexpr std::string_view kToName = "To:";
+constexpr std::string_view kFromName = "From:";
+constexpr std::string_view kReplyToName = "Reply-To:";
+constexpr std::string_view kDateName = "Date:";
+constexpr std::string_view kContentTypeName = "Content-Type:";
+constexpr std::string_view kPlainText = "text/plain";
+constexpr std::string_view kFileNameParam = "filename=";
+constexpr std::string_view kNameParam = "name=";
+constexpr std::string_view kAttachmentPrefix = "$$";
+
+// Above this the buffer of one message is given back once a smaller message follows, so a
+// single huge message does not pin its memory for the rest of the walk.
+constexpr std::size_t kKeepMessageBuffer = std::size_t{64} << 20;
+
+// 1-based position of `what` in `text` at or after `start`; 0 when absent.
+std::size_t Find(std::string_view text, std::size_t start, std::string_view what) {
+    if (start < 1 || start > text.size()) return 0;
+    const std::size_t at = text.find(what, start - 1);
+    return at == std::string_view::npos ? 0 : at + 1;
+}
+
+// The `length` bytes from 1-based `start`, clipped to the text.
+std::string_view Slice(std::string_view text, std::size_t start, std::size_t length) {
+    if (start < 1 || start > text.size()) return {};
+    return text.substr(start - 1, length);
+}
+
+MailboxFormat FormatFor(const std::string& useSource) {
+    MailboxFormat f;
+    f.eudora = useSource == kSourceEudora;
+    f.separator = f.eudora ? kEudoraSeparator : kNetscapeSeparator;
+    f.endMarker = std::string(f.eudora ? kCrLf : kBlankLine) + f.separator;
+    f.lineEnd = f.eudora ? kCr : kCrLf;
+    f.receiveMarker = f.separator;
+    return f;
+}
+
+// Every LF that has no CR before it becomes CR LF.
+void AppendWithCrLf(std::string& out, std::string_view text) {
+    out.reserve(out.size() + text.size() + text.size() / 32);
+    char previous = '\0';
+    for (const char c : text) {
+        if (c == '\n' && previous != '\r') out.push_back('\r');
+        out.push_back(c);
+        previous = c;
+    }
+}
+
+void RemoveQuietly(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
+void WriteWhole(const std::string& path, std::string_view a, std::string_view b,
+                std::string_view c) {
+    std::FILE* f = std::fopen(path.c_str(), "wbx");
+    if (!f) RaiseErrno(errno);
+    bool ok = std::fwrite(a.data(), 1, a.size(), f) == a.size() &&
+              std::fwrite(b.data(), 1, b.size(), f) == b.size() &&
+              std::fwrite(c.data(), 1, c.size(), f) == c.size();
+    const int err = errno;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) RaiseErrno(err != 0 ? err : EIO);
+}
+
+// The end of the Content-Type field that opens a part: the first line end that is not
+// followed by a folded continuation line (0-based, the position of that CR).
+std::size_t FieldEnd(std::string_view part) {
+    std::size_t at = 0;
+    while ((at = part.find(kCrLf, at)) != std::string_view::npos) {
+        const std::size_t next = at + kCrLf.size();
+        if (next >= part.size() || (part[next] != ' ' && part[next] != '\t')) return at;
+        at = next;
+    }
+    return part.size();
+}
+
+}  // namespace
+
+clsNetscape::clsNetscape() {
+    m_format = FormatFor(Settings().useSource);
+    SetID(std::string(m_format.eudora ? kEudoraId : kNetscapeId));
+    m_filePath = Settings().localFileName;
+}
+
+clsNetscape::~clsNetscape() = default;
+
+std::string clsNetscape::InMessage(std::string_view context) const {
+    return std::string(context) + "\n" + std::string(kInMessageNumber) +
+           std::to_string(m_messageIndex);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading the file
+
+void clsNetscape::Connect() {
+    Guard(kCtxConnect, [&] {
+        SetIsConnected(false);
+        SetTotalMessages(0);
+        if (m_filePath.empty()) return;
+        m_file.Close();
+        // Only a mailbox that cannot be read ends the run.
+        if (!Guard(kCtxGetMessages, [&] { NSGetMessages(); }, kLoggedEnding)) return;
+        if (m_file.Size() != 0) {
+            IsNewCharacter();
+            NSGetMsgCount();
+        }
+        m_readPos = 1;
+        SetIsConnected(true);
+    });
+}
+
+void clsNetscape::NSGetMessages() { m_file.Open(m_filePath); }
+
+void clsNetscape::IsNewCharacter() {
+    const std::string_view text = FileText();
+    m_leadingMark = !text.empty() && text.front() == kLeadingMark;
+    // Linux mail clients (local folders are this format) end lines with LF alone; the first
+    // line end of the file decides how the whole file is searched. Each message is brought
+    // to CR LF when it is cut out, so the rules that follow see one form only.
+    const std::size_t lf = text.find('\n');
+    m_lineFeedOnly = lf != std::string_view::npos && (lf == 0 || text[lf - 1] != '\r');
+    if (m_leadingMark) {
+        m_format.endMarker = std::string(1, kLeadingMark) + m_format.separator;
+        m_format.resumeStep = 1;
+    } else if (m_lineFeedOnly) {
+        m_format.endMarker = std::string(m_format.eudora ? "\n" : "\n\n") + m_format.separator;
+        m_format.resumeStep = 1;
+    }
+}
+
+void clsNetscape::NSGetMsgCount() {
+    Guard(kCtxGetMsgCount, [&] {
+        const std::string_view text = FileText();
+        const std::string_view separator = m_format.separator;
+        std::int64_t count = 0;
+        // Counted wherever it stands, not only at line starts.
+        for (std::size_t at = text.find(separator); at != std::string_view::npos;
+             at = text.find(separator, at + separator.size())) {
+            ++count;
+        }
+        SetTotalMessages(static_cast<std::int32_t>(
+            std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max())));
+    });
+}
+
+std::int64_t clsNetscape::NSGetPositionOf(std::int64_t nStartAt, std::string_view sFindStr) const {
+    if (sFindStr.empty()) return -1;
+    if (nStartAt < 1) return 0;
+    return static_cast<std::int64_t>(
+        Find(FileText(), static_cast<std::size_t>(nStartAt), sFindStr));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Walking
+
+void clsNetscape::GetFirstMsg() {
+    Guard(kCtxGetFirstMsg, [&] {
+        SetMessage(nullptr);
+        SetMessageNumber(1);
+        m_readPos = 1;
+        m_messageIndex = 0;
+        GetMessage();
+        if (!m_messageText.empty()) SetMessage(HandOver());
+    });
+}
+
+void clsNetscape::GetNextMsg() {
+    SetMessage(nullptr);
+    // A message that cannot be handed over is reported and passed by; the walk goes on with
+    // the one after it. Each pass moves the read position forward, so this ends.
+    while (m_readPos < m_file.Size()) {
+        const bool handed = Guard(InMessage(kCtxGetNextMsg), [&] {
+            GetMessage();
+            if (!m_messageText.empty()) SetMessage(HandOver());
+        });
+        if (handed) break;
+    }
+}
+
+void clsNetscape::GetMessage() {
+    const std::size_t length = m_file.Size();
+    // Where the walk resumes when this message cannot be taken apart: after it, not at the
+    // end of the file, so one bad message does not lose the ones behind it.
+    const std::size_t pastEnd = length + 1;
+    std::size_t resume = pastEnd;
+    const bool ok = Guard(kCtxGetMessage, [&] {
+        m_messageText.clear();
+        const std::string_view text = FileText();
+        const std::size_t start = Find(text, m_readPos, m_format.separator);
+        if (start == 0) Raise(kErrInvalidCall);
+        // Without an end marker the message runs to the end of the file, its last byte
+        // included.
+        std::size_t end = pastEnd;
+        if (start < length) {
+            end = Find(text, start + m_format.endMarker.size(), m_format.endMarker);
+            if (end == 0) end = pastEnd;
+        }
+        resume = end == pastEnd ? pastEnd : end + m_format.resumeStep;
+        if (start < end) {
+            ++m_messageIndex;
+            m_readPos = resume;
+            CutMessage(start, end);
+            GetMsgParts();
+        } else {
+            m_readPos = pastEnd;
+            SetMessage(nullptr);
+        }
+    });
+    if (!ok) m_readPos = resume;
+}
+
+void clsNetscape::CutMessage(std::size_t start, std::size_t end) {
+    const std::string_view cut = Slice(FileText(), start, end - start);
+    if (m_messageText.capacity() > kKeepMessageBuffer && cut.size() < m_messageText.capacity() / 4) {
+        std::string().swap(m_messageText);
+    }
+    if (m_lineFeedOnly) {
+        AppendWithCrLf(m_messageText, cut);
+    } else {
+        m_messageText.assign(cut);
+    }
+}
+
+std::shared_ptr<txMessage> clsNetscape::HandOver() const {
+    auto m = std::make_shared<txMessage>();
+    const Values& v = m_values;
+    m->SetSenderName(v.senderName);
+    m->SetSenderAddress(v.senderAddress);
+    m->SetReplyToName(v.replyToName);
+    m->SetReplyToAddress(v.replyToAddress);
+    m->SetReceipentName(v.receipentName);
+    m->SetReceipentAddress(v.receipentAddress);
+    m->SetHeader(m_header);
+    m->SetSentDate(v.sentDate);
+    m->SetReceiveDate(v.receiveDate);
+    m->SetReceiveTime(v.receiveTime);
+    m->SetSentTime(v.sentTime);
+    m->SetBody(v.body);
+    m->SetSubject(v.subject);
+    if (m_multipart) {
+        for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i) {
+            m->Attachments()->Add(m_attachmentFiles[i]);
+        }
+    }
+    return m;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Taking a message apart
+
+void clsNetscape::GetMsgParts() {
+    m_values = Values{};
+    m_header.clear();
+    m_multipart = false;
+    m_boundary.clear();
+    m_attachmentFiles.assign(1, std::string());
+    m_attachmentNames.clear();
+    Guard(InMessage(kCtxMsgParts), [&] {
+        if (m_messageText.empty()) Raise(kErrInvalidCall);
+        GetHeader();
+        if (m_header.empty()) return;
+        GetBody();
+        GetSubject();
+        GetReceipent();
+        GetSender();
+        GetReplyTo();
+        GetSentDate();
+        GetReceiveDate();
+    });
+}
+
+void clsNetscape::GetHeader() {
+    Guard(kCtxGetHeader, [&] {
+        m_header.clear();
+        m_multipart = false;
+        const std::string_view msg = m_messageText;
+        const std::size_t a = Find(msg, 1, kBlankLine);
+        if (a == 0) Raise(kErrInvalidCall);
+        if (msg.find(kBoundaryName) == std::string_view::npos) {
+            m_header = msg.substr(0, a);  // ends with the CR of the last header line
+            return;
+        }
+        m_multipart = true;
+        GetBoundaryMarker();
+        if (m_boundary.empty()) Raise(kErrInvalidCall);
+
+        // The message header, then the header block of every part, so that each part's
+        // Content-Type line can be found in it.
+        m_header = msg.substr(0, a + 2);
+        std::size_t g = Find(msg, a + 3, m_boundary);
+        if (g == 0) {
+            m_multipart = false;
+            m_header = msg.substr(0, a);
+            return;
+        }
+        // From the LF of the blank line up to the line end before the first boundary line.
+        if (g > a + 5) m_header += Slice(msg, a + 3, g - a - 5);
+        for (;;) {
+            const std::size_t p = g + m_boundary.size();
+            const std::size_t o = Find(msg, p, kBlankLine);
+            if (o == 0) break;
+            m_header += Slice(msg, p, o + 2 - p);
+            g = Find(msg, o + 2, m_boundary);
+            if (g == 0) break;
+        }
+    });
+}
+
+void clsNetscape::GetBoundaryMarker() {
+    m_boundary.clear();
+    Guard(InMessage(kCtxBoundary), [&] {
+        const std::string_view msg = m_messageText;
+        const std::size_t at = msg.find(kBoundaryName);
+        if (at == std::string_view::npos) return;
+        const std::size_t from = at + kBoundaryName.size();
+        const std::size_t end = msg.find(m_format.lineEnd, from);
+        if (end == std::string_view::npos) Raise(kErrInvalidCall);
+        std::string_view value = msg.substr(from, end - from);
+        // The quotes round the value are not part of it; an unquoted value ends where the
+        // next parameter or blank begins.
+        if (!value.empty() && value.front() == '"') {
+            value.remove_prefix(1);
+            value = value.substr(0, value.find('"'));
+        } else {
+            value = value.substr(0, value.find_first_of("; \t"));
+        }
+        m_boundary = value;
+    });
+}
+
+std::size_t clsNetscape::FindPart(std::string_view part) const {
+    return part.empty() ? 0 : Find(m_messageText, m_partCursor, part);
+}
+
+std::string clsNetscape::PartContent(std::size_t at, std::size_t partLength) const {
+    const std::string_view msg = m_messageText;
+    const std::size_t from = at + partLength;
+    // The boundary is looked for in the content, not in the part's own header lines.
+    std::size_t next = Find(msg, from, m_boundary);
+    if (next == 0) next = msg.size();
+    // Up to the two hyphens before the boundary.
+    if (next < from + 2) return {};
+    return std::string(Slice(msg, from, next - from - 2));
+}
+
+void clsNetscape::GetBody() {
+    const bool ok = Guard(InMessage(kCtxGetBody), [&] {
+        m_values.body.clear();
+        if (!m_multipart) {
+            m_values.body = Slice(m_messageText, m_header.size() + 4, std::string_view::npos);
+            return;
+        }
+        m_attachmentFiles.assign(1, std::string());
+        m_partCursor = 1;
+        const std::string_view header = m_header;
+        std::size_t c1 = Find(header, 1, kContentTypeName);
+        while (c1 != 0) {
+            std::size_t c2 = Find(header, c1 + kContentTypeName.size(), kContentTypeName);
+            std::string lastPart;
+            std::string_view part;
+            if (c2 != 0) {
+                part = Slice(header, c1, c2 - c1);
+            } else {
+                // The last part's header block ends the header without the blank line that
+                // the other parts take from the boundary line after them; it is given back,
+                // so that the content starts after the blank line as in every other part.
+                c2 = header.size() + 1;
+                lastPart = Slice(header, c1, std::string_view::npos);
+                if (lastPart.ends_with(kCrLf)) lastPart += kCrLf;
+                part = lastPart;
+            }
+            if (part.find(kPlainText) != std::string_view::npos) GetBodyPart(part);
+            if (part.find(kFileNameParam) != std::string_view::npos) GetAttachment(part);
+            // Two parts with the same header lines are two parts: the next one is looked for
+            // after this one.
+            if (const std::size_t b = FindPart(part); b != 0) m_partCursor = b + part.size();
+            c1 = Find(header, c2, kContentTypeName);
+        }
+    });
+    if (!ok) m_values.body.clear();
+}
+
+void clsNetscape::GetBodyPart(std::string_view sSearch) {
+    const std::size_t b = FindPart(sSearch);
+    if (b == 0) return;
+    m_values.body += PartContent(b, sSearch.size());
+}
+
+void clsNetscape::GetAttachment(std::string_view sSearch) {
+    Guard(InMessage(kCtxAttachment), [&] {
+        const std::size_t b = FindPart(sSearch);
+        if (b == 0) return;
+        const std::string content = PartContent(b, sSearch.size());
+
+        // The name stands in double quotes right after the first "name=" (which may be the
+        // tail of "filename="), on the same line.
+        const std::size_t f = sSearch.find(kNameParam);
+        if (f == std::string_view::npos) Raise(kErrInvalidCall);
+        const std::size_t open = f + kNameParam.size();
+        if (open >= sSearch.size() || sSearch[open] != '"') Raise(kErrInvalidCall);
+        const std::size_t close = sSearch.find_first_of("\"\r\n", open + 1);
+        if (close == std::string_view::npos || sSearch[close] != '"') Raise(kErrInvalidCall);
+        const std::string_view name = sSearch.substr(open + 1, close - open - 1);
+
+        // The file is named by us, not by the message: a safe base name, unique within the
+        // message, in the scratch directory.
+        const std::string fileName =
+            std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(name), m_attachmentNames);
+        const std::string quoted = "\"" + fileName + "\"";
+        std::string rebuilt;
+        rebuilt.reserve(sSearch.size() + quoted.size());
+        rebuilt.append(sSearch.substr(0, open)).append(quoted).append(sSearch.substr(close + 1));
+
+        // Join a folded Content-Type line; a line end that is not a fold stays.
+        if (const std::size_t crlf = rebuilt.find(kCrLf);
+            crlf != std::string::npos && crlf + 2 < rebuilt.size() &&
+            (rebuilt[crlf + 2] == ' ' || rebuilt[crlf + 2] == '\t')) {
+            rebuilt.erase(crlf, 2);
+        }
+        // The decoder names its output after the Content-Type's name parameter; when the
+        // name stood only in another field, the Content-Type is given it too.
+        if (const std::size_t fieldEnd = FieldEnd(rebuilt);
+            UCase(std::string_view(rebuilt).substr(0, fieldEnd)).find("NAME=") == std::string::npos) {
+            rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quoted);
+        }
+
+        const std::string& dir = ScratchDir();
+        if (dir.empty()) Raise(kErrPathNotFound);
+        const std::string path = ScratchFile(fileName);
+        const std::string scratch = ScratchFile(kScratchMessageFile);
+        RemoveQuietly(scratch);
+        WriteWhole(scratch, rebuilt, content, kCrLf);
+
+        if (!m_decoder) Raise(kErrObjectRequired);
+        // A failed decode must not leave an older file of that name to be read instead.
+        RemoveQuietly(path);
+        if (!m_decoder->DecodeFile(scratch, dir)) Raise(kErrDeviceIo);
+        m_attachmentFiles.push_back(path);
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fields
+
+std::string clsNetscape::FieldValue(std::size_t at, std::size_t nameLength) const {
+    const std::string_view header = m_header;
+    // The header ends with the CR of its last line, so its end is a line end too.
+    std::size_t end = Find(header, at, m_format.lineEnd);
+    if (end == 0) end = header.size() + 1;
+    std::string_view value = Slice(header, at + nameLength, end - at - nameLength);
+    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+    return Trim(value);
+}
+
+void clsNetscape::GetSubject() {
+    Guard(kCtxSubject, [&] {
+        if (const std::size_t at = Find(m_header, 1, kSubjectName); at != 0) {
+            m_values.subject = FieldValue(at, kSubjectName.size());
+        }
+    });
+}
+
+void clsNetscape::GetReceipent() {
+    Guard(kCtxReceipent, [&] {
+        const std::string_view header = m_header;
+        std::size_t at = Find(header, 1, kToName);
+        // Only a field at a line start: "Reply-To:" and the like are passed over.
+        while (at > 1 && header[at - 2] != '\n' && header[at - 2] != '\r') {
+            at = Find(header, at + 1, kToName);
+        }
+        if (at == 0) {
+            m_values.receipentName = m_values.receipentAddress = kUnknownRecipient;
+            Raise(kErrInvalidCall);
+        }
+        SetAddressProp(FieldValue(at, kToName.size()), kSenderPropRecipient);
+    });
+}
+
+void clsNetscape::GetSender() {
+    Guard(InMessage(kCtxSender), [&] {
+        const std::size_t at = Find(m_header, 1, kFromName);
+        if (at == 0) Raise(kErrInvalidCall);
+        SetAddressProp(FieldValue(at, kFromName.size()), kSenderPropSender);
+    });
+}
+
+void clsNetscape::GetReplyTo() {
+    Guard(kCtxReplyTo, [&] {
+        if (const std::size_t at = Find(m_header, 1, kReplyToName); at != 0) {
+            SetAddressProp(FieldValue(at, kReplyToName.size()), kSenderPropReplyTo);
+        }
+    });
+}
+
+void clsNetscape::GetSentDate() {
+    Guard(kCtxSentDate, [&] {
+        const std::size_t at = Find(m_header, 1, kDateName);
+        if (at == 0) {
+            ReportError(std::string(kNoSentDate) + "\n" + std::string(kInMessageNumber) +
+                            std::to_string(m_messageIndex),
+                        true, false);
+            return;
+        }
+        const DateAndTime dt = ConvertDateText(SentDateText(FieldValue(at, kDateName.size())));
+        m_values.sentDate = dt.date;
+        m_values.sentTime = dt.time;
+    });
+}
+
+void clsNetscape::GetReceiveDate() {
+    Guard(kCtxReceiveDate, [&] {
+        const std::size_t at = Find(m_header, 1, m_format.receiveMarker);
+        if (at == 0) Raise(kErrInvalidCall);
+        const std::string rest = FieldValue(at, m_format.receiveMarker.size());
+        const DateAndTime dt = ConvertDateText(ReceiveDateText(rest, m_format.eudora));
+        m_values.receiveDate = dt.date;
+        m_values.receiveTime = dt.time;
+    });
+}
+
+void clsNetscape::SetAddressProp(std::string_view value, std::string_view type) {
+    if (TrimView(value).empty()) return;
+    // The message record's own rule splits the value; its sender pair serves as the scratch.
+    m_addressRules.SetSenderName("");
+    m_addressRules.SetSenderAddress("");
+    m_addressRules.SetSenderProp(value, kSenderPropSender);
+    std::string name = m_addressRules.SenderName();
+    std::string address = m_addressRules.SenderAddress();
+    if (type == kSenderPropSender) {
+        m_values.senderName = std::move(name);
+        m_values.senderAddress = std::move(address);
+    } else if (type == kSenderPropReplyTo) {
+        m_values.replyToName = std::move(name);
+        m_values.replyToAddress = std::move(address);
+    } else if (type == kSenderPropRecipient) {
+        m_values.receipentName = std::move(name);
+        m_values.receipentAddress = std::move(address);
+    }
+}
+
+std::string clsNetscape::RemoveQuotes(std::string_view value) {
+    return m_addressRules.RemoveQuotes(value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The rest of the contract
+
+void clsNetscape::DoDeleteMessage() {
+    MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ExeName());
+}
+
+std::string clsNetscape::ConvertAddress() { return m_values.senderAddress; }
+
+void clsNetscape::Disconnect() {}
+
+void clsNetscape::Cleanup() {
+    if (ScratchDir().empty()) return;
+    RemoveQuietly(ScratchFile(kScratchMessageFile));
+    for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i) RemoveQuietly(m_attachmentFiles[i]);
+}
+
+std::unique_ptr<colNetscape> NewColNetscape() {
+    return std::make_unique<colNetscape>(MissingItem::Report, std::string(kColGetItem));
+}
+
+}  // namespace tallix::sources

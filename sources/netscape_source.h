@@ -1,0 +1,144 @@
+#pragma once
+// clsNetscape: the mailbox file source. A Netscape mail folder or a Eudora mailbox is many
+// messages stored one after another in one text file. The file is mapped at Connect; each
+// message is cut out by searching for the text that starts a message, split into header and
+// body by plain text searches, and handed to the engine as a txMessage. Multipart messages
+// have their plain-text parts joined into the body and their attachments decoded to files in
+// the scratch directory. The source cannot delete messages.
+//
+// Positions in the steps below count bytes from 1, as in the rest of the system's text rules.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/message.h"
+#include "sources/attachment_decoder.h"
+#include "sources/mail_source.h"
+#include "sources/mapped_file.h"
+
+namespace tallix::sources {
+
+inline constexpr std::string_view kNetscapeId = "Netscape mail file";
+inline constexpr std::string_view kEudoraId = "Eudora mail file";
+inline constexpr std::string_view kDeleteNotImplemented = "Delete feature not yet implemented.";
+
+// The texts that tell the two file formats apart, fixed when the source is created.
+struct MailboxFormat {
+    std::string separator;      // starts a message
+    std::string endMarker;      // ends a message, as searched for in the file
+    std::string lineEnd;        // ends a header field's value (in the CR LF form of a message)
+    std::string receiveMarker;  // the separator line that carries the receive date
+    std::size_t resumeStep = 2; // from the end marker to the line of the next separator
+    bool eudora = false;
+};
+
+class clsNetscape final : public MailSource {
+public:
+    // Reads "UseSource" and "LocalFileName" from the settings the program has loaded.
+    clsNetscape();
+    ~clsNetscape() override;
+
+    const std::string& FilePath() const { return m_filePath; }
+    void SetFilePath(std::string path) { m_filePath = std::move(path); }
+    // The engine's MIME decoding; without one, attachments are reported and skipped.
+    void SetAttachmentDecoder(AttachmentDecoder* decoder) { m_decoder = decoder; }
+
+    void Connect() override;
+    void GetFirstMsg() override;
+    void GetNextMsg() override;
+    void DoDeleteMessage() override;
+    std::string ConvertAddress() override;
+    void Disconnect() override;
+    bool OffersSetNumberOfAttachments() const override { return true; }
+    void SetNumberOfAttachments() override {}
+
+    // The steps of a walk; only the class itself calls them during a run.
+    void NSGetMessages();
+    void NSGetMsgCount();
+    // Position of `sFindStr` in the file at or after `nStartAt`; -1 for an empty text, 0 when
+    // absent.
+    std::int64_t NSGetPositionOf(std::int64_t nStartAt, std::string_view sFindStr) const;
+    void IsNewCharacter();
+    void GetMessage();
+    void GetMsgParts();
+    void GetHeader();
+    void GetBoundaryMarker();
+    void GetBody();
+    void GetBodyPart(std::string_view sSearch);
+    void GetAttachment(std::string_view sSearch);
+    void GetSubject();
+    void GetReceipent();
+    void GetSender();
+    void GetReplyTo();
+    void GetSentDate();
+    void GetReceiveDate();
+    void SetAddressProp(std::string_view value, std::string_view type);
+    std::string RemoveQuotes(std::string_view value);
+    // Deletes the scratch message file and the current message's attachment files.
+    void Cleanup();
+
+    // What the walk holds now, for the dump tool and the tests.
+    const MailboxFormat& Format() const { return m_format; }
+    bool LeadingMark() const { return m_leadingMark; }
+    bool LineFeedOnly() const { return m_lineFeedOnly; }
+    std::size_t ReadPosition() const { return m_readPos; }
+    std::size_t FileLength() const { return m_file.Size(); }
+    const std::string& MessageText() const { return m_messageText; }
+    const std::string& HeaderText() const { return m_header; }
+    bool Multipart() const { return m_multipart; }
+    const std::string& Boundary() const { return m_boundary; }
+    // The current message's number in the walk, counting from 1.
+    std::int32_t MessageIndex() const { return m_messageIndex; }
+
+private:
+    struct Values {
+        std::string senderName, senderAddress;
+        std::string replyToName, replyToAddress;
+        std::string receipentName, receipentAddress;
+        std::string sentDate, sentTime;
+        std::string receiveDate, receiveTime;
+        std::string body, subject;
+    };
+
+    std::string_view FileText() const { return m_file.Text(); }
+    // The context text followed by the number of the message it concerns.
+    std::string InMessage(std::string_view context) const;
+    // The trimmed value of the header field whose name starts at `at`.
+    std::string FieldValue(std::size_t at, std::size_t nameLength) const;
+    // Where `part` stands in the message text, searching after the parts already taken.
+    std::size_t FindPart(std::string_view part) const;
+    // The content of a part found at `at`: up to the two hyphens before the next boundary.
+    std::string PartContent(std::size_t at, std::size_t partLength) const;
+    void CutMessage(std::size_t start, std::size_t end);
+    std::shared_ptr<txMessage> HandOver() const;
+
+    std::string m_filePath;
+    MailboxFormat m_format;
+    MappedFile m_file;
+    AttachmentDecoder* m_decoder = nullptr;
+    bool m_leadingMark = false;
+    bool m_lineFeedOnly = false;
+    std::size_t m_readPos = 1;
+    std::int32_t m_messageIndex = 0;
+
+    std::string m_messageText;
+    std::string m_header;
+    bool m_multipart = false;
+    std::string m_boundary;
+    std::vector<std::string> m_attachmentFiles{std::string()};  // slot 0 is never used
+    std::set<std::string> m_attachmentNames;                    // names given in this message
+    std::size_t m_partCursor = 1;
+    Values m_values;
+    txMessage m_addressRules;  // splits addresses with the message record's own rules
+};
+
+// The collection of mailbox file sources: one per run.
+using colNetscape = SourceCollection<clsNetscape>;
+std::unique_ptr<colNetscape> NewColNetscape();
+
+}  // namespace tallix::sources

@@ -1,0 +1,589 @@
+#include "sources/netscape_source.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "settings/error_reporter.h"
+#include "settings/logs.h"
+#include "settings/scratch_dir.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+namespace tallix::sources {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
+
+// Decodes the way the MIME component does as far as naming goes: the output file is named
+// by the name parameter of the part's Content-Type field; the content written is the text
+// after the part's blank line, so a test can tell the parts apart.
+class FakeDecoder final : public AttachmentDecoder {
+public:
+    bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir) override {
+        const std::string text = ReadFileBytes(sourceFile);
+        inputs.push_back(text);
+        std::size_t fieldEnd = 0;
+        while ((fieldEnd = text.find("\r\n", fieldEnd)) != std::string::npos &&
+               fieldEnd + 2 < text.size() && (text[fieldEnd + 2] == ' ' || text[fieldEnd + 2] == '\t')) {
+            fieldEnd += 2;
+        }
+        const std::string field = UCase(text.substr(0, fieldEnd));
+        const std::size_t at = field.find("NAME=\"");
+        if (at == std::string::npos) return false;
+        const std::size_t close = text.find('"', at + 6);
+        const std::string name = text.substr(at + 6, close - at - 6);
+        const std::size_t blank = text.find("\r\n\r\n");
+        const std::string body = blank == std::string::npos ? "" : text.substr(blank + 4);
+        WriteFileBytes(destinationDir + "/" + name, body);
+        written.push_back(destinationDir + "/" + name);
+        return succeed;
+    }
+    std::vector<std::string> inputs;
+    std::vector<std::string> written;
+    bool succeed = true;
+};
+
+// One message in a CR LF Netscape file: separator line, header lines, blank line, body.
+std::string Message(const std::string& headers, const std::string& body,
+                    const std::string& separator = "From - Fri Jan 08 12:34:56 1999") {
+    return separator + "\r\n" + headers + "\r\n" + body + "\r\n";
+}
+
+// Messages stand one after another with a blank line between them.
+std::string Mailbox(const std::vector<std::string>& messages) {
+    std::string out;
+    for (std::size_t i = 0; i < messages.size(); ++i) out += (i ? "\r\n" : "") + messages[i];
+    return out;
+}
+
+std::string Plain(const std::string& subject, const std::string& body = "Hello") {
+    return Message("From: \"Doe, Jane\" <jane@example.com>\r\nTo: Bob <bob@example.com>\r\n"
+                   "Date: Fri, 08 Jan 99 12:34:56 -0500\r\nSubject: " + subject + "\r\n",
+                   body);
+}
+
+class MailboxFile : public ::testing::Test {
+protected:
+    MailboxFile() {
+        ResetSettings();
+        SetSilentMode(true);
+    }
+    ~MailboxFile() override { ResetSettings(); }
+
+    std::unique_ptr<clsNetscape> Open(const std::string& bytes, const char* kind = kSourceNetscape) {
+        WriteFileBytes(dir.File("mailbox"), bytes);
+        return OpenPath(dir.File("mailbox"), kind);
+    }
+    std::unique_ptr<clsNetscape> OpenPath(const std::string& path, const char* kind = kSourceNetscape) {
+        Settings().useSource = kind;
+        Settings().localFileName = path;
+        auto source = std::make_unique<clsNetscape>();
+        source->SetAttachmentDecoder(&decoder);
+        source->Connect();
+        return source;
+    }
+    // Every message handed over, in order; stops at a bound so a walk that never ends fails.
+    static std::vector<std::shared_ptr<txMessage>> Walk(clsNetscape& source) {
+        std::vector<std::shared_ptr<txMessage>> out;
+        source.GetFirstMsg();
+        while (source.Message() && out.size() < 10000) {
+            out.push_back(source.Message());
+            source.GetNextMsg();
+        }
+        return out;
+    }
+    std::string ErrorLog() const { return env.ReadProgramFile(std::string(kErrorLog)); }
+    std::size_t Reports(const std::string& text) const {
+        const std::string log = ErrorLog();
+        std::size_t n = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
+
+    testing::IsolatedEnvironment env;
+    testing::ScriptedUi ui;
+    testing::TempDir dir;
+    FakeDecoder decoder;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Cutting the file into messages
+
+TEST_F(MailboxFile, NetscapeMessagesEndBeforeTheBlankLineOfTheNextSeparator) {
+    auto source = Open(Mailbox({Plain("One", "first body"), Plain("Two", "second\r\nbody")}));
+    EXPECT_TRUE(source->IsConnected());
+    EXPECT_EQ(source->ID(), "Netscape mail file");
+    EXPECT_EQ(source->TotalMessages(), 2);
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_EQ(source->MessageNumber(), 1);
+    EXPECT_EQ(source->MessageText().substr(source->MessageText().size() - 14),
+              "\r\n\r\nfirst body");
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Body(), "first body");
+    EXPECT_EQ(messages[1]->Body(), "second\r\nbody\r\n");
+    EXPECT_EQ(messages[1]->Subject(), "Two");
+    EXPECT_EQ(source->MessageNumber(), 1);  // not advanced by the walk
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(MailboxFile, HandsOverEveryHeaderValue) {
+    auto source = Open(Mailbox({Message(
+        "From: \"Doe, Jane\" <jane@example.com>\r\nReply-To: <replies@example.com>\r\n"
+        "To: Bob O'Neil <bob@example.com>\r\nDate: Fri, 08 Jan 99 12:34:56 -0500\r\n"
+        "Subject:   Order 4711  \r\n",
+        "Body text", "From - Sat Jan 09 07:08:09 1999")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    const txMessage& m = *messages[0];
+    EXPECT_EQ(m.SenderName(), "Doe, Jane");
+    EXPECT_EQ(m.SenderAddress(), "jane@example.com");
+    EXPECT_EQ(m.ReplyToName(), "");
+    EXPECT_EQ(m.ReplyToAddress(), "replies@example.com");
+    EXPECT_EQ(m.ReceipentName(), "Bob ONeil");
+    EXPECT_EQ(m.ReceipentAddress(), "bob@example.com");
+    EXPECT_EQ(m.Subject(), "Order 4711");
+    EXPECT_EQ(m.SentDate(), "1/8/1999");
+    EXPECT_EQ(m.SentTime(), "12:34:00 PM");
+    EXPECT_EQ(m.ReceiveDate(), "1/9/1999");
+    EXPECT_EQ(m.ReceiveTime(), "7:08:00 AM");
+    EXPECT_EQ(m.Body(), "Body text\r\n");  // the last message runs to the end of the file
+    EXPECT_EQ(m.Header().rfind("From - Sat", 0), 0u);
+    EXPECT_EQ(m.Header().back(), '\r');  // ends with the CR of the last header line
+    EXPECT_EQ(source->ConvertAddress(), "jane@example.com");
+}
+
+TEST_F(MailboxFile, TextBeforeTheFirstSeparatorBelongsToNoMessage) {
+    auto source = Open("garbage line\r\n\r\n" + Plain("Only"));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Subject(), "Only");
+    EXPECT_EQ(messages[0]->Header().find("garbage"), std::string::npos);
+}
+
+TEST_F(MailboxFile, SeparatorsAreCountedWhereverTheyStand) {
+    // The body mentions the separator mid-line: it counts, but ends no message.
+    auto source = Open(Mailbox({Plain("One", "see From - here"), Plain("Two")}));
+    EXPECT_EQ(source->TotalMessages(), 3);
+    EXPECT_EQ(Walk(*source).size(), 2u);
+}
+
+TEST_F(MailboxFile, LastMessageKeepsItsLastByte) {
+    auto source = Open(Mailbox({Plain("One"), Plain("Two")}) + "tail without line end");
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1]->Body(), "Hello\r\ntail without line end");
+}
+
+TEST_F(MailboxFile, LeadingMarkFormIsCutBeforeEveryMark) {
+    const std::string file = ">" + Plain("One", "a") + ">" + Plain("Two", "b") + ">" + Plain("Three", "c");
+    auto source = Open(file);
+    EXPECT_TRUE(source->LeadingMark());
+    EXPECT_EQ(source->TotalMessages(), 3);
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0]->Body(), "a\r\n");
+    EXPECT_EQ(messages[1]->Subject(), "Two");
+    EXPECT_EQ(messages[1]->Header().rfind("From - ", 0), 0u);  // no ">" in front
+    EXPECT_EQ(messages[2]->Body(), "c\r\n");
+}
+
+TEST_F(MailboxFile, EudoraMessagesStartAtEveryFromLine) {
+    const std::string file =
+        "From ???@??? Fri Jan 08 12:34:56 1999\r\nFrom: a@example.com\r\nTo: b@example.com\r\n"
+        "Subject: First\r\n\r\nline one\r\nFrom here on a body line\r\n"
+        "From ???@??? Sat Feb 13 09:08:07 1999\r\nFrom: c@example.com\r\nTo: d@example.com\r\n"
+        "Subject: Second\r\n\r\nbye\r\n";
+    auto source = Open(file, kSourceEudora);
+    EXPECT_EQ(source->ID(), "Eudora mail file");
+    // The body line starting with "From " counts and ends the first message.
+    EXPECT_EQ(source->TotalMessages(), 3);
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0]->Subject(), "First");
+    EXPECT_EQ(messages[0]->Body(), "line one");
+    EXPECT_EQ(messages[0]->ReceiveDate(), "1/8/1999");
+    EXPECT_EQ(messages[0]->SenderAddress(), "a@example.com");
+    // The body line became a message of its own without a header.
+    EXPECT_EQ(messages[1]->Header(), "");
+    EXPECT_EQ(messages[2]->Subject(), "Second");
+    EXPECT_EQ(messages[2]->ReceiveDate(), "2/13/1999");
+    EXPECT_EQ(messages[2]->ReceiveTime(), "9:08:00 AM");
+}
+
+TEST_F(MailboxFile, MessageWithoutBlankLineIsHandedOverEmpty) {
+    auto source = Open(Mailbox({"From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\nSubject: x\r\n",
+                                Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    const txMessage& m = *messages[0];
+    EXPECT_EQ(m.Header() + m.Subject() + m.SenderAddress() + m.Body() + m.SentDate(), "");
+    EXPECT_EQ(messages[1]->Subject(), "After");
+    EXPECT_EQ(Reports("clsNetscape - GetHeader"), 1u);
+}
+
+TEST_F(MailboxFile, EmptyPathUnreadableFileAndEmptyFile) {
+    auto unset = OpenPath("");
+    EXPECT_FALSE(unset->IsConnected());
+
+    auto empty = Open("");
+    EXPECT_TRUE(empty->IsConnected());
+    EXPECT_EQ(empty->TotalMessages(), 0);
+
+    // Only a mailbox that cannot be read ends the run.
+    EXPECT_THROW(OpenPath(dir.File("missing")), ProgramEndRequest);
+    EXPECT_EQ(Reports("clsNetscape - NSGetMessages\nError# 53"), 1u);
+    EXPECT_THROW(OpenPath(dir.path()), ProgramEndRequest);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Header fields
+
+TEST_F(MailboxFile, FieldOnTheLastHeaderLineIsRead) {
+    auto source = Open(Mailbox({
+        Message("To: b@example.com\r\nDate: Fri, 08 Jan 99 12:34:56 -0500\r\nSubject: last line\r\n", "x"),
+        Message("To: b@example.com\r\nFrom: Last <last@example.com>\r\n", "y"),
+    }));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Subject(), "last line");
+    EXPECT_EQ(messages[1]->SenderName(), "Last");
+    EXPECT_EQ(messages[1]->SenderAddress(), "last@example.com");
+    EXPECT_EQ(Reports("clsNetscape - GetSubject"), 0u);
+}
+
+TEST_F(MailboxFile, RecipientOnlyInsideReplyToIsUnknown) {
+    auto source = Open(Mailbox({Message("From: a@example.com\r\nReply-To: r@example.com\r\n"
+                                        "Delivered-To: x@example.com\r\n", "x")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->ReceipentName(), "Unknown");
+    EXPECT_EQ(messages[0]->ReceipentAddress(), "Unknown");
+    EXPECT_EQ(messages[0]->ReplyToAddress(), "r@example.com");
+    EXPECT_EQ(Reports("clsNetscape - GetReceipent"), 1u);
+}
+
+TEST_F(MailboxFile, MissingFromIsReportedWithTheMessageNumberAndTheWalkGoesOn) {
+    auto source = Open(Mailbox({Plain("One"), Message("To: b@example.com\r\nSubject: no sender\r\n", "x"),
+                                Plain("Three")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1]->Subject(), "no sender");
+    EXPECT_EQ(messages[1]->SenderName() + messages[1]->SenderAddress(), "");
+    EXPECT_EQ(messages[2]->Subject(), "Three");
+    EXPECT_EQ(messages[2]->SenderAddress(), "jane@example.com");
+    EXPECT_EQ(Reports("clsNetscape - GetSender\nIn message number: 2"), 1u);
+    // The missing date of the same message names the same number.
+    EXPECT_EQ(Reports("Unable to find the sent date in the message header.\nIn message number: 2"), 1u);
+}
+
+TEST_F(MailboxFile, UnreadableDatesLeaveTheDatesEmpty) {
+    auto source = Open(Mailbox({Message("From: a@example.com\r\nTo: b@example.com\r\nDate: soon\r\n", "x",
+                                        "From - whenever")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->SentDate() + messages[0]->ReceiveDate(), "");
+    EXPECT_EQ(Reports("clsNetscape - GetSentDate"), 1u);
+    EXPECT_EQ(Reports("clsNetscape - GetReceiveDate"), 1u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Linux mail folders
+
+TEST_F(MailboxFile, ThunderbirdFolderWithLineFeedsIsRead) {
+    const char* data = std::getenv("TALLIX_TEST_DATA");
+    auto source = OpenPath(std::string(data && *data ? data : TALLIX_TEST_DATA_DIR) +
+                           "/sources/thunderbird_lf.mbox");
+    EXPECT_TRUE(source->LineFeedOnly());
+    EXPECT_EQ(source->TotalMessages(), 3);
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+
+    const txMessage& first = *messages[0];
+    EXPECT_EQ(first.Subject(), "Your order 1001");
+    EXPECT_EQ(first.SenderName(), "Shop");
+    EXPECT_EQ(first.SenderAddress(), "orders@shop.example");
+    EXPECT_EQ(first.ReceipentAddress(), "me@example.org");
+    // "From - Fri Jan  8 ..." with the blank-padded day.
+    EXPECT_EQ(first.ReceiveDate(), "1/8/2021");
+    EXPECT_EQ(first.ReceiveTime(), "9:15:00 AM");  // short time: no seconds
+    EXPECT_EQ(first.SentDate(), "1/8/2021");
+    EXPECT_EQ(first.Body(), "Order: 1001\r\nTotal: 12.50\r\n>From the shop with thanks");
+    EXPECT_NE(first.Header().find("X-Mozilla-Status: 0001\r\n"), std::string::npos);
+
+    EXPECT_EQ(messages[1]->Subject(), "Second");
+    EXPECT_EQ(messages[1]->ReceiveDate(), "2/15/2021");
+    // A CR LF inside a line-feed file is not doubled.
+    EXPECT_EQ(messages[1]->Body(), "kept\r\nas is");
+    EXPECT_EQ(messages[2]->Subject(), "Third");
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(MailboxFile, EudoraWithLineFeeds) {
+    auto source = Open("From ???@??? Fri Jan  8 12:34:56 1999\nFrom: a@example.com\nTo: b@example.com\n"
+                       "Subject: One\n\nbody\nFrom ???@??? Sat Jan  9 12:34:56 1999\nFrom: c@example.com\n"
+                       "To: d@example.com\nSubject: Two\n\nbye\n",
+                       kSourceEudora);
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Body(), "body");
+    EXPECT_EQ(messages[0]->ReceiveDate(), "1/8/1999");
+    EXPECT_EQ(messages[1]->Subject(), "Two");
+    EXPECT_EQ(messages[1]->ReceiveDate(), "1/9/1999");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Multipart messages and attachments
+
+std::string Multipart(const std::string& boundaryParam, const std::string& boundary,
+                      const std::vector<std::string>& parts, const std::string& subject = "Parts") {
+    std::string body = "This is a multi-part message in MIME format.\r\n";
+    for (const std::string& p : parts) body += "--" + boundary + "\r\n" + p + "\r\n";
+    body += "--" + boundary + "--";
+    return Message("From: a@example.com\r\nTo: b@example.com\r\nSubject: " + subject +
+                       "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=" +
+                       boundaryParam + "\r\n",
+                   body);
+}
+
+std::string TextPart(const std::string& text) {
+    return "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + text;
+}
+
+// An attachment part; the disposition's file name follows the Content-Type's name.
+std::string FilePart(const std::string& nameParams, const std::string& content) {
+    return "Content-Type: application/octet-stream" + nameParams +
+           "\r\nContent-Transfer-Encoding: base64\r\n"
+           "Content-Disposition: attachment; filename=\"f\"\r\n\r\n" + content;
+}
+
+bool InsideScratch(const std::string& path) {
+    const fs::path p = fs::weakly_canonical(path);
+    return p.parent_path() == fs::weakly_canonical(ScratchDir()) && fs::exists(p);
+}
+
+TEST_F(MailboxFile, MultipartBodyAndAttachment) {
+    auto source = Open(Mailbox({Multipart(
+        "\"----=_Part_1\"", "----=_Part_1",
+        {TextPart("Hello part"), FilePart("; name=\"order.csv\"", "QUJD"),
+         TextPart("Second text")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    const txMessage& m = *messages[0];
+    EXPECT_EQ(source->Boundary(), "----=_Part_1");
+    EXPECT_EQ(m.Body(), "Hello part\r\nSecond text\r\n");
+    ASSERT_EQ(m.Attachments()->Count(), 1);
+    const std::string path = m.Attachments()->Item(1);
+    EXPECT_EQ(path, ScratchFile("$$order.csv"));
+    EXPECT_TRUE(InsideScratch(path));
+    EXPECT_EQ(ReadFileBytes(path), "QUJD\r\n\r\n");
+    // The part the decoder read: the rebuilt header (its lines kept apart), then the content.
+    ASSERT_EQ(decoder.inputs.size(), 1u);
+    EXPECT_EQ(decoder.inputs[0],
+              "Content-Type: application/octet-stream; name=\"$$order.csv\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "Content-Disposition: attachment; filename=\"f\"\r\n\r\nQUJD\r\n\r\n");
+    EXPECT_EQ(ReadFileBytes(ScratchFile("$$tallix.tmp")), decoder.inputs[0]);
+
+    source->Cleanup();
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(ScratchFile("$$tallix.tmp")));
+}
+
+TEST_F(MailboxFile, FoldedContentTypeIsJoinedAndNameGoesIntoTheContentType) {
+    auto source = Open(Mailbox({Multipart(
+        "\"=_sep_7\"", "=_sep_7",
+        {"Content-Type: application/pdf;\r\n name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n"
+         "Content-Disposition: attachment;\r\n filename=\"a.pdf\"\r\n\r\nUERG",
+         "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+         "Content-Disposition: attachment; filename=\"b.pdf\"\r\n\r\nQg=="})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    ASSERT_EQ(messages[0]->Attachments()->Count(), 2);
+    EXPECT_EQ(messages[0]->Attachments()->Item(1), ScratchFile("$$a.pdf"));
+    EXPECT_EQ(messages[0]->Attachments()->Item(2), ScratchFile("$$b.pdf"));
+    ASSERT_EQ(decoder.inputs.size(), 2u);
+    EXPECT_EQ(decoder.inputs[0].substr(0, decoder.inputs[0].find("\r\n")),
+              "Content-Type: application/pdf; name=\"$$a.pdf\"");
+    EXPECT_EQ(decoder.inputs[1].substr(0, decoder.inputs[1].find("\r\n")),
+              "Content-Type: application/pdf; name=\"$$b.pdf\"");
+    EXPECT_NE(decoder.inputs[1].find("filename=\"$$b.pdf\""), std::string::npos);
+}
+
+TEST_F(MailboxFile, SameNamedAttachmentsStayApart) {
+    auto source = Open(Mailbox({Multipart(
+        "\"=_sep_7\"", "=_sep_7",
+        {FilePart("; name=\"data.txt\"", "Rmlyc3Q="), FilePart("; name=\"data.txt\"", "U2Vjb25k"),
+         FilePart("; name=\"sub/data.txt\"", "VGhpcmQ=")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    const auto& files = *messages[0]->Attachments();
+    ASSERT_EQ(files.Count(), 3);
+    EXPECT_EQ(files.Item(1), ScratchFile("$$data.txt"));
+    EXPECT_EQ(files.Item(2), ScratchFile("$$data-2.txt"));
+    EXPECT_EQ(files.Item(3), ScratchFile("$$data-3.txt"));
+    EXPECT_EQ(ReadFileBytes(files.Item(1)), "Rmlyc3Q=\r\n\r\n");
+    EXPECT_EQ(ReadFileBytes(files.Item(2)), "U2Vjb25k\r\n\r\n");
+    EXPECT_EQ(ReadFileBytes(files.Item(3)), "VGhpcmQ=\r\n\r\n");
+}
+
+TEST_F(MailboxFile, HostileAttachmentNamesStayInTheScratchDirectory) {
+    auto source = Open(Mailbox({Multipart(
+        "\"=_sep_7\"", "=_sep_7",
+        {FilePart("; name=\"../x\"", "MQ=="), FilePart("; name=\"/etc/passwd\"", "Mg=="),
+         FilePart("; name=\"a\x01\tb\x1b.txt\"", "Mw=="), FilePart("; name=\"\"", "NA=="),
+         FilePart("; name=\"..\"", "NQ=="), FilePart("; name=\"..\\\\..\\\\evil.htm\"", "Ng==")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    const auto files = messages[0]->Attachments()->Snapshot();
+    ASSERT_EQ(files.size(), 6u);
+    const std::vector<std::string> names = {"$$x", "$$passwd", "$$ab.txt", "$$attachment",
+                                            "$$attachment-2", "$$evil.htm"};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i]);
+        EXPECT_EQ(files[i], ScratchFile(names[i]));
+        EXPECT_TRUE(InsideScratch(files[i]));
+    }
+    // Nothing was written beside the mailbox either.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(MailboxFile, PartsWithTheSameHeaderReadTheirOwnContent) {
+    auto source = Open(Mailbox({Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("one"), TextPart("two")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Body(), "one\r\ntwo\r\n");
+}
+
+TEST_F(MailboxFile, BoundaryQuotesAreDroppedOnlyWhenPresent) {
+    struct Case {
+        std::string param, boundary;
+    } cases[] = {{"=_abc", "=_abc"},
+                 {"\"=_abc\"", "=_abc"},
+                 {"\"=_abc\"; charset=x", "=_abc"},
+                 {"=_abc; type=x", "=_abc"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.param);
+        auto source = Open(Mailbox({Multipart(c.param, c.boundary, {TextPart("plain text")})}));
+        const auto messages = Walk(*source);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(source->Boundary(), c.boundary);
+        EXPECT_EQ(messages[0]->Body(), "plain text\r\n");
+    }
+}
+
+TEST_F(MailboxFile, BadAttachmentsAreReportedAndSkipped) {
+    auto source = Open(Mailbox({
+        Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("kept"), FilePart("; name=unquoted.txt", "MQ=="),
+                                 FilePart("; name=\"good.txt\"", "Mg==")}),
+        Multipart("\"=_sep_7\"", "=_sep_7", {"Content-Type: text/csv; charset=x\r\nContent-Disposition: attachment;"
+                                 " filename=\r\n\r\nMw=="}),
+        Plain("After"),
+    }));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0]->Body(), "kept\r\n");
+    ASSERT_EQ(messages[0]->Attachments()->Count(), 1);
+    EXPECT_EQ(messages[0]->Attachments()->Item(1), ScratchFile("$$good.txt"));
+    EXPECT_EQ(messages[1]->Attachments()->Count(), 0);
+    EXPECT_EQ(messages[2]->Subject(), "After");
+    EXPECT_EQ(Reports("clsNetscape - GetAttachment\nIn message number: 1"), 1u);
+    EXPECT_EQ(Reports("clsNetscape - GetAttachment\nIn message number: 2"), 1u);
+}
+
+TEST_F(MailboxFile, FailedOrMissingDecoderLosesOnlyTheAttachment) {
+    decoder.succeed = false;
+    const std::string box = Mailbox({Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+                                     Plain("After")});
+    auto failing = Open(box);
+    auto messages = Walk(*failing);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Attachments()->Count(), 0);
+    EXPECT_EQ(messages[0]->Body(), "t\r\n");
+    EXPECT_EQ(Reports("clsNetscape - GetAttachment"), 1u);
+
+    failing->SetAttachmentDecoder(nullptr);
+    messages = Walk(*failing);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Attachments()->Count(), 0);
+    EXPECT_EQ(Reports("clsNetscape - GetAttachment"), 2u);
+    EXPECT_EQ(decoder.inputs.size(), 1u);
+}
+
+TEST_F(MailboxFile, BoundaryWithoutLineEndDoesNotEndTheWalk) {
+    auto source = Open(Mailbox({Plain("One"),
+                                "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\n\r\nbody boundary=\r\n",
+                                Plain("Three")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2]->Subject(), "Three");
+    EXPECT_EQ(Reports("clsNetscape - GetBoundaryMarker\nIn message number: 2"), 1u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The rest of the contract
+
+TEST_F(MailboxFile, DeleteOnlyTellsTheUser) {
+    const std::string box = Mailbox({Plain("One")});
+    auto source = Open(box);
+    source->GetFirstMsg();
+    source->DoDeleteMessage();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Delete feature not yet implemented.");
+    EXPECT_EQ(ui.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(ReadFileBytes(dir.File("mailbox")), box);
+}
+
+TEST_F(MailboxFile, CollectionReportsAMissingItem) {
+    Settings().useSource = kSourceNetscape;
+    auto col = NewColNetscape();
+    clsNetscape* added = col->Add();
+    EXPECT_EQ(col->Count(), 1);
+    EXPECT_EQ(col->Item(1), added);
+    EXPECT_EQ(col->Item(2), nullptr);
+    EXPECT_EQ(Reports("colNetscape - Get Item\nError# 9"), 1u);
+}
+
+// Damaged mailboxes: every walk ends, within the number of separators plus one, and never
+// crashes. Cuts and flipped bytes land in separators, headers, boundaries and names.
+TEST_F(MailboxFile, DamagedMailboxesNeverStallTheWalk) {
+    const std::string sample = Mailbox(
+        {Plain("One"), Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+         ">" + Plain("Two"), Message("To: x\r\nDate: Fri, 8 Jan\r\n", "From - \r\nboundary=\"")});
+    std::mt19937 rng(7);
+    const std::string alphabet = "\r\n\">-: =;FromTo";
+    for (int round = 0; round < 300; ++round) {
+        std::string damaged = sample;
+        const int edits = 1 + static_cast<int>(rng() % 6);
+        for (int e = 0; e < edits && !damaged.empty(); ++e) {
+            const std::size_t at = rng() % damaged.size();
+            switch (rng() % 3) {
+                case 0: damaged[at] = alphabet[rng() % alphabet.size()]; break;
+                case 1: damaged.erase(at, rng() % 8); break;
+                default: damaged.insert(at, std::string(1, alphabet[rng() % alphabet.size()])); break;
+            }
+        }
+        if (round % 50 == 0) damaged = damaged.substr(0, rng() % (damaged.size() + 1));
+        SCOPED_TRACE(round);
+        auto source = Open(damaged, round % 2 ? kSourceEudora : kSourceNetscape);
+        ASSERT_TRUE(source->IsConnected());
+        const auto messages = Walk(*source);
+        EXPECT_LE(static_cast<std::int32_t>(messages.size()), source->TotalMessages() + 1);
+        for (const auto& m : messages) {
+            for (const std::string& path : m->Attachments()->Snapshot()) EXPECT_TRUE(InsideScratch(path));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tallix::sources
