@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The real txengine over small mailbox files: Netscape, Eudora, the leading ">" form, LF line
+# ends with a multipart attachment, a Thunderbird-style folder, and a message without "From:"
+# between good ones. Output files are compared byte for byte.
+set -u
+data="$TALLIX_TEST_DATA/e2e"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# run_case NAME USESOURCE MAILBOX: a fresh program and settings directory, both templates.
+run_case() {
+    local name=$1 source=$2 mailbox=$3
+    local dir="$work/$name"
+    mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"
+    cp "$data/Orders.txf" "$data/Attachments.txf" "$dir/home/templates/"
+    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=%s\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
+        "$dir/home/templates" "$source" "$mailbox" >"$dir/config/Vantroy Technologies/Tallix.ini"
+    (cd "$dir/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        TALLIX_HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" "$TALLIX_BIN/txengine" /sx </dev/null \
+        >"$dir/stdout" 2>"$dir/stderr")
+    echo $? >"$dir/status"
+}
+expect_file() {  # expect_file PATH EXPECTED-BYTES (printf format)
+    local want
+    want=$(printf "$2" | od -c)
+    [ "$(od -c <"$1" 2>/dev/null)" = "$want" ] || fail "$1 differs: $(cat -A "$1" 2>&1)"
+}
+expect_status() { [ "$(cat "$work/$1/status")" = "$2" ] || fail "$1: exit status $(cat "$work/$1/status"), $(cat "$work/$1/stderr")"; }
+
+run_case netscape NETSCAPE "$data/netscape.mbox"
+expect_status netscape 0
+# The message without "From:" is reported and handed over with an empty sender; the HTML
+# body is read without its tags; the newsletter matches no template.
+expect_file "$work/netscape/out/orders.csv" \
+    'A-11,"Ann Smith",ann@example.org,3/2/2026\r\nA-12,"",,3/3/2026\r\nA-13,"Bob Jones",bob@example.net,3/4/2026\r\n'
+grep -q 'clsNetscape - GetSender' "$work/netscape/home/txError.Log" || fail "missing sender not reported"
+grep -q 'Parsed:4 of 4 with 2 of 2' "$work/netscape/home/txSystem.Log" || fail "summary line missing"
+[ ! -e "$work/netscape/out/attachments.csv" ] || [ ! -s "$work/netscape/out/attachments.csv" ] || fail "attachments.csv not empty"
+
+run_case eudora EUDORA "$data/eudora.mbx"
+expect_status eudora 0
+expect_file "$work/eudora/out/orders.csv" \
+    'E-21,"Ann Smith",ann@example.org,3/2/2026\r\nE-22,"Bob",bob@example.net,3/3/2026\r\n'
+grep -q 'Connected to: Eudora mail file' "$work/eudora/home/txSystem.Log" || fail "Eudora ID"
+
+run_case leading NETSCAPE "$data/leading.mbox"
+expect_status leading 0
+expect_file "$work/leading/out/orders.csv" \
+    'G-31,"Ann",ann@example.org,3/2/2026\r\nG-32,"Bob",bob@example.net,3/3/2026\r\n'
+
+run_case multipart NETSCAPE "$data/multipart_lf.mbox"
+expect_status multipart 0
+expect_file "$work/multipart/out/attachments.csv" 'M-41\r\n'
+expect_file "$work/multipart/out/orders.csv" \
+    ',"Form",form@example.org,3/6/2026\r\nL-42,"Dan",dan@example.org,3/7/2026\r\n'
+
+run_case thunderbird NETSCAPE "$TALLIX_TEST_DATA/sources/thunderbird_lf.mbox"
+expect_status thunderbird 0
+n=$(grep -c '^From - ' "$TALLIX_TEST_DATA/sources/thunderbird_lf.mbox")
+grep -q "Parsed:$n of $n with 2 of 2" "$work/thunderbird/home/txSystem.Log" || fail "Thunderbird folder: not all $n messages walked"
+grep -q '^,"Shop",orders@shop.example,1/8/2021' "$work/thunderbird/out/orders.csv" || fail "Thunderbird folder: first order line"
+
+# A mailbox that cannot be read ends the run with status 1.
+run_case missing NETSCAPE "$work/no-such.mbox"
+expect_status missing 1
+grep -q 'clsNetscape - NSGetMessages' "$work/missing/home/txError.Log" || fail "unreadable mailbox not reported"
+echo "mailbox e2e: ok"
