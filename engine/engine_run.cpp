@@ -1,6 +1,7 @@
 #include "engine/engine_run.h"
 
 #include <fcntl.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "engine/disposal.h"
@@ -51,6 +52,18 @@ SourceListFactory& Factory() {
 
 void Status(long value, const std::string& text, int line) { DoGUIStatus(value, text, line); }
 
+// Today's short date and the long time now; formatted again only when the second changes.
+const std::string& CurrentStamp() {
+    static std::time_t second = -1;
+    static std::string stamp;
+    std::time_t now = std::time(nullptr);
+    if (now != second) {
+        second = now;
+        stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
+    }
+    return stamp;
+}
+
 }  // namespace
 
 void SetSourceListFactory(SourceListFactory factory) { Factory() = std::move(factory); }
@@ -77,7 +90,7 @@ bool CanWriteOutput() {
 void SetLastRan() {
     Guard("Sub SetLastRan:", [] {
         clsTemplate& tpl = *CurrentRun().currentTemplate;
-        std::string stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
+        const std::string& stamp = CurrentStamp();
         tpl.SetLastRan(stamp);
         // The stamp changes once a second at most; a file that holds it already is left alone.
         if (HoldsStamp(tpl.FileName(), stamp)) return;
@@ -95,8 +108,8 @@ void DoParsing() {
         for (std::size_t i = 0; i < run.templateFiles.size(); ++i) {
             run.currentTemplateIndex = static_cast<std::int16_t>(i);
             const std::string name = Trim(run.templateFiles[i]);
-            std::optional<std::string> found = FindFileNoCase(dir, name);
-            if (!found) {
+            std::shared_ptr<clsTemplate> tpl = LoadTemplateFile(dir, name);
+            if (!tpl) {
                 MarkTemplateFailed();
                 ReportError(ExeName() + kTemplateFileMissing, true);
                 return;  // the remaining templates are not applied to this message
@@ -108,7 +121,6 @@ void DoParsing() {
                    2);
             ++run.templateNo;
 
-            auto tpl = LoadTemplate(JoinPath(dir, *found));
             run.currentTemplate = tpl;
             if (tpl->Active() && !IsBadTemplate(name)) {
                 if (CanWriteOutput()) {

@@ -103,15 +103,13 @@ const OutputLines& LinesOf(const std::string& path) {
     return lines;
 }
 
-// Our own append of `line` (`bytes` long with its CR LF) to `path`: the index takes the line
-// when the file is now exactly what we left plus what we wrote.
-void Appended(const std::string& path, const std::string& line, off_t bytes) {
+// Our own append of `line` (`bytes` long with its CR LF) to `path`, which left the file as
+// `st` says: the index takes the line when the file is exactly what we left plus what we wrote.
+void Appended(const std::string& path, const std::string& line, off_t bytes, const struct stat& st) {
     auto it = LineIndex().find(path);
     if (it == LineIndex().end()) return;
     OutputLines& lines = it->second;
-    struct stat st {};
-    if (!lines.valid || !lines.endsWithBreak || ::stat(path.c_str(), &st) != 0 ||
-        st.st_size != lines.size + bytes) {
+    if (!lines.valid || !lines.endsWithBreak || st.st_size != lines.size + bytes) {
         lines.valid = false;
         return;
     }
@@ -120,8 +118,8 @@ void Appended(const std::string& path, const std::string& line, off_t bytes) {
     lines.modified = st.st_mtim;
 }
 
-// Appends `line` + CR LF in one write; errno on failure.
-int AppendLine(const std::string& path, const std::string& line) {
+// Appends `line` + CR LF in one write and tells what the file is afterwards; errno on failure.
+int AppendLine(const std::string& path, const std::string& line, struct stat* after) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     std::string bytes = line + "\r\n";
@@ -136,6 +134,7 @@ int AppendLine(const std::string& path, const std::string& line) {
         }
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
+    if (error == 0 && ::fstat(fd, after) != 0) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     return error;
 }
@@ -189,8 +188,9 @@ void AppendOutput() {
     bool written = Guard(kCouldNotWrite + path, [&] {
         bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
         if (write) {
-            if (int error = AppendLine(path, run.outputLine)) RaiseErrno(error);
-            Appended(path, run.outputLine, static_cast<off_t>(run.outputLine.size() + 2));
+            struct stat after {};
+            if (int error = AppendLine(path, run.outputLine, &after)) RaiseErrno(error);
+            Appended(path, run.outputLine, static_cast<off_t>(run.outputLine.size() + 2), after);
         }
         LetEventsRun();
     });

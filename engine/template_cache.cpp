@@ -5,7 +5,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "engine/template_files.h"
 #include "model/template.h"
+#include "settings/app_info.h"
 
 namespace tallix::engine {
 namespace {
@@ -23,13 +25,13 @@ struct FileIdentity {
 
 std::optional<FileIdentity> Identify(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
 struct Kept {
     FileIdentity identity;
-    std::shared_ptr<clsTemplate> parsed;
+    std::shared_ptr<clsTemplate> parsed;  // nullptr: not kept, only the identity last seen
 };
 
 std::unordered_map<std::string, Kept>& Cache() {
@@ -42,20 +44,31 @@ std::unordered_map<std::string, Kept>& Cache() {
 std::shared_ptr<clsTemplate> LoadTemplate(const std::string& path) {
     auto& cache = Cache();
     std::optional<FileIdentity> before = Identify(path);
-    if (before) {
-        auto it = cache.find(path);
-        if (it != cache.end() && it->second.identity == *before) return it->second.parsed->Clone();
+    if (!before) {
+        cache.erase(path);
+        return nullptr;
     }
+    auto it = cache.find(path);
+    if (it != cache.end() && it->second.identity == *before && it->second.parsed)
+        return it->second.parsed->Clone();
     auto tpl = std::make_shared<clsTemplate>();
     tpl->SetFileName(path);
     tpl->ReadTemplate();
     // Keep the parse only when the file did not change while it was read.
     std::optional<FileIdentity> after = Identify(path);
-    if (before && after && *before == *after)
+    if (after && *before == *after)
         cache[path] = Kept{*after, tpl->Clone()};
     else
-        cache.erase(path);
+        cache[path] = Kept{after.value_or(FileIdentity{}), nullptr};
     return tpl;
+}
+
+std::shared_ptr<clsTemplate> LoadTemplateFile(const std::string& dir, const std::string& name) {
+    if (name.find('/') == std::string::npos) {
+        if (auto tpl = LoadTemplate(JoinPath(dir, name))) return tpl;
+    }
+    std::optional<std::string> found = FindFileNoCase(dir, name);
+    return found ? LoadTemplate(JoinPath(dir, *found)) : nullptr;
 }
 
 struct Stamp {
@@ -71,12 +84,13 @@ std::unordered_map<std::string, Stamp>& Stamps() {
 bool HoldsStamp(const std::string& path, const std::string& stamp) {
     auto it = Stamps().find(path);
     if (it == Stamps().end() || it->second.text != stamp) return false;
-    std::optional<FileIdentity> now = Identify(path);
-    return now && *now == it->second.identity;
+    auto loaded = Cache().find(path);
+    return loaded != Cache().end() && loaded->second.identity == it->second.identity;
 }
 
 void StampWritten(const std::string& path, const std::string& stamp) {
-    Cache().erase(path);
+    // The next message parses the file again.
+    if (auto it = Cache().find(path); it != Cache().end()) it->second.parsed.reset();
     std::optional<FileIdentity> now = Identify(path);
     if (now)
         Stamps()[path] = Stamp{stamp, *now};

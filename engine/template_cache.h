@@ -12,9 +12,14 @@ class clsTemplate;
 
 namespace tallix::engine {
 
-// A fresh template read from `path` (or copied from the parse of the unchanged file).
+// A fresh template read from `path` (or copied from the parse of the unchanged file);
+// nullptr when `path` is not an ordinary file.
 std::shared_ptr<clsTemplate> LoadTemplate(const std::string& path);
-// True when the file at `path` is unchanged since the engine last wrote `stamp` into it.
+// The template file `name` of `dir`, found as it is written or else without regard to case;
+// nullptr when there is no such ordinary file.
+std::shared_ptr<clsTemplate> LoadTemplateFile(const std::string& dir, const std::string& name);
+// True when the file at `path`, as it was when last loaded, is what the engine left when it
+// last wrote `stamp` into it.
 bool HoldsStamp(const std::string& path, const std::string& stamp);
 // The engine wrote `stamp` into the file at `path`: remembered for HoldsStamp, and the next
 // message parses the file again (the stamp changes at most once a second, so this costs little).

@@ -96,9 +96,14 @@ MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
 
 void LetEventsRun() {
     Ui().ProcessPendingEvents();
-    // Copy first: a pump may add or remove pumps while it runs.
-    auto pumps = EventPumps().pumps;
-    for (auto& [id, pump] : pumps) pump();
+    // A pump may add or remove pumps while it runs: walk by id, looking each one up anew.
+    auto& pumps = EventPumps().pumps;
+    for (auto it = pumps.begin(); it != pumps.end();) {
+        const int id = it->first;
+        std::function<void()> pump = it->second;
+        pump();
+        it = pumps.upper_bound(id);
+    }
 }
 
 int AddEventPump(std::function<void()> pump) {

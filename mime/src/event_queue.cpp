@@ -1,6 +1,6 @@
 #include <condition_variable>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 #include "qrmime/control.h"
 
@@ -15,7 +15,7 @@ PropertyNotifySink::~PropertyNotifySink() = default;
 struct EventQueue::Impl {
     std::mutex mutex;
     std::condition_variable ready;
-    std::deque<std::function<void()>> tasks;
+    std::vector<std::function<void()>> tasks;
 };
 
 EventQueue::EventQueue() : m_impl(std::make_unique<Impl>()) {}
@@ -30,9 +30,10 @@ void EventQueue::Post(std::function<void()> task) {
 }
 
 std::size_t EventQueue::Pump() {
-    std::deque<std::function<void()>> batch;
+    std::vector<std::function<void()>> batch;  // no allocation when nothing is queued
     {
         std::lock_guard lock(m_impl->mutex);
+        if (m_impl->tasks.empty()) return 0;
         batch.swap(m_impl->tasks);
     }
     // Tasks run outside the lock: a task may post again (or pump) without deadlock.
