@@ -6,14 +6,13 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "engine/extraction_text.h"
 #include "engine/print_text.h"
 #include "engine/run_state.h"
+#include "model/file_bytes.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -82,9 +81,8 @@ const OutputLines& LinesOf(const std::string& path) {
     }
     if (SameState(lines, st)) return lines;
     lines = OutputLines{};
-    std::ifstream in(path, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) RaiseErrno(EIO);
+    std::string content;
+    if (int error = ReadRegularFile(path, content)) RaiseErrno(error);
     // Lines end at CR LF, LF or a lone CR; a last line without an end counts too.
     std::size_t start = 0;
     for (std::size_t i = 0; i < content.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "model/file_bytes.h"
 #include "model/property.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -71,35 +72,6 @@ std::string LineValue(std::string_view header, std::size_t at, std::size_t nameL
 std::string TimeText(std::string_view v) {
     std::optional<DateValue> d = ParseDate(v);
     return d ? FormatLongTime(*d) : std::string(kUnreadableTime);
-}
-
-// Reads a regular file whole into `out`; the errno of the failure, 0 on success. Anything
-// but a regular file (a directory, a FIFO that would block) is refused.
-int ReadRegularFile(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return error;
-    }
-    out.clear();
-    out.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int error = errno;
-            ::close(fd);
-            return error;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return 0;
 }
 
 }  // namespace

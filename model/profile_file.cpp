@@ -1,5 +1,7 @@
 #include "model/profile_file.h"
 
+#include "model/file_bytes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -170,35 +172,10 @@ ProfileDocument ProfileDocument::FromBytes(std::string_view bytes) {
 }
 
 ProfileDocument ProfileDocument::Load(const std::string& path, ProfileStatus* status) {
-    auto report = [status](int error) {
-        if (status) status->error = error;
-    };
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        report(errno);
-        return {};
-    }
     std::string bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        bytes.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int error = errno;
-            ::close(fd);
-            report(error);
-            return {};
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    report(0);
-    return FromBytes(bytes);
+    int error = ReadRegularFile(path, bytes);
+    if (status) status->error = error;
+    return error ? ProfileDocument{} : FromBytes(bytes);
 }
 
 std::optional<std::string> ProfileDocument::Find(std::string_view section,

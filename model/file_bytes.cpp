@@ -1,0 +1,38 @@
+#include "model/file_bytes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tallix {
+
+int ReadRegularFile(const std::string& path, std::string& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return error;
+    }
+    out.clear();
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd);
+            return error;
+        }
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
+}  // namespace tallix
