@@ -14,12 +14,10 @@ namespace tallix::sources {
 // Longest base name kept, in bytes; leaves room for the "$$" prefix and a numbering suffix
 // within the 255 bytes a file name may have.
 inline constexpr std::size_t kMaxAttachmentNameBytes = 200;
-// The name of an attachment whose own name leaves nothing usable.
-inline constexpr std::string_view kFallbackAttachmentName = "attachment";
 
-// The last path component of `name` with control characters removed, blanks trimmed, every
-// ".." reduced to "." and the length bounded (never inside a UTF-8 sequence); never empty,
-// never "." alone.
+// The last path component of `name` with control characters removed, blanks trimmed and the
+// length bounded (never inside a UTF-8 sequence, keeping a short extension); never empty,
+// never "." or "..".
 std::string SafeBaseName(std::string_view name);
 
 // `name`, or `name` numbered before its first dot ("a.txt", "a-2.txt", "a-3.txt") until it is

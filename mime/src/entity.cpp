@@ -330,7 +330,7 @@ ScanResult ScanEntityBytes(std::string_view bytes) {
     }
 }
 
-std::string SafeBaseName(std::string_view name) {
+std::string SafeBaseName(std::string_view name, std::size_t maxBytes) {
     std::size_t slash = name.find_last_of("/\\");
     if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
     std::string result;
@@ -341,12 +341,12 @@ std::string SafeBaseName(std::string_view name) {
     }
     std::string_view trimmed = Trim(result);
     result = std::string(trimmed);
-    constexpr std::size_t kMaxBaseName = 255;
-    if (result.size() > kMaxBaseName) {
+    if (result.size() > maxBytes) {
         std::size_t dot = result.rfind('.');
         std::string ext;
-        if (dot != std::string::npos && result.size() - dot <= 16) ext = result.substr(dot);
-        std::size_t keep = kMaxBaseName - ext.size();
+        if (dot != std::string::npos && result.size() - dot <= 16 && result.size() - dot < maxBytes)
+            ext = result.substr(dot);
+        std::size_t keep = maxBytes - ext.size();
         // Never cut inside a UTF-8 sequence: back up over continuation bytes.
         while (keep > 0 && (static_cast<unsigned char>(result[keep]) & 0xC0) == 0x80) --keep;
         result = result.substr(0, keep) + ext;

@@ -64,6 +64,6 @@ QRMIME_API ScanResult ScanEntityBytes(std::string_view bytes);
 // the last "/" or "\", without control characters, at most 255 bytes (cut on a character
 // boundary, keeping the extension when it can), never "." or "..", never empty
 // ("attachment" then).
-QRMIME_API std::string SafeBaseName(std::string_view name);
+QRMIME_API std::string SafeBaseName(std::string_view name, std::size_t maxBytes = 255);
 
 }  // namespace qrmime
