@@ -232,6 +232,27 @@ TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
     EXPECT_EQ(Out("t.csv"), "  seen  \nold\rnew\r\nlater\r\n");
 }
 
+TEST_F(EngineRun, OutputFileIsCreatedAtTheFirstMessageEvenWithoutAMatch) {
+    Template("T.txf", "True", "MSG_SUBJECT", "invoice", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"));
+    Template("Empty.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "", OutPath("empty.csv"));
+    first.messages = {Message("no match here", ""), Message("nor here", "")};
+    RunSources("");
+    ASSERT_TRUE(std::filesystem::exists(OutPath("t.csv")));
+    EXPECT_EQ(Out("t.csv"), "");
+    // An empty output definition appends an empty line for every matching message.
+    EXPECT_EQ(Out("empty.csv"), "\r\n\r\n");
+}
+
+TEST_F(EngineRun, HtmlAttachmentsLoseTheirTagsBeforeTheSearch) {
+    std::string page = env.ProgramDir() + "/page.htm";
+    WriteFileBytes(page, "<html><body><p>Total:&nbsp;<b>42</b> EUR</p></body></html>");
+    Template("T.txf", "True", "ATTACHMENT", "total: 42", {"Total;ATTACHMENT;Total:;EUR;0;0;1;0;0"}, "Total",
+             OutPath("t.csv"));
+    first.messages = {Message("s", "", {page})};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "42\r\n");
+}
+
 TEST_F(EngineRun, SpaceDelimiterCollapsesEmptyValues) {
     Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;SENDER_TYPE;;;0;0;0;0;0"},
              "A,B,A", OutPath("t.txt"), "SPACE");
