@@ -61,6 +61,16 @@ n=$(grep -c '^From - ' "$TALLIX_TEST_DATA/sources/thunderbird_lf.mbox")
 grep -q "Parsed:$n of $n with 2 of 2" "$work/thunderbird/home/txSystem.Log" || fail "Thunderbird folder: not all $n messages walked"
 grep -q '^,"Shop",orders@shop.example,1/8/2021' "$work/thunderbird/out/orders.csv" || fail "Thunderbird folder: first order line"
 
+# The same run with a window (offscreen platform, no /sx) writes the same lines.
+dir="$work/windowed"
+mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"
+cp "$data/Orders.txf" "$data/Attachments.txf" "$dir/home/templates/"
+printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
+    "$dir/home/templates" "$data/leading.mbox" >"$dir/config/Vantroy Technologies/Tallix.ini"
+(cd "$dir/out" && QT_QPA_PLATFORM=offscreen TALLIX_HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" \
+    timeout 60 "$TALLIX_BIN/txengine" </dev/null >/dev/null 2>&1) || fail "windowed run failed"
+cmp -s "$dir/out/orders.csv" "$work/leading/out/orders.csv" || fail "windowed run wrote different lines"
+
 # A mailbox that cannot be read ends the run with status 1.
 run_case missing NETSCAPE "$work/no-such.mbox"
 expect_status missing 1
