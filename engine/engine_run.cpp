@@ -170,7 +170,7 @@ void RunSources(const std::string& selection) {
         Status(0, "Connecting To: " + id, 1);
         source->Connect();
         if (!source->IsConnected()) {
-            MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, "Error");
+            MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, std::string(kErrorTitle));
             continue;
         }
         LogSystem("Connected to: " + id);

@@ -15,7 +15,6 @@
 namespace tallix {
 namespace {
 
-constexpr std::string_view kErrorTitle = "Error";
 
 struct ReporterState {
     PendingError pending;

@@ -27,6 +27,9 @@ PendingError& Err();
 bool SilentMode();
 void SetSilentMode(bool on);
 
+// The title of error boxes.
+inline constexpr std::string_view kErrorTitle = "Error";
+
 // The support address shown in the unexpected-error box.
 inline constexpr std::string_view kSupportAddress = "support@tallix.example";
 
