@@ -15,7 +15,6 @@
 namespace tallix {
 namespace {
 
-
 struct ReporterState {
     PendingError pending;
     bool silent = false;
