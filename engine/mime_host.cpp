@@ -6,6 +6,7 @@
 #include "engine/run_state.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
+#include "settings/logs.h"
 #include "settings/user_interface.h"
 #include "sources/mail_source.h"
 
@@ -13,6 +14,17 @@ namespace tallix::engine {
 namespace {
 
 constexpr std::chrono::milliseconds kWaitSlice{20};
+constexpr std::string_view kCtxScanNote = "EngineMimeHost - DecodeFile";
+
+// What the component's scan tolerated or refused in a file (a limit reached, a part skipped)
+// goes to the error log, so a message that was only partly decoded is on record. Odd mail is
+// noted, not shown: it is no failure of the program.
+void ReportScanNotes(const qrmime::QRMIMECtrl& control, const std::string& sourceFile) {
+    for (const qrmime::ScanNote& note : control.LastScanNotes()) {
+        WriteLog(kErrorLog, std::string(kCtxScanNote) + "\n" + note.text + " (byte " +
+                                std::to_string(note.offset) + " of " + sourceFile + ")");
+    }
+}
 
 }  // namespace
 
@@ -62,7 +74,9 @@ void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) { m_control->S
 bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir) {
     m_events->destinationDir = destinationDir;
     m_control->SetSourceFilename(sourceFile);
-    if (!m_control->MIMEDecode()) return false;
+    const bool started = m_control->MIMEDecode();
+    ReportScanNotes(*m_control, sourceFile);
+    if (!started) return false;
     const auto deadline = std::chrono::steady_clock::now() + m_waitLimit;
     while (!m_control->WaitUntilIdle(kWaitSlice)) {
         LetEventsRun();

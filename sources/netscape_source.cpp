@@ -145,6 +145,10 @@ std::string clsNetscape::InMessage(std::string_view context) const {
            std::to_string(m_messageIndex);
 }
 
+void clsNetscape::ReportLimit(std::string_view what, std::size_t limit) const {
+    ReportError(InMessage(std::string(what) + " Limit: " + std::to_string(limit)), true, false);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Reading the file
 
@@ -316,6 +320,13 @@ void clsNetscape::GetMsgParts() {
         GetHeader();
         if (m_header.empty()) return;
         GetBody();
+        // The body is cut out; from here on the header only serves the field look-ups and
+        // the record, which need no more than its start.
+        if (m_header.size() > kMaxMessageHeaderBytes) {
+            ReportLimit(kHeaderTooLong, kMaxMessageHeaderBytes);
+            const std::size_t lineEnd = m_header.rfind(kCrLf, kMaxMessageHeaderBytes - 1);
+            m_header.resize(lineEnd == std::string::npos ? kMaxMessageHeaderBytes : lineEnd + 1);
+        }
         GetSubject();
         GetReceipent();
         GetSender();
@@ -410,7 +421,12 @@ void clsNetscape::GetBody() {
         m_partCursor = 1;
         const std::string_view header = m_header;
         std::size_t c1 = Find(header, 1, kContentTypeName);
+        std::size_t parts = 0;
         while (c1 != 0) {
+            if (++parts > kMaxMessageParts) {
+                ReportLimit(kTooManyParts, kMaxMessageParts);
+                break;
+            }
             std::size_t c2 = Find(header, c1 + kContentTypeName.size(), kContentTypeName);
             std::string lastPart;
             std::string_view part;
@@ -457,6 +473,11 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         const std::size_t close = sSearch.find_first_of("\"\r\n", open + 1);
         if (close == std::string_view::npos || sSearch[close] != '"') Raise(kErrInvalidCall);
         const std::string_view name = sSearch.substr(open + 1, close - open - 1);
+        if (const std::size_t slash = name.find_last_of("/\\");
+            name.size() - (slash == std::string_view::npos ? 0 : slash + 1) >
+            kMaxAttachmentNameBytes) {
+            ReportLimit(kNameTooLong, kMaxAttachmentNameBytes);
+        }
 
         // The file is named by us, not by the message: a safe base name, unique within the
         // message, in the scratch directory.
@@ -505,6 +526,14 @@ std::string clsNetscape::FieldValue(std::size_t at, std::size_t nameLength) cons
     if (end == 0) end = header.size() + 1;
     std::string_view value = Slice(header, at + nameLength, end - at - nameLength);
     if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+    value = TrimView(value);
+    if (value.size() > kMaxFieldValueBytes) {
+        ReportLimit(kFieldTooLong, kMaxFieldValueBytes);
+        // Cut before a byte that continues a UTF-8 sequence, so no character is split.
+        std::size_t cut = kMaxFieldValueBytes;
+        while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+        value = value.substr(0, cut);
+    }
     return Trim(value);
 }
 

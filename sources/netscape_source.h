@@ -27,6 +27,26 @@ inline constexpr std::string_view kNetscapeId = "Netscape mail file";
 inline constexpr std::string_view kEudoraId = "Eudora mail file";
 inline constexpr std::string_view kDeleteNotImplemented = "Delete feature not yet implemented.";
 
+// Limits on what one message can make the walk hold or do. Mail comes from strangers: going
+// past a limit is reported (with the message's number) and the message is read as well as
+// the limit allows; the walk goes on with the next message.
+// The message header block: fields beyond it are not looked for, and the record's Header
+// is cut there (at the end of its last whole line).
+inline constexpr std::size_t kMaxMessageHeaderBytes = std::size_t{1} << 20;
+// One header field's value, up to its line end: longer values are cut.
+inline constexpr std::size_t kMaxFieldValueBytes = std::size_t{64} << 10;
+// Content-Type blocks of one multipart message looked at (its own, then one per part); the
+// parts after them are neither taken into the body nor decoded.
+inline constexpr std::size_t kMaxMessageParts = 1024;
+inline constexpr std::string_view kHeaderTooLong =
+    "Message header longer than the limit; the rest of it is not read.";
+inline constexpr std::string_view kFieldTooLong =
+    "Header field value longer than the limit; it is cut.";
+inline constexpr std::string_view kTooManyParts =
+    "More message parts than the limit; the rest are skipped.";
+inline constexpr std::string_view kNameTooLong =
+    "Attachment name longer than the limit; it is shortened.";
+
 // The texts that tell the two file formats apart, fixed when the source is created.
 struct MailboxFormat {
     std::string separator;      // starts a message
@@ -108,8 +128,11 @@ private:
     std::string_view FileText() const { return m_file.Text(); }
     // The context text followed by the number of the message it concerns.
     std::string InMessage(std::string_view context) const;
-    // The trimmed value of the header field whose name starts at `at`.
+    // The trimmed value of the header field whose name starts at `at`, at most
+    // kMaxFieldValueBytes long.
     std::string FieldValue(std::size_t at, std::size_t nameLength) const;
+    // Reports a limit the current message went past.
+    void ReportLimit(std::string_view what, std::size_t limit) const;
     // Where `part` stands in the message text, searching after the parts already taken.
     std::size_t FindPart(std::string_view part) const;
     // The content of a part found at `at`: up to the two hyphens before the next boundary.

@@ -24,6 +24,12 @@ status=$?
 grep -q 'txengine unable to locate template files.' "$TALLIX_HOME/txError.Log" || fail "missing error log line"
 grep -q 'TemplateDir=' "$XDG_CONFIG_HOME/Vantroy Technologies/Tallix.ini" || fail "settings not written"
 
+# A build without windows (the sanitizer build) has no help window to show.
+if [ -n "${TALLIX_WITHOUT_WINDOWS:-}" ]; then
+    echo "engine help e2e: ok (no windows in this build)"
+    exit 0
+fi
+
 # With the offscreen platform the help is a window: nothing is printed, and the program
 # waits for it to be closed.
 QT_QPA_PLATFORM=offscreen timeout 3 "$TALLIX_BIN/txengine" /h >"$work/out" 2>"$work/err"

@@ -13,6 +13,7 @@
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
+#include "sources/attachment_names.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -583,6 +584,77 @@ TEST_F(MailboxFile, DamagedMailboxesNeverStallTheWalk) {
             for (const std::string& path : m->Attachments()->Snapshot()) EXPECT_TRUE(InsideScratch(path));
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Limits: each one reached is reported, the message is read as far as the limit allows, and
+// the next message is read as usual.
+
+TEST_F(MailboxFile, HeaderPastTheLimitIsCutAtALineEndAndReported) {
+    std::string junk;
+    const std::string line = "X-Junk: " + std::string(90, 'j') + "\r\n";
+    while (junk.size() <= kMaxMessageHeaderBytes) junk += line;
+    auto source = Open(Mailbox({Message("From: a@example.com\r\nSubject: Big\r\n" + junk + "To: late@example.com\r\n",
+                                        "big body"),
+                                Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Subject(), "Big");
+    EXPECT_EQ(messages[0]->Body(), "big body");
+    EXPECT_LE(messages[0]->Header().size(), kMaxMessageHeaderBytes);
+    EXPECT_TRUE(messages[0]->Header().ends_with("\r\n" + line.substr(0, line.size() - 1)));
+    EXPECT_EQ(messages[0]->ReceipentAddress(), "Unknown");  // the To: line lies past the limit
+    EXPECT_EQ(Reports(std::string(kHeaderTooLong)), 1u);
+    EXPECT_EQ(messages[1]->Subject(), "After");
+    EXPECT_EQ(messages[1]->Header().size(), source->HeaderText().size());
+}
+
+TEST_F(MailboxFile, FieldValuePastTheLimitIsCutWithoutSplittingACharacter) {
+    // A two-byte character straddles the limit.
+    const std::string subject = std::string(kMaxFieldValueBytes - 1, 's') + "\xC3\xA9" + std::string(1000, 't');
+    auto source = Open(Mailbox({Plain(subject), Plain("Short")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Subject(), std::string(kMaxFieldValueBytes - 1, 's'));
+    EXPECT_EQ(messages[1]->Subject(), "Short");
+    EXPECT_EQ(Reports(std::string(kFieldTooLong)), 1u);
+
+    // Exactly at the limit nothing is cut or reported.
+    auto exact = Open(Mailbox({Plain(std::string(kMaxFieldValueBytes, 'e'))}));
+    const auto one = Walk(*exact);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0]->Subject().size(), kMaxFieldValueBytes);
+    EXPECT_EQ(Reports(std::string(kFieldTooLong)), 1u);
+}
+
+TEST_F(MailboxFile, PartsPastTheLimitAreSkippedAndReported) {
+    std::vector<std::string> parts;
+    for (std::size_t i = 0; i < kMaxMessageParts + 5; ++i) parts.push_back(TextPart("p" + std::to_string(i) + ";"));
+    auto source = Open(Mailbox({Multipart("\"=_many\"", "=_many", parts), Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    const std::string body = messages[0]->Body();
+    // The message's own Content-Type block counts as the first.
+    EXPECT_NE(body.find("\np" + std::to_string(kMaxMessageParts - 2) + ";"), std::string::npos);
+    EXPECT_EQ(body.find("\np" + std::to_string(kMaxMessageParts - 1) + ";"), std::string::npos);
+    EXPECT_EQ(Reports(std::string(kTooManyParts)), 1u);
+    EXPECT_EQ(messages[1]->Subject(), "After");
+}
+
+TEST_F(MailboxFile, LongAttachmentNameIsShortenedAndReported) {
+    const std::string longName = "../" + std::string(kMaxAttachmentNameBytes + 50, 'n') + ".txt";
+    const std::string fitting = "dir/" + std::string(kMaxAttachmentNameBytes - 4, 'f') + ".txt";
+    auto source = Open(Mailbox({Multipart("\"=_n\"", "=_n",
+                                          {FilePart("; name=\"" + longName + "\"", "QQ=="),
+                                           FilePart("; name=\"" + fitting + "\"", "Qg==")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    const auto& files = *messages[0]->Attachments();
+    ASSERT_EQ(files.Count(), 2);
+    EXPECT_TRUE(InsideScratch(files.Item(1)));
+    EXPECT_LE(fs::path(files.Item(1)).filename().string().size(), kMaxAttachmentNameBytes + 2);
+    EXPECT_EQ(fs::path(files.Item(2)).filename().string(), "$$" + fitting.substr(4));
+    EXPECT_EQ(Reports(std::string(kNameTooLong)), 1u);  // the one that fits is not reported
 }
 
 }  // namespace
