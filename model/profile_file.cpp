@@ -3,6 +3,7 @@
 #include "model/file_bytes.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -143,7 +144,35 @@ std::size_t FindKeyLine(const std::vector<std::string>& lines, const SectionRang
     return std::string::npos;
 }
 
+std::string Folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = FoldAscii(c);
+    return out;
+}
+
 }  // namespace
+
+struct ProfileDocument::Index {
+    std::unordered_map<std::string, std::unordered_map<std::string, std::size_t>> sections;
+};
+
+const ProfileDocument::Index& ProfileDocument::Lookup() const {
+    if (m_index) return *m_index;
+    auto index = std::make_shared<Index>();
+    std::unordered_map<std::string, std::size_t>* current = nullptr;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        LineInfo info = Classify(m_lines[i]);
+        if (info.kind == LineKind::kSection) {
+            // Only the first section of a name is ever looked at.
+            auto [it, added] = index->sections.try_emplace(Folded(info.name));
+            current = added ? &it->second : nullptr;
+        } else if (info.kind == LineKind::kKey && current) {
+            current->try_emplace(Folded(info.name), i);
+        }
+    }
+    m_index = std::move(index);
+    return *m_index;
+}
 
 ProfileDocument ProfileDocument::FromBytes(std::string_view bytes) {
     ProfileDocument doc;
@@ -180,11 +209,12 @@ ProfileDocument ProfileDocument::Load(const std::string& path, ProfileStatus* st
 
 std::optional<std::string> ProfileDocument::Find(std::string_view section,
                                                  std::string_view key) const {
-    SectionRange range = FindSection(m_lines, section);
-    if (!range.found) return std::nullopt;
-    std::size_t line = FindKeyLine(m_lines, range, key);
-    if (line == std::string::npos) return std::nullopt;
-    return std::string(CookValue(Classify(m_lines[line]).rawValue));
+    const Index& index = Lookup();
+    auto sectionIt = index.sections.find(Folded(TrimSpaces(section)));
+    if (sectionIt == index.sections.end()) return std::nullopt;
+    auto keyIt = sectionIt->second.find(Folded(TrimSpaces(key)));
+    if (keyIt == sectionIt->second.end()) return std::nullopt;
+    return std::string(CookValue(Classify(m_lines[keyIt->second]).rawValue));
 }
 
 std::string ProfileDocument::Get(std::string_view section, std::string_view key,
@@ -223,6 +253,7 @@ std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) con
 }
 
 void ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    m_index.reset();
     std::string_view sectionName = TrimSpaces(section);
     std::string_view keyName = TrimSpaces(key);
     std::string keyLine;
@@ -264,6 +295,7 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
 }
 
 void ProfileDocument::DeleteKey(std::string_view section, std::string_view key) {
+    m_index.reset();
     SectionRange range = FindSection(m_lines, section);
     if (!range.found) return;
     std::size_t at = FindKeyLine(m_lines, range, key);
@@ -273,6 +305,7 @@ void ProfileDocument::DeleteKey(std::string_view section, std::string_view key) 
 }
 
 void ProfileDocument::DeleteSection(std::string_view section) {
+    m_index.reset();
     SectionRange range = FindSection(m_lines, section);
     if (!range.found) return;
     // Comment lines survive the section they stood in; the header, the keys, blank lines and

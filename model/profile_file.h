@@ -11,6 +11,7 @@
 // CR LF; files with LF, CR LF or CR line ends read alike.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,7 +59,13 @@ public:
     ProfileStatus Save(const std::string& path, mode_t newFileMode = 0644) const;
 
 private:
+    // First section of each name, first key of each name in it, by folded names: built on
+    // the first lookup after a change, so reading many keys costs one pass over the file.
+    struct Index;
+    const Index& Lookup() const;
+
     std::vector<std::string> m_lines;  // without line ends
+    mutable std::shared_ptr<const Index> m_index;
     bool m_endsWithLineBreak = true;
 };
 

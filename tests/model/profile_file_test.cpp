@@ -490,3 +490,27 @@ TEST(ProfileHostileInput, LargeFilesStayLinear) {
 
 }  // namespace
 }  // namespace tallix::profile
+
+namespace tallix::profile {
+namespace {
+
+// Lookups after changes see the changes: the read index is rebuilt after every change.
+TEST(ProfileRead, LookupsFollowChanges) {
+    ProfileDocument doc = ProfileDocument::FromBytes("[A]\r\nk=1\r\n[a]\r\nk=2\r\n");
+    EXPECT_EQ(doc.Find("a", "K"), "1");
+    doc.Set("A", "k", "3");
+    EXPECT_EQ(doc.Find("A", "k"), "3");
+    doc.Set("A", "new", "4");
+    EXPECT_EQ(doc.Find("a", "NEW"), "4");
+    doc.DeleteKey("A", "k");
+    EXPECT_EQ(doc.Find("A", "k"), std::nullopt);  // the duplicate section is still never read
+    doc.DeleteSection("A");
+    EXPECT_EQ(doc.Find("A", "k"), "2");  // now the first section of that name
+    ProfileDocument copy = doc;
+    copy.Set("a", "k", "5");
+    EXPECT_EQ(copy.Find("a", "k"), "5");
+    EXPECT_EQ(doc.Find("a", "k"), "2");
+}
+
+}  // namespace
+}  // namespace tallix::profile
