@@ -6,7 +6,7 @@
 # New inputs go to build-fuzz/corpus/TARGET (the seeds in fuzz/corpus/TARGET are read, not
 # changed); a crash is saved as build-fuzz/artifacts/TARGET/crash-*; copy it to
 # tests/data/regressions/TARGET/ once it is fixed, so CTest replays it.
-# A dictionary fuzz/TARGET.dict, when there is one, is passed on. Needs clang (Debian: clang).
+# A dictionary fuzz/TARGET.dict, when there is one, is passed on. Installs clang through scripts/install-deps.sh fuzz.
 # Environment: TALLIX_FUZZ_BUILD (build directory, default build-fuzz), TALLIX_FUZZ_JOBS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +19,7 @@ target=$1
 seconds=$2
 shift 2
 build=${TALLIX_FUZZ_BUILD:-build-fuzz}
+bash scripts/install-deps.sh fuzz
 
 if [ ! -f fuzz/${target}_fuzz.cpp ]; then
     echo "no fuzz target '${target}'" >&2

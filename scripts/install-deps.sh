@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The one list of Debian packages the build, the tests and the example run need.
 # Quick when everything is already installed; must work as root on a fresh machine.
+# `install-deps.sh fuzz` also installs what scripts/fuzz.sh needs (clang with libFuzzer).
 set -euo pipefail
 
 PACKAGES=(
@@ -8,6 +9,9 @@ PACKAGES=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
+if [ "${1:-}" = "fuzz" ]; then
+    PACKAGES+=(clang)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
