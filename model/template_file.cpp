@@ -41,8 +41,8 @@ constexpr std::string_view kKeyOutputCount = "Output_Count";
 constexpr std::string_view kKeyOutputPrefix = kSectionOutputHeader;
 constexpr std::string_view kKeyRun = "run";
 
-constexpr std::string_view kTrue = "True";
-constexpr std::string_view kFalse = "False";
+constexpr std::string_view kTrue = kTrueText;
+constexpr std::string_view kFalse = kFalseText;
 constexpr std::string_view kNever = "Never";
 constexpr std::string_view kZero = "0";
 constexpr std::string_view kOldNoneMarker = "NONE";

@@ -31,7 +31,7 @@ constexpr const char* kNoTemplateDirText =
 
 std::string Read(const char* name) { return GetRegData(kSettingsSection, name); }
 void Write(const char* name, std::string_view value) { SaveRegData(kSettingsSection, name, value); }
-const char* BoolText(bool value) { return value ? "True" : "False"; }
+std::string_view BoolText(bool value) { return value ? kTrueText : kFalseText; }
 
 // Runs a getter or putter body under "modGlobal - " + its name.
 template <class Body>
@@ -97,7 +97,7 @@ void PutScriptExt() {
 }
 
 void GetUseScripts() {
-    Setting("GetUseScripts", [] { Settings().useScripts = Read(kUseScriptsValue) == "True"; });
+    Setting("GetUseScripts", [] { Settings().useScripts = Read(kUseScriptsValue) == kTrueText; });
 }
 
 void PutUseScripts() {
@@ -122,7 +122,7 @@ void GetDeleteFlag() {
             std::string unused = Read(kDeleteUnusedValue);
             if (unused.empty())
                 PutDeleteUnused();
-            else if (unused == "True")
+            else if (unused == kTrueText)
                 s.deleteUnused = true;
         }
     });
@@ -137,7 +137,7 @@ void PutDeleteUnused() {
 }
 
 void GetShowHelp() {
-    Setting("GetShowHelp", [] { Settings().showHelp = Read(kShowHelpValue) != "False"; });
+    Setting("GetShowHelp", [] { Settings().showHelp = Read(kShowHelpValue) != kFalseText; });
 }
 
 void PutShowHelp() {

@@ -9,6 +9,10 @@
 
 namespace tallix {
 
+// How the stored files (settings, templates) write a boolean.
+inline constexpr std::string_view kTrueText = "True";
+inline constexpr std::string_view kFalseText = "False";
+
 // Trim, LTrim and RTrim remove spaces (0x20) only; tabs and line breaks stay.
 std::string Trim(std::string_view s);
 std::string LTrim(std::string_view s);

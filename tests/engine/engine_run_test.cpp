@@ -35,13 +35,6 @@ std::shared_ptr<txMessage> Message(const std::string& subject, const std::string
     return m;
 }
 
-class Sources final : public sources::SourceList {
-public:
-    std::int32_t Count() const override { return static_cast<std::int32_t>(items.size()); }
-    sources::MailSource* ItemAt(std::int32_t i) override { return items.at(i - 1); }
-    std::vector<FakeSource*> items;
-};
-
 class EngineRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -54,9 +47,7 @@ protected:
         first.SetID("Fake inbox");
         SetSourceListFactory([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
             if (kind != "FAKE") return nullptr;
-            auto list = std::make_unique<Sources>();
-            list->items = sourceList;
-            return list;
+            return std::make_unique<testing::FakeSourceList>(sourceList);
         });
     }
     void TearDown() override { SetSourceListFactory(nullptr); }

@@ -53,4 +53,13 @@ private:
     std::size_t next = 0;
 };
 
+// The sources of a test run, walked in order.
+class FakeSourceList final : public sources::SourceList {
+public:
+    explicit FakeSourceList(std::vector<FakeSource*> sources) : items(std::move(sources)) {}
+    std::int32_t Count() const override { return static_cast<std::int32_t>(items.size()); }
+    sources::MailSource* ItemAt(std::int32_t i) override { return items.at(i - 1); }
+    std::vector<FakeSource*> items;
+};
+
 }  // namespace tallix::engine::testing

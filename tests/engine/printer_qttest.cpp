@@ -44,16 +44,9 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     message->SetSubject(std::string(200, 'w') + " long subject wraps");
     message->SetAttachments(std::make_shared<TextCollection>());
     source.messages = {message};
-    std::vector<std::size_t> sizes;
     SetSourceListFactory([&](const std::string&) {
-        struct One final : sources::SourceList {
-            sources::MailSource* s;
-            std::int32_t Count() const override { return 1; }
-            sources::MailSource* ItemAt(std::int32_t) override { return s; }
-        };
-        auto list = std::make_unique<One>();
-        list->s = &source;
-        return list;
+        return std::make_unique<tallix::engine::testing::FakeSourceList>(
+            std::vector<tallix::engine::testing::FakeSource*>{&source});
     });
     RunSources("");
     SetSourceListFactory(nullptr);
