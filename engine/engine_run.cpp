@@ -1,8 +1,6 @@
 #include "engine/engine_run.h"
 
-#include <fcntl.h>
 #include <ctime>
-#include <unistd.h>
 
 #include "engine/disposal.h"
 #include "engine/engine_log.h"
@@ -13,6 +11,7 @@
 #include "engine/status_window.h"
 #include "engine/template_cache.h"
 #include "engine/template_files.h"
+#include "model/file_bytes.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -81,10 +80,7 @@ bool CanWriteOutput() {
     std::string path = Trim(CurrentRun().currentTemplate->OutputFile());
     if (path.empty()) return false;
     if (path == kPrinterOutput) return true;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    return AppendToFile(path, {}) == 0;
 }
 
 void SetLastRan() {

@@ -1,9 +1,6 @@
 #include "engine/output_line.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <sys/stat.h>
 
 #include <unordered_map>
@@ -26,9 +23,9 @@ constexpr const char* kCreateOutputContext = "Sub CreateOutputString:";
 
 // The value the output definition's entry names, quoted and flattened as its variable says;
 // "" when no variable has that name.
-std::string ValueFor(const clsTemplate& tpl, const std::string& entry) {
+std::string ValueFor(const std::vector<colExportFields::Pointer>& fields, const std::string& entry) {
     std::string wanted = Trim(entry);
-    for (const auto& field : tpl.colFields()->NewEnum()) {
+    for (const auto& field : fields) {
         if (Trim(field->FieldName()) != wanted) {
             LetEventsRun();
             continue;
@@ -45,8 +42,9 @@ std::string ValueFor(const clsTemplate& tpl, const std::string& entry) {
 void BuildRecord(std::string& out, const std::string& separator) {
     RunState& run = CurrentRun();
     out.clear();
+    const auto fields = run.currentTemplate->colFields()->NewEnum();
     for (const std::string& entry : run.outputOrder) {
-        out += ValueFor(*run.currentTemplate, entry) + separator;
+        out += ValueFor(fields, entry) + separator;
         LetEventsRun();
     }
 }
@@ -116,27 +114,6 @@ void Appended(const std::string& path, const std::string& line, off_t bytes, con
     lines.modified = st.st_mtim;
 }
 
-// Appends `line` + CR LF in one write and tells what the file is afterwards; errno on failure.
-int AppendLine(const std::string& path, const std::string& line, struct stat* after) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    std::string bytes = line + "\r\n";
-    std::string_view rest = bytes;
-    int error = 0;
-    while (!rest.empty()) {
-        ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (error == 0 && ::fstat(fd, after) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    return error;
-}
-
 }  // namespace
 
 void SetDelimiter() {
@@ -187,7 +164,7 @@ void AppendOutput() {
         bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
         if (write) {
             struct stat after {};
-            if (int error = AppendLine(path, run.outputLine, &after)) RaiseErrno(error);
+            if (int error = AppendToFile(path, run.outputLine + "\r\n", &after)) RaiseErrno(error);
             Appended(path, run.outputLine, static_cast<off_t>(run.outputLine.size() + 2), after);
         }
         LetEventsRun();

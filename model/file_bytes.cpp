@@ -35,4 +35,22 @@ int ReadRegularFile(const std::string& path, std::string& out) {
     return 0;
 }
 
+int AppendToFile(const std::string& path, std::string_view bytes, struct stat* after) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    int error = 0;
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            break;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (error == 0 && after && ::fstat(fd, after) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
+}
+
 }  // namespace tallix
