@@ -105,9 +105,13 @@ def parse(message):
 
 
 def name_and_address(value):
-    m = re.match(r'\s*"?([^"<]*?)"?\s*<([^>]*)>', value)
-    if m:
-        return m.group(1).strip(), m.group(2).strip()
+    """Display name and address of a From field; the engine drops double quotes and
+    apostrophes from both (Bob O'Neil becomes Bob ONeil)."""
+    value = value.replace('"', "").replace("'", "")
+    lt = value.find("<")
+    if lt >= 0:
+        gt = value.find(">", lt)
+        return value[:lt].strip(), value[lt + 1:gt if gt >= 0 else len(value)].strip()
     return value.strip(), value.strip()
 
 
