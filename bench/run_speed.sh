@@ -166,19 +166,29 @@ python_route() {
     bytes=$(stat -c %s "$mbox")
     rm -rf "$work/py"
     mkdir -p "$work/py"
+    local -a cmd=("$python" "$root/bench/fast_route.py" "$mbox" "$work/py")
+    [ -x /usr/bin/time ] && cmd=(/usr/bin/time -f '%e %M' -o "$work/py-rss" "${cmd[@]}")
+    rm -f "$work/py-rss"
     start=$(date +%s.%N)
-    "$python" "$root/bench/fast_route.py" "$mbox" "$work/py"
+    "${cmd[@]}"
     end=$(date +%s.%N)
     seconds=$(calc "$end - $start" 3)
-    printf '%-22s %25s %8.2f s %25.1f MB/s  (engine %.1f MB/s: %.2f× the Python route'"'"'s speed)\n' \
-        "  Python fast route" "" "$seconds" "$(calc "$bytes / 1e6 / $seconds" 1)" \
+    local rss="" last
+    if [ -s "$work/py-rss" ]; then
+        last=$(tail -n 1 "$work/py-rss")
+        rss=${last#* }
+        [[ ${last%% *} =~ ^[0-9.]+$ ]] && seconds=${last%% *}
+    fi
+    printf '%-22s %25s %8.2f s %25.1f MB/s' "  Python fast route" "" "$seconds" "$(calc "$bytes / 1e6 / $seconds" 1)"
+    [[ $rss =~ ^[0-9]+$ ]] && printf '  peak RSS %s MB' "$(calc "$rss * 1024 / 1e6" 0)"
+    printf '\n    the engine: %.1f MB/s, %.2f× the Python route'"'"'s speed\n' \
         "$(calc "$bytes / 1e6 / $engine_took" 1)" "$(calc "$seconds / $engine_took" 2)"
     for f in $outputs; do
         [ -f "$work/out/$f.csv" ] || : >"$work/out/$f.csv"
         total=$((total + $(wc -l <"$work/py/$f.csv")))
         d=$(diff "$work/out/$f.csv" "$work/py/$f.csv" | grep -c '^[<>]' || true)
         if [ "$d" != 0 ]; then
-            echo "    $f.csv: $d lines differ between the engine and the Python route (engine $(wc -l <"$work/out/$f.csv"), Python $(wc -l <"$work/py/$f.csv") lines)"
+            echo "    $f.csv differs: $d lines in one file and not at that place in the other (engine $(wc -l <"$work/out/$f.csv") lines, Python $(wc -l <"$work/py/$f.csv"))"
             { diff "$work/out/$f.csv" "$work/py/$f.csv" || true; } | grep '^[<>]' | head -n 2 | sed 's/\r$//;s/^/      /' || true
             differ=$((differ + d))
         fi
@@ -186,7 +196,9 @@ python_route() {
     [ "$differ" != 0 ] || echo "    output files identical to the engine's ($total lines in five files)"
 }
 
-echo "txengine $(git -C "$root" rev-parse --short HEAD 2>/dev/null), $(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC')"
+# Other work on the machine slows every figure; the load average says how busy it was.
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "tree $(git -C "$root" rev-parse --short HEAD 2>/dev/null), $(nproc) cores, load average $(load), $(date -u '+%Y-%m-%d %H:%M UTC')"
 for r in $runs; do
     case $r in
         attach)
@@ -235,3 +247,4 @@ for r in $runs; do
         *) echo "unknown run: $r (use attach, noattach, flat, window)" >&2; exit 2 ;;
     esac
 done
+echo "load average at the end: $(load)"
