@@ -23,8 +23,10 @@
 #   KEEP=1                               keep the work directory (printed) for a look
 #   TIMEOUT=900                          seconds before a run that hangs (say, on a message box) is killed
 #
-# Build: a Release tree in build-bench/ with frame pointers, so `perf record -g` works on it:
-#   perf record -g build-bench/bin/txengine /sx   (with TALLIX_HOME and XDG_CONFIG_HOME as below)
+# Build: a Release tree in build-bench/ with frame pointers, so `perf record -g` works on it.
+# To profile, keep the work directory (its settings name the last mailbox run) and run from it:
+#   KEEP=1 RUNS=noattach bash bench/run_speed.sh     (prints: work directory: W)
+#   cd W/out && TALLIX_HOME=W/home XDG_CONFIG_HOME=W/config perf record -g ../../bin/txengine /sx
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
