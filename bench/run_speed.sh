@@ -127,7 +127,7 @@ engine_run() {
     esac
     # /usr/bin/time gives the engine's own wall-clock time (under Xvfb without the server's
     # start) and its peak resident memory.
-    [ -x /usr/bin/time ] && cmd+=(/usr/bin/time -f '%e %M' -o "$work/rss")
+    [ -x /usr/bin/time ] && cmd+=(/usr/bin/time -f '%e %M %U %S' -o "$work/rss")
     cmd+=("$engine")
     [ "$mode" = sx ] && cmd+=(/sx)
     rm -f "$work/rss"
@@ -135,11 +135,15 @@ engine_run() {
     (cd "$work/out" && "${cmd[@]}" </dev/null >"$work/engine.out" 2>&1) || status=$?
     end=$(date +%s.%N)
     took=$(calc "$end - $start" 3)
+    local cpu=""
+    cpu_took=""
     if [ -s "$work/rss" ]; then
-        local last
-        last=$(tail -n 1 "$work/rss")
-        rss=${last#* }
-        [[ ${last%% *} =~ ^[0-9.]+$ ]] && took=${last%% *}
+        local -a t
+        read -r -a t < <(tail -n 1 "$work/rss")
+        if [ "${#t[@]}" = 4 ]; then
+            took=${t[0]} rss=${t[1]} cpu=$(calc "${t[2]} + ${t[3]}" 2)
+            cpu_took=$cpu
+        fi
     fi
     printf '%-22s %7d messages %7.1f MB %8.2f s %9.0f messages/s %7.1f MB/s' "$label" "$count" \
         "$(calc "$bytes / 1e6" 1)" "$took" "$(calc "$count / $took" 0)" "$(calc "$bytes / 1e6 / $took" 1)"
@@ -148,6 +152,8 @@ engine_run() {
             "$(calc "($rss * 1024 - $bytes) / 1e6" 0)"
     fi
     echo
+    # CPU seconds (user + system) say less about other work on the machine than the wall clock.
+    [ -z "$cpu" ] || printf '    CPU %s s (%.1f MB per CPU second)\n' "$cpu" "$(calc "$bytes / 1e6 / ($cpu + 0.001)" 1)"
     ran_ok=$([ "$status" = 0 ] && echo 1 || echo 0)
     [ "$status" = 0 ] || echo "    exit status $status$([ "$status" = 124 ] && echo " (killed after ${limit} s)")"
     grep -ah 'Parsed:' "$work/home/txSystem.Log" 2>/dev/null | tail -n 1 | sed 's/\r$//;s/^/    /' || true
@@ -169,20 +175,22 @@ python_route() {
     rm -rf "$work/py"
     mkdir -p "$work/py"
     local -a cmd=("$python" "$root/bench/fast_route.py" "$mbox" "$work/py")
-    [ -x /usr/bin/time ] && cmd=(/usr/bin/time -f '%e %M' -o "$work/py-rss" "${cmd[@]}")
+    [ -x /usr/bin/time ] && cmd=(/usr/bin/time -f '%e %M %U %S' -o "$work/py-rss" "${cmd[@]}")
     rm -f "$work/py-rss"
     start=$(date +%s.%N)
     "${cmd[@]}"
     end=$(date +%s.%N)
     seconds=$(calc "$end - $start" 3)
-    local rss="" last
+    local rss="" cpu="" t
     if [ -s "$work/py-rss" ]; then
-        last=$(tail -n 1 "$work/py-rss")
-        rss=${last#* }
-        [[ ${last%% *} =~ ^[0-9.]+$ ]] && seconds=${last%% *}
+        read -r -a t < <(tail -n 1 "$work/py-rss")
+        if [ "${#t[@]}" = 4 ]; then
+            seconds=${t[0]} rss=${t[1]} cpu=$(calc "${t[2]} + ${t[3]}" 2)
+        fi
     fi
     printf '%-22s %25s %8.2f s %25.1f MB/s' "  Python fast route" "" "$seconds" "$(calc "$bytes / 1e6 / $seconds" 1)"
-    [[ $rss =~ ^[0-9]+$ ]] && printf '  peak RSS %s MB' "$(calc "$rss * 1024 / 1e6" 0)"
+    [ -z "$rss" ] || printf '  peak RSS %s MB' "$(calc "$rss * 1024 / 1e6" 0)"
+    [ -z "$cpu" ] || printf ', CPU %s s (%.1f MB per CPU second)' "$cpu" "$(calc "$bytes / 1e6 / ($cpu + 0.001)" 1)"
     printf '\n    the engine: %.1f MB/s, %.2f× the Python route'"'"'s speed\n' \
         "$(calc "$bytes / 1e6 / $engine_took" 1)" "$(calc "$seconds / $engine_took" 2)"
     for f in $outputs; do
@@ -225,8 +233,10 @@ for r in $runs; do
             for size in $flat_sizes; do
                 mbox=$(mailbox "$size" noattach)
                 engine_run "  $size" "$mbox" sx >"$work/flat.txt"
-                printf '  %7d messages %8.2f s %8.1f µs per message (%.1f µs beyond the one-message run)\n' \
+                printf '  %7d messages %8.2f s %8.1f µs per message (%.1f µs beyond the one-message run)' \
                     "$size" "$took" "$(calc "$took * 1e6 / $size" 1)" "$(calc "($took - $base) * 1e6 / ($size - 1)" 1)"
+                [ -z "$cpu_took" ] || printf ', CPU %.1f µs per message' "$(calc "$cpu_took * 1e6 / $size" 1)"
+                echo
                 grep -a 'errors logged\|exit status' "$work/flat.txt" | sed 's/^/  /' || true
             done
             ;;
