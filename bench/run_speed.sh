@@ -241,17 +241,18 @@ for r in $runs; do
             done
             ;;
         window)
+            cpu_ratio() { [ -z "$cpu_took" ] || [ -z "$sx_cpu" ] || echo ", CPU $(calc "$cpu_took / ($sx_cpu + 0.001)" 2)×"; }
             mbox=$(mailbox "$window_n" noattach)
             echo "the engine's window ($window_n messages without attachments):"
             engine_run "  /sx, no window" "$mbox" sx
-            sx_took=$took sx_ok=$ran_ok
+            sx_took=$took sx_ok=$ran_ok sx_cpu=$cpu_took
             engine_run "  window, offscreen" "$mbox" offscreen
             [ "$sx_ok$ran_ok" != 11 ] ||
-                echo "    with the window (offscreen) / without (/sx): $(calc "$took / $sx_took" 2)× (goal ≤ 1.25×)"
+                echo "    with the window (offscreen) / without (/sx): $(calc "$took / $sx_took" 2)× (goal ≤ 1.25×)$(cpu_ratio)"
             if command -v xvfb-run >/dev/null; then
                 engine_run "  window, Xvfb" "$mbox" xvfb
                 [ "$sx_ok$ran_ok" != 11 ] ||
-                    echo "    with the window (Xvfb) / without (/sx): $(calc "$took / $sx_took" 2)× (goal ≤ 1.25×)"
+                    echo "    with the window (Xvfb) / without (/sx): $(calc "$took / $sx_took" 2)× (goal ≤ 1.25×)$(cpu_ratio)"
             else
                 echo "    (xvfb-run not installed: no Xvfb run)"
             fi
