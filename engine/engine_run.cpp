@@ -90,8 +90,8 @@ void DoParsing() {
         for (std::size_t i = 0; i < run.templateFiles.size(); ++i) {
             run.currentTemplateIndex = static_cast<std::int16_t>(i);
             const std::string name = Trim(run.templateFiles[i]);
-            std::shared_ptr<clsTemplate> tpl = run.templates.LoadFile(dir, name);
-            if (!tpl) {
+            std::optional<std::string> path = run.templates.Find(dir, name);
+            if (!path) {
                 MarkTemplateFailed();
                 ReportError(ExeName() + kTemplateFileMissing, true);
                 return;  // the remaining templates are not applied to this message
@@ -103,6 +103,13 @@ void DoParsing() {
                    2);
             ++run.templateNo;
 
+            std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path);
+            if (!tpl) {
+                // Gone between the look-up and the reading.
+                MarkTemplateFailed();
+                ReportError(ExeName() + kTemplateFileMissing, true);
+                return;
+            }
             run.currentTemplate = tpl;
             if (tpl->Active() && !IsBadTemplate(name)) {
                 if (CanWriteOutput()) {

@@ -5,6 +5,7 @@
 #include "engine/template_files.h"
 #include "model/template.h"
 #include "settings/app_info.h"
+#include "settings/error_reporter.h"
 
 namespace tallix::engine {
 
@@ -24,23 +25,30 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path) {
         return it->second.parsed->Clone();
     }
     auto tpl = std::make_shared<clsTemplate>();
+    const std::uint64_t reportsBefore = ReportCount();
     tpl->SetFileName(path);
     tpl->ReadTemplate();
-    // Keep the parse only when the file did not change while it was read.
+    // Keep the parse only when the file did not change while it was read and read cleanly.
     std::optional<FileIdentity> after = IdentifyRegularFile(path);
-    if (after && *before == *after)
+    if (after && *before == *after && ReportCount() == reportsBefore)
         m_kept[path] = Kept{*after, tpl->Clone(), watched};
     else
         m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false};
     return tpl;
 }
 
-std::shared_ptr<clsTemplate> TemplateCache::LoadFile(const std::string& dir, const std::string& name) {
+std::optional<std::string> TemplateCache::Find(const std::string& dir, const std::string& name) {
     if (name.find('/') == std::string::npos) {
-        if (auto tpl = Load(JoinPath(dir, name))) return tpl;
+        std::string path = JoinPath(dir, name);
+        // A kept template whose file has not changed is still there.
+        if (auto it = m_kept.find(path); it != m_kept.end() && it->second.parsed && it->second.watched &&
+                                         m_watch.Unchanged(path))
+            return path;
+        if (IdentifyRegularFile(path)) return path;
     }
     std::optional<std::string> found = FindFileNoCase(dir, name);
-    return found ? Load(JoinPath(dir, *found)) : nullptr;
+    if (!found) return std::nullopt;
+    return JoinPath(dir, *found);
 }
 
 bool TemplateCache::HoldsStamp(const std::string& path, const std::string& stamp) const {

@@ -6,6 +6,7 @@
 // size and modification time).
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -22,12 +23,13 @@ class TemplateCache {
 public:
     explicit TemplateCache(FileWatch& watch) : m_watch(watch) {}
 
+    // The path of the template file `name` of `dir`, found as it is written or else without
+    // regard to case; nothing when there is no such ordinary file.
+    std::optional<std::string> Find(const std::string& dir, const std::string& name);
     // A fresh template read from `path` (or copied from the parse of the unchanged file);
-    // nullptr when `path` is not an ordinary file.
+    // nullptr when `path` is not an ordinary file. A file whose reading reported a fault is
+    // not kept, so it is read (and reported) again for the next message.
     std::shared_ptr<clsTemplate> Load(const std::string& path);
-    // The template file `name` of `dir`, found as it is written or else without regard to
-    // case; nullptr when there is no such ordinary file.
-    std::shared_ptr<clsTemplate> LoadFile(const std::string& dir, const std::string& name);
     // True when the file at `path`, as it was when last loaded, is what the engine left when
     // it last wrote `stamp` into it.
     bool HoldsStamp(const std::string& path, const std::string& stamp) const;

@@ -107,7 +107,14 @@ void SetPendingFromCurrentException() {
     }
 }
 
+namespace {
+std::uint64_t g_reports = 0;
+}  // namespace
+
+std::uint64_t ReportCount() { return g_reports; }
+
 void ReportError(std::string_view message, bool logFlag, bool endFlag) {
+    ++g_reports;
     const PendingError pending = Err();
     const bool hasError = pending.number != 0;
 

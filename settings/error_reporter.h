@@ -3,6 +3,7 @@
 // and the guard that every procedure uses to trap its own failures.
 
 #include <exception>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,8 @@ inline constexpr std::string_view kSupportAddress = "support@tallix.example";
 // Reports `message`: to txError.Log when `logFlag`, shown unless logged in silent mode,
 // and ends the program when `endFlag`. Clears the pending error.
 void ReportError(std::string_view message, bool logFlag, bool endFlag = false);
+// How many reports were made so far in this process (a caller learns whether a step reported).
+std::uint64_t ReportCount();
 
 // How the program ends when a report asks it to. The default unloads the status window
 // (through the hook below) and leaves the process with exit status 1.

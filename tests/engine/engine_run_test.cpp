@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "engine/extraction.h"
 #include "engine/run_state.h"
+#include "engine/status_window.h"
 #include "engine/template_files.h"
 #include "model/message.h"
 #include "settings/app_info.h"
@@ -306,6 +308,43 @@ TEST_F(EngineRun, AttachmentsAreSearchedInOrder) {
     EXPECT_EQ(Out("t.csv"), "A-1\r\n");  // filter on the third, value from the second
 }
 
+
+// Status line 2 of a template comes before the template is read, and a damaged template is
+// reported for every message that reaches it, not once per parse of its file.
+TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {
+    struct LogAtStatus final : StatusWindow {
+        std::function<std::string()> errorLog;
+        std::vector<std::pair<std::string, std::size_t>> seen;  // status line 2, error log length then
+        void Load() override {}
+        void Show() override {}
+        void Unload() override {}
+        void EnableTimer() override {}
+        void SetLineText(int line, const std::string& text) override {
+            if (line == 2 && text.starts_with("Using")) seen.emplace_back(text, errorLog().size());
+        }
+        int ProgressMinimum(int) const override { return 0; }
+        int ProgressMaximum(int) const override { return 100; }
+        void SetProgress(int, int) override {}
+    } window;
+    window.errorLog = [&] { return ErrorLog(); };
+    SetWindow(&window);
+    WriteFileBytes(Settings().templateDir + "/Bad.txf",
+                   "[General]\r\nActive=False\r\nNum_Variables=40000\r\n[Variables]\r\n");
+    first.messages = {Message("one", ""), Message("two", "")};
+    SetSilentMode(true);  // reports go to the log only
+    RunSources("");
+    SetSilentMode(false);
+    SetWindow(nullptr);
+    const std::string log = ErrorLog();
+    std::size_t reports = 0;
+    for (std::size_t at = log.find("Overflow"); at != std::string::npos; at = log.find("Overflow", at + 1)) ++reports;
+    EXPECT_EQ(reports, 2u) << log;
+    ASSERT_EQ(window.seen.size(), 2u);
+    // Each message's status line was shown before that message's report was written.
+    EXPECT_EQ(window.seen[0].second, 0u);
+    EXPECT_LT(window.seen[1].second, log.size());
+    EXPECT_GT(window.seen[1].second, 0u);
+}
 
 // Files changed by other programs while the run goes on, with the run's file watch and with
 // the checks it falls back to where a directory cannot be watched.
