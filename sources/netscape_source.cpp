@@ -364,6 +364,11 @@ void clsNetscape::GetHeader() {
         if (g > a + 5) m_header += Slice(msg, a + 3, g - a - 5);
         for (;;) {
             const std::size_t p = g + m_boundary.size();
+            // The closing boundary line ("--" after the boundary) opens no part. Taking the
+            // blank line that may follow it (the mailbox's blank line after the last message,
+            // or an epilogue) as a part header appended "--" to the last part's header block,
+            // and that part was then never found in the message.
+            if (Slice(msg, p, 2) == "--") break;
             const std::size_t o = Find(msg, p, kBlankLine);
             if (o == 0) break;
             m_header += Slice(msg, p, o + 2 - p);

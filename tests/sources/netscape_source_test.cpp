@@ -401,6 +401,49 @@ TEST_F(MailboxFile, MultipartBodyAndAttachment) {
     EXPECT_FALSE(fs::exists(ScratchFile("$$tallix.tmp")));
 }
 
+// The attachment message wherever it stands in the file, with or without the blank line that
+// mail clients leave after the last message, in CR LF and LF files: it always keeps its
+// attachment and its text part.
+TEST_F(MailboxFile, AttachmentIsKeptInTheLastAndOnlyMessage) {
+    const std::string withAttachment =
+        Multipart("\"=_sep_7\"", "=_sep_7",
+                  {TextPart("See the file."), FilePart("; name=\"code.txt\"", "Q29kZTogNzc3")},
+                  "Attached");
+    struct Layout {
+        const char* name;
+        std::vector<std::string> messages;
+        std::size_t at;  // index of the attachment message
+    } layouts[] = {
+        {"last of two", {Plain("Plain"), withAttachment}, 1},
+        {"only", {withAttachment}, 0},
+        {"first of two", {withAttachment, Plain("Plain")}, 0},
+    };
+    struct Ending {
+        const char* name;
+        std::string tail;  // after the last message's final line end
+    } endings[] = {{"no blank line", ""}, {"blank line", "\r\n"}, {"two blank lines", "\r\n\r\n"}};
+    for (const Layout& layout : layouts) {
+        for (const Ending& ending : endings) {
+            for (const bool lineFeeds : {false, true}) {
+                SCOPED_TRACE(std::string(layout.name) + ", " + ending.name +
+                             (lineFeeds ? ", LF" : ", CR LF"));
+                std::string box = Mailbox(layout.messages) + ending.tail;
+                if (lineFeeds) box = ReplaceAll(box, "\r\n", "\n");
+                auto source = Open(box);
+                const auto messages = Walk(*source);
+                ASSERT_EQ(messages.size(), layout.messages.size());
+                const txMessage& m = *messages[layout.at];
+                EXPECT_EQ(m.Subject(), "Attached");
+                EXPECT_EQ(m.Body(), "See the file.\r\n");
+                ASSERT_EQ(m.Attachments()->Count(), 1);
+                EXPECT_EQ(m.Attachments()->Item(1), ScratchFile("$$code.txt"));
+                EXPECT_EQ(ReadFileBytes(m.Attachments()->Item(1)).substr(0, 12), "Q29kZTogNzc3");
+                EXPECT_EQ(Reports("GetAttachment"), 0u);
+            }
+        }
+    }
+}
+
 TEST_F(MailboxFile, FoldedContentTypeIsJoinedAndNameGoesIntoTheContentType) {
     auto source = Open(Mailbox({Multipart(
         "\"=_sep_7\"", "=_sep_7",
