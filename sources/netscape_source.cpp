@@ -90,10 +90,10 @@ MailboxFormat FormatFor(const std::string& useSource) {
     return f;
 }
 
-// Every LF that has no CR before it becomes CR LF.
+// Every LF that has no CR before it becomes CR LF. `text` may continue what `out` holds.
 void AppendWithCrLf(std::string& out, std::string_view text) {
     out.reserve(out.size() + text.size() + text.size() / 32);
-    char previous = '\0';
+    char previous = out.empty() ? '\0' : out.back();
     for (const char c : text) {
         if (c == '\n' && previous != '\r') out.push_back('\r');
         out.push_back(c);
@@ -171,14 +171,19 @@ void clsNetscape::Connect() {
 
 void clsNetscape::NSGetMessages() { m_file.Open(m_filePath); }
 
+std::size_t clsNetscape::FindInFile(std::size_t start, std::string_view what) const {
+    if (start < 1) return 0;
+    const std::size_t at = m_file.Find(start - 1, what);
+    return at == std::string_view::npos ? 0 : at + 1;
+}
+
 void clsNetscape::IsNewCharacter() {
-    const std::string_view text = FileText();
-    m_leadingMark = !text.empty() && text.front() == kLeadingMark;
+    m_leadingMark = m_file.Size() != 0 && m_file.At(0) == kLeadingMark;
     // Linux mail clients (local folders are this format) end lines with LF alone; the first
     // line end of the file decides how the whole file is searched. Each message is brought
     // to CR LF when it is cut out, so the rules that follow see one form only.
-    const std::size_t lf = text.find('\n');
-    m_lineFeedOnly = lf != std::string_view::npos && (lf == 0 || text[lf - 1] != '\r');
+    const std::size_t lf = FindInFile(1, "\n");
+    m_lineFeedOnly = lf != 0 && (lf == 1 || m_file.At(lf - 2) != '\r');
     if (m_leadingMark) {
         m_format.endMarker = std::string(1, kLeadingMark) + m_format.separator;
         m_format.resumeStep = 1;
@@ -190,12 +195,11 @@ void clsNetscape::IsNewCharacter() {
 
 void clsNetscape::NSGetMsgCount() {
     Guard(kCtxGetMsgCount, [&] {
-        const std::string_view text = FileText();
         const std::string_view separator = m_format.separator;
         std::int64_t count = 0;
         // Counted wherever it stands, not only at line starts.
-        for (std::size_t at = text.find(separator); at != std::string_view::npos;
-             at = text.find(separator, at + separator.size())) {
+        for (std::size_t at = FindInFile(1, separator); at != 0;
+             at = FindInFile(at + separator.size(), separator)) {
             ++count;
         }
         SetTotalMessages(static_cast<std::int32_t>(
@@ -206,8 +210,7 @@ void clsNetscape::NSGetMsgCount() {
 std::int64_t clsNetscape::NSGetPositionOf(std::int64_t nStartAt, std::string_view sFindStr) const {
     if (sFindStr.empty()) return -1;
     if (nStartAt < 1) return 0;
-    return static_cast<std::int64_t>(
-        Find(FileText(), static_cast<std::size_t>(nStartAt), sFindStr));
+    return static_cast<std::int64_t>(FindInFile(static_cast<std::size_t>(nStartAt), sFindStr));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -245,14 +248,13 @@ void clsNetscape::GetMessage() {
     std::size_t resume = pastEnd;
     const bool ok = Guard(kCtxGetMessage, [&] {
         m_messageText.clear();
-        const std::string_view text = FileText();
-        const std::size_t start = Find(text, m_readPos, m_format.separator);
+        const std::size_t start = FindInFile(m_readPos, m_format.separator);
         if (start == 0) Raise(kErrInvalidCall);
         // Without an end marker the message runs to the end of the file, its last byte
         // included.
         std::size_t end = pastEnd;
         if (start < length) {
-            end = Find(text, start + m_format.endMarker.size(), m_format.endMarker);
+            end = FindInFile(start + m_format.endMarker.size(), m_format.endMarker);
             if (end == 0) end = pastEnd;
         }
         resume = end == pastEnd ? pastEnd : end + m_format.resumeStep;
@@ -266,19 +268,24 @@ void clsNetscape::GetMessage() {
             SetMessage(nullptr);
         }
     });
-    if (!ok) m_readPos = resume;
+    // A file cut shorter than it was at Connect cannot be read on: the walk ends with the
+    // report made above.
+    if (!ok) m_readPos = m_file.Shrank() ? pastEnd : resume;
 }
 
 void clsNetscape::CutMessage(std::size_t start, std::size_t end) {
-    const std::string_view cut = Slice(FileText(), start, end - start);
-    if (m_messageText.capacity() > kKeepMessageBuffer && cut.size() < m_messageText.capacity() / 4) {
+    const std::size_t length = end - start;
+    if (m_messageText.capacity() > kKeepMessageBuffer && length < m_messageText.capacity() / 4) {
         std::string().swap(m_messageText);
     }
-    if (m_lineFeedOnly) {
-        AppendWithCrLf(m_messageText, cut);
-    } else {
-        m_messageText.assign(cut);
-    }
+    m_messageText.clear();
+    m_file.ForEachPiece(start - 1, length, [&](std::string_view piece) {
+        if (m_lineFeedOnly) {
+            AppendWithCrLf(m_messageText, piece);
+        } else {
+            m_messageText.append(piece);
+        }
+    });
 }
 
 std::shared_ptr<txMessage> clsNetscape::HandOver() const {

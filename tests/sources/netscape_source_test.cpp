@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -572,6 +574,97 @@ TEST_F(MailboxFile, BoundaryWithoutLineEndDoesNotEndTheWalk) {
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2]->Subject(), "Three");
     EXPECT_EQ(Reports("clsNetscape - GetBoundaryMarker\nIn message number: 2"), 1u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The file changing under the walk, and files larger than the reading window
+
+// A body of about `bytes` bytes in lines of 70 characters.
+std::string LongBody(std::size_t bytes, char fill = 'x') {
+    std::string body;
+    while (body.size() < bytes) body += std::string(70, fill) + "\r\n";
+    return body;
+}
+
+// Another program cuts the mailbox short (a mail client compacting the folder in place)
+// between two messages: the walk ends with a report that says so; the messages read before
+// stay as they were. The messages are larger than the reading window, so the second one is
+// not yet in memory when the file is cut.
+TEST_F(MailboxFile, MailboxCutShorterDuringTheWalkEndsTheWalkWithAReport) {
+    const std::string first = Plain("One", LongBody(kMailboxWindowBytes + kMailboxWindowBytes / 4));
+    auto source = Open(Mailbox({first, Plain("Two", LongBody(3 * kMailboxWindowBytes)), Plain("Three")}));
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_EQ(source->Message()->Subject(), "One");
+    const std::string cut = "truncate -s " + std::to_string(first.size() / 2) + " '" +
+                            dir.File("mailbox") + "'";
+    ASSERT_EQ(std::system(cut.c_str()), 0);
+    source->GetNextMsg();
+    EXPECT_FALSE(source->Message());
+    EXPECT_EQ(Reports("clsNetscape - GetMessage"), 1u);
+    EXPECT_EQ(Reports(std::string(kMailboxShrank)), 1u);
+    // Nothing more is read, and nothing more is reported.
+    source->GetNextMsg();
+    EXPECT_FALSE(source->Message());
+    EXPECT_EQ(Reports(std::string(kMailboxShrank)), 1u);
+}
+
+// A folder rewritten into a new file that replaces the old one is read as it was at Connect,
+// and so is a file that grows: what was appended after Connect is not seen.
+TEST_F(MailboxFile, ReplacedOrGrownMailboxIsReadAsItWasAtConnect) {
+    auto source = Open(Mailbox({Plain("One"), Plain("Two")}));
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    WriteFileBytes(dir.File("replacement"), Mailbox({Plain("Other")}));
+    fs::rename(dir.File("replacement"), dir.File("mailbox"));
+    source->GetNextMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_EQ(source->Message()->Subject(), "Two");
+
+    auto growing = Open(Mailbox({Plain("One")}));
+    std::FILE* f = std::fopen(dir.File("mailbox").c_str(), "ab");
+    ASSERT_TRUE(f);
+    const std::string more = "\r\n" + Plain("Appended");
+    std::fwrite(more.data(), 1, more.size(), f);
+    std::fclose(f);
+    const auto messages = Walk(*growing);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Subject(), "One");
+    EXPECT_EQ(ErrorLog().find(kMailboxShrank), std::string::npos);
+}
+
+// The file is read through a window of kMailboxWindowBytes: separators and end markers that
+// straddle the window's end, and messages larger than the window, are cut as anywhere else.
+TEST_F(MailboxFile, MessagesAcrossTheReadingWindowAreCutWhole) {
+    const std::string second = Plain("Two", "second body");
+    for (const std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{5},
+                                     std::size_t{9}, std::size_t{12}}) {
+        SCOPED_TRACE(offset);
+        // The end marker of the first message starts `offset` bytes before the window's end.
+        std::string first = Plain("One", "");
+        const std::size_t want = kMailboxWindowBytes - offset;
+        first.insert(first.size() - 2, std::string(want - first.size(), 'y'));
+        auto source = Open(Mailbox({first, second}));
+        const auto messages = Walk(*source);
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[0]->Body().size(), want - first.find("\r\n\r\n") - 4 - 2);
+        EXPECT_EQ(messages[1]->Subject(), "Two");
+        EXPECT_EQ(messages[1]->Body(), "second body\r\n");
+    }
+    // Larger than the window, in a CR LF and in an LF file.
+    const std::string big = LongBody(kMailboxWindowBytes * 5 / 2, 'z');
+    for (const bool lineFeeds : {false, true}) {
+        SCOPED_TRACE(lineFeeds ? "LF" : "CR LF");
+        std::string box = Mailbox({Plain("Big", big), second, Plain("Three", big)});
+        if (lineFeeds) box = ReplaceAll(box, "\r\n", "\n");
+        auto source = Open(box);
+        EXPECT_EQ(source->TotalMessages(), 3);
+        const auto messages = Walk(*source);
+        ASSERT_EQ(messages.size(), 3u);
+        EXPECT_EQ(messages[0]->Body(), big);
+        EXPECT_EQ(messages[1]->Body(), "second body");
+        EXPECT_EQ(messages[2]->Body(), big + "\r\n");
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
