@@ -234,7 +234,10 @@ void clsNetscape::GetNextMsg() {
     while (m_readPos < m_file.Size()) {
         const bool handed = Guard(InMessage(kCtxGetNextMsg), [&] {
             GetMessage();
-            if (!m_messageText.empty()) SetMessage(HandOver());
+            if (m_messageText.empty()) return;
+            // A later message without a header is handed over as a fresh record with nothing
+            // assigned (the first message is filled either way).
+            SetMessage(m_header.empty() ? std::make_shared<txMessage>() : HandOver());
         });
         if (handed) break;
     }

@@ -235,6 +235,27 @@ TEST_F(MailboxFile, MessageWithoutBlankLineIsHandedOverEmpty) {
     EXPECT_EQ(Reports("clsNetscape - GetHeader"), 1u);
 }
 
+// A message after the first that has no header is handed over as a fresh record, nothing
+// assigned: its times read "" rather than the text an unreadable time assigned gives. The
+// first message is filled even then, so the two differ in their times only.
+TEST_F(MailboxFile, LaterMessageWithoutHeaderIsHandedOverUnfilled) {
+    const std::string noHeader = "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\nSubject: x\r\n";
+    auto source = Open(Mailbox({Plain("Before"), noHeader, Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    const txMessage& m = *messages[1];
+    EXPECT_EQ(m.Header() + m.Subject() + m.SenderAddress() + m.Body() + m.SentDate() + m.ReceiveDate(), "");
+    EXPECT_EQ(m.SentTime(), "");
+    EXPECT_EQ(m.ReceiveTime(), "");
+    EXPECT_EQ(messages[2]->Subject(), "After");
+
+    auto first = Open(Mailbox({noHeader, Plain("After")}));
+    const auto firstMessages = Walk(*first);
+    ASSERT_EQ(firstMessages.size(), 2u);
+    EXPECT_EQ(firstMessages[0]->Header(), "");
+    EXPECT_EQ(firstMessages[0]->SentTime(), "00:00:00 AM");
+}
+
 TEST_F(MailboxFile, EmptyPathUnreadableFileAndEmptyFile) {
     auto unset = OpenPath("");
     EXPECT_FALSE(unset->IsConnected());
