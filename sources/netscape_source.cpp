@@ -7,6 +7,7 @@
 
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
+#include "settings/logs.h"
 #include "settings/run_time_error.h"
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
@@ -526,7 +527,13 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         if (!m_decoder) Raise(kErrObjectRequired);
         // A failed decode must not leave an older file of that name to be read instead.
         RemoveQuietly(path);
-        if (!m_decoder->DecodeFile(scratch, dir)) Raise(kErrDeviceIo);
+        // A refused decode is odd mail, not a failure of the program: the attachment is left
+        // out and the refusal noted, without a box.
+        if (!m_decoder->DecodeFile(scratch, dir)) {
+            WriteLog(kErrorLog, InMessage(std::string(kCtxAttachment) + "\n" +
+                                          std::string(kDecodeRefused) + " " + fileName));
+            return;
+        }
         m_attachmentFiles.push_back(path);
     });
 }

@@ -46,6 +46,10 @@ inline constexpr std::string_view kTooManyParts =
     "More message parts than the limit; the rest are skipped.";
 inline constexpr std::string_view kNameTooLong =
     "Attachment name longer than the limit; it is shortened.";
+// Noted in the error log, followed by the attachment's file name, when the decoder refuses a
+// part: the attachment is left out.
+inline constexpr std::string_view kDecodeRefused =
+    "The attachment could not be decoded and is left out:";
 
 // The texts that tell the two file formats apart, fixed when the source is created.
 struct MailboxFormat {

@@ -587,6 +587,26 @@ TEST_F(MailboxFile, FailedOrMissingDecoderLosesOnlyTheAttachment) {
     EXPECT_EQ(decoder.inputs.size(), 1u);
 }
 
+// A decode the decoder refuses (it returns false) is no error of the program: the attachment
+// is left out and the refusal is noted in the error log with the attachment's name and the
+// message number, never in a box, also when the run is not silent.
+TEST_F(MailboxFile, RefusedDecodeIsNotedInTheLogWithoutABox) {
+    SetSilentMode(false);
+    decoder.succeed = false;
+    auto source = Open(Mailbox({Multipart("\"=_sep_7\"", "=_sep_7",
+                                          {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+                                Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Attachments()->Count(), 0);
+    EXPECT_EQ(messages[0]->Body(), "t\r\n");
+    EXPECT_EQ(messages[1]->Subject(), "After");
+    for (const auto& box : ui.boxes) EXPECT_EQ(box.text.find("GetAttachment"), std::string::npos) << box.text;
+    EXPECT_EQ(Reports("clsNetscape - GetAttachment\n" + std::string(kDecodeRefused) +
+                      " $$a.txt\nIn message number: 1"),
+              1u);
+}
+
 TEST_F(MailboxFile, BoundaryWithoutLineEndDoesNotEndTheWalk) {
     auto source = Open(Mailbox({Plain("One"),
                                 "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\n\r\nbody boundary=\r\n",
