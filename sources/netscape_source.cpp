@@ -653,7 +653,7 @@ std::string clsNetscape::RemoveQuotes(std::string_view value) {
 // The rest of the contract
 
 void clsNetscape::DoDeleteMessage() {
-    MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ExeName());
+    MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ProductName());
 }
 
 std::string clsNetscape::ConvertAddress() { return m_values.senderAddress; }

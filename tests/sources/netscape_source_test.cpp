@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/scratch_dir.h"
@@ -715,9 +716,12 @@ TEST_F(MailboxFile, DeleteOnlyTellsTheUser) {
     const std::string box = Mailbox({Plain("One")});
     auto source = Open(box);
     source->GetFirstMsg();
+    // The box carries the program's title (its product name), not the executable's name.
+    SetProgramIdentity("txengine", "txEngine");
     source->DoDeleteMessage();
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "Delete feature not yet implemented.");
+    EXPECT_EQ(ui.boxes[0].title, "txEngine");
     EXPECT_EQ(ui.boxes[0].buttons, MsgButtons::Ok);
     EXPECT_EQ(ReadFileBytes(dir.File("mailbox")), box);
 }
