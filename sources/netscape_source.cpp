@@ -1,9 +1,11 @@
 #include "sources/netscape_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -79,6 +81,22 @@ std::size_t Find(std::string_view text, std::size_t start, std::string_view what
 std::string_view Slice(std::string_view text, std::size_t start, std::size_t length) {
     if (start < 1 || start > text.size()) return {};
     return text.substr(start - 1, length);
+}
+
+// The `length` bytes at 0-based `at`, clipped to the text; empty past its end.
+std::string_view Bytes(std::string_view text, std::size_t at, std::size_t length) {
+    return at < text.size() ? text.substr(at, length) : std::string_view();
+}
+
+// The header lines of one part of a multipart message: from `afterBoundary` (the rest of its
+// boundary line) through the line end of its last header line. None for the closing boundary
+// ("--" right after the boundary: the blank line that may follow it, the mailbox's own after
+// the last message or an epilogue's, opens no part) and for a part without a blank line.
+std::optional<std::string_view> PartHeaderLines(std::string_view msg, std::size_t afterBoundary) {
+    if (Bytes(msg, afterBoundary, 2) == "--") return std::nullopt;
+    const std::size_t blank = msg.find(kBlankLine, afterBoundary);
+    if (blank == std::string_view::npos) return std::nullopt;
+    return msg.substr(afterBoundary, blank + kCrLf.size() - afterBoundary);
 }
 
 MailboxFormat FormatFor(const std::string& useSource) {
@@ -352,39 +370,36 @@ void clsNetscape::GetHeader() {
         m_header.clear();
         m_multipart = false;
         const std::string_view msg = m_messageText;
-        const std::size_t a = Find(msg, 1, kBlankLine);
-        if (a == 0) Raise(kErrInvalidCall);
+        const std::size_t blank = msg.find(kBlankLine);
+        if (blank == std::string_view::npos) Raise(kErrInvalidCall);
+        // The message's own header lines, ending with the CR of the last one.
+        const std::string_view ownLines = msg.substr(0, blank + 1);
         if (msg.find(kBoundaryName) == std::string_view::npos) {
-            m_header = msg.substr(0, a);  // ends with the CR of the last header line
+            m_header = ownLines;
             return;
         }
         m_multipart = true;
         GetBoundaryMarker();
         if (m_boundary.empty()) Raise(kErrInvalidCall);
 
-        // The message header, then the header block of every part, so that each part's
-        // Content-Type line can be found in it.
-        m_header = msg.substr(0, a + 2);
-        std::size_t g = Find(msg, a + 3, m_boundary);
-        if (g == 0) {
+        // The first boundary is looked for from the last LF of the blank line on.
+        std::size_t boundaryAt = msg.find(m_boundary, blank + kBlankLine.size() - 1);
+        if (boundaryAt == std::string_view::npos) {
             m_multipart = false;
-            m_header = msg.substr(0, a);
+            m_header = ownLines;
             return;
         }
-        // From the LF of the blank line up to the line end before the first boundary line.
-        if (g > a + 5) m_header += Slice(msg, a + 3, g - a - 5);
-        for (;;) {
-            const std::size_t p = g + m_boundary.size();
-            // The closing boundary line ("--" after the boundary) opens no part. Taking the
-            // blank line that may follow it (the mailbox's blank line after the last message,
-            // or an epilogue) as a part header appended "--" to the last part's header block,
-            // and that part was then never found in the message.
-            if (Slice(msg, p, 2) == "--") break;
-            const std::size_t o = Find(msg, p, kBlankLine);
-            if (o == 0) break;
-            m_header += Slice(msg, p, o + 2 - p);
-            g = Find(msg, o + 2, m_boundary);
-            if (g == 0) break;
+        // The message's own lines and the preamble up to the line end before the first
+        // boundary line ("--" and the boundary), and at least the blank line's first line end
+        // and CR; then the header lines of every part, so that each part's Content-Type line
+        // can be found in the header.
+        m_header = msg.substr(0, std::max(blank + kBlankLine.size() - 1, boundaryAt - 2));
+        while (boundaryAt != std::string_view::npos) {
+            const std::size_t afterBoundary = boundaryAt + m_boundary.size();
+            const std::optional<std::string_view> lines = PartHeaderLines(msg, afterBoundary);
+            if (!lines) break;
+            m_header += *lines;
+            boundaryAt = msg.find(m_boundary, afterBoundary + lines->size());
         }
     });
 }
