@@ -1,12 +1,11 @@
 #include "sources/netscape_source.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <optional>
 
+#include "model/file_bytes.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
@@ -123,18 +122,6 @@ void AppendWithCrLf(std::string& out, std::string_view text) {
 void RemoveQuietly(const std::string& path) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
-}
-
-void WriteWhole(const std::string& path, std::string_view a, std::string_view b,
-                std::string_view c) {
-    std::FILE* f = std::fopen(path.c_str(), "wbx");
-    if (!f) RaiseErrno(errno);
-    bool ok = std::fwrite(a.data(), 1, a.size(), f) == a.size() &&
-              std::fwrite(b.data(), 1, b.size(), f) == b.size() &&
-              std::fwrite(c.data(), 1, c.size(), f) == c.size();
-    const int err = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) RaiseErrno(err != 0 ? err : EIO);
 }
 
 // The end of the Content-Type field that opens a part: the first line end that is not
@@ -537,7 +524,7 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         const std::string path = ScratchFile(fileName);
         const std::string scratch = ScratchFile(kScratchMessageFile);
         RemoveQuietly(scratch);
-        WriteWhole(scratch, rebuilt, content, kCrLf);
+        if (const int error = WriteNewFile(scratch, {rebuilt, content, kCrLf})) RaiseErrno(error);
 
         if (!m_decoder) Raise(kErrObjectRequired);
         // A failed decode must not leave an older file of that name to be read instead.
