@@ -82,7 +82,12 @@ int main(int argc, char** argv) {
     QtPrinter printer;
     SetPrinter(&printer);
 #endif
-    const std::string args = ArgumentText(argc, argv);
+    const std::string given = ArgumentText(argc, argv);
+    if (CommonOptionOf(given) == CommonOption::Version) {
+        std::cout << VersionText() << std::endl;
+        return 0;
+    }
+    const std::string args = WithCommonOptions(given);
 #ifdef TALLIX_WITH_QT
     // Qt is started only when a window may be shown: never without a display (Qt would
     // abort), and with /sx only for the help window.

@@ -10,6 +10,20 @@
 
 namespace tallix::engine {
 
+CommonOption CommonOptionOf(std::string_view argumentText) {
+    const std::string_view text = TrimView(argumentText);
+    if (text == "--help" || text == "-h" || text == "-?") return CommonOption::Help;
+    if (text == "--version") return CommonOption::Version;
+    return CommonOption::None;
+}
+
+std::string WithCommonOptions(std::string_view argumentText) {
+    if (CommonOptionOf(argumentText) == CommonOption::Help) return "/?";
+    return std::string(argumentText);
+}
+
+std::string VersionText() { return ProductName() + " " + TALLIX_VERSION; }
+
 void ReadEngineSettings() {
     GetMapiProfile();
     GetTemplateDir();

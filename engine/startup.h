@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tallix::engine {
 
@@ -23,6 +24,16 @@ struct EngineHooks {
 // otherwise enable the timer, write the first status lines, show the window unless /sx,
 // run, and unload the window. Returns the exit status of a normal end.
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks);
+
+// Options that Linux programs take, recognised when one of them is the whole argument text:
+// "--help", "-h" and "-?" ask for the help as "/?" does; "--version" asks for the product
+// name and version. Template names never start with "-", so none is lost to this.
+enum class CommonOption { None, Help, Version };
+CommonOption CommonOptionOf(std::string_view argumentText);
+// The argument text the engine scans: "/?" for a help option, otherwise the text unchanged.
+std::string WithCommonOptions(std::string_view argumentText);
+// The answer to "--version": the product name, a blank and the version.
+std::string VersionText();
 
 // The engine's settings, in the order the engine reads them.
 void ReadEngineSettings();

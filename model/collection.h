@@ -2,7 +2,7 @@
 // The general-purpose collection the model's collection classes are built on: 1-based
 // positions, insertion order, optional text keys that are unique within the collection and
 // compared without regard to case (ASCII letters fold, as every name comparison in the
-// product does). Like the classic collection object it raises run-time errors: a bad
+// product does). Misuse raises run-time errors: a bad
 // position is error 9, an unknown key error 5, a duplicate key error 457. Callers inside a
 // procedure run it under their guard; TryItem gives a pointer instead.
 

@@ -3,7 +3,7 @@
 namespace tallix {
 namespace {
 
-// Context texts of the property procedures, in declaration order.
+// Context texts of the property procedures: what assigning and reading each member reports.
 constexpr PropertyContext kStartOfLineOnly{"clsExportField - Let StartOfLineOnly",
                                            "clsExportField - Get StartOfLineOnly"};
 constexpr PropertyContext kMatchWholeString{"clsExportField - Let MatchWholeString",

@@ -35,21 +35,37 @@ int ReadRegularFile(const std::string& path, std::string& out) {
     return 0;
 }
 
-int AppendToFile(const std::string& path, std::string_view bytes, struct stat* after) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    int error = 0;
+int WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = errno;
-            break;
+            return errno;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+    return 0;
+}
+
+int AppendToFile(const std::string& path, std::string_view bytes, struct stat* after) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    int error = WriteAll(fd, bytes);
     if (error == 0 && after && ::fstat(fd, after) != 0) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
+}
+
+int WriteNewFile(const std::string& path, std::initializer_list<std::string_view> pieces,
+                 mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    int error = 0;
+    for (const std::string_view piece : pieces) {
+        if ((error = WriteAll(fd, piece)) != 0) break;
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) ::unlink(path.c_str());
     return error;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
-// Reading a whole file, for the readers that take a file in one piece.
+// Whole files: the one reader for the readers that take a file in one piece, the one writer
+// loop under every file the system writes (new files, appended lines, the profile files'
+// temporary copies), and the writer of a new file in one piece.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -16,5 +19,15 @@ int ReadRegularFile(const std::string& path, std::string& out);
 // when given, receives the file's state after the write. The errno of the failure, 0 on
 // success; appending nothing only checks that the file can be opened for appending.
 int AppendToFile(const std::string& path, std::string_view bytes, struct stat* after = nullptr);
+
+// Writes all of `bytes` to the open file `fd`, going on after short writes and interruptions.
+// The errno of the failure, 0 on success.
+int WriteAll(int fd, std::string_view bytes);
+
+// Creates `path` and writes `pieces` into it one after another. The file must not exist yet:
+// a file or link left at that name is never written through (EEXIST). The errno of the
+// failure, 0 on success; a file that could not be written whole is removed again.
+int WriteNewFile(const std::string& path, std::initializer_list<std::string_view> pieces,
+                 mode_t mode = 0600);
 
 }  // namespace tallix

@@ -17,8 +17,8 @@
 namespace tallix {
 namespace {
 
-// Context texts of the property procedures, in declaration order. Assigning Header and the
-// two times reports nothing.
+// Context texts of the property procedures: what assigning and reading each member reports.
+// Assigning Header and the two times reports nothing.
 constexpr PropertyContext kAttachments{"txMessage - Set Attachments",
                                        "txMessage - Get Attachments"};
 constexpr PropertyContext kBIsHtml{"txMessage - Let bIsHtml", "txMessage - Get bIsHtml"};

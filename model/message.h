@@ -27,7 +27,7 @@ class txMessage {
 public:
     txMessage();
 
-    // Members in declaration order.
+    // Properties: each read with its name and assigned with Set and its name.
     std::shared_ptr<TextCollection> Attachments() const;
     void SetAttachments(std::shared_ptr<TextCollection> v);
     bool bIsHtml() const;
@@ -63,7 +63,7 @@ public:
     std::string ReplyToName() const;
     void SetReplyToName(std::string_view v);
 
-    // Operations in declaration order.
+    // Operations.
     // Derives the sender, reply-to and recipient pairs from Header; switches silent mode on.
     void ParseHeader();
     // Splits a header value into display name and address and stores them in the pair that

@@ -94,19 +94,6 @@ bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// Writes all of `bytes`, retrying short writes and interruptions.
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
 // Where the first section named `section` lies: [header, end) in line indices, end being the
 // next header or the end of the file. Later sections of the same name are never looked at.
 struct SectionRange {

@@ -1,5 +1,5 @@
 #pragma once
-// Private-profile (INI) files with the platform's reading and writing rules: section and key
+// Private-profile (INI) files, read and written by these rules: section and key
 // names without regard to case, blanks around keys and values, one outer quote pair, first
 // duplicate wins, comment lines, the buffer cut and the default; in-place replacement that
 // keeps the stored key spelling and position, new keys after the section's last key, new
@@ -69,7 +69,7 @@ private:
     bool m_endsWithLineBreak = true;
 };
 
-// One-call forms with the platform functions' signatures and results.
+// One-call forms: each loads the file, does one lookup, and returns what it found.
 // GetPrivateProfileString(section, key, default, nSize, file): the text copied.
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view def, std::size_t bufferSize,

@@ -5,8 +5,8 @@
 namespace tallix {
 namespace {
 
-// Context texts of the property procedures, in declaration order. Object members are
-// assigned with Set.
+// Context texts of the property procedures: what assigning and reading each member reports.
+// Object members are assigned with Set.
 constexpr PropertyContext kScriptsToRun{"clsTemplate - Let ScriptsToRun",
                                         "clsTemplate - Get ScriptsToRun"};
 constexpr PropertyContext kLastRan{"clsTemplate - Let LastRun", "clsTemplate - Get LastRun"};

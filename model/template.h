@@ -52,7 +52,7 @@ public:
     std::string FileName() const;
     void SetFileName(std::string_view v);
 
-    // File operations, in declaration order.
+    // Reading and writing the template file.
     void WriteAllowDuplicate();
     void ReadAllowDuplicate();
     void ParseFieldString(std::string_view sVal);

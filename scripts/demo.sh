@@ -9,13 +9,14 @@ root="$PWD"
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target txengine examples
+cmake --build build --target txengine examples default_extensions
 
 demo="$root/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/home/templates" "$demo/config/Vantroy Technologies" "$demo/output"
 cp "$root"/build/bin/Examples/*.txf "$demo/home/templates/"
 cp "$root/build/bin/Examples/sample-inbox.mbox" "$demo/sample-inbox.mbox"
+cp "$root/engine/extensions.txt" "$demo/home/extensions.txt"
 export TALLIX_HOME="$demo/home" XDG_CONFIG_HOME="$demo/config"
 printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
     "$demo/home/templates" "$demo/home/scripts" "$demo/sample-inbox.mbox" \

@@ -67,7 +67,8 @@ std::string Two(int n) {
 }  // namespace
 
 DateValue DateSerial(int year, int month, int day) {
-    // Months and days out of range roll over, as the platform's DateSerial does.
+    // Months and days out of range roll over into the next or previous year and month
+    // (month 13 is January of the next year, day 0 the last day of the month before).
     long long y = year + (month - 1) / 12;
     int m = (month - 1) % 12;
     if (m < 0) {

@@ -1,7 +1,7 @@
 #pragma once
 // Run-time errors as the rest of the system sees them: a number and a description.
-// Numbers are the classic run-time error numbers so that logs read the same as they
-// always have ("Error# 53  File not found").
+// The numbers are fixed per kind of failure (53 file not found, 70 permission denied, ...),
+// and the logs show them with their descriptions ("Error# 53  File not found").
 
 #include <stdexcept>
 #include <string>

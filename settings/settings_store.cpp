@@ -108,16 +108,16 @@ void GetDeleteFlag() {
     Setting("GetDeleteFlag", [] {
         auto& s = Settings();
         std::string stored = Read(kDeleteFlagValue);
-        // A stored number too large for the flag is as invalid as 7: it reads as 0 and is
-        // rewritten, rather than failing the read with an overflow.
-        double value = stored.empty() ? -1.0 : RoundHalfEven(Val(Trim(stored)));
-        if (!(value >= 0.0 && value <= 2.0)) {
-            s.deleteFlag = 0;
+        // A stored text that is no 16-bit number raises an overflow here: it is reported, the
+        // policy stays "never delete", and the stored text is left for the user to correct.
+        s.deleteFlag = 0;
+        s.deleteUnused = false;
+        const std::int16_t value = stored.empty() ? std::int16_t{-1} : CInt(Val(Trim(stored)));
+        if (value < 0 || value > 2) {
             PutDeleteFlag();
         } else {
-            s.deleteFlag = static_cast<std::int16_t>(value);
+            s.deleteFlag = value;
         }
-        s.deleteUnused = false;
         if (s.deleteFlag != 0) {
             std::string unused = Read(kDeleteUnusedValue);
             if (unused.empty())

@@ -174,94 +174,126 @@ struct TimeOfDay {
     int hour = 0, minute = 0, second = 0;
 };
 
+// What the tokens of a date text stand for, once each has its role.
+struct DateElements {
+    std::vector<int> timeParts;   // hours, minutes, seconds as written
+    bool timeFound = false;
+    bool onlyDots = true;         // the time's separators were all "." (and no AM/PM made it)
+    int amPm = -1;                // -1 none, 0 AM, 1 PM
+    std::vector<int> dateNumbers; // the numbers that are not part of the time, in text order
+    int month = 0;                // a month named in the text, 1..12, or 0
+    std::size_t DateCount() const { return dateNumbers.size() + (month != 0 ? 1 : 0); }
+};
+
+// Index of the first token from `i` on that is not a blank.
+std::size_t SkipBlanks(const std::vector<Token>& tokens, std::size_t i) {
+    while (i < tokens.size() && tokens[i].kind == Kind::Blank) ++i;
+    return i;
+}
+
+bool IsTimeSeparatorAt(const std::vector<Token>& tokens, std::size_t i) {
+    return i < tokens.size() && tokens[i].kind == Kind::TimeSep;
+}
+
+// Numbers joined by ":" or "." make the time of day: hours, minutes and maybe seconds. Marks
+// them in `inTime`. False for a separator that does not stand between two numbers, a second
+// time of day, or more than three parts.
+bool FindTimeOfDay(const std::vector<Token>& tokens, std::vector<bool>& inTime, DateElements& e) {
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind == Kind::TimeSep) return false;
+        if (tokens[i].kind != Kind::Number) continue;
+        std::size_t sep = SkipBlanks(tokens, i + 1);
+        if (!IsTimeSeparatorAt(tokens, sep)) continue;
+        if (e.timeFound) return false;
+        e.timeFound = true;
+        inTime[i] = true;
+        e.timeParts.push_back(tokens[i].value);
+        std::size_t last = i;
+        while (IsTimeSeparatorAt(tokens, sep)) {
+            const std::size_t next = SkipBlanks(tokens, sep + 1);
+            if (next >= tokens.size() || tokens[next].kind != Kind::Number) return false;
+            if (tokens[sep].sep != '.') e.onlyDots = false;
+            inTime[next] = true;
+            e.timeParts.push_back(tokens[next].value);
+            if (e.timeParts.size() > 3) return false;
+            last = next;
+            sep = SkipBlanks(tokens, next + 1);
+        }
+        i = last;
+    }
+    return true;
+}
+
+// AM or PM, at most once. Without a written time it makes the number just before it the
+// hour ("1 am"); false when there is no such number.
+bool FindAmPm(const std::vector<Token>& tokens, std::vector<bool>& inTime, DateElements& e) {
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != Kind::AmPm) continue;
+        if (e.amPm != -1) return false;
+        e.amPm = tokens[i].value;
+        if (e.timeFound) continue;
+        std::size_t before = i;
+        while (before > 0 && tokens[before - 1].kind == Kind::Blank) --before;
+        if (before == 0 || tokens[before - 1].kind != Kind::Number) return false;
+        inTime[before - 1] = true;
+        e.timeParts.push_back(tokens[before - 1].value);
+        e.timeFound = true;
+        e.onlyDots = false;
+    }
+    return true;
+}
+
+// The numbers outside the time and the month name, which may be named once.
+bool CollectDateElements(const std::vector<Token>& tokens, const std::vector<bool>& inTime,
+                         DateElements& e) {
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind == Kind::Number && !inTime[i]) {
+            e.dateNumbers.push_back(tokens[i].value);
+        } else if (tokens[i].kind == Kind::Month) {
+            if (e.month != 0) return false;
+            e.month = tokens[i].value;
+        }
+    }
+    return true;
+}
+
+// The time of day the elements give, in the 24-hour clock; none when it is out of range, or
+// when the whole text is a bare "0.0" (a number, not midnight).
+std::optional<TimeOfDay> MakeTime(const DateElements& e) {
+    TimeOfDay t;
+    t.hour = e.timeParts[0];
+    if (e.timeParts.size() > 1) t.minute = e.timeParts[1];
+    if (e.timeParts.size() > 2) t.second = e.timeParts[2];
+    if (t.hour > 23 || t.minute > 59 || t.second > 59) return std::nullopt;
+    if (e.DateCount() == 0 && e.onlyDots && t.hour == 0 && t.minute == 0 && t.second == 0)
+        return std::nullopt;
+    // AM/PM applies to 12-hour times; "13:00 AM" stays 13:00.
+    if (e.amPm != -1 && t.hour <= 12) t.hour = t.hour % 12 + (e.amPm == 1 ? 12 : 0);
+    return t;
+}
+
 std::optional<DateValue> ParseDateWithYear(std::string_view text, int currentYear) {
     std::vector<Token> tokens;
     if (!Tokenize(text, tokens)) return std::nullopt;
-
-    // Index of the next token that is not a blank, from `i` on.
-    auto skipBlanks = [&](size_t i) {
-        while (i < tokens.size() && tokens[i].kind == Kind::Blank) ++i;
-        return i;
-    };
-
-    // Numbers joined by ":" or "." make the time of day: hours, minutes and maybe seconds.
+    DateElements e;
     std::vector<bool> inTime(tokens.size(), false);
-    std::vector<int> timeParts;
-    bool timeFound = false;
-    bool onlyDots = true;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i].kind == Kind::TimeSep) return std::nullopt;  // not between two numbers
-        if (tokens[i].kind != Kind::Number) continue;
-        size_t sep = skipBlanks(i + 1);
-        if (sep >= tokens.size() || tokens[sep].kind != Kind::TimeSep) continue;
-        if (timeFound) return std::nullopt;  // a second time of day
-        timeFound = true;
-        inTime[i] = true;
-        timeParts.push_back(tokens[i].value);
-        size_t at = i;
-        while (sep < tokens.size() && tokens[sep].kind == Kind::TimeSep) {
-            size_t next = skipBlanks(sep + 1);
-            if (next >= tokens.size() || tokens[next].kind != Kind::Number) return std::nullopt;
-            if (tokens[sep].sep != '.') onlyDots = false;
-            inTime[next] = true;
-            timeParts.push_back(tokens[next].value);
-            if (timeParts.size() > 3) return std::nullopt;
-            at = next;
-            sep = skipBlanks(next + 1);
-        }
-        i = at;
+    if (!FindTimeOfDay(tokens, inTime, e) || !FindAmPm(tokens, inTime, e) ||
+        !CollectDateElements(tokens, inTime, e)) {
+        return std::nullopt;
     }
-
-    // AM or PM; without a written time it makes the number just before it an hour ("1 am").
-    int amPm = -1;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i].kind != Kind::AmPm) continue;
-        if (amPm != -1) return std::nullopt;
-        amPm = tokens[i].value;
-        if (timeFound) continue;
-        size_t j = i;
-        while (j > 0 && tokens[j - 1].kind == Kind::Blank) --j;
-        if (j == 0 || tokens[j - 1].kind != Kind::Number) return std::nullopt;
-        inTime[j - 1] = true;
-        timeParts.push_back(tokens[j - 1].value);
-        timeFound = true;
-        onlyDots = false;
-    }
-
-    std::vector<int> dateNumbers;
-    int month = 0;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i].kind == Kind::Number && !inTime[i]) {
-            dateNumbers.push_back(tokens[i].value);
-        } else if (tokens[i].kind == Kind::Month) {
-            if (month != 0) return std::nullopt;
-            month = tokens[i].value;
-        }
-    }
-    const size_t dateElements = dateNumbers.size() + (month != 0 ? 1 : 0);
-    if (dateElements == 0 && !timeFound) return std::nullopt;
+    if (e.DateCount() == 0 && !e.timeFound) return std::nullopt;
 
     DateValue day = 0;
-    if (dateElements > 0) {
-        auto ymd = ResolveDate(dateNumbers, month, currentYear);
+    if (e.DateCount() > 0) {
+        const std::optional<Ymd> ymd = ResolveDate(e.dateNumbers, e.month, currentYear);
         if (!ymd) return std::nullopt;
         day = DateSerial(ymd->year, ymd->month, ymd->day);
     }
+    if (!e.timeFound) return day;
 
-    if (!timeFound) return day;
-
-    TimeOfDay t;
-    t.hour = timeParts[0];
-    if (timeParts.size() > 1) t.minute = timeParts[1];
-    if (timeParts.size() > 2) t.second = timeParts[2];
-    if (t.hour > 23 || t.minute > 59 || t.second > 59) return std::nullopt;
-    // A bare "0.0" is a number, not midnight.
-    if (dateElements == 0 && onlyDots && t.hour == 0 && t.minute == 0 && t.second == 0)
-        return std::nullopt;
-    // AM/PM applies to 12-hour times; "13:00 AM" stays 13:00.
-    if (amPm != -1 && t.hour <= 12) t.hour = t.hour % 12 + (amPm == 1 ? 12 : 0);
-
-    const DateValue time = TimeSerial(t.hour, t.minute, t.second);
+    const std::optional<TimeOfDay> t = MakeTime(e);
+    if (!t) return std::nullopt;
+    const DateValue time = TimeSerial(t->hour, t->minute, t->second);
     // Days before 12/30/1899 carry their time of day as a positive fraction counted away
     // from zero (-1.25 is 12/29/1899 6:00 AM).
     return day < 0 ? day - time : day + time;

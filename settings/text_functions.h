@@ -1,5 +1,5 @@
 #pragma once
-// The classic string functions the system's rules are written in. Positions are 1-based
+// The string functions the system's text rules are written in (Left, Mid, InStr, Trim...). Positions are 1-based
 // byte positions; case folding touches ASCII letters only, so UTF-8 text is never damaged.
 
 #include <cstddef>

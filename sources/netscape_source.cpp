@@ -1,12 +1,14 @@
 #include "sources/netscape_source.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
+#include "model/file_bytes.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
+#include "settings/logs.h"
 #include "settings/run_time_error.h"
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
@@ -80,6 +82,22 @@ std::string_view Slice(std::string_view text, std::size_t start, std::size_t len
     return text.substr(start - 1, length);
 }
 
+// The `length` bytes at 0-based `at`, clipped to the text; empty past its end.
+std::string_view Bytes(std::string_view text, std::size_t at, std::size_t length) {
+    return at < text.size() ? text.substr(at, length) : std::string_view();
+}
+
+// The header lines of one part of a multipart message: from `afterBoundary` (the rest of its
+// boundary line) through the line end of its last header line. None for the closing boundary
+// ("--" right after the boundary: the blank line that may follow it, the mailbox's own after
+// the last message or an epilogue's, opens no part) and for a part without a blank line.
+std::optional<std::string_view> PartHeaderLines(std::string_view msg, std::size_t afterBoundary) {
+    if (Bytes(msg, afterBoundary, 2) == "--") return std::nullopt;
+    const std::size_t blank = msg.find(kBlankLine, afterBoundary);
+    if (blank == std::string_view::npos) return std::nullopt;
+    return msg.substr(afterBoundary, blank + kCrLf.size() - afterBoundary);
+}
+
 MailboxFormat FormatFor(const std::string& useSource) {
     MailboxFormat f;
     f.eudora = useSource == kSourceEudora;
@@ -90,10 +108,10 @@ MailboxFormat FormatFor(const std::string& useSource) {
     return f;
 }
 
-// Every LF that has no CR before it becomes CR LF.
+// Every LF that has no CR before it becomes CR LF. `text` may continue what `out` holds.
 void AppendWithCrLf(std::string& out, std::string_view text) {
     out.reserve(out.size() + text.size() + text.size() / 32);
-    char previous = '\0';
+    char previous = out.empty() ? '\0' : out.back();
     for (const char c : text) {
         if (c == '\n' && previous != '\r') out.push_back('\r');
         out.push_back(c);
@@ -104,18 +122,6 @@ void AppendWithCrLf(std::string& out, std::string_view text) {
 void RemoveQuietly(const std::string& path) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
-}
-
-void WriteWhole(const std::string& path, std::string_view a, std::string_view b,
-                std::string_view c) {
-    std::FILE* f = std::fopen(path.c_str(), "wbx");
-    if (!f) RaiseErrno(errno);
-    bool ok = std::fwrite(a.data(), 1, a.size(), f) == a.size() &&
-              std::fwrite(b.data(), 1, b.size(), f) == b.size() &&
-              std::fwrite(c.data(), 1, c.size(), f) == c.size();
-    const int err = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) RaiseErrno(err != 0 ? err : EIO);
 }
 
 // The end of the Content-Type field that opens a part: the first line end that is not
@@ -171,14 +177,19 @@ void clsNetscape::Connect() {
 
 void clsNetscape::NSGetMessages() { m_file.Open(m_filePath); }
 
+std::size_t clsNetscape::FindInFile(std::size_t start, std::string_view what) const {
+    if (start < 1) return 0;
+    const std::size_t at = m_file.Find(start - 1, what);
+    return at == std::string_view::npos ? 0 : at + 1;
+}
+
 void clsNetscape::IsNewCharacter() {
-    const std::string_view text = FileText();
-    m_leadingMark = !text.empty() && text.front() == kLeadingMark;
+    m_leadingMark = m_file.Size() != 0 && m_file.At(0) == kLeadingMark;
     // Linux mail clients (local folders are this format) end lines with LF alone; the first
     // line end of the file decides how the whole file is searched. Each message is brought
     // to CR LF when it is cut out, so the rules that follow see one form only.
-    const std::size_t lf = text.find('\n');
-    m_lineFeedOnly = lf != std::string_view::npos && (lf == 0 || text[lf - 1] != '\r');
+    const std::size_t lf = FindInFile(1, "\n");
+    m_lineFeedOnly = lf != 0 && (lf == 1 || m_file.At(lf - 2) != '\r');
     if (m_leadingMark) {
         m_format.endMarker = std::string(1, kLeadingMark) + m_format.separator;
         m_format.resumeStep = 1;
@@ -190,12 +201,11 @@ void clsNetscape::IsNewCharacter() {
 
 void clsNetscape::NSGetMsgCount() {
     Guard(kCtxGetMsgCount, [&] {
-        const std::string_view text = FileText();
         const std::string_view separator = m_format.separator;
         std::int64_t count = 0;
         // Counted wherever it stands, not only at line starts.
-        for (std::size_t at = text.find(separator); at != std::string_view::npos;
-             at = text.find(separator, at + separator.size())) {
+        for (std::size_t at = FindInFile(1, separator); at != 0;
+             at = FindInFile(at + separator.size(), separator)) {
             ++count;
         }
         SetTotalMessages(static_cast<std::int32_t>(
@@ -206,8 +216,7 @@ void clsNetscape::NSGetMsgCount() {
 std::int64_t clsNetscape::NSGetPositionOf(std::int64_t nStartAt, std::string_view sFindStr) const {
     if (sFindStr.empty()) return -1;
     if (nStartAt < 1) return 0;
-    return static_cast<std::int64_t>(
-        Find(FileText(), static_cast<std::size_t>(nStartAt), sFindStr));
+    return static_cast<std::int64_t>(FindInFile(static_cast<std::size_t>(nStartAt), sFindStr));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +240,10 @@ void clsNetscape::GetNextMsg() {
     while (m_readPos < m_file.Size()) {
         const bool handed = Guard(InMessage(kCtxGetNextMsg), [&] {
             GetMessage();
-            if (!m_messageText.empty()) SetMessage(HandOver());
+            if (m_messageText.empty()) return;
+            // A later message without a header is handed over as a fresh record with nothing
+            // assigned (the first message is filled either way).
+            SetMessage(m_header.empty() ? std::make_shared<txMessage>() : HandOver());
         });
         if (handed) break;
     }
@@ -245,14 +257,13 @@ void clsNetscape::GetMessage() {
     std::size_t resume = pastEnd;
     const bool ok = Guard(kCtxGetMessage, [&] {
         m_messageText.clear();
-        const std::string_view text = FileText();
-        const std::size_t start = Find(text, m_readPos, m_format.separator);
+        const std::size_t start = FindInFile(m_readPos, m_format.separator);
         if (start == 0) Raise(kErrInvalidCall);
         // Without an end marker the message runs to the end of the file, its last byte
         // included.
         std::size_t end = pastEnd;
         if (start < length) {
-            end = Find(text, start + m_format.endMarker.size(), m_format.endMarker);
+            end = FindInFile(start + m_format.endMarker.size(), m_format.endMarker);
             if (end == 0) end = pastEnd;
         }
         resume = end == pastEnd ? pastEnd : end + m_format.resumeStep;
@@ -266,19 +277,24 @@ void clsNetscape::GetMessage() {
             SetMessage(nullptr);
         }
     });
-    if (!ok) m_readPos = resume;
+    // A file cut shorter than it was at Connect cannot be read on: the walk ends with the
+    // report made above.
+    if (!ok) m_readPos = m_file.Shrank() ? pastEnd : resume;
 }
 
 void clsNetscape::CutMessage(std::size_t start, std::size_t end) {
-    const std::string_view cut = Slice(FileText(), start, end - start);
-    if (m_messageText.capacity() > kKeepMessageBuffer && cut.size() < m_messageText.capacity() / 4) {
+    const std::size_t length = end - start;
+    if (m_messageText.capacity() > kKeepMessageBuffer && length < m_messageText.capacity() / 4) {
         std::string().swap(m_messageText);
     }
-    if (m_lineFeedOnly) {
-        AppendWithCrLf(m_messageText, cut);
-    } else {
-        m_messageText.assign(cut);
-    }
+    m_messageText.clear();
+    m_file.ForEachPiece(start - 1, length, [&](std::string_view piece) {
+        if (m_lineFeedOnly) {
+            AppendWithCrLf(m_messageText, piece);
+        } else {
+            m_messageText.append(piece);
+        }
+    });
 }
 
 std::shared_ptr<txMessage> clsNetscape::HandOver() const {
@@ -341,34 +357,36 @@ void clsNetscape::GetHeader() {
         m_header.clear();
         m_multipart = false;
         const std::string_view msg = m_messageText;
-        const std::size_t a = Find(msg, 1, kBlankLine);
-        if (a == 0) Raise(kErrInvalidCall);
+        const std::size_t blank = msg.find(kBlankLine);
+        if (blank == std::string_view::npos) Raise(kErrInvalidCall);
+        // The message's own header lines, ending with the CR of the last one.
+        const std::string_view ownLines = msg.substr(0, blank + 1);
         if (msg.find(kBoundaryName) == std::string_view::npos) {
-            m_header = msg.substr(0, a);  // ends with the CR of the last header line
+            m_header = ownLines;
             return;
         }
         m_multipart = true;
         GetBoundaryMarker();
         if (m_boundary.empty()) Raise(kErrInvalidCall);
 
-        // The message header, then the header block of every part, so that each part's
-        // Content-Type line can be found in it.
-        m_header = msg.substr(0, a + 2);
-        std::size_t g = Find(msg, a + 3, m_boundary);
-        if (g == 0) {
+        // The first boundary is looked for from the last LF of the blank line on.
+        std::size_t boundaryAt = msg.find(m_boundary, blank + kBlankLine.size() - 1);
+        if (boundaryAt == std::string_view::npos) {
             m_multipart = false;
-            m_header = msg.substr(0, a);
+            m_header = ownLines;
             return;
         }
-        // From the LF of the blank line up to the line end before the first boundary line.
-        if (g > a + 5) m_header += Slice(msg, a + 3, g - a - 5);
-        for (;;) {
-            const std::size_t p = g + m_boundary.size();
-            const std::size_t o = Find(msg, p, kBlankLine);
-            if (o == 0) break;
-            m_header += Slice(msg, p, o + 2 - p);
-            g = Find(msg, o + 2, m_boundary);
-            if (g == 0) break;
+        // The message's own lines and the preamble up to the line end before the first
+        // boundary line ("--" and the boundary), and at least the blank line's first line end
+        // and CR; then the header lines of every part, so that each part's Content-Type line
+        // can be found in the header.
+        m_header = msg.substr(0, std::max(blank + kBlankLine.size() - 1, boundaryAt - 2));
+        while (boundaryAt != std::string_view::npos) {
+            const std::size_t afterBoundary = boundaryAt + m_boundary.size();
+            const std::optional<std::string_view> lines = PartHeaderLines(msg, afterBoundary);
+            if (!lines) break;
+            m_header += *lines;
+            boundaryAt = msg.find(m_boundary, afterBoundary + lines->size());
         }
     });
 }
@@ -506,12 +524,18 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         const std::string path = ScratchFile(fileName);
         const std::string scratch = ScratchFile(kScratchMessageFile);
         RemoveQuietly(scratch);
-        WriteWhole(scratch, rebuilt, content, kCrLf);
+        if (const int error = WriteNewFile(scratch, {rebuilt, content, kCrLf})) RaiseErrno(error);
 
         if (!m_decoder) Raise(kErrObjectRequired);
         // A failed decode must not leave an older file of that name to be read instead.
         RemoveQuietly(path);
-        if (!m_decoder->DecodeFile(scratch, dir)) Raise(kErrDeviceIo);
+        // A refused decode is odd mail, not a failure of the program: the attachment is left
+        // out and the refusal noted, without a box.
+        if (!m_decoder->DecodeFile(scratch, dir)) {
+            WriteLog(kErrorLog, InMessage(std::string(kCtxAttachment) + "\n" +
+                                          std::string(kDecodeRefused) + " " + fileName));
+            return;
+        }
         m_attachmentFiles.push_back(path);
     });
 }
@@ -631,7 +655,7 @@ std::string clsNetscape::RemoveQuotes(std::string_view value) {
 // The rest of the contract
 
 void clsNetscape::DoDeleteMessage() {
-    MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ExeName());
+    MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ProductName());
 }
 
 std::string clsNetscape::ConvertAddress() { return m_values.senderAddress; }

@@ -1,7 +1,7 @@
 #pragma once
 // clsNetscape: the mailbox file source. A Netscape mail folder or a Eudora mailbox is many
-// messages stored one after another in one text file. The file is mapped at Connect; each
-// message is cut out by searching for the text that starts a message, split into header and
+// messages stored one after another in one text file. The file is opened at Connect and read
+// by offset up to the length it had then (see MailboxReader); each message is cut out by searching for the text that starts a message, split into header and
 // body by plain text searches, and handed to the engine as a txMessage. Multipart messages
 // have their plain-text parts joined into the body and their attachments decoded to files in
 // the scratch directory. The source cannot delete messages.
@@ -19,7 +19,7 @@
 #include "model/message.h"
 #include "sources/attachment_decoder.h"
 #include "sources/mail_source.h"
-#include "sources/mapped_file.h"
+#include "sources/mailbox_reader.h"
 
 namespace tallix::sources {
 
@@ -46,6 +46,10 @@ inline constexpr std::string_view kTooManyParts =
     "More message parts than the limit; the rest are skipped.";
 inline constexpr std::string_view kNameTooLong =
     "Attachment name longer than the limit; it is shortened.";
+// Noted in the error log, followed by the attachment's file name, when the decoder refuses a
+// part: the attachment is left out.
+inline constexpr std::string_view kDecodeRefused =
+    "The attachment could not be decoded and is left out:";
 
 // The texts that tell the two file formats apart, fixed when the source is created.
 struct MailboxFormat {
@@ -123,7 +127,8 @@ private:
         std::string body, subject;
     };
 
-    std::string_view FileText() const { return m_file.Text(); }
+    // 1-based position of `what` in the file at or after 1-based `start`; 0 when absent.
+    std::size_t FindInFile(std::size_t start, std::string_view what) const;
     // The context text followed by the number of the message it concerns.
     std::string InMessage(std::string_view context) const;
     // The trimmed value of the header field whose name starts at `at`, at most
@@ -140,7 +145,8 @@ private:
 
     std::string m_filePath;
     MailboxFormat m_format;
-    MappedFile m_file;
+    // Reading moves its window, which changes nothing a caller can see.
+    mutable MailboxReader m_file;
     AttachmentDecoder* m_decoder = nullptr;
     bool m_leadingMark = false;
     bool m_lineFeedOnly = false;

@@ -61,7 +61,8 @@ const Corpus& GetCorpus(bool attachments) {
     return c;
 }
 
-// Resident anonymous memory in MB (heap and stacks, not the mapped mailbox), from the kernel.
+// Resident anonymous memory in MB (heap and stacks, not the page cache behind the mailbox),
+// from the kernel.
 double AnonymousResidentMb() {
     std::ifstream status("/proc/self/status");
     std::string line;

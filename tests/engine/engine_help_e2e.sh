@@ -17,6 +17,21 @@ grep -q '^  *ran\.$' <<<"$out" || fail "last description line missing"
 [ ! -s "$work/err" ] || fail "unexpected standard error: $(cat "$work/err")"
 [ ! -e "$TALLIX_HOME/txSystem.Log" ] || fail "help run wrote the system log"
 
+# The options Linux programs take: --help, -h and -? print the same help; --version prints
+# the product name and version; none of them reads settings or writes a log.
+for option in --help -h '-?'; do
+    got=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$TALLIX_BIN/txengine" "$option" 2>"$work/err" </dev/null)
+    status=$?
+    [ "$status" -eq 0 ] || fail "$option: exit status $status, $(cat "$work/err")"
+    [ "$got" = "$out" ] || fail "$option: not the help of /?: $got"
+done
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$TALLIX_BIN/txengine" --version 2>"$work/err" </dev/null)
+status=$?
+[ "$status" -eq 0 ] || fail "--version: exit status $status"
+grep -Eq '^txEngine [0-9]+\.[0-9]+\.[0-9]+$' <<<"$version" || fail "--version printed: $version"
+[ ! -s "$work/err" ] || fail "--version wrote to standard error: $(cat "$work/err")"
+[ ! -e "$TALLIX_HOME/txSystem.Log" ] && [ ! -e "$TALLIX_HOME/txError.Log" ] || fail "an option run wrote a log"
+
 # No display and no /?: start-up runs, finds no template, logs it and ends with status 1.
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$TALLIX_BIN/txengine" /sx </dev/null >/dev/null 2>"$work/err"
 status=$?

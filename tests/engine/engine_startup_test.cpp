@@ -64,6 +64,39 @@ TEST(CommandLine, ArgumentsAreJoinedWithSingleBlanks) {
     EXPECT_EQ(ArgumentText(1, const_cast<char**>(argv)), "");
 }
 
+// Only the whole argument text is such an option; anything longer is scanned as before, so
+// "-h" inside a template name or after a switch is text like any other.
+TEST(CommandLine, LinuxHelpAndVersionOptions) {
+    struct Case {
+        const char* text;
+        CommonOption option;
+        bool help;  // after WithCommonOptions, the scan asks for the help
+        const char* selection;
+    } cases[] = {
+        {"--help", CommonOption::Help, true, ""},
+        {"-h", CommonOption::Help, true, ""},
+        {"-?", CommonOption::Help, true, ""},
+        {"  --help ", CommonOption::Help, true, ""},
+        {"--version", CommonOption::Version, false, "--version"},
+        {"/?", CommonOption::None, true, ""},
+        {"-H", CommonOption::None, false, "-H"},
+        {"--help Orders", CommonOption::None, false, "--help Orders"},
+        {"Orders -h", CommonOption::None, false, "Orders -h"},
+        {"/s -h", CommonOption::None, false, ""},
+        {"-", CommonOption::None, false, "-"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CommonOptionOf(c.text), c.option);
+        const CommandLine cl = ParseCommandLine(WithCommonOptions(c.text));
+        EXPECT_EQ(cl.helpRequested, c.help);
+        EXPECT_EQ(cl.templateSelection, c.selection);
+    }
+    SetProgramIdentity("txengine", "txEngine");
+    EXPECT_TRUE(std::regex_match(VersionText(), std::regex("txEngine [0-9]+\\.[0-9]+\\.[0-9]+")))
+        << VersionText();
+}
+
 TEST(CommandLine, ScanSwitchesSilentModeOnAndLetsEventsRun) {
     IsolatedEnvironment env;
     ScriptedUi ui;

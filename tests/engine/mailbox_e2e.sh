@@ -61,6 +61,28 @@ n=$(grep -c '^From - ' "$TALLIX_TEST_DATA/sources/thunderbird_lf.mbox")
 grep -q "Parsed:$n of $n with 2 of 2" "$work/thunderbird/home/txSystem.Log" || fail "Thunderbird folder: not all $n messages walked"
 grep -q '^,"Shop",orders@shop.example,1/8/2021' "$work/thunderbird/out/orders.csv" || fail "Thunderbird folder: first order line"
 
+# A message whose attachment is its last part, as the last or the only message of the file,
+# with and without the blank line after it, in LF and CR LF files: the attachment is read.
+plain_msg='From - Fri Mar  6 08:00:00 2026\nFrom: Ann <ann@example.org>\nTo: Shop <shop@example.com>\nSubject: Hello\nDate: Fri, 06 Mar 2026 08:00:00 +0100\n\nNo order here.\n'
+attached_msg='From - Sat Mar  7 08:00:00 2026\nFrom: Form <form@example.org>\nTo: Shop <shop@example.com>\nSubject: Order attached\nDate: Sat, 07 Mar 2026 08:00:00 +0100\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary="xyz"\n\n--xyz\nContent-Type: text/plain\n\nSee the attachment.\n\n--xyz\nContent-Type: text/plain; name="order.txt"\nContent-Transfer-Encoding: base64\nContent-Disposition: attachment; filename="order.txt"\n\nQ29kZTogWi03NyBlbmQNCg==\n--xyz--\n'
+for layout in last only; do
+    for tail in none blank; do
+        for ends in lf crlf; do
+            name="attached_${layout}_${tail}_${ends}"
+            box="$work/$name.mbox"
+            {
+                [ "$layout" = last ] && printf "$plain_msg\n"
+                printf "$attached_msg"
+                [ "$tail" = blank ] && printf '\n'
+            } >"$box.lf"
+            if [ "$ends" = crlf ]; then sed 's/$/\r/' "$box.lf" >"$box"; else mv "$box.lf" "$box"; fi
+            run_case "$name" NETSCAPE "$box"
+            expect_status "$name" 0
+            expect_file "$work/$name/out/attachments.csv" 'Z-77\r\n'
+        done
+    done
+done
+
 # The same run with a window (offscreen platform, no /sx) writes the same lines.
 dir="$work/windowed"
 mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"

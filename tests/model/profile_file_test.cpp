@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "model/file_bytes.h"
 #include "tests/support/test_env.h"
 
 namespace tallix::profile {
@@ -514,3 +515,35 @@ TEST(ProfileRead, LookupsFollowChanges) {
 
 }  // namespace
 }  // namespace tallix::profile
+
+namespace tallix {
+namespace {
+
+// The writer of new files (the mailbox source's scratch message file goes through it): the
+// pieces one after another, and never through a file or link already at the name.
+TEST(WholeFile, WriteNewFileWritesThePiecesAndNeverAnExistingName) {
+    testing::TempDir dir;
+    const std::string path = dir.File("new");
+    EXPECT_EQ(WriteNewFile(path, {"head\r\n", "", "body", "\r\n"}), 0);
+    EXPECT_EQ(testing::ReadFileBytes(path), "head\r\nbody\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u);
+
+    EXPECT_EQ(WriteNewFile(path, {"other"}), EEXIST);
+    EXPECT_EQ(testing::ReadFileBytes(path), "head\r\nbody\r\n");
+
+    const std::string target = dir.File("target");
+    testing::WriteFileBytes(target, "kept");
+    std::filesystem::create_symlink(target, dir.File("link"));
+    EXPECT_EQ(WriteNewFile(dir.File("link"), {"through"}), EEXIST);
+    std::filesystem::create_symlink(dir.File("missing"), dir.File("dangling"));
+    EXPECT_EQ(WriteNewFile(dir.File("dangling"), {"through"}), EEXIST);
+    EXPECT_EQ(testing::ReadFileBytes(target), "kept");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
+
+    EXPECT_EQ(WriteNewFile(dir.File("no/such/dir"), {"x"}), ENOENT);
+}
+
+}  // namespace
+}  // namespace tallix

@@ -7,6 +7,8 @@
 
 #include "model/profile_file.h"
 #include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/logs.h"
 #include "settings/registry.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -66,20 +68,41 @@ TEST_F(SettingsStore, FirstStartWritesOnlyDirectoriesAndDeleteFlag) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(SettingsStore, DeleteFlagOutOfRangeReadsAsZeroAndIsRewritten) {
+// A stored flag outside 0 to 2 reads as 0 and is rewritten as "0"; one that is not a 16-bit
+// number at all is an overflow: reported, the flag 0 (never delete), the stored text left for
+// the user to see and correct.
+TEST_F(SettingsStore, DeleteFlagOutOfRangeReadsAsZero) {
+    // Logged without the question whether to end the program.
+    SetSilentMode(true);
     struct Case {
         const char* stored;
         int flag;
         const char* rewritten;  // nullptr: left as stored
+        bool overflow;
     } cases[] = {
-        {"7", 0, "0"},     {"-1", 0, "0"},        {"1.6", 2, nullptr}, {"1", 1, nullptr},
-        {"2.5", 2, nullptr}, {"abc", 0, nullptr}, {"99999999", 0, "0"}, {"1e300", 0, "0"},
+        {"7", 0, "0", false},          {"-1", 0, "0", false},        {"1.6", 2, nullptr, false},
+        {"1", 1, nullptr, false},      {"2.5", 2, nullptr, false},   {"abc", 0, nullptr, false},
+        {"32767", 0, "0", false},      {"-32768", 0, "0", false},    {"32768", 0, nullptr, true},
+        {"99999999", 0, nullptr, true}, {"1e300", 0, nullptr, true}, {"-40000", 0, nullptr, true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        Store("DeleteFlag", "2");
+        Store("DeleteUnused", "True");
+        GetDeleteFlag();
+        ASSERT_EQ(Settings().deleteFlag, 2);
+        const std::string logBefore = env.ReadProgramFile(std::string(kErrorLog));
+
         Store("DeleteFlag", c.stored);
         GetDeleteFlag();
-        EXPECT_EQ(Settings().deleteFlag, c.flag) << c.stored;
-        EXPECT_EQ(Stored("DeleteFlag"), c.rewritten ? c.rewritten : c.stored) << c.stored;
+        EXPECT_EQ(Settings().deleteFlag, c.flag);
+        EXPECT_EQ(Stored("DeleteFlag"), c.rewritten ? c.rewritten : c.stored);
+        const std::string logged = env.ReadProgramFile(std::string(kErrorLog)).substr(logBefore.size());
+        EXPECT_EQ(logged.find("modGlobal - GetDeleteFlag") != std::string::npos, c.overflow) << logged;
+        EXPECT_EQ(logged.find("Error# 6 ") != std::string::npos, c.overflow) << logged;
+        if (c.overflow) {
+            EXPECT_FALSE(Settings().deleteUnused);
+        }
     }
 }
 

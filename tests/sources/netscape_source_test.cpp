@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/scratch_dir.h"
@@ -234,6 +237,27 @@ TEST_F(MailboxFile, MessageWithoutBlankLineIsHandedOverEmpty) {
     EXPECT_EQ(Reports("clsNetscape - GetHeader"), 1u);
 }
 
+// A message after the first that has no header is handed over as a fresh record, nothing
+// assigned: its times read "" rather than the text an unreadable time assigned gives. The
+// first message is filled even then, so the two differ in their times only.
+TEST_F(MailboxFile, LaterMessageWithoutHeaderIsHandedOverUnfilled) {
+    const std::string noHeader = "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\nSubject: x\r\n";
+    auto source = Open(Mailbox({Plain("Before"), noHeader, Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 3u);
+    const txMessage& m = *messages[1];
+    EXPECT_EQ(m.Header() + m.Subject() + m.SenderAddress() + m.Body() + m.SentDate() + m.ReceiveDate(), "");
+    EXPECT_EQ(m.SentTime(), "");
+    EXPECT_EQ(m.ReceiveTime(), "");
+    EXPECT_EQ(messages[2]->Subject(), "After");
+
+    auto first = Open(Mailbox({noHeader, Plain("After")}));
+    const auto firstMessages = Walk(*first);
+    ASSERT_EQ(firstMessages.size(), 2u);
+    EXPECT_EQ(firstMessages[0]->Header(), "");
+    EXPECT_EQ(firstMessages[0]->SentTime(), "00:00:00 AM");
+}
+
 TEST_F(MailboxFile, EmptyPathUnreadableFileAndEmptyFile) {
     auto unset = OpenPath("");
     EXPECT_FALSE(unset->IsConnected());
@@ -402,6 +426,49 @@ TEST_F(MailboxFile, MultipartBodyAndAttachment) {
     EXPECT_FALSE(fs::exists(ScratchFile("$$tallix.tmp")));
 }
 
+// The attachment message wherever it stands in the file, with or without the blank line that
+// mail clients leave after the last message, in CR LF and LF files: it always keeps its
+// attachment and its text part.
+TEST_F(MailboxFile, AttachmentIsKeptInTheLastAndOnlyMessage) {
+    const std::string withAttachment =
+        Multipart("\"=_sep_7\"", "=_sep_7",
+                  {TextPart("See the file."), FilePart("; name=\"code.txt\"", "Q29kZTogNzc3")},
+                  "Attached");
+    struct Layout {
+        const char* name;
+        std::vector<std::string> messages;
+        std::size_t at;  // index of the attachment message
+    } layouts[] = {
+        {"last of two", {Plain("Plain"), withAttachment}, 1},
+        {"only", {withAttachment}, 0},
+        {"first of two", {withAttachment, Plain("Plain")}, 0},
+    };
+    struct Ending {
+        const char* name;
+        std::string tail;  // after the last message's final line end
+    } endings[] = {{"no blank line", ""}, {"blank line", "\r\n"}, {"two blank lines", "\r\n\r\n"}};
+    for (const Layout& layout : layouts) {
+        for (const Ending& ending : endings) {
+            for (const bool lineFeeds : {false, true}) {
+                SCOPED_TRACE(std::string(layout.name) + ", " + ending.name +
+                             (lineFeeds ? ", LF" : ", CR LF"));
+                std::string box = Mailbox(layout.messages) + ending.tail;
+                if (lineFeeds) box = ReplaceAll(box, "\r\n", "\n");
+                auto source = Open(box);
+                const auto messages = Walk(*source);
+                ASSERT_EQ(messages.size(), layout.messages.size());
+                const txMessage& m = *messages[layout.at];
+                EXPECT_EQ(m.Subject(), "Attached");
+                EXPECT_EQ(m.Body(), "See the file.\r\n");
+                ASSERT_EQ(m.Attachments()->Count(), 1);
+                EXPECT_EQ(m.Attachments()->Item(1), ScratchFile("$$code.txt"));
+                EXPECT_EQ(ReadFileBytes(m.Attachments()->Item(1)).substr(0, 12), "Q29kZTogNzc3");
+                EXPECT_EQ(Reports("GetAttachment"), 0u);
+            }
+        }
+    }
+}
+
 TEST_F(MailboxFile, FoldedContentTypeIsJoinedAndNameGoesIntoTheContentType) {
     auto source = Open(Mailbox({Multipart(
         "\"=_sep_7\"", "=_sep_7",
@@ -522,6 +589,26 @@ TEST_F(MailboxFile, FailedOrMissingDecoderLosesOnlyTheAttachment) {
     EXPECT_EQ(decoder.inputs.size(), 1u);
 }
 
+// A decode the decoder refuses (it returns false) is no error of the program: the attachment
+// is left out and the refusal is noted in the error log with the attachment's name and the
+// message number, never in a box, also when the run is not silent.
+TEST_F(MailboxFile, RefusedDecodeIsNotedInTheLogWithoutABox) {
+    SetSilentMode(false);
+    decoder.succeed = false;
+    auto source = Open(Mailbox({Multipart("\"=_sep_7\"", "=_sep_7",
+                                          {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+                                Plain("After")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->Attachments()->Count(), 0);
+    EXPECT_EQ(messages[0]->Body(), "t\r\n");
+    EXPECT_EQ(messages[1]->Subject(), "After");
+    for (const auto& box : ui.boxes) EXPECT_EQ(box.text.find("GetAttachment"), std::string::npos) << box.text;
+    EXPECT_EQ(Reports("clsNetscape - GetAttachment\n" + std::string(kDecodeRefused) +
+                      " $$a.txt\nIn message number: 1"),
+              1u);
+}
+
 TEST_F(MailboxFile, BoundaryWithoutLineEndDoesNotEndTheWalk) {
     auto source = Open(Mailbox({Plain("One"),
                                 "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\n\r\nbody boundary=\r\n",
@@ -533,15 +620,109 @@ TEST_F(MailboxFile, BoundaryWithoutLineEndDoesNotEndTheWalk) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The file changing under the walk, and files larger than the reading window
+
+// A body of about `bytes` bytes in lines of 70 characters.
+std::string LongBody(std::size_t bytes, char fill = 'x') {
+    std::string body;
+    while (body.size() < bytes) body += std::string(70, fill) + "\r\n";
+    return body;
+}
+
+// Another program cuts the mailbox short (a mail client compacting the folder in place)
+// between two messages: the walk ends with a report that says so; the messages read before
+// stay as they were. The messages are larger than the reading window, so the second one is
+// not yet in memory when the file is cut.
+TEST_F(MailboxFile, MailboxCutShorterDuringTheWalkEndsTheWalkWithAReport) {
+    const std::string first = Plain("One", LongBody(kMailboxWindowBytes + kMailboxWindowBytes / 4));
+    auto source = Open(Mailbox({first, Plain("Two", LongBody(3 * kMailboxWindowBytes)), Plain("Three")}));
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_EQ(source->Message()->Subject(), "One");
+    const std::string cut = "truncate -s " + std::to_string(first.size() / 2) + " '" +
+                            dir.File("mailbox") + "'";
+    ASSERT_EQ(std::system(cut.c_str()), 0);
+    source->GetNextMsg();
+    EXPECT_FALSE(source->Message());
+    EXPECT_EQ(Reports("clsNetscape - GetMessage"), 1u);
+    EXPECT_EQ(Reports(std::string(kMailboxShrank)), 1u);
+    // Nothing more is read, and nothing more is reported.
+    source->GetNextMsg();
+    EXPECT_FALSE(source->Message());
+    EXPECT_EQ(Reports(std::string(kMailboxShrank)), 1u);
+}
+
+// A folder rewritten into a new file that replaces the old one is read as it was at Connect,
+// and so is a file that grows: what was appended after Connect is not seen.
+TEST_F(MailboxFile, ReplacedOrGrownMailboxIsReadAsItWasAtConnect) {
+    auto source = Open(Mailbox({Plain("One"), Plain("Two")}));
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    WriteFileBytes(dir.File("replacement"), Mailbox({Plain("Other")}));
+    fs::rename(dir.File("replacement"), dir.File("mailbox"));
+    source->GetNextMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_EQ(source->Message()->Subject(), "Two");
+
+    auto growing = Open(Mailbox({Plain("One")}));
+    std::FILE* f = std::fopen(dir.File("mailbox").c_str(), "ab");
+    ASSERT_TRUE(f);
+    const std::string more = "\r\n" + Plain("Appended");
+    std::fwrite(more.data(), 1, more.size(), f);
+    std::fclose(f);
+    const auto messages = Walk(*growing);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Subject(), "One");
+    EXPECT_EQ(ErrorLog().find(kMailboxShrank), std::string::npos);
+}
+
+// The file is read through a window of kMailboxWindowBytes: separators and end markers that
+// straddle the window's end, and messages larger than the window, are cut as anywhere else.
+TEST_F(MailboxFile, MessagesAcrossTheReadingWindowAreCutWhole) {
+    const std::string second = Plain("Two", "second body");
+    for (const std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{5},
+                                     std::size_t{9}, std::size_t{12}}) {
+        SCOPED_TRACE(offset);
+        // The end marker of the first message starts `offset` bytes before the window's end.
+        std::string first = Plain("One", "");
+        const std::size_t want = kMailboxWindowBytes - offset;
+        first.insert(first.size() - 2, std::string(want - first.size(), 'y'));
+        auto source = Open(Mailbox({first, second}));
+        const auto messages = Walk(*source);
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[0]->Body().size(), want - first.find("\r\n\r\n") - 4 - 2);
+        EXPECT_EQ(messages[1]->Subject(), "Two");
+        EXPECT_EQ(messages[1]->Body(), "second body\r\n");
+    }
+    // Larger than the window, in a CR LF and in an LF file.
+    const std::string big = LongBody(kMailboxWindowBytes * 5 / 2, 'z');
+    for (const bool lineFeeds : {false, true}) {
+        SCOPED_TRACE(lineFeeds ? "LF" : "CR LF");
+        std::string box = Mailbox({Plain("Big", big), second, Plain("Three", big)});
+        if (lineFeeds) box = ReplaceAll(box, "\r\n", "\n");
+        auto source = Open(box);
+        EXPECT_EQ(source->TotalMessages(), 3);
+        const auto messages = Walk(*source);
+        ASSERT_EQ(messages.size(), 3u);
+        EXPECT_EQ(messages[0]->Body(), big);
+        EXPECT_EQ(messages[1]->Body(), "second body");
+        EXPECT_EQ(messages[2]->Body(), big + "\r\n");
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // The rest of the contract
 
 TEST_F(MailboxFile, DeleteOnlyTellsTheUser) {
     const std::string box = Mailbox({Plain("One")});
     auto source = Open(box);
     source->GetFirstMsg();
+    // The box carries the program's title (its product name), not the executable's name.
+    SetProgramIdentity("txengine", "txEngine");
     source->DoDeleteMessage();
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "Delete feature not yet implemented.");
+    EXPECT_EQ(ui.boxes[0].title, "txEngine");
     EXPECT_EQ(ui.boxes[0].buttons, MsgButtons::Ok);
     EXPECT_EQ(ReadFileBytes(dir.File("mailbox")), box);
 }
