@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -71,10 +72,22 @@ std::string HeaderFileName(const std::string& path) {
 
 enum class NoteKind { Started, Progress, Finished };
 
+// Property values the worker sets. They travel with the next notification and are stored
+// on the host's thread just before it is handled, so a handler reads exactly what the worker
+// had set when it sent that notification, however far the worker has gone since.
+struct PropertyWrites {
+    std::optional<std::string> destinationFilename;
+    std::optional<std::string> contentType;
+    std::optional<std::uint64_t> sourceFileSize;
+    std::optional<std::uint64_t> destinationFileSize;
+};
+
 // One notification from the worker, with everything the host's thread needs to handle it.
 struct Notification {
     NoteKind kind = NoteKind::Started;
     bool encoding = false;
+    // The operation's last notification: once it is handled the control is idle.
+    bool last = false;
     std::string source;
     std::string destination;
     std::uint64_t sourceSize = 0;
@@ -82,6 +95,7 @@ struct Notification {
     std::uint64_t bytesWritten = 0;
     std::uint64_t count = 0;
     std::int16_t error = 0;
+    PropertyWrites writes;
 };
 
 // One part to decode, named by the host.
@@ -130,11 +144,20 @@ struct QRMIMECtrl::Impl {
     std::unique_ptr<ProgressWindow> progress;
 
     // Operation state. `startMutex` guards the start of an operation; `preparing` covers
-    // the decode preparation, during which DecodingFile runs host code.
+    // the decode preparation, during which DecodingFile runs host code. `running` is set when
+    // an operation is handed to the worker and cleared on the host's thread once its last
+    // notification has been handled, so a handler always finds the control busy.
     std::mutex startMutex;
     bool preparing = false;
     std::atomic<bool> running{false};
+
+    // The worker thread: started with the first operation, ended by the destructor. It runs
+    // one operation at a time from `jobs` (the busy refusal keeps at most one there).
     std::thread worker;
+    std::mutex jobMutex;
+    std::condition_variable jobReady;
+    std::deque<std::function<void()>> jobs;
+    bool quit = false;
     std::shared_ptr<Link> link = std::make_shared<Link>();
     mutable std::mutex statusMutex;
     StartStatus lastStatus = StartStatus::Started;
@@ -164,38 +187,81 @@ struct QRMIMECtrl::Impl {
         }
     }
 
-    // Worker thread: hands `note` to the host's thread and waits until it has been handled
-    // there, like a window message sent to the host's window.
-    static void Send(const std::shared_ptr<Link>& link, Dispatcher& target, Notification note) {
+    // Worker thread: hands `note` to the host's thread without waiting for it. Status,
+    // progress and finished notifications give nothing back to the worker; what a handler
+    // could see of the worker's progress is kept as it was by Barrier (files) and by the
+    // property writes and the idle flag travelling with the notifications.
+    void Post(Notification note) {
         std::uint64_t id;
         {
             std::lock_guard lock(link->mutex);
             if (link->detached) return;
             id = ++link->lastSent;
         }
+        auto shared = link;
         try {
-            target.Post([link, note = std::move(note), id] {
+            ActiveTarget().Post([shared, note, id] {
                 Impl* owner = nullptr;
                 {
-                    std::lock_guard lock(link->mutex);
-                    if (!link->detached) owner = link->owner;
+                    std::lock_guard lock(shared->mutex);
+                    if (!shared->detached) owner = shared->owner;
                 }
                 if (owner) owner->Handle(note);
                 {
-                    std::lock_guard lock(link->mutex);
-                    link->lastHandled = std::max(link->lastHandled, id);
+                    std::lock_guard lock(shared->mutex);
+                    shared->lastHandled = std::max(shared->lastHandled, id);
                 }
-                link->handled.notify_all();
+                shared->handled.notify_all();
             });
         } catch (...) {
-            return;
+            // Not delivered: let the earlier ones be handled, then do without the event
+            // what handling it would have done.
+            Barrier(id - 1);
+            ApplyWrites(note.writes);
+            if (note.last) EndOperation();
+            {
+                std::lock_guard lock(link->mutex);
+                link->lastHandled = std::max(link->lastHandled, id);
+            }
+            link->handled.notify_all();
         }
-        std::unique_lock lock(link->mutex);
-        link->handled.wait(lock, [&] { return link->lastHandled >= id || link->detached; });
     }
 
-    // Host's thread: the progress window and the status events.
+    // Worker thread: waits until the host has handled every notification sent so far (or the
+    // control is going away). Called before each step a handler could see or change: reading
+    // the source, creating or writing a destination. So a handler finds the files exactly as
+    // they were when its event was sent, and a change it makes to them is seen by the worker.
+    void Barrier() { Barrier(UINT64_MAX); }
+    void Barrier(std::uint64_t upTo) {
+        std::unique_lock lock(link->mutex);
+        std::uint64_t target = std::min(upTo, link->lastSent);
+        link->handled.wait(lock, [&] { return link->lastHandled >= target || link->detached; });
+    }
+
+    // The dispatcher of the running operation, fixed when it starts.
+    Dispatcher* target = nullptr;
+    Dispatcher& ActiveTarget() { return target ? *target : ownQueue; }
+
+    void ApplyWrites(const PropertyWrites& w) {
+        if (!w.destinationFilename && !w.contentType && !w.sourceFileSize &&
+            !w.destinationFileSize)
+            return;
+        std::lock_guard lock(propsMutex);
+        if (w.destinationFilename) destinationFilename = *w.destinationFilename;
+        if (w.contentType) contentType = *w.contentType;
+        if (w.sourceFileSize) sourceFileSize = Clamp32(*w.sourceFileSize);
+        if (w.destinationFileSize) destinationFileSize = Clamp32(*w.destinationFileSize);
+    }
+
+    // Host's thread: the worker's property values, the progress window and the status
+    // events; after the operation's last notification the control is idle.
     void Handle(const Notification& note) {
+        ApplyWrites(note.writes);
+        HandleEvent(note);
+        if (note.last) EndOperation();
+    }
+
+    void HandleEvent(const Notification& note) {
         bool fire, showWindow;
         {
             std::lock_guard lock(propsMutex);
@@ -254,41 +320,38 @@ struct QRMIMECtrl::Impl {
         return std::clamp(value, 1, 100);
     }
 
-    // Both workers end here: the running flag drops first, then a wake-up reaches anyone
-    // waiting in WaitUntilIdle.
+    // Every operation ends here: the running flag drops first, then a wake-up reaches
+    // anyone waiting in WaitUntilIdle (who may pump another thread's dispatcher).
     void EndOperation() {
         running = false;
         ownQueue.Post([] {});
     }
 
-    void SetWorkerProperties(const std::string* destination, const std::string* type,
-                             const std::uint64_t* sourceSize, const std::uint64_t* destSize) {
-        std::lock_guard lock(propsMutex);
-        if (destination) destinationFilename = *destination;
-        if (type) contentType = *type;
-        if (sourceSize) sourceFileSize = Clamp32(*sourceSize);
-        if (destSize) destinationFileSize = Clamp32(*destSize);
-    }
-
     void DecodeWorker(std::shared_ptr<detail::InputFile> source, std::string sourceName,
-                      std::vector<PartJob> parts, Dispatcher* target) {
+                      std::vector<PartJob> parts) {
         std::string chunk, decoded;
         StreamDecoder decoder;
-        for (const PartJob& part : parts) {
+        for (std::size_t index = 0; index < parts.size(); ++index) {
             if (link->stop) break;
+            const PartJob& part = parts[index];
+            const bool lastPart = index + 1 == parts.size();
             std::uint64_t length = part.bodyEnd - part.bodyStart;
-            SetWorkerProperties(&part.fileName, &part.contentType, &length, nullptr);
 
             Notification note;
             note.encoding = false;
             note.source = sourceName;
             note.destination = part.fileName;
             note.sourceSize = length;
+            note.writes.destinationFilename = part.fileName;
+            note.writes.contentType = part.contentType;
+            note.writes.sourceFileSize = length;
 
+            Barrier();
             detail::OutputFile out;
             bool ok = out.Create(part.fileName);
             note.kind = NoteKind::Started;
-            Send(link, *target, note);
+            Post(note);
+            note.writes = {};
 
             if (ok) {
                 decoder.Reset(part.encoding);
@@ -297,15 +360,17 @@ struct QRMIMECtrl::Impl {
                 auto emit = [&](std::size_t read) {
                     note.bytesRead += read;
                     if (decoded.empty()) return true;
+                    Barrier();
                     if (!out.Write(decoded)) return false;
                     note.bytesWritten += decoded.size();
                     ++note.count;
-                    Send(link, *target, note);
+                    Post(note);
                     return true;
                 };
                 while (ok && offset < part.bodyEnd && !link->stop) {
                     std::size_t want = static_cast<std::size_t>(
                         std::min<std::uint64_t>(kDecodeChunk, part.bodyEnd - offset));
+                    Barrier();
                     if (!source->ReadAt(offset, want, chunk) || chunk.size() != want) {
                         ok = false;  // the source shrank or cannot be read
                         break;
@@ -323,18 +388,18 @@ struct QRMIMECtrl::Impl {
                 if (link->stop) ok = false;
                 std::uint64_t size = out.Written();
                 if (!out.Close()) ok = false;
-                SetWorkerProperties(nullptr, nullptr, nullptr, &size);
+                note.writes.destinationFileSize = size;
             }
+            if (lastPart) source->Close();
             note.kind = NoteKind::Finished;
             note.error = ok ? MIME_DECODE_SUCCESS : MIME_DECODE_FAILURE;
-            Send(link, *target, note);
+            note.last = lastPart;
+            Post(std::move(note));
         }
         source->Close();
-        EndOperation();
     }
 
-    void EncodeWorker(std::string sourceName, std::string destinationName, std::string type,
-                      Dispatcher* target) {
+    void EncodeWorker(std::string sourceName, std::string destinationName, std::string type) {
         Notification note;
         note.encoding = true;
         note.source = sourceName;
@@ -343,27 +408,31 @@ struct QRMIMECtrl::Impl {
         detail::InputFile in;
         detail::OutputFile out;
         if (!in.Open(sourceName) || !out.Create(destinationName)) {
+            in.Close();
             note.kind = NoteKind::Finished;
             note.error = MIME_ENCODE_FAILURE;
-            Send(link, *target, note);
-            EndOperation();
+            note.last = true;
+            Post(std::move(note));
             return;
         }
         note.sourceSize = in.Size();
-        SetWorkerProperties(nullptr, nullptr, &note.sourceSize, nullptr);
+        note.writes.sourceFileSize = note.sourceSize;
         note.kind = NoteKind::Started;
-        Send(link, *target, note);
+        Post(note);
+        note.writes = {};
 
         std::string header = "Content-Type: " + type + "; name=\"" + HeaderFileName(sourceName) +
                              "\"\r\nContent-Transfer-Encoding: base64\r\nMime-Version: 1.0\r\n\r\n";
+        Barrier();
         bool ok = out.Write(header);
         note.kind = NoteKind::Progress;
         note.bytesWritten = header.size();
         note.count = 1;
-        if (ok) Send(link, *target, note);
+        if (ok) Post(note);
 
         std::string chunk, encoded;
         while (ok && !link->stop) {
+            Barrier();
             if (!in.ReadNext(kEncodeChunk, chunk)) {
                 ok = false;
                 break;
@@ -377,18 +446,33 @@ struct QRMIMECtrl::Impl {
             }
             note.bytesRead += chunk.size();
             note.bytesWritten += encoded.size();
-            Send(link, *target, note);
+            Post(note);
             if (chunk.size() < kEncodeChunk) break;
         }
         if (link->stop) ok = false;
         std::uint64_t size = out.Written();
         if (!out.Close()) ok = false;
         in.Close();
-        SetWorkerProperties(nullptr, nullptr, nullptr, &size);
+        note.writes.destinationFileSize = size;
         note.kind = NoteKind::Finished;
         note.error = ok ? MIME_ENCODE_SUCCESS : MIME_ENCODE_FAILURE;
-        Send(link, *target, note);
-        EndOperation();
+        note.last = true;
+        Post(std::move(note));
+    }
+
+    // The worker thread's loop: one operation at a time until the control goes away.
+    void WorkerLoop() {
+        std::unique_lock lock(jobMutex);
+        while (true) {
+            jobReady.wait(lock, [this] { return quit || !jobs.empty(); });
+            if (quit) return;  // an operation not yet begun is dropped with the control
+            std::function<void()> job = std::move(jobs.front());
+            jobs.pop_front();
+            lock.unlock();
+            job();
+            job = nullptr;  // the operation's files close here, before the next one
+            lock.lock();
+        }
     }
 
     // Claims the control for one operation; false when one is running or being prepared.
@@ -404,18 +488,29 @@ struct QRMIMECtrl::Impl {
         preparing = false;
     }
 
-    // Starts `body` on a new worker thread; the claim passes to the worker.
+    // Hands `body` to the worker, starting the worker with the first operation; the claim
+    // passes to the worker. Nothing from an earlier operation is still in flight here: its
+    // last notification has been handled, or the control would still be busy.
     bool Launch(std::function<void()> body) {
         std::lock_guard lock(startMutex);
         preparing = false;
-        if (worker.joinable()) worker.join();  // the previous worker has already ended
+        if (!worker.joinable()) {
+            try {
+                worker = std::thread([this] { WorkerLoop(); });
+            } catch (...) {
+                return false;
+            }
+        }
+        target = &ActiveDispatcher();
         running = true;
         try {
-            worker = std::thread(std::move(body));
+            std::lock_guard jobLock(jobMutex);
+            jobs.push_back(std::move(body));
         } catch (...) {
             running = false;
             return false;
         }
+        jobReady.notify_one();
         return true;
     }
 
@@ -455,9 +550,8 @@ struct QRMIMECtrl::Impl {
             std::lock_guard lock(propsMutex);
             destinationFilename = destination;
         }
-        Dispatcher* target = &ActiveDispatcher();
-        if (!Launch([this, source, destination, type, target] {
-                EncodeWorker(source, destination, type, target);
+        if (!Launch([this, source, destination, type] {
+                EncodeWorker(source, destination, type);
             })) {
             SetStatus(StartStatus::ThreadFailed);
             return false;
@@ -515,7 +609,7 @@ struct QRMIMECtrl::Impl {
                 return Refuse(StartStatus::NoTransferEncoding);
         }
 
-        std::vector<PartJob> jobs;
+        std::vector<PartJob> partJobs;
         for (ScannedPart& part : scan.parts) {
             // A part the decoders cannot read is not offered to the host: naming it would
             // promise a file that never comes.
@@ -535,14 +629,14 @@ struct QRMIMECtrl::Impl {
                                                          " bytes; part skipped"});
                 continue;
             }
-            jobs.push_back({name, part.contentType, part.bodyStart, part.bodyEnd, part.encoding});
+            partJobs.push_back(
+                {name, part.contentType, part.bodyStart, part.bodyEnd, part.encoding});
             if (!newerThan10) break;  // the older behaviour decodes one part only
         }
-        if (jobs.empty()) return Refuse(StartStatus::NoDecodablePart);
+        if (partJobs.empty()) return Refuse(StartStatus::NoDecodablePart);
 
-        Dispatcher* target = &ActiveDispatcher();
-        if (!Launch([this, file, source, jobs = std::move(jobs), target]() mutable {
-                DecodeWorker(file, source, std::move(jobs), target);
+        if (!Launch([this, file, source, parts = std::move(partJobs)]() mutable {
+                DecodeWorker(file, source, std::move(parts));
             })) {
             SetStatus(StartStatus::ThreadFailed);
             return false;
@@ -563,6 +657,11 @@ QRMIMECtrl::~QRMIMECtrl() {
     }
     link->stop = true;
     link->handled.notify_all();
+    {
+        std::lock_guard lock(m_impl->jobMutex);
+        m_impl->quit = true;
+    }
+    m_impl->jobReady.notify_all();
     if (m_impl->worker.joinable()) m_impl->worker.join();
 }
 
