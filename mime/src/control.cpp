@@ -187,11 +187,19 @@ struct QRMIMECtrl::Impl {
         }
     }
 
-    // Worker thread: hands `note` to the host's thread without waiting for it. Status,
+    // Worker thread: queues `note` for the host's thread without waiting for it. Status,
     // progress and finished notifications give nothing back to the worker; what a handler
     // could see of the worker's progress is kept as it was by Barrier (files) and by the
-    // property writes and the idle flag travelling with the notifications.
-    void Post(Notification note) {
+    // property writes and the idle flag travelling with the notifications. Queued
+    // notifications go out together at the next barrier or at the end of the operation, so
+    // the host is woken once for them.
+    void Post(Notification note) { pendingNotes.push_back(std::move(note)); }
+
+    // Worker thread: hands the queued notifications to the host's thread as one task.
+    void Flush() {
+        if (pendingNotes.empty()) return;
+        std::vector<Notification> batch;
+        batch.swap(pendingNotes);
         std::uint64_t id;
         {
             std::lock_guard lock(link->mutex);
@@ -200,13 +208,8 @@ struct QRMIMECtrl::Impl {
         }
         auto shared = link;
         try {
-            ActiveTarget().Post([shared, note, id] {
-                Impl* owner = nullptr;
-                {
-                    std::lock_guard lock(shared->mutex);
-                    if (!shared->detached) owner = shared->owner;
-                }
-                if (owner) owner->Handle(note);
+            ActiveTarget().Post([shared, batch, id] {
+                Deliver(shared, batch);
                 {
                     std::lock_guard lock(shared->mutex);
                     shared->lastHandled = std::max(shared->lastHandled, id);
@@ -214,11 +217,13 @@ struct QRMIMECtrl::Impl {
                 shared->handled.notify_all();
             });
         } catch (...) {
-            // Not delivered: let the earlier ones be handled, then do without the event
-            // what handling it would have done.
+            // Not delivered: let the earlier ones be handled, then do without the events
+            // what handling them would have done.
             Barrier(id - 1);
-            ApplyWrites(note.writes);
-            if (note.last) EndOperation();
+            for (const Notification& note : batch) {
+                ApplyWrites(note.writes);
+                if (note.last) EndOperation();
+            }
             {
                 std::lock_guard lock(link->mutex);
                 link->lastHandled = std::max(link->lastHandled, id);
@@ -227,16 +232,37 @@ struct QRMIMECtrl::Impl {
         }
     }
 
-    // Worker thread: waits until the host has handled every notification sent so far (or the
-    // control is going away). Called before each step a handler could see or change: reading
-    // the source, creating or writing a destination. So a handler finds the files exactly as
-    // they were when its event was sent, and a change it makes to them is seen by the worker.
-    void Barrier() { Barrier(UINT64_MAX); }
+    // Host's thread: handles `batch` in order. The owner is looked up again for every
+    // notification, so a handler that destroys the control ends the delivery.
+    static void Deliver(const std::shared_ptr<Link>& link, const std::vector<Notification>& batch) {
+        for (const Notification& note : batch) {
+            Impl* owner = Owner(link);
+            if (!owner) return;
+            owner->Handle(note);
+        }
+    }
+
+    static Impl* Owner(const std::shared_ptr<Link>& link) {
+        std::lock_guard lock(link->mutex);
+        return link->detached ? nullptr : link->owner;
+    }
+
+    // Worker thread: sends what is queued and waits until the host has handled every
+    // notification sent so far (or the control is going away). Called before each step a
+    // handler could see or change: reading the source, creating or writing a destination.
+    // So a handler finds the files exactly as they were when its event was sent, and a
+    // change it makes to them is seen by the worker.
+    void Barrier() {
+        Flush();
+        Barrier(UINT64_MAX);
+    }
     void Barrier(std::uint64_t upTo) {
         std::unique_lock lock(link->mutex);
-        std::uint64_t target = std::min(upTo, link->lastSent);
-        link->handled.wait(lock, [&] { return link->lastHandled >= target || link->detached; });
+        std::uint64_t wanted = std::min(upTo, link->lastSent);
+        link->handled.wait(lock, [&] { return link->lastHandled >= wanted || link->detached; });
     }
+
+    std::vector<Notification> pendingNotes;  // worker thread only
 
     // The dispatcher of the running operation, fixed when it starts.
     Dispatcher* target = nullptr;
@@ -256,9 +282,15 @@ struct QRMIMECtrl::Impl {
     // Host's thread: the worker's property values, the progress window and the status
     // events; after the operation's last notification the control is idle.
     void Handle(const Notification& note) {
-        ApplyWrites(note.writes);
+        std::shared_ptr<Link> keep = link;  // outlives this control if a handler destroys it
+        try {
+            ApplyWrites(note.writes);
+        } catch (...) {
+            // Out of memory copying a name: the event still fires and the operation still ends.
+        }
         HandleEvent(note);
-        if (note.last) EndOperation();
+        // The handler may have destroyed the control.
+        if (note.last && Owner(keep) == this) EndOperation();
     }
 
     void HandleEvent(const Notification& note) {
@@ -471,6 +503,7 @@ struct QRMIMECtrl::Impl {
             lock.unlock();
             job();
             job = nullptr;  // the operation's files close here, before the next one
+            Flush();
             lock.lock();
         }
     }

@@ -283,4 +283,49 @@ TEST_F(WorkerTest, DestroyingTheControlAtAnyPointOfADecodeStopsItCleanly) {
     EXPECT_TRUE(ThreadsReturnTo(before));
 }
 
+// A host that destroys the control from inside one of its handlers.
+class DestroyingHost : public mime_test::RecordingHost {
+  public:
+    std::unique_ptr<QRMIMECtrl> ctrl;
+    std::string destroyOn;  // the event line after which the control is destroyed
+    void Decoded(std::int32_t r, std::int32_t w, std::int32_t n) override {
+        RecordingHost::Decoded(r, w, n);
+        Check();
+    }
+    void DecodingFinished(std::int16_t e) override {
+        RecordingHost::DecodingFinished(e);
+        Check();
+    }
+
+  private:
+    void Check() {
+        if (!log.empty() && log.back() == destroyOn) ctrl.reset();
+    }
+};
+
+TEST_F(WorkerTest, AHandlerMayDestroyTheControl) {
+    std::string message = Write("msg.eml", FourPartMessage());
+    std::set<std::string> before = ProcessThreads();
+    // Mid-part, at the end of the first part, and just before the operation's last event.
+    for (const char* destroyOn : {"Decoded 8192 5985 1", "DecodingFinished 0", "Decoded 18 11 2"}) {
+        SCOPED_TRACE(destroyOn);
+        DestroyingHost host;
+        host.names = {dir.File("t.txt"), dir.File("a.bin"), dir.File("none/lost.txt"),
+                      dir.File("q.htm")};
+        host.destroyOn = destroyOn;
+        host.ctrl = std::make_unique<QRMIMECtrl>();
+        QRMIMECtrl* ctrl = host.ctrl.get();
+        ctrl->SetEvents(&host);
+        ctrl->SetSourceFilename(message);
+        ASSERT_TRUE(ctrl->MIMEDecode());
+        auto deadline = std::chrono::steady_clock::now() + mime_test::kGenerousWait;
+        while (host.ctrl && std::chrono::steady_clock::now() < deadline) {
+            if (ctrl->ProcessPendingEvents() == 0) std::this_thread::yield();
+        }
+        ASSERT_FALSE(host.ctrl);
+        EXPECT_EQ(host.log.back(), destroyOn);  // nothing after the destroying handler
+    }
+    EXPECT_TRUE(ThreadsReturnTo(before));
+}
+
 }  // namespace
