@@ -156,7 +156,11 @@ struct QRMIMECtrl::Impl {
     std::thread worker;
     std::mutex jobMutex;
     std::condition_variable jobReady;
-    std::deque<std::function<void()>> jobs;
+    struct Job {
+        std::function<void()> body;
+        Dispatcher* target = nullptr;  // where the operation's events go
+    };
+    std::deque<Job> jobs;
     bool quit = false;
     std::shared_ptr<Link> link = std::make_shared<Link>();
     mutable std::mutex statusMutex;
@@ -222,7 +226,13 @@ struct QRMIMECtrl::Impl {
             Barrier(id - 1);
             for (const Notification& note : batch) {
                 ApplyWrites(note.writes);
-                if (note.last) EndOperation();
+                if (note.last) {
+                    EndOperation();
+                    try {
+                        ownQueue.Post([] {});
+                    } catch (...) {
+                    }
+                }
             }
             {
                 std::lock_guard lock(link->mutex);
@@ -264,7 +274,7 @@ struct QRMIMECtrl::Impl {
 
     std::vector<Notification> pendingNotes;  // worker thread only
 
-    // The dispatcher of the running operation, fixed when it starts.
+    // Worker thread: the dispatcher of the running operation, fixed when it starts.
     Dispatcher* target = nullptr;
     Dispatcher& ActiveTarget() { return target ? *target : ownQueue; }
 
@@ -352,10 +362,19 @@ struct QRMIMECtrl::Impl {
         return std::clamp(value, 1, 100);
     }
 
-    // Every operation ends here: the running flag drops first, then a wake-up reaches
-    // anyone waiting in WaitUntilIdle (who may pump another thread's dispatcher).
-    void EndOperation() {
-        running = false;
+    // Every operation ends here, on the host's thread once its last notification has been
+    // handled. Nothing of the control is touched after the flag drops: with a dispatcher of
+    // its own the host may be another thread than the one that destroys the control, which
+    // may do so as soon as it sees the control idle.
+    void EndOperation() { running = false; }
+
+    // Worker thread, after an operation. Whoever waits in WaitUntilIdle pumps the control's
+    // own queue; when the events went through another dispatcher, that queue needs a wake-up
+    // once the host has handled the last of them. Sent from the worker, which the destructor
+    // joins, so it never reaches a queue that is gone.
+    void WakeIdleWaiter() {
+        if (&ActiveTarget() == &ownQueue) return;  // the waiter handles the end itself
+        Barrier(UINT64_MAX);
         ownQueue.Post([] {});
     }
 
@@ -498,12 +517,14 @@ struct QRMIMECtrl::Impl {
         while (true) {
             jobReady.wait(lock, [this] { return quit || !jobs.empty(); });
             if (quit) return;  // an operation not yet begun is dropped with the control
-            std::function<void()> job = std::move(jobs.front());
+            Job job = std::move(jobs.front());
             jobs.pop_front();
             lock.unlock();
-            job();
-            job = nullptr;  // the operation's files close here, before the next one
+            target = job.target;
+            job.body();
+            job.body = nullptr;  // the operation's files close here, before the next one
             Flush();
+            WakeIdleWaiter();
             lock.lock();
         }
     }
@@ -534,11 +555,10 @@ struct QRMIMECtrl::Impl {
                 return false;
             }
         }
-        target = &ActiveDispatcher();
         running = true;
         try {
             std::lock_guard jobLock(jobMutex);
-            jobs.push_back(std::move(body));
+            jobs.push_back({std::move(body), &ActiveDispatcher()});
         } catch (...) {
             running = false;
             return false;
