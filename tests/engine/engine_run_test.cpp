@@ -40,17 +40,17 @@ protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
-        CurrentRun() = RunState{};
+        CurrentRun().Reset();
         Settings().templateDir = env.ProgramDir() + "/templates";
         Settings().useSource = "FAKE";
         std::filesystem::create_directories(Settings().templateDir);
         first.SetID("Fake inbox");
-        SetSourceListFactory([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
+        CurrentRun().sourceFactory = ([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
             if (kind != "FAKE") return nullptr;
             return std::make_unique<testing::FakeSourceList>(sourceList);
         });
     }
-    void TearDown() override { SetSourceListFactory(nullptr); }
+    void TearDown() override { CurrentRun().sourceFactory = nullptr; }
 
     // A template file: general, filter, variables ("Name;Type;Start;Stop;flags...") and output.
     void Template(const std::string& name, const std::string& active, const std::string& filterField,
@@ -213,14 +213,39 @@ TEST_F(EngineRun, TemplateEditedDuringTheRunTakesEffectAtTheNextMessage) {
 TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
     Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
              "False");
-    WriteFileBytes(OutPath("t.csv"), "  seen  \nold\r");
+    WriteFileBytes(OutPath("t.csv"), "  seen  \r\nold\r");
     first.messages = {Message("seen", ""), Message("new", ""), Message("new", ""), Message("later", "")};
     first.beforeNext = [&](std::size_t index) {
         // Another program appends while the run goes on.
         if (index == 3) WriteFileBytes(OutPath("t.csv"), Out("t.csv") + "later\r\n");
     };
     RunSources("");
-    EXPECT_EQ(Out("t.csv"), "  seen  \nold\rnew\r\nlater\r\n");
+    EXPECT_EQ(Out("t.csv"), "  seen  \r\nold\rnew\r\nlater\r\n");
+}
+
+// Lines end at CR LF or a lone CR; a lone LF is part of its line. A record with a line break
+// inside is compared whole with each line, the same within a run and in the next run.
+TEST_F(EngineRun, DuplicateCheckReadsLinesAsTheFileIsRead) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
+             "False");
+    WriteFileBytes(OutPath("t.csv"), "joined\nline\r\nother\nhalf\r\n");
+    const auto messages = [&] {
+        return std::vector<std::shared_ptr<txMessage>>{Message("joined\nline", ""), Message("half", ""),
+                                                       Message("two\r\nlines", ""), Message("two\r\nlines", ""),
+                                                       Message("bare\nbreak", ""), Message("bare\nbreak", "")};
+    };
+    first.messages = messages();
+    RunSources("");
+    const std::string once = "joined\nline\r\nother\nhalf\r\nhalf\r\ntwo\r\nlines\r\ntwo\r\nlines\r\nbare\nbreak\r\n";
+    EXPECT_EQ(Out("t.csv"), once);
+
+    // The next run finds the bare-LF record and again not the one split over two lines.
+    CurrentRun().Reset();
+    first = testing::FakeSource{};
+    first.SetID("Fake inbox");
+    first.messages = messages();
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), once + "two\r\nlines\r\ntwo\r\nlines\r\n");
 }
 
 TEST_F(EngineRun, OutputFileIsCreatedAtTheFirstMessageEvenWithoutAMatch) {
@@ -280,6 +305,63 @@ TEST_F(EngineRun, AttachmentsAreSearchedInOrder) {
     RunSources("");
     EXPECT_EQ(Out("t.csv"), "A-1\r\n");  // filter on the third, value from the second
 }
+
+
+// Files changed by other programs while the run goes on, with the run's file watch and with
+// the checks it falls back to where a directory cannot be watched.
+class EngineRunWhileFilesChange : public EngineRun, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        EngineRun::SetUp();
+        if (!GetParam()) CurrentRun().watch.Disable();
+    }
+};
+
+TEST_P(EngineRunWhileFilesChange, OutputFileRemovedOrRenamedIsCreatedAgainAtItsPath) {
+    Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"), "COMMA",
+             "False");
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""), Message("four", "")};
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1) {
+            std::filesystem::remove(OutPath("a.csv"));
+            std::filesystem::rename(OutPath("b.csv"), OutPath("b-old.csv"));
+        }
+        if (index == 3) {
+            // Replaced by a file of another program that already holds the next line.
+            WriteFileBytes(OutPath("b-new.csv"), "four\r\n");
+            std::filesystem::rename(OutPath("b-new.csv"), OutPath("b.csv"));
+        }
+    };
+    RunSources("");
+    EXPECT_EQ(Out("a.csv"), "two\r\nthree\r\nfour\r\n");
+    EXPECT_EQ(Out("b-old.csv"), "one\r\n");
+    EXPECT_EQ(Out("b.csv"), "four\r\n");  // the new file's line counts as a duplicate
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_P(EngineRunWhileFilesChange, TemplateEditedRemovedAndAddedBackTakesEffectAtTheNextMessage) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""), Message("four", ""),
+                      Message("five", "")};
+    first.beforeNext = [&](std::size_t index) {
+        // Edited in place to a file of the same size.
+        if (index == 2) Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "X", OutPath("t.csv"));
+        if (index == 3) std::filesystem::rename(Settings().templateDir + "/T.txf", OutPath("T.saved"));
+        if (index == 4)
+            Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0", "X;SENDER_NAME;;;0;0;0;0;0"},
+                     "X,S", OutPath("t.csv"));
+    };
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\n\r\nAnn Smith,five\r\n");
+    // The missing template is reported for the message that reached it.
+    EXPECT_NE(ErrorLog().find("unable to locate Template files."), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(WatchedAndChecked, EngineRunWhileFilesChange, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Watched") : std::string("StatChecked");
+                         });
 
 }  // namespace
 }  // namespace tallix::engine
