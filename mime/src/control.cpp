@@ -279,8 +279,7 @@ struct QRMIMECtrl::Impl {
     Dispatcher& ActiveTarget() { return target ? *target : ownQueue; }
 
     void ApplyWrites(const PropertyWrites& w) {
-        if (!w.destinationFilename && !w.contentType && !w.sourceFileSize &&
-            !w.destinationFileSize)
+        if (!w.destinationFilename && !w.contentType && !w.sourceFileSize && !w.destinationFileSize)
             return;
         std::lock_guard lock(propsMutex);
         if (w.destinationFilename) destinationFilename = *w.destinationFilename;
@@ -603,9 +602,8 @@ struct QRMIMECtrl::Impl {
             std::lock_guard lock(propsMutex);
             destinationFilename = destination;
         }
-        if (!Launch([this, source, destination, type] {
-                EncodeWorker(source, destination, type);
-            })) {
+        if (!Launch(
+                [this, source, destination, type] { EncodeWorker(source, destination, type); })) {
             SetStatus(StartStatus::ThreadFailed);
             return false;
         }

@@ -57,8 +57,7 @@ class ObservingHost : public qrmime::QRMIMEEvents {
                           std::to_string(static_cast<int>(m_ctrl.LastStartStatus())));
         }
     }
-    void DecodingFile(std::string& fileName, const std::string& type,
-                      const std::string&) override {
+    void DecodingFile(std::string& fileName, const std::string& type, const std::string&) override {
         Note("DecodingFile [" + fileName + "] [" + type + "]");
         if (m_next < names.size()) fileName = names[m_next++];
     }
@@ -95,32 +94,44 @@ class ObservingHost : public qrmime::QRMIMEEvents {
 std::string FourPartMessage() {
     std::string attachment;
     qrmime::AppendBase64Lines(mime_test::RandomBytes(9000, 21), attachment);
-    return Crlf("From: a@example.org\nContent-Type: multipart/mixed; boundary=\"zz\"\n\n"
-                "--zz\nContent-Type: text/plain\n\nfirst body\n"
-                "--zz\nContent-Type: application/octet-stream; name=\"a.bin\"\n"
-                "Content-Transfer-Encoding: base64\n\n") +
+    return Crlf(
+               "From: a@example.org\nContent-Type: multipart/mixed; boundary=\"zz\"\n\n"
+               "--zz\nContent-Type: text/plain\n\nfirst body\n"
+               "--zz\nContent-Type: application/octet-stream; name=\"a.bin\"\n"
+               "Content-Transfer-Encoding: base64\n\n") +
            attachment +
-           Crlf("\n--zz\nContent-Type: text/plain; name=\"lost.txt\"\n\nlost\n"
-                "--zz\nContent-Type: text/html; name=\"q.htm\"\n"
-                "Content-Transfer-Encoding: quoted-printable\n\ncaf=C3=A9 =\nend=4\n--zz--\n");
+           Crlf(
+               "\n--zz\nContent-Type: text/plain; name=\"lost.txt\"\n\nlost\n"
+               "--zz\nContent-Type: text/html; name=\"q.htm\"\n"
+               "Content-Transfer-Encoding: quoted-printable\n\ncaf=C3=A9 =\nend=4\n--zz--\n");
 }
 
 // Recorded from the control as it was when the worker waited for the host after every event
 // (one thread per operation); the worker that lives with the control must give the same.
 const std::vector<std::string> kRecordedFourPartDecode = {
-    "DecodingFile [] [text/plain] | dest= type=application/octet-stream src=0 dsize=0 busy=0 disk=-,-,-,-,",
-    "DecodingFile [a.bin] [application/octet-stream] | dest= type=application/octet-stream src=0 dsize=0 busy=0 disk=-,-,-,-,",
-    "DecodingFile [lost.txt] [text/plain] | dest= type=application/octet-stream src=0 dsize=0 busy=0 disk=-,-,-,-,",
-    "DecodingFile [q.htm] [text/html] | dest= type=application/octet-stream src=0 dsize=0 busy=0 disk=-,-,-,-,",
+    "DecodingFile [] [text/plain] | dest= type=application/octet-stream src=0 dsize=0 busy=0 "
+    "disk=-,-,-,-,",
+    "DecodingFile [a.bin] [application/octet-stream] | dest= type=application/octet-stream src=0 "
+    "dsize=0 busy=0 disk=-,-,-,-,",
+    "DecodingFile [lost.txt] [text/plain] | dest= type=application/octet-stream src=0 dsize=0 "
+    "busy=0 disk=-,-,-,-,",
+    "DecodingFile [q.htm] [text/html] | dest= type=application/octet-stream src=0 dsize=0 busy=0 "
+    "disk=-,-,-,-,",
     "DecodingStarted | dest=t.txt type=text/plain src=10 dsize=0 busy=1 disk=0,-,-,-,",
     "Decoded 10 10 1 | dest=t.txt type=text/plain src=10 dsize=0 busy=1 disk=10,-,-,-,",
     "DecodingFinished 0 | dest=t.txt type=text/plain src=10 dsize=10 busy=1 disk=10,-,-,-,",
-    "DecodingStarted | dest=a.bin type=application/octet-stream src=12314 dsize=10 busy=1 disk=10,0,-,-,",
-    "Decoded 8192 5985 1 | dest=a.bin type=application/octet-stream src=12314 dsize=10 busy=1 disk=10,5985,-,-,",
-    "Decoded 12314 9000 2 | dest=a.bin type=application/octet-stream src=12314 dsize=10 busy=1 disk=10,9000,-,-,",
-    "DecodingFinished 0 | dest=a.bin type=application/octet-stream src=12314 dsize=9000 busy=1 disk=10,9000,-,-,",
-    "DecodingStarted | dest=none/lost.txt type=text/plain src=4 dsize=9000 busy=1 disk=10,9000,-,-,",
-    "DecodingFinished 1 | dest=none/lost.txt type=text/plain src=4 dsize=9000 busy=1 disk=10,9000,-,-,",
+    "DecodingStarted | dest=a.bin type=application/octet-stream src=12314 dsize=10 busy=1 "
+    "disk=10,0,-,-,",
+    "Decoded 8192 5985 1 | dest=a.bin type=application/octet-stream src=12314 dsize=10 busy=1 "
+    "disk=10,5985,-,-,",
+    "Decoded 12314 9000 2 | dest=a.bin type=application/octet-stream src=12314 dsize=10 busy=1 "
+    "disk=10,9000,-,-,",
+    "DecodingFinished 0 | dest=a.bin type=application/octet-stream src=12314 dsize=9000 busy=1 "
+    "disk=10,9000,-,-,",
+    "DecodingStarted | dest=none/lost.txt type=text/plain src=4 dsize=9000 busy=1 "
+    "disk=10,9000,-,-,",
+    "DecodingFinished 1 | dest=none/lost.txt type=text/plain src=4 dsize=9000 busy=1 "
+    "disk=10,9000,-,-,",
     "DecodingStarted | dest=q.htm type=text/html src=18 dsize=9000 busy=1 disk=10,9000,-,0,",
     "Decoded 18 9 1 | dest=q.htm type=text/html src=18 dsize=9000 busy=1 disk=10,9000,-,9,",
     "Decoded 18 11 2 | dest=q.htm type=text/html src=18 dsize=9000 busy=1 disk=10,9000,-,11,",
@@ -130,10 +141,14 @@ const std::vector<std::string> kRecordedFourPartDecode = {
 
 const std::vector<std::string> kRecordedEncode = {
     "EncodingStarted | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 disk=0,",
-    "Encoded 0 111 1 | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 disk=111,",
-    "Encoded 3078 4323 55 | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 disk=4323,",
-    "Encoded 6156 8535 109 | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 disk=8535,",
-    "EncodingFinished 0 | dest=out.mime type=application/octet-stream src=6156 dsize=8535 busy=1 disk=8535,",
+    "Encoded 0 111 1 | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 "
+    "disk=111,",
+    "Encoded 3078 4323 55 | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 "
+    "disk=4323,",
+    "Encoded 6156 8535 109 | dest=out.mime type=application/octet-stream src=6156 dsize=0 busy=1 "
+    "disk=8535,",
+    "EncodingFinished 0 | dest=out.mime type=application/octet-stream src=6156 dsize=8535 busy=1 "
+    "disk=8535,",
 };
 
 class WorkerTest : public ::testing::Test {
@@ -173,7 +188,6 @@ TEST_F(WorkerTest, EncodeLooksToTheHostAsRecorded) {
     ASSERT_TRUE(ctrl.WaitUntilIdle(mime_test::kGenerousWait));
     EXPECT_EQ(host.log, kRecordedEncode);
 }
-
 
 // Notes the threads that were not there before the control existed, from inside the started
 // events, when the operation's worker is certainly alive.
@@ -243,7 +257,7 @@ TEST_F(WorkerTest, DestroyingTheControlAtAnyPointOfADecodeStopsItCleanly) {
     std::string message = Write("msg.eml", FourPartMessage());
     auto names = [&] {
         return std::vector<std::string>{dir.File("t.txt"), dir.File("a.bin"),
-                                         dir.File("none/lost.txt"), dir.File("q.htm")};
+                                        dir.File("none/lost.txt"), dir.File("q.htm")};
     };
     mime_test::RecordingHost whole;
     whole.names = names();
@@ -272,8 +286,8 @@ TEST_F(WorkerTest, DestroyingTheControlAtAnyPointOfADecodeStopsItCleanly) {
             PumpUntil(ctrl, host, stopAt);
         }
         ASSERT_GE(host.log.size(), stopAt);
-        EXPECT_EQ(host.log, std::vector<std::string>(whole.log.begin(),
-                                                     whole.log.begin() + host.log.size()));
+        EXPECT_EQ(host.log,
+                  std::vector<std::string>(whole.log.begin(), whole.log.begin() + host.log.size()));
         for (auto id : host.threads) EXPECT_EQ(id, std::this_thread::get_id());
         if (stopAt == 4) {
             // Nothing was handled: the worker never went past the first part's start.
