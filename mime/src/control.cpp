@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -71,10 +72,22 @@ std::string HeaderFileName(const std::string& path) {
 
 enum class NoteKind { Started, Progress, Finished };
 
+// Property values the worker sets. They travel with the next notification and are stored
+// on the host's thread just before it is handled, so a handler reads exactly what the worker
+// had set when it sent that notification, however far the worker has gone since.
+struct PropertyWrites {
+    std::optional<std::string> destinationFilename;
+    std::optional<std::string> contentType;
+    std::optional<std::uint64_t> sourceFileSize;
+    std::optional<std::uint64_t> destinationFileSize;
+};
+
 // One notification from the worker, with everything the host's thread needs to handle it.
 struct Notification {
     NoteKind kind = NoteKind::Started;
     bool encoding = false;
+    // The operation's last notification: once it is handled the control is idle.
+    bool last = false;
     std::string source;
     std::string destination;
     std::uint64_t sourceSize = 0;
@@ -82,6 +95,7 @@ struct Notification {
     std::uint64_t bytesWritten = 0;
     std::uint64_t count = 0;
     std::int16_t error = 0;
+    PropertyWrites writes;
 };
 
 // One part to decode, named by the host.
@@ -130,11 +144,24 @@ struct QRMIMECtrl::Impl {
     std::unique_ptr<ProgressWindow> progress;
 
     // Operation state. `startMutex` guards the start of an operation; `preparing` covers
-    // the decode preparation, during which DecodingFile runs host code.
+    // the decode preparation, during which DecodingFile runs host code. `running` is set when
+    // an operation is handed to the worker and cleared on the host's thread once its last
+    // notification has been handled, so a handler always finds the control busy.
     std::mutex startMutex;
     bool preparing = false;
     std::atomic<bool> running{false};
+
+    // The worker thread: started with the first operation, ended by the destructor. It runs
+    // one operation at a time from `jobs` (the busy refusal keeps at most one there).
     std::thread worker;
+    std::mutex jobMutex;
+    std::condition_variable jobReady;
+    struct Job {
+        std::function<void()> body;
+        Dispatcher* target = nullptr;  // where the operation's events go
+    };
+    std::deque<Job> jobs;
+    bool quit = false;
     std::shared_ptr<Link> link = std::make_shared<Link>();
     mutable std::mutex statusMutex;
     StartStatus lastStatus = StartStatus::Started;
@@ -164,38 +191,118 @@ struct QRMIMECtrl::Impl {
         }
     }
 
-    // Worker thread: hands `note` to the host's thread and waits until it has been handled
-    // there, like a window message sent to the host's window.
-    static void Send(const std::shared_ptr<Link>& link, Dispatcher& target, Notification note) {
+    // Worker thread: queues `note` for the host's thread without waiting for it. Status,
+    // progress and finished notifications give nothing back to the worker; what a handler
+    // could see of the worker's progress is kept as it was by Barrier (files) and by the
+    // property writes and the idle flag travelling with the notifications. Queued
+    // notifications go out together at the next barrier or at the end of the operation, so
+    // the host is woken once for them.
+    void Post(Notification note) { pendingNotes.push_back(std::move(note)); }
+
+    // Worker thread: hands the queued notifications to the host's thread as one task.
+    void Flush() {
+        if (pendingNotes.empty()) return;
+        std::vector<Notification> batch;
+        batch.swap(pendingNotes);
         std::uint64_t id;
         {
             std::lock_guard lock(link->mutex);
             if (link->detached) return;
             id = ++link->lastSent;
         }
+        auto shared = link;
         try {
-            target.Post([link, note = std::move(note), id] {
-                Impl* owner = nullptr;
+            ActiveTarget().Post([shared, batch, id] {
+                Deliver(shared, batch);
                 {
-                    std::lock_guard lock(link->mutex);
-                    if (!link->detached) owner = link->owner;
+                    std::lock_guard lock(shared->mutex);
+                    shared->lastHandled = std::max(shared->lastHandled, id);
                 }
-                if (owner) owner->Handle(note);
-                {
-                    std::lock_guard lock(link->mutex);
-                    link->lastHandled = std::max(link->lastHandled, id);
-                }
-                link->handled.notify_all();
+                shared->handled.notify_all();
             });
         } catch (...) {
-            return;
+            // Not delivered: let the earlier ones be handled, then do without the events
+            // what handling them would have done.
+            Barrier(id - 1);
+            for (const Notification& note : batch) {
+                ApplyWrites(note.writes);
+                if (note.last) {
+                    EndOperation();
+                    try {
+                        ownQueue.Post([] {});
+                    } catch (...) {
+                    }
+                }
+            }
+            {
+                std::lock_guard lock(link->mutex);
+                link->lastHandled = std::max(link->lastHandled, id);
+            }
+            link->handled.notify_all();
         }
-        std::unique_lock lock(link->mutex);
-        link->handled.wait(lock, [&] { return link->lastHandled >= id || link->detached; });
     }
 
-    // Host's thread: the progress window and the status events.
+    // Host's thread: handles `batch` in order. The owner is looked up again for every
+    // notification, so a handler that destroys the control ends the delivery.
+    static void Deliver(const std::shared_ptr<Link>& link, const std::vector<Notification>& batch) {
+        for (const Notification& note : batch) {
+            Impl* owner = Owner(link);
+            if (!owner) return;
+            owner->Handle(note);
+        }
+    }
+
+    static Impl* Owner(const std::shared_ptr<Link>& link) {
+        std::lock_guard lock(link->mutex);
+        return link->detached ? nullptr : link->owner;
+    }
+
+    // Worker thread: sends what is queued and waits until the host has handled every
+    // notification sent so far (or the control is going away). Called before each step a
+    // handler could see or change: reading the source, creating or writing a destination.
+    // So a handler finds the files exactly as they were when its event was sent, and a
+    // change it makes to them is seen by the worker.
+    void Barrier() {
+        Flush();
+        Barrier(UINT64_MAX);
+    }
+    void Barrier(std::uint64_t upTo) {
+        std::unique_lock lock(link->mutex);
+        std::uint64_t wanted = std::min(upTo, link->lastSent);
+        link->handled.wait(lock, [&] { return link->lastHandled >= wanted || link->detached; });
+    }
+
+    std::vector<Notification> pendingNotes;  // worker thread only
+
+    // Worker thread: the dispatcher of the running operation, fixed when it starts.
+    Dispatcher* target = nullptr;
+    Dispatcher& ActiveTarget() { return target ? *target : ownQueue; }
+
+    void ApplyWrites(const PropertyWrites& w) {
+        if (!w.destinationFilename && !w.contentType && !w.sourceFileSize && !w.destinationFileSize)
+            return;
+        std::lock_guard lock(propsMutex);
+        if (w.destinationFilename) destinationFilename = *w.destinationFilename;
+        if (w.contentType) contentType = *w.contentType;
+        if (w.sourceFileSize) sourceFileSize = Clamp32(*w.sourceFileSize);
+        if (w.destinationFileSize) destinationFileSize = Clamp32(*w.destinationFileSize);
+    }
+
+    // Host's thread: the worker's property values, the progress window and the status
+    // events; after the operation's last notification the control is idle.
     void Handle(const Notification& note) {
+        std::shared_ptr<Link> keep = link;  // outlives this control if a handler destroys it
+        try {
+            ApplyWrites(note.writes);
+        } catch (...) {
+            // Out of memory copying a name: the event still fires and the operation still ends.
+        }
+        HandleEvent(note);
+        // The handler may have destroyed the control.
+        if (note.last && Owner(keep) == this) EndOperation();
+    }
+
+    void HandleEvent(const Notification& note) {
         bool fire, showWindow;
         {
             std::lock_guard lock(propsMutex);
@@ -254,41 +361,47 @@ struct QRMIMECtrl::Impl {
         return std::clamp(value, 1, 100);
     }
 
-    // Both workers end here: the running flag drops first, then a wake-up reaches anyone
-    // waiting in WaitUntilIdle.
-    void EndOperation() {
-        running = false;
+    // Every operation ends here, on the host's thread once its last notification has been
+    // handled. Nothing of the control is touched after the flag drops: with a dispatcher of
+    // its own the host may be another thread than the one that destroys the control, which
+    // may do so as soon as it sees the control idle.
+    void EndOperation() { running = false; }
+
+    // Worker thread, after an operation. Whoever waits in WaitUntilIdle pumps the control's
+    // own queue; when the events went through another dispatcher, that queue needs a wake-up
+    // once the host has handled the last of them. Sent from the worker, which the destructor
+    // joins, so it never reaches a queue that is gone.
+    void WakeIdleWaiter() {
+        if (&ActiveTarget() == &ownQueue) return;  // the waiter handles the end itself
+        Barrier(UINT64_MAX);
         ownQueue.Post([] {});
     }
 
-    void SetWorkerProperties(const std::string* destination, const std::string* type,
-                             const std::uint64_t* sourceSize, const std::uint64_t* destSize) {
-        std::lock_guard lock(propsMutex);
-        if (destination) destinationFilename = *destination;
-        if (type) contentType = *type;
-        if (sourceSize) sourceFileSize = Clamp32(*sourceSize);
-        if (destSize) destinationFileSize = Clamp32(*destSize);
-    }
-
     void DecodeWorker(std::shared_ptr<detail::InputFile> source, std::string sourceName,
-                      std::vector<PartJob> parts, Dispatcher* target) {
+                      std::vector<PartJob> parts) {
         std::string chunk, decoded;
         StreamDecoder decoder;
-        for (const PartJob& part : parts) {
+        for (std::size_t index = 0; index < parts.size(); ++index) {
             if (link->stop) break;
+            const PartJob& part = parts[index];
+            const bool lastPart = index + 1 == parts.size();
             std::uint64_t length = part.bodyEnd - part.bodyStart;
-            SetWorkerProperties(&part.fileName, &part.contentType, &length, nullptr);
 
             Notification note;
             note.encoding = false;
             note.source = sourceName;
             note.destination = part.fileName;
             note.sourceSize = length;
+            note.writes.destinationFilename = part.fileName;
+            note.writes.contentType = part.contentType;
+            note.writes.sourceFileSize = length;
 
+            Barrier();
             detail::OutputFile out;
             bool ok = out.Create(part.fileName);
             note.kind = NoteKind::Started;
-            Send(link, *target, note);
+            Post(note);
+            note.writes = {};
 
             if (ok) {
                 decoder.Reset(part.encoding);
@@ -297,15 +410,17 @@ struct QRMIMECtrl::Impl {
                 auto emit = [&](std::size_t read) {
                     note.bytesRead += read;
                     if (decoded.empty()) return true;
+                    Barrier();
                     if (!out.Write(decoded)) return false;
                     note.bytesWritten += decoded.size();
                     ++note.count;
-                    Send(link, *target, note);
+                    Post(note);
                     return true;
                 };
                 while (ok && offset < part.bodyEnd && !link->stop) {
                     std::size_t want = static_cast<std::size_t>(
                         std::min<std::uint64_t>(kDecodeChunk, part.bodyEnd - offset));
+                    Barrier();
                     if (!source->ReadAt(offset, want, chunk) || chunk.size() != want) {
                         ok = false;  // the source shrank or cannot be read
                         break;
@@ -323,18 +438,18 @@ struct QRMIMECtrl::Impl {
                 if (link->stop) ok = false;
                 std::uint64_t size = out.Written();
                 if (!out.Close()) ok = false;
-                SetWorkerProperties(nullptr, nullptr, nullptr, &size);
+                note.writes.destinationFileSize = size;
             }
+            if (lastPart) source->Close();
             note.kind = NoteKind::Finished;
             note.error = ok ? MIME_DECODE_SUCCESS : MIME_DECODE_FAILURE;
-            Send(link, *target, note);
+            note.last = lastPart;
+            Post(std::move(note));
         }
         source->Close();
-        EndOperation();
     }
 
-    void EncodeWorker(std::string sourceName, std::string destinationName, std::string type,
-                      Dispatcher* target) {
+    void EncodeWorker(std::string sourceName, std::string destinationName, std::string type) {
         Notification note;
         note.encoding = true;
         note.source = sourceName;
@@ -343,27 +458,31 @@ struct QRMIMECtrl::Impl {
         detail::InputFile in;
         detail::OutputFile out;
         if (!in.Open(sourceName) || !out.Create(destinationName)) {
+            in.Close();
             note.kind = NoteKind::Finished;
             note.error = MIME_ENCODE_FAILURE;
-            Send(link, *target, note);
-            EndOperation();
+            note.last = true;
+            Post(std::move(note));
             return;
         }
         note.sourceSize = in.Size();
-        SetWorkerProperties(nullptr, nullptr, &note.sourceSize, nullptr);
+        note.writes.sourceFileSize = note.sourceSize;
         note.kind = NoteKind::Started;
-        Send(link, *target, note);
+        Post(note);
+        note.writes = {};
 
         std::string header = "Content-Type: " + type + "; name=\"" + HeaderFileName(sourceName) +
                              "\"\r\nContent-Transfer-Encoding: base64\r\nMime-Version: 1.0\r\n\r\n";
+        Barrier();
         bool ok = out.Write(header);
         note.kind = NoteKind::Progress;
         note.bytesWritten = header.size();
         note.count = 1;
-        if (ok) Send(link, *target, note);
+        if (ok) Post(note);
 
         std::string chunk, encoded;
         while (ok && !link->stop) {
+            Barrier();
             if (!in.ReadNext(kEncodeChunk, chunk)) {
                 ok = false;
                 break;
@@ -377,18 +496,36 @@ struct QRMIMECtrl::Impl {
             }
             note.bytesRead += chunk.size();
             note.bytesWritten += encoded.size();
-            Send(link, *target, note);
+            Post(note);
             if (chunk.size() < kEncodeChunk) break;
         }
         if (link->stop) ok = false;
         std::uint64_t size = out.Written();
         if (!out.Close()) ok = false;
         in.Close();
-        SetWorkerProperties(nullptr, nullptr, nullptr, &size);
+        note.writes.destinationFileSize = size;
         note.kind = NoteKind::Finished;
         note.error = ok ? MIME_ENCODE_SUCCESS : MIME_ENCODE_FAILURE;
-        Send(link, *target, note);
-        EndOperation();
+        note.last = true;
+        Post(std::move(note));
+    }
+
+    // The worker thread's loop: one operation at a time until the control goes away.
+    void WorkerLoop() {
+        std::unique_lock lock(jobMutex);
+        while (true) {
+            jobReady.wait(lock, [this] { return quit || !jobs.empty(); });
+            if (quit) return;  // an operation not yet begun is dropped with the control
+            Job job = std::move(jobs.front());
+            jobs.pop_front();
+            lock.unlock();
+            target = job.target;
+            job.body();
+            job.body = nullptr;  // the operation's files close here, before the next one
+            Flush();
+            WakeIdleWaiter();
+            lock.lock();
+        }
     }
 
     // Claims the control for one operation; false when one is running or being prepared.
@@ -404,18 +541,28 @@ struct QRMIMECtrl::Impl {
         preparing = false;
     }
 
-    // Starts `body` on a new worker thread; the claim passes to the worker.
+    // Hands `body` to the worker, starting the worker with the first operation; the claim
+    // passes to the worker. Nothing from an earlier operation is still in flight here: its
+    // last notification has been handled, or the control would still be busy.
     bool Launch(std::function<void()> body) {
         std::lock_guard lock(startMutex);
         preparing = false;
-        if (worker.joinable()) worker.join();  // the previous worker has already ended
+        if (!worker.joinable()) {
+            try {
+                worker = std::thread([this] { WorkerLoop(); });
+            } catch (...) {
+                return false;
+            }
+        }
         running = true;
         try {
-            worker = std::thread(std::move(body));
+            std::lock_guard jobLock(jobMutex);
+            jobs.push_back({std::move(body), &ActiveDispatcher()});
         } catch (...) {
             running = false;
             return false;
         }
+        jobReady.notify_one();
         return true;
     }
 
@@ -455,10 +602,8 @@ struct QRMIMECtrl::Impl {
             std::lock_guard lock(propsMutex);
             destinationFilename = destination;
         }
-        Dispatcher* target = &ActiveDispatcher();
-        if (!Launch([this, source, destination, type, target] {
-                EncodeWorker(source, destination, type, target);
-            })) {
+        if (!Launch(
+                [this, source, destination, type] { EncodeWorker(source, destination, type); })) {
             SetStatus(StartStatus::ThreadFailed);
             return false;
         }
@@ -515,7 +660,7 @@ struct QRMIMECtrl::Impl {
                 return Refuse(StartStatus::NoTransferEncoding);
         }
 
-        std::vector<PartJob> jobs;
+        std::vector<PartJob> partJobs;
         for (ScannedPart& part : scan.parts) {
             // A part the decoders cannot read is not offered to the host: naming it would
             // promise a file that never comes.
@@ -535,14 +680,14 @@ struct QRMIMECtrl::Impl {
                                                          " bytes; part skipped"});
                 continue;
             }
-            jobs.push_back({name, part.contentType, part.bodyStart, part.bodyEnd, part.encoding});
+            partJobs.push_back(
+                {name, part.contentType, part.bodyStart, part.bodyEnd, part.encoding});
             if (!newerThan10) break;  // the older behaviour decodes one part only
         }
-        if (jobs.empty()) return Refuse(StartStatus::NoDecodablePart);
+        if (partJobs.empty()) return Refuse(StartStatus::NoDecodablePart);
 
-        Dispatcher* target = &ActiveDispatcher();
-        if (!Launch([this, file, source, jobs = std::move(jobs), target]() mutable {
-                DecodeWorker(file, source, std::move(jobs), target);
+        if (!Launch([this, file, source, parts = std::move(partJobs)]() mutable {
+                DecodeWorker(file, source, std::move(parts));
             })) {
             SetStatus(StartStatus::ThreadFailed);
             return false;
@@ -563,6 +708,11 @@ QRMIMECtrl::~QRMIMECtrl() {
     }
     link->stop = true;
     link->handled.notify_all();
+    {
+        std::lock_guard lock(m_impl->jobMutex);
+        m_impl->quit = true;
+    }
+    m_impl->jobReady.notify_all();
     if (m_impl->worker.joinable()) m_impl->worker.join();
 }
 

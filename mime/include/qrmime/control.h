@@ -1,9 +1,13 @@
 #pragma once
 // QRMIMECtrl: encodes a file as one base64 MIME entity and decodes a MIME entity into one
-// file per part. The file work runs on one worker thread per operation; every
-// notification the worker produces is handed to the host's thread through a Dispatcher,
-// and the worker waits until the host has handled it, so the host sees every event on its
-// own thread and in order.
+// file per part. The file work runs on the control's worker thread (started with the first
+// operation, ended with the control), one operation at a time; every notification the
+// worker produces is handed to the host's thread through a Dispatcher, so the host sees
+// every event on its own thread and in order. The worker does not wait for each event, but
+// it waits for the host to have handled every event sent before it reads the source or
+// creates or writes a destination, and the properties it sets reach the control on the
+// host's thread with the event that follows them: inside a handler the files, the
+// properties and IsBusy read as they were when that event was sent.
 
 #include <chrono>
 #include <cstdint>
@@ -160,8 +164,8 @@ class QRMIME_API QRMIMECtrl {
     static constexpr std::size_t kEncodeChunk = 3078;  // 54 lines of 57 input bytes
 
     QRMIMECtrl();
-    // Waits for a running worker to end. Notifications still queued are dropped; the worker
-    // stops at its next chunk. Must run on the host's thread.
+    // Stops a running operation at its next chunk and ends the worker thread. Notifications
+    // still queued are dropped. Must run on the host's thread.
     ~QRMIMECtrl();
     QRMIMECtrl(const QRMIMECtrl&) = delete;
     QRMIMECtrl& operator=(const QRMIMECtrl&) = delete;
