@@ -32,11 +32,19 @@ class EngineMimeHost::Events final : public qrmime::QRMIMEEvents {
 public:
     void DecodingFinished(std::int16_t error) override {
         LetEventsRun();
+        if (callbacks) {
+            if (callbacks->decodingFinished) callbacks->decodingFinished();
+            return;
+        }
         sources::MailSource* source = CurrentRun().currentSource;
         if (source && source->OffersSetNumberOfAttachments()) source->SetNumberOfAttachments();
     }
     void DecodingFile(std::string& fileName, const std::string& contentType,
                       const std::string& contentEncoding) override {
+        if (callbacks && callbacks->decodingFile) {
+            callbacks->decodingFile(fileName, contentType, contentEncoding);
+            return;
+        }
         sources::MailSource* source = CurrentRun().currentSource;
         if (source && source->OffersDecodingFile()) {
             source->DecodingFile(fileName, contentType, contentEncoding);
@@ -46,6 +54,8 @@ public:
         if (!fileName.empty()) fileName = JoinPath(destinationDir, qrmime::SafeBaseName(fileName));
     }
     std::string destinationDir;
+    // The current decode's callbacks, when its source gave some.
+    const sources::DecodeCallbacks* callbacks = nullptr;
 };
 
 EngineMimeHost::EngineMimeHost()
@@ -70,6 +80,14 @@ EngineMimeHost::~EngineMimeHost() {
 qrmime::QRMIMECtrl& EngineMimeHost::Control() { return *m_control; }
 
 void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) { m_control->SetHostWindows(windows); }
+
+bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
+                                const sources::DecodeCallbacks& callbacks) {
+    m_events->callbacks = &callbacks;
+    const bool decoded = DecodeFile(sourceFile, destinationDir);
+    m_events->callbacks = nullptr;
+    return decoded;
+}
 
 bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir) {
     m_events->destinationDir = destinationDir;

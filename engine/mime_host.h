@@ -34,6 +34,8 @@ public:
     // Decodes `sourceFile` into `destinationDir` and waits, letting events run, until the
     // decode has ended or kDecodeWaitLimit has passed.
     bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir) override;
+    bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
+                    const sources::DecodeCallbacks& callbacks) override;
     void SetWaitLimit(std::chrono::milliseconds limit) { m_waitLimit = limit; }
 
 private:
