@@ -7,6 +7,7 @@
 #include "engine/extraction.h"
 #include "engine/mime_host.h"
 #include "engine/output_line.h"
+#include "engine/pop3_sources.h"
 #include "engine/run_state.h"
 #include "engine/status_window.h"
 #include "engine/template_cache.h"
@@ -32,15 +33,16 @@ constexpr const char* kNoSources =
 constexpr const char* kCannotConnect = "Unable to connect to mail source.";
 constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
 
-// The source kinds this version can read: the mailbox files ("NETSCAPE", "EUDORA"). The
-// others ("POP3", "EXTENDED MAPI", "SIMPLE MAPI") are not built yet and read like an unknown
-// "UseSource" value.
+// The source kinds this version can read: the mailbox files ("NETSCAPE", "EUDORA") and
+// "POP3". The others ("EXTENDED MAPI", "SIMPLE MAPI") are not built yet and read like an
+// unknown "UseSource" value.
 std::unique_ptr<sources::SourceList> BuiltInSources(const std::string& useSource) {
     if (useSource == kSourceNetscape || useSource == kSourceEudora) {
         auto list = sources::NewColNetscape();
         if (sources::clsNetscape* source = list->Add()) source->SetAttachmentDecoder(&MimeHost());
         return list;
     }
+    if (useSource == kSourcePop3) return MakePop3Sources(MimeHost());
     return nullptr;
 }
 

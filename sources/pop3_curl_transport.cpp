@@ -52,6 +52,15 @@ std::int16_t SocketErrorFromErrno(long err, std::int16_t fallback) {
 
 }  // namespace
 
+bool IsImplicitTlsPort(std::int32_t port) {
+    if (port == kImplicitTlsPort) return true;
+    const char* extra = std::getenv(kImplicitTlsPortVariable);
+    if (!extra || !*extra) return false;
+    char* end = nullptr;
+    const long value = std::strtol(extra, &end, 10);
+    return *end == '\0' && value == port;
+}
+
 struct CurlPop3Transport::Session {
     CURL* curl = nullptr;
     CURLU* url = nullptr;
@@ -180,7 +189,7 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
         failed.detail = "libcurl could not be set up";
         return failed;
     }
-    const bool implicitTls = endpoint.port == kImplicitTlsPort;
+    const bool implicitTls = IsImplicitTlsPort(endpoint.port);
     const std::string port = std::to_string(endpoint.port);
     if (curl_url_set(session->url, CURLUPART_SCHEME, implicitTls ? "pop3s" : "pop3", 0) != CURLUE_OK ||
         curl_url_set(session->url, CURLUPART_HOST, endpoint.host.c_str(), 0) != CURLUE_OK ||
