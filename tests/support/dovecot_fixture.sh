@@ -94,6 +94,8 @@ userdb {
   args = uid=$DOVECOT_USER gid=$DOVECOT_GROUP home=$d/mail/%u
 }
 service pop3-login {
+  # A server started by an ordinary user cannot chroot its login processes.
+  chroot =
   inet_listener pop3 {
     port = $DOVECOT_PORT
   }
