@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ public:
         }
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (names[i].empty()) continue;
+            if (written.size() == writeLimit) continue;  // a part whose file cannot be made
             WriteFileBytes(names[i], parts[i].content);
             written.push_back(names[i]);
             callbacks.decodingFinished();
@@ -49,6 +51,7 @@ public:
     }
     std::vector<Part> parts;
     bool decodable = true;
+    std::size_t writeLimit = SIZE_MAX;
     std::vector<std::string> sources, written;
 };
 
@@ -223,6 +226,20 @@ TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
     ASSERT_TRUE(source->Message());
     EXPECT_EQ(source->Message()->Body(), "");
     EXPECT_EQ(source->Message()->Attachments()->Snapshot(), std::vector<std::string>{dir + "/MailMessage2.html"});
+}
+
+TEST_F(Pop3SourceTest, ADecodeThatFinishesFewerPartsThanItNamedStillHandsTheMessageOver) {
+    decoder.parts = {{"", "text/plain", "Body\r\n"}, {"a.txt", "text/plain", "a"}, {"b.txt", "text/plain", "b"}};
+    decoder.writeLimit = 2;
+    auto source = Make();
+    source->Connect();
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_GE(source->DecodeCounter(), 0) << "the counter never ran out";
+    EXPECT_EQ(source->Message()->Body(), "Body\r\n");
+    EXPECT_EQ(source->Message()->Attachments()->Count(), 2);
+    source->GetNextMsg();
+    EXPECT_TRUE(source->Message()) << "the walk goes on";
 }
 
 TEST_F(Pop3SourceTest, ANonMimeMessageKeepsTheClientBody) {
