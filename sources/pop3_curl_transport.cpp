@@ -191,8 +191,11 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
     }
     const bool implicitTls = IsImplicitTlsPort(endpoint.port);
     const std::string port = std::to_string(endpoint.port);
+    // An IPv6 address goes into a URL in brackets.
+    std::string host = endpoint.host;
+    if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
     if (curl_url_set(session->url, CURLUPART_SCHEME, implicitTls ? "pop3s" : "pop3", 0) != CURLUE_OK ||
-        curl_url_set(session->url, CURLUPART_HOST, endpoint.host.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(session->url, CURLUPART_HOST, host.c_str(), 0) != CURLUE_OK ||
         curl_url_set(session->url, CURLUPART_PORT, port.c_str(), 0) != CURLUE_OK) {
         failed.detail = "Not a usable host name and port: " + endpoint.host + ":" + port;
         return failed;
