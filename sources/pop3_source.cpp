@@ -11,6 +11,7 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
+#include "settings/run_time_error.h"
 #include "settings/scratch_dir.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
@@ -164,6 +165,9 @@ void Pop3Source::GetNextMsg() {
 
 void Pop3Source::GetMessage() {
     const bool done = Guard("clsPOP3Config - GetMessage", [&] {
+        // Without the private scratch directory the fixed names would land in "/".
+        if (ScratchDir().empty()) Raise(kErrPathNotFound);
+        if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
         m_client->SetRetrieveFile(ScratchFile(kScratchMessageFile));
         m_client->SetMessageNumber(std::to_string(MessageNumber()));
         if (m_client->Retrieve() != 0) {
@@ -187,7 +191,6 @@ void Pop3Source::GetMessage() {
         m_namesGiven.clear();
         m_decodeCounter = 0;
         // The body file of an earlier message must not be read as this one's.
-        if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
         ::unlink(JoinPath(m_decodeDir, kPop3BodyFile).c_str());
         if (!m_decoder) return;
         DecodeCallbacks callbacks;
@@ -210,6 +213,10 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
                               const std::string& contentEncoding) {
     Guard("clsPOP3Config - DecodingFile", [&] {
         if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
+        if (m_decodeDir.empty()) {  // nowhere safe to write: the part is skipped
+            fileName.clear();
+            return;
+        }
         if (!fileName.empty()) {
             // The part's own name comes from the message: only a safe base name, never one
             // already given in this message, and always inside the decode directory.
