@@ -1,12 +1,18 @@
 #include "sources/pop3_client.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sources/encoded_words.h"
+#include "sources/pop3_curl_transport.h"
 #include "tests/sources/pop3_fake_transport.h"
 #include "tests/support/test_env.h"
 
@@ -213,6 +219,58 @@ TEST(EncodedWords, DecodesToUtf8) {
         {"a =? b", "a =? b"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(DecodeEncodedWords(in), out) << in;
+}
+
+// A port on 127.0.0.1 that nothing listens on: bound once by the kernel's choice, then let go.
+std::int32_t ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        return 0;
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST(CurlTransport, ClassifiesFailuresBeforeAnySession) {
+    Pop3Endpoint endpoint;
+    endpoint.host = "127.0.0.1";
+    endpoint.port = ClosedPort();
+    ASSERT_NE(endpoint.port, 0);
+    endpoint.user = "u";
+    endpoint.password = "p";
+    CurlPop3Transport transport;
+    Pop3Result refused = transport.Open(endpoint);
+    EXPECT_EQ(refused.outcome, Pop3Outcome::Network) << refused.detail;
+    EXPECT_EQ(refused.socketError, 61);
+    // Without a session nothing is sent anywhere.
+    EXPECT_EQ(transport.Command("STAT").outcome, Pop3Outcome::Failed);
+
+    ::setenv(kCaFileVariable, "/nonexistent/ca.pem", 1);
+    Pop3Result unreadable = transport.Open(endpoint);
+    ::unsetenv(kCaFileVariable);
+    EXPECT_EQ(unreadable.outcome, Pop3Outcome::Tls);
+    EXPECT_NE(unreadable.detail.find("/nonexistent/ca.pem"), std::string::npos);
+
+    endpoint.host = "bad host/name";
+    EXPECT_EQ(transport.Open(endpoint).outcome, Pop3Outcome::Failed);
+}
+
+TEST(CurlTransport, ImplicitTlsPorts) {
+    ::unsetenv(kImplicitTlsPortVariable);
+    EXPECT_TRUE(IsImplicitTlsPort(995));
+    EXPECT_FALSE(IsImplicitTlsPort(110));
+    ::setenv(kImplicitTlsPortVariable, "2995", 1);
+    EXPECT_TRUE(IsImplicitTlsPort(2995));
+    EXPECT_TRUE(IsImplicitTlsPort(995));
+    ::setenv(kImplicitTlsPortVariable, "2995x", 1);
+    EXPECT_FALSE(IsImplicitTlsPort(2995));
+    ::unsetenv(kImplicitTlsPortVariable);
 }
 
 }  // namespace
