@@ -17,11 +17,12 @@ DOVECOT_DIR=""
 DOVECOT_PID=""
 DOVECOT_SEQ=0
 
-# A port on 127.0.0.1 that nothing answers on now.
+# A port on 127.0.0.1 that nothing answers on now. Ports above 32767 on purpose: every port a
+# test uses is one that a 16-bit reading of the port would refuse.
 dovecot_pick_port() {
     local port
     for _ in $(seq 1 50); do
-        port=$((20000 + RANDOM % 40000))
+        port=$((32768 + RANDOM % 27000))
         if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
             echo "$port"
             return 0
