@@ -3,12 +3,10 @@
 #include <qrmime/control.h>
 #include <qrmime/entity.h>
 
-#include "engine/run_state.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/user_interface.h"
-#include "sources/mail_source.h"
 
 namespace tallix::engine {
 namespace {
@@ -32,12 +30,7 @@ class EngineMimeHost::Events final : public qrmime::QRMIMEEvents {
 public:
     void DecodingFinished(std::int16_t error) override {
         LetEventsRun();
-        if (callbacks) {
-            if (callbacks->decodingFinished) callbacks->decodingFinished();
-            return;
-        }
-        sources::MailSource* source = CurrentRun().currentSource;
-        if (source && source->OffersSetNumberOfAttachments()) source->SetNumberOfAttachments();
+        if (callbacks && callbacks->decodingFinished) callbacks->decodingFinished();
     }
     void DecodingFile(std::string& fileName, const std::string& contentType,
                       const std::string& contentEncoding) override {
@@ -45,16 +38,11 @@ public:
             callbacks->decodingFile(fileName, contentType, contentEncoding);
             return;
         }
-        sources::MailSource* source = CurrentRun().currentSource;
-        if (source && source->OffersDecodingFile()) {
-            source->DecodingFile(fileName, contentType, contentEncoding);
-            return;
-        }
         // A name from the message never leaves the decode directory.
         if (!fileName.empty()) fileName = JoinPath(destinationDir, qrmime::SafeBaseName(fileName));
     }
+    // The decode in progress: where it writes and whom it tells. Set only while DecodeFile runs.
     std::string destinationDir;
-    // The current decode's callbacks, when its source gave some.
     const sources::DecodeCallbacks* callbacks = nullptr;
 };
 
@@ -83,14 +71,12 @@ void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) { m_control->S
 
 bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                                 const sources::DecodeCallbacks& callbacks) {
-    m_events->callbacks = &callbacks;
-    const bool decoded = DecodeFile(sourceFile, destinationDir);
-    m_events->callbacks = nullptr;
-    return decoded;
-}
-
-bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir) {
+    struct Asking {
+        Events& events;
+        ~Asking() { events.callbacks = nullptr; }
+    } asking{*m_events};
     m_events->destinationDir = destinationDir;
+    m_events->callbacks = &callbacks;
     m_control->SetSourceFilename(sourceFile);
     const bool started = m_control->MIMEDecode();
     ReportScanNotes(*m_control, sourceFile);

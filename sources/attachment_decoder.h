@@ -7,14 +7,15 @@
 
 namespace tallix::sources {
 
-// What a source does with the decoder's events during one decode.
+// What the asking source wants to hear during one decode. Each is optional.
 struct DecodeCallbacks {
-    // The decoder proposes `fileName` for a part before writing it; the source may change
-    // it (a full path) or empty it (the part is skipped).
+    // The component proposes `fileName` for a decoded part; the source may change it. Without
+    // this callback the proposed name, reduced to a safe base name, is placed inside the
+    // destination directory.
     std::function<void(std::string& fileName, const std::string& contentType,
                        const std::string& contentEncoding)>
         decodingFile;
-    // One part has been finished.
+    // The decode has ended (whether or not every part was written).
     std::function<void()> decodingFinished;
 };
 
@@ -24,13 +25,9 @@ public:
     // Decodes the MIME text in `sourceFile` into `destinationDir`, naming the output after the
     // part's name parameter, and returns once the decode has finished (events keep running
     // meanwhile). False when the decode could not be started, failed, or did not finish in time.
-    virtual bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir) = 0;
-    // The same decode with the source naming every part and hearing when each is finished.
-    // Without an override the decode is refused.
+    // The callbacks are called on the caller's thread, before DecodeFile returns.
     virtual bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
-                            const DecodeCallbacks& callbacks) {
-        return false;
-    }
+                            const DecodeCallbacks& callbacks = {}) = 0;
 };
 
 }  // namespace tallix::sources

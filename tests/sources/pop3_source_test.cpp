@@ -29,7 +29,6 @@ public:
     struct Part {
         std::string name, contentType, content;
     };
-    bool DecodeFile(const std::string&, const std::string&) override { return false; }
     bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                     const DecodeCallbacks& callbacks) override {
         sources.push_back(sourceFile);
