@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/pop3_sources.h"
 #include "settings/settings_store.h"
 #include "sources/netscape_source.h"
 
@@ -14,11 +15,12 @@ std::unique_ptr<sources::SourceList> MailboxFileSources(sources::AttachmentDecod
     return list;
 }
 
-// A Eudora mailbox's attachments stay where Eudora keeps them; only Netscape files leave
-// scratch files behind.
+// A Eudora mailbox's attachments stay where Eudora keeps them; Netscape files and POP3
+// messages leave scratch files behind.
 constexpr std::array kKinds{
     SourceKind{kSourceNetscape, &MailboxFileSources, true},
     SourceKind{kSourceEudora, &MailboxFileSources, false},
+    SourceKind{kSourcePop3, &MakePop3Sources, true},
 };
 
 }  // namespace

@@ -8,6 +8,8 @@ PACKAGES=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libcurl4-openssl-dev ca-certificates
+    dovecot-core dovecot-pop3d
 )
 if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)

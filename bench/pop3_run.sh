@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The engine end to end over POP3 beside the same messages in a mailbox file: N small order
+# messages delivered to a private dovecot on 127.0.0.1 (STARTTLS with a test CA) and written
+# to a Netscape mailbox, two templates, `txengine /sx` once over each. Prints messages/s of
+# both runs and their ratio.
+#
+#   bash bench/pop3_run.sh [N]     (default 1000; builds a Release tree in build-bench/ unless
+#                                   TALLIX_BIN names a directory holding txengine)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+n=${1:-1000}
+if [ -z "${TALLIX_BIN:-}" ]; then
+    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLIX_BUILD_TESTS=OFF >/dev/null
+    cmake --build build-bench --target txengine >/dev/null
+    TALLIX_BIN="$root/build-bench/bin"
+fi
+
+. "$root/tests/support/dovecot_fixture.sh"
+work=$(mktemp -d)
+chmod 755 "$work"
+trap 'dovecot_stop; rm -rf "$work"' EXIT
+dovecot_start "$work/server" || { echo "dovecot did not start (is dovecot-pop3d installed?)" >&2; exit 1; }
+dovecot_add_user shop orders
+
+mkdir -p "$work/home/templates" "$work/config/Vantroy Technologies" "$work/out" "$work/msg"
+for i in $(seq 1 "$n"); do
+    printf 'From: Customer %d <c%d@example.org>\r\nTo: shop@example.com\r\nSubject: Order confirmation %d\r\nDate: Fri, 08 Jan 2021 12:34:56 +0000\r\n\r\nOrder: %d\r\nName: Customer %d\r\nTotal: 12.50\r\nThank you for your order.\r\n' \
+        "$i" "$i" "$i" "$i" "$i" >"$work/msg/m"
+    dovecot_deliver shop "$work/msg/m"
+    { printf 'From - Fri Jan 08 12:34:56 2021\r\n'; cat "$work/msg/m"; printf '\r\n'; } >>"$work/inbox.mbox"
+done
+
+template() {  # template NAME FILTER-FIELD FIND VARS... (last arg: output definition)
+    local name=$1 field=$2 find=$3; shift 3
+    local out=${!#} i=1
+    {
+        printf '[General]\r\nActive=True\r\nNum_Variables=%d\r\nLast_Ran=Never\r\n' $(($# - 1))
+        printf '[Filter]\r\nCommand=%s\r\nFind_String=%s\r\n[Variables]\r\n' "$field" "$find"
+        while [ $# -gt 1 ]; do printf 'Var%d=%s\r\n' $i "$1"; i=$((i + 1)); shift; done
+        printf '[Output]\r\nAllowDuplicate=True\r\nFile=%s.csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=%s\r\n[Scripts]\r\nrun=\r\n' \
+            "$name" "$out"
+    } >"$work/home/templates/$name.txf"
+}
+template Orders MSG_SUBJECT "Order confirmation" "Order;MSG_TEXT;Order:;{End of Line};0;0;1;0;1" \
+    "Name;MSG_TEXT;Name:;{End of Line};1;0;1;0;1" "Total;MSG_TEXT;Total:;{End of Line};0;0;1;0;0" "Order,Name,Total"
+template Senders "<NONE>" "" "Sender;SENDER_NAME;;;1;0;1;0;0" "Address;SENDER_ADDRESS;;;0;0;1;0;0" "Sender,Address"
+printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Shop\r\n[Shop]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=shop\r\nPassword=orders\r\n' \
+    "$DOVECOT_PORT" >"$work/home/POP3.CFG"
+
+run() {  # run SOURCE: prints the seconds the run took
+    rm -f "$work"/out/*.csv "$work/home/"*.Log
+    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=%s\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
+        "$work/home/templates" "$1" "$work/inbox.mbox" >"$work/config/Vantroy Technologies/Tallix.ini"
+    local start end
+    start=$(date +%s.%N)
+    local timer=()
+    [ -x /usr/bin/time ] && timer=(/usr/bin/time -f '%U %S' -o "$work/cpu.$1")
+    (cd "$work/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TALLIX_HOME="$work/home" \
+        XDG_CONFIG_HOME="$work/config" TALLIX_CA_FILE="$DOVECOT_CA" "${timer[@]}" "$TALLIX_BIN/txengine" /sx \
+        </dev/null >/dev/null 2>&1) || true
+    end=$(date +%s.%N)
+    local lines
+    lines=$(wc -l <"$work/out/Orders.csv" 2>/dev/null || echo 0)
+    [ "$lines" = "$n" ] || echo "$1: $lines order lines instead of $n: $(head -3 "$work/home/txError.Log" 2>/dev/null)" >&2
+    echo "$end - $start" | bc -l
+}
+# The first session also has dovecot index the new Maildir; the second is the steady state.
+first=$(run POP3)
+pop3=$(run POP3)
+file=$(run NETSCAPE)
+printf 'POP3 first session       %6d messages %7.2f s %8.0f messages/s  (dovecot indexes the Maildir)\n' \
+    "$n" "$first" "$(echo "$n / $first" | bc -l)"
+printf 'POP3 (dovecot, STARTTLS) %6d messages %7.2f s %8.0f messages/s\n' "$n" "$pop3" "$(echo "$n / $pop3" | bc -l)"
+printf 'mailbox file             %6d messages %7.2f s %8.0f messages/s\n' "$n" "$file" "$(echo "$n / $file" | bc -l)"
+printf 'POP3 run takes %.2f times as long as the file run\n' "$(echo "$pop3 / $file" | bc -l)"
+for kind in POP3 NETSCAPE; do
+    [ -s "$work/cpu.$kind" ] && read -r user sys <"$work/cpu.$kind" &&
+        printf 'txengine CPU time, %-8s user %.2f s, system %.2f s\n' "$kind" "$user" "$sys"
+done
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"

@@ -1,0 +1,200 @@
+#include "sources/pop3_client.h"
+
+#include <cstdio>
+
+#include "sources/encoded_words.h"
+#include "settings/text_functions.h"
+
+namespace tallix::sources {
+namespace {
+
+constexpr std::int16_t kStepOk = 0;
+constexpr std::int16_t kStepFailed = 1;
+
+Pop3Result Failure(std::string detail) {
+    Pop3Result result;
+    result.outcome = Pop3Outcome::Failed;
+    result.detail = std::move(detail);
+    return result;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+std::int64_t ParseStatCount(std::string_view reply) {
+    if (!StartsWithNoCase(reply, "+OK")) return -1;
+    std::size_t i = 3;
+    while (i < reply.size() && (reply[i] == ' ' || reply[i] == '\t')) ++i;
+    if (i == 3 || i >= reply.size()) return -1;
+    std::int64_t count = 0;
+    std::size_t digits = 0;
+    for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; ++i, ++digits) {
+        if (digits == 10) return -1;  // beyond any count a mailbox can hold
+        count = count * 10 + (reply[i] - '0');
+    }
+    if (digits == 0) return -1;
+    if (i < reply.size() && reply[i] != ' ' && reply[i] != '\t') return -1;
+    return count;
+}
+
+MessageParts SplitMessage(std::string_view message) {
+    // The header ends at the first empty line; lines end in CR LF, or LF alone in files
+    // that came from elsewhere.
+    std::size_t lineStart = 0;
+    while (lineStart < message.size()) {
+        std::size_t lf = message.find('\n', lineStart);
+        std::size_t contentEnd = lf == std::string_view::npos ? message.size() : lf;
+        if (contentEnd > lineStart && message[contentEnd - 1] == '\r') --contentEnd;
+        if (contentEnd == lineStart) {
+            return {message.substr(0, lineStart), message.substr(lineStart)};
+        }
+        if (lf == std::string_view::npos) break;
+        lineStart = lf + 1;
+    }
+    return {message, {}};
+}
+
+std::string HeaderField(std::string_view header, std::string_view name) {
+    std::size_t lineStart = 0;
+    while (lineStart < header.size()) {
+        std::size_t lf = header.find('\n', lineStart);
+        std::size_t next = lf == std::string_view::npos ? header.size() : lf + 1;
+        std::string_view line = header.substr(lineStart, next - lineStart);
+        if (line.size() > name.size() && line[name.size()] == ':' && StartsWithNoCase(line, name)) {
+            // The value with its continuation lines (those that start with a blank) joined.
+            std::string value;
+            std::size_t at = lineStart + name.size() + 1;
+            for (;;) {
+                std::string_view part = header.substr(at, next - at);
+                while (!part.empty() && (part.back() == '\n' || part.back() == '\r')) part.remove_suffix(1);
+                value.append(part);
+                if (next >= header.size() || (header[next] != ' ' && header[next] != '\t')) break;
+                at = next;
+                lf = header.find('\n', at);
+                next = lf == std::string_view::npos ? header.size() : lf + 1;
+            }
+            std::size_t first = value.find_first_not_of(" \t");
+            if (first == std::string::npos) return {};
+            std::size_t last = value.find_last_not_of(" \t");
+            return value.substr(first, last - first + 1);
+        }
+        lineStart = next;
+    }
+    return {};
+}
+
+Pop3Client::Pop3Client(std::unique_ptr<Pop3Transport> transport, Pop3ClientEvents* events)
+    : m_transport(std::move(transport)), m_events(events) {}
+
+Pop3Client::~Pop3Client() { Close(); }
+
+bool Pop3Client::Note(Pop3Result result) {
+    m_last = std::move(result);
+    if (m_last.outcome == Pop3Outcome::Network && m_events) m_events->Error(m_last.socketError);
+    return m_last.ok();
+}
+
+void Pop3Client::Status(const std::string& text) {
+    if (m_events) m_events->Status(text);
+}
+
+std::int16_t Pop3Client::Connect() {
+    Close();
+    m_messageCount = 0;
+    Status("Connecting to " + m_endpoint.host + ":" + std::to_string(m_endpoint.port));
+    if (!Note(m_transport->Open(m_endpoint))) {
+        m_transport->Close();
+        return 0;
+    }
+    m_open = true;
+    Status("Logged in as " + m_endpoint.user);
+    if (!Note(m_transport->Command("STAT"))) {
+        Close();
+        return 0;
+    }
+    const std::int64_t count = ParseStatCount(m_last.reply);
+    if (count < 0 || count > INT32_MAX) {
+        Note(Failure("The server's answer to STAT is not a message count: " + m_last.reply));
+        Close();
+        return 0;
+    }
+    m_messageCount = static_cast<std::int32_t>(count);
+    Status(std::to_string(m_messageCount) + " messages");
+    return 1;
+}
+
+void Pop3Client::Close() {
+    if (!m_open) return;
+    m_open = false;
+    Status("Closing the session");
+    m_transport->Close();
+}
+
+std::int32_t Pop3Client::Number() const {
+    std::string_view text = m_messageNumber;
+    if (text.empty() || text.size() > 10) return 0;
+    std::int64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n >= 1 && n <= m_messageCount ? static_cast<std::int32_t>(n) : 0;
+}
+
+void Pop3Client::ClearMessage() {
+    m_subject.clear();
+    m_dateText.clear();
+    m_header.clear();
+    m_body.clear();
+}
+
+std::int16_t Pop3Client::Retrieve() {
+    ClearMessage();
+    const std::int32_t number = Number();
+    if (!m_open) return Note(Failure("No session is open")), kStepFailed;
+    if (number == 0) return Note(Failure("No such message: " + m_messageNumber)), kStepFailed;
+    std::FILE* file = std::fopen(m_retrieveFile.c_str(), "wb");
+    if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kStepFailed;
+    Status("Retrieving message " + m_messageNumber);
+    std::string message;
+    bool tooLong = false;
+    bool writeFailed = false;
+    Pop3Result result = m_transport->Retrieve(number, [&](std::string_view piece) {
+        if (static_cast<std::int64_t>(message.size() + piece.size()) > kMaxPop3MessageBytes) {
+            tooLong = true;
+            return false;
+        }
+        if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+            writeFailed = true;
+            return false;
+        }
+        message.append(piece);
+        return true;
+    });
+    if (std::fclose(file) != 0) writeFailed = true;
+    if (tooLong) result = Failure("The message is longer than the limit of " +
+                                  std::to_string(kMaxPop3MessageBytes) + " bytes");
+    else if (writeFailed) result = Failure("Cannot write " + m_retrieveFile);
+    if (!Note(std::move(result))) return kStepFailed;
+
+    MessageParts parts = SplitMessage(message);
+    std::string_view header = parts.header.substr(0, kMaxPop3HeaderBytes);
+    m_header.assign(header);
+    m_subject = DecodeEncodedWords(HeaderField(header, "Subject"));
+    m_dateText = HeaderField(header, "Date");
+    m_body.assign(parts.body);
+    return kStepOk;
+}
+
+std::int16_t Pop3Client::Delete() {
+    const std::int32_t number = Number();
+    if (!m_open) return Note(Failure("No session is open")), kStepFailed;
+    if (number == 0) return Note(Failure("No such message: " + m_messageNumber)), kStepFailed;
+    Status("Deleting message " + m_messageNumber);
+    return Note(m_transport->Command("DELE " + std::to_string(number))) ? kStepOk : kStepFailed;
+}
+
+}  // namespace tallix::sources

@@ -1,0 +1,107 @@
+#pragma once
+// The POP3 client the POP3 source drives: account values, a connect step, the message
+// count, retrieval of one message into a file (with its subject, date text, raw header and
+// body), deletion, and a close step; socket failures and progress texts are raised as
+// events on the host. The conversation itself goes through a Pop3Transport.
+//
+// libcurl logs in as part of opening a connection, so the login (USER and PASS, or SASL) and
+// the STAT that gives the message count are all part of the connect step: its result is 0
+// when any of them failed, and LastResult() tells why.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "sources/pop3_client_events.h"
+#include "sources/pop3_transport.h"
+
+namespace tallix::sources {
+
+// The largest message retrieved; a longer one fails its retrieval instead of filling the
+// disk.
+inline constexpr std::int64_t kMaxPop3MessageBytes = std::int64_t{64} << 20;
+// The header block looked at for the subject and the date; a longer one is cut there.
+inline constexpr std::size_t kMaxPop3HeaderBytes = std::size_t{1} << 20;
+
+class Pop3Client {
+public:
+    // `events` may be nullptr (nobody listens).
+    Pop3Client(std::unique_ptr<Pop3Transport> transport, Pop3ClientEvents* events);
+    ~Pop3Client();
+
+    // The two limits, in milliseconds: for connecting, and for a server that stops answering.
+    void SetConnectTimeout(std::int16_t ms) { m_endpoint.connectTimeoutMs = ms; }
+    void SetIdleTimeout(std::int16_t ms) { m_endpoint.idleTimeoutMs = ms; }
+    const std::string& Host() const { return m_endpoint.host; }
+    void SetHost(std::string host) { m_endpoint.host = std::move(host); }
+    std::int32_t Port() const { return m_endpoint.port; }
+    void SetPort(std::int32_t port) { m_endpoint.port = port; }
+    const std::string& User() const { return m_endpoint.user; }
+    void SetUser(std::string user) { m_endpoint.user = std::move(user); }
+    const std::string& Password() const { return m_endpoint.password; }
+    void SetPassword(std::string password) { m_endpoint.password = std::move(password); }
+
+    // Opens the session, logs in and reads the message count. Non-zero on success; 0 when
+    // the server was not reached, refused the login or did not answer STAT.
+    std::int16_t Connect();
+    std::int32_t MessageCount() const { return m_messageCount; }
+    // Ends the session (QUIT commits the deletions).
+    void Close();
+
+    const std::string& RetrieveFile() const { return m_retrieveFile; }
+    void SetRetrieveFile(std::string path) { m_retrieveFile = std::move(path); }
+    const std::string& MessageNumber() const { return m_messageNumber; }
+    void SetMessageNumber(std::string number) { m_messageNumber = std::move(number); }
+    // Retrieves the message numbered MessageNumber() into RetrieveFile(). 0 when the file
+    // holds the whole message; the values below then describe it.
+    std::int16_t Retrieve();
+    // The subject with its encoded words decoded to UTF-8, the date field's text, the raw
+    // header block (each line ended by CR LF) and the body (from the empty line that ends
+    // the header, so it starts with CR LF).
+    const std::string& Subject() const { return m_subject; }
+    const std::string& DateText() const { return m_dateText; }
+    const std::string& Header() const { return m_header; }
+    const std::string& Body() const { return m_body; }
+
+    // Marks the message last given in MessageNumber() for deletion. 0 on success.
+    std::int16_t Delete();
+
+    // What the last step ended with.
+    const Pop3Result& LastResult() const { return m_last; }
+
+private:
+    // Keeps `result` as the last one and raises the error event for a socket failure.
+    bool Note(Pop3Result result);
+    void Status(const std::string& text);
+    // The message number as a POP3 message number, or 0 when it is not one.
+    std::int32_t Number() const;
+    void ClearMessage();
+
+    std::unique_ptr<Pop3Transport> m_transport;
+    Pop3ClientEvents* m_events;
+    Pop3Endpoint m_endpoint;
+    bool m_open = false;
+    std::int32_t m_messageCount = 0;
+    std::string m_retrieveFile;
+    std::string m_messageNumber;
+    std::string m_subject, m_dateText, m_header, m_body;
+    Pop3Result m_last;
+};
+
+// The status line "+OK <count> <size>" of STAT: the count, or -1 when the line is not one.
+std::int64_t ParseStatCount(std::string_view reply);
+
+// The header block of a message (up to and including the line end before the empty line)
+// and the rest, from that empty line on. A message without an empty line is all header.
+struct MessageParts {
+    std::string_view header;
+    std::string_view body;
+};
+MessageParts SplitMessage(std::string_view message);
+
+// The unfolded value of the first header field `name` (matched without regard to case),
+// blanks around it removed; "" when absent.
+std::string HeaderField(std::string_view header, std::string_view name);
+
+}  // namespace tallix::sources

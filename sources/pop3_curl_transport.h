@@ -1,0 +1,37 @@
+#pragma once
+// The POP3 transport over libcurl: "pop3s://" on port 995 (TLS from the start), "pop3://"
+// with STARTTLS when the server offers it on every other port. Certificates and host names
+// are always verified against the system's CA bundle, plus the CA file named by the
+// environment variable TALLIX_CA_FILE when it is set. TALLIX_POP3S_PORT names another port
+// that speaks TLS from the start (a server on an unprivileged port, the tests' own server).
+
+#include <memory>
+
+#include "sources/pop3_transport.h"
+
+namespace tallix::sources {
+
+inline constexpr const char* kCaFileVariable = "TALLIX_CA_FILE";
+inline constexpr const char* kImplicitTlsPortVariable = "TALLIX_POP3S_PORT";
+inline constexpr std::int32_t kImplicitTlsPort = 995;
+
+// True for 995 and for the port TALLIX_POP3S_PORT names.
+bool IsImplicitTlsPort(std::int32_t port);
+
+class CurlPop3Transport final : public Pop3Transport {
+public:
+    CurlPop3Transport();
+    ~CurlPop3Transport() override;
+
+    Pop3Result Open(const Pop3Endpoint& endpoint) override;
+    Pop3Result Command(const std::string& command) override;
+    Pop3Result Retrieve(std::int32_t number,
+                        const std::function<bool(std::string_view)>& sink) override;
+    void Close() override;
+
+private:
+    struct Session;
+    std::unique_ptr<Session> m_session;
+};
+
+}  // namespace tallix::sources

@@ -1,0 +1,332 @@
+#include "sources/pop3_source.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+
+#include "model/message.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/logs.h"
+#include "settings/run_time_error.h"
+#include "settings/scratch_dir.h"
+#include "settings/system_rules.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+#include "sources/attachment_names.h"
+
+namespace tallix::sources {
+namespace {
+
+constexpr std::array<std::string_view, 12> kMonthNames = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A token that is a number: digits with an optional sign and one decimal point.
+bool IsNumberToken(std::string_view token) {
+    if (!token.empty() && (token.front() == '+' || token.front() == '-')) token.remove_prefix(1);
+    if (token.empty()) return false;
+    bool digit = false, point = false;
+    for (char c : token) {
+        if (IsDigit(c)) digit = true;
+        else if (c == '.' && !point) point = true;
+        else return false;
+    }
+    return digit;
+}
+
+std::string Describe(const Pop3Result& result) {
+    std::string text = result.detail;
+    if (!result.reply.empty()) text += (text.empty() ? "" : " ") + std::string("(") + result.reply + ")";
+    return text;
+}
+
+}  // namespace
+
+Pop3Source::Pop3Source(clsPOP3Config account, std::unique_ptr<Pop3Client> client,
+                       AttachmentDecoder* decoder)
+    : m_account(std::move(account)), m_client(std::move(client)), m_decoder(decoder) {
+    SetID(m_account.ID());
+}
+
+void Pop3Source::SetPOPCtl() {
+    Guard("clsPOP3Config - SetPOPCtl", [&] {
+        m_client->SetConnectTimeout(kPop3ClientLimitMs);
+        m_client->SetIdleTimeout(kPop3ClientLimitMs);
+        m_client->SetHost(m_account.HostName());
+        m_client->SetPort(m_account.Port());
+        m_client->SetUser(m_account.LoginName());
+        m_client->SetPassword(m_account.Password());
+    });
+}
+
+bool Pop3Source::ValidConnectInfo() {
+    return GuardValue("clsPOP3Config - ValidConnectInfo", false, [&] {
+        // Any TCP port is a port: ports above 32767 are as valid as the others.
+        const std::int32_t port = m_client->Port();
+        return !m_client->Host().empty() && !m_client->User().empty() &&
+               !m_client->Password().empty() && port > 0 && port <= kMaxTcpPort;
+    });
+}
+
+void Pop3Source::LogConnectFailure() const {
+    const Pop3Result& result = m_client->LastResult();
+    const std::string account = "POP3 account " + ID() + " (" + m_account.HostName() + ":" +
+                                std::to_string(m_account.Port()) + "): ";
+    std::string text;
+    switch (result.outcome) {
+        case Pop3Outcome::Ok:
+        case Pop3Outcome::Network:  // already logged through the client's error event
+            return;
+        case Pop3Outcome::LoginRefused:
+            // The server's reply may say why; the password is never part of the line.
+            text = account + "the server refused the login of user " + m_account.LoginName() +
+                   ": " + (result.reply.empty() ? result.detail : result.reply);
+            break;
+        case Pop3Outcome::Tls:
+            text = account + "the secure connection failed: " + Describe(result);
+            break;
+        case Pop3Outcome::ServerError:
+        case Pop3Outcome::Failed:
+            text = account + "the session could not be opened: " + Describe(result);
+            break;
+    }
+    WriteLog(kErrorLog, "clsPOP3Config - Connect: " + text);
+}
+
+void Pop3Source::LogRetrieveFailure() const {
+    const Pop3Result& result = m_client->LastResult();
+    if (result.outcome == Pop3Outcome::Network) return;  // logged through the error event
+    WriteLog(kErrorLog, "clsPOP3Config - GetMessage: POP3 account " + ID() + ": message " +
+                            std::to_string(MessageNumber()) + " of " +
+                            std::to_string(TotalMessages()) +
+                            " could not be retrieved; the rest of this account is not read: " +
+                            Describe(result));
+}
+
+void Pop3Source::Connect() {
+    Guard("clsPOP3Config - Connect", [&] {
+        if (IsConnected()) return;
+        SetIsConnected(false);
+        SetPOPCtl();
+        if (!ValidConnectInfo()) {
+            MsgBox(std::string(kIncompleteAccount), MsgButtons::Ok, MsgIcon::Information,
+                   std::string(kReceiveMailTitle));
+            SetTotalMessages(0);
+            return;
+        }
+        // A refused login is a failed connect like an unreachable server: nothing is read
+        // from the account, and nothing on it is deleted.
+        if (m_client->Connect() == 0) {
+            LogConnectFailure();
+            MsgBox(std::string(kNoValidSocket), MsgButtons::Ok, MsgIcon::Exclamation,
+                   std::string(kReceiveMailTitle));
+            m_client->Close();
+            LetEventsRun();
+            SetTotalMessages(0);
+            return;
+        }
+        SetTotalMessages(m_client->MessageCount());
+        SetIsConnected(true);
+    });
+}
+
+void Pop3Source::GetFirstMsg() {
+    Guard("clsPOP3Config - GetFirstMsg", [&] {
+        SetMessage(nullptr);
+        SetMessage(std::make_shared<txMessage>());
+        SetMessageNumber(1);
+        GetMessage();
+    });
+}
+
+void Pop3Source::GetNextMsg() {
+    if (!Guard("clsPOP3Config - GetNextMsg", [&] {
+            SetMessageNumber(MessageNumber() + 1);
+            if (TotalMessages() < MessageNumber()) {
+                SetMessage(nullptr);
+                return;
+            }
+            SetMessage(std::make_shared<txMessage>());
+            GetMessage();
+        })) {
+        SetMessage(nullptr);
+    }
+}
+
+void Pop3Source::GetMessage() {
+    const bool done = Guard("clsPOP3Config - GetMessage", [&] {
+        // Without the private scratch directory the fixed names would land in "/".
+        if (ScratchDir().empty()) Raise(kErrPathNotFound);
+        if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
+        m_client->SetRetrieveFile(ScratchFile(kScratchMessageFile));
+        m_client->SetMessageNumber(std::to_string(MessageNumber()));
+        if (m_client->Retrieve() != 0) {
+            LogRetrieveFailure();
+            SetMessage(nullptr);
+            return;
+        }
+        txMessage& message = *Message();
+        message.SetSubject(m_client->Subject());
+        const std::string dateText = m_client->DateText();
+        WriteLog(kSystemLog, dateText);
+        message.SetSentDate(FormatPop3Date(dateText));
+        message.SetSentTime(FormatPop3Date(dateText));
+        message.SetHeader(m_client->Header());
+        std::string_view body = m_client->Body();
+        if (body.substr(0, 2) == "\r\n") body.remove_prefix(2);
+        message.SetBody(body);
+        message.ParseHeader();
+
+        m_decodedFiles.assign(1, std::string());
+        m_namesGiven.clear();
+        m_decodeCounter = 0;
+        // The body file of an earlier message must not be read as this one's.
+        ::unlink(JoinPath(m_decodeDir, kPop3BodyFile).c_str());
+        if (!m_decoder) return;
+        DecodeCallbacks callbacks;
+        callbacks.decodingFile = [this](std::string& fileName, const std::string& contentType,
+                                        const std::string& contentEncoding) {
+            DecodingFile(fileName, contentType, contentEncoding);
+        };
+        callbacks.decodingFinished = [this] { SetNumberOfAttachments(); };
+        // The decoder returns when every part is finished or its wait limit has passed, so a
+        // decode that names more parts than it finishes cannot hold the run.
+        if (!m_decoder->DecodeFile(m_client->RetrieveFile(), m_decodeDir, callbacks)) return;
+        message.SetBody(m_decodedFiles[0].empty() ? std::string() : ExtractMessageBody(m_decodedFiles[0]));
+        std::shared_ptr<TextCollection> attachments = message.Attachments();
+        for (std::size_t i = 1; i < m_decodedFiles.size(); ++i) attachments->Add(m_decodedFiles[i]);
+    });
+    if (!done) SetMessage(nullptr);
+}
+
+void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentType,
+                              const std::string& contentEncoding) {
+    Guard("clsPOP3Config - DecodingFile", [&] {
+        if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
+        if (m_decodeDir.empty()) {  // nowhere safe to write: the part is skipped
+            fileName.clear();
+            return;
+        }
+        if (!fileName.empty()) {
+            // The part's own name comes from the message: only a safe base name, never one
+            // already given in this message, and always inside the decode directory.
+            const std::string name = UniqueName("$$" + SafeBaseName(fileName), m_namesGiven);
+            fileName = JoinPath(m_decodeDir, name);
+            m_decodedFiles.push_back(fileName);
+            m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
+        } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {
+            fileName = JoinPath(m_decodeDir, kPop3BodyFile);
+            m_decodedFiles[0] = fileName;
+        } else if (UCase(Left(contentType, 10)) == "TEXT/HTML") {
+            fileName = GetNewFilename(JoinPath(m_decodeDir, ""), ".html");
+            m_decodedFiles.push_back(fileName);
+            m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
+        }
+    });
+}
+
+void Pop3Source::DoDeleteMessage() {
+    Guard("clsPOP3Config - DoDeleteMessage", [&] {
+        const std::int16_t result = m_client->Delete();
+        WriteLog(kSystemLog, kPop3DeleteCalled);
+        if (result != 0) ReportError(std::string(kUnableToDelete) + std::to_string(MessageNumber()), true);
+    });
+}
+
+std::string Pop3Source::ConvertAddress() {
+    return GuardValue<std::string>("clsPOP3Config - ConvertAddress", {}, [&] {
+        if (!Message()) return std::string();
+        return CompuServeAddress(Message()->SenderAddress(), Message()->SenderType());
+    });
+}
+
+void Pop3Source::Disconnect() {
+    Guard("clsPOP3Config - Disconnect", [&] { m_client->Close(); });
+}
+
+// --- helpers ---------------------------------------------------------------------------------
+
+std::string ExtractMessageBody(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string GetNewFilename(const std::string& filePath, const std::string& fileExt) {
+    for (std::int64_t n = 1;; ++n) {
+        std::string candidate = filePath + std::string(kHtmlBodyStem) + std::to_string(n) + fileExt;
+        if (!FileExists(candidate)) return candidate;
+    }
+}
+
+std::string CompuServeAddress(const std::string& address, const std::string& senderType) {
+    if (UCase(senderType) != "COMPUSERVE") return address;
+    std::string a = address;
+    if (const std::size_t open = a.find('['); open != std::string::npos) a.erase(0, open + 1);
+    if (a.find(']') != std::string::npos) a.pop_back();
+    const std::size_t comma = a.find(',');
+    if (comma == std::string::npos) return address;
+    return a.substr(0, comma) + "." + a.substr(comma + 1) + "@" + std::string(kCompuServeDomain);
+}
+
+std::string ConvertDate(std::string_view sDate) {
+    return GuardValue<std::string>("clsPOP3Config - ConvertDate", {}, [&] {
+        int day = 0, month = 0, year = 0;
+        std::string time;
+        std::string_view text = sDate;
+        while (!text.empty() && text.front() != ' ') {
+            const std::size_t space = text.find(' ');
+            if (space == std::string_view::npos) break;  // the last token is not looked at
+            const std::string token = Trim(text.substr(0, space));
+            text.remove_prefix(space + 1);
+            if (IsNumberToken(token)) {
+                if (token.size() == 4) year = static_cast<int>(Val(token));
+                else if (token.size() == 1 || token.size() == 2) day = static_cast<int>(Val(token));
+            } else if (IsDate(token)) {
+                time = token;
+            } else {
+                const std::string lower = LCase(token);
+                for (std::size_t m = 0; m < kMonthNames.size(); ++m) {
+                    if (lower.find(kMonthNames[m]) != std::string::npos) {
+                        month = static_cast<int>(m) + 1;
+                        break;
+                    }
+                }
+            }
+        }
+        if (day <= 0 || month <= 0 || year <= 0) return std::string();
+        return FormatGeneralDate(CDate(std::to_string(month) + "/" + std::to_string(day) + "/" +
+                                       std::to_string(year) + " " + time));
+    });
+}
+
+std::string FormatPop3Date(std::string_view sDate) {
+    if (sDate.empty()) return {};
+    std::string_view t = sDate;
+    while (!t.empty() && !IsDate(t)) {
+        if (IsDigit(t.front())) break;
+        t.remove_prefix(1);
+    }
+    while (!t.empty() && !IsDate(t)) t.remove_suffix(1);
+    if (!t.empty()) return std::string(t);
+    std::string converted = ConvertDate(sDate);
+    if (converted.empty()) {
+        Err().Clear();
+        ReportError("clsPOP3Config - FormatDate", true);
+    }
+    return converted;
+}
+
+}  // namespace tallix::sources

@@ -1,0 +1,65 @@
+#pragma once
+// The wire under the POP3 client: one session with one server, driven a command at a time.
+// The client keeps its logic (what to send when, what a reply means for the caller) above
+// this interface; CurlPop3Transport speaks to real servers through libcurl and the tests
+// put a scripted fake in its place.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tallix::sources {
+
+struct Pop3Endpoint {
+    std::string host;
+    std::int32_t port = 110;
+    std::string user;
+    std::string password;
+    std::int32_t connectTimeoutMs = 30000;
+    // A session that receives nothing for this long is given up.
+    std::int32_t idleTimeoutMs = 30000;
+};
+
+enum class Pop3Outcome {
+    Ok,
+    ServerError,   // the server answered the command with -ERR
+    LoginRefused,  // the server refused the user name or password
+    Network,       // a socket-level failure; `socketError` says which
+    Tls,           // the secure connection failed (certificate not trusted, handshake)
+    Failed,        // anything else: not a POP3 server, session lost, local file trouble
+};
+
+struct Pop3Result {
+    Pop3Outcome outcome = Pop3Outcome::Ok;
+    // With Network: the Windows Sockets code minus 10000 (refused 61, host not found 1001,
+    // timed out 60).
+    std::int16_t socketError = 0;
+    // The server's last status line ("+OK 2 320", "-ERR [AUTH] Authentication failed."),
+    // without its line end.
+    std::string reply;
+    // The transport's own description of a failure.
+    std::string detail;
+    bool ok() const { return outcome == Pop3Outcome::Ok; }
+};
+
+class Pop3Transport {
+public:
+    virtual ~Pop3Transport() = default;
+    // Connects, secures the connection (TLS from the start on port 995, STARTTLS elsewhere
+    // when the server offers it) and logs in. Everything after runs on this one connection:
+    // a session that is lost is not opened again behind the caller's back, because message
+    // numbers and pending deletions belong to the session.
+    virtual Pop3Result Open(const Pop3Endpoint& endpoint) = 0;
+    // A command with a one-line reply ("STAT", "DELE 3", "RSET", "NOOP").
+    virtual Pop3Result Command(const std::string& command) = 0;
+    // RETR `number`: the message's lines (dot-stuffing undone, without the closing ".") are
+    // passed to `sink` in pieces; `sink` returns false to abort the transfer.
+    virtual Pop3Result Retrieve(std::int32_t number,
+                                const std::function<bool(std::string_view)>& sink) = 0;
+    // Ends the session with QUIT (which commits the deletions) and closes the connection;
+    // nothing when no session is open.
+    virtual void Close() = 0;
+};
+
+}  // namespace tallix::sources
