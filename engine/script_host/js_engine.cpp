@@ -337,8 +337,10 @@ int NumberAfter(std::string_view text, std::string_view marker) {
 duk_ret_t DescribeError(duk_context* ctx, void*) {
     JsEngine* e = EngineOf(ctx);
     duk_size_t length = 0;
-    const char* message = duk_safe_to_lstring(ctx, 0, &length);
+    duk_dup(ctx, 0);  // the coercion to text replaces the value it works on
+    const char* message = duk_safe_to_lstring(ctx, -1, &length);
     if (!WithoutExceptions([&] { e->errorText.assign(message, length); })) return DUK_RET_ERROR;
+    duk_pop(ctx);
     int line = 0;
     if (duk_is_object(ctx, 0)) {
         duk_get_prop_string(ctx, 0, "fileName");
