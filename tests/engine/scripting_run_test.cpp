@@ -236,6 +236,25 @@ TEST_P(ScriptedRun, SyntaxErrorIsReportedWhileLoadingAndEachProcedureThenFails) 
     EXPECT_EQ(Output(), "12.50\r\n");
 }
 
+TEST_P(ScriptedRun, OversizedScriptDirectoryIsReportedAndNotLoaded) {
+    // A stray large file (a log, a mailbox) in the script directory.
+    std::string big;
+    const std::string line = std::string(99, 'x') + "\n";
+    while (big.size() <= kMaxScriptCodeBytes) big += line;
+    WriteFileBytes(Settings().scriptDir + "/zz_stray.log", big);
+    OrdersTemplate("Main");
+    Messages(1);
+    RunSources("");
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("clsScripting - GetScripts\nError# 6  The script files of " + Settings().scriptDir +
+                       " hold more than 16 MB"),
+              std::string::npos)
+        << log.substr(0, 500);
+    EXPECT_NE(log.find("Procedure \"Main\" is not defined by the scripts"), std::string::npos);
+    EXPECT_EQ(Trace(), "<none>");
+    EXPECT_EQ(Output(), "12.50\r\n");
+}
+
 TEST_P(ScriptedRun, EmptyScriptDirectoryFailsEveryRunOncePerMessage) {
     std::filesystem::remove(ScriptPath());
     OrdersTemplate("Main,Report");
