@@ -17,7 +17,6 @@
 
 #include "engine/engine_run.h"
 #include "engine/run_state.h"
-#include "engine/template_cache.h"
 #include "model/message.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -104,8 +103,7 @@ double RunOnce(const Mode& mode, int messages) {
     ::setenv("TALLIX_HOME", (root / "home").c_str(), 1);
     ResetProgramDir();
     ResetSettings();
-    ClearTemplateCache();
-    CurrentRun() = RunState{};
+    CurrentRun().Reset();
     Settings().templateDir = (root / "home" / "templates").string();
     Settings().scriptDir = (root / "home" / "scripts").string();
     Settings().useSource = "GENERATED";
@@ -121,7 +119,7 @@ double RunOnce(const Mode& mode, int messages) {
         << "[Output]\r\nAllowDuplicate=True\r\nFile=" << (root / "out" / "orders.csv").string()
         << "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Total,Size\r\n"
         << "[Scripts]\r\nrun=" << (*mode.language ? "Classify" : "") << "\r\n";
-    SetSourceListFactory([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
+    CurrentRun().sourceFactory = [messages](const std::string&) { return std::make_unique<OneSource>(messages); };
 
     auto start = std::chrono::steady_clock::now();
     RunSources("");

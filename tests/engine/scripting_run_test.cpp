@@ -97,7 +97,7 @@ protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
-        CurrentRun() = RunState{};
+        CurrentRun().Reset();
         SetSilentMode(true);
         Settings().templateDir = env.ProgramDir() + "/templates";
         Settings().scriptDir = env.ProgramDir() + "/scripts";
@@ -108,12 +108,12 @@ protected:
         std::filesystem::create_directories(Settings().scriptDir);
         WriteFileBytes(ScriptPath(), GetParam().library);
         source.SetID("Fake inbox");
-        SetSourceListFactory([this](const std::string&) -> std::unique_ptr<sources::SourceList> {
+        CurrentRun().sourceFactory = [this](const std::string&) -> std::unique_ptr<sources::SourceList> {
             return std::make_unique<testing::FakeSourceList>(std::vector<FakeSource*>{&source});
-        });
+        };
     }
     void TearDown() override {
-        SetSourceListFactory(nullptr);
+        CurrentRun().sourceFactory = nullptr;
         script::ResetLimitsForTesting();
     }
 
@@ -178,7 +178,7 @@ TEST_P(ScriptedRun, ProcedureListsRunInOrderBeforeTheLineIsWritten) {
         std::filesystem::remove(OutPath());
         std::filesystem::remove(OutPath() + ".trace");
         std::filesystem::remove(env.ProgramDir() + "/" + std::string(kErrorLog));
-        CurrentRun() = RunState{};
+        CurrentRun().Reset();
         source.messages.clear();
         OrdersTemplate(c.scriptsToRun);
         Messages(1);
