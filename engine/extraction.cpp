@@ -3,6 +3,7 @@
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
 #include "engine/run_state.h"
+#include "engine/scripting.h"
 #include "model/field_vocabulary.h"
 #include "model/message.h"
 #include "model/template.h"
@@ -17,8 +18,6 @@ namespace tallix::engine {
 namespace {
 
 constexpr const char* kMessageNotInitialized = "called ParseMessage called with message not initialized.";
-constexpr const char* kScriptsNotBuilt =
-    "Scripts are not run by this version of the engine; the extracted values are written as they are.";
 
 txMessage& CurrentMessage() {
     sources::MailSource* source = CurrentRun().currentSource;
@@ -29,14 +28,6 @@ txMessage& CurrentMessage() {
 std::int32_t AttachmentCount(const txMessage& message) {
     auto attachments = message.Attachments();
     return attachments ? attachments->Count() : 0;
-}
-
-// Running scripts after extraction is not part of this version: the run says so once.
-void ScriptsNotBuilt() {
-    bool& told = CurrentRun().scriptsNoticeGiven;
-    if (told) return;
-    told = true;
-    ReportError(kScriptsNotBuilt, true);
 }
 
 // The number a flag text holds; a text that is not a number is a type mismatch.
@@ -73,7 +64,7 @@ void ParseMessage() {
             ParseVariable(k);
             LetEventsRun();
         }
-        if (Settings().useScripts) ScriptsNotBuilt();
+        if (Settings().useScripts) DoScripts();
         CreateOutputString();
         AppendOutput();
     });

@@ -62,7 +62,6 @@ void RunState::Reset() {
     templates.Clear();
     watch.Reset();
     fields.Clear();
-    scriptsNoticeGiven = false;
 }
 
 RunState& CurrentRun() {

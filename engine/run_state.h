@@ -86,7 +86,6 @@ struct RunState {
     TemplateCache templates{watch};
     OutputFiles outputs{watch};
     MessageFields fields;  // the current message's field texts
-    bool scriptsNoticeGiven = false;  // the notice that scripts are not run went to the log
 };
 
 RunState& CurrentRun();

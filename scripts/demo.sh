@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh machine, builds, and runs the engine over the bundled example:
-# the sample mailbox (examples/sample-inbox.mbox, a Netscape-style mail folder) with the four
-# example templates. Everything lives under build/demo: its own program directory, its own
-# settings file and the output files; the user's own settings are never touched.
+# the sample mailbox (examples/sample-inbox.mbox, a Netscape-style mail folder) with the five
+# example templates; OrderSizes runs the example scripts (JavaScript; `demo.sh Lua` runs the
+# Lua ones). Everything lives under build/demo: its own program directory, its own settings
+# file and the output files; the user's own settings are never touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+language="${1:-JavaScript}"
+case "$(echo "$language" | tr A-Z a-z)" in
+    lua) scripts=lua ;;
+    *) scripts=javascript ;;
+esac
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -17,9 +23,11 @@ mkdir -p "$demo/home/templates" "$demo/config/Vantroy Technologies" "$demo/outpu
 cp "$root"/build/bin/Examples/*.txf "$demo/home/templates/"
 cp "$root/build/bin/Examples/sample-inbox.mbox" "$demo/sample-inbox.mbox"
 cp "$root/engine/extensions.txt" "$demo/home/extensions.txt"
+mkdir -p "$demo/home/scripts"
+cp "$root/build/bin/Examples/scripts/$scripts"/* "$demo/home/scripts/"
 export TALLIX_HOME="$demo/home" XDG_CONFIG_HOME="$demo/config"
-printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
-    "$demo/home/templates" "$demo/home/scripts" "$demo/sample-inbox.mbox" \
+printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseScripts=True\r\nScriptEngine=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
+    "$demo/home/templates" "$demo/home/scripts" "$language" "$demo/sample-inbox.mbox" \
     >"$demo/config/Vantroy Technologies/Tallix.ini"
 
 echo "== txengine /sx over $demo/sample-inbox.mbox"

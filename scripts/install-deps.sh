@@ -10,6 +10,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcurl4-openssl-dev ca-certificates
     dovecot-core dovecot-pop3d
+    duktape-dev liblua5.4-dev
 )
 if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)

@@ -1,0 +1,153 @@
+// The cost of template scripts in the engine's run: generated order messages through one
+// template of three variables, without scripts and with a script procedure that reads two
+// values and sets a third, in JavaScript and in Lua. Every matching message gets a fresh
+// script host that loads the script directory, so the difference is the per-message cost
+// of scripting.
+//
+//   script_bench [messages]     (default 10000)
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "engine/engine_run.h"
+#include "engine/run_state.h"
+#include "model/message.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/settings_store.h"
+#include "sources/mail_source.h"
+
+using namespace tallix;
+using namespace tallix::engine;
+
+namespace {
+
+class GeneratedOrders final : public sources::MailSource {
+public:
+    explicit GeneratedOrders(int count) : m_count(count) { SetID("generated"); }
+    void Connect() override {
+        SetIsConnected(true);
+        SetTotalMessages(m_count);
+    }
+    void GetFirstMsg() override {
+        m_next = 0;
+        Advance();
+    }
+    void GetNextMsg() override { Advance(); }
+    void DoDeleteMessage() override {}
+    std::string ConvertAddress() override { return "buyer@example.org"; }
+    void Disconnect() override {}
+
+private:
+    void Advance() {
+        if (m_next >= m_count) {
+            SetMessage(nullptr);
+            return;
+        }
+        int i = m_next++;
+        auto m = std::make_shared<txMessage>();
+        m->SetSubject("Order confirmation " + std::to_string(100000 + i));
+        m->SetBody("Order number: " + std::to_string(100000 + i) + "\r\nTotal: " + std::to_string(10 + i % 400) +
+                   ".00 EUR\r\n");
+        m->SetAttachments(std::make_shared<TextCollection>());
+        SetMessage(std::move(m));
+    }
+    int m_count;
+    int m_next = 0;
+};
+
+class OneSource final : public sources::SourceList {
+public:
+    explicit OneSource(int count) : m_source(count) {}
+    std::int32_t Count() const override { return 1; }
+    sources::MailSource* ItemAt(std::int32_t) override { return &m_source; }
+
+private:
+    GeneratedOrders m_source;
+};
+
+struct Mode {
+    const char* label;
+    const char* language;  // "" runs without scripts
+    const char* file;
+    const char* code;
+};
+
+const Mode kModes[] = {
+    {"no scripts", "", "", ""},
+    {"JavaScript", "JavaScript", "orders.js",
+     "function Classify() {\n"
+     "  var total = parseFloat(Template.GetValueByName('Total'));\n"
+     "  Template.SetValueByName('Size', total >= 100 ? 'large' : 'small');\n"
+     "}\n"},
+    {"Lua", "Lua", "orders.lua",
+     "function Classify()\n"
+     "  local total = tonumber(Template:GetValueByName('Total')) or 0\n"
+     "  Template:SetValueByName('Size', total >= 100 and 'large' or 'small')\n"
+     "end\n"},
+};
+
+double RunOnce(const Mode& mode, int messages) {
+    namespace fs = std::filesystem;
+    fs::path root = fs::temp_directory_path() / ("tallix-script-bench-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "home" / "templates");
+    fs::create_directories(root / "home" / "scripts");
+    fs::create_directories(root / "out");
+    ::setenv("TALLIX_HOME", (root / "home").c_str(), 1);
+    ResetProgramDir();
+    ResetSettings();
+    CurrentRun().Reset();
+    Settings().templateDir = (root / "home" / "templates").string();
+    Settings().scriptDir = (root / "home" / "scripts").string();
+    Settings().useSource = "GENERATED";
+    Settings().useScripts = *mode.language != '\0';
+    Settings().scriptEngine = mode.language;
+    if (*mode.file) std::ofstream(root / "home" / "scripts" / mode.file, std::ios::binary) << mode.code;
+    std::ofstream(root / "home" / "templates" / "Orders.txf", std::ios::binary)
+        << "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
+        << "[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n[Variables]\r\n"
+        << "Var1=OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;1;0;0\r\n"
+        << "Var2=Total;MSG_TEXT;Total:;EUR;0;0;1;0;0\r\n"
+        << "Var3=Size;<NONE>;;;0;0;0;0;0\r\n"
+        << "[Output]\r\nAllowDuplicate=True\r\nFile=" << (root / "out" / "orders.csv").string()
+        << "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Total,Size\r\n"
+        << "[Scripts]\r\nrun=" << (*mode.language ? "Classify" : "") << "\r\n";
+    CurrentRun().sourceFactory = [messages](const std::string&) { return std::make_unique<OneSource>(messages); };
+
+    auto start = std::chrono::steady_clock::now();
+    RunSources("");
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A run whose scripts failed would measure the wrong thing.
+    if (fs::exists(root / "home" / "txError.Log")) {
+        std::fprintf(stderr, "%s: errors were logged, see %s\n", mode.label, (root / "home" / "txError.Log").c_str());
+        std::exit(1);
+    }
+    fs::remove_all(root);
+    return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SetProgramIdentity("txengine", "txEngine");
+    SetSilentMode(true);
+    int messages = argc > 1 ? std::atoi(argv[1]) : 10000;
+    if (messages <= 0) messages = 10000;
+    std::printf("%-12s %10s %10s %12s %16s\n", "scripts", "messages", "seconds", "messages/s", "us per message");
+    double plain = 0;
+    for (const Mode& mode : kModes) {
+        double s = RunOnce(mode, messages);
+        if (!*mode.language) plain = s;
+        std::printf("%-12s %10d %10.3f %12.0f %16.1f", mode.label, messages, s, messages / s, s * 1e6 / messages);
+        if (*mode.language) std::printf("   (+%.1f us per message for the script)", (s - plain) * 1e6 / messages);
+        std::printf("\n");
+    }
+    return 0;
+}

@@ -1,0 +1,463 @@
+// JavaScript ("JScript", "JavaScript") on Duktape.
+//
+// Duktape is C and reports errors with longjmp. A longjmp that leaves a C++ frame holding an
+// object with a destructor is undefined behaviour, so every callback here follows one rule:
+// the frames Duktape may jump out of hold only plain values; anything with a destructor lives
+// in the engine object or inside a helper that has returned before the next Duktape call.
+// Every call into Duktape from the host runs inside duk_safe_call, so no error ever reaches
+// Duktape's fatal handler.
+
+#include <duktape.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cstdio>
+#include <map>
+#include <sys/wait.h>
+
+#include "engine/script_host/language_engine.h"
+#include "model/file_bytes.h"
+#include "model/template.h"
+
+extern "C" int tallix_duk_exec_timeout(void* udata);
+
+namespace tallix::script {
+namespace {
+
+// Room for the size of each block ahead of it, keeping the block's alignment.
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+// Template objects are told apart by the magic number of their functions (16 bits).
+constexpr int kMembersPerObject = 256;
+constexpr int kMaxObjects = 120;
+
+class JsEngine;
+JsEngine* EngineOf(duk_context* ctx);
+
+class JsEngine final : public LanguageEngine {
+public:
+    explicit JsEngine(std::size_t memoryLimit) { memory.limit = memoryLimit; }
+    ~JsEngine() override {
+        if (ctx) duk_destroy_heap(ctx);
+    }
+    bool Start();
+
+    ScriptFailure AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) override;
+    ScriptFailure AddCode(std::string_view code) override;
+    ScriptFailure Run(std::string_view name) override;
+    std::vector<std::string> Procedures() override;
+
+    // State the callbacks share with the engine.
+    MemoryAccount memory;
+    Deadline deadline;
+    duk_context* ctx = nullptr;
+    std::vector<std::shared_ptr<clsTemplate>> objects;
+    std::map<std::string, void*> globalsBefore;  // functions defined before the code was added
+    bool haveGlobalsBefore = false;
+    std::vector<std::string> found;  // procedures listed by the last enumeration
+    bool listing = false;            // the enumeration fills `found`, else `globalsBefore`
+    MemberValue value;               // a member read for a getter
+    std::string text;                // a text handed from C++ to a callback
+    std::string errorText;
+    int errorLine = 0;
+    bool notFound = false;
+
+private:
+    ScriptFailure FailureFromTop(FailureKind kind);
+};
+
+JsEngine* EngineOf(duk_context* ctx) {
+    duk_memory_functions f;
+    duk_get_memory_functions(ctx, &f);
+    return static_cast<JsEngine*>(f.udata);
+}
+
+// --- Memory: every block carries its size so the account stays exact. ---
+
+void* JsAlloc(void* udata, duk_size_t size) {
+    auto* e = static_cast<JsEngine*>(udata);
+    if (!e->memory.Reserve(size + kBlockHeader)) return nullptr;
+    void* block = std::malloc(size + kBlockHeader);
+    if (!block) {
+        e->memory.Release(size + kBlockHeader);
+        return nullptr;
+    }
+    *static_cast<std::size_t*>(block) = size;
+    return static_cast<char*>(block) + kBlockHeader;
+}
+
+void JsFree(void* udata, void* ptr) {
+    if (!ptr) return;
+    auto* e = static_cast<JsEngine*>(udata);
+    char* block = static_cast<char*>(ptr) - kBlockHeader;
+    e->memory.Release(*reinterpret_cast<std::size_t*>(block) + kBlockHeader);
+    std::free(block);
+}
+
+void* JsRealloc(void* udata, void* ptr, duk_size_t size) {
+    if (!ptr) return JsAlloc(udata, size);
+    if (size == 0) {
+        JsFree(udata, ptr);
+        return nullptr;
+    }
+    auto* e = static_cast<JsEngine*>(udata);
+    char* block = static_cast<char*>(ptr) - kBlockHeader;
+    const std::size_t old = *reinterpret_cast<std::size_t*>(block);
+    if (size > old && !e->memory.Reserve(size - old)) return nullptr;
+    void* moved = std::realloc(block, size + kBlockHeader);
+    if (!moved) {
+        if (size > old) e->memory.Release(size - old);
+        return nullptr;
+    }
+    if (size < old) e->memory.Release(old - size);
+    *static_cast<std::size_t*>(moved) = size;
+    return static_cast<char*>(moved) + kBlockHeader;
+}
+
+// Reached only by an error outside a protected call, which the host never makes.
+void JsFatal(void*, const char* message) {
+    std::fprintf(stderr, "txengine: JavaScript interpreter failed: %s\n", message ? message : "");
+    std::abort();
+}
+
+// --- The "Template" object. ---
+
+duk_ret_t TemplateMemberGetter(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    const int magic = duk_get_current_magic(ctx);
+    const auto object = static_cast<std::size_t>(magic / kMembersPerObject);
+    const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
+    if (object >= e->objects.size() || member >= TemplateMemberNames().size()) return DUK_RET_REFERENCE_ERROR;
+    bool ok = WithoutExceptions(
+        [&] { e->value = *TemplateMember(*e->objects[object], TemplateMemberNames()[member]); });
+    if (!ok) return DUK_RET_ERROR;
+    if (auto* s = std::get_if<std::string>(&e->value)) {
+        duk_push_lstring(ctx, s->data(), s->size());
+    } else if (auto* b = std::get_if<bool>(&e->value)) {
+        duk_push_boolean(ctx, *b);
+    } else if (auto* n = std::get_if<double>(&e->value)) {
+        duk_push_number(ctx, *n);
+    } else if (auto* names = std::get_if<std::vector<std::string>>(&e->value)) {
+        duk_idx_t array = duk_push_array(ctx);
+        for (std::size_t i = 0; i < names->size(); ++i) {
+            duk_push_lstring(ctx, (*names)[i].data(), (*names)[i].size());
+            duk_put_prop_index(ctx, array, static_cast<duk_uarridx_t>(i));
+        }
+    }
+    return 1;
+}
+
+duk_ret_t TemplateGetValueByName(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    duk_size_t length = 0;
+    const char* name = duk_safe_to_lstring(ctx, 0, &length);
+    const auto object = static_cast<std::size_t>(duk_get_current_magic(ctx));
+    if (object >= e->objects.size()) return DUK_RET_REFERENCE_ERROR;
+    if (!WithoutExceptions([&] { e->text = e->objects[object]->GetValueByName({name, length}); }))
+        return DUK_RET_ERROR;
+    duk_push_lstring(ctx, e->text.data(), e->text.size());
+    return 1;
+}
+
+duk_ret_t TemplateSetValueByName(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    duk_size_t nameLength = 0, valueLength = 0;
+    const char* name = duk_safe_to_lstring(ctx, 0, &nameLength);
+    const char* value = duk_safe_to_lstring(ctx, 1, &valueLength);
+    const auto object = static_cast<std::size_t>(duk_get_current_magic(ctx));
+    if (object >= e->objects.size()) return DUK_RET_REFERENCE_ERROR;
+    if (!WithoutExceptions([&] { e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength}); }))
+        return DUK_RET_ERROR;
+    return 0;
+}
+
+struct ObjectToAdd {
+    std::string_view name;
+    int index;
+};
+
+duk_ret_t InstallTemplate(duk_context* ctx, void* udata) {
+    const auto* add = static_cast<const ObjectToAdd*>(udata);
+    duk_push_global_object(ctx);
+    duk_idx_t object = duk_push_object(ctx);
+    const auto& names = TemplateMemberNames();
+    for (std::size_t m = 0; m < names.size(); ++m) {
+        duk_push_lstring(ctx, names[m].data(), names[m].size());
+        duk_push_c_function(ctx, TemplateMemberGetter, 0);
+        duk_set_magic(ctx, -1, add->index * kMembersPerObject + static_cast<int>(m));
+        duk_def_prop(ctx, object, DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_SET_ENUMERABLE);
+    }
+    duk_push_c_function(ctx, TemplateGetValueByName, 1);
+    duk_set_magic(ctx, -1, add->index);
+    duk_put_prop_string(ctx, object, "GetValueByName");
+    duk_push_c_function(ctx, TemplateSetValueByName, 2);
+    duk_set_magic(ctx, -1, add->index);
+    duk_put_prop_string(ctx, object, "SetValueByName");
+    duk_put_prop_lstring(ctx, -2, add->name.data(), add->name.size());
+    duk_pop(ctx);
+    return 0;
+}
+
+// --- The "System" object: what Lua scripts do with io and os. ---
+
+duk_ret_t SystemAppendLine(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    duk_size_t pathLength = 0, lineLength = 0;
+    const char* path = duk_require_lstring(ctx, 0, &pathLength);
+    const char* line = duk_safe_to_lstring(ctx, 1, &lineLength);
+    int err = 0;
+    if (!WithoutExceptions([&] {
+            std::string bytes(line, lineLength);
+            bytes += "\r\n";
+            err = AppendToFile(std::string(path, pathLength), bytes);
+            if (err) e->text = "System.AppendLine: " + std::string(path, pathLength) + ": " + std::strerror(err);
+        }))
+        return DUK_RET_ERROR;
+    if (err) return duk_error(ctx, DUK_ERR_ERROR, "%s", e->text.c_str());
+    return 0;
+}
+
+duk_ret_t SystemReadFile(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    duk_size_t pathLength = 0;
+    const char* path = duk_require_lstring(ctx, 0, &pathLength);
+    int err = 0;
+    if (!WithoutExceptions([&] {
+            err = ReadRegularFile(std::string(path, pathLength), e->text);
+            if (err) e->text = "System.ReadFile: " + std::string(path, pathLength) + ": " + std::strerror(err);
+        }))
+        return DUK_RET_ERROR;
+    if (err) return duk_error(ctx, DUK_ERR_ERROR, "%s", e->text.c_str());
+    duk_push_lstring(ctx, e->text.data(), e->text.size());
+    return 1;
+}
+
+// Runs a command line through /bin/sh and gives its exit status (-1 when it did not exit).
+duk_ret_t SystemRun(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    duk_size_t length = 0;
+    const char* command = duk_require_lstring(ctx, 0, &length);
+    int status = -1;
+    if (!WithoutExceptions([&] {
+            e->text.assign(command, length);
+            std::fflush(nullptr);
+            const int raw = std::system(e->text.c_str());
+            status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        }))
+        return DUK_RET_ERROR;
+    duk_push_int(ctx, status);
+    return 1;
+}
+
+duk_ret_t InstallSystem(duk_context* ctx, void*) {
+    static const duk_function_list_entry kFunctions[] = {
+        {"AppendLine", SystemAppendLine, 2},
+        {"ReadFile", SystemReadFile, 1},
+        {"Run", SystemRun, 1},
+        {nullptr, nullptr, 0},
+    };
+    duk_push_global_object(ctx);
+    duk_push_object(ctx);
+    duk_put_function_list(ctx, -1, kFunctions);
+    duk_put_prop_string(ctx, -2, "System");
+    duk_pop(ctx);
+    return 0;
+}
+
+// --- Loading, running, listing. ---
+
+duk_ret_t CompileCode(duk_context* ctx, void* udata) {
+    const auto* code = static_cast<const std::string_view*>(udata);
+    duk_push_lstring(ctx, code->data(), code->size());
+    duk_push_lstring(ctx, kChunkName.data(), kChunkName.size());
+    duk_compile(ctx, 0);
+    return 1;
+}
+
+duk_ret_t CallCompiled(duk_context* ctx, void*) {
+    duk_call(ctx, 0);
+    return 1;
+}
+
+duk_ret_t CallProcedure(duk_context* ctx, void* udata) {
+    const auto* name = static_cast<const std::string_view*>(udata);
+    duk_push_global_object(ctx);
+    duk_get_prop_lstring(ctx, -1, name->data(), name->size());
+    if (!duk_is_function(ctx, -1)) {
+        EngineOf(ctx)->notFound = true;
+        return 0;
+    }
+    duk_call(ctx, 0);
+    return 0;
+}
+
+// The global functions, into `found` or `globalsBefore`.
+duk_ret_t ListGlobalFunctions(duk_context* ctx, void*) {
+    JsEngine* e = EngineOf(ctx);
+    duk_push_global_object(ctx);
+    duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
+    while (duk_next(ctx, -1, 1)) {
+        if (duk_is_function(ctx, -1) && duk_is_string(ctx, -2)) {
+            duk_size_t length = 0;
+            const char* key = duk_get_lstring(ctx, -2, &length);
+            void* function = duk_get_heapptr(ctx, -1);
+            if (!WithoutExceptions([&] {
+                    std::string name(key, length);
+                    if (e->listing) {
+                        auto before = e->globalsBefore.find(name);
+                        if (before == e->globalsBefore.end() || before->second != function)
+                            e->found.push_back(std::move(name));
+                    } else {
+                        e->globalsBefore.emplace(std::move(name), function);
+                    }
+                }))
+                return DUK_RET_ERROR;
+        }
+        duk_pop_2(ctx);
+    }
+    return 0;
+}
+
+// The first "N" after `marker` in `text` as a number, 0 when there is none.
+int NumberAfter(std::string_view text, std::string_view marker) {
+    std::size_t at = text.find(marker);
+    if (at == std::string_view::npos) return 0;
+    int n = 0;
+    for (std::size_t i = at + marker.size(); i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (n > 100'000'000) return 0;
+        n = n * 10 + (text[i] - '0');
+    }
+    return n;
+}
+
+// Text and line of the error at index 0. The line is the error's own when it was raised in
+// the loaded code, else the innermost frame of the loaded code in its stack, else the line a
+// syntax error names in its text.
+duk_ret_t DescribeError(duk_context* ctx, void*) {
+    JsEngine* e = EngineOf(ctx);
+    duk_size_t length = 0;
+    duk_dup(ctx, 0);  // the coercion to text replaces the value it works on
+    const char* message = duk_safe_to_lstring(ctx, -1, &length);
+    if (!WithoutExceptions([&] { e->errorText.assign(message, length); })) return DUK_RET_ERROR;
+    duk_pop(ctx);
+    int line = 0;
+    if (duk_is_object(ctx, 0)) {
+        duk_get_prop_string(ctx, 0, "fileName");
+        duk_get_prop_string(ctx, 0, "lineNumber");
+        if (duk_is_string(ctx, -2) && duk_is_number(ctx, -1)) {
+            duk_size_t fileLength = 0;
+            const char* file = duk_get_lstring(ctx, -2, &fileLength);
+            if (std::string_view(file, fileLength) == kChunkName) line = duk_get_int(ctx, -1);
+        }
+        duk_pop_2(ctx);
+        if (line <= 0) {
+            duk_get_prop_string(ctx, 0, "stack");
+            if (duk_is_string(ctx, -1)) {
+                duk_size_t stackLength = 0;
+                const char* stack = duk_get_lstring(ctx, -1, &stackLength);
+                line = NumberAfter({stack, stackLength}, "(scripts:");
+            }
+            duk_pop(ctx);
+        }
+    }
+    if (line <= 0) line = NumberAfter(e->errorText, "(line ");
+    e->errorLine = line;
+    return 0;
+}
+
+bool JsEngine::Start() {
+    ctx = duk_create_heap(JsAlloc, JsRealloc, JsFree, this, JsFatal);
+    if (!ctx) return false;
+    bool ok = duk_safe_call(ctx, InstallSystem, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
+    duk_pop(ctx);
+    return ok;
+}
+
+// The error on top of the stack as a failure of `kind`, unless the deadline or the memory
+// limit is what stopped the script.
+ScriptFailure JsEngine::FailureFromTop(FailureKind kind) {
+    ScriptFailure f;
+    f.kind = deadline.WasPassed() ? FailureKind::TimeLimit : memory.refused ? FailureKind::Memory : kind;
+    errorText.clear();
+    errorLine = 0;
+    duk_dup_top(ctx);
+    duk_safe_call(ctx, DescribeError, nullptr, 1, 1);
+    duk_pop(ctx);
+    f.message = errorText.empty() ? std::string("Error") : errorText;
+    f.line = errorLine;
+    return f;
+}
+
+ScriptFailure JsEngine::AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) {
+    if (objects.size() >= static_cast<std::size_t>(kMaxObjects))
+        return {FailureKind::RunTime, "too many objects", 0};
+    objects.push_back(std::move(object));
+    ObjectToAdd add{name, static_cast<int>(objects.size() - 1)};
+    ScriptFailure f;
+    if (duk_safe_call(ctx, InstallTemplate, &add, 0, 1) != DUK_EXEC_SUCCESS) f = FailureFromTop(FailureKind::RunTime);
+    duk_pop(ctx);
+    return f;
+}
+
+ScriptFailure JsEngine::AddCode(std::string_view code) {
+    if (!haveGlobalsBefore) {
+        listing = false;
+        duk_safe_call(ctx, ListGlobalFunctions, nullptr, 0, 1);
+        duk_pop(ctx);
+        haveGlobalsBefore = true;
+    }
+    memory.refused = false;
+    deadline.Start(CurrentLimits().time);
+    ScriptFailure f;
+    if (duk_safe_call(ctx, CompileCode, &code, 0, 1) != DUK_EXEC_SUCCESS) {
+        f = FailureFromTop(FailureKind::Syntax);
+    } else if (duk_safe_call(ctx, CallCompiled, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
+        f = FailureFromTop(FailureKind::RunTime);
+    }
+    deadline.Stop();
+    duk_pop(ctx);
+    return f;
+}
+
+ScriptFailure JsEngine::Run(std::string_view name) {
+    memory.refused = false;
+    notFound = false;
+    deadline.Start(CurrentLimits().time);
+    ScriptFailure f;
+    if (duk_safe_call(ctx, CallProcedure, &name, 0, 1) != DUK_EXEC_SUCCESS) f = FailureFromTop(FailureKind::RunTime);
+    deadline.Stop();
+    duk_pop(ctx);
+    if (notFound) return {FailureKind::NoProcedure, {}, 0};
+    return f;
+}
+
+std::vector<std::string> JsEngine::Procedures() {
+    found.clear();
+    listing = true;
+    duk_safe_call(ctx, ListGlobalFunctions, nullptr, 0, 1);
+    duk_pop(ctx);
+    listing = false;
+    std::vector<std::string> names = std::move(found);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+std::unique_ptr<LanguageEngine> MakeJavaScriptEngine(std::size_t memoryLimit) {
+    auto engine = std::make_unique<JsEngine>(memoryLimit);
+    if (!engine->Start()) return nullptr;
+    return engine;
+}
+
+}  // namespace tallix::script
+
+// Duktape's execution time check, called every few hundred thousand instructions. Once the
+// deadline has passed it answers yes until the script has left Duktape: the interpreter then
+// throws at every catch point instead of running further code, so a script cannot catch the
+// stop and carry on.
+extern "C" int tallix_duk_exec_timeout(void* udata) {
+    if (!udata) return 0;
+    return static_cast<tallix::script::JsEngine*>(udata)->deadline.Passed() ? 1 : 0;
+}

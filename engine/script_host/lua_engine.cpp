@@ -1,0 +1,382 @@
+// Lua 5.4.
+//
+// Lua (built as C) reports errors with longjmp, so the same rule holds as for Duktape: the
+// frames Lua may jump out of hold only plain values, anything with a destructor lives in the
+// engine object or in a helper that has returned. Every call into Lua from the host runs
+// protected, with a message handler that notes the line of the loaded code that failed.
+//
+// Scripts get the standard libraries except `debug` (which could remove the time-limit
+// hook); `os.exit` raises an error instead of ending the engine.
+
+#include <lua.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "engine/script_host/language_engine.h"
+#include "model/template.h"
+
+namespace tallix::script {
+namespace {
+
+// The hook looks at the clock once per this many instructions.
+constexpr int kHookEvery = 10'000;
+constexpr const char* kChunkSource = "=scripts";
+constexpr const char* kStoppedText = "script stopped at its time limit";
+
+class LuaEngine final : public LanguageEngine {
+public:
+    explicit LuaEngine(std::size_t memoryLimit) { memory.limit = memoryLimit; }
+    ~LuaEngine() override {
+        if (L) lua_close(L);
+    }
+    bool Start();
+
+    ScriptFailure AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) override;
+    ScriptFailure AddCode(std::string_view code) override;
+    ScriptFailure Run(std::string_view name) override;
+    std::vector<std::string> Procedures() override;
+
+    // State the callbacks share with the engine.
+    MemoryAccount memory;
+    Deadline deadline;
+    lua_State* L = nullptr;
+    std::vector<std::shared_ptr<clsTemplate>> objects;
+    std::map<std::string, const void*> globalsBefore;
+    bool haveGlobalsBefore = false;
+    std::vector<std::string> found;
+    bool listing = false;
+    MemberValue value;
+    std::string text;
+    int errorLine = 0;
+    bool notFound = false;
+    bool syntax = false;
+
+private:
+    // Runs `function` with `udata` as its one argument, protected; the failure, if any.
+    ScriptFailure Protected(lua_CFunction function, void* udata, FailureKind kind);
+};
+
+LuaEngine* EngineOf(lua_State* L) { return *static_cast<LuaEngine**>(lua_getextraspace(L)); }
+
+void* LuaAlloc(void* udata, void* ptr, std::size_t osize, std::size_t nsize) {
+    auto* e = static_cast<LuaEngine*>(udata);
+    const std::size_t old = ptr ? osize : 0;  // without a block, osize names the kind of object
+    if (nsize == 0) {
+        std::free(ptr);
+        e->memory.Release(old);
+        return nullptr;
+    }
+    if (nsize > old && !e->memory.Reserve(nsize - old)) return nullptr;
+    void* moved = std::realloc(ptr, nsize);
+    if (!moved) {
+        if (nsize > old) e->memory.Release(nsize - old);
+        return nullptr;
+    }
+    if (nsize < old) e->memory.Release(old - nsize);
+    return moved;
+}
+
+// Once the deadline has passed, every instruction raises the stop again, so a script that
+// catches it with pcall fails at its next instruction outside the pcall.
+void CountHook(lua_State* L, lua_Debug*) {
+    if (!EngineOf(L)->deadline.Passed()) return;
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, 1);
+    luaL_error(L, "%s", kStoppedText);
+}
+
+// Notes the innermost line of the loaded code on the failing stack; the error is unchanged.
+int MessageHandler(lua_State* L) {
+    LuaEngine* e = EngineOf(L);
+    lua_Debug ar;
+    for (int level = 1; lua_getstack(L, level, &ar); ++level) {
+        if (lua_getinfo(L, "Sl", &ar) && ar.currentline > 0 && std::strcmp(ar.source, kChunkSource) == 0) {
+            e->errorLine = ar.currentline;
+            break;
+        }
+    }
+    return 1;
+}
+
+int NoExit(lua_State* L) { return luaL_error(L, "os.exit is not available to scripts"); }
+
+int OpenLibraries(lua_State* L) {
+    static const luaL_Reg kLibraries[] = {
+        {LUA_GNAME, luaopen_base},          {LUA_LOADLIBNAME, luaopen_package}, {LUA_COLIBNAME, luaopen_coroutine},
+        {LUA_TABLIBNAME, luaopen_table},    {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
+        {LUA_STRLIBNAME, luaopen_string},   {LUA_MATHLIBNAME, luaopen_math},    {LUA_UTF8LIBNAME, luaopen_utf8},
+    };
+    for (const luaL_Reg& lib : kLibraries) {
+        luaL_requiref(L, lib.name, lib.func, 1);
+        lua_pop(L, 1);
+    }
+    lua_getglobal(L, LUA_OSLIBNAME);
+    lua_pushcfunction(L, NoExit);
+    lua_setfield(L, -2, "exit");
+    lua_pop(L, 1);
+    return 0;
+}
+
+// --- The "Template" table. Its functions carry the object's number as their upvalue. ---
+
+std::size_t ObjectOf(lua_State* L) { return static_cast<std::size_t>(lua_tointeger(L, lua_upvalueindex(1))); }
+
+// Called as Template:F(...) the table comes first; as Template.F(...) it does not.
+int FirstArgument(lua_State* L) { return lua_istable(L, 1) ? 2 : 1; }
+
+void PushValue(lua_State* L, const MemberValue& value) {
+    if (auto* s = std::get_if<std::string>(&value)) {
+        lua_pushlstring(L, s->data(), s->size());
+    } else if (auto* b = std::get_if<bool>(&value)) {
+        lua_pushboolean(L, *b);
+    } else if (auto* n = std::get_if<double>(&value)) {
+        lua_pushinteger(L, static_cast<lua_Integer>(*n));
+    } else if (auto* names = std::get_if<std::vector<std::string>>(&value)) {
+        lua_createtable(L, static_cast<int>(names->size()), 0);
+        for (std::size_t i = 0; i < names->size(); ++i) {
+            lua_pushlstring(L, (*names)[i].data(), (*names)[i].size());
+            lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+        }
+    }
+}
+
+int TemplateIndex(lua_State* L) {
+    LuaEngine* e = EngineOf(L);
+    const std::size_t object = ObjectOf(L);
+    if (lua_type(L, 2) != LUA_TSTRING || object >= e->objects.size()) return 0;
+    std::size_t length = 0;
+    const char* key = lua_tolstring(L, 2, &length);
+    bool known = false;
+    if (!WithoutExceptions([&] {
+            auto v = TemplateMember(*e->objects[object], {key, length});
+            known = v.has_value();
+            if (known) e->value = std::move(*v);
+        }))
+        return luaL_error(L, "Template: member could not be read");
+    if (!known) return 0;
+    PushValue(L, e->value);
+    return 1;
+}
+
+int TemplateNewIndex(lua_State* L) {
+    return luaL_error(L, "Template members cannot be assigned; use Template:SetValueByName");
+}
+
+int TemplateGetValueByName(lua_State* L) {
+    LuaEngine* e = EngineOf(L);
+    const std::size_t object = ObjectOf(L);
+    std::size_t length = 0;
+    const char* name = luaL_checklstring(L, FirstArgument(L), &length);
+    if (object >= e->objects.size() ||
+        !WithoutExceptions([&] { e->text = e->objects[object]->GetValueByName({name, length}); }))
+        return luaL_error(L, "Template:GetValueByName failed");
+    lua_pushlstring(L, e->text.data(), e->text.size());
+    return 1;
+}
+
+int TemplateSetValueByName(lua_State* L) {
+    LuaEngine* e = EngineOf(L);
+    const std::size_t object = ObjectOf(L);
+    const int first = FirstArgument(L);
+    std::size_t nameLength = 0, valueLength = 0;
+    const char* name = luaL_checklstring(L, first, &nameLength);
+    const char* value = luaL_checklstring(L, first + 1, &valueLength);
+    if (object >= e->objects.size() ||
+        !WithoutExceptions([&] { e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength}); }))
+        return luaL_error(L, "Template:SetValueByName failed");
+    return 0;
+}
+
+struct ObjectToAdd {
+    std::string_view name;
+    lua_Integer index;
+};
+
+int InstallTemplate(lua_State* L) {
+    const auto* add = static_cast<const ObjectToAdd*>(lua_touserdata(L, 1));
+    lua_newtable(L);
+    const struct {
+        const char* name;
+        lua_CFunction function;
+    } kMethods[] = {{"GetValueByName", TemplateGetValueByName}, {"SetValueByName", TemplateSetValueByName}};
+    for (const auto& m : kMethods) {
+        lua_pushinteger(L, add->index);
+        lua_pushcclosure(L, m.function, 1);
+        lua_setfield(L, -2, m.name);
+    }
+    lua_newtable(L);  // the metatable: members are read through __index
+    lua_pushinteger(L, add->index);
+    lua_pushcclosure(L, TemplateIndex, 1);
+    lua_setfield(L, -2, "__index");
+    lua_pushcfunction(L, TemplateNewIndex);
+    lua_setfield(L, -2, "__newindex");
+    lua_setmetatable(L, -2);
+    lua_pushglobaltable(L);
+    lua_pushlstring(L, add->name.data(), add->name.size());
+    lua_pushvalue(L, -3);
+    lua_settable(L, -3);
+    return 0;
+}
+
+// --- Loading, running, listing. ---
+
+int LoadCode(lua_State* L) {
+    const auto* code = static_cast<const std::string_view*>(lua_touserdata(L, 1));
+    // Text only: a precompiled chunk is not checked by Lua and could crash the engine.
+    if (luaL_loadbufferx(L, code->data(), code->size(), kChunkSource, "t") != LUA_OK) {
+        EngineOf(L)->syntax = true;
+        return lua_error(L);
+    }
+    lua_call(L, 0, 0);
+    return 0;
+}
+
+int CallProcedure(lua_State* L) {
+    const auto* name = static_cast<const std::string_view*>(lua_touserdata(L, 1));
+    lua_pushglobaltable(L);
+    lua_pushlstring(L, name->data(), name->size());
+    lua_gettable(L, -2);
+    if (!lua_isfunction(L, -1)) {
+        EngineOf(L)->notFound = true;
+        return 0;
+    }
+    lua_call(L, 0, 0);
+    return 0;
+}
+
+int ListGlobalFunctions(lua_State* L) {
+    LuaEngine* e = EngineOf(L);
+    lua_pushglobaltable(L);
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+        if (lua_type(L, -2) == LUA_TSTRING && lua_isfunction(L, -1)) {
+            std::size_t length = 0;
+            const char* key = lua_tolstring(L, -2, &length);
+            const void* function = lua_topointer(L, -1);
+            if (!WithoutExceptions([&] {
+                    std::string name(key, length);
+                    if (e->listing) {
+                        auto before = e->globalsBefore.find(name);
+                        if (before == e->globalsBefore.end() || before->second != function)
+                            e->found.push_back(std::move(name));
+                    } else {
+                        e->globalsBefore.emplace(std::move(name), function);
+                    }
+                }))
+                return luaL_error(L, "listing failed");
+        }
+        lua_pop(L, 1);
+    }
+    return 0;
+}
+
+// The message with a leading "scripts:N: " taken off; N goes to `line` when it is not known.
+std::string WithoutPosition(std::string message, int& line) {
+    const std::string prefix = std::string(kChunkSource + 1) + ":";
+    if (message.compare(0, prefix.size(), prefix) != 0) return message;
+    std::size_t i = prefix.size();
+    int n = 0;
+    while (i < message.size() && message[i] >= '0' && message[i] <= '9' && n < 100'000'000)
+        n = n * 10 + (message[i++] - '0');
+    if (i + 1 < message.size() && message[i] == ':' && message[i + 1] == ' ') {
+        if (line <= 0) line = n;
+        return message.substr(i + 2);
+    }
+    return message;
+}
+
+bool LuaEngine::Start() {
+    L = lua_newstate(LuaAlloc, this);
+    if (!L) return false;
+    *static_cast<LuaEngine**>(lua_getextraspace(L)) = this;
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookEvery);
+    return !Protected(OpenLibraries, nullptr, FailureKind::RunTime);
+}
+
+ScriptFailure LuaEngine::Protected(lua_CFunction function, void* udata, FailureKind kind) {
+    const int base = lua_gettop(L);
+    errorLine = 0;
+    syntax = false;
+    // Pushing C functions and a light userdata allocates nothing, so this cannot fail
+    // outside the protection.
+    lua_pushcfunction(L, MessageHandler);
+    lua_pushcfunction(L, function);
+    lua_pushlightuserdata(L, udata);
+    const int status = lua_pcall(L, 1, 0, base + 1);
+    ScriptFailure f;
+    if (status != LUA_OK) {
+        f.kind = deadline.WasPassed() ? FailureKind::TimeLimit
+                 : memory.refused || status == LUA_ERRMEM ? FailureKind::Memory
+                 : syntax ? FailureKind::Syntax
+                          : kind;
+        // Only a string (or a number) is read as text; converting anything else could fail
+        // outside the protection.
+        std::size_t length = 0;
+        const char* message = nullptr;
+        if (lua_type(L, -1) == LUA_TSTRING) message = lua_tolstring(L, -1, &length);
+        int line = errorLine;
+        if (message) {
+            f.message = WithoutPosition(std::string(message, length), line);
+        } else if (lua_type(L, -1) == LUA_TNUMBER) {
+            f.message = std::to_string(lua_tonumber(L, -1));
+        } else {
+            f.message = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+        }
+        f.line = line;
+    }
+    lua_settop(L, base);
+    return f;
+}
+
+ScriptFailure LuaEngine::AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) {
+    objects.push_back(std::move(object));
+    ObjectToAdd add{name, static_cast<lua_Integer>(objects.size() - 1)};
+    return Protected(InstallTemplate, &add, FailureKind::RunTime);
+}
+
+ScriptFailure LuaEngine::AddCode(std::string_view code) {
+    if (!haveGlobalsBefore) {
+        listing = false;
+        Protected(ListGlobalFunctions, nullptr, FailureKind::RunTime);
+        haveGlobalsBefore = true;
+    }
+    memory.refused = false;
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookEvery);
+    deadline.Start(CurrentLimits().time);
+    ScriptFailure f = Protected(LoadCode, &code, FailureKind::RunTime);
+    deadline.Stop();
+    return f;
+}
+
+ScriptFailure LuaEngine::Run(std::string_view name) {
+    memory.refused = false;
+    notFound = false;
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookEvery);
+    deadline.Start(CurrentLimits().time);
+    ScriptFailure f = Protected(CallProcedure, &name, FailureKind::RunTime);
+    deadline.Stop();
+    if (notFound) return {FailureKind::NoProcedure, {}, 0};
+    return f;
+}
+
+std::vector<std::string> LuaEngine::Procedures() {
+    found.clear();
+    listing = true;
+    Protected(ListGlobalFunctions, nullptr, FailureKind::RunTime);
+    listing = false;
+    std::vector<std::string> names = std::move(found);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+std::unique_ptr<LanguageEngine> MakeLuaEngine(std::size_t memoryLimit) {
+    auto engine = std::make_unique<LuaEngine>(memoryLimit);
+    if (!engine->Start()) return nullptr;
+    return engine;
+}
+
+}  // namespace tallix::script
