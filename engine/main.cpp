@@ -17,8 +17,8 @@
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
 #include "engine/ui/mime_windows.h"
-#include "engine/ui/qt_printer.h"
-#include "engine/ui/qt_user_interface.h"
+#include "ui/qt_printer.h"
+#include "ui/qt_user_interface.h"
 #endif
 
 using namespace tallix;
@@ -35,8 +35,7 @@ int RunWithoutWindow(const std::string& args) {
 #ifdef TALLIX_WITH_QT
 int RunWithWindow(int argc, char** argv, const std::string& args) {
     QApplication app(argc, argv);
-    QtUserInterface ui;
-    SetUi(&ui);
+    ui::QtWindowScope windowScope;
     QtStatusWindow window;
     SetWindow(&window);
     QtMimeWindows mimeWindows;
@@ -51,7 +50,6 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
     SetUnloadStatusWindowHook(nullptr);
     MimeHost().SetHostWindows(nullptr);
     SetWindow(nullptr);
-    SetUi(nullptr);
     return status;
 }
 #endif
@@ -61,7 +59,7 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
 int main(int argc, char** argv) {
     SetProgramIdentity("txengine", "txEngine");
 #ifdef TALLIX_WITH_QT
-    QtPrinter printer;
+    ui::QtPrinter printer;
     SetPrinter(&printer);
 #endif
     const std::string args = ArgumentText(argc, argv);
@@ -69,7 +67,7 @@ int main(int argc, char** argv) {
     // Qt is started only when a window may be shown: never without a display (Qt would
     // abort), and with /sx only for the help window.
     const CommandLine wanted = ParseCommandLine(args);
-    if (DisplayAvailable() && (!wanted.noWindow || wanted.helpRequested))
+    if (ui::DisplayAvailable() && (!wanted.noWindow || wanted.helpRequested))
         return RunWithWindow(argc, argv, args);
 #endif
     return RunWithoutWindow(args);
