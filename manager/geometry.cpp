@@ -19,6 +19,10 @@ int TwipsToPixels(int twips, double dpi) {
     return static_cast<int>(std::lround(twips * UsableDpi(dpi) / kTwipsPerInch));
 }
 
+int TwipsToPixelsAtLeast(int twips, double dpi) {
+    return static_cast<int>(std::ceil(twips * UsableDpi(dpi) / kTwipsPerInch - 1e-9));
+}
+
 int PixelsToTwips(int pixels, double dpi) {
     return static_cast<int>(std::lround(pixels * kTwipsPerInch / UsableDpi(dpi)));
 }

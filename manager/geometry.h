@@ -8,6 +8,8 @@ inline constexpr double kTwipsPerInch = 1440.0;
 
 int TwipsToPixels(int twips, double dpi);
 int PixelsToTwips(int pixels, double dpi);
+// The fewest pixels that cover `twips` (for smallest sizes).
+int TwipsToPixelsAtLeast(int twips, double dpi);
 // The stored number of twips: the numeric value of the text, or `fallback` when the text
 // is blank.
 int StoredTwips(const char* valueName, int fallback);

@@ -373,13 +373,18 @@ void FrmMain::RestoreGeometry() {
 
 void FrmMain::SaveGeometry() {
     const double dpi = logicalDpiX();
-    auto put = [&](const char* name, int pixels) {
-        SaveRegData(kSettingsSection, name, std::to_string(PixelsToTwips(pixels, dpi)));
+    auto put = [&](const char* name, int pixels, int fallback) {
+        // The number read at start-up (or its default) is written again while it still
+        // gives this many pixels: most twips values are no whole number of pixels, and
+        // converting back would shrink the window a little at every close.
+        const int before = StoredTwips(name, fallback);
+        const int twips = TwipsToPixels(before, dpi) == pixels ? before : PixelsToTwips(pixels, dpi);
+        SaveRegData(kSettingsSection, name, std::to_string(twips));
     };
-    put(kMainLeft, pos().x());
-    put(kMainTop, pos().y());
-    put(kMainWidth, width());
-    put(kMainHeight, height());
+    put(kMainLeft, pos().x(), kDefaultMainLeft);
+    put(kMainTop, pos().y(), kDefaultMainTop);
+    put(kMainWidth, width(), kDefaultMainWidth);
+    put(kMainHeight, height(), kDefaultMainHeight);
 }
 
 QPrinter& FrmMain::Printer() {
@@ -394,8 +399,8 @@ void FrmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     if (isMinimized()) return;
     const double dpi = logicalDpiX();
-    const int minWidth = TwipsToPixels(kMinMainWidth, dpi);
-    const int minHeight = TwipsToPixels(kMinMainHeight, dpi);
+    const int minWidth = TwipsToPixelsAtLeast(kMinMainWidth, dpi);
+    const int minHeight = TwipsToPixelsAtLeast(kMinMainHeight, dpi);
     if (width() < minWidth || height() < minHeight)
         resize(std::max(width(), minWidth), std::max(height(), minHeight));
     SizeControls();

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -281,15 +283,15 @@ void ManagerTest::toggleWritesFileAndRowAndKeepsTheEnginesStamp() {
     m.Select("Orders");
     // The engine stamps the file after the list was filled; the row still shows "Never".
     WriteFileBytes(m.TemplatePath("Orders"),
-                   TemplateText(true, "3/2/2026 10:00:00 AM", m.env.ProgramDir() + "/out.csv"));
+                   TemplateText(true, "3/2/2026 10:00:00", m.env.ProgramDir() + "/out.csv"));
     m.form->mnuEditToggleActive->trigger();
     auto t = ReadBack(m.TemplatePath("Orders"));
     QCOMPARE(t->Active(), false);
-    QCOMPARE(t->LastRan(), std::string("3/2/2026 10:00:00 AM"));
+    QCOMPARE(t->LastRan(), std::string("3/2/2026 10:00:00"));
     QCOMPARE(t->VariableCount(), 1);
     QTreeWidgetItem* row = m.form->FindRow("Orders");
     QCOMPARE(row->text(kColActive), QString("False"));
-    QCOMPARE(row->text(kColLastRun), QString("3/2/2026 10:00:00 AM"));
+    QCOMPARE(row->text(kColLastRun), QString("3/2/2026 10:00:00"));
 
     m.form->tbToggleActive->trigger();
     QCOMPARE(ReadBack(m.TemplatePath("Orders"))->Active(), true);
@@ -422,8 +424,16 @@ void ManagerTest::geometryIsStoredAndRestoredInTwips() {
     Manager m;
     const double dpi = m.form->logicalDpiX();
     // Defaults when nothing is stored.
-    QCOMPARE(PixelsToTwips(m.form->width(), dpi), kDefaultMainWidth);
-    QCOMPARE(PixelsToTwips(m.form->pos().x(), dpi), kDefaultMainLeft);
+    QCOMPARE(m.form->size(), QSize(TwipsToPixels(kDefaultMainWidth, dpi),
+                                   TwipsToPixels(kDefaultMainHeight, dpi)));
+    QCOMPARE(m.form->pos(), QPoint(TwipsToPixels(kDefaultMainLeft, dpi),
+                                   TwipsToPixels(kDefaultMainTop, dpi)));
+    // Closing unchanged keeps the stored numbers exactly, though 6500 twips is no whole
+    // number of pixels: the size does not creep from one session to the next.
+    m.form->show();
+    m.form->close();
+    QCOMPARE(GetRegData(kSettingsSection, "MainWidth"), std::string("6500"));
+    QCOMPARE(GetRegData(kSettingsSection, "MainLeft"), std::string("1000"));
     m.form.reset();
 
     SaveRegData(kSettingsSection, "MainLeft", "1500");
@@ -435,14 +445,16 @@ void ManagerTest::geometryIsStoredAndRestoredInTwips() {
     QCOMPARE(m.form->pos(), QPoint(TwipsToPixels(1500, dpi), TwipsToPixels(750, dpi)));
     QCOMPARE(m.form->size(), QSize(TwipsToPixels(9000, dpi), TwipsToPixels(6000, dpi)));
     m.form->show();
-    m.form->move(TwipsToPixels(3000, dpi), TwipsToPixels(1200, dpi));
-    m.form->resize(TwipsToPixels(7500, dpi), TwipsToPixels(5250, dpi));
+    m.form->move(200, 80);
+    m.form->resize(500, 350);
     m.form->mnuFileExit->trigger();
     QVERIFY(!m.form->isVisible());
-    QCOMPARE(GetRegData(kSettingsSection, "MainLeft"), std::string("3000"));
-    QCOMPARE(GetRegData(kSettingsSection, "MainTop"), std::string("1200"));
-    QCOMPARE(GetRegData(kSettingsSection, "MainWidth"), std::string("7500"));
-    QCOMPARE(GetRegData(kSettingsSection, "MainHeight"), std::string("5250"));
+    QCOMPARE(GetRegData(kSettingsSection, "MainLeft"), std::to_string(PixelsToTwips(200, dpi)));
+    QCOMPARE(GetRegData(kSettingsSection, "MainTop"), std::to_string(PixelsToTwips(80, dpi)));
+    QCOMPARE(GetRegData(kSettingsSection, "MainWidth"), std::to_string(PixelsToTwips(500, dpi)));
+    QCOMPARE(GetRegData(kSettingsSection, "MainHeight"), std::to_string(PixelsToTwips(350, dpi)));
+    // 15 twips to the pixel at 96 dpi, 10 at 144 dpi.
+    QCOMPARE(PixelsToTwips(200, 96), 3000);
     QCOMPARE(TwipsToPixels(1500, 144), 150);
     QCOMPARE(PixelsToTwips(150, 144), 1500);
 }
@@ -465,12 +477,14 @@ void ManagerTest::narrowStoredWidthIsRaisedAtFirstResize() {
     m.form = std::make_unique<FrmMain>();
     SetMainForm(m.form.get());
     const double dpi = m.form->logicalDpiX();
-    QCOMPARE(PixelsToTwips(m.form->width(), dpi), 2000);
+    QCOMPARE(m.form->width(), TwipsToPixels(2000, dpi));
     m.form->show();
-    QTRY_COMPARE(PixelsToTwips(m.form->width(), dpi), kMinMainWidth);
-    QCOMPARE(PixelsToTwips(m.form->height(), dpi), kMinMainHeight);
+    QTRY_COMPARE(m.form->width(), TwipsToPixels(kMinMainWidth, dpi));
+    QCOMPARE(PixelsToTwips(m.form->width(), dpi), kMinMainWidth);
+    QVERIFY(PixelsToTwips(m.form->height(), dpi) >= kMinMainHeight);
+    QVERIFY(m.form->height() <= TwipsToPixels(kMinMainHeight, dpi) + 1);
     m.form->resize(TwipsToPixels(9000, dpi), TwipsToPixels(8000, dpi));
-    QCOMPARE(PixelsToTwips(m.form->width(), dpi), 9000);
+    QCOMPARE(m.form->width(), TwipsToPixels(9000, dpi));
 }
 
 void ManagerTest::printSendsTheTemplateTextToThePrinter() {
@@ -600,9 +614,15 @@ void ManagerTest::laterWindowsCommandsAreShownDisabled() {
         QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
         QVERIFY2(a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
     }
-    for (const char* name : {"mnuPopupNew", "mnuPopupEdit"})
-        QVERIFY(!m.form->mnuPopup->findChild<QAction*>(name) ||
-                !m.form->mnuPopup->findChild<QAction*>(name)->isEnabled());
+    for (const char* name : {"mnuPopupNew", "mnuPopupEdit"}) {
+        auto* item = m.form->mnuPopup->findChild<QAction*>(name);
+        QVERIFY2(item && !item->isEnabled(), name);
+    }
+    for (const char* name : {"mnuPopupCopy", "mnuPopupDelete", "mnuPopupToggle", "mnuPopupParse",
+                             "mnuPopupPrint"}) {
+        auto* item = m.form->mnuPopup->findChild<QAction*>(name);
+        QVERIFY2(item && item->isEnabled(), name);
+    }
     // Enter on a row would edit it: it says why nothing opens.
     m.AddTemplate("Orders");
     GetTempFiles();
