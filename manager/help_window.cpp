@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -49,7 +50,13 @@ QPointer<FrmHelp>& TheHelpWindow() {
 }  // namespace
 
 QString HelpDirectory() {
-    return QString::fromStdString(JoinPath(DataDir(), kHelpSubdir));
+    const QString beside = QString::fromStdString(JoinPath(DataDir(), kHelpSubdir));
+    if (QFileInfo(beside).isDir()) return beside;
+    // An installed copy keeps the help set with the documentation:
+    // <prefix>/share/doc/tallix/html beside <prefix>/share/tallix.
+    const QString installed = QDir::cleanPath(QString::fromStdString(DataDir()) + "/../doc/tallix/html");
+    if (QFileInfo(installed).isDir()) return installed;
+    return beside;
 }
 
 QString HelpPageForContext(int context) {

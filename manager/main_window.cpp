@@ -407,6 +407,11 @@ void FrmMain::resizeEvent(QResizeEvent* event) {
 }
 
 void FrmMain::closeEvent(QCloseEvent* event) {
+    // While the engine runs the window is disabled and the manager waits for it.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
     // A minimized window has no size worth keeping.
     if (!isMinimized()) SaveGeometry();
     PutMapiProfile();

@@ -51,7 +51,10 @@ bool IsInstalledCopy() {
     const std::string dir = ExecutableDir();
     std::error_code ec;
     if (std::filesystem::is_directory(JoinPath(dir, "Examples"), ec)) return false;
-    return ::access(dir.c_str(), W_OK) != 0;
+    // The installed data directory beside bin/ marks an installed copy too: root can write
+    // to /usr/bin, and a copy installed into a private prefix is writable as well.
+    const std::filesystem::path data = std::filesystem::path(dir).parent_path() / "share" / "tallix";
+    return ::access(dir.c_str(), W_OK) != 0 || std::filesystem::is_directory(data, ec);
 }
 
 namespace {

@@ -19,7 +19,8 @@ const std::string& ProductName();
 const std::string& ProgramDir();
 // The directory of the running executable.
 std::string ExecutableDir();
-// An installed copy: the executable's directory is not writable and holds no "Examples".
+// An installed copy: the executable's directory holds no "Examples", and either it is not
+// writable or <its parent>/share/tallix exists.
 bool IsInstalledCopy();
 // Where the shipped files are read (Examples, the help set, extensions.txt): the program
 // directory when it holds "Examples", else the installed data directory

@@ -1,7 +1,9 @@
 // The template manager through its real windows on the offscreen platform: message boxes
 // are scripted, and every case looks at the files on disk as well as at the list.
 #include <QAction>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QLineEdit>
 #include <QListWidget>
@@ -121,6 +123,7 @@ private slots:
     void helpOpensContextPagesAndIndex();
     void examplesModeSwitchesOnlyAfterOk();
     void laterWindowsCommandsAreShownDisabled();
+    void splashAndAboutShowVersionAndNames();
 };
 
 void ManagerTest::startUpShowsMissingSourceAndFillsListInOrder() {
@@ -630,6 +633,23 @@ void ManagerTest::laterWindowsCommandsAreShownDisabled() {
     QTest::keyClick(m.form->lvMainList, Qt::Key_Return);
     QVERIFY(m.form->statusBar()->currentMessage().contains("template editor"));
     QVERIFY(m.ui.boxes.empty());
+}
+
+void ManagerTest::splashAndAboutShowVersionAndNames() {
+    QCOMPARE(VersionText(1, 8, 2), QString("Version 1.82"));
+    QCOMPARE(VersionText(2, 0, 11), QString("Version 2.011"));
+    FrmSplash splash;
+    QCOMPARE(splash.lblVersion->text(), ProgramVersionText());
+    QCOMPARE(splash.lblProductName->text(), QString("Tallix"));
+    QCOMPARE(splash.lblCompany->text(), QString("Vantroy Technologies"));
+    FrmAbout about;
+    QCOMPARE(about.lblVersion->text(), ProgramVersionText());
+    QCOMPARE(about.windowTitle(), QString("About Tallix"));
+    auto* sysInfo = about.findChild<QPushButton*>("cmdSysInfo");
+    QVERIFY(sysInfo);
+    QCOMPARE(sysInfo->text(), QString("&System Info..."));
+    QVERIFY(SystemInfoText().contains(QString::fromLatin1(qVersion())));
+    QVERIFY(SystemInfoText().contains(ProgramVersionText()));
 }
 
 QTEST_MAIN(ManagerTest)
