@@ -164,6 +164,7 @@ void ExitSplash() {
             return;
         }
         MainForm()->show();
+        MainForm()->lvMainList->setFocus();
     });
 }
 
@@ -374,7 +375,6 @@ bool RunEngine(const std::string& templateName) {
         if (!templateName.empty()) engine.setArguments({QString::fromStdString(templateName)});
         engine.setWorkingDirectory(QDir::currentPath());
         engine.setProcessChannelMode(QProcess::ForwardedChannels);
-        engine.setInputChannelMode(QProcess::ForwardedInputChannel);
         engine.start();
         if (!engine.waitForStarted(-1)) {
             MsgBox("Unable to run the " + Res(kResShortProductName) + ".", MsgButtons::Ok,

@@ -1,4 +1,7 @@
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QPrinter>
+#include <QPushButton>
 #include <QFileSystemWatcher>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
@@ -7,6 +10,9 @@
 #include <map>
 
 #include "manager/manager_windows.h"
+#include "settings/error_reporter.h"
+#include "settings/run_time_error.h"
+#include "ui/qt_printer.h"
 
 namespace tallix::manager {
 namespace {
@@ -34,6 +40,14 @@ FrmLogViewer::FrmLogViewer(const QString& path, const QString& title, QWidget* p
     txtLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(txtLog);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* print = buttons->addButton("&Print", QDialogButtonBox::ActionRole);
+    print->setObjectName("cmdPrint");
+    QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
+    close->setObjectName("cmdClose");
+    layout->addWidget(buttons);
+    connect(print, &QPushButton::clicked, this, &FrmLogViewer::Print);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
     const QFontMetrics fm(txtLog->font());
     resize(fm.horizontalAdvance(QString(100, 'x')), fm.height() * 30);
     m_watcher->addPath(path);
@@ -53,6 +67,16 @@ void FrmLogViewer::Reload() {
     text.remove(QLatin1Char('\r'));
     txtLog->setPlainText(text);
     txtLog->verticalScrollBar()->setValue(txtLog->verticalScrollBar()->maximum());
+}
+
+void FrmLogViewer::Print() {
+    Guard("frmLogViewer cmdPrint_Click", [&] {
+        QPrinter printer(QPrinter::HighResolution);
+        ui::ApplyPrintTarget(printer);
+        if (!printer.isValid()) Raise(kErrDeviceUnavailable);
+        printer.setDocName(windowTitle());
+        txtLog->document()->print(&printer);
+    });
 }
 
 FrmLogViewer* ShowLogViewer(const QString& path, const QString& title) {

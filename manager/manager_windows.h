@@ -54,6 +54,8 @@ public:
     FrmLogViewer(const QString& path, const QString& title, QWidget* parent = nullptr);
     QPlainTextEdit* txtLog;
     void Reload();
+    // Prints the log as shown, on the default printer.
+    void Print();
     const QString& Path() const { return m_path; }
 
 private:

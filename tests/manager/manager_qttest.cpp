@@ -349,6 +349,26 @@ void ManagerTest::deleteAsksAndRemovesOnlyOnOk() {
 
 namespace {
 
+// The engine started by the manager runs without a window here: with one (even on the
+// offscreen platform) a box it shows would wait for a click that never comes. Its boxes then
+// go to standard error and its questions take their defaults.
+class EngineWithoutWindow {
+public:
+    EngineWithoutWindow() {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
+            qunsetenv(name);
+        }
+    }
+    ~EngineWithoutWindow() {
+        for (const auto& [name, value] : m_saved)
+            qputenv(name, value);
+    }
+
+private:
+    std::vector<std::pair<const char*, QByteArray>> m_saved;
+};
+
 // Settings and a one-message mailbox for the real engine.
 void PrepareEngineRun(Manager& m) {
     m.LinkEngine();
@@ -367,6 +387,7 @@ void PrepareEngineRun(Manager& m) {
 
 void ManagerTest::parseCurrentRunsTheEngineAndRefreshesLastRun() {
     Manager m;
+    EngineWithoutWindow windowless;
     PrepareEngineRun(m);
     m.AddTemplate("Orders");
     WriteFileBytes(m.TemplatePath("Other"),
@@ -387,6 +408,7 @@ void ManagerTest::parseCurrentRunsTheEngineAndRefreshesLastRun() {
 
 void ManagerTest::parseCurrentPassesALongNameWhole() {
     Manager m;
+    EngineWithoutWindow windowless;
     PrepareEngineRun(m);
     // With the program directory in front, the engine's command line is far longer than 255
     // characters; the name must arrive whole or another template (or none) would run.
@@ -538,6 +560,11 @@ void ManagerTest::logViewerShowsMissingMessageOrTheLog() {
     WriteFileBytes(m.env.ProgramDir() + "/txSystem.Log",
                    "3/2/2026 9:00:00 AM first\r\n3/2/2026 9:00:01 AM second\r\n");
     QTRY_VERIFY(viewer->txtLog->toPlainText().contains("second"));
+    const std::string pdf = m.env.ProgramDir() + "/log.pdf";
+    qputenv("TALLIX_PRINT_PDF", QByteArray::fromStdString(pdf));
+    viewer->findChild<QPushButton*>("cmdPrint")->click();
+    qunsetenv("TALLIX_PRINT_PDF");
+    QVERIFY(ReadFileBytes(pdf).rfind("%PDF", 0) == 0);
     viewer->close();
 }
 
