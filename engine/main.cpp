@@ -18,8 +18,8 @@
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
 #include "engine/ui/mime_windows.h"
-#include "engine/ui/qt_printer.h"
-#include "engine/ui/qt_user_interface.h"
+#include "ui/qt_printer.h"
+#include "ui/qt_user_interface.h"
 #endif
 
 using namespace tallix;
@@ -57,7 +57,7 @@ public:
     WindowScope& operator=(const WindowScope&) = delete;
 
 private:
-    QtUserInterface m_ui;
+    ui::QtUserInterface m_ui;
     QtStatusWindow m_window;
     QtMimeWindows m_mimeWindows;
 };
@@ -79,7 +79,7 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
 int main(int argc, char** argv) {
     SetProgramIdentity("txengine", "txEngine");
 #ifdef TALLIX_WITH_QT
-    QtPrinter printer;
+    ui::QtPrinter printer;
     SetPrinter(&printer);
 #endif
     const std::string given = ArgumentText(argc, argv);
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     // Qt is started only when a window may be shown: never without a display (Qt would
     // abort), and with /sx only for the help window.
     const CommandLine wanted = ParseCommandLine(args);
-    if (DisplayAvailable() && (!wanted.noWindow || wanted.helpRequested))
+    if (ui::DisplayAvailable() && (!wanted.noWindow || wanted.helpRequested))
         return RunWithWindow(argc, argv, args);
 #endif
     return RunWithoutWindow(args);

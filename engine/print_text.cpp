@@ -1,17 +1,6 @@
 #include "engine/print_text.h"
 
 namespace tallix::engine {
-namespace {
-
-Printer*& Installed() {
-    static Printer* printer = nullptr;
-    return printer;
-}
-
-}  // namespace
-
-Printer* CurrentPrinter() { return Installed(); }
-void SetPrinter(Printer* printer) { Installed() = printer; }
 
 void PrintText(std::string_view text, Printer& printer) {
     std::string word, line;

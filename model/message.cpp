@@ -233,8 +233,11 @@ bool txMessage::ExtOK(std::string_view sFileName) {
         // An empty extension ("name.") would occur in any list.
         if (extension.empty()) return true;
 
-        const std::string listPath = JoinPath(ProgramDir(), kExtensionsFile);
+        // The program directory's own list, else the one shipped with an installed copy.
+        std::string listPath = JoinPath(ProgramDir(), kExtensionsFile);
         std::error_code ec;
+        if (!std::filesystem::exists(listPath, ec) && !ec)
+            listPath = JoinPath(DataDir(), kExtensionsFile);
         const auto status = std::filesystem::status(listPath, ec);
         if (status.type() == std::filesystem::file_type::not_found) return true;
         if (ec) RaiseErrno(ec.value());

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The one list of Debian packages the build, the tests and the example run need.
 # Quick when everything is already installed; must work as root on a fresh machine.
-# `install-deps.sh fuzz` also installs what scripts/fuzz.sh needs (clang with libFuzzer).
+# `install-deps.sh fuzz` also installs what scripts/fuzz.sh needs (clang with libFuzzer);
+# `install-deps.sh screenshots` what scripts/screenshots.sh needs (a virtual X display). The
+# tests need neither.
 set -euo pipefail
 
 PACKAGES=(
@@ -14,6 +16,9 @@ PACKAGES=(
 )
 if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)
+fi
+if [ "${1:-}" = "screenshots" ]; then
+    PACKAGES+=(xvfb xauth)
 fi
 
 missing=()

@@ -12,7 +12,7 @@
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
 #include "engine/ui/mime_windows.h"
-#include "engine/ui/qt_user_interface.h"
+#include "ui/qt_user_interface.h"
 #include "settings/app_info.h"
 #include "tests/support/test_env.h"
 
@@ -116,7 +116,7 @@ void EngineWindowsTest::helpWindowFromTheEntryPathClosesWithClose() {
     SetProgramIdentity("txengine", "txEngine");
     QtStatusWindow window;
     SetWindow(&window);
-    QtUserInterface ui;
+    tallix::ui::QtUserInterface ui;
     SetUi(&ui);
 
     // The help window appears once start-up has read the settings and the command line;

@@ -4,7 +4,7 @@
 
 #include "engine/engine_run.h"
 #include "engine/run_state.h"
-#include "engine/ui/qt_printer.h"
+#include "ui/qt_printer.h"
 #include "model/message.h"
 #include "settings/app_info.h"
 #include "settings/settings_store.h"
@@ -37,7 +37,7 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     const std::string pdf = env.ProgramDir() + "/print.pdf";
     qputenv("TALLIX_PRINT_PDF", QByteArray::fromStdString(pdf));
 
-    QtPrinter printer;
+    tallix::ui::QtPrinter printer;
     SetPrinter(&printer);
     tallix::engine::testing::FakeSource source;
     auto message = std::make_shared<txMessage>();

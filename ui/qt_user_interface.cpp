@@ -1,4 +1,4 @@
-#include "engine/ui/qt_user_interface.h"
+#include "ui/qt_user_interface.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -7,7 +7,7 @@
 
 #include "settings/text_functions.h"
 
-namespace tallix::engine {
+namespace tallix::ui {
 namespace {
 
 QMessageBox::StandardButton ToQt(MsgAnswer a) {
@@ -83,4 +83,4 @@ bool DisplayAvailable() {
     return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
 }
 
-}  // namespace tallix::engine
+}  // namespace tallix::ui

@@ -1,4 +1,4 @@
-#include "engine/ui/qt_printer.h"
+#include "ui/qt_printer.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -8,13 +8,13 @@
 
 #include "settings/run_time_error.h"
 
-namespace tallix::engine {
+namespace tallix::ui {
 namespace {
 
 constexpr double kTwipsPerInch = 1440.0;
 
-// Fonts need a GUI application; without a window the engine has none, so printing makes
-// one on the offscreen platform, which needs no display.
+}  // namespace
+
 void EnsureGuiApplication() {
     if (QCoreApplication::instance()) return;
     static int argc = 1;
@@ -25,7 +25,13 @@ void EnsureGuiApplication() {
     (void)app;
 }
 
-}  // namespace
+bool ApplyPrintTarget(QPrinter& printer) {
+    const char* pdf = std::getenv("TALLIX_PRINT_PDF");
+    if (!pdf || !*pdf) return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromLocal8Bit(pdf));
+    return true;
+}
 
 QtPrinter::QtPrinter() = default;
 QtPrinter::~QtPrinter() {
@@ -36,10 +42,7 @@ void QtPrinter::Begin() {
     if (m_painter && m_painter->isActive()) return;
     EnsureGuiApplication();
     m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (const char* pdf = std::getenv("TALLIX_PRINT_PDF"); pdf && *pdf) {
-        m_printer->setOutputFormat(QPrinter::PdfFormat);
-        m_printer->setOutputFileName(QString::fromLocal8Bit(pdf));
-    }
+    ApplyPrintTarget(*m_printer);
     m_painter = std::make_unique<QPainter>();
     if (!m_painter->begin(m_printer.get())) {
         m_painter.reset();
@@ -73,4 +76,4 @@ void QtPrinter::EndDoc() {
     m_y = 0;
 }
 
-}  // namespace tallix::engine
+}  // namespace tallix::ui

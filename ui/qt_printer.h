@@ -4,12 +4,20 @@
 
 #include <memory>
 
-#include "engine/print_text.h"
+#include "settings/printer.h"
 
 class QPainter;
 class QPrinter;
 
-namespace tallix::engine {
+namespace tallix::ui {
+
+// Points `printer` at the PDF file named by TALLIX_PRINT_PDF when that is set; returns
+// whether it did. Every print path of both programs goes through this.
+bool ApplyPrintTarget(QPrinter& printer);
+
+// Fonts need a GUI application; a program without a window has none, so printing makes
+// one on the offscreen platform, which needs no display.
+void EnsureGuiApplication();
 
 class QtPrinter final : public Printer {
 public:
@@ -27,4 +35,4 @@ private:
     double m_y = 0;  // device pixels from the top of the printable area
 };
 
-}  // namespace tallix::engine
+}  // namespace tallix::ui

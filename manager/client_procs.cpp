@@ -1,0 +1,497 @@
+#include "manager/client_procs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QPrinter>
+#include <QPointer>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <filesystem>
+
+#include "manager/main_window.h"
+#include "manager/manager_windows.h"
+#include "model/file_bytes.h"
+#include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/logs.h"
+#include "settings/registry.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix::manager {
+namespace {
+
+constexpr std::string_view kCtx = "modClientProcs - ";
+
+std::string Ctx(std::string_view procedure) { return std::string(kCtx) + std::string(procedure); }
+
+FrmMain*& TheMainForm() {
+    static FrmMain* form = nullptr;
+    return form;
+}
+
+QPointer<FrmSplash>& TheSplash() {
+    static QPointer<FrmSplash> splash;
+    return splash;
+}
+
+FrmMain& Form() {
+    if (!TheMainForm()) Raise(kErrObjectRequired);
+    return *TheMainForm();
+}
+
+std::string Res(int id) { return LoadResString(id); }
+
+// The template files of `dir`: ordinary files ending in ".txf" in any case, sorted by name
+// without regard to case (ties in byte order), so the list reads the same on every start.
+std::vector<std::string> ListTemplateFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= kTemplateExtension.size() || name.front() == '.') continue;
+        if (!EqualsNoCase(name.substr(name.size() - kTemplateExtension.size()), kTemplateExtension))
+            continue;
+        if (!it->is_regular_file(ec)) continue;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = LCase(a), lb = LCase(b);
+        return la != lb ? la < lb : a < b;
+    });
+    return names;
+}
+
+// A row whose file has gone since the list was filled is said so and the list is read
+// again; reading it would give an empty template and writing that back would create a
+// file from nothing.
+bool RowFileStillThere(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) return true;
+    MsgBox(std::string(kMsgTemplateGone) + path, MsgButtons::Ok, MsgIcon::Exclamation,
+           std::string(kErrorTitle));
+    GetTempFiles();
+    return false;
+}
+
+void SelectRow(QTreeWidgetItem* item) {
+    FrmMain& form = Form();
+    form.lvMainList->clearSelection();
+    if (!item) return;
+    form.lvMainList->setCurrentItem(item);
+    item->setSelected(true);
+    form.lvMainList->scrollToItem(item);
+}
+
+// The stored delimiter names and the characters they stand for.
+std::string DelimiterCharacter(const std::string& stored) {
+    if (stored == "COMMA") return ",";
+    if (stored == "SPACE") return " ";
+    if (stored == "TAB") return "\t";
+    return stored;
+}
+
+// The template editor is a window of its own that is not part of this version: the
+// prepared template is not shown, and the status bar says so.
+void OpenTemplateEditor() {
+    Form().statusBar()->showMessage(
+        "Not available yet: the template editor is not part of this version.");
+}
+
+}  // namespace
+
+ManagerState& State() {
+    static ManagerState state;
+    return state;
+}
+
+void ResetManagerState() { State() = ManagerState{}; }
+
+FrmMain* MainForm() { return TheMainForm(); }
+void SetMainForm(FrmMain* form) { TheMainForm() = form; }
+
+std::unique_ptr<FrmMain> Main() {
+    std::unique_ptr<FrmMain> form;
+    Guard(Ctx("Main"), [&] {
+        State().startupComplete = false;
+        auto* splash = new FrmSplash;
+        splash->setAttribute(Qt::WA_DeleteOnClose);
+        TheSplash() = splash;
+        splash->show();
+        splash->tmrSplash->start();
+
+        form = std::make_unique<FrmMain>();
+        SetMainForm(form.get());
+        State().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+        GetShowHelp();
+        GetMapiProfile();
+        GetTemplateDir();
+        GetUseSource();
+        if (Trim(Settings().useSource).empty())
+            MsgBox(std::string(kMsgSourceNotSet), MsgButtons::Ok, MsgIcon::None,
+                   std::string(kErrorTitle));
+        GetPOP3Configurations();
+        GetTempFiles();
+        GetUseScripts();
+        GetScriptDir();
+        GetScriptExt();
+        GetScriptEngine();
+        GetDeleteFlag();
+        GetLocalFileName();
+        State().startupComplete = true;
+    });
+    return form;
+}
+
+void ExitSplash() {
+    Guard(Ctx("ExitSplash"), [] {
+        if (FrmSplash* splash = TheSplash()) {
+            splash->tmrSplash->stop();
+            splash->close();
+        }
+        if (!MainForm()) {
+            MsgBox(std::string(kMsgErrorLoading));
+            QCoreApplication::exit(1);
+            return;
+        }
+        MainForm()->show();
+        MainForm()->lvMainList->setFocus();
+    });
+}
+
+void GetPOP3Configurations() {
+    // NOT BUILT YET: the POP3 account store (colPop3Config) is not part of this build. Once
+    // it is, this makes a new collection, has it read State().pop3ConfigPath with GetConfigs
+    // and keeps it in the manager's state. Until then the manager holds no accounts; nothing
+    // in the manager reads them before the options dialog exists.
+}
+
+void GetTempFiles() {
+    Guard(Ctx("GetTempFiles"), [] {
+        FrmMain& form = Form();
+        form.ClearList();
+        form.lvMainList->setVisible(false);
+        const std::string dir = Settings().templateDir;
+        for (const std::string& name : ListTemplateFiles(dir)) {
+            const std::string path = JoinPath(dir, name);
+            clsTemplate t;
+            t.SetFileName(path);
+            t.ReadActiveFlag();
+            t.ReadLastRan();
+            form.AddRow(StripExt(name), t.Active(), t.LastRan(), path);
+        }
+        form.lvMainList->setVisible(true);
+    });
+}
+
+void EditTemplate(bool isNew) {
+    Guard(Ctx("EditTemplate"), [&] {
+        FrmMain& form = Form();
+        if (isNew) State().currentTemplate = std::make_shared<clsTemplate>();
+        if (!isNew) {
+            QTreeWidgetItem* item = form.SelectedItem();
+            if (!item) {
+                MsgBox(std::string(kMsgSelectToEdit));
+                return;
+            }
+            const std::string path = FrmMain::RowTag(item);
+            if (!RowFileStillThere(path)) return;
+            auto t = std::make_shared<clsTemplate>();
+            t->SetFileName(path);
+            t->ReadTemplate();
+            t->SetOutputDeliminator(DelimiterCharacter(t->OutputDeliminator()));
+            State().currentTemplate = t;
+        } else {
+            State().currentTemplate->SetFileName(NewTemplateName());
+        }
+        OpenTemplateEditor();
+    });
+}
+
+std::string FileCopyNum(std::string_view name) {
+    return GuardValue(Ctx("FileCopyNum"), std::string(), [&] {
+        const FrmMain& form = Form();
+        for (int n = 1;; ++n) {
+            std::string candidate = "Copy (" + std::to_string(n) + ") of " + std::string(name);
+            if (!form.FindRow(candidate)) return candidate;
+        }
+    });
+}
+
+void CopyCurrentTemplate() {
+    Guard(Ctx("CopyCurrentTemplate"), [] {
+        FrmMain& form = Form();
+        QTreeWidgetItem* item = form.SelectedItem();
+        if (!item) {
+            MsgBox(std::string(kMsgSelectToEdit));
+            return;
+        }
+        const std::string path = FrmMain::RowTag(item);
+        if (!RowFileStillThere(path)) return;
+        auto t = std::make_shared<clsTemplate>();
+        t->SetFileName(path);
+        t->ReadTemplate();
+        State().currentTemplate = t;
+
+        const std::string copyName = FileCopyNum(Trim(FrmMain::RowText(item)));
+        const std::string copyPath =
+            JoinPath(Settings().templateDir, copyName + std::string(kTemplateExtension));
+        t->SetFileName(copyPath);
+        t->SetLastRan(kNeverRan);
+        t->WriteTemplateFile(true);
+
+        GetTempFiles();
+        SelectRow(form.FindRow(JustFileName(copyPath)));
+        State().newTemplate = false;
+        EditTemplate(false);
+    });
+}
+
+void DoDelete() {
+    Guard(Ctx("DoDelete"), [] {
+        FrmMain& form = Form();
+        QTreeWidgetItem* item = form.SelectedItem();
+        if (!item) {
+            MsgBox(std::string(kMsgNoTemplateSelected), MsgButtons::Ok, MsgIcon::Exclamation,
+                   std::string(kErrorTitle));
+            return;
+        }
+        QApplication::beep();
+        if (MsgBox(std::string(kMsgDeleteSelected), MsgButtons::OkCancel, MsgIcon::Question,
+                   Res(kResShortProductName)) != MsgAnswer::Ok)
+            return;
+        std::error_code ec;
+        std::filesystem::remove(FrmMain::RowTag(item), ec);
+        if (ec) RaiseErrno(ec.value());
+        delete item;
+    });
+}
+
+void ToggleActivityFlag() {
+    Guard(Ctx("ToggleActivityFlag"), [] {
+        FrmMain& form = Form();
+        QTreeWidgetItem* item = form.SelectedItem();
+        if (!item) {
+            MsgBox(std::string(kMsgSelectToEdit));
+            return;
+        }
+        const std::string path = FrmMain::RowTag(item);
+        if (!RowFileStillThere(path)) return;
+        // The file is read now, not taken from the row: the engine may have stamped its last
+        // run since the list was filled. Only the flag is written, into the file as it is
+        // then, so nothing the engine wrote is put back to an older value.
+        clsTemplate t;
+        t.SetFileName(path);
+        t.ReadTemplate();
+        t.SetActive(!t.Active());
+        t.WriteActiveFlag();
+        item->setText(kColActive, t.Active() ? "True" : "False");
+        item->setText(kColLastRun, QString::fromStdString(t.LastRan()));
+    });
+}
+
+bool InCurrentList(std::string_view name, bool anyRow) {
+    return GuardValue(Ctx("InCurrentList"), false, [&] {
+        const FrmMain& form = Form();
+        const QTreeWidgetItem* selected = form.SelectedItem();
+        const std::string wanted = Trim(name);
+        for (int i = 0; i < form.lvMainList->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* row = form.lvMainList->topLevelItem(i);
+            if (Trim(FrmMain::RowText(row)) != wanted) continue;
+            if (anyRow || row != selected) return true;
+        }
+        return false;
+    });
+}
+
+bool IsGoodFileName(std::string& name, std::string& message, bool anyRow) {
+    return GuardValue(Ctx("IsGoodFileName"), false, [&] {
+        name = Trim(name);
+        message.clear();
+        if (name.empty()) {
+            message = kMsgBlankName;
+            return false;
+        }
+        if (name == kUntitledPlaceholder) {
+            message = kMsgInvalidName;
+            return false;
+        }
+        if (InCurrentList(name, anyRow)) {
+            message = kMsgNameExists;
+            return false;
+        }
+        return true;
+    });
+}
+
+std::string MakeFileName(std::string_view name) {
+    return GuardValue(Ctx("MakeFileName"), std::string(), [&] {
+        return JoinPath(Settings().templateDir, Trim(name) + std::string(kTemplateExtension));
+    });
+}
+
+bool SaveCurrentFile(bool isNew) {
+    // The template class reports its own write failures; the editor goes on either way.
+    return GuardValue(Ctx("SaveCurrentFile"), false, [&] {
+        State().currentTemplate->WriteTemplateFile(isNew);
+        return true;
+    });
+}
+
+std::string NewTemplateName() {
+    return GuardValue(Ctx("NewTemplateName"), std::string(kUntitled), [] {
+        const FrmMain& form = Form();
+        std::string candidate(kUntitled);
+        const int rows = form.lvMainList->topLevelItemCount();
+        for (int i = 1; i <= rows; ++i) {
+            if (!form.FindRow(candidate)) return candidate;
+            candidate += std::to_string(i);
+        }
+        return candidate;
+    });
+}
+
+std::string EnginePath() {
+    const char* home = std::getenv("TALLIX_HOME");
+    const std::string dir = home && *home ? ProgramDir() : ExecutableDir();
+    return JoinPath(dir, kEngineExecutable);
+}
+
+bool RunEngine(const std::string& templateName) {
+    return GuardValue(Ctx("RunEngine"), false, [&] {
+        FrmMain& form = Form();
+        // The name is one argument, whole: no shell, no length limit.
+        QProcess engine;
+        engine.setProgram(QString::fromStdString(EnginePath()));
+        if (!templateName.empty()) engine.setArguments({QString::fromStdString(templateName)});
+        engine.setWorkingDirectory(QDir::currentPath());
+        engine.setProcessChannelMode(QProcess::ForwardedChannels);
+        engine.start();
+        if (!engine.waitForStarted(-1)) {
+            MsgBox("Unable to run the " + Res(kResShortProductName) + ".", MsgButtons::Ok,
+                   MsgIcon::None, std::string(kErrorTitle));
+            return false;
+        }
+        // The window is disabled but keeps painting while the engine runs.
+        form.setEnabled(false);
+        QEventLoop loop;
+        QObject::connect(&engine, &QProcess::finished, &loop, &QEventLoop::quit);
+        if (engine.state() != QProcess::NotRunning) loop.exec();
+        form.setEnabled(true);
+        form.update();
+        return true;
+    });
+}
+
+void ParseCurrent() {
+    Guard(Ctx("ParseCurrent"), [] {
+        FrmMain& form = Form();
+        QTreeWidgetItem* item = form.SelectedItem();
+        const std::string name = Trim(FrmMain::RowText(item));
+        if (!item || name.empty()) {
+            MsgBox(std::string(kMsgSelectTemplate));
+            return;
+        }
+        if (!RunEngine(name)) return;
+        GetTempFiles();
+        SelectRow(form.FindRow(name));
+    });
+}
+
+void ParseAll() {
+    Guard(Ctx("ParseAll"), [] {
+        if (RunEngine("")) GetTempFiles();
+    });
+}
+
+void PrintTemplate() {
+    Guard(Ctx("PrintTemplate"), [] {
+        FrmMain& form = Form();
+        QTreeWidgetItem* item = form.SelectedItem();
+        if (!item) {
+            MsgBox(std::string(kMsgNoSelectedItem));
+            return;
+        }
+        const std::string path = FrmMain::RowTag(item);
+        Guard(kMsgUnableToPrint, [&] {
+            std::string text;
+            if (int error = ReadRegularFile(path, text)) RaiseErrno(error);
+            QTextDocument doc;
+            doc.setDefaultFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            doc.setPlainText(QString::fromUtf8(text).remove(QLatin1Char('\r')));
+            QPrinter& printer = form.Printer();
+            printer.setDocName(QString::fromStdString(JustFileName(path)));
+            if (!printer.isValid()) Raise(kErrDeviceUnavailable);
+            doc.print(&printer);
+        });
+    });
+}
+
+void ViewLogFile(std::string_view logFileName) {
+    Guard(Ctx("ViewLogFile"), [&] {
+        const std::string name = Trim(logFileName);
+        const std::string title = EqualsNoCase(name, kErrorLog) ? "Error Log" : "System Log";
+        const std::string path = JoinPath(ProgramDir(), name);
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) {
+            SystemMsg("There is no " + title, false);
+            return;
+        }
+        Guard(kMsgUnableToViewLog, [&] {
+            ShowLogViewer(QString::fromStdString(path), QString::fromStdString(title));
+        });
+    });
+}
+
+void DoHelp(int command, int context) {
+    Guard(Ctx("DoHelp"), [&] {
+        const QString page = HelpPageForContext(context);
+        const QString path = HelpDirectory() + "/" + (page.isEmpty() ? "contents.html" : page);
+        if (!QFileInfo::exists(path)) {
+            MsgBox("Cannot find the help file " + path.toStdString() + ".", MsgButtons::Ok,
+                   MsgIcon::Exclamation, Res(kResProductName) + " Help");
+            return;
+        }
+        (void)command;  // every caller asks for the topic of a context
+        FrmHelp* help = HelpWindow();
+        help->tabs->setCurrentIndex(0);
+        help->ShowPage(QFileInfo(path).fileName());
+    });
+}
+
+void DoExamples() {
+    Guard(Ctx("DoExamples"), [] {
+        FrmMain& form = Form();
+        if (State().examplesMode) {
+            State().examplesMode = false;
+            GetTemplateDir();
+        } else {
+            QApplication::beep();
+            const std::string text =
+                Res(kResShortProductName) + " will now switch to the examples directory.\n" +
+                "If you create new templates they will be saved in the examples directory.\n" +
+                "To change back to the normal directory click this option again";
+            if (MsgBox(text, MsgButtons::OkCancel, MsgIcon::Information, Res(kResProductName)) !=
+                MsgAnswer::Ok) {
+                form.mnuHelpExamples->setChecked(false);
+                return;
+            }
+            State().examplesMode = true;
+            // Only in memory: the stored template directory stays as it is.
+            Settings().templateDir = JoinPath(DataDir(), kExamplesDir);
+        }
+        GetTempFiles();
+        form.mnuHelpExamples->setChecked(State().examplesMode);
+    });
+}
+
+}  // namespace tallix::manager

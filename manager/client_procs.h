@@ -1,0 +1,98 @@
+#pragma once
+// modClientProcs: the manager's start-up and the procedures behind the main window's
+// commands. Each one traps its own failures and reports them under
+// "modClientProcs - " + its name, then returns.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "model/template.h"
+
+namespace tallix::manager {
+
+class FrmMain;
+
+// Texts the user sees, once each.
+inline constexpr std::string_view kMsgSelectToEdit = "Must select a template to edit";
+inline constexpr std::string_view kMsgNoTemplateSelected = "There is no template selected";
+inline constexpr std::string_view kMsgDeleteSelected = "Delete the selected file";
+inline constexpr std::string_view kMsgSelectTemplate = "You must select a template.";
+inline constexpr std::string_view kMsgNoSelectedItem = "No currently selected Item";
+inline constexpr std::string_view kMsgBlankName = "File name cannot be blank.";
+inline constexpr std::string_view kMsgInvalidName = "Invalid template name";
+inline constexpr std::string_view kMsgNameExists = "This template name already exist";
+inline constexpr std::string_view kMsgUnableToPrint = "Unable to print the template file";
+inline constexpr std::string_view kMsgUnableToViewLog = "Unable to view system Log";
+inline constexpr std::string_view kMsgSourceNotSet =
+    "The message source is not set.\nUse the View/Option menu item to set this item.";
+inline constexpr std::string_view kMsgErrorLoading = "Error loading application.";
+inline constexpr std::string_view kUntitled = "Untitled";
+inline constexpr std::string_view kUntitledPlaceholder = "<Untitled>";
+inline constexpr std::string_view kNeverRan = "Never";
+inline constexpr std::string_view kPop3ConfigFile = "POP3.CFG";
+inline constexpr std::string_view kEngineExecutable = "txengine";
+inline constexpr std::string_view kExamplesDir = "Examples";
+// A row whose file vanished after the list was filled (another program or the user removed
+// it): said instead of writing a new template from nothing.
+inline constexpr std::string_view kMsgTemplateGone = "The template file no longer exists:\n";
+
+// Help contexts of the help set.
+inline constexpr int kHelpCommandContext = 1;
+inline constexpr int kHelpContextEditor = 3;
+inline constexpr int kHelpContextOptions = 4;
+inline constexpr int kHelpContextSupport = 7;
+inline constexpr int kHelpContextGettingStarted = 15;
+inline constexpr int kHelpContextOrdering = 43;
+
+// The manager-wide state that lives as long as the program.
+struct ManagerState {
+    std::shared_ptr<clsTemplate> currentTemplate = std::make_shared<clsTemplate>();
+    std::string pop3ConfigPath;
+    bool examplesMode = false;
+    bool startupComplete = false;
+    // True while the editor is open for a new template, false for an existing one.
+    bool newTemplate = false;
+};
+ManagerState& State();
+void ResetManagerState();
+
+// The main window the procedures work on (not owned); Main sets it.
+FrmMain* MainForm();
+void SetMainForm(FrmMain* form);
+
+// Start-up: splash, main window, settings in the manager's order, accounts, template list.
+// Returns the main window (owned by the caller); the splash closes itself once start-up
+// is complete.
+std::unique_ptr<FrmMain> Main();
+void ExitSplash();
+
+void GetPOP3Configurations();
+void GetTempFiles();
+void EditTemplate(bool isNew);
+void CopyCurrentTemplate();
+std::string FileCopyNum(std::string_view name);
+void DoDelete();
+void ToggleActivityFlag();
+// `anyRow`: every row counts (a new template not yet saved, a name from the wizard); else
+// the selected row, the template being named, does not.
+bool IsGoodFileName(std::string& name, std::string& message, bool anyRow);
+bool InCurrentList(std::string_view name, bool anyRow);
+std::string MakeFileName(std::string_view name);
+bool SaveCurrentFile(bool isNew);
+std::string NewTemplateName();
+// Starts the engine on one template (or all, for "") and waits for it; false when the
+// engine could not be started.
+bool RunEngine(const std::string& templateName);
+void ParseCurrent();
+void ParseAll();
+void PrintTemplate();
+void ViewLogFile(std::string_view logFileName);
+void DoHelp(int command, int context);
+void DoExamples();
+
+// The engine executable the manager starts: beside the manager, or in $TALLIX_HOME when
+// that is set (a private program directory holds its own engine).
+std::string EnginePath();
+
+}  // namespace tallix::manager

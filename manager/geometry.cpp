@@ -1,0 +1,39 @@
+#include "manager/geometry.h"
+
+#include <cmath>
+#include <string>
+
+#include "settings/registry.h"
+#include "settings/settings_store.h"
+#include "settings/system_rules.h"
+#include "settings/text_functions.h"
+
+namespace tallix::manager {
+namespace {
+
+double UsableDpi(double dpi) { return dpi > 0 ? dpi : 96.0; }
+
+}  // namespace
+
+int TwipsToPixels(int twips, double dpi) {
+    return static_cast<int>(std::lround(twips * UsableDpi(dpi) / kTwipsPerInch));
+}
+
+int TwipsToPixelsAtLeast(int twips, double dpi) {
+    return static_cast<int>(std::ceil(twips * UsableDpi(dpi) / kTwipsPerInch - 1e-9));
+}
+
+int PixelsToTwips(int pixels, double dpi) {
+    return static_cast<int>(std::lround(pixels * kTwipsPerInch / UsableDpi(dpi)));
+}
+
+int StoredTwips(const char* valueName, int fallback) {
+    const std::string text = GetRegData(kSettingsSection, valueName);
+    if (Trim(text).empty()) return fallback;
+    // A stored value too large for a window is nonsense; the default is the safe reading.
+    const double value = Val(text);
+    if (!std::isfinite(value) || std::fabs(value) > 1e7) return fallback;
+    return static_cast<int>(std::lround(value));
+}
+
+}  // namespace tallix::manager

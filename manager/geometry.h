@@ -1,0 +1,17 @@
+#pragma once
+// Window geometry is stored in twips, 1440 to the inch: 15 to a pixel on a 96 dpi screen,
+// fewer on a denser one, so a stored size keeps its physical size across screens.
+
+namespace tallix::manager {
+
+inline constexpr double kTwipsPerInch = 1440.0;
+
+int TwipsToPixels(int twips, double dpi);
+int PixelsToTwips(int pixels, double dpi);
+// The fewest pixels that cover `twips` (for smallest sizes).
+int TwipsToPixelsAtLeast(int twips, double dpi);
+// The stored number of twips: the numeric value of the text, or `fallback` when the text
+// is blank.
+int StoredTwips(const char* valueName, int fallback);
+
+}  // namespace tallix::manager

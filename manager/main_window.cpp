@@ -1,0 +1,421 @@
+#include "manager/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "manager/client_procs.h"
+#include "manager/geometry.h"
+#include "manager/manager_windows.h"
+#include "settings/registry.h"
+#include "settings/settings_store.h"
+#include "settings/system_rules.h"
+#include "ui/qt_printer.h"
+
+namespace tallix::manager {
+namespace {
+
+constexpr const char* kMainLeft = "MainLeft";
+constexpr const char* kMainTop = "MainTop";
+constexpr const char* kMainWidth = "MainWidth";
+constexpr const char* kMainHeight = "MainHeight";
+constexpr int kClockIntervalMs = 1000;
+constexpr const char* kNotBuiltTip = "Not available yet: the %1 is not part of this version.";
+
+QString Res(int id) { return QString::fromStdString(LoadResString(id)); }
+
+// An icon from the desktop's theme, or Qt's own when the theme has none.
+QIcon ThemeIcon(QWidget* w, const char* name, QStyle::StandardPixmap fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(name), w->style()->standardIcon(fallback));
+}
+
+}  // namespace
+
+FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent), m_clock(new QTimer(this)) {
+    setObjectName("frmMain");
+    setWindowTitle(Res(kResShortProductName));
+    setWindowIcon(QIcon::fromTheme("tallix", ThemeIcon(this, "x-office-spreadsheet",
+                                                       QStyle::SP_FileDialogListView)));
+
+    lvMainList = new QTreeWidget(this);
+    lvMainList->setObjectName("lvMainList");
+    lvMainList->setRootIsDecorated(false);
+    lvMainList->setUniformRowHeights(true);
+    lvMainList->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvMainList->setAllColumnsShowFocus(true);
+    lvMainList->setHeaderLabels({"Template Name", "Active", "Last Time Used"});
+    // Column widths follow the font, so a larger font still shows whole headings.
+    const QFontMetrics fm = lvMainList->fontMetrics();
+    lvMainList->setColumnWidth(kColName, fm.horizontalAdvance(QString(24, 'x')));
+    lvMainList->setColumnWidth(kColActive, fm.horizontalAdvance(QStringLiteral("Active  False")));
+    lvMainList->header()->setStretchLastSection(true);
+    lvMainList->setContextMenuPolicy(Qt::CustomContextMenu);
+    lvMainList->installEventFilter(this);
+    setCentralWidget(lvMainList);
+
+    BuildActions();
+    BuildMenus();
+    BuildToolbar();
+    BuildStatusBar();
+
+    connect(lvMainList, &QTreeWidget::itemDoubleClicked, this, [this] { EditSelected(); });
+    connect(lvMainList, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        if (QTreeWidgetItem* item = lvMainList->itemAt(p)) lvMainList->setCurrentItem(item);
+        mnuPopup->popup(lvMainList->viewport()->mapToGlobal(p));
+    });
+
+    RestoreGeometry();
+}
+
+FrmMain::~FrmMain() {
+    if (MainForm() == this) SetMainForm(nullptr);
+}
+
+void FrmMain::BuildActions() {
+    auto make = [this](const char* objectName, const QString& caption) {
+        auto* a = new QAction(caption, this);
+        a->setObjectName(objectName);
+        return a;
+    };
+    const QString product = Res(kResProductName);
+    mnuFileNew = make("mnuFileNew", "&New Template...");
+    mnuFileWizard = make("mnuFileWizard", "New Template &Wizard...");
+    mnuFilePageSetup = make("mnuFilePageSetup", "Page Set&up...");
+    mnuFilePrint = make("mnuFilePrint", "&Print");
+    mnuFileExit = make("mnuFileExit", "E&xit");
+    mnuEditModify = make("mnuEditModify", "&Edit...");
+    mnuEditCopy = make("mnuEditCopy", "&Copy...");
+    mnuEditDelete = make("mnuEditDelete", "&Delete...");
+    mnuEditToggleActive = make("mnuEditToggleActive", "Toggle Active");
+    mnuViewToolbar = make("mnuViewToolbar", "&Toolbar");
+    mnuViewStatusBar = make("mnuViewStatusBar", "Status &Bar");
+    mnuViewSysLog = make("mnuViewSysLog", "&System Log");
+    mnuViewErrLog = make("mnuViewErrLog", "&Error Log");
+    mnuViewRefresh = make("mnuViewRefresh", "&Refresh");
+    mnuViewOptions = make("mnuViewOptions", "&Options...");
+    mnuParseCurrent = make("mnuParseCurrent", "&Current Template...");
+    mnuParseAll = make("mnuParseAll", "&All Templates....");
+    mnuHelpContents = make("mnuHelpContents", product + " &Help");
+    mnuHelpSearchForHelpOn = make("mnuHelpSearchForHelpOn", "&Search For Help On...");
+    mnuHelpGetStarted = make("mnuHelpGetStarted", "&Getting Started...");
+    mnuHelpExamples = make("mnuHelpExamples", "&Use Example Templates");
+    mnuHelpSupport = make("mnuHelpSupport", "Obtaining &Technical Support...");
+    mnuHelpWebSite = make("mnuHelpWebSite", Res(kResMakerName) + " &Web Site...");
+    mnuHelpOrdering = make("mnuHelpOrdering", "&Ordering " + product + "...");
+    mnuHelpAbout = make("mnuHelpAbout", "&About " + product + "...");
+
+    mnuFileExit->setShortcut(QKeySequence::Quit);
+    mnuFilePrint->setShortcut(QKeySequence::Print);
+    mnuEditDelete->setShortcut(QKeySequence::Delete);
+    mnuViewRefresh->setShortcut(QKeySequence::Refresh);
+    mnuHelpContents->setShortcut(QKeySequence::HelpContents);
+    mnuViewToolbar->setCheckable(true);
+    mnuViewToolbar->setChecked(true);
+    mnuViewStatusBar->setCheckable(true);
+    mnuViewStatusBar->setChecked(true);
+    mnuHelpExamples->setCheckable(true);
+
+    // The template editor, the options dialog and the wizard come with their own windows;
+    // until then their commands are shown, disabled, and say why.
+    for (auto [action, what] : {std::pair{mnuFileNew, "template editor"},
+                                std::pair{mnuEditModify, "template editor"},
+                                std::pair{mnuFileWizard, "template wizard"},
+                                std::pair{mnuViewOptions, "options dialog"}}) {
+        action->setEnabled(false);
+        action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
+        action->setToolTip(action->statusTip());
+    }
+
+    connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
+    connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });
+    connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
+    connect(mnuEditModify, &QAction::triggered, this, [] {
+        State().newTemplate = false;
+        EditTemplate(false);
+    });
+    connect(mnuFileNew, &QAction::triggered, this, [] {
+        State().newTemplate = true;
+        EditTemplate(true);
+    });
+    connect(mnuEditCopy, &QAction::triggered, this, [] { CopyCurrentTemplate(); });
+    connect(mnuEditDelete, &QAction::triggered, this, [] { DoDelete(); });
+    connect(mnuEditToggleActive, &QAction::triggered, this, [] { ToggleActivityFlag(); });
+    connect(mnuViewToolbar, &QAction::toggled, this, [this](bool on) {
+        tbToolbar->setVisible(on);
+        SizeControls();
+    });
+    connect(mnuViewStatusBar, &QAction::toggled, this, [this](bool on) {
+        statusBar()->setVisible(on);
+        SizeControls();
+    });
+    connect(mnuViewSysLog, &QAction::triggered, this, [] { ViewLogFile("txSystem.Log"); });
+    connect(mnuViewErrLog, &QAction::triggered, this, [] { ViewLogFile("txError.Log"); });
+    connect(mnuViewRefresh, &QAction::triggered, this, [] { GetTempFiles(); });
+    connect(mnuParseCurrent, &QAction::triggered, this, [] { ParseCurrent(); });
+    connect(mnuParseAll, &QAction::triggered, this, [] { ParseAll(); });
+    connect(mnuHelpContents, &QAction::triggered, this, [] { ShowHelpContents(); });
+    connect(mnuHelpSearchForHelpOn, &QAction::triggered, this, [] { ShowHelpIndex(""); });
+    connect(mnuHelpGetStarted, &QAction::triggered, this,
+            [] { DoHelp(kHelpCommandContext, kHelpContextGettingStarted); });
+    connect(mnuHelpExamples, &QAction::triggered, this, [] { DoExamples(); });
+    connect(mnuHelpSupport, &QAction::triggered, this,
+            [] { DoHelp(kHelpCommandContext, kHelpContextSupport); });
+    connect(mnuHelpOrdering, &QAction::triggered, this,
+            [] { DoHelp(kHelpCommandContext, kHelpContextOrdering); });
+    connect(mnuHelpWebSite, &QAction::triggered, this, [] { OpenWebSite(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
+
+    // Toolbar buttons are actions of their own (their captions are the toolbar's keys) that
+    // lead to the same commands.
+    auto button = [this](const char* key, const char* icon, QStyle::StandardPixmap fallback,
+                         QAction* target, const char* tip) {
+        auto* a = new QAction(ThemeIcon(this, icon, fallback), QString::fromLatin1(key), this);
+        a->setObjectName(QStringLiteral("tb") + QString::fromLatin1(key).remove(' '));
+        a->setToolTip(QString::fromLatin1(tip));
+        a->setEnabled(target->isEnabled());
+        if (!target->isEnabled()) a->setToolTip(target->toolTip());
+        connect(a, &QAction::triggered, target, &QAction::trigger);
+        return a;
+    };
+    tbNew = button("New", "document-new", QStyle::SP_FileIcon, mnuFileNew, "New");
+    tbPrint = button("Print", "document-print", QStyle::SP_FileDialogDetailedView, mnuFilePrint,
+                     "Print");
+    tbProperties = button("Properties", "document-properties", QStyle::SP_FileDialogInfoView,
+                          mnuEditModify, "Properties");
+    tbCopy = button("Copy", "edit-copy", QStyle::SP_FileDialogNewFolder, mnuEditCopy, "Copy");
+    tbDelete = button("Delete", "edit-delete", QStyle::SP_TrashIcon, mnuEditDelete, "Delete");
+    tbToggleActive = button("Toggle Active", "emblem-default", QStyle::SP_DialogApplyButton,
+                            mnuEditToggleActive, "Toggle Active Flag");
+    tbParse = button("Parse", "system-run", QStyle::SP_MediaPlay, mnuParseCurrent,
+                     "Parse current template");
+    tbHelp = button("Help", "help-contents", QStyle::SP_DialogHelpButton, mnuHelpContents, "Help");
+}
+
+void FrmMain::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction(mnuFileNew);
+    file->addAction(mnuFileWizard);
+    file->addSeparator();
+    file->addAction(mnuFilePageSetup);
+    file->addAction(mnuFilePrint);
+    file->addSeparator();
+    file->addAction(mnuFileExit);
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->addAction(mnuEditModify);
+    edit->addAction(mnuEditCopy);
+    edit->addAction(mnuEditDelete);
+    edit->addSeparator();
+    edit->addAction(mnuEditToggleActive);
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(mnuViewToolbar);
+    view->addAction(mnuViewStatusBar);
+    view->addSeparator();
+    view->addAction(mnuViewSysLog);
+    view->addAction(mnuViewErrLog);
+    view->addSeparator();
+    view->addAction(mnuViewRefresh);
+    view->addSeparator();
+    view->addAction(mnuViewOptions);
+    QMenu* parse = menuBar()->addMenu("&Parse");
+    parse->addAction(mnuParseCurrent);
+    parse->addAction(mnuParseAll);
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(mnuHelpContents);
+    help->addAction(mnuHelpSearchForHelpOn);
+    help->addAction(mnuHelpGetStarted);
+    help->addSeparator();
+    help->addAction(mnuHelpExamples);
+    help->addSeparator();
+    help->addAction(mnuHelpSupport);
+    help->addAction(mnuHelpWebSite);
+    help->addAction(mnuHelpOrdering);
+    help->addSeparator();
+    help->addAction(mnuHelpAbout);
+
+    mnuPopup = new QMenu(this);
+    mnuPopup->setObjectName("mnuPopup");
+    auto popupItem = [this](const char* name, QAction* target) {
+        auto* a = mnuPopup->addAction(target->text());
+        a->setObjectName(name);
+        a->setEnabled(target->isEnabled());
+        a->setStatusTip(target->statusTip());
+        connect(a, &QAction::triggered, target, &QAction::trigger);
+    };
+    popupItem("mnuPopupNew", mnuFileNew);
+    popupItem("mnuPopupEdit", mnuEditModify);
+    popupItem("mnuPopupCopy", mnuEditCopy);
+    popupItem("mnuPopupDelete", mnuEditDelete);
+    mnuPopup->addSeparator();
+    popupItem("mnuPopupToggle", mnuEditToggleActive);
+    popupItem("mnuPopupParse", mnuParseCurrent);
+    popupItem("mnuPopupPrint", mnuFilePrint);
+}
+
+void FrmMain::BuildToolbar() {
+    tbToolbar = addToolBar("Toolbar");
+    tbToolbar->setObjectName("tbToolbar");
+    tbToolbar->setMovable(false);
+    tbToolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    tbToolbar->addAction(tbNew);
+    tbToolbar->addAction(tbPrint);
+    tbToolbar->addSeparator();
+    tbToolbar->addAction(tbProperties);
+    tbToolbar->addAction(tbCopy);
+    tbToolbar->addAction(tbDelete);
+    tbToolbar->addAction(tbToggleActive);
+    tbToolbar->addSeparator();
+    tbToolbar->addAction(tbParse);
+    tbToolbar->addSeparator();
+    tbToolbar->addAction(tbHelp);
+    // The toolbar's own hide command would bypass the menu check.
+    tbToolbar->toggleViewAction()->setEnabled(false);
+}
+
+void FrmMain::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("sbStatusBar");
+    sbDate = new QLabel(this);
+    sbDate->setObjectName("sbDate");
+    sbTime = new QLabel(this);
+    sbTime->setObjectName("sbTime");
+    bar->addPermanentWidget(sbDate);
+    bar->addPermanentWidget(sbTime);
+    UpdateClock();
+    m_clock->setInterval(kClockIntervalMs);
+    connect(m_clock, &QTimer::timeout, this, &FrmMain::UpdateClock);
+    m_clock->start();
+}
+
+void FrmMain::UpdateClock() {
+    const DateValue now = Now();
+    sbDate->setText(QString::fromStdString(FormatShortDate(now)));
+    sbTime->setText(QString::fromStdString(FormatShortTime(now)));
+}
+
+void FrmMain::ShowNotBuilt(const QString& what) {
+    statusBar()->showMessage(QString::fromLatin1(kNotBuiltTip).arg(what));
+}
+
+void FrmMain::EditSelected() {
+    if (!SelectedItem()) return;
+    if (mnuEditModify->isEnabled())
+        mnuEditModify->trigger();
+    else
+        ShowNotBuilt("template editor");
+}
+
+bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvMainList && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            EditSelected();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QTreeWidgetItem* FrmMain::SelectedItem() const {
+    const QList<QTreeWidgetItem*> selected = lvMainList->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void FrmMain::ClearList() { lvMainList->clear(); }
+
+QTreeWidgetItem* FrmMain::AddRow(const std::string& name, bool active, const std::string& lastRan,
+                                 const std::string& path) {
+    auto* item = new QTreeWidgetItem(lvMainList);
+    item->setText(kColName, QString::fromStdString(name));
+    item->setText(kColActive, active ? "True" : "False");
+    item->setText(kColLastRun, QString::fromStdString(lastRan));
+    item->setData(kColName, Qt::UserRole, QString::fromStdString(path));
+    return item;
+}
+
+QTreeWidgetItem* FrmMain::FindRow(const std::string& name) const {
+    const QString wanted = QString::fromStdString(name);
+    for (int i = 0; i < lvMainList->topLevelItemCount(); ++i)
+        if (lvMainList->topLevelItem(i)->text(kColName) == wanted) return lvMainList->topLevelItem(i);
+    return nullptr;
+}
+
+std::string FrmMain::RowText(const QTreeWidgetItem* item) {
+    return item ? item->text(kColName).toStdString() : std::string();
+}
+
+std::string FrmMain::RowTag(const QTreeWidgetItem* item) {
+    return item ? item->data(kColName, Qt::UserRole).toString().toStdString() : std::string();
+}
+
+void FrmMain::SizeControls() {
+    // The list is the central widget: the window's layout keeps it between the toolbar and
+    // the status bar, whichever of them is shown.
+    if (!isMinimized()) centralWidget()->updateGeometry();
+}
+
+void FrmMain::RestoreGeometry() {
+    const double dpi = logicalDpiX();
+    move(TwipsToPixels(StoredTwips(kMainLeft, kDefaultMainLeft), dpi),
+         TwipsToPixels(StoredTwips(kMainTop, kDefaultMainTop), dpi));
+    resize(TwipsToPixels(StoredTwips(kMainWidth, kDefaultMainWidth), dpi),
+           TwipsToPixels(StoredTwips(kMainHeight, kDefaultMainHeight), dpi));
+}
+
+void FrmMain::SaveGeometry() {
+    const double dpi = logicalDpiX();
+    auto put = [&](const char* name, int pixels, int fallback) {
+        // The number read at start-up (or its default) is written again while it still
+        // gives this many pixels: most twips values are no whole number of pixels, and
+        // converting back would shrink the window a little at every close.
+        const int before = StoredTwips(name, fallback);
+        const int twips = TwipsToPixels(before, dpi) == pixels ? before : PixelsToTwips(pixels, dpi);
+        SaveRegData(kSettingsSection, name, std::to_string(twips));
+    };
+    put(kMainLeft, pos().x(), kDefaultMainLeft);
+    put(kMainTop, pos().y(), kDefaultMainTop);
+    put(kMainWidth, width(), kDefaultMainWidth);
+    put(kMainHeight, height(), kDefaultMainHeight);
+}
+
+QPrinter& FrmMain::Printer() {
+    if (!m_printer) {
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        ui::ApplyPrintTarget(*m_printer);
+    }
+    return *m_printer;
+}
+
+void FrmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (isMinimized()) return;
+    const double dpi = logicalDpiX();
+    const int minWidth = TwipsToPixelsAtLeast(kMinMainWidth, dpi);
+    const int minHeight = TwipsToPixelsAtLeast(kMinMainHeight, dpi);
+    if (width() < minWidth || height() < minHeight)
+        resize(std::max(width(), minWidth), std::max(height(), minHeight));
+    SizeControls();
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
+    // While the engine runs the window is disabled and the manager waits for it.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    // A minimized window has no size worth keeping.
+    if (!isMinimized()) SaveGeometry();
+    PutMapiProfile();
+    event->accept();
+}
+
+}  // namespace tallix::manager

@@ -1,0 +1,117 @@
+#pragma once
+// The main window "Tallix": the template list, its menus, toolbar, pop-up menu and status
+// bar, and the window geometry kept in twips in the settings.
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPrinter;
+class QTimer;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tallix::manager {
+
+// List columns.
+inline constexpr int kColName = 0;
+inline constexpr int kColActive = 1;
+inline constexpr int kColLastRun = 2;
+
+// Geometry defaults and the smallest size a resize leaves, in twips.
+inline constexpr int kDefaultMainLeft = 1000;
+inline constexpr int kDefaultMainTop = 1000;
+inline constexpr int kDefaultMainWidth = 6500;
+inline constexpr int kDefaultMainHeight = 6500;
+inline constexpr int kMinMainWidth = 4935;
+inline constexpr int kMinMainHeight = 4100;
+
+class FrmMain final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit FrmMain(QWidget* parent = nullptr);
+    ~FrmMain() override;
+
+    QTreeWidget* lvMainList;
+    QToolBar* tbToolbar;
+    QLabel* sbDate;
+    QLabel* sbTime;
+    QMenu* mnuPopup;
+
+    QAction* mnuFileNew;
+    QAction* mnuFileWizard;
+    QAction* mnuFilePageSetup;
+    QAction* mnuFilePrint;
+    QAction* mnuFileExit;
+    QAction* mnuEditModify;
+    QAction* mnuEditCopy;
+    QAction* mnuEditDelete;
+    QAction* mnuEditToggleActive;
+    QAction* mnuViewToolbar;
+    QAction* mnuViewStatusBar;
+    QAction* mnuViewSysLog;
+    QAction* mnuViewErrLog;
+    QAction* mnuViewRefresh;
+    QAction* mnuViewOptions;
+    QAction* mnuParseCurrent;
+    QAction* mnuParseAll;
+    QAction* mnuHelpContents;
+    QAction* mnuHelpSearchForHelpOn;
+    QAction* mnuHelpGetStarted;
+    QAction* mnuHelpExamples;
+    QAction* mnuHelpSupport;
+    QAction* mnuHelpWebSite;
+    QAction* mnuHelpOrdering;
+    QAction* mnuHelpAbout;
+    // Toolbar buttons, keyed as the toolbar names them.
+    QAction* tbNew;
+    QAction* tbPrint;
+    QAction* tbProperties;
+    QAction* tbCopy;
+    QAction* tbDelete;
+    QAction* tbToggleActive;
+    QAction* tbParse;
+    QAction* tbHelp;
+
+    // The selected row, or nullptr.
+    QTreeWidgetItem* SelectedItem() const;
+    // Removes every row; adds one row (name, "True"/"False", last run, tag = full path).
+    void ClearList();
+    QTreeWidgetItem* AddRow(const std::string& name, bool active, const std::string& lastRan,
+                            const std::string& path);
+    // The first row whose text is `name` exactly, or nullptr.
+    QTreeWidgetItem* FindRow(const std::string& name) const;
+    static std::string RowText(const QTreeWidgetItem* item);
+    static std::string RowTag(const QTreeWidgetItem* item);
+
+    // Lays the list out after the toolbar or status bar was shown or hidden.
+    void SizeControls();
+    // Geometry in twips, as stored.
+    void RestoreGeometry();
+    void SaveGeometry();
+
+    // The printer that "Page Setup" configures and "Print" uses.
+    QPrinter& Printer();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildActions();
+    void BuildMenus();
+    void BuildToolbar();
+    void BuildStatusBar();
+    void UpdateClock();
+    void ShowNotBuilt(const QString& what);
+    void EditSelected();
+
+    QTimer* m_clock;
+    std::unique_ptr<QPrinter> m_printer;
+};
+
+}  // namespace tallix::manager

@@ -1,0 +1,683 @@
+// The template manager through its real windows on the offscreen platform: message boxes
+// are scripted, and every case looks at the files on disk as well as at the list.
+#include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "manager/client_procs.h"
+#include "manager/geometry.h"
+#include "manager/main_window.h"
+#include "manager/manager_windows.h"
+#include "model/template.h"
+#include "settings/app_info.h"
+#include "settings/registry.h"
+#include "settings/settings_store.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+using namespace tallix;
+using namespace tallix::manager;
+namespace fs = std::filesystem;
+using tallix::testing::ReadFileBytes;
+using tallix::testing::WriteFileBytes;
+
+namespace {
+
+std::string TemplateText(bool active, const std::string& lastRan, const std::string& outputFile) {
+    return std::string("[General]\r\nActive=") + (active ? "True" : "False") +
+           "\r\nNum_Variables=1\r\nLast_Ran=" + lastRan +
+           "\r\n[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n[Variables]\r\n"
+           "Var1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n[Output]\r\nAllowDuplicate=True\r\n"
+           "File=" + outputFile + "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=Code\r\n"
+           "[Scripts]\r\nrun=\r\n";
+}
+
+// One manager as Main leaves it, over a private program directory and settings file.
+struct Manager {
+    tallix::testing::IsolatedEnvironment env;
+    tallix::testing::ScriptedUi ui;
+    std::unique_ptr<FrmMain> form;
+
+    Manager() {
+        SetProgramIdentity("tallix", "Tallix");
+        ResetSettings();
+        ResetManagerState();
+        Settings().templateDir = TemplateDir();
+        fs::create_directories(TemplateDir());
+        form = std::make_unique<FrmMain>();
+        SetMainForm(form.get());
+    }
+    ~Manager() { form.reset(); }
+
+    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
+    std::string TemplatePath(const std::string& name) const {
+        return TemplateDir() + "/" + name + ".txf";
+    }
+    void AddTemplate(const std::string& name, bool active = true,
+                     const std::string& lastRan = "Never") {
+        WriteFileBytes(TemplatePath(name), TemplateText(active, lastRan, env.ProgramDir() + "/out.csv"));
+    }
+    QStringList Rows() const {
+        QStringList rows;
+        for (int i = 0; i < form->lvMainList->topLevelItemCount(); ++i)
+            rows << form->lvMainList->topLevelItem(i)->text(kColName);
+        return rows;
+    }
+    void Select(const std::string& name) {
+        QTreeWidgetItem* item = form->FindRow(name);
+        QVERIFY2(item, name.c_str());
+        form->lvMainList->clearSelection();
+        form->lvMainList->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    std::string SelectedName() const { return FrmMain::RowText(form->SelectedItem()); }
+    std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
+    void LinkEngine() {
+        fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine",
+                           fs::path(env.ProgramDir()) / "txengine");
+    }
+};
+
+std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
+    auto t = std::make_shared<clsTemplate>();
+    t->SetFileName(path);
+    t->ReadTemplate();
+    return t;
+}
+
+}  // namespace
+
+class ManagerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpShowsMissingSourceAndFillsListInOrder();
+    void emptyDirectoryCommandsShowTheirNoSelectionMessages();
+    void copyNamesCountUpAndReuseAFreedNumber();
+    void newTemplateNameSkipsTakenNames_data();
+    void newTemplateNameSkipsTakenNames();
+    void templateNameChecks_data();
+    void templateNameChecks();
+    void toggleWritesFileAndRowAndKeepsTheEnginesStamp();
+    void toggleOrCopyOfARemovedFileReportsAndRefills();
+    void deleteAsksAndRemovesOnlyOnOk();
+    void parseCurrentRunsTheEngineAndRefreshesLastRun();
+    void parseCurrentPassesALongNameWhole();
+    void missingEngineShowsMessageAndDoesNotRefill();
+    void geometryIsStoredAndRestoredInTwips();
+    void closingMinimizedKeepsStoredGeometry();
+    void narrowStoredWidthIsRaisedAtFirstResize();
+    void printSendsTheTemplateTextToThePrinter();
+    void logViewerShowsMissingMessageOrTheLog();
+    void helpOpensContextPagesAndIndex();
+    void examplesModeSwitchesOnlyAfterOk();
+    void laterWindowsCommandsAreShownDisabled();
+    void splashAndAboutShowVersionAndNames();
+};
+
+void ManagerTest::startUpShowsMissingSourceAndFillsListInOrder() {
+    tallix::testing::IsolatedEnvironment env;
+    tallix::testing::ScriptedUi ui;
+    SetProgramIdentity("tallix", "Tallix");
+    ResetSettings();
+    ResetManagerState();
+    const std::string dir = env.ProgramDir() + "/templates";
+    fs::create_directories(dir);
+    for (const char* name : {"beta", "Alpha", "gamma"})
+        WriteFileBytes(dir + "/" + name + ".txf", TemplateText(true, "Never", "x.csv"));
+    WriteFileBytes(dir + "/notes.txt", "not a template");
+
+    std::unique_ptr<FrmMain> form = Main();
+    QVERIFY(form);
+    QVERIFY(State().startupComplete);
+    // The template directory was missing from the settings: its default is written back.
+    QCOMPARE(GetRegData(kSettingsSection, "TemplateDir"), dir);
+    QCOMPARE(State().pop3ConfigPath, env.ProgramDir() + "/POP3.CFG");
+    QCOMPARE(ui.boxes.size(), std::size_t(1));
+    QCOMPARE(ui.boxes[0].title, std::string("Error"));
+    QCOMPARE(ui.boxes[0].text, std::string(kMsgSourceNotSet));
+    QCOMPARE(form->lvMainList->topLevelItemCount(), 3);
+    QCOMPARE(form->lvMainList->topLevelItem(0)->text(kColName), QString("Alpha"));
+    QCOMPARE(form->lvMainList->topLevelItem(1)->text(kColName), QString("beta"));
+    QCOMPARE(FrmMain::RowTag(form->lvMainList->topLevelItem(2)), dir + "/gamma.txf");
+    QCOMPARE(form->lvMainList->topLevelItem(2)->text(kColActive), QString("True"));
+    QCOMPARE(form->lvMainList->topLevelItem(2)->text(kColLastRun), QString("Never"));
+    QCOMPARE(form->windowTitle(), QString("Tallix"));
+
+    QVERIFY(!form->isVisible());
+    ExitSplash();
+    QVERIFY(form->isVisible());
+    form->close();
+    SetMainForm(nullptr);
+}
+
+void ManagerTest::emptyDirectoryCommandsShowTheirNoSelectionMessages() {
+    Manager m;
+    GetTempFiles();
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 0);
+    struct Case {
+        std::function<void()> command;
+        std::string text;
+        std::string title;
+        MsgIcon icon;
+    };
+    const std::vector<Case> cases = {
+        {[&] { EditTemplate(false); }, std::string(kMsgSelectToEdit), "", MsgIcon::None},
+        {[&] { m.form->mnuEditCopy->trigger(); }, std::string(kMsgSelectToEdit), "", MsgIcon::None},
+        {[&] { m.form->mnuEditToggleActive->trigger(); }, std::string(kMsgSelectToEdit), "", MsgIcon::None},
+        {[&] { m.form->mnuEditDelete->trigger(); }, std::string(kMsgNoTemplateSelected), "Error",
+         MsgIcon::Exclamation},
+        {[&] { m.form->mnuParseCurrent->trigger(); }, std::string(kMsgSelectTemplate), "", MsgIcon::None},
+        {[&] { m.form->tbParse->trigger(); }, std::string(kMsgSelectTemplate), "", MsgIcon::None},
+        {[&] { m.form->mnuFilePrint->trigger(); }, std::string(kMsgNoSelectedItem), "", MsgIcon::None},
+    };
+    for (const Case& c : cases) {
+        m.ui.boxes.clear();
+        c.command();
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(m.ui.boxes[0].text, c.text);
+        if (!c.title.empty()) QCOMPARE(m.ui.boxes[0].title, c.title);
+        QCOMPARE(m.ui.boxes[0].icon, c.icon);
+    }
+    QVERIFY(fs::is_empty(m.TemplateDir()));
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 0);
+}
+
+void ManagerTest::copyNamesCountUpAndReuseAFreedNumber() {
+    Manager m;
+    m.AddTemplate("Orders", false, "3/1/2026 9:00:00 AM");
+    GetTempFiles();
+    m.Select("Orders");
+    m.form->mnuEditCopy->trigger();
+    QCOMPARE(m.SelectedName(), std::string("Copy (1) of Orders"));
+    m.Select("Orders");
+    m.form->tbCopy->trigger();
+    QCOMPARE(m.SelectedName(), std::string("Copy (2) of Orders"));
+    QCOMPARE(m.Rows(), QStringList({"Copy (1) of Orders", "Copy (2) of Orders", "Orders"}));
+
+    // The copy holds the template with a fresh last run.
+    auto copy = ReadBack(m.TemplatePath("Copy (1) of Orders"));
+    QCOMPARE(copy->LastRan(), std::string("Never"));
+    QCOMPARE(copy->Active(), false);
+    QCOMPARE(copy->VariableCount(), 1);
+    QCOMPARE(copy->OutputFile(), m.env.ProgramDir() + "/out.csv");
+
+    m.Select("Copy (1) of Orders");
+    m.ui.QueueAnswer(MsgAnswer::Ok);
+    DoDelete();
+    m.Select("Orders");
+    CopyCurrentTemplate();
+    QCOMPARE(m.SelectedName(), std::string("Copy (1) of Orders"));
+    QVERIFY(fs::exists(m.TemplatePath("Copy (1) of Orders")));
+    QCOMPARE(FileCopyNum("Orders"), std::string("Copy (3) of Orders"));
+    QVERIFY(m.ui.boxes.size() == 1);  // only the delete question
+}
+
+void ManagerTest::newTemplateNameSkipsTakenNames_data() {
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty list") << QStringList{} << "Untitled";
+    QTest::newRow("free") << QStringList{"Orders"} << "Untitled";
+    QTest::newRow("taken once") << QStringList{"Untitled"} << "Untitled1";
+    QTest::newRow("taken twice") << QStringList{"Untitled", "Untitled1"} << "Untitled12";
+    QTest::newRow("other case is another name") << QStringList{"untitled"} << "Untitled";
+}
+
+void ManagerTest::newTemplateNameSkipsTakenNames() {
+    QFETCH(QStringList, rows);
+    QFETCH(QString, expected);
+    Manager m;
+    for (const QString& r : rows) m.AddTemplate(r.toStdString());
+    GetTempFiles();
+    QCOMPARE(QString::fromStdString(NewTemplateName()), expected);
+}
+
+void ManagerTest::templateNameChecks_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("anyRow");
+    QTest::addColumn<bool>("good");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("trimmed");
+    QTest::newRow("blank") << "   " << true << false << "File name cannot be blank." << "";
+    QTest::newRow("placeholder") << "<Untitled>" << true << false << "Invalid template name"
+                                 << "<Untitled>";
+    QTest::newRow("taken") << " Orders " << true << false << "This template name already exist"
+                           << "Orders";
+    QTest::newRow("other case") << "orders" << true << true << "" << "orders";
+    QTest::newRow("own row selected") << "Orders" << false << true << "" << "Orders";
+    QTest::newRow("another row") << "Invoices" << false << false
+                                 << "This template name already exist" << "Invoices";
+    QTest::newRow("new name") << "Receipts" << true << true << "" << "Receipts";
+}
+
+void ManagerTest::templateNameChecks() {
+    QFETCH(QString, name);
+    QFETCH(bool, anyRow);
+    QFETCH(bool, good);
+    QFETCH(QString, message);
+    QFETCH(QString, trimmed);
+    Manager m;
+    m.AddTemplate("Orders");
+    m.AddTemplate("Invoices");
+    GetTempFiles();
+    m.Select("Orders");
+    std::string n = name.toStdString(), msg = "stale";
+    QCOMPARE(IsGoodFileName(n, msg, anyRow), good);
+    QCOMPARE(QString::fromStdString(msg), message);
+    QCOMPARE(QString::fromStdString(n), trimmed);
+    QCOMPARE(MakeFileName(" Orders "), m.TemplatePath("Orders"));
+}
+
+void ManagerTest::toggleWritesFileAndRowAndKeepsTheEnginesStamp() {
+    Manager m;
+    m.AddTemplate("Orders", true);
+    GetTempFiles();
+    m.Select("Orders");
+    // The engine stamps the file after the list was filled; the row still shows "Never".
+    WriteFileBytes(m.TemplatePath("Orders"),
+                   TemplateText(true, "3/2/2026 10:00:00", m.env.ProgramDir() + "/out.csv"));
+    m.form->mnuEditToggleActive->trigger();
+    auto t = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(t->Active(), false);
+    QCOMPARE(t->LastRan(), std::string("3/2/2026 10:00:00"));
+    QCOMPARE(t->VariableCount(), 1);
+    QTreeWidgetItem* row = m.form->FindRow("Orders");
+    QCOMPARE(row->text(kColActive), QString("False"));
+    QCOMPARE(row->text(kColLastRun), QString("3/2/2026 10:00:00"));
+
+    m.form->tbToggleActive->trigger();
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->Active(), true);
+    QCOMPARE(row->text(kColActive), QString("True"));
+    QVERIFY(m.ui.boxes.empty());
+}
+
+void ManagerTest::toggleOrCopyOfARemovedFileReportsAndRefills() {
+    for (int command = 0; command < 2; ++command) {
+        Manager m;
+        m.AddTemplate("Orders");
+        m.AddTemplate("Gone");
+        GetTempFiles();
+        m.Select("Gone");
+        fs::remove(m.TemplatePath("Gone"));
+        if (command == 0)
+            ToggleActivityFlag();
+        else
+            CopyCurrentTemplate();
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QVERIFY(m.LastBoxText().find(kMsgTemplateGone) == 0);
+        QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+        // Nothing written from an empty template, and the list shows what is there.
+        QVERIFY(!fs::exists(m.TemplatePath("Gone")));
+        QVERIFY(!fs::exists(m.TemplatePath("Copy (1) of Gone")));
+        QCOMPARE(m.Rows(), QStringList({"Orders"}));
+    }
+}
+
+void ManagerTest::deleteAsksAndRemovesOnlyOnOk() {
+    Manager m;
+    m.AddTemplate("Orders");
+    m.AddTemplate("Keep");
+    GetTempFiles();
+    m.Select("Orders");
+    m.ui.QueueAnswer(MsgAnswer::Cancel);
+    m.form->mnuEditDelete->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].text, std::string("Delete the selected file"));
+    QCOMPARE(m.ui.boxes[0].title, std::string("Tallix"));
+    QCOMPARE(m.ui.boxes[0].buttons, MsgButtons::OkCancel);
+    QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Question);
+    QVERIFY(fs::exists(m.TemplatePath("Orders")));
+    QCOMPARE(m.Rows().size(), 2);
+
+    m.ui.QueueAnswer(MsgAnswer::Ok);
+    m.form->tbDelete->trigger();
+    QVERIFY(!fs::exists(m.TemplatePath("Orders")));
+    QVERIFY(fs::exists(m.TemplatePath("Keep")));
+    QCOMPARE(m.Rows(), QStringList({"Keep"}));
+}
+
+namespace {
+
+// The engine started by the manager runs without a window here: with one (even on the
+// offscreen platform) a box it shows would wait for a click that never comes. Its boxes then
+// go to standard error and its questions take their defaults.
+class EngineWithoutWindow {
+public:
+    EngineWithoutWindow() {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
+            qunsetenv(name);
+        }
+    }
+    ~EngineWithoutWindow() {
+        for (const auto& [name, value] : m_saved)
+            qputenv(name, value);
+    }
+
+private:
+    std::vector<std::pair<const char*, QByteArray>> m_saved;
+};
+
+// Settings and a one-message mailbox for the real engine.
+void PrepareEngineRun(Manager& m) {
+    m.LinkEngine();
+    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
+    WriteFileBytes(mailbox,
+                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann <ann@example.org>\nTo: Shop "
+                   "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 "
+                   "+0100\n\nCode: Z-7\n\n");
+    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
+    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
+    SaveRegData(kSettingsSection, "LocalFileName", mailbox);
+    SaveRegData(kSettingsSection, "DeleteFlag", "0");
+}
+
+}  // namespace
+
+void ManagerTest::parseCurrentRunsTheEngineAndRefreshesLastRun() {
+    Manager m;
+    EngineWithoutWindow windowless;
+    PrepareEngineRun(m);
+    m.AddTemplate("Orders");
+    WriteFileBytes(m.TemplatePath("Other"),
+                   TemplateText(true, "Never", m.env.ProgramDir() + "/other.csv"));
+    GetTempFiles();
+    m.Select("Orders");
+    m.form->mnuParseCurrent->trigger();
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QVERIFY(m.form->isEnabled());
+    QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), std::string("Z-7\r\n"));
+    // Only the selected template ran.
+    QVERIFY(!fs::exists(m.env.ProgramDir() + "/other.csv"));
+    QCOMPARE(m.SelectedName(), std::string("Orders"));
+    const QString lastRun = m.form->FindRow("Orders")->text(kColLastRun);
+    QVERIFY2(lastRun != "Never" && !lastRun.isEmpty(), qPrintable(lastRun));
+    QCOMPARE(m.form->FindRow("Other")->text(kColLastRun), QString("Never"));
+}
+
+void ManagerTest::parseCurrentPassesALongNameWhole() {
+    Manager m;
+    EngineWithoutWindow windowless;
+    PrepareEngineRun(m);
+    // With the program directory in front, the engine's command line is far longer than 255
+    // characters; the name must arrive whole or another template (or none) would run.
+    const std::string longName = std::string(230, 'n') + " with blanks";
+    m.AddTemplate(longName);
+    WriteFileBytes(m.TemplatePath(std::string(230, 'n')),
+                   TemplateText(true, "Never", m.env.ProgramDir() + "/wrong.csv"));
+    GetTempFiles();
+    m.Select(longName);
+    QVERIFY(EnginePath().size() + 1 + longName.size() > 255);
+    ParseCurrent();
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), std::string("Z-7\r\n"));
+    QVERIFY(!fs::exists(m.env.ProgramDir() + "/wrong.csv"));
+    QCOMPARE(m.SelectedName(), longName);
+}
+
+void ManagerTest::missingEngineShowsMessageAndDoesNotRefill() {
+    Manager m;
+    m.AddTemplate("Orders");
+    GetTempFiles();
+    m.AddTemplate("Later");  // a refill would show it
+    m.Select("Orders");
+    m.form->mnuParseCurrent->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].text, std::string("Unable to run the Tallix."));
+    QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+    QCOMPARE(m.Rows(), QStringList({"Orders"}));
+    QVERIFY(m.form->isEnabled());
+
+    m.ui.boxes.clear();
+    m.form->mnuParseAll->trigger();
+    QCOMPARE(m.LastBoxText(), std::string("Unable to run the Tallix."));
+    QCOMPARE(m.Rows(), QStringList({"Orders"}));
+}
+
+void ManagerTest::geometryIsStoredAndRestoredInTwips() {
+    Manager m;
+    const double dpi = m.form->logicalDpiX();
+    // Defaults when nothing is stored.
+    QCOMPARE(m.form->size(), QSize(TwipsToPixels(kDefaultMainWidth, dpi),
+                                   TwipsToPixels(kDefaultMainHeight, dpi)));
+    QCOMPARE(m.form->pos(), QPoint(TwipsToPixels(kDefaultMainLeft, dpi),
+                                   TwipsToPixels(kDefaultMainTop, dpi)));
+    // Closing unchanged keeps the stored numbers exactly, though 6500 twips is no whole
+    // number of pixels: the size does not creep from one session to the next.
+    m.form->show();
+    m.form->close();
+    QCOMPARE(GetRegData(kSettingsSection, "MainWidth"), std::string("6500"));
+    QCOMPARE(GetRegData(kSettingsSection, "MainLeft"), std::string("1000"));
+    m.form.reset();
+
+    SaveRegData(kSettingsSection, "MainLeft", "1500");
+    SaveRegData(kSettingsSection, "MainTop", "750");
+    SaveRegData(kSettingsSection, "MainWidth", "9000");
+    SaveRegData(kSettingsSection, "MainHeight", "6000 ");
+    m.form = std::make_unique<FrmMain>();
+    SetMainForm(m.form.get());
+    QCOMPARE(m.form->pos(), QPoint(TwipsToPixels(1500, dpi), TwipsToPixels(750, dpi)));
+    QCOMPARE(m.form->size(), QSize(TwipsToPixels(9000, dpi), TwipsToPixels(6000, dpi)));
+    m.form->show();
+    m.form->move(200, 80);
+    m.form->resize(500, 350);
+    m.form->mnuFileExit->trigger();
+    QVERIFY(!m.form->isVisible());
+    QCOMPARE(GetRegData(kSettingsSection, "MainLeft"), std::to_string(PixelsToTwips(200, dpi)));
+    QCOMPARE(GetRegData(kSettingsSection, "MainTop"), std::to_string(PixelsToTwips(80, dpi)));
+    QCOMPARE(GetRegData(kSettingsSection, "MainWidth"), std::to_string(PixelsToTwips(500, dpi)));
+    QCOMPARE(GetRegData(kSettingsSection, "MainHeight"), std::to_string(PixelsToTwips(350, dpi)));
+    // 15 twips to the pixel at 96 dpi, 10 at 144 dpi.
+    QCOMPARE(PixelsToTwips(200, 96), 3000);
+    QCOMPARE(TwipsToPixels(1500, 144), 150);
+    QCOMPARE(PixelsToTwips(150, 144), 1500);
+}
+
+void ManagerTest::closingMinimizedKeepsStoredGeometry() {
+    Manager m;
+    SaveRegData(kSettingsSection, "MainWidth", "8000");
+    m.form = std::make_unique<FrmMain>();
+    SetMainForm(m.form.get());
+    m.form->showMinimized();
+    m.form->close();
+    QCOMPARE(GetRegData(kSettingsSection, "MainWidth"), std::string("8000"));
+    QCOMPARE(GetRegData(kSettingsSection, "MainLeft"), std::string());
+}
+
+void ManagerTest::narrowStoredWidthIsRaisedAtFirstResize() {
+    Manager m;
+    SaveRegData(kSettingsSection, "MainWidth", "2000");
+    SaveRegData(kSettingsSection, "MainHeight", "3000");
+    m.form = std::make_unique<FrmMain>();
+    SetMainForm(m.form.get());
+    const double dpi = m.form->logicalDpiX();
+    QCOMPARE(m.form->width(), TwipsToPixels(2000, dpi));
+    m.form->show();
+    QTRY_COMPARE(m.form->width(), TwipsToPixels(kMinMainWidth, dpi));
+    QCOMPARE(PixelsToTwips(m.form->width(), dpi), kMinMainWidth);
+    QVERIFY(PixelsToTwips(m.form->height(), dpi) >= kMinMainHeight);
+    QVERIFY(m.form->height() <= TwipsToPixels(kMinMainHeight, dpi) + 1);
+    m.form->resize(TwipsToPixels(9000, dpi), TwipsToPixels(8000, dpi));
+    QCOMPARE(m.form->width(), TwipsToPixels(9000, dpi));
+}
+
+void ManagerTest::printSendsTheTemplateTextToThePrinter() {
+    Manager m;
+    m.AddTemplate("Orders");
+    GetTempFiles();
+    const std::string pdf = m.env.ProgramDir() + "/print.pdf";
+    qputenv("TALLIX_PRINT_PDF", QByteArray::fromStdString(pdf));
+    m.form = std::make_unique<FrmMain>();  // the printer is made with the window
+    SetMainForm(m.form.get());
+    GetTempFiles();
+    m.Select("Orders");
+    m.form->tbPrint->trigger();
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    const std::string bytes = ReadFileBytes(pdf);
+    QVERIFY(bytes.rfind("%PDF", 0) == 0);
+
+    // A file that vanished is reported through the error reporter with its context.
+    fs::remove(m.TemplatePath("Orders"));
+    m.ui.QueueAnswer(MsgAnswer::No);  // carry on after the unexpected-error box
+    m.form->mnuFilePrint->trigger();
+    qunsetenv("TALLIX_PRINT_PDF");
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+    QVERIFY(m.env.ReadProgramFile("txError.Log").find("Unable to print the template file") !=
+            std::string::npos);
+}
+
+void ManagerTest::logViewerShowsMissingMessageOrTheLog() {
+    Manager m;
+    m.form->mnuViewSysLog->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].text, std::string("There is no System Log"));
+    QCOMPARE(m.ui.boxes[0].title, std::string("tallix"));
+    m.form->mnuViewErrLog->trigger();
+    QCOMPARE(m.LastBoxText(), std::string("There is no Error Log"));
+    QVERIFY(!fs::exists(m.env.ProgramDir() + "/txSystem.Log"));
+
+    WriteFileBytes(m.env.ProgramDir() + "/txSystem.Log", "3/2/2026 9:00:00 AM first\r\n");
+    m.ui.boxes.clear();
+    m.form->mnuViewSysLog->trigger();
+    QVERIFY(m.ui.boxes.empty());
+    FrmLogViewer* viewer = ShowLogViewer(QString::fromStdString(m.env.ProgramDir() + "/txSystem.Log"),
+                                         "System Log");
+    QCOMPARE(viewer->windowTitle(), QString("System Log"));
+    QVERIFY(viewer->txtLog->isReadOnly());
+    QCOMPARE(viewer->txtLog->toPlainText(), QString("3/2/2026 9:00:00 AM first\n"));
+    WriteFileBytes(m.env.ProgramDir() + "/txSystem.Log",
+                   "3/2/2026 9:00:00 AM first\r\n3/2/2026 9:00:01 AM second\r\n");
+    QTRY_VERIFY(viewer->txtLog->toPlainText().contains("second"));
+    const std::string pdf = m.env.ProgramDir() + "/log.pdf";
+    qputenv("TALLIX_PRINT_PDF", QByteArray::fromStdString(pdf));
+    viewer->findChild<QPushButton*>("cmdPrint")->click();
+    qunsetenv("TALLIX_PRINT_PDF");
+    QVERIFY(ReadFileBytes(pdf).rfind("%PDF", 0) == 0);
+    viewer->close();
+}
+
+void ManagerTest::helpOpensContextPagesAndIndex() {
+    Manager m;
+    fs::copy(TALLIX_HELP_SOURCE, m.env.ProgramDir() + "/help");
+    const std::vector<std::pair<int, QString>> contexts = {
+        {kHelpContextGettingStarted, "getting-started.html"},
+        {kHelpContextSupport, "support.html"},
+        {kHelpContextOrdering, "ordering.html"},
+        {kHelpContextEditor, "editor.html"},
+        {kHelpContextOptions, "options.html"}};
+    for (const auto& [context, page] : contexts) {
+        DoHelp(kHelpCommandContext, context);
+        QVERIFY(m.ui.boxes.empty());
+        FrmHelp* help = HelpWindow();
+        QVERIFY2(help->browser->source().toLocalFile().endsWith("/" + page), qPrintable(page));
+        QVERIFY(!help->browser->toPlainText().isEmpty());
+    }
+    m.form->mnuHelpContents->trigger();
+    FrmHelp* help = HelpWindow();
+    QVERIFY(help->browser->source().toLocalFile().endsWith("/contents.html"));
+    QVERIFY(help->tvContents->topLevelItemCount() >= 5);
+    // Every contents entry names a page of the set.
+    for (int i = 0; i < help->tvContents->topLevelItemCount(); ++i) {
+        const QString page = help->tvContents->topLevelItem(i)->data(0, Qt::UserRole).toString();
+        QVERIFY2(QFileInfo::exists(HelpDirectory() + "/" + page), qPrintable(page));
+    }
+    m.form->mnuHelpSearchForHelpOn->trigger();
+    QCOMPARE(help->tabs->currentIndex(), 1);
+    QVERIFY(help->lstKeywords->count() > 10);
+    help->txtKeyword->setText("error l");
+    QVERIFY(help->lstKeywords->currentItem());
+    QCOMPARE(help->lstKeywords->currentItem()->text(), QString("error log"));
+    help->close();
+
+    // A help set that is missing is said, not shown as an empty window.
+    fs::remove_all(m.env.ProgramDir() + "/help");
+    DoHelp(kHelpCommandContext, kHelpContextSupport);
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+}
+
+void ManagerTest::examplesModeSwitchesOnlyAfterOk() {
+    Manager m;
+    m.AddTemplate("Mine");
+    fs::create_directories(m.env.ProgramDir() + "/Examples");
+    WriteFileBytes(m.env.ProgramDir() + "/Examples/Sample.txf", TemplateText(true, "Never", "s.csv"));
+    GetTempFiles();
+
+    m.ui.QueueAnswer(MsgAnswer::Cancel);
+    m.form->mnuHelpExamples->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Information);
+    QCOMPARE(m.ui.boxes[0].title, std::string("Tallix"));
+    QVERIFY(m.ui.boxes[0].text.find("Tallix will now switch to the examples directory.\n") == 0);
+    QCOMPARE(m.Rows(), QStringList({"Mine"}));
+    QVERIFY(!m.form->mnuHelpExamples->isChecked());
+
+    m.ui.QueueAnswer(MsgAnswer::Ok);
+    m.form->mnuHelpExamples->trigger();
+    QCOMPARE(m.Rows(), QStringList({"Sample"}));
+    QVERIFY(m.form->mnuHelpExamples->isChecked());
+    // Never stored: the settings still name the user's own directory.
+    QCOMPARE(GetRegData(kSettingsSection, "TemplateDir"), std::string());
+
+    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
+    m.form->mnuHelpExamples->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(2));  // switching back asks nothing
+    QCOMPARE(m.Rows(), QStringList({"Mine"}));
+    QVERIFY(!m.form->mnuHelpExamples->isChecked());
+}
+
+void ManagerTest::laterWindowsCommandsAreShownDisabled() {
+    Manager m;
+    for (QAction* a : {m.form->mnuFileNew, m.form->mnuFileWizard, m.form->mnuEditModify,
+                       m.form->mnuViewOptions, m.form->tbNew, m.form->tbProperties}) {
+        QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+        QVERIFY2(a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
+    }
+    for (const char* name : {"mnuPopupNew", "mnuPopupEdit"}) {
+        auto* item = m.form->mnuPopup->findChild<QAction*>(name);
+        QVERIFY2(item && !item->isEnabled(), name);
+    }
+    for (const char* name : {"mnuPopupCopy", "mnuPopupDelete", "mnuPopupToggle", "mnuPopupParse",
+                             "mnuPopupPrint"}) {
+        auto* item = m.form->mnuPopup->findChild<QAction*>(name);
+        QVERIFY2(item && item->isEnabled(), name);
+    }
+    // Enter on a row would edit it: it says why nothing opens.
+    m.AddTemplate("Orders");
+    GetTempFiles();
+    m.Select("Orders");
+    QTest::keyClick(m.form->lvMainList, Qt::Key_Return);
+    QVERIFY(m.form->statusBar()->currentMessage().contains("template editor"));
+    QVERIFY(m.ui.boxes.empty());
+}
+
+void ManagerTest::splashAndAboutShowVersionAndNames() {
+    QCOMPARE(VersionText(1, 8, 2), QString("Version 1.82"));
+    QCOMPARE(VersionText(2, 0, 11), QString("Version 2.011"));
+    FrmSplash splash;
+    QCOMPARE(splash.lblVersion->text(), ProgramVersionText());
+    QCOMPARE(splash.lblProductName->text(), QString("Tallix"));
+    QCOMPARE(splash.lblCompany->text(), QString("Vantroy Technologies"));
+    FrmAbout about;
+    QCOMPARE(about.lblVersion->text(), ProgramVersionText());
+    QCOMPARE(about.windowTitle(), QString("About Tallix"));
+    auto* sysInfo = about.findChild<QPushButton*>("cmdSysInfo");
+    QVERIFY(sysInfo);
+    QCOMPARE(sysInfo->text(), QString("&System Info..."));
+    QVERIFY(SystemInfoText().contains(QString::fromLatin1(qVersion())));
+    QVERIFY(SystemInfoText().contains(ProgramVersionText()));
+}
+
+QTEST_MAIN(ManagerTest)
+#include "manager_qttest.moc"
