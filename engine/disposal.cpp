@@ -43,13 +43,13 @@ void DeleteTempFiles() {
 
 MessageOutcome CurrentOutcome() {
     MessageOutcome outcome;
-    for (std::int16_t status : CurrentRun().templateStatus) {
-        if (status == 2) {
+    for (TemplateOutcome status : CurrentRun().templateStatus) {
+        if (status == TemplateOutcome::Failed) {
             outcome.failed = true;
             outcome.notUsed = false;
             break;
         }
-        if (status != 0) outcome.notUsed = false;
+        if (status != TemplateOutcome::NotUsed) outcome.notUsed = false;
     }
     return outcome;
 }

@@ -1,5 +1,7 @@
 #include "engine/extraction.h"
 
+#include <array>
+
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
 #include "engine/run_state.h"
@@ -58,7 +60,7 @@ void ParseMessage() {
         }
         LetEventsRun();
         if (!MatchesFilter()) return;
-        run.templateStatus.at(run.currentTemplateIndex) = 1;
+        run.templateStatus.at(run.currentTemplateIndex) = TemplateOutcome::Parsed;
         std::int32_t count = run.currentTemplate->colFields()->Count();
         for (std::int32_t k = 1; k <= count; ++k) {
             ParseVariable(k);
@@ -73,6 +75,29 @@ void ParseMessage() {
 
 namespace {
 
+// How each field name is read from the current message (and its source). Attachments and
+// "<NONE>" are handled by TakeValue itself; a name without a row gives "".
+using FieldReader = std::string (*)(txMessage& m, sources::MailSource& source);
+struct FieldRow {
+    std::string_view name;
+    FieldReader read;
+};
+constexpr std::array kFieldReaders{
+    FieldRow{kFieldMsgText, [](txMessage& m, sources::MailSource&) { return m.Body(); }},
+    FieldRow{kFieldMsgSubject, [](txMessage& m, sources::MailSource&) { return m.Subject(); }},
+    FieldRow{kFieldMsgSentDate, [](txMessage&, sources::MailSource&) { return GetDateString("Sent"); }},
+    FieldRow{kFieldMsgReceiveDate, [](txMessage&, sources::MailSource&) { return GetDateString("Received"); }},
+    FieldRow{kFieldMsgSentTime, [](txMessage& m, sources::MailSource&) { return m.SentTime(); }},
+    FieldRow{kFieldMsgReceiveTime, [](txMessage& m, sources::MailSource&) { return m.ReceiveTime(); }},
+    FieldRow{kFieldReplyToName, [](txMessage& m, sources::MailSource&) { return m.ReplyToName(); }},
+    FieldRow{kFieldReplyToAddress, [](txMessage& m, sources::MailSource&) { return m.ReplyToAddress(); }},
+    FieldRow{kFieldSenderName, [](txMessage& m, sources::MailSource&) { return m.SenderName(); }},
+    FieldRow{kFieldSenderAddress, [](txMessage&, sources::MailSource& s) { return s.ConvertAddress(); }},
+    FieldRow{kFieldSenderType, [](txMessage& m, sources::MailSource&) { return m.SenderType(); }},
+    FieldRow{kFieldRecipientName, [](txMessage& m, sources::MailSource&) { return m.ReceipentName(); }},
+    FieldRow{kFieldRecipientAddress, [](txMessage& m, sources::MailSource&) { return m.ReceipentAddress(); }},
+};
+
 // GetValue's work; false when it failed (and was reported).
 bool TakeValue(std::string_view fieldName, std::int32_t attachmentIndex, std::string& result) {
     return Guard("Sub GetValue:", [&] {
@@ -82,32 +107,13 @@ bool TakeValue(std::string_view fieldName, std::int32_t attachmentIndex, std::st
             if (attachmentIndex == 0) return;
             result = m.GetAttachString(m.Attachments()->Item(attachmentIndex));
             if (m.bIsHtml()) errStripHtml(result);
-        } else if (field == kFieldMsgText) {
-            result = m.Body();
-        } else if (field == kFieldMsgSubject) {
-            result = m.Subject();
-        } else if (field == kFieldMsgSentDate) {
-            result = GetDateString("Sent");
-        } else if (field == kFieldMsgReceiveDate) {
-            result = GetDateString("Received");
-        } else if (field == kFieldMsgSentTime) {
-            result = m.SentTime();
-        } else if (field == kFieldMsgReceiveTime) {
-            result = m.ReceiveTime();
-        } else if (field == kFieldReplyToName) {
-            result = m.ReplyToName();
-        } else if (field == kFieldReplyToAddress) {
-            result = m.ReplyToAddress();
-        } else if (field == kFieldSenderName) {
-            result = m.SenderName();
-        } else if (field == kFieldSenderAddress) {
-            result = CurrentRun().currentSource->ConvertAddress();
-        } else if (field == kFieldSenderType) {
-            result = m.SenderType();
-        } else if (field == kFieldRecipientName) {
-            result = m.ReceipentName();
-        } else if (field == kFieldRecipientAddress) {
-            result = m.ReceipentAddress();
+            return;
+        }
+        for (const FieldRow& row : kFieldReaders) {
+            if (row.name == field) {
+                result = row.read(m, *CurrentRun().currentSource);
+                return;
+            }
         }
         // "<NONE>" and unknown names give "".
     });

@@ -107,7 +107,7 @@ bool IsBadTemplate(std::string_view name) {
 }
 
 void ResetTemplateStatus() {
-    for (auto& status : CurrentRun().templateStatus) status = 0;
+    for (auto& status : CurrentRun().templateStatus) status = TemplateOutcome::NotUsed;
 }
 
 void MarkTemplateFailed() {
@@ -115,7 +115,7 @@ void MarkTemplateFailed() {
     run.allParsedOK = false;
     if (run.currentTemplateIndex >= 0 &&
         static_cast<std::size_t>(run.currentTemplateIndex) < run.templateStatus.size())
-        run.templateStatus[run.currentTemplateIndex] = 2;
+        run.templateStatus[run.currentTemplateIndex] = TemplateOutcome::Failed;
 }
 
 }  // namespace tallix::engine

@@ -42,6 +42,13 @@ CommandLine ParseCommandLine(std::string_view argumentText, void (*perCharacter)
 // The argument text: the program's arguments joined with single blanks.
 std::string ArgumentText(int argc, char** argv);
 
+// What one template made of the current message.
+enum class TemplateOutcome : std::int16_t {
+    NotUsed = 0,  // inactive, or its filter did not match
+    Parsed = 1,   // its filter matched and its line was made
+    Failed = 2,   // something went wrong with it
+};
+
 // Builds the sources of a run for a "UseSource" value in place of the source-kind table
 // (tests and benchmarks).
 using SourceListFactory = std::function<std::unique_ptr<sources::SourceList>(const std::string&)>;
@@ -64,7 +71,7 @@ struct RunState {
     std::vector<std::string> templateFiles;
     bool haveTemplateFiles = false;
     std::vector<std::string> badTemplates;
-    std::vector<std::int16_t> templateStatus;
+    std::vector<TemplateOutcome> templateStatus;  // what each template made of the current message
     bool allParsedOK = true;
     sources::MailSource* currentSource = nullptr;  // the source being walked
     std::shared_ptr<clsTemplate> currentTemplate;   // the template being applied

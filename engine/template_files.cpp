@@ -101,7 +101,7 @@ void GetTemplateFiles(const std::string& selection) {
         }
         if (!run.templateFiles.empty()) {
             run.haveTemplateFiles = true;
-            run.templateStatus.assign(run.templateFiles.size(), 0);
+            run.templateStatus.assign(run.templateFiles.size(), TemplateOutcome::NotUsed);
             return;
         }
         ReportError(ExeName() + kNoTemplateFiles + "\n" + kCheckTemplatePath, true, true);

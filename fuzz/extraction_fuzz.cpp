@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         variable->SetRemoveLF(flags & 8 ? "1" : "0");
         variable->SetUseQuotes(flags & 16 ? "1" : "0");
         run.currentTemplate = tpl;
-        run.templateStatus.assign(1, 0);
+        run.templateStatus.assign(1, engine::TemplateOutcome::NotUsed);
 
         engine::ParseVariable(1);
         FUZZ_CHECK(Err().number == 0, Err().description);

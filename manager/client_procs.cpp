@@ -169,10 +169,10 @@ void ExitSplash() {
 }
 
 void GetPOP3Configurations() {
-    // NOT BUILT YET: the POP3 account store (colPop3Config) is not part of this build. Once
-    // it is, this makes a new collection, has it read State().pop3ConfigPath with GetConfigs
-    // and keeps it in the manager's state. Until then the manager holds no accounts; nothing
-    // in the manager reads them before the options dialog exists.
+    // A new collection read from the account file replaces the one held.
+    auto configs = std::make_shared<sources::colPop3Config>(State().pop3ConfigPath);
+    configs->GetConfigs();
+    State().pop3Configs = std::move(configs);
 }
 
 void GetTempFiles() {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "model/template.h"
+#include "sources/pop3_config.h"
 
 namespace tallix::manager {
 
@@ -49,6 +50,7 @@ inline constexpr int kHelpContextOrdering = 43;
 struct ManagerState {
     std::shared_ptr<clsTemplate> currentTemplate = std::make_shared<clsTemplate>();
     std::string pop3ConfigPath;
+    std::shared_ptr<sources::colPop3Config> pop3Configs;  // the stored POP3 accounts
     bool examplesMode = false;
     bool startupComplete = false;
     // True while the editor is open for a new template, false for an existing one.

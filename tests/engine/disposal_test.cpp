@@ -20,7 +20,11 @@ protected:
         CurrentRun().allParsedOK = true;
     }
     void TearDown() override { CurrentRun().currentSource = nullptr; }
-    void Statuses(std::vector<std::int16_t> statuses) { CurrentRun().templateStatus = std::move(statuses); }
+    // 0 not used, 1 parsed, 2 failed.
+    void Statuses(const std::vector<int>& statuses) {
+        CurrentRun().templateStatus.clear();
+        for (int s : statuses) CurrentRun().templateStatus.push_back(static_cast<TemplateOutcome>(s));
+    }
     void Policy(std::int16_t flag, bool unused) {
         Settings().deleteFlag = flag;
         Settings().deleteUnused = unused;
@@ -69,7 +73,7 @@ TEST_F(Disposal, WithoutAskingOnlyWhatParsedCleanly) {
 TEST_F(Disposal, AsksWithTheOutcomeAndNoAsDefault) {
     Policy(1, true);
     struct Case {
-        std::vector<std::int16_t> statuses;
+        std::vector<int> statuses;
         const char* text;
     } cases[] = {
         {{0, 0}, "The current message was not used by any templates\nWould you like to delete anyway?"},

@@ -180,7 +180,7 @@ TEST_F(EngineRun, MissingTemplateFileSkipsTheRestOfTheMessage) {
     DoParsing();
     EXPECT_NE(ErrorLog().find("txengine unable to locate Template files."), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(OutPath("b.csv")));
-    EXPECT_EQ(CurrentRun().templateStatus[0], 2);
+    EXPECT_EQ(CurrentRun().templateStatus[0], TemplateOutcome::Failed);
     EXPECT_FALSE(CurrentRun().allParsedOK);
 }
 

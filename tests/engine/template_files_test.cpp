@@ -94,14 +94,14 @@ TEST(RunProgress, PercentagesRoundHalfToEven) {
 
 TEST(RunProgress, TemplateStatusAndBadTemplates) {
     RunState& run = CurrentRun();
-    run.templateStatus.assign(3, 1);
+    run.templateStatus.assign(3, TemplateOutcome::Parsed);
     run.currentTemplateIndex = 1;
     run.allParsedOK = true;
     MarkTemplateFailed();
-    EXPECT_EQ(run.templateStatus, (std::vector<std::int16_t>{1, 2, 1}));
+    EXPECT_EQ(run.templateStatus, (std::vector<TemplateOutcome>{TemplateOutcome::Parsed, TemplateOutcome::Failed, TemplateOutcome::Parsed}));
     EXPECT_FALSE(run.allParsedOK);
     ResetTemplateStatus();
-    EXPECT_EQ(run.templateStatus, (std::vector<std::int16_t>{0, 0, 0}));
+    EXPECT_EQ(run.templateStatus, (std::vector<TemplateOutcome>(3, TemplateOutcome::NotUsed)));
     run.badTemplates = {" Orders.txf "};
     EXPECT_TRUE(IsBadTemplate("Orders.txf  "));
     EXPECT_FALSE(IsBadTemplate("orders.txf"));

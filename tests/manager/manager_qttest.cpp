@@ -137,10 +137,17 @@ void ManagerTest::startUpShowsMissingSourceAndFillsListInOrder() {
     for (const char* name : {"beta", "Alpha", "gamma"})
         WriteFileBytes(dir + "/" + name + ".txf", TemplateText(true, "Never", "x.csv"));
     WriteFileBytes(dir + "/notes.txt", "not a template");
+    WriteFileBytes(env.ProgramDir() + "/POP3.CFG",
+                   "[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n"
+                   "[Home]\r\nHostName=pop.example.org\r\n[Work]\r\nHostName=mail.example.com\r\n");
 
     std::unique_ptr<FrmMain> form = Main();
     QVERIFY(form);
     QVERIFY(State().startupComplete);
+    // The stored accounts are loaded, in the file's order.
+    QVERIFY(State().pop3Configs);
+    QCOMPARE(State().pop3Configs->Count(), 2);
+    QCOMPARE(State().pop3Configs->Item(2)->HostName(), std::string("mail.example.com"));
     // The template directory was missing from the settings: its default is written back.
     QCOMPARE(GetRegData(kSettingsSection, "TemplateDir"), dir);
     QCOMPARE(State().pop3ConfigPath, env.ProgramDir() + "/POP3.CFG");
