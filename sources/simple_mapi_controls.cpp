@@ -16,8 +16,10 @@ struct Sessions {
     std::int32_t lastId = 0;
 };
 Sessions& OpenSessions() {
-    static Sessions sessions;
-    return sessions;
+    // Never destroyed: controls that live as long as the process sign off in their own
+    // destructors, which may run after this one's would have.
+    static Sessions* sessions = new Sessions;
+    return *sessions;
 }
 
 maildir::MaildirInbox& SessionInbox(std::int32_t id) {
