@@ -20,7 +20,9 @@
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/mapi_source.h"
 #include "sources/netscape_source.h"
+#include "sources/simple_mapi_source.h"
 
 namespace tallix::engine {
 namespace {
@@ -32,10 +34,12 @@ constexpr const char* kNoSources =
 constexpr const char* kCannotConnect = "Unable to connect to mail source.";
 constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
 
-// The source kinds this version can read: the mailbox files ("NETSCAPE", "EUDORA"). The
-// others ("POP3", "EXTENDED MAPI", "SIMPLE MAPI") are not built yet and read like an unknown
-// "UseSource" value.
+// The source kinds this version can read: the mailbox files ("NETSCAPE", "EUDORA") and the
+// local mail store ("EXTENDED MAPI", "SIMPLE MAPI"). "POP3" is not built yet and reads like
+// an unknown "UseSource" value.
 std::unique_ptr<sources::SourceList> BuiltInSources(const std::string& useSource) {
+    if (useSource == kSourceExtendedMapi) return sources::MakeMapiSources(MimeHost());
+    if (useSource == kSourceSimpleMapi) return sources::MakeSimpleMapiSources(MimeHost());
     if (useSource == kSourceNetscape || useSource == kSourceEudora) {
         auto list = sources::NewColNetscape();
         if (sources::clsNetscape* source = list->Add()) source->SetAttachmentDecoder(&MimeHost());

@@ -153,4 +153,10 @@ std::unique_ptr<colMapiConfigs> NewColMapiConfigs() {
     return std::make_unique<colMapiConfigs>(MissingItem::Raise, std::string(kColGetItem));
 }
 
+std::unique_ptr<SourceList> MakeMapiSources(AttachmentDecoder&) {
+    auto list = NewColMapiConfigs();
+    list->Add();
+    return list;
+}
+
 }  // namespace tallix::sources

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "sources/attachment_decoder.h"
 #include "sources/cdo_objects.h"
 #include "sources/mail_source.h"
 
@@ -56,6 +57,9 @@ private:
 // The collection of Extended MAPI sources: one per run. Item of a missing entry raises.
 using colMapiConfigs = SourceCollection<clsMapi>;
 std::unique_ptr<colMapiConfigs> NewColMapiConfigs();
+// The sources of an "EXTENDED MAPI" run: a colMapiConfigs with one clsMapi. The store's
+// messages are taken apart here, so the engine's MIME decoder is not used.
+std::unique_ptr<SourceList> MakeMapiSources(AttachmentDecoder& decoder);
 
 // Reports what reading a message ran into, each note with the message's file (logged).
 void ReportMessageNotes(const std::vector<std::string>& notes, const std::string& file);

@@ -139,4 +139,10 @@ std::unique_ptr<colSimpleMapi> NewColSimpleMapi() {
     return std::make_unique<colSimpleMapi>(MissingItem::Raise, std::string(kColGetItem));
 }
 
+std::unique_ptr<SourceList> MakeSimpleMapiSources(AttachmentDecoder&) {
+    auto list = NewColSimpleMapi();
+    list->Add();
+    return list;
+}
+
 }  // namespace tallix::sources

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "sources/attachment_decoder.h"
 #include "sources/mail_source.h"
 #include "sources/simple_mapi_controls.h"
 
@@ -55,5 +56,8 @@ private:
 // The collection of Simple MAPI sources: one per run. Item of a missing entry raises.
 using colSimpleMapi = SourceCollection<clsSimpleMapi>;
 std::unique_ptr<colSimpleMapi> NewColSimpleMapi();
+// The sources of a "SIMPLE MAPI" run: a colSimpleMapi with one clsSimpleMapi on the hosted
+// controls. The engine's MIME decoder is not used.
+std::unique_ptr<SourceList> MakeSimpleMapiSources(AttachmentDecoder& decoder);
 
 }  // namespace tallix::sources
