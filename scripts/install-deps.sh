@@ -8,6 +8,7 @@ PACKAGES=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libgmime-3.0-dev
 )
 if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)

@@ -1,5 +1,6 @@
 #include "bench/sources/mailbox_generator.h"
 
+#include <functional>
 #include <string>
 
 namespace tallix::bench {
@@ -48,9 +49,10 @@ std::string Base64Filler(Lcg& rng, int lines) {
 
 }  // namespace
 
-std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix) {
+void ForEachMessage(std::uint64_t count, MailboxMix mix,
+                    const std::function<void(std::string_view separator, std::string_view message)>& visit) {
     Lcg rng{20240607};
-    std::uint64_t bytes = 0;
+    std::string separator;
     std::string m;
     for (std::uint64_t i = 1; i <= count; ++i) {
         m.clear();
@@ -65,8 +67,8 @@ std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mi
         if (!mix.attachments && (kind == 6 || kind == 7)) kind = 0;
 
         // The separator line pads a one-digit day with a blank, as the C library does.
-        m += "From - " + std::string(weekday) + " " + month + " " + (day < 10 ? " " : "") +
-             std::to_string(day) + " " + time + " 2021\r\n";
+        separator = "From - " + std::string(weekday) + " " + month + " " + (day < 10 ? " " : "") +
+                    std::to_string(day) + " " + time + " 2021\r\n";
         m += "X-Mozilla-Status: 0001\r\nX-Mozilla-Status2: 00000000\r\n";
         m += "Date: " + std::string(weekday) + ", " + Pad2(day) + " " + month + " 2021 " + time +
              " -0500\r\n";
@@ -102,11 +104,19 @@ std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mi
         } else {
             m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + Filler(rng, 30);
         }
-        // A blank line before the next separator ends the message.
-        m += "\r\n";
-        out.write(m.data(), static_cast<std::streamsize>(m.size()));
-        bytes += m.size();
+        visit(separator, m);
     }
+}
+
+std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix) {
+    std::uint64_t bytes = 0;
+    ForEachMessage(count, mix, [&](std::string_view separator, std::string_view message) {
+        out.write(separator.data(), static_cast<std::streamsize>(separator.size()));
+        out.write(message.data(), static_cast<std::streamsize>(message.size()));
+        // A blank line before the next separator ends the message.
+        out.write("\r\n", 2);
+        bytes += separator.size() + message.size() + 2;
+    });
     return bytes;
 }
 
