@@ -217,9 +217,12 @@ constexpr Entity kEntities[] = {
 
 // Decodes the entity that starts at html[at] ('&'); returns the bytes consumed (0: not one).
 std::size_t DecodeEntity(std::string_view html, std::size_t at, std::string& out) {
-    const std::size_t semi = html.find(';', at + 1);
-    // Entity names and numbers are short; a far-away ';' belongs to something else.
-    if (semi == std::string_view::npos || semi - at > 10) return 0;
+    // Entity names and numbers are short; only the next few bytes are looked at, so a text
+    // full of "&" without ";" stays linear.
+    constexpr std::size_t kLongestEntity = 10;
+    const std::size_t near = html.substr(at + 1, kLongestEntity).find(';');
+    if (near == std::string_view::npos) return 0;
+    const std::size_t semi = at + 1 + near;
     const std::string_view body = html.substr(at + 1, semi - at - 1);
     if (body.size() >= 2 && body[0] == '#') {
         const bool hex = body[1] == 'x' || body[1] == 'X';
