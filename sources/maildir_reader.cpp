@@ -53,7 +53,7 @@ std::string LowerAscii(std::string_view s) {
 }
 
 void AppendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -238,7 +238,8 @@ std::size_t DecodeEntity(std::string_view html, std::size_t at, std::string& out
             cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
             if (cp > 0x10FFFF) cp = 0x110000;  // stays out of range, no overflow
         }
-        AppendCodePoint(out, cp);
+        // "&#0;" is not a character a document can show.
+        AppendCodePoint(out, cp == 0 ? 0xFFFD : cp);
         return semi - at + 1;
     }
     const std::string lower = LowerAscii(body);

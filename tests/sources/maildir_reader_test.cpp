@@ -140,6 +140,8 @@ TEST(MaildirText, CharacterSetsBecomeUtf8) {
         {"plain", "x-no-such-charset", "plain"},
         {"\xfc", "x-no-such-charset", "\xc3\xbc"},
         {"", "utf-8", ""},
+        // NUL stays one byte: every byte of ISO-8859-1 is one character, at most two bytes.
+        {std::string("a\0\xff", 3), "iso-8859-1", std::string("a\0\xc3\xbf", 4)},
     };
     for (const Case& c : cases) EXPECT_EQ(ToUtf8(c.bytes, c.charset), c.expected) << c.charset;
 }
