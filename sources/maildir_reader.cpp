@@ -78,8 +78,36 @@ std::string Latin1ToUtf8(std::string_view bytes) {
     return out;
 }
 
+// Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF). Written out
+// because GLib's validators stop at a NUL byte, which is a character here.
 bool ValidUtf8(std::string_view bytes) {
-    return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr) != FALSE;
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b0 >= 0xC2 && b0 <= 0xDF) len = 2;
+        else if (b0 == 0xE0) len = 3, lo = 0xA0;
+        else if (b0 == 0xED) len = 3, hi = 0x9F;
+        else if (b0 >= 0xE1 && b0 <= 0xEF) len = 3;
+        else if (b0 == 0xF0) len = 4, lo = 0x90;
+        else if (b0 == 0xF4) len = 4, hi = 0x8F;
+        else if (b0 >= 0xF1 && b0 <= 0xF3) len = 4;
+        else return false;
+        if (i + len > n) return false;
+        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+        if (b1 < lo || b1 > hi) return false;
+        for (std::size_t k = 2; k < len; ++k) {
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += len;
+    }
+    return true;
 }
 
 std::string ValidOrLatin1(std::string_view bytes) {

@@ -138,6 +138,9 @@ TEST(MaildirText, CharacterSetsBecomeUtf8) {
         // Labelled UTF-8 but not: read as ISO-8859-1 rather than passed on broken.
         {"bad \xfc", "utf-8", "bad \xc3\xbc"},
         {"plain", "x-no-such-charset", "plain"},
+        {std::string("nul\0 \xc3\xbc", 7), "", std::string("nul\0 \xc3\xbc", 7)},
+        {"\xc0\xaf overlong", "utf-8", "\xc3\x80\xc2\xaf overlong"},
+        {"\xed\xa0\x80 surrogate", "", "\xc3\xad\xc2\xa0\xc2\x80 surrogate"},
         {"\xfc", "x-no-such-charset", "\xc3\xbc"},
         {"", "utf-8", ""},
         // NUL stays one byte: every byte of ISO-8859-1 is one character, at most two bytes.
