@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "engine/run_state.h"
+#include "engine/source_kinds.h"
 #include "model/message.h"
 #include "settings/scratch_dir.h"
 #include "settings/text_functions.h"
@@ -27,8 +28,8 @@ constexpr const char* kAskParsed =
 
 void DeleteTempFiles() {
     Guard("Sub DeleteTempFiles:", [] {
-        const std::string& kind = Settings().useSource;
-        if (kind != kSourceNetscape && kind != kSourcePop3 && kind != kSourceExtendedMapi) return;
+        const SourceKind* kind = FindSourceKind(Settings().useSource);
+        if (!kind || !kind->cleansScratchFiles) return;
         sources::MailSource* source = CurrentRun().currentSource;
         if (!source || !source->Message()) return;
         auto attachments = source->Message()->Attachments();

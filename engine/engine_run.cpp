@@ -8,10 +8,9 @@
 #include "engine/mime_host.h"
 #include "engine/output_line.h"
 #include "engine/run_state.h"
+#include "engine/source_kinds.h"
 #include "engine/status_window.h"
-#include "engine/template_cache.h"
 #include "engine/template_files.h"
-#include "model/file_bytes.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -20,9 +19,6 @@
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
-#include "sources/mapi_source.h"
-#include "sources/netscape_source.h"
-#include "sources/simple_mapi_source.h"
 
 namespace tallix::engine {
 namespace {
@@ -33,25 +29,6 @@ constexpr const char* kNoSources =
     "No source configurations defined.\nCheck that the configurations are correct in the system options";
 constexpr const char* kCannotConnect = "Unable to connect to mail source.";
 constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
-
-// The source kinds this version can read: the mailbox files ("NETSCAPE", "EUDORA") and the
-// local mail store ("EXTENDED MAPI", "SIMPLE MAPI"). "POP3" is not built yet and reads like
-// an unknown "UseSource" value.
-std::unique_ptr<sources::SourceList> BuiltInSources(const std::string& useSource) {
-    if (useSource == kSourceExtendedMapi) return sources::MakeMapiSources(MimeHost());
-    if (useSource == kSourceSimpleMapi) return sources::MakeSimpleMapiSources(MimeHost());
-    if (useSource == kSourceNetscape || useSource == kSourceEudora) {
-        auto list = sources::NewColNetscape();
-        if (sources::clsNetscape* source = list->Add()) source->SetAttachmentDecoder(&MimeHost());
-        return list;
-    }
-    return nullptr;
-}
-
-SourceListFactory& Factory() {
-    static SourceListFactory factory;
-    return factory;
-}
 
 void Status(long value, const std::string& text, int line) { DoGUIStatus(value, text, line); }
 
@@ -69,13 +46,15 @@ const std::string& CurrentStamp() {
 
 }  // namespace
 
-void SetSourceListFactory(SourceListFactory factory) { Factory() = std::move(factory); }
-
 std::unique_ptr<sources::SourceList> GetSources() {
     std::unique_ptr<sources::SourceList> list;
     Guard("Sub GetSources:", [&] {
-        const std::string& kind = Settings().useSource;
-        list = Factory() ? Factory()(kind) : BuiltInSources(kind);
+        const std::string& useSource = Settings().useSource;
+        if (const SourceListFactory& replaced = CurrentRun().sourceFactory) {
+            list = replaced(useSource);
+        } else if (const SourceKind* kind = FindSourceKind(useSource)) {
+            list = kind->make(MimeHost());
+        }
     }, kLoggedEnding);
     return list;
 }
@@ -84,7 +63,7 @@ bool CanWriteOutput() {
     std::string path = Trim(CurrentRun().currentTemplate->OutputFile());
     if (path.empty()) return false;
     if (path == kPrinterOutput) return true;
-    return AppendToFile(path, {}) == 0;
+    return CurrentRun().outputs.Open(path) == 0;
 }
 
 void SetLastRan() {
@@ -93,9 +72,10 @@ void SetLastRan() {
         const std::string& stamp = CurrentStamp();
         tpl.SetLastRan(stamp);
         // The stamp changes once a second at most; a file that holds it already is left alone.
-        if (HoldsStamp(tpl.FileName(), stamp)) return;
+        TemplateCache& templates = CurrentRun().templates;
+        if (templates.HoldsStamp(tpl.FileName(), stamp)) return;
         tpl.WriteLastRan();
-        StampWritten(tpl.FileName(), stamp);
+        templates.StampWritten(tpl.FileName(), stamp);
     });
 }
 
@@ -108,7 +88,7 @@ void DoParsing() {
         for (std::size_t i = 0; i < run.templateFiles.size(); ++i) {
             run.currentTemplateIndex = static_cast<std::int16_t>(i);
             const std::string name = Trim(run.templateFiles[i]);
-            std::shared_ptr<clsTemplate> tpl = LoadTemplateFile(dir, name);
+            std::shared_ptr<clsTemplate> tpl = run.templates.LoadFile(dir, name);
             if (!tpl) {
                 MarkTemplateFailed();
                 ReportError(ExeName() + kTemplateFileMissing, true);

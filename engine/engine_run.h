@@ -1,7 +1,6 @@
 #pragma once
 // The run over every source and every message, and what happens to one message.
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,11 +8,8 @@
 
 namespace tallix::engine {
 
-// Builds the sources of a run for a "UseSource" value; nullptr for a kind the engine does
-// not know (or that is not built into this version).
-using SourceListFactory = std::function<std::unique_ptr<sources::SourceList>(const std::string&)>;
-// Replaces the factory (tests); nullptr restores the built-in one.
-void SetSourceListFactory(SourceListFactory factory);
+// The sources of the "UseSource" setting: built by the run's own factory when one is set
+// (tests), else by the row of the source-kind table; nullptr for a kind this version cannot read.
 std::unique_ptr<sources::SourceList> GetSources();
 
 // The whole run: templates listed, sources built, every message of every source parsed with

@@ -33,7 +33,7 @@ std::int32_t AttachmentCount(const txMessage& message) {
 
 // Running scripts after extraction is not part of this version: the run says so once.
 void ScriptsNotBuilt() {
-    static bool told = false;
+    bool& told = CurrentRun().scriptsNoticeGiven;
     if (told) return;
     told = true;
     ReportError(kScriptsNotBuilt, true);

@@ -10,6 +10,7 @@
 #include "engine/status_window.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
+#include "settings/user_interface.h"
 
 #ifdef TALLIX_WITH_QT
 #include <QApplication>
@@ -33,26 +34,43 @@ int RunWithoutWindow(const std::string& args) {
 }
 
 #ifdef TALLIX_WITH_QT
+// The engine's windows for the length of one run: the Qt message boxes, the status window and
+// the MIME component's windows are installed when the scope begins and removed, in reverse
+// order, when it ends. Window events are processed at a bounded rate meanwhile.
+class WindowScope {
+public:
+    WindowScope() {
+        SetUi(&m_ui);
+        SetWindow(&m_window);
+        MimeHost().SetHostWindows(&m_mimeWindows);
+        SetUnloadStatusWindowHook([] { Window().Unload(); });
+        SetEventInterval(kWindowEventInterval);
+    }
+    ~WindowScope() {
+        SetEventInterval(std::chrono::milliseconds{0});
+        SetUnloadStatusWindowHook(nullptr);
+        MimeHost().SetHostWindows(nullptr);
+        SetWindow(nullptr);
+        SetUi(nullptr);
+    }
+    WindowScope(const WindowScope&) = delete;
+    WindowScope& operator=(const WindowScope&) = delete;
+
+private:
+    QtUserInterface m_ui;
+    QtStatusWindow m_window;
+    QtMimeWindows m_mimeWindows;
+};
+
 int RunWithWindow(int argc, char** argv, const std::string& args) {
     QApplication app(argc, argv);
-    QtUserInterface ui;
-    SetUi(&ui);
-    QtStatusWindow window;
-    SetWindow(&window);
-    QtMimeWindows mimeWindows;
-    MimeHost().SetHostWindows(&mimeWindows);
-    SetUnloadStatusWindowHook([] { Window().Unload(); });
+    WindowScope windows;
     EngineHooks hooks;
     hooks.showHelp = [] {
         FrmHelp help;
         help.exec();
     };
-    int status = EngineMain(args, hooks);
-    SetUnloadStatusWindowHook(nullptr);
-    MimeHost().SetHostWindows(nullptr);
-    SetWindow(nullptr);
-    SetUi(nullptr);
-    return status;
+    return EngineMain(args, hooks);
 }
 #endif
 

@@ -3,12 +3,10 @@
 #include <qrmime/control.h>
 #include <qrmime/entity.h>
 
-#include "engine/run_state.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/user_interface.h"
-#include "sources/mail_source.h"
 
 namespace tallix::engine {
 namespace {
@@ -32,20 +30,20 @@ class EngineMimeHost::Events final : public qrmime::QRMIMEEvents {
 public:
     void DecodingFinished(std::int16_t error) override {
         LetEventsRun();
-        sources::MailSource* source = CurrentRun().currentSource;
-        if (source && source->OffersSetNumberOfAttachments()) source->SetNumberOfAttachments();
+        if (callbacks && callbacks->decodingFinished) callbacks->decodingFinished();
     }
     void DecodingFile(std::string& fileName, const std::string& contentType,
                       const std::string& contentEncoding) override {
-        sources::MailSource* source = CurrentRun().currentSource;
-        if (source && source->OffersDecodingFile()) {
-            source->DecodingFile(fileName, contentType, contentEncoding);
+        if (callbacks && callbacks->decodingFile) {
+            callbacks->decodingFile(fileName, contentType, contentEncoding);
             return;
         }
         // A name from the message never leaves the decode directory.
         if (!fileName.empty()) fileName = JoinPath(destinationDir, qrmime::SafeBaseName(fileName));
     }
+    // The decode in progress: where it writes and whom it tells. Set only while DecodeFile runs.
     std::string destinationDir;
+    const sources::DecodeCallbacks* callbacks = nullptr;
 };
 
 EngineMimeHost::EngineMimeHost()
@@ -71,8 +69,14 @@ qrmime::QRMIMECtrl& EngineMimeHost::Control() { return *m_control; }
 
 void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) { m_control->SetHostWindows(windows); }
 
-bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir) {
+bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
+                                const sources::DecodeCallbacks& callbacks) {
+    struct Asking {
+        Events& events;
+        ~Asking() { events.callbacks = nullptr; }
+    } asking{*m_events};
     m_events->destinationDir = destinationDir;
+    m_events->callbacks = &callbacks;
     m_control->SetSourceFilename(sourceFile);
     const bool started = m_control->MIMEDecode();
     ReportScanNotes(*m_control, sourceFile);

@@ -1,7 +1,7 @@
 #pragma once
 // The engine's MIME component and what it does with the component's events: a decode's end
-// is passed to the current source, and each part's file name is the current source's to
-// choose (where the source offers that) or the proposed name made safe inside the decode
+// is passed to the asking source, and each part's file name is that source's to choose (where
+// it passes a naming callback) or the proposed name made safe inside the decode
 // directory. Sources reach the component through the AttachmentDecoder interface.
 
 #include <chrono>
@@ -33,7 +33,8 @@ public:
 
     // Decodes `sourceFile` into `destinationDir` and waits, letting events run, until the
     // decode has ended or kDecodeWaitLimit has passed.
-    bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir) override;
+    bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
+                    const sources::DecodeCallbacks& callbacks = {}) override;
     void SetWaitLimit(std::chrono::milliseconds limit) { m_waitLimit = limit; }
 
 private:

@@ -1,15 +1,8 @@
 #include "engine/output_line.h"
 
-
-#include <sys/stat.h>
-
-#include <unordered_map>
-#include <unordered_set>
-
 #include "engine/extraction_text.h"
 #include "engine/print_text.h"
 #include "engine/run_state.h"
-#include "model/file_bytes.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -49,71 +42,6 @@ void BuildRecord(std::string& out, const std::string& separator) {
     }
 }
 
-// The lines of an output file, trimmed, as the duplicate check needs them. Filled once per
-// file and kept in step with our own appends; read again only when the file changed behind
-// our back (its size or modification time is not what we left).
-struct OutputLines {
-    bool valid = false;
-    off_t size = 0;
-    timespec modified{};
-    bool endsWithBreak = true;
-    std::unordered_set<std::string> trimmed;
-};
-
-std::unordered_map<std::string, OutputLines>& LineIndex() {
-    static std::unordered_map<std::string, OutputLines> index;
-    return index;
-}
-
-bool SameState(const OutputLines& lines, const struct stat& st) {
-    return lines.valid && lines.size == st.st_size && lines.modified.tv_sec == st.st_mtim.tv_sec &&
-           lines.modified.tv_nsec == st.st_mtim.tv_nsec;
-}
-
-const OutputLines& LinesOf(const std::string& path) {
-    OutputLines& lines = LineIndex()[path];
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        lines = OutputLines{};
-        return lines;
-    }
-    if (SameState(lines, st)) return lines;
-    lines = OutputLines{};
-    std::string content;
-    if (int error = ReadRegularFile(path, content)) RaiseErrno(error);
-    // Lines end at CR LF, LF or a lone CR; a last line without an end counts too.
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        char c = content[i];
-        if (c != '\r' && c != '\n') continue;
-        lines.trimmed.insert(Trim(std::string_view(content).substr(start, i - start)));
-        if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
-        start = i + 1;
-        if (lines.trimmed.size() % 4096 == 0) LetEventsRun();
-    }
-    if (start < content.size()) lines.trimmed.insert(Trim(std::string_view(content).substr(start)));
-    lines.endsWithBreak = content.empty() || content.back() == '\r' || content.back() == '\n';
-    lines.valid = true;
-    lines.size = st.st_size;
-    lines.modified = st.st_mtim;
-    return lines;
-}
-
-// Our own append of `line` (`bytes` long with its CR LF) to `path`, which left the file as
-// `st` says: the index takes the line when the file is exactly what we left plus what we wrote.
-void Appended(const std::string& path, const std::string& line, off_t bytes, const struct stat& st) {
-    auto it = LineIndex().find(path);
-    if (it == LineIndex().end()) return;
-    OutputLines& lines = it->second;
-    if (!lines.valid || !lines.endsWithBreak || st.st_size != lines.size + bytes) {
-        lines.valid = false;
-        return;
-    }
-    lines.trimmed.insert(Trim(line));
-    lines.size = st.st_size;
-    lines.modified = st.st_mtim;
-}
-
 }  // namespace
 
 void SetDelimiter() {
@@ -142,8 +70,10 @@ std::string CreatePrintString() {
 
 bool IsDuplicate(const std::string& path) {
     return GuardValue("Sub IsDuplicate:", false, [&] {
-        const OutputLines& lines = LinesOf(path);
-        return lines.trimmed.count(Trim(CurrentRun().outputLine)) != 0;
+        bool found = false;
+        if (int error = CurrentRun().outputs.HoldsLine(path, Trim(CurrentRun().outputLine), found))
+            RaiseErrno(error);
+        return found;
     });
 }
 
@@ -163,9 +93,7 @@ void AppendOutput() {
     bool written = Guard(kCouldNotWrite + path, [&] {
         bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
         if (write) {
-            struct stat after {};
-            if (int error = AppendToFile(path, run.outputLine + "\r\n", &after)) RaiseErrno(error);
-            Appended(path, run.outputLine, static_cast<off_t>(run.outputLine.size() + 2), after);
+            if (int error = run.outputs.Append(path, run.outputLine)) RaiseErrno(error);
         }
         LetEventsRun();
     });

@@ -43,6 +43,27 @@ std::string ArgumentText(int argc, char** argv) {
     return text;
 }
 
+void RunState::Reset() {
+    pop3ConfigPath.clear();
+    templateFiles.clear();
+    haveTemplateFiles = false;
+    badTemplates.clear();
+    templateStatus.clear();
+    allParsedOK = true;
+    currentSource = nullptr;
+    currentTemplate.reset();
+    currentTemplateIndex = 0;
+    messageNo = totalMessageCount = templateNo = templateCount = 0;
+    messageProgress = templateProgress = 0;
+    outputLine.clear();
+    outputOrder.clear();
+    delimiter = ",";
+    outputs.Clear();
+    templates.Clear();
+    watch.Clear();
+    scriptsNoticeGiven = false;
+}
+
 RunState& CurrentRun() {
     static RunState state;
     return state;

@@ -2,16 +2,22 @@
 // The engine's run state and its command line.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/file_watch.h"
+#include "engine/output_files.h"
+#include "engine/template_cache.h"
 
 namespace tallix {
 class clsTemplate;
 }
 namespace tallix::sources {
 class MailSource;
+class SourceList;
 }
 
 namespace tallix::engine {
@@ -35,8 +41,24 @@ CommandLine ParseCommandLine(std::string_view argumentText, void (*perCharacter)
 // The argument text: the program's arguments joined with single blanks.
 std::string ArgumentText(int argc, char** argv);
 
+// Builds the sources of a run for a "UseSource" value in place of the source-kind table
+// (tests and benchmarks).
+using SourceListFactory = std::function<std::unique_ptr<sources::SourceList>(const std::string&)>;
+
+// Everything one engine run holds: what it was asked, where it is, and the state it keeps
+// about files between messages.
 struct RunState {
+    RunState() = default;
+    RunState(const RunState&) = delete;
+    RunState& operator=(const RunState&) = delete;
+
+    // Back to the state before a run: every list, counter, kept parse, open output file and
+    // watch is dropped. What the run was asked (the command line, a replaced source factory)
+    // stays.
+    void Reset();
+
     CommandLine commandLine;
+    SourceListFactory sourceFactory;
     std::string pop3ConfigPath;
     std::vector<std::string> templateFiles;
     bool haveTemplateFiles = false;
@@ -56,6 +78,13 @@ struct RunState {
     std::string outputLine;
     std::vector<std::string> outputOrder;  // variable names of the definition, in order
     std::string delimiter = ",";
+
+    // Kept between messages: the watch over template and output files, the parsed templates
+    // and the stamps written into them, the open output files with their duplicate indexes.
+    FileWatch watch;
+    TemplateCache templates{watch};
+    OutputFiles outputs{watch};
+    bool scriptsNoticeGiven = false;  // the notice that scripts are not run went to the log
 };
 
 RunState& CurrentRun();

@@ -1,106 +1,68 @@
 #include "engine/template_cache.h"
 
-#include <sys/stat.h>
-
 #include <optional>
-#include <unordered_map>
 
 #include "engine/template_files.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 
 namespace tallix::engine {
-namespace {
 
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    timespec modified{};
-    bool operator==(const FileIdentity& o) const {
-        return device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
-    }
-};
-
-std::optional<FileIdentity> Identify(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-}
-
-struct Kept {
-    FileIdentity identity;
-    std::shared_ptr<clsTemplate> parsed;  // nullptr: not kept, only the identity last seen
-};
-
-std::unordered_map<std::string, Kept>& Cache() {
-    static std::unordered_map<std::string, Kept> cache;
-    return cache;
-}
-
-}  // namespace
-
-std::shared_ptr<clsTemplate> LoadTemplate(const std::string& path) {
-    auto& cache = Cache();
-    std::optional<FileIdentity> before = Identify(path);
+std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path) {
+    auto it = m_kept.find(path);
+    if (it != m_kept.end() && it->second.parsed && it->second.watched && m_watch.Unchanged(path))
+        return it->second.parsed->Clone();
+    // Watch again before looking, so an edit made while the file is read is seen next time.
+    const bool watched = m_watch.Watch(path, FileWatch::Interest::Content);
+    std::optional<FileIdentity> before = IdentifyRegularFile(path);
     if (!before) {
-        cache.erase(path);
+        m_kept.erase(path);
         return nullptr;
     }
-    auto it = cache.find(path);
-    if (it != cache.end() && it->second.identity == *before && it->second.parsed)
+    if (it != m_kept.end() && it->second.identity == *before && it->second.parsed) {
+        it->second.watched = watched;
         return it->second.parsed->Clone();
+    }
     auto tpl = std::make_shared<clsTemplate>();
     tpl->SetFileName(path);
     tpl->ReadTemplate();
     // Keep the parse only when the file did not change while it was read.
-    std::optional<FileIdentity> after = Identify(path);
+    std::optional<FileIdentity> after = IdentifyRegularFile(path);
     if (after && *before == *after)
-        cache[path] = Kept{*after, tpl->Clone()};
+        m_kept[path] = Kept{*after, tpl->Clone(), watched};
     else
-        cache[path] = Kept{after.value_or(FileIdentity{}), nullptr};
+        m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false};
     return tpl;
 }
 
-std::shared_ptr<clsTemplate> LoadTemplateFile(const std::string& dir, const std::string& name) {
+std::shared_ptr<clsTemplate> TemplateCache::LoadFile(const std::string& dir, const std::string& name) {
     if (name.find('/') == std::string::npos) {
-        if (auto tpl = LoadTemplate(JoinPath(dir, name))) return tpl;
+        if (auto tpl = Load(JoinPath(dir, name))) return tpl;
     }
     std::optional<std::string> found = FindFileNoCase(dir, name);
-    return found ? LoadTemplate(JoinPath(dir, *found)) : nullptr;
+    return found ? Load(JoinPath(dir, *found)) : nullptr;
 }
 
-struct Stamp {
-    std::string text;
-    FileIdentity identity;
-};
-
-std::unordered_map<std::string, Stamp>& Stamps() {
-    static std::unordered_map<std::string, Stamp> stamps;
-    return stamps;
+bool TemplateCache::HoldsStamp(const std::string& path, const std::string& stamp) const {
+    auto it = m_stamps.find(path);
+    if (it == m_stamps.end() || it->second.text != stamp) return false;
+    auto loaded = m_kept.find(path);
+    return loaded != m_kept.end() && loaded->second.identity == it->second.identity;
 }
 
-bool HoldsStamp(const std::string& path, const std::string& stamp) {
-    auto it = Stamps().find(path);
-    if (it == Stamps().end() || it->second.text != stamp) return false;
-    auto loaded = Cache().find(path);
-    return loaded != Cache().end() && loaded->second.identity == it->second.identity;
-}
-
-void StampWritten(const std::string& path, const std::string& stamp) {
+void TemplateCache::StampWritten(const std::string& path, const std::string& stamp) {
     // The next message parses the file again.
-    if (auto it = Cache().find(path); it != Cache().end()) it->second.parsed.reset();
-    std::optional<FileIdentity> now = Identify(path);
+    if (auto it = m_kept.find(path); it != m_kept.end()) it->second.parsed.reset();
+    std::optional<FileIdentity> now = IdentifyRegularFile(path);
     if (now)
-        Stamps()[path] = Stamp{stamp, *now};
+        m_stamps[path] = Stamp{stamp, *now};
     else
-        Stamps().erase(path);
+        m_stamps.erase(path);
 }
 
-void ClearTemplateCache() {
-    Cache().clear();
-    Stamps().clear();
+void TemplateCache::Clear() {
+    m_kept.clear();
+    m_stamps.clear();
 }
 
 }  // namespace tallix::engine

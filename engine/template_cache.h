@@ -1,10 +1,16 @@
 #pragma once
 // Templates are read from their files for every message, so an edit during a run takes
-// effect at the next message. Parsing is skipped while a file is unchanged (same inode, size
-// and modification time): the parsed template is kept, and every message gets a fresh copy.
+// effect at the next message. Parsing is skipped while a file is unchanged: the parsed
+// template is kept, and every message gets a fresh copy. "Unchanged" is answered by the run's
+// file watch where the template directory can be watched, else by the file's identity (inode,
+// size and modification time).
 
 #include <memory>
 #include <string>
+#include <unordered_map>
+
+#include "engine/file_watch.h"
+#include "model/file_identity.h"
 
 namespace tallix {
 class clsTemplate;
@@ -12,19 +18,39 @@ class clsTemplate;
 
 namespace tallix::engine {
 
-// A fresh template read from `path` (or copied from the parse of the unchanged file);
-// nullptr when `path` is not an ordinary file.
-std::shared_ptr<clsTemplate> LoadTemplate(const std::string& path);
-// The template file `name` of `dir`, found as it is written or else without regard to case;
-// nullptr when there is no such ordinary file.
-std::shared_ptr<clsTemplate> LoadTemplateFile(const std::string& dir, const std::string& name);
-// True when the file at `path`, as it was when last loaded, is what the engine left when it
-// last wrote `stamp` into it.
-bool HoldsStamp(const std::string& path, const std::string& stamp);
-// The engine wrote `stamp` into the file at `path`: remembered for HoldsStamp, and the next
-// message parses the file again (the stamp changes at most once a second, so this costs little).
-void StampWritten(const std::string& path, const std::string& stamp);
-// Forgets every kept parse (tests).
-void ClearTemplateCache();
+class TemplateCache {
+public:
+    explicit TemplateCache(FileWatch& watch) : m_watch(watch) {}
+
+    // A fresh template read from `path` (or copied from the parse of the unchanged file);
+    // nullptr when `path` is not an ordinary file.
+    std::shared_ptr<clsTemplate> Load(const std::string& path);
+    // The template file `name` of `dir`, found as it is written or else without regard to
+    // case; nullptr when there is no such ordinary file.
+    std::shared_ptr<clsTemplate> LoadFile(const std::string& dir, const std::string& name);
+    // True when the file at `path`, as it was when last loaded, is what the engine left when
+    // it last wrote `stamp` into it.
+    bool HoldsStamp(const std::string& path, const std::string& stamp) const;
+    // The engine wrote `stamp` into the file at `path`: remembered for HoldsStamp, and the
+    // next message parses the file again (the stamp changes at most once a second).
+    void StampWritten(const std::string& path, const std::string& stamp);
+    // Forgets every kept parse and stamp.
+    void Clear();
+
+private:
+    struct Kept {
+        FileIdentity identity;
+        std::shared_ptr<clsTemplate> parsed;  // nullptr: not kept, only the identity last seen
+        bool watched = false;
+    };
+    struct Stamp {
+        std::string text;
+        FileIdentity identity;
+    };
+
+    FileWatch& m_watch;
+    std::unordered_map<std::string, Kept> m_kept;
+    std::unordered_map<std::string, Stamp> m_stamps;
+};
 
 }  // namespace tallix::engine

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     source.SetMessage(message);
 
     engine::RunState& run = engine::CurrentRun();
-    run = engine::RunState{};
+    run.Reset();
     run.currentSource = &source;
     run.outputOrder = {"V", "V"};
     run.delimiter = ",";

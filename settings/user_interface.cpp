@@ -94,8 +94,20 @@ MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
     return Ui().ShowMessage(r);
 }
 
+namespace {
+std::chrono::milliseconds g_eventInterval{0};
+std::chrono::steady_clock::time_point g_lastEvents{};
+}  // namespace
+
+void SetEventInterval(std::chrono::milliseconds interval) { g_eventInterval = interval; }
+
 void LetEventsRun() {
-    Ui().ProcessPendingEvents();
+    if (g_eventInterval.count() == 0) {
+        Ui().ProcessPendingEvents();
+    } else if (const auto now = std::chrono::steady_clock::now(); now - g_lastEvents >= g_eventInterval) {
+        g_lastEvents = now;
+        Ui().ProcessPendingEvents();
+    }
     // A pump may add or remove pumps while it runs: walk by id, looking each one up anew.
     auto& pumps = EventPumps().pumps;
     for (auto it = pumps.begin(); it != pumps.end();) {

@@ -3,6 +3,7 @@
 // Qt implementation when a window can be shown, the console one otherwise; tests install
 // a scripted stand-in.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -41,8 +42,17 @@ MsgAnswer MsgBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
 MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                  const std::string& title, MsgAnswer defaultAnswer);
 
-// Lets pending window events run: the interface's own events, then every registered pump
-// (the MIME component's queued notifications are delivered this way, on this thread).
+// How often, at most, a window program lets LetEventsRun hand control to the window system.
+// The engine calls it many times per message; processing window events (and painting) each
+// time would cost more than the run itself, while a window that answers within this interval
+// still feels immediate.
+inline constexpr std::chrono::milliseconds kWindowEventInterval{25};
+// The interval in force; zero (the start value) processes events at every call.
+void SetEventInterval(std::chrono::milliseconds interval);
+
+// Lets pending window events run: the interface's own events (at most once per event
+// interval), then every registered pump, every time (the MIME component's queued
+// notifications are delivered this way, on this thread).
 void LetEventsRun();
 
 // Registers a pump run by LetEventsRun; returns an id for RemoveEventPump.

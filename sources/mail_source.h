@@ -41,16 +41,6 @@ public:
     virtual std::string ConvertAddress() = 0;
     virtual void Disconnect() = 0;
 
-    // Progress signal from the MIME component when a decode finished; sources that do not
-    // offer it are never asked.
-    virtual bool OffersSetNumberOfAttachments() const { return false; }
-    virtual void SetNumberOfAttachments() {}
-    // The MIME component proposes `fileName` for a decoded part; a source that offers this
-    // may change the name the component writes to.
-    virtual bool OffersDecodingFile() const { return false; }
-    virtual void DecodingFile(std::string& fileName, const std::string& contentType,
-                              const std::string& contentEncoding) {}
-
 private:
     std::string m_id;
     bool m_connected = false;

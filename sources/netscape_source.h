@@ -74,8 +74,6 @@ public:
     void DoDeleteMessage() override;
     std::string ConvertAddress() override;
     void Disconnect() override;
-    bool OffersSetNumberOfAttachments() const override { return true; }
-    void SetNumberOfAttachments() override {}
 
     // The steps of a walk; only the class itself calls them during a run.
     void NSGetMessages();

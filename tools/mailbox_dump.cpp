@@ -20,7 +20,7 @@ using namespace tallix;
 // Names each part after the first line of the rebuilt text the decoder would read.
 class ListingDecoder final : public sources::AttachmentDecoder {
 public:
-    bool DecodeFile(const std::string& sourceFile, const std::string&) override {
+    bool DecodeFile(const std::string& sourceFile, const std::string&, const sources::DecodeCallbacks&) override {
         std::FILE* f = std::fopen(sourceFile.c_str(), "rb");
         std::string first;
         for (int c; f && (c = std::fgetc(f)) != EOF && c != '\r' && c != '\n';) first.push_back(static_cast<char>(c));

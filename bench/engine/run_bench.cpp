@@ -97,12 +97,11 @@ double RunOnce(int messages) {
     ::setenv("TALLIX_HOME", (root / "home").c_str(), 1);
     ResetProgramDir();
     ResetSettings();
-    ClearTemplateCache();
-    CurrentRun() = RunState{};
+    CurrentRun().Reset();
     Settings().templateDir = (root / "home" / "templates").string();
     Settings().useSource = "GENERATED";
     WriteTemplates(Settings().templateDir, (root / "out").string());
-    SetSourceListFactory([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
+    CurrentRun().sourceFactory = ([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
 
     auto start = std::chrono::steady_clock::now();
     RunSources("");

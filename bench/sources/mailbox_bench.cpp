@@ -24,7 +24,9 @@ using namespace tallix;
 
 class AcceptingDecoder final : public sources::AttachmentDecoder {
 public:
-    bool DecodeFile(const std::string&, const std::string&) override { return true; }
+    bool DecodeFile(const std::string&, const std::string&, const sources::DecodeCallbacks&) override {
+        return true;
+    }
 };
 
 struct Corpus {

@@ -1,4 +1,5 @@
-// mailbox_gen N OUT [--no-attachments]: writes the benchmark mailbox of N messages to OUT.
+// mailbox_gen N OUT [--no-attachments] [--reference]: writes the benchmark mailbox of N
+// messages to OUT; --reference writes the speed benchmark's fixed mix (bench/run_speed.sh).
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -8,12 +9,21 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: mailbox_gen N OUT [--no-attachments]\n";
+        std::cerr << "usage: mailbox_gen N OUT [--no-attachments] [--reference]\n";
         return 2;
     }
     const std::uint64_t count = std::strtoull(argv[1], nullptr, 10);
     tallix::bench::MailboxMix mix;
-    if (argc > 3 && std::strcmp(argv[3], "--no-attachments") == 0) mix.attachments = false;
+    for (int a = 3; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--no-attachments") == 0) {
+            mix.attachments = false;
+        } else if (std::strcmp(argv[a], "--reference") == 0) {
+            mix.reference = true;
+        } else {
+            std::cerr << "unknown option " << argv[a] << "\n";
+            return 2;
+        }
+    }
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     if (!out) {
         std::cerr << "cannot write " << argv[2] << "\n";

@@ -47,6 +47,139 @@ std::string Base64Filler(Lcg& rng, int lines) {
     return out;
 }
 
+std::string Base64(const std::string& in) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < in.size(); i += 3) {
+        const std::size_t n = in.size() - i < 3 ? in.size() - i : 3;
+        std::uint32_t v = static_cast<unsigned char>(in[i]) << 16;
+        if (n > 1) v |= static_cast<unsigned char>(in[i + 1]) << 8;
+        if (n > 2) v |= static_cast<unsigned char>(in[i + 2]);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += n > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+        out += n > 2 ? kAlphabet[v & 63] : '=';
+        column += 4;
+        if (column == 76) {
+            out += "\r\n";
+            column = 0;
+        }
+    }
+    if (column != 0) out += "\r\n";
+    return out;
+}
+
+// The reference workload: the kind of message number i (counted from 1) in the fixed cycle.
+enum class RefKind { kPlainOrder, kHtmlOrder, kAttachment, kLunch, kNews };
+
+RefKind ReferenceKind(std::uint64_t i, bool attachments) {
+    if (attachments) {
+        switch ((i - 1) % 5) {
+            case 0: case 1: return RefKind::kPlainOrder;
+            case 2: return RefKind::kHtmlOrder;
+            case 3: return RefKind::kAttachment;
+            default: return ((i - 1) / 5) % 2 == 0 ? RefKind::kLunch : RefKind::kNews;
+        }
+    }
+    switch ((i - 1) % 4) {
+        case 0: case 1: return RefKind::kPlainOrder;
+        case 2: return RefKind::kHtmlOrder;
+        default: return ((i - 1) / 4) % 2 == 0 ? RefKind::kLunch : RefKind::kNews;
+    }
+}
+
+std::string Slug(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
+        else if (c >= 'a' && c <= 'z') out += c;
+    }
+    return out;
+}
+
+// Appends message number i of the reference workload to m.
+void AppendReferenceMessage(std::string& m, Lcg& rng, std::uint64_t i, bool attachments) {
+    const unsigned day = 1 + rng.Below(28);
+    const unsigned hour = rng.Below(24), minute = rng.Below(60), second = rng.Below(60);
+    const char* month = kMonths[rng.Below(12)];
+    const char* weekday = kDays[rng.Below(7)];
+    const std::string time = Pad2(hour) + ":" + Pad2(minute) + ":" + Pad2(second);
+    const std::string name = kNames[rng.Below(5)];
+    const std::string order = std::to_string(100000 + i);
+    const std::string total = std::to_string(rng.Below(1000)) + "." + Pad2(rng.Below(100));
+    const std::string quantity = std::to_string(1 + rng.Below(20));
+    const RefKind kind = ReferenceKind(i, attachments);
+
+    m += "From - " + std::string(weekday) + " " + month + " " + (day < 10 ? " " : "") +
+         std::to_string(day) + " " + time + " 2021\r\n";
+    m += "X-Mozilla-Status: 0001\r\nX-Mozilla-Status2: 00000000\r\n";
+    m += "Date: " + std::string(weekday) + ", " + Pad2(day) + " " + month + " 2021 " + time +
+         " -0500\r\n";
+    m += "To: orders@shop.example\r\n";
+    switch (kind) {
+        case RefKind::kPlainOrder:
+        case RefKind::kHtmlOrder:
+            m += "From: \"" + name + "\" <" + Slug(name) + order + "@example.com>\r\n";
+            m += "Subject: Order confirmation " + order + "\r\n";
+            break;
+        case RefKind::kAttachment:
+            m += "From: \"" + name + "\" <stock@supplier.example>\r\n";
+            m += "Subject: Inventory sheet " + order + "\r\n";
+            break;
+        case RefKind::kLunch:
+            m += "From: \"" + name + "\" <" + Slug(name) + "@office.example>\r\n";
+            m += "Subject: Lunch on " + std::string(kDays[rng.Below(5)]) + " " + order + "\r\n";
+            break;
+        case RefKind::kNews:
+            m += "From: News <news@list.example>\r\nSubject: Weekly news " + order + "\r\n";
+            break;
+    }
+    m += "Message-ID: <" + order + "@generator.example>\r\nMIME-Version: 1.0\r\n";
+
+    switch (kind) {
+        case RefKind::kPlainOrder:
+            m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
+            m += "Order number: " + order + "\r\nCustomer: " + name + "\r\nTotal: " + total +
+                 "\r\nQuantity: " + quantity + "\r\n" + Filler(rng, 20);
+            break;
+        case RefKind::kHtmlOrder:
+            m += "Content-Type: text/html; charset=us-ascii\r\n\r\n";
+            m += "<html><body>\r\n<p>Order number: " + order + "</p>\r\n<p>Customer: <b>" + name +
+                 "</b></p>\r\n<p>Total: " + total + "</p>\r\n<p>Quantity: " + quantity +
+                 "</p>\r\n<p>" + Filler(rng, 18) + "</p>\r\n</body></html>\r\n";
+            break;
+        case RefKind::kAttachment: {
+            const std::string boundary = "------------gen" + order;
+            m += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
+            m += "This is a multi-part message in MIME format.\r\n--" + boundary + "\r\n";
+            m += "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+            m += "Order number: " + order + "\r\nThe stock sheet for this order is attached.\r\n" +
+                 Filler(rng, 3) + "\r\n--" + boundary + "\r\n";
+            std::string csv = "sku,description,quantity,price\r\n";
+            for (int row = 0; row < 16; ++row) {
+                csv += "SKU-" + std::to_string(10000 + rng.Below(90000)) + "," + kWords[rng.Below(12)] +
+                       " " + kWords[rng.Below(12)] + "," + std::to_string(1 + rng.Below(50)) + "," +
+                       std::to_string(rng.Below(500)) + "." + Pad2(rng.Below(100)) + "\r\n";
+            }
+            m += "Content-Type: text/csv;\r\n name=\"sheet.csv\"\r\nContent-Transfer-Encoding: base64\r\n"
+                 "Content-Disposition: attachment;\r\n filename=\"sheet.csv\"\r\n\r\n";
+            m += Base64(csv) + "\r\n--" + boundary + "--\r\n";
+            break;
+        }
+        case RefKind::kLunch:
+            m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
+            m += "Shall we meet at " + Pad2(11 + rng.Below(3)) + ":" + Pad2(rng.Below(4) * 15) +
+                 " for lunch?\r\n" + Filler(rng, 29);
+            break;
+        case RefKind::kNews:
+            m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + Filler(rng, 30);
+            break;
+    }
+    m += "\r\n";
+}
+
 }  // namespace
 
 void ForEachMessage(std::uint64_t count, MailboxMix mix,
@@ -56,6 +189,12 @@ void ForEachMessage(std::uint64_t count, MailboxMix mix,
     std::string m;
     for (std::uint64_t i = 1; i <= count; ++i) {
         m.clear();
+        if (mix.reference) {
+            AppendReferenceMessage(m, rng, i, mix.attachments);
+            out.write(m.data(), static_cast<std::streamsize>(m.size()));
+            bytes += m.size();
+            continue;
+        }
         const unsigned day = 1 + rng.Below(28);
         const unsigned hour = rng.Below(24), minute = rng.Below(60), second = rng.Below(60);
         const char* month = kMonths[rng.Below(12)];

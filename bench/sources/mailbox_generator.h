@@ -12,6 +12,11 @@ namespace tallix::bench {
 
 struct MailboxMix {
     bool attachments = true;  // false: the attachment messages become plain ones
+    // The reference workload of the speed benchmark (bench/run_speed.sh), in a fixed cycle:
+    // two in five plain orders, one in five HTML orders, one in five with a base64 CSV
+    // attachment, one in five unrelated (every other one of them about lunch). Without
+    // attachments the cycle is four long: two plain orders, one HTML order, one unrelated.
+    bool reference = false;
 };
 
 // Writes `count` messages; returns the number of bytes written.

@@ -86,6 +86,8 @@ void QtStatusWindow::Show() {
 
 void QtStatusWindow::Unload() {
     if (!m_form) return;
+    for (Pending& p : m_pending) p = Pending{};
+    m_flushQueued = false;
     FrmMain* form = m_form;
     m_form = nullptr;
     form->hide();
@@ -101,11 +103,38 @@ void QtStatusWindow::EnableTimer() {
 
 void QtStatusWindow::SetLineText(int line, const std::string& text) {
     Load();
-    QLabel* label = line == 1   ? m_form->lblConnection
-                    : line == 2 ? m_form->lblTemplateStautus
-                    : line == 3 ? m_form->lblMsgStatus
-                                : nullptr;
-    if (label) label->setText(QString::fromStdString(text));
+    if (line < 1 || line > 3) return;
+    m_pending[line - 1].set = true;
+    m_pending[line - 1].text = QString::fromStdString(text);
+    Changed();
+}
+
+void QtStatusWindow::Changed() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastFlush >= kWindowEventInterval) {
+        Flush();
+        return;
+    }
+    // What is set in between reaches the window once the interval is over, even when no
+    // further update comes.
+    if (m_flushQueued) return;
+    m_flushQueued = true;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWindowEventInterval - (now - m_lastFlush));
+    QTimer::singleShot(wait, m_form, [this] { Flush(); });
+}
+
+void QtStatusWindow::Flush() {
+    m_flushQueued = false;
+    m_lastFlush = std::chrono::steady_clock::now();
+    if (!m_form) return;
+    QLabel* labels[3] = {m_form->lblConnection, m_form->lblTemplateStautus, m_form->lblMsgStatus};
+    for (int i = 0; i < 3; ++i) {
+        Pending& p = m_pending[i];
+        if (p.set && labels[i]->text() != p.text) labels[i]->setText(p.text);
+        if (p.valueSet)
+            if (QProgressBar* bar = Bar(i + 1)) bar->setValue(p.value);
+        p = Pending{};
+    }
 }
 
 QProgressBar* QtStatusWindow::Bar(int line) const {
@@ -125,7 +154,10 @@ int QtStatusWindow::ProgressMaximum(int line) const {
 
 void QtStatusWindow::SetProgress(int line, int value) {
     Load();
-    if (QProgressBar* bar = Bar(line)) bar->setValue(value);
+    if (!Bar(line)) return;
+    m_pending[line - 1].valueSet = true;
+    m_pending[line - 1].value = value;
+    Changed();
 }
 
 }  // namespace tallix::engine

@@ -1,7 +1,10 @@
 #pragma once
 // The engine's status window "Parsing Messages" and the StatusWindow that drives it.
 
+#include <QString>
 #include <QWidget>
+#include <chrono>
+#include <chrono>
 #include <memory>
 
 #include "engine/status_window.h"
@@ -50,9 +53,24 @@ public:
 
     // The loaded form, or nullptr after Unload (tests look at it).
     FrmMain* Form() const { return m_form; }
+    // Puts the texts and values set since the last paint into the widgets now.
+    void Flush();
 
 private:
     QProgressBar* Bar(int line) const;
+    // Texts and values are kept here and reach the widgets at most once per
+    // kWindowEventInterval: a label or bar that changes repaints and lays out at once, and the
+    // run sets them for every template of every message.
+    void Changed();
+    struct Pending {
+        bool set = false;
+        QString text;
+        bool valueSet = false;
+        int value = 0;
+    };
+    Pending m_pending[3];
+    bool m_flushQueued = false;
+    std::chrono::steady_clock::time_point m_lastFlush{};
     FrmMain* m_form = nullptr;
 };
 

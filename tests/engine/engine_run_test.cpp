@@ -40,17 +40,17 @@ protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
-        CurrentRun() = RunState{};
+        CurrentRun().Reset();
         Settings().templateDir = env.ProgramDir() + "/templates";
         Settings().useSource = "FAKE";
         std::filesystem::create_directories(Settings().templateDir);
         first.SetID("Fake inbox");
-        SetSourceListFactory([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
+        CurrentRun().sourceFactory = ([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
             if (kind != "FAKE") return nullptr;
             return std::make_unique<testing::FakeSourceList>(sourceList);
         });
     }
-    void TearDown() override { SetSourceListFactory(nullptr); }
+    void TearDown() override { CurrentRun().sourceFactory = nullptr; }
 
     // A template file: general, filter, variables ("Name;Type;Start;Stop;flags...") and output.
     void Template(const std::string& name, const std::string& active, const std::string& filterField,
@@ -213,14 +213,39 @@ TEST_F(EngineRun, TemplateEditedDuringTheRunTakesEffectAtTheNextMessage) {
 TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
     Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
              "False");
-    WriteFileBytes(OutPath("t.csv"), "  seen  \nold\r");
+    WriteFileBytes(OutPath("t.csv"), "  seen  \r\nold\r");
     first.messages = {Message("seen", ""), Message("new", ""), Message("new", ""), Message("later", "")};
     first.beforeNext = [&](std::size_t index) {
         // Another program appends while the run goes on.
         if (index == 3) WriteFileBytes(OutPath("t.csv"), Out("t.csv") + "later\r\n");
     };
     RunSources("");
-    EXPECT_EQ(Out("t.csv"), "  seen  \nold\rnew\r\nlater\r\n");
+    EXPECT_EQ(Out("t.csv"), "  seen  \r\nold\rnew\r\nlater\r\n");
+}
+
+// Lines end at CR LF or a lone CR; a lone LF is part of its line. A record with a line break
+// inside is compared whole with each line, the same within a run and in the next run.
+TEST_F(EngineRun, DuplicateCheckReadsLinesAsTheFileIsRead) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
+             "False");
+    WriteFileBytes(OutPath("t.csv"), "joined\nline\r\nother\nhalf\r\n");
+    const auto messages = [&] {
+        return std::vector<std::shared_ptr<txMessage>>{Message("joined\nline", ""), Message("half", ""),
+                                                       Message("two\r\nlines", ""), Message("two\r\nlines", ""),
+                                                       Message("bare\nbreak", ""), Message("bare\nbreak", "")};
+    };
+    first.messages = messages();
+    RunSources("");
+    const std::string once = "joined\nline\r\nother\nhalf\r\nhalf\r\ntwo\r\nlines\r\ntwo\r\nlines\r\nbare\nbreak\r\n";
+    EXPECT_EQ(Out("t.csv"), once);
+
+    // The next run finds the bare-LF record and again not the one split over two lines.
+    CurrentRun().Reset();
+    first = testing::FakeSource{};
+    first.SetID("Fake inbox");
+    first.messages = messages();
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), once + "two\r\nlines\r\ntwo\r\nlines\r\n");
 }
 
 TEST_F(EngineRun, OutputFileIsCreatedAtTheFirstMessageEvenWithoutAMatch) {

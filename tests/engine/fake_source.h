@@ -33,16 +33,12 @@ public:
     }
     std::string ConvertAddress() override { return address; }
     void Disconnect() override { calls.push_back("Disconnect"); }
-    bool OffersSetNumberOfAttachments() const override { return countsDecodes; }
-    void SetNumberOfAttachments() override { ++decodesFinished; }
 
     bool connects = true;
     std::vector<std::shared_ptr<txMessage>> messages;
     std::string address = "sender@example.org";
     std::vector<std::string> calls;
     int deletes = 0;
-    bool countsDecodes = false;
-    int decodesFinished = 0;
     // Called before message `index` (0-based) is handed over by GetNextMsg.
     std::function<void(std::size_t index)> beforeNext;
 

@@ -4,12 +4,11 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <qrmime/entity.h>
 
-#include "engine/run_state.h"
 #include "settings/error_reporter.h"
-#include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -22,9 +21,10 @@ using tallix::testing::WriteFileBytes;
 TEST(MimeHost, DecodesIntoTheDirectoryAndTellsTheSource) {
     tallix::testing::TempDir dir;
     tallix::testing::ScriptedUi ui;
-    testing::FakeSource source;
-    source.countsDecodes = true;
-    CurrentRun().currentSource = &source;
+    int finished = 0;
+    std::vector<std::string> proposed;
+    sources::DecodeCallbacks counting;
+    counting.decodingFinished = [&] { ++finished; };
     std::filesystem::create_directories(dir.File("out"));
     WriteFileBytes(dir.File("msg.eml"),
                    "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
@@ -32,13 +32,25 @@ TEST(MimeHost, DecodesIntoTheDirectoryAndTellsTheSource) {
                    "Content-Transfer-Encoding: base64\r\n\r\naGVsbG8=\r\n"
                    "--b1\r\nContent-Type: text/plain; name=\"/etc/second.txt\"\r\n"
                    "Content-Transfer-Encoding: 7bit\r\n\r\nplain\r\n--b1--\r\n");
-    ASSERT_TRUE(MimeHost().DecodeFile(dir.File("msg.eml"), dir.File("out")));
+    ASSERT_TRUE(MimeHost().DecodeFile(dir.File("msg.eml"), dir.File("out"), counting));
     EXPECT_EQ(ReadFileBytes(dir.File("out/evil.txt")), "hello");
     EXPECT_TRUE(std::filesystem::exists(dir.File("out/second.txt")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("evil.txt")));
-    EXPECT_EQ(source.decodesFinished, 2);  // one per decoded part
+    EXPECT_EQ(finished, 2);  // one per decoded part
     EXPECT_FALSE(MimeHost().DecodeFile(dir.File("missing.eml"), dir.File("out")));
-    CurrentRun().currentSource = nullptr;
+
+    // A source that names the parts itself gets every proposal, and nothing else is asked of
+    // the earlier caller's callbacks.
+    sources::DecodeCallbacks naming;
+    naming.decodingFile = [&](std::string& name, const std::string&, const std::string&) {
+        proposed.push_back(name);
+        name = dir.File("out/named" + std::to_string(proposed.size()));
+    };
+    ASSERT_TRUE(MimeHost().DecodeFile(dir.File("msg.eml"), dir.File("out"), naming));
+    EXPECT_EQ(proposed, (std::vector<std::string>{"../../evil.txt", "/etc/second.txt"}));
+    EXPECT_EQ(ReadFileBytes(dir.File("out/named1")), "hello");
+    EXPECT_EQ(ReadFileBytes(dir.File("out/named2")), "plain");
+    EXPECT_EQ(finished, 2);
 }
 
 TEST(MimeHost, LimitsTheScanReachedAreLogged) {

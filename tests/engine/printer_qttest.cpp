@@ -26,7 +26,7 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     tallix::testing::ScriptedUi ui;
     SetProgramIdentity("txengine", "txEngine");
     ResetSettings();
-    CurrentRun() = RunState{};
+    CurrentRun().Reset();
     Settings().templateDir = env.ProgramDir() + "/templates";
     Settings().useSource = "FAKE";
     std::filesystem::create_directories(Settings().templateDir);
@@ -44,12 +44,12 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     message->SetSubject(std::string(200, 'w') + " long subject wraps");
     message->SetAttachments(std::make_shared<TextCollection>());
     source.messages = {message};
-    SetSourceListFactory([&](const std::string&) {
+    CurrentRun().sourceFactory = ([&](const std::string&) {
         return std::make_unique<tallix::engine::testing::FakeSourceList>(
             std::vector<tallix::engine::testing::FakeSource*>{&source});
     });
     RunSources("");
-    SetSourceListFactory(nullptr);
+    CurrentRun().sourceFactory = nullptr;
     SetPrinter(nullptr);
     qunsetenv("TALLIX_PRINT_PDF");
 

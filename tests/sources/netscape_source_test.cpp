@@ -29,7 +29,8 @@ using testing::WriteFileBytes;
 // after the part's blank line, so a test can tell the parts apart.
 class FakeDecoder final : public AttachmentDecoder {
 public:
-    bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir) override {
+    bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
+                    const sources::DecodeCallbacks&) override {
         const std::string text = ReadFileBytes(sourceFile);
         inputs.push_back(text);
         std::size_t fieldEnd = 0;

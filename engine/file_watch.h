@@ -1,0 +1,61 @@
+#pragma once
+// Answers "may this file have changed?" for the files a run keeps state about (template
+// files, output files) with one non-blocking read of an inotify descriptor, instead of a
+// stat or an open per file and message. Each file is watched through its directory, so a
+// file that is removed, renamed or replaced is noticed as well as one that is written.
+// Where a directory cannot be watched (no inotify, too many watches, a file system that does
+// not report changes) the file is never "unchanged" and callers fall back to checking it.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace tallix::engine {
+
+class FileWatch {
+public:
+    // What counts as a change of a watched file.
+    enum class Interest {
+        Content,  // anything: written, its attributes changed, created, removed, renamed
+        Name,     // only what the path leads to: created, removed, renamed, attributes changed
+    };
+
+    FileWatch();
+    ~FileWatch();
+    FileWatch(const FileWatch&) = delete;
+    FileWatch& operator=(const FileWatch&) = delete;
+
+    // Starts (or restarts) watching `path` and forgets earlier changes of it: call it before
+    // looking at the file, so that a change made while looking is seen next time. False when
+    // the path cannot be watched.
+    bool Watch(const std::string& path, Interest interest);
+    // Reads the changes reported since the last call (one system call when there are none).
+    void Poll();
+    // True when `path` is watched and no change of interest was reported by the last Poll.
+    bool Unchanged(const std::string& path) const;
+    // Stops every watch.
+    void Clear();
+
+    // Switches watching off for this watch (tests of the fallback path).
+    void Disable();
+
+private:
+    struct Entry {
+        int wd = -1;
+        Interest interest = Interest::Name;
+        bool changed = true;
+    };
+    struct Directory {
+        std::string path;
+        std::unordered_map<std::string, std::string> names;  // file name -> watched path
+    };
+    void MarkDirectory(int wd);
+    void MarkAll();
+
+    int m_fd = -1;
+    std::unordered_map<std::string, Entry> m_entries;  // by path as given
+    std::unordered_map<int, Directory> m_directories;  // by watch descriptor
+    std::unordered_map<std::string, int> m_directoryWatch;  // directory path -> wd
+};
+
+}  // namespace tallix::engine

@@ -1,0 +1,131 @@
+#include "engine/output_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "model/file_bytes.h"
+#include "settings/text_functions.h"
+
+namespace tallix::engine {
+
+OutputFiles::~OutputFiles() { Clear(); }
+
+void OutputFiles::Close(File& file) {
+    if (file.fd >= 0) ::close(file.fd);
+    file.fd = -1;
+    file.indexed = false;
+}
+
+void OutputFiles::Clear() {
+    for (auto& [path, file] : m_files) Close(file);
+    m_files.clear();
+}
+
+int OutputFiles::Open(const std::string& path) {
+    File& file = m_files[path];
+    if (file.fd >= 0) {
+        if (file.watched && m_watch.Unchanged(path)) return 0;
+        // Watch again before looking, so a change made while we look is reported later.
+        file.watched = m_watch.Watch(path, FileWatch::Interest::Name);
+        std::optional<FileIdentity> now = IdentifyRegularFile(path);
+        if (now && now->SameFile(file.opened)) return 0;
+        Close(file);
+    } else {
+        file.watched = m_watch.Watch(path, FileWatch::Interest::Name);
+    }
+    // Non-blocking, so a FIFO without a reader fails instead of hanging the run.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return error;
+    }
+    file.fd = fd;
+    file.opened = IdentityOf(st);
+    return 0;
+}
+
+int OutputFiles::Append(const std::string& path, std::string_view line) {
+    // A path renamed or removed since the run last looked gets the line at its new file.
+    m_watch.Poll();
+    if (int error = Open(path)) return error;
+    File& file = m_files[path];
+    std::string bytes;
+    bytes.reserve(line.size() + 2);
+    bytes.append(line).append("\r\n");
+    // One write, so a run killed at any moment leaves whole lines; a short write (a full disk)
+    // goes on from where it stopped.
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(file.fd, rest.data(), rest.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            file.indexed = false;
+            return error;
+        }
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (!file.indexed) return 0;
+    // The index takes our own line when the file is exactly what it held plus what we wrote
+    // and our first byte cannot join the line before it.
+    using Tail = File::Tail;
+    const bool startsLine = file.tail == Tail::Empty || file.tail == Tail::LineEnd ||
+                            (file.tail == Tail::LoneCr && bytes.front() != '\n');
+    struct stat st {};
+    if (!startsLine || ::fstat(file.fd, &st) != 0 ||
+        st.st_size != file.state.size + static_cast<off_t>(bytes.size())) {
+        file.indexed = false;
+        return 0;
+    }
+    ForEachReadLine(bytes, [&](std::string_view l) { file.lines.insert(Trim(l)); });
+    file.state = IdentityOf(st);
+    file.tail = Tail::LineEnd;
+    return 0;
+}
+
+int OutputFiles::Reindex(const std::string& path, File& file) {
+    file.indexed = false;
+    file.lines.clear();
+    std::string content;
+    if (int error = ReadRegularFile(path, content)) return error;
+    ForEachReadLine(content, [&](std::string_view l) { file.lines.insert(Trim(l)); });
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) return errno;
+    // Indexed only when nothing was added while we read.
+    if (static_cast<std::size_t>(st.st_size) != content.size()) return 0;
+    file.state = IdentityOf(st);
+    using Tail = File::Tail;
+    if (content.empty())
+        file.tail = Tail::Empty;
+    else if (content.ends_with("\r\n"))
+        file.tail = Tail::LineEnd;
+    else
+        file.tail = content.back() == '\r' ? Tail::LoneCr : Tail::OpenLine;
+    file.indexed = true;
+    return 0;
+}
+
+int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, bool& found) {
+    found = false;
+    if (int error = Open(path)) return error;
+    File& file = m_files[path];
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) return errno;
+    if (!file.indexed || !(IdentityOf(st) == file.state)) {
+        if (int error = Reindex(path, file)) return error;
+        if (!file.indexed) {
+            // The file grew while it was read: answer from what was read.
+            found = file.lines.count(trimmed) != 0;
+            return 0;
+        }
+    }
+    found = file.lines.count(trimmed) != 0;
+    return 0;
+}
+
+}  // namespace tallix::engine

@@ -1,0 +1,71 @@
+#pragma once
+// The output files of a run: one append descriptor per file, kept open while its path still
+// names the same file, and the index of its lines that the duplicate check asks.
+//
+// A path that is removed, renamed or replaced during the run is opened (created) again before
+// the next line, so no line goes to a file that no longer has that path. Lines other programs
+// append are seen by the duplicate check, which reads the file again whenever its size or
+// modification time is not what the engine's own last write left.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/file_watch.h"
+#include "model/file_identity.h"
+
+namespace tallix::engine {
+
+// Calls `line` with each line of `bytes` as the duplicate check reads a file: a line ends at
+// CR LF or at a lone CR; a lone LF is part of the line; a last line without an end counts too.
+template <class Line>
+void ForEachReadLine(std::string_view bytes, Line&& line) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r') continue;
+        line(bytes.substr(start, i - start));
+        if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size()) line(bytes.substr(start));
+}
+
+class OutputFiles {
+public:
+    explicit OutputFiles(FileWatch& watch) : m_watch(watch) {}
+    ~OutputFiles();
+    OutputFiles(const OutputFiles&) = delete;
+    OutputFiles& operator=(const OutputFiles&) = delete;
+
+    // The file at `path` is open for appending (opened, or created, now if the path changed).
+    // 0, or the errno of the failure.
+    int Open(const std::string& path);
+    // Appends `line` and CR LF with one write. 0, or the errno of the failure.
+    int Append(const std::string& path, std::string_view line);
+    // Sets `found` when a line of the file, trimmed of spaces, equals `trimmed`.
+    // 0, or the errno of the failure.
+    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found);
+    // Closes every file and forgets every index.
+    void Clear();
+
+private:
+    struct File {
+        int fd = -1;
+        FileIdentity opened;  // the file the descriptor is open on
+        bool watched = false;
+        // The duplicate index: valid while the file is what `state` says.
+        bool indexed = false;
+        FileIdentity state;
+        // How the indexed file ends: whether the next byte written starts a new line.
+        enum class Tail { Empty, LineEnd, LoneCr, OpenLine } tail = Tail::Empty;
+        std::unordered_set<std::string> lines;
+    };
+    void Close(File& file);
+    int Reindex(const std::string& path, File& file);
+
+    FileWatch& m_watch;
+    std::unordered_map<std::string, File> m_files;
+};
+
+}  // namespace tallix::engine
