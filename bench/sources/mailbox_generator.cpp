@@ -191,8 +191,11 @@ void ForEachMessage(std::uint64_t count, MailboxMix mix,
         m.clear();
         if (mix.reference) {
             AppendReferenceMessage(m, rng, i, mix.attachments);
-            out.write(m.data(), static_cast<std::streamsize>(m.size()));
-            bytes += m.size();
+            // It starts with its separator line and ends with the blank line that ends it in
+            // the mailbox, which WriteMailbox adds back.
+            const std::string_view whole = std::string_view(m).substr(0, m.size() - 2);
+            const std::size_t body = whole.find("\r\n") + 2;
+            visit(whole.substr(0, body), whole.substr(body));
             continue;
         }
         const unsigned day = 1 + rng.Below(28);
