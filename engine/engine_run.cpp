@@ -82,6 +82,8 @@ void SetLastRan() {
 void DoParsing() {
     bool finished = Guard("Sub DoParsing:", [] {
         RunState& run = CurrentRun();
+        // What happened to template and output files since the last message.
+        run.watch.Poll();
         run.templateCount = static_cast<std::int32_t>(run.templateFiles.size());
         run.templateNo = 0;
         const std::string& dir = Settings().templateDir;

@@ -80,9 +80,11 @@ void ParseMessage() {
     if (!finished) MarkTemplateFailed();
 }
 
-std::string GetValue(std::string_view fieldName, std::int32_t attachmentIndex) {
-    std::string result;
-    Guard("Sub GetValue:", [&] {
+namespace {
+
+// GetValue's work; false when it failed (and was reported).
+bool TakeValue(std::string_view fieldName, std::int32_t attachmentIndex, std::string& result) {
+    return Guard("Sub GetValue:", [&] {
         const std::string field = Trim(fieldName);
         txMessage& m = CurrentMessage();
         if (field == kFieldAttachment) {
@@ -118,6 +120,23 @@ std::string GetValue(std::string_view fieldName, std::int32_t attachmentIndex) {
         }
         // "<NONE>" and unknown names give "".
     });
+}
+
+// The text GetValue gives for a field of the current message, taken once per message.
+const std::string& FieldText(std::string_view field, std::int32_t index) {
+    RunState& run = CurrentRun();
+    if (run.currentSource) run.fields.Use(run.currentSource->Message());
+    if (const std::string* kept = run.fields.Find(field, index)) return *kept;
+    std::string text;
+    const bool read = TakeValue(field, index, text);
+    return run.fields.Keep(field, index, std::move(text), read);
+}
+
+}  // namespace
+
+std::string GetValue(std::string_view fieldName, std::int32_t attachmentIndex) {
+    std::string result;
+    TakeValue(fieldName, attachmentIndex, result);
     return result;
 }
 
@@ -154,9 +173,9 @@ void ParseVariable(std::int32_t position) {
                 index = 1;
             }
             while (true) {
-                const std::string text = GetValue(field, index);
+                const std::string& text = FieldText(field, index);
                 if (TrimView(text).empty()) break;
-                const std::string working = ignoreCase ? UCase(text) : text;
+                const std::string& working = ignoreCase ? CurrentRun().fields.Upper(field, index) : text;
                 std::size_t s = FindStartPos(start, working, variable->MatchWholeString());
                 // A start string that must begin a line: only its first occurrence counts.
                 if (variable->StartOfLineOnly() == "1" && s > start.size() + 1 &&
@@ -197,16 +216,15 @@ bool MatchesFilter() {
         const std::string find = filter->FindString();
         if (field == kFieldNone || TrimView(find).empty()) return true;
         const std::string wanted = UCase(find);
+        MessageFields& fields = CurrentRun().fields;
         if (field != kFieldAttachment) {
-            std::string value = GetValue(field, 0);
-            if (TrimView(value).empty()) return false;
-            return UCase(value).find(wanted) != std::string::npos;
+            if (TrimView(FieldText(field, 0)).empty()) return false;
+            return fields.Upper(field, 0).find(wanted) != std::string::npos;
         }
         const std::int32_t count = AttachmentCount(CurrentMessage());
         for (std::int32_t i = 1; i <= count; ++i) {
-            std::string value = GetValue(kFieldAttachment, i);
-            if (TrimView(value).empty()) continue;
-            if (UCase(value).find(wanted) != std::string::npos) return true;
+            if (TrimView(FieldText(kFieldAttachment, i)).empty()) continue;
+            if (fields.Upper(kFieldAttachment, i).find(wanted) != std::string::npos) return true;
         }
         return false;
     });

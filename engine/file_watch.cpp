@@ -30,9 +30,16 @@ FileWatch::~FileWatch() {
 }
 
 void FileWatch::Disable() {
-    Clear();
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
+    m_entries.clear();
+    m_directories.clear();
+    m_directoryWatch.clear();
+}
+
+void FileWatch::Reset() {
+    Disable();
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }
 
 bool FileWatch::Watch(const std::string& path, Interest interest) {
@@ -108,13 +115,6 @@ void FileWatch::MarkDirectory(int wd) {
 
 void FileWatch::MarkAll() {
     for (auto& [path, entry] : m_entries) entry.changed = true;
-}
-
-void FileWatch::Clear() {
-    for (const auto& [wd, dir] : m_directories) ::inotify_rm_watch(m_fd, wd);
-    m_entries.clear();
-    m_directories.clear();
-    m_directoryWatch.clear();
 }
 
 }  // namespace tallix::engine

@@ -33,10 +33,10 @@ public:
     void Poll();
     // True when `path` is watched and no change of interest was reported by the last Poll.
     bool Unchanged(const std::string& path) const;
-    // Stops every watch.
-    void Clear();
+    // Starts afresh: every watch and every change not yet read are dropped.
+    void Reset();
 
-    // Switches watching off for this watch (tests of the fallback path).
+    // Switches watching off until the next Reset (tests of the fallback path).
     void Disable();
 
 private:

@@ -50,8 +50,6 @@ int OutputFiles::Open(const std::string& path) {
 }
 
 int OutputFiles::Append(const std::string& path, std::string_view line) {
-    // A path renamed or removed since the run last looked gets the line at its new file.
-    m_watch.Poll();
     if (int error = Open(path)) return error;
     File& file = m_files[path];
     std::string bytes;

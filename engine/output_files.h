@@ -3,7 +3,8 @@
 // names the same file, and the index of its lines that the duplicate check asks.
 //
 // A path that is removed, renamed or replaced during the run is opened (created) again before
-// the next line, so no line goes to a file that no longer has that path. Lines other programs
+// the next message's lines, so no line goes to a file that no longer has that path. The run
+// polls the watch once per message. Lines other programs
 // append are seen by the duplicate check, which reads the file again whenever its size or
 // modification time is not what the engine's own last write left.
 

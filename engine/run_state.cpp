@@ -60,7 +60,8 @@ void RunState::Reset() {
     delimiter = ",";
     outputs.Clear();
     templates.Clear();
-    watch.Clear();
+    watch.Reset();
+    fields.Clear();
     scriptsNoticeGiven = false;
 }
 

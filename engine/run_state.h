@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/file_watch.h"
+#include "engine/message_fields.h"
 #include "engine/output_files.h"
 #include "engine/template_cache.h"
 
@@ -84,6 +85,7 @@ struct RunState {
     FileWatch watch;
     TemplateCache templates{watch};
     OutputFiles outputs{watch};
+    MessageFields fields;  // the current message's field texts
     bool scriptsNoticeGiven = false;  // the notice that scripts are not run went to the log
 };
 

@@ -306,5 +306,62 @@ TEST_F(EngineRun, AttachmentsAreSearchedInOrder) {
     EXPECT_EQ(Out("t.csv"), "A-1\r\n");  // filter on the third, value from the second
 }
 
+
+// Files changed by other programs while the run goes on, with the run's file watch and with
+// the checks it falls back to where a directory cannot be watched.
+class EngineRunWhileFilesChange : public EngineRun, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        EngineRun::SetUp();
+        if (!GetParam()) CurrentRun().watch.Disable();
+    }
+};
+
+TEST_P(EngineRunWhileFilesChange, OutputFileRemovedOrRenamedIsCreatedAgainAtItsPath) {
+    Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"), "COMMA",
+             "False");
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""), Message("four", "")};
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1) {
+            std::filesystem::remove(OutPath("a.csv"));
+            std::filesystem::rename(OutPath("b.csv"), OutPath("b-old.csv"));
+        }
+        if (index == 3) {
+            // Replaced by a file of another program that already holds the next line.
+            WriteFileBytes(OutPath("b-new.csv"), "four\r\n");
+            std::filesystem::rename(OutPath("b-new.csv"), OutPath("b.csv"));
+        }
+    };
+    RunSources("");
+    EXPECT_EQ(Out("a.csv"), "two\r\nthree\r\nfour\r\n");
+    EXPECT_EQ(Out("b-old.csv"), "one\r\n");
+    EXPECT_EQ(Out("b.csv"), "four\r\n");  // the new file's line counts as a duplicate
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_P(EngineRunWhileFilesChange, TemplateEditedRemovedAndAddedBackTakesEffectAtTheNextMessage) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""), Message("four", ""),
+                      Message("five", "")};
+    first.beforeNext = [&](std::size_t index) {
+        // Edited in place to a file of the same size.
+        if (index == 2) Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "X", OutPath("t.csv"));
+        if (index == 3) std::filesystem::rename(Settings().templateDir + "/T.txf", OutPath("T.saved"));
+        if (index == 4)
+            Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0", "X;SENDER_NAME;;;0;0;0;0;0"},
+                     "X,S", OutPath("t.csv"));
+    };
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\n\r\nAnn Smith,five\r\n");
+    // The missing template is reported for the message that reached it.
+    EXPECT_NE(ErrorLog().find("unable to locate Template files."), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(WatchedAndChecked, EngineRunWhileFilesChange, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Watched") : std::string("StatChecked");
+                         });
+
 }  // namespace
 }  // namespace tallix::engine
