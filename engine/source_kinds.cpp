@@ -4,7 +4,9 @@
 
 #include "engine/pop3_sources.h"
 #include "settings/settings_store.h"
+#include "sources/mapi_source.h"
 #include "sources/netscape_source.h"
+#include "sources/simple_mapi_source.h"
 
 namespace tallix::engine {
 namespace {
@@ -16,11 +18,15 @@ std::unique_ptr<sources::SourceList> MailboxFileSources(sources::AttachmentDecod
 }
 
 // A Eudora mailbox's attachments stay where Eudora keeps them; Netscape files and POP3
-// messages leave scratch files behind.
+// messages leave scratch files behind. Of the local mail store, the Extended MAPI source's
+// attachment files are removed after each message; the Simple MAPI control's stay until the
+// run ends.
 constexpr std::array kKinds{
     SourceKind{kSourceNetscape, &MailboxFileSources, true},
     SourceKind{kSourceEudora, &MailboxFileSources, false},
     SourceKind{kSourcePop3, &MakePop3Sources, true},
+    SourceKind{kSourceExtendedMapi, &sources::MakeMapiSources, true},
+    SourceKind{kSourceSimpleMapi, &sources::MakeSimpleMapiSources, false},
 };
 
 }  // namespace

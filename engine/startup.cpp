@@ -4,11 +4,18 @@
 #include "engine/run_state.h"
 #include "engine/status_window.h"
 #include "settings/app_info.h"
+#include "settings/error_reporter.h"
+#include "settings/run_time_error.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
 namespace tallix::engine {
+namespace {
+
+constexpr std::string_view kCtxRunSources = "Sub RunSources:";
+
+}  // namespace
 
 CommonOption CommonOptionOf(std::string_view argumentText) {
     const std::string_view text = TrimView(argumentText);
@@ -58,10 +65,15 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
 
     std::string selection = Trim(CurrentRun().commandLine.templateSelection);
     if (selection == kAllTemplates) selection.clear();
-    if (hooks.runSources)
-        hooks.runSources(selection);
-    else
-        RunSources(selection);
+    // A source may pass a failure on to the engine (the Simple MAPI source does while it
+    // reads a message). Nothing in the run traps it, so it ends the run here, reported,
+    // instead of taking the process down.
+    Guard(kCtxRunSources, [&] {
+        if (hooks.runSources)
+            hooks.runSources(selection);
+        else
+            RunSources(selection);
+    }, kLoggedEnding);
 
     Window().Unload();
     return 0;

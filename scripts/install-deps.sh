@@ -13,6 +13,7 @@ PACKAGES=(
     libcurl4-openssl-dev ca-certificates
     dovecot-core dovecot-pop3d
     duktape-dev liblua5.4-dev
+    libgmime-3.0-dev
 )
 if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)

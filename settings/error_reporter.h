@@ -81,6 +81,20 @@ bool Guard(std::string_view context, Body&& body, ReportFlags flags = kLogged) {
     return false;
 }
 
+// Runs `body` and drops a failure without a report: for steps the design lets fail silently
+// (each one skipped on its own, the next one runs). Returns true when the body finished.
+template <class Body>
+bool SkipOnError(Body&& body) {
+    try {
+        std::forward<Body>(body)();
+        return true;
+    } catch (const ProgramEndRequest&) {
+        throw;
+    } catch (...) {
+    }
+    return false;
+}
+
 // Like Guard, for a body that returns a value: the fallback when it failed.
 template <class T, class Body>
 T GuardValue(std::string_view context, T fallback, Body&& body, ReportFlags flags = kLogged) {

@@ -1,5 +1,6 @@
 #include "bench/sources/mailbox_generator.h"
 
+#include <functional>
 #include <string>
 
 namespace tallix::bench {
@@ -181,16 +182,20 @@ void AppendReferenceMessage(std::string& m, Lcg& rng, std::uint64_t i, bool atta
 
 }  // namespace
 
-std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix) {
+void ForEachMessage(std::uint64_t count, MailboxMix mix,
+                    const std::function<void(std::string_view separator, std::string_view message)>& visit) {
     Lcg rng{20240607};
-    std::uint64_t bytes = 0;
+    std::string separator;
     std::string m;
     for (std::uint64_t i = 1; i <= count; ++i) {
         m.clear();
         if (mix.reference) {
             AppendReferenceMessage(m, rng, i, mix.attachments);
-            out.write(m.data(), static_cast<std::streamsize>(m.size()));
-            bytes += m.size();
+            // It starts with its separator line and ends with the blank line that ends it in
+            // the mailbox, which WriteMailbox adds back.
+            const std::string_view whole = std::string_view(m).substr(0, m.size() - 2);
+            const std::size_t body = whole.find("\r\n") + 2;
+            visit(whole.substr(0, body), whole.substr(body));
             continue;
         }
         const unsigned day = 1 + rng.Below(28);
@@ -204,8 +209,8 @@ std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mi
         if (!mix.attachments && (kind == 6 || kind == 7)) kind = 0;
 
         // The separator line pads a one-digit day with a blank, as the C library does.
-        m += "From - " + std::string(weekday) + " " + month + " " + (day < 10 ? " " : "") +
-             std::to_string(day) + " " + time + " 2021\r\n";
+        separator = "From - " + std::string(weekday) + " " + month + " " + (day < 10 ? " " : "") +
+                    std::to_string(day) + " " + time + " 2021\r\n";
         m += "X-Mozilla-Status: 0001\r\nX-Mozilla-Status2: 00000000\r\n";
         m += "Date: " + std::string(weekday) + ", " + Pad2(day) + " " + month + " 2021 " + time +
              " -0500\r\n";
@@ -241,11 +246,19 @@ std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mi
         } else {
             m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + Filler(rng, 30);
         }
-        // A blank line before the next separator ends the message.
-        m += "\r\n";
-        out.write(m.data(), static_cast<std::streamsize>(m.size()));
-        bytes += m.size();
+        visit(separator, m);
     }
+}
+
+std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix) {
+    std::uint64_t bytes = 0;
+    ForEachMessage(count, mix, [&](std::string_view separator, std::string_view message) {
+        out.write(separator.data(), static_cast<std::streamsize>(separator.size()));
+        out.write(message.data(), static_cast<std::streamsize>(message.size()));
+        // A blank line before the next separator ends the message.
+        out.write("\r\n", 2);
+        bytes += separator.size() + message.size() + 2;
+    });
     return bytes;
 }
 

@@ -4,6 +4,8 @@
 // confirmations, contact forms with a CSV attachment, and newsletters no template wants.
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <ostream>
 
 namespace tallix::bench {
@@ -19,5 +21,9 @@ struct MailboxMix {
 
 // Writes `count` messages; returns the number of bytes written.
 std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix = {});
+// The same messages one at a time: the separator line that starts each in the mailbox, and
+// the message itself (CR LF lines, without the separator).
+void ForEachMessage(std::uint64_t count, MailboxMix mix,
+                    const std::function<void(std::string_view separator, std::string_view message)>& visit);
 
 }  // namespace tallix::bench

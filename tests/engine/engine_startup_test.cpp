@@ -13,6 +13,7 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
+#include "settings/run_time_error.h"
 #include "settings/settings_store.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -244,6 +245,19 @@ TEST_F(EngineStartup, RunGetsTheSelectionAndTheWindowIsShownUnlessNoWindow) {
         EXPECT_EQ(window.lines[3], "Messages...");
         EXPECT_EQ(window.unloads, 1);
     }
+}
+
+TEST_F(EngineStartup, FailureASourcePassesOnEndsTheRunReported) {
+    EngineHooks hooks;
+    hooks.runSources = [&](const std::string&) { Raise(kErrDeviceIo); };
+    try {
+        EngineMain("/sx", hooks);
+        ADD_FAILURE() << "the run did not end";
+    } catch (const ProgramEndRequest& end) {
+        EXPECT_EQ(end.status, 1);
+    }
+    const std::string log = env.ReadProgramFile(std::string(kErrorLog));
+    EXPECT_NE(log.find("Sub RunSources:"), std::string::npos) << log;
 }
 
 TEST(ConsoleStatus, OneLineWithSourceMessageAndTemplate) {

@@ -1,0 +1,69 @@
+#pragma once
+// One Maildir message file taken apart into the values the local mail store offers: sender,
+// recipients, subject, sending time, body text and attachments, all text in UTF-8. The MIME
+// structure is read with GMime; nothing of GMime shows outside this reader.
+//
+// Mail comes from strangers: the reader never fails. A file that is not a message at all is
+// handed back as its own text, and a limit reached is noted, not raised.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallix::sources::maildir {
+
+// Parts of one message looked at (every part of every nesting level counts); later parts are
+// neither read as body nor offered as attachments.
+inline constexpr std::size_t kMaxMessageParts = 1024;
+// Nesting levels of multiparts and attached messages descended into.
+inline constexpr int kMaxPartDepth = 32;
+
+inline constexpr std::string_view kNoteTooManyParts =
+    "More message parts than the limit; the rest are skipped.";
+inline constexpr std::string_view kNoteTooDeep =
+    "Message parts nested deeper than the limit; the deeper ones are skipped.";
+inline constexpr std::string_view kNoteNotAMessage =
+    "The file could not be read as a message; its text is the body.";
+
+struct MailAddress {
+    std::string name;     // the display name, or the address when there is none
+    std::string address;  // the address itself (local part @ domain)
+};
+
+struct MailAttachment {
+    std::string source;   // the name the message gives the attachment (may be empty, hostile)
+    std::string content;  // the decoded bytes
+};
+
+struct ParsedMessage {
+    // False when the bytes held no message structure; `text` is then the bytes themselves.
+    bool parsed = false;
+    // The Date: field as seconds since the epoch; none without a readable Date: field.
+    std::optional<std::int64_t> sentTime;
+    std::optional<MailAddress> sender;
+    std::string subject;
+    std::vector<MailAddress> recipients;  // To:, then Cc:
+    // The plain body, or the text of the HTML body when there is no plain one; line ends CR LF.
+    std::string text;
+    bool textFromHtml = false;
+    std::vector<MailAttachment> attachments;
+    // Limits reached while reading (texts above).
+    std::vector<std::string_view> notes;
+};
+
+ParsedMessage ParseMessageBytes(std::string_view bytes);
+
+// Helpers the reader uses, offered for their own tests.
+// `bytes` in the named character set, as UTF-8. An unknown set, or bytes that are not what
+// the set says, are read as UTF-8 when they are valid UTF-8 and as ISO-8859-1 otherwise.
+std::string ToUtf8(std::string_view bytes, std::string_view charset);
+// The text an HTML document shows: no head, style or script, tags removed (block ends become
+// line ends), the common entities and numeric character references decoded.
+std::string HtmlToText(std::string_view html);
+// Every line end (CR LF, LF or CR alone) as CR LF.
+std::string ToCrLf(std::string_view text);
+
+}  // namespace tallix::sources::maildir

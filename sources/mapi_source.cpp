@@ -1,0 +1,162 @@
+#include "sources/mapi_source.h"
+
+#include "model/message.h"
+#include "settings/error_reporter.h"
+#include "settings/scratch_dir.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+#include "sources/attachment_names.h"
+#include "sources/compuserve_address.h"
+
+namespace tallix::sources {
+namespace {
+
+constexpr std::string_view kCtxDoDeleteMessage = "clsMapi - DoDeleteMessage";
+constexpr std::string_view kColGetItem = "colMapiConfigs - Get Item";
+constexpr std::string_view kAttachmentPrefix = "$$";
+
+}  // namespace
+
+void ReportMessageNotes(const std::vector<std::string>& notes, const std::string& file) {
+    for (const std::string& note : notes) {
+        ReportError(note + "\n" + std::string(kInMessageFile) + file, true, false);
+    }
+}
+
+clsMapi::clsMapi() { SetID(std::string(kMapiSystemId)); }
+
+clsMapi::~clsMapi() {
+    // The message, the collection and the folder belong to the session.
+    m_mapiMessage = nullptr;
+    m_messages = nullptr;
+    m_activeFolder = nullptr;
+    m_session.reset();
+}
+
+void clsMapi::Connect() {
+    SetIsConnected(false);
+    // Any failure leaves the source unconnected; the engine says so. Only a missing inbox
+    // is reported here.
+    SkipOnError([&] {
+        m_mapiMessage = nullptr;
+        m_messages = nullptr;
+        m_activeFolder = nullptr;
+        m_session = std::make_unique<cdo::CdoSession>();
+        LetEventsRun();
+        m_profileName = Settings().mapiProfile;
+        if (!m_profileName.empty()) {
+            m_session->Logon(Trim(m_profileName));
+        } else {
+            m_session->Logon();
+        }
+        LetEventsRun();
+        SetActiveFolder();
+        LetEventsRun();
+        if (!m_activeFolder) return;
+        m_messages = m_activeFolder->Messages();
+        if (!m_messages) return;
+        SetTotalMessages(m_messages->Count());
+        SetIsConnected(true);
+    });
+}
+
+void clsMapi::SetActiveFolder() {
+    m_activeFolder = m_session ? m_session->Inbox() : nullptr;
+    if (!m_activeFolder) ReportError(kFailedToOpenInbox, true, false);
+}
+
+void clsMapi::GetFirstMsg() {
+    SetMessage(nullptr);
+    if (m_messages) {
+        m_mapiMessage = m_messages->GetFirst();
+        ReadMessage();
+    }
+    LetEventsRun();
+}
+
+void clsMapi::GetNextMsg() {
+    if (m_messages) {
+        m_mapiMessage = m_messages->GetNext();
+        ReadMessage();
+    }
+    LetEventsRun();
+}
+
+void clsMapi::ReadMessage() {
+    cdo::CdoMessage* m = m_mapiMessage;
+    if (!m) {
+        SetMessage(nullptr);
+        return;
+    }
+    auto message = std::make_shared<txMessage>();
+    txMessage& t = *message;
+    // Each value on its own: a value that cannot be read is left empty and the next is taken.
+    SkipOnError([&] { t.SetSentTime(m->TimeSent()); });
+    SkipOnError([&] { t.SetReceiveTime(m->TimeReceived()); });
+    SkipOnError([&] { t.SetReceiveDate(m->TimeReceived()); });
+    SkipOnError([&] { t.SetSentDate(m->TimeSent()); });
+    SkipOnError([&] { t.SetSenderName(m->Sender().Name()); });
+    SkipOnError([&] { t.SetSenderAddress(ConvertAddress()); });
+    SkipOnError([&] { t.SetSenderType(m->Sender().Type()); });
+    SkipOnError([&] { t.SetSubject(m->Subject()); });
+    SkipOnError([&] { t.SetReceipentName(m->Recipients().Item(1).AddressEntry().Name()); });
+    SkipOnError([&] { t.SetReceipentAddress(m->Recipients().Item(1).AddressEntry().Address()); });
+    SkipOnError([&] { t.SetBody(m->Text()); });
+    SkipOnError([&] {
+        // The file is named by us, not by the message: "$$" and a safe base name, unique
+        // among this message's attachments, so two of the same name are both kept.
+        std::set<std::string> taken;
+        const cdo::CdoAttachments& attachments = m->Attachments();
+        for (std::int32_t i = 1; i <= attachments.Count(); ++i) {
+            SkipOnError([&] {
+                const cdo::CdoAttachment& a = attachments.Item(i);
+                const std::string path =
+                    ScratchFile(std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(a.Source()), taken));
+                if (ScratchDir().empty()) return;
+                a.WriteToFile(path);
+                t.Attachments()->Add(path);
+            });
+        }
+    });
+    ReportMessageNotes(m->Notes(), m->FilePath());
+    SetMessage(std::move(message));
+}
+
+std::string clsMapi::ConvertAddress() {
+    std::string address;
+    std::string type;
+    cdo::CdoMessage* m = m_mapiMessage;
+    if (!m) return address;
+    if (!SkipOnError([&] { address = m->Sender().Address(); })) return address;
+    if (!SkipOnError([&] { type = m->Sender().Type(); })) return address;
+    std::string result = address;
+    SkipOnError([&] { result = CompuServeAddress(address, type); });
+    return result;
+}
+
+void clsMapi::DoDeleteMessage() {
+    Guard(kCtxDoDeleteMessage, [&] {
+        if (m_mapiMessage) m_mapiMessage->Delete();
+    });
+}
+
+void clsMapi::Disconnect() {
+    // The message, the collection and the folder end with the session.
+    m_mapiMessage = nullptr;
+    m_messages = nullptr;
+    m_activeFolder = nullptr;
+    if (m_session) m_session->Logoff();
+}
+
+std::unique_ptr<colMapiConfigs> NewColMapiConfigs() {
+    return std::make_unique<colMapiConfigs>(MissingItem::Raise, std::string(kColGetItem));
+}
+
+std::unique_ptr<SourceList> MakeMapiSources(AttachmentDecoder&) {
+    auto list = NewColMapiConfigs();
+    list->Add();
+    return list;
+}
+
+}  // namespace tallix::sources
