@@ -83,6 +83,22 @@ bool RowFileStillThere(const std::string& path) {
     return false;
 }
 
+// The template of the selected row, read from its file; nullptr when no row is selected
+// (the user is asked to select one) or its file is gone. `row` receives the selected row.
+std::shared_ptr<clsTemplate> ReadSelectedTemplate(QTreeWidgetItem*& row) {
+    row = Form().SelectedItem();
+    if (!row) {
+        MsgBox(std::string(kMsgSelectToEdit));
+        return nullptr;
+    }
+    const std::string path = FrmMain::RowTag(row);
+    if (!RowFileStillThere(path)) return nullptr;
+    auto t = std::make_shared<clsTemplate>();
+    t->SetFileName(path);
+    t->ReadTemplate();
+    return t;
+}
+
 void SelectRow(QTreeWidgetItem* item) {
     FrmMain& form = Form();
     form.lvMainList->clearSelection();
@@ -195,19 +211,11 @@ void GetTempFiles() {
 
 void EditTemplate(bool isNew) {
     Guard(Ctx("EditTemplate"), [&] {
-        FrmMain& form = Form();
         if (isNew) State().currentTemplate = std::make_shared<clsTemplate>();
         if (!isNew) {
-            QTreeWidgetItem* item = form.SelectedItem();
-            if (!item) {
-                MsgBox(std::string(kMsgSelectToEdit));
-                return;
-            }
-            const std::string path = FrmMain::RowTag(item);
-            if (!RowFileStillThere(path)) return;
-            auto t = std::make_shared<clsTemplate>();
-            t->SetFileName(path);
-            t->ReadTemplate();
+            QTreeWidgetItem* item = nullptr;
+            auto t = ReadSelectedTemplate(item);
+            if (!t) return;
             t->SetOutputDeliminator(DelimiterCharacter(t->OutputDeliminator()));
             State().currentTemplate = t;
         } else {
@@ -230,16 +238,9 @@ std::string FileCopyNum(std::string_view name) {
 void CopyCurrentTemplate() {
     Guard(Ctx("CopyCurrentTemplate"), [] {
         FrmMain& form = Form();
-        QTreeWidgetItem* item = form.SelectedItem();
-        if (!item) {
-            MsgBox(std::string(kMsgSelectToEdit));
-            return;
-        }
-        const std::string path = FrmMain::RowTag(item);
-        if (!RowFileStillThere(path)) return;
-        auto t = std::make_shared<clsTemplate>();
-        t->SetFileName(path);
-        t->ReadTemplate();
+        QTreeWidgetItem* item = nullptr;
+        auto t = ReadSelectedTemplate(item);
+        if (!t) return;
         State().currentTemplate = t;
 
         const std::string copyName = FileCopyNum(Trim(FrmMain::RowText(item)));
