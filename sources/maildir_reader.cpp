@@ -322,6 +322,8 @@ std::string ToCrLf(std::string_view text) {
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     if (bytes.empty()) return {};
+    // The character set tables belong to GMime's set-up, which a caller may not have done yet.
+    InitGMime();
     const std::string set = LowerAscii(charset);
     if (set.empty() || set == "utf-8" || set == "utf8" || set == "us-ascii" || set == "ascii") {
         return ValidOrLatin1(bytes);
