@@ -65,10 +65,10 @@ inline constexpr ReportFlags kLogged{true, false};
 inline constexpr ReportFlags kNotLogged{false, false};
 inline constexpr ReportFlags kLoggedEnding{true, true};
 
-// Runs `body`. A failure inside it becomes the pending error and is reported with
-// `context` and `flags`; the caller then carries on. Returns true when the body finished.
+// Runs `body`; a failure inside it becomes the pending error (a request to end the program
+// passes on). Returns true when the body finished.
 template <class Body>
-bool Guard(std::string_view context, Body&& body, ReportFlags flags = kLogged) {
+bool RunCatching(Body&& body) {
     try {
         std::forward<Body>(body)();
         return true;
@@ -77,6 +77,14 @@ bool Guard(std::string_view context, Body&& body, ReportFlags flags = kLogged) {
     } catch (...) {
         SetPendingFromCurrentException();
     }
+    return false;
+}
+
+// Runs `body`. A failure inside it becomes the pending error and is reported with
+// `context` and `flags`; the caller then carries on. Returns true when the body finished.
+template <class Body>
+bool Guard(std::string_view context, Body&& body, ReportFlags flags = kLogged) {
+    if (RunCatching(std::forward<Body>(body))) return true;
     ReportError(context, flags.log, flags.end);
     return false;
 }
@@ -85,13 +93,9 @@ bool Guard(std::string_view context, Body&& body, ReportFlags flags = kLogged) {
 // (each one skipped on its own, the next one runs). Returns true when the body finished.
 template <class Body>
 bool SkipOnError(Body&& body) {
-    try {
-        std::forward<Body>(body)();
-        return true;
-    } catch (const ProgramEndRequest&) {
-        throw;
-    } catch (...) {
-    }
+    PendingError before = Err();
+    if (RunCatching(std::forward<Body>(body))) return true;
+    Err() = std::move(before);  // the failure leaves no trace
     return false;
 }
 
