@@ -2,7 +2,9 @@
 # the first argument. Sourced by bench/mailbox_run.sh and bench/maildir_run.sh, so both
 # measure the same work.
 tdir=$1
-template() {  # template NAME FILTER-FIELD FIND VARS... (last arg: output definition)
+# template NAME FILTER-FIELD FIND VARS... (last arg: output definition). Duplicates are allowed
+# except for the templates named in $check_duplicates (default: Contacts).
+template() {
     local name=$1 field=$2 find=$3; shift 3
     local out=${!#} i=1
     {
@@ -10,9 +12,10 @@ template() {  # template NAME FILTER-FIELD FIND VARS... (last arg: output defini
         printf '[Filter]\r\nCommand=%s\r\nFind_String=%s\r\n[Variables]\r\n' "$field" "$find"
         while [ $# -gt 1 ]; do printf 'Var%d=%s\r\n' $i "$1"; i=$((i + 1)); shift; done
         printf '[Output]\r\nAllowDuplicate=%s\r\nFile=%s.csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=%s\r\n[Scripts]\r\nrun=\r\n' \
-            "$([ "$name" = Contacts ] && echo False || echo True)" "$name" "$out"
+            "$(case " ${check_duplicates-Contacts} " in *" $name "*) echo False ;; *) echo True ;; esac)" "$name" "$out"
     } >"$tdir/$name.txf"
 }
+[ "${define_only:-0}" = 1 ] && return 0
 template Orders MSG_SUBJECT "Order confirmation" "Order;MSG_TEXT;Order:;{End of Line};0;0;1;0;1" \
     "Name;MSG_TEXT;Name:;{End of Line};1;0;1;0;1" "Total;MSG_TEXT;Total:;{End of Line};0;0;1;0;0" "Order,Name,Total"
 template Contacts MSG_SUBJECT "Contact form" "Name;MSG_TEXT;Name:;{End of Line};1;0;1;0;1" \

@@ -31,17 +31,10 @@ for i in $(seq 1 "$n"); do
     { printf 'From - Fri Jan 08 12:34:56 2021\r\n'; cat "$work/msg/m"; printf '\r\n'; } >>"$work/inbox.mbox"
 done
 
-template() {  # template NAME FILTER-FIELD FIND VARS... (last arg: output definition)
-    local name=$1 field=$2 find=$3; shift 3
-    local out=${!#} i=1
-    {
-        printf '[General]\r\nActive=True\r\nNum_Variables=%d\r\nLast_Ran=Never\r\n' $(($# - 1))
-        printf '[Filter]\r\nCommand=%s\r\nFind_String=%s\r\n[Variables]\r\n' "$field" "$find"
-        while [ $# -gt 1 ]; do printf 'Var%d=%s\r\n' $i "$1"; i=$((i + 1)); shift; done
-        printf '[Output]\r\nAllowDuplicate=True\r\nFile=%s.csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=%s\r\n[Scripts]\r\nrun=\r\n' \
-            "$name" "$out"
-    } >"$work/home/templates/$name.txf"
-}
+# The template writer of the run benchmarks, with every duplicate allowed.
+check_duplicates=""
+define_only=1
+. "$root/bench/five_templates.sh" "$work/home/templates"
 template Orders MSG_SUBJECT "Order confirmation" "Order;MSG_TEXT;Order:;{End of Line};0;0;1;0;1" \
     "Name;MSG_TEXT;Name:;{End of Line};1;0;1;0;1" "Total;MSG_TEXT;Total:;{End of Line};0;0;1;0;0" "Order,Name,Total"
 template Senders "<NONE>" "" "Sender;SENDER_NAME;;;1;0;1;0;0" "Address;SENDER_ADDRESS;;;0;0;1;0;0" "Sender,Address"
