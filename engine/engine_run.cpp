@@ -10,6 +10,7 @@
 #include "engine/run_state.h"
 #include "engine/source_kinds.h"
 #include "engine/status_window.h"
+#include "engine/template_trial.h"
 #include "engine/template_files.h"
 #include "model/template.h"
 #include "settings/app_info.h"
@@ -63,6 +64,7 @@ bool CanWriteOutput() {
     std::string path = Trim(CurrentRun().currentTemplate->OutputFile());
     if (path.empty()) return false;
     if (path == kPrinterOutput) return true;
+    if (TrialOutput* trial = CurrentRun().trialOutput) return trial->Open(path) == 0;
     return CurrentRun().outputs.Open(path) == 0;
 }
 
@@ -77,6 +79,24 @@ void SetLastRan() {
         tpl.WriteLastRan();
         templates.StampWritten(tpl.FileName(), stamp);
     });
+}
+
+void ApplyTemplate(const std::string& name, ApplyMode mode) {
+    RunState& run = CurrentRun();
+    if (IsBadTemplate(name)) return;
+    if (!CanWriteOutput()) {
+        run.badTemplates.push_back(name);
+        MarkTemplateFailed();
+        ReportError(kInvalidOutputFile + name, true);
+        return;
+    }
+    const std::shared_ptr<clsTemplate>& tpl = run.currentTemplate;
+    run.outputLine = tpl->colOutPutLines()->Item(1);
+    run.delimiter = ",";
+    run.outputOrder = ParseOutput(run.outputLine, run.delimiter);
+    SetDelimiter();
+    ParseMessage();
+    if (mode == ApplyMode::Run) SetLastRan();
 }
 
 void DoParsing() {
@@ -111,20 +131,7 @@ void DoParsing() {
                 return;
             }
             run.currentTemplate = tpl;
-            if (tpl->Active() && !IsBadTemplate(name)) {
-                if (CanWriteOutput()) {
-                    run.outputLine = tpl->colOutPutLines()->Item(1);
-                    run.delimiter = ",";
-                    run.outputOrder = ParseOutput(run.outputLine, run.delimiter);
-                    SetDelimiter();
-                    ParseMessage();
-                    SetLastRan();
-                } else {
-                    run.badTemplates.push_back(name);
-                    MarkTemplateFailed();
-                    ReportError(kInvalidOutputFile + name, true);
-                }
-            }
+            if (tpl->Active()) ApplyTemplate(name, ApplyMode::Run);
             LetEventsRun();
         }
     });

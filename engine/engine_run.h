@@ -17,6 +17,11 @@ std::unique_ptr<sources::SourceList> GetSources();
 void RunSources(const std::string& selection);
 // Every template of the list against the current message.
 void DoParsing();
+// The current template (named `name` in the run's list) against the current message: the
+// output file checked, the output definition read, the message parsed. A run then stamps the
+// template's last-run time; a trial leaves the template as it is.
+enum class ApplyMode { Run, Trial };
+void ApplyTemplate(const std::string& name, ApplyMode mode);
 // The current template's output file can be appended to (or is the printer).
 bool CanWriteOutput();
 // Stamps the current template with the date and time it ran and stores the stamp.

@@ -6,6 +6,7 @@
 #include "engine/output_line.h"
 #include "engine/run_state.h"
 #include "engine/scripting.h"
+#include "engine/template_trial.h"
 #include "model/field_vocabulary.h"
 #include "model/message.h"
 #include "model/template.h"
@@ -191,6 +192,7 @@ void ParseVariable(std::int32_t position) {
                     } else {
                         std::size_t n = e > s ? e - s : 0;
                         value = n ? TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, n))) : "";
+                        if (run.foundTexts) run.foundTexts->push_back({position, field, index, s - 1, n});
                         break;
                     }
                 }

@@ -7,7 +7,8 @@
 namespace tallix::engine {
 
 const std::vector<std::string>& HelpSwitchLines() {
-    static const std::vector<std::string> lines = {"/?", "/s", "", "/sx", "", "/f<filename>", "", ""};
+    static const std::vector<std::string> lines = {"/?", "/s", "", "/sx", "", "/f<filename>", "", "",
+                                                     "/test NAME [FILE]", "", "", ""};
     return lines;
 }
 
@@ -21,6 +22,10 @@ const std::vector<std::string>& HelpDescriptionLines() {
         "Specifies the template file to use. ",
         "Without this parameter all templates are ",
         "ran.",
+        "Tries template NAME on the messages of ",
+        "FILE (a mailbox file or one message) or ",
+        "of the mail source, and prints what it ",
+        "extracts. Writes and deletes nothing.",
     };
     return lines;
 }

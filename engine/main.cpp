@@ -8,6 +8,7 @@
 #include "engine/run_state.h"
 #include "engine/startup.h"
 #include "engine/status_window.h"
+#include "engine/test_command.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/user_interface.h"
@@ -82,6 +83,9 @@ int main(int argc, char** argv) {
     ui::QtPrinter printer;
     SetPrinter(&printer);
 #endif
+    // A trial of one template runs in the terminal, whatever the display.
+    if (IsTestCommand(argc, argv))
+        return RunTestCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
     const std::string given = ArgumentText(argc, argv);
     if (CommonOptionOf(given) == CommonOption::Version) {
         std::cout << VersionText() << std::endl;

@@ -3,6 +3,7 @@
 #include "engine/extraction_text.h"
 #include "engine/print_text.h"
 #include "engine/run_state.h"
+#include "engine/template_trial.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -71,7 +72,11 @@ std::string CreatePrintString() {
 bool IsDuplicate(const std::string& path) {
     return GuardValue("Sub IsDuplicate:", false, [&] {
         bool found = false;
-        if (int error = CurrentRun().outputs.HoldsLine(path, Trim(CurrentRun().outputLine), found))
+        RunState& run = CurrentRun();
+        const std::string trimmed = Trim(run.outputLine);
+        // A trial asks its own output, which answers from the real file without changing it.
+        if (int error = run.trialOutput ? run.trialOutput->HoldsLine(path, trimmed, found)
+                                        : run.outputs.HoldsLine(path, trimmed, found))
             RaiseErrno(error);
         return found;
     });
@@ -81,6 +86,10 @@ void AppendOutput() {
     RunState& run = CurrentRun();
     const std::string path = Trim(run.currentTemplate->OutputFile());
     if (path.empty()) return;
+    if (path == kPrinterOutput && run.trialOutput) {
+        run.trialOutput->Print(CreatePrintString());
+        return;
+    }
     if (path == kPrinterOutput) {
         // A printer failure is the caller's to report.
         Printer* printer = CurrentPrinter();
@@ -93,7 +102,9 @@ void AppendOutput() {
     bool written = Guard(kCouldNotWrite + path, [&] {
         bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
         if (write) {
-            if (int error = run.outputs.Append(path, run.outputLine)) RaiseErrno(error);
+            if (int error = run.trialOutput ? run.trialOutput->Append(path, run.outputLine)
+                                            : run.outputs.Append(path, run.outputLine))
+                RaiseErrno(error);
         }
         LetEventsRun();
     });

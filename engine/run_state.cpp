@@ -64,10 +64,18 @@ void RunState::Reset() {
     fields.Clear();
 }
 
+namespace {
+thread_local RunState* t_scopedRun = nullptr;
+}  // namespace
+
 RunState& CurrentRun() {
+    if (t_scopedRun) return *t_scopedRun;
     static RunState state;
     return state;
 }
+
+RunStateScope::RunStateScope(RunState& state) : m_previous(t_scopedRun) { t_scopedRun = &state; }
+RunStateScope::~RunStateScope() { t_scopedRun = m_previous; }
 
 void InitApp() {
     Guard("Sub InitApp:", [] {

@@ -23,6 +23,9 @@ class SourceList;
 
 namespace tallix::engine {
 
+class TrialOutput;
+struct FoundText;
+
 // What a command line asks for.
 struct CommandLine {
     std::string templateSelection;  // trimmed; empty selects every template
@@ -93,9 +96,30 @@ struct RunState {
     TemplateCache templates{watch};
     OutputFiles outputs{watch};
     MessageFields fields;  // the current message's field texts
+
+    // A trial of a template (engine/template_trial.h): its lines go here instead of the
+    // output files, and the text each variable was cut from is noted. Not owned; nullptr
+    // in a real run.
+    TrialOutput* trialOutput = nullptr;
+    std::vector<FoundText>* foundTexts = nullptr;
 };
 
+// The run state of the calling thread: the process's one run state, or the one a
+// RunStateScope installed on this thread.
 RunState& CurrentRun();
+
+// Makes `state` the calling thread's run state for the scope's lifetime, so a trial works
+// on a state of its own and leaves the process's run (and any other thread) untouched.
+class RunStateScope {
+public:
+    explicit RunStateScope(RunState& state);
+    ~RunStateScope();
+    RunStateScope(const RunStateScope&) = delete;
+    RunStateScope& operator=(const RunStateScope&) = delete;
+
+private:
+    RunState* m_previous;
+};
 
 // The selection and the three switches back to their start values.
 void InitApp();

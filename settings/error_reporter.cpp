@@ -1,5 +1,6 @@
 #include "settings/error_reporter.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -9,6 +10,7 @@
 
 #include "settings/app_info.h"
 #include "settings/logs.h"
+#include "settings/report_capture.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
@@ -16,7 +18,6 @@ namespace tallix {
 namespace {
 
 struct ReporterState {
-    PendingError pending;
     bool silent = false;
     std::function<void(int)> endHandler;
     std::function<void()> unloadStatusWindow;
@@ -52,7 +53,11 @@ void EndForReport() {
 
 }  // namespace
 
-PendingError& Err() { return State().pending; }
+// Per thread: a trial running on a worker thread of the manager has its own pending error.
+PendingError& Err() {
+    thread_local PendingError pending;
+    return pending;
+}
 
 bool SilentMode() { return State().silent; }
 void SetSilentMode(bool on) { State().silent = on; }
@@ -108,10 +113,10 @@ void SetPendingFromCurrentException() {
 }
 
 namespace {
-std::uint64_t g_reports = 0;
+std::atomic<std::uint64_t> g_reports{0};
 }  // namespace
 
-std::uint64_t ReportCount() { return g_reports; }
+std::uint64_t ReportCount() { return g_reports.load(); }
 
 void ReportError(std::string_view message, bool logFlag, bool endFlag) {
     ++g_reports;
@@ -121,6 +126,13 @@ void ReportError(std::string_view message, bool logFlag, bool endFlag) {
     std::string logText(message);
     if (hasError) {
         logText += "\nError# " + std::to_string(pending.number) + "  " + pending.description;
+    }
+
+    // A quiet trial records the report and carries on: no log, no box, no end.
+    if (ReportCapture* capture = ReportCapture::Active()) {
+        capture->Add(std::move(logText));
+        Err().Clear();
+        return;
     }
 
     if (logFlag) WriteLog(kErrorLog, logText);

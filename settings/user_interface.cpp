@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "settings/report_capture.h"
 #include "settings/text_functions.h"
 
 namespace tallix {
@@ -91,6 +92,11 @@ MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
     r.buttons = buttons;
     r.icon = icon;
     r.defaultAnswer = defaultAnswer;
+    // A quiet trial shows nothing: the box's text is recorded and its default taken.
+    if (ReportCapture* capture = ReportCapture::Active()) {
+        capture->Add(r.text);
+        return defaultAnswer;
+    }
     return Ui().ShowMessage(r);
 }
 
@@ -102,7 +108,9 @@ std::chrono::steady_clock::time_point g_lastEvents{};
 void SetEventInterval(std::chrono::milliseconds interval) { g_eventInterval = interval; }
 
 void LetEventsRun() {
-    if (g_eventInterval.count() == 0) {
+    if (ReportCapture::Active()) {
+        // Window events are the main thread's; only the pumps run here.
+    } else if (g_eventInterval.count() == 0) {
         Ui().ProcessPendingEvents();
     } else if (const auto now = std::chrono::steady_clock::now(); now - g_lastEvents >= g_eventInterval) {
         g_lastEvents = now;

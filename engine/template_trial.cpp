@@ -1,0 +1,284 @@
+#include "engine/template_trial.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "engine/disposal.h"
+#include "engine/engine_run.h"
+#include "engine/extraction.h"
+#include "engine/output_files.h"
+#include "engine/output_line.h"
+#include "model/export_field.h"
+#include "model/file_bytes.h"
+#include "model/message.h"
+#include "model/template.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/report_capture.h"
+#include "settings/scratch_dir.h"
+#include "settings/text_functions.h"
+#include "sources/netscape_source.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr const char* kTrialContext = "Sub TryTemplate:";
+constexpr const char* kUnsavedName = "(unsaved template)";
+// The separator line put before a single message so the mailbox reader takes it as one.
+constexpr std::string_view kMessageSeparator = "From - Thu Jan  1 00:00:00 1970\r\n";
+constexpr std::string_view kTrialMailbox = "$$trial-mailbox";
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+// ---- TrialOutput --------------------------------------------------------------------------
+
+int TrialOutput::Open(const std::string& path) {
+    // What opening for appending (created when missing) would meet, found without creating.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return EISDIR;
+        if (!S_ISREG(st.st_mode)) return EINVAL;
+        return ::access(path.c_str(), W_OK) == 0 ? 0 : errno;
+    }
+    if (errno != ENOENT) return errno;
+    const std::string dir = DirectoryOf(path);
+    struct stat dirStat {};
+    if (::stat(dir.c_str(), &dirStat) != 0) return errno;
+    if (!S_ISDIR(dirStat.st_mode)) return ENOTDIR;
+    return ::access(dir.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+int TrialOutput::Load(const std::string& path, File*& file) {
+    auto it = m_files.find(path);
+    if (it == m_files.end()) {
+        File loaded;
+        int error = ReadRegularFile(path, loaded.content);
+        if (error == ENOENT)
+            loaded.content.clear();  // a run would create it empty
+        else if (error)
+            return error;
+        ForEachReadLine(loaded.content, [&](std::string_view l) { loaded.lines.insert(Trim(l)); });
+        it = m_files.emplace(path, std::move(loaded)).first;
+    }
+    file = &it->second;
+    return 0;
+}
+
+int TrialOutput::HoldsLine(const std::string& path, const std::string& trimmed, bool& found) {
+    found = false;
+    if (int error = Open(path)) return error;
+    File* file = nullptr;
+    if (int error = Load(path, file)) return error;
+    found = file->lines.count(trimmed) != 0;
+    return 0;
+}
+
+int TrialOutput::Append(const std::string& path, std::string_view line) {
+    if (int error = Open(path)) return error;
+    File* file = nullptr;
+    if (int error = Load(path, file)) return error;
+    std::string bytes(line);
+    bytes += "\r\n";
+    const std::string& c = file->content;
+    // The new bytes start a line of their own unless the file ends inside a line (or with a
+    // CR that our LF would complete); then the lines are read again, as the duplicate check
+    // of a run reads the file again.
+    const bool startsLine = c.empty() || c.ends_with("\r\n") || (c.back() == '\r' && bytes.front() != '\n');
+    file->content += bytes;
+    if (startsLine) {
+        ForEachReadLine(bytes, [&](std::string_view l) { file->lines.insert(Trim(l)); });
+    } else {
+        file->lines.clear();
+        ForEachReadLine(file->content, [&](std::string_view l) { file->lines.insert(Trim(l)); });
+    }
+    m_lines.push_back({path, std::string(line)});
+    return 0;
+}
+
+void TrialOutput::Print(std::string record) { m_lines.push_back({kPrinterOutput, std::move(record)}); }
+
+// ---- TemplateTrial ------------------------------------------------------------------------
+
+TemplateTrial::TemplateTrial(const clsTemplate& tpl) : m_template(tpl.Clone()) {
+    m_name = Trim(JustFileName(tpl.FileName()));
+    if (m_name.empty()) m_name = kUnsavedName;
+    m_state.trialOutput = &m_output;
+}
+
+TemplateTrial::~TemplateTrial() = default;
+
+TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t number) {
+    TrialMessage result;
+    result.number = number;
+    ReportCapture capture;
+    RunStateScope scope(m_state);
+    RunState& run = CurrentRun();
+    run.currentSource = &source;
+    run.currentTemplate = m_template->Clone();
+    run.currentTemplateIndex = 0;
+    run.templateStatus.assign(1, TemplateOutcome::NotUsed);
+    run.allParsedOK = true;
+    run.outputLine.clear();
+    run.foundTexts = &result.found;
+    const std::size_t linesBefore = m_output.Lines().size();
+    if (const auto& message = source.Message()) {
+        result.subject = message->Subject();
+        result.body = message->Body();
+    }
+    // Inactive templates are tried too: the trial is about what the rules extract.
+    Guard(kTrialContext, [&] { ApplyTemplate(m_name, ApplyMode::Trial); });
+    const TemplateOutcome outcome = run.templateStatus[0];
+    result.failed = outcome == TemplateOutcome::Failed || !run.allParsedOK;
+    // "Failed" may come before or after the filter: the filter itself answers then.
+    result.matched = outcome == TemplateOutcome::Parsed ||
+                     (outcome == TemplateOutcome::Failed && MatchesFilter());
+    if (result.matched) {
+        result.outputLine = run.outputLine;
+        for (const auto& field : run.currentTemplate->colFields()->NewEnum())
+            result.variables.push_back({field->FieldName(), field->FieldType(), field->Value()});
+    }
+    result.written = m_output.Lines().size() > linesBefore;
+    result.reports = capture.Texts();
+    run.foundTexts = nullptr;
+    // The scratch files the source wrote for this message go, as after a run's message.
+    DeleteTempFiles();
+    run.currentSource = nullptr;
+    return result;
+}
+
+TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source, const TrialProgress& progress,
+                       const std::atomic<bool>* cancel) {
+    TrialSummary summary;
+    TemplateTrial trial(tpl);
+    ReportCapture capture;
+    auto cancelled = [&] { return cancel && cancel->load(); };
+    Guard(kTrialContext, [&] {
+        source.Connect();
+        summary.connected = source.IsConnected();
+        if (!summary.connected) return;
+        summary.total = source.TotalMessages();
+        if (summary.total > 0) {
+            source.GetFirstMsg();
+            std::int32_t number = 0;
+            while (source.Message()) {
+                if (cancelled()) {
+                    summary.cancelled = true;
+                    break;
+                }
+                TrialMessage m = trial.Apply(source, ++number);
+                ++summary.messages;
+                if (m.matched) ++summary.matched;
+                if (m.written) ++summary.written;
+                if (m.failed) ++summary.failed;
+                if (progress && !progress(m, summary.total)) {
+                    summary.cancelled = true;
+                    break;
+                }
+                source.GetNextMsg();
+            }
+        }
+        source.Disconnect();
+    });
+    summary.reports = capture.Texts();
+    return summary;
+}
+
+// ---- message files ------------------------------------------------------------------------
+
+MessageFileKind DetectMessageFile(const std::string& path, int& error) {
+    error = 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return MessageFileKind::Unreadable;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return MessageFileKind::Unreadable;
+    }
+    char head[5] = {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (n < 0) {
+        error = errno;
+        return MessageFileKind::Unreadable;
+    }
+    return std::string_view(head, static_cast<std::size_t>(n)) == "From " ? MessageFileKind::Mailbox
+                                                                           : MessageFileKind::Message;
+}
+
+std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, std::string& problem) {
+    int error = 0;
+    const MessageFileKind kind = DetectMessageFile(path, error);
+    if (kind == MessageFileKind::Unreadable) {
+        problem = "Cannot read " + path + ": " + std::string(StandardErrorDescription(ErrorNumberFromErrno(error)));
+        return nullptr;
+    }
+    auto source = std::make_unique<sources::clsNetscape>();
+    if (kind == MessageFileKind::Mailbox) {
+        source->SetFilePath(path);
+        return source;
+    }
+    std::string message;
+    if (int e = ReadRegularFile(path, message)) {
+        problem = "Cannot read " + path + ": " + std::string(StandardErrorDescription(ErrorNumberFromErrno(e)));
+        return nullptr;
+    }
+    if (message.size() > kMaxTrialMessageBytes) {
+        problem = path + " is larger than " + std::to_string(kMaxTrialMessageBytes / (1024 * 1024)) +
+                  " MiB and is not read as one message";
+        return nullptr;
+    }
+    const std::string copy = ScratchFile(kTrialMailbox);
+    if (ScratchDir().empty()) {
+        problem = "No scratch directory for a copy of " + path;
+        return nullptr;
+    }
+    ::unlink(copy.c_str());
+    if (int e = WriteNewFile(copy, {kMessageSeparator, message})) {
+        problem = "Cannot copy " + path + " to " + copy + ": " +
+                  std::string(StandardErrorDescription(ErrorNumberFromErrno(e)));
+        return nullptr;
+    }
+    source->SetFilePath(copy);
+    return source;
+}
+
+std::string VisibleText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (u < 0x20 || u == 0x7F) {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        } else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace tallix::engine

@@ -1,0 +1,124 @@
+#include "engine/test_command.h"
+
+#include <ostream>
+
+#include "engine/engine_run.h"
+#include "engine/startup.h"
+#include "engine/template_files.h"
+#include "engine/template_trial.h"
+#include "model/template.h"
+#include "settings/app_info.h"
+#include "settings/global_utils.h"
+#include "settings/report_capture.h"
+#include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "sources/mail_source.h"
+
+namespace tallix::engine {
+namespace {
+
+constexpr const char* kUsage = "Usage: txengine /test NAME [FILE]";
+
+// The template file for NAME, as a run selects it: NAME + ".txf" in the template directory
+// without regard to case (a NAME that already ends in ".txf" is taken as it is).
+std::string TemplatePath(const std::string& name) {
+    const std::string& dir = Settings().templateDir;
+    if (auto found = FindFileNoCase(dir, name + std::string(kTemplateExtension))) return JoinPath(dir, *found);
+    const std::size_t ext = kTemplateExtension.size();
+    if (name.size() > ext && EqualsNoCase(std::string_view(name).substr(name.size() - ext), kTemplateExtension))
+        if (auto found = FindFileNoCase(dir, name)) return JoinPath(dir, *found);
+    return {};
+}
+
+void PrintReports(const std::vector<std::string>& reports, std::ostream& out, const char* indent) {
+    for (const std::string& r : reports) out << indent << "Report: " << VisibleText(r) << '\n';
+}
+
+void PrintMessage(const TrialMessage& m, std::ostream& out) {
+    out << "Message " << m.number << ": " << VisibleText(m.subject) << '\n';
+    out << "  Filter: " << (m.matched ? "matched" : "not matched") << '\n';
+    for (const TrialVariable& v : m.variables)
+        out << "  " << v.name << " = \"" << VisibleText(v.value) << "\"\n";
+    if (m.matched) {
+        out << "  Line: " << VisibleText(m.outputLine);
+        if (!m.written) out << "  (not written: " << (m.failed ? "failed" : "a duplicate") << ")";
+        out << '\n';
+    }
+    if (m.failed) out << "  Failed\n";
+    PrintReports(m.reports, out, "  ");
+}
+
+struct Totals {
+    std::int32_t messages = 0, matched = 0, written = 0, duplicates = 0, failed = 0;
+};
+
+void TrySourcePrinting(const clsTemplate& tpl, sources::MailSource& source, std::ostream& out, Totals& totals) {
+    out << "Source: " << source.ID() << '\n';
+    TrialSummary s = TrySource(tpl, source, [&](const TrialMessage& m, std::int32_t) {
+        PrintMessage(m, out);
+        if (m.matched && !m.written && !m.failed) ++totals.duplicates;
+        return true;
+    });
+    if (!s.connected) out << "  Not connected\n";
+    PrintReports(s.reports, out, "  ");
+    totals.messages += s.messages;
+    totals.matched += s.matched;
+    totals.written += s.written;
+    totals.failed += s.failed;
+}
+
+}  // namespace
+
+bool IsTestCommand(int argc, char** argv) {
+    return argc > 1 && EqualsNoCase(argv[1], kTestSwitch);
+}
+
+int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty() || args.size() > 2 || Trim(args[0]).empty()) {
+        err << kUsage << '\n';
+        return kTestUsage;
+    }
+    // Whatever goes wrong is printed here, never logged or shown in a box.
+    ReportCapture capture;
+    ReadEngineSettings();
+    const std::string name = Trim(args[0]);
+    const std::string path = TemplatePath(name);
+    if (path.empty()) {
+        err << "No template " << name << " in " << Settings().templateDir << '\n';
+        return kTestCannotRun;
+    }
+    clsTemplate tpl;
+    tpl.SetFileName(path);
+    tpl.ReadTemplate();
+    out << "Template: " << path << '\n';
+    out << "Output file: " << Trim(tpl.OutputFile()) << (tpl.Active() ? "" : "  (inactive: a run skips it)")
+        << '\n';
+    PrintReports(capture.Texts(), out, "");
+    capture.Clear();
+
+    Totals totals;
+    if (args.size() == 2) {
+        std::string problem;
+        std::unique_ptr<sources::MailSource> source = OpenMessageFile(args[1], problem);
+        if (!source) {
+            err << problem << '\n';
+            return kTestCannotRun;
+        }
+        TrySourcePrinting(tpl, *source, out, totals);
+    } else {
+        std::unique_ptr<sources::SourceList> list = GetSources();
+        if (!list) {
+            err << "Unable to set source configuration (UseSource=" << Settings().useSource << ")\n";
+            return kTestCannotRun;
+        }
+        for (std::int32_t i = 1; i <= list->Count(); ++i)
+            if (sources::MailSource* source = list->ItemAt(i)) TrySourcePrinting(tpl, *source, out, totals);
+    }
+    PrintReports(capture.Texts(), out, "");
+    out << "Summary: " << totals.messages << " messages, " << totals.matched << " matched, " << totals.written
+        << " lines, " << totals.duplicates << " duplicates, " << totals.failed
+        << " failed; nothing was written\n";
+    return kTestRan;
+}
+
+}  // namespace tallix::engine
