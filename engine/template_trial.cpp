@@ -12,6 +12,7 @@
 #include "engine/extraction.h"
 #include "engine/output_files.h"
 #include "engine/output_line.h"
+#include "engine/script_host/script_host.h"
 #include "model/export_field.h"
 #include "model/file_bytes.h"
 #include "model/message.h"
@@ -122,6 +123,7 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     TrialMessage result;
     result.number = number;
     ReportCapture capture;
+    script::WithheldEffects withheld;
     RunStateScope scope(m_state);
     RunState& run = CurrentRun();
     run.currentSource = &source;
@@ -150,6 +152,7 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     }
     result.written = m_output.Lines().size() > linesBefore;
     result.reports = capture.Texts();
+    result.withheld = withheld.Texts();
     run.foundTexts = nullptr;
     // The scratch files the source wrote for this message go, as after a run's message.
     DeleteTempFiles();

@@ -83,6 +83,7 @@ struct TrialMessage {
     bool written = false;    // a run would append it (false: not matched, or a duplicate)
     std::vector<FoundText> found;
     std::vector<std::string> reports;  // what a run would have reported or asked
+    std::vector<std::string> withheld;  // what the scripts would have done to files and programs
 };
 
 class TemplateTrial {

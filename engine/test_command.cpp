@@ -45,6 +45,7 @@ void PrintMessage(const TrialMessage& m, std::ostream& out) {
         out << '\n';
     }
     if (m.failed) out << "  Failed\n";
+    for (const std::string& w : m.withheld) out << "  Not done: " << VisibleText(w) << '\n';
     PrintReports(m.reports, out, "  ");
 }
 

@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 
 #include "engine/script_host/language_engine.h"
+#include "engine/script_host/script_host.h"
 #include "model/file_bytes.h"
 #include "model/template.h"
 
@@ -206,6 +207,14 @@ duk_ret_t SystemAppendLine(duk_context* ctx) {
     duk_size_t pathLength = 0, lineLength = 0;
     const char* path = duk_require_lstring(ctx, 0, &pathLength);
     const char* line = duk_safe_to_lstring(ctx, 1, &lineLength);
+    if (WithheldEffects* withheld = WithheldEffects::Active()) {
+        if (!WithoutExceptions([&] {
+                withheld->Add("System.AppendLine " + std::string(path, pathLength) + ": " +
+                              std::string(line, lineLength));
+            }))
+            return DUK_RET_ERROR;
+        return 0;
+    }
     int err = 0;
     if (!WithoutExceptions([&] {
             std::string bytes(line, lineLength);
@@ -239,6 +248,12 @@ duk_ret_t SystemRun(duk_context* ctx) {
     duk_size_t length = 0;
     const char* command = duk_require_lstring(ctx, 0, &length);
     int status = -1;
+    if (WithheldEffects* withheld = WithheldEffects::Active()) {
+        if (!WithoutExceptions([&] { withheld->Add("System.Run " + std::string(command, length)); }))
+            return DUK_RET_ERROR;
+        duk_push_int(ctx, status);
+        return 1;
+    }
     if (!WithoutExceptions([&] {
             e->text.assign(command, length);
             std::fflush(nullptr);

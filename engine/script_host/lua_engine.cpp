@@ -16,6 +16,7 @@
 #include <map>
 
 #include "engine/script_host/language_engine.h"
+#include "engine/script_host/script_host.h"
 #include "model/template.h"
 
 namespace tallix::script {
@@ -102,6 +103,54 @@ int MessageHandler(lua_State* L) {
 
 int NoExit(lua_State* L) { return luaL_error(L, "os.exit is not available to scripts"); }
 
+// What a trial leaves undone: the function's name is its upvalue.
+int Withheld(lua_State* L) {
+    return luaL_error(L, "%s is not done in a trial of a template", lua_tostring(L, lua_upvalueindex(1)));
+}
+
+// io.open for reading only; the real io.open is the upvalue.
+int ReadOnlyOpen(lua_State* L) {
+    const char* path = luaL_checkstring(L, 1);
+    const char* mode = luaL_optstring(L, 2, "r");
+    if (std::strpbrk(mode, "wa+")) {
+        luaL_pushfail(L);
+        lua_pushfstring(L, "%s: not written in a trial of a template", path);
+        return 2;
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+void WithholdEffects(lua_State* L) {
+    lua_getglobal(L, LUA_IOLIBNAME);
+    lua_getfield(L, -1, "open");
+    lua_pushcclosure(L, ReadOnlyOpen, 1);
+    lua_setfield(L, -2, "open");
+    for (const char* name : {"output", "popen", "tmpfile"}) {
+        lua_pushfstring(L, "io.%s", name);
+        lua_pushcclosure(L, Withheld, 1);
+        lua_setfield(L, -2, name);
+    }
+    lua_pop(L, 1);
+    lua_getglobal(L, LUA_OSLIBNAME);
+    for (const char* name : {"execute", "remove", "rename", "tmpname"}) {
+        lua_pushfstring(L, "os.%s", name);
+        lua_pushcclosure(L, Withheld, 1);
+        lua_setfield(L, -2, name);
+    }
+    lua_pop(L, 1);
+    // package.loadlib would load native code that could do anything.
+    lua_getglobal(L, LUA_LOADLIBNAME);
+    lua_pushstring(L, "package.loadlib");
+    lua_pushcclosure(L, Withheld, 1);
+    lua_setfield(L, -2, "loadlib");
+    lua_pushstring(L, "");
+    lua_setfield(L, -2, "cpath");
+    lua_pop(L, 1);
+}
+
 int OpenLibraries(lua_State* L) {
     static const luaL_Reg kLibraries[] = {
         {LUA_GNAME, luaopen_base},          {LUA_LOADLIBNAME, luaopen_package}, {LUA_COLIBNAME, luaopen_coroutine},
@@ -116,6 +165,7 @@ int OpenLibraries(lua_State* L) {
     lua_pushcfunction(L, NoExit);
     lua_setfield(L, -2, "exit");
     lua_pop(L, 1);
+    if (WithheldEffects::Active()) WithholdEffects(L);
     return 0;
 }
 

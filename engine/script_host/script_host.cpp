@@ -40,6 +40,14 @@ std::string Seconds(std::chrono::milliseconds t) {
 
 }  // namespace
 
+namespace {
+thread_local WithheldEffects* t_withheld = nullptr;
+}  // namespace
+
+WithheldEffects::WithheldEffects() : m_previous(t_withheld) { t_withheld = this; }
+WithheldEffects::~WithheldEffects() { t_withheld = m_previous; }
+WithheldEffects* WithheldEffects::Active() { return t_withheld; }
+
 ScriptLimits CurrentLimits() { return TestLimits().value_or(ScriptLimits{}); }
 void SetLimitsForTesting(const ScriptLimits& limits) { TestLimits() = limits; }
 void ResetLimitsForTesting() { TestLimits().reset(); }

@@ -54,6 +54,28 @@ ScriptLimits CurrentLimits();
 void SetLimitsForTesting(const ScriptLimits& limits);
 void ResetLimitsForTesting();
 
+// Scripts started on a thread while a WithheldEffects is installed there leave files and
+// programs alone: JavaScript's System.AppendLine and System.Run are noted here instead of
+// done (Run gives -1, as for a command that did not exit), and Lua's functions that write,
+// remove or rename files or start programs fail (io.open gives nil and a message for a
+// writing mode). A trial of a template runs its scripts this way.
+class WithheldEffects {
+public:
+    WithheldEffects();
+    ~WithheldEffects();
+    WithheldEffects(const WithheldEffects&) = delete;
+    WithheldEffects& operator=(const WithheldEffects&) = delete;
+
+    const std::vector<std::string>& Texts() const { return m_texts; }
+    void Add(std::string text) { m_texts.push_back(std::move(text)); }
+    // The one installed on the calling thread, or nullptr.
+    static WithheldEffects* Active();
+
+private:
+    WithheldEffects* m_previous;
+    std::vector<std::string> m_texts;
+};
+
 // The language names the host accepts, without regard to case and surrounding blanks.
 bool IsKnownLanguage(std::string_view name);
 
