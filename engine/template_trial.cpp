@@ -10,6 +10,7 @@
 #include "engine/disposal.h"
 #include "engine/engine_run.h"
 #include "engine/extraction.h"
+#include "engine/mime_host.h"
 #include "engine/output_files.h"
 #include "engine/output_line.h"
 #include "engine/script_host/script_host.h"
@@ -30,7 +31,8 @@ namespace {
 constexpr const char* kTrialContext = "Sub TryTemplate:";
 constexpr const char* kUnsavedName = "(unsaved template)";
 // The separator line put before a single message so the mailbox reader takes it as one.
-constexpr std::string_view kMessageSeparator = "From - Thu Jan  1 00:00:00 1970\r\n";
+// Its line end is the message's own: the reader takes a file's line ends from its first line.
+constexpr std::string_view kMessageSeparator = "From - Thu Jan  1 00:00:00 1970";
 constexpr std::string_view kTrialMailbox = "$$trial-mailbox";
 
 std::string DirectoryOf(const std::string& path) {
@@ -231,6 +233,7 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, st
         return nullptr;
     }
     auto source = std::make_unique<sources::clsNetscape>();
+    source->SetAttachmentDecoder(&MimeHost());
     if (kind == MessageFileKind::Mailbox) {
         source->SetFilePath(path);
         return source;
@@ -251,7 +254,9 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, st
         return nullptr;
     }
     ::unlink(copy.c_str());
-    if (int e = WriteNewFile(copy, {kMessageSeparator, message})) {
+    const std::size_t firstEnd = message.find('\n');
+    const bool crlf = firstEnd != std::string::npos && firstEnd > 0 && message[firstEnd - 1] == '\r';
+    if (int e = WriteNewFile(copy, {kMessageSeparator, crlf ? "\r\n" : "\n", message})) {
         problem = "Cannot copy " + path + " to " + copy + ": " +
                   std::string(StandardErrorDescription(ErrorNumberFromErrno(e)));
         return nullptr;

@@ -9,6 +9,7 @@
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/global_utils.h"
+#include "settings/registry.h"
 #include "settings/report_capture.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
@@ -81,6 +82,7 @@ int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
     // Whatever goes wrong is printed here, never logged or shown in a box.
     ReportCapture capture;
+    SetRegistryWritesWithheld(true);
     ReadEngineSettings();
     const std::string name = Trim(args[0]);
     const std::string path = TemplatePath(name);

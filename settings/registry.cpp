@@ -1,5 +1,6 @@
 #include "settings/registry.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
@@ -64,7 +65,14 @@ std::string GetRegData(std::string_view section, std::string_view valueName) {
     });
 }
 
+namespace {
+std::atomic<bool> g_writesWithheld{false};
+}  // namespace
+
+void SetRegistryWritesWithheld(bool on) { g_writesWithheld = on; }
+
 void SaveRegData(std::string_view section, std::string_view valueName, std::string_view value) {
+    if (g_writesWithheld) return;
     Guard("Declares - SaveRegData", [&] {
         std::string path = SettingsFilePath();
         std::error_code ec;

@@ -25,6 +25,10 @@ inline constexpr std::size_t kRegBufferSize = 255;
 std::string GetRegData(std::string_view section, std::string_view valueName);
 // Creates the key and the file (mode 0600) as needed; failures are not reported.
 void SaveRegData(std::string_view section, std::string_view valueName, std::string_view value);
+// While on, SaveRegData stores nothing: a trial of a template reads the settings as a run
+// does without storing the defaults a run stores for missing values.
+void SetRegistryWritesWithheld(bool on);
+
 // The first `length` - 1 characters when the character at position `length` is NUL,
 // else the first `length` characters.
 std::string ConvertString(std::string_view buffer, std::size_t length);

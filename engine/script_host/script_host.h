@@ -56,9 +56,9 @@ void ResetLimitsForTesting();
 
 // Scripts started on a thread while a WithheldEffects is installed there leave files and
 // programs alone: JavaScript's System.AppendLine and System.Run are noted here instead of
-// done (Run gives -1, as for a command that did not exit), and Lua's functions that write,
-// remove or rename files or start programs fail (io.open gives nil and a message for a
-// writing mode). A trial of a template runs its scripts this way.
+// done (Run gives -1, as for a command that did not exit); Lua's io.open for writing is
+// noted and gives a handle on /dev/null, and its functions that remove or rename files,
+// start programs or load native code fail. A trial of a template runs its scripts this way.
 class WithheldEffects {
 public:
     WithheldEffects();
