@@ -1,0 +1,377 @@
+#include "manager/template_test_bench.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTextBlock>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "engine/engine_run.h"
+#include "engine/run_state.h"
+#include "engine/startup.h"
+#include "model/template.h"
+#include "settings/app_info.h"
+#include "settings/report_capture.h"
+#include "settings/settings_store.h"
+#include "sources/mail_source.h"
+
+namespace tallix::manager {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Visible(const std::string& s) { return Q(engine::VisibleText(s)); }
+
+QTableWidgetItem* Cell(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    return item;
+}
+
+QString LineNote(const engine::TrialMessage& m) {
+    if (!m.matched) return QObject::tr("The filter does not match this message: no line.");
+    if (m.failed) return QObject::tr("The template failed on this message: a run marks it failed.");
+    if (!m.written) return QObject::tr("Not written: the output file already holds this line.");
+    return QObject::tr("A run appends this line.");
+}
+
+}  // namespace
+
+QString DisplayText(const std::string& body) {
+    QString text = QString::fromUtf8(body.data(), static_cast<qsizetype>(body.size()));
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text;
+}
+
+int DisplayPosition(const std::string& body, std::size_t byteOffset) {
+    return static_cast<int>(DisplayText(body.substr(0, std::min(byteOffset, body.size()))).size());
+}
+
+TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
+    optMessageFile = new QRadioButton(tr("Message &file:"), this);
+    optMessageFile->setObjectName("optMessageFile");
+    optSource = new QRadioButton(tr("The configured &source (read only)"), this);
+    optSource->setObjectName("optSource");
+    optMessageFile->setChecked(true);
+    txtMessageFile = new QLineEdit(this);
+    txtMessageFile->setObjectName("txtMessageFile");
+    txtMessageFile->setPlaceholderText(tr("A mailbox file or one message (.eml)"));
+    cmdBrowse = new QPushButton(tr("&Browse..."), this);
+    cmdBrowse->setObjectName("cmdBrowse");
+    cmdCancel = new QPushButton(tr("&Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel->setEnabled(false);
+    prgTrial = new QProgressBar(this);
+    prgTrial->setObjectName("prgTrial");
+    prgTrial->setRange(0, 1);
+    prgTrial->setValue(0);
+    lblStatus = new QLabel(tr("Choose a message file or the configured source."), this);
+    lblStatus->setObjectName("lblStatus");
+
+    tblMessages = new QTableWidget(0, 3, this);
+    tblMessages->setObjectName("tblMessages");
+    tblMessages->setHorizontalHeaderLabels({tr("#"), tr("Subject"), tr("Matched")});
+    tblMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tblMessages->setSelectionMode(QAbstractItemView::SingleSelection);
+    tblMessages->verticalHeader()->hide();
+    tblMessages->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    tblMessages->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    tblMessages->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+
+    tblValues = new QTableWidget(0, 3, this);
+    tblValues->setObjectName("tblValues");
+    tblValues->setHorizontalHeaderLabels({tr("Variable"), tr("Field"), tr("Value")});
+    tblValues->verticalHeader()->hide();
+    tblValues->setSelectionMode(QAbstractItemView::NoSelection);
+    tblValues->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    txtOutputLine = new QLineEdit(this);
+    txtOutputLine->setObjectName("txtOutputLine");
+    txtOutputLine->setReadOnly(true);
+    lblLineNote = new QLabel(this);
+    lblLineNote->setObjectName("lblLineNote");
+    lblLineNote->setWordWrap(true);
+    txtBody = new QPlainTextEdit(this);
+    txtBody->setObjectName("txtBody");
+    txtBody->setReadOnly(true);
+    txtBody->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    auto* top = new QGridLayout;
+    top->addWidget(optMessageFile, 0, 0);
+    top->addWidget(txtMessageFile, 0, 1);
+    top->addWidget(cmdBrowse, 0, 2);
+    top->addWidget(optSource, 1, 0, 1, 2);
+    top->addWidget(prgTrial, 2, 0, 1, 2);
+    top->addWidget(cmdCancel, 2, 2);
+    top->addWidget(lblStatus, 3, 0, 1, 3);
+
+    auto* selected = new QWidget(this);
+    auto* selectedLayout = new QVBoxLayout(selected);
+    selectedLayout->setContentsMargins(0, 0, 0, 0);
+    selectedLayout->addWidget(tblValues, 2);
+    selectedLayout->addWidget(new QLabel(tr("Output line:"), selected));
+    selectedLayout->addWidget(txtOutputLine);
+    selectedLayout->addWidget(lblLineNote);
+    selectedLayout->addWidget(new QLabel(tr("Message body (the text each variable was cut from is marked):"), selected));
+    selectedLayout->addWidget(txtBody, 3);
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(tblMessages);
+    split->addWidget(selected);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+
+    m_debounce = new QTimer(this);
+    m_debounce->setSingleShot(true);
+    m_debounce->setInterval(kTestBenchDebounceMs);
+    connect(m_debounce, &QTimer::timeout, this, &TemplateTestBench::Start);
+
+    connect(cmdBrowse, &QPushButton::clicked, this, &TemplateTestBench::Browse);
+    connect(cmdCancel, &QPushButton::clicked, this, &TemplateTestBench::Cancel);
+    connect(txtMessageFile, &QLineEdit::editingFinished, this, [this] {
+        if (txtMessageFile->text() != m_messageFile) SetMessageFile(txtMessageFile->text());
+    });
+    connect(optSource, &QRadioButton::toggled, this, [this](bool on) {
+        if (on && !m_useSource) UseConfiguredSource();
+        if (!on && m_useSource) SetMessageFile(txtMessageFile->text());
+    });
+    connect(tblMessages, &QTableWidget::itemSelectionChanged, this, &TemplateTestBench::ShowSelected);
+}
+
+TemplateTestBench::~TemplateTestBench() {
+    m_debounce->stop();
+    if (m_thread) {
+        // The worker posts to this widget: it must be done before the widget goes.
+        m_thread->disconnect(this);
+        m_job->cancel = true;
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+void TemplateTestBench::SetTemplate(const clsTemplate& tpl) {
+    m_template = tpl.Clone();
+    Schedule();
+}
+
+void TemplateTestBench::SetMessageFile(const QString& path) {
+    m_useSource = false;
+    m_messageFile = path;
+    if (txtMessageFile->text() != path) txtMessageFile->setText(path);
+    if (!optMessageFile->isChecked()) optMessageFile->setChecked(true);
+    Schedule();
+}
+
+void TemplateTestBench::UseConfiguredSource() {
+    m_useSource = true;
+    if (!optSource->isChecked()) optSource->setChecked(true);
+    Schedule();
+}
+
+void TemplateTestBench::Schedule() {
+    // A trial in progress is for a template that has changed: stop it at once.
+    if (m_job) m_job->cancel = true;
+    m_debounce->start();
+}
+
+void TemplateTestBench::Refresh() {
+    m_debounce->stop();
+    Start();
+}
+
+void TemplateTestBench::Cancel() {
+    m_debounce->stop();
+    m_restart = false;
+    if (m_job) m_job->cancel = true;
+}
+
+void TemplateTestBench::Browse() {
+    const QString path = QFileDialog::getOpenFileName(this, tr("Messages to try the template on"), m_messageFile,
+                                                      tr("Mailbox files and messages (*)"));
+    if (!path.isEmpty()) SetMessageFile(path);
+}
+
+void TemplateTestBench::Start() {
+    if (!m_template || (!m_useSource && m_messageFile.isEmpty())) return;
+    if (m_thread) {
+        // One trial at a time (the engine's MIME host serves one): start again when it ends.
+        m_job->cancel = true;
+        m_restart = true;
+        return;
+    }
+    auto job = std::make_shared<Job>();
+    job->generation = ++m_generation;
+    m_job = job;
+    m_messages.clear();
+    tblMessages->setRowCount(0);
+    tblValues->setRowCount(0);
+    txtOutputLine->clear();
+    lblLineNote->clear();
+    txtBody->clear();
+    prgTrial->setRange(0, 0);  // busy until the source tells how many messages it has
+    cmdCancel->setEnabled(true);
+    lblStatus->setText(tr("Trying the template..."));
+
+    std::shared_ptr<clsTemplate> tpl = m_template->Clone();
+    const std::string file = m_messageFile.toStdString();
+    const bool useSource = m_useSource;
+    m_thread = QThread::create([this, job, tpl, file, useSource] {
+        engine::TrialSummary total;
+        QString problem;
+        // Whatever building the source reports stays here: no box, no log.
+        ReportCapture capture;
+        std::vector<sources::MailSource*> walk;
+        std::unique_ptr<sources::SourceList> list;
+        std::unique_ptr<sources::MailSource> single;
+        if (useSource) {
+            engine::RunState state;
+            state.pop3ConfigPath = JoinPath(ProgramDir(), engine::kPop3ConfigFile);
+            engine::RunStateScope scope(state);
+            list = engine::GetSources();
+            if (!list)
+                problem = tr("No source of the kind the settings name (%1).").arg(Q(Settings().useSource));
+            for (std::int32_t i = 1; list && i <= list->Count(); ++i)
+                if (sources::MailSource* s = list->ItemAt(i)) walk.push_back(s);
+        } else {
+            std::string why;
+            single = engine::OpenMessageFile(file, why);
+            if (single)
+                walk.push_back(single.get());
+            else
+                problem = Q(why);
+        }
+        for (sources::MailSource* source : walk) {
+            if (job->cancel) break;
+            engine::TrialSummary s = engine::TrySource(
+                *tpl, *source,
+                [&](const engine::TrialMessage& m, std::int32_t announced) {
+                    QMetaObject::invokeMethod(
+                        this, [this, g = job->generation, m, announced] { AddMessage(g, m, announced); },
+                        Qt::QueuedConnection);
+                    return !job->cancel;
+                },
+                &job->cancel);
+            total.connected = total.connected || s.connected;
+            total.cancelled = total.cancelled || s.cancelled;
+            total.total += s.total;
+            total.messages += s.messages;
+            total.matched += s.matched;
+            total.written += s.written;
+            total.failed += s.failed;
+            for (auto& r : s.reports) total.reports.push_back(r);
+            if (!s.connected && problem.isEmpty()) problem = tr("Could not connect to %1.").arg(Q(source->ID()));
+        }
+        if (job->cancel) total.cancelled = true;
+        for (const auto& r : capture.Texts()) total.reports.push_back(r);
+        if (problem.isEmpty() && !total.reports.empty()) problem = Visible(total.reports.front());
+        QMetaObject::invokeMethod(
+            this, [this, g = job->generation, total, problem] { Finish(g, total, problem); }, Qt::QueuedConnection);
+    });
+    connect(m_thread, &QThread::finished, this, [this] {
+        m_thread->deleteLater();
+        m_thread = nullptr;
+        if (m_restart) {
+            m_restart = false;
+            Start();
+        }
+    });
+    m_thread->start();
+}
+
+void TemplateTestBench::AddMessage(int generation, const engine::TrialMessage& message, int total) {
+    if (generation != m_generation) return;
+    m_messages.push_back(message);
+    const int row = tblMessages->rowCount();
+    tblMessages->insertRow(row);
+    tblMessages->setItem(row, 0, Cell(QString::number(row + 1)));
+    tblMessages->setItem(row, 1, Cell(Visible(message.subject)));
+    QString matched = message.matched ? tr("Yes") : tr("No");
+    if (message.failed) matched += tr(" (failed)");
+    else if (message.matched && !message.written) matched += tr(" (duplicate)");
+    tblMessages->setItem(row, 2, Cell(matched));
+    if (total > 0) {
+        prgTrial->setRange(0, total);
+        prgTrial->setValue(std::min(row + 1, total));
+    }
+    lblStatus->setText(tr("Message %1 of %2...").arg(row + 1).arg(total));
+    // The row the user looked at before the edit is shown again as soon as it is back.
+    if (row == m_selectedRow || (m_selectedRow < 0 && row == 0)) tblMessages->selectRow(row);
+}
+
+void TemplateTestBench::Finish(int generation, const engine::TrialSummary& summary, const QString& problem) {
+    if (generation != m_generation) return;
+    cmdCancel->setEnabled(false);
+    prgTrial->setRange(0, std::max(1, summary.total));
+    prgTrial->setValue(summary.cancelled ? summary.messages : std::max(1, summary.total));
+    std::int32_t duplicates = 0;
+    for (const auto& m : m_messages)
+        if (m.matched && !m.written && !m.failed) ++duplicates;
+    QString text = tr("%1 messages, %2 matched, %3 lines, %4 duplicates, %5 failed")
+                       .arg(summary.messages)
+                       .arg(summary.matched)
+                       .arg(summary.written)
+                       .arg(duplicates)
+                       .arg(summary.failed);
+    if (summary.cancelled) text = tr("Cancelled after ") + text;
+    if (!problem.isEmpty()) text += QLatin1String(" - ") + problem;
+    lblStatus->setText(text);
+    emit TrialFinished();
+}
+
+void TemplateTestBench::ShowSelected() {
+    const auto rows = tblMessages->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return;
+    const int row = rows.front().row();
+    if (row < 0 || static_cast<std::size_t>(row) >= m_messages.size()) return;
+    m_selectedRow = row;
+    const engine::TrialMessage& m = m_messages[static_cast<std::size_t>(row)];
+
+    tblValues->setRowCount(static_cast<int>(m.variables.size()));
+    for (std::size_t i = 0; i < m.variables.size(); ++i) {
+        const auto& v = m.variables[i];
+        tblValues->setItem(static_cast<int>(i), 0, Cell(Q(v.name)));
+        tblValues->setItem(static_cast<int>(i), 1, Cell(Q(v.field)));
+        tblValues->setItem(static_cast<int>(i), 2, Cell(Visible(v.value)));
+    }
+    txtOutputLine->setText(m.matched ? Visible(m.outputLine) : QString());
+    QString note = LineNote(m);
+    for (const auto& w : m.withheld) note += QLatin1Char('\n') + tr("Not done in a trial: ") + Visible(w);
+    for (const auto& r : m.reports) note += QLatin1Char('\n') + tr("A run reports: ") + Visible(r);
+    lblLineNote->setText(note);
+
+    txtBody->setPlainText(DisplayText(m.body));
+    QList<QTextEdit::ExtraSelection> marks;
+    QTextCharFormat format;
+    format.setBackground(QColor(255, 230, 120));
+    for (const engine::FoundText& f : m.found) {
+        if (f.field != "MSG_TEXT" || f.length == 0) continue;
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(txtBody->document());
+        mark.cursor.setPosition(DisplayPosition(m.body, f.start));
+        mark.cursor.setPosition(DisplayPosition(m.body, f.start + f.length), QTextCursor::KeepAnchor);
+        mark.format = format;
+        marks.push_back(mark);
+    }
+    txtBody->setExtraSelections(marks);
+    if (!marks.isEmpty()) {
+        QTextCursor at = marks.front().cursor;
+        at.clearSelection();
+        txtBody->setTextCursor(at);
+        txtBody->ensureCursorVisible();
+    }
+}
+
+}  // namespace tallix::manager
