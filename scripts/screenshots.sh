@@ -8,9 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 bash scripts/install-deps.sh screenshots
-if [ ! -x "$build/bin/tallix" ] || [ ! -x "$build/bin/screen_grab" ]; then
+if [ ! -x "$build/bin/tallix" ] || [ ! -x "$build/bin/screen_grab" ] || [ ! -x "$build/bin/test_bench_preview" ]; then
     cmake -S . -B "$build" -G Ninja -DTALLIX_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$build" --target tallix txengine screen_grab examples
+    cmake --build "$build" --target tallix txengine screen_grab examples test_bench_preview
 fi
 
 work="$PWD/$build/screenshots"
@@ -30,8 +30,10 @@ display=:${TALLIX_SCREEN_DISPLAY:-97}
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 tallix_pid=""
+bench_pid=""
 cleanup() {
     [ -n "$tallix_pid" ] && kill "$tallix_pid" 2>/dev/null || true
+    [ -n "$bench_pid" ] && kill "$bench_pid" 2>/dev/null || true
     kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -49,3 +51,13 @@ tallix_pid=$!
 sleep 4
 "$build/bin/screen_grab" docs/screenshot-main-window.png 0 0 720 450
 echo "wrote docs/screenshot-main-window.png"
+kill "$tallix_pid" 2>/dev/null || true
+tallix_pid=""
+
+# The template editor's test bench: Orders tried on the sample mailbox, message 3 selected.
+"$build/bin/test_bench_preview" "$work/home/templates/Orders.txf" "$PWD/examples/sample-inbox.mbox" 3 \
+    >"$work/test-bench.log" 2>&1 &
+bench_pid=$!
+sleep 4
+"$build/bin/screen_grab" docs/screenshot-test-bench.png 0 0 900 560
+echo "wrote docs/screenshot-test-bench.png"
