@@ -117,7 +117,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     auto* selected = new QWidget(this);
     auto* selectedLayout = new QVBoxLayout(selected);
     selectedLayout->setContentsMargins(0, 0, 0, 0);
-    selectedLayout->addWidget(tblValues, 2);
+    selectedLayout->addWidget(tblValues, 3);
     selectedLayout->addWidget(new QLabel(tr("Output line:"), selected));
     selectedLayout->addWidget(txtOutputLine);
     selectedLayout->addWidget(lblLineNote);
