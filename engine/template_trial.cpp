@@ -22,6 +22,7 @@
 #include "settings/global_utils.h"
 #include "settings/report_capture.h"
 #include "settings/scratch_dir.h"
+#include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "sources/netscape_source.h"
 
@@ -214,15 +215,17 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error) {
         ::close(fd);
         return MessageFileKind::Unreadable;
     }
-    char head[5] = {};
+    char head[6] = {};
     const ssize_t n = ::read(fd, head, sizeof head);
     ::close(fd);
     if (n < 0) {
         error = errno;
         return MessageFileKind::Unreadable;
     }
-    return std::string_view(head, static_cast<std::size_t>(n)) == "From " ? MessageFileKind::Mailbox
-                                                                           : MessageFileKind::Message;
+    const std::string_view start(head, static_cast<std::size_t>(n));
+    if (start == "From -") return MessageFileKind::Mailbox;
+    if (start.starts_with("From ")) return MessageFileKind::Mbox;
+    return MessageFileKind::Message;
 }
 
 std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, std::string& problem) {
@@ -230,6 +233,20 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, st
     const MessageFileKind kind = DetectMessageFile(path, error);
     if (kind == MessageFileKind::Unreadable) {
         problem = "Cannot read " + path + ": " + std::string(StandardErrorDescription(ErrorNumberFromErrno(error)));
+        return nullptr;
+    }
+    // A Eudora mailbox's separator is "From " and a sender: the reader takes the settings'
+    // mailbox format, so with "EUDORA" configured such a file is a mailbox.
+    if (kind == MessageFileKind::Mbox && Settings().useSource == kSourceEudora) {
+        auto source = std::make_unique<sources::clsNetscape>();
+        source->SetAttachmentDecoder(&MimeHost());
+        source->SetFilePath(path);
+        return source;
+    }
+    if (kind == MessageFileKind::Mbox) {
+        // Not built yet: the standard mbox reader (UseSource "FILE_OTHER") takes these files
+        // once it is in; the Netscape reader would find no message in them.
+        problem = path + " is a standard mbox file, which this build does not read yet";
         return nullptr;
     }
     auto source = std::make_unique<sources::clsNetscape>();

@@ -127,7 +127,8 @@ TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source, cons
 
 // The kinds of message file a trial reads.
 enum class MessageFileKind {
-    Mailbox,  // a mailbox file: messages behind "From " separator lines
+    Mailbox,  // a Netscape or Eudora mailbox file: messages behind "From -" separator lines
+    Mbox,     // a standard mbox file: "From " followed by the sender and the date
     Message,  // one message (.eml): header fields, a blank line, the body
     Unreadable,
 };
@@ -136,7 +137,8 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error);
 
 // A source over a message file: a mailbox file is read where it lies; one message is copied,
 // behind a separator line, into a mailbox in the scratch directory and read from there.
-// nullptr (and `problem` set) when the file cannot be read.
+// nullptr (and `problem` set) when the file cannot be read, and for a standard mbox file,
+// which this build's mailbox reader does not frame.
 std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, std::string& problem);
 
 // A text with its control characters made visible: CR as "\r", LF as "\n", tab as "\t",

@@ -307,6 +307,19 @@ TEST_F(TemplateTrialTest, MessageFiles) {
     std::string problem;
     EXPECT_EQ(OpenMessageFile(out + "/none", problem), nullptr);
     EXPECT_FALSE(problem.empty());
+
+    const std::string mbox = out + "/standard.mbox";
+    WriteFileBytes(mbox, "From ann@example.org Mon Mar  1 08:00:00 2026\nSubject: x\n\nbody\n");
+    EXPECT_EQ(DetectMessageFile(mbox, error), MessageFileKind::Mbox);
+    problem.clear();
+    EXPECT_EQ(OpenMessageFile(mbox, problem), nullptr);
+    EXPECT_NE(problem.find("standard mbox"), std::string::npos) << problem;
+    // With the Eudora format configured, "From " and a sender starts a Eudora mailbox.
+    Settings().useSource = kSourceEudora;
+    TrialRun eudora = Try(Load("Orders"), std::string(std::getenv("TALLIX_TEST_DATA")) + "/e2e/eudora.mbx");
+    ASSERT_EQ(eudora.messages.size(), 2u);
+    EXPECT_EQ(eudora.messages[0].subject, "Order 21");
+    EXPECT_EQ(eudora.messages[1].subject, "Order 22");
 }
 
 TEST(VisibleTextTest, ControlCharactersShown) {
