@@ -182,7 +182,11 @@ TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source, cons
                     summary.cancelled = true;
                     break;
                 }
+                // What the source reported while reading this message belongs to it.
+                std::vector<std::string> reading = capture.Texts();
+                capture.Clear();
                 TrialMessage m = trial.Apply(source, ++number);
+                m.reports.insert(m.reports.begin(), reading.begin(), reading.end());
                 ++summary.messages;
                 if (m.matched) ++summary.matched;
                 if (m.written) ++summary.written;

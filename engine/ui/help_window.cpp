@@ -31,7 +31,7 @@ FrmHelp::FrmHelp(QWidget* parent) : QDialog(parent) {
     setModal(true);
     Text1 = ReadOnlyColumn(this, HelpSwitchLines(), "Text1");
     txtInfo = ReadOnlyColumn(this, HelpDescriptionLines(), "txtInfo");
-    Text1->setFixedWidth(110);
+    Text1->setFixedWidth(140);
     auto* image = new QLabel(this);
     image->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
     cmdOK = new QPushButton(QString::fromUtf8(kHelpCloseCaption), this);
@@ -46,7 +46,7 @@ FrmHelp::FrmHelp(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns);
     layout->addWidget(cmdOK, 0, Qt::AlignRight);
-    resize(480, 220);
+    resize(500, 300);
 }
 
 }  // namespace tallix::engine

@@ -289,9 +289,10 @@ TEST(ConsoleStatus, OneLineWithSourceMessageAndTemplate) {
 
 TEST(HelpText, ColumnsLineByLine) {
     ASSERT_EQ(HelpSwitchLines().size(), HelpDescriptionLines().size());
-    EXPECT_EQ(HelpSwitchText(), "/?\r\n/s\r\n\r\n/sx\r\n\r\n/f<filename>\r\n\r\n");
+    EXPECT_EQ(HelpSwitchText(), "/?\r\n/s\r\n\r\n/sx\r\n\r\n/f<filename>\r\n\r\n\r\n/test NAME [FILE]\r\n\r\n\r\n");
     EXPECT_EQ(HelpDescriptionLines()[1], "Runs in silent mode. Does not show ");
     EXPECT_EQ(HelpDescriptionLines()[7], "ran.");
+    EXPECT_EQ(HelpDescriptionLines()[8], "Tries template NAME on the messages of ");
     std::string console = HelpColumnsForConsole();
     EXPECT_NE(console.find("/sx            Runs in silent mode and without a main\n"
                            "               window.\n"),
