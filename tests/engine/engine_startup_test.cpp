@@ -294,8 +294,8 @@ TEST(HelpText, ColumnsLineByLine) {
     EXPECT_EQ(HelpDescriptionLines()[7], "ran.");
     EXPECT_EQ(HelpDescriptionLines()[8], "Tries template NAME on the messages of ");
     std::string console = HelpColumnsForConsole();
-    EXPECT_NE(console.find("/sx            Runs in silent mode and without a main\n"
-                           "               window.\n"),
+    EXPECT_NE(console.find("/sx                 Runs in silent mode and without a main\n"
+                           "                    window.\n"),
               std::string::npos);
 }
 
