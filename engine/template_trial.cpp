@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "engine/disposal.h"
 #include "engine/engine_run.h"
