@@ -391,7 +391,7 @@ void FrmWizard::EnableTextControls() {
     txtMsgText->setEnabled(on);
     txtDelimiter->setEnabled(on);
     cmdLoadMessage->setEnabled(on);
-    for (QLabel* label : WizFrame->widget(4)->findChildren<QLabel*>())
+    for (QLabel* label : txtMsgText->parentWidget()->findChildren<QLabel*>())
         if (label->buddy() == txtMsgText || label->buddy() == txtDelimiter) label->setEnabled(on);
 }
 
