@@ -205,7 +205,19 @@ FrmWizard::FrmWizard(QWidget* parent) : QDialog(parent) {
     connect(cmdBack, &QPushButton::clicked, this, [this] { cmdBack_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
 
-    ShowPage(0);
+    // The advice column is as tall as the longest advice needs, so no page cuts its text
+    // and the window keeps one size from page to page.
+    int adviceHeight = 0;
+    for (int page = kLastPage; page >= 0; --page) {
+        ShowPage(page);
+        // Layouts keep the heights they worked out for the previous texts until told, and a
+        // window not yet shown does not tell them.
+        for (QWidget* w : adviceWidget->findChildren<QWidget*>()) w->updateGeometry();
+        for (QLayout* l : adviceWidget->findChildren<QLayout*>()) l->invalidate();
+        advice->invalidate();
+        adviceHeight = std::max(adviceHeight, adviceWidget->heightForWidth(adviceWidget->width()));
+    }
+    adviceWidget->setMinimumHeight(adviceHeight);
 }
 
 QWidget* FrmWizard::BuildWelcomePage() {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Retakes the screenshots in docs/ under a virtual X display (Xvfb): the main window of tallix
 # with the example templates, after one engine run over the sample mailbox so that
-# "Last Time Used" is filled. Uses a program directory and settings of its own under
-# build/screenshots (never your own settings). Run from the repository root:
+# "Last Time Used" is filled, and two pages of the template wizard. Uses a program directory
+# and settings of its own under build/screenshots (never your own settings). Run from the
+# repository root:
 #     bash scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,3 +50,33 @@ tallix_pid=$!
 sleep 4
 "$build/bin/screen_grab" docs/screenshot-main-window.png 0 0 720 450
 echo "wrote docs/screenshot-main-window.png"
+
+# The template wizard, opened and filled in with the keyboard alone (File, New Template Wizard;
+# the pages' mnemonics): its first page, and the formatted-text page with a pasted order form.
+grab_wizard() {
+    local id geometry
+    id=$(xdotool search --sync --onlyvisible --name "$1" | head -n 1)
+    geometry=$(xdotool getwindowgeometry --shell "$id")
+    eval "$geometry"
+    "$build/bin/screen_grab" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT"
+    echo "wrote $2"
+}
+main_id=$(xdotool search --sync --onlyvisible --name '^Tallix$' | head -n 1)
+xdotool windowfocus --sync "$main_id"
+xdotool key --delay 150 alt+f w
+sleep 1
+wizard_id=$(xdotool search --sync --onlyvisible --name 'The Template Wizard' | head -n 1)
+xdotool windowfocus --sync "$wizard_id"
+xdotool key ctrl+a
+xdotool type --delay 20 'Web Orders'
+sleep 0.5
+grab_wizard 'The Template Wizard' docs/screenshot-wizard-name.png
+xdotool key --delay 200 alt+n alt+n alt+n alt+n alt+v alt+f ctrl+a
+for line in 'Order Number: 1001' 'Customer Name: Bob Jones' 'Email: bob@example.net' \
+    'Quantity: 1' 'Product: Red Widget'; do
+    xdotool type --delay 10 "$line"
+    xdotool key Return
+done
+sleep 0.5
+grab_wizard 'The Message Text Field' docs/screenshot-wizard-formatted-text.png
+xdotool key Escape
