@@ -166,21 +166,21 @@ FrmWizard::FrmWizard(QWidget* parent) : QDialog(parent) {
     WizFrame->addWidget(BuildOptionsPage());
     WizFrame->addWidget(BuildClosingPage());
     const int charWidth = fontMetrics().averageCharWidth();
-    WizFrame->setMinimumWidth(charWidth * kPageWidthChars);
+    WizFrame->setMinimumWidth(std::max(charWidth * kPageWidthChars, WizFrame->minimumSizeHint().width()));
 
     auto* advice = new QVBoxLayout;
     txtInfo = AdviceBox(advice, "About this step", "txtInfo", this);
     txtTip = AdviceBox(advice, "Tip", "txtTip", this);
     txtPit = AdviceBox(advice, "Watch out", "txtPit", this);
     advice->addStretch(1);
-    auto* adviceWidget = new QWidget(this);
-    adviceWidget->setLayout(advice);
-    adviceWidget->setFixedWidth(charWidth * kAdviceWidthChars);
+    m_advice = new QWidget(this);
+    m_advice->setLayout(advice);
+    m_advice->setFixedWidth(charWidth * kAdviceWidthChars);
     advice->setContentsMargins(0, 0, 0, 0);
 
     auto* body = new QHBoxLayout;
     body->addWidget(WizFrame, 1);
-    body->addWidget(adviceWidget);
+    body->addWidget(m_advice);
 
     cmdBack = Named(new QPushButton("< &Back", this), "cmdBack");
     cmdNext = Named(new QPushButton("&Next >", this), "cmdNext");
@@ -210,14 +210,17 @@ FrmWizard::FrmWizard(QWidget* parent) : QDialog(parent) {
     int adviceHeight = 0;
     for (int page = kLastPage; page >= 0; --page) {
         ShowPage(page);
-        // Layouts keep the heights they worked out for the previous texts until told, and a
-        // window not yet shown does not tell them.
-        for (QWidget* w : adviceWidget->findChildren<QWidget*>()) w->updateGeometry();
-        for (QLayout* l : adviceWidget->findChildren<QLayout*>()) l->invalidate();
-        advice->invalidate();
-        adviceHeight = std::max(adviceHeight, adviceWidget->heightForWidth(adviceWidget->width()));
+        adviceHeight = std::max(adviceHeight, m_advice->heightForWidth(m_advice->width()));
     }
-    adviceWidget->setMinimumHeight(adviceHeight);
+    m_advice->setMinimumHeight(adviceHeight);
+}
+
+void FrmWizard::RelayoutAdvice() {
+    // Word-wrapped labels in group boxes: the layouts keep the heights they worked out for the
+    // previous texts until each box says its own height changed.
+    for (QWidget* w : m_advice->findChildren<QWidget*>()) w->updateGeometry();
+    for (QLayout* l : m_advice->findChildren<QLayout*>()) l->invalidate();
+    m_advice->layout()->invalidate();
 }
 
 QWidget* FrmWizard::BuildWelcomePage() {
@@ -417,6 +420,7 @@ void FrmWizard::ShowPage(int page) {
     txtInfo->setText(QString::fromUtf8(kPages[page].info));
     txtTip->setText(QString::fromUtf8(kPages[page].tip));
     txtPit->setText(QString::fromUtf8(kPages[page].pitfall));
+    RelayoutAdvice();
     cmdBack->setEnabled(page > 0);
     cmdNext->setText(Q(page == kLastPage ? kFinishCaption : kNextCaption));
     // The focus goes to the page's first control, so the keyboard starts where the eye does.

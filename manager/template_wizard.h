@@ -118,7 +118,9 @@ private:
     void EnableFilterControls();
     void EnableTextControls();
     bool FinishChecks();
+    void RelayoutAdvice();
 
+    QWidget* m_advice;  // the column of advice boxes
     QString m_caption;  // the caption the last captioned page set
 };
 

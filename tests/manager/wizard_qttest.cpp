@@ -149,6 +149,7 @@ private slots:
     void reviewOpensTheNewTemplateOnlyWhenAsked();
     void pagesCaptionsButtonsAndEnabling();
     void everyControlHasAMnemonic();
+    void largerFontCutsNoText();
     void outputFileDefaultsToTheDocumentsFolder();
     void browseChecksTheChosenOutputFile();
     void loadFillsTheTextFromAMessageOrMailbox();
@@ -574,6 +575,39 @@ void WizardTest::everyControlHasAMnemonic() {
         }
         QVERIFY2(clashes.isEmpty(), qPrintable(clashes.join(", ")));
     }
+}
+
+void WizardTest::largerFontCutsNoText() {
+    tallix::testing::IsolatedEnvironment env;
+    ResetSettings();
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSizeF(before.pointSizeF() * 1.75);
+    QApplication::setFont(large);
+    {
+        FrmWizard w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The offscreen screen is small; a real one takes the size the window asks for.
+        w.resize(w.sizeHint());
+        for (int page = 0; page < kWizardPageCount; ++page) {
+            w.ShowPage(page);
+            QApplication::processEvents();
+            for (QWidget* c : w.findChildren<QWidget*>()) {
+                if (!c->isVisible()) continue;
+                const QString what = QString("page %1: %2").arg(page).arg(c->objectName());
+                auto* label = qobject_cast<QLabel*>(c);
+                if (label && label->wordWrap()) {
+                    QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(what));
+                } else if (label || qobject_cast<QAbstractButton*>(c)) {
+                    QVERIFY2(c->width() >= c->minimumSizeHint().width() &&
+                                 c->height() >= c->minimumSizeHint().height(),
+                             qPrintable(what + " " + (label ? label->text() : "")));
+                }
+            }
+        }
+    }
+    QApplication::setFont(before);
 }
 
 void WizardTest::outputFileDefaultsToTheDocumentsFolder() {
