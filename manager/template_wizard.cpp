@@ -40,7 +40,9 @@ constexpr int kFormattedTextLines = 9;
 constexpr std::string_view kFinishCaption = "Finish";
 constexpr std::string_view kNextCaption = "&Next";
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 // The caption each page gives the window (the closing page keeps the one before it) and the
 // advice shown beside it.
@@ -166,7 +168,8 @@ FrmWizard::FrmWizard(QWidget* parent) : QDialog(parent) {
     WizFrame->addWidget(BuildOptionsPage());
     WizFrame->addWidget(BuildClosingPage());
     const int charWidth = fontMetrics().averageCharWidth();
-    WizFrame->setMinimumWidth(std::max(charWidth * kPageWidthChars, WizFrame->minimumSizeHint().width()));
+    WizFrame->setMinimumWidth(
+        std::max(charWidth * kPageWidthChars, WizFrame->minimumSizeHint().width()));
 
     auto* advice = new QVBoxLayout;
     txtInfo = AdviceBox(advice, "About this step", "txtInfo", this);
@@ -242,7 +245,8 @@ QWidget* FrmWizard::BuildFilterPage() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading(Q(kPages[1].caption), page));
-    optNoFilter = Named(new QRadioButton("Parse &all message with this template", page), "optNoFilter");
+    optNoFilter =
+        Named(new QRadioButton("Parse &all message with this template", page), "optNoFilter");
     optFilter = Named(new QRadioButton("Parse &only:", page), "optFilter");
     auto* group = new QButtonGroup(page);
     group->addButton(optNoFilter);
@@ -284,7 +288,8 @@ QWidget* FrmWizard::BuildOutputPage() {
     layout->addSpacing(fontMetrics().height() / 2);
     cboDelimiter = Named(new QComboBox(page), "cboDelimiter");
     cboDelimiter->addItems({Q(kDelimiterComma), Q(kDelimiterSpace), Q(kDelimiterTab)});
-    layout->addWidget(Buddy("Use the following &delimiter to seperate the data:", cboDelimiter, page));
+    layout->addWidget(
+        Buddy("Use the following &delimiter to seperate the data:", cboDelimiter, page));
     auto* delimiterRow = new QHBoxLayout;
     delimiterRow->addWidget(cboDelimiter);
     delimiterRow->addStretch(1);
@@ -317,9 +322,11 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading(Q(kPages[4].caption), page));
-    optNoCreate = Named(new QRadioButton("&Include the entire text of the msg.", page), "optNoCreate");
-    optCreate = Named(new QRadioButton("Create &variables from the following formmatted text", page),
-                      "optCreate");
+    optNoCreate =
+        Named(new QRadioButton("&Include the entire text of the msg.", page), "optNoCreate");
+    optCreate =
+        Named(new QRadioButton("Create &variables from the following formmatted text", page),
+              "optCreate");
     auto* createGroup = new QButtonGroup(page);
     createGroup->addButton(optNoCreate);
     createGroup->addButton(optCreate);
@@ -353,7 +360,8 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     txtDelimiter = Named(new QLineEdit(Q(kDefaultTextSeparator), page), "txtDelimiter");
     txtDelimiter->setMaximumWidth(fontMetrics().averageCharWidth() * 8);
     auto* separatorRow = new QHBoxLayout;
-    separatorRow->addWidget(Buddy("This character &seperates data from descriptions:", txtDelimiter, page));
+    separatorRow->addWidget(
+        Buddy("This character &seperates data from descriptions:", txtDelimiter, page));
     separatorRow->addWidget(txtDelimiter);
     separatorRow->addStretch(1);
     layout->addLayout(separatorRow);
@@ -377,8 +385,8 @@ QWidget* FrmWizard::BuildOptionsPage() {
     chkMatchCase = check("Make searches &case sensitive", "chkMatchCase");
     chkMathWholeStr = check("Match on &Whole String Only", "chkMathWholeStr");
     chkUseQuotes = check("Use &quotation around the found extracted data", "chkUseQuotes");
-    chkRemoveReturns = check("Remove &Line/Return feeds  from within the extracted data",
-                             "chkRemoveReturns");
+    chkRemoveReturns =
+        check("Remove &Line/Return feeds  from within the extracted data", "chkRemoveReturns");
     layout->addStretch(1);
     return page;
 }
@@ -410,7 +418,9 @@ void FrmWizard::EnableTextControls() {
         if (label->buddy() == txtMsgText || label->buddy() == txtDelimiter) label->setEnabled(on);
 }
 
-int FrmWizard::CurrentPage() const { return WizFrame->currentIndex(); }
+int FrmWizard::CurrentPage() const {
+    return WizFrame->currentIndex();
+}
 
 void FrmWizard::ShowPage(int page) {
     page = std::clamp(page, 0, kLastPage);

@@ -36,7 +36,7 @@ QString DefaultWizardOutputFile();
 
 class FrmWizard final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit FrmWizard(QWidget* parent = nullptr);
 
     QStackedWidget* WizFrame;
@@ -107,7 +107,7 @@ public:
     // Escape and the window's close button cancel.
     void reject() override;
 
-private:
+  private:
     QWidget* BuildWelcomePage();
     QWidget* BuildFilterPage();
     QWidget* BuildOutputPage();

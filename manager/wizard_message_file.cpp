@@ -13,7 +13,8 @@ namespace {
 constexpr std::string_view kMailboxSeparator = "From ";
 constexpr std::string_view kNextMessage = "\nFrom ";
 
-MessageFileText Problem(std::string_view what, const std::string& path, std::string_view detail = {}) {
+MessageFileText Problem(std::string_view what, const std::string& path,
+                        std::string_view detail = {}) {
     MessageFileText r;
     r.problem = std::string(what) + path;
     if (!detail.empty()) r.problem += "\n" + std::string(detail);
@@ -31,8 +32,8 @@ std::string MessageBytes(sources::MailboxReader& file) {
     if (head == kMailboxSeparator) {
         const std::size_t lineEnd = file.Find(0, "\n");
         start = lineEnd == std::string::npos ? file.Size() : lineEnd + 1;
-        const std::size_t next = start < file.Size() ? file.Find(start - 1, kNextMessage)
-                                                     : std::string::npos;
+        const std::size_t next =
+            start < file.Size() ? file.Find(start - 1, kNextMessage) : std::string::npos;
         if (next != std::string::npos) end = next + 1;
     }
     std::string bytes;

@@ -15,8 +15,7 @@ namespace tallix::manager {
 inline constexpr std::size_t kMaxWizardMessageBytes = std::size_t{4} << 20;
 
 inline constexpr std::string_view kMsgUnableToReadMessage = "Unable to read the message file: ";
-inline constexpr std::string_view kMsgNotAMessage =
-    "The file does not hold a mail message: ";
+inline constexpr std::string_view kMsgNotAMessage = "The file does not hold a mail message: ";
 inline constexpr std::string_view kMsgMessageWithoutText = "The message has no text: ";
 
 struct MessageFileText {

@@ -14,7 +14,9 @@ namespace tallix::manager {
 namespace {
 
 constexpr std::string_view kCtx = "modClientProcs - ";
-std::string Ctx(std::string_view procedure) { return std::string(kCtx) + std::string(procedure); }
+std::string Ctx(std::string_view procedure) {
+    return std::string(kCtx) + std::string(procedure);
+}
 
 // The output line lists the variable names with this separator, whatever the delimiter.
 constexpr std::string_view kOutputListSeparator = ",";
@@ -38,7 +40,9 @@ TemplateReviewer& Reviewer() {
     return reviewer;
 }
 
-std::string_view Flag(bool on) { return on ? kFlagOn : kFlagOff; }
+std::string_view Flag(bool on) {
+    return on ? kFlagOn : kFlagOff;
+}
 
 bool NameTaken(const clsTemplate& t, std::string_view name) {
     for (const auto& field : t.colFields()->NewEnum())
@@ -104,10 +108,18 @@ void ShowNewTemplateRow(const std::string& name, QTreeWidgetItem*& row) {
 
 }  // namespace
 
-bool WizardCompleted() { return Completed(); }
-void SetWizardCompleted(bool done) { Completed() = done; }
-void SetWizardRunner(WizardRunner runner) { Runner() = std::move(runner); }
-void SetTemplateReviewer(TemplateReviewer reviewer) { Reviewer() = std::move(reviewer); }
+bool WizardCompleted() {
+    return Completed();
+}
+void SetWizardCompleted(bool done) {
+    Completed() = done;
+}
+void SetWizardRunner(WizardRunner runner) {
+    Runner() = std::move(runner);
+}
+void SetTemplateReviewer(TemplateReviewer reviewer) {
+    Reviewer() = std::move(reviewer);
+}
 
 void StdFieldFromWizard(clsTemplate& t, const ExtractionOptions& options, std::string_view name,
                         std::string_view field, std::string_view startText) {
@@ -183,8 +195,8 @@ std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& a,
     if (a.createFromText) {
         ParseWizardText(*t, o, a.formattedText, a.textSeparator, textField);
     } else {
-        StdFieldFromWizard(*t, o, a.useAttachment ? kVarAttachmentText : kVarMessageText,
-                           textField, "");
+        StdFieldFromWizard(*t, o, a.useAttachment ? kVarAttachmentText : kVarMessageText, textField,
+                           "");
     }
 
     t->SetVariableCount(t->colFields()->Count());

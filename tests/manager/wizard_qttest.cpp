@@ -131,7 +131,7 @@ void FormattedText(FrmWizard& w, const std::string& name, const QString& text,
 
 class WizardTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void formattedLinesBecomeVariables_data();
     void formattedLinesBecomeVariables();
     void wizardWritesFormattedTextVariables_data();
@@ -163,27 +163,50 @@ void WizardTest::formattedLinesBecomeVariables_data() {
     QTest::addColumn<QString>("separator");
     // name=start pairs, ";"-separated
     QTest::addColumn<QString>("expected");
-    QTest::newRow("space-equals-space") << "Company = Acme\nProduct = Widget" << " = "
+    QTest::newRow("space-equals-space") << "Company = Acme\nProduct = Widget"
+                                        << " = "
                                         << "Company=Company =;Product=Product =";
-    QTest::newRow("colon and blank") << "Name: John" << ":" << "Name=Name: ";
+    QTest::newRow("colon and blank") << "Name: John"
+                                     << ":"
+                                     << "Name=Name: ";
     // The spelled-out rule would take "Name:J" and lose every value's first letter.
-    QTest::newRow("colon without blank") << "Name:John" << ":" << "Name=Name:";
-    QTest::newRow("no separator anywhere") << "Hello there\nNothing to take" << ":" << "";
-    QTest::newRow("blank separator") << "Name: John" << "   " << "";
+    QTest::newRow("colon without blank") << "Name:John"
+                                         << ":"
+                                         << "Name=Name:";
+    QTest::newRow("no separator anywhere") << "Hello there\nNothing to take"
+                                           << ":"
+                                           << "";
+    QTest::newRow("blank separator") << "Name: John"
+                                     << "   "
+                                     << "";
     QTest::newRow("line ends of every kind, blanks and empty lines")
-        << "  A: 1  \r\n\r\nB: 2\rC: 3\n\n" << ":" << "A=A: ;B=B: ;C=C: ";
-    QTest::newRow("separator letters in any case") << "Total IS 5" << " is " << "Total=Total I";
-    QTest::newRow("blanks leave the name") << "First Name: Ann" << ":" << "FirstName=First Name: ";
-    QTest::newRow("commas leave the name") << "Qty, each: 5" << ":" << "Qtyeach=Qty, each: ";
-    QTest::newRow("line starting with the separator") << ": orphan\nCity: Rome" << ":"
+        << "  A: 1  \r\n\r\nB: 2\rC: 3\n\n"
+        << ":"
+        << "A=A: ;B=B: ;C=C: ";
+    QTest::newRow("separator letters in any case") << "Total IS 5"
+                                                   << " is "
+                                                   << "Total=Total I";
+    QTest::newRow("blanks leave the name") << "First Name: Ann"
+                                           << ":"
+                                           << "FirstName=First Name: ";
+    QTest::newRow("commas leave the name") << "Qty, each: 5"
+                                           << ":"
+                                           << "Qtyeach=Qty, each: ";
+    QTest::newRow("line starting with the separator") << ": orphan\nCity: Rome"
+                                                      << ":"
                                                       << "City=City: ";
-    QTest::newRow("semicolon cannot be stored") << "Qty; each: 5\nCity: Rome" << ":"
+    QTest::newRow("semicolon cannot be stored") << "Qty; each: 5\nCity: Rome"
+                                                << ":"
                                                 << "City=City: ";
-    QTest::newRow("same description twice") << "Name: a\nName: b\nname: c" << ":"
+    QTest::newRow("same description twice") << "Name: a\nName: b\nname: c"
+                                            << ":"
                                             << "Name=Name: ;Name2=Name: ;name3=name: ";
-    QTest::newRow("line ending in the separator") << "Notes:" << ":" << "Notes=Notes:";
-    QTest::newRow("running text is no description")
-        << QString(250, 'x') + ": y\nCity: Rome" << ":" << "City=City: ";
+    QTest::newRow("line ending in the separator") << "Notes:"
+                                                  << ":"
+                                                  << "Notes=Notes:";
+    QTest::newRow("running text is no description") << QString(250, 'x') + ": y\nCity: Rome"
+                                                    << ":"
+                                                    << "City=City: ";
 }
 
 void WizardTest::formattedLinesBecomeVariables() {
@@ -193,8 +216,8 @@ void WizardTest::formattedLinesBecomeVariables() {
     tallix::testing::ScriptedUi ui;
     clsTemplate t;
     ExtractionOptions options;
-    const int created = ParseWizardText(t, options, text.toStdString(), separator.toStdString(),
-                                        "ATTACHMENT");
+    const int created =
+        ParseWizardText(t, options, text.toStdString(), separator.toStdString(), "ATTACHMENT");
     QStringList got;
     for (const auto& f : t.colFields()->NewEnum()) {
         got << QString::fromStdString(f->FieldName() + "=" + f->FindStart());
@@ -211,14 +234,17 @@ void WizardTest::wizardWritesFormattedTextVariables_data() {
     QTest::addColumn<QString>("separator");
     QTest::addColumn<QStringList>("varLines");
     QTest::newRow("company and product")
-        << "Company = Acme\r\nProduct = Widget" << " = "
+        << "Company = Acme\r\nProduct = Widget"
+        << " = "
         << QStringList{"Company;MSG_TEXT;Company =;{End of Line};0;0;0;0;0",
                        "Product;MSG_TEXT;Product =;{End of Line};0;0;0;0;0"};
     QTest::newRow("name with and without blank")
-        << "Name: John\nAge:42" << ":"
+        << "Name: John\nAge:42"
+        << ":"
         << QStringList{"Name;MSG_TEXT;Name:;{End of Line};0;0;0;0;0",
                        "Age;MSG_TEXT;Age:;{End of Line};0;0;0;0;0"};
-    QTest::newRow("no separator creates no text variable") << "Hello\nWorld" << ":" << QStringList{};
+    QTest::newRow("no separator creates no text variable") << "Hello\nWorld"
+                                                           << ":" << QStringList{};
 }
 
 void WizardTest::wizardWritesFormattedTextVariables() {
@@ -238,7 +264,8 @@ void WizardTest::wizardWritesFormattedTextVariables() {
     QCOMPARE(keys["General/Num_Variables"], std::to_string(varLines.size()));
     QStringList names;
     for (int i = 0; i < varLines.size(); ++i) {
-        QCOMPARE(QString::fromStdString(keys["Variables/Var" + std::to_string(i + 1)]), varLines[i]);
+        QCOMPARE(QString::fromStdString(keys["Variables/Var" + std::to_string(i + 1)]),
+                 varLines[i]);
         names << varLines[i].section(';', 0, 0);
     }
     QVERIFY(!keys.count("Variables/Var" + std::to_string(varLines.size() + 1)));
@@ -271,12 +298,13 @@ void WizardTest::standardFieldsInOrderAndTabStillStoresCommas() {
              std::string("SentDate,SentTime,ToAddr,ToName,FromAddr,FromName,Company"));
     QCOMPARE(keys["General/Num_Variables"], std::string("7"));
     const std::vector<std::string> expected = {
-        "SentDate;MSG_SENT_DATE;", "SentTime;MSG_SENT_TIME;", "ToAddr;RECIPIENT_ADDRESS;",
-        "ToName;RECIPIENT_NAME;", "FromAddr;SENDER_ADDRESS;", "FromName;SENDER_NAME;"};
+        "SentDate;MSG_SENT_DATE;", "SentTime;MSG_SENT_TIME;",  "ToAddr;RECIPIENT_ADDRESS;",
+        "ToName;RECIPIENT_NAME;",  "FromAddr;SENDER_ADDRESS;", "FromName;SENDER_NAME;"};
     for (std::size_t i = 0; i < expected.size(); ++i)
         QCOMPARE(keys["Variables/Var" + std::to_string(i + 1)],
                  expected[i] + "{Beginning of Field};{End of Field};0;0;0;0;0");
-    QCOMPARE(keys["Variables/Var7"], std::string("Company;MSG_TEXT;Company:;{End of Line};0;0;0;0;0"));
+    QCOMPARE(keys["Variables/Var7"],
+             std::string("Company;MSG_TEXT;Company:;{End of Line};0;0;0;0;0"));
     // Read back the way the editor opens it: the stored list splits into every variable.
     auto t = std::make_shared<clsTemplate>();
     t->SetFileName(m.TemplatePath("Everything"));
@@ -316,12 +344,18 @@ void WizardTest::entireTextGivesOneVariable() {
 void WizardTest::extractionOptionsSetEveryVariablesFlags_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("flags");  // UseQuotes;RemoveLF;MatchCase;MatchWhole;StartOfLine
-    QTest::newRow("none") << "" << "0;0;0;0;0";
-    QTest::newRow("quotes") << "chkUseQuotes" << "1;0;0;0;0";
-    QTest::newRow("returns") << "chkRemoveReturns" << "0;1;0;0;0";
-    QTest::newRow("case") << "chkMatchCase" << "0;0;1;0;0";
-    QTest::newRow("whole") << "chkMathWholeStr" << "0;0;0;1;0";
-    QTest::newRow("start of line") << "chkStartOfLineOnly" << "0;0;0;0;1";
+    QTest::newRow("none") << ""
+                          << "0;0;0;0;0";
+    QTest::newRow("quotes") << "chkUseQuotes"
+                            << "1;0;0;0;0";
+    QTest::newRow("returns") << "chkRemoveReturns"
+                             << "0;1;0;0;0";
+    QTest::newRow("case") << "chkMatchCase"
+                          << "0;0;1;0;0";
+    QTest::newRow("whole") << "chkMathWholeStr"
+                           << "0;0;0;1;0";
+    QTest::newRow("start of line") << "chkStartOfLineOnly"
+                                   << "0;0;0;0;1";
 }
 
 void WizardTest::extractionOptionsSetEveryVariablesFlags() {
@@ -338,7 +372,8 @@ void WizardTest::extractionOptionsSetEveryVariablesFlags() {
     auto keys = m.Written("Flags");
     QCOMPARE(QString::fromStdString(keys["Variables/Var1"]),
              "SentDate;MSG_SENT_DATE;{Beginning of Field};{End of Field};" + flags);
-    QCOMPARE(QString::fromStdString(keys["Variables/Var2"]), "City;MSG_TEXT;City:;{End of Line};" + flags);
+    QCOMPARE(QString::fromStdString(keys["Variables/Var2"]),
+             "City;MSG_TEXT;City:;{End of Line};" + flags);
 }
 
 void WizardTest::filterPageWritesTheFilter() {
@@ -382,8 +417,9 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
             Finish(w);
             // Refused: still on the last page, nothing completed.
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-            QCOMPARE(m.ui.boxes[0].text,
-                     std::string("Cannot save the current changes.\nThis template name already exist"));
+            QCOMPARE(
+                m.ui.boxes[0].text,
+                std::string("Cannot save the current changes.\nThis template name already exist"));
             QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
             QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
             QCOMPARE(w.CurrentPage(), kWizardPageCount - 1);
@@ -461,7 +497,8 @@ void WizardTest::cancelAndEscapeWriteNothing() {
         QCOMPARE(m.wizardsShown, 1);
         QVERIFY(!WizardCompleted());
         QCOMPARE(m.Rows(), QStringList{"Kept"});
-        QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()), 1);
+        QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()),
+                 1);
         QVERIFY(m.ui.boxes.empty());
         QVERIFY(m.reviewed.empty());
     }
@@ -493,9 +530,9 @@ void WizardTest::pagesCaptionsButtonsAndEnabling() {
     tallix::testing::ScriptedUi ui;
     ResetSettings();
     FrmWizard w;
-    const QStringList captions = {"The Template Wizard", "The Message Filter",
-                                  "The Created Output File", "The Standard Message Fields",
-                                  "The Message Text Field", "Ready to create the template",
+    const QStringList captions = {"The Template Wizard",         "The Message Filter",
+                                  "The Created Output File",     "The Standard Message Fields",
+                                  "The Message Text Field",      "Ready to create the template",
                                   "Ready to create the template"};
     QCOMPARE(w.CurrentPage(), 0);
     QVERIFY(!w.cmdBack->isEnabled());
@@ -529,10 +566,12 @@ void WizardTest::pagesCaptionsButtonsAndEnabling() {
     QVERIFY(w.txtFilterString->isEnabled() && w.cboMsgField->isEnabled());
     w.optNoFilter->setChecked(true);
     QVERIFY(!w.txtFilterString->isEnabled());
-    for (QWidget* c : std::initializer_list<QWidget*>{w.txtMsgText, w.txtDelimiter, w.cmdLoadMessage})
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{w.txtMsgText, w.txtDelimiter, w.cmdLoadMessage})
         QVERIFY(!c->isEnabled());
     w.optCreate->setChecked(true);
-    for (QWidget* c : std::initializer_list<QWidget*>{w.txtMsgText, w.txtDelimiter, w.cmdLoadMessage})
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{w.txtMsgText, w.txtDelimiter, w.cmdLoadMessage})
         QVERIFY(c->isEnabled());
     QVERIFY(w.optUseMsg->isEnabled() && w.optUseAttach->isEnabled());
 }
@@ -568,7 +607,8 @@ void WizardTest::everyControlHasAMnemonic() {
             if (!qobject_cast<QLineEdit*>(input) && !qobject_cast<QComboBox*>(input) &&
                 !qobject_cast<QPlainTextEdit*>(input))
                 continue;
-            if (qobject_cast<QLineEdit*>(input) && qobject_cast<QComboBox*>(input->parent())) continue;
+            if (qobject_cast<QLineEdit*>(input) && qobject_cast<QComboBox*>(input->parent()))
+                continue;
             bool labelled = false;
             for (QLabel* l : shown->findChildren<QLabel*>()) labelled |= l->buddy() == input;
             QVERIFY2(labelled, qPrintable(input->objectName()));
@@ -598,7 +638,8 @@ void WizardTest::largerFontCutsNoText() {
                 const QString what = QString("page %1: %2").arg(page).arg(c->objectName());
                 auto* label = qobject_cast<QLabel*>(c);
                 if (label && label->wordWrap()) {
-                    QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(what));
+                    QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                             qPrintable(what));
                 } else if (label || qobject_cast<QAbstractButton*>(c)) {
                     QVERIFY2(c->width() >= c->minimumSizeHint().width() &&
                                  c->height() >= c->minimumSizeHint().height(),
@@ -639,8 +680,8 @@ void WizardTest::browseChecksTheChosenOutputFile() {
         answer = QString::fromStdString(m.env.ProgramDir() + "/no such dir/out.txt");
         w.cmdOutputFile->click();
         QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-        QCOMPARE(m.ui.boxes[0].text,
-                 "Unable to create or use the file: " + m.env.ProgramDir() + "/no such dir/out.txt");
+        QCOMPARE(m.ui.boxes[0].text, "Unable to create or use the file: " + m.env.ProgramDir() +
+                                         "/no such dir/out.txt");
         answer = QString::fromStdString(m.env.ProgramDir() + "/chosen.csv");
         w.cmdOutputFile->click();
         QCOMPARE(m.ui.boxes.size(), std::size_t(1));
@@ -721,7 +762,8 @@ void WizardTest::loadRefusesFilesWithoutAMessage() {
     DoWizard();
     // Each one is in the error log as well.
     const std::string log = m.env.ReadProgramFile("txError.Log");
-    for (const auto& [file, text] : cases) QVERIFY2(log.find(file) != std::string::npos, file.c_str());
+    for (const auto& [file, text] : cases)
+        QVERIFY2(log.find(file) != std::string::npos, file.c_str());
 }
 
 void WizardTest::menuCommandOpensTheWizard() {
@@ -744,7 +786,7 @@ namespace {
 
 // The engine runs without a window here: a box it showed would wait for ever.
 class EngineWithoutWindow {
-public:
+  public:
     EngineWithoutWindow() {
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
             if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
@@ -755,7 +797,7 @@ public:
         for (const auto& [name, value] : m_saved) qputenv(name, value);
     }
 
-private:
+  private:
     std::vector<std::pair<const char*, QByteArray>> m_saved;
 };
 
