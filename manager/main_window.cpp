@@ -125,11 +125,9 @@ void FrmMain::BuildActions() {
     mnuViewStatusBar->setChecked(true);
     mnuHelpExamples->setCheckable(true);
 
-    // The template editor, the options dialog and the wizard come with their own windows;
+    // The options dialog and the wizard come with their own windows;
     // until then their commands are shown, disabled, and say why.
-    for (auto [action, what] : {std::pair{mnuFileNew, "template editor"},
-                                std::pair{mnuEditModify, "template editor"},
-                                std::pair{mnuFileWizard, "template wizard"},
+    for (auto [action, what] : {std::pair{mnuFileWizard, "template wizard"},
                                 std::pair{mnuViewOptions, "options dialog"}}) {
         action->setEnabled(false);
         action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
