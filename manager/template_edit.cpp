@@ -338,6 +338,13 @@ QGridLayout* TwoLists(QWidget* page, const char* leftCaption, QListWidget* left,
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(1, 1);
+    // The focus goes as the eye reads: the left list, the buttons, the right list.
+    QWidget* previous = left;
+    for (QPushButton* b : buttons) {
+        QWidget::setTabOrder(previous, b);
+        previous = b;
+    }
+    QWidget::setTabOrder(previous, right);
     return grid;
 }
 
@@ -506,7 +513,7 @@ void FrmTemplateEdit::SetChanged(bool changed) {
 
 void FrmTemplateEdit::Activate() {
     SetChanged(false);
-    if (lstVars->count() == 0) SetVarCntrls(false);
+    SetVarCntrls(lstVars->count() > 0);
     UpdateStartStopBoxes();
     ShowHelpLine();
 }
