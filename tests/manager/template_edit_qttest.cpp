@@ -163,6 +163,8 @@ private slots:
     void variableNameChecks_data();
     void variableNameChecks();
     void renameInOtherCaseFollowsIntoOutputLine();
+    void nameConfirmedWithEnterIsCheckedBeforeSaving();
+    void refreshKeepsOutputNamesHoldingTheDelimiter();
     void upOnFirstEntryChangesNothing();
     void tabDelimiterShowsTabsButSavesCommas();
     void startAndStopChoicesAreSavedAsMarkersOrText_data();
@@ -316,6 +318,56 @@ void TemplateEditTest::renameInOtherCaseFollowsIntoOutputLine() {
     QCOMPARE(code->FindStop(), std::string("{End of Line}"));
     QVERIFY(!FieldNamed(*saved, "Code"));
     QCOMPARE(saved->colOutPutLines()->Item(1), std::string("CODE,Name"));
+}
+
+void TemplateEditTest::nameConfirmedWithEnterIsCheckedBeforeSaving() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kTabVariables);
+        SelectEntry(d.lstVars, "Name");
+        d.txtVarName->setFocus();
+        Type(d.txtVarName, "code");
+        // Enter presses OK while the name box keeps the focus.
+        QTest::keyClick(d.txtVarName, Qt::Key_Return);
+        QCOMPARE(m.LastBox(), std::string(kMsgVarExists));
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.txtVarName->text(), QString("Name"));
+        Type(d.txtVarName, "Sender");
+        QTest::keyClick(d.txtVarName, Qt::Key_Return);
+        QVERIFY(!d.isVisible());
+    }));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    QVERIFY(FieldNamed(*saved, "Code"));
+    QVERIFY(FieldNamed(*saved, "Sender"));
+    QVERIFY(!FieldNamed(*saved, "code"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Sender"));
+}
+
+void TemplateEditTest::refreshKeepsOutputNamesHoldingTheDelimiter() {
+    Manager m;
+    std::string text = TwoVarTemplate(m.OutPath(), "SPACE");
+    for (const char* from : {"Var2=Name;", "Output1=Code,Name"}) {
+        const std::string f(from);
+        std::string to = f;
+        to.replace(to.find("Name"), 4, "Full Name");
+        text.replace(text.find(f), f.size(), to);
+    }
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(d.txtOutputLine->text(), QString("Code Full Name"));
+        d.tabMain->setCurrentIndex(kTabVariables);
+        d.cmdVarAdd->click();
+        Type(d.txtVarName, "Extra");
+        FocusTo(d.lstVars);
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Full Name"}));
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->VariableCount(), 3);
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Full Name"));
 }
 
 void TemplateEditTest::upOnFirstEntryChangesNothing() {
