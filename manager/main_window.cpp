@@ -127,11 +127,9 @@ void FrmMain::BuildActions() {
     mnuViewStatusBar->setChecked(true);
     mnuHelpExamples->setCheckable(true);
 
-    // The template editor and the options dialog come with their own windows;
-    // until then their commands are shown, disabled, and say why.
-    for (auto [action, what] : {std::pair{mnuFileNew, "template editor"},
-                                std::pair{mnuEditModify, "template editor"},
-                                std::pair{mnuViewOptions, "options dialog"}}) {
+    // The options dialog comes with its own window; until then its command is shown,
+    // disabled, and says why.
+    for (auto [action, what] : {std::pair{mnuViewOptions, "options dialog"}}) {
         action->setEnabled(false);
         action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
         action->setToolTip(action->statusTip());

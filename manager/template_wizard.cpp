@@ -18,9 +18,11 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <filesystem>
 
 #include "manager/client_procs.h"
 #include "manager/template_choices.h"
+#include "manager/template_edit.h"
 #include "manager/wizard_message_file.h"
 #include "model/field_vocabulary.h"
 #include "settings/error_reporter.h"
@@ -475,9 +477,17 @@ WizardAnswers FrmWizard::Answers() const {
 bool FrmWizard::FinishChecks() {
     std::string name = txtTemplateName->text().toStdString();
     std::string message;
-    if (!IsGoodFileName(name, message, true)) {
-        MsgBox(std::string(kMsgCannotSaveChanges) + "\n" + message, MsgButtons::Ok,
-               MsgIcon::Critical, std::string(kErrorTitle));
+    bool good = IsGoodFileName(name, message, true);
+    // A file of that name that is not in the list (another program put it there since the
+    // list was filled) would be written over.
+    std::error_code ec;
+    if (good && std::filesystem::exists(MakeFileName(name), ec)) {
+        good = false;
+        message = kMsgNameExists;
+    }
+    if (!good) {
+        MsgBox(std::string(kMsgCannotSaveChanges) + message, MsgButtons::Ok, MsgIcon::Critical,
+               std::string(kErrorTitle));
         return false;
     }
     txtTemplateName->setText(QString::fromStdString(name));

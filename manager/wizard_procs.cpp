@@ -35,11 +35,6 @@ WizardRunner& Runner() {
     return runner;
 }
 
-TemplateReviewer& Reviewer() {
-    static TemplateReviewer reviewer;
-    return reviewer;
-}
-
 std::string_view Flag(bool on) {
     return on ? kFlagOn : kFlagOff;
 }
@@ -116,9 +111,6 @@ void SetWizardCompleted(bool done) {
 }
 void SetWizardRunner(WizardRunner runner) {
     Runner() = std::move(runner);
-}
-void SetTemplateReviewer(TemplateReviewer reviewer) {
-    Reviewer() = std::move(reviewer);
 }
 
 void StdFieldFromWizard(clsTemplate& t, const ExtractionOptions& options, std::string_view name,
@@ -229,13 +221,10 @@ void DoWizard() {
             GetTempFiles();
             ShowNewTemplateRow(name, row);
         }
+        // The new template opens in the editor as an existing one: its row is selected.
         if (answers.review && row) {
-            if (Reviewer()) {
-                Reviewer()();
-            } else {
-                State().newTemplate = false;
-                EditTemplate(false);
-            }
+            State().newTemplate = false;
+            EditTemplate(false);
         }
     });
 }

@@ -15,7 +15,6 @@ namespace tallix::manager {
 class FrmWizard;
 
 // Texts the user sees, once each.
-inline constexpr std::string_view kMsgCannotSaveChanges = "Cannot save the current changes.";
 inline constexpr std::string_view kMsgNoOutputFile = "No output file has been defined.";
 
 // Names and message fields of the variables the wizard's choices create.
@@ -87,9 +86,5 @@ void SetWizardCompleted(bool done);
 // calls the runner with the wizard where it would show it. An empty function restores exec().
 using WizardRunner = std::function<void(FrmWizard& wizard)>;
 void SetWizardRunner(WizardRunner runner);
-// What "Review Template After Creation" does with the new template's row selected; by
-// default it opens the template editor on it. Tests replace it; an empty function restores it.
-using TemplateReviewer = std::function<void()>;
-void SetTemplateReviewer(TemplateReviewer reviewer);
 
 }  // namespace tallix::manager

@@ -19,6 +19,8 @@ if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)
 fi
 if [ "${1:-}" = "screenshots" ]; then
+    # xdotool: the screenshots of the template editor and the wizard are taken by driving
+    # tallix with keys.
     PACKAGES+=(xvfb xauth xdotool)
 fi
 

@@ -22,6 +22,9 @@ cp examples/*.txf "$work/home/templates/"
 printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\nMainLeft=0\r\nMainTop=0\r\nMainWidth=10800\r\nMainHeight=6750\r\n' \
     "$work/home/templates" "$PWD/examples/sample-inbox.mbox" \
     >"$work/config/Vantroy Technologies/Tallix.ini"
+# The example scripts, so that the template editor's Scripting tab lists procedures.
+printf 'UseScripts=True\r\nScriptEngine=JScript\r\nScriptDir=%s\r\n' "$PWD/examples/scripts/javascript" \
+    >>"$work/config/Vantroy Technologies/Tallix.ini"
 export TALLIX_HOME="$work/home" XDG_CONFIG_HOME="$work/config"
 (cd "$work/output" && env -u DISPLAY -u WAYLAND_DISPLAY "$OLDPWD/$build/bin/txengine" /sx </dev/null >/dev/null 2>&1) || true
 # The engine ran from the repository copy; tallix finds it in TALLIX_HOME.
@@ -80,3 +83,37 @@ done
 sleep 0.5
 grab_wizard 'The Message Text Field' docs/screenshot-wizard-formatted-text.png
 xdotool key Escape
+
+# The template editor "Template Properties", one screenshot per tab: the third example
+# template (OrderSizes, which runs scripts) is opened with Enter and the tabs are chosen by
+# their mnemonics, as a keyboard user would. Then the Variables tab once more at a larger
+# font (QT_FONT_DPI=144).
+editor_shots() {
+    local suffix=$1
+    shift
+    local main
+    main=$(xdotool search --sync --onlyvisible --name '^Tallix$' | head -n1)
+    xdotool windowfocus --sync "$main"
+    xdotool key --clearmodifiers Down Down Down Return
+    local editor
+    editor=$(xdotool search --sync --onlyvisible --name '^Template Properties$' | head -n1)
+    xdotool windowfocus --sync "$editor"
+    sleep 1
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$editor")"
+    for tab in "$@"; do
+        local name=${tab%%:*} key=${tab##*:}
+        xdotool key --clearmodifiers "alt+$key"
+        sleep 1
+        "$build/bin/screen_grab" "docs/screenshot-editor-$name$suffix.png" "$X" "$Y" "$WIDTH" "$HEIGHT"
+        echo "wrote docs/screenshot-editor-$name$suffix.png"
+    done
+    xdotool key --clearmodifiers Escape
+}
+editor_shots "" general:g variables:v output-format:f scripting:r
+kill "$tallix_pid" 2>/dev/null || true
+wait "$tallix_pid" 2>/dev/null || true
+QT_FONT_DPI=144 "$build/bin/tallix" >"$work/tallix-large.log" 2>&1 &
+tallix_pid=$!
+sleep 4
+editor_shots "-large-font" variables:v

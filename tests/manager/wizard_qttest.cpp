@@ -24,6 +24,7 @@
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "manager/template_choices.h"
+#include "manager/template_edit.h"
 #include "manager/template_wizard.h"
 #include "manager/wizard_procs.h"
 #include "model/template.h"
@@ -69,7 +70,7 @@ struct Manager {
     std::unique_ptr<FrmMain> form;
     std::function<void(FrmWizard&)> fill;
     int wizardsShown = 0;
-    std::vector<std::string> reviewed;  // the selected row each time a review was asked
+    std::vector<std::string> reviewed;  // the name the editor showed each time it opened
 
     Manager() {
         SetProgramIdentity("tallix", "Tallix");
@@ -83,11 +84,15 @@ struct Manager {
             ++wizardsShown;
             if (fill) fill(w);
         });
-        SetTemplateReviewer([this] { reviewed.push_back(FrmMain::RowText(form->SelectedItem())); });
+        // "Review Template After Creation" opens the real editor; it is closed at once.
+        SetEditorRunner([this](FrmTemplateEdit& editor) {
+            reviewed.push_back(editor.txtTemplateName->text().toStdString());
+            QVERIFY(!State().newTemplate);
+        });
     }
     ~Manager() {
         SetWizardRunner({});
-        SetTemplateReviewer({});
+        SetEditorRunner({});
         FrmWizard::SetMessageFileChooser({});
         SetOutputFileChooser({});
         form.reset();
@@ -440,6 +445,20 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
         QVERIFY(fs::exists(m.TemplatePath("Orders 2")));
         QCOMPARE(m.Rows(), QStringList({"Orders 2", "Orders", "Other"}));
     }
+    // A file another program put there after the list was filled is not written over.
+    Manager m;
+    GetTempFiles();
+    m.AddTemplate("Unlisted");
+    m.fill = [&](FrmWizard& w) {
+        w.txtTemplateName->setText("Unlisted");
+        Finish(w);
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(m.ui.boxes[0].text,
+                 std::string("Cannot save the current changes.\nThis template name already exist"));
+        w.cmdCancel->click();
+    };
+    DoWizard();
+    QCOMPARE(m.Written("Unlisted")["General/Active"], std::string("False"));
 }
 
 void WizardTest::emptyOutputFileIsRefused() {
