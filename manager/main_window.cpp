@@ -17,6 +17,7 @@
 #include "manager/client_procs.h"
 #include "manager/geometry.h"
 #include "manager/manager_windows.h"
+#include "manager/options_procs.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
 #include "settings/system_rules.h"
@@ -135,6 +136,12 @@ void FrmMain::BuildActions() {
         action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
         action->setToolTip(action->statusTip());
     }
+
+    // The options dialog "System Options".
+    mnuViewOptions->setEnabled(true);
+    mnuViewOptions->setStatusTip(QString());
+    mnuViewOptions->setToolTip(QString());
+    connect(mnuViewOptions, &QAction::triggered, this, [] { InitOptions(); });
 
     connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
     connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });

@@ -647,7 +647,7 @@ void ManagerTest::examplesModeSwitchesOnlyAfterOk() {
 void ManagerTest::laterWindowsCommandsAreShownDisabled() {
     Manager m;
     for (QAction* a : {m.form->mnuFileNew, m.form->mnuFileWizard, m.form->mnuEditModify,
-                       m.form->mnuViewOptions, m.form->tbNew, m.form->tbProperties}) {
+                       m.form->tbNew, m.form->tbProperties}) {
         QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
         QVERIFY2(a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
     }
