@@ -261,11 +261,9 @@ void FrmOptions::Connect() {
 
     for (QRadioButton* b : {optMAPI, OptPop3, OptFile})
         connect(b, &QRadioButton::toggled, this, &FrmOptions::EnableSourceTabs);
-    // A source whose kind the user has not chosen yet stores its first kind: the dialog shows
-    // that choice, so what is stored is what was shown.
-    connect(optMAPI, &QRadioButton::clicked, this, [this] {
-        if (!optExtMapi->isChecked() && !optSimpleMapi->isChecked()) optSimpleMapi->setChecked(true);
-    });
+    // A local file whose kind the user has not chosen yet is read as the first kind, and the
+    // dialog shows that choice, so what is stored is what was shown. (MAPI without a kind
+    // stores the default store, whose button would empty the folder box when checked here.)
     connect(OptFile, &QRadioButton::clicked, this, [this] {
         if (!OptFileNetscape->isChecked() && !OptFileEudora->isChecked() && !OptFileOther->isChecked())
             OptFileNetscape->setChecked(true);

@@ -95,8 +95,10 @@ public:
     // new account's name was refused (the box keeps the focus).
     bool CheckAccountName();
 
+    // "&Cancel": Escape and the window's close button do the same.
+    void reject() override;
+
 protected:
-    void reject() override;  // Escape and the window's close button act as "&Cancel"
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -291,7 +291,11 @@ bool ValidPOP3Name(const FrmOptions& form, const QString& name, int ownRow) {
         if (trimmed.isEmpty() || trimmed == QLatin1String(kNewAccountName)) return false;
         for (int i = 0; i < form.lstPOPName->count(); ++i) {
             if (i == ownRow) continue;
-            if (form.lstPOPName->item(i)->text().trimmed() == trimmed) return false;
+            // Sections of the account file match without regard to case, so two names that
+            // differ only in case would share one section and one account would be lost.
+            if (EqualsNoCase(form.lstPOPName->item(i)->text().trimmed().toStdString(),
+                             trimmed.toStdString()))
+                return false;
         }
         return true;
     });

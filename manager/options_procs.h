@@ -56,8 +56,8 @@ void PutPOP3Configs();
 std::string SelectedSource(const FrmOptions& form);
 
 // The account-name rule: a name is refused when it is "<New>", empty after trimming, or
-// equal (trimmed, exact case) to another entry of the list; `ownRow` is the entry that
-// belongs to the account being named (-1 for a new account).
+// equal (trimmed, without regard to case) to another entry of the list; `ownRow` is the
+// entry that belongs to the account being named (-1 for a new account).
 bool ValidPOP3Name(const FrmOptions& form, const QString& name, int ownRow);
 
 }  // namespace tallix::manager
