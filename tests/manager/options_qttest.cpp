@@ -170,6 +170,7 @@ private slots:
     void okWhileAddingDoesNotOverwriteTheShownAccount();
     void helpOpensTheOptionsTopic();
     void keyboardOrderAndMnemonics();
+    void largerFontCutsNoCaption();
 };
 
 void OptionsTest::firstOpeningStoresSimpleMapiEvenWhenCancelled() {
@@ -695,6 +696,36 @@ void OptionsTest::keyboardOrderAndMnemonics() {
         QTRY_VERIFY(!f.isVisible());
     });
     QCOMPARE(ReadFileBytes(m.env.SettingsFile()), before);
+}
+
+void OptionsTest::largerFontCutsNoCaption() {
+    Manager m("UseSource=POP3\r\n", kTwoAccounts);
+    const QFont before = QApplication::font();
+    QFont big = before;
+    big.setPointSizeF(before.pointSizeF() * 2);
+    QApplication::setFont(big);
+    std::unique_ptr<FrmOptions> f(LoadOptions(nullptr));
+    QVERIFY(f);
+    f->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.get()));
+    // Every page at its laid-out size: no caption gets less room than its text needs.
+    for (int tab = 0; tab < f->tbsOptions->count(); ++tab) {
+        f->tbsOptions->setTabEnabled(tab, true);
+        f->tbsOptions->setCurrentIndex(tab);
+        QApplication::processEvents();
+        for (QAbstractButton* b : f->tbsOptions->widget(tab)->findChildren<QAbstractButton*>())
+            QVERIFY2(b->width() >= b->minimumSizeHint().width() && b->height() >= b->sizeHint().height(),
+                     qPrintable(b->objectName()));
+        for (QLabel* l : f->tbsOptions->widget(tab)->findChildren<QLabel*>())
+            if (!l->wordWrap())
+                QVERIFY2(l->width() >= l->sizeHint().width(), qPrintable(l->text()));
+    }
+    for (QPushButton* b : {f->cmdOK, f->cmdCancel, f->cmdApply, f->cmdHelp})
+        QVERIFY2(b->width() >= b->sizeHint().width(), qPrintable(b->text()));
+    f->hide();
+    f.reset();
+    QApplication::setFont(before);
+    QVERIFY(m.ui.boxes.empty());
 }
 
 QTEST_MAIN(OptionsTest)
