@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -372,10 +373,17 @@ void FrmMain::SizeControls() {
 
 void FrmMain::RestoreGeometry() {
     const double dpi = logicalDpiX();
-    move(TwipsToPixels(StoredTwips(kMainLeft, kDefaultMainLeft), dpi),
-         TwipsToPixels(StoredTwips(kMainTop, kDefaultMainTop), dpi));
-    resize(TwipsToPixels(StoredTwips(kMainWidth, kDefaultMainWidth), dpi),
-           TwipsToPixels(StoredTwips(kMainHeight, kDefaultMainHeight), dpi));
+    Span across{TwipsToPixels(StoredTwips(kMainLeft, kDefaultMainLeft), dpi),
+                TwipsToPixels(StoredTwips(kMainWidth, kDefaultMainWidth), dpi)};
+    Span down{TwipsToPixels(StoredTwips(kMainTop, kDefaultMainTop), dpi),
+              TwipsToPixels(StoredTwips(kMainHeight, kDefaultMainHeight), dpi)};
+    if (const QScreen* where = screen()) {
+        const QRect area = where->availableGeometry();
+        across = FitSpan(across, {area.x(), area.width()});
+        down = FitSpan(down, {area.y(), area.height()});
+    }
+    move(across.start, down.start);
+    resize(across.length, down.length);
 }
 
 void FrmMain::SaveGeometry() {
