@@ -8,7 +8,6 @@
 #include <QString>
 
 class QCheckBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -119,7 +118,6 @@ private:
     void OnOK();
     void OnCancel();
 
-    bool m_filling = false;   // controls being set by the dialog itself, not by the user
     bool m_checking = false;  // inside the name check (its message box takes the focus)
 };
 
