@@ -18,6 +18,7 @@
 #include "manager/client_procs.h"
 #include "manager/geometry.h"
 #include "manager/manager_windows.h"
+#include "manager/options_procs.h"
 #include "manager/wizard_procs.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
@@ -127,15 +128,14 @@ void FrmMain::BuildActions() {
     mnuViewStatusBar->setChecked(true);
     mnuHelpExamples->setCheckable(true);
 
-    // The options dialog comes with its own window; until then its command is shown,
-    // disabled, and says why.
-    for (auto [action, what] : {std::pair{mnuViewOptions, "options dialog"}}) {
-        action->setEnabled(false);
-        action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
-        action->setToolTip(action->statusTip());
-    }
     // The template wizard.
     connect(mnuFileWizard, &QAction::triggered, this, [] { DoWizard(); });
+
+    // The options dialog "System Options".
+    mnuViewOptions->setEnabled(true);
+    mnuViewOptions->setStatusTip(QString());
+    mnuViewOptions->setToolTip(QString());
+    connect(mnuViewOptions, &QAction::triggered, this, [] { InitOptions(); });
 
     connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
     connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });

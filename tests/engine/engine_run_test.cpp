@@ -350,6 +350,18 @@ TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {
 
 // Files changed by other programs while the run goes on, with the run's file watch and with
 // the checks it falls back to where a directory cannot be watched.
+TEST_F(EngineRun, TwoPathsOfOneOutputFileKeepOrderAndDuplicates) {
+    // B names A's file by another path and takes no duplicates: it must see A's lines.
+    Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0", "N;SENDER_NAME;;;0;0;0;0;0"},
+             "S", OutPath("./t.csv"), "COMMA", "False");
+    Template("C.txf", "True", "<NONE>", "", {"N;SENDER_NAME;;;0;0;0;0;0"}, "N", OutPath("sub/../t.csv"));
+    std::filesystem::create_directories(OutPath("sub"));
+    first.messages = {Message("one", ""), Message("two", "")};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "one\r\nAnn Smith\r\ntwo\r\nAnn Smith\r\n");
+}
+
 TEST_F(EngineRun, WorkingTemplateCopyGetsItsValuesBackForEveryMessage) {
     Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
     const std::string path = Settings().templateDir + "/T.txf";

@@ -132,7 +132,7 @@ private slots:
     void logViewerShowsMissingMessageOrTheLog();
     void helpOpensContextPagesAndIndex();
     void examplesModeSwitchesOnlyAfterOk();
-    void laterWindowsCommandsAreShownDisabled();
+    void everyCommandIsEnabledAndEditOpensTheEditor();
     void splashAndAboutShowVersionAndNames();
 };
 
@@ -682,11 +682,12 @@ void ManagerTest::examplesModeSwitchesOnlyAfterOk() {
     QVERIFY(!m.form->mnuHelpExamples->isChecked());
 }
 
-void ManagerTest::laterWindowsCommandsAreShownDisabled() {
+void ManagerTest::everyCommandIsEnabledAndEditOpensTheEditor() {
     Manager m;
-    for (QAction* a : {m.form->mnuViewOptions}) {
-        QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
-        QVERIFY2(a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
+    for (QAction* a : {m.form->mnuFileNew, m.form->mnuFileWizard, m.form->mnuEditModify,
+                       m.form->mnuViewOptions, m.form->tbNew, m.form->tbProperties}) {
+        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+        QVERIFY2(!a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
     }
     for (const char* name : {"mnuPopupNew", "mnuPopupEdit", "mnuPopupCopy", "mnuPopupDelete",
                              "mnuPopupToggle", "mnuPopupParse", "mnuPopupPrint"}) {
