@@ -169,6 +169,8 @@ FrmWizard::FrmWizard(QWidget* parent) : QDialog(parent) {
     WizFrame->addWidget(BuildMessageTextPage());
     WizFrame->addWidget(BuildOptionsPage());
     WizFrame->addWidget(BuildClosingPage());
+    // The load button stands above the text box it fills, so Tab reaches it first.
+    setTabOrder(cmdLoadMessage, txtMsgText);
     const int charWidth = fontMetrics().averageCharWidth();
     WizFrame->setMinimumWidth(
         std::max(charWidth * kPageWidthChars, WizFrame->minimumSizeHint().width()));

@@ -155,6 +155,7 @@ class WizardTest : public QObject {
     void pagesCaptionsButtonsAndEnabling();
     void everyControlHasAMnemonic();
     void largerFontCutsNoText();
+    void tabOrderFollowsEachPageTopToBottom();
     void outputFileDefaultsToTheDocumentsFolder();
     void browseChecksTheChosenOutputFile();
     void loadFillsTheTextFromAMessageOrMailbox();
@@ -668,6 +669,37 @@ void WizardTest::largerFontCutsNoText() {
         }
     }
     QApplication::setFont(before);
+}
+
+void WizardTest::tabOrderFollowsEachPageTopToBottom() {
+    tallix::testing::IsolatedEnvironment env;
+    ResetSettings();
+    FrmWizard w;
+    w.optFilter->setChecked(true);
+    w.optCreate->setChecked(true);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (int page = 0; page < kWizardPageCount; ++page) {
+        w.ShowPage(page);
+        QWidget* shown = w.WizFrame->currentWidget();
+        // The page's controls in the order Tab visits them, with where they stand.
+        std::vector<std::pair<QPoint, QString>> visited;
+        for (QWidget* c = w.nextInFocusChain(); c != &w; c = c->nextInFocusChain()) {
+            if (!shown->isAncestorOf(c) || !c->isVisible() || !(c->focusPolicy() & Qt::TabFocus))
+                continue;
+            if (qobject_cast<QComboBox*>(c->parent())) continue;  // a combo box's own editor
+            visited.emplace_back(c->mapTo(&w, QPoint(0, 0)), c->objectName());
+        }
+        QVERIFY2(!visited.empty(), qPrintable(QString::number(page)));
+        for (std::size_t i = 1; i < visited.size(); ++i) {
+            const auto& [before, a] = visited[i - 1];
+            const auto& [after, b] = visited[i];
+            // Lower on the page, or on the same line further right.
+            const bool inOrder = after.y() > before.y() + 2 ||
+                                 (std::abs(after.y() - before.y()) <= 2 && after.x() > before.x());
+            QVERIFY2(inOrder, qPrintable(QString("page %1: %2 before %3").arg(page).arg(a, b)));
+        }
+    }
 }
 
 void WizardTest::outputFileDefaultsToTheDocumentsFolder() {
