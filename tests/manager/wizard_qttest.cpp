@@ -26,6 +26,7 @@
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
 #include "manager/template_wizard.h"
+#include "manager/wizard_message_file.h"
 #include "manager/wizard_procs.h"
 #include "model/template.h"
 #include "settings/app_info.h"
@@ -160,6 +161,7 @@ class WizardTest : public QObject {
     void browseChecksTheChosenOutputFile();
     void loadFillsTheTextFromAMessageOrMailbox();
     void loadRefusesFilesWithoutAMessage();
+    void loadReadsAtMostTheLimit();
     void menuCommandOpensTheWizard();
     void wizardTemplateRunByTheEngineGivesTheOrderLine();
 };
@@ -815,6 +817,20 @@ void WizardTest::loadRefusesFilesWithoutAMessage() {
     const std::string log = m.env.ReadProgramFile("txError.Log");
     for (const auto& [file, text] : cases)
         QVERIFY2(log.find(file) != std::string::npos, file.c_str());
+}
+
+void WizardTest::loadReadsAtMostTheLimit() {
+    tallix::testing::IsolatedEnvironment env;
+    const std::string path = env.ProgramDir() + "/huge.eml";
+    const std::string line(79, 'x');
+    std::string bytes = "From: a@example.org\r\nSubject: big\r\n\r\nFirst: 1\r\n";
+    while (bytes.size() < kMaxWizardMessageBytes + (1 << 20)) bytes += line + "\r\n";
+    WriteFileBytes(path, bytes + "Last: 2\r\n");
+    const MessageFileText loaded = ReadMessageFileText(path);
+    QVERIFY(loaded.ok);
+    QVERIFY(loaded.text.rfind("First: 1\n", 0) == 0);
+    QVERIFY(loaded.text.size() <= kMaxWizardMessageBytes);
+    QVERIFY(loaded.text.find("Last: 2") == std::string::npos);
 }
 
 void WizardTest::menuCommandOpensTheWizard() {
