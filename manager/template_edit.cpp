@@ -795,7 +795,7 @@ bool FrmTemplateEdit::CheckVarName() {
                 return refuse(kMsgVarExists);
         if (newName != oldName) {
             ChangeIncludeList(oldName, newName);
-            ReNameVar(oldName, newName);
+            ReNameVar(newName);
         }
         SetVarCntrls(true);
         return true;
@@ -811,9 +811,8 @@ void FrmTemplateEdit::ChangeIncludeList(const std::string& oldName, const std::s
     });
 }
 
-void FrmTemplateEdit::ReNameVar(const std::string& oldName, const std::string& newName) {
+void FrmTemplateEdit::ReNameVar(const std::string& newName) {
     Guard(ProcCtx("ReNameVar"), [&] {
-        (void)oldName;
         const int position = CurrentPosition();
         auto field = m_tpl->colFields()->Item(position);
         if (!field) return;

@@ -184,7 +184,7 @@ private:
     // The rename checks when the name box is left; false when the name was refused (the
     // box then holds the old name again).
     bool CheckVarName();
-    void ReNameVar(const std::string& oldName, const std::string& newName);
+    void ReNameVar(const std::string& newName);
     void ChangeIncludeList(const std::string& oldName, const std::string& newName);
     int CurrentPosition() const;
     std::string CurrentEntryName() const;
