@@ -182,7 +182,7 @@ FrmTemplateEdit::FrmTemplateEdit(std::shared_ptr<clsTemplate> tpl, QWidget* pare
     top->addLayout(buttons);
 
     // Load: the General tab first, the field lists for the source, the scripts.
-    tabMain->setCurrentIndex(kTabGeneral);
+    tabMain->setCurrentIndex(kEditorTabGeneral);
     FillMapiFilterCombo(cboFilterField);
     FillMapiCombo(cboVarMapiField);
     SetScripting();
@@ -953,10 +953,10 @@ void FrmTemplateEdit::SetScripting() {
     Guard(ProcCtx("SetScripting"), [this] {
         lstScripts->clear();
         if (!Settings().useScripts) {
-            tabMain->setTabEnabled(kTabScripting, false);
+            tabMain->setTabEnabled(kEditorTabScripting, false);
             return;
         }
-        tabMain->setTabEnabled(kTabScripting, true);
+        tabMain->setTabEnabled(kEditorTabScripting, true);
         // The runner switches scripts off for the rest of an engine run when the language
         // cannot start; here that must not change the user's setting.
         const bool useScripts = Settings().useScripts;

@@ -52,10 +52,10 @@ inline constexpr std::string_view kVarTypeMapi = "MAPI";
 inline constexpr std::size_t kHelpTextShown = 15;
 
 // Tab positions.
-inline constexpr int kTabGeneral = 0;
-inline constexpr int kTabVariables = 1;
-inline constexpr int kTabOutputFormat = 2;
-inline constexpr int kTabScripting = 3;
+inline constexpr int kEditorTabGeneral = 0;
+inline constexpr int kEditorTabVariables = 1;
+inline constexpr int kEditorTabOutputFormat = 2;
+inline constexpr int kEditorTabScripting = 3;
 
 // The start and stop combo texts for a stored FindStart / FindStop.
 std::string SetStartComboStr(const std::string& findStart);
