@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -496,6 +497,9 @@ void FrmTemplateEdit::Wire() {
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdHelp, &QPushButton::clicked, this,
             [] { DoHelp(kHelpCommandContext, kHelpContextEditor); });
+    // F1 anywhere in the dialog opens the same page (one topic serves every control).
+    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    connect(f1, &QShortcut::activated, cmdHelp, &QPushButton::click);
 
     for (QWidget* w : {static_cast<QWidget*>(txtTemplateName), static_cast<QWidget*>(txtVarName),
                        static_cast<QWidget*>(txtOutputFileName)})

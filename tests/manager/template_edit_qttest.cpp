@@ -173,6 +173,7 @@ private slots:
     void deletingAnIncludedVariable();
     void applyThenRenameMovesTheFile();
     void renameOntoAnUnlistedFileIsRefused();
+    void leavingTheNameBoxChecksTheName();
     void failedRenameKeepsOldFileAndValues();
     void newTemplateRenamedAfterApplyLeavesNoTwin();
     void helpLineDescribesTheVariable_data();
@@ -630,6 +631,45 @@ void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
     }));
     QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Mine")), foreign);
+}
+
+void TemplateEditTest::leavingTheNameBoxChecksTheName() {
+    Manager m;
+    m.AddTemplate("Orders");
+    m.AddTemplate("Other");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        struct Case {
+            QString typed;
+            QWidget* next;
+            std::string message;  // empty: no box
+        };
+        const std::vector<Case> cases = {
+            {"Other", d.chkActive, std::string(kMsgNameExists)},
+            {"", d.chkActive, std::string(kMsgBlankName)},
+            {"<Untitled>", d.txtFilterFindStr, std::string(kMsgInvalidName)},
+            {"Other", d.cmdCancel, ""},  // leaving for Cancel checks nothing
+            {"Orders", d.chkActive, ""},  // its own name
+            {"orders", d.chkActive, ""},  // another case is another name
+        };
+        for (const Case& c : cases) {
+            m.ui.boxes.clear();
+            d.txtTemplateName->setFocus();
+            QCoreApplication::processEvents();
+            Type(d.txtTemplateName, c.typed);
+            FocusTo(c.next);
+            if (c.message.empty()) {
+                QVERIFY2(m.ui.boxes.empty(), qPrintable(c.typed));
+            } else {
+                QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+                QCOMPARE(m.ui.boxes[0].text, c.message);
+                QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+                QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+            }
+        }
+        d.cmdCancel->click();
+    }));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+    QVERIFY(!fs::exists(m.TemplatePath("orders")));
 }
 
 void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
