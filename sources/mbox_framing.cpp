@@ -70,6 +70,8 @@ std::size_t MboxFraming::Count() {
 }
 
 void UnquoteFromLines(std::string& text, std::size_t from) {
+    // Most messages hold no quoted line at all.
+    if (text.find(">From ", from) == std::string::npos) return;
     // One pass with a write position that falls behind by one byte for every ">" taken off.
     std::size_t write = from;
     std::size_t read = from;

@@ -120,11 +120,19 @@ MailboxFormat FormatFor(const std::string& useSource) {
 // Every LF that has no CR before it becomes CR LF. `text` may continue what `out` holds.
 void AppendWithCrLf(std::string& out, std::string_view text) {
     out.reserve(out.size() + text.size() + text.size() / 32);
-    char previous = out.empty() ? '\0' : out.back();
-    for (const char c : text) {
-        if (c == '\n' && previous != '\r') out.push_back('\r');
-        out.push_back(c);
-        previous = c;
+    // Whole lines are copied at once; only the line ends are looked at.
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t lf = text.find('\n', at);
+        if (lf == std::string_view::npos) {
+            out.append(text.substr(at));
+            break;
+        }
+        out.append(text.substr(at, lf - at));
+        const char previous = lf > at ? text[lf - 1] : (out.empty() ? '\0' : out.back());
+        if (previous != '\r') out.push_back('\r');
+        out.push_back('\n');
+        at = lf + 1;
     }
 }
 
