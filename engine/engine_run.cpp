@@ -103,7 +103,7 @@ void DoParsing() {
                    2);
             ++run.templateNo;
 
-            std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path);
+            std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, Settings().useScripts);
             if (!tpl) {
                 // Gone between the look-up and the reading.
                 MarkTemplateFailed();

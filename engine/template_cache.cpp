@@ -9,10 +9,34 @@
 
 namespace tallix::engine {
 
-std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path) {
+namespace {
+
+// Puts back what a message changes in a template when no script runs.
+void PutBackValues(clsTemplate& working, const clsTemplate& parsed) {
+    working.SetLastRan(parsed.LastRan());
+    const auto parsedFields = parsed.colFields();
+    const auto workingFields = working.colFields();
+    if (!parsedFields || !workingFields) return;
+    const auto from = parsedFields->NewEnum();
+    const auto to = workingFields->NewEnum();
+    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i) to[i]->SetValue(from[i]->Value());
+}
+
+}  // namespace
+
+std::shared_ptr<clsTemplate> TemplateCache::HandOut(Kept& kept, bool scriptsRun) {
+    if (scriptsRun) return kept.parsed->Clone();
+    if (kept.working)
+        PutBackValues(*kept.working, *kept.parsed);
+    else
+        kept.working = kept.parsed->Clone();
+    return kept.working;
+}
+
+std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool scriptsRun) {
     auto it = m_kept.find(path);
     if (it != m_kept.end() && it->second.parsed && it->second.watched && m_watch.Unchanged(path))
-        return it->second.parsed->Clone();
+        return HandOut(it->second, scriptsRun);
     // Watch again before looking, so an edit made while the file is read is seen next time.
     const bool watched = m_watch.Watch(path, FileWatch::Interest::Content);
     std::optional<FileIdentity> before = IdentifyRegularFile(path);
@@ -22,7 +46,7 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path) {
     }
     if (it != m_kept.end() && it->second.identity == *before && it->second.parsed) {
         it->second.watched = watched;
-        return it->second.parsed->Clone();
+        return HandOut(it->second, scriptsRun);
     }
     auto tpl = std::make_shared<clsTemplate>();
     const std::uint64_t reportsBefore = ReportCount();
@@ -31,7 +55,7 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path) {
     // Keep the parse only when the file did not change while it was read and read cleanly.
     std::optional<FileIdentity> after = IdentifyRegularFile(path);
     if (after && *before == *after && ReportCount() == reportsBefore)
-        m_kept[path] = Kept{*after, tpl->Clone(), watched};
+        m_kept[path] = Kept{*after, tpl->Clone(), watched, scriptsRun ? nullptr : tpl};
     else
         m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false};
     return tpl;

@@ -26,10 +26,14 @@ public:
     // The path of the template file `name` of `dir`, found as it is written or else without
     // regard to case; nothing when there is no such ordinary file.
     std::optional<std::string> Find(const std::string& dir, const std::string& name);
-    // A fresh template read from `path` (or copied from the parse of the unchanged file);
-    // nullptr when `path` is not an ordinary file. A file whose reading reported a fault is
-    // not kept, so it is read (and reported) again for the next message.
-    std::shared_ptr<clsTemplate> Load(const std::string& path);
+    // The template read from `path` (or taken from the parse of the unchanged file); nullptr
+    // when `path` is not an ordinary file. A file whose reading reported a fault is not kept,
+    // so it is read (and reported) again for the next message.
+    // With `scriptsRun` every call gives a fresh copy, since a script may change anything in
+    // it. Without, a message changes nothing in its template but the variables' values and
+    // the stamp, so one working copy serves every message while the file is unchanged, its
+    // values put back as the file gave them.
+    std::shared_ptr<clsTemplate> Load(const std::string& path, bool scriptsRun);
     // True when the file at `path`, as it was when last loaded, is what the engine left when
     // it last wrote `stamp` into it.
     bool HoldsStamp(const std::string& path, const std::string& stamp) const;
@@ -44,7 +48,9 @@ private:
         FileIdentity identity;
         std::shared_ptr<clsTemplate> parsed;  // nullptr: not kept, only the identity last seen
         bool watched = false;
+        std::shared_ptr<clsTemplate> working;  // handed out when no script runs
     };
+    std::shared_ptr<clsTemplate> HandOut(Kept& kept, bool scriptsRun);
     struct Stamp {
         std::string text;
         FileIdentity identity;

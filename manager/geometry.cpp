@@ -1,5 +1,6 @@
 #include "manager/geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -34,6 +35,13 @@ int StoredTwips(const char* valueName, int fallback) {
     const double value = Val(text);
     if (!std::isfinite(value) || std::fabs(value) > 1e7) return fallback;
     return static_cast<int>(std::lround(value));
+}
+
+Span FitSpan(Span window, Span area) {
+    if (area.length <= 0) return window;  // no screen known: leave the stored placement
+    window.length = std::min(window.length, area.length);
+    window.start = std::clamp(window.start, area.start, area.start + area.length - window.length);
+    return window;
 }
 
 }  // namespace tallix::manager

@@ -14,4 +14,14 @@ int TwipsToPixelsAtLeast(int twips, double dpi);
 // is blank.
 int StoredTwips(const char* valueName, int fallback);
 
+// One axis of a window placed within one axis of the screen's free area: a window longer than
+// the area is shortened to it, then moved so that it lies wholly inside. A stored size made at a
+// smaller font or on a larger screen would otherwise open with its title bar or its buttons out
+// of reach.
+struct Span {
+    int start = 0;
+    int length = 0;
+};
+Span FitSpan(Span window, Span area);
+
 }  // namespace tallix::manager

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include "manager/client_procs.h"
 #include "manager/geometry.h"
 #include "manager/manager_windows.h"
+#include "manager/options_procs.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
 #include "settings/system_rules.h"
@@ -135,6 +137,12 @@ void FrmMain::BuildActions() {
         action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
         action->setToolTip(action->statusTip());
     }
+
+    // The options dialog "System Options".
+    mnuViewOptions->setEnabled(true);
+    mnuViewOptions->setStatusTip(QString());
+    mnuViewOptions->setToolTip(QString());
+    connect(mnuViewOptions, &QAction::triggered, this, [] { InitOptions(); });
 
     connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
     connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });
@@ -365,10 +373,17 @@ void FrmMain::SizeControls() {
 
 void FrmMain::RestoreGeometry() {
     const double dpi = logicalDpiX();
-    move(TwipsToPixels(StoredTwips(kMainLeft, kDefaultMainLeft), dpi),
-         TwipsToPixels(StoredTwips(kMainTop, kDefaultMainTop), dpi));
-    resize(TwipsToPixels(StoredTwips(kMainWidth, kDefaultMainWidth), dpi),
-           TwipsToPixels(StoredTwips(kMainHeight, kDefaultMainHeight), dpi));
+    Span across{TwipsToPixels(StoredTwips(kMainLeft, kDefaultMainLeft), dpi),
+                TwipsToPixels(StoredTwips(kMainWidth, kDefaultMainWidth), dpi)};
+    Span down{TwipsToPixels(StoredTwips(kMainTop, kDefaultMainTop), dpi),
+              TwipsToPixels(StoredTwips(kMainHeight, kDefaultMainHeight), dpi)};
+    if (const QScreen* where = screen()) {
+        const QRect area = where->availableGeometry();
+        across = FitSpan(across, {area.x(), area.width()});
+        down = FitSpan(down, {area.y(), area.height()});
+    }
+    move(across.start, down.start);
+    resize(across.length, down.length);
 }
 
 void FrmMain::SaveGeometry() {

@@ -51,7 +51,6 @@ constexpr char kItemSeparator = ';';
 // Longest value read for each kind of key.
 constexpr std::size_t kLongestFlag = 9;
 constexpr std::size_t kLongestCount = 9;
-constexpr std::size_t kLongestLastRan = 19;
 constexpr std::size_t kLongestText = 254;
 constexpr std::size_t kLongestVariableLine = 509;
 constexpr std::size_t kLongestOutputLine = 2047;
@@ -292,7 +291,7 @@ void clsTemplate::ReadOutPutLinesFrom(const ProfileDocument& doc) {
 
 void clsTemplate::ReadLastRanFrom(const ProfileDocument& doc) {
     Guard(kCtxReadLastRan, [&] {
-        std::string v = ReadText(doc, kSectionGeneral, kKeyLastRan, kNever, kLongestLastRan);
+        std::string v = ReadText(doc, kSectionGeneral, kKeyLastRan, kNever, kLongestText);
         m_lastRan = v.empty() ? std::string(kNever) : std::move(v);
     });
 }

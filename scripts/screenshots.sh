@@ -49,3 +49,12 @@ tallix_pid=$!
 sleep 4
 "$build/bin/screen_grab" docs/screenshot-main-window.png 0 0 720 450
 echo "wrote docs/screenshot-main-window.png"
+
+# The options dialog, one picture per tab, over sample accounts and settings (the host names
+# are reserved example names).
+cmake --build "$build" --target options_screens >/dev/null
+printf '[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n[Home]\r\nHostName=pop.home.example\r\nPort=110\r\nLoginName=jo\r\nPassword=secret\r\n[Work]\r\nHostName=mail.work.example\r\nPort=995\r\nLoginName=jo.smith\r\nPassword=secret\r\n' \
+    >"$work/home/POP3.CFG"
+printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=POP3\r\nProfile=/home/jo/Maildir\r\nLocalFileName=/home/jo/mail/archive.mbox\r\nUseScripts=True\r\nScriptEngine=Lua\r\nScriptExt=lua\r\nDeleteFlag=1\r\nDeleteUnused=False\r\n' \
+    "$work/home/templates" "$work/home/scripts" >"$work/config/Vantroy Technologies/Tallix.ini"
+"$build/bin/options_screens" docs

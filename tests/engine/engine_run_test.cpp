@@ -8,6 +8,8 @@
 #include "engine/extraction.h"
 #include "engine/run_state.h"
 #include "engine/status_window.h"
+#include "engine/template_cache.h"
+#include "model/template.h"
 #include "engine/template_files.h"
 #include "model/message.h"
 #include "settings/app_info.h"
@@ -348,6 +350,41 @@ TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {
 
 // Files changed by other programs while the run goes on, with the run's file watch and with
 // the checks it falls back to where a directory cannot be watched.
+TEST_F(EngineRun, TwoPathsOfOneOutputFileKeepOrderAndDuplicates) {
+    // B names A's file by another path and takes no duplicates: it must see A's lines.
+    Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0", "N;SENDER_NAME;;;0;0;0;0;0"},
+             "S", OutPath("./t.csv"), "COMMA", "False");
+    Template("C.txf", "True", "<NONE>", "", {"N;SENDER_NAME;;;0;0;0;0;0"}, "N", OutPath("sub/../t.csv"));
+    std::filesystem::create_directories(OutPath("sub"));
+    first.messages = {Message("one", ""), Message("two", "")};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "one\r\nAnn Smith\r\ntwo\r\nAnn Smith\r\n");
+}
+
+TEST_F(EngineRun, WorkingTemplateCopyGetsItsValuesBackForEveryMessage) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    const std::string path = Settings().templateDir + "/T.txf";
+    TemplateCache& cache = CurrentRun().templates;
+    std::shared_ptr<clsTemplate> first = cache.Load(path, false);
+    ASSERT_TRUE(first);
+    first->colFields()->Item(1)->SetValue("left from the last message");
+    first->SetLastRan("12/7/2026 6:00:00 PM");
+    // Without scripts the same copy comes back, as the file gave it.
+    std::shared_ptr<clsTemplate> again = cache.Load(path, false);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(again->colFields()->Item(1)->Value(), "");
+    EXPECT_EQ(again->LastRan(), "Never");
+    // A script may change anything, so with scripts every message gets a copy of its own.
+    std::shared_ptr<clsTemplate> scripted = cache.Load(path, true);
+    EXPECT_NE(scripted, first);
+    scripted->SetOutputFile("elsewhere.csv");
+    scripted->colFields()->Item(1)->SetFieldName("Changed");
+    std::shared_ptr<clsTemplate> after = cache.Load(path, false);
+    EXPECT_EQ(after->OutputFile(), OutPath("t.csv"));
+    EXPECT_EQ(after->colFields()->Item(1)->FieldName(), "S");
+}
+
 class EngineRunWhileFilesChange : public EngineRun, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {

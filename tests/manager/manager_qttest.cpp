@@ -117,6 +117,7 @@ private slots:
     void missingEngineShowsMessageAndDoesNotRefill();
     void geometryIsStoredAndRestoredInTwips();
     void closingMinimizedKeepsStoredGeometry();
+    void geometryBeyondTheScreenIsBroughtOnto();
     void narrowStoredWidthIsRaisedAtFirstResize();
     void printSendsTheTemplateTextToThePrinter();
     void logViewerShowsMissingMessageOrTheLog();
@@ -491,6 +492,31 @@ void ManagerTest::geometryIsStoredAndRestoredInTwips() {
     QCOMPARE(PixelsToTwips(150, 144), 1500);
 }
 
+void ManagerTest::geometryBeyondTheScreenIsBroughtOnto() {
+    // A size stored on a larger screen (or grown at a larger font) opens wholly on this one.
+    Manager m;
+    SaveRegData(kSettingsSection, "MainLeft", "90000");
+    SaveRegData(kSettingsSection, "MainTop", "-4000");
+    SaveRegData(kSettingsSection, "MainWidth", "400000");
+    SaveRegData(kSettingsSection, "MainHeight", "6000");
+    m.form = std::make_unique<FrmMain>();
+    SetMainForm(m.form.get());
+    const QRect area = m.form->screen()->availableGeometry();
+    const QRect placed(m.form->pos(), m.form->size());
+    QVERIFY2(area.contains(placed), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                   .arg(placed.x())
+                                                   .arg(placed.y())
+                                                   .arg(placed.width())
+                                                   .arg(placed.height())));
+    QCOMPARE(m.form->width(), area.width());
+    QCOMPARE(m.form->height(), TwipsToPixels(6000, m.form->logicalDpiX()));
+
+    QCOMPARE(FitSpan({-30, 50}, {0, 800}).start, 0);
+    QCOMPARE(FitSpan({790, 50}, {0, 800}).start, 750);
+    QCOMPARE(FitSpan({10, 900}, {20, 800}).length, 800);
+    QCOMPARE(FitSpan({10, 900}, {0, 0}).length, 900);
+}
+
 void ManagerTest::closingMinimizedKeepsStoredGeometry() {
     Manager m;
     SaveRegData(kSettingsSection, "MainWidth", "8000");
@@ -647,7 +673,7 @@ void ManagerTest::examplesModeSwitchesOnlyAfterOk() {
 void ManagerTest::laterWindowsCommandsAreShownDisabled() {
     Manager m;
     for (QAction* a : {m.form->mnuFileNew, m.form->mnuFileWizard, m.form->mnuEditModify,
-                       m.form->mnuViewOptions, m.form->tbNew, m.form->tbProperties}) {
+                       m.form->tbNew, m.form->tbProperties}) {
         QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
         QVERIFY2(a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
     }

@@ -166,7 +166,7 @@ TEST_F(TemplateFile, ValuesAreCutToTheirLongestLength) {
                          "\r\n[Output]\r\nFile=" + longText + "\r\nDelimiter=" + longText +
                          "\r\nOutput_Count=1\r\nOutput1=" + longText + "\r\n[Scripts]\r\nrun=" +
                          longText + "\r\n");
-    EXPECT_EQ(t.LastRan().size(), 19u);
+    EXPECT_EQ(t.LastRan().size(), 254u);
     EXPECT_EQ(t.objFilter()->MapiField().size(), 254u);
     EXPECT_EQ(t.objFilter()->FindString().size(), 254u);
     EXPECT_EQ(t.OutputFile().size(), 254u);
@@ -405,7 +405,7 @@ TEST_F(TemplateFile, SingleOperationsTouchOnlyTheirKeys) {
               "[General]\r\nActive=False\r\nLast_Ran=12/16/2024 11:02:03 PM\r\n");
     t.SetLastRan("");
     t.ReadLastRan();
-    EXPECT_EQ(t.LastRan(), "12/16/2024 11:02:03");  // 19 characters at most
+    EXPECT_EQ(t.LastRan(), "12/16/2024 11:02:03 PM");  // the stamp as the engine wrote it
     t.ReadActiveFlag();
     EXPECT_FALSE(t.Active());
     t.CreateFileSections();
