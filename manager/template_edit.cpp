@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -182,7 +183,7 @@ FrmTemplateEdit::FrmTemplateEdit(std::shared_ptr<clsTemplate> tpl, QWidget* pare
     top->addLayout(buttons);
 
     // Load: the General tab first, the field lists for the source, the scripts.
-    tabMain->setCurrentIndex(kEditTabGeneral);
+    tabMain->setCurrentIndex(kEditorTabGeneral);
     FillMapiFilterCombo(cboFilterField);
     FillMapiCombo(cboVarMapiField);
     SetScripting();
@@ -496,6 +497,9 @@ void FrmTemplateEdit::Wire() {
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdHelp, &QPushButton::clicked, this,
             [] { DoHelp(kHelpCommandContext, kHelpContextEditor); });
+    // F1 anywhere in the dialog opens the same page (one topic serves every control).
+    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    connect(f1, &QShortcut::activated, cmdHelp, &QPushButton::click);
 
     for (QWidget* w : {static_cast<QWidget*>(txtTemplateName), static_cast<QWidget*>(txtVarName),
                        static_cast<QWidget*>(txtOutputFileName)})
@@ -795,7 +799,7 @@ bool FrmTemplateEdit::CheckVarName() {
                 return refuse(kMsgVarExists);
         if (newName != oldName) {
             ChangeIncludeList(oldName, newName);
-            ReNameVar(oldName, newName);
+            ReNameVar(newName);
         }
         SetVarCntrls(true);
         return true;
@@ -811,9 +815,8 @@ void FrmTemplateEdit::ChangeIncludeList(const std::string& oldName, const std::s
     });
 }
 
-void FrmTemplateEdit::ReNameVar(const std::string& oldName, const std::string& newName) {
+void FrmTemplateEdit::ReNameVar(const std::string& newName) {
     Guard(ProcCtx("ReNameVar"), [&] {
-        (void)oldName;
         const int position = CurrentPosition();
         auto field = m_tpl->colFields()->Item(position);
         if (!field) return;
@@ -954,10 +957,10 @@ void FrmTemplateEdit::SetScripting() {
     Guard(ProcCtx("SetScripting"), [this] {
         lstScripts->clear();
         if (!Settings().useScripts) {
-            tabMain->setTabEnabled(kEditTabScripting, false);
+            tabMain->setTabEnabled(kEditorTabScripting, false);
             return;
         }
-        tabMain->setTabEnabled(kEditTabScripting, true);
+        tabMain->setTabEnabled(kEditorTabScripting, true);
         // The runner switches scripts off for the rest of an engine run when the language
         // cannot start; here that must not change the user's setting.
         const bool useScripts = Settings().useScripts;

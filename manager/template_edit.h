@@ -52,10 +52,10 @@ inline constexpr std::string_view kVarTypeMapi = "MAPI";
 inline constexpr std::size_t kHelpTextShown = 15;
 
 // Tab positions.
-inline constexpr int kEditTabGeneral = 0;
-inline constexpr int kEditTabVariables = 1;
-inline constexpr int kEditTabOutputFormat = 2;
-inline constexpr int kEditTabScripting = 3;
+inline constexpr int kEditorTabGeneral = 0;
+inline constexpr int kEditorTabVariables = 1;
+inline constexpr int kEditorTabOutputFormat = 2;
+inline constexpr int kEditorTabScripting = 3;
 
 // The start and stop combo texts for a stored FindStart / FindStop.
 std::string SetStartComboStr(const std::string& findStart);
@@ -184,7 +184,7 @@ private:
     // The rename checks when the name box is left; false when the name was refused (the
     // box then holds the old name again).
     bool CheckVarName();
-    void ReNameVar(const std::string& oldName, const std::string& newName);
+    void ReNameVar(const std::string& newName);
     void ChangeIncludeList(const std::string& oldName, const std::string& newName);
     int CurrentPosition() const;
     std::string CurrentEntryName() const;

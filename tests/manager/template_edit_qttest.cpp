@@ -173,6 +173,7 @@ private slots:
     void deletingAnIncludedVariable();
     void applyThenRenameMovesTheFile();
     void renameOntoAnUnlistedFileIsRefused();
+    void leavingTheNameBoxChecksTheName();
     void failedRenameKeepsOldFileAndValues();
     void newTemplateRenamedAfterApplyLeavesNoTwin();
     void helpLineDescribesTheVariable_data();
@@ -192,7 +193,7 @@ void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
     GetTempFiles();
     const bool opened = m.EditNew([&](FrmTemplateEdit& d) {
         QCOMPARE(d.windowTitle(), QString("Template Properties"));
-        QCOMPARE(d.tabMain->currentIndex(), kEditTabGeneral);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabGeneral);
         QCOMPARE(d.txtTemplateName->text(), QString("Untitled1"));
         QCOMPARE(d.lstVars->count(), 0);
         QVERIFY(!d.frameProp->isEnabled());
@@ -202,7 +203,7 @@ void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
         QCOMPARE(d.cboDelimiter->currentText(), QString("COMMA"));
         QCOMPARE(d.cboFilterField->currentText(), QString("<NONE>"));
         // Scripts are off in these settings: the tab cannot be chosen.
-        QVERIFY(!d.tabMain->isTabEnabled(kEditTabScripting));
+        QVERIFY(!d.tabMain->isTabEnabled(kEditorTabScripting));
         d.chkActive->setChecked(true);
         QVERIFY(d.cmdApply->isEnabled());
         d.cmdOK->click();
@@ -228,10 +229,10 @@ void TemplateEditTest::cancelWritesNothing() {
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         Type(d.txtFilterFindStr, "Invoice");
         d.chkActive->setChecked(false);
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         d.cmdVarAdd->click();
         Type(d.txtVarName, "Extra");
-        d.tabMain->setCurrentIndex(kEditTabOutputFormat);
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         d.cmdRemoveAll->click();
         QVERIFY(d.cmdApply->isEnabled());
         d.cmdCancel->click();
@@ -263,7 +264,7 @@ void TemplateEditTest::variableNameChecks() {
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         d.cmdVarAdd->click();
         // The new variable is selected and its name box has the focus, text selected.
         QCOMPARE(d.lstVars->currentItem()->text(), QString("<NewVar>"));
@@ -298,7 +299,7 @@ void TemplateEditTest::renameInOtherCaseFollowsIntoOutputLine() {
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Code");
         d.txtVarName->setFocus();
         Type(d.txtVarName, "CODE");
@@ -324,7 +325,7 @@ void TemplateEditTest::nameConfirmedWithEnterIsCheckedBeforeSaving() {
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Name");
         d.txtVarName->setFocus();
         Type(d.txtVarName, "code");
@@ -357,7 +358,7 @@ void TemplateEditTest::refreshKeepsOutputNamesHoldingTheDelimiter() {
     WriteFileBytes(m.TemplatePath("Orders"), text);
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         QCOMPARE(d.txtOutputLine->text(), QString("Code Full Name"));
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         d.cmdVarAdd->click();
         Type(d.txtVarName, "Extra");
         FocusTo(d.lstVars);
@@ -375,7 +376,7 @@ void TemplateEditTest::upOnFirstEntryChangesNothing() {
     m.AddTemplate("Orders");
     const std::string before = ReadFileBytes(m.TemplatePath("Orders"));
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabOutputFormat);
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         SelectEntry(d.lstVarIncluded, "Code");
         d.cmdMoveUp->click();
         QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
@@ -416,7 +417,7 @@ void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
         QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
         QCOMPARE(d.DelimiterChar(), std::string("\t"));
         QVERIFY(!d.Changed());
-        d.tabMain->setCurrentIndex(kEditTabOutputFormat);
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         d.cmdRemoveAll->click();
         QCOMPARE(Texts(d.lstOutVars), QStringList({"Code", "Name"}));
         SelectEntry(d.lstOutVars, "Name");
@@ -455,7 +456,7 @@ void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText() {
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Name");
         QCOMPARE(d.cboStart->currentText(), QString("Beginning of Field"));
         QVERIFY(!d.txtVarFindStr->isEnabled());
@@ -533,7 +534,7 @@ void TemplateEditTest::deletingAnIncludedVariable() {
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Code");
         // No keeps everything.
         m.ui.QueueAnswer(MsgAnswer::No);
@@ -566,7 +567,7 @@ void TemplateEditTest::deletingAnIncludedVariable() {
     // One deleted of two, saved.
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Code");
         m.ui.QueueAnswer(MsgAnswer::Yes);
         d.cmdDelete->click();
@@ -630,6 +631,45 @@ void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
     }));
     QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Mine")), foreign);
+}
+
+void TemplateEditTest::leavingTheNameBoxChecksTheName() {
+    Manager m;
+    m.AddTemplate("Orders");
+    m.AddTemplate("Other");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        struct Case {
+            QString typed;
+            QWidget* next;
+            std::string message;  // empty: no box
+        };
+        const std::vector<Case> cases = {
+            {"Other", d.chkActive, std::string(kMsgNameExists)},
+            {"", d.chkActive, std::string(kMsgBlankName)},
+            {"<Untitled>", d.txtFilterFindStr, std::string(kMsgInvalidName)},
+            {"Other", d.cmdCancel, ""},  // leaving for Cancel checks nothing
+            {"Orders", d.chkActive, ""},  // its own name
+            {"orders", d.chkActive, ""},  // another case is another name
+        };
+        for (const Case& c : cases) {
+            m.ui.boxes.clear();
+            d.txtTemplateName->setFocus();
+            QCoreApplication::processEvents();
+            Type(d.txtTemplateName, c.typed);
+            FocusTo(c.next);
+            if (c.message.empty()) {
+                QVERIFY2(m.ui.boxes.empty(), qPrintable(c.typed));
+            } else {
+                QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+                QCOMPARE(m.ui.boxes[0].text, c.message);
+                QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+                QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+            }
+        }
+        d.cmdCancel->click();
+    }));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+    QVERIFY(!fs::exists(m.TemplatePath("orders")));
 }
 
 void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
@@ -709,7 +749,7 @@ void TemplateEditTest::helpLineDescribesTheVariable() {
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Name");
         Choose(d.cboStart, start);
         d.txtVarFindStr->setText(startText);
@@ -765,8 +805,8 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
     WriteFileBytes(m.TemplatePath("Orders"),
                    TwoVarTemplate(m.OutPath()).replace(TwoVarTemplate(m.OutPath()).find("run="), 4, "run=Tidy"));
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        QVERIFY(d.tabMain->isTabEnabled(kEditTabScripting));
-        d.tabMain->setCurrentIndex(kEditTabScripting);
+        QVERIFY(d.tabMain->isTabEnabled(kEditorTabScripting));
+        d.tabMain->setCurrentIndex(kEditorTabScripting);
         QCOMPARE(Texts(d.lstScripts), QStringList({"addTax", "Check"}));
         QCOMPARE(Texts(d.lstUseScripts), QStringList({"Tidy"}));
         SelectEntry(d.lstScripts, "Check");
@@ -795,11 +835,11 @@ void TemplateEditTest::keyboardReachesTabsAndControls() {
         QCOMPARE(captions, QStringList({"&General", "&Variables", "Output &Format", "Sc&ripting"}));
         // The tab mnemonics switch pages.
         QTest::keyClick(&d, Qt::Key_V, Qt::AltModifier);
-        QCOMPARE(d.tabMain->currentIndex(), kEditTabVariables);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabVariables);
         QTest::keyClick(&d, Qt::Key_F, Qt::AltModifier);
-        QCOMPARE(d.tabMain->currentIndex(), kEditTabOutputFormat);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabOutputFormat);
         QTest::keyClick(&d, Qt::Key_G, Qt::AltModifier);
-        QCOMPARE(d.tabMain->currentIndex(), kEditTabGeneral);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabGeneral);
         // The focus order of the General tab follows its layout.
         d.txtTemplateName->setFocus();
         QList<QWidget*> order;
@@ -885,7 +925,7 @@ void TemplateEditTest::builtInTheDialogRunByTheEngine() {
 
     auto addVariable = [&](FrmTemplateEdit& d, const QString& name, const QString& field,
                            const QString& start, const QString& stop) {
-        d.tabMain->setCurrentIndex(kEditTabVariables);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
         d.cmdVarAdd->click();
         Type(d.txtVarName, name);
         FocusTo(d.cboVarMapiField);
@@ -907,7 +947,7 @@ void TemplateEditTest::builtInTheDialogRunByTheEngine() {
         addVariable(d, "Code", "MSG_TEXT", "Code:", "eol");
         addVariable(d, "Qty", "MSG_TEXT", "Qty:", "eol");
         addVariable(d, "Who", "SENDER_NAME", "", "");
-        d.tabMain->setCurrentIndex(kEditTabOutputFormat);
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         for (const char* name : {"Who", "Code", "Qty"}) {
             SelectEntry(d.lstOutVars, name);
             d.cmdAddOne->click();
