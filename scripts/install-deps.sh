@@ -2,8 +2,8 @@
 # The one list of Debian packages the build, the tests and the example run need.
 # Quick when everything is already installed; must work as root on a fresh machine.
 # `install-deps.sh fuzz` also installs what scripts/fuzz.sh needs (clang with libFuzzer);
-# `install-deps.sh screenshots` what scripts/screenshots.sh needs (a virtual X display, and
-# xdotool to work the windows on it by keyboard). The tests need neither.
+# `install-deps.sh screenshots` what scripts/screenshots.sh needs (a virtual X display). The
+# tests need neither.
 set -euo pipefail
 
 PACKAGES=(
@@ -19,9 +19,9 @@ if [ "${1:-}" = "fuzz" ]; then
     PACKAGES+=(clang)
 fi
 if [ "${1:-}" = "screenshots" ]; then
-    # xdotool: the screenshots of the template editor and the wizard are taken by driving
-    # tallix with keys.
-    PACKAGES+=(xvfb xauth xdotool)
+    PACKAGES+=(xvfb xauth)
+    # The template editor's and the wizard's screenshots are taken by driving tallix with keys.
+    PACKAGES+=(xdotool)
 fi
 
 missing=()
