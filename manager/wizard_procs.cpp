@@ -71,9 +71,9 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 // The start text of a formatted line whose separator starts at the 1-based position `p`: the
 // description, the separator's first character and one character more (the blank after a
-// colon). When the separator is a single character and the one after it is not a blank, that
-// character already belongs to the value ("Name:John") and stays out of the start text, or
-// every value would lose its first character.
+// colon). When the separator is a single character and the one after it is not a blank or a
+// tab, that character already belongs to the value ("Name:John") and stays out of the start
+// text, or every value would lose its first character.
 std::string StartTextOf(std::string_view line, std::size_t p, std::string_view separator) {
     std::size_t length = p + 1;
     if (separator.size() == 1 && p < line.size() && line[p] != ' ' && line[p] != '\t') length = p;
