@@ -1,6 +1,7 @@
 #include "engine/extraction.h"
 
 #include <array>
+#include <optional>
 
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
@@ -147,61 +148,75 @@ std::string GetDateString(std::string_view which) {
     });
 }
 
+namespace {
+
+// A variable's search as the extraction runs it. When case does not matter the search
+// strings are upper-cased and the field's upper-cased text is searched; the value is then cut
+// from the text as it stands (upper-casing keeps every position).
+struct Search {
+    std::string field;
+    bool ignoreCase = false;
+    std::string start;
+    std::string stop;
+    std::string wholeWord;     // "0": the start string may stand inside a word
+    bool lineStartOnly = false;  // only a start string that begins a line counts
+};
+
+Search SearchOf(const clsExportField& variable) {
+    Search search;
+    search.field = UCase(variable.FieldType());
+    search.ignoreCase = variable.MatchCase() == "0";
+    search.start = variable.FindStart();
+    search.stop = variable.FindStop();
+    if (search.ignoreCase) {
+        search.start = UCase(search.start);
+        search.stop = UCase(search.stop);
+    }
+    search.wholeWord = variable.MatchWholeString();
+    search.lineStartOnly = variable.StartOfLineOnly() == "1";
+    return search;
+}
+
+// The value between the start and the stop string in `text` (the field's text, or attachment
+// `index`'s); nothing when either is not found or the stop does not lie after the start.
+std::optional<std::string> CutValue(const Search& search, std::int32_t index, const std::string& text) {
+    const std::string& working = search.ignoreCase ? CurrentRun().fields.Upper(search.field, index) : text;
+    std::size_t s = FindStartPos(search.start, working, search.wholeWord);
+    // Only the first occurrence is looked at: when it does not begin a line, nothing is found.
+    if (search.lineStartOnly && s > search.start.size() + 1 &&
+        !IsLineBreak(working[s - search.start.size() - 2]))
+        s = 0;
+    if (s == 0) return std::nullopt;
+    const std::size_t e = FindStopPos(search.stop, working, s);
+    if (e <= s) return std::nullopt;
+    // A trial notes where the value was cut from (ParseVariable adds the variable).
+    if (std::vector<FoundText>* found = CurrentRun().foundTexts) found->push_back({0, search.field, index, s - 1, e - s});
+    return TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, e - s)));
+}
+
+// The variable's value from its field, or from the first attachment, in order, that holds it;
+// a blank text ends the search.
+std::string ValueOf(const Search& search) {
+    const bool attachments = search.field == kFieldAttachment;
+    const std::int32_t last = attachments ? AttachmentCount(CurrentMessage()) : 0;
+    for (std::int32_t index = attachments ? 1 : 0; index <= last; ++index) {
+        const std::string& text = FieldText(search.field, index);
+        if (TrimView(text).empty()) break;
+        if (std::optional<std::string> value = CutValue(search, index, text)) return std::move(*value);
+    }
+    return {};
+}
+
+}  // namespace
+
 void ParseVariable(std::int32_t position) {
     bool finished = Guard("Sub ParseVariable:", [&] {
-        RunState& run = CurrentRun();
-        auto variable = run.currentTemplate->colFields()->Item(position);
+        auto variable = CurrentRun().currentTemplate->colFields()->Item(position);
         if (!variable) Raise(kErrSubscript);
-        const std::string field = UCase(variable->FieldType());
-        const bool ignoreCase = variable->MatchCase() == "0";
-        std::string start = variable->FindStart();
-        std::string stop = variable->FindStop();
-        if (ignoreCase) {
-            start = UCase(start);
-            stop = UCase(stop);
-        }
-
-        std::string value;
-        bool attachmentMode = false;
-        std::int32_t index = 0;
-        const std::int32_t attachments = field == kFieldAttachment ? AttachmentCount(CurrentMessage()) : 0;
-        if (field != kFieldAttachment || attachments > 0) {
-            if (field == kFieldAttachment) {
-                attachmentMode = true;
-                index = 1;
-            }
-            while (true) {
-                const std::string& text = FieldText(field, index);
-                if (TrimView(text).empty()) break;
-                const std::string& working = ignoreCase ? CurrentRun().fields.Upper(field, index) : text;
-                std::size_t s = FindStartPos(start, working, variable->MatchWholeString());
-                // A start string that must begin a line: only its first occurrence counts.
-                if (variable->StartOfLineOnly() == "1" && s > start.size() + 1 &&
-                    !IsLineBreak(working[s - start.size() - 2]))
-                    s = 0;
-                bool next = false;
-                if (s == 0) {
-                    if (!attachmentMode) break;
-                    next = true;
-                } else {
-                    std::size_t e = FindStopPos(stop, working, s);
-                    if (e == 0 && !attachmentMode) break;
-                    if (s < e && e <= text.size() + 1) attachmentMode = false;
-                    if (attachmentMode) {
-                        next = true;
-                    } else {
-                        std::size_t n = e > s ? e - s : 0;
-                        value = n ? TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, n))) : "";
-                        if (run.foundTexts) run.foundTexts->push_back({position, field, index, s - 1, n});
-                        break;
-                    }
-                }
-                if (next) {
-                    if (++index > attachments) break;
-                    if (index == attachments) attachmentMode = false;
-                }
-            }
-        }
+        std::vector<FoundText>* found = CurrentRun().foundTexts;
+        const std::size_t noted = found ? found->size() : 0;
+        const std::string value = ValueOf(SearchOf(*variable));
+        if (found && found->size() > noted) found->back().variable = position;
         variable->SetValue(value);
         if (NumberOf(variable->UseQuotes()) == 1) variable->SetValue(ChangeQuotes(value));
     });

@@ -24,6 +24,7 @@ std::unique_ptr<sources::SourceList> MailboxFileSources(sources::AttachmentDecod
 constexpr std::array kKinds{
     SourceKind{kSourceNetscape, &MailboxFileSources, true},
     SourceKind{kSourceEudora, &MailboxFileSources, false},
+    SourceKind{kSourceFileOther, &MailboxFileSources, true},  // a standard mbox file
     SourceKind{kSourcePop3, &MakePop3Sources, true},
     SourceKind{kSourceExtendedMapi, &sources::MakeMapiSources, true},
     SourceKind{kSourceSimpleMapi, &sources::MakeSimpleMapiSources, false},

@@ -1,10 +1,15 @@
 // The mailbox-file source over any bytes: the walk ends, hands over at most the messages it
-// counted, and every file it writes (the scratch message file, decoded attachments) lies
-// inside the scratch directory. The first byte chooses the file format.
+// counted (a standard mbox file ("FILE_OTHER"): exactly those), and every file it writes (the
+// scratch message file, decoded attachments) lies inside the scratch directory. The first
+// byte chooses the file format (bit 1: mbox; else bit 0: Eudora or Netscape).
 // A second property uses the bytes as the content of a well-formed message with one
 // attachment: that message keeps its attachment, with the same decoded bytes, whether it is
 // the first, the last or the only message, with or without blank lines after it, in a CR LF
-// or an LF file.
+// or an LF file (in a Netscape or an mbox file, by the same bit).
+// For mbox inputs two more: the framing puts every byte that is not a line end between two
+// messages into exactly one message, in order; and messages whose bodies are made from the
+// bytes (with "From " lines, ">" marks and blank lines in them), written the way an mbox
+// writer quotes them, are read back with the same bodies, in LF and CR LF files.
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +26,8 @@
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
+#include "sources/mailbox_reader.h"
+#include "sources/mbox_framing.h"
 #include "sources/netscape_source.h"
 
 namespace fs = std::filesystem;
@@ -66,9 +73,9 @@ struct Attachments {
 };
 
 Attachments WalkFile(const std::string& path, const std::string& bytes, std::size_t index,
-                     sources::AttachmentDecoder& decoder) {
+                     sources::AttachmentDecoder& decoder, const char* kind) {
     fuzz::WriteFile(path, bytes);
-    Settings().useSource = kSourceNetscape;
+    Settings().useSource = kind;
     Settings().localFileName = path;
     Attachments out;
     sources::clsNetscape source;
@@ -91,8 +98,10 @@ Attachments WalkFile(const std::string& path, const std::string& bytes, std::siz
 }
 
 void CheckAttachmentKeptWhereverItStands(std::string_view input, const std::string& path,
-                                         sources::AttachmentDecoder& decoder) {
-    const std::string separator = "From - Fri Jan 08 12:34:56 1999\r\n";
+                                         sources::AttachmentDecoder& decoder, bool mbox) {
+    const char* kind = mbox ? kSourceFileOther : kSourceNetscape;
+    const std::string separator = mbox ? "From fuzz@example.org Fri Jan  8 12:34:56 1999\r\n"
+                                       : "From - Fri Jan 08 12:34:56 1999\r\n";
     const std::string attached =
         separator +
         "From: a@example.com\r\nSubject: Attached\r\nMIME-Version: 1.0\r\n"
@@ -105,7 +114,7 @@ void CheckAttachmentKeptWhereverItStands(std::string_view input, const std::stri
     const std::string plain =
         separator + "From: b@example.com\r\nSubject: Plain\r\n\r\n" + PlainText(input) + "\r\n";
 
-    const Attachments reference = WalkFile(path, attached + "\r\n" + plain, 0, decoder);
+    const Attachments reference = WalkFile(path, attached + "\r\n" + plain, 0, decoder, kind);
     FUZZ_CHECK(reference.messages == 2, "attachment message first: not two messages");
     FUZZ_CHECK(reference.contents.size() == 1, "attachment message first: attachment lost");
     struct Layout {
@@ -117,7 +126,7 @@ void CheckAttachmentKeptWhereverItStands(std::string_view input, const std::stri
             for (const bool lineFeeds : {false, true}) {
                 std::string bytes = layout.before + attached + tail;
                 if (lineFeeds) bytes = ReplaceAll(bytes, "\r\n", "\n");
-                const Attachments got = WalkFile(path, bytes, layout.index, decoder);
+                const Attachments got = WalkFile(path, bytes, layout.index, decoder, kind);
                 const std::string where = std::string(layout.index ? "last" : "only") +
                                           " message, tail " + std::to_string(std::string(tail).size()) +
                                           (lineFeeds ? " bytes, LF" : " bytes, CR LF");
@@ -126,6 +135,93 @@ void CheckAttachmentKeptWhereverItStands(std::string_view input, const std::stri
             }
         }
     }
+}
+
+// Every byte outside the messages the framing finds is a line end, the messages stand in file
+// order without overlapping, and walking them gives the count.
+void CheckMboxFramingCoversTheFile(const std::string& path, std::string_view bytes) {
+    sources::MailboxReader reader;
+    reader.Open(path);
+    sources::MboxFraming framing(reader);
+    std::size_t at = 0;
+    std::size_t count = 0;
+    while (const auto span = framing.Next(at)) {
+        FUZZ_CHECK(span->start >= at && span->start < span->end && span->end <= bytes.size(),
+                   "message span out of order or empty");
+        for (std::size_t i = at; i < span->start; ++i) {
+            FUZZ_CHECK(bytes[i] == '\n' || bytes[i] == '\r', "text between messages dropped");
+        }
+        at = span->end;
+        FUZZ_CHECK(++count <= bytes.size(), "framing does not move on");
+    }
+    for (std::size_t i = at; i < bytes.size(); ++i) {
+        FUZZ_CHECK(bytes[i] == '\n' || bytes[i] == '\r', "text after the last message dropped");
+    }
+    FUZZ_CHECK(count == framing.Count(), "count differs from the walk");
+}
+
+// Up to four message bodies from the input, in LF form: each byte picks a piece, and one
+// piece moves on to the next body.
+std::vector<std::string> MboxBodies(std::string_view input) {
+    static constexpr std::string_view kPieces[] = {"From ", ">", "\n", "\n\n", "x", " ",
+                                                   "From: y", ">From ", "From - "};
+    std::vector<std::string> bodies(1);
+    for (const char c : input.substr(0, kMaxContentBytes)) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b % 10 == 9) {
+            if (bodies.size() == 4) break;
+            bodies.emplace_back();
+        } else {
+            bodies.back() += kPieces[b % 10];
+        }
+    }
+    return bodies;
+}
+
+// A body line that is ">" signs and "From " gets one more ">", as an mbox writer stores it.
+std::string QuoteFromLines(const std::string& body) {
+    std::string out;
+    std::size_t at = 0;
+    while (at <= body.size()) {
+        const std::size_t lf = body.find('\n', at);
+        const std::string line = body.substr(at, lf == std::string::npos ? std::string::npos : lf - at);
+        const std::size_t marks = line.find_first_not_of('>');
+        if (marks != std::string::npos && line.compare(marks, 5, "From ") == 0) out += '>';
+        out += line;
+        if (lf == std::string::npos) break;
+        out += '\n';
+        at = lf + 1;
+    }
+    return out;
+}
+
+void CheckMboxBodiesComeBack(std::string_view input, const std::string& path, bool crlf) {
+    const std::vector<std::string> bodies = MboxBodies(input);
+    std::string file;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        file += "From fuzz@example.org Fri Jan  8 12:34:56 1999\nFrom: a@example.com\n"
+                "To: b@example.com\nDate: Fri, 08 Jan 99 12:34:56 -0500\nSubject: M" +
+                std::to_string(i) + "\n\n" + QuoteFromLines(bodies[i]) + "\n\n";
+    }
+    if (crlf) file = ReplaceAll(file, "\n", "\r\n");
+    fuzz::WriteFile(path, file);
+    CheckMboxFramingCoversTheFile(path, file);
+    Settings().useSource = kSourceFileOther;
+    Settings().localFileName = path;
+    sources::clsNetscape source;
+    source.Connect();
+    FUZZ_CHECK(source.TotalMessages() == static_cast<std::int32_t>(bodies.size()),
+               "quoted bodies: message count " + std::to_string(source.TotalMessages()));
+    source.GetFirstMsg();
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        const std::string where = "quoted bodies: message " + std::to_string(i);
+        FUZZ_CHECK(source.Message() != nullptr, where + " missing");
+        FUZZ_CHECK(source.Message()->Subject() == "M" + std::to_string(i), where + " subject");
+        FUZZ_CHECK(source.Message()->Body() == ReplaceAll(bodies[i], "\n", "\r\n"),
+                   where + " body: " + source.Message()->Body());
+        source.GetNextMsg();
+    }
+    FUZZ_CHECK(source.Message() == nullptr, "quoted bodies: more messages than written");
 }
 
 }  // namespace
@@ -143,7 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string path = sandbox.work + "/mailbox";
     fuzz::WriteFile(path, std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
-    Settings().useSource = (data[0] & 1) ? kSourceEudora : kSourceNetscape;
+    const bool mbox = (data[0] & 2) != 0;
+    Settings().useSource = mbox ? kSourceFileOther : (data[0] & 1) ? kSourceEudora : kSourceNetscape;
     Settings().localFileName = path;
 
     {
@@ -163,13 +260,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 source.GetNextMsg();
             }
             source.Cleanup();
+            // Every message the framing finds is handed over, the damaged ones too.
+            FUZZ_CHECK(!mbox || handed == source.TotalMessages(),
+                       "mbox: fewer messages handed over than counted");
         }
         source.Disconnect();
         engine::CurrentRun().currentSource = nullptr;
     }
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    if (mbox) {
+        CheckMboxFramingCoversTheFile(path, input.substr(1));
+        CheckMboxBodiesComeBack(input.substr(1), path, (data[0] & 4) != 0);
+    }
 
-    CheckAttachmentKeptWhereverItStands(
-        std::string_view(reinterpret_cast<const char*>(data), size), path, host);
+    CheckAttachmentKeptWhereverItStands(input, path, host, mbox);
 
     for (const std::string& file : fuzz::FilesUnder(sandbox.root)) {
         const bool allowed = file == path || file.rfind(scratch + "/", 0) == 0 ||

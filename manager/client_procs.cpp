@@ -17,6 +17,7 @@
 
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
+#include "manager/template_edit.h"
 #include "model/file_bytes.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -108,19 +109,19 @@ void SelectRow(QTreeWidgetItem* item) {
     form.lvMainList->scrollToItem(item);
 }
 
-// The stored delimiter names and the characters they stand for.
-std::string DelimiterCharacter(const std::string& stored) {
-    if (stored == "COMMA") return ",";
-    if (stored == "SPACE") return " ";
-    if (stored == "TAB") return "\t";
-    return stored;
+EditorRunner& TheEditorRunner() {
+    static EditorRunner runner;
+    return runner;
 }
 
-// The template editor is a window of its own that is not part of this version: the
-// prepared template is not shown, and the status bar says so.
-void OpenTemplateEditor() {
-    Form().statusBar()->showMessage(
-        "Not available yet: the template editor is not part of this version.");
+// A fresh editor over the main window, filled from the current template, shown modally.
+void OpenTemplateEditor(bool isNew) {
+    FrmTemplateEdit editor(State().currentTemplate, MainForm());
+    editor.SetEditCtrlValues(isNew);
+    if (TheEditorRunner())
+        TheEditorRunner()(editor);
+    else
+        editor.exec();
 }
 
 }  // namespace
@@ -216,12 +217,12 @@ void EditTemplate(bool isNew) {
             QTreeWidgetItem* item = nullptr;
             auto t = ReadSelectedTemplate(item);
             if (!t) return;
-            t->SetOutputDeliminator(DelimiterCharacter(t->OutputDeliminator()));
             State().currentTemplate = t;
         } else {
             State().currentTemplate->SetFileName(NewTemplateName());
         }
-        OpenTemplateEditor();
+        // The editor maps the stored delimiter name to its character itself.
+        OpenTemplateEditor(isNew);
     });
 }
 
@@ -360,6 +361,8 @@ std::string NewTemplateName() {
         return candidate;
     });
 }
+
+void SetEditorRunner(EditorRunner runner) { TheEditorRunner() = std::move(runner); }
 
 std::string EnginePath() {
     const char* home = std::getenv("TALLIX_HOME");

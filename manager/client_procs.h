@@ -3,6 +3,7 @@
 // commands. Each one traps its own failures and reports them under
 // "modClientProcs - " + its name, then returns.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 namespace tallix::manager {
 
 class FrmMain;
+class FrmTemplateEdit;
 
 // Texts the user sees, once each.
 inline constexpr std::string_view kMsgSelectToEdit = "Must select a template to edit";
@@ -92,6 +94,12 @@ void PrintTemplate();
 void ViewLogFile(std::string_view logFileName);
 void DoHelp(int command, int context);
 void DoExamples();
+
+// How EditTemplate shows the prepared editor: modally by default. Tests drive the dialog
+// through a runner instead (it gets the filled dialog and returns when done with it); an
+// empty function restores the modal dialog.
+using EditorRunner = std::function<void(FrmTemplateEdit& editor)>;
+void SetEditorRunner(EditorRunner runner);
 
 // The engine executable the manager starts: beside the manager, or in $TALLIX_HOME when
 // that is set (a private program directory holds its own engine).

@@ -18,6 +18,8 @@
 #include "manager/client_procs.h"
 #include "manager/geometry.h"
 #include "manager/manager_windows.h"
+#include "manager/options_procs.h"
+#include "manager/wizard_procs.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
 #include "settings/system_rules.h"
@@ -126,16 +128,14 @@ void FrmMain::BuildActions() {
     mnuViewStatusBar->setChecked(true);
     mnuHelpExamples->setCheckable(true);
 
-    // The template editor, the options dialog and the wizard come with their own windows;
-    // until then their commands are shown, disabled, and say why.
-    for (auto [action, what] : {std::pair{mnuFileNew, "template editor"},
-                                std::pair{mnuEditModify, "template editor"},
-                                std::pair{mnuFileWizard, "template wizard"},
-                                std::pair{mnuViewOptions, "options dialog"}}) {
-        action->setEnabled(false);
-        action->setStatusTip(QString::fromLatin1(kNotBuiltTip).arg(what));
-        action->setToolTip(action->statusTip());
-    }
+    // The template wizard.
+    connect(mnuFileWizard, &QAction::triggered, this, [] { DoWizard(); });
+
+    // The options dialog "System Options".
+    mnuViewOptions->setEnabled(true);
+    mnuViewOptions->setStatusTip(QString());
+    mnuViewOptions->setToolTip(QString());
+    connect(mnuViewOptions, &QAction::triggered, this, [] { InitOptions(); });
 
     connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
     connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });

@@ -20,6 +20,8 @@ if [ "${1:-}" = "fuzz" ]; then
 fi
 if [ "${1:-}" = "screenshots" ]; then
     PACKAGES+=(xvfb xauth)
+    # The template editor's and the wizard's screenshots are taken by driving tallix with keys.
+    PACKAGES+=(xdotool)
 fi
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Retakes the screenshots in docs/ under a virtual X display (Xvfb): the main window of tallix
 # with the example templates, after one engine run over the sample mailbox so that
-# "Last Time Used" is filled. Uses a program directory and settings of its own under
-# build/screenshots (never your own settings). Run from the repository root:
+# "Last Time Used" is filled, and two pages of the template wizard. Uses a program directory
+# and settings of its own under build/screenshots (never your own settings). Run from the
+# repository root:
 #     bash scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,9 @@ cp examples/*.txf "$work/home/templates/"
 printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\nMainLeft=0\r\nMainTop=0\r\nMainWidth=10800\r\nMainHeight=6750\r\n' \
     "$work/home/templates" "$PWD/examples/sample-inbox.mbox" \
     >"$work/config/Vantroy Technologies/Tallix.ini"
+# The example scripts, so that the template editor's Scripting tab lists procedures.
+printf 'UseScripts=True\r\nScriptEngine=JScript\r\nScriptDir=%s\r\n' "$PWD/examples/scripts/javascript" \
+    >>"$work/config/Vantroy Technologies/Tallix.ini"
 export TALLIX_HOME="$work/home" XDG_CONFIG_HOME="$work/config"
 (cd "$work/output" && env -u DISPLAY -u WAYLAND_DISPLAY "$OLDPWD/$build/bin/txengine" /sx </dev/null >/dev/null 2>&1) || true
 # The engine ran from the repository copy; tallix finds it in TALLIX_HOME.
@@ -51,10 +55,84 @@ tallix_pid=$!
 sleep 4
 "$build/bin/screen_grab" docs/screenshot-main-window.png 0 0 720 450
 echo "wrote docs/screenshot-main-window.png"
+
+# The template wizard, opened and filled in with the keyboard alone (File, New Template Wizard;
+# the pages' mnemonics): its first page, and the formatted-text page with a pasted order form.
+grab_wizard() {
+    local id geometry
+    id=$(xdotool search --sync --onlyvisible --name "$1" | head -n 1)
+    geometry=$(xdotool getwindowgeometry --shell "$id")
+    eval "$geometry"
+    "$build/bin/screen_grab" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT"
+    echo "wrote $2"
+}
+main_id=$(xdotool search --sync --onlyvisible --name '^Tallix$' | head -n 1)
+xdotool windowfocus --sync "$main_id"
+xdotool key --delay 150 alt+f w
+sleep 1
+wizard_id=$(xdotool search --sync --onlyvisible --name 'The Template Wizard' | head -n 1)
+xdotool windowfocus --sync "$wizard_id"
+xdotool key ctrl+a
+xdotool type --delay 20 'Web Orders'
+sleep 0.5
+grab_wizard 'The Template Wizard' docs/screenshot-wizard-name.png
+xdotool key --delay 200 alt+n alt+n alt+n alt+n alt+v alt+f ctrl+a
+for line in 'Order Number: 1001' 'Customer Name: Bob Jones' 'Email: bob@example.net' \
+    'Quantity: 1' 'Product: Red Widget'; do
+    xdotool type --delay 10 "$line"
+    xdotool key Return
+done
+sleep 0.5
+grab_wizard 'The Message Text Field' docs/screenshot-wizard-formatted-text.png
+xdotool key Escape
+
+# The template editor "Template Properties", one screenshot per tab: the third example
+# template (OrderSizes, which runs scripts) is opened with Enter and the tabs are chosen by
+# their mnemonics, as a keyboard user would. Then the Variables tab once more at a larger
+# font (QT_FONT_DPI=144).
+editor_shots() {
+    local suffix=$1
+    shift
+    local main
+    main=$(xdotool search --sync --onlyvisible --name '^Tallix$' | head -n1)
+    xdotool windowfocus --sync "$main"
+    xdotool key --clearmodifiers Down Down Down Return
+    local editor
+    editor=$(xdotool search --sync --onlyvisible --name '^Template Properties$' | head -n1)
+    xdotool windowfocus --sync "$editor"
+    sleep 1
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$editor")"
+    for tab in "$@"; do
+        local name=${tab%%:*} key=${tab##*:}
+        xdotool key --clearmodifiers "alt+$key"
+        sleep 1
+        "$build/bin/screen_grab" "docs/screenshot-editor-$name$suffix.png" "$X" "$Y" "$WIDTH" "$HEIGHT"
+        echo "wrote docs/screenshot-editor-$name$suffix.png"
+    done
+    xdotool key --clearmodifiers Escape
+}
+editor_shots "" general:g variables:v output-format:f scripting:r
 kill "$tallix_pid" 2>/dev/null || true
-tallix_pid=""
+wait "$tallix_pid" 2>/dev/null || true
+QT_FONT_DPI=144 "$build/bin/tallix" >"$work/tallix-large.log" 2>&1 &
+tallix_pid=$!
+sleep 4
+editor_shots "-large-font" variables:v
+
+# The options dialog, one picture per tab, over sample accounts and settings (the host names
+# are reserved example names).
+cmake --build "$build" --target options_screens >/dev/null
+printf '[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n[Home]\r\nHostName=pop.home.example\r\nPort=110\r\nLoginName=jo\r\nPassword=secret\r\n[Work]\r\nHostName=mail.work.example\r\nPort=995\r\nLoginName=jo.smith\r\nPassword=secret\r\n' \
+    >"$work/home/POP3.CFG"
+printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=POP3\r\nProfile=/home/jo/Maildir\r\nLocalFileName=/home/jo/mail/archive.mbox\r\nUseScripts=True\r\nScriptEngine=Lua\r\nScriptExt=lua\r\nDeleteFlag=1\r\nDeleteUnused=False\r\n' \
+    "$work/home/templates" "$work/home/scripts" >"$work/config/Vantroy Technologies/Tallix.ini"
+"$build/bin/options_screens" docs
 
 # The template editor's test bench: Orders tried on the sample mailbox, message 3 selected.
+kill "$tallix_pid" 2>/dev/null || true
+wait "$tallix_pid" 2>/dev/null || true
+tallix_pid=""
 "$build/bin/test_bench_preview" "$work/home/templates/Orders.txf" "$PWD/examples/sample-inbox.mbox" 3 \
     >"$work/test-bench.log" 2>&1 &
 bench_pid=$!

@@ -90,6 +90,24 @@ std::string ReceiveDateText(std::string_view rest, bool eudora) {
     return Assemble(month, day, Trim(rest), time);
 }
 
+std::string MboxReceiveDateText(std::string_view rest) {
+    std::string sender, weekday, month, day, time;
+    if (!TakeToken(rest, sender) || !TakeToken(rest, weekday) || !TakeToken(rest, month) ||
+        !TakeToken(rest, day) || !TakeToken(rest, time)) {
+        Raise(kErrInvalidCall);
+    }
+    for (;;) {
+        std::string token;
+        const bool more = TakeToken(rest, token);
+        if (!more) token = Trim(rest);
+        if (!token.empty() && token.find_first_not_of("0123456789") == std::string::npos) {
+            return ReceiveDateText(weekday + " " + month + " " + day + " " + time + " " + token,
+                                   false);
+        }
+        if (!more) Raise(kErrInvalidCall);
+    }
+}
+
 DateAndTime ConvertDateText(std::string_view text) {
     const DateValue d = CDate(text);
     return {FormatShortDate(d), FormatShortTime(d)};

@@ -16,6 +16,7 @@
 #include "settings/user_interface.h"
 #include "sources/attachment_names.h"
 #include "sources/mailbox_dates.h"
+#include "sources/mbox_framing.h"
 
 namespace tallix::sources {
 namespace {
@@ -100,6 +101,14 @@ std::optional<std::string_view> PartHeaderLines(std::string_view msg, std::size_
 
 MailboxFormat FormatFor(const std::string& useSource) {
     MailboxFormat f;
+    if (useSource == kSourceFileOther) {
+        // Each message is brought to CR LF as it is cut out, so its fields end at CR LF.
+        f.mbox = true;
+        f.separator = kMboxFromLine;
+        f.lineEnd = kCrLf;
+        f.receiveMarker = kMboxFromLine;
+        return f;
+    }
     f.eudora = useSource == kSourceEudora;
     f.separator = f.eudora ? kEudoraSeparator : kNetscapeSeparator;
     f.endMarker = std::string(f.eudora ? kCrLf : kBlankLine) + f.separator;
@@ -111,11 +120,19 @@ MailboxFormat FormatFor(const std::string& useSource) {
 // Every LF that has no CR before it becomes CR LF. `text` may continue what `out` holds.
 void AppendWithCrLf(std::string& out, std::string_view text) {
     out.reserve(out.size() + text.size() + text.size() / 32);
-    char previous = out.empty() ? '\0' : out.back();
-    for (const char c : text) {
-        if (c == '\n' && previous != '\r') out.push_back('\r');
-        out.push_back(c);
-        previous = c;
+    // Whole lines are copied at once; only the line ends are looked at.
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t lf = text.find('\n', at);
+        if (lf == std::string_view::npos) {
+            out.append(text.substr(at));
+            break;
+        }
+        out.append(text.substr(at, lf - at));
+        const char previous = lf > at ? text[lf - 1] : (out.empty() ? '\0' : out.back());
+        if (previous != '\r') out.push_back('\r');
+        out.push_back('\n');
+        at = lf + 1;
     }
 }
 
@@ -140,7 +157,7 @@ std::size_t FieldEnd(std::string_view part) {
 
 clsNetscape::clsNetscape() {
     m_format = FormatFor(Settings().useSource);
-    SetID(std::string(m_format.eudora ? kEudoraId : kNetscapeId));
+    SetID(std::string(m_format.mbox ? kMboxId : m_format.eudora ? kEudoraId : kNetscapeId));
     m_filePath = Settings().localFileName;
 }
 
@@ -167,7 +184,8 @@ void clsNetscape::Connect() {
         // Only a mailbox that cannot be read ends the run.
         if (!Guard(kCtxGetMessages, [&] { NSGetMessages(); }, kLoggedEnding)) return;
         if (m_file.Size() != 0) {
-            IsNewCharacter();
+            // An mbox file's framing does not depend on its first line end or character.
+            if (!m_format.mbox) IsNewCharacter();
             NSGetMsgCount();
         }
         m_readPos = 1;
@@ -203,6 +221,13 @@ void clsNetscape::NSGetMsgCount() {
     Guard(kCtxGetMsgCount, [&] {
         const std::string_view separator = m_format.separator;
         std::int64_t count = 0;
+        if (m_format.mbox) {
+            // The messages the walk hands over, not every "From " of the file.
+            count = static_cast<std::int64_t>(std::min<std::size_t>(
+                MboxFraming(m_file).Count(), std::numeric_limits<std::int32_t>::max()));
+            SetTotalMessages(static_cast<std::int32_t>(count));
+            return;
+        }
         // Counted wherever it stands, not only at line starts.
         for (std::size_t at = FindInFile(1, separator); at != 0;
              at = FindInFile(at + separator.size(), separator)) {
@@ -257,6 +282,20 @@ void clsNetscape::GetMessage() {
     std::size_t resume = pastEnd;
     const bool ok = Guard(kCtxGetMessage, [&] {
         m_messageText.clear();
+        if (m_format.mbox) {
+            const std::optional<MboxSpan> span = MboxFraming(m_file).Next(m_readPos - 1);
+            // Only line ends are left: the walk is over, which is no failure.
+            if (!span) {
+                m_readPos = pastEnd;
+                return;
+            }
+            resume = span->end + 1;
+            ++m_messageIndex;
+            m_readPos = resume;
+            CutMessage(span->start + 1, span->end + 1);
+            GetMsgParts();
+            return;
+        }
         const std::size_t start = FindInFile(m_readPos, m_format.separator);
         if (start == 0) Raise(kErrInvalidCall);
         // Without an end marker the message runs to the end of the file, its last byte
@@ -289,12 +328,22 @@ void clsNetscape::CutMessage(std::size_t start, std::size_t end) {
     }
     m_messageText.clear();
     m_file.ForEachPiece(start - 1, length, [&](std::string_view piece) {
-        if (m_lineFeedOnly) {
+        // An mbox file may mix LF and CR LF lines; every message is read in the CR LF form.
+        if (m_lineFeedOnly || m_format.mbox) {
             AppendWithCrLf(m_messageText, piece);
         } else {
             m_messageText.append(piece);
         }
     });
+    if (m_format.mbox) {
+        // The message's own "From " line is not a quoted body line.
+        std::size_t bodyFrom = 0;
+        if (m_messageText.starts_with(kMboxFromLine)) {
+            const std::size_t lf = m_messageText.find('\n');
+            bodyFrom = lf == std::string::npos ? m_messageText.size() : lf + 1;
+        }
+        UnquoteFromLines(m_messageText, bodyFrom);
+    }
 }
 
 std::shared_ptr<txMessage> clsNetscape::HandOver() const {
@@ -618,10 +667,14 @@ void clsNetscape::GetSentDate() {
 
 void clsNetscape::GetReceiveDate() {
     Guard(kCtxReceiveDate, [&] {
+        // An mbox message without a "From " line (a file holding a lone message) carries no
+        // delivery date: the receive date stays empty, which is no failure.
+        if (m_format.mbox && !m_header.starts_with(m_format.receiveMarker)) return;
         const std::size_t at = Find(m_header, 1, m_format.receiveMarker);
         if (at == 0) Raise(kErrInvalidCall);
         const std::string rest = FieldValue(at, m_format.receiveMarker.size());
-        const DateAndTime dt = ConvertDateText(ReceiveDateText(rest, m_format.eudora));
+        const DateAndTime dt = ConvertDateText(m_format.mbox ? MboxReceiveDateText(rest)
+                                                             : ReceiveDateText(rest, m_format.eudora));
         m_values.receiveDate = dt.date;
         m_values.receiveTime = dt.time;
     });

@@ -1,6 +1,6 @@
 #pragma once
-// clsNetscape: the mailbox file source. A Netscape mail folder or a Eudora mailbox is many
-// messages stored one after another in one text file. The file is opened at Connect and read
+// clsNetscape: the mailbox file source. A Netscape mail folder, a Eudora mailbox or a standard
+// mbox file (see MboxFraming) is many messages stored one after another in one text file. The file is opened at Connect and read
 // by offset up to the length it had then (see MailboxReader); each message is cut out by searching for the text that starts a message, split into header and
 // body by plain text searches, and handed to the engine as a txMessage. Multipart messages
 // have their plain-text parts joined into the body and their attachments decoded to files in
@@ -25,6 +25,7 @@ namespace tallix::sources {
 
 inline constexpr std::string_view kNetscapeId = "Netscape mail file";
 inline constexpr std::string_view kEudoraId = "Eudora mail file";
+inline constexpr std::string_view kMboxId = "mbox mail file";
 inline constexpr std::string_view kDeleteNotImplemented = "Delete feature not yet implemented.";
 
 // Limits on what one message can make the walk hold or do. Mail comes from strangers: going
@@ -59,11 +60,16 @@ struct MailboxFormat {
     std::string receiveMarker;  // the separator line that carries the receive date
     std::size_t resumeStep = 2; // from the end marker to the line of the next separator
     bool eudora = false;
+    // A standard mbox file ("FILE_OTHER"): messages are found by MboxFraming instead of the
+    // separator and end marker, ">From " lines are unquoted, and the receive date is read
+    // from the message's own "From " line only.
+    bool mbox = false;
 };
 
 class clsNetscape final : public MailSource {
 public:
-    // Reads "UseSource" and "LocalFileName" from the settings the program has loaded.
+    // Reads "UseSource" and "LocalFileName" from the settings the program has loaded; every
+    // kind of mailbox file is named by "LocalFileName".
     clsNetscape();
     ~clsNetscape() override;
 

@@ -2,6 +2,10 @@
 // handing over every message, and writing each attachment's part for the decoder (the
 // decode itself belongs to the MIME component and is left out here).
 //
+// The generated file is a valid standard mbox file as well (each "From - " line follows a blank
+// line), so the same bytes are also walked as "FILE_OTHER", and the mbox framing is timed on
+// its own.
+//
 // MAILBOX_BENCH_MESSAGES sets the mailbox size (default 20000).
 
 #include <benchmark/benchmark.h>
@@ -16,6 +20,8 @@
 #include "bench/sources/mailbox_generator.h"
 #include "settings/error_reporter.h"
 #include "settings/settings_store.h"
+#include "sources/mailbox_reader.h"
+#include "sources/mbox_framing.h"
 #include "sources/netscape_source.h"
 
 namespace {
@@ -72,10 +78,10 @@ double AnonymousResidentMb() {
     return 0;
 }
 
-void WalkMailbox(benchmark::State& state, bool attachments) {
+void WalkMailbox(benchmark::State& state, bool attachments, const char* kind = kSourceNetscape) {
     SetSilentMode(true);
     const Corpus& corpus = GetCorpus(attachments);
-    Settings().useSource = kSourceNetscape;
+    Settings().useSource = kind;
     Settings().localFileName = corpus.path;
     AcceptingDecoder decoder;
     std::int64_t handed = 0;
@@ -104,5 +110,28 @@ void BM_WalkMailboxWithoutAttachments(benchmark::State& state) { WalkMailbox(sta
 
 BENCHMARK(BM_WalkMixedMailbox)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WalkMailboxWithoutAttachments)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same file read as a standard mbox file.
+void BM_WalkMixedMboxFile(benchmark::State& state) { WalkMailbox(state, true, kSourceFileOther); }
+BENCHMARK(BM_WalkMixedMboxFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The mbox framing alone: finding every message of the file, nothing cut out.
+void BM_MboxFraming(benchmark::State& state) {
+    const Corpus& corpus = GetCorpus(true);
+    std::int64_t found = 0;
+    for (auto _ : state) {
+        sources::MailboxReader reader;
+        reader.Open(corpus.path);
+        sources::MboxFraming framing(reader);
+        std::size_t at = 0;
+        while (const auto span = framing.Next(at)) {
+            at = span->end;
+            ++found;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(corpus.bytes) * state.iterations());
+    state.counters["messages/s"] = benchmark::Counter(static_cast<double>(found), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MboxFraming)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

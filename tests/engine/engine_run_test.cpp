@@ -138,7 +138,7 @@ TEST_F(EngineRun, SourceThatDoesNotConnectIsShownAndTheNextOneRuns) {
 
 TEST_F(EngineRun, UnknownSourceKindAndNoTemplatesEndTheRun) {
     Template("T.txf", "True", "<NONE>", "", {}, "", OutPath("t.csv"));
-    Settings().useSource = "FILE_OTHER";
+    Settings().useSource = "";
     EXPECT_THROW(RunSources(""), ProgramEndRequest);
     EXPECT_NE(ErrorLog().find("Unable to set source configuration\r\n"), std::string::npos);
 

@@ -20,6 +20,7 @@
 #include "manager/geometry.h"
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
+#include "manager/template_edit.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/registry.h"
@@ -58,8 +59,16 @@ struct Manager {
         fs::create_directories(TemplateDir());
         form = std::make_unique<FrmMain>();
         SetMainForm(form.get());
+        // Commands that open the template editor record its name and leave it unsaved.
+        SetEditorRunner([this](FrmTemplateEdit& editor) {
+            editedNames.push_back(editor.txtTemplateName->text().toStdString());
+        });
     }
-    ~Manager() { form.reset(); }
+    ~Manager() {
+        SetEditorRunner({});
+        form.reset();
+    }
+    std::vector<std::string> editedNames;
 
     std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
     std::string TemplatePath(const std::string& name) const {
@@ -123,7 +132,7 @@ private slots:
     void logViewerShowsMissingMessageOrTheLog();
     void helpOpensContextPagesAndIndex();
     void examplesModeSwitchesOnlyAfterOk();
-    void laterWindowsCommandsAreShownDisabled();
+    void everyCommandIsEnabledAndEditOpensTheEditor();
     void splashAndAboutShowVersionAndNames();
 };
 
@@ -209,6 +218,9 @@ void ManagerTest::copyNamesCountUpAndReuseAFreedNumber() {
     m.Select("Orders");
     m.form->mnuEditCopy->trigger();
     QCOMPARE(m.SelectedName(), std::string("Copy (1) of Orders"));
+    // The copy opens in the editor as an existing template.
+    QCOMPARE(m.editedNames, std::vector<std::string>({"Copy (1) of Orders"}));
+    QVERIFY(!State().newTemplate);
     m.Select("Orders");
     m.form->tbCopy->trigger();
     QCOMPARE(m.SelectedName(), std::string("Copy (2) of Orders"));
@@ -670,28 +682,31 @@ void ManagerTest::examplesModeSwitchesOnlyAfterOk() {
     QVERIFY(!m.form->mnuHelpExamples->isChecked());
 }
 
-void ManagerTest::laterWindowsCommandsAreShownDisabled() {
+void ManagerTest::everyCommandIsEnabledAndEditOpensTheEditor() {
     Manager m;
     for (QAction* a : {m.form->mnuFileNew, m.form->mnuFileWizard, m.form->mnuEditModify,
                        m.form->mnuViewOptions, m.form->tbNew, m.form->tbProperties}) {
-        QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
-        QVERIFY2(a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
+        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+        QVERIFY2(!a->toolTip().contains("not part of this version"), qPrintable(a->objectName()));
     }
-    for (const char* name : {"mnuPopupNew", "mnuPopupEdit"}) {
-        auto* item = m.form->mnuPopup->findChild<QAction*>(name);
-        QVERIFY2(item && !item->isEnabled(), name);
-    }
-    for (const char* name : {"mnuPopupCopy", "mnuPopupDelete", "mnuPopupToggle", "mnuPopupParse",
-                             "mnuPopupPrint"}) {
+    for (const char* name : {"mnuPopupNew", "mnuPopupEdit", "mnuPopupCopy", "mnuPopupDelete",
+                             "mnuPopupToggle", "mnuPopupParse", "mnuPopupPrint"}) {
         auto* item = m.form->mnuPopup->findChild<QAction*>(name);
         QVERIFY2(item && item->isEnabled(), name);
     }
-    // Enter on a row would edit it: it says why nothing opens.
+    // The editor opens from New, Edit, the toolbar, Enter and a double click on a row.
     m.AddTemplate("Orders");
     GetTempFiles();
     m.Select("Orders");
+    m.form->mnuFileNew->trigger();
+    QVERIFY(State().newTemplate);
+    m.form->tbProperties->trigger();
+    QVERIFY(!State().newTemplate);
     QTest::keyClick(m.form->lvMainList, Qt::Key_Return);
-    QVERIFY(m.form->statusBar()->currentMessage().contains("template editor"));
+    emit m.form->lvMainList->itemDoubleClicked(m.form->FindRow("Orders"), 0);
+    m.form->tbNew->trigger();
+    QCOMPARE(m.editedNames,
+             std::vector<std::string>({"Untitled", "Orders", "Orders", "Orders", "Untitled"}));
     QVERIFY(m.ui.boxes.empty());
 }
 

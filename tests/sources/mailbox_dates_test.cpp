@@ -74,5 +74,39 @@ TEST(MailboxDates, ReceiveDateNeedsFourTokensAndAYear) {
               kErrInvalidCall);
 }
 
+// The rest of an mbox "From " line after "From ": sender first, the year after the time,
+// wherever a zone or other text stands around it.
+TEST(MailboxDates, MboxFromLineDates) {
+    struct MboxCase {
+        const char* rest;
+        const char* text;  // empty: error 5
+    } cases[] = {
+        {"MAILER-DAEMON Fri Jan  8 12:34:56 1999", "Jan 8, 1999 12:34:56"},
+        {"ann@example.org Sat Feb 13 09:08:07 2021", "Feb 13, 2021 09:08:07"},
+        // A web mail export puts a zone before the year.
+        {"1797263412345678901@xxx Wed Mar 13 19:54:11 +0000 2019", "Mar 13, 2019 19:54:11"},
+        // Old UUCP lines carry text after the year; a zone name may follow too.
+        {"bob Mon Jan  4 01:02:03 1999 remote from host", "Jan 4, 1999 01:02:03"},
+        {"bob Mon Jan  4 01:02:03 UTC 1999", "Jan 4, 1999 01:02:03"},
+        {"- Mon Jan 04 01:02:03 99", "Jan 04, 1999 01:02:03"},
+        // No year, too few tokens, nothing at all.
+        {"bob Mon Jan  4 01:02:03 +0000", ""},
+        {"bob Mon Jan  4 01:02:03", ""},
+        {"Mon Jan  4 01:02:03 1999", ""},
+        {"", ""},
+    };
+    for (const MboxCase& c : cases) {
+        SCOPED_TRACE(c.rest);
+        if (*c.text) {
+            EXPECT_EQ(MboxReceiveDateText(c.rest), c.text);
+        } else {
+            EXPECT_EQ(ErrorNumberOf([&] { MboxReceiveDateText(c.rest); }), kErrInvalidCall);
+        }
+    }
+    const DateAndTime d = ConvertDateText(MboxReceiveDateText("x Wed Mar 13 19:54:11 +0000 2019"));
+    EXPECT_EQ(d.date, "3/13/2019");
+    EXPECT_EQ(d.time, "19:54");
+}
+
 }  // namespace
 }  // namespace tallix::sources

@@ -1,0 +1,466 @@
+#include "manager/options_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "manager/client_procs.h"
+#include "manager/options_procs.h"
+#include "settings/error_reporter.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix::manager {
+namespace {
+
+constexpr std::string_view kFormCtx = "frmOptions ";
+std::string Ctx(std::string_view handler) { return std::string(kFormCtx) + std::string(handler); }
+
+// The largest port number; the box takes digits only, so the stored port is always a number
+// a connection can use.
+constexpr int kMaxPort = 65535;
+
+// Captions. Where the original control named something this platform does not have (the
+// MAPI client, ActiveX scripting), the caption names what stands in for it here.
+constexpr const char* kExtMapiCaption = "Maildir folder named below (the local mail store)";
+constexpr const char* kSimpleMapiCaption = "Default Maildir ($MAILDIR, else ~/Maildir)";
+constexpr const char* kProfileLabel = "Maildir folder:";
+constexpr const char* kMapiHelpText =
+    "Both choices read a Maildir, the local mail store that mail programs and delivery agents "
+    "on this system share (a folder holding cur, new and tmp). To read a particular Maildir, "
+    "select the first option and give its folder. To read your default Maildir (the folder "
+    "named by $MAILDIR, else ~/Maildir), select the second option.";
+constexpr const char* kUseScriptingCaption = "Use Scripting (JScript, JavaScript or Lua)";
+
+QLabel* Label(const char* text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+// A line edit and its "Browse..." button on one row.
+QHBoxLayout* WithBrowse(QLineEdit* box, QPushButton* button) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(box, 1);
+    row->addWidget(button);
+    return row;
+}
+
+template <class T>
+T* Named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+}  // namespace
+
+FrmOptions::FrmOptions(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmOptions");
+    setWindowTitle("System Options");
+    auto* layout = new QVBoxLayout(this);
+
+    tbsOptions = Named(new QTabWidget(this), "tbsOptions");
+    layout->addWidget(tbsOptions, 1);
+    // Pages are made in tab order, and each page's controls in reading order, so the focus
+    // moves through them as they are laid out.
+    tbsOptions->addTab(BuildGeneralTab(), "&General");
+    tbsOptions->addTab(BuildMapiTab(), "&MAPI Client");
+    tbsOptions->addTab(BuildInternetMailTab(), "&Internet Mail");
+    tbsOptions->addTab(BuildLocalFileTab(), "&Local File");
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    cmdOK = Named(new QPushButton("OK", this), "cmdOK");
+    cmdCancel = Named(new QPushButton("&Cancel", this), "cmdCancel");
+    cmdApply = Named(new QPushButton("&Apply", this), "cmdApply");
+    cmdHelp = Named(new QPushButton("&Help", this), "cmdHelp");
+    for (QPushButton* b : {cmdOK, cmdCancel, cmdApply, cmdHelp}) buttons->addWidget(b);
+    layout->addLayout(buttons);
+    cmdOK->setDefault(true);
+
+    Connect();
+    Guard(Ctx("Form_Load"), [&] {
+        tbsOptions->setCurrentIndex(kTabGeneral);
+        // Every control of the dialog has the dialog's help topic.
+        auto* help = new QShortcut(QKeySequence::HelpContents, this);
+        connect(help, &QShortcut::activated, this, [this] { cmdHelp->click(); });
+    });
+    EnableAccountBoxes();
+    MarkUnchanged();
+}
+
+QWidget* FrmOptions::BuildGeneralTab() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+
+    auto* top = new QHBoxLayout;
+    auto* source = Named(new QGroupBox("Message Source", page), "fraSource");
+    auto* sourceLayout = new QVBoxLayout(source);
+    optMAPI = Named(new QRadioButton("MAPI Client", source), "optMAPI");
+    OptPop3 = Named(new QRadioButton("Internet Mail", source), "OptPop3");
+    OptFile = Named(new QRadioButton("Local File", source), "OptFile");
+    for (QRadioButton* b : {optMAPI, OptPop3, OptFile}) sourceLayout->addWidget(b);
+    top->addWidget(source);
+    auto* deletion = new QVBoxLayout;
+    chkDelMessages = Named(new QCheckBox("Delete messages after parsing", page), "chkDelMessages");
+    chkPromptDelete = Named(new QCheckBox("Prompt before deleting", page), "chkPromptDelete");
+    chkUnusedMsgs = Named(new QCheckBox("Delete un-used messages", page), "chkUnusedMsgs");
+    deletion->addWidget(chkDelMessages);
+    // The two dependent boxes are indented under the one they depend on.
+    for (QCheckBox* b : {chkPromptDelete, chkUnusedMsgs}) {
+        auto* row = new QHBoxLayout;
+        row->addSpacing(chkDelMessages->style()->pixelMetric(QStyle::PM_IndicatorWidth) * 2);
+        row->addWidget(b);
+        deletion->addLayout(row);
+    }
+    deletion->addStretch(1);
+    top->addLayout(deletion, 1);
+    layout->addLayout(top);
+
+    auto* templates = Named(new QGroupBox("Template Information", page), "fraTemplates");
+    auto* templatesLayout = new QVBoxLayout(templates);
+    txtDirectory = Named(new QLineEdit(templates), "txtDirectory");
+    cmdDirBrowse = Named(new QPushButton("Browse...", templates), "cmdDirBrowse");
+    templatesLayout->addWidget(Label("Directory where templates are stored:", txtDirectory, templates));
+    templatesLayout->addLayout(WithBrowse(txtDirectory, cmdDirBrowse));
+    chkHelpText = Named(new QCheckBox("Show help text when designing templates", templates),
+                        "chkHelpText");
+    templatesLayout->addWidget(chkHelpText);
+    layout->addWidget(templates);
+
+    auto* scripting = Named(new QGroupBox(page), "fraScripting");
+    auto* scriptLayout = new QGridLayout(scripting);
+    chkUseScripting = Named(new QCheckBox(kUseScriptingCaption, scripting), "chkUseScripting");
+    txtScriptDir = Named(new QLineEdit(scripting), "txtScriptDir");
+    lblScriptDir = Named(Label("Directory where script files are stored:", txtScriptDir, scripting),
+                         "lblScriptDir");
+    cmdScriptBrowse = Named(new QPushButton("Browse...", scripting), "cmdScriptBrowse");
+    txtEngine = Named(new QLineEdit(scripting), "txtEngine");
+    txtEngine->setPlaceholderText("JScript, JavaScript or Lua");
+    lblEngine = Named(Label("Language:", txtEngine, scripting), "lblEngine");
+    txtExtension = Named(new QLineEdit(scripting), "txtExtension");
+    lblExtension = Named(Label("File Ext:", txtExtension, scripting), "lblExtension");
+    scriptLayout->addWidget(chkUseScripting, 0, 0, 1, 4);
+    scriptLayout->addWidget(lblScriptDir, 1, 0, 1, 4);
+    scriptLayout->addLayout(WithBrowse(txtScriptDir, cmdScriptBrowse), 2, 0, 1, 4);
+    scriptLayout->addWidget(lblEngine, 3, 0);
+    scriptLayout->addWidget(txtEngine, 3, 1);
+    scriptLayout->addWidget(lblExtension, 3, 2);
+    scriptLayout->addWidget(txtExtension, 3, 3);
+    scriptLayout->setColumnStretch(1, 2);
+    scriptLayout->setColumnStretch(3, 1);
+    layout->addWidget(scripting);
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget* FrmOptions::BuildMapiTab() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    optExtMapi = Named(new QRadioButton(kExtMapiCaption, page), "optExtMapi");
+    optSimpleMapi = Named(new QRadioButton(kSimpleMapiCaption, page), "optSimpleMapi");
+    layout->addWidget(optExtMapi);
+    layout->addWidget(optSimpleMapi);
+    txtProfile = Named(new QLineEdit(page), "txtProfile");
+    lblProfile = Named(Label(kProfileLabel, txtProfile, page), "lblProfile");
+    cmdProfileBrowse = Named(new QPushButton("Browse...", page), "cmdProfileBrowse");
+    auto* profileRow = new QHBoxLayout;
+    profileRow->addWidget(lblProfile);
+    profileRow->addLayout(WithBrowse(txtProfile, cmdProfileBrowse), 1);
+    layout->addLayout(profileRow);
+    auto* help = Named(new QGroupBox("Help", page), "fraHelp");
+    auto* helpLayout = new QVBoxLayout(help);
+    auto* helpText = Named(new QLabel(kMapiHelpText, help), "lblHelp");
+    helpText->setWordWrap(true);
+    helpLayout->addWidget(helpText);
+    layout->addWidget(help);
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget* FrmOptions::BuildInternetMailTab() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* properties = Named(new QGroupBox("Properties", page), "fraProperties");
+    auto* inner = new QHBoxLayout(properties);
+
+    auto* listColumn = new QVBoxLayout;
+    lstPOPName = Named(new QListWidget(properties), "lstPOPName");
+    lstPOPName->setSelectionMode(QAbstractItemView::SingleSelection);
+    listColumn->addWidget(lstPOPName, 1);
+    auto* listButtons = new QHBoxLayout;
+    cmdVarAdd = Named(new QPushButton("A&dd", properties), "cmdVarAdd");
+    cmdDelete = Named(new QPushButton("&Remove", properties), "cmdDelete");
+    listButtons->addWidget(cmdVarAdd);
+    listButtons->addWidget(cmdDelete);
+    listColumn->addLayout(listButtons);
+    inner->addLayout(listColumn, 1);
+
+    auto* boxes = new QGridLayout;
+    txtPOPName = Named(new QLineEdit(properties), "txtPOPName");
+    txtHostName = Named(new QLineEdit(properties), "txtHostName");
+    txtPort = Named(new QLineEdit(properties), "txtPort");
+    txtPort->setValidator(new QIntValidator(0, kMaxPort, txtPort));
+    txtLoginName = Named(new QLineEdit(properties), "txtLoginName");
+    txtPassword = Named(new QLineEdit(properties), "txtPassword");
+    txtPassword->setEchoMode(QLineEdit::Password);
+    int row = 0;
+    for (auto [caption, box] : {std::pair{"Name:", txtPOPName}, std::pair{"Host Name:", txtHostName},
+                                std::pair{"Port:", txtPort}, std::pair{"Login Name:", txtLoginName},
+                                std::pair{"Password:", txtPassword}}) {
+        boxes->addWidget(Label(caption, box, properties), row, 0);
+        boxes->addWidget(box, row, 1);
+        ++row;
+    }
+    boxes->setRowStretch(row, 1);
+    inner->addLayout(boxes, 2);
+    layout->addWidget(properties, 1);
+    txtPOPName->installEventFilter(this);
+    return page;
+}
+
+QWidget* FrmOptions::BuildLocalFileTab() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* format = Named(new QGroupBox("File Format", page), "fraFileFormat");
+    auto* formatLayout = new QVBoxLayout(format);
+    OptFileNetscape = Named(new QRadioButton("Netscape", format), "OptFileNetscape");
+    OptFileEudora = Named(new QRadioButton("Eurdora", format), "OptFileEudora");
+    OptFileOther = Named(new QRadioButton("Other - RFC 822 Compliant File", format), "OptFileOther");
+    for (QRadioButton* b : {OptFileNetscape, OptFileEudora, OptFileOther}) formatLayout->addWidget(b);
+    layout->addWidget(format);
+    txtFormatFile = Named(new QLineEdit(page), "txtFormatFile");
+    cmdFileFormatDir = Named(new QPushButton("Browse...", page), "cmdFileFormatDir");
+    layout->addWidget(Label("File Path and Name:", txtFormatFile, page));
+    layout->addLayout(WithBrowse(txtFormatFile, cmdFileFormatDir));
+    layout->addStretch(1);
+    return page;
+}
+
+void FrmOptions::Connect() {
+    // Any change of a text box, check box or choice enables Apply.
+    for (QLineEdit* box : findChildren<QLineEdit*>())
+        connect(box, &QLineEdit::textChanged, this, &FrmOptions::Changed);
+    for (QCheckBox* box : findChildren<QCheckBox*>())
+        connect(box, &QCheckBox::toggled, this, &FrmOptions::Changed);
+    for (QRadioButton* b : findChildren<QRadioButton*>())
+        connect(b, &QRadioButton::toggled, this, &FrmOptions::Changed);
+
+    for (QRadioButton* b : {optMAPI, OptPop3, OptFile})
+        connect(b, &QRadioButton::toggled, this, &FrmOptions::EnableSourceTabs);
+    // A local file whose kind the user has not chosen yet is read as the first kind, and the
+    // dialog shows that choice, so what is stored is what was shown. (MAPI without a kind
+    // stores the default store, whose button would empty the folder box when checked here.)
+    connect(OptFile, &QRadioButton::clicked, this, [this] {
+        if (!OptFileNetscape->isChecked() && !OptFileEudora->isChecked() && !OptFileOther->isChecked())
+            OptFileNetscape->setChecked(true);
+    });
+    connect(optExtMapi, &QRadioButton::toggled, this, [this](bool on) {
+        if (!on) return;
+        txtProfile->setEnabled(true);
+        cmdProfileBrowse->setEnabled(true);
+    });
+    connect(optSimpleMapi, &QRadioButton::toggled, this, [this](bool on) {
+        if (!on) return;
+        // Simple MAPI reads the default store: the folder box is emptied, so Apply stores
+        // no folder.
+        txtProfile->clear();
+        txtProfile->setEnabled(false);
+        cmdProfileBrowse->setEnabled(false);
+    });
+    connect(chkDelMessages, &QCheckBox::clicked, this, [this] { SetDeleteMsgControls(*this); });
+    connect(chkUseScripting, &QCheckBox::clicked, this, [this] { SetScriptControls(*this); });
+    connect(cmdDirBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtDirectory); });
+    connect(cmdScriptBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtScriptDir); });
+    connect(cmdProfileBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtProfile); });
+    connect(cmdFileFormatDir, &QPushButton::clicked, this, &FrmOptions::OnFileBrowse);
+    connect(lstPOPName, &QListWidget::currentRowChanged, this, &FrmOptions::OnAccountRowChanged);
+    connect(cmdVarAdd, &QPushButton::clicked, this, &FrmOptions::OnAdd);
+    connect(cmdDelete, &QPushButton::clicked, this, &FrmOptions::OnRemove);
+    connect(cmdApply, &QPushButton::clicked, this, [this] { Apply(); });
+    connect(cmdOK, &QPushButton::clicked, this, &FrmOptions::OnOK);
+    connect(cmdCancel, &QPushButton::clicked, this, &FrmOptions::reject);
+    connect(cmdHelp, &QPushButton::clicked, this, [] {
+        Guard(Ctx("cmdHelp_Click"), [] { DoHelp(kHelpCommandContext, kHelpContextOptions); });
+    });
+}
+
+void FrmOptions::Changed() { cmdApply->setEnabled(true); }
+
+void FrmOptions::MarkUnchanged() { cmdApply->setEnabled(false); }
+
+void FrmOptions::EnableSourceTabs() {
+    // Only the tab of the chosen source can be opened; "&General" always can. With no
+    // source chosen every tab stays open.
+    if (!optMAPI->isChecked() && !OptPop3->isChecked() && !OptFile->isChecked()) return;
+    tbsOptions->setTabEnabled(kTabMapi, optMAPI->isChecked());
+    tbsOptions->setTabEnabled(kTabInternetMail, OptPop3->isChecked());
+    tbsOptions->setTabEnabled(kTabLocalFile, OptFile->isChecked());
+}
+
+void FrmOptions::EnableAccountBoxes() {
+    // The boxes describe one account: with none shown there is nothing to edit.
+    const bool on = addingAccount || shownAccount >= 0;
+    for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword})
+        box->setEnabled(on);
+    cmdDelete->setEnabled(!addingAccount && lstPOPName->currentRow() >= 0);
+    cmdVarAdd->setEnabled(!addingAccount);
+    lstPOPName->setEnabled(!addingAccount);
+}
+
+void FrmOptions::OnAccountRowChanged() {
+    Guard(Ctx("lstPOPName_Click"), [&] {
+        // The edits of the account shown so far go into it before the boxes change.
+        if (shownAccount >= 0 && !addingAccount) GetPOP3Ctrls(*this);
+        SetPop3Ctrls(*this);
+        EnableAccountBoxes();
+    });
+}
+
+void FrmOptions::OnAdd() {
+    Guard(Ctx("cmdVarAdd_Click"), [&] {
+        GetPOP3Ctrls(*this);
+        AddNewPOP3(*this);
+        EnableAccountBoxes();
+    });
+}
+
+void FrmOptions::OnRemove() {
+    Guard(Ctx("cmdDelete_Click"), [&] {
+        const int row = lstPOPName->currentRow();
+        if (row < 0 || !State().pop3Configs) return;
+        const std::string text = std::string(kMsgDeleteAccount) + lstPOPName->item(row)->text().toStdString();
+        if (MsgBox(text, MsgButtons::YesNo, MsgIcon::Question, std::string(kConfirmationTitle)) !=
+            MsgAnswer::Yes)
+            return;
+        State().pop3Configs->Remove(row + 1);
+        // Nothing is shown once the entry is gone: the boxes are emptied rather than filled
+        // from the entry that moves into its place.
+        shownAccount = -1;
+        {
+            const QSignalBlocker block(lstPOPName);
+            delete lstPOPName->takeItem(row);
+            lstPOPName->setCurrentRow(-1);
+            lstPOPName->clearSelection();
+        }
+        ClearPop3Ctrl(*this);
+        EnableAccountBoxes();
+        Changed();
+    });
+}
+
+bool FrmOptions::CheckAccountName() {
+    if (m_checking) return true;
+    m_checking = true;
+    bool accepted = true;
+    Guard(Ctx("txtPopName_LostFocus"), [&] {
+        const QString name = txtPOPName->text();
+        if (addingAccount) {
+            if (!ValidPOP3Name(*this, name, -1)) {
+                accepted = false;
+                MsgBox(std::string(kMsgInvalidAccountName), MsgButtons::Ok, MsgIcon::Exclamation,
+                       std::string(kErrorTitle));
+                // The focus is on its way elsewhere: it is brought back once it got there.
+                QTimer::singleShot(0, txtPOPName, [box = txtPOPName] {
+                    box->setFocus(Qt::OtherFocusReason);
+                    box->selectAll();
+                });
+                return;
+            }
+            auto& configs = State().pop3Configs;
+            if (!configs) return;
+            configs->Add()->SetID(name.toStdString());
+            lstPOPName->addItem(name);
+            const int row = lstPOPName->count() - 1;
+            // The new account takes what the boxes hold now; selecting it then shows it.
+            shownAccount = row;
+            GetPOP3Ctrls(*this);
+            lstPOPName->setCurrentRow(row);
+            addingAccount = false;
+            EnableAccountBoxes();
+            return;
+        }
+        if (shownAccount < 0 || shownAccount >= lstPOPName->count()) return;
+        QListWidgetItem* own = lstPOPName->item(shownAccount);
+        if (ValidPOP3Name(*this, name, shownAccount)) {
+            if (own->text() != name) own->setText(name);
+        } else {
+            // A refused name would reach the account with the next copy of the boxes (two
+            // accounts of one name share one section of the file): the box gets the
+            // account's name back.
+            txtPOPName->setText(own->text());
+        }
+        EnableAccountBoxes();
+    });
+    m_checking = false;
+    return accepted;
+}
+
+bool FrmOptions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtPOPName && event->type() == QEvent::FocusOut) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // Another window taking over (a message box, a menu, the user switching programs)
+        // is no move to another control; leaving for "&Cancel" checks nothing.
+        const bool windowChange =
+            reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+        if (!windowChange && QApplication::focusWidget() != cmdCancel && isVisible())
+            CheckAccountName();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FrmOptions::OnFileBrowse() {
+    Guard(Ctx("cmdFileFormatDir_Click"), [&] {
+        const QString chosen = ChooseFile(this, QString::fromUtf8(kMailSourceFileTitle.data(),
+                                                                  kMailSourceFileTitle.size()),
+                                          txtFormatFile->text(),
+                                          QString::fromUtf8(kMailSourceFileFilter.data(),
+                                                            kMailSourceFileFilter.size()));
+        if (!chosen.trimmed().isEmpty()) txtFormatFile->setText(chosen.trimmed());
+    });
+}
+
+bool FrmOptions::Apply() {
+    bool applied = false;
+    Guard(Ctx("cmdApply_Click"), [&] {
+        // A name still being typed is checked first: a new account with a refused name is
+        // not stored (and its boxes are not copied over the account shown before it).
+        if (!CheckAccountName()) return;
+        if (shownAccount >= 0) GetPOP3Ctrls(*this);
+        SaveOptions(*this);
+        MarkUnchanged();
+        applied = true;
+    });
+    return applied;
+}
+
+void FrmOptions::OnOK() {
+    Guard(Ctx("cmdOK_Click"), [&] {
+        if (Apply()) accept();
+    });
+}
+
+void FrmOptions::OnCancel() {
+    // The accounts are read again from their file, dropping every unsaved edit.
+    Guard(Ctx("cmdCancel_Click"), [] { GetPOP3Configurations(); });
+}
+
+void FrmOptions::reject() {
+    OnCancel();
+    QDialog::reject();
+}
+
+}  // namespace tallix::manager

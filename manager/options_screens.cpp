@@ -1,0 +1,77 @@
+// options_screens OUT_DIR: saves one picture of each tab of the options dialog, filled from
+// the settings and accounts of the program directory in force, as
+// OUT_DIR/screenshot-options-<tab>.png. scripts/screenshots.sh runs it under Xvfb.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QThread>
+#include <cstdio>
+
+#include "manager/client_procs.h"
+#include "manager/options_dialog.h"
+#include "manager/options_procs.h"
+#include "settings/app_info.h"
+#include "settings/registry.h"
+#include "settings/settings_store.h"
+#include "ui/qt_user_interface.h"
+
+using namespace tallix;
+using namespace tallix::manager;
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: options_screens OUT_DIR\n");
+        return 2;
+    }
+    SetProgramIdentity("tallix", "Tallix");
+    QApplication app(argc, argv);
+    ui::QtWindowScope windowScope;
+    State().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+    GetShowHelp();
+    GetMapiProfile();
+    GetTemplateDir();
+    GetPOP3Configurations();
+    GetUseScripts();
+    GetScriptDir();
+    GetScriptExt();
+    GetScriptEngine();
+    GetDeleteFlag();
+    GetLocalFileName();
+
+    // Each source tab opens only for its own source: each picture is taken with that source
+    // chosen.
+    struct Shot {
+        int tab;
+        const char* source;
+        const char* name;
+    };
+    int status = 0;
+    for (const Shot& shot : {Shot{kTabGeneral, kSourcePop3, "general"},
+                             Shot{kTabMapi, kSourceExtendedMapi, "mapi"},
+                             Shot{kTabInternetMail, kSourcePop3, "internet-mail"},
+                             Shot{kTabLocalFile, kSourceFileOther, "local-file"}}) {
+        SaveRegData(kSettingsSection, "UseSource", shot.source);
+        GetUseSource();
+        FrmOptions* form = LoadOptions(nullptr);
+        if (!form) return 1;
+        form->tbsOptions->setCurrentIndex(shot.tab);
+        form->show();
+        form->activateWindow();
+        for (int i = 0; i < 20; ++i) {
+            QApplication::processEvents();
+            QThread::msleep(25);
+        }
+        const QString path = QDir(QString::fromLocal8Bit(argv[1]))
+                                 .filePath(QStringLiteral("screenshot-options-%1.png").arg(shot.name));
+        if (!form->grab().save(path, "PNG")) {
+            std::fprintf(stderr, "options_screens: could not save %s\n", qPrintable(path));
+            status = 1;
+        } else {
+            std::printf("wrote %s\n", qPrintable(path));
+        }
+        form->hide();
+        delete form;
+    }
+    return status;
+}

@@ -1,0 +1,127 @@
+#pragma once
+// The template wizard "frmWizard": seven pages shown one at a time in the same place, with
+// three advice boxes for the page shown and the Back, Next (Finish on the last page) and
+// Cancel buttons. It only asks; DoWizard (wizard_procs.h) builds the template from its
+// answers once Finish has passed its checks.
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+#include "manager/wizard_procs.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QStackedWidget;
+
+namespace tallix::manager {
+
+inline constexpr int kWizardPageCount = 7;
+inline constexpr std::string_view kDefaultWizardTemplateName = "My Mailing List";
+inline constexpr std::string_view kDefaultOutputFileName = "mylist.txt";
+inline constexpr std::string_view kDefaultFormattedText = "The pasted form text will be in here...";
+inline constexpr std::string_view kDefaultTextSeparator = ":";
+inline constexpr std::string_view kMsgTooManyVariables =
+    "The formatted text gives more variables than one output line can list.\n"
+    "Remove the lines you do not need.";
+
+// The user's documents folder + "/mylist.txt".
+QString DefaultWizardOutputFile();
+
+class FrmWizard final : public QDialog {
+    Q_OBJECT
+  public:
+    explicit FrmWizard(QWidget* parent = nullptr);
+
+    QStackedWidget* WizFrame;
+    // Page 0
+    QLineEdit* txtTemplateName;
+    QLabel* lblWelcome;
+    // Page 1
+    QRadioButton* optNoFilter;
+    QRadioButton* optFilter;
+    QGroupBox* frameFilter;
+    QLineEdit* txtFilterString;
+    QComboBox* cboMsgField;
+    // Page 2
+    QLineEdit* txtOutputFile;
+    QPushButton* cmdOutputFile;
+    QComboBox* cboDelimiter;
+    // Page 3
+    QCheckBox* chkSenderName;
+    QCheckBox* chkSendAddr;
+    QCheckBox* chkRecpName;
+    QCheckBox* chkRecpAddr;
+    QCheckBox* chkMsgDate;
+    QCheckBox* chkMsgTime;
+    // Page 4
+    QRadioButton* optNoCreate;
+    QRadioButton* optCreate;
+    QRadioButton* optUseMsg;
+    QRadioButton* optUseAttach;
+    QPlainTextEdit* txtMsgText;
+    QLineEdit* txtDelimiter;
+    QPushButton* cmdLoadMessage;
+    // Page 5
+    QCheckBox* chkStartOfLineOnly;
+    QCheckBox* chkMatchCase;
+    QCheckBox* chkMathWholeStr;
+    QCheckBox* chkUseQuotes;
+    QCheckBox* chkRemoveReturns;
+    // Page 6
+    QLabel* lblClosing;
+    QCheckBox* chkReview;
+    // Advice for the page shown.
+    QLabel* txtInfo;
+    QLabel* txtTip;
+    QLabel* txtPit;
+
+    QPushButton* cmdBack;
+    QPushButton* cmdNext;
+    QPushButton* cmdCancel;
+
+    int CurrentPage() const;
+    // Shows `page` (0 to 6): its caption, its advice, the buttons it allows.
+    void ShowPage(int page);
+    WizardAnswers Answers() const;
+
+    // The buttons' actions: Next shows the next page or, on the last, checks and finishes;
+    // Cancel clears the completed flag and closes.
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void cmdCancel_Click();
+    void cmdOutputFile_Click();
+    void cmdLoadMessage_Click();
+
+    // Tests answer the message-file dialog without showing it: while set, the load button
+    // takes the chooser's path ("" for cancelled). An empty function restores the dialog.
+    using MessageFileChooser = std::function<QString()>;
+    static void SetMessageFileChooser(MessageFileChooser chooser);
+
+    // Escape and the window's close button cancel.
+    void reject() override;
+
+  private:
+    QWidget* BuildWelcomePage();
+    QWidget* BuildFilterPage();
+    QWidget* BuildOutputPage();
+    QWidget* BuildStandardFieldsPage();
+    QWidget* BuildMessageTextPage();
+    QWidget* BuildOptionsPage();
+    QWidget* BuildClosingPage();
+    void EnableFilterControls();
+    void EnableTextControls();
+    bool FinishChecks();
+    void RelayoutAdvice();
+
+    QWidget* m_advice;  // the column of advice boxes
+    QString m_caption;  // the caption the last captioned page set
+};
+
+}  // namespace tallix::manager

@@ -1,0 +1,969 @@
+// The template editor through the real dialog, opened by the main window's commands on the
+// offscreen platform. Message boxes are scripted; every case looks at the template file
+// written (or not written) as well as at the dialog.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <QtTest>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "manager/client_procs.h"
+#include "manager/main_window.h"
+#include "manager/template_choices.h"
+#include "manager/template_edit.h"
+#include "model/template.h"
+#include "settings/app_info.h"
+#include "settings/registry.h"
+#include "settings/settings_store.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+using namespace tallix;
+using namespace tallix::manager;
+namespace fs = std::filesystem;
+using tallix::testing::ReadFileBytes;
+using tallix::testing::WriteFileBytes;
+
+namespace {
+
+// A template with two variables, Code and Name, both in the output line.
+std::string TwoVarTemplate(const std::string& outputFile, const std::string& delimiter = "COMMA") {
+    return "[General]\r\nActive=True\r\nNum_Variables=2\r\nLast_Ran=Never\r\n"
+           "[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n"
+           "[Variables]\r\nVar1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n"
+           "Var2=Name;SENDER_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
+           "[Output]\r\nAllowDuplicate=False\r\nFile=" + outputFile +
+           "\r\nDelimiter=" + delimiter + "\r\nOutput_Count=1\r\nOutput1=Code,Name\r\n"
+           "[Scripts]\r\nrun=\r\n";
+}
+
+std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
+    auto t = std::make_shared<clsTemplate>();
+    t->SetFileName(path);
+    t->ReadTemplate();
+    return t;
+}
+
+std::shared_ptr<clsExportField> FieldNamed(const clsTemplate& t, const std::string& name) {
+    for (const auto& f : t.colFields()->NewEnum())
+        if (f->FieldName() == name) return f;
+    return nullptr;
+}
+
+QStringList Texts(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+void Type(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(box, Qt::Key_Delete);
+    else
+        QTest::keyClicks(box, text);
+}
+
+void Choose(QComboBox* combo, const QString& text) {
+    const int i = combo->findText(text);
+    QVERIFY2(i >= 0, qPrintable(text));
+    combo->setCurrentIndex(i);
+}
+
+void SelectEntry(QListWidget* list, const QString& text) {
+    const auto found = list->findItems(text, Qt::MatchExactly);
+    QVERIFY2(!found.isEmpty(), qPrintable(text));
+    list->setCurrentItem(found.first());
+}
+
+// Moves the focus from the widget that has it to `to`, as the Tab key would.
+void FocusTo(QWidget* to) {
+    to->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+}
+
+// One manager with its main window, over a private program directory and settings file.
+struct Manager {
+    tallix::testing::IsolatedEnvironment env;
+    tallix::testing::ScriptedUi ui;
+    std::unique_ptr<FrmMain> form;
+
+    Manager() {
+        SetProgramIdentity("tallix", "Tallix");
+        ResetSettings();
+        ResetManagerState();
+        Settings().templateDir = TemplateDir();
+        Settings().useSource = "NETSCAPE";
+        fs::create_directories(TemplateDir());
+        form = std::make_unique<FrmMain>();
+        SetMainForm(form.get());
+    }
+    ~Manager() {
+        SetEditorRunner({});
+        SetOutputFileChooser({});
+        form.reset();
+    }
+
+    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
+    std::string TemplatePath(const std::string& name) const { return TemplateDir() + "/" + name + ".txf"; }
+    std::string OutPath() const { return env.ProgramDir() + "/out.csv"; }
+    void AddTemplate(const std::string& name, const std::string& delimiter = "COMMA") {
+        WriteFileBytes(TemplatePath(name), TwoVarTemplate(OutPath(), delimiter));
+    }
+    void Select(const std::string& name) {
+        QTreeWidgetItem* item = form->FindRow(name);
+        QVERIFY2(item, name.c_str());
+        form->lvMainList->clearSelection();
+        form->lvMainList->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    std::string LastBox() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
+
+    // Opens the editor through `open` (a main window command) and runs `body` on the shown
+    // dialog; a dialog still open afterwards is cancelled. False when no editor opened.
+    bool Edit(const std::function<void()>& open, const std::function<void(FrmTemplateEdit&)>& body) {
+        bool opened = false;
+        SetEditorRunner([&](FrmTemplateEdit& d) {
+            opened = true;
+            d.show();
+            if (!QTest::qWaitForWindowActive(&d)) qWarning("editor window not active");
+            body(d);
+            if (d.isVisible()) d.reject();
+        });
+        open();
+        SetEditorRunner({});
+        return opened;
+    }
+    bool EditNew(const std::function<void(FrmTemplateEdit&)>& body) {
+        return Edit([this] { form->mnuFileNew->trigger(); }, body);
+    }
+    bool EditExisting(const std::string& name, const std::function<void(FrmTemplateEdit&)>& body) {
+        GetTempFiles();
+        Select(name);
+        return Edit([this] { form->mnuEditModify->trigger(); }, body);
+    }
+};
+
+}  // namespace
+
+class TemplateEditTest : public QObject {
+    Q_OBJECT
+private slots:
+    void newTemplateOpensEmptyAndSavesOnOk();
+    void cancelWritesNothing();
+    void variableNameChecks_data();
+    void variableNameChecks();
+    void renameInOtherCaseFollowsIntoOutputLine();
+    void nameConfirmedWithEnterIsCheckedBeforeSaving();
+    void refreshKeepsOutputNamesHoldingTheDelimiter();
+    void upOnFirstEntryChangesNothing();
+    void tabDelimiterShowsTabsButSavesCommas();
+    void startAndStopChoicesAreSavedAsMarkersOrText_data();
+    void startAndStopChoicesAreSavedAsMarkersOrText();
+    void outputFileCheck();
+    void deletingAnIncludedVariable();
+    void applyThenRenameMovesTheFile();
+    void renameOntoAnUnlistedFileIsRefused();
+    void leavingTheNameBoxChecksTheName();
+    void failedRenameKeepsOldFileAndValues();
+    void newTemplateRenamedAfterApplyLeavesNoTwin();
+    void helpLineDescribesTheVariable_data();
+    void helpLineDescribesTheVariable();
+    void fieldListsFollowTheSource_data();
+    void fieldListsFollowTheSource();
+    void scriptListsFillFromScriptDirectory();
+    void keyboardReachesTabsAndControls();
+    void editsAreSignalledAndTheEditedTemplateIsACopy();
+    void builtInTheDialogRunByTheEngine();
+};
+
+void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
+    Manager m;
+    // "Untitled" is taken, so the new template is Untitled1.
+    WriteFileBytes(m.TemplatePath("Untitled"), TwoVarTemplate(m.OutPath()));
+    GetTempFiles();
+    const bool opened = m.EditNew([&](FrmTemplateEdit& d) {
+        QCOMPARE(d.windowTitle(), QString("Template Properties"));
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabGeneral);
+        QCOMPARE(d.txtTemplateName->text(), QString("Untitled1"));
+        QCOMPARE(d.lstVars->count(), 0);
+        QVERIFY(!d.frameProp->isEnabled());
+        QVERIFY(!d.cmdDelete->isEnabled());
+        QVERIFY(!d.cmdApply->isEnabled());
+        QVERIFY(!d.Changed());
+        QCOMPARE(d.cboDelimiter->currentText(), QString("COMMA"));
+        QCOMPARE(d.cboFilterField->currentText(), QString("<NONE>"));
+        // Scripts are off in these settings: the tab cannot be chosen.
+        QVERIFY(!d.tabMain->isTabEnabled(kEditorTabScripting));
+        d.chkActive->setChecked(true);
+        QVERIFY(d.cmdApply->isEnabled());
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    });
+    QVERIFY(opened);
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    const auto saved = ReadBack(m.TemplatePath("Untitled1"));
+    QCOMPARE(saved->Active(), true);
+    QCOMPARE(saved->VariableCount(), 0);
+    QCOMPARE(saved->OutputDeliminator(), std::string("COMMA"));
+    QCOMPARE(saved->OutputLineCount(), 1);
+    QCOMPARE(saved->objFilter()->MapiField(), std::string("<NONE>"));
+    QCOMPARE(saved->LastRan(), std::string("Never"));
+    // The list shows the new row, selected.
+    QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Untitled1"));
+}
+
+void TemplateEditTest::cancelWritesNothing() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string before = ReadFileBytes(m.TemplatePath("Orders"));
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        Type(d.txtFilterFindStr, "Invoice");
+        d.chkActive->setChecked(false);
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        d.cmdVarAdd->click();
+        Type(d.txtVarName, "Extra");
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+        d.cmdRemoveAll->click();
+        QVERIFY(d.cmdApply->isEnabled());
+        d.cmdCancel->click();
+        QVERIFY(!d.isVisible());
+    }));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), before);
+    // A new template cancelled leaves no file behind.
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+        d.chkActive->setChecked(true);
+        d.cmdCancel->click();
+    }));
+    QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()), 1);
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+}
+
+void TemplateEditTest::variableNameChecks_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("left as <NewVar>") << QString() << QString::fromLatin1(kMsgVarInvalid.data());
+    QTest::newRow("blank") << QString("   ") << QString::fromLatin1(kMsgVarBlank.data());
+    QTest::newRow("other variable, other case") << QString("CODE") << QString::fromLatin1(kMsgVarExists.data());
+    QTest::newRow("typed <NewVar>") << QString("<NewVar>") << QString::fromLatin1(kMsgVarInvalid.data());
+    QTest::newRow("good name") << QString("Total") << QString();
+}
+
+void TemplateEditTest::variableNameChecks() {
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        d.cmdVarAdd->click();
+        // The new variable is selected and its name box has the focus, text selected.
+        QCOMPARE(d.lstVars->currentItem()->text(), QString("<NewVar>"));
+        QVERIFY(d.frameProp->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), d.txtVarName);
+        QCOMPARE(d.txtVarName->selectedText(), QString("<NewVar>"));
+        if (!typed.isNull()) Type(d.txtVarName, typed);
+        FocusTo(d.cboVarMapiField);
+        if (message.isEmpty()) {
+            QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+            QCOMPARE(Texts(d.lstVars), QStringList({"Code", "Name", "Total"}));
+            QCOMPARE(QApplication::focusWidget(), d.cboVarMapiField);
+        } else {
+            QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+            QCOMPARE(QString::fromStdString(m.LastBox()), message);
+            QCOMPARE(d.txtVarName->text(), QString("<NewVar>"));
+            QTRY_COMPARE(QApplication::focusWidget(), d.txtVarName);
+        }
+        d.cmdApply->click();
+    }));
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->VariableCount(), 3);
+    // A refused name never reaches the file; the other variables keep theirs.
+    QVERIFY(FieldNamed(*saved, "Code"));
+    QVERIFY(FieldNamed(*saved, "Name"));
+    QVERIFY(!FieldNamed(*saved, "CODE"));
+    QVERIFY(FieldNamed(*saved, message.isEmpty() ? "Total" : "<NewVar>"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Name"));
+}
+
+void TemplateEditTest::renameInOtherCaseFollowsIntoOutputLine() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        d.txtVarName->setFocus();
+        Type(d.txtVarName, "CODE");
+        FocusTo(d.lstVars);
+        QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"CODE", "Name"}));
+        QCOMPARE(d.txtOutputLine->text(), QString("CODE,Name"));
+        QVERIFY(d.cmdApply->isEnabled());
+        d.cmdApply->click();
+    }));
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    const auto code = FieldNamed(*saved, "CODE");
+    QVERIFY(code);
+    // The rest of the variable came along unchanged.
+    QCOMPARE(code->FieldType(), std::string("MSG_TEXT"));
+    QCOMPARE(code->FindStart(), std::string("Code:"));
+    QCOMPARE(code->FindStop(), std::string("{End of Line}"));
+    QVERIFY(!FieldNamed(*saved, "Code"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("CODE,Name"));
+}
+
+void TemplateEditTest::nameConfirmedWithEnterIsCheckedBeforeSaving() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Name");
+        d.txtVarName->setFocus();
+        Type(d.txtVarName, "code");
+        // Enter presses OK while the name box keeps the focus.
+        QTest::keyClick(d.txtVarName, Qt::Key_Return);
+        QCOMPARE(m.LastBox(), std::string(kMsgVarExists));
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.txtVarName->text(), QString("Name"));
+        Type(d.txtVarName, "Sender");
+        QTest::keyClick(d.txtVarName, Qt::Key_Return);
+        QVERIFY(!d.isVisible());
+    }));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    QVERIFY(FieldNamed(*saved, "Code"));
+    QVERIFY(FieldNamed(*saved, "Sender"));
+    QVERIFY(!FieldNamed(*saved, "code"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Sender"));
+}
+
+void TemplateEditTest::refreshKeepsOutputNamesHoldingTheDelimiter() {
+    Manager m;
+    std::string text = TwoVarTemplate(m.OutPath(), "SPACE");
+    for (const char* from : {"Var2=Name;", "Output1=Code,Name"}) {
+        const std::string f(from);
+        std::string to = f;
+        to.replace(to.find("Name"), 4, "Full Name");
+        text.replace(text.find(f), f.size(), to);
+    }
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(d.txtOutputLine->text(), QString("Code Full Name"));
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        d.cmdVarAdd->click();
+        Type(d.txtVarName, "Extra");
+        FocusTo(d.lstVars);
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Full Name"}));
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->VariableCount(), 3);
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Full Name"));
+}
+
+void TemplateEditTest::upOnFirstEntryChangesNothing() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string before = ReadFileBytes(m.TemplatePath("Orders"));
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+        SelectEntry(d.lstVarIncluded, "Code");
+        d.cmdMoveUp->click();
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
+        QVERIFY(!d.Changed());
+        QVERIFY(!d.cmdApply->isEnabled());
+        // Down on the last entry neither; Down on the first swaps and keeps it selected.
+        SelectEntry(d.lstVarIncluded, "Name");
+        d.cmdMoveDown->click();
+        QVERIFY(!d.Changed());
+        SelectEntry(d.lstVarIncluded, "Code");
+        d.cmdMoveDown->click();
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Name", "Code"}));
+        QCOMPARE(d.lstVarIncluded->currentItem()->text(), QString("Code"));
+        QVERIFY(d.cmdApply->isEnabled());
+        d.cmdApply->click();
+        QVERIFY(!d.cmdApply->isEnabled());
+    }));
+    QVERIFY(before != ReadFileBytes(m.TemplatePath("Orders")));
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->colOutPutLines()->Item(1), std::string("Name,Code"));
+}
+
+void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(d.txtOutputLine->text(), QString("Code,Name"));
+        Choose(d.cboDelimiter, "TAB");
+        QCOMPARE(d.txtOutputLine->text(), QString("Code\tName"));
+        d.cmdApply->click();
+    }));
+    auto saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->OutputDeliminator(), std::string("TAB"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Name"));
+    // Opened again, the sample line is drawn with tabs from the start and the stored line
+    // is read with commas.
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(d.txtOutputLine->text(), QString("Code\tName"));
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
+        QCOMPARE(d.DelimiterChar(), std::string("\t"));
+        QVERIFY(!d.Changed());
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+        d.cmdRemoveAll->click();
+        QCOMPARE(Texts(d.lstOutVars), QStringList({"Code", "Name"}));
+        SelectEntry(d.lstOutVars, "Name");
+        d.cmdAddOne->click();
+        SelectEntry(d.lstOutVars, "Code");
+        d.cmdAddOne->click();
+        QCOMPARE(d.txtOutputLine->text(), QString("Name\tCode"));
+        d.cmdOK->click();
+    }));
+    saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Name,Code"));
+}
+
+void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText_data() {
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("startText");
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("stopText");
+    QTest::addColumn<QString>("savedStart");
+    QTest::addColumn<QString>("savedStop");
+    QTest::newRow("end of line ignores the box")
+        << "After Defined Text" << "Total:" << "End of Line" << "xyz" << "Total:" << "{End of Line}";
+    QTest::newRow("markers both ends")
+        << "Beginning of Field" << "" << "End of Field" << "" << "{Beginning of Field}" << "{End of Field}";
+    QTest::newRow("defined texts")
+        << "After Defined Text" << "Ref:" << "Defined Text" << "." << "Ref:" << ".";
+}
+
+void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText() {
+    QFETCH(QString, start);
+    QFETCH(QString, startText);
+    QFETCH(QString, stop);
+    QFETCH(QString, stopText);
+    QFETCH(QString, savedStart);
+    QFETCH(QString, savedStop);
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Name");
+        QCOMPARE(d.cboStart->currentText(), QString("Beginning of Field"));
+        QVERIFY(!d.txtVarFindStr->isEnabled());
+        Choose(d.cboStart, start);
+        // Choosing a defined start clears the marker from the box and opens it.
+        QCOMPARE(d.txtVarFindStr->isEnabled(), start == "After Defined Text");
+        if (start == "After Defined Text") QCOMPARE(d.txtVarFindStr->text(), QString());
+        if (!startText.isEmpty()) Type(d.txtVarFindStr, startText);
+        Choose(d.cboStop, stop);
+        QCOMPARE(d.txtVarStopStr->isEnabled(), stop == "Defined Text");
+        d.txtVarStopStr->setText(stopText);
+        // Switching variables saves the one shown.
+        SelectEntry(d.lstVars, "Code");
+        QCOMPARE(d.cboStop->currentText(), QString("End of Line"));
+        d.cmdApply->click();
+    }));
+    const auto name = FieldNamed(*ReadBack(m.TemplatePath("Orders")), "Name");
+    QVERIFY(name);
+    QCOMPARE(QString::fromStdString(name->FindStart()), savedStart);
+    QCOMPARE(QString::fromStdString(name->FindStop()), savedStop);
+}
+
+void TemplateEditTest::outputFileCheck() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const fs::path cwd = fs::current_path();
+    fs::current_path(m.env.ProgramDir());
+    struct Case {
+        std::string typed;
+        bool accepted;
+        bool fileCreated;
+    };
+    const std::string created = m.env.ProgramDir() + "/new-output.csv";
+    const std::string unusable = m.env.ProgramDir() + "/missing-dir/out.csv";
+    const std::vector<Case> cases = {
+        {"printer", true, false},
+        {created, true, true},
+        {unusable, false, false},
+    };
+    for (const Case& c : cases) {
+        m.ui.boxes.clear();
+        QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+            d.txtOutputFileName->setFocus();
+            Type(d.txtOutputFileName, QString::fromStdString(c.typed));
+            FocusTo(d.cboDelimiter);
+            d.cmdApply->click();
+        }));
+        if (c.accepted) {
+            QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+        } else {
+            QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+            QCOMPARE(m.LastBox(), std::string(kMsgUnableToUseFile) + c.typed);
+        }
+        QCOMPARE(fs::exists(c.typed == "printer" ? m.env.ProgramDir() + "/printer" : c.typed), c.fileCreated);
+        // The name is stored either way: the engine reports an unusable file at its run.
+        QCOMPARE(ReadBack(m.TemplatePath("Orders"))->OutputFile(), c.typed);
+    }
+    // Browse: the chosen file goes into the box, is checked, and counts as an edit.
+    SetOutputFileChooser([&](const QString& current) {
+        return current.endsWith("out.csv") ? QString::fromStdString(m.env.ProgramDir() + "/chosen.txt") : QString();
+    });
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.cmdDirBrowse->click();
+        QCOMPARE(d.txtOutputFileName->text(), QString::fromStdString(m.env.ProgramDir() + "/chosen.txt"));
+        QVERIFY(d.Changed());
+        d.cmdOK->click();
+    }));
+    QVERIFY(fs::exists(m.env.ProgramDir() + "/chosen.txt"));
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->OutputFile(), m.env.ProgramDir() + "/chosen.txt");
+    fs::current_path(cwd);
+}
+
+void TemplateEditTest::deletingAnIncludedVariable() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        // No keeps everything.
+        m.ui.QueueAnswer(MsgAnswer::No);
+        d.cmdDelete->click();
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(m.ui.boxes[0].text, std::string(kMsgDeleteVariable));
+        QCOMPARE(m.ui.boxes[0].title, std::string("Warning"));
+        QCOMPARE(m.ui.boxes[0].buttons, MsgButtons::YesNo);
+        QCOMPARE(m.ui.boxes[0].defaultAnswer, MsgAnswer::No);
+        QCOMPARE(d.lstVars->count(), 2);
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        d.cmdDelete->click();
+        QCOMPARE(Texts(d.lstVars), QStringList({"Name"}));
+        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Name"}));
+        QCOMPARE(d.txtOutputLine->text(), QString("Name"));
+        // The last one: the properties close and the help line says there is none.
+        SelectEntry(d.lstVars, "Name");
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        d.cmdDelete->click();
+        QCOMPARE(d.lstVars->count(), 0);
+        QVERIFY(!d.frameProp->isEnabled());
+        QVERIFY(!d.cmdDelete->isEnabled());
+        QCOMPARE(d.HelpText(), QString::fromLatin1(kMsgNoVariable.data()));
+        d.cmdApply->click();
+    }));
+    auto saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->VariableCount(), 0);
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string());
+
+    // One deleted of two, saved.
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        d.cmdDelete->click();
+        d.cmdOK->click();
+    }));
+    saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(saved->VariableCount(), 1);
+    QCOMPARE(saved->colFields()->Item(1)->FieldName(), std::string("Name"));
+    QCOMPARE(saved->colFields()->Item(1)->FieldType(), std::string("SENDER_NAME"));
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Name"));
+}
+
+void TemplateEditTest::applyThenRenameMovesTheFile() {
+    Manager m;
+    m.AddTemplate("Orders");
+    m.AddTemplate("Other");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        Type(d.txtFilterFindStr, "Invoice");
+        d.cmdApply->click();
+        QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(), std::string("Invoice"));
+        // The name of another listed template is refused; nothing moves.
+        Type(d.txtTemplateName, "Other");
+        d.cmdApply->click();
+        QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+        QCOMPARE(m.ui.boxes.back().icon, MsgIcon::Critical);
+        QVERIFY(fs::exists(m.TemplatePath("Orders")));
+        Type(d.txtTemplateName, "Invoices");
+        d.cmdApply->click();
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    }));
+    QVERIFY(!fs::exists(m.TemplatePath("Orders")));
+    const auto moved = ReadBack(m.TemplatePath("Invoices"));
+    QCOMPARE(moved->objFilter()->FindString(), std::string("Invoice"));
+    QCOMPARE(moved->VariableCount(), 2);
+    QCOMPARE(ReadBack(m.TemplatePath("Other"))->objFilter()->FindString(), std::string("Order"));
+    QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Invoices"));
+    QVERIFY(!m.form->FindRow("Orders"));
+}
+
+void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
+    Manager m;
+    m.AddTemplate("Orders");
+    GetTempFiles();
+    // Another program writes a template after the list was filled.
+    const std::string foreign = "[General]\r\nActive=False\r\n";
+    WriteFileBytes(m.TemplatePath("Theirs"), foreign);
+    QVERIFY(m.Edit([&] { m.Select("Orders"); m.form->mnuEditModify->trigger(); }, [&](FrmTemplateEdit& d) {
+        Type(d.txtTemplateName, "Theirs");
+        d.cmdOK->click();
+        QVERIFY(d.isVisible());
+    }));
+    QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Theirs")), foreign);
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+    // A new template is not written over such a file either.
+    WriteFileBytes(m.TemplatePath("Mine"), foreign);
+    m.ui.boxes.clear();
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+        Type(d.txtTemplateName, "Mine");
+        d.cmdApply->click();
+    }));
+    QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Mine")), foreign);
+}
+
+void TemplateEditTest::leavingTheNameBoxChecksTheName() {
+    Manager m;
+    m.AddTemplate("Orders");
+    m.AddTemplate("Other");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        struct Case {
+            QString typed;
+            QWidget* next;
+            std::string message;  // empty: no box
+        };
+        const std::vector<Case> cases = {
+            {"Other", d.chkActive, std::string(kMsgNameExists)},
+            {"", d.chkActive, std::string(kMsgBlankName)},
+            {"<Untitled>", d.txtFilterFindStr, std::string(kMsgInvalidName)},
+            {"Other", d.cmdCancel, ""},  // leaving for Cancel checks nothing
+            {"Orders", d.chkActive, ""},  // its own name
+            {"orders", d.chkActive, ""},  // another case is another name
+        };
+        for (const Case& c : cases) {
+            m.ui.boxes.clear();
+            d.txtTemplateName->setFocus();
+            QCoreApplication::processEvents();
+            Type(d.txtTemplateName, c.typed);
+            FocusTo(c.next);
+            if (c.message.empty()) {
+                QVERIFY2(m.ui.boxes.empty(), qPrintable(c.typed));
+            } else {
+                QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+                QCOMPARE(m.ui.boxes[0].text, c.message);
+                QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+                QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+            }
+        }
+        d.cmdCancel->click();
+    }));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+    QVERIFY(!fs::exists(m.TemplatePath("orders")));
+}
+
+void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
+    Manager m;
+    m.AddTemplate("Orders");
+    // A name the file system refuses (longer than a file name may be).
+    const std::string tooLong(300, 'x');
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        Type(d.txtFilterFindStr, "Invoice");
+        Type(d.txtTemplateName, QString::fromStdString(tooLong));
+        d.cmdOK->click();
+        QVERIFY(d.isVisible());
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QVERIFY(m.LastBox().rfind(std::string(kMsgRenameFailed), 0) == 0);
+        QVERIFY(m.LastBox().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
+        // The dialog keeps what was typed, ready for a better name.
+        QCOMPARE(d.txtFilterFindStr->text(), QString("Invoice"));
+        QVERIFY(d.Changed());
+        Type(d.txtTemplateName, "Invoices");
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    QVERIFY(!fs::exists(m.TemplatePath("Orders")));
+    QCOMPARE(ReadBack(m.TemplatePath("Invoices"))->objFilter()->FindString(), std::string("Invoice"));
+    // Before the second try the old file was untouched: check it with a fresh failure.
+    m.AddTemplate("Orders");
+    m.ui.boxes.clear();
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        Type(d.txtFilterFindStr, "Changed");
+        Type(d.txtTemplateName, QString::fromStdString(tooLong));
+        d.cmdApply->click();
+    }));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+    QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()), 2);
+}
+
+void TemplateEditTest::newTemplateRenamedAfterApplyLeavesNoTwin() {
+    Manager m;
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+        Type(d.txtTemplateName, "First");
+        d.cmdApply->click();
+        QVERIFY(fs::exists(m.TemplatePath("First")));
+        // Its own name again is no clash now that it is in the list.
+        d.chkActive->setChecked(true);
+        d.cmdApply->click();
+        Type(d.txtTemplateName, "Second");
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY(!fs::exists(m.TemplatePath("First")));
+    QCOMPARE(ReadBack(m.TemplatePath("Second"))->Active(), true);
+}
+
+void TemplateEditTest::helpLineDescribesTheVariable_data() {
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("startText");
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("stopText");
+    QTest::addColumn<QString>("secondLine");
+    QTest::newRow("markers") << "Beginning of Field" << "" << "End of Line" << ""
+                             << "Data starts at Beginning of Field and stops at End of Line.";
+    QTest::newRow("texts") << "After Defined Text" << "Code:" << "Defined Text" << ";"
+                           << "Data starts after the text 'Code:' and stops at the text ';'";
+    QTest::newRow("long texts cut") << "After Defined Text" << "0123456789abcdefXYZ" << "Defined Text"
+                                    << "exactly15chars!"
+                                    << "Data starts after the text '0123456789abcde...' and stops at the "
+                                       "text 'exactly15chars!'";
+}
+
+void TemplateEditTest::helpLineDescribesTheVariable() {
+    QFETCH(QString, start);
+    QFETCH(QString, startText);
+    QFETCH(QString, stop);
+    QFETCH(QString, stopText);
+    QFETCH(QString, secondLine);
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Name");
+        Choose(d.cboStart, start);
+        d.txtVarFindStr->setText(startText);
+        Choose(d.cboStop, stop);
+        d.txtVarStopStr->setText(stopText);
+        SelectEntry(d.lstVars, "Code");
+        SelectEntry(d.lstVars, "Name");
+        QCOMPARE(d.HelpText(), "Data for 'Name' is extracted from the message field: 'SENDER_NAME' .\n" + secondLine);
+        QVERIFY(d.lblHelp->isVisibleTo(&d));
+    }));
+}
+
+void TemplateEditTest::fieldListsFollowTheSource_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QStringList>("filters");
+    const QStringList head = {"<NONE>", "ATTACHMENT", "MSG_TEXT", "MSG_SUBJECT"};
+    const QStringList tail = {"SENDER_NAME", "SENDER_ADDRESS", "SENDER_TYPE", "RECIPIENT_NAME", "RECIPIENT_ADDRESS"};
+    const QStringList sent = {"MSG_SENT_DATE", "MSG_SENT_TIME"};
+    const QStringList received = {"MSG_RECEIVE_DATE", "MSG_RECEIVE_TIME"};
+    const QStringList replyTo = {"REPLY_TO_NAME", "REPLY_TO_ADDRESS"};
+    QTest::newRow("POP3") << "POP3" << head + sent + replyTo + tail << head + tail + replyTo;
+    QTest::newRow("SIMPLE MAPI") << "SIMPLE MAPI" << head + received + tail << head + tail;
+    QTest::newRow("NETSCAPE") << "NETSCAPE" << head + sent + received + tail << head + tail;
+    QTest::newRow("EXTENDED MAPI") << "EXTENDED MAPI" << head + sent + received + tail << head + tail;
+}
+
+void TemplateEditTest::fieldListsFollowTheSource() {
+    QFETCH(QString, source);
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, filters);
+    Manager m;
+    Settings().useSource = source.toStdString();
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+        QStringList shown;
+        for (int i = 0; i < d.cboVarMapiField->count(); ++i) shown << d.cboVarMapiField->itemText(i);
+        QCOMPARE(shown, variables);
+        shown.clear();
+        for (int i = 0; i < d.cboFilterField->count(); ++i) shown << d.cboFilterField->itemText(i);
+        QCOMPARE(shown, filters);
+    }));
+}
+
+void TemplateEditTest::scriptListsFillFromScriptDirectory() {
+    Manager m;
+    const std::string scripts = m.env.ProgramDir() + "/scripts";
+    fs::create_directories(scripts);
+    WriteFileBytes(scripts + "/a.js", "function Tidy() {}\nfunction addTax() {}\n");
+    WriteFileBytes(scripts + "/b.js", "function Check() {}\n");
+    Settings().useScripts = true;
+    Settings().scriptDir = scripts;
+    Settings().scriptEngine = "JScript";
+    WriteFileBytes(m.TemplatePath("Orders"),
+                   TwoVarTemplate(m.OutPath()).replace(TwoVarTemplate(m.OutPath()).find("run="), 4, "run=Tidy"));
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QVERIFY(d.tabMain->isTabEnabled(kEditorTabScripting));
+        d.tabMain->setCurrentIndex(kEditorTabScripting);
+        QCOMPARE(Texts(d.lstScripts), QStringList({"addTax", "Check"}));
+        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Tidy"}));
+        SelectEntry(d.lstScripts, "Check");
+        d.cmdScriptAddOne->click();
+        SelectEntry(d.lstUseScripts, "Check");
+        d.cmdScriptUp->click();
+        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Check", "Tidy"}));
+        // Back to the available list, in its sorted place.
+        SelectEntry(d.lstUseScripts, "Tidy");
+        d.cmdScriptRemoveOne->click();
+        QCOMPARE(Texts(d.lstScripts), QStringList({"addTax", "Tidy"}));
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Check"));
+    // Listing the scripts left the setting as it was.
+    QVERIFY(Settings().useScripts);
+}
+
+void TemplateEditTest::keyboardReachesTabsAndControls() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QStringList captions;
+        for (int i = 0; i < d.tabMain->count(); ++i) captions << d.tabMain->tabText(i);
+        QCOMPARE(captions, QStringList({"&General", "&Variables", "Output &Format", "Sc&ripting"}));
+        // The tab mnemonics switch pages.
+        QTest::keyClick(&d, Qt::Key_V, Qt::AltModifier);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabVariables);
+        QTest::keyClick(&d, Qt::Key_F, Qt::AltModifier);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabOutputFormat);
+        QTest::keyClick(&d, Qt::Key_G, Qt::AltModifier);
+        QCOMPARE(d.tabMain->currentIndex(), kEditorTabGeneral);
+        // The focus order of the General tab follows its layout.
+        d.txtTemplateName->setFocus();
+        QList<QWidget*> order;
+        for (QWidget* w = d.txtTemplateName; order.size() < 7; w = w->nextInFocusChain())
+            if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&d)) order << w;
+        const QList<QWidget*> expected = {d.txtTemplateName, d.chkActive, d.cboFilterField,
+                                          d.txtFilterFindStr, d.txtOutputFileName, d.cmdDirBrowse,
+                                          d.cboDelimiter};
+        QCOMPARE(order, expected);
+        // Alt+D adds a variable from the Variables tab; Escape closes without saving.
+        QTest::keyClick(&d, Qt::Key_V, Qt::AltModifier);
+        QTest::keyClick(&d, Qt::Key_D, Qt::AltModifier);
+        // A button's mnemonic clicks it the way a mouse would, a moment later.
+        QTRY_COMPARE(d.lstVars->count(), 3);
+        QTRY_COMPARE(QApplication::focusWidget(), d.txtVarName);
+        QTest::keyClick(&d, Qt::Key_Escape);
+        QVERIFY(!d.isVisible());
+    }));
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->VariableCount(), 2);
+}
+
+void TemplateEditTest::editsAreSignalledAndTheEditedTemplateIsACopy() {
+    Manager m;
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        int edits = 0;
+        QObject::connect(&d, &FrmTemplateEdit::templateEdited, [&] { ++edits; });
+        Type(d.txtFilterFindStr, "Inv");
+        QVERIFY(edits >= 3);
+        const int before = edits;
+        Choose(d.cboDelimiter, "SPACE");
+        QVERIFY(edits > before);
+        auto edited = d.EditedTemplate();
+        QVERIFY(edited);
+        QCOMPARE(edited->objFilter()->FindString(), std::string("Inv"));
+        QCOMPARE(edited->OutputDeliminator(), std::string("SPACE"));
+        QCOMPARE(edited->colOutPutLines()->Item(1), std::string("Code,Name"));
+        edited->SetOutputFile("elsewhere");
+        QCOMPARE(d.Template()->OutputFile(), m.OutPath());
+        // A page added by another window sits after the four.
+        QCOMPARE(d.AddTab(new QWidget, "Test"), 4);
+    }));
+    // Nothing was written.
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+}
+
+namespace {
+
+// The engine without a display, as the manager starts it from a desktop.
+class EngineWithoutWindow {
+public:
+    EngineWithoutWindow() {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
+            qunsetenv(name);
+        }
+    }
+    ~EngineWithoutWindow() {
+        for (const auto& [name, value] : m_saved) qputenv(name, value);
+    }
+
+private:
+    std::vector<std::pair<const char*, QByteArray>> m_saved;
+};
+
+}  // namespace
+
+void TemplateEditTest::builtInTheDialogRunByTheEngine() {
+    Manager m;
+    fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine", fs::path(m.env.ProgramDir()) / "txengine");
+    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
+    WriteFileBytes(mailbox,
+                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "
+                   "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
+                   "Code: Z-7\nQty: 3 boxes\n\n"
+                   "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.org>\nTo: Shop "
+                   "<shop@example.com>\nSubject: Hello\nDate: Mon, 02 Mar 2026 10:00:00 +0100\n\n"
+                   "Code: NOT-THIS\n\n");
+    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
+    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
+    SaveRegData(kSettingsSection, "LocalFileName", mailbox);
+    SaveRegData(kSettingsSection, "DeleteFlag", "0");
+
+    auto addVariable = [&](FrmTemplateEdit& d, const QString& name, const QString& field,
+                           const QString& start, const QString& stop) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        d.cmdVarAdd->click();
+        Type(d.txtVarName, name);
+        FocusTo(d.cboVarMapiField);
+        Choose(d.cboVarMapiField, field);
+        if (start.isEmpty()) {
+            Choose(d.cboStart, "Beginning of Field");
+        } else {
+            Choose(d.cboStart, "After Defined Text");
+            Type(d.txtVarFindStr, start);
+        }
+        Choose(d.cboStop, stop.isEmpty() ? "End of Field" : "End of Line");
+    };
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+        Type(d.txtTemplateName, "Orders");
+        d.chkActive->setChecked(true);
+        Choose(d.cboFilterField, "MSG_SUBJECT");
+        Type(d.txtFilterFindStr, "Order");
+        Type(d.txtOutputFileName, QString::fromStdString(m.OutPath()));
+        addVariable(d, "Code", "MSG_TEXT", "Code:", "eol");
+        addVariable(d, "Qty", "MSG_TEXT", "Qty:", "eol");
+        addVariable(d, "Who", "SENDER_NAME", "", "");
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+        for (const char* name : {"Who", "Code", "Qty"}) {
+            SelectEntry(d.lstOutVars, name);
+            d.cmdAddOne->click();
+        }
+        Choose(d.cboDelimiter, "TAB");
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Orders"));
+    {
+        EngineWithoutWindow windowless;
+        m.form->mnuParseCurrent->trigger();
+    }
+    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QCOMPARE(ReadFileBytes(m.OutPath()), std::string("Ann Lee\tZ-7\t3 boxes\r\n"));
+}
+
+QTEST_MAIN(TemplateEditTest)
+#include "template_edit_qttest.moc"
