@@ -323,7 +323,10 @@ bool IsGoodFileName(std::string& name, std::string& message, bool anyRow) {
             message = kMsgBlankName;
             return false;
         }
-        if (name == kUntitledPlaceholder) {
+        // A "/" would put the file outside the template directory (or fail for a missing
+        // folder), and a leading "." would hide it from the list and from the engine.
+        if (name == kUntitledPlaceholder || name.find('/') != std::string::npos ||
+            name.find('\0') != std::string::npos || name.front() == '.') {
             message = kMsgInvalidName;
             return false;
         }

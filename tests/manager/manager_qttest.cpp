@@ -272,6 +272,11 @@ void ManagerTest::templateNameChecks_data() {
     QTest::newRow("blank") << "   " << true << false << "File name cannot be blank." << "";
     QTest::newRow("placeholder") << "<Untitled>" << true << false << "Invalid template name"
                                  << "<Untitled>";
+    QTest::newRow("path") << "../../etc/Orders" << true << false << "Invalid template name"
+                          << "../../etc/Orders";
+    QTest::newRow("folder") << "new/Orders" << true << false << "Invalid template name"
+                            << "new/Orders";
+    QTest::newRow("hidden") << " .Orders" << true << false << "Invalid template name" << ".Orders";
     QTest::newRow("taken") << " Orders " << true << false << "This template name already exist"
                            << "Orders";
     QTest::newRow("other case") << "orders" << true << true << "" << "orders";
