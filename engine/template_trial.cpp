@@ -238,19 +238,14 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, st
         problem = "Cannot read " + path + ": " + std::string(StandardErrorDescription(ErrorNumberFromErrno(error)));
         return nullptr;
     }
-    // A Eudora mailbox's separator is "From " and a sender: the reader takes the settings'
-    // mailbox format, so with "EUDORA" configured such a file is a mailbox.
-    if (kind == MessageFileKind::Mbox && Settings().useSource == kSourceEudora) {
-        auto source = std::make_unique<sources::clsNetscape>();
+    if (kind == MessageFileKind::Mbox) {
+        // A Eudora mailbox's separator is "From " and a sender too: with "EUDORA" configured
+        // such a file is read as a Eudora mailbox, else as a standard mbox file.
+        auto source = std::make_unique<sources::clsNetscape>(
+            Settings().useSource == kSourceEudora ? kSourceEudora : kSourceFileOther);
         source->SetAttachmentDecoder(&MimeHost());
         source->SetFilePath(path);
         return source;
-    }
-    if (kind == MessageFileKind::Mbox) {
-        // Not built yet: the standard mbox reader (UseSource "FILE_OTHER") takes these files
-        // once it is in; the Netscape reader would find no message in them.
-        problem = path + " is a standard mbox file, which this build does not read yet";
-        return nullptr;
     }
     auto source = std::make_unique<sources::clsNetscape>();
     source->SetAttachmentDecoder(&MimeHost());

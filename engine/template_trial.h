@@ -135,10 +135,9 @@ enum class MessageFileKind {
 // The kind by the file's first bytes; `error` gets the errno when it cannot be read.
 MessageFileKind DetectMessageFile(const std::string& path, int& error);
 
-// A source over a message file: a mailbox file is read where it lies; one message is copied,
-// behind a separator line, into a mailbox in the scratch directory and read from there.
-// nullptr (and `problem` set) when the file cannot be read, and for a standard mbox file,
-// which this build's mailbox reader does not frame.
+// A source over a message file: a mailbox or standard mbox file is read where it lies; one
+// message is copied, behind a separator line, into a mailbox in the scratch directory and read
+// from there. nullptr (and `problem` set) when the file cannot be read.
 std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, std::string& problem);
 
 // A text with its control characters made visible: CR as "\r", LF as "\n", tab as "\t",

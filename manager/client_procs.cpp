@@ -18,6 +18,7 @@
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
 #include "manager/template_edit.h"
+#include "manager/template_test_bench.h"
 #include "model/file_bytes.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -114,10 +115,19 @@ EditorRunner& TheEditorRunner() {
     return runner;
 }
 
-// A fresh editor over the main window, filled from the current template, shown modally.
+// A fresh editor over the main window, filled from the current template, shown modally. Its
+// last tab, "Test", tries the template as edited on a message file or the configured source.
 void OpenTemplateEditor(bool isNew) {
     FrmTemplateEdit editor(State().currentTemplate, MainForm());
     editor.SetEditCtrlValues(isNew);
+    auto* bench = new TemplateTestBench;
+    bench->setObjectName("tabTest");
+    editor.AddTab(bench, QStringLiteral("&Test"));
+    auto tryEdited = [&editor, bench] {
+        if (std::shared_ptr<clsTemplate> edited = editor.EditedTemplate()) bench->SetTemplate(*edited);
+    };
+    QObject::connect(&editor, &FrmTemplateEdit::templateEdited, bench, tryEdited);
+    tryEdited();
     if (TheEditorRunner())
         TheEditorRunner()(editor);
     else

@@ -155,8 +155,10 @@ std::size_t FieldEnd(std::string_view part) {
 
 }  // namespace
 
-clsNetscape::clsNetscape() {
-    m_format = FormatFor(Settings().useSource);
+clsNetscape::clsNetscape() : clsNetscape(Settings().useSource) {}
+
+clsNetscape::clsNetscape(std::string_view useSource) {
+    m_format = FormatFor(std::string(useSource));
     SetID(std::string(m_format.mbox ? kMboxId : m_format.eudora ? kEudoraId : kNetscapeId));
     m_filePath = Settings().localFileName;
 }

@@ -71,6 +71,9 @@ public:
     // Reads "UseSource" and "LocalFileName" from the settings the program has loaded; every
     // kind of mailbox file is named by "LocalFileName".
     clsNetscape();
+    // A reader of the mailbox kind `useSource` ("NETSCAPE", "EUDORA" or "FILE_OTHER") whatever
+    // the settings name; the file is still "LocalFileName" until SetFilePath.
+    explicit clsNetscape(std::string_view useSource);
     ~clsNetscape() override;
 
     const std::string& FilePath() const { return m_filePath; }

@@ -308,12 +308,20 @@ TEST_F(TemplateTrialTest, MessageFiles) {
     EXPECT_EQ(OpenMessageFile(out + "/none", problem), nullptr);
     EXPECT_FALSE(problem.empty());
 
+    // A standard mbox file: two messages, the second's body with a quoted "From " line.
     const std::string mbox = out + "/standard.mbox";
-    WriteFileBytes(mbox, "From ann@example.org Mon Mar  1 08:00:00 2026\nSubject: x\n\nbody\n");
+    WriteFileBytes(mbox,
+                   "From ann@example.org Mon Mar  1 08:00:00 2026\nSubject: Order confirmation 7\n\n"
+                   "Order number: 7\nCustomer: Ann\n\n"
+                   "From bob@example.org Mon Mar  1 09:00:00 2026\nSubject: Order confirmation 8\n\n"
+                   "Order number: 8\n>From the shop\nCustomer: Bob\n");
     EXPECT_EQ(DetectMessageFile(mbox, error), MessageFileKind::Mbox);
-    problem.clear();
-    EXPECT_EQ(OpenMessageFile(mbox, problem), nullptr);
-    EXPECT_NE(problem.find("standard mbox"), std::string::npos) << problem;
+    TrialRun standard = Try(Load("Orders"), mbox);
+    ASSERT_EQ(standard.messages.size(), 2u);
+    EXPECT_EQ(standard.messages[1].subject, "Order confirmation 8");
+    ASSERT_EQ(standard.lines.size(), 2u);
+    EXPECT_EQ(standard.lines[0].substr(0, 2), "7,");
+    EXPECT_EQ(standard.lines[1].substr(0, 2), "8,");
     // With the Eudora format configured, "From " and a sender starts a Eudora mailbox.
     Settings().useSource = kSourceEudora;
     TrialRun eudora = Try(Load("Orders"), std::string(std::getenv("TALLIX_TEST_DATA")) + "/e2e/eudora.mbx");

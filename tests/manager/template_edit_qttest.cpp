@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
 #include <QtTest>
@@ -20,6 +21,7 @@
 #include "manager/main_window.h"
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
+#include "manager/template_test_bench.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/registry.h"
@@ -183,6 +185,7 @@ private slots:
     void scriptListsFillFromScriptDirectory();
     void keyboardReachesTabsAndControls();
     void editsAreSignalledAndTheEditedTemplateIsACopy();
+    void testTabTriesTheTemplateAsEdited();
     void builtInTheDialogRunByTheEngine();
 };
 
@@ -832,8 +835,11 @@ void TemplateEditTest::keyboardReachesTabsAndControls() {
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         QStringList captions;
         for (int i = 0; i < d.tabMain->count(); ++i) captions << d.tabMain->tabText(i);
-        QCOMPARE(captions, QStringList({"&General", "&Variables", "Output &Format", "Sc&ripting"}));
+        QCOMPARE(captions,
+                 QStringList({"&General", "&Variables", "Output &Format", "Sc&ripting", "&Test"}));
         // The tab mnemonics switch pages.
+        QTest::keyClick(&d, Qt::Key_T, Qt::AltModifier);
+        QCOMPARE(d.tabMain->currentIndex(), 4);
         QTest::keyClick(&d, Qt::Key_V, Qt::AltModifier);
         QCOMPARE(d.tabMain->currentIndex(), kEditorTabVariables);
         QTest::keyClick(&d, Qt::Key_F, Qt::AltModifier);
@@ -879,11 +885,38 @@ void TemplateEditTest::editsAreSignalledAndTheEditedTemplateIsACopy() {
         QCOMPARE(edited->colOutPutLines()->Item(1), std::string("Code,Name"));
         edited->SetOutputFile("elsewhere");
         QCOMPARE(d.Template()->OutputFile(), m.OutPath());
-        // A page added by another window sits after the four.
-        QCOMPARE(d.AddTab(new QWidget, "Test"), 4);
+        // The test bench follows the four tabs; a page added later sits after it.
+        QCOMPARE(d.tabMain->tabText(4), QString("&Test"));
+        QCOMPARE(d.AddTab(new QWidget, "More"), 5);
     }));
     // Nothing was written.
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
+}
+
+void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
+    WriteFileBytes(mailbox,
+                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nSubject: Order 7\n"
+                   "Date: Mon, 02 Mar 2026 09:00:00 +0100\n\nCode: Z-7\nRef: R-9\n\n");
+    const std::string templateBefore = ReadFileBytes(m.TemplatePath("Orders"));
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        auto* bench = qobject_cast<TemplateTestBench*>(d.tabMain->widget(4));
+        QVERIFY(bench);
+        d.tabMain->setCurrentIndex(4);
+        bench->SetMessageFile(QString::fromStdString(mailbox));
+        QTRY_COMPARE_WITH_TIMEOUT(bench->tblMessages->rowCount(), 1, 20000);
+        bench->tblMessages->selectRow(0);
+        QTRY_COMPARE_WITH_TIMEOUT(bench->txtOutputLine->text(), QString("Z-7,Ann Lee"), 20000);
+        // An edit on the Variables tab is tried again without saving.
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        Type(d.txtVarFindStr, "Ref:");
+        QTRY_COMPARE_WITH_TIMEOUT(bench->txtOutputLine->text(), QString("R-9,Ann Lee"), 20000);
+    }));
+    QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), templateBefore);
+    QVERIFY(!fs::exists(m.OutPath()));
 }
 
 namespace {
