@@ -25,12 +25,14 @@
 #include "settings/app_info.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/support/engine_without_window.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
 using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
+using tallix::testing::EngineWithoutWindow;
 using tallix::testing::ReadFileBytes;
 using tallix::testing::WriteFileBytes;
 
@@ -373,26 +375,6 @@ void ManagerTest::deleteAsksAndRemovesOnlyOnOk() {
 }
 
 namespace {
-
-// The engine started by the manager runs without a window here: with one (even on the
-// offscreen platform) a box it shows would wait for a click that never comes. Its boxes then
-// go to standard error and its questions take their defaults.
-class EngineWithoutWindow {
-public:
-    EngineWithoutWindow() {
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-            if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
-            qunsetenv(name);
-        }
-    }
-    ~EngineWithoutWindow() {
-        for (const auto& [name, value] : m_saved)
-            qputenv(name, value);
-    }
-
-private:
-    std::vector<std::pair<const char*, QByteArray>> m_saved;
-};
 
 // Settings and a one-message mailbox for the real engine.
 void PrepareEngineRun(Manager& m) {

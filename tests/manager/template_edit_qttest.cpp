@@ -26,12 +26,14 @@
 #include "settings/app_info.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/support/engine_without_window.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
 using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
+using tallix::testing::EngineWithoutWindow;
 using tallix::testing::ReadFileBytes;
 using tallix::testing::WriteFileBytes;
 
@@ -918,27 +920,6 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), templateBefore);
     QVERIFY(!fs::exists(m.OutPath()));
 }
-
-namespace {
-
-// The engine without a display, as the manager starts it from a desktop.
-class EngineWithoutWindow {
-public:
-    EngineWithoutWindow() {
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-            if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
-            qunsetenv(name);
-        }
-    }
-    ~EngineWithoutWindow() {
-        for (const auto& [name, value] : m_saved) qputenv(name, value);
-    }
-
-private:
-    std::vector<std::pair<const char*, QByteArray>> m_saved;
-};
-
-}  // namespace
 
 void TemplateEditTest::builtInTheDialogRunByTheEngine() {
     Manager m;

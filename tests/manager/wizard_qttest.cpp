@@ -33,12 +33,14 @@
 #include "settings/global_utils.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/support/engine_without_window.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
 using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
+using tallix::testing::EngineWithoutWindow;
 using tallix::testing::ReadFileBytes;
 using tallix::testing::WriteFileBytes;
 
@@ -848,27 +850,6 @@ void WizardTest::menuCommandOpensTheWizard() {
     QVERIFY(fs::exists(m.TemplatePath("From The Menu")));
     QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("From The Menu"));
 }
-
-namespace {
-
-// The engine runs without a window here: a box it showed would wait for ever.
-class EngineWithoutWindow {
-  public:
-    EngineWithoutWindow() {
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-            if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
-            qunsetenv(name);
-        }
-    }
-    ~EngineWithoutWindow() {
-        for (const auto& [name, value] : m_saved) qputenv(name, value);
-    }
-
-  private:
-    std::vector<std::pair<const char*, QByteArray>> m_saved;
-};
-
-}  // namespace
 
 void WizardTest::wizardTemplateRunByTheEngineGivesTheOrderLine() {
     Manager m;
