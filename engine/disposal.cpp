@@ -5,10 +5,10 @@
 #include "engine/run_state.h"
 #include "engine/source_kinds.h"
 #include "model/message.h"
-#include "settings/scratch_dir.h"
-#include "settings/text_functions.h"
 #include "settings/error_reporter.h"
+#include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
+#include "settings/text_functions.h"
 #include "settings/user_interface.h"
 #include "sources/mail_source.h"
 
@@ -66,9 +66,11 @@ void DeleteMessage() {
                 return;
             }
         } else {
-            const char* question = outcome.notUsed ? kAskNotUsed : outcome.failed ? kAskFailed : kAskParsed;
-            if (MsgBox(question, MsgButtons::YesNo, MsgIcon::Question, kDeleteTitle, MsgAnswer::No) !=
-                MsgAnswer::Yes)
+            const char* question = outcome.notUsed  ? kAskNotUsed
+                                   : outcome.failed ? kAskFailed
+                                                    : kAskParsed;
+            if (MsgBox(question, MsgButtons::YesNo, MsgIcon::Question, kDeleteTitle,
+                       MsgAnswer::No) != MsgAnswer::Yes)
                 return;
         }
         if (CurrentRun().currentSource) CurrentRun().currentSource->DoDeleteMessage();

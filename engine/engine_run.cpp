@@ -10,8 +10,8 @@
 #include "engine/run_state.h"
 #include "engine/source_kinds.h"
 #include "engine/status_window.h"
-#include "engine/template_trial.h"
 #include "engine/template_files.h"
+#include "engine/template_trial.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -27,11 +27,14 @@ namespace {
 constexpr const char* kTemplateFileMissing = " unable to locate Template files.";
 constexpr const char* kNoSourceKind = "Unable to set source configuration";
 constexpr const char* kNoSources =
-    "No source configurations defined.\nCheck that the configurations are correct in the system options";
+    "No source configurations defined.\nCheck that the configurations are correct in the system "
+    "options";
 constexpr const char* kCannotConnect = "Unable to connect to mail source.";
 constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
 
-void Status(long value, const std::string& text, int line) { DoGUIStatus(value, text, line); }
+void Status(long value, const std::string& text, int line) {
+    DoGUIStatus(value, text, line);
+}
 
 // Today's short date and the long time now; formatted again only when the second changes.
 const std::string& CurrentStamp() {
@@ -49,14 +52,17 @@ const std::string& CurrentStamp() {
 
 std::unique_ptr<sources::SourceList> GetSources() {
     std::unique_ptr<sources::SourceList> list;
-    Guard("Sub GetSources:", [&] {
-        const std::string& useSource = Settings().useSource;
-        if (const SourceListFactory& replaced = CurrentRun().sourceFactory) {
-            list = replaced(useSource);
-        } else if (const SourceKind* kind = FindSourceKind(useSource)) {
-            list = kind->make(MimeHost());
-        }
-    }, kLoggedEnding);
+    Guard(
+        "Sub GetSources:",
+        [&] {
+            const std::string& useSource = Settings().useSource;
+            if (const SourceListFactory& replaced = CurrentRun().sourceFactory) {
+                list = replaced(useSource);
+            } else if (const SourceKind* kind = FindSourceKind(useSource)) {
+                list = kind->make(MimeHost());
+            }
+        },
+        kLoggedEnding);
     return list;
 }
 
@@ -199,8 +205,8 @@ void RunSources(const std::string& selection) {
             }
             Status(0, "Disconnecting From: " + id, 1);
             LogSystem("Parsed:" + std::to_string(run.messageNo) + " of " +
-                      std::to_string(run.totalMessageCount) + " with " + std::to_string(run.templateNo) +
-                      " of " + std::to_string(run.templateCount));
+                      std::to_string(run.totalMessageCount) + " with " +
+                      std::to_string(run.templateNo) + " of " + std::to_string(run.templateCount));
         }
         source->Disconnect();
         LogSystem("Disconected: from " + id);

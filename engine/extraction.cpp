@@ -21,7 +21,8 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kMessageNotInitialized = "called ParseMessage called with message not initialized.";
+constexpr const char* kMessageNotInitialized =
+    "called ParseMessage called with message not initialized.";
 
 txMessage& CurrentMessage() {
     sources::MailSource* source = CurrentRun().currentSource;
@@ -87,17 +88,24 @@ struct FieldRow {
 constexpr std::array kFieldReaders{
     FieldRow{kFieldMsgText, [](txMessage& m, sources::MailSource&) { return m.Body(); }},
     FieldRow{kFieldMsgSubject, [](txMessage& m, sources::MailSource&) { return m.Subject(); }},
-    FieldRow{kFieldMsgSentDate, [](txMessage&, sources::MailSource&) { return GetDateString("Sent"); }},
-    FieldRow{kFieldMsgReceiveDate, [](txMessage&, sources::MailSource&) { return GetDateString("Received"); }},
+    FieldRow{kFieldMsgSentDate,
+             [](txMessage&, sources::MailSource&) { return GetDateString("Sent"); }},
+    FieldRow{kFieldMsgReceiveDate,
+             [](txMessage&, sources::MailSource&) { return GetDateString("Received"); }},
     FieldRow{kFieldMsgSentTime, [](txMessage& m, sources::MailSource&) { return m.SentTime(); }},
-    FieldRow{kFieldMsgReceiveTime, [](txMessage& m, sources::MailSource&) { return m.ReceiveTime(); }},
+    FieldRow{kFieldMsgReceiveTime,
+             [](txMessage& m, sources::MailSource&) { return m.ReceiveTime(); }},
     FieldRow{kFieldReplyToName, [](txMessage& m, sources::MailSource&) { return m.ReplyToName(); }},
-    FieldRow{kFieldReplyToAddress, [](txMessage& m, sources::MailSource&) { return m.ReplyToAddress(); }},
+    FieldRow{kFieldReplyToAddress,
+             [](txMessage& m, sources::MailSource&) { return m.ReplyToAddress(); }},
     FieldRow{kFieldSenderName, [](txMessage& m, sources::MailSource&) { return m.SenderName(); }},
-    FieldRow{kFieldSenderAddress, [](txMessage&, sources::MailSource& s) { return s.ConvertAddress(); }},
+    FieldRow{kFieldSenderAddress,
+             [](txMessage&, sources::MailSource& s) { return s.ConvertAddress(); }},
     FieldRow{kFieldSenderType, [](txMessage& m, sources::MailSource&) { return m.SenderType(); }},
-    FieldRow{kFieldRecipientName, [](txMessage& m, sources::MailSource&) { return m.ReceipentName(); }},
-    FieldRow{kFieldRecipientAddress, [](txMessage& m, sources::MailSource&) { return m.ReceipentAddress(); }},
+    FieldRow{kFieldRecipientName,
+             [](txMessage& m, sources::MailSource&) { return m.ReceipentName(); }},
+    FieldRow{kFieldRecipientAddress,
+             [](txMessage& m, sources::MailSource&) { return m.ReceipentAddress(); }},
 };
 
 // GetValue's work; false when it failed (and was reported).
@@ -158,7 +166,7 @@ struct Search {
     bool ignoreCase = false;
     std::string start;
     std::string stop;
-    std::string wholeWord;     // "0": the start string may stand inside a word
+    std::string wholeWord;       // "0": the start string may stand inside a word
     bool lineStartOnly = false;  // only a start string that begins a line counts
 };
 
@@ -179,8 +187,10 @@ Search SearchOf(const clsExportField& variable) {
 
 // The value between the start and the stop string in `text` (the field's text, or attachment
 // `index`'s); nothing when either is not found or the stop does not lie after the start.
-std::optional<std::string> CutValue(const Search& search, std::int32_t index, const std::string& text) {
-    const std::string& working = search.ignoreCase ? CurrentRun().fields.Upper(search.field, index) : text;
+std::optional<std::string> CutValue(const Search& search, std::int32_t index,
+                                    const std::string& text) {
+    const std::string& working =
+        search.ignoreCase ? CurrentRun().fields.Upper(search.field, index) : text;
     std::size_t s = FindStartPos(search.start, working, search.wholeWord);
     // Only the first occurrence is looked at: when it does not begin a line, nothing is found.
     if (search.lineStartOnly && s > search.start.size() + 1 &&
@@ -190,7 +200,8 @@ std::optional<std::string> CutValue(const Search& search, std::int32_t index, co
     const std::size_t e = FindStopPos(search.stop, working, s);
     if (e <= s) return std::nullopt;
     // A trial notes where the value was cut from (ParseVariable adds the variable).
-    if (std::vector<FoundText>* found = CurrentRun().foundTexts) found->push_back({0, search.field, index, s - 1, e - s});
+    if (std::vector<FoundText>* found = CurrentRun().foundTexts)
+        found->push_back({0, search.field, index, s - 1, e - s});
     return TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, e - s)));
 }
 
@@ -202,7 +213,8 @@ std::string ValueOf(const Search& search) {
     for (std::int32_t index = attachments ? 1 : 0; index <= last; ++index) {
         const std::string& text = FieldText(search.field, index);
         if (TrimView(text).empty()) break;
-        if (std::optional<std::string> value = CutValue(search, index, text)) return std::move(*value);
+        if (std::optional<std::string> value = CutValue(search, index, text))
+            return std::move(*value);
     }
     return {};
 }

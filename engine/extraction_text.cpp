@@ -14,18 +14,22 @@ constexpr std::string_view kNbsp = "&nbsp;";
 // without paying for an event round per tag.
 constexpr std::size_t kTagsPerEventRun = 256;
 
-bool IsLineBreakOrTab(char c) { return c == '\r' || c == '\n' || c == '\t'; }
+bool IsLineBreakOrTab(char c) {
+    return c == '\r' || c == '\n' || c == '\t';
+}
 
 }  // namespace
 
-std::size_t FindStartPos(std::string_view start, std::string_view text, std::string_view wholeWord) {
+std::size_t FindStartPos(std::string_view start, std::string_view text,
+                         std::string_view wholeWord) {
     return GuardValue<std::size_t>("Sub FindStartPos:", 0, [&]() -> std::size_t {
         if (TrimView(start).empty() || EqualsNoCase(start, kBeginningOfField)) return 1;
         std::size_t p = 0;  // 0-based search position
         while (true) {
             std::size_t q = text.find(start, p);
             if (q == std::string_view::npos) return 0;
-            if (wholeWord == "0" || IsWholeWord(q + 1, start.size(), text)) return q + 1 + start.size();
+            if (wholeWord == "0" || IsWholeWord(q + 1, start.size(), text))
+                return q + 1 + start.size();
             p = q + start.size();
             // The next search would begin at or beyond the last character.
             if (p + 1 >= text.size()) return 0;
@@ -60,7 +64,9 @@ bool IsMagicChar(char c, std::size_t position) {
     return c == '\n' || c == '\r' || (position > 0 && c == ' ');
 }
 
-bool IsLineBreak(char c) { return c == '\n' || c == '\r'; }
+bool IsLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
 
 std::string TrimLineBreaks(std::string_view text) {
     std::string_view t = TrimView(text);

@@ -9,7 +9,8 @@
 namespace tallix::engine {
 namespace {
 
-constexpr std::uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB;
+constexpr std::uint32_t kNameEvents =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB;
 constexpr std::uint32_t kContentEvents = IN_MODIFY | IN_CLOSE_WRITE;
 constexpr std::uint32_t kSelfEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 
@@ -50,8 +51,9 @@ bool FileWatch::Watch(const std::string& path, Interest interest) {
     if (auto it = m_directoryWatch.find(dir); it != m_directoryWatch.end()) {
         wd = it->second;
     } else {
-        wd = ::inotify_add_watch(m_fd, dir.c_str(),
-                                 kNameEvents | kContentEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        wd = ::inotify_add_watch(
+            m_fd, dir.c_str(),
+            kNameEvents | kContentEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
         if (wd < 0) return false;
         m_directoryWatch[dir] = wd;
         m_directories[wd].path = dir;
@@ -92,7 +94,8 @@ void FileWatch::Poll() {
             auto watched = dir->second.names.find(std::string(name, ::strnlen(name, event.len)));
             if (watched == dir->second.names.end()) continue;
             Entry& entry = m_entries[watched->second];
-            if (entry.interest == Interest::Content || (event.mask & kNameEvents)) entry.changed = true;
+            if (entry.interest == Interest::Content || (event.mask & kNameEvents))
+                entry.changed = true;
         }
     }
 }

@@ -13,7 +13,7 @@
 namespace tallix::engine {
 
 class FileWatch {
-public:
+  public:
     // What counts as a change of a watched file.
     enum class Interest {
         Content,  // anything: written, its attributes changed, created, removed, renamed
@@ -39,7 +39,7 @@ public:
     // Switches watching off until the next Reset (tests of the fallback path).
     void Disable();
 
-private:
+  private:
     struct Entry {
         int wd = -1;
         Interest interest = Interest::Name;
@@ -53,8 +53,8 @@ private:
     void MarkAll();
 
     int m_fd = -1;
-    std::unordered_map<std::string, Entry> m_entries;  // by path as given
-    std::unordered_map<int, Directory> m_directories;  // by watch descriptor
+    std::unordered_map<std::string, Entry> m_entries;       // by path as given
+    std::unordered_map<int, Directory> m_directories;       // by watch descriptor
     std::unordered_map<std::string, int> m_directoryWatch;  // directory path -> wd
 };
 

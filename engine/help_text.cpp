@@ -7,8 +7,8 @@
 namespace tallix::engine {
 
 const std::vector<std::string>& HelpSwitchLines() {
-    static const std::vector<std::string> lines = {"/?", "/s", "", "/sx", "", "/f<filename>", "", "",
-                                                     "/test NAME [FILE]", "", "", ""};
+    static const std::vector<std::string> lines = {
+        "/?", "/s", "", "/sx", "", "/f<filename>", "", "", "/test NAME [FILE]", "", "", ""};
     return lines;
 }
 
@@ -30,8 +30,12 @@ const std::vector<std::string>& HelpDescriptionLines() {
     return lines;
 }
 
-std::string HelpSwitchText() { return Join(HelpSwitchLines(), "\r\n"); }
-std::string HelpDescriptionText() { return Join(HelpDescriptionLines(), "\r\n"); }
+std::string HelpSwitchText() {
+    return Join(HelpSwitchLines(), "\r\n");
+}
+std::string HelpDescriptionText() {
+    return Join(HelpDescriptionLines(), "\r\n");
+}
 
 std::string HelpColumnsForConsole() {
     const auto& left = HelpSwitchLines();

@@ -8,7 +8,7 @@ namespace tallix::engine {
 // Socket errors go to txError.Log as "WinSock error N, NAME: description"; nothing is shown.
 // Status texts are accepted and ignored.
 class EnginePop3Events final : public sources::Pop3ClientEvents {
-public:
+  public:
     void Error(std::int16_t number) override;
     void Status(const std::string& text) override {}
 };

@@ -39,7 +39,7 @@ int RunWithoutWindow(const std::string& args) {
 // the MIME component's windows are installed when the scope begins and removed, in reverse
 // order, when it ends. Window events are processed at a bounded rate meanwhile.
 class WindowScope {
-public:
+  public:
     WindowScope() {
         SetUi(&m_ui);
         SetWindow(&m_window);
@@ -57,7 +57,7 @@ public:
     WindowScope(const WindowScope&) = delete;
     WindowScope& operator=(const WindowScope&) = delete;
 
-private:
+  private:
     ui::QtUserInterface m_ui;
     QtStatusWindow m_window;
     QtMimeWindows m_mimeWindows;
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
 #endif
     // A trial of one template runs in the terminal, whatever the display.
     if (IsTestCommand(argc, argv))
-        return RunTestCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+        return RunTestCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                              std::cerr);
     const std::string given = ArgumentText(argc, argv);
     if (CommonOptionOf(given) == CommonOption::Version) {
         std::cout << VersionText() << std::endl;

@@ -19,7 +19,7 @@ class txMessage;
 namespace tallix::engine {
 
 class MessageFields {
-public:
+  public:
     // Forgets the kept texts when `message` is not the message they were taken from. The
     // message is held, so its address cannot be taken by a later one while texts are kept.
     void Use(const std::shared_ptr<txMessage>& message);
@@ -27,12 +27,13 @@ public:
     const std::string* Find(std::string_view field, std::int32_t index) const;
     // Keeps `text` as the text of the field; with `remember` false (the text could not be
     // read whole) only until the next call, so the field is read again next time.
-    const std::string& Keep(std::string_view field, std::int32_t index, std::string text, bool remember);
+    const std::string& Keep(std::string_view field, std::int32_t index, std::string text,
+                            bool remember);
     // The upper-cased form of the text last kept for the field (made on first use).
     const std::string& Upper(std::string_view field, std::int32_t index);
     void Clear();
 
-private:
+  private:
     struct Texts {
         std::string text;
         std::string upper;

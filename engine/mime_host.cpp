@@ -27,7 +27,7 @@ void ReportScanNotes(const qrmime::QRMIMECtrl& control, const std::string& sourc
 }  // namespace
 
 class EngineMimeHost::Events final : public qrmime::QRMIMEEvents {
-public:
+  public:
     void DecodingFinished(std::int16_t error) override {
         LetEventsRun();
         if (callbacks && callbacks->decodingFinished) callbacks->decodingFinished();
@@ -65,9 +65,13 @@ EngineMimeHost::~EngineMimeHost() {
     m_control.reset();
 }
 
-qrmime::QRMIMECtrl& EngineMimeHost::Control() { return *m_control; }
+qrmime::QRMIMECtrl& EngineMimeHost::Control() {
+    return *m_control;
+}
 
-void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) { m_control->SetHostWindows(windows); }
+void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) {
+    m_control->SetHostWindows(windows);
+}
 
 bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                                 const sources::DecodeCallbacks& callbacks) {

@@ -13,7 +13,7 @@
 namespace qrmime {
 class QRMIMECtrl;
 class HostWindows;
-}
+}  // namespace qrmime
 
 namespace tallix::engine {
 
@@ -21,7 +21,7 @@ namespace tallix::engine {
 inline constexpr std::chrono::seconds kDecodeWaitLimit{300};
 
 class EngineMimeHost final : public sources::AttachmentDecoder {
-public:
+  public:
     EngineMimeHost();
     ~EngineMimeHost() override;
     EngineMimeHost(const EngineMimeHost&) = delete;
@@ -37,7 +37,7 @@ public:
                     const sources::DecodeCallbacks& callbacks = {}) override;
     void SetWaitLimit(std::chrono::milliseconds limit) { m_waitLimit = limit; }
 
-private:
+  private:
     class Events;
     std::unique_ptr<qrmime::QRMIMECtrl> m_control;
     std::unique_ptr<Events> m_events;

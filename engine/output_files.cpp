@@ -10,7 +10,9 @@
 
 namespace tallix::engine {
 
-OutputFiles::~OutputFiles() { Clear(); }
+OutputFiles::~OutputFiles() {
+    Clear();
+}
 
 void OutputFiles::Close(File& file) {
     if (file.fd >= 0) ::close(file.fd);
@@ -36,7 +38,8 @@ int OutputFiles::Open(const std::string& path) {
         file.watched = m_watch.Watch(path, FileWatch::Interest::Name);
     }
     // Non-blocking, so a FIFO without a reader fails instead of hanging the run.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return errno;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -33,7 +33,7 @@ void ForEachReadLine(std::string_view bytes, Line&& line) {
 }
 
 class OutputFiles {
-public:
+  public:
     explicit OutputFiles(FileWatch& watch) : m_watch(watch) {}
     ~OutputFiles();
     OutputFiles(const OutputFiles&) = delete;
@@ -50,7 +50,7 @@ public:
     // Closes every file and forgets every index.
     void Clear();
 
-private:
+  private:
     struct File {
         int fd = -1;
         FileIdentity opened;  // the file the descriptor is open on

@@ -17,7 +17,8 @@ constexpr const char* kCreateOutputContext = "Sub CreateOutputString:";
 
 // The value the output definition's entry names, quoted and flattened as its variable says;
 // "" when no variable has that name.
-std::string ValueFor(const std::vector<colExportFields::Pointer>& fields, const std::string& entry) {
+std::string ValueFor(const std::vector<colExportFields::Pointer>& fields,
+                     const std::string& entry) {
     std::string wanted = Trim(entry);
     for (const auto& field : fields) {
         if (Trim(field->FieldName()) != wanted) {

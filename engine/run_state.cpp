@@ -17,11 +17,18 @@ CommandLine ParseCommandLine(std::string_view argumentText, void (*perCharacter)
             if (i + 1 == text.size()) break;
             current = UpperAscii(text[++i]);
             switch (current) {
-                case 'F': cl.templateSelection.clear(); break;
-                case 'S': cl.silentMode = true; break;
+                case 'F':
+                    cl.templateSelection.clear();
+                    break;
+                case 'S':
+                    cl.silentMode = true;
+                    break;
                 case 'H':
-                case '?': cl.helpRequested = true; break;
-                default: break;
+                case '?':
+                    cl.helpRequested = true;
+                    break;
+                default:
+                    break;
             }
         } else if (current == 'F') {
             cl.templateSelection.push_back(c);
@@ -74,8 +81,12 @@ RunState& CurrentRun() {
     return state;
 }
 
-RunStateScope::RunStateScope(RunState& state) : m_previous(t_scopedRun) { t_scopedRun = &state; }
-RunStateScope::~RunStateScope() { t_scopedRun = m_previous; }
+RunStateScope::RunStateScope(RunState& state) : m_previous(t_scopedRun) {
+    t_scopedRun = &state;
+}
+RunStateScope::~RunStateScope() {
+    t_scopedRun = m_previous;
+}
 
 void InitApp() {
     Guard("Sub InitApp:", [] {

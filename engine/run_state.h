@@ -19,7 +19,7 @@ class clsTemplate;
 namespace tallix::sources {
 class MailSource;
 class SourceList;
-}
+}  // namespace tallix::sources
 
 namespace tallix::engine {
 
@@ -77,7 +77,7 @@ struct RunState {
     std::vector<TemplateOutcome> templateStatus;  // what each template made of the current message
     bool allParsedOK = true;
     sources::MailSource* currentSource = nullptr;  // the source being walked
-    std::shared_ptr<clsTemplate> currentTemplate;   // the template being applied
+    std::shared_ptr<clsTemplate> currentTemplate;  // the template being applied
     std::int16_t currentTemplateIndex = 0;
     std::int32_t messageNo = 0;
     std::int32_t totalMessageCount = 0;
@@ -111,13 +111,13 @@ RunState& CurrentRun();
 // Makes `state` the calling thread's run state for the scope's lifetime, so a trial works
 // on a state of its own and leaves the process's run (and any other thread) untouched.
 class RunStateScope {
-public:
+  public:
     explicit RunStateScope(RunState& state);
     ~RunStateScope();
     RunStateScope(const RunStateScope&) = delete;
     RunStateScope& operator=(const RunStateScope&) = delete;
 
-private:
+  private:
     RunState* m_previous;
 };
 

@@ -19,14 +19,18 @@ constexpr const char* kLanguageRejected =
     "Check the Script name in the options dialog.";
 constexpr const char* kTemplateObjectName = "Template";
 
-constexpr PropertyContext kScriptsContext{"clsScripting - Let Scripts", "clsScripting - Get Scripts"};
-constexpr PropertyContext kDirectoryContext{"clsScripting - Let Directory", "clsScripting - Get Directory"};
-constexpr PropertyContext kTemplateContext{"clsScripting - Set Template", "clsScripting - Get Template"};
+constexpr PropertyContext kScriptsContext{"clsScripting - Let Scripts",
+                                          "clsScripting - Get Scripts"};
+constexpr PropertyContext kDirectoryContext{"clsScripting - Let Directory",
+                                            "clsScripting - Get Directory"};
+constexpr PropertyContext kTemplateContext{"clsScripting - Set Template",
+                                           "clsScripting - Get Template"};
 constexpr PropertyContext kHostContext{"clsScripting - Set sc", "clsScripting - Get sc"};
 
 // Appends the non-empty lines of `text` (ended by CR LF, LF or CR), each preceded by CR LF,
 // and notes where each came from.
-void AppendLines(std::string_view text, const std::string& file, std::string& code, script::LineMap& map) {
+void AppendLines(std::string_view text, const std::string& file, std::string& code,
+                 script::LineMap& map) {
     int lineNo = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -50,7 +54,8 @@ std::unique_ptr<clsScripting> clsScripting::Create() {
         const std::string language = Trim(Settings().scriptEngine);
         if (language.empty()) return;
         if (!script::IsKnownLanguage(language)) {
-            MsgBox(kLanguageRejected, MsgButtons::Ok, MsgIcon::Information, std::string(kErrorTitle));
+            MsgBox(kLanguageRejected, MsgButtons::Ok, MsgIcon::Information,
+                   std::string(kErrorTitle));
             return;
         }
         auto host = std::make_shared<script::ScriptHost>();
@@ -62,14 +67,30 @@ std::unique_ptr<clsScripting> clsScripting::Create() {
     return runner;
 }
 
-std::string clsScripting::Scripts() const { return GetProperty(kScriptsContext, m_scripts); }
-void clsScripting::SetScripts(std::string_view v) { LetProperty(kScriptsContext, m_scripts, v); }
-std::string clsScripting::Directory() const { return GetProperty(kDirectoryContext, m_directory); }
-void clsScripting::SetDirectory(std::string_view v) { LetProperty(kDirectoryContext, m_directory, v); }
-std::shared_ptr<clsTemplate> clsScripting::Template() const { return GetProperty(kTemplateContext, m_template); }
-void clsScripting::SetTemplate(std::shared_ptr<clsTemplate> v) { LetProperty(kTemplateContext, m_template, std::move(v)); }
-std::shared_ptr<script::ScriptHost> clsScripting::sc() const { return GetProperty(kHostContext, m_sc); }
-void clsScripting::Setsc(std::shared_ptr<script::ScriptHost> v) { LetProperty(kHostContext, m_sc, std::move(v)); }
+std::string clsScripting::Scripts() const {
+    return GetProperty(kScriptsContext, m_scripts);
+}
+void clsScripting::SetScripts(std::string_view v) {
+    LetProperty(kScriptsContext, m_scripts, v);
+}
+std::string clsScripting::Directory() const {
+    return GetProperty(kDirectoryContext, m_directory);
+}
+void clsScripting::SetDirectory(std::string_view v) {
+    LetProperty(kDirectoryContext, m_directory, v);
+}
+std::shared_ptr<clsTemplate> clsScripting::Template() const {
+    return GetProperty(kTemplateContext, m_template);
+}
+void clsScripting::SetTemplate(std::shared_ptr<clsTemplate> v) {
+    LetProperty(kTemplateContext, m_template, std::move(v));
+}
+std::shared_ptr<script::ScriptHost> clsScripting::sc() const {
+    return GetProperty(kHostContext, m_sc);
+}
+void clsScripting::Setsc(std::shared_ptr<script::ScriptHost> v) {
+    LetProperty(kHostContext, m_sc, std::move(v));
+}
 
 void clsScripting::GetScripts() {
     Guard("clsScripting - GetScripts", [&] {
@@ -88,7 +109,8 @@ void clsScripting::GetScripts() {
             AppendLines(text, path, m_scripts, map);
             if (m_scripts.size() > kMaxScriptCodeBytes)
                 Raise(kErrOverflow, "The script files of " + m_directory + " hold more than " +
-                                        std::to_string(kMaxScriptCodeBytes / (1024 * 1024)) + " MB");
+                                        std::to_string(kMaxScriptCodeBytes / (1024 * 1024)) +
+                                        " MB");
         }
         if (m_scripts.empty()) return;
         if (!m_sc) Raise(kErrObjectRequired);
@@ -122,7 +144,8 @@ void DoScripts() {
         const std::shared_ptr<clsTemplate> current = CurrentRun().currentTemplate;
         scripting->sc()->AddObject(kTemplateObjectName, current);
         scripting->GetScripts();
-        for (const std::string& name : SplitScriptNames(current ? current->ScriptsToRun() : std::string()))
+        for (const std::string& name :
+             SplitScriptNames(current ? current->ScriptsToRun() : std::string()))
             scripting->sc()->Run(name);
     });
 }

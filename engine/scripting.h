@@ -17,7 +17,7 @@ class clsTemplate;
 namespace tallix::engine {
 
 class clsScripting {
-public:
+  public:
     // A runner with a host set to the "ScriptEngine" language, or nullptr with scripts
     // switched off for the rest of the run: silently for an empty language, after the
     // message box for a language the host rejects, reported for any other failure.
@@ -39,7 +39,7 @@ public:
     // each preceded by CR LF, and loads the result into the host.
     void GetScripts();
 
-private:
+  private:
     std::string m_scripts;
     std::string m_directory;
     std::shared_ptr<clsTemplate> m_template;

@@ -32,7 +32,9 @@ constexpr std::array kKinds{
 
 }  // namespace
 
-std::span<const SourceKind> SourceKinds() { return kKinds; }
+std::span<const SourceKind> SourceKinds() {
+    return kKinds;
+}
 
 const SourceKind* FindSourceKind(std::string_view useSource) {
     for (const SourceKind& kind : kKinds)

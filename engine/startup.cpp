@@ -29,7 +29,9 @@ std::string WithCommonOptions(std::string_view argumentText) {
     return std::string(argumentText);
 }
 
-std::string VersionText() { return ProductName() + " " + TALLIX_VERSION; }
+std::string VersionText() {
+    return ProductName() + " " + TALLIX_VERSION;
+}
 
 void ReadEngineSettings() {
     GetMapiProfile();
@@ -68,12 +70,15 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     // A source may pass a failure on to the engine (the Simple MAPI source does while it
     // reads a message). Nothing in the run traps it, so it ends the run here, reported,
     // instead of taking the process down.
-    Guard(kCtxRunSources, [&] {
-        if (hooks.runSources)
-            hooks.runSources(selection);
-        else
-            RunSources(selection);
-    }, kLoggedEnding);
+    Guard(
+        kCtxRunSources,
+        [&] {
+            if (hooks.runSources)
+                hooks.runSources(selection);
+            else
+                RunSources(selection);
+        },
+        kLoggedEnding);
 
     Window().Unload();
     return 0;

@@ -30,7 +30,9 @@ StatusWindow& Window() {
     return Installed() ? *Installed() : console;
 }
 
-void SetWindow(StatusWindow* window) { Installed() = window; }
+void SetWindow(StatusWindow* window) {
+    Installed() = window;
+}
 
 void DoGUIStatus(long value, const std::string& text, int line) {
     Guard("Sub DoGUIStatus:", [&] {
@@ -46,7 +48,9 @@ void DoGUIStatus(long value, const std::string& text, int line) {
 
 ConsoleStatusWindow::ConsoleStatusWindow(int out, bool enabled) : m_out(out), m_enabled(enabled) {}
 
-bool ConsoleStatusWindow::StderrIsTerminal() { return ::isatty(2) == 1; }
+bool ConsoleStatusWindow::StderrIsTerminal() {
+    return ::isatty(2) == 1;
+}
 
 void ConsoleStatusWindow::SetLineText(int line, const std::string& text) {
     if (line < 1 || line > 3) return;

@@ -10,7 +10,7 @@
 namespace tallix::engine {
 
 class StatusWindow {
-public:
+  public:
     virtual ~StatusWindow() = default;
     // Creates the window without showing it; does nothing when it is already loaded.
     virtual void Load() = 0;
@@ -36,9 +36,10 @@ void DoGUIStatus(long value, const std::string& text, int line);
 // Without a window: one updating line on standard error (source, message, template) when
 // standard error is a terminal, nothing otherwise.
 class ConsoleStatusWindow final : public StatusWindow {
-public:
+  public:
     // `out` is the descriptor to write to; `enabled` says whether to write at all.
-    explicit ConsoleStatusWindow(int out = 2, bool enabled = ConsoleStatusWindow::StderrIsTerminal());
+    explicit ConsoleStatusWindow(int out = 2,
+                                 bool enabled = ConsoleStatusWindow::StderrIsTerminal());
     static bool StderrIsTerminal();
 
     void Load() override {}
@@ -52,7 +53,7 @@ public:
     // The line as it is drawn now (without the carriage return).
     std::string CurrentLine() const;
 
-private:
+  private:
     void Draw();
     int m_out;
     bool m_enabled;

@@ -19,7 +19,8 @@ void PutBackValues(clsTemplate& working, const clsTemplate& parsed) {
     if (!parsedFields || !workingFields) return;
     const auto from = parsedFields->NewEnum();
     const auto to = workingFields->NewEnum();
-    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i) to[i]->SetValue(from[i]->Value());
+    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i)
+        to[i]->SetValue(from[i]->Value());
 }
 
 }  // namespace
@@ -65,8 +66,8 @@ std::optional<std::string> TemplateCache::Find(const std::string& dir, const std
     if (name.find('/') == std::string::npos) {
         std::string path = JoinPath(dir, name);
         // A kept template whose file has not changed is still there.
-        if (auto it = m_kept.find(path); it != m_kept.end() && it->second.parsed && it->second.watched &&
-                                         m_watch.Unchanged(path))
+        if (auto it = m_kept.find(path); it != m_kept.end() && it->second.parsed &&
+                                         it->second.watched && m_watch.Unchanged(path))
             return path;
         if (IdentifyRegularFile(path)) return path;
     }

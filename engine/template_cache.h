@@ -20,7 +20,7 @@ class clsTemplate;
 namespace tallix::engine {
 
 class TemplateCache {
-public:
+  public:
     explicit TemplateCache(FileWatch& watch) : m_watch(watch) {}
 
     // The path of the template file `name` of `dir`, found as it is written or else without
@@ -43,7 +43,7 @@ public:
     // Forgets every kept parse and stamp.
     void Clear();
 
-private:
+  private:
     struct Kept {
         FileIdentity identity;
         std::shared_ptr<clsTemplate> parsed;  // nullptr: not kept, only the identity last seen

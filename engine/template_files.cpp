@@ -51,7 +51,8 @@ bool MatchesFilePattern(std::string_view pattern, std::string_view name) {
     // Iterative wildcard match with one backtrack point: linear in practice, never exponential.
     std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -73,7 +74,8 @@ std::vector<std::string> ListMatchingFiles(const std::string& pathPattern) {
     std::string dir = slash == std::string::npos ? "" : pathPattern.substr(0, slash);
     if (slash == 0) dir = "/";
     std::string pattern = slash == std::string::npos ? pathPattern : pathPattern.substr(slash + 1);
-    return ListDirectory(dir, [&](const std::string& name) { return MatchesFilePattern(pattern, name); });
+    return ListDirectory(
+        dir, [&](const std::string& name) { return MatchesFilePattern(pattern, name); });
 }
 
 std::optional<std::string> FindFileNoCase(const std::string& dir, std::string_view name) {
@@ -92,9 +94,9 @@ void GetTemplateFiles(const std::string& selection) {
         run.haveTemplateFiles = false;
         run.badTemplates.clear();
         std::string trimmed = Trim(selection);
-        std::string pattern = JoinPath(Settings().templateDir,
-                                       (trimmed.empty() ? std::string("*") : trimmed) +
-                                           std::string(kTemplateExtension));
+        std::string pattern =
+            JoinPath(Settings().templateDir, (trimmed.empty() ? std::string("*") : trimmed) +
+                                                 std::string(kTemplateExtension));
         for (std::string& name : ListMatchingFiles(pattern)) {
             run.templateFiles.push_back(std::move(name));
             LetEventsRun();

@@ -1,7 +1,7 @@
 #pragma once
 // Listing template files: file patterns with "*" and "?" matched without regard to case, so
-// a name typed in any case finds its file; ordinary, visible files only; sorted by name without regard
-// to case (ties in byte order) so runs are repeatable.
+// a name typed in any case finds its file; ordinary, visible files only; sorted by name without
+// regard to case (ties in byte order) so runs are repeatable.
 
 #include <optional>
 #include <string>

@@ -97,7 +97,8 @@ int TrialOutput::Append(const std::string& path, std::string_view line) {
     // The new bytes start a line of their own unless the file ends inside a line (or with a
     // CR that our LF would complete); then the lines are read again, as the duplicate check
     // of a run reads the file again.
-    const bool startsLine = c.empty() || c.ends_with("\r\n") || (c.back() == '\r' && bytes.front() != '\n');
+    const bool startsLine =
+        c.empty() || c.ends_with("\r\n") || (c.back() == '\r' && bytes.front() != '\n');
     file->content += bytes;
     if (startsLine) {
         ForEachReadLine(bytes, [&](std::string_view l) { file->lines.insert(Trim(l)); });
@@ -109,7 +110,9 @@ int TrialOutput::Append(const std::string& path, std::string_view line) {
     return 0;
 }
 
-void TrialOutput::Print(std::string record) { m_lines.push_back({kPrinterOutput, std::move(record)}); }
+void TrialOutput::Print(std::string record) {
+    m_lines.push_back({kPrinterOutput, std::move(record)});
+}
 
 // ---- TemplateTrial ------------------------------------------------------------------------
 
@@ -162,8 +165,8 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     return result;
 }
 
-TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source, const TrialProgress& progress,
-                       const std::atomic<bool>* cancel) {
+TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source,
+                       const TrialProgress& progress, const std::atomic<bool>* cancel) {
     TrialSummary summary;
     TemplateTrial trial(tpl);
     ReportCapture capture;
@@ -231,11 +234,13 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error) {
     return MessageFileKind::Message;
 }
 
-std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, std::string& problem) {
+std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
+                                                     std::string& problem) {
     int error = 0;
     const MessageFileKind kind = DetectMessageFile(path, error);
     if (kind == MessageFileKind::Unreadable) {
-        problem = "Cannot read " + path + ": " + std::string(StandardErrorDescription(ErrorNumberFromErrno(error)));
+        problem = "Cannot read " + path + ": " +
+                  std::string(StandardErrorDescription(ErrorNumberFromErrno(error)));
         return nullptr;
     }
     if (kind == MessageFileKind::Mbox) {
@@ -255,11 +260,13 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, st
     }
     std::string message;
     if (int e = ReadRegularFile(path, message)) {
-        problem = "Cannot read " + path + ": " + std::string(StandardErrorDescription(ErrorNumberFromErrno(e)));
+        problem = "Cannot read " + path + ": " +
+                  std::string(StandardErrorDescription(ErrorNumberFromErrno(e)));
         return nullptr;
     }
     if (message.size() > kMaxTrialMessageBytes) {
-        problem = path + " is larger than " + std::to_string(kMaxTrialMessageBytes / (1024 * 1024)) +
+        problem = path + " is larger than " +
+                  std::to_string(kMaxTrialMessageBytes / (1024 * 1024)) +
                   " MiB and is not read as one message";
         return nullptr;
     }
@@ -270,7 +277,8 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, st
     }
     ::unlink(copy.c_str());
     const std::size_t firstEnd = message.find('\n');
-    const bool crlf = firstEnd != std::string::npos && firstEnd > 0 && message[firstEnd - 1] == '\r';
+    const bool crlf =
+        firstEnd != std::string::npos && firstEnd > 0 && message[firstEnd - 1] == '\r';
     if (int e = WriteNewFile(copy, {kMessageSeparator, crlf ? "\r\n" : "\n", message})) {
         problem = "Cannot copy " + path + " to " + copy + ": " +
                   std::string(StandardErrorDescription(ErrorNumberFromErrno(e)));

@@ -40,7 +40,7 @@ struct FoundText {
 // never opened for writing, together with the lines the trial has "written" so far, so a
 // trial holds back exactly the lines a run would.
 class TrialOutput {
-public:
+  public:
     // 0 when the file could be opened for appending as a run opens it, else the errno a run
     // would meet; nothing is created.
     int Open(const std::string& path);
@@ -54,7 +54,7 @@ public:
     };
     const std::vector<Line>& Lines() const { return m_lines; }
 
-private:
+  private:
     struct File {
         std::string content;  // the real file's bytes as read, then the trial's lines
         std::unordered_set<std::string> lines;
@@ -82,12 +82,12 @@ struct TrialMessage {
     std::string outputLine;  // the line as a run builds it ("" when not matched)
     bool written = false;    // a run would append it (false: not matched, or a duplicate)
     std::vector<FoundText> found;
-    std::vector<std::string> reports;  // what a run would have reported or asked
+    std::vector<std::string> reports;   // what a run would have reported or asked
     std::vector<std::string> withheld;  // what the scripts would have done to files and programs
 };
 
 class TemplateTrial {
-public:
+  public:
     // Copies `tpl`; the caller's template (and its file) is never touched.
     explicit TemplateTrial(const clsTemplate& tpl);
     ~TemplateTrial();
@@ -99,7 +99,7 @@ public:
     TrialMessage Apply(sources::MailSource& source, std::int32_t number);
     const TrialOutput& Output() const { return m_output; }
 
-private:
+  private:
     std::shared_ptr<clsTemplate> m_template;
     std::string m_name;
     RunState m_state;
@@ -122,8 +122,8 @@ using TrialProgress = std::function<bool(const TrialMessage&, std::int32_t total
 
 // Walks every message of `source` (connect, first, next, disconnect; never a deletion) with a
 // trial of `tpl`. `cancel`, when given, is looked at between messages.
-TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source, const TrialProgress& progress,
-                       const std::atomic<bool>* cancel = nullptr);
+TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source,
+                       const TrialProgress& progress, const std::atomic<bool>* cancel = nullptr);
 
 // The kinds of message file a trial reads.
 enum class MessageFileKind {

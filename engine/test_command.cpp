@@ -24,9 +24,11 @@ constexpr const char* kUsage = "Usage: txengine /test NAME [FILE]";
 // without regard to case (a NAME that already ends in ".txf" is taken as it is).
 std::string TemplatePath(const std::string& name) {
     const std::string& dir = Settings().templateDir;
-    if (auto found = FindFileNoCase(dir, name + std::string(kTemplateExtension))) return JoinPath(dir, *found);
+    if (auto found = FindFileNoCase(dir, name + std::string(kTemplateExtension)))
+        return JoinPath(dir, *found);
     const std::size_t ext = kTemplateExtension.size();
-    if (name.size() > ext && EqualsNoCase(std::string_view(name).substr(name.size() - ext), kTemplateExtension))
+    if (name.size() > ext &&
+        EqualsNoCase(std::string_view(name).substr(name.size() - ext), kTemplateExtension))
         if (auto found = FindFileNoCase(dir, name)) return JoinPath(dir, *found);
     return {};
 }
@@ -54,7 +56,8 @@ struct Totals {
     std::int32_t messages = 0, matched = 0, written = 0, duplicates = 0, failed = 0;
 };
 
-void TrySourcePrinting(const clsTemplate& tpl, sources::MailSource& source, std::ostream& out, Totals& totals) {
+void TrySourcePrinting(const clsTemplate& tpl, sources::MailSource& source, std::ostream& out,
+                       Totals& totals) {
     out << "Source: " << source.ID() << '\n';
     TrialSummary s = TrySource(tpl, source, [&](const TrialMessage& m, std::int32_t) {
         PrintMessage(m, out);
@@ -94,8 +97,8 @@ int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std:
     tpl.SetFileName(path);
     tpl.ReadTemplate();
     out << "Template: " << path << '\n';
-    out << "Output file: " << Trim(tpl.OutputFile()) << (tpl.Active() ? "" : "  (inactive: a run skips it)")
-        << '\n';
+    out << "Output file: " << Trim(tpl.OutputFile())
+        << (tpl.Active() ? "" : "  (inactive: a run skips it)") << '\n';
     PrintReports(capture.Texts(), out, "");
     capture.Clear();
 
@@ -111,15 +114,17 @@ int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std:
     } else {
         std::unique_ptr<sources::SourceList> list = GetSources();
         if (!list) {
-            err << "Unable to set source configuration (UseSource=" << Settings().useSource << ")\n";
+            err << "Unable to set source configuration (UseSource=" << Settings().useSource
+                << ")\n";
             return kTestCannotRun;
         }
         for (std::int32_t i = 1; i <= list->Count(); ++i)
-            if (sources::MailSource* source = list->ItemAt(i)) TrySourcePrinting(tpl, *source, out, totals);
+            if (sources::MailSource* source = list->ItemAt(i))
+                TrySourcePrinting(tpl, *source, out, totals);
     }
     PrintReports(capture.Texts(), out, "");
-    out << "Summary: " << totals.messages << " messages, " << totals.matched << " matched, " << totals.written
-        << " lines, " << totals.duplicates << " duplicates, " << totals.failed
+    out << "Summary: " << totals.messages << " messages, " << totals.matched << " matched, "
+        << totals.written << " lines, " << totals.duplicates << " duplicates, " << totals.failed
         << " failed; nothing was written\n";
     return kTestRan;
 }

@@ -128,7 +128,8 @@ void CheckAttachmentKeptWhereverItStands(std::string_view input, const std::stri
                 if (lineFeeds) bytes = ReplaceAll(bytes, "\r\n", "\n");
                 const Attachments got = WalkFile(path, bytes, layout.index, decoder, kind);
                 const std::string where = std::string(layout.index ? "last" : "only") +
-                                          " message, tail " + std::to_string(std::string(tail).size()) +
+                                          " message, tail " +
+                                          std::to_string(std::string(tail).size()) +
                                           (lineFeeds ? " bytes, LF" : " bytes, CR LF");
                 FUZZ_CHECK(got.messages == layout.index + 1, where);
                 FUZZ_CHECK(got.contents == reference.contents, where);
@@ -163,8 +164,8 @@ void CheckMboxFramingCoversTheFile(const std::string& path, std::string_view byt
 // Up to four message bodies from the input, in LF form: each byte picks a piece, and one
 // piece moves on to the next body.
 std::vector<std::string> MboxBodies(std::string_view input) {
-    static constexpr std::string_view kPieces[] = {"From ", ">", "\n", "\n\n", "x", " ",
-                                                   "From: y", ">From ", "From - "};
+    static constexpr std::string_view kPieces[] = {"From ", ">",       "\n",     "\n\n",   "x",
+                                                   " ",     "From: y", ">From ", "From - "};
     std::vector<std::string> bodies(1);
     for (const char c : input.substr(0, kMaxContentBytes)) {
         const auto b = static_cast<unsigned char>(c);
@@ -184,7 +185,8 @@ std::string QuoteFromLines(const std::string& body) {
     std::size_t at = 0;
     while (at <= body.size()) {
         const std::size_t lf = body.find('\n', at);
-        const std::string line = body.substr(at, lf == std::string::npos ? std::string::npos : lf - at);
+        const std::string line =
+            body.substr(at, lf == std::string::npos ? std::string::npos : lf - at);
         const std::size_t marks = line.find_first_not_of('>');
         if (marks != std::string::npos && line.compare(marks, 5, "From ") == 0) out += '>';
         out += line;
@@ -199,9 +201,10 @@ void CheckMboxBodiesComeBack(std::string_view input, const std::string& path, bo
     const std::vector<std::string> bodies = MboxBodies(input);
     std::string file;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
-        file += "From fuzz@example.org Fri Jan  8 12:34:56 1999\nFrom: a@example.com\n"
-                "To: b@example.com\nDate: Fri, 08 Jan 99 12:34:56 -0500\nSubject: M" +
-                std::to_string(i) + "\n\n" + QuoteFromLines(bodies[i]) + "\n\n";
+        file +=
+            "From fuzz@example.org Fri Jan  8 12:34:56 1999\nFrom: a@example.com\n"
+            "To: b@example.com\nDate: Fri, 08 Jan 99 12:34:56 -0500\nSubject: M" +
+            std::to_string(i) + "\n\n" + QuoteFromLines(bodies[i]) + "\n\n";
     }
     if (crlf) file = ReplaceAll(file, "\n", "\r\n");
     fuzz::WriteFile(path, file);
@@ -240,7 +243,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = sandbox.work + "/mailbox";
     fuzz::WriteFile(path, std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
     const bool mbox = (data[0] & 2) != 0;
-    Settings().useSource = mbox ? kSourceFileOther : (data[0] & 1) ? kSourceEudora : kSourceNetscape;
+    Settings().useSource = mbox            ? kSourceFileOther
+                           : (data[0] & 1) ? kSourceEudora
+                                           : kSourceNetscape;
     Settings().localFileName = path;
 
     {

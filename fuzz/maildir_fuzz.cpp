@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(html.size() <= bytes.size() + 1, "HTML text longer than the HTML");
     const std::string latin = ToUtf8(bytes, "iso-8859-1");
     FUZZ_CHECK(latin.size() <= 2 * bytes.size(), "ISO-8859-1 grew past two bytes a character");
-    FUZZ_CHECK(ToUtf8(bytes, "windows-1252").size() <= 3 * bytes.size(), "windows-1252 grew too much");
+    FUZZ_CHECK(ToUtf8(bytes, "windows-1252").size() <= 3 * bytes.size(),
+               "windows-1252 grew too much");
     return 0;
 }

@@ -5,8 +5,8 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QPrinter>
 #include <QPointer>
+#include <QPrinter>
 #include <QProcess>
 #include <QStatusBar>
 #include <QTextDocument>
@@ -34,7 +34,9 @@ namespace {
 
 constexpr std::string_view kCtx = "modClientProcs - ";
 
-std::string Ctx(std::string_view procedure) { return std::string(kCtx) + std::string(procedure); }
+std::string Ctx(std::string_view procedure) {
+    return std::string(kCtx) + std::string(procedure);
+}
 
 FrmMain*& TheMainForm() {
     static FrmMain* form = nullptr;
@@ -51,7 +53,9 @@ FrmMain& Form() {
     return *TheMainForm();
 }
 
-std::string Res(int id) { return LoadResString(id); }
+std::string Res(int id) {
+    return LoadResString(id);
+}
 
 // The template files of `dir`: ordinary files ending in ".txf" in any case, sorted by name
 // without regard to case (ties in byte order), so the list reads the same on every start.
@@ -124,7 +128,8 @@ void OpenTemplateEditor(bool isNew) {
     bench->setObjectName("tabTest");
     editor.AddTab(bench, QStringLiteral("&Test"));
     auto tryEdited = [&editor, bench] {
-        if (std::shared_ptr<clsTemplate> edited = editor.EditedTemplate()) bench->SetTemplate(*edited);
+        if (std::shared_ptr<clsTemplate> edited = editor.EditedTemplate())
+            bench->SetTemplate(*edited);
     };
     QObject::connect(&editor, &FrmTemplateEdit::templateEdited, bench, tryEdited);
     tryEdited();
@@ -141,10 +146,16 @@ ManagerState& State() {
     return state;
 }
 
-void ResetManagerState() { State() = ManagerState{}; }
+void ResetManagerState() {
+    State() = ManagerState{};
+}
 
-FrmMain* MainForm() { return TheMainForm(); }
-void SetMainForm(FrmMain* form) { TheMainForm() = form; }
+FrmMain* MainForm() {
+    return TheMainForm();
+}
+void SetMainForm(FrmMain* form) {
+    TheMainForm() = form;
+}
 
 std::unique_ptr<FrmMain> Main() {
     std::unique_ptr<FrmMain> form;
@@ -375,7 +386,9 @@ std::string NewTemplateName() {
     });
 }
 
-void SetEditorRunner(EditorRunner runner) { TheEditorRunner() = std::move(runner); }
+void SetEditorRunner(EditorRunner runner) {
+    TheEditorRunner() = std::move(runner);
+}
 
 std::string EnginePath() {
     const char* home = std::getenv("TALLIX_HOME");
@@ -463,9 +476,8 @@ void ViewLogFile(std::string_view logFileName) {
             SystemMsg("There is no " + title, false);
             return;
         }
-        Guard(kMsgUnableToViewLog, [&] {
-            ShowLogViewer(QString::fromStdString(path), QString::fromStdString(title));
-        });
+        Guard(kMsgUnableToViewLog,
+              [&] { ShowLogViewer(QString::fromStdString(path), QString::fromStdString(title)); });
     });
 }
 

@@ -12,7 +12,9 @@
 namespace tallix::manager {
 namespace {
 
-double UsableDpi(double dpi) { return dpi > 0 ? dpi : 96.0; }
+double UsableDpi(double dpi) {
+    return dpi > 0 ? dpi : 96.0;
+}
 
 }  // namespace
 

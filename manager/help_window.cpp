@@ -54,7 +54,8 @@ QString HelpDirectory() {
     if (QFileInfo(beside).isDir()) return beside;
     // An installed copy keeps the help set with the documentation:
     // <prefix>/share/doc/tallix/html beside <prefix>/share/tallix.
-    const QString installed = QDir::cleanPath(QString::fromStdString(DataDir()) + "/../doc/tallix/html");
+    const QString installed =
+        QDir::cleanPath(QString::fromStdString(DataDir()) + "/../doc/tallix/html");
     if (QFileInfo(installed).isDir()) return installed;
     return beside;
 }
@@ -180,6 +181,8 @@ void ShowHelpContents() {
     help->ShowPage(kContentsPage);
 }
 
-void ShowHelpIndex(const QString& key) { HelpWindow()->ShowIndex(key); }
+void ShowHelpIndex(const QString& key) {
+    HelpWindow()->ShowIndex(key);
+}
 
 }  // namespace tallix::manager

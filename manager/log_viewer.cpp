@@ -1,10 +1,10 @@
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QPrinter>
-#include <QPushButton>
 #include <QFileSystemWatcher>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <map>

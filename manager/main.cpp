@@ -16,13 +16,15 @@ using namespace tallix;
 int main(int argc, char** argv) {
     SetProgramIdentity("tallix", "Tallix");
     if (!ui::DisplayAvailable()) {
-        std::fprintf(stderr, "tallix: no display to show the window on (set DISPLAY or "
-                             "WAYLAND_DISPLAY, or QT_QPA_PLATFORM).\n");
+        std::fprintf(stderr,
+                     "tallix: no display to show the window on (set DISPLAY or "
+                     "WAYLAND_DISPLAY, or QT_QPA_PLATFORM).\n");
         return 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("tallix");
-    QApplication::setApplicationDisplayName(QString::fromStdString(LoadResString(kResShortProductName)));
+    QApplication::setApplicationDisplayName(
+        QString::fromStdString(LoadResString(kResShortProductName)));
     QApplication::setDesktopFileName("tallix");
     ui::QtWindowScope windowScope;
     ui::QtPrinter printer;

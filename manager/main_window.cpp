@@ -35,7 +35,9 @@ constexpr const char* kMainHeight = "MainHeight";
 constexpr int kClockIntervalMs = 1000;
 constexpr const char* kNotBuiltTip = "Not available yet: the %1 is not part of this version.";
 
-QString Res(int id) { return QString::fromStdString(LoadResString(id)); }
+QString Res(int id) {
+    return QString::fromStdString(LoadResString(id));
+}
 
 // An icon from the desktop's theme, or Qt's own when the theme has none.
 QIcon ThemeIcon(QWidget* w, const char* name, QStyle::StandardPixmap fallback) {
@@ -47,8 +49,8 @@ QIcon ThemeIcon(QWidget* w, const char* name, QStyle::StandardPixmap fallback) {
 FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent), m_clock(new QTimer(this)) {
     setObjectName("frmMain");
     setWindowTitle(Res(kResShortProductName));
-    setWindowIcon(QIcon::fromTheme("tallix", ThemeIcon(this, "x-office-spreadsheet",
-                                                       QStyle::SP_FileDialogListView)));
+    setWindowIcon(QIcon::fromTheme(
+        "tallix", ThemeIcon(this, "x-office-spreadsheet", QStyle::SP_FileDialogListView)));
 
     lvMainList = new QTreeWidget(this);
     lvMainList->setObjectName("lvMainList");
@@ -189,8 +191,8 @@ void FrmMain::BuildActions() {
         return a;
     };
     tbNew = button("New", "document-new", QStyle::SP_FileIcon, mnuFileNew, "New");
-    tbPrint = button("Print", "document-print", QStyle::SP_FileDialogDetailedView, mnuFilePrint,
-                     "Print");
+    tbPrint =
+        button("Print", "document-print", QStyle::SP_FileDialogDetailedView, mnuFilePrint, "Print");
     tbProperties = button("Properties", "document-properties", QStyle::SP_FileDialogInfoView,
                           mnuEditModify, "Properties");
     tbCopy = button("Copy", "edit-copy", QStyle::SP_FileDialogNewFolder, mnuEditCopy, "Copy");
@@ -331,7 +333,9 @@ QTreeWidgetItem* FrmMain::SelectedItem() const {
     return selected.isEmpty() ? nullptr : selected.first();
 }
 
-void FrmMain::ClearList() { lvMainList->clear(); }
+void FrmMain::ClearList() {
+    lvMainList->clear();
+}
 
 QTreeWidgetItem* FrmMain::AddRow(const std::string& name, bool active, const std::string& lastRan,
                                  const std::string& path) {
@@ -346,7 +350,8 @@ QTreeWidgetItem* FrmMain::AddRow(const std::string& name, bool active, const std
 QTreeWidgetItem* FrmMain::FindRow(const std::string& name) const {
     const QString wanted = QString::fromStdString(name);
     for (int i = 0; i < lvMainList->topLevelItemCount(); ++i)
-        if (lvMainList->topLevelItem(i)->text(kColName) == wanted) return lvMainList->topLevelItem(i);
+        if (lvMainList->topLevelItem(i)->text(kColName) == wanted)
+            return lvMainList->topLevelItem(i);
     return nullptr;
 }
 
@@ -386,7 +391,8 @@ void FrmMain::SaveGeometry() {
         // gives this many pixels: most twips values are no whole number of pixels, and
         // converting back would shrink the window a little at every close.
         const int before = StoredTwips(name, fallback);
-        const int twips = TwipsToPixels(before, dpi) == pixels ? before : PixelsToTwips(pixels, dpi);
+        const int twips =
+            TwipsToPixels(before, dpi) == pixels ? before : PixelsToTwips(pixels, dpi);
         SaveRegData(kSettingsSection, name, std::to_string(twips));
     };
     put(kMainLeft, pos().x(), kDefaultMainLeft);

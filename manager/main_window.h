@@ -31,7 +31,7 @@ inline constexpr int kMinMainHeight = 4100;
 
 class FrmMain final : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit FrmMain(QWidget* parent = nullptr);
     ~FrmMain() override;
 
@@ -96,12 +96,12 @@ public:
     // The printer that "Page Setup" configures and "Print" uses.
     QPrinter& Printer();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildActions();
     void BuildMenus();
     void BuildToolbar();

@@ -27,7 +27,7 @@ QString ProgramVersionText();
 
 class FrmSplash final : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit FrmSplash(QWidget* parent = nullptr);
     QLabel* lblVersion;
     QLabel* lblProductName;
@@ -37,7 +37,7 @@ public:
 
 class FrmAbout final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit FrmAbout(QWidget* parent = nullptr);
     QLabel* lblTitle;
     QLabel* lblVersion;
@@ -50,7 +50,7 @@ QString SystemInfoText();
 // A read-only view of one log: monospace, scrolled to the end, read again when it grows.
 class FrmLogViewer final : public QWidget {
     Q_OBJECT
-public:
+  public:
     FrmLogViewer(const QString& path, const QString& title, QWidget* parent = nullptr);
     QPlainTextEdit* txtLog;
     void Reload();
@@ -58,7 +58,7 @@ public:
     void Print();
     const QString& Path() const { return m_path; }
 
-private:
+  private:
     QString m_path;
     QFileSystemWatcher* m_watcher;
 };
@@ -69,7 +69,7 @@ FrmLogViewer* ShowLogViewer(const QString& path, const QString& title);
 // page per help context.
 class FrmHelp final : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit FrmHelp(QWidget* parent = nullptr);
     QTabWidget* tabs;
     QTreeWidget* tvContents;
@@ -79,7 +79,7 @@ public:
     void ShowPage(const QString& fileName);
     void ShowIndex(const QString& key);
 
-private:
+  private:
     void LoadContents();
     void LoadIndex();
     QString m_dir;

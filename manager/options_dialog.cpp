@@ -27,7 +27,9 @@ namespace tallix::manager {
 namespace {
 
 constexpr std::string_view kFormCtx = "frmOptions ";
-std::string Ctx(std::string_view handler) { return std::string(kFormCtx) + std::string(handler); }
+std::string Ctx(std::string_view handler) {
+    return std::string(kFormCtx) + std::string(handler);
+}
 
 // The largest port number; the box takes digits only, so the stored port is always a number
 // a connection can use.
@@ -134,10 +136,11 @@ QWidget* FrmOptions::BuildGeneralTab() {
     auto* templatesLayout = new QVBoxLayout(templates);
     txtDirectory = Named(new QLineEdit(templates), "txtDirectory");
     cmdDirBrowse = Named(new QPushButton("Browse...", templates), "cmdDirBrowse");
-    templatesLayout->addWidget(Label("Directory where templates are stored:", txtDirectory, templates));
+    templatesLayout->addWidget(
+        Label("Directory where templates are stored:", txtDirectory, templates));
     templatesLayout->addLayout(WithBrowse(txtDirectory, cmdDirBrowse));
-    chkHelpText = Named(new QCheckBox("Show help text when designing templates", templates),
-                        "chkHelpText");
+    chkHelpText =
+        Named(new QCheckBox("Show help text when designing templates", templates), "chkHelpText");
     templatesLayout->addWidget(chkHelpText);
     layout->addWidget(templates);
 
@@ -218,9 +221,10 @@ QWidget* FrmOptions::BuildInternetMailTab() {
     txtPassword = Named(new QLineEdit(properties), "txtPassword");
     txtPassword->setEchoMode(QLineEdit::Password);
     int row = 0;
-    for (auto [caption, box] : {std::pair{"Name:", txtPOPName}, std::pair{"Host Name:", txtHostName},
-                                std::pair{"Port:", txtPort}, std::pair{"Login Name:", txtLoginName},
-                                std::pair{"Password:", txtPassword}}) {
+    for (auto [caption, box] :
+         {std::pair{"Name:", txtPOPName}, std::pair{"Host Name:", txtHostName},
+          std::pair{"Port:", txtPort}, std::pair{"Login Name:", txtLoginName},
+          std::pair{"Password:", txtPassword}}) {
         boxes->addWidget(Label(caption, box, properties), row, 0);
         boxes->addWidget(box, row, 1);
         ++row;
@@ -239,8 +243,10 @@ QWidget* FrmOptions::BuildLocalFileTab() {
     auto* formatLayout = new QVBoxLayout(format);
     OptFileNetscape = Named(new QRadioButton("Netscape", format), "OptFileNetscape");
     OptFileEudora = Named(new QRadioButton("Eurdora", format), "OptFileEudora");
-    OptFileOther = Named(new QRadioButton("Other - RFC 822 Compliant File", format), "OptFileOther");
-    for (QRadioButton* b : {OptFileNetscape, OptFileEudora, OptFileOther}) formatLayout->addWidget(b);
+    OptFileOther =
+        Named(new QRadioButton("Other - RFC 822 Compliant File", format), "OptFileOther");
+    for (QRadioButton* b : {OptFileNetscape, OptFileEudora, OptFileOther})
+        formatLayout->addWidget(b);
     layout->addWidget(format);
     txtFormatFile = Named(new QLineEdit(page), "txtFormatFile");
     cmdFileFormatDir = Named(new QPushButton("Browse...", page), "cmdFileFormatDir");
@@ -265,7 +271,8 @@ void FrmOptions::Connect() {
     // dialog shows that choice, so what is stored is what was shown. (MAPI without a kind
     // stores the default store, whose button would empty the folder box when checked here.)
     connect(OptFile, &QRadioButton::clicked, this, [this] {
-        if (!OptFileNetscape->isChecked() && !OptFileEudora->isChecked() && !OptFileOther->isChecked())
+        if (!OptFileNetscape->isChecked() && !OptFileEudora->isChecked() &&
+            !OptFileOther->isChecked())
             OptFileNetscape->setChecked(true);
     });
     connect(optExtMapi, &QRadioButton::toggled, this, [this](bool on) {
@@ -298,9 +305,13 @@ void FrmOptions::Connect() {
     });
 }
 
-void FrmOptions::Changed() { cmdApply->setEnabled(true); }
+void FrmOptions::Changed() {
+    cmdApply->setEnabled(true);
+}
 
-void FrmOptions::MarkUnchanged() { cmdApply->setEnabled(false); }
+void FrmOptions::MarkUnchanged() {
+    cmdApply->setEnabled(false);
+}
 
 void FrmOptions::EnableSourceTabs() {
     // Only the tab of the chosen source can be opened; "&General" always can. With no
@@ -342,7 +353,8 @@ void FrmOptions::OnRemove() {
     Guard(Ctx("cmdDelete_Click"), [&] {
         const int row = lstPOPName->currentRow();
         if (row < 0 || !State().pop3Configs) return;
-        const std::string text = std::string(kMsgDeleteAccount) + lstPOPName->item(row)->text().toStdString();
+        const std::string text =
+            std::string(kMsgDeleteAccount) + lstPOPName->item(row)->text().toStdString();
         if (MsgBox(text, MsgButtons::YesNo, MsgIcon::Question, std::string(kConfirmationTitle)) !=
             MsgAnswer::Yes)
             return;
@@ -424,11 +436,10 @@ bool FrmOptions::eventFilter(QObject* watched, QEvent* event) {
 
 void FrmOptions::OnFileBrowse() {
     Guard(Ctx("cmdFileFormatDir_Click"), [&] {
-        const QString chosen = ChooseFile(this, QString::fromUtf8(kMailSourceFileTitle.data(),
-                                                                  kMailSourceFileTitle.size()),
-                                          txtFormatFile->text(),
-                                          QString::fromUtf8(kMailSourceFileFilter.data(),
-                                                            kMailSourceFileFilter.size()));
+        const QString chosen = ChooseFile(
+            this, QString::fromUtf8(kMailSourceFileTitle.data(), kMailSourceFileTitle.size()),
+            txtFormatFile->text(),
+            QString::fromUtf8(kMailSourceFileFilter.data(), kMailSourceFileFilter.size()));
         if (!chosen.trimmed().isEmpty()) txtFormatFile->setText(chosen.trimmed());
     });
 }

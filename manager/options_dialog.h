@@ -28,7 +28,7 @@ inline constexpr const char* kNewAccountName = "<New>";
 
 class FrmOptions final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit FrmOptions(QWidget* parent = nullptr);
 
     QTabWidget* tbsOptions;
@@ -97,10 +97,10 @@ public:
     // "&Cancel": Escape and the window's close button do the same.
     void reject() override;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QWidget* BuildGeneralTab();
     QWidget* BuildMapiTab();
     QWidget* BuildInternetMailTab();

@@ -23,9 +23,15 @@ std::string Ctx(std::string_view procedure) {
     return "modClientProcs - " + std::string(procedure);
 }
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
-std::string S(const QLineEdit* box) { return box->text().toStdString(); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+std::string S(const QLineEdit* box) {
+    return box->text().toStdString();
+}
 
 DirectoryChooser& TheDirectoryChooser() {
     static DirectoryChooser chooser;
@@ -45,8 +51,12 @@ sources::clsPOP3Config* AccountAt(int row) {
 
 }  // namespace
 
-void SetDirectoryChooser(DirectoryChooser chooser) { TheDirectoryChooser() = std::move(chooser); }
-void SetFileChooser(FileChooser chooser) { TheFileChooser() = std::move(chooser); }
+void SetDirectoryChooser(DirectoryChooser chooser) {
+    TheDirectoryChooser() = std::move(chooser);
+}
+void SetFileChooser(FileChooser chooser) {
+    TheFileChooser() = std::move(chooser);
+}
 
 QString ChooseDirectory(QWidget* parent, const QString& title, const QString& start) {
     if (TheDirectoryChooser()) return TheDirectoryChooser()(parent, title, start);
@@ -225,8 +235,8 @@ void DoDirLookup(QLineEdit& box) {
 
 void ClearPop3Ctrl(FrmOptions& form) {
     Guard(Ctx("ClearPop3Ctrl"), [&] {
-        for (QLineEdit* box : {form.txtPOPName, form.txtHostName, form.txtPort, form.txtLoginName,
-                               form.txtPassword})
+        for (QLineEdit* box :
+             {form.txtPOPName, form.txtHostName, form.txtPort, form.txtLoginName, form.txtPassword})
             box->clear();
     });
 }
@@ -266,8 +276,8 @@ void AddNewPOP3(FrmOptions& form) {
         form.txtLoginName->clear();
         form.txtPassword->clear();
         form.txtPort->setText(QString::number(sources::kDefaultPop3Port));
-        for (QLineEdit* box : {form.txtPOPName, form.txtHostName, form.txtPort, form.txtLoginName,
-                               form.txtPassword})
+        for (QLineEdit* box :
+             {form.txtPOPName, form.txtHostName, form.txtPort, form.txtLoginName, form.txtPassword})
             box->setEnabled(true);
         // The focus goes to the name before the list and its buttons are disabled, so it
         // never passes through another control on the way.

@@ -25,8 +25,8 @@ inline constexpr std::string_view kMailSourceFileFilter = "All files (*)";
 
 // The folder and file pickers the dialog uses. They return the chosen path, or "" when the
 // user cancelled. Tests replace them (an empty function restores the system dialogs).
-using DirectoryChooser = std::function<QString(QWidget* parent, const QString& title,
-                                               const QString& start)>;
+using DirectoryChooser =
+    std::function<QString(QWidget* parent, const QString& title, const QString& start)>;
 using FileChooser = std::function<QString(QWidget* parent, const QString& title,
                                           const QString& start, const QString& filter)>;
 void SetDirectoryChooser(DirectoryChooser chooser);

@@ -47,10 +47,10 @@ int main(int argc, char** argv) {
         const char* name;
     };
     int status = 0;
-    for (const Shot& shot : {Shot{kTabGeneral, kSourcePop3, "general"},
-                             Shot{kTabMapi, kSourceExtendedMapi, "mapi"},
-                             Shot{kTabInternetMail, kSourcePop3, "internet-mail"},
-                             Shot{kTabLocalFile, kSourceFileOther, "local-file"}}) {
+    for (const Shot& shot :
+         {Shot{kTabGeneral, kSourcePop3, "general"}, Shot{kTabMapi, kSourceExtendedMapi, "mapi"},
+          Shot{kTabInternetMail, kSourcePop3, "internet-mail"},
+          Shot{kTabLocalFile, kSourceFileOther, "local-file"}}) {
         SaveRegData(kSettingsSection, "UseSource", shot.source);
         GetUseSource();
         FrmOptions* form = LoadOptions(nullptr);
@@ -62,8 +62,9 @@ int main(int argc, char** argv) {
             QApplication::processEvents();
             QThread::msleep(25);
         }
-        const QString path = QDir(QString::fromLocal8Bit(argv[1]))
-                                 .filePath(QStringLiteral("screenshot-options-%1.png").arg(shot.name));
+        const QString path =
+            QDir(QString::fromLocal8Bit(argv[1]))
+                .filePath(QStringLiteral("screenshot-options-%1.png").arg(shot.name));
         if (!form->grab().save(path, "PNG")) {
             std::fprintf(stderr, "options_screens: could not save %s\n", qPrintable(path));
             status = 1;

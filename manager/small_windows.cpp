@@ -23,7 +23,9 @@ constexpr int kSplashTickMs = 100;
 // The web address in the program string table.
 constexpr int kResWebAddress = 1006;
 
-QString Res(int id) { return QString::fromStdString(LoadResString(id)); }
+QString Res(int id) {
+    return QString::fromStdString(LoadResString(id));
+}
 
 }  // namespace
 
@@ -95,8 +97,8 @@ FrmAbout::FrmAbout(QWidget* parent) : QDialog(parent) {
 QString SystemInfoText() {
     return QStringLiteral("%1 %2\nQt %3 (built with %4)\n%5\n%6 %7")
         .arg(Res(kResProductName), ProgramVersionText(), QString::fromLatin1(qVersion()),
-             QStringLiteral(QT_VERSION_STR), QSysInfo::prettyProductName(),
-             QSysInfo::kernelType(), QSysInfo::kernelVersion());
+             QStringLiteral(QT_VERSION_STR), QSysInfo::prettyProductName(), QSysInfo::kernelType(),
+             QSysInfo::kernelVersion());
 }
 
 void ShowAbout(QWidget* parent) {
@@ -110,6 +112,8 @@ void ShowPageSetup(FrmMain& main) {
     dialog.exec();
 }
 
-void OpenWebSite() { QDesktopServices::openUrl(QUrl(Res(kResWebAddress))); }
+void OpenWebSite() {
+    QDesktopServices::openUrl(QUrl(Res(kResWebAddress)));
+}
 
 }  // namespace tallix::manager

@@ -20,11 +20,16 @@ constexpr std::string_view kPrinterOutput = "printer";
 bool OfferedFor(Offered offered, std::string_view source) {
     const std::string src = Trim(source);
     switch (offered) {
-        case Offered::Always: return true;
-        case Offered::ExceptSimpleMapi: return src != kSourceSimpleMapi;
-        case Offered::ExceptPop3: return src != kSourcePop3;
-        case Offered::OnlyPop3: return src == kSourcePop3;
-        case Offered::Never: return false;
+        case Offered::Always:
+            return true;
+        case Offered::ExceptSimpleMapi:
+            return src != kSourceSimpleMapi;
+        case Offered::ExceptPop3:
+            return src != kSourcePop3;
+        case Offered::OnlyPop3:
+            return src == kSourcePop3;
+        case Offered::Never:
+            return false;
     }
     return false;
 }
@@ -92,9 +97,9 @@ QString ChooseOutputFile(QWidget* parent, const QString& current) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromLatin1(kOutputFileDefaultSuffix.data(),
                                                 qsizetype(kOutputFileDefaultSuffix.size())));
-    dialog.setNameFilters(QString::fromLatin1(kOutputFileFilters.data(),
-                                              qsizetype(kOutputFileFilters.size()))
-                              .split(QStringLiteral(";;")));
+    dialog.setNameFilters(
+        QString::fromLatin1(kOutputFileFilters.data(), qsizetype(kOutputFileFilters.size()))
+            .split(QStringLiteral(";;")));
     // Appending to an existing file is the normal case, so no overwrite question.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (QFileInfo(start).isDir())
@@ -105,6 +110,8 @@ QString ChooseOutputFile(QWidget* parent, const QString& current) {
     return dialog.selectedFiles().first();
 }
 
-void SetOutputFileChooser(OutputFileChooser chooser) { Chooser() = std::move(chooser); }
+void SetOutputFileChooser(OutputFileChooser chooser) {
+    Chooser() = std::move(chooser);
+}
 
 }  // namespace tallix::manager

@@ -1,5 +1,6 @@
 #include "manager/template_edit.h"
 
+#include <fcntl.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +22,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 
 #include "engine/scripting.h"
@@ -43,11 +43,19 @@ constexpr std::string_view kCtxProcs = "modClientProcs - ";
 constexpr std::string_view kCtxForm = "frmTemplateEdit ";
 constexpr const char* kScriptTemplateObject = "Template";
 
-std::string ProcCtx(std::string_view name) { return std::string(kCtxProcs) + std::string(name); }
-std::string FormCtx(std::string_view name) { return std::string(kCtxForm) + std::string(name); }
+std::string ProcCtx(std::string_view name) {
+    return std::string(kCtxProcs) + std::string(name);
+}
+std::string FormCtx(std::string_view name) {
+    return std::string(kCtxForm) + std::string(name);
+}
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 // Sort key of the sorted lists: without regard to case, ties in byte order.
 bool SortsBefore(const QString& a, const QString& b) {
@@ -78,12 +86,18 @@ std::string Join(const std::vector<std::string>& parts, std::string_view sep) {
     return out;
 }
 
-std::string Flag(bool on) { return std::string(on ? kFlagOn : kFlagOff); }
+std::string Flag(bool on) {
+    return std::string(on ? kFlagOn : kFlagOff);
+}
 
 // How the check boxes show a stored flag: the engine reads "1" as on for these three...
-bool OnWhenOne(const std::string& v) { return Trim(v) == kFlagOn; }
+bool OnWhenOne(const std::string& v) {
+    return Trim(v) == kFlagOn;
+}
 // ...and anything but "0" as on for whole-string and case matching.
-bool OnUnlessZero(const std::string& v) { return Trim(v) != kFlagOff; }
+bool OnUnlessZero(const std::string& v) {
+    return Trim(v) != kFlagOff;
+}
 
 std::string CutForHelp(const std::string& text) {
     return text.size() > kHelpTextShown ? text.substr(0, kHelpTextShown) + "..." : text;
@@ -126,7 +140,8 @@ std::string SetStartComboStr(const std::string& findStart) {
 
 std::string SetStopComboStr(const std::string& findStop) {
     const std::string v = Trim(findStop);
-    if (v.empty() || v == "NONE" || EqualsNoCase(v, kEndOfField)) return std::string(kStopEndOfField);
+    if (v.empty() || v == "NONE" || EqualsNoCase(v, kEndOfField))
+        return std::string(kStopEndOfField);
     if (EqualsNoCase(v, kEndOfLine)) return std::string(kStopEndOfLine);
     return std::string(kStopDefinedText);
 }
@@ -137,8 +152,12 @@ std::string FindTextFromChoice(const std::string& choice, const std::string& box
     return boxText;
 }
 
-bool ShowVarStart(const std::string& choice) { return choice == kStartAfterText; }
-bool ShowVarStop(const std::string& choice) { return choice == kStopDefinedText; }
+bool ShowVarStart(const std::string& choice) {
+    return choice == kStartAfterText;
+}
+bool ShowVarStop(const std::string& choice) {
+    return choice == kStopDefinedText;
+}
 
 void SetComboIndex(QComboBox* combo, const std::string& text) {
     Guard(ProcCtx("SetComboIndex"), [&] {
@@ -229,7 +248,8 @@ void FrmTemplateEdit::BuildGeneralTab() {
     fileRow->addWidget(cmdDirBrowse);
     cboDelimiter = new QComboBox(frameOutput);
     cboDelimiter->setObjectName("cboDelimiter");
-    for (std::string_view d : {kDelimiterComma, kDelimiterSpace, kDelimiterTab}) cboDelimiter->addItem(Q(d));
+    for (std::string_view d : {kDelimiterComma, kDelimiterSpace, kDelimiterTab})
+        cboDelimiter->addItem(Q(d));
     of->addRow("File Name:", fileRow);
     of->addRow("Delimiter:", cboDelimiter);
     layout->addWidget(frameOutput);
@@ -366,9 +386,10 @@ void FrmTemplateEdit::BuildOutputTab() {
     cmdMoveUp = Button("cmdMoveUp", "Up", page);
     cmdMoveDown = Button("cmdMoveDown", "Down", page);
     // The focus order follows the layout: available list, buttons, output list.
-    layout->addLayout(TwoLists(page, "&Available:", lstOutVars, "&Output List:", lstVarIncluded,
-                               {cmdAddOne, cmdRemoveOne, cmdAddAll, cmdRemoveAll, cmdMoveUp, cmdMoveDown}),
-                      1);
+    layout->addLayout(
+        TwoLists(page, "&Available:", lstOutVars, "&Output List:", lstVarIncluded,
+                 {cmdAddOne, cmdRemoveOne, cmdAddAll, cmdRemoveAll, cmdMoveUp, cmdMoveDown}),
+        1);
     txtOutputLine = new QLineEdit(page);
     txtOutputLine->setObjectName("txtOutputLine");
     txtOutputLine->setReadOnly(true);
@@ -395,10 +416,11 @@ void FrmTemplateEdit::BuildScriptingTab() {
     cmdScriptRemoveAll = Button("cmdScriptRemoveAll", "Remove All", page);
     cmdScriptUp = Button("cmdScriptUp", "Up", page);
     cmdScriptDown = Button("cmdScriptDown", "Down", page);
-    layout->addLayout(TwoLists(page, "&Available Scripts:", lstScripts, "&Script Run List:", lstUseScripts,
-                               {cmdScriptAddOne, cmdScriptRemoveOne, cmdScriptAddAll,
-                                cmdScriptRemoveAll, cmdScriptUp, cmdScriptDown}),
-                      1);
+    layout->addLayout(
+        TwoLists(page, "&Available Scripts:", lstScripts, "&Script Run List:", lstUseScripts,
+                 {cmdScriptAddOne, cmdScriptRemoveOne, cmdScriptAddAll, cmdScriptRemoveAll,
+                  cmdScriptUp, cmdScriptDown}),
+        1);
     tabMain->addTab(page, "Sc&ripting");
 }
 
@@ -417,7 +439,8 @@ void FrmTemplateEdit::Wire() {
         connect(c, &QComboBox::currentIndexChanged, this, edited);
     connect(cboStart, &QComboBox::currentIndexChanged, this, [this] {
         if (m_filling) return;
-        if (cboStart->currentText() == Q(kStartAfterText) && txtVarFindStr->text() == Q(kBeginningOfField))
+        if (cboStart->currentText() == Q(kStartAfterText) &&
+            txtVarFindStr->text() == Q(kBeginningOfField))
             txtVarFindStr->clear();
         SetChanged(true);
         UpdateStartStopBoxes();
@@ -462,12 +485,14 @@ void FrmTemplateEdit::Wire() {
     };
     connect(cmdAddOne, &QPushButton::clicked, this,
             outputs("cmdAddOne_Click", [this] { AddOneToInclude(lstOutVars, lstVarIncluded); }));
-    connect(cmdRemoveOne, &QPushButton::clicked, this,
-            outputs("cmdRemoveOne_Click", [this] { RemoveOneFromInclude(lstVarIncluded, lstOutVars); }));
+    connect(cmdRemoveOne, &QPushButton::clicked, this, outputs("cmdRemoveOne_Click", [this] {
+                RemoveOneFromInclude(lstVarIncluded, lstOutVars);
+            }));
     connect(cmdAddAll, &QPushButton::clicked, this,
             outputs("cmdAddAll_Click", [this] { AddAllToInclude(lstOutVars, lstVarIncluded); }));
-    connect(cmdRemoveAll, &QPushButton::clicked, this,
-            outputs("cmdRemoveAll_Click", [this] { RemoveAllFromInclude(lstVarIncluded, lstOutVars); }));
+    connect(cmdRemoveAll, &QPushButton::clicked, this, outputs("cmdRemoveAll_Click", [this] {
+                RemoveAllFromInclude(lstVarIncluded, lstOutVars);
+            }));
     connect(cmdMoveUp, &QPushButton::clicked, this,
             outputs("cmdMoveUp_Click", [this] { MoveUpList(lstVarIncluded); }));
     connect(cmdMoveDown, &QPushButton::clicked, this,
@@ -476,16 +501,18 @@ void FrmTemplateEdit::Wire() {
     auto scripts = [this](const char* handler, auto procedure) {
         return [this, handler, procedure] { Guard(FormCtx(handler), procedure); };
     };
-    connect(cmdScriptAddOne, &QPushButton::clicked, this,
-            scripts("cmdScriptAddOne_Click", [this] { AddOneToInclude(lstScripts, lstUseScripts); }));
-    connect(cmdScriptRemoveOne, &QPushButton::clicked, this, scripts("cmdScriptRemoveOne_Click", [this] {
-                RemoveOneFromInclude(lstUseScripts, lstScripts, true);
+    connect(cmdScriptAddOne, &QPushButton::clicked, this, scripts("cmdScriptAddOne_Click", [this] {
+                AddOneToInclude(lstScripts, lstUseScripts);
             }));
-    connect(cmdScriptAddAll, &QPushButton::clicked, this,
-            scripts("cmdScriptAddAll_Click", [this] { AddAllToInclude(lstScripts, lstUseScripts); }));
-    connect(cmdScriptRemoveAll, &QPushButton::clicked, this, scripts("cmdScriptRemoveAll_Click", [this] {
-                RemoveAllFromInclude(lstUseScripts, lstScripts, true);
+    connect(cmdScriptRemoveOne, &QPushButton::clicked, this,
+            scripts("cmdScriptRemoveOne_Click",
+                    [this] { RemoveOneFromInclude(lstUseScripts, lstScripts, true); }));
+    connect(cmdScriptAddAll, &QPushButton::clicked, this, scripts("cmdScriptAddAll_Click", [this] {
+                AddAllToInclude(lstScripts, lstUseScripts);
             }));
+    connect(cmdScriptRemoveAll, &QPushButton::clicked, this,
+            scripts("cmdScriptRemoveAll_Click",
+                    [this] { RemoveAllFromInclude(lstUseScripts, lstScripts, true); }));
     connect(cmdScriptUp, &QPushButton::clicked, this,
             scripts("cmdScriptUp_Click", [this] { MoveUpList(lstUseScripts); }));
     connect(cmdScriptDown, &QPushButton::clicked, this,
@@ -527,7 +554,9 @@ void FrmTemplateEdit::showEvent(QShowEvent* event) {
     Activate();
 }
 
-int FrmTemplateEdit::AddTab(QWidget* page, const QString& caption) { return tabMain->addTab(page, caption); }
+int FrmTemplateEdit::AddTab(QWidget* page, const QString& caption) {
+    return tabMain->addTab(page, caption);
+}
 
 std::shared_ptr<clsTemplate> FrmTemplateEdit::EditedTemplate() {
     return GuardValue<std::shared_ptr<clsTemplate>>(FormCtx("EditedTemplate"), nullptr, [this] {
@@ -542,20 +571,20 @@ std::shared_ptr<clsTemplate> FrmTemplateEdit::EditedTemplate() {
 void FrmTemplateEdit::SetEditCtrlValues(bool isNew) {
     Guard(ProcCtx("SetEditCtrlValues"), [&] {
         {
-        FillScope filling(m_filling);
-        const std::string file = m_tpl->FileName();
-        txtTemplateName->setText(Q(isNew ? file : JustFileName(file)));
-        chkActive->setChecked(m_tpl->Active());
-        SetComboIndex(cboFilterField, m_tpl->objFilter()->MapiField());
-        txtFilterFindStr->setText(Q(m_tpl->objFilter()->FindString()));
-        // The stored output line is comma-separated whatever the delimiter.
-        m_delimiter = ",";
-        SetExportFields();
-        SetScriptsUsed();
-        txtOutputFileName->setText(Q(m_tpl->OutputFile()));
-        SetComboIndex(cboDelimiter, m_tpl->OutputDeliminator());
-        chkAllowDuplicate->setChecked(m_tpl->AllowDuplicate());
-        cboVarType->setCurrentIndex(0);
+            FillScope filling(m_filling);
+            const std::string file = m_tpl->FileName();
+            txtTemplateName->setText(Q(isNew ? file : JustFileName(file)));
+            chkActive->setChecked(m_tpl->Active());
+            SetComboIndex(cboFilterField, m_tpl->objFilter()->MapiField());
+            txtFilterFindStr->setText(Q(m_tpl->objFilter()->FindString()));
+            // The stored output line is comma-separated whatever the delimiter.
+            m_delimiter = ",";
+            SetExportFields();
+            SetScriptsUsed();
+            txtOutputFileName->setText(Q(m_tpl->OutputFile()));
+            SetComboIndex(cboDelimiter, m_tpl->OutputDeliminator());
+            chkAllowDuplicate->setChecked(m_tpl->AllowDuplicate());
+            cboVarType->setCurrentIndex(0);
         }
         // Then the template's own delimiter, and the sample line drawn with it.
         SetDelimiterFromCombo();
@@ -603,19 +632,19 @@ void FrmTemplateEdit::SetExportFields() {
 void FrmTemplateEdit::SetExportFields(const std::vector<std::string>& outputArray) {
     Guard(ProcCtx("SetExportFields"), [&] {
         {
-        FillScope filling(m_filling);
-        ClearVarList();
-        const auto fields = m_tpl->colFields()->NewEnum();
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            AddVarEntry(fields[i]->FieldName(), static_cast<int>(i + 1));
-        m_curVar = -1;
-        if (lstVars->count() > 0) {
-            lstVars->setCurrentRow(0);
-            m_curVar = 0;
-            SetVarValues(CurrentPosition());
-        }
-        FillOutputLists();
-        for (const std::string& name : outputArray) MoveSelectedVar(name);
+            FillScope filling(m_filling);
+            ClearVarList();
+            const auto fields = m_tpl->colFields()->NewEnum();
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                AddVarEntry(fields[i]->FieldName(), static_cast<int>(i + 1));
+            m_curVar = -1;
+            if (lstVars->count() > 0) {
+                lstVars->setCurrentRow(0);
+                m_curVar = 0;
+                SetVarValues(CurrentPosition());
+            }
+            FillOutputLists();
+            for (const std::string& name : outputArray) MoveSelectedVar(name);
         }
         MakeOutputFromList();
     });
@@ -649,19 +678,19 @@ void FrmTemplateEdit::SetVarValues(int position) {
         auto field = m_tpl->colFields()->Item(position);
         if (!field) return;
         {
-        FillScope filling(m_filling);
-        txtVarName->setText(Q(field->FieldName()));
-        SetComboIndex(cboVarMapiField, field->FieldType());
-        SetComboIndex(cboStart, SetStartComboStr(field->FindStart()));
-        txtVarFindStr->setText(Q(field->FindStart()));
-        SetComboIndex(cboStop, SetStopComboStr(field->FindStop()));
-        txtVarStopStr->setText(Q(field->FindStop()));
-        cboVarType->setCurrentIndex(0);
-        chkUseQuote->setChecked(OnWhenOne(field->UseQuotes()));
-        chkRemoveLF->setChecked(OnWhenOne(field->RemoveLF()));
-        chkMatchString->setChecked(OnUnlessZero(field->MatchWholeString()));
-        chkMatchCase->setChecked(OnUnlessZero(field->MatchCase()));
-        chkStartOfLine->setChecked(OnWhenOne(field->StartOfLineOnly()));
+            FillScope filling(m_filling);
+            txtVarName->setText(Q(field->FieldName()));
+            SetComboIndex(cboVarMapiField, field->FieldType());
+            SetComboIndex(cboStart, SetStartComboStr(field->FindStart()));
+            txtVarFindStr->setText(Q(field->FindStart()));
+            SetComboIndex(cboStop, SetStopComboStr(field->FindStop()));
+            txtVarStopStr->setText(Q(field->FindStop()));
+            cboVarType->setCurrentIndex(0);
+            chkUseQuote->setChecked(OnWhenOne(field->UseQuotes()));
+            chkRemoveLF->setChecked(OnWhenOne(field->RemoveLF()));
+            chkMatchString->setChecked(OnUnlessZero(field->MatchWholeString()));
+            chkMatchCase->setChecked(OnUnlessZero(field->MatchCase()));
+            chkStartOfLine->setChecked(OnWhenOne(field->StartOfLineOnly()));
         }
         UpdateStartStopBoxes();
     });
@@ -674,7 +703,8 @@ void FrmTemplateEdit::GetVarValues(int position) {
         // The name is not taken from the box: a new name reaches the variable only through
         // the rename checks (ReNameVar), so the output line always names real variables.
         field->SetFieldType(S(cboVarMapiField->currentText()));
-        field->SetFindStart(FindTextFromChoice(S(cboStart->currentText()), S(txtVarFindStr->text())));
+        field->SetFindStart(
+            FindTextFromChoice(S(cboStart->currentText()), S(txtVarFindStr->text())));
         field->SetFindStop(FindTextFromChoice(S(cboStop->currentText()), S(txtVarStopStr->text())));
         field->SetUseQuotes(Flag(chkUseQuote->isChecked()));
         field->SetRemoveLF(Flag(chkRemoveLF->isChecked()));
@@ -829,7 +859,9 @@ void FrmTemplateEdit::ReNameVar(const std::string& newName) {
     });
 }
 
-QString FrmTemplateEdit::HelpText() const { return lblHelp->text(); }
+QString FrmTemplateEdit::HelpText() const {
+    return lblHelp->text();
+}
 
 void FrmTemplateEdit::ShowHelpLine() {
     lblHelp->setVisible(Settings().showHelp);
@@ -970,7 +1002,8 @@ void FrmTemplateEdit::SetScripting() {
         runner->SetDirectory(Settings().scriptDir);
         runner->sc()->AddObject(kScriptTemplateObject, m_tpl);
         runner->GetScripts();
-        for (const std::string& name : runner->sc()->Procedures()) InsertSorted(lstScripts, Q(name));
+        for (const std::string& name : runner->sc()->Procedures())
+            InsertSorted(lstScripts, Q(name));
     });
 }
 
@@ -997,13 +1030,17 @@ bool FrmTemplateEdit::eventFilter(QObject* watched, QEvent* event) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         // The focus leaving for another window (a message box, the file dialog) or a menu
         // is no leaving of the box.
-        const bool leftWindow = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+        const bool leftWindow =
+            reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
         // QApplication already names the widget that takes the focus.
         const QWidget* next = QApplication::focusWidget();
         if (!leftWindow && next != cmdCancel) {
-            if (watched == txtTemplateName) TemplateNameLeft();
-            else if (watched == txtVarName && next != cmdDelete) CheckVarName();
-            else if (watched == txtOutputFileName) OutputFileLeft();
+            if (watched == txtTemplateName)
+                TemplateNameLeft();
+            else if (watched == txtVarName && next != cmdDelete)
+                CheckVarName();
+            else if (watched == txtOutputFileName)
+                OutputFileLeft();
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -1019,7 +1056,8 @@ void FrmTemplateEdit::TemplateNameLeft() {
 }
 
 void FrmTemplateEdit::OutputFileLeft() {
-    Guard(FormCtx("txtOutputFileName_LostFocus"), [this] { CheckOutputFile(S(txtOutputFileName->text())); });
+    Guard(FormCtx("txtOutputFileName_LostFocus"),
+          [this] { CheckOutputFile(S(txtOutputFileName->text())); });
 }
 
 void FrmTemplateEdit::BrowseOutputFile() {
@@ -1092,7 +1130,9 @@ bool FrmTemplateEdit::SaveTemplate() {
     });
 }
 
-void FrmTemplateEdit::ApplyClicked() { SaveTemplate(); }
+void FrmTemplateEdit::ApplyClicked() {
+    SaveTemplate();
+}
 
 void FrmTemplateEdit::OkClicked() {
     Guard(FormCtx("cmdOK_Click"), [this] {

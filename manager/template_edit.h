@@ -69,7 +69,7 @@ void SetComboIndex(QComboBox* combo, const std::string& text);
 
 class FrmTemplateEdit final : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Edits `tpl` (the manager's current template); `parent` is the main window.
     explicit FrmTemplateEdit(std::shared_ptr<clsTemplate> tpl, QWidget* parent = nullptr);
     ~FrmTemplateEdit() override;
@@ -151,15 +151,15 @@ public:
     // The output delimiter character in force (",", " " or a tab).
     std::string DelimiterChar() const { return m_delimiter; }
 
-signals:
+  signals:
     // Every edit of the template's values (the changed flag is set again).
     void templateEdited();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void BuildGeneralTab();
     void BuildVariablesTab();
     void BuildOutputTab();
@@ -215,10 +215,10 @@ private:
 
     std::shared_ptr<clsTemplate> m_tpl;
     bool m_changed = false;
-    int m_curVar = -1;          // lstVars row shown in the property controls
-    int m_filling = 0;          // > 0 while controls are filled by code
+    int m_curVar = -1;  // lstVars row shown in the property controls
+    int m_filling = 0;  // > 0 while controls are filled by code
     std::string m_delimiter = ",";
-    std::string m_varNameShown; // the name the property controls were filled with
+    std::string m_varNameShown;  // the name the property controls were filled with
 };
 
 }  // namespace tallix::manager

@@ -29,8 +29,12 @@
 namespace tallix::manager {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-QString Visible(const std::string& s) { return Q(engine::VisibleText(s)); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+QString Visible(const std::string& s) {
+    return Q(engine::VisibleText(s));
+}
 
 QTableWidgetItem* Cell(const QString& text) {
     auto* item = new QTableWidgetItem(text);
@@ -121,7 +125,8 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     selectedLayout->addWidget(new QLabel(tr("Output line:"), selected));
     selectedLayout->addWidget(txtOutputLine);
     selectedLayout->addWidget(lblLineNote);
-    selectedLayout->addWidget(new QLabel(tr("Message body (the text each variable was cut from is marked):"), selected));
+    selectedLayout->addWidget(
+        new QLabel(tr("Message body (the text each variable was cut from is marked):"), selected));
     selectedLayout->addWidget(txtBody, 3);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
@@ -148,7 +153,8 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
         if (on && !m_useSource) UseConfiguredSource();
         if (!on && m_useSource) SetMessageFile(txtMessageFile->text());
     });
-    connect(tblMessages, &QTableWidget::itemSelectionChanged, this, &TemplateTestBench::ShowSelected);
+    connect(tblMessages, &QTableWidget::itemSelectionChanged, this,
+            &TemplateTestBench::ShowSelected);
 }
 
 TemplateTestBench::~TemplateTestBench() {
@@ -199,8 +205,9 @@ void TemplateTestBench::Cancel() {
 }
 
 void TemplateTestBench::Browse() {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Messages to try the template on"), m_messageFile,
-                                                      tr("Mailbox files and messages (*)"));
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Messages to try the template on"), m_messageFile,
+                                     tr("Mailbox files and messages (*)"));
     if (!path.isEmpty()) SetMessageFile(path);
 }
 
@@ -242,7 +249,8 @@ void TemplateTestBench::Start() {
             engine::RunStateScope scope(state);
             list = engine::GetSources();
             if (!list)
-                problem = tr("No source of the kind the settings name (%1).").arg(Q(Settings().useSource));
+                problem = tr("No source of the kind the settings name (%1).")
+                              .arg(Q(Settings().useSource));
             for (std::int32_t i = 1; list && i <= list->Count(); ++i)
                 if (sources::MailSource* s = list->ItemAt(i)) walk.push_back(s);
         } else {
@@ -259,7 +267,8 @@ void TemplateTestBench::Start() {
                 *tpl, *source,
                 [&](const engine::TrialMessage& m, std::int32_t announced) {
                     QMetaObject::invokeMethod(
-                        this, [this, g = job->generation, m, announced] { AddMessage(g, m, announced); },
+                        this,
+                        [this, g = job->generation, m, announced] { AddMessage(g, m, announced); },
                         Qt::QueuedConnection);
                     return !job->cancel;
                 },
@@ -272,13 +281,15 @@ void TemplateTestBench::Start() {
             total.written += s.written;
             total.failed += s.failed;
             for (auto& r : s.reports) total.reports.push_back(r);
-            if (!s.connected && problem.isEmpty()) problem = tr("Could not connect to %1.").arg(Q(source->ID()));
+            if (!s.connected && problem.isEmpty())
+                problem = tr("Could not connect to %1.").arg(Q(source->ID()));
         }
         if (job->cancel) total.cancelled = true;
         for (const auto& r : capture.Texts()) total.reports.push_back(r);
         if (problem.isEmpty() && !total.reports.empty()) problem = Visible(total.reports.front());
         QMetaObject::invokeMethod(
-            this, [this, g = job->generation, total, problem] { Finish(g, total, problem); }, Qt::QueuedConnection);
+            this, [this, g = job->generation, total, problem] { Finish(g, total, problem); },
+            Qt::QueuedConnection);
     });
     connect(m_thread, &QThread::finished, this, [this] {
         m_thread->deleteLater();
@@ -299,8 +310,10 @@ void TemplateTestBench::AddMessage(int generation, const engine::TrialMessage& m
     tblMessages->setItem(row, 0, Cell(QString::number(row + 1)));
     tblMessages->setItem(row, 1, Cell(Visible(message.subject)));
     QString matched = message.matched ? tr("Yes") : tr("No");
-    if (message.failed) matched += tr(" (failed)");
-    else if (message.matched && !message.written) matched += tr(" (duplicate)");
+    if (message.failed)
+        matched += tr(" (failed)");
+    else if (message.matched && !message.written)
+        matched += tr(" (duplicate)");
     tblMessages->setItem(row, 2, Cell(matched));
     if (total > 0) {
         prgTrial->setRange(0, total);
@@ -311,7 +324,8 @@ void TemplateTestBench::AddMessage(int generation, const engine::TrialMessage& m
     if (row == m_selectedRow || (m_selectedRow < 0 && row == 0)) tblMessages->selectRow(row);
 }
 
-void TemplateTestBench::Finish(int generation, const engine::TrialSummary& summary, const QString& problem) {
+void TemplateTestBench::Finish(int generation, const engine::TrialSummary& summary,
+                               const QString& problem) {
     if (generation != m_generation) return;
     cmdCancel->setEnabled(false);
     prgTrial->setRange(0, std::max(1, summary.total));
@@ -348,7 +362,8 @@ void TemplateTestBench::ShowSelected() {
     }
     txtOutputLine->setText(m.matched ? Visible(m.outputLine) : QString());
     QString note = LineNote(m);
-    for (const auto& w : m.withheld) note += QLatin1Char('\n') + tr("Not done in a trial: ") + Visible(w);
+    for (const auto& w : m.withheld)
+        note += QLatin1Char('\n') + tr("Not done in a trial: ") + Visible(w);
     for (const auto& r : m.reports) note += QLatin1Char('\n') + tr("A run reports: ") + Visible(r);
     lblLineNote->setText(note);
 
@@ -361,7 +376,8 @@ void TemplateTestBench::ShowSelected() {
         QTextEdit::ExtraSelection mark;
         mark.cursor = QTextCursor(txtBody->document());
         mark.cursor.setPosition(DisplayPosition(m.body, f.start));
-        mark.cursor.setPosition(DisplayPosition(m.body, f.start + f.length), QTextCursor::KeepAnchor);
+        mark.cursor.setPosition(DisplayPosition(m.body, f.start + f.length),
+                                QTextCursor::KeepAnchor);
         mark.format = format;
         marks.push_back(mark);
     }

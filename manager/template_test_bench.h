@@ -37,7 +37,7 @@ inline constexpr int kTestBenchDebounceMs = 300;
 
 class TemplateTestBench final : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TemplateTestBench(QWidget* parent = nullptr);
     ~TemplateTestBench() override;
 
@@ -71,11 +71,11 @@ public:
     QLabel* lblLineNote;
     QPlainTextEdit* txtBody;
 
-signals:
+  signals:
     // A trial ended (finished or cancelled); the tables show its messages.
     void TrialFinished();
 
-private:
+  private:
     struct Job {
         std::atomic<bool> cancel{false};
         int generation = 0;

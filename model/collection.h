@@ -26,7 +26,7 @@ inline constexpr std::string_view kDuplicateKeyDescription =
 
 template <class V>
 class Collection {
-public:
+  public:
     // Appends `value`, under `key` when it is not empty.
     void Add(V value, std::string_view key = {}) {
         std::string folded;
@@ -49,8 +49,9 @@ public:
 
     // nullptr for a bad position or an unknown key.
     const V* TryItem(long index) const {
-        return index >= 1 && index <= Count() ? &m_entries[static_cast<std::size_t>(index - 1)].value
-                                              : nullptr;
+        return index >= 1 && index <= Count()
+                   ? &m_entries[static_cast<std::size_t>(index - 1)].value
+                   : nullptr;
     }
     const V* TryItem(std::string_view key) const {
         auto it = m_keys.find(UCase(key));
@@ -71,7 +72,7 @@ public:
         return out;
     }
 
-private:
+  private:
     struct Entry {
         V value;
         std::string foldedKey;  // empty: no key

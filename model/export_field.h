@@ -18,7 +18,7 @@ inline constexpr std::string_view kFlagOn = "1";
 inline constexpr std::string_view kFlagOff = "0";
 
 class clsExportField {
-public:
+  public:
     std::string StartOfLineOnly() const;
     void SetStartOfLineOnly(std::string_view v);
     std::string MatchWholeString() const;
@@ -43,7 +43,7 @@ public:
     // Direct access for code that only reads many values in a loop.
     const std::string& FieldNameRef() const { return m_fieldName; }
 
-private:
+  private:
     std::string m_startOfLineOnly;
     std::string m_matchWholeString;
     std::string m_matchCase;
@@ -57,7 +57,7 @@ private:
 };
 
 class clsFilter {
-public:
+  public:
     std::string FindString() const;
     void SetFindString(std::string_view v);
     std::string MapiField() const;
@@ -65,7 +65,7 @@ public:
     std::string FileName() const;
     void SetFileName(std::string_view v);
 
-private:
+  private:
     std::string m_findString;
     std::string m_mapiField;
     std::string m_fileName;

@@ -3,10 +3,10 @@
 // loop under every file the system writes (new files, appended lines, the profile files'
 // temporary copies), and the writer of a new file in one piece.
 
+#include <sys/stat.h>
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 
 namespace tallix {
 

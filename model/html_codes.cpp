@@ -9,22 +9,20 @@ namespace tallix {
 namespace {
 
 constexpr std::array<std::string_view, kHtmlCodeCount> kHtmlCodes{
-    "ABBREV",   "ACRONYM",  "ADDRESS",   "APP",      "APPLET",   "AREA",     "AU",
-    "B",        "BANNER",   "BASE",      "BASEFONT", "BDO",      "BGSOUND",  "BIG",
-    "BLINK",    "BLOCKQUOTE", "BODY",    "BQ",       "BR",       "CAPTION",  "CENTER",
-    "CITE",     "CODE",     "COL",       "COLGROUP", "CREDIT",   "DD",       "DEL",
-    "DFN",      "DIR",      "DIV",       "DL",       "DT",       "EM",       "EMBED",
-    "FN",       "FIG",      "FONT",      "FORM",     "FRAME",    "FRAMESET", "H1",
-    "H2",       "H3",       "H4",        "H5",       "H6",       "HEAD",     "HP",
-    "HR",       "HTML",     "I",         "IMG",      "INPUT",    "INS",      "ISINDEX",
-    "KBD",      "LANG",     "LH",        "LI",       "LINK",     "LISTING",  "MAP",
-    "MARQUEE",  "MENU",     "META",      "NEXTID",   "NOBR",     "NOEMBED",  "NOFRAMES",
-    "NOTE",     "OL",       "OPTION",    "OVERLAY",  "P",        "PARAM",    "PERSON",
-    "phrase",   "PLAINTEXT", "PRE",      "Q",        "S",        "SAMP",     "SELECT",
-    "SMALL",    "SPAN",     "STRIKE",    "STRONG",   "SUB",      "SUP",      "TAB",
-    "TABLE",    "TBODY",    "TD",        "TEXTAREA", "TFOOT",    "TH",       "THEAD",
-    "TITLE",    "TR",       "TT",        "U",        "UL",       "URL",      "VAR",
-    "WBR",      "XMP",
+    "ABBREV",   "ACRONYM", "ADDRESS",  "APP",     "APPLET",  "AREA",     "AU",        "B",
+    "BANNER",   "BASE",    "BASEFONT", "BDO",     "BGSOUND", "BIG",      "BLINK",     "BLOCKQUOTE",
+    "BODY",     "BQ",      "BR",       "CAPTION", "CENTER",  "CITE",     "CODE",      "COL",
+    "COLGROUP", "CREDIT",  "DD",       "DEL",     "DFN",     "DIR",      "DIV",       "DL",
+    "DT",       "EM",      "EMBED",    "FN",      "FIG",     "FONT",     "FORM",      "FRAME",
+    "FRAMESET", "H1",      "H2",       "H3",      "H4",      "H5",       "H6",        "HEAD",
+    "HP",       "HR",      "HTML",     "I",       "IMG",     "INPUT",    "INS",       "ISINDEX",
+    "KBD",      "LANG",    "LH",       "LI",      "LINK",    "LISTING",  "MAP",       "MARQUEE",
+    "MENU",     "META",    "NEXTID",   "NOBR",    "NOEMBED", "NOFRAMES", "NOTE",      "OL",
+    "OPTION",   "OVERLAY", "P",        "PARAM",   "PERSON",  "phrase",   "PLAINTEXT", "PRE",
+    "Q",        "S",       "SAMP",     "SELECT",  "SMALL",   "SPAN",     "STRIKE",    "STRONG",
+    "SUB",      "SUP",     "TAB",      "TABLE",   "TBODY",   "TD",       "TEXTAREA",  "TFOOT",
+    "TH",       "THEAD",   "TITLE",    "TR",      "TT",      "U",        "UL",        "URL",
+    "VAR",      "WBR",     "XMP",
 };
 
 constexpr std::string_view kEntityQuot = "&quot";
@@ -34,7 +32,7 @@ static_assert(kEntityQuot.size() == kEntityNbsp.size());
 // The table names grouped by their upper-cased first letter, so that recognising a tag
 // compares only the names that can match.
 class TagIndex {
-public:
+  public:
     TagIndex() {
         for (std::string_view name : kHtmlCodes) {
             m_byFirst[static_cast<unsigned char>(UpperAscii(name.front()))].push_back(name);
@@ -51,7 +49,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::array<std::vector<std::string_view>, 256> m_byFirst;
 };
 
@@ -60,11 +58,15 @@ const TagIndex& Index() {
     return index;
 }
 
-bool OnlySpaces(std::string_view s) { return s.find_first_not_of(' ') == std::string_view::npos; }
+bool OnlySpaces(std::string_view s) {
+    return s.find_first_not_of(' ') == std::string_view::npos;
+}
 
 }  // namespace
 
-const std::array<std::string_view, kHtmlCodeCount>& HtmlCodeTable() { return kHtmlCodes; }
+const std::array<std::string_view, kHtmlCodeCount>& HtmlCodeTable() {
+    return kHtmlCodes;
+}
 
 bool IsRecognisedTag(std::string_view inner) {
     std::size_t i = 0;

@@ -1,10 +1,10 @@
 #include "model/message.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <filesystem>
 
 #include "model/file_bytes.h"
 #include "model/property.h"
@@ -76,7 +76,9 @@ std::string TimeText(std::string_view v) {
 
 }  // namespace
 
-txMessage::txMessage() : m_attachments(std::make_shared<TextCollection>()) { CreateHtmlCodes(); }
+txMessage::txMessage() : m_attachments(std::make_shared<TextCollection>()) {
+    CreateHtmlCodes();
+}
 
 // ---- Properties -------------------------------------------------------------------------------
 
@@ -87,20 +89,38 @@ void txMessage::SetAttachments(std::shared_ptr<TextCollection> v) {
     LetProperty(kAttachments, m_attachments, std::move(v));
 }
 
-bool txMessage::bIsHtml() const { return GetProperty(kBIsHtml, m_bIsHtml); }
-void txMessage::SetbIsHtml(bool v) { LetProperty(kBIsHtml, m_bIsHtml, v); }
+bool txMessage::bIsHtml() const {
+    return GetProperty(kBIsHtml, m_bIsHtml);
+}
+void txMessage::SetbIsHtml(bool v) {
+    LetProperty(kBIsHtml, m_bIsHtml, v);
+}
 
-std::string txMessage::SentTime() const { return GetProperty(kSentTime, m_sentTime); }
-void txMessage::SetSentTime(std::string_view v) { m_sentTime = TimeText(v); }
-std::string txMessage::ReceiveTime() const { return GetProperty(kReceiveTime, m_receiveTime); }
-void txMessage::SetReceiveTime(std::string_view v) { m_receiveTime = TimeText(v); }
+std::string txMessage::SentTime() const {
+    return GetProperty(kSentTime, m_sentTime);
+}
+void txMessage::SetSentTime(std::string_view v) {
+    m_sentTime = TimeText(v);
+}
+std::string txMessage::ReceiveTime() const {
+    return GetProperty(kReceiveTime, m_receiveTime);
+}
+void txMessage::SetReceiveTime(std::string_view v) {
+    m_receiveTime = TimeText(v);
+}
 
-bool txMessage::ValidMessage() const { return GetProperty(kValidMessage, m_validMessage); }
-void txMessage::SetValidMessage(bool v) { LetProperty(kValidMessage, m_validMessage, v); }
+bool txMessage::ValidMessage() const {
+    return GetProperty(kValidMessage, m_validMessage);
+}
+void txMessage::SetValidMessage(bool v) {
+    LetProperty(kValidMessage, m_validMessage, v);
+}
 
 TALLIX_TEXT_PROPERTY(txMessage, Subject, m_subject, kSubject)
 
-std::string txMessage::Body() const { return GetProperty(kBody, m_body); }
+std::string txMessage::Body() const {
+    return GetProperty(kBody, m_body);
+}
 void txMessage::SetBody(std::string_view v) {
     // The stored body is always the cleaned one; a failure leaves the previous body.
     Guard(kBody.let, [&] { m_body = StripHtml(v); });
@@ -125,8 +145,12 @@ void txMessage::SetSentDate(std::string_view v) {
     Guard(kSentDate.let, [&] { m_sentDate = FormatDate(v); });
 }
 
-std::string txMessage::Header() const { return GetProperty(kHeader, m_header); }
-void txMessage::SetHeader(std::string_view v) { m_header.assign(v); }
+std::string txMessage::Header() const {
+    return GetProperty(kHeader, m_header);
+}
+void txMessage::SetHeader(std::string_view v) {
+    m_header.assign(v);
+}
 
 TALLIX_TEXT_PROPERTY(txMessage, ReceipentAddress, m_receipentAddress, kReceipentAddress)
 TALLIX_TEXT_PROPERTY(txMessage, ReceipentName, m_receipentName, kReceipentName)
@@ -264,10 +288,16 @@ std::string txMessage::GetAttachString(std::string_view sFileName) {
 
 // ---- Body clean-up ----------------------------------------------------------------------------
 
-void txMessage::CreateHtmlCodes() { m_htmlCodes = &HtmlCodeTable(); }
+void txMessage::CreateHtmlCodes() {
+    m_htmlCodes = &HtmlCodeTable();
+}
 
-void txMessage::StripHtmlCodes() { m_body = StripHtml(m_body); }
+void txMessage::StripHtmlCodes() {
+    m_body = StripHtml(m_body);
+}
 
-void txMessage::ReplaceHtmlCodes() { m_body = ReplaceHtmlEntities(m_body); }
+void txMessage::ReplaceHtmlCodes() {
+    m_body = ReplaceHtmlEntities(m_body);
+}
 
 }  // namespace tallix

@@ -24,7 +24,7 @@ inline constexpr std::string_view kSenderPropReplyTo = "REPLYTO";
 inline constexpr std::string_view kSenderPropRecipient = "RECEIPENT";
 
 class txMessage {
-public:
+  public:
     txMessage();
 
     // Properties: each read with its name and assigned with Set and its name.
@@ -83,7 +83,7 @@ public:
     // The tag table the record uses.
     const std::array<std::string_view, kHtmlCodeCount>& HtmlCodes() const { return *m_htmlCodes; }
 
-private:
+  private:
     std::shared_ptr<TextCollection> m_attachments;
     bool m_bIsHtml = false;
     std::string m_sentTime;

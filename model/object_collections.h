@@ -24,7 +24,7 @@ struct CollectionContexts {
 
 template <class T>
 class ObjectCollection {
-public:
+  public:
     using Pointer = std::shared_ptr<T>;
 
     // The item at a 1-based position or under a key; nullptr (reported) when there is none.
@@ -49,7 +49,7 @@ public:
                                                 [&] { return m_items.Snapshot(); });
     }
 
-protected:
+  protected:
     explicit ObjectCollection(const CollectionContexts& context) : m_context(&context) {}
 
     // Appends `item` (keyed when `key` is not empty) and returns it; nullptr when the key is
@@ -64,24 +64,24 @@ protected:
         });
     }
 
-private:
+  private:
     const CollectionContexts* m_context;
     Collection<Pointer> m_items;
 };
 
 class colExportFields : public ObjectCollection<clsExportField> {
-public:
+  public:
     colExportFields();
     // A new variable with all members empty.
     Pointer Add(std::string_view sKey = {});
 };
 
 class colFilters : public ObjectCollection<clsFilter> {
-public:
+  public:
     colFilters();
     // A new filter with its members assigned in the order FileName, MapiField, FindString.
-    Pointer Add(std::string_view FileName, std::string_view MapiField,
-                std::string_view FindString, std::string_view sKey = {});
+    Pointer Add(std::string_view FileName, std::string_view MapiField, std::string_view FindString,
+                std::string_view sKey = {});
 };
 
 }  // namespace tallix

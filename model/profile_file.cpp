@@ -2,13 +2,13 @@
 
 #include "model/file_bytes.h"
 
-#include <algorithm>
-#include <unordered_map>
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <unordered_map>
 
 namespace tallix::profile {
 namespace {
@@ -16,7 +16,9 @@ namespace {
 constexpr std::string_view kLineBreak = "\r\n";
 
 // Blanks inside the file: around section names, key names and values.
-bool IsFileBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+bool IsFileBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v';
+}
 
 std::string_view TrimFileBlanks(std::string_view s) {
     while (!s.empty() && IsFileBlank(s.front())) s.remove_prefix(1);
@@ -32,7 +34,9 @@ std::string_view TrimSpaces(std::string_view s) {
     return s;
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -46,8 +50,8 @@ enum class LineKind { kOther, kSection, kComment, kKey };
 
 struct LineInfo {
     LineKind kind = LineKind::kOther;
-    std::string_view name;      // section or key name, blanks removed
-    std::string_view rawValue;  // text after the first "=", untouched
+    std::string_view name;        // section or key name, blanks removed
+    std::string_view rawValue;    // text after the first "=", untouched
     std::size_t valueOffset = 0;  // where rawValue starts in the line
 };
 
@@ -122,7 +126,7 @@ SectionRange FindSection(const std::vector<std::string>& lines, std::string_view
 
 // The first key line named `key` inside `range`, or npos.
 std::size_t FindKeyLine(const std::vector<std::string>& lines, const SectionRange& range,
-                               std::string_view key) {
+                        std::string_view key) {
     std::string_view wanted = TrimSpaces(key);
     for (std::size_t i = range.header + 1; i < range.end; ++i) {
         LineInfo info = Classify(lines[i]);

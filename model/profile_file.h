@@ -10,12 +10,12 @@
 // a rename), so a reader in another process never sees a torn file. Lines are written with
 // CR LF; files with LF, CR LF or CR line ends read alike.
 
+#include <sys/types.h>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 namespace tallix::profile {
@@ -29,7 +29,7 @@ struct ProfileStatus {
 inline constexpr std::size_t kNoLimit = 0;
 
 class ProfileDocument {
-public:
+  public:
     ProfileDocument() = default;
     static ProfileDocument FromBytes(std::string_view bytes);
     // Reads `path`. A missing file gives an empty document and ENOENT in the status.
@@ -58,7 +58,7 @@ public:
     // (an existing file keeps its mode).
     ProfileStatus Save(const std::string& path, mode_t newFileMode = 0644) const;
 
-private:
+  private:
     // First section of each name, first key of each name in it, by folded names: built on
     // the first lookup after a change, so reading many keys costs one pass over the file.
     struct Index;

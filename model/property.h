@@ -28,6 +28,10 @@ void LetProperty(const PropertyContext& context, T& member, V&& value) {
 }  // namespace tallix
 
 // Defines the reader Name() and the assignment SetName(v) of a text member under `context`.
-#define TALLIX_TEXT_PROPERTY(Class, Name, member, context)                              \
-    std::string Class::Name() const { return ::tallix::GetProperty(context, member); } \
-    void Class::Set##Name(std::string_view v) { ::tallix::LetProperty(context, member, v); }
+#define TALLIX_TEXT_PROPERTY(Class, Name, member, context) \
+    std::string Class::Name() const {                      \
+        return ::tallix::GetProperty(context, member);     \
+    }                                                      \
+    void Class::Set##Name(std::string_view v) {            \
+        ::tallix::LetProperty(context, member, v);         \
+    }

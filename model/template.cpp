@@ -62,8 +62,12 @@ TALLIX_TEXT_PROPERTY(clsTemplate, OutputDeliminator, m_outputDeliminator, kOutpu
 TALLIX_TEXT_PROPERTY(clsTemplate, OutputFile, m_outputFile, kOutputFile)
 TALLIX_TEXT_PROPERTY(clsTemplate, FileName, m_fileName, kFileName)
 
-bool clsTemplate::AllowDuplicate() const { return GetProperty(kAllowDuplicate, m_allowDuplicate); }
-void clsTemplate::SetAllowDuplicate(bool v) { LetProperty(kAllowDuplicate, m_allowDuplicate, v); }
+bool clsTemplate::AllowDuplicate() const {
+    return GetProperty(kAllowDuplicate, m_allowDuplicate);
+}
+void clsTemplate::SetAllowDuplicate(bool v) {
+    LetProperty(kAllowDuplicate, m_allowDuplicate, v);
+}
 
 std::shared_ptr<TextCollection> clsTemplate::colOutPutLines() const {
     return GetProperty(kColOutPutLines, m_colOutPutLines);
@@ -93,11 +97,19 @@ void clsTemplate::SetobjFilter(std::shared_ptr<clsFilter> v) {
     LetProperty(kObjFilter, m_objFilter, std::move(v));
 }
 
-std::int32_t clsTemplate::VariableCount() const { return GetProperty(kVariableCount, m_variableCount); }
-void clsTemplate::SetVariableCount(std::int32_t v) { LetProperty(kVariableCount, m_variableCount, v); }
+std::int32_t clsTemplate::VariableCount() const {
+    return GetProperty(kVariableCount, m_variableCount);
+}
+void clsTemplate::SetVariableCount(std::int32_t v) {
+    LetProperty(kVariableCount, m_variableCount, v);
+}
 
-bool clsTemplate::Active() const { return GetProperty(kActive, m_active); }
-void clsTemplate::SetActive(bool v) { LetProperty(kActive, m_active, v); }
+bool clsTemplate::Active() const {
+    return GetProperty(kActive, m_active);
+}
+void clsTemplate::SetActive(bool v) {
+    LetProperty(kActive, m_active, v);
+}
 
 std::string clsTemplate::GetValueByName(std::string_view sName) const {
     return GuardValue<std::string>(kGetValueByName, std::string(), [&] {

@@ -24,7 +24,7 @@ class ProfileDocument;
 namespace tallix {
 
 class clsTemplate {
-public:
+  public:
     clsTemplate();
 
     std::string ScriptsToRun() const;
@@ -89,7 +89,7 @@ public:
     std::string GetValueByName(std::string_view sName) const;
     void SetValueByName(std::string_view sName, std::string_view sVal);
 
-private:
+  private:
     using Document = profile::ProfileDocument;
 
     // Each file operation on a document that the caller loads and saves.

@@ -104,8 +104,7 @@ bool ReadBoolean(const ProfileDocument& doc, std::string_view section, std::stri
 }
 
 // The leading number of the text, rounded to a whole number.
-std::int32_t ReadCount(const ProfileDocument& doc, std::string_view section,
-                       std::string_view key) {
+std::int32_t ReadCount(const ProfileDocument& doc, std::string_view section, std::string_view key) {
     return CLng(Val(ReadText(doc, section, key, kZero, kLongestCount)));
 }
 
@@ -121,7 +120,9 @@ void WriteText(ProfileDocument& doc, std::string_view section, std::string_view 
     doc.Set(section, key, FirstLine(value));
 }
 
-std::string_view BooleanText(bool v) { return v ? kTrue : kFalse; }
+std::string_view BooleanText(bool v) {
+    return v ? kTrue : kFalse;
+}
 
 std::string FlagFromItem(std::string_view item) {
     return std::string(Trim(item) == kFlagOn ? kFlagOn : kFlagOff);
@@ -235,8 +236,7 @@ void clsTemplate::ReadFilterFrom(const ProfileDocument& doc) {
         m_objFilter = std::make_shared<clsFilter>();
         m_objFilter->SetFileName(m_fileName);
         m_objFilter->SetMapiField(ReadText(doc, kSectionFilter, kKeyCommand, "", kLongestText));
-        m_objFilter->SetFindString(
-            ReadText(doc, kSectionFilter, kKeyFindString, "", kLongestText));
+        m_objFilter->SetFindString(ReadText(doc, kSectionFilter, kKeyFindString, "", kLongestText));
     });
 }
 
@@ -279,8 +279,8 @@ void clsTemplate::ReadOutPutLinesFrom(const ProfileDocument& doc) {
     Guard(kCtxReadOutPutLines, [&] {
         for (long i = 1; i <= m_outputLineCount; ++i) {
             if (i > kMaxNumberedKeys) Raise(kErrOverflow);
-            std::string line = ReadText(doc, kSectionOutPut, NumberedKey(kKeyOutputPrefix, i),
-                                        "", kLongestOutputLine);
+            std::string line = ReadText(doc, kSectionOutPut, NumberedKey(kKeyOutputPrefix, i), "",
+                                        kLongestOutputLine);
             if (!m_colOutPutLines) Raise(kErrObjectRequired);
             // Only the first line is used, so the collection keeps one: the last one read.
             m_colOutPutLines->Remove(1);
@@ -354,8 +354,7 @@ void clsTemplate::WriteOutputLineCountTo(ProfileDocument& doc) const {
 void clsTemplate::WriteOutPutLinesTo(ProfileDocument& doc) const {
     Guard(kCtxWriteOutPutLines, [&] {
         if (!m_colOutPutLines) Raise(kErrObjectRequired);
-        WriteText(doc, kSectionOutPut, NumberedKey(kKeyOutputPrefix, 1),
-                  m_colOutPutLines->Item(1));
+        WriteText(doc, kSectionOutPut, NumberedKey(kKeyOutputPrefix, 1), m_colOutPutLines->Item(1));
     });
 }
 
@@ -369,12 +368,13 @@ void clsTemplate::WriteScriptsTo(ProfileDocument& doc) const {
 }
 
 // Each operation on its own reads the file afresh, and a write saves it at once.
-#define TALLIX_READ_OPERATION(Name, context) \
-    void clsTemplate::Name() {               \
-        Guard(context, [&] { ReadFromFile([&](const ProfileDocument& doc) { Name##From(doc); }); }); \
+#define TALLIX_READ_OPERATION(Name, context)                                                \
+    void clsTemplate::Name() {                                                              \
+        Guard(context,                                                                      \
+              [&] { ReadFromFile([&](const ProfileDocument& doc) { Name##From(doc); }); }); \
     }
-#define TALLIX_WRITE_OPERATION(Name, Body, context) \
-    void clsTemplate::Name() {                      \
+#define TALLIX_WRITE_OPERATION(Name, Body, context)                                     \
+    void clsTemplate::Name() {                                                          \
         Guard(context, [&] { WriteToFile([&](ProfileDocument& doc) { Body(doc); }); }); \
     }
 
@@ -417,9 +417,14 @@ std::string clsTemplate::MakeVarString(long iIndex) {
         std::string stop = Trim(FirstLine(field->FindStop()));
         if (start.empty()) start = kBeginningOfField;
         if (stop.empty()) stop = kEndOfField;
-        std::vector<std::string> items = {field->FieldName(), field->FieldType(), start, stop,
-                                          field->UseQuotes(),  field->RemoveLF(),
-                                          field->MatchCase(),  field->MatchWholeString(),
+        std::vector<std::string> items = {field->FieldName(),
+                                          field->FieldType(),
+                                          start,
+                                          stop,
+                                          field->UseQuotes(),
+                                          field->RemoveLF(),
+                                          field->MatchCase(),
+                                          field->MatchWholeString(),
                                           field->StartOfLineOnly()};
         for (std::string& item : items) item.resize(FirstLine(item).size());
         return Join(items, std::string(1, kItemSeparator));

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <cerrno>
 #include <optional>
 
 namespace tallix {
@@ -38,8 +38,12 @@ void SetProgramIdentity(std::string exeName, std::string productName) {
     Id().productName = std::move(productName);
 }
 
-const std::string& ExeName() { return Id().exeName; }
-const std::string& ProductName() { return Id().productName; }
+const std::string& ExeName() {
+    return Id().exeName;
+}
+const std::string& ProductName() {
+    return Id().productName;
+}
 
 std::string ExecutableDir() {
     std::error_code ec;
@@ -53,7 +57,8 @@ bool IsInstalledCopy() {
     if (std::filesystem::is_directory(JoinPath(dir, "Examples"), ec)) return false;
     // The installed data directory beside bin/ marks an installed copy too: root can write
     // to /usr/bin, and a copy installed into a private prefix is writable as well.
-    const std::filesystem::path data = std::filesystem::path(dir).parent_path() / "share" / "tallix";
+    const std::filesystem::path data =
+        std::filesystem::path(dir).parent_path() / "share" / "tallix";
     return ::access(dir.c_str(), W_OK) != 0 || std::filesystem::is_directory(data, ec);
 }
 
@@ -103,7 +108,9 @@ std::string DataDir() {
     return ProgramDir();
 }
 
-void ResetProgramDir() { CachedProgramDir().reset(); }
+void ResetProgramDir() {
+    CachedProgramDir().reset();
+}
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
     std::string r(dir);

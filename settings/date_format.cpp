@@ -91,7 +91,9 @@ DateValue Now() {
            TimeSerial(tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
-DateValue Today() { return std::floor(Now()); }
+DateValue Today() {
+    return std::floor(Now());
+}
 
 std::string FormatShortDate(DateValue d) {
     Parts p = Split(d);

@@ -59,8 +59,12 @@ PendingError& Err() {
     return pending;
 }
 
-bool SilentMode() { return State().silent; }
-void SetSilentMode(bool on) { State().silent = on; }
+bool SilentMode() {
+    return State().silent;
+}
+void SetSilentMode(bool on) {
+    State().silent = on;
+}
 
 void SetEndProgramHandler(std::function<void(int)> handler) {
     State().endHandler = std::move(handler);
@@ -116,7 +120,9 @@ namespace {
 std::atomic<std::uint64_t> g_reports{0};
 }  // namespace
 
-std::uint64_t ReportCount() { return g_reports.load(); }
+std::uint64_t ReportCount() {
+    return g_reports.load();
+}
 
 void ReportError(std::string_view message, bool logFlag, bool endFlag) {
     ++g_reports;

@@ -2,8 +2,8 @@
 // The one error reporter of both programs, the pending error it reads, the silent flag,
 // and the guard that every procedure uses to trap its own failures.
 
-#include <exception>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -103,7 +103,9 @@ bool SkipOnError(Body&& body) {
 template <class T, class Body>
 T GuardValue(std::string_view context, T fallback, Body&& body, ReportFlags flags = kLogged) {
     T result = fallback;
-    if (!Guard(context, [&] { result = std::forward<Body>(body)(); }, flags)) return fallback;
+    if (!Guard(
+            context, [&] { result = std::forward<Body>(body)(); }, flags))
+        return fallback;
     return result;
 }
 

@@ -35,9 +35,8 @@ std::string JustFileName(std::string_view path) {
 }
 
 std::string StripNulls(std::string_view text) {
-    return GuardValue<std::string>("modGlobal - StripNulls", "", [&] {
-        return Trim(text.substr(0, text.find('\0')));
-    });
+    return GuardValue<std::string>("modGlobal - StripNulls", "",
+                                   [&] { return Trim(text.substr(0, text.find('\0'))); });
 }
 
 std::vector<std::string> ParseOutput(std::string_view list, std::string_view delimiter) {

@@ -10,7 +10,11 @@ Printer*& Installed() {
 
 }  // namespace
 
-Printer* CurrentPrinter() { return Installed(); }
-void SetPrinter(Printer* printer) { Installed() = printer; }
+Printer* CurrentPrinter() {
+    return Installed();
+}
+void SetPrinter(Printer* printer) {
+    Installed() = printer;
+}
 
 }  // namespace tallix

@@ -7,7 +7,7 @@
 namespace tallix {
 
 class Printer {
-public:
+  public:
     virtual ~Printer() = default;
     // Prints one line and moves the print position down by one line.
     virtual void PrintLine(const std::string& text) = 0;

@@ -1,10 +1,10 @@
 #include "settings/registry.h"
 
+#include <pwd.h>
+#include <unistd.h>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <pwd.h>
-#include <unistd.h>
 
 #include "model/profile_file.h"
 #include "settings/error_reporter.h"
@@ -28,19 +28,32 @@ std::string ConfigHome() {
 
 std::string LoadResString(int id) {
     switch (id) {
-        case 1001: return "Tallix";
-        case 1002: return "Tallix";
-        case 1003: return "Vantroy Technologies";
-        case 1004: return "Vantroy Technologies";
-        case 1005: return "support@tallix.example";
-        case 1006: return "https://tallix.example";
-        case 1007: return "Copyright (c) Vantroy Technologies";
-        case 1008: return "All rights reserved.";
-        case 1009: return "";
-        case 1010: return "";
-        case 1011: return "";
-        case 1012: return "TALLIX";
-        default: return "";
+        case 1001:
+            return "Tallix";
+        case 1002:
+            return "Tallix";
+        case 1003:
+            return "Vantroy Technologies";
+        case 1004:
+            return "Vantroy Technologies";
+        case 1005:
+            return "support@tallix.example";
+        case 1006:
+            return "https://tallix.example";
+        case 1007:
+            return "Copyright (c) Vantroy Technologies";
+        case 1008:
+            return "All rights reserved.";
+        case 1009:
+            return "";
+        case 1010:
+            return "";
+        case 1011:
+            return "";
+        case 1012:
+            return "TALLIX";
+        default:
+            return "";
     }
 }
 
@@ -69,7 +82,9 @@ namespace {
 std::atomic<bool> g_writesWithheld{false};
 }  // namespace
 
-void SetRegistryWritesWithheld(bool on) { g_writesWithheld = on; }
+void SetRegistryWritesWithheld(bool on) {
+    g_writesWithheld = on;
+}
 
 void SaveRegData(std::string_view section, std::string_view valueName, std::string_view value) {
     if (g_writesWithheld) return;
@@ -94,7 +109,8 @@ void SaveRegData(std::string_view section, std::string_view valueName, std::stri
 std::string ConvertString(std::string_view buffer, std::size_t length) {
     return GuardValue<std::string>("Declares - ConvertString", "", [&] {
         length = std::min(length, buffer.size());
-        if (length > 0 && buffer[length - 1] == '\0') return std::string(buffer.substr(0, length - 1));
+        if (length > 0 && buffer[length - 1] == '\0')
+            return std::string(buffer.substr(0, length - 1));
         return std::string(buffer.substr(0, length));
     });
 }

@@ -11,7 +11,7 @@
 namespace tallix {
 
 class ReportCapture {
-public:
+  public:
     ReportCapture();
     ~ReportCapture();
     ReportCapture(const ReportCapture&) = delete;
@@ -26,7 +26,7 @@ public:
     // The capture installed on the calling thread, or nullptr.
     static ReportCapture* Active();
 
-private:
+  private:
     ReportCapture* m_previous;
     std::vector<std::string> m_texts;
 };

@@ -39,14 +39,14 @@ std::string_view StandardErrorDescription(int number);
 
 // The error a procedure body raises; the guard turns it into the pending error.
 class RunTimeError : public std::runtime_error {
-public:
+  public:
     explicit RunTimeError(int number);
     RunTimeError(int number, std::string description);
 
     int Number() const { return m_number; }
     const std::string& Description() const { return m_description; }
 
-private:
+  private:
     int m_number;
     std::string m_description;
 };

@@ -1,8 +1,8 @@
 #include "settings/scratch_dir.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 #include "settings/app_info.h"
 #include "settings/text_functions.h"
@@ -11,8 +11,7 @@ namespace tallix {
 namespace {
 
 bool UsablePath(std::string_view path) {
-    return path.find('.') == std::string_view::npos &&
-           UCase(path).find("HTM") == std::string::npos;
+    return path.find('.') == std::string_view::npos && UCase(path).find("HTM") == std::string::npos;
 }
 
 std::string& Path() {
@@ -49,7 +48,9 @@ const std::string& ScratchDir() {
     return path;
 }
 
-std::string ScratchFile(std::string_view name) { return JoinPath(ScratchDir(), name); }
+std::string ScratchFile(std::string_view name) {
+    return JoinPath(ScratchDir(), name);
+}
 
 void RemoveScratchDir() {
     std::string& path = Path();

@@ -29,9 +29,15 @@ constexpr const char* kNoTemplateDirText =
     "The template directory could not be found.\n"
     "Please define a valid directory in the System Options Dialog";
 
-std::string Read(const char* name) { return GetRegData(kSettingsSection, name); }
-void Write(const char* name, std::string_view value) { SaveRegData(kSettingsSection, name, value); }
-std::string_view BoolText(bool value) { return value ? kTrueText : kFalseText; }
+std::string Read(const char* name) {
+    return GetRegData(kSettingsSection, name);
+}
+void Write(const char* name, std::string_view value) {
+    SaveRegData(kSettingsSection, name, value);
+}
+std::string_view BoolText(bool value) {
+    return value ? kTrueText : kFalseText;
+}
 
 // Runs a getter or putter body under "modGlobal - " + its name.
 template <class Body>
@@ -46,7 +52,9 @@ SettingsState& Settings() {
     return state;
 }
 
-void ResetSettings() { Settings() = SettingsState{}; }
+void ResetSettings() {
+    Settings() = SettingsState{};
+}
 
 void GetTemplateDir() {
     Setting("GetTemplateDir", [] {
@@ -129,11 +137,13 @@ void GetDeleteFlag() {
 }
 
 void PutDeleteFlag() {
-    Setting("PutDeleteFlag", [] { Write(kDeleteFlagValue, std::to_string(Settings().deleteFlag)); });
+    Setting("PutDeleteFlag",
+            [] { Write(kDeleteFlagValue, std::to_string(Settings().deleteFlag)); });
 }
 
 void PutDeleteUnused() {
-    Setting("PutDeleteUnused", [] { Write(kDeleteUnusedValue, BoolText(Settings().deleteUnused)); });
+    Setting("PutDeleteUnused",
+            [] { Write(kDeleteUnusedValue, BoolText(Settings().deleteUnused)); });
 }
 
 void GetShowHelp() {

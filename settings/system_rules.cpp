@@ -33,23 +33,29 @@ constexpr int kNumberCap = 100000;
 constexpr std::array<std::string_view, 12> kMonthNames = {
     "january", "february", "march",     "april",   "may",      "june",
     "july",    "august",   "september", "october", "november", "december"};
-constexpr std::array<std::string_view, 7> kDayNames = {
-    "sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
+constexpr std::array<std::string_view, 7> kDayNames = {"sunday",   "monday", "tuesday", "wednesday",
+                                                       "thursday", "friday", "saturday"};
 
 enum class Kind { Number, Month, AmPm, TimeSep, DateSep, Blank };
 
 struct Token {
     Kind kind;
-    int value = 0;    // Number: the number; Month: 1..12; AmPm: 1 for PM, 0 for AM
-    char sep = 0;     // TimeSep: ':' or '.'
+    int value = 0;  // Number: the number; Month: 1..12; AmPm: 1 for PM, 0 for AM
+    char sep = 0;   // TimeSep: ':' or '.'
 };
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // A full name or its three-letter abbreviation.
 bool NameMatches(std::string_view word, std::string_view name) {
@@ -108,7 +114,9 @@ bool Tokenize(std::string_view text, std::vector<Token>& out) {
     return true;
 }
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -176,12 +184,12 @@ struct TimeOfDay {
 
 // What the tokens of a date text stand for, once each has its role.
 struct DateElements {
-    std::vector<int> timeParts;   // hours, minutes, seconds as written
+    std::vector<int> timeParts;  // hours, minutes, seconds as written
     bool timeFound = false;
-    bool onlyDots = true;         // the time's separators were all "." (and no AM/PM made it)
-    int amPm = -1;                // -1 none, 0 AM, 1 PM
-    std::vector<int> dateNumbers; // the numbers that are not part of the time, in text order
-    int month = 0;                // a month named in the text, 1..12, or 0
+    bool onlyDots = true;          // the time's separators were all "." (and no AM/PM made it)
+    int amPm = -1;                 // -1 none, 0 AM, 1 PM
+    std::vector<int> dateNumbers;  // the numbers that are not part of the time, in text order
+    int month = 0;                 // a month named in the text, 1..12, or 0
     std::size_t DateCount() const { return dateNumbers.size() + (month != 0 ? 1 : 0); }
 };
 
@@ -309,7 +317,9 @@ int CurrentLocalYear() {
 // ---------------------------------------------------------------------------------------
 // Numbers
 
-bool IsValBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool IsValBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -320,7 +330,7 @@ int HexDigitValue(char c) {
 
 // Walks a text the way Val reads it: blanks, tabs and line feeds do not count.
 class ValReader {
-public:
+  public:
     explicit ValReader(std::string_view text) : m_text(text) { SkipBlanks(); }
 
     bool AtEnd() const { return m_pos >= m_text.size(); }
@@ -330,7 +340,7 @@ public:
         SkipBlanks();
     }
 
-private:
+  private:
     void SkipBlanks() {
         while (m_pos < m_text.size() && IsValBlank(m_text[m_pos])) ++m_pos;
     }
@@ -379,8 +389,8 @@ double ReadDecimal(ValReader& r) {
     // Significant digits (leading zeros dropped) and the decimal exponent of the first one.
     constexpr size_t kKeptDigits = 800;  // more than any double needs to round correctly
     std::string digits;
-    bool dropped = false;       // a non-zero digit past kKeptDigits
-    long long pointShift = 0;   // digits before the point, counted from the first significant
+    bool dropped = false;      // a non-zero digit past kKeptDigits
+    long long pointShift = 0;  // digits before the point, counted from the first significant
     bool sawPoint = false;
     bool sawDigit = false;
     for (;;) {
@@ -452,7 +462,9 @@ std::optional<DateValue> ParseDate(std::string_view text) {
     return ParseDateWithYear(text, CurrentLocalYear());
 }
 
-bool IsDate(std::string_view text) { return ParseDate(text).has_value(); }
+bool IsDate(std::string_view text) {
+    return ParseDate(text).has_value();
+}
 
 DateValue CDate(std::string_view text) {
     auto value = ParseDate(text);

@@ -12,7 +12,9 @@ std::string_view TrimView(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+std::string Trim(std::string_view s) {
+    return std::string(TrimView(s));
+}
 
 std::string LTrim(std::string_view s) {
     std::size_t b = 0;
@@ -26,8 +28,12 @@ std::string RTrim(std::string_view s) {
     return std::string(s.substr(0, e));
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string UCase(std::string_view s) {
     std::string r(s);
@@ -88,7 +94,9 @@ std::string Mid(std::string_view s, std::size_t start, std::size_t length) {
     return std::string(s.substr(start - 1, length));
 }
 
-std::string Left(std::string_view s, std::size_t length) { return std::string(s.substr(0, length)); }
+std::string Left(std::string_view s, std::size_t length) {
+    return std::string(s.substr(0, length));
+}
 
 std::string Right(std::string_view s, std::size_t length) {
     if (length >= s.size()) return std::string(s);

@@ -1,6 +1,7 @@
 #pragma once
-// The string functions the system's text rules are written in (Left, Mid, InStr, Trim...). Positions are 1-based
-// byte positions; case folding touches ASCII letters only, so UTF-8 text is never damaged.
+// The string functions the system's text rules are written in (Left, Mid, InStr, Trim...).
+// Positions are 1-based byte positions; case folding touches ASCII letters only, so UTF-8 text is
+// never damaged.
 
 #include <cstddef>
 #include <string>

@@ -33,39 +33,53 @@ Pumps& EventPumps() {
 MsgAnswer FirstButton(MsgButtons buttons) {
     switch (buttons) {
         case MsgButtons::Ok:
-        case MsgButtons::OkCancel: return MsgAnswer::Ok;
+        case MsgButtons::OkCancel:
+            return MsgAnswer::Ok;
         case MsgButtons::YesNo:
-        case MsgButtons::YesNoCancel: return MsgAnswer::Yes;
+        case MsgButtons::YesNoCancel:
+            return MsgAnswer::Yes;
     }
     return MsgAnswer::Ok;
 }
 
 const char* ChoiceText(MsgButtons buttons) {
     switch (buttons) {
-        case MsgButtons::Ok: return "";
-        case MsgButtons::OkCancel: return " [ok/cancel]";
-        case MsgButtons::YesNo: return " [yes/no]";
-        case MsgButtons::YesNoCancel: return " [yes/no/cancel]";
+        case MsgButtons::Ok:
+            return "";
+        case MsgButtons::OkCancel:
+            return " [ok/cancel]";
+        case MsgButtons::YesNo:
+            return " [yes/no]";
+        case MsgButtons::YesNoCancel:
+            return " [yes/no/cancel]";
     }
     return "";
 }
 
 const char* DefaultText(MsgAnswer a) {
     switch (a) {
-        case MsgAnswer::Ok: return "ok";
-        case MsgAnswer::Cancel: return "cancel";
-        case MsgAnswer::Yes: return "yes";
-        case MsgAnswer::No: return "no";
+        case MsgAnswer::Ok:
+            return "ok";
+        case MsgAnswer::Cancel:
+            return "cancel";
+        case MsgAnswer::Yes:
+            return "yes";
+        case MsgAnswer::No:
+            return "no";
     }
     return "";
 }
 
 bool Allowed(MsgButtons buttons, MsgAnswer a) {
     switch (buttons) {
-        case MsgButtons::Ok: return a == MsgAnswer::Ok;
-        case MsgButtons::OkCancel: return a == MsgAnswer::Ok || a == MsgAnswer::Cancel;
-        case MsgButtons::YesNo: return a == MsgAnswer::Yes || a == MsgAnswer::No;
-        case MsgButtons::YesNoCancel: return a != MsgAnswer::Ok;
+        case MsgButtons::Ok:
+            return a == MsgAnswer::Ok;
+        case MsgButtons::OkCancel:
+            return a == MsgAnswer::Ok || a == MsgAnswer::Cancel;
+        case MsgButtons::YesNo:
+            return a == MsgAnswer::Yes || a == MsgAnswer::No;
+        case MsgButtons::YesNoCancel:
+            return a != MsgAnswer::Ok;
     }
     return false;
 }
@@ -77,7 +91,9 @@ UserInterface& Ui() {
     return ui ? *ui : ConsoleUi();
 }
 
-void SetUi(UserInterface* ui) { Installed() = ui; }
+void SetUi(UserInterface* ui) {
+    Installed() = ui;
+}
 
 MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                  const std::string& title) {
@@ -105,14 +121,17 @@ std::chrono::milliseconds g_eventInterval{0};
 std::chrono::steady_clock::time_point g_lastEvents{};
 }  // namespace
 
-void SetEventInterval(std::chrono::milliseconds interval) { g_eventInterval = interval; }
+void SetEventInterval(std::chrono::milliseconds interval) {
+    g_eventInterval = interval;
+}
 
 void LetEventsRun() {
     if (ReportCapture::Active()) {
         // Window events are the main thread's; only the pumps run here.
     } else if (g_eventInterval.count() == 0) {
         Ui().ProcessPendingEvents();
-    } else if (const auto now = std::chrono::steady_clock::now(); now - g_lastEvents >= g_eventInterval) {
+    } else if (const auto now = std::chrono::steady_clock::now();
+               now - g_lastEvents >= g_eventInterval) {
         g_lastEvents = now;
         Ui().ProcessPendingEvents();
     }
@@ -132,7 +151,9 @@ int AddEventPump(std::function<void()> pump) {
     return id;
 }
 
-void RemoveEventPump(int id) { EventPumps().pumps.erase(id); }
+void RemoveEventPump(int id) {
+    EventPumps().pumps.erase(id);
+}
 
 MsgAnswer ConsoleUserInterface::ShowMessage(const MessageBoxRequest& request) {
     std::cerr << (request.title.empty() ? std::string("txengine") : request.title) << ": "
@@ -142,8 +163,8 @@ MsgAnswer ConsoleUserInterface::ShowMessage(const MessageBoxRequest& request) {
         return MsgAnswer::Ok;
     }
     for (;;) {
-        std::cerr << ChoiceText(request.buttons) << " (default " << DefaultText(request.defaultAnswer)
-                  << ")? " << std::flush;
+        std::cerr << ChoiceText(request.buttons) << " (default "
+                  << DefaultText(request.defaultAnswer) << ")? " << std::flush;
         std::string line;
         if (!std::getline(std::cin, line)) {
             std::cerr << '\n';
@@ -152,11 +173,16 @@ MsgAnswer ConsoleUserInterface::ShowMessage(const MessageBoxRequest& request) {
         std::string a = LCase(Trim(line));
         MsgAnswer answer;
         if (a.empty()) return request.defaultAnswer;
-        if (a == "y" || a == "yes") answer = MsgAnswer::Yes;
-        else if (a == "n" || a == "no") answer = MsgAnswer::No;
-        else if (a == "o" || a == "ok") answer = MsgAnswer::Ok;
-        else if (a == "c" || a == "cancel") answer = MsgAnswer::Cancel;
-        else continue;
+        if (a == "y" || a == "yes")
+            answer = MsgAnswer::Yes;
+        else if (a == "n" || a == "no")
+            answer = MsgAnswer::No;
+        else if (a == "o" || a == "ok")
+            answer = MsgAnswer::Ok;
+        else if (a == "c" || a == "cancel")
+            answer = MsgAnswer::Cancel;
+        else
+            continue;
         if (Allowed(request.buttons, answer)) return answer;
     }
 }

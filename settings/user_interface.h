@@ -23,7 +23,7 @@ struct MessageBoxRequest {
 };
 
 class UserInterface {
-public:
+  public:
     virtual ~UserInterface() = default;
     virtual MsgAnswer ShowMessage(const MessageBoxRequest& request) = 0;
     // Process the window events already queued for the program, then return.
@@ -62,7 +62,7 @@ void RemoveEventPump(int id);
 // Text mode: writes boxes to standard error; questions read one line from standard input
 // ("y"/"yes", "n"/"no", any case) and take the default on an empty line or end of input.
 class ConsoleUserInterface final : public UserInterface {
-public:
+  public:
     MsgAnswer ShowMessage(const MessageBoxRequest& request) override;
     void ProcessPendingEvents() override {}
 };

@@ -20,7 +20,7 @@ struct DecodeCallbacks {
 };
 
 class AttachmentDecoder {
-public:
+  public:
     virtual ~AttachmentDecoder() = default;
     // Decodes the MIME text in `sourceFile` into `destinationDir`, naming the output after the
     // part's name parameter, and returns once the decode has finished (events keep running

@@ -45,11 +45,13 @@ void CdoAttachment::WriteToFile(const std::string& path) const {
     }
 }
 
-CdoMessage::CdoMessage(std::unique_ptr<maildir::InboxMessage> message) : m_message(std::move(message)) {
+CdoMessage::CdoMessage(std::unique_ptr<maildir::InboxMessage> message)
+    : m_message(std::move(message)) {
     const maildir::ParsedMessage& parsed = m_message->parsed;
     if (parsed.sender) m_sender.emplace(*parsed.sender);
     for (const maildir::MailAddress& a : parsed.recipients) m_recipients.m_items.emplace_back(a);
-    for (const maildir::MailAttachment& a : parsed.attachments) m_attachments.m_items.emplace_back(&a);
+    for (const maildir::MailAttachment& a : parsed.attachments)
+        m_attachments.m_items.emplace_back(&a);
 }
 
 std::string CdoMessage::TimeSent() const {
@@ -57,14 +59,18 @@ std::string CdoMessage::TimeSent() const {
     return maildir::DateTimeText(*m_message->parsed.sentTime);
 }
 
-std::string CdoMessage::TimeReceived() const { return maildir::DateTimeText(m_message->entry.delivered); }
+std::string CdoMessage::TimeReceived() const {
+    return maildir::DateTimeText(m_message->entry.delivered);
+}
 
 const CdoAddressEntry& CdoMessage::Sender() const {
     if (!m_sender) Raise(kErrObjectRequired, "The message has no sender");
     return *m_sender;
 }
 
-void CdoMessage::Delete() { maildir::DeleteMessageFile(m_message->entry.path); }
+void CdoMessage::Delete() {
+    maildir::DeleteMessageFile(m_message->entry.path);
+}
 
 CdoMessages::CdoMessages(maildir::MaildirInbox& inbox) {
     inbox.Refresh();
@@ -74,7 +80,8 @@ CdoMessages::CdoMessages(maildir::MaildirInbox& inbox) {
 CdoMessage* CdoMessages::LoadFrom(std::size_t position) {
     m_current.reset();
     for (m_next = position; m_next < m_entries.size();) {
-        std::unique_ptr<maildir::InboxMessage> message = maildir::MaildirInbox::Load(m_entries[m_next++]);
+        std::unique_ptr<maildir::InboxMessage> message =
+            maildir::MaildirInbox::Load(m_entries[m_next++]);
         if (message) {
             m_current = std::make_unique<CdoMessage>(std::move(message));
             break;
@@ -83,15 +90,21 @@ CdoMessage* CdoMessages::LoadFrom(std::size_t position) {
     return m_current.get();
 }
 
-CdoMessage* CdoMessages::GetFirst() { return LoadFrom(0); }
-CdoMessage* CdoMessages::GetNext() { return LoadFrom(m_next); }
+CdoMessage* CdoMessages::GetFirst() {
+    return LoadFrom(0);
+}
+CdoMessage* CdoMessages::GetNext() {
+    return LoadFrom(m_next);
+}
 
 CdoMessages* CdoFolder::Messages() {
     if (!m_messages) m_messages = std::make_unique<CdoMessages>(m_inbox);
     return m_messages.get();
 }
 
-void CdoSession::Logon() { Logon(maildir::DefaultMaildir()); }
+void CdoSession::Logon() {
+    Logon(maildir::DefaultMaildir());
+}
 
 void CdoSession::Logon(const std::string& profileName) {
     m_folder.reset();

@@ -22,65 +22,65 @@ namespace tallix::sources::cdo {
 inline constexpr std::string_view kAddressTypeSmtp = "SMTP";
 
 class CdoAddressEntry {
-public:
+  public:
     CdoAddressEntry() = default;
     explicit CdoAddressEntry(maildir::MailAddress address) : m_address(std::move(address)) {}
     const std::string& Name() const { return m_address.name; }
     const std::string& Address() const { return m_address.address; }
     std::string Type() const { return std::string(kAddressTypeSmtp); }
 
-private:
+  private:
     maildir::MailAddress m_address;
 };
 
 class CdoRecipient {
-public:
+  public:
     explicit CdoRecipient(maildir::MailAddress address) : m_entry(std::move(address)) {}
     const CdoAddressEntry& AddressEntry() const { return m_entry; }
 
-private:
+  private:
     CdoAddressEntry m_entry;
 };
 
 class CdoRecipients {
-public:
+  public:
     std::int32_t Count() const { return static_cast<std::int32_t>(m_items.size()); }
     // 1-based; raises subscript out of range (9) past the end.
     const CdoRecipient& Item(std::int32_t index) const;
 
-private:
+  private:
     friend class CdoMessage;
     std::vector<CdoRecipient> m_items;
 };
 
 class CdoAttachment {
-public:
+  public:
     explicit CdoAttachment(const maildir::MailAttachment* attachment) : m_attachment(attachment) {}
     // The name the message gives the attachment, as it stands (not safe as a path).
     const std::string& Source() const { return m_attachment->source; }
     // Writes the decoded content to `path`, replacing a file of that name; raises on failure.
     void WriteToFile(const std::string& path) const;
 
-private:
+  private:
     const maildir::MailAttachment* m_attachment;
 };
 
 class CdoAttachments {
-public:
+  public:
     std::int32_t Count() const { return static_cast<std::int32_t>(m_items.size()); }
     const CdoAttachment& Item(std::int32_t index) const;  // 1-based; raises 9 past the end
 
-private:
+  private:
     friend class CdoMessage;
     std::vector<CdoAttachment> m_items;
 };
 
 class CdoMessage {
-public:
+  public:
     explicit CdoMessage(std::unique_ptr<maildir::InboxMessage> message);
 
-    std::string TimeSent() const;      // from Date:; raises when there is none
-    std::string TimeReceived() const;  // the delivery time
+    std::string TimeSent() const;           // from Date:; raises when there is none
+    std::string TimeReceived() const;       // the delivery time
     const CdoAddressEntry& Sender() const;  // raises when the message names no sender
     const std::string& Subject() const { return m_message->parsed.subject; }
     const CdoRecipients& Recipients() const { return m_recipients; }
@@ -93,7 +93,7 @@ public:
     const std::string& FilePath() const { return m_message->entry.path; }
     const std::vector<std::string>& Notes() const { return m_message->notes; }
 
-private:
+  private:
     std::unique_ptr<maildir::InboxMessage> m_message;
     std::optional<CdoAddressEntry> m_sender;
     CdoRecipients m_recipients;
@@ -103,14 +103,14 @@ private:
 // The inbox's messages as listed when the collection was made; files that vanish later are
 // passed over by the walk.
 class CdoMessages {
-public:
+  public:
     explicit CdoMessages(maildir::MaildirInbox& inbox);
     std::int32_t Count() const { return static_cast<std::int32_t>(m_entries.size()); }
     // The first or next message whose file can still be read; nullptr at the end.
     CdoMessage* GetFirst();
     CdoMessage* GetNext();
 
-private:
+  private:
     CdoMessage* LoadFrom(std::size_t position);
 
     std::vector<maildir::InboxEntry> m_entries;
@@ -119,18 +119,18 @@ private:
 };
 
 class CdoFolder {
-public:
+  public:
     explicit CdoFolder(maildir::MaildirInbox& inbox) : m_inbox(inbox) {}
     // The messages as they are now; the same collection on later calls.
     CdoMessages* Messages();
 
-private:
+  private:
     maildir::MaildirInbox& m_inbox;
     std::unique_ptr<CdoMessages> m_messages;
 };
 
 class CdoSession {
-public:
+  public:
     // Logs on to the default store ($MAILDIR, else ~/Maildir), or to the Maildir that
     // `profileName` names (an absolute path). Raises when that is not a Maildir.
     void Logon();
@@ -140,7 +140,7 @@ public:
     void Logoff();
     bool LoggedOn() const { return m_inbox != nullptr; }
 
-private:
+  private:
     std::unique_ptr<maildir::MaildirInbox> m_inbox;
     std::unique_ptr<CdoFolder> m_folder;
 };

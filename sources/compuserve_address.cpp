@@ -7,7 +7,8 @@ namespace tallix::sources {
 std::string CompuServeAddress(std::string_view address, std::string_view senderType) {
     if (UCase(senderType) != kCompuServeType) return std::string(address);
     std::string_view a = address;
-    if (const std::size_t open = a.find('['); open != std::string_view::npos) a.remove_prefix(open + 1);
+    if (const std::size_t open = a.find('['); open != std::string_view::npos)
+        a.remove_prefix(open + 1);
     if (a.find(']') != std::string_view::npos) a.remove_suffix(1);
     const std::size_t comma = a.find(',');
     if (comma == std::string_view::npos) return std::string(address);

@@ -71,7 +71,8 @@ std::optional<Word> ReadWord(std::string_view s, std::size_t at) {
     if (close == std::string_view::npos) return std::nullopt;
     const std::string_view charset = s.substr(at + 2, q1 - at - 2);
     const std::string_view payload = s.substr(q1 + 3, close - q1 - 3);
-    if (charset.empty() || payload.find_first_of(" \t\r\n") != std::string_view::npos) return std::nullopt;
+    if (charset.empty() || payload.find_first_of(" \t\r\n") != std::string_view::npos)
+        return std::nullopt;
     std::string bytes;
     if (encoding == 'B') {
         qrmime::StreamDecoder decoder(qrmime::TransferEncoding::Base64);

@@ -16,7 +16,7 @@ class txMessage;
 namespace tallix::sources {
 
 class MailSource {
-public:
+  public:
     virtual ~MailSource() = default;
 
     // Display name of the source in status texts and logs.
@@ -41,7 +41,7 @@ public:
     virtual std::string ConvertAddress() = 0;
     virtual void Disconnect() = 0;
 
-private:
+  private:
     std::string m_id;
     bool m_connected = false;
     std::int32_t m_totalMessages = 0;
@@ -51,7 +51,7 @@ private:
 
 // The sources of one run, walked from item 1 to Count.
 class SourceList {
-public:
+  public:
     virtual ~SourceList() = default;
     virtual std::int32_t Count() const = 0;
     // The source at `index` (1-based), or nullptr.
@@ -68,13 +68,17 @@ enum class MissingItem {
 // key, Remove drops one; enumeration walks them in order.
 template <class Source>
 class SourceCollection final : public SourceList {
-public:
+  public:
     SourceCollection(MissingItem missing, std::string itemContext)
         : m_missing(missing), m_itemContext(std::move(itemContext)) {}
 
     Source* Add(std::string_view key = {});
-    Source* Item(std::int32_t index) { return Lookup([&] { return m_items.Item(index).get(); }); }
-    Source* Item(std::string_view key) { return Lookup([&] { return m_items.Item(key).get(); }); }
+    Source* Item(std::int32_t index) {
+        return Lookup([&] { return m_items.Item(index).get(); });
+    }
+    Source* Item(std::string_view key) {
+        return Lookup([&] { return m_items.Item(key).get(); });
+    }
     std::int32_t Count() const override { return m_items.Count(); }
     void Remove(std::int32_t index) { m_items.Remove(index); }
     void Remove(std::string_view key) { m_items.Remove(key); }
@@ -82,7 +86,7 @@ public:
     auto begin() const { return m_items.begin(); }
     auto end() const { return m_items.end(); }
 
-private:
+  private:
     template <class Find>
     Source* Lookup(Find&& find);
 

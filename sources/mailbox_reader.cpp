@@ -1,9 +1,9 @@
 #include "sources/mailbox_reader.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <algorithm>
 
@@ -11,7 +11,9 @@
 
 namespace tallix::sources {
 
-MailboxReader::~MailboxReader() { Close(); }
+MailboxReader::~MailboxReader() {
+    Close();
+}
 
 void MailboxReader::Open(const std::string& path) {
     Close();
@@ -47,8 +49,8 @@ void MailboxReader::ReadExactly(char* dest, std::size_t offset, std::size_t leng
     if (m_shrank || m_fd < 0) Raise(kErrInputPastEnd, std::string(kMailboxShrank));
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::pread(m_fd, dest + done, length - done,
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(m_fd, dest + done, length - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             RaiseErrno(errno);

@@ -23,7 +23,7 @@ inline constexpr std::string_view kMailboxShrank =
     "Input past end of file: the mailbox file became shorter during the run";
 
 class MailboxReader {
-public:
+  public:
     MailboxReader() = default;
     ~MailboxReader();
     MailboxReader(const MailboxReader&) = delete;
@@ -53,7 +53,7 @@ public:
     // Set once a read found the file shorter than at Open; every later read raises again.
     bool Shrank() const { return m_shrank; }
 
-private:
+  private:
     // Makes the window start at `offset` and hold as much of the file as fits.
     void Load(std::size_t offset);
     // Reads exactly `length` bytes at `offset` into `dest`, or raises when the file shrank.

@@ -21,7 +21,8 @@ std::unique_ptr<InboxMessage> MaildirInbox::Load(const InboxEntry& entry) {
     // A file that cannot be read (or only in part) is still a message of the inbox: it is
     // handed over with what could be read, and the reason is noted.
     message->parsed = ParseMessageBytes(bytes);
-    if (outcome == ReadOutcome::Failed) message->notes.push_back(std::string(kNoteUnreadable) + failure);
+    if (outcome == ReadOutcome::Failed)
+        message->notes.push_back(std::string(kNoteUnreadable) + failure);
     if (outcome == ReadOutcome::Truncated) message->notes.emplace_back(kNoteFileTooLong);
     for (const std::string_view note : message->parsed.notes) message->notes.emplace_back(note);
     return message;
@@ -29,7 +30,7 @@ std::unique_ptr<InboxMessage> MaildirInbox::Load(const InboxEntry& entry) {
 
 std::string DateTimeText(std::int64_t secondsSinceEpoch) {
     const std::time_t t = static_cast<std::time_t>(secondsSinceEpoch);
-    std::tm local {};
+    std::tm local{};
     if (!::localtime_r(&t, &local)) Raise(kErrOverflow);
     const DateValue value = DateSerial(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
                             TimeSerial(local.tm_hour, local.tm_min, local.tm_sec);

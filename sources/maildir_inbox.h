@@ -21,7 +21,7 @@ struct InboxMessage {
 };
 
 class MaildirInbox {
-public:
+  public:
     // Raises file-not-found (53) when `dir` is not a Maildir.
     explicit MaildirInbox(std::string dir);
 
@@ -33,7 +33,7 @@ public:
     // The message of `entry`; nullptr when its file has vanished since the listing.
     static std::unique_ptr<InboxMessage> Load(const InboxEntry& entry);
 
-private:
+  private:
     std::string m_dir;
     std::vector<InboxEntry> m_entries;
 };

@@ -42,7 +42,9 @@ GMimeParserOptions* ParserOptions() {
     return options;
 }
 
-std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+std::string Text(const char* s) {
+    return s ? std::string(s) : std::string();
+}
 
 std::string LowerAscii(std::string_view s) {
     std::string out(s);
@@ -91,14 +93,22 @@ bool ValidUtf8(std::string_view bytes) {
         }
         std::size_t len;
         unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b0 >= 0xC2 && b0 <= 0xDF) len = 2;
-        else if (b0 == 0xE0) len = 3, lo = 0xA0;
-        else if (b0 == 0xED) len = 3, hi = 0x9F;
-        else if (b0 >= 0xE1 && b0 <= 0xEF) len = 3;
-        else if (b0 == 0xF0) len = 4, lo = 0x90;
-        else if (b0 == 0xF4) len = 4, hi = 0x8F;
-        else if (b0 >= 0xF1 && b0 <= 0xF3) len = 4;
-        else return false;
+        if (b0 >= 0xC2 && b0 <= 0xDF)
+            len = 2;
+        else if (b0 == 0xE0)
+            len = 3, lo = 0xA0;
+        else if (b0 == 0xED)
+            len = 3, hi = 0x9F;
+        else if (b0 >= 0xE1 && b0 <= 0xEF)
+            len = 3;
+        else if (b0 == 0xF0)
+            len = 4, lo = 0x90;
+        else if (b0 == 0xF4)
+            len = 4, hi = 0x8F;
+        else if (b0 >= 0xF1 && b0 <= 0xF3)
+            len = 4;
+        else
+            return false;
         if (i + len > n) return false;
         const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
         if (b1 < lo || b1 > hi) return false;
@@ -139,8 +149,8 @@ void CollectAddresses(InternetAddressList* list, std::vector<MailAddress>& out, 
     for (int i = 0; i < count; ++i) {
         InternetAddress* address = internet_address_list_get_address(list, i);
         if (INTERNET_ADDRESS_IS_GROUP(address)) {
-            CollectAddresses(
-                internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, depth + 1);
+            CollectAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)),
+                             out, depth + 1);
         } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
             MailAddress a;
             a.address = Text(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
@@ -155,7 +165,7 @@ void CollectAddresses(InternetAddressList* list, std::vector<MailAddress>& out, 
 // Walks the MIME tree: inline text parts make the body, everything else with content is an
 // attachment. Attached messages are one attachment each and are not descended into.
 class PartWalker {
-public:
+  public:
     explicit PartWalker(ParsedMessage& out) : m_out(out) {}
 
     void Walk(GMimeObject* object, int depth) {
@@ -181,7 +191,8 @@ public:
             if (!inner) return;
             MailAttachment a;
             a.source = Text(g_mime_object_get_content_disposition_parameter(object, "filename"));
-            if (a.source.empty()) a.source = Text(g_mime_object_get_content_type_parameter(object, "name"));
+            if (a.source.empty())
+                a.source = Text(g_mime_object_get_content_type_parameter(object, "name"));
             if (a.source.empty()) a.source = "message.eml";
             a.content = ObjectBytes(GMIME_OBJECT(inner));
             m_out.attachments.push_back(std::move(a));
@@ -199,7 +210,7 @@ public:
         }
     }
 
-private:
+  private:
     void Leaf(GMimePart* part) {
         GMimeObject* object = GMIME_OBJECT(part);
         const char* fileName = g_mime_part_get_filename(part);
@@ -210,8 +221,9 @@ private:
             const bool plain = g_mime_content_type_is_type(type, "text", "plain");
             const bool html = g_mime_content_type_is_type(type, "text", "html");
             if (plain || html) {
-                std::string text = ToUtf8(PartBytes(part),
-                                          Text(g_mime_object_get_content_type_parameter(object, "charset")));
+                std::string text =
+                    ToUtf8(PartBytes(part),
+                           Text(g_mime_object_get_content_type_parameter(object, "charset")));
                 std::string& into = plain ? m_plain : m_html;
                 // Several inline parts of one kind (text around an inline picture) are one body.
                 if (!into.empty() && !text.empty()) into += "\r\n";
@@ -238,9 +250,9 @@ struct Entity {
     std::uint32_t codePoint;
 };
 constexpr Entity kEntities[] = {
-    {"amp", '&'},   {"lt", '<'},      {"gt", '>'},      {"quot", '"'},    {"apos", '\''},
-    {"nbsp", ' '},  {"copy", 0xA9},   {"reg", 0xAE},    {"euro", 0x20AC}, {"hellip", 0x2026},
-    {"ndash", 0x2013}, {"mdash", 0x2014}, {"laquo", 0xAB}, {"raquo", 0xBB}, {"trade", 0x2122},
+    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},     {"quot", '"'},    {"apos", '\''},
+    {"nbsp", ' '},     {"copy", 0xA9},    {"reg", 0xAE},   {"euro", 0x20AC}, {"hellip", 0x2026},
+    {"ndash", 0x2013}, {"mdash", 0x2014}, {"laquo", 0xAB}, {"raquo", 0xBB},  {"trade", 0x2122},
 };
 
 // Decodes the entity that starts at html[at] ('&'); returns the bytes consumed (0: not one).
@@ -259,10 +271,14 @@ std::size_t DecodeEntity(std::string_view html, std::size_t at, std::string& out
         std::uint32_t cp = 0;
         for (const char c : digits) {
             int v;
-            if (c >= '0' && c <= '9') v = c - '0';
-            else if (hex && c >= 'a' && c <= 'f') v = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F') v = c - 'A' + 10;
-            else return 0;
+            if (c >= '0' && c <= '9')
+                v = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                v = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                v = c - 'A' + 10;
+            else
+                return 0;
             cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
             if (cp > 0x10FFFF) cp = 0x110000;  // stays out of range, no overflow
         }
@@ -281,9 +297,9 @@ std::size_t DecodeEntity(std::string_view html, std::size_t at, std::string& out
 }
 
 bool IsBlockTag(std::string_view name) {
-    static constexpr std::string_view kBlocks[] = {"br", "p", "div", "tr", "li", "h1", "h2", "h3",
-                                                   "h4", "h5", "h6", "table", "blockquote", "pre",
-                                                   "hr", "ul", "ol", "dt", "dd"};
+    static constexpr std::string_view kBlocks[] = {
+        "br", "p",     "div",        "tr",  "li", "h1", "h2", "h3", "h4", "h5",
+        "h6", "table", "blockquote", "pre", "hr", "ul", "ol", "dt", "dd"};
     for (const std::string_view b : kBlocks) {
         if (name == b) return true;
     }
@@ -295,7 +311,9 @@ std::size_t FindNoCase(std::string_view hay, std::string_view needle, std::size_
     if (needle.empty() || hay.size() < needle.size()) return std::string_view::npos;
     for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
         std::size_t k = 0;
-        while (k < needle.size() && std::tolower(static_cast<unsigned char>(hay[i + k])) == needle[k]) ++k;
+        while (k < needle.size() &&
+               std::tolower(static_cast<unsigned char>(hay[i + k])) == needle[k])
+            ++k;
         if (k == needle.size()) return i;
     }
     return std::string_view::npos;
@@ -367,10 +385,12 @@ std::string HtmlToText(std::string_view html) {
             const bool closing = n < close && html[n] == '/';
             if (closing) ++n;
             std::size_t nameEnd = n;
-            while (nameEnd < close && std::isalnum(static_cast<unsigned char>(html[nameEnd]))) ++nameEnd;
+            while (nameEnd < close && std::isalnum(static_cast<unsigned char>(html[nameEnd])))
+                ++nameEnd;
             const std::string name = LowerAscii(html.substr(n, nameEnd - n));
             i = close + 1;
-            if (!closing && (name == "head" || name == "style" || name == "script" || name == "title")) {
+            if (!closing &&
+                (name == "head" || name == "style" || name == "script" || name == "title")) {
                 // What these hold is never shown; skip to their end tag.
                 const std::size_t end = FindNoCase(html, "</" + name, i);
                 if (end == std::string_view::npos) break;
@@ -379,7 +399,8 @@ std::string HtmlToText(std::string_view html) {
                 continue;
             }
             // A line break always ends a line; other blocks end the line they follow, once.
-            if (name == "br" || (IsBlockTag(name) && !out.empty() && out.back() != '\n')) lineBreak();
+            if (name == "br" || (IsBlockTag(name) && !out.empty() && out.back() != '\n'))
+                lineBreak();
             continue;
         }
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') {
@@ -424,8 +445,10 @@ ParsedMessage ParseMessageBytes(std::string_view bytes) {
     CollectAddresses(g_mime_message_get_from(message.get()), from, 0);
     if (!from.empty()) out.sender = std::move(from.front());
     out.subject = Text(g_mime_message_get_subject(message.get()));
-    CollectAddresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO), out.recipients, 0);
-    CollectAddresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC), out.recipients, 0);
+    CollectAddresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO),
+                     out.recipients, 0);
+    CollectAddresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC),
+                     out.recipients, 0);
 
     PartWalker walker(out);
     walker.Walk(g_mime_message_get_mime_part(message.get()), 0);

@@ -98,7 +98,8 @@ ReadOutcome ReadMessageFile(const std::string& path, std::string& bytes, std::st
     if (::fstat(f.fd, &st) != 0) return failed(errno);
     // Something that replaced the message under its name but is not a file is no message.
     if (!S_ISREG(st.st_mode)) return ReadOutcome::Vanished;
-    const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMaxMessageFileBytes);
+    const std::size_t want =
+        std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMaxMessageFileBytes);
     bytes.resize(want);
     std::size_t got = 0;
     while (got < want) {

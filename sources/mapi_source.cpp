@@ -24,7 +24,9 @@ void ReportMessageNotes(const std::vector<std::string>& notes, const std::string
     }
 }
 
-clsMapi::clsMapi() { SetID(std::string(kMapiSystemId)); }
+clsMapi::clsMapi() {
+    SetID(std::string(kMapiSystemId));
+}
 
 clsMapi::~clsMapi() {
     // The message, the collection and the folder belong to the session.
@@ -111,8 +113,8 @@ void clsMapi::ReadMessage() {
         for (std::int32_t i = 1; i <= attachments.Count(); ++i) {
             SkipOnError([&] {
                 const cdo::CdoAttachment& a = attachments.Item(i);
-                const std::string path =
-                    ScratchFile(std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(a.Source()), taken));
+                const std::string path = ScratchFile(std::string(kAttachmentPrefix) +
+                                                     UniqueName(SafeBaseName(a.Source()), taken));
                 if (ScratchDir().empty()) return;
                 a.WriteToFile(path);
                 t.Attachments()->Add(path);

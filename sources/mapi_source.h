@@ -22,7 +22,7 @@ inline constexpr std::string_view kFailedToOpenInbox = "Failed to open Inbox";
 inline constexpr std::string_view kInMessageFile = "In message file: ";
 
 class clsMapi final : public MailSource {
-public:
+  public:
     clsMapi();
     ~clsMapi() override;
 
@@ -44,7 +44,7 @@ public:
     // Opens the session's inbox; reports "Failed to open Inbox" when there is none.
     void SetActiveFolder();
 
-private:
+  private:
     void ReadMessage();
 
     std::string m_profileName;

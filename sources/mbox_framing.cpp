@@ -5,7 +5,9 @@
 namespace tallix::sources {
 namespace {
 
-bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+bool IsLineEnd(char c) {
+    return c == '\n' || c == '\r';
+}
 
 }  // namespace
 
@@ -80,13 +82,15 @@ void UnquoteFromLines(std::string& text, std::size_t from) {
         // `read` is at a line start.
         std::size_t marks = read;
         while (marks < size && text[marks] == '>') ++marks;
-        if (marks > read && std::string_view(text).substr(marks, kMboxFromLine.size()) == kMboxFromLine) {
+        if (marks > read &&
+            std::string_view(text).substr(marks, kMboxFromLine.size()) == kMboxFromLine) {
             ++read;
         }
         const std::size_t lf = text.find('\n', read);
         const std::size_t lineEnd = lf == std::string::npos ? size : lf + 1;
         // The write position is never ahead of the read position, so a forward copy is safe.
-        if (write != read) std::copy(text.begin() + read, text.begin() + lineEnd, text.begin() + write);
+        if (write != read)
+            std::copy(text.begin() + read, text.begin() + lineEnd, text.begin() + write);
         write += lineEnd - read;
         read = lineEnd;
     }

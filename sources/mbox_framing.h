@@ -35,7 +35,7 @@ struct MboxSpan {
 // Finds the messages of an mbox file through the reader (so a file cut shorter during the run
 // raises the reader's error instead of being read past its end).
 class MboxFraming {
-public:
+  public:
     explicit MboxFraming(MailboxReader& file) : m_file(file) {}
 
     // The first message that starts at or after byte `from`; none when only line ends are left.
@@ -45,7 +45,7 @@ public:
     // Whether the "From " at byte `at` starts a message (file start, or a blank line before).
     bool StartsMessage(std::size_t at);
 
-private:
+  private:
     // The first "From " at or after `from` that starts a message; npos when none.
     std::size_t NextFromLine(std::size_t from);
     // The first byte at or after `from` (below `limit`) that is not a line end; `limit` when

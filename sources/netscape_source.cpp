@@ -184,7 +184,9 @@ void clsNetscape::Connect() {
         if (m_filePath.empty()) return;
         m_file.Close();
         // Only a mailbox that cannot be read ends the run.
-        if (!Guard(kCtxGetMessages, [&] { NSGetMessages(); }, kLoggedEnding)) return;
+        if (!Guard(
+                kCtxGetMessages, [&] { NSGetMessages(); }, kLoggedEnding))
+            return;
         if (m_file.Size() != 0) {
             // An mbox file's framing does not depend on its first line end or character.
             if (!m_format.mbox) IsNewCharacter();
@@ -195,7 +197,9 @@ void clsNetscape::Connect() {
     });
 }
 
-void clsNetscape::NSGetMessages() { m_file.Open(m_filePath); }
+void clsNetscape::NSGetMessages() {
+    m_file.Open(m_filePath);
+}
 
 std::size_t clsNetscape::FindInFile(std::size_t start, std::string_view what) const {
     if (start < 1) return 0;
@@ -566,7 +570,8 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         // The decoder names its output after the Content-Type's name parameter; when the
         // name stood only in another field, the Content-Type is given it too.
         if (const std::size_t fieldEnd = FieldEnd(rebuilt);
-            UCase(std::string_view(rebuilt).substr(0, fieldEnd)).find("NAME=") == std::string::npos) {
+            UCase(std::string_view(rebuilt).substr(0, fieldEnd)).find("NAME=") ==
+            std::string::npos) {
             rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quoted);
         }
 
@@ -675,8 +680,8 @@ void clsNetscape::GetReceiveDate() {
         const std::size_t at = Find(m_header, 1, m_format.receiveMarker);
         if (at == 0) Raise(kErrInvalidCall);
         const std::string rest = FieldValue(at, m_format.receiveMarker.size());
-        const DateAndTime dt = ConvertDateText(m_format.mbox ? MboxReceiveDateText(rest)
-                                                             : ReceiveDateText(rest, m_format.eudora));
+        const DateAndTime dt = ConvertDateText(
+            m_format.mbox ? MboxReceiveDateText(rest) : ReceiveDateText(rest, m_format.eudora));
         m_values.receiveDate = dt.date;
         m_values.receiveTime = dt.time;
     });
@@ -713,7 +718,9 @@ void clsNetscape::DoDeleteMessage() {
     MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ProductName());
 }
 
-std::string clsNetscape::ConvertAddress() { return m_values.senderAddress; }
+std::string clsNetscape::ConvertAddress() {
+    return m_values.senderAddress;
+}
 
 void clsNetscape::Disconnect() {}
 

@@ -1,10 +1,11 @@
 #pragma once
 // clsNetscape: the mailbox file source. A Netscape mail folder, a Eudora mailbox or a standard
-// mbox file (see MboxFraming) is many messages stored one after another in one text file. The file is opened at Connect and read
-// by offset up to the length it had then (see MailboxReader); each message is cut out by searching for the text that starts a message, split into header and
-// body by plain text searches, and handed to the engine as a txMessage. Multipart messages
-// have their plain-text parts joined into the body and their attachments decoded to files in
-// the scratch directory. The source cannot delete messages.
+// mbox file (see MboxFraming) is many messages stored one after another in one text file. The file
+// is opened at Connect and read by offset up to the length it had then (see MailboxReader); each
+// message is cut out by searching for the text that starts a message, split into header and body by
+// plain text searches, and handed to the engine as a txMessage. Multipart messages have their
+// plain-text parts joined into the body and their attachments decoded to files in the scratch
+// directory. The source cannot delete messages.
 //
 // Positions in the steps below count bytes from 1, as in the rest of the system's text rules.
 
@@ -54,11 +55,11 @@ inline constexpr std::string_view kDecodeRefused =
 
 // The texts that tell the two file formats apart, fixed when the source is created.
 struct MailboxFormat {
-    std::string separator;      // starts a message
-    std::string endMarker;      // ends a message, as searched for in the file
-    std::string lineEnd;        // ends a header field's value (in the CR LF form of a message)
-    std::string receiveMarker;  // the separator line that carries the receive date
-    std::size_t resumeStep = 2; // from the end marker to the line of the next separator
+    std::string separator;       // starts a message
+    std::string endMarker;       // ends a message, as searched for in the file
+    std::string lineEnd;         // ends a header field's value (in the CR LF form of a message)
+    std::string receiveMarker;   // the separator line that carries the receive date
+    std::size_t resumeStep = 2;  // from the end marker to the line of the next separator
     bool eudora = false;
     // A standard mbox file ("FILE_OTHER"): messages are found by MboxFraming instead of the
     // separator and end marker, ">From " lines are unquoted, and the receive date is read
@@ -67,7 +68,7 @@ struct MailboxFormat {
 };
 
 class clsNetscape final : public MailSource {
-public:
+  public:
     // Reads "UseSource" and "LocalFileName" from the settings the program has loaded; every
     // kind of mailbox file is named by "LocalFileName".
     clsNetscape();
@@ -126,7 +127,7 @@ public:
     // The current message's number in the walk, counting from 1.
     std::int32_t MessageIndex() const { return m_messageIndex; }
 
-private:
+  private:
     struct Values {
         std::string senderName, senderAddress;
         std::string replyToName, replyToAddress;

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "sources/encoded_words.h"
 #include "settings/text_functions.h"
+#include "sources/encoded_words.h"
 
 namespace tallix::sources {
 namespace {
@@ -69,7 +69,8 @@ std::string HeaderField(std::string_view header, std::string_view name) {
             std::size_t at = lineStart + name.size() + 1;
             for (;;) {
                 std::string_view part = header.substr(at, next - at);
-                while (!part.empty() && (part.back() == '\n' || part.back() == '\r')) part.remove_suffix(1);
+                while (!part.empty() && (part.back() == '\n' || part.back() == '\r'))
+                    part.remove_suffix(1);
                 value.append(part);
                 if (next >= header.size() || (header[next] != ' ' && header[next] != '\t')) break;
                 at = next;
@@ -89,7 +90,9 @@ std::string HeaderField(std::string_view header, std::string_view name) {
 Pop3Client::Pop3Client(std::unique_ptr<Pop3Transport> transport, Pop3ClientEvents* events)
     : m_transport(std::move(transport)), m_events(events) {}
 
-Pop3Client::~Pop3Client() { Close(); }
+Pop3Client::~Pop3Client() {
+    Close();
+}
 
 bool Pop3Client::Note(Pop3Result result) {
     m_last = std::move(result);
@@ -175,9 +178,11 @@ std::int16_t Pop3Client::Retrieve() {
         return true;
     });
     if (std::fclose(file) != 0) writeFailed = true;
-    if (tooLong) result = Failure("The message is longer than the limit of " +
-                                  std::to_string(kMaxPop3MessageBytes) + " bytes");
-    else if (writeFailed) result = Failure("Cannot write " + m_retrieveFile);
+    if (tooLong)
+        result = Failure("The message is longer than the limit of " +
+                         std::to_string(kMaxPop3MessageBytes) + " bytes");
+    else if (writeFailed)
+        result = Failure("Cannot write " + m_retrieveFile);
     if (!Note(std::move(result))) return kStepFailed;
 
     MessageParts parts = SplitMessage(message);

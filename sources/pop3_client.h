@@ -25,7 +25,7 @@ inline constexpr std::int64_t kMaxPop3MessageBytes = std::int64_t{64} << 20;
 inline constexpr std::size_t kMaxPop3HeaderBytes = std::size_t{1} << 20;
 
 class Pop3Client {
-public:
+  public:
     // `events` may be nullptr (nobody listens).
     Pop3Client(std::unique_ptr<Pop3Transport> transport, Pop3ClientEvents* events);
     ~Pop3Client();
@@ -70,7 +70,7 @@ public:
     // What the last step ended with.
     const Pop3Result& LastResult() const { return m_last; }
 
-private:
+  private:
     // Keeps `result` as the last one and raises the error event for a socket failure.
     bool Note(Pop3Result result);
     void Status(const std::string& text);

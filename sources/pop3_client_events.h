@@ -7,7 +7,7 @@
 namespace tallix::sources {
 
 class Pop3ClientEvents {
-public:
+  public:
     virtual ~Pop3ClientEvents() = default;
     // A socket-level failure: the Windows Sockets error code minus 10000
     // (connection refused = 61, host not found = 1001).

@@ -66,13 +66,17 @@ std::set<std::int32_t> StoredPositions(const ProfileDocument& doc, std::int32_t 
 
 }  // namespace
 
-std::string Pop3ConfigPath() { return JoinPath(ProgramDir(), kPop3ConfigFile); }
+std::string Pop3ConfigPath() {
+    return JoinPath(ProgramDir(), kPop3ConfigFile);
+}
 
 // --- clsPOP3Config ---------------------------------------------------------------------------
 
 clsPOP3Config::clsPOP3Config(std::string configFile) : m_configFile(std::move(configFile)) {}
 
-std::string clsPOP3Config::Section() const { return FirstLine(Trim(m_id)); }
+std::string clsPOP3Config::Section() const {
+    return FirstLine(Trim(m_id));
+}
 
 std::string clsPOP3Config::ReadValue(const ProfileDocument& doc, std::string_view key,
                                      std::string_view def) const {
@@ -85,12 +89,15 @@ void clsPOP3Config::ReadConfig(const ProfileDocument& doc) {
             MsgBox(std::string(kNoValidName), MsgButtons::Ok);
             return;
         }
-        Guard("clsPOP3Config - ReadHostName", [&] { m_hostName = ReadValue(doc, kPop3KeyHostName, ""); });
+        Guard("clsPOP3Config - ReadHostName",
+              [&] { m_hostName = ReadValue(doc, kPop3KeyHostName, ""); });
         Guard("clsPOP3Config - ReadPort", [&] {
             m_port = CLng(Val(ReadValue(doc, kPop3KeyPort, std::to_string(kDefaultPop3Port))));
         });
-        Guard("clsPOP3Config - ReadLoginName", [&] { m_loginName = ReadValue(doc, kPop3KeyLoginName, ""); });
-        Guard("clsPOP3Config - ReadPassword", [&] { m_password = ReadValue(doc, kPop3KeyPassword, ""); });
+        Guard("clsPOP3Config - ReadLoginName",
+              [&] { m_loginName = ReadValue(doc, kPop3KeyLoginName, ""); });
+        Guard("clsPOP3Config - ReadPassword",
+              [&] { m_password = ReadValue(doc, kPop3KeyPassword, ""); });
     });
 }
 
@@ -136,8 +143,8 @@ void clsPOP3Config::ReadHostName() {
 
 void clsPOP3Config::ReadPort() {
     Guard("clsPOP3Config - ReadPort", [&] {
-        m_port = CLng(Val(ReadValue(LoadOrRaise(m_configFile), kPop3KeyPort,
-                                    std::to_string(kDefaultPop3Port))));
+        m_port = CLng(Val(
+            ReadValue(LoadOrRaise(m_configFile), kPop3KeyPort, std::to_string(kDefaultPop3Port))));
     });
 }
 
@@ -158,8 +165,9 @@ void clsPOP3Config::WriteHostName() {
 }
 
 void clsPOP3Config::WritePort() {
-    UpdateFile("clsPOP3Config - WritePort",
-               [&](ProfileDocument& doc) { doc.Set(Section(), kPop3KeyPort, std::to_string(m_port)); });
+    UpdateFile("clsPOP3Config - WritePort", [&](ProfileDocument& doc) {
+        doc.Set(Section(), kPop3KeyPort, std::to_string(m_port));
+    });
 }
 
 void clsPOP3Config::WriteLoginName() {
@@ -207,8 +215,8 @@ void colPop3Config::Remove(std::string_view key) {
 void colPop3Config::GetConfigs() {
     Guard("colPop3Config", [&] {
         ProfileDocument doc = LoadOrRaise(m_configFile);
-        const std::int32_t count =
-            CLng(Val(StripNulls(doc.Get(kPop3SectionGeneral, kPop3KeyCount, "0", kPop3CountBuffer))));
+        const std::int32_t count = CLng(
+            Val(StripNulls(doc.Get(kPop3SectionGeneral, kPop3KeyCount, "0", kPop3CountBuffer))));
         if (count <= 0) return;
         if (DeleteConfigurations()) ReadConfigurations(count);
     });
@@ -218,8 +226,8 @@ void colPop3Config::ReadConfigurations(std::int32_t nCount) {
     Guard("colPOP3Config - ReadConfigurations", [&] {
         ProfileDocument doc = LoadOrRaise(m_configFile);
         for (std::int32_t position : StoredPositions(doc, nCount)) {
-            std::string name = StripNulls(
-                doc.Get(kPop3SectionNames, ConfigKey(position), "", kPop3ValueBuffer));
+            std::string name =
+                StripNulls(doc.Get(kPop3SectionNames, ConfigKey(position), "", kPop3ValueBuffer));
             if (name.empty()) continue;
             clsPOP3Config* account = Add();
             if (!account) Raise(kErrInternal, "The account could not be added");

@@ -43,7 +43,7 @@ std::string Pop3ConfigPath();
 
 // One account: its name (also its section in the file) and its server settings.
 class clsPOP3Config {
-public:
+  public:
     // The file the account's storage operations use; POP3.CFG in the program directory
     // unless set.
     explicit clsPOP3Config(std::string configFile = Pop3ConfigPath());
@@ -79,7 +79,7 @@ public:
     void ReadConfig(const profile::ProfileDocument& doc);
     void WriteConfig(profile::ProfileDocument& doc) const;
 
-private:
+  private:
     std::string Section() const;
     std::string ReadValue(const profile::ProfileDocument& doc, std::string_view key,
                           std::string_view def) const;
@@ -96,7 +96,7 @@ private:
 
 // The accounts in file order, 1-based, with optional unique keys.
 class colPop3Config {
-public:
+  public:
     explicit colPop3Config(std::string configFile = Pop3ConfigPath());
 
     // A new account (using this list's file), appended under `key` when not empty.
@@ -122,7 +122,7 @@ public:
 
     const std::string& ConfigFile() const { return m_configFile; }
 
-private:
+  private:
     std::string m_configFile;
     Collection<std::shared_ptr<clsPOP3Config>> m_items;
 };

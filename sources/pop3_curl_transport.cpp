@@ -40,13 +40,19 @@ bool ReadWhole(const std::string& path, std::string& out) {
 
 std::int16_t SocketErrorFromErrno(long err, std::int16_t fallback) {
     switch (err) {
-        case ECONNREFUSED: return kWsaConnRefused;
-        case ETIMEDOUT: return kWsaTimedOut;
-        case EHOSTUNREACH: return kWsaHostUnreachable;
-        case ENETUNREACH: return kWsaNetUnreachable;
+        case ECONNREFUSED:
+            return kWsaConnRefused;
+        case ETIMEDOUT:
+            return kWsaTimedOut;
+        case EHOSTUNREACH:
+            return kWsaHostUnreachable;
+        case ENETUNREACH:
+            return kWsaNetUnreachable;
         case ECONNRESET:
-        case EPIPE: return kWsaConnReset;
-        default: return fallback;
+        case EPIPE:
+            return kWsaConnReset;
+        default:
+            return fallback;
     }
 }
 
@@ -173,7 +179,9 @@ struct CurlPop3Transport::Session {
     }
 };
 
-CurlPop3Transport::CurlPop3Transport() { GlobalInit(); }
+CurlPop3Transport::CurlPop3Transport() {
+    GlobalInit();
+}
 
 CurlPop3Transport::~CurlPop3Transport() = default;
 
@@ -194,7 +202,8 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
     // An IPv6 address goes into a URL in brackets.
     std::string host = endpoint.host;
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-    if (curl_url_set(session->url, CURLUPART_SCHEME, implicitTls ? "pop3s" : "pop3", 0) != CURLUE_OK ||
+    if (curl_url_set(session->url, CURLUPART_SCHEME, implicitTls ? "pop3s" : "pop3", 0) !=
+            CURLUE_OK ||
         curl_url_set(session->url, CURLUPART_HOST, host.c_str(), 0) != CURLUE_OK ||
         curl_url_set(session->url, CURLUPART_PORT, port.c_str(), 0) != CURLUE_OK) {
         failed.detail = "Not a usable host name and port: " + endpoint.host + ":" + port;
@@ -224,7 +233,8 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
     }
     const long idleSeconds = std::max<long>(1, endpoint.idleTimeoutMs / 1000);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, endpoint.connectTimeoutMs)));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::max(1, endpoint.connectTimeoutMs)));
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, idleSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
@@ -267,6 +277,8 @@ Pop3Result CurlPop3Transport::Retrieve(std::int32_t number,
     return result;
 }
 
-void CurlPop3Transport::Close() { m_session.reset(); }
+void CurlPop3Transport::Close() {
+    m_session.reset();
+}
 
 }  // namespace tallix::sources

@@ -19,7 +19,7 @@ inline constexpr std::int32_t kImplicitTlsPort = 995;
 bool IsImplicitTlsPort(std::int32_t port);
 
 class CurlPop3Transport final : public Pop3Transport {
-public:
+  public:
     CurlPop3Transport();
     ~CurlPop3Transport() override;
 
@@ -29,7 +29,7 @@ public:
                         const std::function<bool(std::string_view)>& sink) override;
     void Close() override;
 
-private:
+  private:
     struct Session;
     std::unique_ptr<Session> m_session;
 };

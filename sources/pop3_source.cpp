@@ -29,7 +29,9 @@ bool FileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A token that is a number: digits with an optional sign and one decimal point.
 bool IsNumberToken(std::string_view token) {
@@ -37,16 +39,20 @@ bool IsNumberToken(std::string_view token) {
     if (token.empty()) return false;
     bool digit = false, point = false;
     for (char c : token) {
-        if (IsDigit(c)) digit = true;
-        else if (c == '.' && !point) point = true;
-        else return false;
+        if (IsDigit(c))
+            digit = true;
+        else if (c == '.' && !point)
+            point = true;
+        else
+            return false;
     }
     return digit;
 }
 
 std::string Describe(const Pop3Result& result) {
     std::string text = result.detail;
-    if (!result.reply.empty()) text += (text.empty() ? "" : " ") + std::string("(") + result.reply + ")";
+    if (!result.reply.empty())
+        text += (text.empty() ? "" : " ") + std::string("(") + result.reply + ")";
     return text;
 }
 
@@ -106,11 +112,11 @@ void Pop3Source::LogConnectFailure() const {
 void Pop3Source::LogRetrieveFailure() const {
     const Pop3Result& result = m_client->LastResult();
     if (result.outcome == Pop3Outcome::Network) return;  // logged through the error event
-    WriteLog(kErrorLog, "clsPOP3Config - GetMessage: POP3 account " + ID() + ": message " +
-                            std::to_string(MessageNumber()) + " of " +
-                            std::to_string(TotalMessages()) +
-                            " could not be retrieved; the rest of this account is not read: " +
-                            Describe(result));
+    WriteLog(
+        kErrorLog,
+        "clsPOP3Config - GetMessage: POP3 account " + ID() + ": message " +
+            std::to_string(MessageNumber()) + " of " + std::to_string(TotalMessages()) +
+            " could not be retrieved; the rest of this account is not read: " + Describe(result));
 }
 
 void Pop3Source::Connect() {
@@ -202,7 +208,8 @@ void Pop3Source::GetMessage() {
         // The decoder returns when every part is finished or its wait limit has passed, so a
         // decode that names more parts than it finishes cannot hold the run.
         if (!m_decoder->DecodeFile(m_client->RetrieveFile(), m_decodeDir, callbacks)) return;
-        message.SetBody(m_decodedFiles[0].empty() ? std::string() : ExtractMessageBody(m_decodedFiles[0]));
+        message.SetBody(m_decodedFiles[0].empty() ? std::string()
+                                                  : ExtractMessageBody(m_decodedFiles[0]));
         std::shared_ptr<TextCollection> attachments = message.Attachments();
         for (std::size_t i = 1; i < m_decodedFiles.size(); ++i) attachments->Add(m_decodedFiles[i]);
     });
@@ -239,7 +246,8 @@ void Pop3Source::DoDeleteMessage() {
     Guard("clsPOP3Config - DoDeleteMessage", [&] {
         const std::int16_t result = m_client->Delete();
         WriteLog(kSystemLog, kPop3DeleteCalled);
-        if (result != 0) ReportError(std::string(kUnableToDelete) + std::to_string(MessageNumber()), true);
+        if (result != 0)
+            ReportError(std::string(kUnableToDelete) + std::to_string(MessageNumber()), true);
     });
 }
 
@@ -292,8 +300,10 @@ std::string ConvertDate(std::string_view sDate) {
             const std::string token = Trim(text.substr(0, space));
             text.remove_prefix(space + 1);
             if (IsNumberToken(token)) {
-                if (token.size() == 4) year = static_cast<int>(Val(token));
-                else if (token.size() == 1 || token.size() == 2) day = static_cast<int>(Val(token));
+                if (token.size() == 4)
+                    year = static_cast<int>(Val(token));
+                else if (token.size() == 1 || token.size() == 2)
+                    day = static_cast<int>(Val(token));
             } else if (IsDate(token)) {
                 time = token;
             } else {

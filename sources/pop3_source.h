@@ -39,9 +39,10 @@ inline constexpr std::int16_t kPop3ClientLimitMs = 30000;
 inline constexpr std::int32_t kMaxTcpPort = 65535;
 
 class Pop3Source final : public MailSource {
-public:
+  public:
     // `decoder` may be nullptr: messages then keep the client's body and get no attachments.
-    Pop3Source(clsPOP3Config account, std::unique_ptr<Pop3Client> client, AttachmentDecoder* decoder);
+    Pop3Source(clsPOP3Config account, std::unique_ptr<Pop3Client> client,
+               AttachmentDecoder* decoder);
 
     clsPOP3Config& Account() { return m_account; }
     Pop3Client& Client() { return *m_client; }
@@ -66,7 +67,7 @@ public:
     std::int32_t DecodeCounter() const { return m_decodeCounter; }
     const std::vector<std::string>& DecodedFiles() const { return m_decodedFiles; }
 
-private:
+  private:
     // One error-log line about a connect that failed for a reason the client's error event
     // did not already log (refused login, TLS, a server that does not speak POP3).
     void LogConnectFailure() const;
@@ -96,7 +97,7 @@ std::string CompuServeAddress(const std::string& address, const std::string& sen
 
 // The sources of a POP3 run, one per account in file order.
 class Pop3SourceList final : public SourceList {
-public:
+  public:
     void Add(std::unique_ptr<Pop3Source> source) { m_sources.push_back(std::move(source)); }
     std::int32_t Count() const override { return static_cast<std::int32_t>(m_sources.size()); }
     MailSource* ItemAt(std::int32_t index) override {
@@ -104,7 +105,7 @@ public:
                                               : nullptr;
     }
 
-private:
+  private:
     std::vector<std::unique_ptr<Pop3Source>> m_sources;
 };
 

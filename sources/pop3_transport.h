@@ -44,7 +44,7 @@ struct Pop3Result {
 };
 
 class Pop3Transport {
-public:
+  public:
     virtual ~Pop3Transport() = default;
     // Connects, secures the connection (TLS from the start on port 995, STARTTLS elsewhere
     // when the server offers it) and logs in. Everything after runs on this one connection:

@@ -31,7 +31,9 @@ maildir::MaildirInbox& SessionInbox(std::int32_t id) {
 
 }  // namespace
 
-MapiSessionControl::~MapiSessionControl() { SignOff(); }
+MapiSessionControl::~MapiSessionControl() {
+    SignOff();
+}
 
 void MapiSessionControl::SignOn() {
     SignOff();
@@ -82,7 +84,9 @@ const maildir::InboxMessage& MapiMessagesControl::Current() {
     return *m_loaded;
 }
 
-std::string MapiMessagesControl::MsgDateReceived() { return maildir::DateTimeText(Current().entry.delivered); }
+std::string MapiMessagesControl::MsgDateReceived() {
+    return maildir::DateTimeText(Current().entry.delivered);
+}
 
 std::string MapiMessagesControl::MsgOrigDisplayName() {
     const auto& sender = Current().parsed.sender;
@@ -99,7 +103,9 @@ std::string MapiMessagesControl::MsgSenderType() {
     return std::string(kSenderTypeSmtp);
 }
 
-std::string MapiMessagesControl::MsgSubject() { return Current().parsed.subject; }
+std::string MapiMessagesControl::MsgSubject() {
+    return Current().parsed.subject;
+}
 
 std::string MapiMessagesControl::RecipDisplayName() {
     const auto& recipients = Current().parsed.recipients;
@@ -111,7 +117,9 @@ std::string MapiMessagesControl::RecipAddress() {
     return recipients.empty() ? std::string() : recipients.front().address;
 }
 
-std::string MapiMessagesControl::MsgNoteText() { return Current().parsed.text; }
+std::string MapiMessagesControl::MsgNoteText() {
+    return Current().parsed.text;
+}
 
 std::int32_t MapiMessagesControl::AttachmentCount() {
     return static_cast<std::int32_t>(Current().parsed.attachments.size());
@@ -131,8 +139,9 @@ std::string MapiMessagesControl::AttachmentPathName() {
         if (ScratchDir().empty()) Raise(kErrPathNotFound);
         // The message names the attachment; the file name is ours: a safe base name, unique
         // among this message's attachments.
-        const std::string name = std::string(kAttachmentPrefix) +
-                                 UniqueName(SafeBaseName(message.parsed.attachments[at].source), m_attachmentNames);
+        const std::string name =
+            std::string(kAttachmentPrefix) +
+            UniqueName(SafeBaseName(message.parsed.attachments[at].source), m_attachmentNames);
         const std::string file = ScratchFile(name);
         cdo::CdoAttachment(&message.parsed.attachments[at]).WriteToFile(file);
         path = file;
@@ -150,7 +159,11 @@ void MapiMessagesControl::Delete(std::int32_t what) {
     m_loadedPath.clear();
 }
 
-std::vector<std::string> MapiMessagesControl::CurrentNotes() { return Current().notes; }
-std::string MapiMessagesControl::CurrentFilePath() { return Current().entry.path; }
+std::vector<std::string> MapiMessagesControl::CurrentNotes() {
+    return Current().notes;
+}
+std::string MapiMessagesControl::CurrentFilePath() {
+    return Current().entry.path;
+}
 
 }  // namespace tallix::sources::smapi

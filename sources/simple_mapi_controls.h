@@ -24,7 +24,7 @@ inline constexpr std::string_view kSenderTypeSmtp = "SMTP";
 inline constexpr std::string_view kAttachmentPrefix = "$$";
 
 class MapiSessionControl {
-public:
+  public:
     ~MapiSessionControl();
     // Opens the default store; raises when it is not a Maildir.
     void SignOn();
@@ -32,12 +32,12 @@ public:
     std::int32_t SessionID() const { return m_sessionId; }
     void SignOff();
 
-private:
+  private:
     std::int32_t m_sessionId = 0;
 };
 
 class MapiMessagesControl {
-public:
+  public:
     // The session whose store is read; 0 leaves the control without one.
     void SetSessionID(std::int32_t id) { m_sessionId = id; }
     std::int32_t SessionID() const { return m_sessionId; }
@@ -73,7 +73,7 @@ public:
     std::vector<std::string> CurrentNotes();
     std::string CurrentFilePath();
 
-private:
+  private:
     const maildir::InboxMessage& Current();
 
     std::int32_t m_sessionId = 0;

@@ -29,7 +29,8 @@ clsSimpleMapi::clsSimpleMapi()
     SetID(std::string(kMapiSystemId));
 }
 
-bool clsSimpleMapi::SetControls(smapi::MapiSessionControl* ctlSession, smapi::MapiMessagesControl* ctlMsg) {
+bool clsSimpleMapi::SetControls(smapi::MapiSessionControl* ctlSession,
+                                smapi::MapiMessagesControl* ctlMsg) {
     m_session = ctlSession;
     m_messages = ctlMsg;
     return m_session && m_messages;

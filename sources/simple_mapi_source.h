@@ -20,7 +20,7 @@ smapi::MapiSessionControl& HostedMapiSession();
 smapi::MapiMessagesControl& HostedMapiMessages();
 
 class clsSimpleMapi final : public MailSource {
-public:
+  public:
     clsSimpleMapi();
 
     // Keeps both control references; true when both are present.
@@ -43,7 +43,7 @@ public:
     void SetActiveFolder() {}
     void SetMessagesObject() {}
 
-private:
+  private:
     void ReadMessage();
 
     smapi::MapiSessionControl* m_offeredSession;

@@ -21,9 +21,12 @@ using namespace tallix::sources;
 std::string Shown(const std::string& text, std::size_t limit = 300) {
     std::string out;
     for (char c : text.substr(0, limit)) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else out += c;
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
     }
     return text.size() > limit ? out + "..." : out;
 }
@@ -33,15 +36,20 @@ void Dump(const maildir::InboxMessage& m) {
     std::cout << m.entry.path << "\n";
     std::cout << "  received: " << maildir::DateTimeText(m.entry.delivered) << "\n";
     std::cout << "  sent: " << (p.sentTime ? maildir::DateTimeText(*p.sentTime) : "(none)") << "\n";
-    if (p.sender) std::cout << "  sender: " << p.sender->name << " <" << p.sender->address << ">\n";
-    else std::cout << "  sender: (none)\n";
-    for (const maildir::MailAddress& r : p.recipients) std::cout << "  recipient: " << r.name << " <" << r.address << ">\n";
+    if (p.sender)
+        std::cout << "  sender: " << p.sender->name << " <" << p.sender->address << ">\n";
+    else
+        std::cout << "  sender: (none)\n";
+    for (const maildir::MailAddress& r : p.recipients)
+        std::cout << "  recipient: " << r.name << " <" << r.address << ">\n";
     std::cout << "  subject: " << p.subject << "\n";
-    std::cout << "  text" << (p.textFromHtml ? " (from HTML)" : "") << ": " << Shown(p.text) << "\n";
+    std::cout << "  text" << (p.textFromHtml ? " (from HTML)" : "") << ": " << Shown(p.text)
+              << "\n";
     std::set<std::string> taken;
     for (const maildir::MailAttachment& a : p.attachments) {
-        std::cout << "  attachment: \"" << Shown(a.source, 120) << "\" -> $$" << UniqueName(SafeBaseName(a.source), taken)
-                  << " (" << a.content.size() << " bytes)\n";
+        std::cout << "  attachment: \"" << Shown(a.source, 120) << "\" -> $$"
+                  << UniqueName(SafeBaseName(a.source), taken) << " (" << a.content.size()
+                  << " bytes)\n";
     }
     for (const std::string& note : m.notes) std::cout << "  note: " << note << "\n";
 }
@@ -61,13 +69,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc < 2) {
-        std::cerr << "usage: maildir_dump [MAILDIR | FILE...]  (" << first << " is not a Maildir)\n";
+        std::cerr << "usage: maildir_dump [MAILDIR | FILE...]  (" << first
+                  << " is not a Maildir)\n";
         return 2;
     }
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         maildir::InboxEntry entry{argv[i], argv[i], 0};
-        if (auto m = maildir::MaildirInbox::Load(entry)) Dump(*m);
+        if (auto m = maildir::MaildirInbox::Load(entry))
+            Dump(*m);
         else {
             std::cerr << argv[i] << ": no such file\n";
             status = 1;

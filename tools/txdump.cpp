@@ -32,11 +32,21 @@ std::string Quote(std::string_view text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
             default:
                 if (c < 0x20 || c == 0x7f) {
                     char hex[8];
@@ -56,7 +66,9 @@ void Line(std::string_view name, std::string_view value) {
 void Line(std::string_view name, bool value) {
     std::cout << name << ": " << (value ? "true" : "false") << "\n";
 }
-void Line(std::string_view name, long value) { std::cout << name << ": " << value << "\n"; }
+void Line(std::string_view name, long value) {
+    std::cout << name << ": " << value << "\n";
+}
 
 bool ReadWhole(const std::string& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
@@ -91,7 +103,8 @@ int DumpTemplate(const std::string& path) {
     Line("OutputLineCount", static_cast<long>(t.OutputLineCount()));
     if (auto lines = t.colOutPutLines()) {
         long n = 0;
-        for (const std::string& line : *lines) Line("colOutPutLines(" + std::to_string(++n) + ")", line);
+        for (const std::string& line : *lines)
+            Line("colOutPutLines(" + std::to_string(++n) + ")", line);
     }
     Line("ScriptsToRun", t.ScriptsToRun());
     if (auto filter = t.objFilter()) {

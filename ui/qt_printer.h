@@ -20,7 +20,7 @@ bool ApplyPrintTarget(QPrinter& printer);
 void EnsureGuiApplication();
 
 class QtPrinter final : public Printer {
-public:
+  public:
     QtPrinter();
     ~QtPrinter() override;
     void PrintLine(const std::string& text) override;
@@ -28,7 +28,7 @@ public:
     void NewPage() override;
     void EndDoc() override;
 
-private:
+  private:
     void Begin();
     std::unique_ptr<QPrinter> m_printer;
     std::unique_ptr<QPainter> m_painter;

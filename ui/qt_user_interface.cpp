@@ -12,31 +12,44 @@ namespace {
 
 QMessageBox::StandardButton ToQt(MsgAnswer a) {
     switch (a) {
-        case MsgAnswer::Ok: return QMessageBox::Ok;
-        case MsgAnswer::Cancel: return QMessageBox::Cancel;
-        case MsgAnswer::Yes: return QMessageBox::Yes;
-        case MsgAnswer::No: return QMessageBox::No;
+        case MsgAnswer::Ok:
+            return QMessageBox::Ok;
+        case MsgAnswer::Cancel:
+            return QMessageBox::Cancel;
+        case MsgAnswer::Yes:
+            return QMessageBox::Yes;
+        case MsgAnswer::No:
+            return QMessageBox::No;
     }
     return QMessageBox::Ok;
 }
 
 QMessageBox::StandardButtons Buttons(MsgButtons b) {
     switch (b) {
-        case MsgButtons::Ok: return QMessageBox::Ok;
-        case MsgButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-        case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-        case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case MsgButtons::Ok:
+            return QMessageBox::Ok;
+        case MsgButtons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case MsgButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case MsgButtons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
 
 QMessageBox::Icon Icon(MsgIcon i) {
     switch (i) {
-        case MsgIcon::None: return QMessageBox::NoIcon;
-        case MsgIcon::Critical: return QMessageBox::Critical;
-        case MsgIcon::Question: return QMessageBox::Question;
-        case MsgIcon::Exclamation: return QMessageBox::Warning;
-        case MsgIcon::Information: return QMessageBox::Information;
+        case MsgIcon::None:
+            return QMessageBox::NoIcon;
+        case MsgIcon::Critical:
+            return QMessageBox::Critical;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
 }
@@ -62,15 +75,22 @@ MsgAnswer QtUserInterface::ShowMessage(const MessageBoxRequest& request) {
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(ToQt(request.defaultAnswer));
     switch (box.exec()) {
-        case QMessageBox::Yes: return MsgAnswer::Yes;
-        case QMessageBox::No: return MsgAnswer::No;
-        case QMessageBox::Cancel: return MsgAnswer::Cancel;
-        case QMessageBox::Ok: return MsgAnswer::Ok;
-        default: return request.defaultAnswer;
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
+        default:
+            return request.defaultAnswer;
     }
 }
 
-void QtUserInterface::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+void QtUserInterface::ProcessPendingEvents() {
+    QCoreApplication::processEvents();
+}
 
 bool DisplayAvailable() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");

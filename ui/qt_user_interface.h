@@ -7,7 +7,7 @@
 namespace tallix::ui {
 
 class QtUserInterface final : public UserInterface {
-public:
+  public:
     MsgAnswer ShowMessage(const MessageBoxRequest& request) override;
     void ProcessPendingEvents() override;
 };
@@ -15,13 +15,13 @@ public:
 // Installs the Qt message boxes for as long as it lives, so a program's windows are wired
 // up in one place and the console interface is back when they are gone.
 class QtWindowScope {
-public:
+  public:
     QtWindowScope() { SetUi(&m_ui); }
     ~QtWindowScope() { SetUi(nullptr); }
     QtWindowScope(const QtWindowScope&) = delete;
     QtWindowScope& operator=(const QtWindowScope&) = delete;
 
-private:
+  private:
     QtUserInterface m_ui;
 };
 

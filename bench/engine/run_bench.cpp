@@ -4,6 +4,7 @@
 //
 //   run_bench [largest]     (default 100000 messages)
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "engine/engine_run.h"
 #include "engine/run_state.h"
@@ -29,7 +29,7 @@ namespace {
 
 // Hands over `count` generated order messages, one at a time.
 class GeneratedSource final : public sources::MailSource {
-public:
+  public:
     explicit GeneratedSource(int count) : m_count(count) { SetID("generated"); }
     void Connect() override {
         SetIsConnected(true);
@@ -44,7 +44,7 @@ public:
     std::string ConvertAddress() override { return "buyer@example.org"; }
     void Disconnect() override {}
 
-private:
+  private:
     void Advance() {
         if (m_next >= m_count) {
             SetMessage(nullptr);
@@ -65,12 +65,12 @@ private:
 };
 
 class OneSource final : public sources::SourceList {
-public:
+  public:
     explicit OneSource(int count) : m_source(count) {}
     std::int32_t Count() const override { return 1; }
     sources::MailSource* ItemAt(std::int32_t) override { return &m_source; }
 
-private:
+  private:
     GeneratedSource m_source;
 };
 
@@ -82,8 +82,9 @@ void WriteTemplates(const std::string& dir, const std::string& outDir) {
           << "Var1=OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;1;0;1\r\n"
           << "Var2=Item;MSG_TEXT;Item:;{End of Line};1;0;1;0;1\r\n"
           << "Var3=Total;MSG_TEXT;TOTAL:;EUR;0;0;0;0;0\r\n"
-          << "[Output]\r\nAllowDuplicate=" << (t % 3 == 0 ? "False" : "True") << "\r\nFile=" << outDir
-          << "/out" << t << ".csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Item,Total\r\n"
+          << "[Output]\r\nAllowDuplicate=" << (t % 3 == 0 ? "False" : "True")
+          << "\r\nFile=" << outDir << "/out" << t
+          << ".csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Item,Total\r\n"
           << "[Scripts]\r\nrun=\r\n";
     }
 }
@@ -101,11 +102,13 @@ double RunOnce(int messages) {
     Settings().templateDir = (root / "home" / "templates").string();
     Settings().useSource = "GENERATED";
     WriteTemplates(Settings().templateDir, (root / "out").string());
-    CurrentRun().sourceFactory = ([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
+    CurrentRun().sourceFactory =
+        ([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
 
     auto start = std::chrono::steady_clock::now();
     RunSources("");
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     fs::remove_all(root);
     return seconds;
 }

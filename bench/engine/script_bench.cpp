@@ -6,6 +6,7 @@
 //
 //   script_bench [messages]     (default 10000)
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +14,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "engine/engine_run.h"
 #include "engine/run_state.h"
@@ -29,7 +29,7 @@ using namespace tallix::engine;
 namespace {
 
 class GeneratedOrders final : public sources::MailSource {
-public:
+  public:
     explicit GeneratedOrders(int count) : m_count(count) { SetID("generated"); }
     void Connect() override {
         SetIsConnected(true);
@@ -44,7 +44,7 @@ public:
     std::string ConvertAddress() override { return "buyer@example.org"; }
     void Disconnect() override {}
 
-private:
+  private:
     void Advance() {
         if (m_next >= m_count) {
             SetMessage(nullptr);
@@ -53,8 +53,8 @@ private:
         int i = m_next++;
         auto m = std::make_shared<txMessage>();
         m->SetSubject("Order confirmation " + std::to_string(100000 + i));
-        m->SetBody("Order number: " + std::to_string(100000 + i) + "\r\nTotal: " + std::to_string(10 + i % 400) +
-                   ".00 EUR\r\n");
+        m->SetBody("Order number: " + std::to_string(100000 + i) +
+                   "\r\nTotal: " + std::to_string(10 + i % 400) + ".00 EUR\r\n");
         m->SetAttachments(std::make_shared<TextCollection>());
         SetMessage(std::move(m));
     }
@@ -63,12 +63,12 @@ private:
 };
 
 class OneSource final : public sources::SourceList {
-public:
+  public:
     explicit OneSource(int count) : m_source(count) {}
     std::int32_t Count() const override { return 1; }
     sources::MailSource* ItemAt(std::int32_t) override { return &m_source; }
 
-private:
+  private:
     GeneratedOrders m_source;
 };
 
@@ -95,7 +95,8 @@ const Mode kModes[] = {
 
 double RunOnce(const Mode& mode, int messages) {
     namespace fs = std::filesystem;
-    fs::path root = fs::temp_directory_path() / ("tallix-script-bench-" + std::to_string(::getpid()));
+    fs::path root =
+        fs::temp_directory_path() / ("tallix-script-bench-" + std::to_string(::getpid()));
     fs::remove_all(root);
     fs::create_directories(root / "home" / "templates");
     fs::create_directories(root / "home" / "scripts");
@@ -109,7 +110,8 @@ double RunOnce(const Mode& mode, int messages) {
     Settings().useSource = "GENERATED";
     Settings().useScripts = *mode.language != '\0';
     Settings().scriptEngine = mode.language;
-    if (*mode.file) std::ofstream(root / "home" / "scripts" / mode.file, std::ios::binary) << mode.code;
+    if (*mode.file)
+        std::ofstream(root / "home" / "scripts" / mode.file, std::ios::binary) << mode.code;
     std::ofstream(root / "home" / "templates" / "Orders.txf", std::ios::binary)
         << "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
         << "[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n[Variables]\r\n"
@@ -119,14 +121,18 @@ double RunOnce(const Mode& mode, int messages) {
         << "[Output]\r\nAllowDuplicate=True\r\nFile=" << (root / "out" / "orders.csv").string()
         << "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Total,Size\r\n"
         << "[Scripts]\r\nrun=" << (*mode.language ? "Classify" : "") << "\r\n";
-    CurrentRun().sourceFactory = [messages](const std::string&) { return std::make_unique<OneSource>(messages); };
+    CurrentRun().sourceFactory = [messages](const std::string&) {
+        return std::make_unique<OneSource>(messages);
+    };
 
     auto start = std::chrono::steady_clock::now();
     RunSources("");
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // A run whose scripts failed would measure the wrong thing.
     if (fs::exists(root / "home" / "txError.Log")) {
-        std::fprintf(stderr, "%s: errors were logged, see %s\n", mode.label, (root / "home" / "txError.Log").c_str());
+        std::fprintf(stderr, "%s: errors were logged, see %s\n", mode.label,
+                     (root / "home" / "txError.Log").c_str());
         std::exit(1);
     }
     fs::remove_all(root);
@@ -140,13 +146,16 @@ int main(int argc, char** argv) {
     SetSilentMode(true);
     int messages = argc > 1 ? std::atoi(argv[1]) : 10000;
     if (messages <= 0) messages = 10000;
-    std::printf("%-12s %10s %10s %12s %16s\n", "scripts", "messages", "seconds", "messages/s", "us per message");
+    std::printf("%-12s %10s %10s %12s %16s\n", "scripts", "messages", "seconds", "messages/s",
+                "us per message");
     double plain = 0;
     for (const Mode& mode : kModes) {
         double s = RunOnce(mode, messages);
         if (!*mode.language) plain = s;
-        std::printf("%-12s %10d %10.3f %12.0f %16.1f", mode.label, messages, s, messages / s, s * 1e6 / messages);
-        if (*mode.language) std::printf("   (+%.1f us per message for the script)", (s - plain) * 1e6 / messages);
+        std::printf("%-12s %10d %10.3f %12.0f %16.1f", mode.label, messages, s, messages / s,
+                    s * 1e6 / messages);
+        if (*mode.language)
+            std::printf("   (+%.1f us per message for the script)", (s - plain) * 1e6 / messages);
         std::printf("\n");
     }
     return 0;

@@ -43,8 +43,12 @@ void Run(benchmark::State& state, const std::string& body) {
                             static_cast<int64_t>(body.size()));
 }
 
-void BM_StripHtmlNewsletter1MB(benchmark::State& state) { Run(state, Newsletter()); }
-void BM_StripHtmlDense1MB(benchmark::State& state) { Run(state, Dense()); }
+void BM_StripHtmlNewsletter1MB(benchmark::State& state) {
+    Run(state, Newsletter());
+}
+void BM_StripHtmlDense1MB(benchmark::State& state) {
+    Run(state, Dense());
+}
 
 // The whole assignment as a source does it.
 void BM_BodyAssignment1MB(benchmark::State& state) {

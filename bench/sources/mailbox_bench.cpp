@@ -29,8 +29,9 @@ namespace {
 using namespace tallix;
 
 class AcceptingDecoder final : public sources::AttachmentDecoder {
-public:
-    bool DecodeFile(const std::string&, const std::string&, const sources::DecodeCallbacks&) override {
+  public:
+    bool DecodeFile(const std::string&, const std::string&,
+                    const sources::DecodeCallbacks&) override {
         return true;
     }
 };
@@ -100,19 +101,26 @@ void WalkMailbox(benchmark::State& state, bool attachments, const char* kind = k
         source.Disconnect();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(corpus.bytes) * state.iterations());
-    state.counters["messages/s"] = benchmark::Counter(static_cast<double>(handed), benchmark::Counter::kIsRate);
+    state.counters["messages/s"] =
+        benchmark::Counter(static_cast<double>(handed), benchmark::Counter::kIsRate);
     state.counters["messages"] = static_cast<double>(corpus.messages);
     state.counters["anon_rss_MB"] = peakAnonMb;
 }
 
-void BM_WalkMixedMailbox(benchmark::State& state) { WalkMailbox(state, true); }
-void BM_WalkMailboxWithoutAttachments(benchmark::State& state) { WalkMailbox(state, false); }
+void BM_WalkMixedMailbox(benchmark::State& state) {
+    WalkMailbox(state, true);
+}
+void BM_WalkMailboxWithoutAttachments(benchmark::State& state) {
+    WalkMailbox(state, false);
+}
 
 BENCHMARK(BM_WalkMixedMailbox)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WalkMailboxWithoutAttachments)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same file read as a standard mbox file.
-void BM_WalkMixedMboxFile(benchmark::State& state) { WalkMailbox(state, true, kSourceFileOther); }
+void BM_WalkMixedMboxFile(benchmark::State& state) {
+    WalkMailbox(state, true, kSourceFileOther);
+}
 BENCHMARK(BM_WalkMixedMboxFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The mbox framing alone: finding every message of the file, nothing cut out.
@@ -130,7 +138,8 @@ void BM_MboxFraming(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(corpus.bytes) * state.iterations());
-    state.counters["messages/s"] = benchmark::Counter(static_cast<double>(found), benchmark::Counter::kIsRate);
+    state.counters["messages/s"] =
+        benchmark::Counter(static_cast<double>(found), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MboxFraming)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -20,10 +20,12 @@ const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char* const kNames[] = {"Jane Doe", "Bob O'Neil", "Pat Smith", "Lee Wong", "Ana Ruiz"};
-const char* const kWords[] = {"order", "shipping", "invoice", "thanks", "customer", "product",
-                              "delivery", "payment", "address", "quantity", "total", "price"};
+const char* const kWords[] = {"order",    "shipping", "invoice", "thanks",   "customer", "product",
+                              "delivery", "payment",  "address", "quantity", "total",    "price"};
 
-std::string Pad2(unsigned v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+std::string Pad2(unsigned v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+}
 
 std::string Filler(Lcg& rng, int lines) {
     std::string out;
@@ -77,24 +79,35 @@ enum class RefKind { kPlainOrder, kHtmlOrder, kAttachment, kLunch, kNews };
 RefKind ReferenceKind(std::uint64_t i, bool attachments) {
     if (attachments) {
         switch ((i - 1) % 5) {
-            case 0: case 1: return RefKind::kPlainOrder;
-            case 2: return RefKind::kHtmlOrder;
-            case 3: return RefKind::kAttachment;
-            default: return ((i - 1) / 5) % 2 == 0 ? RefKind::kLunch : RefKind::kNews;
+            case 0:
+            case 1:
+                return RefKind::kPlainOrder;
+            case 2:
+                return RefKind::kHtmlOrder;
+            case 3:
+                return RefKind::kAttachment;
+            default:
+                return ((i - 1) / 5) % 2 == 0 ? RefKind::kLunch : RefKind::kNews;
         }
     }
     switch ((i - 1) % 4) {
-        case 0: case 1: return RefKind::kPlainOrder;
-        case 2: return RefKind::kHtmlOrder;
-        default: return ((i - 1) / 4) % 2 == 0 ? RefKind::kLunch : RefKind::kNews;
+        case 0:
+        case 1:
+            return RefKind::kPlainOrder;
+        case 2:
+            return RefKind::kHtmlOrder;
+        default:
+            return ((i - 1) / 4) % 2 == 0 ? RefKind::kLunch : RefKind::kNews;
     }
 }
 
 std::string Slug(const std::string& name) {
     std::string out;
     for (char c : name) {
-        if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
-        else if (c >= 'a' && c <= 'z') out += c;
+        if (c >= 'A' && c <= 'Z')
+            out += static_cast<char>(c - 'A' + 'a');
+        else if (c >= 'a' && c <= 'z')
+            out += c;
     }
     return out;
 }
@@ -154,16 +167,19 @@ void AppendReferenceMessage(std::string& m, Lcg& rng, std::uint64_t i, bool atta
             const std::string boundary = "------------gen" + order;
             m += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
             m += "This is a multi-part message in MIME format.\r\n--" + boundary + "\r\n";
-            m += "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+            m += "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: "
+                 "7bit\r\n\r\n";
             m += "Order number: " + order + "\r\nThe stock sheet for this order is attached.\r\n" +
                  Filler(rng, 3) + "\r\n--" + boundary + "\r\n";
             std::string csv = "sku,description,quantity,price\r\n";
             for (int row = 0; row < 16; ++row) {
-                csv += "SKU-" + std::to_string(10000 + rng.Below(90000)) + "," + kWords[rng.Below(12)] +
-                       " " + kWords[rng.Below(12)] + "," + std::to_string(1 + rng.Below(50)) + "," +
-                       std::to_string(rng.Below(500)) + "." + Pad2(rng.Below(100)) + "\r\n";
+                csv += "SKU-" + std::to_string(10000 + rng.Below(90000)) + "," +
+                       kWords[rng.Below(12)] + " " + kWords[rng.Below(12)] + "," +
+                       std::to_string(1 + rng.Below(50)) + "," + std::to_string(rng.Below(500)) +
+                       "." + Pad2(rng.Below(100)) + "\r\n";
             }
-            m += "Content-Type: text/csv;\r\n name=\"sheet.csv\"\r\nContent-Transfer-Encoding: base64\r\n"
+            m += "Content-Type: text/csv;\r\n name=\"sheet.csv\"\r\nContent-Transfer-Encoding: "
+                 "base64\r\n"
                  "Content-Disposition: attachment;\r\n filename=\"sheet.csv\"\r\n\r\n";
             m += Base64(csv) + "\r\n--" + boundary + "--\r\n";
             break;
@@ -182,8 +198,9 @@ void AppendReferenceMessage(std::string& m, Lcg& rng, std::uint64_t i, bool atta
 
 }  // namespace
 
-void ForEachMessage(std::uint64_t count, MailboxMix mix,
-                    const std::function<void(std::string_view separator, std::string_view message)>& visit) {
+void ForEachMessage(
+    std::uint64_t count, MailboxMix mix,
+    const std::function<void(std::string_view separator, std::string_view message)>& visit) {
     Lcg rng{20240607};
     std::string separator;
     std::string m;
@@ -219,7 +236,8 @@ void ForEachMessage(std::uint64_t count, MailboxMix mix,
             m += "From: Shop <noreply@shop.example>\r\nReply-To: \"" + name + "\" <customer" +
                  order + "@example.com>\r\nSubject: Order confirmation " + order + "\r\n";
         } else if (kind <= 7) {
-            m += "From: \"" + name + "\" <form@web.example>\r\nSubject: Contact form " + order + "\r\n";
+            m += "From: \"" + name + "\" <form@web.example>\r\nSubject: Contact form " + order +
+                 "\r\n";
         } else {
             m += "From: News <news@list.example>\r\nSubject: Weekly news " + order + "\r\n";
         }
@@ -227,8 +245,8 @@ void ForEachMessage(std::uint64_t count, MailboxMix mix,
 
         if (kind <= 3) {
             m += "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
-            m += "Order: " + order + "\r\nName: " + name + "\r\nTotal: " +
-                 std::to_string(rng.Below(1000)) + ".00\r\n" + Filler(rng, 20);
+            m += "Order: " + order + "\r\nName: " + name +
+                 "\r\nTotal: " + std::to_string(rng.Below(1000)) + ".00\r\n" + Filler(rng, 20);
         } else if (kind <= 5) {
             m += "Content-Type: text/html; charset=us-ascii\r\n\r\n";
             m += "<html><body><p>Order: <b>" + order + "</b></p><p>Name: " + name +
@@ -238,9 +256,11 @@ void ForEachMessage(std::uint64_t count, MailboxMix mix,
             const std::string boundary = "------------gen" + order;
             m += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
             m += "This is a multi-part message in MIME format.\r\n--" + boundary + "\r\n";
-            m += "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+            m += "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: "
+                 "7bit\r\n\r\n";
             m += "Name: " + name + "\r\nMessage: " + Filler(rng, 3) + "\r\n--" + boundary + "\r\n";
-            m += "Content-Type: text/csv;\r\n name=\"form.csv\"\r\nContent-Transfer-Encoding: base64\r\n"
+            m += "Content-Type: text/csv;\r\n name=\"form.csv\"\r\nContent-Transfer-Encoding: "
+                 "base64\r\n"
                  "Content-Disposition: attachment;\r\n filename=\"form.csv\"\r\n\r\n";
             m += Base64Filler(rng, 16) + "\r\n--" + boundary + "--\r\n";
         } else {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <string_view>
 #include <ostream>
+#include <string_view>
 
 namespace tallix::bench {
 
@@ -23,7 +23,8 @@ struct MailboxMix {
 std::uint64_t WriteMailbox(std::ostream& out, std::uint64_t count, MailboxMix mix = {});
 // The same messages one at a time: the separator line that starts each in the mailbox, and
 // the message itself (CR LF lines, without the separator).
-void ForEachMessage(std::uint64_t count, MailboxMix mix,
-                    const std::function<void(std::string_view separator, std::string_view message)>& visit);
+void ForEachMessage(
+    std::uint64_t count, MailboxMix mix,
+    const std::function<void(std::string_view separator, std::string_view message)>& visit);
 
 }  // namespace tallix::bench

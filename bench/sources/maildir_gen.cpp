@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
         lf.clear();
         for (const char c : message)
             if (c != '\r') lf.push_back(c);
-        const std::string path = dir + "/new/" + std::to_string(kFirstDelivery + n) + ".M" + std::to_string(n) +
-                                 "P1.bench";
+        const std::string path = dir + "/new/" + std::to_string(kFirstDelivery + n) + ".M" +
+                                 std::to_string(n) + "P1.bench";
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(lf.data(), static_cast<std::streamsize>(lf.size()));
         ok = ok && static_cast<bool>(out);

@@ -9,13 +9,13 @@
 
 #include <duktape.h>
 
+#include <sys/wait.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <map>
-#include <sys/wait.h>
 
 #include "engine/script_host/language_engine.h"
 #include "engine/script_host/script_host.h"
@@ -37,7 +37,7 @@ class JsEngine;
 JsEngine* EngineOf(duk_context* ctx);
 
 class JsEngine final : public LanguageEngine {
-public:
+  public:
     explicit JsEngine(std::size_t memoryLimit) { memory.limit = memoryLimit; }
     ~JsEngine() override {
         if (ctx) duk_destroy_heap(ctx);
@@ -64,7 +64,7 @@ public:
     int errorLine = 0;
     bool notFound = false;
 
-private:
+  private:
     ScriptFailure FailureFromTop(FailureKind kind);
 };
 
@@ -129,7 +129,8 @@ duk_ret_t TemplateMemberGetter(duk_context* ctx) {
     const int magic = duk_get_current_magic(ctx);
     const auto object = static_cast<std::size_t>(magic / kMembersPerObject);
     const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
-    if (object >= e->objects.size() || member >= TemplateMemberNames().size()) return DUK_RET_REFERENCE_ERROR;
+    if (object >= e->objects.size() || member >= TemplateMemberNames().size())
+        return DUK_RET_REFERENCE_ERROR;
     bool ok = WithoutExceptions(
         [&] { e->value = *TemplateMember(*e->objects[object], TemplateMemberNames()[member]); });
     if (!ok) return DUK_RET_ERROR;
@@ -168,7 +169,9 @@ duk_ret_t TemplateSetValueByName(duk_context* ctx) {
     const char* value = duk_safe_to_lstring(ctx, 1, &valueLength);
     const auto object = static_cast<std::size_t>(duk_get_current_magic(ctx));
     if (object >= e->objects.size()) return DUK_RET_REFERENCE_ERROR;
-    if (!WithoutExceptions([&] { e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength}); }))
+    if (!WithoutExceptions([&] {
+            e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength});
+        }))
         return DUK_RET_ERROR;
     return 0;
 }
@@ -220,7 +223,9 @@ duk_ret_t SystemAppendLine(duk_context* ctx) {
             std::string bytes(line, lineLength);
             bytes += "\r\n";
             err = AppendToFile(std::string(path, pathLength), bytes);
-            if (err) e->text = "System.AppendLine: " + std::string(path, pathLength) + ": " + std::strerror(err);
+            if (err)
+                e->text = "System.AppendLine: " + std::string(path, pathLength) + ": " +
+                          std::strerror(err);
         }))
         return DUK_RET_ERROR;
     if (err) return duk_error(ctx, DUK_ERR_ERROR, "%s", e->text.c_str());
@@ -234,7 +239,9 @@ duk_ret_t SystemReadFile(duk_context* ctx) {
     int err = 0;
     if (!WithoutExceptions([&] {
             err = ReadRegularFile(std::string(path, pathLength), e->text);
-            if (err) e->text = "System.ReadFile: " + std::string(path, pathLength) + ": " + std::strerror(err);
+            if (err)
+                e->text =
+                    "System.ReadFile: " + std::string(path, pathLength) + ": " + std::strerror(err);
         }))
         return DUK_RET_ERROR;
     if (err) return duk_error(ctx, DUK_ERR_ERROR, "%s", e->text.c_str());
@@ -249,7 +256,8 @@ duk_ret_t SystemRun(duk_context* ctx) {
     const char* command = duk_require_lstring(ctx, 0, &length);
     int status = -1;
     if (WithheldEffects* withheld = WithheldEffects::Active()) {
-        if (!WithoutExceptions([&] { withheld->Add("System.Run " + std::string(command, length)); }))
+        if (!WithoutExceptions(
+                [&] { withheld->Add("System.Run " + std::string(command, length)); }))
             return DUK_RET_ERROR;
         duk_push_int(ctx, status);
         return 1;
@@ -339,7 +347,8 @@ int NumberAfter(std::string_view text, std::string_view marker) {
     std::size_t at = text.find(marker);
     if (at == std::string_view::npos) return 0;
     int n = 0;
-    for (std::size_t i = at + marker.size(); i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (std::size_t i = at + marker.size(); i < text.size() && text[i] >= '0' && text[i] <= '9';
+         ++i) {
         if (n > 100'000'000) return 0;
         n = n * 10 + (text[i] - '0');
     }
@@ -393,7 +402,9 @@ bool JsEngine::Start() {
 // limit is what stopped the script.
 ScriptFailure JsEngine::FailureFromTop(FailureKind kind) {
     ScriptFailure f;
-    f.kind = deadline.WasPassed() ? FailureKind::TimeLimit : memory.refused ? FailureKind::Memory : kind;
+    f.kind = deadline.WasPassed() ? FailureKind::TimeLimit
+             : memory.refused     ? FailureKind::Memory
+                                  : kind;
     errorText.clear();
     errorLine = 0;
     duk_dup_top(ctx);
@@ -410,7 +421,8 @@ ScriptFailure JsEngine::AddObject(std::string_view name, std::shared_ptr<clsTemp
     objects.push_back(std::move(object));
     ObjectToAdd add{name, static_cast<int>(objects.size() - 1)};
     ScriptFailure f;
-    if (duk_safe_call(ctx, InstallTemplate, &add, 0, 1) != DUK_EXEC_SUCCESS) f = FailureFromTop(FailureKind::RunTime);
+    if (duk_safe_call(ctx, InstallTemplate, &add, 0, 1) != DUK_EXEC_SUCCESS)
+        f = FailureFromTop(FailureKind::RunTime);
     duk_pop(ctx);
     return f;
 }
@@ -440,7 +452,8 @@ ScriptFailure JsEngine::Run(std::string_view name) {
     notFound = false;
     deadline.Start(CurrentLimits().time);
     ScriptFailure f;
-    if (duk_safe_call(ctx, CallProcedure, &name, 0, 1) != DUK_EXEC_SUCCESS) f = FailureFromTop(FailureKind::RunTime);
+    if (duk_safe_call(ctx, CallProcedure, &name, 0, 1) != DUK_EXEC_SUCCESS)
+        f = FailureFromTop(FailureKind::RunTime);
     deadline.Stop();
     duk_pop(ctx);
     if (notFound) return {FailureKind::NoProcedure, {}, 0};

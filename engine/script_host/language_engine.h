@@ -33,7 +33,7 @@ struct ScriptFailure {
 };
 
 class LanguageEngine {
-public:
+  public:
     virtual ~LanguageEngine() = default;
     virtual ScriptFailure AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) = 0;
     virtual ScriptFailure AddCode(std::string_view code) = 0;
@@ -47,7 +47,8 @@ std::unique_ptr<LanguageEngine> MakeLuaEngine(std::size_t memoryLimit);
 
 // Raises the run-time error that describes `failure`: the procedure (none while the code is
 // loaded), the interpreter's text and the file and line the map gives for its line.
-[[noreturn]] void RaiseFailure(const ScriptFailure& failure, std::string_view procedure, const LineMap& map);
+[[noreturn]] void RaiseFailure(const ScriptFailure& failure, std::string_view procedure,
+                               const LineMap& map);
 
 // The bytes an interpreter holds, against its limit. Allocators ask before they grow.
 struct MemoryAccount {
@@ -68,7 +69,7 @@ struct MemoryAccount {
 // The time a piece of script code may run. Once passed it stays passed until the next
 // Start, so an interpreter keeps failing until the script has left every handler.
 class Deadline {
-public:
+  public:
     void Start(std::chrono::milliseconds allowed) {
         m_end = std::chrono::steady_clock::now() + allowed;
         m_running = true;
@@ -83,7 +84,7 @@ public:
     }
     bool WasPassed() const { return m_passed; }
 
-private:
+  private:
     std::chrono::steady_clock::time_point m_end{};
     bool m_running = false;
     bool m_passed = false;

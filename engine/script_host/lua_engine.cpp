@@ -28,7 +28,7 @@ constexpr const char* kChunkSource = "=scripts";
 constexpr const char* kStoppedText = "script stopped at its time limit";
 
 class LuaEngine final : public LanguageEngine {
-public:
+  public:
     explicit LuaEngine(std::size_t memoryLimit) { memory.limit = memoryLimit; }
     ~LuaEngine() override {
         if (L) lua_close(L);
@@ -55,12 +55,14 @@ public:
     bool notFound = false;
     bool syntax = false;
 
-private:
+  private:
     // Runs `function` with `udata` as its one argument, protected; the failure, if any.
     ScriptFailure Protected(lua_CFunction function, void* udata, FailureKind kind);
 };
 
-LuaEngine* EngineOf(lua_State* L) { return *static_cast<LuaEngine**>(lua_getextraspace(L)); }
+LuaEngine* EngineOf(lua_State* L) {
+    return *static_cast<LuaEngine**>(lua_getextraspace(L));
+}
 
 void* LuaAlloc(void* udata, void* ptr, std::size_t osize, std::size_t nsize) {
     auto* e = static_cast<LuaEngine*>(udata);
@@ -93,7 +95,8 @@ int MessageHandler(lua_State* L) {
     LuaEngine* e = EngineOf(L);
     lua_Debug ar;
     for (int level = 1; lua_getstack(L, level, &ar); ++level) {
-        if (lua_getinfo(L, "Sl", &ar) && ar.currentline > 0 && std::strcmp(ar.source, kChunkSource) == 0) {
+        if (lua_getinfo(L, "Sl", &ar) && ar.currentline > 0 &&
+            std::strcmp(ar.source, kChunkSource) == 0) {
             e->errorLine = ar.currentline;
             break;
         }
@@ -101,11 +104,14 @@ int MessageHandler(lua_State* L) {
     return 1;
 }
 
-int NoExit(lua_State* L) { return luaL_error(L, "os.exit is not available to scripts"); }
+int NoExit(lua_State* L) {
+    return luaL_error(L, "os.exit is not available to scripts");
+}
 
 // What a trial leaves undone: the function's name is its upvalue.
 int Withheld(lua_State* L) {
-    return luaL_error(L, "%s is not done in a trial of a template", lua_tostring(L, lua_upvalueindex(1)));
+    return luaL_error(L, "%s is not done in a trial of a template",
+                      lua_tostring(L, lua_upvalueindex(1)));
 }
 
 // io.open in a trial; the real io.open is the upvalue. A file opened for writing is noted
@@ -156,9 +162,11 @@ void WithholdEffects(lua_State* L) {
 
 int OpenLibraries(lua_State* L) {
     static const luaL_Reg kLibraries[] = {
-        {LUA_GNAME, luaopen_base},          {LUA_LOADLIBNAME, luaopen_package}, {LUA_COLIBNAME, luaopen_coroutine},
-        {LUA_TABLIBNAME, luaopen_table},    {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
-        {LUA_STRLIBNAME, luaopen_string},   {LUA_MATHLIBNAME, luaopen_math},    {LUA_UTF8LIBNAME, luaopen_utf8},
+        {LUA_GNAME, luaopen_base},          {LUA_LOADLIBNAME, luaopen_package},
+        {LUA_COLIBNAME, luaopen_coroutine}, {LUA_TABLIBNAME, luaopen_table},
+        {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
+        {LUA_STRLIBNAME, luaopen_string},   {LUA_MATHLIBNAME, luaopen_math},
+        {LUA_UTF8LIBNAME, luaopen_utf8},
     };
     for (const luaL_Reg& lib : kLibraries) {
         luaL_requiref(L, lib.name, lib.func, 1);
@@ -174,10 +182,14 @@ int OpenLibraries(lua_State* L) {
 
 // --- The "Template" table. Its functions carry the object's number as their upvalue. ---
 
-std::size_t ObjectOf(lua_State* L) { return static_cast<std::size_t>(lua_tointeger(L, lua_upvalueindex(1))); }
+std::size_t ObjectOf(lua_State* L) {
+    return static_cast<std::size_t>(lua_tointeger(L, lua_upvalueindex(1)));
+}
 
 // Called as Template:F(...) the table comes first; as Template.F(...) it does not.
-int FirstArgument(lua_State* L) { return lua_istable(L, 1) ? 2 : 1; }
+int FirstArgument(lua_State* L) {
+    return lua_istable(L, 1) ? 2 : 1;
+}
 
 void PushValue(lua_State* L, const MemberValue& value) {
     if (auto* s = std::get_if<std::string>(&value)) {
@@ -222,8 +234,9 @@ int TemplateGetValueByName(lua_State* L) {
     const std::size_t object = ObjectOf(L);
     std::size_t length = 0;
     const char* name = luaL_checklstring(L, FirstArgument(L), &length);
-    if (object >= e->objects.size() ||
-        !WithoutExceptions([&] { e->text = e->objects[object]->GetValueByName({name, length}); }))
+    if (object >= e->objects.size() || !WithoutExceptions([&] {
+            e->text = e->objects[object]->GetValueByName({name, length});
+        }))
         return luaL_error(L, "Template:GetValueByName failed");
     lua_pushlstring(L, e->text.data(), e->text.size());
     return 1;
@@ -236,8 +249,9 @@ int TemplateSetValueByName(lua_State* L) {
     std::size_t nameLength = 0, valueLength = 0;
     const char* name = luaL_checklstring(L, first, &nameLength);
     const char* value = luaL_checklstring(L, first + 1, &valueLength);
-    if (object >= e->objects.size() ||
-        !WithoutExceptions([&] { e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength}); }))
+    if (object >= e->objects.size() || !WithoutExceptions([&] {
+            e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength});
+        }))
         return luaL_error(L, "Template:SetValueByName failed");
     return 0;
 }
@@ -253,7 +267,8 @@ int InstallTemplate(lua_State* L) {
     const struct {
         const char* name;
         lua_CFunction function;
-    } kMethods[] = {{"GetValueByName", TemplateGetValueByName}, {"SetValueByName", TemplateSetValueByName}};
+    } kMethods[] = {{"GetValueByName", TemplateGetValueByName},
+                    {"SetValueByName", TemplateSetValueByName}};
     for (const auto& m : kMethods) {
         lua_pushinteger(L, add->index);
         lua_pushcclosure(L, m.function, 1);
@@ -360,10 +375,10 @@ ScriptFailure LuaEngine::Protected(lua_CFunction function, void* udata, FailureK
     const int status = lua_pcall(L, 1, 0, base + 1);
     ScriptFailure f;
     if (status != LUA_OK) {
-        f.kind = deadline.WasPassed() ? FailureKind::TimeLimit
+        f.kind = deadline.WasPassed()                     ? FailureKind::TimeLimit
                  : memory.refused || status == LUA_ERRMEM ? FailureKind::Memory
-                 : syntax ? FailureKind::Syntax
-                          : kind;
+                 : syntax                                 ? FailureKind::Syntax
+                                                          : kind;
         // Only a string (or a number) is read as text; converting anything else could fail
         // outside the protection.
         std::size_t length = 0;

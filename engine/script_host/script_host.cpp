@@ -44,34 +44,50 @@ namespace {
 thread_local WithheldEffects* t_withheld = nullptr;
 }  // namespace
 
-WithheldEffects::WithheldEffects() : m_previous(t_withheld) { t_withheld = this; }
-WithheldEffects::~WithheldEffects() { t_withheld = m_previous; }
-WithheldEffects* WithheldEffects::Active() { return t_withheld; }
+WithheldEffects::WithheldEffects() : m_previous(t_withheld) {
+    t_withheld = this;
+}
+WithheldEffects::~WithheldEffects() {
+    t_withheld = m_previous;
+}
+WithheldEffects* WithheldEffects::Active() {
+    return t_withheld;
+}
 
-ScriptLimits CurrentLimits() { return TestLimits().value_or(ScriptLimits{}); }
-void SetLimitsForTesting(const ScriptLimits& limits) { TestLimits() = limits; }
-void ResetLimitsForTesting() { TestLimits().reset(); }
+ScriptLimits CurrentLimits() {
+    return TestLimits().value_or(ScriptLimits{});
+}
+void SetLimitsForTesting(const ScriptLimits& limits) {
+    TestLimits() = limits;
+}
+void ResetLimitsForTesting() {
+    TestLimits().reset();
+}
 
-bool IsKnownLanguage(std::string_view name) { return LanguageOf(name) != LanguageKind::None; }
+bool IsKnownLanguage(std::string_view name) {
+    return LanguageOf(name) != LanguageKind::None;
+}
 
 void RaiseFailure(const ScriptFailure& failure, std::string_view procedure, const LineMap& map) {
-    const std::string who =
-        procedure.empty() ? std::string("Loading the scripts") : "Procedure \"" + std::string(procedure) + "\"";
+    const std::string who = procedure.empty() ? std::string("Loading the scripts")
+                                              : "Procedure \"" + std::string(procedure) + "\"";
     const std::string where = Location(failure.line, map);
     switch (failure.kind) {
-    case FailureKind::Syntax:
-        Raise(kErrScriptSyntax, who + ": " + failure.message + where);
-    case FailureKind::NoProcedure:
-        Raise(kErrNoSuchProcedure, who + " is not defined by the scripts");
-    case FailureKind::TimeLimit:
-        Raise(kErrScriptTimeLimit, who + ": stopped after running " + Seconds(CurrentLimits().time) +
-                                       ", the time limit of a script" + where);
-    case FailureKind::Memory:
-        Raise(kErrOutOfMemory, who + ": stopped at the memory limit of a script (" +
-                                   std::to_string(CurrentLimits().memory / (1024 * 1024)) + " MB)" + where);
-    case FailureKind::RunTime:
-    case FailureKind::None:
-        break;
+        case FailureKind::Syntax:
+            Raise(kErrScriptSyntax, who + ": " + failure.message + where);
+        case FailureKind::NoProcedure:
+            Raise(kErrNoSuchProcedure, who + " is not defined by the scripts");
+        case FailureKind::TimeLimit:
+            Raise(kErrScriptTimeLimit, who + ": stopped after running " +
+                                           Seconds(CurrentLimits().time) +
+                                           ", the time limit of a script" + where);
+        case FailureKind::Memory:
+            Raise(kErrOutOfMemory, who + ": stopped at the memory limit of a script (" +
+                                       std::to_string(CurrentLimits().memory / (1024 * 1024)) +
+                                       " MB)" + where);
+        case FailureKind::RunTime:
+        case FailureKind::None:
+            break;
     }
     Raise(kErrScriptRunTime, who + ": " + failure.message + where);
 }
@@ -86,12 +102,15 @@ void ScriptHost::SetLanguage(std::string_view name) {
     const LanguageKind language = LanguageOf(name);
     if (language == LanguageKind::None) Raise(kErrInvalidProperty);
     const std::size_t memory = CurrentLimits().memory;
-    m_engine = language == LanguageKind::JavaScript ? MakeJavaScriptEngine(memory) : MakeLuaEngine(memory);
+    m_engine =
+        language == LanguageKind::JavaScript ? MakeJavaScriptEngine(memory) : MakeLuaEngine(memory);
     if (!m_engine) Raise(kErrOutOfMemory);
     m_language = std::string(name);
 }
 
-std::string ScriptHost::Language() const { return m_language; }
+std::string ScriptHost::Language() const {
+    return m_language;
+}
 
 LanguageEngine& ScriptHost::Engine() const {
     if (!m_engine) Raise(kErrNoLanguage, "The script language is not set");
@@ -100,10 +119,13 @@ LanguageEngine& ScriptHost::Engine() const {
 
 void ScriptHost::AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) {
     if (!object) Raise(kErrObjectRequired);
-    if (ScriptFailure f = Engine().AddObject(name, std::move(object))) RaiseFailure(f, {}, m_lineMap);
+    if (ScriptFailure f = Engine().AddObject(name, std::move(object)))
+        RaiseFailure(f, {}, m_lineMap);
 }
 
-void ScriptHost::SetLineMap(LineMap map) { m_lineMap = std::move(map); }
+void ScriptHost::SetLineMap(LineMap map) {
+    m_lineMap = std::move(map);
+}
 
 void ScriptHost::AddCode(std::string_view code) {
     if (ScriptFailure f = Engine().AddCode(code)) RaiseFailure(f, {}, m_lineMap);
@@ -113,6 +135,8 @@ void ScriptHost::Run(std::string_view name) {
     if (ScriptFailure f = Engine().Run(name)) RaiseFailure(f, name, m_lineMap);
 }
 
-std::vector<std::string> ScriptHost::Procedures() const { return Engine().Procedures(); }
+std::vector<std::string> ScriptHost::Procedures() const {
+    return Engine().Procedures();
+}
 
 }  // namespace tallix::script

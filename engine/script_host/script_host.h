@@ -29,11 +29,11 @@ inline constexpr std::chrono::milliseconds kScriptTimeLimit{30'000};
 inline constexpr std::size_t kScriptMemoryLimit = 256u * 1024u * 1024u;
 
 // Error numbers of the host, above the run-time error range so logs tell them apart.
-inline constexpr int kErrScriptSyntax = 1002;      // the code does not compile
-inline constexpr int kErrScriptRunTime = 1003;     // an error raised while a script ran
-inline constexpr int kErrNoSuchProcedure = 1004;   // Run of a name the code does not define
-inline constexpr int kErrScriptTimeLimit = 1005;   // stopped at kScriptTimeLimit
-inline constexpr int kErrNoLanguage = 1006;        // an operation before Language was set
+inline constexpr int kErrScriptSyntax = 1002;     // the code does not compile
+inline constexpr int kErrScriptRunTime = 1003;    // an error raised while a script ran
+inline constexpr int kErrNoSuchProcedure = 1004;  // Run of a name the code does not define
+inline constexpr int kErrScriptTimeLimit = 1005;  // stopped at kScriptTimeLimit
+inline constexpr int kErrNoLanguage = 1006;       // an operation before Language was set
 // A script that reaches kScriptMemoryLimit fails with kErrOutOfMemory (7).
 
 // Where a line of the loaded code came from; `file` is empty for lines of no file.
@@ -60,7 +60,7 @@ void ResetLimitsForTesting();
 // noted and gives a handle on /dev/null, and its functions that remove or rename files,
 // start programs or load native code fail. A trial of a template runs its scripts this way.
 class WithheldEffects {
-public:
+  public:
     WithheldEffects();
     ~WithheldEffects();
     WithheldEffects(const WithheldEffects&) = delete;
@@ -71,7 +71,7 @@ public:
     // The one installed on the calling thread, or nullptr.
     static WithheldEffects* Active();
 
-private:
+  private:
     WithheldEffects* m_previous;
     std::vector<std::string> m_texts;
 };
@@ -82,7 +82,7 @@ bool IsKnownLanguage(std::string_view name);
 class LanguageEngine;
 
 class ScriptHost {
-public:
+  public:
     ScriptHost();
     ~ScriptHost();
     ScriptHost(const ScriptHost&) = delete;
@@ -106,7 +106,7 @@ public:
     // The names of the procedures the loaded code defines, sorted.
     std::vector<std::string> Procedures() const;
 
-private:
+  private:
     LanguageEngine& Engine() const;
 
     std::string m_language;

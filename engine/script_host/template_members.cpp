@@ -15,7 +15,8 @@ struct Member {
 const Member kMembers[] = {
     {"FileName", [](const clsTemplate& t) -> MemberValue { return t.FileName(); }},
     {"OutputFile", [](const clsTemplate& t) -> MemberValue { return t.OutputFile(); }},
-    {"OutputDeliminator", [](const clsTemplate& t) -> MemberValue { return t.OutputDeliminator(); }},
+    {"OutputDeliminator",
+     [](const clsTemplate& t) -> MemberValue { return t.OutputDeliminator(); }},
     {"Active", [](const clsTemplate& t) -> MemberValue { return t.Active(); }},
     {"AllowDuplicate", [](const clsTemplate& t) -> MemberValue { return t.AllowDuplicate(); }},
     {"LastRan", [](const clsTemplate& t) -> MemberValue { return t.LastRan(); }},

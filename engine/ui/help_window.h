@@ -10,7 +10,7 @@ namespace tallix::engine {
 
 class FrmHelp final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit FrmHelp(QWidget* parent = nullptr);
 
     QPlainTextEdit* Text1;

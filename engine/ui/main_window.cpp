@@ -69,7 +69,9 @@ void FrmMain::changeEvent(QEvent* event) {
 
 QtStatusWindow::QtStatusWindow() = default;
 
-QtStatusWindow::~QtStatusWindow() { delete m_form; }
+QtStatusWindow::~QtStatusWindow() {
+    delete m_form;
+}
 
 void QtStatusWindow::Load() {
     if (m_form) return;
@@ -119,7 +121,8 @@ void QtStatusWindow::Changed() {
     // further update comes.
     if (m_flushQueued) return;
     m_flushQueued = true;
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWindowEventInterval - (now - m_lastFlush));
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWindowEventInterval -
+                                                                            (now - m_lastFlush));
     QTimer::singleShot(wait, m_form, [this] { Flush(); });
 }
 

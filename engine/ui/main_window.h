@@ -4,7 +4,6 @@
 #include <QString>
 #include <QWidget>
 #include <chrono>
-#include <chrono>
 #include <memory>
 
 #include "engine/status_window.h"
@@ -18,7 +17,7 @@ namespace tallix::engine {
 
 class FrmMain final : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit FrmMain(QWidget* parent = nullptr);
 
     QLabel* lblConnection;
@@ -29,16 +28,16 @@ public:
     QPushButton* cmdCancel;
     QTimer* sysTimer;
 
-signals:
+  signals:
     void cancelRequested();
 
-protected:
+  protected:
     // Minimizing hides the window (back in its normal state) for the rest of the run.
     void changeEvent(QEvent* event) override;
 };
 
 class QtStatusWindow final : public StatusWindow {
-public:
+  public:
     QtStatusWindow();
     ~QtStatusWindow() override;
 
@@ -56,7 +55,7 @@ public:
     // Puts the texts and values set since the last paint into the widgets now.
     void Flush();
 
-private:
+  private:
     QProgressBar* Bar(int line) const;
     // Texts and values are kept here and reach the widgets at most once per
     // kWindowEventInterval: a label or bar that changes repaints and lays out at once, and the

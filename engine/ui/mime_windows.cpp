@@ -18,7 +18,7 @@ QString QtFilter(const std::string& filter) {
 }
 
 class QtProgress final : public qrmime::ProgressWindow {
-public:
+  public:
     QtProgress(const std::string& caption, const std::string& line1, const std::string& line2,
                int minimum, int maximum) {
         m_window.setObjectName("mimeProgress");
@@ -37,7 +37,7 @@ public:
     }
     void SetValue(int value) override { m_bar->setValue(value); }
 
-private:
+  private:
     QWidget m_window;
     QProgressBar* m_bar;
 };
@@ -57,16 +57,16 @@ void QtMimeWindows::ShowAbout(const std::string& title, const std::string& text)
 
 std::optional<std::string> QtMimeWindows::AskOpenFileName(const std::string& filter,
                                                           const std::string& defaultName) {
-    QString name = QFileDialog::getOpenFileName(nullptr, QString(), QString::fromStdString(defaultName),
-                                                QtFilter(filter));
+    QString name = QFileDialog::getOpenFileName(
+        nullptr, QString(), QString::fromStdString(defaultName), QtFilter(filter));
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
 }
 
 std::optional<std::string> QtMimeWindows::AskSaveFileName(const std::string& filter,
                                                           const std::string& defaultName) {
-    QString name = QFileDialog::getSaveFileName(nullptr, QString(), QString::fromStdString(defaultName),
-                                                QtFilter(filter));
+    QString name = QFileDialog::getSaveFileName(
+        nullptr, QString(), QString::fromStdString(defaultName), QtFilter(filter));
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
 }

@@ -7,7 +7,7 @@
 namespace tallix::engine {
 
 class QtMimeWindows final : public qrmime::HostWindows {
-public:
+  public:
     std::unique_ptr<qrmime::ProgressWindow> OpenProgress(const std::string& caption,
                                                          const std::string& line1,
                                                          const std::string& line2, int minimum,

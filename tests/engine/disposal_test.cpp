@@ -13,7 +13,7 @@ namespace tallix::engine {
 namespace {
 
 class Disposal : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetSettings();
         CurrentRun().currentSource = &source;
@@ -23,7 +23,8 @@ protected:
     // 0 not used, 1 parsed, 2 failed.
     void Statuses(const std::vector<int>& statuses) {
         CurrentRun().templateStatus.clear();
-        for (int s : statuses) CurrentRun().templateStatus.push_back(static_cast<TemplateOutcome>(s));
+        for (int s : statuses)
+            CurrentRun().templateStatus.push_back(static_cast<TemplateOutcome>(s));
     }
     void Policy(std::int16_t flag, bool unused) {
         Settings().deleteFlag = flag;
@@ -66,7 +67,8 @@ TEST_F(Disposal, WithoutAskingOnlyWhatParsedCleanly) {
     std::string log = env.ReadProgramFile(std::string(kErrorLog));
     std::size_t first = log.find("Message failed to parse correctly and was not deleted");
     ASSERT_NE(first, std::string::npos);
-    EXPECT_NE(log.find("Message failed to parse correctly and was not deleted", first + 1), std::string::npos);
+    EXPECT_NE(log.find("Message failed to parse correctly and was not deleted", first + 1),
+              std::string::npos);
     EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -76,9 +78,11 @@ TEST_F(Disposal, AsksWithTheOutcomeAndNoAsDefault) {
         std::vector<int> statuses;
         const char* text;
     } cases[] = {
-        {{0, 0}, "The current message was not used by any templates\nWould you like to delete anyway?"},
-        {{1, 2}, "The current message failed to parse correctly with at least one template\n"
-                 "Would you like to delete anyway"},
+        {{0, 0},
+         "The current message was not used by any templates\nWould you like to delete anyway?"},
+        {{1, 2},
+         "The current message failed to parse correctly with at least one template\n"
+         "Would you like to delete anyway"},
         {{0, 1}, "Current Message was parsed successfully\nWould you like to delete the message?"},
     };
     for (const auto& c : cases) {

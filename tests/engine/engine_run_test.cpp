@@ -9,9 +9,9 @@
 #include "engine/run_state.h"
 #include "engine/status_window.h"
 #include "engine/template_cache.h"
-#include "model/template.h"
 #include "engine/template_files.h"
 #include "model/message.h"
+#include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
@@ -40,7 +40,7 @@ std::shared_ptr<txMessage> Message(const std::string& subject, const std::string
 }
 
 class EngineRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
@@ -49,27 +49,34 @@ protected:
         Settings().useSource = "FAKE";
         std::filesystem::create_directories(Settings().templateDir);
         first.SetID("Fake inbox");
-        CurrentRun().sourceFactory = ([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
-            if (kind != "FAKE") return nullptr;
-            return std::make_unique<testing::FakeSourceList>(sourceList);
-        });
+        CurrentRun().sourceFactory =
+            ([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
+                if (kind != "FAKE") return nullptr;
+                return std::make_unique<testing::FakeSourceList>(sourceList);
+            });
     }
     void TearDown() override { CurrentRun().sourceFactory = nullptr; }
 
     // A template file: general, filter, variables ("Name;Type;Start;Stop;flags...") and output.
-    void Template(const std::string& name, const std::string& active, const std::string& filterField,
-                  const std::string& find, const std::vector<std::string>& vars,
-                  const std::string& output, const std::string& outputFile,
-                  const std::string& delimiter = "COMMA", const std::string& allowDuplicate = "True") {
-        std::string t = "[General]\r\nActive=" + active + "\r\nNum_Variables=" + std::to_string(vars.size()) +
-                        "\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=" + filterField + "\r\nFind_String=" + find +
-                        "\r\n[Variables]\r\n";
-        for (std::size_t i = 0; i < vars.size(); ++i) t += "Var" + std::to_string(i + 1) + "=" + vars[i] + "\r\n";
-        t += "[Output]\r\nAllowDuplicate=" + allowDuplicate + "\r\nFile=" + outputFile + "\r\nDelimiter=" +
-             delimiter + "\r\nOutput_Count=1\r\nOutput1=" + output + "\r\n[Scripts]\r\nrun=\r\n";
+    void Template(const std::string& name, const std::string& active,
+                  const std::string& filterField, const std::string& find,
+                  const std::vector<std::string>& vars, const std::string& output,
+                  const std::string& outputFile, const std::string& delimiter = "COMMA",
+                  const std::string& allowDuplicate = "True") {
+        std::string t = "[General]\r\nActive=" + active +
+                        "\r\nNum_Variables=" + std::to_string(vars.size()) +
+                        "\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=" + filterField +
+                        "\r\nFind_String=" + find + "\r\n[Variables]\r\n";
+        for (std::size_t i = 0; i < vars.size(); ++i)
+            t += "Var" + std::to_string(i + 1) + "=" + vars[i] + "\r\n";
+        t += "[Output]\r\nAllowDuplicate=" + allowDuplicate + "\r\nFile=" + outputFile +
+             "\r\nDelimiter=" + delimiter + "\r\nOutput_Count=1\r\nOutput1=" + output +
+             "\r\n[Scripts]\r\nrun=\r\n";
         WriteFileBytes(Settings().templateDir + "/" + name, t);
     }
-    std::string Out(const std::string& name) { return ReadFileBytes(env.ProgramDir() + "/" + name); }
+    std::string Out(const std::string& name) {
+        return ReadFileBytes(env.ProgramDir() + "/" + name);
+    }
     std::string OutPath(const std::string& name) { return env.ProgramDir() + "/" + name; }
     std::string SystemLog() { return env.ReadProgramFile(std::string(kSystemLog)); }
     std::string ErrorLog() { return env.ReadProgramFile(std::string(kErrorLog)); }
@@ -85,7 +92,8 @@ TEST_F(EngineRun, EveryMatchingMessageAppendsOneLine) {
              {"OrderNo;MSG_TEXT;Order no:;{End of Line};0;0;0;0;0",
               "Sender;SENDER_NAME;{Beginning of Field};{End of Field};1;0;0;0;0"},
              "OrderNo,Sender", OutPath("orders.csv"));
-    Template("Unused.txf", "true", "<NONE>", "", {"All;MSG_TEXT;;;0;0;0;0;0"}, "All", OutPath("unused.csv"));
+    Template("Unused.txf", "true", "<NONE>", "", {"All;MSG_TEXT;;;0;0;0;0;0"}, "All",
+             OutPath("unused.csv"));
     first.messages = {Message("Your ORDER", "Hello\r\nOrder no: 4711\r\nBye"),
                       Message("Newsletter", "Order no: 1"),
                       Message("Order 2", "Order no:   99  \r\n")};
@@ -99,14 +107,18 @@ TEST_F(EngineRun, EveryMatchingMessageAppendsOneLine) {
     EXPECT_EQ(first.calls.front(), "Connect");
     EXPECT_EQ(first.calls.back(), "Disconnect");
     // The active template is stamped, the inactive one is not.
-    EXPECT_EQ(ReadFileBytes(Settings().templateDir + "/Orders.txf").find("Last_Ran=Never"), std::string::npos);
-    EXPECT_NE(ReadFileBytes(Settings().templateDir + "/Unused.txf").find("Last_Ran=Never"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(Settings().templateDir + "/Orders.txf").find("Last_Ran=Never"),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(Settings().templateDir + "/Unused.txf").find("Last_Ran=Never"),
+              std::string::npos);
     EXPECT_EQ(ErrorLog(), "");
 }
 
 TEST_F(EngineRun, SelectionRunsOneTemplateFoundWithoutRegardToCase) {
-    Template("Orders.TXF", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
-    Template("Other.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"));
+    Template("Orders.TXF", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("a.csv"));
+    Template("Other.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("b.csv"));
     first.messages = {Message("one", "")};
     RunSources("orders");
     EXPECT_EQ(Out("a.csv"), "one\r\n");
@@ -145,9 +157,10 @@ TEST_F(EngineRun, UnknownSourceKindAndNoTemplatesEndTheRun) {
     sourceList.clear();
     Settings().useSource = "FAKE";
     EXPECT_THROW(RunSources(""), ProgramEndRequest);
-    EXPECT_NE(ErrorLog().find("No source configurations defined.\nCheck that the configurations are "
-                              "correct in the system options\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        ErrorLog().find("No source configurations defined.\nCheck that the configurations are "
+                        "correct in the system options\r\n"),
+        std::string::npos);
 
     std::filesystem::remove(Settings().templateDir + "/T.txf");
     EXPECT_THROW(RunSources(""), ProgramEndRequest);
@@ -156,7 +169,8 @@ TEST_F(EngineRun, UnknownSourceKindAndNoTemplatesEndTheRun) {
 
 TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
     Template("Bad.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", env.ProgramDir());
-    Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("good.csv"));
+    Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("good.csv"));
     first.messages = {Message("m1", ""), Message("m2", "")};
     Settings().deleteFlag = 2;
     SetSilentMode(true);
@@ -201,13 +215,14 @@ TEST_F(EngineRun, OutputLineRules) {
 }
 
 TEST_F(EngineRun, TemplateEditedDuringTheRunTakesEffectAtTheNextMessage) {
-    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;MSG_TEXT;Code:;;0;0;0;0;0"},
-             "A,B", OutPath("t.csv"));
+    Template("T.txf", "True", "<NONE>", "",
+             {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;MSG_TEXT;Code:;;0;0;0;0;0"}, "A,B", OutPath("t.csv"));
     first.messages = {Message("one", "Code: 1"), Message("two", "none"), Message("three", "none")};
     first.beforeNext = [&](std::size_t index) {
         if (index == 2)
-            Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;MSG_TEXT;Code:;;0;0;0;0;0"},
-                     "B,A", OutPath("t.csv"));
+            Template("T.txf", "True", "<NONE>", "",
+                     {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;MSG_TEXT;Code:;;0;0;0;0;0"}, "B,A",
+                     OutPath("t.csv"));
     };
     RunSources("");
     // The second message's empty code does not inherit the first one's value.
@@ -215,10 +230,11 @@ TEST_F(EngineRun, TemplateEditedDuringTheRunTakesEffectAtTheNextMessage) {
 }
 
 TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
-    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
-             "False");
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"),
+             "COMMA", "False");
     WriteFileBytes(OutPath("t.csv"), "  seen  \r\nold\r");
-    first.messages = {Message("seen", ""), Message("new", ""), Message("new", ""), Message("later", "")};
+    first.messages = {Message("seen", ""), Message("new", ""), Message("new", ""),
+                      Message("later", "")};
     first.beforeNext = [&](std::size_t index) {
         // Another program appends while the run goes on.
         if (index == 3) WriteFileBytes(OutPath("t.csv"), Out("t.csv") + "later\r\n");
@@ -230,17 +246,18 @@ TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
 // Lines end at CR LF or a lone CR; a lone LF is part of its line. A record with a line break
 // inside is compared whole with each line, the same within a run and in the next run.
 TEST_F(EngineRun, DuplicateCheckReadsLinesAsTheFileIsRead) {
-    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"), "COMMA",
-             "False");
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"),
+             "COMMA", "False");
     WriteFileBytes(OutPath("t.csv"), "joined\nline\r\nother\nhalf\r\n");
     const auto messages = [&] {
-        return std::vector<std::shared_ptr<txMessage>>{Message("joined\nline", ""), Message("half", ""),
-                                                       Message("two\r\nlines", ""), Message("two\r\nlines", ""),
-                                                       Message("bare\nbreak", ""), Message("bare\nbreak", "")};
+        return std::vector<std::shared_ptr<txMessage>>{
+            Message("joined\nline", ""), Message("half", ""),        Message("two\r\nlines", ""),
+            Message("two\r\nlines", ""), Message("bare\nbreak", ""), Message("bare\nbreak", "")};
     };
     first.messages = messages();
     RunSources("");
-    const std::string once = "joined\nline\r\nother\nhalf\r\nhalf\r\ntwo\r\nlines\r\ntwo\r\nlines\r\nbare\nbreak\r\n";
+    const std::string once =
+        "joined\nline\r\nother\nhalf\r\nhalf\r\ntwo\r\nlines\r\ntwo\r\nlines\r\nbare\nbreak\r\n";
     EXPECT_EQ(Out("t.csv"), once);
 
     // The next run finds the bare-LF record and again not the one split over two lines.
@@ -253,8 +270,10 @@ TEST_F(EngineRun, DuplicateCheckReadsLinesAsTheFileIsRead) {
 }
 
 TEST_F(EngineRun, OutputFileIsCreatedAtTheFirstMessageEvenWithoutAMatch) {
-    Template("T.txf", "True", "MSG_SUBJECT", "invoice", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"));
-    Template("Empty.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "", OutPath("empty.csv"));
+    Template("T.txf", "True", "MSG_SUBJECT", "invoice", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A",
+             OutPath("t.csv"));
+    Template("Empty.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "",
+             OutPath("empty.csv"));
     first.messages = {Message("no match here", ""), Message("nor here", "")};
     RunSources("");
     ASSERT_TRUE(std::filesystem::exists(OutPath("t.csv")));
@@ -266,16 +285,17 @@ TEST_F(EngineRun, OutputFileIsCreatedAtTheFirstMessageEvenWithoutAMatch) {
 TEST_F(EngineRun, HtmlAttachmentsLoseTheirTagsBeforeTheSearch) {
     std::string page = env.ProgramDir() + "/page.htm";
     WriteFileBytes(page, "<html><body><p>Total:&nbsp;<b>42</b> EUR</p></body></html>");
-    Template("T.txf", "True", "ATTACHMENT", "total: 42", {"Total;ATTACHMENT;Total:;EUR;0;0;1;0;0"}, "Total",
-             OutPath("t.csv"));
+    Template("T.txf", "True", "ATTACHMENT", "total: 42", {"Total;ATTACHMENT;Total:;EUR;0;0;1;0;0"},
+             "Total", OutPath("t.csv"));
     first.messages = {Message("s", "", {page})};
     RunSources("");
     EXPECT_EQ(Out("t.csv"), "42\r\n");
 }
 
 TEST_F(EngineRun, SpaceDelimiterCollapsesEmptyValues) {
-    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;SENDER_TYPE;;;0;0;0;0;0"},
-             "A,B,A", OutPath("t.txt"), "SPACE");
+    Template("T.txf", "True", "<NONE>", "",
+             {"A;MSG_SUBJECT;;;0;0;0;0;0", "B;SENDER_TYPE;;;0;0;0;0;0"}, "A,B,A", OutPath("t.txt"),
+             "SPACE");
     first.messages = {Message("x", "")};
     RunSources("");
     EXPECT_EQ(Out("t.txt"), "x x\r\n");
@@ -285,8 +305,8 @@ TEST_F(EngineRun, VariableMatchingRules) {
     Template("T.txf", "True", "MSG_TEXT", "total",
              {"NoCase;MSG_TEXT;ORDER NO:;{END OF LINE};0;0;0;0;0",
               "Word;MSG_TEXT;Order;{End of Line};0;0;1;1;0",
-              "Line;MSG_TEXT;Total:;{End of Line};0;0;1;0;1",
-              "Sender;SENDER_ADDRESS;;;0;0;1;0;0", "Lower;msg_subject;;;0;0;1;0;0"},
+              "Line;MSG_TEXT;Total:;{End of Line};0;0;1;0;1", "Sender;SENDER_ADDRESS;;;0;0;1;0;0",
+              "Lower;msg_subject;;;0;0;1;0;0"},
              "NoCase,Word,Line,Sender,Lower", OutPath("t.csv"), "TAB");
     first.messages = {Message("Subj", "Order no: 4711\r\nOrders: 5\r\nOrder 6\r\nTotal: 12 EUR"),
                       Message("Subj", "Sub Total: 3\r\nTotal: 12")};
@@ -310,13 +330,13 @@ TEST_F(EngineRun, AttachmentsAreSearchedInOrder) {
     EXPECT_EQ(Out("t.csv"), "A-1\r\n");  // filter on the third, value from the second
 }
 
-
 // Status line 2 of a template comes before the template is read, and a damaged template is
 // reported for every message that reaches it, not once per parse of its file.
 TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {
     struct LogAtStatus final : StatusWindow {
         std::function<std::string()> errorLog;
-        std::vector<std::pair<std::string, std::size_t>> seen;  // status line 2, error log length then
+        std::vector<std::pair<std::string, std::size_t>>
+            seen;  // status line 2, error log length then
         void Load() override {}
         void Show() override {}
         void Unload() override {}
@@ -339,7 +359,9 @@ TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {
     SetWindow(nullptr);
     const std::string log = ErrorLog();
     std::size_t reports = 0;
-    for (std::size_t at = log.find("Overflow"); at != std::string::npos; at = log.find("Overflow", at + 1)) ++reports;
+    for (std::size_t at = log.find("Overflow"); at != std::string::npos;
+         at = log.find("Overflow", at + 1))
+        ++reports;
     EXPECT_EQ(reports, 2u) << log;
     ASSERT_EQ(window.seen.size(), 2u);
     // Each message's status line was shown before that message's report was written.
@@ -353,9 +375,11 @@ TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {
 TEST_F(EngineRun, TwoPathsOfOneOutputFileKeepOrderAndDuplicates) {
     // B names A's file by another path and takes no duplicates: it must see A's lines.
     Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
-    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0", "N;SENDER_NAME;;;0;0;0;0;0"},
-             "S", OutPath("./t.csv"), "COMMA", "False");
-    Template("C.txf", "True", "<NONE>", "", {"N;SENDER_NAME;;;0;0;0;0;0"}, "N", OutPath("sub/../t.csv"));
+    Template("B.txf", "True", "<NONE>", "",
+             {"S;MSG_SUBJECT;;;0;0;0;0;0", "N;SENDER_NAME;;;0;0;0;0;0"}, "S", OutPath("./t.csv"),
+             "COMMA", "False");
+    Template("C.txf", "True", "<NONE>", "", {"N;SENDER_NAME;;;0;0;0;0;0"}, "N",
+             OutPath("sub/../t.csv"));
     std::filesystem::create_directories(OutPath("sub"));
     first.messages = {Message("one", ""), Message("two", "")};
     RunSources("");
@@ -386,7 +410,7 @@ TEST_F(EngineRun, WorkingTemplateCopyGetsItsValuesBackForEveryMessage) {
 }
 
 class EngineRunWhileFilesChange : public EngineRun, public ::testing::WithParamInterface<bool> {
-protected:
+  protected:
     void SetUp() override {
         EngineRun::SetUp();
         if (!GetParam()) CurrentRun().watch.Disable();
@@ -395,9 +419,10 @@ protected:
 
 TEST_P(EngineRunWhileFilesChange, OutputFileRemovedOrRenamedIsCreatedAgainAtItsPath) {
     Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
-    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"), "COMMA",
-             "False");
-    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""), Message("four", "")};
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"),
+             "COMMA", "False");
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""),
+                      Message("four", "")};
     first.beforeNext = [&](std::size_t index) {
         if (index == 1) {
             std::filesystem::remove(OutPath("a.csv"));
@@ -418,15 +443,19 @@ TEST_P(EngineRunWhileFilesChange, OutputFileRemovedOrRenamedIsCreatedAgainAtItsP
 
 TEST_P(EngineRunWhileFilesChange, TemplateEditedRemovedAndAddedBackTakesEffectAtTheNextMessage) {
     Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
-    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""), Message("four", ""),
-                      Message("five", "")};
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""),
+                      Message("four", ""), Message("five", "")};
     first.beforeNext = [&](std::size_t index) {
         // Edited in place to a file of the same size.
-        if (index == 2) Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "X", OutPath("t.csv"));
-        if (index == 3) std::filesystem::rename(Settings().templateDir + "/T.txf", OutPath("T.saved"));
+        if (index == 2)
+            Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "X",
+                     OutPath("t.csv"));
+        if (index == 3)
+            std::filesystem::rename(Settings().templateDir + "/T.txf", OutPath("T.saved"));
         if (index == 4)
-            Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0", "X;SENDER_NAME;;;0;0;0;0;0"},
-                     "X,S", OutPath("t.csv"));
+            Template("T.txf", "True", "<NONE>", "",
+                     {"S;MSG_SUBJECT;;;0;0;0;0;0", "X;SENDER_NAME;;;0;0;0;0;0"}, "X,S",
+                     OutPath("t.csv"));
     };
     RunSources("");
     EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\n\r\nAnn Smith,five\r\n");
@@ -436,7 +465,8 @@ TEST_P(EngineRunWhileFilesChange, TemplateEditedRemovedAndAddedBackTakesEffectAt
 
 INSTANTIATE_TEST_SUITE_P(WatchedAndChecked, EngineRunWhileFilesChange, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? std::string("Watched") : std::string("StatChecked");
+                             return info.param ? std::string("Watched")
+                                               : std::string("StatChecked");
                          });
 
 }  // namespace

@@ -129,7 +129,8 @@ TEST(WinsockErrors, TableKeysAreCodesMinus10000) {
     };
     for (const auto& c : cases) {
         std::string name = "stale";
-        EXPECT_EQ(WinsockErrorText(static_cast<std::int16_t>(c.key), &name), c.description) << c.key;
+        EXPECT_EQ(WinsockErrorText(static_cast<std::int16_t>(c.key), &name), c.description)
+            << c.key;
         EXPECT_EQ(name, c.name) << c.key;
     }
     EXPECT_EQ(WinsockErrorText(61), "Connection refused");
@@ -150,7 +151,7 @@ TEST(HostedEvents, SocketErrorIsLoggedAndNotShown) {
 
 // Records what the run does to the window.
 class RecordingWindow final : public StatusWindow {
-public:
+  public:
     void Load() override { loaded = true; }
     void Show() override { shown = true; }
     void Unload() override {
@@ -175,7 +176,7 @@ public:
 };
 
 class EngineStartup : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
@@ -289,7 +290,8 @@ TEST(ConsoleStatus, OneLineWithSourceMessageAndTemplate) {
 
 TEST(HelpText, ColumnsLineByLine) {
     ASSERT_EQ(HelpSwitchLines().size(), HelpDescriptionLines().size());
-    EXPECT_EQ(HelpSwitchText(), "/?\r\n/s\r\n\r\n/sx\r\n\r\n/f<filename>\r\n\r\n\r\n/test NAME [FILE]\r\n\r\n\r\n");
+    EXPECT_EQ(HelpSwitchText(),
+              "/?\r\n/s\r\n\r\n/sx\r\n\r\n/f<filename>\r\n\r\n\r\n/test NAME [FILE]\r\n\r\n\r\n");
     EXPECT_EQ(HelpDescriptionLines()[1], "Runs in silent mode. Does not show ");
     EXPECT_EQ(HelpDescriptionLines()[7], "ran.");
     EXPECT_EQ(HelpDescriptionLines()[8], "Tries template NAME on the messages of ");

@@ -12,16 +12,16 @@
 #include "engine/ui/help_window.h"
 #include "engine/ui/main_window.h"
 #include "engine/ui/mime_windows.h"
-#include "ui/qt_user_interface.h"
 #include "settings/app_info.h"
 #include "tests/support/test_env.h"
+#include "ui/qt_user_interface.h"
 
 using namespace tallix;
 using namespace tallix::engine;
 
 class EngineWindowsTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void statusWindowShowsLinesAndKeepsBarsInRange();
     void cancelUnloadsAndTheNextUpdateReloadsHidden();
     void minimizeHidesTheWindow();

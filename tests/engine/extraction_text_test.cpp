@@ -21,7 +21,8 @@ std::string Cut(std::string_view text, std::string_view start, std::string_view 
 }
 
 TEST(Extraction, FieldMarkersAndLineStops) {
-    EXPECT_EQ(Cut("  \r\n\tHello world\t\r\n ", "{Beginning of Field}", "{End of Field}"), "Hello world");
+    EXPECT_EQ(Cut("  \r\n\tHello world\t\r\n ", "{Beginning of Field}", "{End of Field}"),
+              "Hello world");
     EXPECT_EQ(Cut("abc", "", "   "), "abc");
     EXPECT_EQ(Cut("Re: order 5", "order", "{end of line}"), "5");
     EXPECT_EQ(Cut("Order no: 4711\r\nName: x", "Order no:", "{END OF LINE}"), "4711");
@@ -108,7 +109,8 @@ TEST(Extraction, HtmlCleanUpMatchesTheLiteralLoops) {
     EXPECT_EQ(s, LiteralStripHtml(fixed));
 
     std::mt19937 rng(7);
-    const std::string pieces[] = {"<", ">", "&nbsp;", "&NbSp;", "&nbsp", "nbsp;", "&", " ", "a", "<b>", "\r\n"};
+    const std::string pieces[] = {"<", ">", "&nbsp;", "&NbSp;", "&nbsp", "nbsp;",
+                                  "&", " ", "a",      "<b>",    "\r\n"};
     for (int round = 0; round < 3000; ++round) {
         std::string in;
         int n = rng() % 40;

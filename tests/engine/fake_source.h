@@ -11,7 +11,7 @@
 namespace tallix::engine::testing {
 
 class FakeSource final : public sources::MailSource {
-public:
+  public:
     void Connect() override {
         calls.push_back("Connect");
         SetIsConnected(connects);
@@ -42,16 +42,14 @@ public:
     // Called before message `index` (0-based) is handed over by GetNextMsg.
     std::function<void(std::size_t index)> beforeNext;
 
-private:
-    void Advance() {
-        SetMessage(next < messages.size() ? messages[next++] : nullptr);
-    }
+  private:
+    void Advance() { SetMessage(next < messages.size() ? messages[next++] : nullptr); }
     std::size_t next = 0;
 };
 
 // The sources of a test run, walked in order.
 class FakeSourceList final : public sources::SourceList {
-public:
+  public:
     explicit FakeSourceList(std::vector<FakeSource*> sources) : items(std::move(sources)) {}
     std::int32_t Count() const override { return static_cast<std::int32_t>(items.size()); }
     sources::MailSource* ItemAt(std::int32_t i) override { return items.at(i - 1); }

@@ -68,10 +68,14 @@ TEST(MimeHost, LimitsTheScanReachedAreLogged) {
     MimeHost().DecodeFile(dir.File("many.eml"), dir.File("out"));  // parts without names
     const std::string log = env.ReadProgramFile("txError.Log");
     EXPECT_NE(log.find("EngineMimeHost - DecodeFile"), std::string::npos) << log;
-    EXPECT_NE(log.find("more than " + std::to_string(qrmime::kMaxParts) + " parts"), std::string::npos) << log;
+    EXPECT_NE(log.find("more than " + std::to_string(qrmime::kMaxParts) + " parts"),
+              std::string::npos)
+        << log;
 
     // A file the scan takes without a note adds nothing to the log.
-    WriteFileBytes(dir.File("plain.eml"), "Content-Type: text/plain; name=\"a.txt\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\nhi\r\n");
+    WriteFileBytes(dir.File("plain.eml"),
+                   "Content-Type: text/plain; name=\"a.txt\"\r\nContent-Transfer-Encoding: "
+                   "7bit\r\n\r\nhi\r\n");
     ASSERT_TRUE(MimeHost().DecodeFile(dir.File("plain.eml"), dir.File("out")));
     EXPECT_EQ(env.ReadProgramFile("txError.Log"), log);
 }

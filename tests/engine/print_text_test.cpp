@@ -9,7 +9,7 @@ namespace {
 
 // Lines of 240 twips (six lines to the inch), pages recorded.
 class RecordingPrinter final : public Printer {
-public:
+  public:
     void PrintLine(const std::string& text) override {
         lines.push_back(text);
         y += 240;
@@ -41,7 +41,7 @@ TEST(PrintText, WrapsAt78ColumnsCarryingTheWordInProgress) {
         EXPECT_LE(l.size(), 78u) << l;
         joined += l;
     }
-    EXPECT_EQ(joined, words);  // nothing lost or doubled at the wraps
+    EXPECT_EQ(joined, words);           // nothing lost or doubled at the wraps
     EXPECT_EQ(p.lines[0].back(), ' ');  // lines break after a whole word
 }
 

@@ -4,20 +4,20 @@
 
 #include "engine/engine_run.h"
 #include "engine/run_state.h"
-#include "ui/qt_printer.h"
 #include "model/message.h"
 #include "settings/app_info.h"
 #include "settings/settings_store.h"
 #include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
+#include "ui/qt_printer.h"
 
 using namespace tallix;
 using namespace tallix::engine;
 
 class PrinterTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void printerOutputWritesOneDocumentPerRecord();
 };
 
@@ -30,10 +30,11 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     Settings().templateDir = env.ProgramDir() + "/templates";
     Settings().useSource = "FAKE";
     std::filesystem::create_directories(Settings().templateDir);
-    tallix::testing::WriteFileBytes(
-        Settings().templateDir + "/P.txf",
-        "[General]\r\nActive=True\r\nNum_Variables=1\r\n[Filter]\r\nCommand=<NONE>\r\n[Variables]\r\n"
-        "Var1=S;MSG_SUBJECT;;;0;0;0;0;0\r\n[Output]\r\nFile=printer\r\nOutput_Count=1\r\nOutput1=S\r\n");
+    tallix::testing::WriteFileBytes(Settings().templateDir + "/P.txf",
+                                    "[General]\r\nActive=True\r\nNum_Variables=1\r\n[Filter]"
+                                    "\r\nCommand=<NONE>\r\n[Variables]\r\n"
+                                    "Var1=S;MSG_SUBJECT;;;0;0;0;0;0\r\n[Output]\r\nFile="
+                                    "printer\r\nOutput_Count=1\r\nOutput1=S\r\n");
     const std::string pdf = env.ProgramDir() + "/print.pdf";
     qputenv("TALLIX_PRINT_PDF", QByteArray::fromStdString(pdf));
 

@@ -35,21 +35,23 @@ Raised RaisedBy(const std::function<void()>& call) {
 struct Language {
     const char* name;
     const char* ext;
-    const char* templateProbe;   // Main: writes what it reads of Template into "Out"
-    const char* procedures;      // defines Main and Report, and one helper that is not global
-    const char* failing;         // line 3 of the file fails when Report runs
+    const char* templateProbe;  // Main: writes what it reads of Template into "Out"
+    const char* procedures;     // defines Main and Report, and one helper that is not global
+    const char* failing;        // line 3 of the file fails when Report runs
     const char* brokenSecondLine;
-    const char* forever;         // Forever loops; Sneaky catches the stop and loops on
-    const char* hog;             // Hog allocates without end
-    const char* acts;            // Act appends "a" to the file named by Template's OutputFile
+    const char* forever;  // Forever loops; Sneaky catches the stop and loops on
+    const char* hog;      // Hog allocates without end
+    const char* acts;     // Act appends "a" to the file named by Template's OutputFile
 };
 
 const Language kJavaScript{
     "JavaScript",
     "js",
     "function Main() {\n"
-    "  Template.SetValueByName('Out', [Template.FileName, Template.OutputDeliminator, Template.Active,\n"
-    "    Template.VariableCount, Template.VariableNames.join(';'), Template.GetValueByName(' total '),\n"
+    "  Template.SetValueByName('Out', [Template.FileName, Template.OutputDeliminator, "
+    "Template.Active,\n"
+    "    Template.VariableCount, Template.VariableNames.join(';'), Template.GetValueByName(' total "
+    "'),\n"
     "    Template.FilterString, Template.OutputLine].join('|'));\n"
     "}\n",
     "var counter = 0;\nfunction Main() { counter++; }\nfunction Report() {}\n",
@@ -61,7 +63,8 @@ const Language kJavaScript{
     "function Hog() { var a = [], s = 'x'; for (;;) { s = s + s; a.push(s); } }\n",
     "function Act() {\n"
     "  System.AppendLine(Template.OutputFile, 'a');\n"
-    "  Template.SetValueByName('Out', System.ReadFile(Template.OutputFile) + System.Run('exit 3'));\n"
+    "  Template.SetValueByName('Out', System.ReadFile(Template.OutputFile) + System.Run('exit "
+    "3'));\n"
     "}\n",
 };
 
@@ -69,11 +72,14 @@ const Language kLua{
     "Lua",
     "lua",
     "function Main()\n"
-    "  Template:SetValueByName('Out', table.concat({Template.FileName, Template.OutputDeliminator,\n"
-    "    tostring(Template.Active), Template.VariableCount, table.concat(Template.VariableNames, ';'),\n"
+    "  Template:SetValueByName('Out', table.concat({Template.FileName, "
+    "Template.OutputDeliminator,\n"
+    "    tostring(Template.Active), Template.VariableCount, table.concat(Template.VariableNames, "
+    "';'),\n"
     "    Template.GetValueByName(' total '), Template.FilterString, Template.OutputLine}, '|'))\n"
     "end\n",
-    "local function helper() end\ncounter = 0\nfunction Main() counter = counter + 1 end\nfunction Report() end\n",
+    "local function helper() end\ncounter = 0\nfunction Main() counter = counter + 1 end\nfunction "
+    "Report() end\n",
     "function Main() end\nfunction Report()\n  missingFunction()\nend\n",
     "function Main() end\nfunction Report( \n",
     "function Forever() while true do end end\n"
@@ -118,13 +124,16 @@ std::string Joined(const std::string& code) {
     }
     return out;
 }
-int LineCount(const std::string& code) { return static_cast<int>(std::count(code.begin(), code.end(), '\n')); }
+int LineCount(const std::string& code) {
+    return static_cast<int>(std::count(code.begin(), code.end(), '\n'));
+}
 
 class ScriptHostTest : public ::testing::TestWithParam<Language> {
-protected:
+  protected:
     void TearDown() override { ResetLimitsForTesting(); }
     // A host of the parameter's language with `code` loaded from "file.<ext>".
-    std::unique_ptr<ScriptHost> Load(const std::string& code, std::shared_ptr<clsTemplate> t = ProbeTemplate()) {
+    std::unique_ptr<ScriptHost> Load(const std::string& code,
+                                     std::shared_ptr<clsTemplate> t = ProbeTemplate()) {
         auto host = std::make_unique<ScriptHost>();
         host->SetLanguage(GetParam().name);
         host->AddObject("Template", t);
@@ -145,7 +154,8 @@ TEST(ScriptLanguages, NamesMatchWithoutRegardToCaseAndOthersAreRejectedWith380) 
     for (const char* unknown : {"VBScript", "", "Python", "J Script", "lua5.4"}) {
         EXPECT_FALSE(IsKnownLanguage(unknown)) << unknown;
         ScriptHost host;
-        EXPECT_EQ(RaisedBy([&] { host.SetLanguage(unknown); }).number, kErrInvalidProperty) << unknown;
+        EXPECT_EQ(RaisedBy([&] { host.SetLanguage(unknown); }).number, kErrInvalidProperty)
+            << unknown;
         EXPECT_EQ(host.Language(), "");
         // Without a language every other operation fails too, with its own number.
         EXPECT_EQ(RaisedBy([&] { host.AddCode("x"); }).number, kErrNoLanguage);
@@ -156,7 +166,8 @@ TEST_P(ScriptHostTest, TemplateOffersItsMembersAndValuesByName) {
     auto t = ProbeTemplate();
     auto host = Load(GetParam().templateProbe, t);
     host->Run("Main");
-    EXPECT_EQ(t->GetValueByName("Out"), "/templates/Orders.txf|COMMA|true|2|Total;Out|12.50|order|Total,Out");
+    EXPECT_EQ(t->GetValueByName("Out"),
+              "/templates/Orders.txf|COMMA|true|2|Total;Out|12.50|order|Total,Out");
 }
 
 TEST_P(ScriptHostTest, TemplateMembersCannotBeAssigned) {
@@ -215,8 +226,10 @@ TEST_P(ScriptHostTest, RunawayProcedureIsStoppedAtTheTimeLimitEvenWhenItCatches)
         auto start = std::chrono::steady_clock::now();
         Raised r = RaisedBy([&] { host->Run(name); });
         EXPECT_EQ(r.number, kErrScriptTimeLimit) << name << ": " << r.description;
-        EXPECT_NE(r.description.find("stopped after running 200 ms"), std::string::npos) << r.description;
-        EXPECT_NE(r.description.find(" at " + File() + " line "), std::string::npos) << r.description;
+        EXPECT_NE(r.description.find("stopped after running 200 ms"), std::string::npos)
+            << r.description;
+        EXPECT_NE(r.description.find(" at " + File() + " line "), std::string::npos)
+            << r.description;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << name;
     }
     // The host is still usable and the next procedure gets its own time.
@@ -228,7 +241,8 @@ TEST_P(ScriptHostTest, TopLevelCodeThatNeverEndsIsStoppedToo) {
     SetLimitsForTesting({std::chrono::milliseconds(200), kScriptMemoryLimit});
     ScriptHost host;
     host.SetLanguage(GetParam().name);
-    const std::string code = GetParam().ext == std::string("js") ? "while (true) {}" : "while true do end";
+    const std::string code =
+        GetParam().ext == std::string("js") ? "while (true) {}" : "while true do end";
     EXPECT_EQ(RaisedBy([&] { host.AddCode(code); }).number, kErrScriptTimeLimit);
 }
 
@@ -237,7 +251,8 @@ TEST_P(ScriptHostTest, AllocatingWithoutEndIsStoppedAtTheMemoryLimit) {
     auto host = Load(GetParam().hog);
     Raised r = RaisedBy([&] { host->Run("Hog"); });
     EXPECT_EQ(r.number, kErrOutOfMemory) << r.description;
-    EXPECT_NE(r.description.find("memory limit of a script (16 MB)"), std::string::npos) << r.description;
+    EXPECT_NE(r.description.find("memory limit of a script (16 MB)"), std::string::npos)
+        << r.description;
 }
 
 TEST_P(ScriptHostTest, ScriptsCanWriteAndReadFilesAndRunPrograms) {
@@ -262,7 +277,8 @@ TEST(LuaHost, ScriptsCannotEndTheEngine) {
 TEST(LuaHost, PrecompiledChunksAreRefused) {
     ScriptHost host;
     host.SetLanguage("Lua");
-    EXPECT_EQ(RaisedBy([&] { host.AddCode(std::string("\x1bLua\x54", 5)); }).number, kErrScriptSyntax);
+    EXPECT_EQ(RaisedBy([&] { host.AddCode(std::string("\x1bLua\x54", 5)); }).number,
+              kErrScriptSyntax);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, ScriptHostTest, ::testing::Values(kJavaScript, kLua),

@@ -41,7 +41,8 @@ TEST(SplitScriptNames, TwoCharacterRuleEmptyNameEndsNamesKeepBlanks) {
         {"AB", {"AB"}},
         {"Main,AB", {"Main", "AB"}},
     };
-    for (const auto& [text, names] : cases) EXPECT_EQ(SplitScriptNames(text), names) << "'" << text << "'";
+    for (const auto& [text, names] : cases)
+        EXPECT_EQ(SplitScriptNames(text), names) << "'" << text << "'";
 }
 
 // Every procedure appends its name to the output file's ".trace" file, so the order shows.
@@ -53,7 +54,8 @@ struct Language {
 };
 
 const Language kJavaScript{
-    "JScript", "js",
+    "JScript",
+    "js",
     "function Trace(name) { System.AppendLine(Template.OutputFile + '.trace', name); }\n"
     "function Main() { Trace('Main'); }\n"
     "\n"
@@ -72,9 +74,11 @@ const Language kJavaScript{
 };
 
 const Language kLua{
-    "lua", "lua",
+    "lua",
+    "lua",
     "local function Trace(name)\n"
-    "  local f = assert(io.open(Template.OutputFile .. '.trace', 'a')) f:write(name, '\\r\\n') f:close()\n"
+    "  local f = assert(io.open(Template.OutputFile .. '.trace', 'a')) f:write(name, '\\r\\n') "
+    "f:close()\n"
     "end\n"
     "function Main() Trace('Main') end\n"
     "\n"
@@ -93,7 +97,7 @@ const Language kLua{
 };
 
 class ScriptedRun : public ::testing::TestWithParam<Language> {
-protected:
+  protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
@@ -108,7 +112,8 @@ protected:
         std::filesystem::create_directories(Settings().scriptDir);
         WriteFileBytes(ScriptPath(), GetParam().library);
         source.SetID("Fake inbox");
-        CurrentRun().sourceFactory = [this](const std::string&) -> std::unique_ptr<sources::SourceList> {
+        CurrentRun().sourceFactory =
+            [this](const std::string&) -> std::unique_ptr<sources::SourceList> {
             return std::make_unique<testing::FakeSourceList>(std::vector<FakeSource*>{&source});
         };
     }
@@ -125,9 +130,11 @@ protected:
                        "[General]\r\nActive=True\r\nNum_Variables=1\r\nLast_Ran=Never\r\n"
                        "[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=order\r\n"
                        "[Variables]\r\nVar1=Total;MSG_TEXT;Total:;{End of Line};0;0;0;0;0\r\n"
-                       "[Output]\r\nAllowDuplicate=True\r\nFile=" + OutPath() +
+                       "[Output]\r\nAllowDuplicate=True\r\nFile=" +
+                           OutPath() +
                            "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=Total\r\n"
-                           "[Scripts]\r\nrun=" + scriptsToRun + "\r\n");
+                           "[Scripts]\r\nrun=" +
+                           scriptsToRun + "\r\n");
     }
     void Messages(int n) {
         for (int i = 1; i <= n; ++i) {
@@ -142,12 +149,16 @@ protected:
     std::string Output() const { return ReadFileBytes(OutPath()); }
     std::string Trace() const {
         std::error_code ec;
-        return std::filesystem::exists(OutPath() + ".trace", ec) ? ReadFileBytes(OutPath() + ".trace") : "<none>";
+        return std::filesystem::exists(OutPath() + ".trace", ec)
+                   ? ReadFileBytes(OutPath() + ".trace")
+                   : "<none>";
     }
     std::string ErrorLog() const { return env.ReadProgramFile(std::string(kErrorLog)); }
     int Count(const std::string& text, const std::string& part) const {
         int n = 0;
-        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + 1))
+            ++n;
         return n;
     }
 
@@ -165,7 +176,8 @@ TEST_P(ScriptedRun, ProcedureListsRunInOrderBeforeTheLineIsWritten) {
     };
     const std::vector<Case> cases = {
         {"Main,Report", "Main\r\nReport\r\n", "12.50\r\n", ""},
-        {"Main, Report", "Main\r\n", "12.50\r\n", "Procedure \" Report\" is not defined by the scripts"},
+        {"Main, Report", "Main\r\n", "12.50\r\n",
+         "Procedure \" Report\" is not defined by the scripts"},
         {"Main,X", "Main\r\n", "12.50\r\n", ""},
         {"X", "<none>", "12.50\r\n", ""},
         {"Main,,Report", "Main\r\n", "12.50\r\n", ""},
@@ -205,10 +217,12 @@ TEST_P(ScriptedRun, FailingSecondProcedureStopsTheRestButNotTheLine) {
     const std::string log = ErrorLog();
     EXPECT_EQ(Count(log, "Sub DoScripts: \nError# 1003  Procedure \"Boom\": "), 2) << log;
     EXPECT_NE(log.find("notDefinedAnywhere"), std::string::npos) << log;
-    EXPECT_NE(log.find(" at " + ScriptPath() + " line " + std::to_string(GetParam().boomLine)), std::string::npos)
+    EXPECT_NE(log.find(" at " + ScriptPath() + " line " + std::to_string(GetParam().boomLine)),
+              std::string::npos)
         << log;
     // The template did not fail: the run counts both messages as parsed.
-    EXPECT_NE(env.ReadProgramFile(std::string(kSystemLog)).find("Parsed:2 of 2"), std::string::npos);
+    EXPECT_NE(env.ReadProgramFile(std::string(kSystemLog)).find("Parsed:2 of 2"),
+              std::string::npos);
 }
 
 TEST_P(ScriptedRun, RunawayScriptIsStoppedAndTheNextMessageIsStillParsed) {
@@ -218,21 +232,27 @@ TEST_P(ScriptedRun, RunawayScriptIsStoppedAndTheNextMessageIsStillParsed) {
     RunSources("");
     EXPECT_EQ(Trace(), "Forever\r\nForever\r\n");
     EXPECT_EQ(Output(), "12.50\r\n22.50\r\n");
-    EXPECT_EQ(Count(ErrorLog(), "Error# 1005  Procedure \"Forever\": stopped after running 250 ms"), 2) << ErrorLog();
+    EXPECT_EQ(Count(ErrorLog(), "Error# 1005  Procedure \"Forever\": stopped after running 250 ms"),
+              2)
+        << ErrorLog();
 }
 
 TEST_P(ScriptedRun, SyntaxErrorIsReportedWhileLoadingAndEachProcedureThenFails) {
-    WriteFileBytes(Settings().scriptDir + "/zz_broken." + GetParam().ext, "\r\n\r\nfunction Broken( \r\n");
+    WriteFileBytes(Settings().scriptDir + "/zz_broken." + GetParam().ext,
+                   "\r\n\r\nfunction Broken( \r\n");
     OrdersTemplate("Main");
     Messages(1);
     RunSources("");
     const std::string log = ErrorLog();
-    EXPECT_NE(log.find("clsScripting - GetScripts\nError# 1002  Loading the scripts: "), std::string::npos) << log;
+    EXPECT_NE(log.find("clsScripting - GetScripts\nError# 1002  Loading the scripts: "),
+              std::string::npos)
+        << log;
     // Empty lines are dropped from the joined code; the position still names the file's line.
     EXPECT_NE(log.find(" at " + Settings().scriptDir + "/zz_broken." + GetParam().ext + " line 3"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("Procedure \"Main\" is not defined by the scripts"), std::string::npos) << log;
+    EXPECT_NE(log.find("Procedure \"Main\" is not defined by the scripts"), std::string::npos)
+        << log;
     EXPECT_EQ(Output(), "12.50\r\n");
 }
 
@@ -246,8 +266,8 @@ TEST_P(ScriptedRun, OversizedScriptDirectoryIsReportedAndNotLoaded) {
     Messages(1);
     RunSources("");
     const std::string log = ErrorLog();
-    EXPECT_NE(log.find("clsScripting - GetScripts\nError# 6  The script files of " + Settings().scriptDir +
-                       " hold more than 16 MB"),
+    EXPECT_NE(log.find("clsScripting - GetScripts\nError# 6  The script files of " +
+                       Settings().scriptDir + " hold more than 16 MB"),
               std::string::npos)
         << log.substr(0, 500);
     EXPECT_NE(log.find("Procedure \"Main\" is not defined by the scripts"), std::string::npos);
@@ -299,7 +319,8 @@ TEST_P(ScriptedRun, ScriptChangesDoNotReachTheTemplateFileOrTheNextMessage) {
     RunSources("");
     // Each message starts from its own extracted value, not from the last one's change.
     EXPECT_EQ(Output(), "changed 12.50\r\nchanged 22.50\r\n");
-    EXPECT_EQ(ReadFileBytes(Settings().templateDir + "/Orders.txf").find("changed"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(Settings().templateDir + "/Orders.txf").find("changed"),
+              std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, ScriptedRun, ::testing::Values(kJavaScript, kLua),

@@ -33,13 +33,14 @@ TEST(FilePatterns, WildcardsWithoutRegardToCase) {
 }
 
 class TemplateList : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
         Settings().templateDir = env.ProgramDir() + "/templates";
         std::filesystem::create_directories(Settings().templateDir + "/sub.txf");
-        for (const char* name : {"b.txf", "A.TXF", "c.txf.bak", ".hidden.txf", "Orders.Txf", "a.txf"})
+        for (const char* name :
+             {"b.txf", "A.TXF", "c.txf.bak", ".hidden.txf", "Orders.Txf", "a.txf"})
             WriteFileBytes(Settings().templateDir + "/" + name, "");
     }
     IsolatedEnvironment env;
@@ -79,7 +80,8 @@ TEST(RunProgress, PercentagesRoundHalfToEven) {
     RunState& run = CurrentRun();
     struct Case {
         int messageNo, total, expected;
-    } cases[] = {{1, 8, 12}, {3, 8, 38}, {1, 200, 0}, {3, 200, 2}, {5, 5, 100}, {0, 5, 0}, {3, 0, 0}};
+    } cases[] = {{1, 8, 12},  {3, 8, 38}, {1, 200, 0}, {3, 200, 2},
+                 {5, 5, 100}, {0, 5, 0},  {3, 0, 0}};
     for (const auto& c : cases) {
         run.messageNo = c.messageNo;
         run.totalMessageCount = c.total;
@@ -98,7 +100,9 @@ TEST(RunProgress, TemplateStatusAndBadTemplates) {
     run.currentTemplateIndex = 1;
     run.allParsedOK = true;
     MarkTemplateFailed();
-    EXPECT_EQ(run.templateStatus, (std::vector<TemplateOutcome>{TemplateOutcome::Parsed, TemplateOutcome::Failed, TemplateOutcome::Parsed}));
+    EXPECT_EQ(run.templateStatus,
+              (std::vector<TemplateOutcome>{TemplateOutcome::Parsed, TemplateOutcome::Failed,
+                                            TemplateOutcome::Parsed}));
     EXPECT_FALSE(run.allParsedOK);
     ResetTemplateStatus();
     EXPECT_EQ(run.templateStatus, (std::vector<TemplateOutcome>(3, TemplateOutcome::NotUsed)));

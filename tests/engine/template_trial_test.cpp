@@ -28,7 +28,9 @@ namespace fs = std::filesystem;
 using tallix::testing::ReadFileBytes;
 using tallix::testing::WriteFileBytes;
 
-std::string ExamplesDir() { return std::string(std::getenv("TALLIX_TEST_DATA")) + "/../../examples"; }
+std::string ExamplesDir() {
+    return std::string(std::getenv("TALLIX_TEST_DATA")) + "/../../examples";
+}
 
 // A file's bytes and modification time, or "absent".
 struct Snapshot {
@@ -56,11 +58,13 @@ std::map<std::string, Snapshot> TakeAll(const std::vector<std::string>& paths) {
 }
 
 class CurrentDir {
-public:
-    explicit CurrentDir(const std::string& dir) : m_old(fs::current_path()) { fs::current_path(dir); }
+  public:
+    explicit CurrentDir(const std::string& dir) : m_old(fs::current_path()) {
+        fs::current_path(dir);
+    }
     ~CurrentDir() { fs::current_path(m_old); }
 
-private:
+  private:
     fs::path m_old;
 };
 
@@ -91,7 +95,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 }
 
 class TemplateTrialTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetSettings();
         CurrentRun().Reset();
@@ -100,10 +104,12 @@ protected:
         fs::create_directories(templates);
         fs::create_directories(out);
         for (const auto& e : fs::directory_iterator(ExamplesDir()))
-            if (e.path().extension() == ".txf") fs::copy_file(e.path(), templates + "/" + e.path().filename().string(),
+            if (e.path().extension() == ".txf")
+                fs::copy_file(e.path(), templates + "/" + e.path().filename().string(),
                               fs::copy_options::overwrite_existing);
         mailbox = env.ProgramDir() + "/inbox.mbox";
-        fs::copy_file(ExamplesDir() + "/sample-inbox.mbox", mailbox, fs::copy_options::overwrite_existing);
+        fs::copy_file(ExamplesDir() + "/sample-inbox.mbox", mailbox,
+                      fs::copy_options::overwrite_existing);
         Settings().templateDir = templates;
         Settings().useSource = kSourceNetscape;
         Settings().localFileName = mailbox;
@@ -154,7 +160,10 @@ TEST_F(TemplateTrialTest, LinesEqualTheRealRunAndNothingChanges) {
         WriteFileBytes(outputPath, "earlier line\r\n" + first.lines.back() + "\r\n");
 
         const std::string templateFile = templates + "/" + c.name + ".txf";
-        const std::vector<std::string> watched = {outputPath, templateFile, mailbox, out + "/" + c.sideFile,
+        const std::vector<std::string> watched = {outputPath,
+                                                  templateFile,
+                                                  mailbox,
+                                                  out + "/" + c.sideFile,
                                                   env.ProgramDir() + "/" + std::string(kSystemLog),
                                                   env.ProgramDir() + "/" + std::string(kErrorLog)};
         const auto before = TakeAll(watched);
@@ -163,7 +172,8 @@ TEST_F(TemplateTrialTest, LinesEqualTheRealRunAndNothingChanges) {
         EXPECT_TRUE(ui.boxes.empty());
         EXPECT_EQ(trial.summary.messages, 30);
         EXPECT_TRUE(trial.summary.connected);
-        if (c.name == "Orders") EXPECT_EQ(trial.lines.size() + 1, first.lines.size()) << "duplicate not held back";
+        if (c.name == "Orders")
+            EXPECT_EQ(trial.lines.size() + 1, first.lines.size()) << "duplicate not held back";
         if (!c.sideFile.empty()) {
             bool noted = false;
             for (const auto& m : trial.messages) noted |= !m.withheld.empty();
@@ -310,11 +320,12 @@ TEST_F(TemplateTrialTest, MessageFiles) {
 
     // A standard mbox file: two messages, the second's body with a quoted "From " line.
     const std::string mbox = out + "/standard.mbox";
-    WriteFileBytes(mbox,
-                   "From ann@example.org Mon Mar  1 08:00:00 2026\nSubject: Order confirmation 7\n\n"
-                   "Order number: 7\nCustomer: Ann\n\n"
-                   "From bob@example.org Mon Mar  1 09:00:00 2026\nSubject: Order confirmation 8\n\n"
-                   "Order number: 8\n>From the shop\nCustomer: Bob\n");
+    WriteFileBytes(
+        mbox,
+        "From ann@example.org Mon Mar  1 08:00:00 2026\nSubject: Order confirmation 7\n\n"
+        "Order number: 7\nCustomer: Ann\n\n"
+        "From bob@example.org Mon Mar  1 09:00:00 2026\nSubject: Order confirmation 8\n\n"
+        "Order number: 8\n>From the shop\nCustomer: Bob\n");
     EXPECT_EQ(DetectMessageFile(mbox, error), MessageFileKind::Mbox);
     TrialRun standard = Try(Load("Orders"), mbox);
     ASSERT_EQ(standard.messages.size(), 2u);
@@ -324,7 +335,8 @@ TEST_F(TemplateTrialTest, MessageFiles) {
     EXPECT_EQ(standard.lines[1].substr(0, 2), "8,");
     // With the Eudora format configured, "From " and a sender starts a Eudora mailbox.
     Settings().useSource = kSourceEudora;
-    TrialRun eudora = Try(Load("Orders"), std::string(std::getenv("TALLIX_TEST_DATA")) + "/e2e/eudora.mbx");
+    TrialRun eudora =
+        Try(Load("Orders"), std::string(std::getenv("TALLIX_TEST_DATA")) + "/e2e/eudora.mbx");
     ASSERT_EQ(eudora.messages.size(), 2u);
     EXPECT_EQ(eudora.messages[0].subject, "Order 21");
     EXPECT_EQ(eudora.messages[1].subject, "Order 22");

@@ -2,12 +2,12 @@
 // are scripted, and every case looks at the files on disk as well as at the list.
 #include <QAction>
 #include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QStatusBar>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -43,7 +43,9 @@ std::string TemplateText(bool active, const std::string& lastRan, const std::str
            "\r\nNum_Variables=1\r\nLast_Ran=" + lastRan +
            "\r\n[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n[Variables]\r\n"
            "Var1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n[Output]\r\nAllowDuplicate=True\r\n"
-           "File=" + outputFile + "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=Code\r\n"
+           "File=" +
+           outputFile +
+           "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=Code\r\n"
            "[Scripts]\r\nrun=\r\n";
 }
 
@@ -78,7 +80,8 @@ struct Manager {
     }
     void AddTemplate(const std::string& name, bool active = true,
                      const std::string& lastRan = "Never") {
-        WriteFileBytes(TemplatePath(name), TemplateText(active, lastRan, env.ProgramDir() + "/out.csv"));
+        WriteFileBytes(TemplatePath(name),
+                       TemplateText(active, lastRan, env.ProgramDir() + "/out.csv"));
     }
     QStringList Rows() const {
         QStringList rows;
@@ -112,7 +115,7 @@ std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
 
 class ManagerTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void startUpShowsMissingSourceAndFillsListInOrder();
     void emptyDirectoryCommandsShowTheirNoSelectionMessages();
     void copyNamesCountUpAndReuseAFreedNumber();
@@ -194,12 +197,15 @@ void ManagerTest::emptyDirectoryCommandsShowTheirNoSelectionMessages() {
     const std::vector<Case> cases = {
         {[&] { EditTemplate(false); }, std::string(kMsgSelectToEdit), "", MsgIcon::None},
         {[&] { m.form->mnuEditCopy->trigger(); }, std::string(kMsgSelectToEdit), "", MsgIcon::None},
-        {[&] { m.form->mnuEditToggleActive->trigger(); }, std::string(kMsgSelectToEdit), "", MsgIcon::None},
+        {[&] { m.form->mnuEditToggleActive->trigger(); }, std::string(kMsgSelectToEdit), "",
+         MsgIcon::None},
         {[&] { m.form->mnuEditDelete->trigger(); }, std::string(kMsgNoTemplateSelected), "Error",
          MsgIcon::Exclamation},
-        {[&] { m.form->mnuParseCurrent->trigger(); }, std::string(kMsgSelectTemplate), "", MsgIcon::None},
+        {[&] { m.form->mnuParseCurrent->trigger(); }, std::string(kMsgSelectTemplate), "",
+         MsgIcon::None},
         {[&] { m.form->tbParse->trigger(); }, std::string(kMsgSelectTemplate), "", MsgIcon::None},
-        {[&] { m.form->mnuFilePrint->trigger(); }, std::string(kMsgNoSelectedItem), "", MsgIcon::None},
+        {[&] { m.form->mnuFilePrint->trigger(); }, std::string(kMsgNoSelectedItem), "",
+         MsgIcon::None},
     };
     for (const Case& c : cases) {
         m.ui.boxes.clear();
@@ -271,21 +277,27 @@ void ManagerTest::templateNameChecks_data() {
     QTest::addColumn<bool>("good");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("trimmed");
-    QTest::newRow("blank") << "   " << true << false << "File name cannot be blank." << "";
+    QTest::newRow("blank") << "   " << true << false << "File name cannot be blank."
+                           << "";
     QTest::newRow("placeholder") << "<Untitled>" << true << false << "Invalid template name"
                                  << "<Untitled>";
     QTest::newRow("path") << "../../etc/Orders" << true << false << "Invalid template name"
                           << "../../etc/Orders";
     QTest::newRow("folder") << "new/Orders" << true << false << "Invalid template name"
                             << "new/Orders";
-    QTest::newRow("hidden") << " .Orders" << true << false << "Invalid template name" << ".Orders";
+    QTest::newRow("hidden") << " .Orders" << true << false << "Invalid template name"
+                            << ".Orders";
     QTest::newRow("taken") << " Orders " << true << false << "This template name already exist"
                            << "Orders";
-    QTest::newRow("other case") << "orders" << true << true << "" << "orders";
-    QTest::newRow("own row selected") << "Orders" << false << true << "" << "Orders";
+    QTest::newRow("other case") << "orders" << true << true << ""
+                                << "orders";
+    QTest::newRow("own row selected") << "Orders" << false << true << ""
+                                      << "Orders";
     QTest::newRow("another row") << "Invoices" << false << false
-                                 << "This template name already exist" << "Invoices";
-    QTest::newRow("new name") << "Receipts" << true << true << "" << "Receipts";
+                                 << "This template name already exist"
+                                 << "Invoices";
+    QTest::newRow("new name") << "Receipts" << true << true << ""
+                              << "Receipts";
 }
 
 void ManagerTest::templateNameChecks() {
@@ -456,10 +468,10 @@ void ManagerTest::geometryIsStoredAndRestoredInTwips() {
     Manager m;
     const double dpi = m.form->logicalDpiX();
     // Defaults when nothing is stored.
-    QCOMPARE(m.form->size(), QSize(TwipsToPixels(kDefaultMainWidth, dpi),
-                                   TwipsToPixels(kDefaultMainHeight, dpi)));
-    QCOMPARE(m.form->pos(), QPoint(TwipsToPixels(kDefaultMainLeft, dpi),
-                                   TwipsToPixels(kDefaultMainTop, dpi)));
+    QCOMPARE(m.form->size(),
+             QSize(TwipsToPixels(kDefaultMainWidth, dpi), TwipsToPixels(kDefaultMainHeight, dpi)));
+    QCOMPARE(m.form->pos(),
+             QPoint(TwipsToPixels(kDefaultMainLeft, dpi), TwipsToPixels(kDefaultMainTop, dpi)));
     // Closing unchanged keeps the stored numbers exactly, though 6500 twips is no whole
     // number of pixels: the size does not creep from one session to the next.
     m.form->show();
@@ -584,8 +596,8 @@ void ManagerTest::logViewerShowsMissingMessageOrTheLog() {
     m.ui.boxes.clear();
     m.form->mnuViewSysLog->trigger();
     QVERIFY(m.ui.boxes.empty());
-    FrmLogViewer* viewer = ShowLogViewer(QString::fromStdString(m.env.ProgramDir() + "/txSystem.Log"),
-                                         "System Log");
+    FrmLogViewer* viewer =
+        ShowLogViewer(QString::fromStdString(m.env.ProgramDir() + "/txSystem.Log"), "System Log");
     QCOMPARE(viewer->windowTitle(), QString("System Log"));
     QVERIFY(viewer->txtLog->isReadOnly());
     QCOMPARE(viewer->txtLog->toPlainText(), QString("3/2/2026 9:00:00 AM first\n"));
@@ -643,7 +655,8 @@ void ManagerTest::examplesModeSwitchesOnlyAfterOk() {
     Manager m;
     m.AddTemplate("Mine");
     fs::create_directories(m.env.ProgramDir() + "/Examples");
-    WriteFileBytes(m.env.ProgramDir() + "/Examples/Sample.txf", TemplateText(true, "Never", "s.csv"));
+    WriteFileBytes(m.env.ProgramDir() + "/Examples/Sample.txf",
+                   TemplateText(true, "Never", "s.csv"));
     GetTempFiles();
 
     m.ui.QueueAnswer(MsgAnswer::Cancel);

@@ -1,6 +1,7 @@
 // The options dialog "System Options" through the real dialog, opened from the main window's
 // "&Options..." on the offscreen platform: message boxes and the folder and file pickers are
 // scripted, and every case looks at the settings file and POP3.CFG it leaves behind.
+#include <sys/stat.h>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -18,7 +19,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <sys/stat.h>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
@@ -59,7 +59,8 @@ struct Manager {
         ResetManagerState();
         fs::create_directories(TemplateDir());
         fs::create_directories(env.ConfigDir() + "/Vantroy Technologies");
-        WriteFileBytes(env.SettingsFile(), "[Settings]\r\nTemplateDir=" + TemplateDir() + "\r\n" + settings);
+        WriteFileBytes(env.SettingsFile(),
+                       "[Settings]\r\nTemplateDir=" + TemplateDir() + "\r\n" + settings);
         if (!accounts.empty()) WriteFileBytes(Pop3File(), accounts);
         form = std::make_unique<FrmMain>();
         SetMainForm(form.get());
@@ -79,11 +80,11 @@ struct Manager {
             pickerTitles.push_back(title);
             return nextPick;
         });
-        SetFileChooser([this](QWidget*, const QString& title, const QString& start,
-                              const QString& filter) {
-            pickerTitles.push_back(title + "|" + start + "|" + filter);
-            return nextPick;
-        });
+        SetFileChooser(
+            [this](QWidget*, const QString& title, const QString& start, const QString& filter) {
+                pickerTitles.push_back(title + "|" + start + "|" + filter);
+                return nextPick;
+            });
     }
     ~Manager() {
         SetDirectoryChooser({});
@@ -149,7 +150,7 @@ unsigned FileMode(const std::string& path) {
 
 class OptionsTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void firstOpeningStoresSimpleMapiEvenWhenCancelled();
     void storedSourceSelectsItsButtonsAndTab_data();
     void storedSourceSelectsItsButtonsAndTab();
@@ -201,13 +202,20 @@ void OptionsTest::storedSourceSelectsItsButtonsAndTab_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("checked");  // object names of the buttons that are checked
     QTest::addColumn<int>("openTab");
-    QTest::newRow("extended") << "EXTENDED MAPI" << "optMAPI optExtMapi" << kTabMapi;
-    QTest::newRow("simple") << "SIMPLE MAPI" << "optMAPI optSimpleMapi" << kTabMapi;
-    QTest::newRow("pop3") << "POP3" << "OptPop3" << kTabInternetMail;
-    QTest::newRow("netscape") << "NETSCAPE" << "OptFile OptFileNetscape" << kTabLocalFile;
-    QTest::newRow("eudora") << "EUDORA" << "OptFile OptFileEudora" << kTabLocalFile;
-    QTest::newRow("other file") << "FILE_OTHER" << "OptFile OptFileOther" << kTabLocalFile;
-    QTest::newRow("old MAPI") << "MAPI" << "optMAPI optExtMapi" << kTabMapi;
+    QTest::newRow("extended") << "EXTENDED MAPI"
+                              << "optMAPI optExtMapi" << kTabMapi;
+    QTest::newRow("simple") << "SIMPLE MAPI"
+                            << "optMAPI optSimpleMapi" << kTabMapi;
+    QTest::newRow("pop3") << "POP3"
+                          << "OptPop3" << kTabInternetMail;
+    QTest::newRow("netscape") << "NETSCAPE"
+                              << "OptFile OptFileNetscape" << kTabLocalFile;
+    QTest::newRow("eudora") << "EUDORA"
+                            << "OptFile OptFileEudora" << kTabLocalFile;
+    QTest::newRow("other file") << "FILE_OTHER"
+                                << "OptFile OptFileOther" << kTabLocalFile;
+    QTest::newRow("old MAPI") << "MAPI"
+                              << "optMAPI optExtMapi" << kTabMapi;
 }
 
 void OptionsTest::storedSourceSelectsItsButtonsAndTab() {
@@ -239,15 +247,38 @@ void OptionsTest::chosenSourceIsStored_data() {
     QTest::addColumn<QString>("clicks");  // buttons clicked, in order
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("profile");
-    QTest::newRow("other file") << "POP3" << "OptFile OptFileOther" << "FILE_OTHER" << "/srv/mail/me";
-    QTest::newRow("eudora") << "FILE_OTHER" << "OptFileEudora" << "EUDORA" << "/srv/mail/me";
-    QTest::newRow("file without a kind") << "POP3" << "OptFile" << "NETSCAPE" << "/srv/mail/me";
-    QTest::newRow("pop3") << "NETSCAPE" << "OptPop3" << "POP3" << "/srv/mail/me";
-    QTest::newRow("extended") << "POP3" << "optMAPI optExtMapi" << "EXTENDED MAPI" << "/srv/mail/me";
-    QTest::newRow("mapi without a kind") << "POP3" << "optMAPI" << "SIMPLE MAPI" << "/srv/mail/me";
-    QTest::newRow("simple empties the folder")
-        << "EXTENDED MAPI" << "optSimpleMapi" << "SIMPLE MAPI" << "";
-    QTest::newRow("unknown kept") << "SOMETHING" << "" << "SOMETHING" << "/srv/mail/me";
+    QTest::newRow("other file") << "POP3"
+                                << "OptFile OptFileOther"
+                                << "FILE_OTHER"
+                                << "/srv/mail/me";
+    QTest::newRow("eudora") << "FILE_OTHER"
+                            << "OptFileEudora"
+                            << "EUDORA"
+                            << "/srv/mail/me";
+    QTest::newRow("file without a kind") << "POP3"
+                                         << "OptFile"
+                                         << "NETSCAPE"
+                                         << "/srv/mail/me";
+    QTest::newRow("pop3") << "NETSCAPE"
+                          << "OptPop3"
+                          << "POP3"
+                          << "/srv/mail/me";
+    QTest::newRow("extended") << "POP3"
+                              << "optMAPI optExtMapi"
+                              << "EXTENDED MAPI"
+                              << "/srv/mail/me";
+    QTest::newRow("mapi without a kind") << "POP3"
+                                         << "optMAPI"
+                                         << "SIMPLE MAPI"
+                                         << "/srv/mail/me";
+    QTest::newRow("simple empties the folder") << "EXTENDED MAPI"
+                                               << "optSimpleMapi"
+                                               << "SIMPLE MAPI"
+                                               << "";
+    QTest::newRow("unknown kept") << "SOMETHING"
+                                  << ""
+                                  << "SOMETHING"
+                                  << "/srv/mail/me";
 }
 
 void OptionsTest::chosenSourceIsStored() {
@@ -276,11 +307,26 @@ void OptionsTest::deletionPolicyFollowsTheThreeBoxes_data() {
     QTest::addColumn<QString>("clicks");
     QTest::addColumn<QString>("flag");
     QTest::addColumn<QString>("unused");
-    QTest::newRow("unchecking delete") << "1 True" << "chkDelMessages" << "0" << "False";
-    QTest::newRow("ask") << "0 False" << "chkDelMessages chkPromptDelete" << "1" << "False";
-    QTest::newRow("without asking, unused too") << "0 False" << "chkDelMessages chkUnusedMsgs" << "2" << "True";
-    QTest::newRow("stop asking") << "1 True" << "chkPromptDelete" << "2" << "True";
-    QTest::newRow("unchanged") << "2 True" << "" << "2" << "True";
+    QTest::newRow("unchecking delete") << "1 True"
+                                       << "chkDelMessages"
+                                       << "0"
+                                       << "False";
+    QTest::newRow("ask") << "0 False"
+                         << "chkDelMessages chkPromptDelete"
+                         << "1"
+                         << "False";
+    QTest::newRow("without asking, unused too") << "0 False"
+                                                << "chkDelMessages chkUnusedMsgs"
+                                                << "2"
+                                                << "True";
+    QTest::newRow("stop asking") << "1 True"
+                                 << "chkPromptDelete"
+                                 << "2"
+                                 << "True";
+    QTest::newRow("unchanged") << "2 True"
+                               << ""
+                               << "2"
+                               << "True";
 }
 
 void OptionsTest::deletionPolicyFollowsTheThreeBoxes() {
@@ -325,7 +371,8 @@ void OptionsTest::applyStoresEverySettingInOrderAndRefillsTheList() {
         f.txtDirectory->selectAll();
         QTest::keyClicks(f.txtDirectory, QString::fromStdString(otherDir));
         QVERIFY(f.cmdApply->isEnabled());  // typing enables Apply
-        QTest::mouseClick(f.chkHelpText, Qt::LeftButton, {}, QPoint(4, f.chkHelpText->height() / 2));
+        QTest::mouseClick(f.chkHelpText, Qt::LeftButton, {},
+                          QPoint(4, f.chkHelpText->height() / 2));
         f.chkUseScripting->click();
         f.txtEngine->setText("Lua");
         f.txtScriptDir->setText("  /srv/scripts  ");
@@ -339,10 +386,17 @@ void OptionsTest::applyStoresEverySettingInOrderAndRefillsTheList() {
         f.cmdCancel->click();  // what was applied stays
     });
     const std::string file = ReadFileBytes(m.env.SettingsFile());
-    const std::vector<std::string> order = {
-        "UseSource=POP3", "ShowHelpText=False", "TemplateDir=" + otherDir, "Profile=",
-        "UseScripts=True", "ScriptEngine=Lua", "ScriptDir=/srv/scripts", "ScriptExt=lua",
-        "DeleteFlag=0", "DeleteUnused=False", "LocalFileName=/srv/mail/archive.mbox"};
+    const std::vector<std::string> order = {"UseSource=POP3",
+                                            "ShowHelpText=False",
+                                            "TemplateDir=" + otherDir,
+                                            "Profile=",
+                                            "UseScripts=True",
+                                            "ScriptEngine=Lua",
+                                            "ScriptDir=/srv/scripts",
+                                            "ScriptExt=lua",
+                                            "DeleteFlag=0",
+                                            "DeleteUnused=False",
+                                            "LocalFileName=/srv/mail/archive.mbox"};
     std::size_t at = 0;
     for (const std::string& line : order) {
         const std::size_t found = file.find("\r\n" + line + "\r\n", at);
@@ -372,7 +426,7 @@ void OptionsTest::missingTemplateDirectoryIsStoredAndReported() {
 void OptionsTest::scriptControlsFollowTheScriptingBox() {
     Manager m("UseSource=POP3\r\nUseScripts=True\r\nScriptEngine=JScript\r\n");
     m.WithOptions([&](FrmOptions& f) {
-        const QList<QWidget*> dependents = {f.txtScriptDir, f.txtEngine,    f.txtExtension,
+        const QList<QWidget*> dependents = {f.txtScriptDir,    f.txtEngine,    f.txtExtension,
                                             f.cmdScriptBrowse, f.lblScriptDir, f.lblEngine,
                                             f.lblExtension};
         QVERIFY(f.chkUseScripting->isChecked());
@@ -440,11 +494,12 @@ void OptionsTest::accountsAreShownAndEditsKeptAcrossSelection() {
         QCOMPARE(f.txtHostName->text(), QString("pop.new-work.example"));
         f.cmdOK->click();
     });
-    QCOMPARE(ReadFileBytes(m.Pop3File()),
-             std::string("[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n"
-                         "[Home]\r\nHostName=pop.home.example\r\nPort=110\r\nLoginName=me\r\n"
-                         "Password=secret\r\n[Work]\r\nHostName=pop.new-work.example\r\nPort=995\r\n"
-                         "LoginName=jo\r\nPassword=new pw\r\n"));
+    QCOMPARE(
+        ReadFileBytes(m.Pop3File()),
+        std::string("[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n"
+                    "[Home]\r\nHostName=pop.home.example\r\nPort=110\r\nLoginName=me\r\n"
+                    "Password=secret\r\n[Work]\r\nHostName=pop.new-work.example\r\nPort=995\r\n"
+                    "LoginName=jo\r\nPassword=new pw\r\n"));
     QCOMPARE(FileMode(m.Pop3File()), 0600u);
 }
 
@@ -517,10 +572,14 @@ void OptionsTest::newAccountNameChecks() {
     const std::string n = name.toStdString();
     QVERIFY2(file.find("[GENERAL]\r\nCount=3\r\n") == 0, file.c_str());
     QVERIFY2(file.find("Config3=" + n + "\r\n") != std::string::npos, file.c_str());
-    QVERIFY2(file.find("[" + n + "]\r\nHostName=pop.office.example\r\nPort=110\r\nLoginName=boss\r\nPassword=\r\n") !=
-                 std::string::npos,
+    QVERIFY2(
+        file.find(
+            "[" + n +
+            "]\r\nHostName=pop.office.example\r\nPort=110\r\nLoginName=boss\r\nPassword=\r\n") !=
+            std::string::npos,
+        file.c_str());
+    QVERIFY2(file.find("[Home]\r\nHostName=pop.home.example\r\n") != std::string::npos,
              file.c_str());
-    QVERIFY2(file.find("[Home]\r\nHostName=pop.home.example\r\n") != std::string::npos, file.c_str());
 }
 
 void OptionsTest::renamingAnAccountRefusesDuplicates() {
@@ -549,9 +608,11 @@ void OptionsTest::renamingAnAccountRefusesDuplicates() {
     QCOMPARE(AccountNames(), QStringList({"Home", "Office"}));
     const std::string file = ReadFileBytes(m.Pop3File());
     QVERIFY2(file.find("Config2=Office\r\n") != std::string::npos, file.c_str());
-    QVERIFY2(file.find("[Office]\r\nHostName=mail.work.example\r\nPort=995\r\n") != std::string::npos,
+    QVERIFY2(
+        file.find("[Office]\r\nHostName=mail.work.example\r\nPort=995\r\n") != std::string::npos,
+        file.c_str());
+    QVERIFY2(file.find("[Home]\r\nHostName=pop.home.example\r\n") != std::string::npos,
              file.c_str());
-    QVERIFY2(file.find("[Home]\r\nHostName=pop.home.example\r\n") != std::string::npos, file.c_str());
 }
 
 void OptionsTest::cancelAfterAddAndRemoveKeepsTheFile() {
@@ -608,7 +669,8 @@ void OptionsTest::removeAsksFirst() {
         f.cmdApply->click();
     });
     const std::string file = ReadFileBytes(m.Pop3File());
-    QVERIFY2(file.find("[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Home\r\n[Home]\r\n") == 0, file.c_str());
+    QVERIFY2(file.find("[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Home\r\n[Home]\r\n") == 0,
+             file.c_str());
     QVERIFY(file.find("Work") == std::string::npos);
 }
 
@@ -634,8 +696,10 @@ void OptionsTest::okWhileAddingDoesNotOverwriteTheShownAccount() {
     QCOMPARE(State().pop3Configs->Item(1)->HostName(), std::string("pop.home.example"));
     QCOMPARE(State().pop3Configs->Item(3)->HostName(), std::string("pop.office.example"));
     const std::string file = ReadFileBytes(m.Pop3File());
-    QVERIFY2(file.find("[Home]\r\nHostName=pop.home.example\r\n") != std::string::npos, file.c_str());
-    QVERIFY2(file.find("[Office]\r\nHostName=pop.office.example\r\n") != std::string::npos, file.c_str());
+    QVERIFY2(file.find("[Home]\r\nHostName=pop.home.example\r\n") != std::string::npos,
+             file.c_str());
+    QVERIFY2(file.find("[Office]\r\nHostName=pop.office.example\r\n") != std::string::npos,
+             file.c_str());
 }
 
 void OptionsTest::helpOpensTheOptionsTopic() {
@@ -665,8 +729,8 @@ void OptionsTest::keyboardOrderAndMnemonics() {
         QTest::keyClick(&f, Qt::Key_I, Qt::AltModifier);
         QCOMPARE(f.tbsOptions->currentIndex(), kTabInternetMail);
         // Tab walks the page as it is laid out, then the dialog's buttons.
-        const QList<QWidget*> order = {f.lstPOPName, f.cmdVarAdd, f.cmdDelete,  f.txtPOPName,
-                                       f.txtHostName, f.txtPort,  f.txtLoginName, f.txtPassword,
+        const QList<QWidget*> order = {f.lstPOPName,  f.cmdVarAdd, f.cmdDelete,    f.txtPOPName,
+                                       f.txtHostName, f.txtPort,   f.txtLoginName, f.txtPassword,
                                        f.cmdOK,       f.cmdCancel, f.cmdHelp};
         f.lstPOPName->setFocus(Qt::TabFocusReason);
         for (int i = 1; i < order.size(); ++i) {
@@ -680,10 +744,10 @@ void OptionsTest::keyboardOrderAndMnemonics() {
         QCOMPARE(f.tbsOptions->currentIndex(), kTabGeneral);
         f.chkDelMessages->click();
         f.chkUseScripting->click();
-        const QList<QWidget*> general = {f.chkDelMessages, f.chkPromptDelete, f.chkUnusedMsgs,
-                                         f.txtDirectory, f.cmdDirBrowse, f.chkHelpText,
-                                         f.chkUseScripting, f.txtScriptDir, f.cmdScriptBrowse,
-                                         f.txtEngine, f.txtExtension, f.cmdOK};
+        const QList<QWidget*> general = {f.chkDelMessages,  f.chkPromptDelete, f.chkUnusedMsgs,
+                                         f.txtDirectory,    f.cmdDirBrowse,    f.chkHelpText,
+                                         f.chkUseScripting, f.txtScriptDir,    f.cmdScriptBrowse,
+                                         f.txtEngine,       f.txtExtension,    f.cmdOK};
         f.chkDelMessages->setFocus(Qt::TabFocusReason);
         for (int i = 1; i < general.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -714,8 +778,9 @@ void OptionsTest::largerFontCutsNoCaption() {
         f->tbsOptions->setCurrentIndex(tab);
         QApplication::processEvents();
         for (QAbstractButton* b : f->tbsOptions->widget(tab)->findChildren<QAbstractButton*>())
-            QVERIFY2(b->width() >= b->minimumSizeHint().width() && b->height() >= b->sizeHint().height(),
-                     qPrintable(b->objectName()));
+            QVERIFY2(
+                b->width() >= b->minimumSizeHint().width() && b->height() >= b->sizeHint().height(),
+                qPrintable(b->objectName()));
         for (QLabel* l : f->tbsOptions->widget(tab)->findChildren<QLabel*>())
             if (!l->wordWrap())
                 QVERIFY2(l->width() >= l->sizeHint().width(), qPrintable(l->text()));

@@ -45,8 +45,9 @@ std::string TwoVarTemplate(const std::string& outputFile, const std::string& del
            "[Filter]\r\nCommand=MSG_SUBJECT\r\nFind_String=Order\r\n"
            "[Variables]\r\nVar1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n"
            "Var2=Name;SENDER_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
-           "[Output]\r\nAllowDuplicate=False\r\nFile=" + outputFile +
-           "\r\nDelimiter=" + delimiter + "\r\nOutput_Count=1\r\nOutput1=Code,Name\r\n"
+           "[Output]\r\nAllowDuplicate=False\r\nFile=" +
+           outputFile + "\r\nDelimiter=" + delimiter +
+           "\r\nOutput_Count=1\r\nOutput1=Code,Name\r\n"
            "[Scripts]\r\nrun=\r\n";
 }
 
@@ -118,7 +119,9 @@ struct Manager {
     }
 
     std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
-    std::string TemplatePath(const std::string& name) const { return TemplateDir() + "/" + name + ".txf"; }
+    std::string TemplatePath(const std::string& name) const {
+        return TemplateDir() + "/" + name + ".txf";
+    }
     std::string OutPath() const { return env.ProgramDir() + "/out.csv"; }
     void AddTemplate(const std::string& name, const std::string& delimiter = "COMMA") {
         WriteFileBytes(TemplatePath(name), TwoVarTemplate(OutPath(), delimiter));
@@ -134,7 +137,8 @@ struct Manager {
 
     // Opens the editor through `open` (a main window command) and runs `body` on the shown
     // dialog; a dialog still open afterwards is cancelled. False when no editor opened.
-    bool Edit(const std::function<void()>& open, const std::function<void(FrmTemplateEdit&)>& body) {
+    bool Edit(const std::function<void()>& open,
+              const std::function<void(FrmTemplateEdit&)>& body) {
         bool opened = false;
         SetEditorRunner([&](FrmTemplateEdit& d) {
             opened = true;
@@ -161,7 +165,7 @@ struct Manager {
 
 class TemplateEditTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void newTemplateOpensEmptyAndSavesOnOk();
     void cancelWritesNothing();
     void variableNameChecks_data();
@@ -258,8 +262,10 @@ void TemplateEditTest::variableNameChecks_data() {
     QTest::addColumn<QString>("message");
     QTest::newRow("left as <NewVar>") << QString() << QString::fromLatin1(kMsgVarInvalid.data());
     QTest::newRow("blank") << QString("   ") << QString::fromLatin1(kMsgVarBlank.data());
-    QTest::newRow("other variable, other case") << QString("CODE") << QString::fromLatin1(kMsgVarExists.data());
-    QTest::newRow("typed <NewVar>") << QString("<NewVar>") << QString::fromLatin1(kMsgVarInvalid.data());
+    QTest::newRow("other variable, other case")
+        << QString("CODE") << QString::fromLatin1(kMsgVarExists.data());
+    QTest::newRow("typed <NewVar>")
+        << QString("<NewVar>") << QString::fromLatin1(kMsgVarInvalid.data());
     QTest::newRow("good name") << QString("Total") << QString();
 }
 
@@ -400,7 +406,8 @@ void TemplateEditTest::upOnFirstEntryChangesNothing() {
         QVERIFY(!d.cmdApply->isEnabled());
     }));
     QVERIFY(before != ReadFileBytes(m.TemplatePath("Orders")));
-    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->colOutPutLines()->Item(1), std::string("Name,Code"));
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->colOutPutLines()->Item(1),
+             std::string("Name,Code"));
 }
 
 void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
@@ -443,12 +450,24 @@ void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText_data() {
     QTest::addColumn<QString>("stopText");
     QTest::addColumn<QString>("savedStart");
     QTest::addColumn<QString>("savedStop");
-    QTest::newRow("end of line ignores the box")
-        << "After Defined Text" << "Total:" << "End of Line" << "xyz" << "Total:" << "{End of Line}";
-    QTest::newRow("markers both ends")
-        << "Beginning of Field" << "" << "End of Field" << "" << "{Beginning of Field}" << "{End of Field}";
-    QTest::newRow("defined texts")
-        << "After Defined Text" << "Ref:" << "Defined Text" << "." << "Ref:" << ".";
+    QTest::newRow("end of line ignores the box") << "After Defined Text"
+                                                 << "Total:"
+                                                 << "End of Line"
+                                                 << "xyz"
+                                                 << "Total:"
+                                                 << "{End of Line}";
+    QTest::newRow("markers both ends") << "Beginning of Field"
+                                       << ""
+                                       << "End of Field"
+                                       << ""
+                                       << "{Beginning of Field}"
+                                       << "{End of Field}";
+    QTest::newRow("defined texts") << "After Defined Text"
+                                   << "Ref:"
+                                   << "Defined Text"
+                                   << "."
+                                   << "Ref:"
+                                   << ".";
 }
 
 void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText() {
@@ -515,18 +534,22 @@ void TemplateEditTest::outputFileCheck() {
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
             QCOMPARE(m.LastBox(), std::string(kMsgUnableToUseFile) + c.typed);
         }
-        QCOMPARE(fs::exists(c.typed == "printer" ? m.env.ProgramDir() + "/printer" : c.typed), c.fileCreated);
+        QCOMPARE(fs::exists(c.typed == "printer" ? m.env.ProgramDir() + "/printer" : c.typed),
+                 c.fileCreated);
         // The name is stored either way: the engine reports an unusable file at its run.
         QCOMPARE(ReadBack(m.TemplatePath("Orders"))->OutputFile(), c.typed);
     }
     // Browse: the chosen file goes into the box, is checked, and counts as an edit.
     SetOutputFileChooser([&](const QString& current) {
-        return current.endsWith("out.csv") ? QString::fromStdString(m.env.ProgramDir() + "/chosen.txt") : QString();
+        return current.endsWith("out.csv")
+                   ? QString::fromStdString(m.env.ProgramDir() + "/chosen.txt")
+                   : QString();
     });
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         d.cmdDirBrowse->click();
-        QCOMPARE(d.txtOutputFileName->text(), QString::fromStdString(m.env.ProgramDir() + "/chosen.txt"));
+        QCOMPARE(d.txtOutputFileName->text(),
+                 QString::fromStdString(m.env.ProgramDir() + "/chosen.txt"));
         QVERIFY(d.Changed());
         d.cmdOK->click();
     }));
@@ -592,7 +615,8 @@ void TemplateEditTest::applyThenRenameMovesTheFile() {
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         Type(d.txtFilterFindStr, "Invoice");
         d.cmdApply->click();
-        QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(), std::string("Invoice"));
+        QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(),
+                 std::string("Invoice"));
         // The name of another listed template is refused; nothing moves.
         Type(d.txtTemplateName, "Other");
         d.cmdApply->click();
@@ -619,11 +643,16 @@ void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
     // Another program writes a template after the list was filled.
     const std::string foreign = "[General]\r\nActive=False\r\n";
     WriteFileBytes(m.TemplatePath("Theirs"), foreign);
-    QVERIFY(m.Edit([&] { m.Select("Orders"); m.form->mnuEditModify->trigger(); }, [&](FrmTemplateEdit& d) {
-        Type(d.txtTemplateName, "Theirs");
-        d.cmdOK->click();
-        QVERIFY(d.isVisible());
-    }));
+    QVERIFY(m.Edit(
+        [&] {
+            m.Select("Orders");
+            m.form->mnuEditModify->trigger();
+        },
+        [&](FrmTemplateEdit& d) {
+            Type(d.txtTemplateName, "Theirs");
+            d.cmdOK->click();
+            QVERIFY(d.isVisible());
+        }));
     QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Theirs")), foreign);
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
@@ -652,7 +681,7 @@ void TemplateEditTest::leavingTheNameBoxChecksTheName() {
             {"Other", d.chkActive, std::string(kMsgNameExists)},
             {"", d.chkActive, std::string(kMsgBlankName)},
             {"<Untitled>", d.txtFilterFindStr, std::string(kMsgInvalidName)},
-            {"Other", d.cmdCancel, ""},  // leaving for Cancel checks nothing
+            {"Other", d.cmdCancel, ""},   // leaving for Cancel checks nothing
             {"Orders", d.chkActive, ""},  // its own name
             {"orders", d.chkActive, ""},  // another case is another name
         };
@@ -698,7 +727,8 @@ void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
         QVERIFY(!d.isVisible());
     }));
     QVERIFY(!fs::exists(m.TemplatePath("Orders")));
-    QCOMPARE(ReadBack(m.TemplatePath("Invoices"))->objFilter()->FindString(), std::string("Invoice"));
+    QCOMPARE(ReadBack(m.TemplatePath("Invoices"))->objFilter()->FindString(),
+             std::string("Invoice"));
     // Before the second try the old file was untouched: check it with a fresh failure.
     m.AddTemplate("Orders");
     m.ui.boxes.clear();
@@ -735,14 +765,23 @@ void TemplateEditTest::helpLineDescribesTheVariable_data() {
     QTest::addColumn<QString>("stop");
     QTest::addColumn<QString>("stopText");
     QTest::addColumn<QString>("secondLine");
-    QTest::newRow("markers") << "Beginning of Field" << "" << "End of Line" << ""
+    QTest::newRow("markers") << "Beginning of Field"
+                             << ""
+                             << "End of Line"
+                             << ""
                              << "Data starts at Beginning of Field and stops at End of Line.";
-    QTest::newRow("texts") << "After Defined Text" << "Code:" << "Defined Text" << ";"
+    QTest::newRow("texts") << "After Defined Text"
+                           << "Code:"
+                           << "Defined Text"
+                           << ";"
                            << "Data starts after the text 'Code:' and stops at the text ';'";
-    QTest::newRow("long texts cut") << "After Defined Text" << "0123456789abcdefXYZ" << "Defined Text"
-                                    << "exactly15chars!"
-                                    << "Data starts after the text '0123456789abcde...' and stops at the "
-                                       "text 'exactly15chars!'";
+    QTest::newRow("long texts cut")
+        << "After Defined Text"
+        << "0123456789abcdefXYZ"
+        << "Defined Text"
+        << "exactly15chars!"
+        << "Data starts after the text '0123456789abcde...' and stops at the "
+           "text 'exactly15chars!'";
 }
 
 void TemplateEditTest::helpLineDescribesTheVariable() {
@@ -762,7 +801,9 @@ void TemplateEditTest::helpLineDescribesTheVariable() {
         d.txtVarStopStr->setText(stopText);
         SelectEntry(d.lstVars, "Code");
         SelectEntry(d.lstVars, "Name");
-        QCOMPARE(d.HelpText(), "Data for 'Name' is extracted from the message field: 'SENDER_NAME' .\n" + secondLine);
+        QCOMPARE(
+            d.HelpText(),
+            "Data for 'Name' is extracted from the message field: 'SENDER_NAME' .\n" + secondLine);
         QVERIFY(d.lblHelp->isVisibleTo(&d));
     }));
 }
@@ -772,14 +813,16 @@ void TemplateEditTest::fieldListsFollowTheSource_data() {
     QTest::addColumn<QStringList>("variables");
     QTest::addColumn<QStringList>("filters");
     const QStringList head = {"<NONE>", "ATTACHMENT", "MSG_TEXT", "MSG_SUBJECT"};
-    const QStringList tail = {"SENDER_NAME", "SENDER_ADDRESS", "SENDER_TYPE", "RECIPIENT_NAME", "RECIPIENT_ADDRESS"};
+    const QStringList tail = {"SENDER_NAME", "SENDER_ADDRESS", "SENDER_TYPE", "RECIPIENT_NAME",
+                              "RECIPIENT_ADDRESS"};
     const QStringList sent = {"MSG_SENT_DATE", "MSG_SENT_TIME"};
     const QStringList received = {"MSG_RECEIVE_DATE", "MSG_RECEIVE_TIME"};
     const QStringList replyTo = {"REPLY_TO_NAME", "REPLY_TO_ADDRESS"};
     QTest::newRow("POP3") << "POP3" << head + sent + replyTo + tail << head + tail + replyTo;
     QTest::newRow("SIMPLE MAPI") << "SIMPLE MAPI" << head + received + tail << head + tail;
     QTest::newRow("NETSCAPE") << "NETSCAPE" << head + sent + received + tail << head + tail;
-    QTest::newRow("EXTENDED MAPI") << "EXTENDED MAPI" << head + sent + received + tail << head + tail;
+    QTest::newRow("EXTENDED MAPI")
+        << "EXTENDED MAPI" << head + sent + received + tail << head + tail;
 }
 
 void TemplateEditTest::fieldListsFollowTheSource() {
@@ -790,7 +833,8 @@ void TemplateEditTest::fieldListsFollowTheSource() {
     Settings().useSource = source.toStdString();
     QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
         QStringList shown;
-        for (int i = 0; i < d.cboVarMapiField->count(); ++i) shown << d.cboVarMapiField->itemText(i);
+        for (int i = 0; i < d.cboVarMapiField->count(); ++i)
+            shown << d.cboVarMapiField->itemText(i);
         QCOMPARE(shown, variables);
         shown.clear();
         for (int i = 0; i < d.cboFilterField->count(); ++i) shown << d.cboFilterField->itemText(i);
@@ -808,7 +852,8 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
     Settings().scriptDir = scripts;
     Settings().scriptEngine = "JScript";
     WriteFileBytes(m.TemplatePath("Orders"),
-                   TwoVarTemplate(m.OutPath()).replace(TwoVarTemplate(m.OutPath()).find("run="), 4, "run=Tidy"));
+                   TwoVarTemplate(m.OutPath())
+                       .replace(TwoVarTemplate(m.OutPath()).find("run="), 4, "run=Tidy"));
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         QVERIFY(d.tabMain->isTabEnabled(kEditorTabScripting));
         d.tabMain->setCurrentIndex(kEditorTabScripting);
@@ -853,7 +898,7 @@ void TemplateEditTest::keyboardReachesTabsAndControls() {
         QList<QWidget*> order;
         for (QWidget* w = d.txtTemplateName; order.size() < 7; w = w->nextInFocusChain())
             if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&d)) order << w;
-        const QList<QWidget*> expected = {d.txtTemplateName, d.chkActive, d.cboFilterField,
+        const QList<QWidget*> expected = {d.txtTemplateName,  d.chkActive,         d.cboFilterField,
                                           d.txtFilterFindStr, d.txtOutputFileName, d.cmdDirBrowse,
                                           d.cboDelimiter};
         QCOMPARE(order, expected);
@@ -899,9 +944,10 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
     Manager m;
     m.AddTemplate("Orders");
     const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
-    WriteFileBytes(mailbox,
-                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nSubject: Order 7\n"
-                   "Date: Mon, 02 Mar 2026 09:00:00 +0100\n\nCode: Z-7\nRef: R-9\n\n");
+    WriteFileBytes(
+        mailbox,
+        "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nSubject: Order 7\n"
+        "Date: Mon, 02 Mar 2026 09:00:00 +0100\n\nCode: Z-7\nRef: R-9\n\n");
     const std::string templateBefore = ReadFileBytes(m.TemplatePath("Orders"));
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         auto* bench = qobject_cast<TemplateTestBench*>(d.tabMain->widget(4));
@@ -923,7 +969,8 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
 
 void TemplateEditTest::builtInTheDialogRunByTheEngine() {
     Manager m;
-    fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine", fs::path(m.env.ProgramDir()) / "txengine");
+    fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine",
+                       fs::path(m.env.ProgramDir()) / "txengine");
     const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
     WriteFileBytes(mailbox,
                    "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "

@@ -1,6 +1,7 @@
 // The template editor's test bench on the offscreen platform: the trial runs on its worker
 // thread over the example mailbox, the shown values follow edits of the template, and the
 // bench leaves the template file, the mailbox and the output file as they were.
+#include <sys/stat.h>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -11,7 +12,6 @@
 #include <QTest>
 #include <QtTest>
 #include <filesystem>
-#include <sys/stat.h>
 
 #include "manager/template_test_bench.h"
 #include "model/template.h"
@@ -28,7 +28,9 @@ using tallix::testing::WriteFileBytes;
 
 namespace {
 
-std::string Examples() { return std::string(qgetenv("TALLIX_TEST_DATA").constData()) + "/../../examples"; }
+std::string Examples() {
+    return std::string(qgetenv("TALLIX_TEST_DATA").constData()) + "/../../examples";
+}
 
 // The value the values table shows for a variable, or a text saying it is not there.
 QString ShownValue(const TemplateTestBench& bench, const QString& name) {
@@ -40,14 +42,15 @@ QString ShownValue(const TemplateTestBench& bench, const QString& name) {
 std::string FileState(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return "absent";
-    return ReadFileBytes(path) + "|" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    return ReadFileBytes(path) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
 }
 
 }  // namespace
 
 class TemplateTestBenchTest : public QObject {
     Q_OBJECT
-private:
+  private:
     tallix::testing::IsolatedEnvironment* env = nullptr;
     tallix::testing::ScriptedUi* ui = nullptr;
     std::string dir, templateFile, mailbox;
@@ -63,7 +66,7 @@ private:
         return spy.count() >= count;
     }
 
-private slots:
+  private slots:
     void init() {
         env = new tallix::testing::IsolatedEnvironment;
         ui = new tallix::testing::ScriptedUi;
@@ -84,7 +87,8 @@ private slots:
     // Editing a variable's start text changes the value shown for the selected message, and
     // the selected message stays selected across the new trial.
     void editingStartTextChangesShownValue() {
-        const std::string before = FileState(templateFile) + FileState(mailbox) + FileState(dir + "/orders.csv");
+        const std::string before =
+            FileState(templateFile) + FileState(mailbox) + FileState(dir + "/orders.csv");
         TemplateTestBench bench;
         QSignalSpy finished(&bench, &TemplateTestBench::TrialFinished);
         clsTemplate tpl = Orders();
@@ -99,7 +103,8 @@ private slots:
 
         bench.tblMessages->selectRow(2);  // Order confirmation 4701
         QCOMPARE(ShownValue(bench, "OrderNo"), QString("4701"));
-        QCOMPARE(bench.txtOutputLine->text(), QString("4701,3/3/2026,\"Bob Jones\",\"Rain barrel\",39.00"));
+        QCOMPARE(bench.txtOutputLine->text(),
+                 QString("4701,3/3/2026,\"Bob Jones\",\"Rain barrel\",39.00"));
 
         tpl.colFields()->Item(1)->SetFindStart("Customer:");
         bench.SetTemplate(tpl);
@@ -112,7 +117,8 @@ private slots:
             marked |= mark.cursor.selectedText().contains("Bob Jones");
         QVERIFY(marked);
 
-        QCOMPARE(FileState(templateFile) + FileState(mailbox) + FileState(dir + "/orders.csv"), before);
+        QCOMPARE(FileState(templateFile) + FileState(mailbox) + FileState(dir + "/orders.csv"),
+                 before);
         QVERIFY(ui->boxes.empty());
         QVERIFY(!fs::exists(dir + "/txError.Log"));
     }
@@ -139,9 +145,12 @@ private slots:
         const int count = 4000;
         std::string big;
         for (int i = 0; i < count; ++i)
-            big += "From - Mon Mar  1 08:00:00 2026\r\nFrom: a@b.example\r\nTo: c@d.example\r\nSubject: Order confirmation " +
-                   std::to_string(i) + "\r\nDate: Mon, 1 Mar 2026 08:00:00 +0000\r\n\r\nOrder number: " +
-                   std::to_string(i) + "\r\nCustomer: X\r\n\r\n";
+            big +=
+                "From - Mon Mar  1 08:00:00 2026\r\nFrom: a@b.example\r\nTo: "
+                "c@d.example\r\nSubject: Order confirmation " +
+                std::to_string(i) +
+                "\r\nDate: Mon, 1 Mar 2026 08:00:00 +0000\r\n\r\nOrder number: " +
+                std::to_string(i) + "\r\nCustomer: X\r\n\r\n";
         WriteFileBytes(dir + "/big.mbox", big);
         TemplateTestBench bench;
         QSignalSpy finished(&bench, &TemplateTestBench::TrialFinished);
@@ -164,7 +173,8 @@ private slots:
         bench.SetMessageFile(QString::fromStdString(dir + "/missing.mbox"));
         QVERIFY(WaitFinished(finished));
         QCOMPARE(bench.tblMessages->rowCount(), 0);
-        QVERIFY2(bench.lblStatus->text().contains("Cannot read"), qPrintable(bench.lblStatus->text()));
+        QVERIFY2(bench.lblStatus->text().contains("Cannot read"),
+                 qPrintable(bench.lblStatus->text()));
         QVERIFY(ui->boxes.empty());
     }
 
@@ -176,11 +186,9 @@ private slots:
             int position;
         };
         const std::vector<Case> cases = {
-            {"abc", 2, 2},
-            {"a\r\nb", 3, 2},        // after the line end: one break shown
-            {"a\r\nb\r\nc", 6, 4},
-            {"caf\xc3\xa9 x", 6, 5},  // two bytes, one character
-            {"x", 9, 1},             // past the end: the end
+            {"abc", 2, 2},         {"a\r\nb", 3, 2},         // after the line end: one break shown
+            {"a\r\nb\r\nc", 6, 4}, {"caf\xc3\xa9 x", 6, 5},  // two bytes, one character
+            {"x", 9, 1},                                     // past the end: the end
         };
         for (const auto& c : cases) QCOMPARE(DisplayPosition(c.body, c.offset), c.position);
         QCOMPARE(DisplayText("a\r\nb"), QString("a\nb"));

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "model/message.h"
-#include "tests/support/literal_html.h"
 #include "settings/text_functions.h"
+#include "tests/support/literal_html.h"
 
 namespace tallix {
 namespace {
@@ -47,17 +47,17 @@ TEST(HtmlCodes, BodyAssignmentCleansTagsAndEntities) {
         {"price < b and c > d", "price  d"},
         {"<abbrev>x</abbrev>", "x"},
         {"line<BR>break", "linebreak"},
-        {"<  b>bold</ b>", "bold</ b>"},          // blanks go before the "/", not after it
+        {"<  b>bold</ b>", "bold</ b>"},  // blanks go before the "/", not after it
         {"< / b>x", "< / b>x"},
-        {"<SCRIPT>x</script><STYLE>", "x"},       // one-letter names recognise longer tags
+        {"<SCRIPT>x</script><STYLE>", "x"},  // one-letter names recognise longer tags
         {"<h1>T</H1><h7>", "T<h7>"},
         {"<phrase>p</PHRASE>", "p"},
         {"<>x</>", "<>x</>"},
         {"<b><b><i>", ""},
         {"a<b", "a<b"},
         {"ends with <", "ends with <"},
-        {"<<b>>", "<<b>>"},                       // the span from the first "<" is not a tag
-        {"<x <b>y", "<x <b>y"},                   // the search goes on after the ">"
+        {"<<b>>", "<<b>>"},      // the span from the first "<" is not a tag
+        {"<x <b>y", "<x <b>y"},  // the search goes on after the ">"
         {"<x>y<b>z", "<x>yz"},
         {"a&quot;b&quot;", "a\";b\";"},
         {"a&nbsp;b", "a ;b"},
@@ -82,9 +82,10 @@ TEST(HtmlCodes, BodyAssignmentCleansTagsAndEntities) {
 // slashes, brackets, entities in any case, and plain text.
 std::string RandomBody(std::mt19937& rng, std::size_t pieces) {
     static const std::vector<std::string> kPieces = {
-        "<", ">", "/", " ", "  ", "&", "quot", "QuOt", "nbsp", "NBSP", "&quot", "&nbsp", ";",
-        "b", "B", "a", "i", "x", "br", "table", "TaBlE", "phrase", "h1", "h9", "!--", "-->",
-        "\r\n", "text", "<b>", "</b>", "< b", "</ i>", "<a href=x>", "<<", ">>", "&&", "q"};
+        "<",     ">",      "/",          " ",  "  ",  "&",   "quot", "QuOt", "nbsp", "NBSP",
+        "&quot", "&nbsp",  ";",          "b",  "B",   "a",   "i",    "x",    "br",   "table",
+        "TaBlE", "phrase", "h1",         "h9", "!--", "-->", "\r\n", "text", "<b>",  "</b>",
+        "< b",   "</ i>",  "<a href=x>", "<<", ">>",  "&&",  "q"};
     std::uniform_int_distribution<std::size_t> pick(0, kPieces.size() - 1);
     std::string s;
     for (std::size_t i = 0; i < pieces; ++i) s += kPieces[pick(rng)];

@@ -18,7 +18,7 @@ using testing::TempDir;
 using testing::WriteFileBytes;
 
 class Message : public testing::ModelTest {
-protected:
+  protected:
     void WriteExtensions(const std::string& text) {
         WriteFileBytes(env.ProgramDir() + "/extensions.txt", text);
     }
@@ -30,8 +30,8 @@ TEST_F(Message, NewRecordIsEmptyAndValid) {
     EXPECT_FALSE(m.bIsHtml());
     ASSERT_NE(m.Attachments(), nullptr);
     EXPECT_EQ(m.Attachments()->Count(), 0);
-    EXPECT_EQ(m.Subject() + m.Body() + m.Header() + m.SentDate() + m.SentTime() +
-                  m.SenderName() + m.ReceipentAddress(),
+    EXPECT_EQ(m.Subject() + m.Body() + m.Header() + m.SentDate() + m.SentTime() + m.SenderName() +
+                  m.ReceipentAddress(),
               "");
 }
 
@@ -72,7 +72,7 @@ TEST_F(Message, BodyIsCleanedOnEveryAssignment) {
 struct HeaderCase {
     const char* name;
     std::string header;
-    std::string sender;     // name|address
+    std::string sender;  // name|address
     std::string replyTo;
     std::string recipient;
     bool valid;
@@ -88,26 +88,24 @@ TEST_F(Message, ParseHeaderFindsThePairs) {
         {"reply-to of only an angle address",
          "From: Ann <ann@x>\r\nReply-To: <r@x>\r\nTo: Bob <bob@y>\r\n", "Ann|ann@x", "|r@x",
          "Bob|bob@y", true},
-        {"To at the start", "To: first@x\r\nFrom: a@b\r\n", "a@b|a@b", "a@b|a@b",
-         "first@x|first@x", true},
+        {"To at the start", "To: first@x\r\nFrom: a@b\r\n", "a@b|a@b", "a@b|a@b", "first@x|first@x",
+         true},
         {"lower-case from", "from: a@b\r\nTo: c@d\r\n", "|", "|", "c@d|c@d", true},
         {"lower-case from with reply-to", "from: a@b\r\nReply-To: r@x\r\n", "|", "r@x|r@x", "|",
          true},
         {"apostrophe in a surname", "From: \"Peter O'Brien\" <p@x>\r\n", "Peter OBrien|p@x",
          "Peter OBrien|p@x", "|", true},
-        {"resent-from comes first", "Resent-From: r@x\r\nFrom: a@b\r\n", "r@x|r@x", "r@x|r@x",
-         "|", true},
-        {"delivered-to comes first", "Delivered-To: d@x\r\nTo: t@x\r\n", "|", "|", "d@x|d@x",
+        {"resent-from comes first", "Resent-From: r@x\r\nFrom: a@b\r\n", "r@x|r@x", "r@x|r@x", "|",
          true},
+        {"delivered-to comes first", "Delivered-To: d@x\r\nTo: t@x\r\n", "|", "|", "d@x|d@x", true},
         {"one retry only", "Reply-To: r@x\r\nReply-To: s@x\r\nTo: t@x\r\n", "|", "r@x|r@x",
          "s@x|s@x", true},
-        {"look-back in any case", "reply-To: r@x\r\nTo: t@x\r\nFrom: f@x\r\n", "f@x|f@x",
-         "f@x|f@x", "t@x|t@x", true},
+        {"look-back in any case", "reply-To: r@x\r\nTo: t@x\r\nFrom: f@x\r\n", "f@x|f@x", "f@x|f@x",
+         "t@x|t@x", true},
         {"short name before To", "X-To: a@b\r\n", "|", "|", "a@b|a@b", true},
         {"angle without close", "From: John <john@x\r\n", "John <john@x|John <john@x",
          "John <john@x|John <john@x", "|", true},
-        {"folded line ends at CR LF", "From: Ann\r\n <ann@x>\r\n", "Ann|Ann", "Ann|Ann", "|",
-         true},
+        {"folded line ends at CR LF", "From: Ann\r\n <ann@x>\r\n", "Ann|Ann", "Ann|Ann", "|", true},
         {"reply-to without CR LF keeps the sender", "From: a@b\r\nReply-To: r@x", "a@b|a@b", "|",
          "|", false},
         {"sender without CR LF", "From: a@b", "|", "|", "|", false},
@@ -165,12 +163,20 @@ TEST_F(Message, ExtOKTestsTheUpperCasedExtensionAgainstTheList) {
     struct Case {
         const char* name;
         bool ok;
-    } cases[] = {{"/s/run.exe", false},     {"/s/RUN.EXE", false},    {"/s/run.Exe", false},
-                 {"/s/noext", true},        {"/s/letter.doc", false}, {"/s/a.do", false},
-                 {"/s/a.c", false},         {"/s/a.txt", true},       {"/s/a.tar.gz", false},
-                 {"/s/a.b.exe", true},      {"/s/a.gz", false},
+    } cases[] = {{"/s/run.exe", false},
+                 {"/s/RUN.EXE", false},
+                 {"/s/run.Exe", false},
+                 {"/s/noext", true},
+                 {"/s/letter.doc", false},
+                 {"/s/a.do", false},
+                 {"/s/a.c", false},
+                 {"/s/a.txt", true},
+                 {"/s/a.tar.gz", false},
+                 {"/s/a.b.exe", true},
+                 {"/s/a.gz", false},
                  // The extension belongs to the file's own name, not to a dotted directory.
-                 {"/home/u/.cache/tallix/run", true}, {"/home/u/.exe/report.txt", true},
+                 {"/home/u/.cache/tallix/run", true},
+                 {"/home/u/.exe/report.txt", true},
                  {"/home/u/.cache/a.exe", false},
                  // A name ending in a dot has no extension to look up.
                  {"/s/name.", true}};
@@ -183,15 +189,15 @@ TEST_F(Message, ExtOKTestsTheUpperCasedExtensionAgainstTheList) {
 TEST_F(Message, ShippedListExcludesBinaryTypesAndNoTextType) {
     WriteExtensions(testing::ReadFileBytes(TALLIX_SHIPPED_EXTENSIONS));
     txMessage m;
-    const char* binary[] = {"gif", "jpg", "jpeg", "png", "bmp", "tif", "tiff", "ico", "webp",
-                            "mp3", "wav", "ogg", "flac", "m4a", "avi", "mpg", "mp4", "mov", "mkv",
-                            "zip", "rar", "7z", "gz", "tgz", "tar.gz", "tar.bz2", "tar.xz", "bz2", "iso", "exe", "dll",
-                            "msi", "jar", "pdf", "doc", "docx", "xls", "xlsx", "ppt", "pptx",
-                            "odt", "ods", "p7s", "ttf"};
-    const char* text[] = {"txt", "text", "csv", "tsv", "tab", "htm", "html", "xhtml", "xml",
-                          "eml", "mbox", "mbx", "ics", "vcs", "vcf", "log", "json", "md", "rtf",
-                          "ini", "cfg", "conf", "yaml", "yml", "asc", "sql", "txf", "prn", "css",
-                          "js", "report.txt", "2024.csv"};
+    const char* binary[] = {
+        "gif", "jpg",  "jpeg",   "png",     "bmp",    "tif", "tiff", "ico", "webp", "mp3", "wav",
+        "ogg", "flac", "m4a",    "avi",     "mpg",    "mp4", "mov",  "mkv", "zip",  "rar", "7z",
+        "gz",  "tgz",  "tar.gz", "tar.bz2", "tar.xz", "bz2", "iso",  "exe", "dll",  "msi", "jar",
+        "pdf", "doc",  "docx",   "xls",     "xlsx",   "ppt", "pptx", "odt", "ods",  "p7s", "ttf"};
+    const char* text[] = {"txt",  "text", "csv",  "tsv", "tab", "htm",  "html",       "xhtml",
+                          "xml",  "eml",  "mbox", "mbx", "ics", "vcs",  "vcf",        "log",
+                          "json", "md",   "rtf",  "ini", "cfg", "conf", "yaml",       "yml",
+                          "asc",  "sql",  "txf",  "prn", "css", "js",   "report.txt", "2024.csv"};
     for (const char* ext : binary) {
         EXPECT_FALSE(m.ExtOK("/s/attachment." + std::string(ext))) << ext;
         EXPECT_FALSE(m.ExtOK("/s/ATTACHMENT." + UCase(ext))) << ext;
@@ -214,10 +220,11 @@ TEST_F(Message, UnreadableListExcludesAndIsReported) {
 }
 
 class MessageAttachments : public Message {
-protected:
+  protected:
     void SetUp() override {
         // The marker must come from the test's own folder names only.
-        while (UCase(dir->path()).find("HTM") != std::string::npos) dir = std::make_unique<TempDir>();
+        while (UCase(dir->path()).find("HTM") != std::string::npos)
+            dir = std::make_unique<TempDir>();
     }
     std::string Make(const std::string& relative, const std::string& bytes) {
         std::string path = dir->path() + "/" + relative;

@@ -17,7 +17,7 @@ namespace tallix::testing {
 // Reports are logged without boxes, as in an engine run; a test that looks at the boxes
 // switches silent mode off.
 class ModelTest : public ::testing::Test {
-protected:
+  protected:
     ModelTest() { SetSilentMode(true); }
     std::string ErrorLog() const { return env.ReadProgramFile(std::string(kErrorLog)); }
     bool Logged(std::string_view context) const {

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <random>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "model/file_bytes.h"
@@ -211,8 +211,7 @@ TEST(ProfileRead, MissingOrUnreadableFileGivesDefault) {
     EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", 260, dir.File("none.ini")),
               "default");
     EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", 260, ""), "default");
-    EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", 260, dir.path()),
-              "default");
+    EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", 260, dir.path()), "default");
     ProfileDocument::Load(dir.path(), &status);
     EXPECT_FALSE(status.ok());
 
@@ -262,17 +261,19 @@ TEST(ProfileWrite, NewFilesAndEmptyValues) {
 }
 
 TEST(ProfileWrite, NewKeysFollowTheLastKeyInOrder) {
-    const std::vector<Write> writes = {{"S", "z", ""}, {"S", "b", ""}, {"S", "y", ""}, {"S", "a", ""}};
+    const std::vector<Write> writes = {
+        {"S", "z", ""}, {"S", "b", ""}, {"S", "y", ""}, {"S", "a", ""}};
     EXPECT_EQ(AfterWrites("[S]\r\nb=value\r\na=value\r\n", writes),
               "[S]\r\nb=\r\na=\r\nz=\r\ny=\r\n");
     EXPECT_EQ(AfterWrites("", {{"S", "z", ""}, {"S", "a", ""}, {"S", "y", ""}, {"S", "b", ""}}),
               "[S]\r\nz=\r\na=\r\ny=\r\nb=\r\n");
     // Comments after the last key stay after the new keys; a ";x" key is a comment once written,
     // so later keys go in front of it.
-    EXPECT_EQ(AfterWrites(";comment0\r\n[S]\r\n;comment1\r\nb=value\r\n;comment2\r\na=value\r\n",
-                          {{"S", "z", ""}, {"S", ";x", ""}, {"S", "y", ""}, {"S", "a", ""},
-                           {"S", "b", ""}}),
-              ";comment0\r\n[S]\r\n;comment1\r\nb=\r\n;comment2\r\na=\r\nz=\r\ny=\r\n;x=\r\n");
+    EXPECT_EQ(
+        AfterWrites(
+            ";comment0\r\n[S]\r\n;comment1\r\nb=value\r\n;comment2\r\na=value\r\n",
+            {{"S", "z", ""}, {"S", ";x", ""}, {"S", "y", ""}, {"S", "a", ""}, {"S", "b", ""}}),
+        ";comment0\r\n[S]\r\n;comment1\r\nb=\r\n;comment2\r\na=\r\nz=\r\ny=\r\n;x=\r\n");
     EXPECT_EQ(AfterWrites("[S]\r\nk=1\r\n", {{"S", ";a", ""}, {"S", ";b", ""}, {"S", ";b", ""}}),
               "[S]\r\nk=1\r\n;b=\r\n;b=\r\n;a=\r\n");
     // Blank lines and comments that close a section stay behind its keys; a section without
@@ -281,7 +282,8 @@ TEST(ProfileWrite, NewKeysFollowTheLastKeyInOrder) {
                           {{"A", "n", "2"}, {"B", "m", "3"}}),
               "[A]\r\na=1\r\nn=2\r\n\r\n;end of A\r\n[B]\r\nm=3\r\n;only\r\n\r\n");
     // Writes go to the first of duplicate sections.
-    EXPECT_EQ(AfterWrites("[S]\r\n[s]\r\nk=1\r\n", {{"S", "k", "2"}}), "[S]\r\nk=2\r\n[s]\r\nk=1\r\n");
+    EXPECT_EQ(AfterWrites("[S]\r\n[s]\r\nk=1\r\n", {{"S", "k", "2"}}),
+              "[S]\r\nk=2\r\n[s]\r\nk=1\r\n");
 }
 
 TEST(ProfileWrite, NewSectionsGoAtTheEnd) {
@@ -293,7 +295,8 @@ TEST(ProfileWrite, NewSectionsGoAtTheEnd) {
 }
 
 TEST(ProfileWrite, ReplacingKeepsStoredSpellingAndPlace) {
-    EXPECT_EQ(AfterWrites("[SectionName]\r\nTestKey=TestValue", {{"SECTIONNAME", "TESTKEY", "TestValue2"}}),
+    EXPECT_EQ(AfterWrites("[SectionName]\r\nTestKey=TestValue",
+                          {{"SECTIONNAME", "TESTKEY", "TestValue2"}}),
               "[SectionName]\r\nTestKey=TestValue2\r\n");
     EXPECT_EQ(AfterWrites("[S]\r\na=1\r\nMid=2\r\nz=3\r\n", {{"s", "mID", "New"}}),
               "[S]\r\na=1\r\nMid=New\r\nz=3\r\n");

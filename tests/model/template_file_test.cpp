@@ -63,8 +63,10 @@ std::string ExampleBytes(const std::string& outputFile) {
 }
 
 class TemplateFile : public testing::ModelTest {
-protected:
-    std::string Path(const std::string& name = "orders.txf") { return env.ProgramDir() + "/" + name; }
+  protected:
+    std::string Path(const std::string& name = "orders.txf") {
+        return env.ProgramDir() + "/" + name;
+    }
     clsTemplate Read(const std::string& bytes) {
         WriteFileBytes(Path(), bytes);
         clsTemplate t;
@@ -131,8 +133,8 @@ TEST_F(TemplateFile, BooleansAreTrueOnlyForExactTrue) {
     struct Case {
         const char* text;
         bool active;
-    } cases[] = {{"True", true},   {"  True  ", true}, {"\"True\"", true}, {"true", false},
-                 {"TRUE", false},  {"1", false},       {"", false},        {"True x", false}};
+    } cases[] = {{"True", true},  {"  True  ", true}, {"\"True\"", true}, {"true", false},
+                 {"TRUE", false}, {"1", false},       {"", false},        {"True x", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         clsTemplate t = Read("[General]\r\nActive=" + std::string(c.text) +
@@ -148,8 +150,16 @@ TEST_F(TemplateFile, CountsTakeTheLeadingNumberRounded) {
     struct Case {
         std::string text;
         int count;
-    } cases[] = {{"2", 2},       {" 2 ", 2},  {"2.5", 2},    {"3.5", 4},   {"1.6abc", 2},
-                 {"abc", 0},     {"", 0},     {"&H2", 2},    {"-1", -1},   {"1 2", 12},
+    } cases[] = {{"2", 2},
+                 {" 2 ", 2},
+                 {"2.5", 2},
+                 {"3.5", 4},
+                 {"1.6abc", 2},
+                 {"abc", 0},
+                 {"", 0},
+                 {"&H2", 2},
+                 {"-1", -1},
+                 {"1 2", 12},
                  {"1234567891", 123456789}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -160,12 +170,12 @@ TEST_F(TemplateFile, CountsTakeTheLeadingNumberRounded) {
 
 TEST_F(TemplateFile, ValuesAreCutToTheirLongestLength) {
     const std::string longText(3000, 'x');
-    clsTemplate t = Read("[General]\r\nLast_Ran=" + longText + "\r\nNum_Variables=1\r\n" +
-                         "[Filter]\r\nCommand=" + longText + "\r\nFind_String=" + longText +
-                         "\r\n[Variables]\r\nVar1=" + longText +
-                         "\r\n[Output]\r\nFile=" + longText + "\r\nDelimiter=" + longText +
-                         "\r\nOutput_Count=1\r\nOutput1=" + longText + "\r\n[Scripts]\r\nrun=" +
-                         longText + "\r\n");
+    clsTemplate t =
+        Read("[General]\r\nLast_Ran=" + longText + "\r\nNum_Variables=1\r\n" +
+             "[Filter]\r\nCommand=" + longText + "\r\nFind_String=" + longText +
+             "\r\n[Variables]\r\nVar1=" + longText + "\r\n[Output]\r\nFile=" + longText +
+             "\r\nDelimiter=" + longText + "\r\nOutput_Count=1\r\nOutput1=" + longText +
+             "\r\n[Scripts]\r\nrun=" + longText + "\r\n");
     EXPECT_EQ(t.LastRan().size(), 254u);
     EXPECT_EQ(t.objFilter()->MapiField().size(), 254u);
     EXPECT_EQ(t.objFilter()->FindString().size(), 254u);
@@ -179,8 +189,9 @@ TEST_F(TemplateFile, ValuesAreCutToTheirLongestLength) {
 }
 
 TEST_F(TemplateFile, TextValuesAreCutAtNulAndTrimmed) {
-    clsTemplate t = Read("[Filter]\r\nFind_String=  Order\0 ignored\r\n"
-                         "[General]\r\nLast_Ran=   \r\n[Scripts]\r\nrun=\"  Main \"\r\n"s);
+    clsTemplate t = Read(
+        "[Filter]\r\nFind_String=  Order\0 ignored\r\n"
+        "[General]\r\nLast_Ran=   \r\n[Scripts]\r\nrun=\"  Main \"\r\n"s);
     EXPECT_EQ(t.objFilter()->FindString(), "Order");
     EXPECT_EQ(t.LastRan(), "Never");
     EXPECT_EQ(t.ScriptsToRun(), "Main");
@@ -194,7 +205,8 @@ TEST_F(TemplateFile, DefinitionLinesParseByTheirRules) {
         {"OrderNo;MSG_TEXT;Order number:;{End of Line};1;1;0;0;0",
          "OrderNo|MSG_TEXT|Order number:|{End of Line}|11000"},
         {";;;;;;;;", "||||00000"},
-        {"Name;MSG_TEXT;NONE;NONE;0;0;0;0;0", "Name|MSG_TEXT|{Beginning of Field}|{End of Field}|00000"},
+        {"Name;MSG_TEXT;NONE;NONE;0;0;0;0;0",
+         "Name|MSG_TEXT|{Beginning of Field}|{End of Field}|00000"},
         {"Name;MSG_TEXT;Total:;NONE;0;0;0;0;0", "Name|MSG_TEXT|Total:|{End of Line}|00000"},
         {"Name;MSG_TEXT; NONE ;NONE;1", "Name|MSG_TEXT|{Beginning of Field}|{End of Field}|10000"},
         // Only the untrimmed stop marker is old; an empty start leaves it as it is.
@@ -233,16 +245,17 @@ TEST_F(TemplateFile, EightSeparatorsRoundTripToMarkersAndZeros) {
     EXPECT_EQ(t.MakeVarString(1), ";;{Beginning of Field};{End of Field};0;0;0;0;0");
     std::filesystem::remove(Path());
     t.WriteTemplateFile(true);
-    EXPECT_NE(ReadFileBytes(Path()).find(
-                  "\r\nVar1=;;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFileBytes(Path()).find("\r\nVar1=;;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"),
+        std::string::npos);
     ExpectRoundTrip(Path());
 }
 
 TEST_F(TemplateFile, CountDecidesHowManyVariablesAreRead) {
-    clsTemplate t = Read("[General]\r\nNum_Variables=3\r\n[Variables]\r\n"
-                         "Var1=A;MSG_TEXT;x;y;1;1;1;1;1\r\nVar2=B;MSG_SUBJECT;;;0;0;0;0;0\r\n"
-                         "Var4=D;MSG_TEXT;;;0;0;0;0;0\r\n");
+    clsTemplate t = Read(
+        "[General]\r\nNum_Variables=3\r\n[Variables]\r\n"
+        "Var1=A;MSG_TEXT;x;y;1;1;1;1;1\r\nVar2=B;MSG_SUBJECT;;;0;0;0;0;0\r\n"
+        "Var4=D;MSG_TEXT;;;0;0;0;0;0\r\n");
     ASSERT_EQ(t.colFields()->Count(), 3);
     EXPECT_EQ(t.colFields()->Item(1)->FieldName(), "A");
     EXPECT_EQ(t.colFields()->Item(2)->FieldName(), "B");
@@ -256,8 +269,9 @@ TEST_F(TemplateFile, CountDecidesHowManyVariablesAreRead) {
 }
 
 TEST_F(TemplateFile, DamagedHugeCountStopsAtTheLoopLimit) {
-    clsTemplate t = Read("[General]\r\nNum_Variables=999999999\r\n[Output]\r\n"
-                         "Output_Count=99999999\r\nOutput40000=late\r\n");
+    clsTemplate t = Read(
+        "[General]\r\nNum_Variables=999999999\r\n[Output]\r\n"
+        "Output_Count=99999999\r\nOutput40000=late\r\n");
     EXPECT_EQ(t.colFields()->Count(), 32767);
     EXPECT_TRUE(Logged("clsTemplate - ReadVariables"));
     EXPECT_TRUE(Logged("clsTemplate - ReadOutPutLines"));
@@ -276,16 +290,18 @@ TEST_F(TemplateFile, LastOutputLineReadWins) {
 }
 
 TEST_F(TemplateFile, NamesMatchWithoutRegardToCase) {
-    clsTemplate t = Read("[general]\r\nACTIVE=True\r\n[OUTPUT]\r\nfile= /tmp/x \r\n"
-                         "[filter]\r\ncommand=MSG_TEXT\r\n");
+    clsTemplate t = Read(
+        "[general]\r\nACTIVE=True\r\n[OUTPUT]\r\nfile= /tmp/x \r\n"
+        "[filter]\r\ncommand=MSG_TEXT\r\n");
     EXPECT_TRUE(t.Active());
     EXPECT_EQ(t.OutputFile(), "/tmp/x");
     EXPECT_EQ(t.objFilter()->MapiField(), "MSG_TEXT");
 }
 
 TEST_F(TemplateFile, WritingAsNewDropsStaleKeysAndKeepsOtherSections) {
-    WriteFileBytes(Path(), "; kept comment\r\n[Extra]\r\nmine=1\r\n[variables]\r\nVar1=a\r\n"
-                           "Var5=stale\r\nVar5=dup\r\n[GENERAL]\r\nActive=True\r\nOld=1\r\n");
+    WriteFileBytes(Path(),
+                   "; kept comment\r\n[Extra]\r\nmine=1\r\n[variables]\r\nVar1=a\r\n"
+                   "Var5=stale\r\nVar5=dup\r\n[GENERAL]\r\nActive=True\r\nOld=1\r\n");
     clsTemplate t;
     t.SetFileName(Path());
     FillExample(t, "/o.txt");

@@ -18,7 +18,7 @@ using testing::IsolatedEnvironment;
 using testing::ScriptedUi;
 
 class ErrorReporter : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         SetUnloadStatusWindowHook([this] { ++unloads; });
@@ -61,7 +61,8 @@ TEST_F(ErrorReporter, PendingErrorAddsNumberToLogAndOffersShutdown) {
     MakePending(53, "File not found");
     ui.QueueAnswer(MsgAnswer::No);
     ReportError("Sub AppendOutput:", true);
-    EXPECT_NE(ErrorLog().find(" Sub AppendOutput:\nError# 53  File not found\r\n"), std::string::npos);
+    EXPECT_NE(ErrorLog().find(" Sub AppendOutput:\nError# 53  File not found\r\n"),
+              std::string::npos);
     ASSERT_EQ(ui.boxes.size(), 1u);
     const auto& box = ui.boxes[0];
     EXPECT_EQ(box.buttons, MsgButtons::YesNo);
@@ -137,9 +138,10 @@ TEST_F(ErrorReporter, GuardReportsTheFailureWithItsContextAndCarriesOn) {
     after = true;
     EXPECT_FALSE(finished);
     EXPECT_TRUE(after);
-    EXPECT_NE(ErrorLog().find("Sub GetTemplateFiles:\nError# 53  File not found"), std::string::npos);
-    EXPECT_EQ(GuardValue("modGlobal - X", 7, []() -> int { throw std::out_of_range("x"); },
-                         kNotLogged),
+    EXPECT_NE(ErrorLog().find("Sub GetTemplateFiles:\nError# 53  File not found"),
+              std::string::npos);
+    EXPECT_EQ(GuardValue(
+                  "modGlobal - X", 7, []() -> int { throw std::out_of_range("x"); }, kNotLogged),
               7);
     EXPECT_EQ(ErrorLog().find("modGlobal - X"), std::string::npos);
     EXPECT_EQ(ui.boxes.size(), 2u);

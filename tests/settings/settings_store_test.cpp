@@ -20,7 +20,7 @@ using testing::IsolatedEnvironment;
 using testing::ScriptedUi;
 
 class SettingsStore : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetSettings();
         std::filesystem::create_directories(env.ProgramDir() + "/templates");
@@ -80,9 +80,9 @@ TEST_F(SettingsStore, DeleteFlagOutOfRangeReadsAsZero) {
         const char* rewritten;  // nullptr: left as stored
         bool overflow;
     } cases[] = {
-        {"7", 0, "0", false},          {"-1", 0, "0", false},        {"1.6", 2, nullptr, false},
-        {"1", 1, nullptr, false},      {"2.5", 2, nullptr, false},   {"abc", 0, nullptr, false},
-        {"32767", 0, "0", false},      {"-32768", 0, "0", false},    {"32768", 0, nullptr, true},
+        {"7", 0, "0", false},           {"-1", 0, "0", false},       {"1.6", 2, nullptr, false},
+        {"1", 1, nullptr, false},       {"2.5", 2, nullptr, false},  {"abc", 0, nullptr, false},
+        {"32767", 0, "0", false},       {"-32768", 0, "0", false},   {"32768", 0, nullptr, true},
         {"99999999", 0, nullptr, true}, {"1e300", 0, nullptr, true}, {"-40000", 0, nullptr, true},
     };
     for (const auto& c : cases) {
@@ -97,8 +97,10 @@ TEST_F(SettingsStore, DeleteFlagOutOfRangeReadsAsZero) {
         GetDeleteFlag();
         EXPECT_EQ(Settings().deleteFlag, c.flag);
         EXPECT_EQ(Stored("DeleteFlag"), c.rewritten ? c.rewritten : c.stored);
-        const std::string logged = env.ReadProgramFile(std::string(kErrorLog)).substr(logBefore.size());
-        EXPECT_EQ(logged.find("modGlobal - GetDeleteFlag") != std::string::npos, c.overflow) << logged;
+        const std::string logged =
+            env.ReadProgramFile(std::string(kErrorLog)).substr(logBefore.size());
+        EXPECT_EQ(logged.find("modGlobal - GetDeleteFlag") != std::string::npos, c.overflow)
+            << logged;
         EXPECT_EQ(logged.find("Error# 6 ") != std::string::npos, c.overflow) << logged;
         if (c.overflow) {
             EXPECT_FALSE(Settings().deleteUnused);

@@ -26,7 +26,9 @@ using testing::ErrorNumberOf;
 // A fixed current year for texts without a year, not a leap year.
 constexpr int kYear = 2023;
 
-std::optional<DateValue> P(std::string_view text) { return ParseDate(text, kYear); }
+std::optional<DateValue> P(std::string_view text) {
+    return ParseDate(text, kYear);
+}
 
 // ---------------------------------------------------------------------------------------
 // Dates
@@ -48,7 +50,7 @@ TEST(DateRules, OtherOrdersWhenMonthDayYearIsNoDate) {
     EXPECT_EQ(P("1970-1-13"), 25581.0);  // Y/M/D
     EXPECT_EQ(P("14 2 3"), 41673.0);     // 2014-02-03
     EXPECT_EQ(P("2 3 14"), 41673.0);
-    EXPECT_EQ(P("32 2 3"), 11722.0);     // 1932-02-03
+    EXPECT_EQ(P("32 2 3"), 11722.0);  // 1932-02-03
     EXPECT_EQ(P("2 3 32"), 11722.0);
     // Day before month when neither year-first reading works.
     EXPECT_EQ(P("13 2 2003"), DateSerial(2003, 2, 13));
@@ -161,10 +163,12 @@ TEST(DateRules, DateAndTimeTogether) {
 
 TEST(DateRules, TextsThatAreNoDate) {
     for (const char* text :
-         {"0", "1", "4", "0.0", "24:00", "0:60", "0.60", "24.00", "1;2;3",
-          "2013-05-14 02:04:12.017000000", "02.01.1970", "", "   ", ",", "/", "1:", ":30",
-          "1:2:3:4", "Jan.", "1*2", "@1/2/1970", "(1/2/1970)", "<1/2/1970>", "1|2|3",
-          "1/2/1970 x", "2/30/2001", "0/1/2001", "1/0/2001", "1/32/2001", "1 2 3 4"}) {
+         {"0",          "1",          "4",          "0.0",       "24:00",
+          "0:60",       "0.60",       "24.00",      "1;2;3",     "2013-05-14 02:04:12.017000000",
+          "02.01.1970", "",           "   ",        ",",         "/",
+          "1:",         ":30",        "1:2:3:4",    "Jan.",      "1*2",
+          "@1/2/1970",  "(1/2/1970)", "<1/2/1970>", "1|2|3",     "1/2/1970 x",
+          "2/30/2001",  "0/1/2001",   "1/0/2001",   "1/32/2001", "1 2 3 4"}) {
         EXPECT_EQ(P(text), std::nullopt) << '"' << text << '"';
         EXPECT_FALSE(IsDate(text)) << '"' << text << '"';
     }
@@ -407,8 +411,14 @@ TEST(NumberRules, ValStopsAtTheFirstUnusableCharacter) {
     EXPECT_EQ(Val("$5"), 0.0);
     EXPECT_EQ(Val("50%"), 50.0);
     EXPECT_EQ(Val("12abc34"), 12.0);
-    EXPECT_EQ(Val(std::string("7\0" "8", 3)), 7.0);
-    EXPECT_EQ(Val(std::string("\0" "8", 2)), 0.0);
+    EXPECT_EQ(Val(std::string("7\0"
+                              "8",
+                              3)),
+              7.0);
+    EXPECT_EQ(Val(std::string("\0"
+                              "8",
+                              2)),
+              0.0);
 }
 
 TEST(NumberRules, ValOnHostileTexts) {

@@ -22,7 +22,9 @@ TEST(AttachmentNames, SafeBaseNameKeepsNoPathAndNoControlCharacters) {
         {"..", "attachment"},
         {".", "attachment"},
         {"a..b", "a..b"},
-        {"a\tb\x01" "c\x7f.txt", "abc.txt"},
+        {"a\tb\x01"
+         "c\x7f.txt",
+         "abc.txt"},
         {std::string("nul\0byte", 8), "nulbyte"},
         {"  spaced name.doc  ", "spaced name.doc"},
         {"caf\xc3\xa9.txt", "caf\xc3\xa9.txt"},

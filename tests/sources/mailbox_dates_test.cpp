@@ -16,7 +16,9 @@ struct Case {
     const char* time;
 };
 
-DateAndTime Sent(const char* value) { return ConvertDateText(SentDateText(value)); }
+DateAndTime Sent(const char* value) {
+    return ConvertDateText(SentDateText(value));
+}
 
 TEST(MailboxDates, SentDateReadsTheCommonForms) {
     const Case cases[] = {
@@ -57,8 +59,7 @@ TEST(MailboxDates, ReceiveDateReadsTheSeparatorLine) {
     EXPECT_EQ(ReceiveDateText("Fri Jan  8 12:34:56 1999", false), "Jan 8, 1999 12:34:56");
     EXPECT_EQ(ReceiveDateText("Fri Jan 08 12:34:56 1999", false), "Jan 08, 1999 12:34:56");
     // Eudora puts a sender placeholder first.
-    EXPECT_EQ(ReceiveDateText("???@??? Sat Feb 13 09:08:07 1999", true),
-              "Feb 13, 1999 09:08:07");
+    EXPECT_EQ(ReceiveDateText("???@??? Sat Feb 13 09:08:07 1999", true), "Feb 13, 1999 09:08:07");
     EXPECT_EQ(ReceiveDateText("Mon Jan 04 01:02:03 99", false), "Jan 04, 1999 01:02:03");
 
     const DateAndTime d = ConvertDateText(ReceiveDateText("Fri Jan  8 12:34:56 1999", false));

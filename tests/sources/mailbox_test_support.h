@@ -28,14 +28,15 @@ using tallix::testing::WriteFileBytes;
 // by the name parameter of the part's Content-Type field; the content written is the text
 // after the part's blank line, so a test can tell the parts apart.
 class FakeDecoder final : public AttachmentDecoder {
-public:
+  public:
     bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                     const sources::DecodeCallbacks&) override {
         const std::string text = ReadFileBytes(sourceFile);
         inputs.push_back(text);
         std::size_t fieldEnd = 0;
         while ((fieldEnd = text.find("\r\n", fieldEnd)) != std::string::npos &&
-               fieldEnd + 2 < text.size() && (text[fieldEnd + 2] == ' ' || text[fieldEnd + 2] == '\t')) {
+               fieldEnd + 2 < text.size() &&
+               (text[fieldEnd + 2] == ' ' || text[fieldEnd + 2] == '\t')) {
             fieldEnd += 2;
         }
         const std::string field = UCase(text.substr(0, fieldEnd));
@@ -55,18 +56,20 @@ public:
 };
 
 class MailboxFile : public ::testing::Test {
-protected:
+  protected:
     MailboxFile() {
         ResetSettings();
         SetSilentMode(true);
     }
     ~MailboxFile() override { ResetSettings(); }
 
-    std::unique_ptr<clsNetscape> Open(const std::string& bytes, const char* kind = kSourceNetscape) {
+    std::unique_ptr<clsNetscape> Open(const std::string& bytes,
+                                      const char* kind = kSourceNetscape) {
         WriteFileBytes(dir.File("mailbox"), bytes);
         return OpenPath(dir.File("mailbox"), kind);
     }
-    std::unique_ptr<clsNetscape> OpenPath(const std::string& path, const char* kind = kSourceNetscape) {
+    std::unique_ptr<clsNetscape> OpenPath(const std::string& path,
+                                          const char* kind = kSourceNetscape) {
         Settings().useSource = kind;
         Settings().localFileName = path;
         auto source = std::make_unique<clsNetscape>();
@@ -88,7 +91,8 @@ protected:
     std::size_t Reports(const std::string& text) const {
         const std::string log = ErrorLog();
         std::size_t n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++n;
         return n;
     }
 

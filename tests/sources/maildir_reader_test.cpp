@@ -35,17 +35,61 @@ TEST(MaildirReader, FixtureMessagesGiveTheirValuesInUtf8) {
         std::vector<std::string> attachments;
     };
     const std::vector<Expect> expected = {
-        {"Order A-11", "Ann Smith", "ann@example.org", "Shop Orders", "Hello,\r\nCode: A-11\r\nThanks\r\n", true, {}},
-        {"Order f\xc3\xbcr J\xc3\xbcrgen", "J\xc3\xbcrgen M\xc3\xbcller", "juergen@example.de", "orders@shop.example",
-         "Code: \xc3\x9c-12\r\n", true, {}},
-        {"order latin", "Bob", "bob@example.net", "Shop", "Code: B-13 Gr\xc3\xb6\xc3\x9f" "e\r\n", true, {}},
-        {"Order html", "Web Shop", "web@shop.example", "Orders", "Code: H-14\r\nBye & thanks", false, {}},
+        {"Order A-11",
+         "Ann Smith",
+         "ann@example.org",
+         "Shop Orders",
+         "Hello,\r\nCode: A-11\r\nThanks\r\n",
+         true,
+         {}},
+        {"Order f\xc3\xbcr J\xc3\xbcrgen",
+         "J\xc3\xbcrgen M\xc3\xbcller",
+         "juergen@example.de",
+         "orders@shop.example",
+         "Code: \xc3\x9c-12\r\n",
+         true,
+         {}},
+        {"order latin",
+         "Bob",
+         "bob@example.net",
+         "Shop",
+         "Code: B-13 Gr\xc3\xb6\xc3\x9f"
+         "e\r\n",
+         true,
+         {}},
+        {"Order html",
+         "Web Shop",
+         "web@shop.example",
+         "Orders",
+         "Code: H-14\r\nBye & thanks",
+         false,
+         {}},
         {"Order no recipient", "Carol", "carol@example.com", "", "Code: N-15\r\n", true, {}},
-        {"Attachments", "Dan", "dan@example.org", "Shop", "See the attached files.", true,
-         {"codes.txt", "\xc3\xbc" "bersicht refs.txt", "codes.txt", "../../evil.txt"}},
+        {"Attachments",
+         "Dan",
+         "dan@example.org",
+         "Shop",
+         "See the attached files.",
+         true,
+         {"codes.txt",
+          "\xc3\xbc"
+          "bersicht refs.txt",
+          "codes.txt", "../../evil.txt"}},
         {"", "", "", "", "", false, {}},  // junk: checked below
-        {"Order truncated", "Tom", "tom@example.org", "Shop", "Code: T-18\r\nThe rest is miss", true, {}},
-        {"Weekly news", "News", "news@list.example", "orders@shop.example", "Nothing to see here.\r\n", true, {}},
+        {"Order truncated",
+         "Tom",
+         "tom@example.org",
+         "Shop",
+         "Code: T-18\r\nThe rest is miss",
+         true,
+         {}},
+        {"Weekly news",
+         "News",
+         "news@list.example",
+         "orders@shop.example",
+         "Nothing to see here.\r\n",
+         true,
+         {}},
     };
     ASSERT_EQ(FixtureMessages().size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -58,7 +102,8 @@ TEST(MaildirReader, FixtureMessagesGiveTheirValuesInUtf8) {
         ASSERT_TRUE(m.sender.has_value());
         EXPECT_EQ(m.sender->name, e.senderName);
         EXPECT_EQ(m.sender->address, e.senderAddress);
-        EXPECT_EQ(m.recipients.empty() ? std::string() : m.recipients.front().name, e.firstRecipient);
+        EXPECT_EQ(m.recipients.empty() ? std::string() : m.recipients.front().name,
+                  e.firstRecipient);
         EXPECT_EQ(m.text, e.text);
         EXPECT_EQ(m.sentTime.has_value(), e.hasDate);
         EXPECT_EQ(Sources(m), e.attachments);
@@ -82,8 +127,9 @@ TEST(MaildirReader, AttachmentContentIsDecoded) {
 }
 
 TEST(MaildirReader, WhatIsNotAMessageIsHandedBackAsText) {
-    for (const std::string& bytes : {FixtureMessages()[6].bytes, std::string(), std::string("\0\0\0", 3),
-                                    std::string("no header here at all"), std::string(5000, '\xff')}) {
+    for (const std::string& bytes :
+         {FixtureMessages()[6].bytes, std::string(), std::string("\0\0\0", 3),
+          std::string("no header here at all"), std::string(5000, '\xff')}) {
         const ParsedMessage m = ParseMessageBytes(bytes);
         EXPECT_TRUE(m.subject.empty());
         EXPECT_FALSE(m.sender.has_value());
@@ -94,9 +140,11 @@ TEST(MaildirReader, WhatIsNotAMessageIsHandedBackAsText) {
 
 TEST(MaildirReader, MessageAttachedToAMessageIsOneAttachment) {
     const std::string bytes =
-        "From: a@example.org\nSubject: fwd\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=x\n\n"
+        "From: a@example.org\nSubject: fwd\nMIME-Version: 1.0\nContent-Type: multipart/mixed; "
+        "boundary=x\n\n"
         "--x\nContent-Type: text/plain\n\nsee below\n"
-        "--x\nContent-Type: message/rfc822\n\nFrom: b@example.org\nSubject: inner\n\ninner body\n--x--\n";
+        "--x\nContent-Type: message/rfc822\n\nFrom: b@example.org\nSubject: inner\n\ninner "
+        "body\n--x--\n";
     const ParsedMessage m = ParseMessageBytes(bytes);
     EXPECT_EQ(m.text, "see below");  // the line end before a boundary is the boundary's
     ASSERT_EQ(m.attachments.size(), 1u);
@@ -105,7 +153,8 @@ TEST(MaildirReader, MessageAttachedToAMessageIsOneAttachment) {
 }
 
 TEST(MaildirReader, PartsPastTheLimitsAreSkippedAndNoted) {
-    std::string many = "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=x\n\n";
+    std::string many =
+        "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=x\n\n";
     for (std::size_t i = 0; i < kMaxMessageParts + 50; ++i) {
         many += "--x\nContent-Type: application/octet-stream; name=\"p.bin\"\n\nz\n";
     }
@@ -116,7 +165,8 @@ TEST(MaildirReader, PartsPastTheLimitsAreSkippedAndNoted) {
 
     std::string deep = "From: a@example.org\nMIME-Version: 1.0\n";
     for (int i = 0; i < kMaxPartDepth + 10; ++i) {
-        deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" + std::to_string(i) + "\n";
+        deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
+                std::to_string(i) + "\n";
     }
     deep += "Content-Type: text/plain\n\nbottom\n";
     const ParsedMessage nested = ParseMessageBytes(deep);
@@ -129,8 +179,16 @@ TEST(MaildirText, CharacterSetsBecomeUtf8) {
         std::string bytes, charset, expected;
     };
     const std::vector<Case> cases = {
-        {"Gr\xf6\xdf" "e", "ISO-8859-1", "Gr\xc3\xb6\xc3\x9f" "e"},
-        {"Gr\xf6\xdf" "e", "latin1", "Gr\xc3\xb6\xc3\x9f" "e"},
+        {"Gr\xf6\xdf"
+         "e",
+         "ISO-8859-1",
+         "Gr\xc3\xb6\xc3\x9f"
+         "e"},
+        {"Gr\xf6\xdf"
+         "e",
+         "latin1",
+         "Gr\xc3\xb6\xc3\x9f"
+         "e"},
         {"\x80 sign", "windows-1252", "\xe2\x82\xac sign"},
         {"\xa4", "iso-8859-15", "\xe2\x82\xac"},
         {"already \xc3\xbc", "utf-8", "already \xc3\xbc"},
@@ -152,8 +210,10 @@ TEST(MaildirText, CharacterSetsBecomeUtf8) {
 TEST(MaildirText, HtmlGivesTheTextItShows) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"<p>Code: <b>H-14</b></p>", "Code: H-14"},
-        {"<html><head><title>T</title><style>p{}</style></head><body>a<br>b<BR/>c</body></html>", "a\nb\nc"},
-        {"<script>var x = '<p>';</script>x &amp; y &lt;z&gt; &#65;&#x42; &nbsp;!", "x & y <z> AB  !"},  // a non-breaking space does not collapse,
+        {"<html><head><title>T</title><style>p{}</style></head><body>a<br>b<BR/>c</body></html>",
+         "a\nb\nc"},
+        {"<script>var x = '<p>';</script>x &amp; y &lt;z&gt; &#65;&#x42; &nbsp;!",
+         "x & y <z> AB  !"},  // a non-breaking space does not collapse,
         {"one\n   two\t three", "one two three"},
         {"<div>a</div><div>b</div>", "a\nb"},
         {"<!-- <p>hidden</p> -->shown", "shown"},
@@ -190,8 +250,14 @@ TEST(MaildirStore, WhatIsAMaildir) {
 
 TEST(MaildirStore, DeliveryTimeFromTheName) {
     const std::vector<std::pair<std::string, std::int64_t>> cases = {
-        {"1772445600.M1P100.host", 1772445600}, {"1.x", 1}, {"1772445600.M1P100.host:2,S", 1772445600},
-        {"abc.def", -1}, {"1772445600", -1}, {".1772445600.x", -1}, {"1234567890123.x", -1}, {"", -1},
+        {"1772445600.M1P100.host", 1772445600},
+        {"1.x", 1},
+        {"1772445600.M1P100.host:2,S", 1772445600},
+        {"abc.def", -1},
+        {"1772445600", -1},
+        {".1772445600.x", -1},
+        {"1234567890123.x", -1},
+        {"", -1},
     };
     for (const auto& [name, time] : cases) EXPECT_EQ(DeliveryTimeFromName(name), time) << name;
 }
@@ -241,7 +307,8 @@ TEST(MaildirStore, DateTimeTextIsTheSystemsGeneralDate) {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     EXPECT_EQ(DateTimeText(testing::kFixtureFirstDelivery), "3/2/2026 10:00:00 AM");
-    EXPECT_EQ(DateTimeText(testing::kFixtureFirstDelivery + 4 * 3600 + 5 * 60 + 9), "3/2/2026 2:05:09 PM");
+    EXPECT_EQ(DateTimeText(testing::kFixtureFirstDelivery + 4 * 3600 + 5 * 60 + 9),
+              "3/2/2026 2:05:09 PM");
     EXPECT_EQ(DateTimeText(1772409600), "3/2/2026");  // midnight: the date alone
 }
 

@@ -31,24 +31,26 @@ using testing::ReadFileBytes;
 
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old, m_had = true;
         ::setenv(name, value.c_str(), 1);
     }
     ~ScopedEnv() {
-        if (m_had) ::setenv(m_name, m_old.c_str(), 1);
-        else ::unsetenv(m_name);
+        if (m_had)
+            ::setenv(m_name, m_old.c_str(), 1);
+        else
+            ::unsetenv(m_name);
     }
 
-private:
+  private:
     const char* m_name;
     std::string m_old;
     bool m_had = false;
 };
 
 class MapiSources : public ::testing::Test {
-protected:
+  protected:
     MapiSources() : tz("TZ", "UTC"), maildir(dir.File("Maildir")), env_maildir("MAILDIR", maildir) {
         ::tzset();
         ResetSettings();
@@ -68,19 +70,28 @@ protected:
         }
         return out;
     }
-    static std::vector<std::string> Subjects(const std::vector<std::shared_ptr<txMessage>>& messages) {
+    static std::vector<std::string> Subjects(
+        const std::vector<std::shared_ptr<txMessage>>& messages) {
         std::vector<std::string> out;
         for (const auto& m : messages) out.push_back(m->Subject());
         return out;
     }
     std::vector<std::string> FixtureSubjects() const {
-        return {"Order A-11", "Order f\xc3\xbcr J\xc3\xbcrgen", "order latin", "Order html", "Order no recipient",
-                "Attachments", "", "Order truncated", "Weekly news"};
+        return {"Order A-11",
+                "Order f\xc3\xbcr J\xc3\xbcrgen",
+                "order latin",
+                "Order html",
+                "Order no recipient",
+                "Attachments",
+                "",
+                "Order truncated",
+                "Weekly news"};
     }
     std::size_t FilesLeft() const {
         std::size_t n = 0;
         for (const char* sub : {"/new", "/cur"})
-            for (const auto& e : fs::directory_iterator(maildir + sub)) n += e.path().filename().string()[0] != '.';
+            for (const auto& e : fs::directory_iterator(maildir + sub))
+                n += e.path().filename().string()[0] != '.';
         return n;
     }
     std::string ErrorLog() const { return env.ReadProgramFile(std::string(kErrorLog)); }
@@ -106,20 +117,25 @@ TEST_F(MapiSources, ExtendedMapiHandsOverEveryMessageWithItsValues) {
 
     // The dates keep the whole date-time text; the engine takes the date from its start.
     struct Expect {
-        std::string sentDate, sentTime, receiveTime, sender, address, recipientName, recipientAddress, body;
+        std::string sentDate, sentTime, receiveTime, sender, address, recipientName,
+            recipientAddress, body;
     };
     const std::vector<Expect> expected = {
-        {"3/1/2026 9:30:00 AM", "9:30:00 AM", "10:00:00 AM", "Ann Smith", "ann@example.org", "Shop Orders",
-         "orders@shop.example", "Hello,\r\nCode: A-11\r\nThanks\r\n"},
-        {"3/2/2026 7:00:00 AM", "7:00:00 AM", "10:01:00 AM", "J\xc3\xbcrgen M\xc3\xbcller", "juergen@example.de",
-         "orders@shop.example", "orders@shop.example", "Code: \xc3\x9c-12\r\n"},
-        {"3/2/2026 11:00:00 AM", "11:00:00 AM", "10:02:00 AM", "Bob", "bob@example.net", "Shop", "orders@shop.example",
-         "Code: B-13 Gr\xc3\xb6\xc3\x9f" "e\r\n"},
+        {"3/1/2026 9:30:00 AM", "9:30:00 AM", "10:00:00 AM", "Ann Smith", "ann@example.org",
+         "Shop Orders", "orders@shop.example", "Hello,\r\nCode: A-11\r\nThanks\r\n"},
+        {"3/2/2026 7:00:00 AM", "7:00:00 AM", "10:01:00 AM", "J\xc3\xbcrgen M\xc3\xbcller",
+         "juergen@example.de", "orders@shop.example", "orders@shop.example",
+         "Code: \xc3\x9c-12\r\n"},
+        {"3/2/2026 11:00:00 AM", "11:00:00 AM", "10:02:00 AM", "Bob", "bob@example.net", "Shop",
+         "orders@shop.example",
+         "Code: B-13 Gr\xc3\xb6\xc3\x9f"
+         "e\r\n"},
         // No Date: field: the sent values are never assigned and stay empty.
         {"", "", "10:03:00 AM", "Web Shop", "web@shop.example", "Orders", "orders@shop.example",
          "Code: H-14\r\nBye & thanks"},
         // No recipients: the recipient values stay empty, the others are filled.
-        {"3/2/2026 12:00:00 PM", "12:00:00 PM", "10:04:00 AM", "Carol", "carol@example.com", "", "", "Code: N-15\r\n"},
+        {"3/2/2026 12:00:00 PM", "12:00:00 PM", "10:04:00 AM", "Carol", "carol@example.com", "", "",
+         "Code: N-15\r\n"},
     };
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(i);
@@ -153,7 +169,9 @@ TEST_F(MapiSources, AttachmentsGetSafeDistinctNamesInTheScratchDirectory) {
         ASSERT_EQ(m->Attachments()->Count(), 4);
         const std::vector<std::pair<std::string, std::string>> files = {
             {"$$codes.txt", "first: F-1"},
-            {"$$\xc3\xbc" "bersicht refs.txt", "ref: R-2231\n"},
+            {"$$\xc3\xbc"
+             "bersicht refs.txt",
+             "ref: R-2231\n"},
             {"$$codes-2.txt", "dup: D-2"},
             {"$$evil.txt", "evil: E-1"},
         };
@@ -176,7 +194,8 @@ TEST_F(MapiSources, AttachmentsGetSafeDistinctNamesInTheScratchDirectory) {
 }
 
 TEST_F(MapiSources, SimpleMapiReadsTheDefaultStoreWithReceiveDatesEverywhere) {
-    Settings().mapiProfile = "/nowhere";  // Simple MAPI reads the default store whatever the profile
+    Settings().mapiProfile =
+        "/nowhere";  // Simple MAPI reads the default store whatever the profile
     std::unique_ptr<colSimpleMapi> col = NewColSimpleMapi();
     clsSimpleMapi* source = col->Add();
     EXPECT_EQ(source->ID(), "Mapi System");
@@ -230,8 +249,10 @@ TEST_F(MapiSources, FilesThatVanishDuringTheWalkArePassedOver) {
         SCOPED_TRACE(kind);
         testing::WriteMaildirFixture(maildir);
         std::unique_ptr<MailSource> source;
-        if (kind == 0) source = std::make_unique<clsMapi>();
-        else source = std::make_unique<clsSimpleMapi>();
+        if (kind == 0)
+            source = std::make_unique<clsMapi>();
+        else
+            source = std::make_unique<clsSimpleMapi>();
         source->Connect();
         ASSERT_EQ(source->TotalMessages(), 9);
         source->GetFirstMsg();
@@ -263,8 +284,8 @@ TEST_F(MapiSources, WhichStoreALogonOpens) {
         int total;
     };
     const std::vector<Case> cases = {
-        {"", maildir, true, 9},         // empty profile: $MAILDIR
-        {second, maildir, true, 8},     // the profile names the store
+        {"", maildir, true, 9},                    // empty profile: $MAILDIR
+        {second, maildir, true, 8},                // the profile names the store
         {other.File("plain"), maildir, false, 0},  // a directory that is not a Maildir
         {other.File("missing"), maildir, false, 0},
         {"Second", maildir, false, 0},  // not a full path
@@ -362,7 +383,8 @@ TEST(CompuServeAddress, RewritesOnlyCompuServeUserNumbers) {
         {"[71234,567]", "SMTP", "[71234,567]"},
         {"ann@example.org", "", "ann@example.org"},
     };
-    for (const Case& c : cases) EXPECT_EQ(CompuServeAddress(c.address, c.type), c.expected) << c.address;
+    for (const Case& c : cases)
+        EXPECT_EQ(CompuServeAddress(c.address, c.type), c.expected) << c.address;
 }
 
 }  // namespace

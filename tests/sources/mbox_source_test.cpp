@@ -32,10 +32,12 @@ std::string Msg(const std::string& subject, const std::string& body,
     return fromLine + "\n" + kFields + "Subject: " + subject + "\n\n" + body + "\n\n";
 }
 
-std::string CrLf(const std::string& text) { return ReplaceAll(text, "\n", "\r\n"); }
+std::string CrLf(const std::string& text) {
+    return ReplaceAll(text, "\n", "\r\n");
+}
 
 class MboxFile : public testsupport::MailboxFile {
-protected:
+  protected:
     std::unique_ptr<clsNetscape> OpenMbox(const std::string& bytes) {
         return Open(bytes, kSourceFileOther);
     }
@@ -69,10 +71,12 @@ TEST_F(MboxFile, FramingCases) {
          Msg("One", "see From here\n\nFrom: not a separator"),
          {{"One", "see From here\n\nFrom: not a separator"}}},
         {"quoted \"From \" lines lose one \">\"",
-         Msg("One", ">From the start\n>>From twice\n>>>From thrice\nx >From mid-line\n>Fromage\n"
-                    ">> From spaced\n>From"),
-         {{"One", "From the start\n>From twice\n>>From thrice\nx >From mid-line\n>Fromage\n"
-                  ">> From spaced\n>From"}}},
+         Msg("One",
+             ">From the start\n>>From twice\n>>>From thrice\nx >From mid-line\n>Fromage\n"
+             ">> From spaced\n>From"),
+         {{"One",
+           "From the start\n>From twice\n>>From thrice\nx >From mid-line\n>Fromage\n"
+           ">> From spaced\n>From"}}},
         {"a quoted line right after a blank line",
          Msg("One", "para\n\n>From the blank line on") + Msg("Two", "b"),
          {{"One", "para\n\nFrom the blank line on"}, {"Two", "b"}}},
@@ -85,9 +89,7 @@ TEST_F(MboxFile, FramingCases) {
         {"text ahead of the first \"From \" line is a message of its own",
          kFields + "Subject: Ahead\n\nstray\n\n" + Msg("One", "a"),
          {{"Ahead", "stray"}, {"One", "a"}}},
-        {"blank lines ahead of the first message",
-         "\n\n" + Msg("One", "a"),
-         {{"One", "a"}}},
+        {"blank lines ahead of the first message", "\n\n" + Msg("One", "a"), {{"One", "a"}}},
         {"a web mail export's \"From \" line",
          Msg("One", "a", "From 1797263412345678901@xxx Wed Mar 13 19:54:11 +0000 2019"),
          {{"One", "a"}}},
@@ -158,8 +160,9 @@ TEST_F(MboxFile, HandsOverTheMailboxSourcesValues) {
 // A lone message has no "From " line and so no delivery date: the receive date stays empty and
 // nothing is reported. An unreadable "From " line date is reported as for the other formats.
 TEST_F(MboxFile, ReceiveDateComesOnlyFromTheMessagesOwnFromLine) {
-    auto lone = OpenMbox("From: a@example.org\nTo: b@example.com\nSubject: Lone\n"
-                         "X-Note: From somewhere\n\nbody\n");
+    auto lone = OpenMbox(
+        "From: a@example.org\nTo: b@example.com\nSubject: Lone\n"
+        "X-Note: From somewhere\n\nbody\n");
     auto messages = Walk(*lone);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]->ReceiveDate(), "");
@@ -184,14 +187,17 @@ TEST_F(MboxFile, AttachmentIsKeptInTheLastMessage) {
         "Content-Type: multipart/mixed; boundary=\"xyz\"\n\n--xyz\nContent-Type: text/plain\n\n"
         "See the file.\n>From the quoted line\n--xyz\n"
         "Content-Type: application/octet-stream; name=\"code.txt\"\n"
-        "Content-Transfer-Encoding: base64\nContent-Disposition: attachment; filename=\"code.txt\"\n\n"
+        "Content-Transfer-Encoding: base64\nContent-Disposition: attachment; "
+        "filename=\"code.txt\"\n\n"
         "Q29kZTogNzc3\n--xyz--\n";
     for (const bool last : {true, false}) {
         for (const char* tail : {"", "\n", "\n\n"}) {
             for (const bool crlf : {false, true}) {
                 SCOPED_TRACE(std::string(last ? "last" : "only") + ", tail " +
-                             std::to_string(std::string(tail).size()) + (crlf ? ", CR LF" : ", LF"));
-                const std::string file = (last ? Msg("Plain", "no attachment") : "") + attached + tail;
+                             std::to_string(std::string(tail).size()) +
+                             (crlf ? ", CR LF" : ", LF"));
+                const std::string file =
+                    (last ? Msg("Plain", "no attachment") : "") + attached + tail;
                 auto source = OpenMbox(crlf ? CrLf(file) : file);
                 const auto messages = Walk(*source);
                 ASSERT_EQ(messages.size(), last ? 2u : 1u);
@@ -248,7 +254,8 @@ std::string LongBody(std::size_t bytes) {
 // report instead of reading past the end.
 TEST_F(MboxFile, FileCutShorterDuringTheWalkEndsTheWalkWithAReport) {
     const std::string first = Msg("One", LongBody(kMailboxWindowBytes + kMailboxWindowBytes / 4));
-    auto source = OpenMbox(first + Msg("Two", LongBody(3 * kMailboxWindowBytes)) + Msg("Three", "c"));
+    auto source =
+        OpenMbox(first + Msg("Two", LongBody(3 * kMailboxWindowBytes)) + Msg("Three", "c"));
     EXPECT_EQ(source->TotalMessages(), 3);
     source->GetFirstMsg();
     ASSERT_TRUE(source->Message());
@@ -276,8 +283,8 @@ TEST_F(MboxFile, MessagesAcrossTheReadingWindowAreCutWhole) {
             const std::size_t fill = kMailboxWindowBytes - offset - first.size() -
                                      (crlf ? std::count(first.begin(), first.end(), '\n') : 0);
             first = Msg("One", std::string(fill, 'y'));
-            const std::string file = (crlf ? CrLf(first) : first) +
-                                     (crlf ? CrLf(Msg("Two", "b")) : Msg("Two", "b"));
+            const std::string file =
+                (crlf ? CrLf(first) : first) + (crlf ? CrLf(Msg("Two", "b")) : Msg("Two", "b"));
             ASSERT_EQ(file.find("From ann", 10), kMailboxWindowBytes - offset);
             auto source = OpenMbox(file);
             const auto messages = Walk(*source);
@@ -297,10 +304,11 @@ TEST_F(MboxFile, MessagesAcrossTheReadingWindowAreCutWhole) {
 // Limits and one bad message behave as in the other mailbox formats: reported with the
 // message's number, and the walk goes on.
 TEST_F(MboxFile, BadMessageIsReportedAndTheWalkGoesOn) {
-    auto source = OpenMbox(Msg("One", "a") +
-                           "From x Fri Jan  8 12:34:56 1999\nTo: b@example.com\nSubject: No sender\n\nb\n\n" +
-                           "From x Fri Jan  8 12:34:56 1999\nFrom: c@example.com\nSubject: " +
-                           std::string(kMaxFieldValueBytes + 10, 's') + "\n\nc\n\n" + Msg("Four", "d"));
+    auto source =
+        OpenMbox(Msg("One", "a") +
+                 "From x Fri Jan  8 12:34:56 1999\nTo: b@example.com\nSubject: No sender\n\nb\n\n" +
+                 "From x Fri Jan  8 12:34:56 1999\nFrom: c@example.com\nSubject: " +
+                 std::string(kMaxFieldValueBytes + 10, 's') + "\n\nc\n\n" + Msg("Four", "d"));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[1]->SenderAddress(), "");

@@ -45,11 +45,12 @@ std::string Mailbox(const std::vector<std::string>& messages) {
 }
 
 std::string Plain(const std::string& subject, const std::string& body = "Hello") {
-    return Message("From: \"Doe, Jane\" <jane@example.com>\r\nTo: Bob <bob@example.com>\r\n"
-                   "Date: Fri, 08 Jan 99 12:34:56 -0500\r\nSubject: " + subject + "\r\n",
-                   body);
+    return Message(
+        "From: \"Doe, Jane\" <jane@example.com>\r\nTo: Bob <bob@example.com>\r\n"
+        "Date: Fri, 08 Jan 99 12:34:56 -0500\r\nSubject: " +
+            subject + "\r\n",
+        body);
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // Cutting the file into messages
@@ -74,11 +75,11 @@ TEST_F(MailboxFile, NetscapeMessagesEndBeforeTheBlankLineOfTheNextSeparator) {
 }
 
 TEST_F(MailboxFile, HandsOverEveryHeaderValue) {
-    auto source = Open(Mailbox({Message(
-        "From: \"Doe, Jane\" <jane@example.com>\r\nReply-To: <replies@example.com>\r\n"
-        "To: Bob O'Neil <bob@example.com>\r\nDate: Fri, 08 Jan 99 12:34:56 -0500\r\n"
-        "Subject:   Order 4711  \r\n",
-        "Body text", "From - Sat Jan 09 07:08:09 1999")}));
+    auto source = Open(Mailbox(
+        {Message("From: \"Doe, Jane\" <jane@example.com>\r\nReply-To: <replies@example.com>\r\n"
+                 "To: Bob O'Neil <bob@example.com>\r\nDate: Fri, 08 Jan 99 12:34:56 -0500\r\n"
+                 "Subject:   Order 4711  \r\n",
+                 "Body text", "From - Sat Jan 09 07:08:09 1999")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     const txMessage& m = *messages[0];
@@ -122,7 +123,8 @@ TEST_F(MailboxFile, LastMessageKeepsItsLastByte) {
 }
 
 TEST_F(MailboxFile, LeadingMarkFormIsCutBeforeEveryMark) {
-    const std::string file = ">" + Plain("One", "a") + ">" + Plain("Two", "b") + ">" + Plain("Three", "c");
+    const std::string file =
+        ">" + Plain("One", "a") + ">" + Plain("Two", "b") + ">" + Plain("Three", "c");
     auto source = Open(file);
     EXPECT_TRUE(source->LeadingMark());
     EXPECT_EQ(source->TotalMessages(), 3);
@@ -158,8 +160,8 @@ TEST_F(MailboxFile, EudoraMessagesStartAtEveryFromLine) {
 }
 
 TEST_F(MailboxFile, MessageWithoutBlankLineIsHandedOverEmpty) {
-    auto source = Open(Mailbox({"From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\nSubject: x\r\n",
-                                Plain("After")}));
+    auto source = Open(Mailbox(
+        {"From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\nSubject: x\r\n", Plain("After")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 2u);
     const txMessage& m = *messages[0];
@@ -177,7 +179,9 @@ TEST_F(MailboxFile, LaterMessageWithoutHeaderIsHandedOverUnfilled) {
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 3u);
     const txMessage& m = *messages[1];
-    EXPECT_EQ(m.Header() + m.Subject() + m.SenderAddress() + m.Body() + m.SentDate() + m.ReceiveDate(), "");
+    EXPECT_EQ(
+        m.Header() + m.Subject() + m.SenderAddress() + m.Body() + m.SentDate() + m.ReceiveDate(),
+        "");
     EXPECT_EQ(m.SentTime(), "");
     EXPECT_EQ(m.ReceiveTime(), "");
     EXPECT_EQ(messages[2]->Subject(), "After");
@@ -208,7 +212,9 @@ TEST_F(MailboxFile, EmptyPathUnreadableFileAndEmptyFile) {
 
 TEST_F(MailboxFile, FieldOnTheLastHeaderLineIsRead) {
     auto source = Open(Mailbox({
-        Message("To: b@example.com\r\nDate: Fri, 08 Jan 99 12:34:56 -0500\r\nSubject: last line\r\n", "x"),
+        Message(
+            "To: b@example.com\r\nDate: Fri, 08 Jan 99 12:34:56 -0500\r\nSubject: last line\r\n",
+            "x"),
         Message("To: b@example.com\r\nFrom: Last <last@example.com>\r\n", "y"),
     }));
     const auto messages = Walk(*source);
@@ -220,8 +226,10 @@ TEST_F(MailboxFile, FieldOnTheLastHeaderLineIsRead) {
 }
 
 TEST_F(MailboxFile, RecipientOnlyInsideReplyToIsUnknown) {
-    auto source = Open(Mailbox({Message("From: a@example.com\r\nReply-To: r@example.com\r\n"
-                                        "Delivered-To: x@example.com\r\n", "x")}));
+    auto source =
+        Open(Mailbox({Message("From: a@example.com\r\nReply-To: r@example.com\r\n"
+                              "Delivered-To: x@example.com\r\n",
+                              "x")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]->ReceipentName(), "Unknown");
@@ -231,8 +239,9 @@ TEST_F(MailboxFile, RecipientOnlyInsideReplyToIsUnknown) {
 }
 
 TEST_F(MailboxFile, MissingFromIsReportedWithTheMessageNumberAndTheWalkGoesOn) {
-    auto source = Open(Mailbox({Plain("One"), Message("To: b@example.com\r\nSubject: no sender\r\n", "x"),
-                                Plain("Three")}));
+    auto source =
+        Open(Mailbox({Plain("One"), Message("To: b@example.com\r\nSubject: no sender\r\n", "x"),
+                      Plain("Three")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[1]->Subject(), "no sender");
@@ -241,12 +250,13 @@ TEST_F(MailboxFile, MissingFromIsReportedWithTheMessageNumberAndTheWalkGoesOn) {
     EXPECT_EQ(messages[2]->SenderAddress(), "jane@example.com");
     EXPECT_EQ(Reports("clsNetscape - GetSender\nIn message number: 2"), 1u);
     // The missing date of the same message names the same number.
-    EXPECT_EQ(Reports("Unable to find the sent date in the message header.\nIn message number: 2"), 1u);
+    EXPECT_EQ(Reports("Unable to find the sent date in the message header.\nIn message number: 2"),
+              1u);
 }
 
 TEST_F(MailboxFile, UnreadableDatesLeaveTheDatesEmpty) {
-    auto source = Open(Mailbox({Message("From: a@example.com\r\nTo: b@example.com\r\nDate: soon\r\n", "x",
-                                        "From - whenever")}));
+    auto source = Open(Mailbox({Message(
+        "From: a@example.com\r\nTo: b@example.com\r\nDate: soon\r\n", "x", "From - whenever")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]->SentDate() + messages[0]->ReceiveDate(), "");
@@ -287,10 +297,11 @@ TEST_F(MailboxFile, ThunderbirdFolderWithLineFeedsIsRead) {
 }
 
 TEST_F(MailboxFile, EudoraWithLineFeeds) {
-    auto source = Open("From ???@??? Fri Jan  8 12:34:56 1999\nFrom: a@example.com\nTo: b@example.com\n"
-                       "Subject: One\n\nbody\nFrom ???@??? Sat Jan  9 12:34:56 1999\nFrom: c@example.com\n"
-                       "To: d@example.com\nSubject: Two\n\nbye\n",
-                       kSourceEudora);
+    auto source = Open(
+        "From ???@??? Fri Jan  8 12:34:56 1999\nFrom: a@example.com\nTo: b@example.com\n"
+        "Subject: One\n\nbody\nFrom ???@??? Sat Jan  9 12:34:56 1999\nFrom: c@example.com\n"
+        "To: d@example.com\nSubject: Two\n\nbye\n",
+        kSourceEudora);
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0]->Body(), "body");
@@ -314,21 +325,23 @@ std::string Multipart(const std::string& boundaryParam, const std::string& bound
 }
 
 std::string TextPart(const std::string& text) {
-    return "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + text;
+    return "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" +
+           text;
 }
 
 // An attachment part; the disposition's file name follows the Content-Type's name.
 std::string FilePart(const std::string& nameParams, const std::string& content) {
     return "Content-Type: application/octet-stream" + nameParams +
            "\r\nContent-Transfer-Encoding: base64\r\n"
-           "Content-Disposition: attachment; filename=\"f\"\r\n\r\n" + content;
+           "Content-Disposition: attachment; filename=\"f\"\r\n\r\n" +
+           content;
 }
 
 TEST_F(MailboxFile, MultipartBodyAndAttachment) {
-    auto source = Open(Mailbox({Multipart(
-        "\"----=_Part_1\"", "----=_Part_1",
-        {TextPart("Hello part"), FilePart("; name=\"order.csv\"", "QUJD"),
-         TextPart("Second text")})}));
+    auto source =
+        Open(Mailbox({Multipart("\"----=_Part_1\"", "----=_Part_1",
+                                {TextPart("Hello part"), FilePart("; name=\"order.csv\"", "QUJD"),
+                                 TextPart("Second text")})}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     const txMessage& m = *messages[0];
@@ -356,10 +369,9 @@ TEST_F(MailboxFile, MultipartBodyAndAttachment) {
 // mail clients leave after the last message, in CR LF and LF files: it always keeps its
 // attachment and its text part.
 TEST_F(MailboxFile, AttachmentIsKeptInTheLastAndOnlyMessage) {
-    const std::string withAttachment =
-        Multipart("\"=_sep_7\"", "=_sep_7",
-                  {TextPart("See the file."), FilePart("; name=\"code.txt\"", "Q29kZTogNzc3")},
-                  "Attached");
+    const std::string withAttachment = Multipart(
+        "\"=_sep_7\"", "=_sep_7",
+        {TextPart("See the file."), FilePart("; name=\"code.txt\"", "Q29kZTogNzc3")}, "Attached");
     struct Layout {
         const char* name;
         std::vector<std::string> messages;
@@ -396,12 +408,13 @@ TEST_F(MailboxFile, AttachmentIsKeptInTheLastAndOnlyMessage) {
 }
 
 TEST_F(MailboxFile, FoldedContentTypeIsJoinedAndNameGoesIntoTheContentType) {
-    auto source = Open(Mailbox({Multipart(
-        "\"=_sep_7\"", "=_sep_7",
-        {"Content-Type: application/pdf;\r\n name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n"
-         "Content-Disposition: attachment;\r\n filename=\"a.pdf\"\r\n\r\nUERG",
-         "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
-         "Content-Disposition: attachment; filename=\"b.pdf\"\r\n\r\nQg=="})}));
+    auto source = Open(
+        Mailbox({Multipart("\"=_sep_7\"", "=_sep_7",
+                           {"Content-Type: application/pdf;\r\n "
+                            "name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n"
+                            "Content-Disposition: attachment;\r\n filename=\"a.pdf\"\r\n\r\nUERG",
+                            "Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+                            "Content-Disposition: attachment; filename=\"b.pdf\"\r\n\r\nQg=="})}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     ASSERT_EQ(messages[0]->Attachments()->Count(), 2);
@@ -433,17 +446,18 @@ TEST_F(MailboxFile, SameNamedAttachmentsStayApart) {
 }
 
 TEST_F(MailboxFile, HostileAttachmentNamesStayInTheScratchDirectory) {
-    auto source = Open(Mailbox({Multipart(
-        "\"=_sep_7\"", "=_sep_7",
-        {FilePart("; name=\"../x\"", "MQ=="), FilePart("; name=\"/etc/passwd\"", "Mg=="),
-         FilePart("; name=\"a\x01\tb\x1b.txt\"", "Mw=="), FilePart("; name=\"\"", "NA=="),
-         FilePart("; name=\"..\"", "NQ=="), FilePart("; name=\"..\\\\..\\\\evil.htm\"", "Ng==")})}));
+    auto source = Open(Mailbox(
+        {Multipart("\"=_sep_7\"", "=_sep_7",
+                   {FilePart("; name=\"../x\"", "MQ=="), FilePart("; name=\"/etc/passwd\"", "Mg=="),
+                    FilePart("; name=\"a\x01\tb\x1b.txt\"", "Mw=="),
+                    FilePart("; name=\"\"", "NA=="), FilePart("; name=\"..\"", "NQ=="),
+                    FilePart("; name=\"..\\\\..\\\\evil.htm\"", "Ng==")})}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     const auto files = messages[0]->Attachments()->Snapshot();
     ASSERT_EQ(files.size(), 6u);
-    const std::vector<std::string> names = {"$$x", "$$passwd", "$$ab.txt", "$$attachment",
-                                            "$$attachment-2", "$$evil.htm"};
+    const std::vector<std::string> names = {"$$x",          "$$passwd",       "$$ab.txt",
+                                            "$$attachment", "$$attachment-2", "$$evil.htm"};
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i]);
         EXPECT_EQ(files[i], ScratchFile(names[i]));
@@ -454,7 +468,8 @@ TEST_F(MailboxFile, HostileAttachmentNamesStayInTheScratchDirectory) {
 }
 
 TEST_F(MailboxFile, PartsWithTheSameHeaderReadTheirOwnContent) {
-    auto source = Open(Mailbox({Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("one"), TextPart("two")})}));
+    auto source =
+        Open(Mailbox({Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("one"), TextPart("two")})}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]->Body(), "one\r\ntwo\r\n");
@@ -479,10 +494,12 @@ TEST_F(MailboxFile, BoundaryQuotesAreDroppedOnlyWhenPresent) {
 
 TEST_F(MailboxFile, BadAttachmentsAreReportedAndSkipped) {
     auto source = Open(Mailbox({
-        Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("kept"), FilePart("; name=unquoted.txt", "MQ=="),
-                                 FilePart("; name=\"good.txt\"", "Mg==")}),
-        Multipart("\"=_sep_7\"", "=_sep_7", {"Content-Type: text/csv; charset=x\r\nContent-Disposition: attachment;"
-                                 " filename=\r\n\r\nMw=="}),
+        Multipart("\"=_sep_7\"", "=_sep_7",
+                  {TextPart("kept"), FilePart("; name=unquoted.txt", "MQ=="),
+                   FilePart("; name=\"good.txt\"", "Mg==")}),
+        Multipart("\"=_sep_7\"", "=_sep_7",
+                  {"Content-Type: text/csv; charset=x\r\nContent-Disposition: attachment;"
+                   " filename=\r\n\r\nMw=="}),
         Plain("After"),
     }));
     const auto messages = Walk(*source);
@@ -498,8 +515,9 @@ TEST_F(MailboxFile, BadAttachmentsAreReportedAndSkipped) {
 
 TEST_F(MailboxFile, FailedOrMissingDecoderLosesOnlyTheAttachment) {
     decoder.succeed = false;
-    const std::string box = Mailbox({Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
-                                     Plain("After")});
+    const std::string box = Mailbox(
+        {Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+         Plain("After")});
     auto failing = Open(box);
     auto messages = Walk(*failing);
     ASSERT_EQ(messages.size(), 2u);
@@ -521,24 +539,25 @@ TEST_F(MailboxFile, FailedOrMissingDecoderLosesOnlyTheAttachment) {
 TEST_F(MailboxFile, RefusedDecodeIsNotedInTheLogWithoutABox) {
     SetSilentMode(false);
     decoder.succeed = false;
-    auto source = Open(Mailbox({Multipart("\"=_sep_7\"", "=_sep_7",
-                                          {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
-                                Plain("After")}));
+    auto source = Open(Mailbox(
+        {Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+         Plain("After")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0]->Attachments()->Count(), 0);
     EXPECT_EQ(messages[0]->Body(), "t\r\n");
     EXPECT_EQ(messages[1]->Subject(), "After");
-    for (const auto& box : ui.boxes) EXPECT_EQ(box.text.find("GetAttachment"), std::string::npos) << box.text;
+    for (const auto& box : ui.boxes)
+        EXPECT_EQ(box.text.find("GetAttachment"), std::string::npos) << box.text;
     EXPECT_EQ(Reports("clsNetscape - GetAttachment\n" + std::string(kDecodeRefused) +
                       " $$a.txt\nIn message number: 1"),
               1u);
 }
 
 TEST_F(MailboxFile, BoundaryWithoutLineEndDoesNotEndTheWalk) {
-    auto source = Open(Mailbox({Plain("One"),
-                                "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\n\r\nbody boundary=\r\n",
-                                Plain("Three")}));
+    auto source = Open(Mailbox(
+        {Plain("One"), "From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\n\r\nbody boundary=\r\n",
+         Plain("Three")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2]->Subject(), "Three");
@@ -561,12 +580,13 @@ std::string LongBody(std::size_t bytes, char fill = 'x') {
 // not yet in memory when the file is cut.
 TEST_F(MailboxFile, MailboxCutShorterDuringTheWalkEndsTheWalkWithAReport) {
     const std::string first = Plain("One", LongBody(kMailboxWindowBytes + kMailboxWindowBytes / 4));
-    auto source = Open(Mailbox({first, Plain("Two", LongBody(3 * kMailboxWindowBytes)), Plain("Three")}));
+    auto source =
+        Open(Mailbox({first, Plain("Two", LongBody(3 * kMailboxWindowBytes)), Plain("Three")}));
     source->GetFirstMsg();
     ASSERT_TRUE(source->Message());
     EXPECT_EQ(source->Message()->Subject(), "One");
-    const std::string cut = "truncate -s " + std::to_string(first.size() / 2) + " '" +
-                            dir.File("mailbox") + "'";
+    const std::string cut =
+        "truncate -s " + std::to_string(first.size() / 2) + " '" + dir.File("mailbox") + "'";
     ASSERT_EQ(std::system(cut.c_str()), 0);
     source->GetNextMsg();
     EXPECT_FALSE(source->Message());
@@ -667,7 +687,8 @@ TEST_F(MailboxFile, CollectionReportsAMissingItem) {
 // crashes. Cuts and flipped bytes land in separators, headers, boundaries and names.
 TEST_F(MailboxFile, DamagedMailboxesNeverStallTheWalk) {
     const std::string sample = Mailbox(
-        {Plain("One"), Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
+        {Plain("One"),
+         Multipart("\"=_sep_7\"", "=_sep_7", {TextPart("t"), FilePart("; name=\"a.txt\"", "MQ==")}),
          ">" + Plain("Two"), Message("To: x\r\nDate: Fri, 8 Jan\r\n", "From - \r\nboundary=\"")});
     std::mt19937 rng(7);
     const std::string alphabet = "\r\n\">-: =;FromTo";
@@ -677,9 +698,15 @@ TEST_F(MailboxFile, DamagedMailboxesNeverStallTheWalk) {
         for (int e = 0; e < edits && !damaged.empty(); ++e) {
             const std::size_t at = rng() % damaged.size();
             switch (rng() % 3) {
-                case 0: damaged[at] = alphabet[rng() % alphabet.size()]; break;
-                case 1: damaged.erase(at, rng() % 8); break;
-                default: damaged.insert(at, std::string(1, alphabet[rng() % alphabet.size()])); break;
+                case 0:
+                    damaged[at] = alphabet[rng() % alphabet.size()];
+                    break;
+                case 1:
+                    damaged.erase(at, rng() % 8);
+                    break;
+                default:
+                    damaged.insert(at, std::string(1, alphabet[rng() % alphabet.size()]));
+                    break;
             }
         }
         if (round % 50 == 0) damaged = damaged.substr(0, rng() % (damaged.size() + 1));
@@ -689,7 +716,8 @@ TEST_F(MailboxFile, DamagedMailboxesNeverStallTheWalk) {
         const auto messages = Walk(*source);
         EXPECT_LE(static_cast<std::int32_t>(messages.size()), source->TotalMessages() + 1);
         for (const auto& m : messages) {
-            for (const std::string& path : m->Attachments()->Snapshot()) EXPECT_TRUE(InsideScratch(path));
+            for (const std::string& path : m->Attachments()->Snapshot())
+                EXPECT_TRUE(InsideScratch(path));
         }
     }
 }
@@ -702,9 +730,10 @@ TEST_F(MailboxFile, HeaderPastTheLimitIsCutAtALineEndAndReported) {
     std::string junk;
     const std::string line = "X-Junk: " + std::string(90, 'j') + "\r\n";
     while (junk.size() <= kMaxMessageHeaderBytes) junk += line;
-    auto source = Open(Mailbox({Message("From: a@example.com\r\nSubject: Big\r\n" + junk + "To: late@example.com\r\n",
-                                        "big body"),
-                                Plain("After")}));
+    auto source = Open(Mailbox(
+        {Message("From: a@example.com\r\nSubject: Big\r\n" + junk + "To: late@example.com\r\n",
+                 "big body"),
+         Plain("After")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0]->Subject(), "Big");
@@ -719,7 +748,8 @@ TEST_F(MailboxFile, HeaderPastTheLimitIsCutAtALineEndAndReported) {
 
 TEST_F(MailboxFile, FieldValuePastTheLimitIsCutWithoutSplittingACharacter) {
     // A two-byte character straddles the limit.
-    const std::string subject = std::string(kMaxFieldValueBytes - 1, 's') + "\xC3\xA9" + std::string(1000, 't');
+    const std::string subject =
+        std::string(kMaxFieldValueBytes - 1, 's') + "\xC3\xA9" + std::string(1000, 't');
     auto source = Open(Mailbox({Plain(subject), Plain("Short")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 2u);
@@ -737,7 +767,8 @@ TEST_F(MailboxFile, FieldValuePastTheLimitIsCutWithoutSplittingACharacter) {
 
 TEST_F(MailboxFile, PartsPastTheLimitAreSkippedAndReported) {
     std::vector<std::string> parts;
-    for (std::size_t i = 0; i < kMaxMessageParts + 5; ++i) parts.push_back(TextPart("p" + std::to_string(i) + ";"));
+    for (std::size_t i = 0; i < kMaxMessageParts + 5; ++i)
+        parts.push_back(TextPart("p" + std::to_string(i) + ";"));
     auto source = Open(Mailbox({Multipart("\"=_many\"", "=_many", parts), Plain("After")}));
     const auto messages = Walk(*source);
     ASSERT_EQ(messages.size(), 2u);

@@ -23,7 +23,7 @@ using testing::FakeTransport;
 using testing::Outcome;
 
 class RecordingEvents final : public Pop3ClientEvents {
-public:
+  public:
     void Error(std::int16_t number) override { errors.push_back(number); }
     void Status(const std::string& text) override { statuses.push_back(text); }
     std::vector<std::int16_t> errors;
@@ -50,7 +50,8 @@ TEST(Pop3Client, ConnectLogsInAndReadsTheCount) {
     f.transport->messages = {"a", "b", "c"};
     EXPECT_NE(f.client->Connect(), 0);
     EXPECT_EQ(f.client->MessageCount(), 3);
-    EXPECT_EQ(f.transport->calls, (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT"}));
+    EXPECT_EQ(f.transport->calls,
+              (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT"}));
     EXPECT_EQ(f.transport->opened.password, "secret");
     EXPECT_TRUE(f.events.errors.empty());
     EXPECT_FALSE(f.events.statuses.empty());
@@ -69,15 +70,36 @@ TEST(Pop3Client, ConnectFailures) {
         std::vector<std::int16_t> errorEvents;
     };
     const std::vector<Case> cases = {
-        {"refused login", Outcome(Pop3Outcome::LoginRefused, "-ERR [AUTH] Authentication failed."), {},
-         Pop3Outcome::LoginRefused, {}},
-        {"connection refused", Outcome(Pop3Outcome::Network, "", 61), {}, Pop3Outcome::Network, {61}},
-        {"host not found", Outcome(Pop3Outcome::Network, "", 1001), {}, Pop3Outcome::Network, {1001}},
+        {"refused login",
+         Outcome(Pop3Outcome::LoginRefused, "-ERR [AUTH] Authentication failed."),
+         {},
+         Pop3Outcome::LoginRefused,
+         {}},
+        {"connection refused",
+         Outcome(Pop3Outcome::Network, "", 61),
+         {},
+         Pop3Outcome::Network,
+         {61}},
+        {"host not found",
+         Outcome(Pop3Outcome::Network, "", 1001),
+         {},
+         Pop3Outcome::Network,
+         {1001}},
         {"untrusted certificate", Outcome(Pop3Outcome::Tls), {}, Pop3Outcome::Tls, {}},
-        {"STAT refused", {}, Outcome(Pop3Outcome::ServerError, "-ERR no"), Pop3Outcome::ServerError, {}},
-        {"STAT answer without a count", {}, Outcome(Pop3Outcome::Ok, "+OK maildrop ready"),
-         Pop3Outcome::Failed, {}},
-        {"STAT count beyond 32 bits", {}, Outcome(Pop3Outcome::Ok, "+OK 9999999999 1"), Pop3Outcome::Failed,
+        {"STAT refused",
+         {},
+         Outcome(Pop3Outcome::ServerError, "-ERR no"),
+         Pop3Outcome::ServerError,
+         {}},
+        {"STAT answer without a count",
+         {},
+         Outcome(Pop3Outcome::Ok, "+OK maildrop ready"),
+         Pop3Outcome::Failed,
+         {}},
+        {"STAT count beyond 32 bits",
+         {},
+         Outcome(Pop3Outcome::Ok, "+OK 9999999999 1"),
+         Pop3Outcome::Failed,
          {}},
     };
     for (const Case& c : cases) {
@@ -107,18 +129,23 @@ TEST(Pop3Client, RetrieveStoresTheMessageAndDescribesIt) {
     tallix::testing::TempDir dir;
     ClientFixture f;
     const std::string message =
-        "Received: from x\r\nSubject: =?UTF-8?B?R3LDvMOfZQ==?= and\r\n =?ISO-8859-1?Q?caf=E9?= order\r\n"
-        "Date:   Fri, 08 Jan 2021 12:34:56 +0000  \r\nFrom: Ann <ann@example.org>\r\n\r\nLine 1\r\n\r\nLine 3\r\n";
+        "Received: from x\r\nSubject: =?UTF-8?B?R3LDvMOfZQ==?= and\r\n =?ISO-8859-1?Q?caf=E9?= "
+        "order\r\n"
+        "Date:   Fri, 08 Jan 2021 12:34:56 +0000  \r\nFrom: Ann <ann@example.org>\r\n\r\nLine "
+        "1\r\n\r\nLine 3\r\n";
     f.transport->messages = {"first\r\n\r\nbody\r\n", message};
     ASSERT_NE(f.client->Connect(), 0);
     f.client->SetRetrieveFile(dir.File("msg.tmp"));
     f.client->SetMessageNumber("2");
     ASSERT_EQ(f.client->Retrieve(), 0);
     EXPECT_EQ(tallix::testing::ReadFileBytes(dir.File("msg.tmp")), message);
-    EXPECT_EQ(f.client->Subject(), "Gr\xc3\xbc\xc3\x9f" "e and caf\xc3\xa9 order");
+    EXPECT_EQ(f.client->Subject(),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e and caf\xc3\xa9 order");
     EXPECT_EQ(f.client->DateText(), "Fri, 08 Jan 2021 12:34:56 +0000");
     EXPECT_EQ(f.client->Header(),
-              "Received: from x\r\nSubject: =?UTF-8?B?R3LDvMOfZQ==?= and\r\n =?ISO-8859-1?Q?caf=E9?= order\r\n"
+              "Received: from x\r\nSubject: =?UTF-8?B?R3LDvMOfZQ==?= and\r\n "
+              "=?ISO-8859-1?Q?caf=E9?= order\r\n"
               "Date:   Fri, 08 Jan 2021 12:34:56 +0000  \r\nFrom: Ann <ann@example.org>\r\n");
     EXPECT_EQ(f.client->Body(), "\r\nLine 1\r\n\r\nLine 3\r\n");
     EXPECT_EQ(f.transport->calls.back(), "RETR 2");
@@ -165,7 +192,8 @@ TEST(Pop3Client, RetrieveFailures) {
 TEST(Pop3Client, DeleteMarksTheLastNumberGiven) {
     ClientFixture f;
     f.transport->messages = {"a", "b", "c"};
-    f.transport->commandResults["DELE 3"] = Outcome(Pop3Outcome::ServerError, "-ERR no such message");
+    f.transport->commandResults["DELE 3"] =
+        Outcome(Pop3Outcome::ServerError, "-ERR no such message");
     ASSERT_NE(f.client->Connect(), 0);
     f.client->SetMessageNumber("2");
     EXPECT_EQ(f.client->Delete(), 0);
@@ -177,9 +205,10 @@ TEST(Pop3Client, DeleteMarksTheLastNumberGiven) {
 
 TEST(Pop3Client, ParseStatCount) {
     const std::vector<std::pair<std::string, std::int64_t>> cases = {
-        {"+OK 2 320", 2},      {"+OK 0 0", 0},        {"+ok 7 1", 7},        {"+OK 40000 1", 40000},
-        {"+OK", -1},           {"+OK  ", -1},         {"-ERR 2 320", -1},    {"+OK x 1", -1},
-        {"+OK 2x 1", -1},      {"+OK 12345678901 1", -1}, {"+OK\t5", 5},
+        {"+OK 2 320", 2},          {"+OK 0 0", 0},  {"+ok 7 1", 7},
+        {"+OK 40000 1", 40000},    {"+OK", -1},     {"+OK  ", -1},
+        {"-ERR 2 320", -1},        {"+OK x 1", -1}, {"+OK 2x 1", -1},
+        {"+OK 12345678901 1", -1}, {"+OK\t5", 5},
     };
     for (const auto& [reply, count] : cases) EXPECT_EQ(ParseStatCount(reply), count) << reply;
 }
@@ -195,7 +224,8 @@ TEST(Pop3Client, SplitMessageAndHeaderFields) {
     EXPECT_EQ(parts.header, "A: only a header");
     EXPECT_EQ(parts.body, "");
 
-    const std::string header = "X-Subject: no\r\nsubject:  folded\r\n\tvalue \r\nSubject: second\r\nDate:\r\n";
+    const std::string header =
+        "X-Subject: no\r\nsubject:  folded\r\n\tvalue \r\nSubject: second\r\nDate:\r\n";
     EXPECT_EQ(HeaderField(header, "Subject"), "folded\tvalue");
     EXPECT_EQ(HeaderField(header, "Date"), "");
     EXPECT_EQ(HeaderField(header, "From"), "");
@@ -205,11 +235,13 @@ TEST(Pop3Client, SplitMessageAndHeaderFields) {
 TEST(EncodedWords, DecodesToUtf8) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"plain text", "plain text"},
-        {"=?UTF-8?B?R3LDvMOfZQ==?=", "Gr\xc3\xbc\xc3\x9f" "e"},
+        {"=?UTF-8?B?R3LDvMOfZQ==?=",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e"},
         {"=?utf-8?q?a_b=3Dc?=", "a b=c"},
         {"=?ISO-8859-1?Q?caf=E9?=", "caf\xc3\xa9"},
-        {"=?UTF-8?Q?a?= =?UTF-8?Q?b?=", "ab"},             // blanks between words are dropped
-        {"=?UTF-8?Q?a?= x =?UTF-8?Q?b?=", "a x b"},         // other text between them is kept
+        {"=?UTF-8?Q?a?= =?UTF-8?Q?b?=", "ab"},       // blanks between words are dropped
+        {"=?UTF-8?Q?a?= x =?UTF-8?Q?b?=", "a x b"},  // other text between them is kept
         {"Re: =?UTF-8*en?Q?hi?=!", "Re: hi!"},
         {"=?UNKNOWN-CHARSET?Q?x?=", "=?UNKNOWN-CHARSET?Q?x?="},
         {"=?UTF-8?X?x?=", "=?UTF-8?X?x?="},

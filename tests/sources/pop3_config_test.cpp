@@ -18,7 +18,7 @@ using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
 class Pop3Store : public ::testing::Test {
-protected:
+  protected:
     Pop3Store() { SetSilentMode(true); }
     std::string Path() const { return env.ProgramDir() + "/POP3.CFG"; }
     std::vector<std::string> Ids(const colPop3Config& list) const {
@@ -59,10 +59,11 @@ TEST_F(Pop3Store, PutConfigsWritesTheLayoutInOrder) {
     work->SetLoginName("bob");
     work->SetPassword("pw");
     list.PutConfigs();
-    EXPECT_EQ(ReadFileBytes(Path()),
-              "[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n"
-              "[Home]\r\nHostName=pop.example.org\r\nPort=995\r\nLoginName=ann\r\nPassword=s3cret\r\n"
-              "[Work]\r\nHostName=mail.example.com\r\nPort=110\r\nLoginName=bob\r\nPassword=pw\r\n");
+    EXPECT_EQ(
+        ReadFileBytes(Path()),
+        "[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n"
+        "[Home]\r\nHostName=pop.example.org\r\nPort=995\r\nLoginName=ann\r\nPassword=s3cret\r\n"
+        "[Work]\r\nHostName=mail.example.com\r\nPort=110\r\nLoginName=bob\r\nPassword=pw\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(Path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file holds passwords";
@@ -77,8 +78,9 @@ TEST_F(Pop3Store, PutConfigsWritesTheLayoutInOrder) {
 }
 
 TEST_F(Pop3Store, PutConfigsReplacesTheWholeFile) {
-    WriteFileBytes(Path(), "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Old\r\n[Old]\r\nHostName=h\r\n"
-                           "[Stray]\r\nKey=value\r\n");
+    WriteFileBytes(Path(),
+                   "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Old\r\n[Old]\r\nHostName=h\r\n"
+                   "[Stray]\r\nKey=value\r\n");
     colPop3Config list;
     list.PutConfigs();
     EXPECT_EQ(ReadFileBytes(Path()), "[GENERAL]\r\nCount=0\r\n");
@@ -93,21 +95,31 @@ TEST_F(Pop3Store, ReadingEdgeCases) {
     const std::string longName(300, 'n');
     const std::vector<Case> cases = {
         {"Count 3 with Config2 missing",
-         "[GENERAL]\r\nCount=3\r\n[NAMES]\r\nConfig1=A\r\nConfig3=C\r\n", {"A", "C"}},
+         "[GENERAL]\r\nCount=3\r\n[NAMES]\r\nConfig1=A\r\nConfig3=C\r\n",
+         {"A", "C"}},
         {"empty and blank names are skipped",
-         "[GENERAL]\r\nCount=3\r\n[NAMES]\r\nConfig1=\r\nConfig2=   \r\nConfig3=C\r\n", {"C"}},
-        {"only the first Count names", "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\nConfig2=B\r\n", {"A"}},
-        {"Count rounds half to even", "[GENERAL]\r\nCount=1.5\r\n[NAMES]\r\nConfig1=A\r\nConfig2=B\r\n",
+         "[GENERAL]\r\nCount=3\r\n[NAMES]\r\nConfig1=\r\nConfig2=   \r\nConfig3=C\r\n",
+         {"C"}},
+        {"only the first Count names",
+         "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\nConfig2=B\r\n",
+         {"A"}},
+        {"Count rounds half to even",
+         "[GENERAL]\r\nCount=1.5\r\n[NAMES]\r\nConfig1=A\r\nConfig2=B\r\n",
          {"A", "B"}},
         {"non-numeric Count reads 0", "[GENERAL]\r\nCount=two\r\n[NAMES]\r\nConfig1=A\r\n", {}},
         {"Count cut to 9 characters",
-         "[GENERAL]\r\nCount=0000000012\r\n[NAMES]\r\nConfig1=A\r\nConfig2=B\r\n", {"A"}},
+         "[GENERAL]\r\nCount=0000000012\r\n[NAMES]\r\nConfig1=A\r\nConfig2=B\r\n",
+         {"A"}},
         {"a damaged huge count reads the names that exist",
-         "[GENERAL]\r\nCount=999999999\r\n[NAMES]\r\nConfig2=B\r\nConfig999999999=Z\r\nConfig01=X\r\n",
+         "[GENERAL]\r\nCount=999999999\r\n[NAMES]\r\nConfig2=B\r\nConfig999999999=Z\r\nConfig01="
+         "X\r\n",
          {"B", "Z"}},
         {"names cut to 254 characters",
-         "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=" + longName + "\r\n", {longName.substr(0, 254)}},
-        {"name keys without regard to case", "[general]\r\ncount=1\r\n[names]\r\nCONFIG1=A\r\n", {"A"}},
+         "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=" + longName + "\r\n",
+         {longName.substr(0, 254)}},
+        {"name keys without regard to case",
+         "[general]\r\ncount=1\r\n[names]\r\nCONFIG1=A\r\n",
+         {"A"}},
     };
     for (const Case& c : cases) {
         WriteFileBytes(Path(), c.file);
@@ -118,13 +130,14 @@ TEST_F(Pop3Store, ReadingEdgeCases) {
 }
 
 TEST_F(Pop3Store, AccountValuesAndDefaults) {
-    WriteFileBytes(Path(),
-                   "[GENERAL]\r\nCount=4\r\n[NAMES]\r\nConfig1=NoPort\r\nConfig2=Text\r\nConfig3=Spaces\r\n"
-                   "Config4=Twice\r\n"
-                   "[NoPort]\r\nHostName=h1\r\nLoginName=u1\r\nPassword=p1\r\n"
-                   "[Text]\r\nPort=pop3\r\n"
-                   "[Spaces]\r\nHostName=  h3  \r\nPort= 2110 \r\nPassword=\"  quoted  \"\r\n"
-                   "[Twice]\r\nPort=1\r\n[Twice]\r\nPort=2\r\n");
+    WriteFileBytes(
+        Path(),
+        "[GENERAL]\r\nCount=4\r\n[NAMES]\r\nConfig1=NoPort\r\nConfig2=Text\r\nConfig3=Spaces\r\n"
+        "Config4=Twice\r\n"
+        "[NoPort]\r\nHostName=h1\r\nLoginName=u1\r\nPassword=p1\r\n"
+        "[Text]\r\nPort=pop3\r\n"
+        "[Spaces]\r\nHostName=  h3  \r\nPort= 2110 \r\nPassword=\"  quoted  \"\r\n"
+        "[Twice]\r\nPort=1\r\n[Twice]\r\nPort=2\r\n");
     colPop3Config list;
     list.GetConfigs();
     ASSERT_EQ(list.Count(), 4);
@@ -200,15 +213,18 @@ TEST_F(Pop3Store, GetConfigsReplacesTheListButACountOfZeroKeepsIt) {
 }
 
 TEST_F(Pop3Store, SingleKeyOperationsUpdateOnlyTheirKey) {
-    WriteFileBytes(Path(), "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\n[A]\r\nHostName=h\r\nPort=110\r\n");
+    WriteFileBytes(
+        Path(),
+        "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\n[A]\r\nHostName=h\r\nPort=110\r\n");
     clsPOP3Config account(Path());
     account.SetID(" A ");
     account.SetPort(2995);
     account.WritePort();
     account.SetPassword(" new ");
     account.WritePassword();
-    EXPECT_EQ(ReadFileBytes(Path()), "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\n"
-                                     "[A]\r\nHostName=h\r\nPort=2995\r\nPassword=new\r\n");
+    EXPECT_EQ(ReadFileBytes(Path()),
+              "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\n"
+              "[A]\r\nHostName=h\r\nPort=2995\r\nPassword=new\r\n");
     clsPOP3Config reader(Path());
     reader.SetID("A");
     reader.ReadPort();
@@ -223,7 +239,9 @@ TEST_F(Pop3Store, FailuresAreReportedWithTheirContext) {
     EXPECT_EQ(list.Item("none"), nullptr);
     list.Remove(1);
     // A port too large for 32 bits fails the read of that key only.
-    WriteFileBytes(Path(), "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\n[A]\r\nPort=99999999999\r\nHostName=h\r\n");
+    WriteFileBytes(Path(),
+                   "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=A\r\n[A]\r\nPort="
+                   "99999999999\r\nHostName=h\r\n");
     list.GetConfigs();
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(list.Item(1)->HostName(), "h");

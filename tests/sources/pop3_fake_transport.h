@@ -12,9 +12,10 @@
 namespace tallix::sources::testing {
 
 class FakeTransport final : public Pop3Transport {
-public:
+  public:
     Pop3Result Open(const Pop3Endpoint& endpoint) override {
-        calls.push_back("OPEN " + endpoint.user + "@" + endpoint.host + ":" + std::to_string(endpoint.port));
+        calls.push_back("OPEN " + endpoint.user + "@" + endpoint.host + ":" +
+                        std::to_string(endpoint.port));
         opened = endpoint;
         if (openResult.ok()) open = true;
         return openResult;
@@ -24,11 +25,14 @@ public:
         if (!open) return Lost();
         if (auto it = commandResults.find(command); it != commandResults.end()) return it->second;
         Pop3Result ok;
-        if (command == "STAT") ok.reply = "+OK " + std::to_string(messages.size()) + " 1000";
-        else ok.reply = "+OK";
+        if (command == "STAT")
+            ok.reply = "+OK " + std::to_string(messages.size()) + " 1000";
+        else
+            ok.reply = "+OK";
         return ok;
     }
-    Pop3Result Retrieve(std::int32_t number, const std::function<bool(std::string_view)>& sink) override {
+    Pop3Result Retrieve(std::int32_t number,
+                        const std::function<bool(std::string_view)>& sink) override {
         calls.push_back("RETR " + std::to_string(number));
         if (!open) return Lost();
         if (auto it = retrieveResults.find(number); it != retrieveResults.end()) return it->second;
@@ -67,7 +71,8 @@ public:
     bool open = false;
 };
 
-inline Pop3Result Outcome(Pop3Outcome outcome, std::string reply = {}, std::int16_t socketError = 0) {
+inline Pop3Result Outcome(Pop3Outcome outcome, std::string reply = {},
+                          std::int16_t socketError = 0) {
     Pop3Result result;
     result.outcome = outcome;
     result.reply = std::move(reply);

@@ -17,15 +17,15 @@
 namespace tallix::sources {
 namespace {
 
-using testing::FakeTransport;
-using testing::Outcome;
 using tallix::testing::ReadFileBytes;
 using tallix::testing::WriteFileBytes;
+using testing::FakeTransport;
+using testing::Outcome;
 
 // Offers the parts it was given to the source the way the MIME component does: a name
 // proposal per part, then each part written to whatever name the source left and finished.
 class ScriptedDecoder final : public AttachmentDecoder {
-public:
+  public:
     struct Part {
         std::string name, contentType, content;
     };
@@ -55,7 +55,7 @@ public:
 };
 
 class Pop3SourceTest : public ::testing::Test {
-protected:
+  protected:
     Pop3SourceTest() {
         SetSilentMode(true);
         account.SetID("Home");
@@ -80,7 +80,8 @@ protected:
     clsPOP3Config account;
     ScriptedDecoder decoder;
     std::vector<std::string> messages = {
-        "From: Ann <ann@example.org>\r\nSubject: one\r\nDate: Fri, 08 Jan 2021 12:34:56 +0000\r\n\r\nBody one\r\n",
+        "From: Ann <ann@example.org>\r\nSubject: one\r\nDate: Fri, 08 Jan 2021 12:34:56 "
+        "+0000\r\n\r\nBody one\r\n",
         "From: Bob <bob@example.net>\r\nSubject: two\r\n\r\nBody two\r\n",
     };
     FakeTransport* transport = nullptr;
@@ -93,9 +94,9 @@ TEST_F(Pop3SourceTest, ValidConnectInfoAcceptsEveryTcpPort) {
         bool valid;
     };
     const std::vector<Case> cases = {
-        {"h", "u", "p", 110, true},    {"h", "u", "p", 1, true},      {"h", "u", "p", 32768, true},
-        {"h", "u", "p", 65535, true},  {"h", "u", "p", 0, false},     {"h", "u", "p", 65536, false},
-        {"h", "u", "p", -5, false},    {"", "u", "p", 110, false},    {"h", "", "p", 110, false},
+        {"h", "u", "p", 110, true},   {"h", "u", "p", 1, true},   {"h", "u", "p", 32768, true},
+        {"h", "u", "p", 65535, true}, {"h", "u", "p", 0, false},  {"h", "u", "p", 65536, false},
+        {"h", "u", "p", -5, false},   {"", "u", "p", 110, false}, {"h", "", "p", 110, false},
         {"h", "u", "", 110, false},
     };
     for (const Case& c : cases) {
@@ -130,9 +131,11 @@ TEST_F(Pop3SourceTest, FailedConnectsShowTheSocketBoxAndLogWhy) {
     };
     const std::vector<Case> cases = {
         {"refused login", Outcome(Pop3Outcome::LoginRefused, "-ERR [AUTH] Authentication failed."),
-         "clsPOP3Config - Connect: POP3 account Home (pop.example.org:110): the server refused the login "
+         "clsPOP3Config - Connect: POP3 account Home (pop.example.org:110): the server refused the "
+         "login "
          "of user ann: -ERR [AUTH] Authentication failed."},
-        {"certificate", Outcome(Pop3Outcome::Tls), "the secure connection failed: scripted failure"},
+        {"certificate", Outcome(Pop3Outcome::Tls),
+         "the secure connection failed: scripted failure"},
         {"network", Outcome(Pop3Outcome::Network, "", 61), nullptr},
     };
     for (const Case& c : cases) {
@@ -148,8 +151,10 @@ TEST_F(Pop3SourceTest, FailedConnectsShowTheSocketBoxAndLogWhy) {
         EXPECT_EQ(ui.boxes[0].title, "Receive Mail");
         EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Exclamation);
         const std::string log = ErrorLog();
-        if (c.logged) EXPECT_NE(log.find(c.logged), std::string::npos) << c.what << ": " << log;
-        else EXPECT_EQ(log, "") << c.what;
+        if (c.logged)
+            EXPECT_NE(log.find(c.logged), std::string::npos) << c.what << ": " << log;
+        else
+            EXPECT_EQ(log, "") << c.what;
         EXPECT_EQ(log.find("secret"), std::string::npos) << "the password is never logged";
         EXPECT_EQ(SystemLog(), "") << c.what;
     }
@@ -177,8 +182,8 @@ TEST_F(Pop3SourceTest, WalksEveryMessageAndEndsPastTheLast) {
     EXPECT_FALSE(source->Message());
     EXPECT_EQ(source->MessageNumber(), 3);
     source->Disconnect();
-    EXPECT_EQ(transport->calls, (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT", "RETR 1",
-                                                          "RETR 2", "CLOSE"}));
+    EXPECT_EQ(transport->calls, (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT",
+                                                          "RETR 1", "RETR 2", "CLOSE"}));
     EXPECT_NE(SystemLog().find("Fri, 08 Jan 2021 12:34:56 +0000"), std::string::npos)
         << "the date text goes to the system log";
 }
@@ -191,7 +196,8 @@ TEST_F(Pop3SourceTest, AFailedRetrievalEndsTheWalkAndSaysSo) {
     ASSERT_TRUE(source->Message());
     source->GetNextMsg();
     EXPECT_FALSE(source->Message());
-    EXPECT_NE(ErrorLog().find("message 2 of 2 could not be retrieved"), std::string::npos) << ErrorLog();
+    EXPECT_NE(ErrorLog().find("message 2 of 2 could not be retrieved"), std::string::npos)
+        << ErrorLog();
 }
 
 TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
@@ -224,11 +230,13 @@ TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
     source->GetNextMsg();
     ASSERT_TRUE(source->Message());
     EXPECT_EQ(source->Message()->Body(), "");
-    EXPECT_EQ(source->Message()->Attachments()->Snapshot(), std::vector<std::string>{dir + "/MailMessage2.html"});
+    EXPECT_EQ(source->Message()->Attachments()->Snapshot(),
+              std::vector<std::string>{dir + "/MailMessage2.html"});
 }
 
 TEST_F(Pop3SourceTest, ADecodeThatFinishesFewerPartsThanItNamedStillHandsTheMessageOver) {
-    decoder.parts = {{"", "text/plain", "Body\r\n"}, {"a.txt", "text/plain", "a"}, {"b.txt", "text/plain", "b"}};
+    decoder.parts = {
+        {"", "text/plain", "Body\r\n"}, {"a.txt", "text/plain", "a"}, {"b.txt", "text/plain", "b"}};
     decoder.writeLimit = 2;
     auto source = Make();
     source->Connect();
@@ -267,7 +275,8 @@ TEST_F(Pop3SourceTest, DeleteLogsEveryCallAndReportsFailures) {
         ++calls;
     }
     EXPECT_EQ(calls, 2u);
-    EXPECT_NE(ErrorLog().find("Unable to delete Message Number: 2"), std::string::npos) << ErrorLog();
+    EXPECT_NE(ErrorLog().find("Unable to delete Message Number: 2"), std::string::npos)
+        << ErrorLog();
 }
 
 TEST(Pop3Dates, FormatDateTrimsToWhatReadsAsADate) {
@@ -283,17 +292,18 @@ TEST(Pop3Dates, FormatDateTrimsToWhatReadsAsADate) {
     for (const auto& [in, out] : cases) EXPECT_EQ(FormatPop3Date(in), out) << in;
     EXPECT_EQ(env.ReadProgramFile("txError.Log"), "");
     EXPECT_EQ(FormatPop3Date("no date here"), "");
-    EXPECT_NE(env.ReadProgramFile("txError.Log").find("clsPOP3Config - FormatDate"), std::string::npos);
+    EXPECT_NE(env.ReadProgramFile("txError.Log").find("clsPOP3Config - FormatDate"),
+              std::string::npos);
 }
 
 TEST(Pop3Dates, ConvertDatePicksDayMonthYearAndTime) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"Fri 8 January 2021 12:34:56 +0000", "1/8/2021 12:34:56 PM"},
         {"x 12 dec 1999 y", "12/12/1999"},
-        {"8 Jan 2021", ""},          // the year is the last token, never looked at
-        {"Jan 2021 z", ""},          // no day
-        {"8 2021 z", ""},            // no month
-        {" 8 Jan 2021 z", ""},       // starts with a blank: no token is taken
+        {"8 Jan 2021", ""},     // the year is the last token, never looked at
+        {"Jan 2021 z", ""},     // no day
+        {"8 2021 z", ""},       // no month
+        {" 8 Jan 2021 z", ""},  // starts with a blank: no token is taken
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(ConvertDate(in), out) << in;
 }
@@ -305,7 +315,8 @@ TEST(Pop3Addresses, CompuServeRewrite) {
         {"76543,210", "COMPUSERVE", "76543.210@compuserve.com"},
         {"[76543]", "compuserve", "[76543]"},
     };
-    for (const auto& [address, type, out] : cases) EXPECT_EQ(CompuServeAddress(address, type), out) << address;
+    for (const auto& [address, type, out] : cases)
+        EXPECT_EQ(CompuServeAddress(address, type), out) << address;
 }
 
 TEST(Pop3Files, GetNewFilenameTakesTheFirstFreeNumber) {

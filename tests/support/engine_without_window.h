@@ -11,7 +11,7 @@
 namespace tallix::testing {
 
 class EngineWithoutWindow {
-public:
+  public:
     EngineWithoutWindow() {
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
             if (qEnvironmentVariableIsSet(name)) m_saved.emplace_back(name, qgetenv(name));
@@ -24,7 +24,7 @@ public:
     EngineWithoutWindow(const EngineWithoutWindow&) = delete;
     EngineWithoutWindow& operator=(const EngineWithoutWindow&) = delete;
 
-private:
+  private:
     std::vector<std::pair<const char*, QByteArray>> m_saved;
 };
 

@@ -20,7 +20,8 @@ void Write(const std::string& path, const std::string& bytes) {
 }
 
 void MakeDir(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + dir);
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create " + dir);
 }
 
 }  // namespace
@@ -53,7 +54,8 @@ const std::vector<FixtureMessage>& FixtureMessages() {
          "Content-Type: text/plain; charset=ISO-8859-1\n"
          "Content-Transfer-Encoding: 8bit\n"
          "\n"
-         "Code: B-13 Gr\xf6\xdf" "e\n"},
+         "Code: B-13 Gr\xf6\xdf"
+         "e\n"},
         {Name(4, "cur", ":2,"),
          "From: Web Shop <web@shop.example>\n"
          "To: Orders <orders@shop.example>\n"
@@ -136,7 +138,8 @@ void WriteMaildirFixture(const std::string& dir) {
     for (const FixtureMessage& m : FixtureMessages()) Write(dir + "/" + m.file, m.bytes);
     // Neither of these is a message of the inbox.
     Write(dir + "/cur/.hidden", "From: x@example.org\n\nCode: NOT-ME\n");
-    Write(dir + "/tmp/1772449999.M99P100.fixture", "From: x@example.org\nSubject: Order tmp\n\nCode: NOT-ME\n");
+    Write(dir + "/tmp/1772449999.M99P100.fixture",
+          "From: x@example.org\nSubject: Order tmp\n\nCode: NOT-ME\n");
 }
 
 }  // namespace tallix::testing

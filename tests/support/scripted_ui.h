@@ -10,7 +10,7 @@
 namespace tallix::testing {
 
 class ScriptedUi final : public UserInterface {
-public:
+  public:
     ScriptedUi() { SetUi(this); }
     ~ScriptedUi() override { SetUi(nullptr); }
     ScriptedUi(const ScriptedUi&) = delete;

@@ -7,7 +7,7 @@ namespace tallix::testing {
 
 // Creates a fresh temporary directory with mode 0700 and removes it with its contents.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -15,14 +15,14 @@ public:
     const std::string& path() const { return m_path; }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 
 // Points TALLIX_HOME and XDG_CONFIG_HOME into a TempDir for the test's lifetime, resets the
 // silent flag and the pending error, and makes an ending report throw ProgramEndRequest.
 class IsolatedEnvironment {
-public:
+  public:
     IsolatedEnvironment();
     ~IsolatedEnvironment();
     const std::string& ProgramDir() const { return m_home; }
@@ -30,7 +30,7 @@ public:
     std::string SettingsFile() const;
     std::string ReadProgramFile(const std::string& name) const;
 
-private:
+  private:
     TempDir m_root;
     std::string m_home;
     std::string m_config;
