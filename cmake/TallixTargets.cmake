@@ -13,6 +13,12 @@ function(tallix_add_gtest name)
         DISCOVERY_TIMEOUT 60)
 endfunction()
 
+# tallix_moc(TARGET): runs Qt's moc over the target's sources (only targets with Q_OBJECT
+# classes need it; the others are spared the step).
+function(tallix_moc target)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+endfunction()
+
 # tallix_add_qttest(NAME SOURCES a.cpp LIBS lib1)
 # A Qt Test executable run under the offscreen platform.
 function(tallix_add_qttest name)
@@ -20,6 +26,7 @@ function(tallix_add_qttest name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} tallix_test_support Qt6::Test Qt6::Widgets)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    tallix_moc(${name})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TALLIX_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data")

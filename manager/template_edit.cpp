@@ -539,7 +539,7 @@ void FrmTemplateEdit::Wire() {
 void FrmTemplateEdit::SetChanged(bool changed) {
     m_changed = changed;
     cmdApply->setEnabled(changed);
-    if (changed) emit templateEdited();
+    if (changed) Q_EMIT templateEdited();
 }
 
 void FrmTemplateEdit::Activate() {

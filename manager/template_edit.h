@@ -151,7 +151,7 @@ class FrmTemplateEdit final : public QDialog {
     // The output delimiter character in force (",", " " or a tab).
     std::string DelimiterChar() const { return m_delimiter; }
 
-  signals:
+  Q_SIGNALS:
     // Every edit of the template's values (the changed flag is set again).
     void templateEdited();
 

@@ -342,7 +342,7 @@ void TemplateTestBench::Finish(int generation, const engine::TrialSummary& summa
     if (summary.cancelled) text = tr("Cancelled after ") + text;
     if (!problem.isEmpty()) text += QLatin1String(" - ") + problem;
     lblStatus->setText(text);
-    emit TrialFinished();
+    Q_EMIT TrialFinished();
 }
 
 void TemplateTestBench::ShowSelected() {

@@ -71,7 +71,7 @@ class TemplateTestBench final : public QWidget {
     QLabel* lblLineNote;
     QPlainTextEdit* txtBody;
 
-  signals:
+  Q_SIGNALS:
     // A trial ended (finished or cancelled); the tables show its messages.
     void TrialFinished();
 

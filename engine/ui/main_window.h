@@ -28,7 +28,7 @@ class FrmMain final : public QWidget {
     QPushButton* cmdCancel;
     QTimer* sysTimer;
 
-  signals:
+  Q_SIGNALS:
     void cancelRequested();
 
   protected:

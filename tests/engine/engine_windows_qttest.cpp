@@ -21,7 +21,7 @@ using namespace tallix::engine;
 
 class EngineWindowsTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void statusWindowShowsLinesAndKeepsBarsInRange();
     void cancelUnloadsAndTheNextUpdateReloadsHidden();
     void minimizeHidesTheWindow();

@@ -17,7 +17,7 @@ using namespace tallix::engine;
 
 class PrinterTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void printerOutputWritesOneDocumentPerRecord();
 };
 

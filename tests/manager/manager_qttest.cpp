@@ -115,7 +115,7 @@ std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
 
 class ManagerTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void startUpShowsMissingSourceAndFillsListInOrder();
     void emptyDirectoryCommandsShowTheirNoSelectionMessages();
     void copyNamesCountUpAndReuseAFreedNumber();
@@ -703,7 +703,7 @@ void ManagerTest::everyCommandIsEnabledAndEditOpensTheEditor() {
     m.form->tbProperties->trigger();
     QVERIFY(!State().newTemplate);
     QTest::keyClick(m.form->lvMainList, Qt::Key_Return);
-    emit m.form->lvMainList->itemDoubleClicked(m.form->FindRow("Orders"), 0);
+    Q_EMIT m.form->lvMainList->itemDoubleClicked(m.form->FindRow("Orders"), 0);
     m.form->tbNew->trigger();
     QCOMPARE(m.editedNames,
              std::vector<std::string>({"Untitled", "Orders", "Orders", "Orders", "Untitled"}));

@@ -150,7 +150,7 @@ unsigned FileMode(const std::string& path) {
 
 class OptionsTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void firstOpeningStoresSimpleMapiEvenWhenCancelled();
     void storedSourceSelectsItsButtonsAndTab_data();
     void storedSourceSelectsItsButtonsAndTab();

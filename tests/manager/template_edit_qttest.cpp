@@ -165,7 +165,7 @@ struct Manager {
 
 class TemplateEditTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void newTemplateOpensEmptyAndSavesOnOk();
     void cancelWritesNothing();
     void variableNameChecks_data();

@@ -66,7 +66,7 @@ class TemplateTestBenchTest : public QObject {
         return spy.count() >= count;
     }
 
-  private slots:
+  private Q_SLOTS:
     void init() {
         env = new tallix::testing::IsolatedEnvironment;
         ui = new tallix::testing::ScriptedUi;

@@ -139,7 +139,7 @@ void FormattedText(FrmWizard& w, const std::string& name, const QString& text,
 
 class WizardTest : public QObject {
     Q_OBJECT
-  private slots:
+  private Q_SLOTS:
     void formattedLinesBecomeVariables_data();
     void formattedLinesBecomeVariables();
     void wizardWritesFormattedTextVariables_data();
