@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/template_files.h"
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
 #include "manager/template_edit.h"
@@ -55,26 +56,6 @@ FrmMain& Form() {
 
 std::string Res(int id) {
     return LoadResString(id);
-}
-
-// The template files of `dir`: ordinary files ending in ".txf" in any case, sorted by name
-// without regard to case (ties in byte order), so the list reads the same on every start.
-std::vector<std::string> ListTemplateFiles(const std::string& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() <= kTemplateExtension.size() || name.front() == '.') continue;
-        if (!EqualsNoCase(name.substr(name.size() - kTemplateExtension.size()), kTemplateExtension))
-            continue;
-        if (!it->is_regular_file(ec)) continue;
-        names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const std::string la = LCase(a), lb = LCase(b);
-        return la != lb ? la < lb : a < b;
-    });
-    return names;
 }
 
 // A row whose file has gone since the list was filled is said so and the list is read
@@ -219,7 +200,9 @@ void GetTempFiles() {
         form.ClearList();
         form.lvMainList->setVisible(false);
         const std::string dir = Settings().templateDir;
-        for (const std::string& name : ListTemplateFiles(dir)) {
+        // The files the engine would run, in the order it runs them.
+        for (const std::string& name :
+             engine::ListMatchingFiles(JoinPath(dir, "*" + std::string(kTemplateExtension)))) {
             const std::string path = JoinPath(dir, name);
             clsTemplate t;
             t.SetFileName(path);
