@@ -152,6 +152,10 @@ void ManagerTest::startUpShowsMissingSourceAndFillsListInOrder() {
     for (const char* name : {"beta", "Alpha", "gamma"})
         WriteFileBytes(dir + "/" + name + ".txf", TemplateText(true, "Never", "x.csv"));
     WriteFileBytes(dir + "/notes.txt", "not a template");
+    // Listed as the engine runs them: any case of the extension; no hidden file, no folder.
+    WriteFileBytes(dir + "/Delta.TXF", TemplateText(true, "Never", "x.csv"));
+    WriteFileBytes(dir + "/.hidden.txf", TemplateText(true, "Never", "x.csv"));
+    fs::create_directories(dir + "/folder.txf");
     WriteFileBytes(env.ProgramDir() + "/POP3.CFG",
                    "[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n"
                    "[Home]\r\nHostName=pop.example.org\r\n[Work]\r\nHostName=mail.example.com\r\n");
@@ -169,12 +173,13 @@ void ManagerTest::startUpShowsMissingSourceAndFillsListInOrder() {
     QCOMPARE(ui.boxes.size(), std::size_t(1));
     QCOMPARE(ui.boxes[0].title, std::string("Error"));
     QCOMPARE(ui.boxes[0].text, std::string(kMsgSourceNotSet));
-    QCOMPARE(form->lvMainList->topLevelItemCount(), 3);
+    QCOMPARE(form->lvMainList->topLevelItemCount(), 4);
     QCOMPARE(form->lvMainList->topLevelItem(0)->text(kColName), QString("Alpha"));
     QCOMPARE(form->lvMainList->topLevelItem(1)->text(kColName), QString("beta"));
-    QCOMPARE(FrmMain::RowTag(form->lvMainList->topLevelItem(2)), dir + "/gamma.txf");
-    QCOMPARE(form->lvMainList->topLevelItem(2)->text(kColActive), QString("True"));
-    QCOMPARE(form->lvMainList->topLevelItem(2)->text(kColLastRun), QString("Never"));
+    QCOMPARE(form->lvMainList->topLevelItem(2)->text(kColName), QString("Delta"));
+    QCOMPARE(FrmMain::RowTag(form->lvMainList->topLevelItem(3)), dir + "/gamma.txf");
+    QCOMPARE(form->lvMainList->topLevelItem(3)->text(kColActive), QString("True"));
+    QCOMPARE(form->lvMainList->topLevelItem(3)->text(kColLastRun), QString("Never"));
     QCOMPARE(form->windowTitle(), QString("Tallix"));
 
     QVERIFY(!form->isVisible());
