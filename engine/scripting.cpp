@@ -94,7 +94,7 @@ void clsScripting::Setsc(std::shared_ptr<script::ScriptHost> v) {
 
 void clsScripting::GetScripts() {
     Guard("clsScripting - GetScripts", [&] {
-        // "*.*" of the original file system takes every name, dotted or not.
+        // Without an extension every file is listed, names with and without a dot alike.
         const std::string pattern = m_extension.empty() ? "*" : "*." + m_extension;
         if (m_directory.empty()) return;
         m_scripts.clear();

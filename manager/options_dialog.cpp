@@ -35,8 +35,8 @@ std::string Ctx(std::string_view handler) {
 // a connection can use.
 constexpr int kMaxPort = 65535;
 
-// Captions. Where the original control named something this platform does not have (the
-// MAPI client, ActiveX scripting), the caption names what stands in for it here.
+// Captions. Where a caption would name something Linux does not have (a MAPI client, ActiveX
+// scripting), it names what stands in for it here: the Maildir and our script languages.
 constexpr const char* kExtMapiCaption = "Maildir folder named below (the local mail store)";
 constexpr const char* kSimpleMapiCaption = "Default Maildir ($MAILDIR, else ~/Maildir)";
 constexpr const char* kProfileLabel = "Maildir folder:";

@@ -82,8 +82,8 @@ TEST(OutputLine, StripLFAndStripExtras) {
     EXPECT_EQ(DelimiterFor("", ";"), ";");
 }
 
-// The clean-up as written in its original loops: remove the first complete tag while there
-// is one, then replace the first "&nbsp;" while there is one.
+// The clean-up as plain loops, to compare the fast one with: remove the first complete tag
+// while there is one, then replace the first "&nbsp;" while there is one.
 std::string LiteralStripHtml(std::string text) {
     while (true) {
         std::size_t lt = text.find('<');
