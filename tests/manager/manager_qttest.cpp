@@ -25,6 +25,7 @@
 #include "settings/app_info.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/manager/manager_fixture.h"
 #include "tests/support/engine_without_window.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -50,54 +51,22 @@ std::string TemplateText(bool active, const std::string& lastRan, const std::str
 }
 
 // One manager as Main leaves it, over a private program directory and settings file.
-struct Manager {
-    tallix::testing::IsolatedEnvironment env;
-    tallix::testing::ScriptedUi ui;
-    std::unique_ptr<FrmMain> form;
-
+struct Manager : tallix::testing::ManagerFixture {
     Manager() {
-        SetProgramIdentity("tallix", "Tallix");
-        ResetSettings();
-        ResetManagerState();
-        Settings().templateDir = TemplateDir();
-        fs::create_directories(TemplateDir());
-        form = std::make_unique<FrmMain>();
-        SetMainForm(form.get());
         // Commands that open the template editor record its name and leave it unsaved.
         SetEditorRunner([this](FrmTemplateEdit& editor) {
             editedNames.push_back(editor.txtTemplateName->text().toStdString());
         });
     }
-    ~Manager() {
-        SetEditorRunner({});
-        form.reset();
-    }
+    ~Manager() { SetEditorRunner({}); }
     std::vector<std::string> editedNames;
 
-    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
-    std::string TemplatePath(const std::string& name) const {
-        return TemplateDir() + "/" + name + ".txf";
-    }
     void AddTemplate(const std::string& name, bool active = true,
                      const std::string& lastRan = "Never") {
         WriteFileBytes(TemplatePath(name),
                        TemplateText(active, lastRan, env.ProgramDir() + "/out.csv"));
     }
-    QStringList Rows() const {
-        QStringList rows;
-        for (int i = 0; i < form->lvMainList->topLevelItemCount(); ++i)
-            rows << form->lvMainList->topLevelItem(i)->text(kColName);
-        return rows;
-    }
-    void Select(const std::string& name) {
-        QTreeWidgetItem* item = form->FindRow(name);
-        QVERIFY2(item, name.c_str());
-        form->lvMainList->clearSelection();
-        form->lvMainList->setCurrentItem(item);
-        item->setSelected(true);
-    }
     std::string SelectedName() const { return FrmMain::RowText(form->SelectedItem()); }
-    std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
     void LinkEngine() {
         fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine",
                            fs::path(env.ProgramDir()) / "txengine");

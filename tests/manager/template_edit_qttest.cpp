@@ -26,6 +26,7 @@
 #include "settings/app_info.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/manager/manager_fixture.h"
 #include "tests/support/engine_without_window.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -97,43 +98,17 @@ void FocusTo(QWidget* to) {
 }
 
 // One manager with its main window, over a private program directory and settings file.
-struct Manager {
-    tallix::testing::IsolatedEnvironment env;
-    tallix::testing::ScriptedUi ui;
-    std::unique_ptr<FrmMain> form;
-
-    Manager() {
-        SetProgramIdentity("tallix", "Tallix");
-        ResetSettings();
-        ResetManagerState();
-        Settings().templateDir = TemplateDir();
-        Settings().useSource = "NETSCAPE";
-        fs::create_directories(TemplateDir());
-        form = std::make_unique<FrmMain>();
-        SetMainForm(form.get());
-    }
+struct Manager : tallix::testing::ManagerFixture {
+    Manager() { Settings().useSource = "NETSCAPE"; }
     ~Manager() {
         SetEditorRunner({});
         SetOutputFileChooser({});
-        form.reset();
     }
 
-    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
-    std::string TemplatePath(const std::string& name) const {
-        return TemplateDir() + "/" + name + ".txf";
-    }
     std::string OutPath() const { return env.ProgramDir() + "/out.csv"; }
     void AddTemplate(const std::string& name, const std::string& delimiter = "COMMA") {
         WriteFileBytes(TemplatePath(name), TwoVarTemplate(OutPath(), delimiter));
     }
-    void Select(const std::string& name) {
-        QTreeWidgetItem* item = form->FindRow(name);
-        QVERIFY2(item, name.c_str());
-        form->lvMainList->clearSelection();
-        form->lvMainList->setCurrentItem(item);
-        item->setSelected(true);
-    }
-    std::string LastBox() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
 
     // Opens the editor through `open` (a main window command) and runs `body` on the shown
     // dialog; a dialog still open afterwards is cancelled. False when no editor opened.
@@ -219,7 +194,7 @@ void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
         QVERIFY(!d.isVisible());
     });
     QVERIFY(opened);
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     const auto saved = ReadBack(m.TemplatePath("Untitled1"));
     QCOMPARE(saved->Active(), true);
     QCOMPARE(saved->VariableCount(), 0);
@@ -254,7 +229,7 @@ void TemplateEditTest::cancelWritesNothing() {
         d.cmdCancel->click();
     }));
     QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()), 1);
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
 }
 
 void TemplateEditTest::variableNameChecks_data() {
@@ -285,12 +260,12 @@ void TemplateEditTest::variableNameChecks() {
         if (!typed.isNull()) Type(d.txtVarName, typed);
         FocusTo(d.cboVarMapiField);
         if (message.isEmpty()) {
-            QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+            QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
             QCOMPARE(Texts(d.lstVars), QStringList({"Code", "Name", "Total"}));
             QCOMPARE(QApplication::focusWidget(), d.cboVarMapiField);
         } else {
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-            QCOMPARE(QString::fromStdString(m.LastBox()), message);
+            QCOMPARE(QString::fromStdString(m.LastBoxText()), message);
             QCOMPARE(d.txtVarName->text(), QString("<NewVar>"));
             QTRY_COMPARE(QApplication::focusWidget(), d.txtVarName);
         }
@@ -315,7 +290,7 @@ void TemplateEditTest::renameInOtherCaseFollowsIntoOutputLine() {
         d.txtVarName->setFocus();
         Type(d.txtVarName, "CODE");
         FocusTo(d.lstVars);
-        QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+        QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
         QCOMPARE(Texts(d.lstVarIncluded), QStringList({"CODE", "Name"}));
         QCOMPARE(d.txtOutputLine->text(), QString("CODE,Name"));
         QVERIFY(d.cmdApply->isEnabled());
@@ -342,7 +317,7 @@ void TemplateEditTest::nameConfirmedWithEnterIsCheckedBeforeSaving() {
         Type(d.txtVarName, "code");
         // Enter presses OK while the name box keeps the focus.
         QTest::keyClick(d.txtVarName, Qt::Key_Return);
-        QCOMPARE(m.LastBox(), std::string(kMsgVarExists));
+        QCOMPARE(m.LastBoxText(), std::string(kMsgVarExists));
         QVERIFY(d.isVisible());
         QCOMPARE(d.txtVarName->text(), QString("Name"));
         Type(d.txtVarName, "Sender");
@@ -376,7 +351,7 @@ void TemplateEditTest::refreshKeepsOutputNamesHoldingTheDelimiter() {
         QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Full Name"}));
         d.cmdOK->click();
     }));
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     const auto saved = ReadBack(m.TemplatePath("Orders"));
     QCOMPARE(saved->VariableCount(), 3);
     QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Code,Full Name"));
@@ -529,10 +504,10 @@ void TemplateEditTest::outputFileCheck() {
             d.cmdApply->click();
         }));
         if (c.accepted) {
-            QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+            QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
         } else {
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-            QCOMPARE(m.LastBox(), std::string(kMsgUnableToUseFile) + c.typed);
+            QCOMPARE(m.LastBoxText(), std::string(kMsgUnableToUseFile) + c.typed);
         }
         QCOMPARE(fs::exists(c.typed == "printer" ? m.env.ProgramDir() + "/printer" : c.typed),
                  c.fileCreated);
@@ -620,7 +595,7 @@ void TemplateEditTest::applyThenRenameMovesTheFile() {
         // The name of another listed template is refused; nothing moves.
         Type(d.txtTemplateName, "Other");
         d.cmdApply->click();
-        QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+        QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
         QCOMPARE(m.ui.boxes.back().icon, MsgIcon::Critical);
         QVERIFY(fs::exists(m.TemplatePath("Orders")));
         Type(d.txtTemplateName, "Invoices");
@@ -653,7 +628,7 @@ void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
             d.cmdOK->click();
             QVERIFY(d.isVisible());
         }));
-    QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+    QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Theirs")), foreign);
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     // A new template is not written over such a file either.
@@ -663,7 +638,7 @@ void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
         Type(d.txtTemplateName, "Mine");
         d.cmdApply->click();
     }));
-    QCOMPARE(m.LastBox(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+    QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Mine")), foreign);
 }
 
@@ -717,8 +692,8 @@ void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
         d.cmdOK->click();
         QVERIFY(d.isVisible());
         QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-        QVERIFY(m.LastBox().rfind(std::string(kMsgRenameFailed), 0) == 0);
-        QVERIFY(m.LastBox().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
+        QVERIFY(m.LastBoxText().rfind(std::string(kMsgRenameFailed), 0) == 0);
+        QVERIFY(m.LastBoxText().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
         // The dialog keeps what was typed, ready for a better name.
         QCOMPARE(d.txtFilterFindStr->text(), QString("Invoice"));
         QVERIFY(d.Changed());
@@ -754,7 +729,7 @@ void TemplateEditTest::newTemplateRenamedAfterApplyLeavesNoTwin() {
         Type(d.txtTemplateName, "Second");
         d.cmdOK->click();
     }));
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QVERIFY(!fs::exists(m.TemplatePath("First")));
     QCOMPARE(ReadBack(m.TemplatePath("Second"))->Active(), true);
 }
@@ -870,7 +845,7 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
         QCOMPARE(Texts(d.lstScripts), QStringList({"addTax", "Tidy"}));
         d.cmdOK->click();
     }));
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Check"));
     // Listing the scripts left the setting as it was.
     QVERIFY(Settings().useScripts);
@@ -1016,13 +991,13 @@ void TemplateEditTest::builtInTheDialogRunByTheEngine() {
         Choose(d.cboDelimiter, "TAB");
         d.cmdOK->click();
     }));
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Orders"));
     {
         EngineWithoutWindow windowless;
         m.form->mnuParseCurrent->trigger();
     }
-    QVERIFY2(m.ui.boxes.empty(), m.LastBox().c_str());
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QCOMPARE(ReadFileBytes(m.OutPath()), std::string("Ann Lee\tZ-7\t3 boxes\r\n"));
 }
 

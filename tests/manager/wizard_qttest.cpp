@@ -33,6 +33,7 @@
 #include "settings/global_utils.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/manager/manager_fixture.h"
 #include "tests/support/engine_without_window.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -67,22 +68,12 @@ std::map<std::string, std::string> Keys(const std::string& text) {
 
 // One manager with its main window over a private program directory and settings file; the
 // wizard is driven by `fill` whenever DoWizard would show it.
-struct Manager {
-    tallix::testing::IsolatedEnvironment env;
-    tallix::testing::ScriptedUi ui;
-    std::unique_ptr<FrmMain> form;
+struct Manager : tallix::testing::ManagerFixture {
     std::function<void(FrmWizard&)> fill;
     int wizardsShown = 0;
     std::vector<std::string> reviewed;  // the name the editor showed each time it opened
 
     Manager() {
-        SetProgramIdentity("tallix", "Tallix");
-        ResetSettings();
-        ResetManagerState();
-        Settings().templateDir = TemplateDir();
-        fs::create_directories(TemplateDir());
-        form = std::make_unique<FrmMain>();
-        SetMainForm(form.get());
         SetWizardRunner([this](FrmWizard& w) {
             ++wizardsShown;
             if (fill) fill(w);
@@ -98,24 +89,13 @@ struct Manager {
         SetEditorRunner({});
         FrmWizard::SetMessageFileChooser({});
         SetOutputFileChooser({});
-        form.reset();
     }
 
-    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
-    std::string TemplatePath(const std::string& name) const {
-        return TemplateDir() + "/" + name + ".txf";
-    }
     std::map<std::string, std::string> Written(const std::string& name) const {
         return Keys(ReadFileBytes(TemplatePath(name)));
     }
     void AddTemplate(const std::string& name) {
         WriteFileBytes(TemplatePath(name), "[General]\r\nActive=False\r\nNum_Variables=0\r\n");
-    }
-    QStringList Rows() const {
-        QStringList rows;
-        for (int i = 0; i < form->lvMainList->topLevelItemCount(); ++i)
-            rows << form->lvMainList->topLevelItem(i)->text(kColName);
-        return rows;
     }
 };
 

@@ -1,0 +1,60 @@
+#pragma once
+// The template manager as the Qt tests drive it: its main window over a private program
+// directory, settings file and template directory, with message boxes answered by a script.
+// Each test file's fixture derives from it and adds the runners of the windows it drives.
+
+#include <QStringList>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "manager/client_procs.h"
+#include "manager/main_window.h"
+#include "settings/app_info.h"
+#include "settings/settings_store.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/test_env.h"
+
+namespace tallix::testing {
+
+struct ManagerFixture {
+    IsolatedEnvironment env;
+    ScriptedUi ui;
+    std::unique_ptr<manager::FrmMain> form;
+
+    ManagerFixture() {
+        SetProgramIdentity("tallix", "Tallix");
+        ResetSettings();
+        manager::ResetManagerState();
+        Settings().templateDir = TemplateDir();
+        std::filesystem::create_directories(TemplateDir());
+        form = std::make_unique<manager::FrmMain>();
+        manager::SetMainForm(form.get());
+    }
+    ~ManagerFixture() { form.reset(); }
+    ManagerFixture(const ManagerFixture&) = delete;
+    ManagerFixture& operator=(const ManagerFixture&) = delete;
+
+    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
+    std::string TemplatePath(const std::string& name) const {
+        return TemplateDir() + "/" + name + ".txf";
+    }
+    QStringList Rows() const {
+        QStringList rows;
+        for (int i = 0; i < form->lvMainList->topLevelItemCount(); ++i)
+            rows << form->lvMainList->topLevelItem(i)->text(manager::kColName);
+        return rows;
+    }
+    void Select(const std::string& name) {
+        QTreeWidgetItem* item = form->FindRow(name);
+        QVERIFY2(item, name.c_str());
+        form->lvMainList->clearSelection();
+        form->lvMainList->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
+};
+
+}  // namespace tallix::testing
