@@ -6,10 +6,7 @@
 # Exits 77 (skipped) only when dovecot is not installed.
 set -u
 data="$TALLIX_TEST_DATA/e2e"
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+. "$(dirname "$0")/../support/e2e_lib.sh"
 . "$TALLIX_SOURCE/tests/support/dovecot_fixture.sh"
 work=$(mktemp -d)
 chmod 755 "$work"  # the server's unprivileged processes read below it
@@ -77,18 +74,8 @@ run_case() {
     printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=POP3\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n' \
         "$dir/home/templates" "$deleteFlag" >"$dir/config/Vantroy Technologies/Tallix.ini"
     write_accounts "$dir" "$@"
-    (cd "$dir/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        TALLIX_HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" TALLIX_CA_FILE="$ca" \
-        TALLIX_POP3S_PORT="$DOVECOT_TLS_PORT" timeout 120 "$TALLIX_BIN/txengine" /sx </dev/null \
-        >"$dir/stdout" 2>"$dir/stderr")
-    echo $? >"$dir/status"
+    run_engine "$dir" TALLIX_CA_FILE="$ca" TALLIX_POP3S_PORT="$DOVECOT_TLS_PORT"
 }
-expect_file() {  # expect_file PATH EXPECTED-BYTES (printf format)
-    local want
-    want=$(printf "$2" | od -c)
-    [ "$(od -c <"$1" 2>/dev/null)" = "$want" ] || fail "$1 differs: $(cat -A "$1" 2>&1)"
-}
-expect_status() { [ "$(cat "$work/$1/status")" = "$2" ] || fail "$1: exit status $(cat "$work/$1/status"), $(cat "$work/$1/stderr")"; }
 log_of() { cat "$work/$1/home/$2" 2>/dev/null; }
 
 # Two accounts, STARTTLS on the plain port with the test CA: lines in account order, the

@@ -4,7 +4,7 @@
 # line is written and note the large orders in a file of their own. A language the host does
 # not know shows its box on standard error (no window) and the run goes on without scripts.
 set -u
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/../support/e2e_lib.sh"
 examples="$TALLIX_SOURCE/examples"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,15 +19,7 @@ run_case() {
     printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseScripts=True\r\nScriptEngine=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
         "$dir/home/templates" "$dir/home/scripts" "$language" "$examples/sample-inbox.mbox" \
         >"$dir/config/Vantroy Technologies/Tallix.ini"
-    (cd "$dir/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        TALLIX_HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" timeout 120 "$TALLIX_BIN/txengine" /sx </dev/null \
-        >"$dir/stdout" 2>"$dir/stderr")
-    echo $? >"$dir/status"
-}
-expect_file() {  # expect_file PATH EXPECTED-BYTES (printf format)
-    local want
-    want=$(printf "$2" | od -c)
-    [ "$(od -c <"$1" 2>/dev/null)" = "$want" ] || fail "$1 differs: $(cat -A "$1" 2>&1)"
+    run_engine "$dir"
 }
 
 sizes='4700,"Ann Smith",12.50,small\r\n4701,"Bob Jones",39.00,small\r\n4702,"Carla Diaz",79.50,small\r\n4703,"Dev Patel",33.50,small\r\n4704,"Eva Novak",81.00,small\r\n4705,"Frank Moore",142.50,large\r\n4706,"Ann Smith",54.50,small\r\n4707,"Bob Jones",123.00,large\r\n4708,"Carla Diaz",205.50,large\r\n4709,"Dev Patel",75.50,small\r\n'

@@ -5,7 +5,7 @@
 # without any "From " line. Output files are compared byte for byte.
 set -u
 data="$TALLIX_TEST_DATA"
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/../support/e2e_lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -27,17 +27,8 @@ run_case() {
     first_line_template >"$dir/home/templates/FirstLine.txf"
     printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=FILE_OTHER\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
         "$dir/home/templates" "$mailbox" >"$dir/config/Vantroy Technologies/Tallix.ini"
-    (cd "$dir/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        TALLIX_HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" "$TALLIX_BIN/txengine" /sx </dev/null \
-        >"$dir/stdout" 2>"$dir/stderr")
-    echo $? >"$dir/status"
+    run_engine "$dir"
 }
-expect_file() {  # expect_file PATH EXPECTED-BYTES (printf format)
-    local want
-    want=$(printf "$2" | od -c)
-    [ "$(od -c <"$1" 2>/dev/null)" = "$want" ] || fail "$1 differs: $(cat -A "$1" 2>&1)"
-}
-expect_status() { [ "$(cat "$work/$1/status")" = "$2" ] || fail "$1: exit status $(cat "$work/$1/status"), $(cat "$work/$1/stderr")"; }
 
 sed 's/$/\r/' "$data/sources/standard.mbox" >"$work/standard_crlf.mbox"
 for case in lf crlf; do
