@@ -14,13 +14,13 @@ constexpr CollectionContexts kFiltersContexts{
 
 }  // namespace
 
-colExportFields::colExportFields() : ObjectCollection(kExportFieldsContexts) {}
+colExportFields::colExportFields() : GuardedCollection(kExportFieldsContexts) {}
 
 colExportFields::Pointer colExportFields::Add(std::string_view sKey) {
     return AddNew(sKey, [](clsExportField&) {});
 }
 
-colFilters::colFilters() : ObjectCollection(kFiltersContexts) {}
+colFilters::colFilters() : GuardedCollection(kFiltersContexts) {}
 
 colFilters::Pointer colFilters::Add(std::string_view FileName, std::string_view MapiField,
                                     std::string_view FindString, std::string_view sKey) {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "model/collection.h"
+#include "model/guarded_collection.h"
 
 namespace tallix {
 class txMessage;
@@ -58,27 +58,19 @@ class SourceList {
     virtual MailSource* ItemAt(std::int32_t index) = 0;
 };
 
-// How a collection answers an index or key it does not have.
-enum class MissingItem {
-    Report,  // reports under the collection's context text and gives nullptr
-    Raise,   // passes the run-time error on to the caller
-};
-
 // A collection of sources of one kind: Add creates a source, Item finds one by position or
-// key, Remove drops one; enumeration walks them in order.
+// key, Remove drops one; enumeration walks them in order. Which operations report a missing
+// or taken item, and which raise it to the caller, is set by the kind's context texts.
 template <class Source>
 class SourceCollection final : public SourceList {
   public:
-    SourceCollection(MissingItem missing, std::string itemContext)
-        : m_missing(missing), m_itemContext(std::move(itemContext)) {}
+    explicit SourceCollection(const CollectionContexts& contexts) : m_items(contexts) {}
 
-    Source* Add(std::string_view key = {});
-    Source* Item(std::int32_t index) {
-        return Lookup([&] { return m_items.Item(index).get(); });
+    Source* Add(std::string_view key = {}) {
+        return m_items.AddNew(key, [](Source&) {}).get();
     }
-    Source* Item(std::string_view key) {
-        return Lookup([&] { return m_items.Item(key).get(); });
-    }
+    Source* Item(std::int32_t index) { return m_items.Item(index).get(); }
+    Source* Item(std::string_view key) { return m_items.Item(key).get(); }
     std::int32_t Count() const override { return m_items.Count(); }
     void Remove(std::int32_t index) { m_items.Remove(index); }
     void Remove(std::string_view key) { m_items.Remove(key); }
@@ -87,14 +79,7 @@ class SourceCollection final : public SourceList {
     auto end() const { return m_items.end(); }
 
   private:
-    template <class Find>
-    Source* Lookup(Find&& find);
-
-    MissingItem m_missing;
-    std::string m_itemContext;
-    Collection<std::shared_ptr<Source>> m_items;
+    GuardedCollection<Source> m_items;
 };
 
 }  // namespace tallix::sources
-
-#include "sources/source_collection_impl.h"

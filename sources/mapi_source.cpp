@@ -13,7 +13,8 @@ namespace tallix::sources {
 namespace {
 
 constexpr std::string_view kCtxDoDeleteMessage = "clsMapi - DoDeleteMessage";
-constexpr std::string_view kColGetItem = "colMapiConfigs - Get Item";
+// No operation reports: a missing source is raised to the caller.
+constexpr CollectionContexts kColContexts{};
 constexpr std::string_view kAttachmentPrefix = "$$";
 
 }  // namespace
@@ -152,7 +153,7 @@ void clsMapi::Disconnect() {
 }
 
 std::unique_ptr<colMapiConfigs> NewColMapiConfigs() {
-    return std::make_unique<colMapiConfigs>(MissingItem::Raise, std::string(kColGetItem));
+    return std::make_unique<colMapiConfigs>(kColContexts);
 }
 
 std::unique_ptr<SourceList> MakeMapiSources(AttachmentDecoder&) {

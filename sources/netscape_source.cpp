@@ -39,7 +39,8 @@ constexpr std::string_view kCtxSender = "clsNetscape - GetSender";
 constexpr std::string_view kCtxReplyTo = "clsNetscape - GetReplyTo";
 constexpr std::string_view kCtxSentDate = "clsNetscape - GetSentDate";
 constexpr std::string_view kCtxReceiveDate = "clsNetscape - GetReceiveDate";
-constexpr std::string_view kColGetItem = "colNetscape - Get Item";
+// Only a lookup reports; adding or removing a source raises to the caller.
+constexpr CollectionContexts kColContexts{.item = "colNetscape - Get Item"};
 
 constexpr std::string_view kNoSentDate = "Unable to find the sent date in the message header.";
 constexpr std::string_view kInMessageNumber = "In message number: ";
@@ -731,7 +732,7 @@ void clsNetscape::Cleanup() {
 }
 
 std::unique_ptr<colNetscape> NewColNetscape() {
-    return std::make_unique<colNetscape>(MissingItem::Report, std::string(kColGetItem));
+    return std::make_unique<colNetscape>(kColContexts);
 }
 
 }  // namespace tallix::sources

@@ -10,7 +10,8 @@ namespace tallix::sources {
 namespace {
 
 constexpr std::string_view kCtxDoDeleteMessage = "clsSimpleMapi - DoDeleteMessage";
-constexpr std::string_view kColGetItem = "colSimpleMapi - Get Item";
+// No operation reports: a missing source is raised to the caller.
+constexpr CollectionContexts kColContexts{};
 
 }  // namespace
 
@@ -137,7 +138,7 @@ void clsSimpleMapi::Disconnect() {
 }
 
 std::unique_ptr<colSimpleMapi> NewColSimpleMapi() {
-    return std::make_unique<colSimpleMapi>(MissingItem::Raise, std::string(kColGetItem));
+    return std::make_unique<colSimpleMapi>(kColContexts);
 }
 
 std::unique_ptr<SourceList> MakeSimpleMapiSources(AttachmentDecoder&) {

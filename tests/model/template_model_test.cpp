@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,50 @@ TEST_F(TemplateModel, ExportFieldsAddItemRemoveAndReportFailures) {
     }
     EXPECT_EQ(visits, 2);
     EXPECT_EQ(fields.Count(), 0);
+}
+
+// Each failing operation either reports under its own text and gives an empty result, or,
+// when the collection has no text for it, raises to the caller; no other text is logged.
+TEST_F(TemplateModel, GuardedCollectionReportsOnlyTheOperationsWithATextAndRaisesTheRest) {
+    using Col = GuardedCollection<clsFilter>;
+    struct Case {
+        std::string_view CollectionContexts::*text;
+        std::function<bool(Col&)> fails;  // true when the result is empty
+    };
+    const std::vector<Case> cases = {
+        {&CollectionContexts::add,
+         [](Col& c) { return c.AddNew("TAKEN", [](clsFilter&) {}) == nullptr; }},
+        {&CollectionContexts::item, [](Col& c) { return c.Item(5) == nullptr; }},
+        {&CollectionContexts::item, [](Col& c) { return c.Item("nope") == nullptr; }},
+        {&CollectionContexts::remove, [](Col& c) { return (c.Remove(0), true); }},
+        {&CollectionContexts::remove, [](Col& c) { return (c.Remove("nope"), true); }},
+    };
+    const CollectionContexts all{"T - Add", "T - Get Item", "T - Get Count", "T - Remove",
+                                 "T - NewEnum"};
+    const CollectionContexts itemOnly{.item = "T - Get Item"};
+    const CollectionContexts none{};
+    const std::string log = env.ProgramDir() + "/" + std::string(kErrorLog);
+    for (const CollectionContexts* contexts : {&all, &itemOnly, &none}) {
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            SCOPED_TRACE(i);
+            std::filesystem::remove(log);
+            Col col(*contexts);
+            auto kept = col.AddNew("Taken", [](clsFilter& f) { f.SetFindString("kept"); });
+            const std::string_view text = contexts->*cases[i].text;
+            if (text.empty()) {
+                EXPECT_THROW(cases[i].fails(col), RunTimeError);
+                EXPECT_EQ(ErrorLog(), "");
+            } else {
+                EXPECT_TRUE(cases[i].fails(col));
+                EXPECT_TRUE(Logged(text));
+                EXPECT_EQ(ErrorLog().find("T - Get Count"), std::string::npos);
+            }
+            // The failure left the collection as it was.
+            ASSERT_EQ(col.Count(), 1);
+            EXPECT_EQ(col.Item(1), kept);
+            EXPECT_EQ(col.NewEnum(), std::vector{kept});
+        }
+    }
 }
 
 TEST_F(TemplateModel, FiltersAddAssignsTheThreeMembers) {
