@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <string_view>
+
 #include "engine/run_state.h"
 #include "engine/source_kinds.h"
 #include "model/message.h"
@@ -15,13 +17,14 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kFailedNotDeleted = "Message failed to parse correctly and was not deleted";
-constexpr const char* kAskNotUsed =
+constexpr std::string_view kFailedNotDeleted =
+    "Message failed to parse correctly and was not deleted";
+constexpr std::string_view kAskNotUsed =
     "The current message was not used by any templates\nWould you like to delete anyway?";
-constexpr const char* kAskFailed =
+constexpr std::string_view kAskFailed =
     "The current message failed to parse correctly with at least one template\n"
     "Would you like to delete anyway";
-constexpr const char* kAskParsed =
+constexpr std::string_view kAskParsed =
     "Current Message was parsed successfully\nWould you like to delete the message?";
 
 }  // namespace
@@ -66,9 +69,9 @@ void DeleteMessage() {
                 return;
             }
         } else {
-            const char* question = outcome.notUsed  ? kAskNotUsed
-                                   : outcome.failed ? kAskFailed
-                                                    : kAskParsed;
+            const std::string_view question = outcome.notUsed  ? kAskNotUsed
+                                              : outcome.failed ? kAskFailed
+                                                               : kAskParsed;
             if (MsgBox(question, MsgButtons::YesNo, MsgIcon::Question, kDeleteTitle,
                        MsgAnswer::No) != MsgAnswer::Yes)
                 return;

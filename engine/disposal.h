@@ -2,10 +2,11 @@
 // What becomes of a message after every template has seen it.
 
 #include <string>
+#include <string_view>
 
 namespace tallix::engine {
 
-inline constexpr const char* kDeleteTitle = "Tallix - Delete";
+inline constexpr std::string_view kDeleteTitle = "Tallix - Delete";
 
 // What the templates made of the current message.
 struct MessageOutcome {

@@ -1,6 +1,7 @@
 #include "engine/engine_run.h"
 
 #include <ctime>
+#include <string_view>
 
 #include "engine/disposal.h"
 #include "engine/engine_log.h"
@@ -24,13 +25,13 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kTemplateFileMissing = " unable to locate Template files.";
-constexpr const char* kNoSourceKind = "Unable to set source configuration";
-constexpr const char* kNoSources =
+constexpr std::string_view kTemplateFileMissing = " unable to locate Template files.";
+constexpr std::string_view kNoSourceKind = "Unable to set source configuration";
+constexpr std::string_view kNoSources =
     "No source configurations defined.\nCheck that the configurations are correct in the system "
     "options";
-constexpr const char* kCannotConnect = "Unable to connect to mail source.";
-constexpr const char* kInvalidOutputFile = "Invalid Output file defined. in ";
+constexpr std::string_view kCannotConnect = "Unable to connect to mail source.";
+constexpr std::string_view kInvalidOutputFile = "Invalid Output file defined. in ";
 
 void Status(long value, const std::string& text, int line) {
     DoGUIStatus(value, text, line);
@@ -93,7 +94,7 @@ void ApplyTemplate(const std::string& name, ApplyMode mode) {
     if (!CanWriteOutput()) {
         run.badTemplates.push_back(name);
         MarkTemplateFailed();
-        ReportError(kInvalidOutputFile + name, true);
+        ReportError(std::string(kInvalidOutputFile) + name, true);
         return;
     }
     const std::shared_ptr<clsTemplate>& tpl = run.currentTemplate;
@@ -119,7 +120,7 @@ void DoParsing() {
             std::optional<std::string> path = run.templates.Find(dir, name);
             if (!path) {
                 MarkTemplateFailed();
-                ReportError(ExeName() + kTemplateFileMissing, true);
+                ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;  // the remaining templates are not applied to this message
             }
             CalcPrgValue(ProgressKind::Templates);
@@ -133,7 +134,7 @@ void DoParsing() {
             if (!tpl) {
                 // Gone between the look-up and the reading.
                 MarkTemplateFailed();
-                ReportError(ExeName() + kTemplateFileMissing, true);
+                ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;
             }
             run.currentTemplate = tpl;
@@ -150,7 +151,7 @@ void RunSources(const std::string& selection) {
     GetTemplateFiles(selection);
     LetEventsRun();
     if (!run.haveTemplateFiles) {
-        ReportError(ExeName() + kTemplateFileMissing, true);
+        ReportError(ExeName() + std::string(kTemplateFileMissing), true);
         return;
     }
     std::unique_ptr<sources::SourceList> sourceList = GetSources();
@@ -172,7 +173,7 @@ void RunSources(const std::string& selection) {
         Status(0, "Connecting To: " + id, 1);
         source->Connect();
         if (!source->IsConnected()) {
-            MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, std::string(kErrorTitle));
+            MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
             continue;
         }
         LogSystem("Connected to: " + id);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <string_view>
 
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
@@ -21,7 +22,7 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kMessageNotInitialized =
+constexpr std::string_view kMessageNotInitialized =
     "called ParseMessage called with message not initialized.";
 
 txMessage& CurrentMessage() {
@@ -58,7 +59,9 @@ void ParseMessage() {
         RunState& run = CurrentRun();
         sources::MailSource* source = run.currentSource;
         if (!source || !source->Message()) {
-            ReportError((source ? source->ID() : std::string()) + kMessageNotInitialized, true);
+            ReportError(
+                (source ? source->ID() : std::string()) + std::string(kMessageNotInitialized),
+                true);
             return;
         }
         LetEventsRun();

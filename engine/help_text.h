@@ -2,12 +2,13 @@
 // The command-line help: the switches and their descriptions, line by line.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallix::engine {
 
-inline constexpr const char* kHelpCaption = "Command Line Options";
-inline constexpr const char* kHelpCloseCaption = "Close";
+inline constexpr std::string_view kHelpCaption = "Command Line Options";
+inline constexpr std::string_view kHelpCloseCaption = "Close";
 
 // The two columns (switches, descriptions); line i of one belongs to line i of the other.
 const std::vector<std::string>& HelpSwitchLines();

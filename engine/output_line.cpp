@@ -1,5 +1,7 @@
 #include "engine/output_line.h"
 
+#include <string_view>
+
 #include "engine/extraction_text.h"
 #include "engine/print_text.h"
 #include "engine/run_state.h"
@@ -12,8 +14,8 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kCouldNotWrite = "Could not write to output file: ";
-constexpr const char* kCreateOutputContext = "Sub CreateOutputString:";
+constexpr std::string_view kCouldNotWrite = "Could not write to output file: ";
+constexpr std::string_view kCreateOutputContext = "Sub CreateOutputString:";
 
 // The value the output definition's entry names, quoted and flattened as its variable says;
 // "" when no variable has that name.
@@ -100,7 +102,7 @@ void AppendOutput() {
         LetEventsRun();
         return;
     }
-    bool written = Guard(kCouldNotWrite + path, [&] {
+    bool written = Guard(std::string(kCouldNotWrite) + path, [&] {
         bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
         if (write) {
             if (int error = run.trialOutput ? run.trialOutput->Append(path, run.outputLine)

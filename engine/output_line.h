@@ -4,10 +4,11 @@
 // (or printed, when the output file is the word "printer").
 
 #include <string>
+#include <string_view>
 
 namespace tallix::engine {
 
-inline constexpr const char* kPrinterOutput = "printer";
+inline constexpr std::string_view kPrinterOutput = "printer";
 
 // The delimiter from the current template's OutputDeliminator; unchanged for other words.
 void SetDelimiter();

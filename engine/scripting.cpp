@@ -1,5 +1,7 @@
 #include "engine/scripting.h"
 
+#include <string_view>
+
 #include "engine/run_state.h"
 #include "engine/template_files.h"
 #include "model/file_bytes.h"
@@ -14,10 +16,10 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kLanguageRejected =
+constexpr std::string_view kLanguageRejected =
     "Scripting engine for the defined script type could not be started\n"
     "Check the Script name in the options dialog.";
-constexpr const char* kTemplateObjectName = "Template";
+constexpr std::string_view kTemplateObjectName = "Template";
 
 constexpr PropertyContext kScriptsContext{"clsScripting - Let Scripts",
                                           "clsScripting - Get Scripts"};
@@ -54,8 +56,7 @@ std::unique_ptr<clsScripting> clsScripting::Create() {
         const std::string language = Trim(Settings().scriptEngine);
         if (language.empty()) return;
         if (!script::IsKnownLanguage(language)) {
-            MsgBox(kLanguageRejected, MsgButtons::Ok, MsgIcon::Information,
-                   std::string(kErrorTitle));
+            MsgBox(kLanguageRejected, MsgButtons::Ok, MsgIcon::Information, kErrorTitle);
             return;
         }
         auto host = std::make_shared<script::ScriptHost>();

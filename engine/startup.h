@@ -7,8 +7,8 @@
 
 namespace tallix::engine {
 
-inline constexpr const char* kPop3ConfigFile = "POP3.CFG";
-inline constexpr const char* kAllTemplates = "ALL";
+inline constexpr std::string_view kPop3ConfigFile = "POP3.CFG";
+inline constexpr std::string_view kAllTemplates = "ALL";
 
 // What start-up needs from the program around it.
 struct EngineHooks {

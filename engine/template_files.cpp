@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "engine/run_state.h"
 #include "settings/app_info.h"
@@ -17,8 +18,8 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kNoTemplateFiles = " unable to locate template files.";
-constexpr const char* kCheckTemplatePath =
+constexpr std::string_view kNoTemplateFiles = " unable to locate template files.";
+constexpr std::string_view kCheckTemplatePath =
     "Check the system options to ensure the path to the template files is correct.";
 
 bool IsOrdinaryFile(const std::string& path) {
@@ -106,7 +107,9 @@ void GetTemplateFiles(const std::string& selection) {
             run.templateStatus.assign(run.templateFiles.size(), TemplateOutcome::NotUsed);
             return;
         }
-        ReportError(ExeName() + kNoTemplateFiles + "\n" + kCheckTemplatePath, true, true);
+        ReportError(
+            ExeName() + std::string(kNoTemplateFiles) + "\n" + std::string(kCheckTemplatePath),
+            true, true);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "engine/disposal.h"
 #include "engine/engine_run.h"
@@ -28,8 +29,8 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kTrialContext = "Sub TryTemplate:";
-constexpr const char* kUnsavedName = "(unsaved template)";
+constexpr std::string_view kTrialContext = "Sub TryTemplate:";
+constexpr std::string_view kUnsavedName = "(unsaved template)";
 // The separator line put before a single message so the mailbox reader takes it as one.
 // Its line end is the message's own: the reader takes a file's line ends from its first line.
 constexpr std::string_view kMessageSeparator = "From - Thu Jan  1 00:00:00 1970";
@@ -111,7 +112,7 @@ int TrialOutput::Append(const std::string& path, std::string_view line) {
 }
 
 void TrialOutput::Print(std::string record) {
-    m_lines.push_back({kPrinterOutput, std::move(record)});
+    m_lines.push_back({std::string(kPrinterOutput), std::move(record)});
 }
 
 // ---- TemplateTrial ------------------------------------------------------------------------
@@ -289,7 +290,7 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
 }
 
 std::string VisibleText(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {

@@ -1,6 +1,7 @@
 #include "engine/test_command.h"
 
 #include <ostream>
+#include <string_view>
 
 #include "engine/engine_run.h"
 #include "engine/startup.h"
@@ -18,7 +19,7 @@
 namespace tallix::engine {
 namespace {
 
-constexpr const char* kUsage = "Usage: txengine /test NAME [FILE]";
+constexpr std::string_view kUsage = "Usage: txengine /test NAME [FILE]";
 
 // The template file for NAME, as a run selects it: NAME + ".txf" in the template directory
 // without regard to case (a NAME that already ends in ".txf" is taken as it is).

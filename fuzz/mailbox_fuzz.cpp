@@ -73,7 +73,7 @@ struct Attachments {
 };
 
 Attachments WalkFile(const std::string& path, const std::string& bytes, std::size_t index,
-                     sources::AttachmentDecoder& decoder, const char* kind) {
+                     sources::AttachmentDecoder& decoder, std::string_view kind) {
     fuzz::WriteFile(path, bytes);
     Settings().useSource = kind;
     Settings().localFileName = path;
@@ -99,7 +99,7 @@ Attachments WalkFile(const std::string& path, const std::string& bytes, std::siz
 
 void CheckAttachmentKeptWhereverItStands(std::string_view input, const std::string& path,
                                          sources::AttachmentDecoder& decoder, bool mbox) {
-    const char* kind = mbox ? kSourceFileOther : kSourceNetscape;
+    const std::string_view kind = mbox ? kSourceFileOther : kSourceNetscape;
     const std::string separator = mbox ? "From fuzz@example.org Fri Jan  8 12:34:56 1999\r\n"
                                        : "From - Fri Jan 08 12:34:56 1999\r\n";
     const std::string attached =

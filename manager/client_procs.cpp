@@ -64,8 +64,7 @@ std::string Res(int id) {
 bool RowFileStillThere(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) return true;
-    MsgBox(std::string(kMsgTemplateGone) + path, MsgButtons::Ok, MsgIcon::Exclamation,
-           std::string(kErrorTitle));
+    MsgBox(std::string(kMsgTemplateGone) + path, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
     GetTempFiles();
     return false;
 }
@@ -75,7 +74,7 @@ bool RowFileStillThere(const std::string& path) {
 std::shared_ptr<clsTemplate> ReadSelectedTemplate(QTreeWidgetItem*& row) {
     row = Form().SelectedItem();
     if (!row) {
-        MsgBox(std::string(kMsgSelectToEdit));
+        MsgBox(kMsgSelectToEdit);
         return nullptr;
     }
     const std::string path = FrmMain::RowTag(row);
@@ -156,8 +155,7 @@ std::unique_ptr<FrmMain> Main() {
         GetTemplateDir();
         GetUseSource();
         if (Trim(Settings().useSource).empty())
-            MsgBox(std::string(kMsgSourceNotSet), MsgButtons::Ok, MsgIcon::None,
-                   std::string(kErrorTitle));
+            MsgBox(kMsgSourceNotSet, MsgButtons::Ok, MsgIcon::None, kErrorTitle);
         GetPOP3Configurations();
         GetTempFiles();
         GetUseScripts();
@@ -178,7 +176,7 @@ void ExitSplash() {
             splash->close();
         }
         if (!MainForm()) {
-            MsgBox(std::string(kMsgErrorLoading));
+            MsgBox(kMsgErrorLoading);
             QCoreApplication::exit(1);
             return;
         }
@@ -267,12 +265,11 @@ void DoDelete() {
         FrmMain& form = Form();
         QTreeWidgetItem* item = form.SelectedItem();
         if (!item) {
-            MsgBox(std::string(kMsgNoTemplateSelected), MsgButtons::Ok, MsgIcon::Exclamation,
-                   std::string(kErrorTitle));
+            MsgBox(kMsgNoTemplateSelected, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
             return;
         }
         QApplication::beep();
-        if (MsgBox(std::string(kMsgDeleteSelected), MsgButtons::OkCancel, MsgIcon::Question,
+        if (MsgBox(kMsgDeleteSelected, MsgButtons::OkCancel, MsgIcon::Question,
                    Res(kResShortProductName)) != MsgAnswer::Ok)
             return;
         std::error_code ec;
@@ -287,7 +284,7 @@ void ToggleActivityFlag() {
         FrmMain& form = Form();
         QTreeWidgetItem* item = form.SelectedItem();
         if (!item) {
-            MsgBox(std::string(kMsgSelectToEdit));
+            MsgBox(kMsgSelectToEdit);
             return;
         }
         const std::string path = FrmMain::RowTag(item);
@@ -391,7 +388,7 @@ bool RunEngine(const std::string& templateName) {
         engine.start();
         if (!engine.waitForStarted(-1)) {
             MsgBox("Unable to run the " + Res(kResShortProductName) + ".", MsgButtons::Ok,
-                   MsgIcon::None, std::string(kErrorTitle));
+                   MsgIcon::None, kErrorTitle);
             return false;
         }
         // The window is disabled but keeps painting while the engine runs.
@@ -411,7 +408,7 @@ void ParseCurrent() {
         QTreeWidgetItem* item = form.SelectedItem();
         const std::string name = Trim(FrmMain::RowText(item));
         if (!item || name.empty()) {
-            MsgBox(std::string(kMsgSelectTemplate));
+            MsgBox(kMsgSelectTemplate);
             return;
         }
         if (!RunEngine(name)) return;
@@ -431,7 +428,7 @@ void PrintTemplate() {
         FrmMain& form = Form();
         QTreeWidgetItem* item = form.SelectedItem();
         if (!item) {
-            MsgBox(std::string(kMsgNoSelectedItem));
+            MsgBox(kMsgNoSelectedItem);
             return;
         }
         const std::string path = FrmMain::RowTag(item);

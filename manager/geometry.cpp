@@ -30,7 +30,7 @@ int PixelsToTwips(int pixels, double dpi) {
     return static_cast<int>(std::lround(pixels * kTwipsPerInch / UsableDpi(dpi)));
 }
 
-int StoredTwips(const char* valueName, int fallback) {
+int StoredTwips(std::string_view valueName, int fallback) {
     const std::string text = GetRegData(kSettingsSection, valueName);
     if (Trim(text).empty()) return fallback;
     // A stored value too large for a window is nonsense; the default is the safe reading.

@@ -2,6 +2,8 @@
 // Window geometry is stored in twips, 1440 to the inch: 15 to a pixel on a 96 dpi screen,
 // fewer on a denser one, so a stored size keeps its physical size across screens.
 
+#include <string_view>
+
 namespace tallix::manager {
 
 inline constexpr double kTwipsPerInch = 1440.0;
@@ -12,7 +14,7 @@ int PixelsToTwips(int pixels, double dpi);
 int TwipsToPixelsAtLeast(int twips, double dpi);
 // The stored number of twips: the numeric value of the text, or `fallback` when the text
 // is blank.
-int StoredTwips(const char* valueName, int fallback);
+int StoredTwips(std::string_view valueName, int fallback);
 
 // One axis of a window placed within one axis of the screen's free area: a window longer than
 // the area is shortened to it, then moved so that it lies wholly inside. A stored size made at a

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <map>
+#include <string_view>
 
 #include "manager/client_procs.h"
 #include "manager/manager_windows.h"
@@ -21,8 +22,8 @@
 namespace tallix::manager {
 namespace {
 
-constexpr const char* kHelpSubdir = "help";
-constexpr const char* kContentsPage = "contents.html";
+constexpr std::string_view kHelpSubdir = "help";
+constexpr std::string_view kContentsPage = "contents.html";
 
 // One page per help context the program opens.
 const std::map<int, const char*>& ContextPages() {
@@ -126,7 +127,7 @@ FrmHelp::FrmHelp(QWidget* parent) : QWidget(parent, Qt::Window), m_dir(HelpDirec
 void FrmHelp::LoadContents() {
     // The contents tab lists the links of the contents page in their order.
     static const QRegularExpression link(QStringLiteral("<a href=\"([^\"#]+)\">([^<]+)</a>"));
-    const QString html = ReadText(m_dir + "/" + kContentsPage);
+    const QString html = ReadText(m_dir + "/" + QString::fromUtf8(kContentsPage));
     for (auto it = link.globalMatch(html); it.hasNext();) {
         const auto m = it.next();
         auto* item = new QTreeWidgetItem(tvContents, {m.captured(2)});
@@ -178,7 +179,7 @@ FrmHelp* HelpWindow() {
 void ShowHelpContents() {
     FrmHelp* help = HelpWindow();
     help->tabs->setCurrentIndex(0);
-    help->ShowPage(kContentsPage);
+    help->ShowPage(QString::fromUtf8(kContentsPage));
 }
 
 void ShowHelpIndex(const QString& key) {

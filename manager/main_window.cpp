@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <string_view>
 
 #include "manager/client_procs.h"
 #include "manager/geometry.h"
@@ -28,12 +29,12 @@
 namespace tallix::manager {
 namespace {
 
-constexpr const char* kMainLeft = "MainLeft";
-constexpr const char* kMainTop = "MainTop";
-constexpr const char* kMainWidth = "MainWidth";
-constexpr const char* kMainHeight = "MainHeight";
+constexpr std::string_view kMainLeft = "MainLeft";
+constexpr std::string_view kMainTop = "MainTop";
+constexpr std::string_view kMainWidth = "MainWidth";
+constexpr std::string_view kMainHeight = "MainHeight";
 constexpr int kClockIntervalMs = 1000;
-constexpr const char* kNotBuiltTip = "Not available yet: the %1 is not part of this version.";
+constexpr std::string_view kNotBuiltTip = "Not available yet: the %1 is not part of this version.";
 
 QString Res(int id) {
     return QString::fromStdString(LoadResString(id));
@@ -386,7 +387,7 @@ void FrmMain::RestoreGeometry() {
 
 void FrmMain::SaveGeometry() {
     const double dpi = logicalDpiX();
-    auto put = [&](const char* name, int pixels, int fallback) {
+    auto put = [&](std::string_view name, int pixels, int fallback) {
         // The number read at start-up (or its default) is written again while it still
         // gives this many pixels: most twips values are no whole number of pixels, and
         // converting back would shrink the window a little at every close.

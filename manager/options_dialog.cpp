@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <string_view>
 
 #include "manager/client_procs.h"
 #include "manager/options_procs.h"
@@ -37,17 +38,17 @@ constexpr int kMaxPort = 65535;
 
 // Captions. Where a caption would name something Linux does not have (a MAPI client, ActiveX
 // scripting), it names what stands in for it here: the Maildir and our script languages.
-constexpr const char* kExtMapiCaption = "Maildir folder named below (the local mail store)";
-constexpr const char* kSimpleMapiCaption = "Default Maildir ($MAILDIR, else ~/Maildir)";
-constexpr const char* kProfileLabel = "Maildir folder:";
-constexpr const char* kMapiHelpText =
+constexpr std::string_view kExtMapiCaption = "Maildir folder named below (the local mail store)";
+constexpr std::string_view kSimpleMapiCaption = "Default Maildir ($MAILDIR, else ~/Maildir)";
+constexpr std::string_view kProfileLabel = "Maildir folder:";
+constexpr std::string_view kMapiHelpText =
     "Both choices read a Maildir, the local mail store that mail programs and delivery agents "
     "on this system share (a folder holding cur, new and tmp). To read a particular Maildir, "
     "select the first option and give its folder. To read your default Maildir (the folder "
     "named by $MAILDIR, else ~/Maildir), select the second option.";
-constexpr const char* kUseScriptingCaption = "Use Scripting (JScript, JavaScript or Lua)";
+constexpr std::string_view kUseScriptingCaption = "Use Scripting (JScript, JavaScript or Lua)";
 
-QLabel* Label(const char* text, QWidget* buddy, QWidget* parent) {
+QLabel* Label(std::string_view text, QWidget* buddy, QWidget* parent) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setBuddy(buddy);
     return label;
@@ -146,7 +147,8 @@ QWidget* FrmOptions::BuildGeneralTab() {
 
     auto* scripting = Named(new QGroupBox(page), "fraScripting");
     auto* scriptLayout = new QGridLayout(scripting);
-    chkUseScripting = Named(new QCheckBox(kUseScriptingCaption, scripting), "chkUseScripting");
+    chkUseScripting =
+        Named(new QCheckBox(QString::fromUtf8(kUseScriptingCaption), scripting), "chkUseScripting");
     txtScriptDir = Named(new QLineEdit(scripting), "txtScriptDir");
     lblScriptDir = Named(Label("Directory where script files are stored:", txtScriptDir, scripting),
                          "lblScriptDir");
@@ -173,8 +175,9 @@ QWidget* FrmOptions::BuildGeneralTab() {
 QWidget* FrmOptions::BuildMapiTab() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
-    optExtMapi = Named(new QRadioButton(kExtMapiCaption, page), "optExtMapi");
-    optSimpleMapi = Named(new QRadioButton(kSimpleMapiCaption, page), "optSimpleMapi");
+    optExtMapi = Named(new QRadioButton(QString::fromUtf8(kExtMapiCaption), page), "optExtMapi");
+    optSimpleMapi =
+        Named(new QRadioButton(QString::fromUtf8(kSimpleMapiCaption), page), "optSimpleMapi");
     layout->addWidget(optExtMapi);
     layout->addWidget(optSimpleMapi);
     txtProfile = Named(new QLineEdit(page), "txtProfile");
@@ -186,7 +189,7 @@ QWidget* FrmOptions::BuildMapiTab() {
     layout->addLayout(profileRow);
     auto* help = Named(new QGroupBox("Help", page), "fraHelp");
     auto* helpLayout = new QVBoxLayout(help);
-    auto* helpText = Named(new QLabel(kMapiHelpText, help), "lblHelp");
+    auto* helpText = Named(new QLabel(QString::fromUtf8(kMapiHelpText), help), "lblHelp");
     helpText->setWordWrap(true);
     helpLayout->addWidget(helpText);
     layout->addWidget(help);
@@ -355,7 +358,7 @@ void FrmOptions::OnRemove() {
         if (row < 0 || !State().pop3Configs) return;
         const std::string text =
             std::string(kMsgDeleteAccount) + lstPOPName->item(row)->text().toStdString();
-        if (MsgBox(text, MsgButtons::YesNo, MsgIcon::Question, std::string(kConfirmationTitle)) !=
+        if (MsgBox(text, MsgButtons::YesNo, MsgIcon::Question, kConfirmationTitle) !=
             MsgAnswer::Yes)
             return;
         State().pop3Configs->Remove(row + 1);
@@ -383,8 +386,7 @@ bool FrmOptions::CheckAccountName() {
         if (addingAccount) {
             if (!ValidPOP3Name(*this, name, -1)) {
                 accepted = false;
-                MsgBox(std::string(kMsgInvalidAccountName), MsgButtons::Ok, MsgIcon::Exclamation,
-                       std::string(kErrorTitle));
+                MsgBox(kMsgInvalidAccountName, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
                 // The focus is on its way elsewhere: it is brought back once it got there.
                 QTimer::singleShot(0, txtPOPName, [box = txtPOPName] {
                     box->setFocus(Qt::OtherFocusReason);

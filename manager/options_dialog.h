@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <string_view>
 
 class QCheckBox;
 class QLabel;
@@ -24,7 +25,7 @@ inline constexpr int kTabInternetMail = 2;
 inline constexpr int kTabLocalFile = 3;
 
 // The name an account has between "Add" and the acceptance of its own name.
-inline constexpr const char* kNewAccountName = "<New>";
+inline constexpr std::string_view kNewAccountName = "<New>";
 
 class FrmOptions final : public QDialog {
     Q_OBJECT

@@ -184,7 +184,8 @@ void SaveOptions(FrmOptions& form) {
         PutDeleteUnused();
         PutLocalFileName();
 
-        if (const std::string source = SelectedSource(form); !source.empty()) s.useSource = source;
+        if (const std::string_view source = SelectedSource(form); !source.empty())
+            s.useSource = source;
         PutUseSource();
 
         PutPOP3Configs();
@@ -196,7 +197,7 @@ void SaveOptions(FrmOptions& form) {
     });
 }
 
-std::string SelectedSource(const FrmOptions& form) {
+std::string_view SelectedSource(const FrmOptions& form) {
     if (form.optMAPI->isChecked())
         return form.optExtMapi->isChecked() ? kSourceExtendedMapi : kSourceSimpleMapi;
     if (form.OptPop3->isChecked()) return kSourcePop3;
@@ -271,7 +272,7 @@ void GetPOP3Ctrls(FrmOptions& form) {
 void AddNewPOP3(FrmOptions& form) {
     Guard(Ctx("AddNewPOP3"), [&] {
         form.addingAccount = true;
-        form.txtPOPName->setText(kNewAccountName);
+        form.txtPOPName->setText(QString::fromUtf8(kNewAccountName));
         form.txtHostName->clear();
         form.txtLoginName->clear();
         form.txtPassword->clear();
@@ -298,7 +299,7 @@ void PutPOP3Configs() {
 bool ValidPOP3Name(const FrmOptions& form, const QString& name, int ownRow) {
     return GuardValue(Ctx("ValidPOP3Name"), false, [&] {
         const QString trimmed = name.trimmed();
-        if (trimmed.isEmpty() || trimmed == QLatin1String(kNewAccountName)) return false;
+        if (trimmed.isEmpty() || trimmed == QString::fromUtf8(kNewAccountName)) return false;
         for (int i = 0; i < form.lstPOPName->count(); ++i) {
             if (i == ownRow) continue;
             // Sections of the account file match without regard to case, so two names that

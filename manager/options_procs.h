@@ -53,7 +53,7 @@ void PutPOP3Configs();
 
 // The "UseSource" value the dialog's source choice stands for; "" when no source button is
 // selected (the setting then keeps its value).
-std::string SelectedSource(const FrmOptions& form);
+std::string_view SelectedSource(const FrmOptions& form);
 
 // The account-name rule: a name is refused when it is "<New>", empty after trimming, or
 // equal (trimmed, without regard to case) to another entry of the list; `ownRow` is the

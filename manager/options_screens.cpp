@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QThread>
 #include <cstdio>
+#include <string_view>
 
 #include "manager/client_procs.h"
 #include "manager/options_dialog.h"
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
     // chosen.
     struct Shot {
         int tab;
-        const char* source;
+        std::string_view source;
         const char* name;
     };
     int status = 0;

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "engine/scripting.h"
 #include "manager/client_procs.h"
@@ -41,7 +42,7 @@ namespace {
 
 constexpr std::string_view kCtxProcs = "modClientProcs - ";
 constexpr std::string_view kCtxForm = "frmTemplateEdit ";
-constexpr const char* kScriptTemplateObject = "Template";
+constexpr std::string_view kScriptTemplateObject = "Template";
 
 std::string ProcCtx(std::string_view name) {
     return std::string(kCtxProcs) + std::string(name);
@@ -773,8 +774,8 @@ void FrmTemplateEdit::DeleteVariableClicked() {
         lblHelp->setText(Q(kMsgNoVariable));
         return;
     }
-    if (MsgBox(std::string(kMsgDeleteVariable), MsgButtons::YesNo, MsgIcon::Question,
-               std::string(kWarningTitle), MsgAnswer::No) != MsgAnswer::Yes)
+    if (MsgBox(kMsgDeleteVariable, MsgButtons::YesNo, MsgIcon::Question, kWarningTitle,
+               MsgAnswer::No) != MsgAnswer::Yes)
         return;
     DeleteCurVariable();
 }
@@ -810,7 +811,7 @@ bool FrmTemplateEdit::CheckVarName() {
         const std::string oldName = CurrentEntryName();
         auto refuse = [&](std::string_view message) {
             QApplication::beep();
-            MsgBox(std::string(message));
+            MsgBox(message);
             {
                 FillScope filling(m_filling);
                 txtVarName->setText(Q(oldName));
@@ -1051,7 +1052,7 @@ void FrmTemplateEdit::TemplateNameLeft() {
         std::string name = S(txtTemplateName->text());
         std::string message;
         if (!IsGoodFileName(name, message, State().newTemplate))
-            MsgBox(message, MsgButtons::Ok, MsgIcon::Critical, std::string(kErrorTitle));
+            MsgBox(message, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
     });
 }
 
@@ -1083,7 +1084,7 @@ bool FrmTemplateEdit::SaveTemplate() {
         auto refuse = [&](const std::string& why) {
             QApplication::beep();
             MsgBox(std::string(kMsgCannotSaveChanges) + why, MsgButtons::Ok, MsgIcon::Critical,
-                   std::string(kErrorTitle));
+                   kErrorTitle);
             return false;
         };
         if (!IsGoodFileName(name, message, isNew)) return refuse(message);
@@ -1108,7 +1109,7 @@ bool FrmTemplateEdit::SaveTemplate() {
                 QApplication::beep();
                 MsgBox(std::string(kMsgRenameFailed) + oldPath + " to " + newPath + ": " +
                            std::strerror(error) + "\n" + std::string(kMsgRenameNothingSaved),
-                       MsgButtons::Ok, MsgIcon::Critical, std::string(kErrorTitle));
+                       MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
                 return false;
             }
         }
@@ -1140,7 +1141,7 @@ void FrmTemplateEdit::OkClicked() {
         std::string message;
         if (!IsGoodFileName(name, message, State().newTemplate)) {
             MsgBox(std::string(kMsgCannotSaveTemplate) + message, MsgButtons::Ok, MsgIcon::Critical,
-                   std::string(kErrorTitle));
+                   kErrorTitle);
             return;
         }
         if (SaveTemplate()) accept();

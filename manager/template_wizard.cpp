@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "manager/client_procs.h"
 #include "manager/template_choices.h"
@@ -97,11 +98,11 @@ constexpr PageText kPages[kWizardPageCount] = {
      "Nothing is written before Finish; Cancel leaves no trace."},
 };
 
-constexpr const char* kWelcomeText =
+constexpr std::string_view kWelcomeText =
     "This wizard builds a complete template in a few steps: which messages to read, where the "
     "data goes, and which values to take out of each message.\n\n"
     "Start by giving the template a name.";
-constexpr const char* kClosingText =
+constexpr std::string_view kClosingText =
     "That is all the wizard needs.\n\n"
     "Click Finish to create the template. You can change any of its settings later in the "
     "template editor.";
@@ -234,7 +235,7 @@ QWidget* FrmWizard::BuildWelcomePage() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading(Q(kPages[0].caption), page));
-    lblWelcome = Named(new QLabel(kWelcomeText, page), "lblWelcome");
+    lblWelcome = Named(new QLabel(QString::fromUtf8(kWelcomeText), page), "lblWelcome");
     lblWelcome->setWordWrap(true);
     layout->addWidget(lblWelcome);
     layout->addSpacing(fontMetrics().height());
@@ -399,7 +400,7 @@ QWidget* FrmWizard::BuildClosingPage() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading("All set", page));
-    lblClosing = Named(new QLabel(kClosingText, page), "lblClosing");
+    lblClosing = Named(new QLabel(QString::fromUtf8(kClosingText), page), "lblClosing");
     lblClosing->setWordWrap(true);
     layout->addWidget(lblClosing);
     layout->addSpacing(fontMetrics().height());
@@ -489,21 +490,19 @@ bool FrmWizard::FinishChecks() {
     }
     if (!good) {
         MsgBox(std::string(kMsgCannotSaveChanges) + message, MsgButtons::Ok, MsgIcon::Critical,
-               std::string(kErrorTitle));
+               kErrorTitle);
         return false;
     }
     txtTemplateName->setText(QString::fromStdString(name));
     if (Trim(txtOutputFile->text().toStdString()).empty()) {
-        MsgBox(std::string(kMsgNoOutputFile), MsgButtons::Ok, MsgIcon::Exclamation,
-               std::string(kErrorTitle));
+        MsgBox(kMsgNoOutputFile, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
         return false;
     }
     // A template read back keeps only the first 2047 characters of its output line; the
     // variables past them would never be written.
     const auto preview = BuildWizardTemplate(Answers(), std::string());
     if (preview->colOutPutLines()->Item(1).size() > kMaxOutputLineChars) {
-        MsgBox(std::string(kMsgTooManyVariables), MsgButtons::Ok, MsgIcon::Exclamation,
-               std::string(kErrorTitle));
+        MsgBox(kMsgTooManyVariables, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
         return false;
     }
     return true;
@@ -559,7 +558,7 @@ void FrmWizard::cmdLoadMessage_Click() {
         if (path.isEmpty()) return;
         const MessageFileText loaded = ReadMessageFileText(path.toStdString());
         if (!loaded.ok) {
-            MsgBox(loaded.problem, MsgButtons::Ok, MsgIcon::Exclamation, std::string(kErrorTitle));
+            MsgBox(loaded.problem, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
             return;
         }
         txtMsgText->setPlainText(QString::fromStdString(loaded.text));

@@ -146,14 +146,13 @@ void ReportError(std::string_view message, bool logFlag, bool endFlag) {
     if (!(logFlag && SilentMode())) {
         if (hasError) {
             MsgAnswer a = MsgBox(UnexpectedErrorBoxText(pending), MsgButtons::YesNo, MsgIcon::None,
-                                 std::string(kErrorTitle));
+                                 kErrorTitle);
             if (a == MsgAnswer::Yes) {
                 Err().Clear();
                 EndForReport();
             }
         } else {
-            MsgBox(std::string(message), MsgButtons::Ok, MsgIcon::Critical,
-                   std::string(kErrorTitle));
+            MsgBox(message, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
         }
     }
 

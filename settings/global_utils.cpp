@@ -71,7 +71,7 @@ std::string FormatDate(std::string_view text) {
 void SystemMsg(std::string_view message, bool writeToLog) {
     Guard("modGlobal - SystemMsg", [&] {
         if (TrimView(message).empty()) return;
-        MsgBox(std::string(message), MsgButtons::Ok, MsgIcon::None, ExeName());
+        MsgBox(message, MsgButtons::Ok, MsgIcon::None, ExeName());
         if (writeToLog) WriteLog(kSystemLog, message);
     });
 }

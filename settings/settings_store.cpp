@@ -1,6 +1,7 @@
 #include "settings/settings_store.h"
 
 #include <cmath>
+#include <string_view>
 
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -13,26 +14,26 @@
 namespace tallix {
 namespace {
 
-constexpr const char* kTemplateDirValue = "TemplateDir";
-constexpr const char* kScriptDirValue = "ScriptDir";
-constexpr const char* kScriptEngineValue = "ScriptEngine";
-constexpr const char* kScriptExtValue = "ScriptExt";
-constexpr const char* kUseScriptsValue = "UseScripts";
-constexpr const char* kDeleteFlagValue = "DeleteFlag";
-constexpr const char* kDeleteUnusedValue = "DeleteUnused";
-constexpr const char* kShowHelpValue = "ShowHelpText";
-constexpr const char* kUseSourceValue = "UseSource";
-constexpr const char* kProfileValue = "Profile";
-constexpr const char* kLocalFileNameValue = "LocalFileName";
-constexpr const char* kOldMapiSource = "MAPI";
-constexpr const char* kNoTemplateDirText =
+constexpr std::string_view kTemplateDirValue = "TemplateDir";
+constexpr std::string_view kScriptDirValue = "ScriptDir";
+constexpr std::string_view kScriptEngineValue = "ScriptEngine";
+constexpr std::string_view kScriptExtValue = "ScriptExt";
+constexpr std::string_view kUseScriptsValue = "UseScripts";
+constexpr std::string_view kDeleteFlagValue = "DeleteFlag";
+constexpr std::string_view kDeleteUnusedValue = "DeleteUnused";
+constexpr std::string_view kShowHelpValue = "ShowHelpText";
+constexpr std::string_view kUseSourceValue = "UseSource";
+constexpr std::string_view kProfileValue = "Profile";
+constexpr std::string_view kLocalFileNameValue = "LocalFileName";
+constexpr std::string_view kOldMapiSource = "MAPI";
+constexpr std::string_view kNoTemplateDirText =
     "The template directory could not be found.\n"
     "Please define a valid directory in the System Options Dialog";
 
-std::string Read(const char* name) {
+std::string Read(std::string_view name) {
     return GetRegData(kSettingsSection, name);
 }
-void Write(const char* name, std::string_view value) {
+void Write(std::string_view name, std::string_view value) {
     SaveRegData(kSettingsSection, name, value);
 }
 std::string_view BoolText(bool value) {

@@ -4,18 +4,19 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tallix {
 
-inline constexpr const char* kSettingsSection = "Settings";
+inline constexpr std::string_view kSettingsSection = "Settings";
 
 // Source names stored in "UseSource".
-inline constexpr const char* kSourcePop3 = "POP3";
-inline constexpr const char* kSourceExtendedMapi = "EXTENDED MAPI";
-inline constexpr const char* kSourceSimpleMapi = "SIMPLE MAPI";
-inline constexpr const char* kSourceNetscape = "NETSCAPE";
-inline constexpr const char* kSourceEudora = "EUDORA";
-inline constexpr const char* kSourceFileOther = "FILE_OTHER";
+inline constexpr std::string_view kSourcePop3 = "POP3";
+inline constexpr std::string_view kSourceExtendedMapi = "EXTENDED MAPI";
+inline constexpr std::string_view kSourceSimpleMapi = "SIMPLE MAPI";
+inline constexpr std::string_view kSourceNetscape = "NETSCAPE";
+inline constexpr std::string_view kSourceEudora = "EUDORA";
+inline constexpr std::string_view kSourceFileOther = "FILE_OTHER";
 
 struct SettingsState {
     std::string templateDir;

@@ -95,13 +95,12 @@ void SetUi(UserInterface* ui) {
     Installed() = ui;
 }
 
-MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
-                 const std::string& title) {
+MsgAnswer MsgBox(std::string_view text, MsgButtons buttons, MsgIcon icon, std::string_view title) {
     return MsgBox(text, buttons, icon, title, FirstButton(buttons));
 }
 
-MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
-                 const std::string& title, MsgAnswer defaultAnswer) {
+MsgAnswer MsgBox(std::string_view text, MsgButtons buttons, MsgIcon icon, std::string_view title,
+                 MsgAnswer defaultAnswer) {
     MessageBoxRequest r;
     r.text = text;
     r.title = title;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tallix {
 
@@ -37,10 +38,10 @@ void SetUi(UserInterface* ui);
 
 // A message box through the interface in force. Without an explicit default the first
 // button is the default.
-MsgAnswer MsgBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
-                 MsgIcon icon = MsgIcon::None, const std::string& title = {});
-MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
-                 const std::string& title, MsgAnswer defaultAnswer);
+MsgAnswer MsgBox(std::string_view text, MsgButtons buttons = MsgButtons::Ok,
+                 MsgIcon icon = MsgIcon::None, std::string_view title = {});
+MsgAnswer MsgBox(std::string_view text, MsgButtons buttons, MsgIcon icon, std::string_view title,
+                 MsgAnswer defaultAnswer);
 
 // How often, at most, a window program lets LetEventsRun hand control to the window system.
 // The engine calls it many times per message; processing window events (and painting) each

@@ -9,13 +9,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "settings/run_time_error.h"
 
 namespace tallix::sources::maildir {
 namespace {
 
-constexpr const char* kSubdirs[] = {"new", "cur"};
+constexpr std::string_view kSubdirs[] = {"new", "cur"};
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
@@ -57,8 +58,8 @@ std::int64_t DeliveryTimeFromName(std::string_view name) {
 
 std::vector<InboxEntry> ListInbox(const std::string& dir) {
     std::vector<InboxEntry> entries;
-    for (const char* sub : kSubdirs) {
-        const std::string subdir = dir + "/" + sub;
+    for (std::string_view sub : kSubdirs) {
+        const std::string subdir = dir + "/" + std::string(sub);
         DIR* d = ::opendir(subdir.c_str());
         if (!d) RaiseErrno(errno);
         while (const dirent* e = ::readdir(d)) {

@@ -716,7 +716,7 @@ std::string clsNetscape::RemoveQuotes(std::string_view value) {
 // The rest of the contract
 
 void clsNetscape::DoDeleteMessage() {
-    MsgBox(std::string(kDeleteNotImplemented), MsgButtons::Ok, MsgIcon::None, ProductName());
+    MsgBox(kDeleteNotImplemented, MsgButtons::Ok, MsgIcon::None, ProductName());
 }
 
 std::string clsNetscape::ConvertAddress() {

@@ -86,7 +86,7 @@ std::string clsPOP3Config::ReadValue(const ProfileDocument& doc, std::string_vie
 void clsPOP3Config::ReadConfig(const ProfileDocument& doc) {
     Guard("clsPOP3Config - ReadConfig", [&] {
         if (Section().empty()) {
-            MsgBox(std::string(kNoValidName), MsgButtons::Ok);
+            MsgBox(kNoValidName, MsgButtons::Ok);
             return;
         }
         Guard("clsPOP3Config - ReadHostName",
@@ -105,7 +105,7 @@ void clsPOP3Config::WriteConfig(ProfileDocument& doc) const {
     Guard("clsPOP3Config - WriteConfig", [&] {
         const std::string section = Section();
         if (section.empty()) {
-            MsgBox(std::string(kNoValidName), MsgButtons::Ok);
+            MsgBox(kNoValidName, MsgButtons::Ok);
             return;
         }
         doc.Set(section, kPop3KeyHostName, FirstLine(Trim(m_hostName)));
@@ -121,7 +121,7 @@ void clsPOP3Config::ReadConfig() {
 
 void clsPOP3Config::WriteConfig() {
     if (Trim(m_id).empty()) {
-        MsgBox(std::string(kNoValidName), MsgButtons::Ok);
+        MsgBox(kNoValidName, MsgButtons::Ok);
         return;
     }
     UpdateFile("clsPOP3Config - WriteConfig", [&](ProfileDocument& doc) { WriteConfig(doc); });

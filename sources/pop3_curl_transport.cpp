@@ -8,12 +8,13 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 
 namespace tallix::sources {
 namespace {
 
 // Where the system keeps its CA bundle when libcurl does not say.
-constexpr const char* kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";
+constexpr std::string_view kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 
 // Windows Sockets codes minus 10000, the keys the engine's network error table uses.
 constexpr std::int16_t kWsaNetUnreachable = 51;
@@ -60,7 +61,7 @@ std::int16_t SocketErrorFromErrno(long err, std::int16_t fallback) {
 
 bool IsImplicitTlsPort(std::int32_t port) {
     if (port == kImplicitTlsPort) return true;
-    const char* extra = std::getenv(kImplicitTlsPortVariable);
+    const char* extra = std::getenv(kImplicitTlsPortVariable.data());
     if (!extra || !*extra) return false;
     char* end = nullptr;
     const long value = std::strtol(extra, &end, 10);
@@ -218,11 +219,12 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
     if (!implicitTls) curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    const char* extraCa = std::getenv(kCaFileVariable);
+    const char* extraCa = std::getenv(kCaFileVariable.data());
     std::string bundle;
     if (extraCa && *extraCa) {
         const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-        const char* systemCa = info && info->cainfo ? info->cainfo : kSystemCaBundle;
+        const std::string systemCa(info && info->cainfo ? std::string_view(info->cainfo)
+                                                        : kSystemCaBundle);
         ReadWhole(systemCa, bundle);  // a machine without a bundle trusts only the extra CA
         if (!ReadWhole(extraCa, bundle)) {
             failed.outcome = Pop3Outcome::Tls;

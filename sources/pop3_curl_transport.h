@@ -6,13 +6,14 @@
 // that speaks TLS from the start (a server on an unprivileged port, the tests' own server).
 
 #include <memory>
+#include <string_view>
 
 #include "sources/pop3_transport.h"
 
 namespace tallix::sources {
 
-inline constexpr const char* kCaFileVariable = "TALLIX_CA_FILE";
-inline constexpr const char* kImplicitTlsPortVariable = "TALLIX_POP3S_PORT";
+inline constexpr std::string_view kCaFileVariable = "TALLIX_CA_FILE";
+inline constexpr std::string_view kImplicitTlsPortVariable = "TALLIX_POP3S_PORT";
 inline constexpr std::int32_t kImplicitTlsPort = 995;
 
 // True for 995 and for the port TALLIX_POP3S_PORT names.

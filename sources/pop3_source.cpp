@@ -125,8 +125,7 @@ void Pop3Source::Connect() {
         SetIsConnected(false);
         SetPOPCtl();
         if (!ValidConnectInfo()) {
-            MsgBox(std::string(kIncompleteAccount), MsgButtons::Ok, MsgIcon::Information,
-                   std::string(kReceiveMailTitle));
+            MsgBox(kIncompleteAccount, MsgButtons::Ok, MsgIcon::Information, kReceiveMailTitle);
             SetTotalMessages(0);
             return;
         }
@@ -134,8 +133,7 @@ void Pop3Source::Connect() {
         // from the account, and nothing on it is deleted.
         if (m_client->Connect() == 0) {
             LogConnectFailure();
-            MsgBox(std::string(kNoValidSocket), MsgButtons::Ok, MsgIcon::Exclamation,
-                   std::string(kReceiveMailTitle));
+            MsgBox(kNoValidSocket, MsgButtons::Ok, MsgIcon::Exclamation, kReceiveMailTitle);
             m_client->Close();
             LetEventsRun();
             SetTotalMessages(0);

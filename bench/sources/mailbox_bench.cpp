@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "bench/sources/mailbox_generator.h"
 #include "settings/error_reporter.h"
@@ -79,7 +80,8 @@ double AnonymousResidentMb() {
     return 0;
 }
 
-void WalkMailbox(benchmark::State& state, bool attachments, const char* kind = kSourceNetscape) {
+void WalkMailbox(benchmark::State& state, bool attachments,
+                 std::string_view kind = kSourceNetscape) {
     SetSilentMode(true);
     const Corpus& corpus = GetCorpus(attachments);
     Settings().useSource = kind;

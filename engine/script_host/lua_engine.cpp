@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 #include "engine/script_host/language_engine.h"
 #include "engine/script_host/script_host.h"
@@ -24,8 +25,8 @@ namespace {
 
 // The hook looks at the clock once per this many instructions.
 constexpr int kHookEvery = 10'000;
-constexpr const char* kChunkSource = "=scripts";
-constexpr const char* kStoppedText = "script stopped at its time limit";
+constexpr std::string_view kChunkSource = "=scripts";
+constexpr std::string_view kStoppedText = "script stopped at its time limit";
 
 class LuaEngine final : public LanguageEngine {
   public:
@@ -87,7 +88,7 @@ void* LuaAlloc(void* udata, void* ptr, std::size_t osize, std::size_t nsize) {
 void CountHook(lua_State* L, lua_Debug*) {
     if (!EngineOf(L)->deadline.Passed()) return;
     lua_sethook(L, CountHook, LUA_MASKCOUNT, 1);
-    luaL_error(L, "%s", kStoppedText);
+    luaL_error(L, "%s", kStoppedText.data());
 }
 
 // Notes the innermost line of the loaded code on the failing stack; the error is unchanged.
@@ -95,8 +96,7 @@ int MessageHandler(lua_State* L) {
     LuaEngine* e = EngineOf(L);
     lua_Debug ar;
     for (int level = 1; lua_getstack(L, level, &ar); ++level) {
-        if (lua_getinfo(L, "Sl", &ar) && ar.currentline > 0 &&
-            std::strcmp(ar.source, kChunkSource) == 0) {
+        if (lua_getinfo(L, "Sl", &ar) && ar.currentline > 0 && ar.source == kChunkSource) {
             e->errorLine = ar.currentline;
             break;
         }
@@ -293,7 +293,7 @@ int InstallTemplate(lua_State* L) {
 int LoadCode(lua_State* L) {
     const auto* code = static_cast<const std::string_view*>(lua_touserdata(L, 1));
     // Text only: a precompiled chunk is not checked by Lua and could crash the engine.
-    if (luaL_loadbufferx(L, code->data(), code->size(), kChunkSource, "t") != LUA_OK) {
+    if (luaL_loadbufferx(L, code->data(), code->size(), kChunkSource.data(), "t") != LUA_OK) {
         EngineOf(L)->syntax = true;
         return lua_error(L);
     }
@@ -342,7 +342,7 @@ int ListGlobalFunctions(lua_State* L) {
 
 // The message with a leading "scripts:N: " taken off; N goes to `line` when it is not known.
 std::string WithoutPosition(std::string message, int& line) {
-    const std::string prefix = std::string(kChunkSource + 1) + ":";
+    const std::string prefix = std::string(kChunkSource.substr(1)) + ":";
     if (message.compare(0, prefix.size(), prefix) != 0) return message;
     std::size_t i = prefix.size();
     int n = 0;

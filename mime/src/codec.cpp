@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace qrmime {
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::uint8_t kNotBase64 = 0xFF;
 
 constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {

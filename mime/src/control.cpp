@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "file_io.h"
@@ -16,22 +17,22 @@
 namespace qrmime {
 namespace {
 
-constexpr char kFileFilter[] = "All Files (*.*) | *.* ||";
-constexpr char kDefaultFileName[] = "*.*";
-constexpr char kDefaultContentType[] = "application/octet-stream";
-constexpr char kEncodingCaption[] = "Encoding...";
-constexpr char kDecodingCaption[] = "Decoding...";
-constexpr char kAboutTitle[] = "About QRMIME";
-constexpr char kAboutText[] = "QRMIME\nMIME encoding and decoding component\nVersion 1.1";
+constexpr std::string_view kFileFilter = "All Files (*.*) | *.* ||";
+constexpr std::string_view kDefaultFileName = "*.*";
+constexpr std::string_view kDefaultContentType = "application/octet-stream";
+constexpr std::string_view kEncodingCaption = "Encoding...";
+constexpr std::string_view kDecodingCaption = "Decoding...";
+constexpr std::string_view kAboutTitle = "About QRMIME";
+constexpr std::string_view kAboutText = "QRMIME\nMIME encoding and decoding component\nVersion 1.1";
 
 // Property names in the persisted set.
-constexpr char kNameSourceFileSize[] = "SourceFileSize";
-constexpr char kNameDestinationFileSize[] = "DestinationFileSize";
-constexpr char kNameSourceFilename[] = "SourceFilename";
-constexpr char kNameDestinationFilename[] = "DestinationFilename";
-constexpr char kNameFireStatus[] = "FireStatus";
-constexpr char kNameContentType[] = "ContentType";
-constexpr char kNameProgressDialogVisible[] = "ProgressDialogVisible";
+constexpr std::string_view kNameSourceFileSize = "SourceFileSize";
+constexpr std::string_view kNameDestinationFileSize = "DestinationFileSize";
+constexpr std::string_view kNameSourceFilename = "SourceFilename";
+constexpr std::string_view kNameDestinationFilename = "DestinationFilename";
+constexpr std::string_view kNameFireStatus = "FireStatus";
+constexpr std::string_view kNameContentType = "ContentType";
+constexpr std::string_view kNameProgressDialogVisible = "ProgressDialogVisible";
 
 // Event arguments are 32-bit; larger counts stop at the largest value rather than wrap.
 std::int32_t Clamp32(std::uint64_t value) {
@@ -129,7 +130,7 @@ struct QRMIMECtrl::Impl {
     std::string sourceFilename;
     std::string destinationFilename;
     bool fireStatus = true;
-    std::string contentType = kDefaultContentType;
+    std::string contentType{kDefaultContentType};
     bool progressDialogVisible = false;
     bool modified = false;
     std::uint16_t loadedMajor = kVersionMajor;
@@ -315,8 +316,8 @@ struct QRMIMECtrl::Impl {
                     progress.reset();
                     if (showWindow && windows) {
                         progress = windows->OpenProgress(
-                            note.encoding ? kEncodingCaption : kDecodingCaption, note.source,
-                            "TO " + note.destination, 1, 100);
+                            std::string(note.encoding ? kEncodingCaption : kDecodingCaption),
+                            note.source, "TO " + note.destination, 1, 100);
                     }
                     if (fire && events) {
                         if (note.encoding) {
@@ -569,8 +570,10 @@ struct QRMIMECtrl::Impl {
     std::optional<std::string> AskFile(bool save) {
         if (!windows) return std::nullopt;
         try {
-            return save ? windows->AskSaveFileName(kFileFilter, kDefaultFileName)
-                        : windows->AskOpenFileName(kFileFilter, kDefaultFileName);
+            const std::string filter(kFileFilter);
+            const std::string fileName(kDefaultFileName);
+            return save ? windows->AskSaveFileName(filter, fileName)
+                        : windows->AskOpenFileName(filter, fileName);
         } catch (...) {
             return std::nullopt;
         }
@@ -812,7 +815,7 @@ bool QRMIMECtrl::MIMEDecode() {
 void QRMIMECtrl::AboutBox() {
     if (!m_impl->windows) return;
     try {
-        m_impl->windows->ShowAbout(kAboutTitle, kAboutText);
+        m_impl->windows->ShowAbout(std::string(kAboutTitle), std::string(kAboutText));
     } catch (...) {
     }
 }
@@ -875,15 +878,16 @@ PropertyBag QRMIMECtrl::Save() const {
     PropertyBag bag;
     bag.versionMajor = kVersionMajor;
     bag.versionMinor = kVersionMinor;
-    bag.values = {
-        {kNameSourceFileSize, std::to_string(d.sourceFileSize)},
-        {kNameDestinationFileSize, std::to_string(d.destinationFileSize)},
-        {kNameSourceFilename, d.sourceFilename},
-        {kNameDestinationFilename, d.destinationFilename},
-        {kNameFireStatus, BoolText(d.fireStatus)},
-        {kNameContentType, d.contentType},
-        {kNameProgressDialogVisible, BoolText(d.progressDialogVisible)},
+    auto put = [&](std::string_view name, std::string value) {
+        bag.values.emplace_back(name, std::move(value));
     };
+    put(kNameSourceFileSize, std::to_string(d.sourceFileSize));
+    put(kNameDestinationFileSize, std::to_string(d.destinationFileSize));
+    put(kNameSourceFilename, d.sourceFilename);
+    put(kNameDestinationFilename, d.destinationFilename);
+    put(kNameFireStatus, BoolText(d.fireStatus));
+    put(kNameContentType, d.contentType);
+    put(kNameProgressDialogVisible, BoolText(d.progressDialogVisible));
     return bag;
 }
 

@@ -527,11 +527,11 @@ void OptionsTest::newAccountNameChecks() {
         f.tbsOptions->setCurrentIndex(kTabInternetMail);
         f.cmdVarAdd->click();
         QVERIFY(f.addingAccount);
-        QCOMPARE(f.txtPOPName->text(), QString(kNewAccountName));
+        QCOMPARE(f.txtPOPName->text(), QString::fromUtf8(kNewAccountName));
         QCOMPARE(f.txtPort->text(), QString("110"));
         QVERIFY(f.txtHostName->text().isEmpty());
         QVERIFY(f.txtPOPName->hasFocus());
-        QCOMPARE(f.txtPOPName->selectedText(), QString(kNewAccountName));
+        QCOMPARE(f.txtPOPName->selectedText(), QString::fromUtf8(kNewAccountName));
         QVERIFY(!f.lstPOPName->isEnabled());
         QVERIFY(!f.cmdVarAdd->isEnabled());
         QVERIFY(!f.cmdDelete->isEnabled());

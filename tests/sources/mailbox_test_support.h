@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/error_reporter.h"
@@ -64,12 +65,12 @@ class MailboxFile : public ::testing::Test {
     ~MailboxFile() override { ResetSettings(); }
 
     std::unique_ptr<clsNetscape> Open(const std::string& bytes,
-                                      const char* kind = kSourceNetscape) {
+                                      std::string_view kind = kSourceNetscape) {
         WriteFileBytes(dir.File("mailbox"), bytes);
         return OpenPath(dir.File("mailbox"), kind);
     }
     std::unique_ptr<clsNetscape> OpenPath(const std::string& path,
-                                          const char* kind = kSourceNetscape) {
+                                          std::string_view kind = kSourceNetscape) {
         Settings().useSource = kind;
         Settings().localFileName = path;
         auto source = std::make_unique<clsNetscape>();

@@ -283,9 +283,9 @@ TEST(CurlTransport, ClassifiesFailuresBeforeAnySession) {
     // Without a session nothing is sent anywhere.
     EXPECT_EQ(transport.Command("STAT").outcome, Pop3Outcome::Failed);
 
-    ::setenv(kCaFileVariable, "/nonexistent/ca.pem", 1);
+    ::setenv(kCaFileVariable.data(), "/nonexistent/ca.pem", 1);
     Pop3Result unreadable = transport.Open(endpoint);
-    ::unsetenv(kCaFileVariable);
+    ::unsetenv(kCaFileVariable.data());
     EXPECT_EQ(unreadable.outcome, Pop3Outcome::Tls);
     EXPECT_NE(unreadable.detail.find("/nonexistent/ca.pem"), std::string::npos);
 
@@ -294,15 +294,15 @@ TEST(CurlTransport, ClassifiesFailuresBeforeAnySession) {
 }
 
 TEST(CurlTransport, ImplicitTlsPorts) {
-    ::unsetenv(kImplicitTlsPortVariable);
+    ::unsetenv(kImplicitTlsPortVariable.data());
     EXPECT_TRUE(IsImplicitTlsPort(995));
     EXPECT_FALSE(IsImplicitTlsPort(110));
-    ::setenv(kImplicitTlsPortVariable, "2995", 1);
+    ::setenv(kImplicitTlsPortVariable.data(), "2995", 1);
     EXPECT_TRUE(IsImplicitTlsPort(2995));
     EXPECT_TRUE(IsImplicitTlsPort(995));
-    ::setenv(kImplicitTlsPortVariable, "2995x", 1);
+    ::setenv(kImplicitTlsPortVariable.data(), "2995x", 1);
     EXPECT_FALSE(IsImplicitTlsPort(2995));
-    ::unsetenv(kImplicitTlsPortVariable);
+    ::unsetenv(kImplicitTlsPortVariable.data());
 }
 
 }  // namespace
