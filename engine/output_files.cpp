@@ -72,20 +72,18 @@ int OutputFiles::Append(const std::string& path, std::string_view line) {
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
     if (!file.indexed) return 0;
-    // The index takes our own line when the file is exactly what it held plus what we wrote
-    // and our first byte cannot join the line before it. After an append the descriptor's
-    // offset is where our bytes ended, so another program's earlier append shows as a
-    // difference here and a later one as a size the next check does not expect.
+    // The index takes our own line when our first byte cannot join the line before it. Lines
+    // another program appended before or after ours make the file's size differ from the
+    // one counted here, which the next duplicate check notices before it uses the index.
     using Tail = File::Tail;
     const bool startsLine = file.tail == Tail::Empty || file.tail == Tail::LineEnd ||
                             (file.tail == Tail::LoneCr && bytes.front() != '\n');
-    const off_t end = startsLine ? ::lseek(file.fd, 0, SEEK_CUR) : -1;
-    if (end < 0 || end != file.size + static_cast<off_t>(bytes.size())) {
+    if (!startsLine) {
         file.indexed = false;
         return 0;
     }
     ForEachReadLine(bytes, [&](std::string_view l) { file.lines.insert(Trim(l)); });
-    file.size = end;
+    file.size += static_cast<off_t>(bytes.size());
     file.tail = Tail::LineEnd;
     return 0;
 }
