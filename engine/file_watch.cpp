@@ -47,16 +47,24 @@ bool FileWatch::Watch(const std::string& path, Interest interest) {
     if (m_fd < 0) return false;
     auto [dir, name] = Split(path);
     if (name.empty()) return false;
+    // A directory reports writes only while one of its watched files asks for its content:
+    // otherwise every line the run appends to an output file would queue an event to read.
+    const std::uint32_t mask = kNameEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
+                               (interest == Interest::Content ? kContentEvents : 0);
     int wd;
     if (auto it = m_directoryWatch.find(dir); it != m_directoryWatch.end()) {
         wd = it->second;
+        Directory& directory = m_directories[wd];
+        if ((directory.mask & mask) != mask) {
+            if (::inotify_add_watch(m_fd, dir.c_str(), mask | IN_MASK_ADD) != wd) return false;
+            directory.mask |= mask;
+        }
     } else {
-        wd = ::inotify_add_watch(
-            m_fd, dir.c_str(),
-            kNameEvents | kContentEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        wd = ::inotify_add_watch(m_fd, dir.c_str(), mask);
         if (wd < 0) return false;
         m_directoryWatch[dir] = wd;
         m_directories[wd].path = dir;
+        m_directories[wd].mask = mask;
     }
     Entry& entry = m_entries[path];
     entry.wd = wd;

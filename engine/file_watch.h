@@ -6,6 +6,7 @@
 // Where a directory cannot be watched (no inotify, too many watches, a file system that does
 // not report changes) the file is never "unchanged" and callers fall back to checking it.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -47,6 +48,7 @@ class FileWatch {
     };
     struct Directory {
         std::string path;
+        std::uint32_t mask = 0;                              // the events asked of the kernel
         std::unordered_map<std::string, std::string> names;  // file name -> watched path
     };
     void MarkDirectory(int wd);

@@ -10,21 +10,31 @@ void MessageFields::Use(const std::shared_ptr<txMessage>& message) {
     m_message = message;
 }
 
+MessageFields::Texts* MessageFields::Kept(std::string_view field, std::int32_t index) {
+    for (Texts& kept : m_texts)
+        if (kept.index == index && kept.field == field) return &kept;
+    return nullptr;
+}
+
 const std::string* MessageFields::Find(std::string_view field, std::int32_t index) const {
-    auto it = m_texts.find(std::pair<std::string, std::int32_t>(field, index));
-    return it == m_texts.end() ? nullptr : &it->second.text;
+    const Texts* kept = const_cast<MessageFields*>(this)->Kept(field, index);
+    return kept ? &kept->text : nullptr;
 }
 
 const std::string& MessageFields::Keep(std::string_view field, std::int32_t index, std::string text,
                                        bool remember) {
-    Texts& kept = remember ? m_texts[{std::string(field), index}] : m_passing;
-    kept = Texts{std::move(text), {}, false};
-    return kept.text;
+    Texts* kept = &m_passing;
+    if (remember) {
+        kept = Kept(field, index);
+        if (!kept) kept = &m_texts.emplace_back();
+    }
+    *kept = Texts{std::string(field), index, std::move(text), {}, false};
+    return kept->text;
 }
 
 const std::string& MessageFields::Upper(std::string_view field, std::int32_t index) {
-    auto it = m_texts.find(std::pair<std::string, std::int32_t>(field, index));
-    Texts& kept = it == m_texts.end() ? m_passing : it->second;
+    Texts* found = Kept(field, index);
+    Texts& kept = found ? *found : m_passing;
     if (!kept.upperMade) {
         kept.upper = UCase(kept.text);
         kept.upperMade = true;

@@ -6,7 +6,7 @@
 // body many times per message.
 
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,13 +35,20 @@ class MessageFields {
 
   private:
     struct Texts {
+        std::string field;
+        std::int32_t index = 0;
         std::string text;
         std::string upper;
         bool upperMade = false;
     };
+    Texts* Kept(std::string_view field, std::int32_t index);
+
     std::shared_ptr<txMessage> m_message;
     Texts m_passing;  // a text kept only until the next call
-    std::map<std::pair<std::string, std::int32_t>, Texts, std::less<>> m_texts;
+    // A message's templates ask for a handful of fields: a short list searched in order beats
+    // a map whose every lookup builds a key. A deque, so a kept text stays where it is while
+    // later ones are added.
+    std::deque<Texts> m_texts;
 };
 
 }  // namespace tallix::engine

@@ -72,19 +72,18 @@ int OutputFiles::Append(const std::string& path, std::string_view line) {
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
     if (!file.indexed) return 0;
-    // The index takes our own line when the file is exactly what it held plus what we wrote
-    // and our first byte cannot join the line before it.
+    // The index takes our own line when our first byte cannot join the line before it. Lines
+    // another program appended before or after ours make the file's size differ from the
+    // one counted here, which the next duplicate check notices before it uses the index.
     using Tail = File::Tail;
     const bool startsLine = file.tail == Tail::Empty || file.tail == Tail::LineEnd ||
                             (file.tail == Tail::LoneCr && bytes.front() != '\n');
-    struct stat st {};
-    if (!startsLine || ::fstat(file.fd, &st) != 0 ||
-        st.st_size != file.state.size + static_cast<off_t>(bytes.size())) {
+    if (!startsLine) {
         file.indexed = false;
         return 0;
     }
     ForEachReadLine(bytes, [&](std::string_view l) { file.lines.insert(Trim(l)); });
-    file.state = IdentityOf(st);
+    file.size += static_cast<off_t>(bytes.size());
     file.tail = Tail::LineEnd;
     return 0;
 }
@@ -95,11 +94,11 @@ int OutputFiles::Reindex(const std::string& path, File& file) {
     std::string content;
     if (int error = ReadRegularFile(path, content)) return error;
     ForEachReadLine(content, [&](std::string_view l) { file.lines.insert(Trim(l)); });
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) return errno;
+    const off_t size = ::lseek(file.fd, 0, SEEK_END);
+    if (size < 0) return errno;
     // Indexed only when nothing was added while we read.
-    if (static_cast<std::size_t>(st.st_size) != content.size()) return 0;
-    file.state = IdentityOf(st);
+    if (static_cast<std::size_t>(size) != content.size()) return 0;
+    file.size = size;
     using Tail = File::Tail;
     if (content.empty())
         file.tail = Tail::Empty;
@@ -115,9 +114,11 @@ int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, 
     found = false;
     if (int error = Open(path)) return error;
     File& file = m_files[path];
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) return errno;
-    if (!file.indexed || !(IdentityOf(st) == file.state)) {
+    // The size tells whether another program appended since the index was made; a file put
+    // in the path's place is noticed by Open.
+    const off_t size = ::lseek(file.fd, 0, SEEK_END);
+    if (size < 0) return errno;
+    if (!file.indexed || size != file.size) {
         if (int error = Reindex(path, file)) return error;
         if (!file.indexed) {
             // The file grew while it was read: answer from what was read.

@@ -5,8 +5,8 @@
 // A path that is removed, renamed or replaced during the run is opened (created) again before
 // the next message's lines, so no line goes to a file that no longer has that path. The run
 // polls the watch once per message. Lines other programs
-// append are seen by the duplicate check, which reads the file again whenever its size or
-// modification time is not what the engine's own last write left.
+// append are seen by the duplicate check, which reads the file again whenever its size is
+// not what the engine's own last write left.
 
 #include <string>
 #include <string_view>
@@ -55,9 +55,10 @@ class OutputFiles {
         int fd = -1;
         FileIdentity opened;  // the file the descriptor is open on
         bool watched = false;
-        // The duplicate index: valid while the file is what `state` says.
+        // The duplicate index: valid while the file still has the size it had with the lines
+        // indexed (the engine's own appends move it on).
         bool indexed = false;
-        FileIdentity state;
+        off_t size = 0;
         // How the indexed file ends: whether the next byte written starts a new line.
         enum class Tail { Empty, LineEnd, LoneCr, OpenLine } tail = Tail::Empty;
         std::unordered_set<std::string> lines;

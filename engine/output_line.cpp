@@ -19,11 +19,10 @@ constexpr std::string_view kCreateOutputContext = "Sub CreateOutputString:";
 
 // The value the output definition's entry names, quoted and flattened as its variable says;
 // "" when no variable has that name.
-std::string ValueFor(const std::vector<colExportFields::Pointer>& fields,
-                     const std::string& entry) {
-    std::string wanted = Trim(entry);
+std::string ValueFor(const std::vector<colExportFields::Pointer>& fields, std::string_view entry) {
+    const std::string_view wanted = TrimView(entry);
     for (const auto& field : fields) {
-        if (Trim(field->FieldName()) != wanted) {
+        if (TrimView(field->FieldNameRef()) != wanted) {
             LetEventsRun();
             continue;
         }
@@ -41,7 +40,8 @@ void BuildRecord(std::string& out, const std::string& separator) {
     out.clear();
     const auto fields = run.currentTemplate->colFields()->NewEnum();
     for (const std::string& entry : run.outputOrder) {
-        out += ValueFor(fields, entry) + separator;
+        out += ValueFor(fields, entry);
+        out += separator;
         LetEventsRun();
     }
 }

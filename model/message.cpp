@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "model/file_bytes.h"
+#include "model/file_identity.h"
 #include "model/property.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -257,19 +258,36 @@ bool txMessage::ExtOK(std::string_view sFileName) {
         // An empty extension ("name.") would occur in any list.
         if (extension.empty()) return true;
 
-        // The program directory's own list, else the one shipped with an installed copy.
-        std::string listPath = JoinPath(ProgramDir(), kExtensionsFile);
-        std::error_code ec;
-        if (!std::filesystem::exists(listPath, ec) && !ec)
-            listPath = JoinPath(DataDir(), kExtensionsFile);
-        const auto status = std::filesystem::status(listPath, ec);
-        if (status.type() == std::filesystem::file_type::not_found) return true;
-        if (ec) RaiseErrno(ec.value());
-
-        std::string list;
-        if (int error = ReadRegularFile(listPath, list)) RaiseErrno(error);
-        return UCase(list).find(UCase(extension)) == std::string::npos;
+        const std::string* list = ExclusionList();
+        return !list || list->find(UCase(extension)) == std::string::npos;
     });
+}
+
+const std::string* txMessage::ExclusionList() {
+    // The program directory's own list, else the one shipped with an installed copy.
+    std::string listPath = JoinPath(ProgramDir(), kExtensionsFile);
+    struct stat st {};
+    if (::stat(listPath.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) RaiseErrno(errno);
+        listPath = JoinPath(DataDir(), kExtensionsFile);
+        if (::stat(listPath.c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return nullptr;
+            RaiseErrno(errno);
+        }
+    }
+    // The list is read again only when the file changed: every attachment asks for it.
+    struct Kept {
+        std::string path;
+        FileIdentity identity;
+        std::string upper;
+    };
+    thread_local Kept kept;
+    if (S_ISREG(st.st_mode) && kept.path == listPath && kept.identity == IdentityOf(st))
+        return &kept.upper;
+    std::string list;
+    if (int error = ReadRegularFile(listPath, list)) RaiseErrno(error);
+    kept = Kept{listPath, IdentityOf(st), UCase(list)};
+    return &kept.upper;
 }
 
 std::string txMessage::GetAttachString(std::string_view sFileName) {

@@ -76,6 +76,9 @@ class txMessage {
     std::string GetAttachString(std::string_view sFileName);
     // False when the file's extension occurs in the program directory's extensions.txt.
     bool ExtOK(std::string_view sFileName);
+    // The upper-cased exclusion list, or nullptr when there is none; raises when a list is
+    // there but cannot be read.
+    static const std::string* ExclusionList();
     void CreateHtmlCodes();
     void StripHtmlCodes();
     void ReplaceHtmlCodes();

@@ -46,9 +46,13 @@ const std::string& ProductName() {
 }
 
 std::string ExecutableDir() {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : WithoutTrailingSlash(exe.parent_path().string());
+    // The running program's file does not move while it runs: looked up once.
+    static const std::string dir = [] {
+        std::error_code ec;
+        auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+        return ec ? std::string(".") : WithoutTrailingSlash(exe.parent_path().string());
+    }();
+    return dir;
 }
 
 bool IsInstalledCopy() {

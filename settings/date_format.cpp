@@ -1,7 +1,9 @@
 // Date serials, the clock, and how dates and times are written (en-US forms).
 
+#include <charconv>
 #include <cmath>
 #include <ctime>
+#include <string>
 
 #include "settings/system_rules.h"
 
@@ -59,11 +61,6 @@ Parts Split(DateValue v) {
     return p;
 }
 
-std::string Two(int n) {
-    std::string s = std::to_string(n);
-    return n < 10 ? "0" + s : s;
-}
-
 }  // namespace
 
 DateValue DateSerial(int year, int month, int day) {
@@ -95,30 +92,69 @@ DateValue Today() {
     return std::floor(Now());
 }
 
+namespace {
+
+// Builds a date or time text in place; the longest (a general date of the most distant
+// serial) is far shorter than the buffer.
+class DateText {
+  public:
+    DateText& Number(long long n) {
+        m_end = std::to_chars(m_end, m_buffer + sizeof m_buffer, n).ptr;
+        return *this;
+    }
+    DateText& TwoDigits(int n) {
+        if (n < 10) *m_end++ = '0';
+        return Number(n);
+    }
+    DateText& Char(char c) {
+        *m_end++ = c;
+        return *this;
+    }
+    DateText& ShortDate(const Parts& p) {
+        return Number(p.month).Char('/').Number(p.day).Char('/').Number(p.year);
+    }
+    DateText& LongTime(const Parts& p) {
+        const int h12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
+        return Number(h12)
+            .Char(':')
+            .TwoDigits(p.minute)
+            .Char(':')
+            .TwoDigits(p.second)
+            .Char(' ')
+            .Char(p.hour < 12 ? 'A' : 'P')
+            .Char('M');
+    }
+    std::string Text() const {
+        return std::string(m_buffer, static_cast<std::size_t>(m_end - m_buffer));
+    }
+
+  private:
+    char m_buffer[128];
+    char* m_end = m_buffer;
+};
+
+}  // namespace
+
 std::string FormatShortDate(DateValue d) {
-    Parts p = Split(d);
-    return std::to_string(p.month) + "/" + std::to_string(p.day) + "/" + std::to_string(p.year);
+    return DateText().ShortDate(Split(d)).Text();
 }
 
 std::string FormatLongTime(DateValue d) {
-    Parts p = Split(d);
-    int h12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
-    return std::to_string(h12) + ":" + Two(p.minute) + ":" + Two(p.second) +
-           (p.hour < 12 ? " AM" : " PM");
+    return DateText().LongTime(Split(d)).Text();
 }
 
 std::string FormatShortTime(DateValue d) {
-    Parts p = Split(d);
-    return Two(p.hour) + ":" + Two(p.minute);
+    const Parts p = Split(d);
+    return DateText().TwoDigits(p.hour).Char(':').TwoDigits(p.minute).Text();
 }
 
 std::string FormatGeneralDate(DateValue d) {
-    Parts p = Split(d);
-    bool hasTime = p.hour != 0 || p.minute != 0 || p.second != 0;
-    bool hasDate = std::trunc(d) != 0.0;
-    if (!hasDate) return FormatLongTime(d);
-    if (!hasTime) return FormatShortDate(d);
-    return FormatShortDate(d) + " " + FormatLongTime(d);
+    const Parts p = Split(d);
+    const bool hasTime = p.hour != 0 || p.minute != 0 || p.second != 0;
+    const bool hasDate = std::trunc(d) != 0.0;
+    if (!hasDate) return DateText().LongTime(p).Text();
+    if (!hasTime) return DateText().ShortDate(p).Text();
+    return DateText().ShortDate(p).Char(' ').LongTime(p).Text();
 }
 
 }  // namespace tallix

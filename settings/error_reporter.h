@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -102,11 +103,13 @@ bool SkipOnError(Body&& body) {
 // Like Guard, for a body that returns a value: the fallback when it failed.
 template <class T, class Body>
 T GuardValue(std::string_view context, T fallback, Body&& body, ReportFlags flags = kLogged) {
-    T result = fallback;
+    // The body's value is constructed in place: no copy of the fallback is made for a body that
+    // finishes, which matters for the property readers called for every message.
+    std::optional<T> result;
     if (!Guard(
-            context, [&] { result = std::forward<Body>(body)(); }, flags))
+            context, [&] { result.emplace(std::forward<Body>(body)()); }, flags))
         return fallback;
-    return result;
+    return std::move(*result);
 }
 
 }  // namespace tallix

@@ -307,6 +307,98 @@ std::optional<DateValue> ParseDateWithYear(std::string_view text, int currentYea
     return day < 0 ? day - time : day + time;
 }
 
+// The forms the mail sources and the message record hand to the date conversion for every
+// message ("12/7/2026", "Dec 7, 2026 21:17:23", "12/7/2026 9:17:23 PM", "21:17"), read
+// without cutting them into tokens. Gives a value only for a text of exactly such a form that
+// names a valid date and time, with the value the full reading gives; anything else (other
+// forms, blanks around it, out-of-range parts) is left to the full reading.
+class QuickDateReader {
+  public:
+    explicit QuickDateReader(std::string_view text) : m_text(text) {}
+
+    std::optional<DateValue> Read() {
+        Ymd date;
+        const bool hasDate = ReadNumericDate(date) || ReadNamedDate(date);
+        if (hasDate && AtEnd()) return DateSerial(date.year, date.month, date.day);
+        if (hasDate && !Skip(' ')) return std::nullopt;
+        TimeOfDay time;
+        if (!ReadTime(time) || !AtEnd()) return std::nullopt;
+        const DateValue t = TimeSerial(time.hour, time.minute, time.second);
+        if (!hasDate) return t;
+        const DateValue day = DateSerial(date.year, date.month, date.day);
+        return day < 0 ? day - t : day + t;
+    }
+
+  private:
+    bool AtEnd() const { return m_at == m_text.size(); }
+    bool Skip(char c) {
+        if (AtEnd() || m_text[m_at] != c) return false;
+        ++m_at;
+        return true;
+    }
+    // Between `min` and `max` digits; a number of four digits must not start with 0 (a year
+    // written "0099" is read by the full reading as 1999).
+    bool Number(std::size_t min, std::size_t max, int& value) {
+        std::size_t n = 0;
+        value = 0;
+        while (n < max && m_at < m_text.size() && IsDigit(m_text[m_at])) {
+            value = value * 10 + (m_text[m_at++] - '0');
+            ++n;
+        }
+        return n >= min && !(n == 4 && m_text[m_at - 4] == '0');
+    }
+    // M/D/YYYY
+    bool ReadNumericDate(Ymd& date) {
+        const std::size_t start = m_at;
+        int month, day, year;
+        if (Number(1, 2, month) && Skip('/') && Number(1, 2, day) && Skip('/') &&
+            Number(4, 4, year) && (AtEnd() || m_text[m_at] == ' ')) {
+            if (auto d = MakeDate(year, month, day)) {
+                date = *d;
+                return true;
+            }
+        }
+        m_at = start;
+        return false;
+    }
+    // Mmm D, YYYY
+    bool ReadNamedDate(Ymd& date) {
+        static constexpr std::string_view kAbbreviations = "JanFebMarAprMayJunJulAugSepOctNovDec";
+        if (m_text.size() - m_at < 3) return false;
+        const std::size_t found = kAbbreviations.find(m_text.substr(m_at, 3));
+        if (found == std::string_view::npos || found % 3 != 0) return false;
+        const std::size_t start = m_at;
+        m_at += 3;
+        int day, year;
+        if (Skip(' ') && Number(1, 2, day) && Skip(',') && Skip(' ') && Number(4, 4, year) &&
+            (AtEnd() || m_text[m_at] == ' ')) {
+            if (auto d = MakeDate(year, static_cast<int>(found / 3) + 1, day)) {
+                date = *d;
+                return true;
+            }
+        }
+        m_at = start;
+        return false;
+    }
+    // H:MM, H:MM:SS, either followed by " AM" or " PM"
+    bool ReadTime(TimeOfDay& time) {
+        if (!Number(1, 2, time.hour) || !Skip(':') || !Number(2, 2, time.minute)) return false;
+        if (Skip(':') && !Number(2, 2, time.second)) return false;
+        if (time.hour > 23 || time.minute > 59 || time.second > 59) return false;
+        if (!Skip(' ')) return true;
+        if (m_text.size() - m_at != 2 || m_text[m_at + 1] != 'M') return false;
+        const char half = m_text[m_at];
+        if (half != 'A' && half != 'P') return false;
+        m_at += 2;
+        // AM/PM applies to 12-hour times; "13:00 AM" stays 13:00.
+        if (time.hour <= 12) time.hour = time.hour % 12 + (half == 'P' ? 12 : 0);
+        return true;
+    }
+
+    std::string_view m_text;
+    std::size_t m_at = 0;
+};
+
 int CurrentLocalYear() {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -455,11 +547,17 @@ double ReadDecimal(ValReader& r) {
 }  // namespace
 
 std::optional<DateValue> ParseDate(std::string_view text, int currentYear) {
+    if (std::optional<DateValue> quick = QuickDateReader(text).Read()) return quick;
     return ParseDateWithYear(text, currentYear);
 }
 
 std::optional<DateValue> ParseDate(std::string_view text) {
+    if (std::optional<DateValue> quick = QuickDateReader(text).Read()) return quick;
     return ParseDateWithYear(text, CurrentLocalYear());
+}
+
+std::optional<DateValue> ParseDateFully(std::string_view text, int currentYear) {
+    return ParseDateWithYear(text, currentYear);
 }
 
 bool IsDate(std::string_view text) {

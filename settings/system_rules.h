@@ -20,6 +20,9 @@ using DateValue = double;
 // month name and a day without a year take `currentYear`.
 std::optional<DateValue> ParseDate(std::string_view text, int currentYear);
 std::optional<DateValue> ParseDate(std::string_view text);  // the current year
+// ParseDate without its quick path for the forms the mail sources write; for tests that hold
+// the two readings side by side.
+std::optional<DateValue> ParseDateFully(std::string_view text, int currentYear);
 bool IsDate(std::string_view text);
 // ParseDate or run-time error 13 (type mismatch).
 DateValue CDate(std::string_view text);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "engine/extraction.h"
@@ -241,6 +242,24 @@ TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
     };
     RunSources("");
     EXPECT_EQ(Out("t.csv"), "  seen  \r\nold\rnew\r\nlater\r\n");
+}
+
+// Another program's appends between two messages, a whole line or an unfinished one that the
+// engine's next line then completes, are seen by the next duplicate check.
+TEST_F(EngineRun, DuplicateCheckSeesAppendsBetweenMessages) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"),
+             "COMMA", "False");
+    first.messages = {Message("one", ""), Message("o", ""),   Message("two", ""),
+                      Message("o", ""),   Message("six", ""), Message("six", "")};
+    const auto append = [&](std::string_view bytes) {
+        std::ofstream(OutPath("t.csv"), std::ios::binary | std::ios::app) << bytes;
+    };
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1) append("tw");       // joined by the next line: "two"
+        if (index == 4) append("six\r\n");  // a whole line: the last two messages repeat it
+    };
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\no\r\nsix\r\n");
 }
 
 // Lines end at CR LF or a lone CR; a lone LF is part of its line. A record with a line break

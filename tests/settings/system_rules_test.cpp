@@ -12,6 +12,7 @@
 #include <ctime>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "settings/run_time_error.h"
 
@@ -237,6 +238,49 @@ TEST(DateRules, DatesWrittenAsText) {
     EXPECT_EQ(FormatGeneralDate(0.545138888888889), "1:05:00 PM");
     EXPECT_EQ(FormatLongTime(2.525), "12:36:00 PM");
     EXPECT_EQ(FormatShortTime(2.525), "12:36");
+}
+
+// The quick reading of the forms the mail sources write must give exactly what the full
+// reading gives, for valid and invalid parts alike, and for near misses of those forms.
+TEST(DateRules, QuickFormsReadAsTheFullReadingDoes) {
+    std::vector<std::string> dates;
+    for (const char* year : {"1000", "1899", "1900", "2024", "2026", "9999", "0099", "10000"}) {
+        for (int month : {0, 1, 2, 9, 12, 13}) {
+            for (int day : {0, 1, 7, 28, 29, 30, 31, 32}) {
+                const std::string m = std::to_string(month), d = std::to_string(day);
+                dates.push_back(m + "/" + d + "/" + year);
+                dates.push_back((month < 10 ? "0" : "") + m + "/" + d + "/" + year);
+                static constexpr const char* kNames[] = {"Jan", "Feb", "Sep", "Dec", "Fe", "DEC"};
+                dates.push_back(std::string(kNames[month % 6]) + " " + d + ", " + year);
+            }
+        }
+    }
+    dates.push_back("12/30/1899");
+    const std::vector<std::string> times = {
+        "",        "0:00",        "00:00",      "9:05",       "21:17:23",    "23:59:59",
+        "24:00",   "12:60",       "1:2",        "9:17:23 PM", "12:00:00 AM", "12:30 PM",
+        "0:30 PM", "13:00:00 AM", "9:17:23 pm", "9:17:23 XM", "9:17:23 P",   "9:17:23  PM"};
+    std::size_t compared = 0;
+    auto check = [&](const std::string& text) {
+        const std::optional<DateValue> full = ParseDateFully(text, kYear);
+        const std::optional<DateValue> quick = ParseDate(text, kYear);
+        ASSERT_EQ(quick.has_value(), full.has_value()) << '"' << text << '"';
+        if (full) {
+            EXPECT_EQ(*quick, *full) << '"' << text << '"';
+        }
+        ++compared;
+    };
+    for (const std::string& time : times) check(time);
+    for (const std::string& date : dates) {
+        for (const std::string& time : times) {
+            check(time.empty() ? date : date + " " + time);
+            if (!time.empty()) check(date + "  " + time);
+        }
+        check(date + " ");
+        check(" " + date);
+        check(date + ",");
+    }
+    EXPECT_GT(compared, 10000u);
 }
 
 TEST(DateRules, HostileTextsAreRejectedQuickly) {
