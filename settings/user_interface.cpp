@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "settings/coarse_clock.h"
 #include "settings/report_capture.h"
 #include "settings/text_functions.h"
 
@@ -117,7 +118,7 @@ MsgAnswer MsgBox(std::string_view text, MsgButtons buttons, MsgIcon icon, std::s
 
 namespace {
 std::chrono::milliseconds g_eventInterval{0};
-std::chrono::steady_clock::time_point g_lastEvents{};
+CoarseClock::time_point g_lastEvents{};
 }  // namespace
 
 void SetEventInterval(std::chrono::milliseconds interval) {
@@ -129,8 +130,7 @@ void LetEventsRun() {
         // Window events are the main thread's; only the pumps run here.
     } else if (g_eventInterval.count() == 0) {
         Ui().ProcessPendingEvents();
-    } else if (const auto now = std::chrono::steady_clock::now();
-               now - g_lastEvents >= g_eventInterval) {
+    } else if (const auto now = CoarseClock::now(); now - g_lastEvents >= g_eventInterval) {
         g_lastEvents = now;
         Ui().ProcessPendingEvents();
     }

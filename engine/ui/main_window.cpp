@@ -112,7 +112,7 @@ void QtStatusWindow::SetLineText(int line, const std::string& text) {
 }
 
 void QtStatusWindow::Changed() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = CoarseClock::now();
     if (now - m_lastFlush >= kWindowEventInterval) {
         Flush();
         return;
@@ -128,7 +128,7 @@ void QtStatusWindow::Changed() {
 
 void QtStatusWindow::Flush() {
     m_flushQueued = false;
-    m_lastFlush = std::chrono::steady_clock::now();
+    m_lastFlush = CoarseClock::now();
     if (!m_form) return;
     QLabel* labels[3] = {m_form->lblConnection, m_form->lblTemplateStautus, m_form->lblMsgStatus};
     for (int i = 0; i < 3; ++i) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/status_window.h"
+#include "settings/coarse_clock.h"
 
 class QLabel;
 class QProgressBar;
@@ -69,7 +70,7 @@ class QtStatusWindow final : public StatusWindow {
     };
     Pending m_pending[3];
     bool m_flushQueued = false;
-    std::chrono::steady_clock::time_point m_lastFlush{};
+    CoarseClock::time_point m_lastFlush{};
     FrmMain* m_form = nullptr;
 };
 
