@@ -17,7 +17,7 @@
 #     flat      per-message cost at FLAT_SIZES messages (without attachments)
 #     window    WINDOW_N plain-mix messages with the engine's window (offscreen, and under
 #               Xvfb when xvfb-run is installed) against the same run with /sx
-#   FLAT_SIZES="1000 10000 100000"  WINDOW_N=10000
+#   FLAT_SIZES="1000 10000 100000"  WINDOW_N=10000  WINDOW_REPEAT=5 (turns of the window runs)
 #   PYTHON_ROUTE=0                       skip the Python route
 #   SKIP_BUILD=1                         use build-bench/ as it is
 #   KEEP=1                               keep the work directory (printed) for a look
@@ -34,6 +34,7 @@ n=${1:-100000}
 runs=${RUNS:-attach noattach flat window}
 flat_sizes=${FLAT_SIZES:-1000 10000 100000}
 window_n=${WINDOW_N:-10000}
+window_repeat=${WINDOW_REPEAT:-5}
 python_route=${PYTHON_ROUTE:-1}
 limit=${TIMEOUT:-900}
 
@@ -241,21 +242,43 @@ for r in $runs; do
             done
             ;;
         window)
-            cpu_ratio() { [ -z "$cpu_took" ] || [ -z "$sx_cpu" ] || echo ", CPU $(calc "$cpu_took / ($sx_cpu + 0.001)" 2)×"; }
+            # One run each is too noisy against a run of about half a second: the modes take
+            # turns WINDOW_REPEAT times and the medians are compared.
             mbox=$(mailbox "$window_n" noattach)
-            echo "the engine's window ($window_n messages without attachments):"
-            engine_run "  /sx, no window" "$mbox" sx
-            sx_took=$took sx_ok=$ran_ok sx_cpu=$cpu_took
-            engine_run "  window, offscreen" "$mbox" offscreen
-            [ "$sx_ok$ran_ok" != 11 ] ||
-                echo "    with the window (offscreen) / without (/sx): $(calc "$took / $sx_took" 2)× (goal ≤ 1.25×)$(cpu_ratio)"
-            if command -v xvfb-run >/dev/null; then
-                engine_run "  window, Xvfb" "$mbox" xvfb
-                [ "$sx_ok$ran_ok" != 11 ] ||
-                    echo "    with the window (Xvfb) / without (/sx): $(calc "$took / $sx_took" 2)× (goal ≤ 1.25×)$(cpu_ratio)"
-            else
-                echo "    (xvfb-run not installed: no Xvfb run)"
-            fi
+            modes="sx offscreen"
+            if command -v xvfb-run >/dev/null; then modes+=" xvfb"; fi
+            declare -A label=([sx]="/sx, no window" [offscreen]="window, offscreen" [xvfb]="window, Xvfb")
+            declare -A times=() cpus=()
+            echo "the engine's window ($window_n messages without attachments, medians of $window_repeat turns):"
+            for round in $(seq "$window_repeat"); do
+                for mode in $modes; do
+                    engine_run "  ${label[$mode]}" "$mbox" "$mode" >"$work/window-$mode.txt"
+                    # The first turn's lines are shown whole (log line, errors); later ones only count.
+                    [ "$round" != 1 ] || cat "$work/window-$mode.txt"
+                    if [ "$ran_ok" != 1 ]; then
+                        [ "$round" = 1 ] || cat "$work/window-$mode.txt"
+                        continue
+                    fi
+                    times[$mode]+="$took "
+                    cpus[$mode]+="${cpu_took:-} "
+                done
+            done
+            median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
+            sx_wall=$(echo "${times[sx]:-}" | median)
+            sx_cpu=$(echo "${cpus[sx]:-}" | median)
+            for mode in $modes; do
+                wall=$(echo "${times[$mode]:-}" | median)
+                cpu=$(echo "${cpus[$mode]:-}" | median)
+                [ -n "$wall" ] || continue
+                printf '  %-18s median %.2f s (turns: %s)' "${label[$mode]}" "$wall" "${times[$mode]% }"
+                [ -z "$cpu" ] || printf ', CPU median %.2f s' "$cpu"
+                echo
+                if [ "$mode" != sx ] && [ -n "$sx_wall" ]; then
+                    printf '    with the window (%s) / without (/sx): %.2f× (goal ≤ 1.25×)' "$mode" "$(calc "$wall / $sx_wall" 2)"
+                    if [ -n "$cpu" ] && [ -n "$sx_cpu" ]; then printf ', CPU %.2f×' "$(calc "$cpu / ($sx_cpu + 0.001)" 2)"; fi
+                    echo
+                fi
+            done
             ;;
         *) echo "unknown run: $r (use attach, noattach, flat, window)" >&2; exit 2 ;;
     esac

@@ -17,10 +17,11 @@ void PutBackValues(clsTemplate& working, const clsTemplate& parsed) {
     const auto parsedFields = parsed.colFields();
     const auto workingFields = working.colFields();
     if (!parsedFields || !workingFields) return;
-    const auto from = parsedFields->NewEnum();
-    const auto to = workingFields->NewEnum();
-    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i)
-        to[i]->SetValue(from[i]->Value());
+    // Both lists stay as they are meanwhile: they are walked in place, not copied.
+    auto to = workingFields->begin();
+    for (auto from = parsedFields->begin();
+         from != parsedFields->end() && to != workingFields->end(); ++from, ++to)
+        (*to)->SetValue((*from)->Value());
 }
 
 }  // namespace
