@@ -23,10 +23,19 @@ void OutputFiles::Close(File& file) {
 void OutputFiles::Clear() {
     for (auto& [path, file] : m_files) Close(file);
     m_files.clear();
+    m_last = nullptr;
+}
+
+OutputFiles::File& OutputFiles::FileFor(const std::string& path) {
+    // A line's duplicate check and its append ask for the same file one after the other.
+    if (m_last && m_last->first == path) return m_last->second;
+    auto it = m_files.try_emplace(path).first;
+    m_last = &*it;
+    return it->second;
 }
 
 int OutputFiles::Open(const std::string& path) {
-    File& file = m_files[path];
+    File& file = FileFor(path);
     if (file.fd >= 0) {
         if (file.watched && m_watch.Unchanged(path)) return 0;
         // Watch again before looking, so a change made while we look is reported later.
@@ -54,7 +63,7 @@ int OutputFiles::Open(const std::string& path) {
 
 int OutputFiles::Append(const std::string& path, std::string_view line) {
     if (int error = Open(path)) return error;
-    File& file = m_files[path];
+    File& file = FileFor(path);
     std::string bytes;
     bytes.reserve(line.size() + 2);
     bytes.append(line).append("\r\n");
@@ -113,7 +122,7 @@ int OutputFiles::Reindex(const std::string& path, File& file) {
 int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, bool& found) {
     found = false;
     if (int error = Open(path)) return error;
-    File& file = m_files[path];
+    File& file = FileFor(path);
     // The size tells whether another program appended since the index was made; a file put
     // in the path's place is noticed by Open.
     const off_t size = ::lseek(file.fd, 0, SEEK_END);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/file_watch.h"
 #include "model/file_identity.h"
@@ -65,9 +66,11 @@ class OutputFiles {
     };
     void Close(File& file);
     int Reindex(const std::string& path, File& file);
+    File& FileFor(const std::string& path);
 
     FileWatch& m_watch;
-    std::unordered_map<std::string, File> m_files;
+    std::unordered_map<std::string, File> m_files;  // elements stay where they are
+    std::pair<const std::string, File>* m_last = nullptr;
 };
 
 }  // namespace tallix::engine
