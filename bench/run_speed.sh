@@ -27,6 +27,8 @@
 # To profile, keep the work directory (its settings name the last mailbox run) and run from it:
 #   KEEP=1 RUNS=noattach bash bench/run_speed.sh     (prints: work directory: W)
 #   cd W/out && TALLIX_HOME=W/home XDG_CONFIG_HOME=W/config perf record -g ../../bin/txengine /sx
+# and sum the samples by phase, or look below one function:
+#   perf script | python3 bench/perf_phases.py;   perf script | python3 bench/perf_under.py NAME
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
