@@ -28,7 +28,7 @@
 #   KEEP=1 RUNS=noattach bash bench/run_speed.sh     (prints: work directory: W)
 #   cd W/out && TALLIX_HOME=W/home XDG_CONFIG_HOME=W/config perf record -g ../../bin/txengine /sx
 # and sum the samples by phase, or look below one function:
-#   perf script | python3 bench/perf_phases.py;   perf script | python3 bench/perf_under.py NAME
+#   perf script | python3 bench/perf_sum.py phases;   perf script | python3 bench/perf_sum.py under NAME
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"

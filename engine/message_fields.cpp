@@ -1,5 +1,7 @@
 #include "engine/message_fields.h"
 
+#include <utility>
+
 #include "settings/text_functions.h"
 
 namespace tallix::engine {
@@ -10,14 +12,18 @@ void MessageFields::Use(const std::shared_ptr<txMessage>& message) {
     m_message = message;
 }
 
-MessageFields::Texts* MessageFields::Kept(std::string_view field, std::int32_t index) {
-    for (Texts& kept : m_texts)
+const MessageFields::Texts* MessageFields::Kept(std::string_view field, std::int32_t index) const {
+    for (const Texts& kept : m_texts)
         if (kept.index == index && kept.field == field) return &kept;
     return nullptr;
 }
 
+MessageFields::Texts* MessageFields::Kept(std::string_view field, std::int32_t index) {
+    return const_cast<Texts*>(std::as_const(*this).Kept(field, index));
+}
+
 const std::string* MessageFields::Find(std::string_view field, std::int32_t index) const {
-    const Texts* kept = const_cast<MessageFields*>(this)->Kept(field, index);
+    const Texts* kept = Kept(field, index);
     return kept ? &kept->text : nullptr;
 }
 

@@ -41,6 +41,7 @@ class MessageFields {
         std::string upper;
         bool upperMade = false;
     };
+    const Texts* Kept(std::string_view field, std::int32_t index) const;
     Texts* Kept(std::string_view field, std::int32_t index);
 
     std::shared_ptr<txMessage> m_message;

@@ -4,9 +4,8 @@
 //
 // A path that is removed, renamed or replaced during the run is opened (created) again before
 // the next message's lines, so no line goes to a file that no longer has that path. The run
-// polls the watch once per message. Lines other programs
-// append are seen by the duplicate check, which reads the file again whenever its size is
-// not what the engine's own last write left.
+// polls the watch once per message. Lines other programs append are seen by the duplicate
+// check, which reads the file again whenever its size is not the one the engine counted.
 
 #include <string>
 #include <string_view>
