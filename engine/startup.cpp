@@ -9,6 +9,7 @@
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/pop3_config.h"
 
 namespace tallix::engine {
 namespace {
@@ -47,7 +48,7 @@ void ReadEngineSettings() {
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     StatusWindow& window = Window();
     window.Load();
-    CurrentRun().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+    CurrentRun().pop3ConfigPath = sources::Pop3ConfigPath();
     ReadEngineSettings();
     InitApp();
     GetCmdLnArgs(argumentText);

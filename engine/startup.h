@@ -7,7 +7,6 @@
 
 namespace tallix::engine {
 
-inline constexpr std::string_view kPop3ConfigFile = "POP3.CFG";
 inline constexpr std::string_view kAllTemplates = "ALL";
 
 // What start-up needs from the program around it.

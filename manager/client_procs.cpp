@@ -149,7 +149,7 @@ std::unique_ptr<FrmMain> Main() {
 
         form = std::make_unique<FrmMain>();
         SetMainForm(form.get());
-        State().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+        State().pop3ConfigPath = sources::Pop3ConfigPath();
         GetShowHelp();
         GetMapiProfile();
         GetTemplateDir();

@@ -33,7 +33,6 @@ inline constexpr std::string_view kMsgErrorLoading = "Error loading application.
 inline constexpr std::string_view kUntitled = "Untitled";
 inline constexpr std::string_view kUntitledPlaceholder = "<Untitled>";
 inline constexpr std::string_view kNeverRan = "Never";
-inline constexpr std::string_view kPop3ConfigFile = "POP3.CFG";
 inline constexpr std::string_view kEngineExecutable = "txengine";
 inline constexpr std::string_view kExamplesDir = "Examples";
 // A row whose file vanished after the list was filled (another program or the user removed

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     SetProgramIdentity("tallix", "Tallix");
     QApplication app(argc, argv);
     ui::QtWindowScope windowScope;
-    State().pop3ConfigPath = JoinPath(ProgramDir(), kPop3ConfigFile);
+    State().pop3ConfigPath = sources::Pop3ConfigPath();
     GetShowHelp();
     GetMapiProfile();
     GetTemplateDir();

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <fstream>
 
+#include "engine/output_line.h"
 #include "model/field_vocabulary.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -14,8 +15,6 @@
 
 namespace tallix::manager {
 namespace {
-
-constexpr std::string_view kPrinterOutput = "printer";
 
 bool OfferedFor(Offered offered, std::string_view source) {
     const std::string src = Trim(source);
@@ -76,7 +75,7 @@ void FillMapiFilterCombo(QComboBox* combo) {
 
 bool CanUseOutputFile(const std::string& path) {
     const std::string name = Trim(path);
-    if (name.empty() || name == kPrinterOutput) return true;
+    if (name.empty() || name == engine::kPrinterOutput) return true;
     std::ofstream file(name, std::ios::app | std::ios::binary);
     return file.is_open();
 }

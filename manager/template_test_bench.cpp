@@ -25,6 +25,7 @@
 #include "settings/report_capture.h"
 #include "settings/settings_store.h"
 #include "sources/mail_source.h"
+#include "sources/pop3_config.h"
 
 namespace tallix::manager {
 namespace {
@@ -245,7 +246,7 @@ void TemplateTestBench::Start() {
         std::unique_ptr<sources::MailSource> single;
         if (useSource) {
             engine::RunState state;
-            state.pop3ConfigPath = JoinPath(ProgramDir(), engine::kPop3ConfigFile);
+            state.pop3ConfigPath = sources::Pop3ConfigPath();
             engine::RunStateScope scope(state);
             list = engine::GetSources();
             if (!list)
