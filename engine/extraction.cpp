@@ -1,8 +1,10 @@
 #include "engine/extraction.h"
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
@@ -188,6 +190,29 @@ Search SearchOf(const clsExportField& variable) {
     return search;
 }
 
+// The searches of the variables in use, each made once per variable: without scripts one copy
+// of each template serves every message, and reading and upper-casing its search texts again
+// for every message was a good part of the extraction's time. An entry counts only while its
+// variable lives; a template read again, or copied for scripts or a trial, brings new
+// variables. Kept per thread, as trials run on threads of their own.
+constexpr std::size_t kKeptSearches = 1024;  // above this, entries of gone variables are dropped
+
+const Search& SearchFor(const std::shared_ptr<clsExportField>& variable) {
+    struct Kept {
+        std::weak_ptr<clsExportField> variable;
+        Search search;
+    };
+    thread_local std::unordered_map<const clsExportField*, Kept> kept;
+    if (auto it = kept.find(variable.get());
+        it != kept.end() && it->second.variable.lock() == variable)
+        return it->second.search;
+    if (kept.size() >= kKeptSearches)
+        std::erase_if(kept, [](const auto& entry) { return entry.second.variable.expired(); });
+    Kept& entry = kept[variable.get()];
+    entry = Kept{variable, SearchOf(*variable)};
+    return entry.search;
+}
+
 // The value between the start and the stop string in `text` (the field's text, or attachment
 // `index`'s); nothing when either is not found or the stop does not lie after the start.
 std::optional<std::string> CutValue(const Search& search, std::int32_t index,
@@ -230,7 +255,7 @@ void ParseVariable(std::int32_t position) {
         if (!variable) Raise(kErrSubscript);
         std::vector<FoundText>* found = CurrentRun().foundTexts;
         const std::size_t noted = found ? found->size() : 0;
-        const std::string value = ValueOf(SearchOf(*variable));
+        const std::string value = ValueOf(SearchFor(variable));
         if (found && found->size() > noted) found->back().variable = position;
         variable->SetValue(value);
         if (NumberOf(variable->UseQuotes()) == 1) variable->SetValue(ChangeQuotes(value));

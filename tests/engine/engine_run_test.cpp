@@ -482,6 +482,27 @@ TEST_P(EngineRunWhileFilesChange, TemplateEditedRemovedAndAddedBackTakesEffectAt
     EXPECT_NE(ErrorLog().find("unable to locate Template files."), std::string::npos);
 }
 
+// The searches a run keeps per variable belong to the template as it was read: an edited start
+// or stop text is searched for from the next message on.
+TEST_P(EngineRunWhileFilesChange, EditedSearchTextsAreUsedFromTheNextMessage) {
+    const auto write = [&](std::string_view start, std::string_view matchCase) {
+        Template("T.txf", "True", "<NONE>", "",
+                 {"C;MSG_TEXT;" + std::string(start) + ";{End of Line};0;0;" +
+                  std::string(matchCase) + ";0;0"},
+                 "C", OutPath("t.csv"), "COMMA", "True");
+    };
+    write("Code:", "0");
+    const std::string body = "code: lower\r\nCode: upper\r\nRef: R-1\r\n";
+    first.messages = {Message("1", body), Message("2", body), Message("3", body),
+                      Message("4", body)};
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1) write("Code:", "1");  // now in exact case
+        if (index == 2) write("Ref:", "1");
+    };
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "lower\r\nupper\r\nR-1\r\nR-1\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(WatchedAndChecked, EngineRunWhileFilesChange, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? std::string("Watched")
