@@ -149,24 +149,32 @@ std::unique_ptr<FrmMain> Main() {
 
         form = std::make_unique<FrmMain>();
         SetMainForm(form.get());
-        State().pop3ConfigPath = sources::Pop3ConfigPath();
-        GetShowHelp();
-        GetMapiProfile();
-        GetTemplateDir();
+        GetGeneralSettings();
         GetUseSource();
         if (Trim(Settings().useSource).empty())
             MsgBox(kMsgSourceNotSet, MsgButtons::Ok, MsgIcon::None, kErrorTitle);
         GetPOP3Configurations();
         GetTempFiles();
-        GetUseScripts();
-        GetScriptDir();
-        GetScriptExt();
-        GetScriptEngine();
-        GetDeleteFlag();
-        GetLocalFileName();
+        GetRunSettings();
         State().startupComplete = true;
     });
     return form;
+}
+
+void GetGeneralSettings() {
+    State().pop3ConfigPath = sources::Pop3ConfigPath();
+    GetShowHelp();
+    GetMapiProfile();
+    GetTemplateDir();
+}
+
+void GetRunSettings() {
+    GetUseScripts();
+    GetScriptDir();
+    GetScriptExt();
+    GetScriptEngine();
+    GetDeleteFlag();
+    GetLocalFileName();
 }
 
 void ExitSplash() {

@@ -69,6 +69,11 @@ void SetMainForm(FrmMain* form);
 // is complete.
 std::unique_ptr<FrmMain> Main();
 void ExitSplash();
+// The settings Main reads before the message source (the accounts file's path, help, MAPI
+// profile, template directory) and those it reads after the template list (scripting,
+// deletion, local mail file), for windows opened without Main.
+void GetGeneralSettings();
+void GetRunSettings();
 
 void GetPOP3Configurations();
 void GetTempFiles();

@@ -28,17 +28,9 @@ int main(int argc, char** argv) {
     SetProgramIdentity("tallix", "Tallix");
     QApplication app(argc, argv);
     ui::QtWindowScope windowScope;
-    State().pop3ConfigPath = sources::Pop3ConfigPath();
-    GetShowHelp();
-    GetMapiProfile();
-    GetTemplateDir();
+    GetGeneralSettings();
     GetPOP3Configurations();
-    GetUseScripts();
-    GetScriptDir();
-    GetScriptExt();
-    GetScriptEngine();
-    GetDeleteFlag();
-    GetLocalFileName();
+    GetRunSettings();
 
     // Each source tab opens only for its own source: each picture is taken with that source
     // chosen.

@@ -64,18 +64,10 @@ struct Manager {
         if (!accounts.empty()) WriteFileBytes(Pop3File(), accounts);
         form = std::make_unique<FrmMain>();
         SetMainForm(form.get());
-        State().pop3ConfigPath = Pop3File();
-        GetShowHelp();
-        GetMapiProfile();
-        GetTemplateDir();
+        GetGeneralSettings();
         GetUseSource();
         GetPOP3Configurations();
-        GetUseScripts();
-        GetScriptDir();
-        GetScriptExt();
-        GetScriptEngine();
-        GetDeleteFlag();
-        GetLocalFileName();
+        GetRunSettings();
         SetDirectoryChooser([this](QWidget*, const QString& title, const QString&) {
             pickerTitles.push_back(title);
             return nextPick;
