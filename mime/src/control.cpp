@@ -13,6 +13,7 @@
 #include "file_io.h"
 #include "qrmime/codec.h"
 #include "scan_file.h"
+#include "spin_wait.h"
 
 namespace qrmime {
 namespace {
@@ -117,7 +118,7 @@ struct QRMIMECtrl::Impl {
         std::mutex mutex;
         std::condition_variable handled;
         std::uint64_t lastSent = 0;
-        std::uint64_t lastHandled = 0;
+        std::atomic<std::uint64_t> lastHandled{0};  // written under `mutex`; spun on without it
         bool detached = false;
         Impl* owner = nullptr;
         std::atomic<bool> stop{false};
@@ -217,7 +218,7 @@ struct QRMIMECtrl::Impl {
                 Deliver(shared, batch);
                 {
                     std::lock_guard lock(shared->mutex);
-                    shared->lastHandled = std::max(shared->lastHandled, id);
+                    shared->lastHandled = std::max(shared->lastHandled.load(), id);
                 }
                 shared->handled.notify_all();
             });
@@ -237,7 +238,7 @@ struct QRMIMECtrl::Impl {
             }
             {
                 std::lock_guard lock(link->mutex);
-                link->lastHandled = std::max(link->lastHandled, id);
+                link->lastHandled = std::max(link->lastHandled.load(), id);
             }
             link->handled.notify_all();
         }
@@ -268,8 +269,11 @@ struct QRMIMECtrl::Impl {
         Barrier(UINT64_MAX);
     }
     void Barrier(std::uint64_t upTo) {
+        // Only this thread sends, so `lastSent` does not change while we wait; the host
+        // usually handles a batch within microseconds.
+        const std::uint64_t wanted = std::min(upTo, link->lastSent);
+        if (detail::SpinUntil([&] { return link->lastHandled.load() >= wanted; })) return;
         std::unique_lock lock(link->mutex);
-        std::uint64_t wanted = std::min(upTo, link->lastSent);
         link->handled.wait(lock, [&] { return link->lastHandled >= wanted || link->detached; });
     }
 
