@@ -13,6 +13,9 @@ namespace tallix::engine {
 namespace {
 
 constexpr int kTimerIntervalMs = 500;
+// How often the status texts and bars are painted at most: often enough to read as live
+// progress. Events (the Cancel button) are let run more often, every kWindowEventInterval.
+constexpr std::chrono::milliseconds kStatusPaintInterval{100};
 
 // A tick only lets pending events run; a tick that arrives while they run does nothing.
 void TimerTick() {
@@ -107,13 +110,13 @@ void QtStatusWindow::SetLineText(int line, const std::string& text) {
     Load();
     if (line < 1 || line > 3) return;
     m_pending[line - 1].set = true;
-    m_pending[line - 1].text = QString::fromStdString(text);
+    m_pending[line - 1].text = text;
     Changed();
 }
 
 void QtStatusWindow::Changed() {
     const auto now = CoarseClock::now();
-    if (now - m_lastFlush >= kWindowEventInterval) {
+    if (now - m_lastFlush >= kStatusPaintInterval) {
         Flush();
         return;
     }
@@ -121,7 +124,7 @@ void QtStatusWindow::Changed() {
     // further update comes.
     if (m_flushQueued) return;
     m_flushQueued = true;
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWindowEventInterval -
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kStatusPaintInterval -
                                                                             (now - m_lastFlush));
     QTimer::singleShot(wait, m_form, [this] { Flush(); });
 }
@@ -133,10 +136,13 @@ void QtStatusWindow::Flush() {
     QLabel* labels[3] = {m_form->lblConnection, m_form->lblTemplateStautus, m_form->lblMsgStatus};
     for (int i = 0; i < 3; ++i) {
         Pending& p = m_pending[i];
-        if (p.set && labels[i]->text() != p.text) labels[i]->setText(p.text);
+        if (p.set) {
+            const QString text = QString::fromStdString(p.text);
+            if (labels[i]->text() != text) labels[i]->setText(text);
+        }
         if (p.valueSet)
             if (QProgressBar* bar = Bar(i + 1)) bar->setValue(p.value);
-        p = Pending{};
+        p.set = p.valueSet = false;  // the text's buffer is kept for the next one
     }
 }
 

@@ -59,12 +59,13 @@ class QtStatusWindow final : public StatusWindow {
   private:
     QProgressBar* Bar(int line) const;
     // Texts and values are kept here and reach the widgets at most once per
-    // kWindowEventInterval: a label or bar that changes repaints and lays out at once, and the
-    // run sets them for every template of every message.
+    // kStatusPaintInterval: a label or bar that changes repaints and lays out at once, and the
+    // run sets them for every template of every message. Kept as they come, and made into a
+    // QString only when they are painted.
     void Changed();
     struct Pending {
         bool set = false;
-        QString text;
+        std::string text;
         bool valueSet = false;
         int value = 0;
     };

@@ -34,6 +34,8 @@ void EventQueue::Post(std::function<void()> task) {
 }
 
 std::size_t EventQueue::Pump() {
+    // The host pumps far more often than anything is queued: an empty queue costs no lock.
+    if (!m_impl->queued.load(std::memory_order_acquire)) return 0;
     std::vector<std::function<void()>> batch;  // no allocation when nothing is queued
     {
         std::lock_guard lock(m_impl->mutex);
