@@ -60,10 +60,13 @@ int WriteNewFile(const std::string& path, std::initializer_list<std::string_view
                  mode_t mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return errno;
-    int error = 0;
-    for (const std::string_view piece : pieces) {
-        if ((error = WriteAll(fd, piece)) != 0) break;
-    }
+    // Joined first, so the file is written with one call rather than one per piece.
+    std::size_t size = 0;
+    for (const std::string_view piece : pieces) size += piece.size();
+    std::string bytes;
+    bytes.reserve(size);
+    for (const std::string_view piece : pieces) bytes.append(piece);
+    int error = WriteAll(fd, bytes);
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error != 0) ::unlink(path.c_str());
     return error;

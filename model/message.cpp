@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#include <filesystem>
 
 #include "model/file_bytes.h"
 #include "model/file_identity.h"
@@ -269,7 +268,9 @@ const std::string* txMessage::ExclusionList() {
     struct stat st {};
     if (::stat(listPath.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) RaiseErrno(errno);
-        listPath = JoinPath(DataDir(), kExtensionsFile);
+        std::string shipped = JoinPath(DataDir(), kExtensionsFile);
+        if (shipped == listPath) return nullptr;  // a copy that is not installed: looked at
+        listPath = std::move(shipped);
         if (::stat(listPath.c_str(), &st) != 0) {
             if (errno == ENOENT || errno == ENOTDIR) return nullptr;
             RaiseErrno(errno);
@@ -295,12 +296,11 @@ std::string txMessage::GetAttachString(std::string_view sFileName) {
     m_bIsHtml = false;
     if (TrimView(sFileName).empty()) return std::string();
     const std::string path(sFileName);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return std::string();
-    // The whole path counts, directory names included.
-    if (UCase(path).find(kHtmlPathMark) != std::string::npos) m_bIsHtml = true;
+    // Only a regular file is read; anything else gives "".
     std::string content;
     if (ReadRegularFile(path, content) != 0) return std::string();
+    // The whole path counts, directory names included.
+    if (UCase(path).find(kHtmlPathMark) != std::string::npos) m_bIsHtml = true;
     return content;
 }
 

@@ -23,6 +23,11 @@ class FileSource final : public ByteSource {
     explicit FileSource(detail::InputFile& file) : m_file(file) {}
     std::uint64_t Size() const override { return m_file.Size(); }
     bool Read(std::uint64_t offset, std::size_t length, std::string& out) const override {
+        // Nothing is asked past the size the scan works with, so a read that reaches the end
+        // needs no second call to find it.
+        const std::uint64_t size = m_file.Size();
+        if (offset < size)
+            length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - offset));
         return m_file.ReadAt(offset, length, out);
     }
 
