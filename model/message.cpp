@@ -269,7 +269,7 @@ const std::string* txMessage::ExclusionList() {
     if (::stat(listPath.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) RaiseErrno(errno);
         std::string shipped = JoinPath(DataDir(), kExtensionsFile);
-        if (shipped == listPath) return nullptr;  // a copy that is not installed: looked at
+        if (shipped == listPath) return nullptr;  // the same file, already looked for
         listPath = std::move(shipped);
         if (::stat(listPath.c_str(), &st) != 0) {
             if (errno == ENOENT || errno == ENOTDIR) return nullptr;

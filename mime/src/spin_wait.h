@@ -8,6 +8,8 @@
 // notify does not enter the kernel either. On a machine with one processor the other side
 // cannot run while we spin, so there is no spinning at all.
 
+#include <sched.h>
+
 #include <chrono>
 #include <thread>
 
@@ -28,11 +30,18 @@ inline void CpuRelax() {
 #endif
 }
 
+// Whether this process may run on more than one processor at a time.
+inline bool SeveralProcessors() {
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) return CPU_COUNT(&allowed) > 1;
+    return std::thread::hardware_concurrency() > 1;
+}
+
 // True once `ready()` holds; false when it did not within `limit` (or spinning is pointless
 // here), and the caller should sleep on its condition variable.
 template <class Ready>
 bool SpinUntil(Ready&& ready, std::chrono::microseconds limit = kSpinBeforeSleep) {
-    static const bool worthIt = std::thread::hardware_concurrency() > 1;
+    static const bool worthIt = SeveralProcessors();
     if (!worthIt) return ready();
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (true) {
