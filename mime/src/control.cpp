@@ -163,6 +163,7 @@ struct QRMIMECtrl::Impl {
         Dispatcher* target = nullptr;  // where the operation's events go
     };
     std::deque<Job> jobs;
+    std::atomic<bool> jobQueued{false};  // whether `jobs` holds any; the worker spins on it
     bool quit = false;
     std::shared_ptr<Link> link = std::make_shared<Link>();
     mutable std::mutex statusMutex;
@@ -517,18 +518,34 @@ struct QRMIMECtrl::Impl {
 
     // The worker thread's loop: one operation at a time until the control goes away.
     void WorkerLoop() {
+        using Clock = std::chrono::steady_clock;
+        // Whether operations come close together, as when a host decodes a mailbox's
+        // attachments one after another: then the worker stays awake a while after each one
+        // rather than be woken for the next. A lone operation lets it sleep at once.
+        bool closeTogether = false;
+        Clock::time_point lastEnd{};
         std::unique_lock lock(jobMutex);
         while (true) {
+            if (jobs.empty() && closeTogether) {
+                lock.unlock();
+                detail::SpinUntil(
+                    [this] { return jobQueued.load(std::memory_order_acquire) || link->stop; },
+                    detail::kStayAwake);
+                lock.lock();
+            }
             jobReady.wait(lock, [this] { return quit || !jobs.empty(); });
             if (quit) return;  // an operation not yet begun is dropped with the control
             Job job = std::move(jobs.front());
             jobs.pop_front();
+            jobQueued.store(!jobs.empty(), std::memory_order_relaxed);
             lock.unlock();
+            closeTogether = Clock::now() - lastEnd <= detail::kStayAwake;
             target = job.target;
             job.body();
             job.body = nullptr;  // the operation's files close here, before the next one
             Flush();
             WakeIdleWaiter();
+            lastEnd = Clock::now();
             lock.lock();
         }
     }
@@ -563,6 +580,7 @@ struct QRMIMECtrl::Impl {
         try {
             std::lock_guard jobLock(jobMutex);
             jobs.push_back({std::move(body), &ActiveDispatcher()});
+            jobQueued.store(true, std::memory_order_release);
         } catch (...) {
             running = false;
             return false;

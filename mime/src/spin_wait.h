@@ -21,6 +21,9 @@ namespace qrmime::detail {
 
 // How long a wait spins before it sleeps: a few hand-overs' worth.
 inline constexpr std::chrono::microseconds kSpinBeforeSleep{200};
+// How long the worker stays awake after an operation for the next one, when operations come
+// this close together: about the time a host takes to reach a mailbox's next attachment.
+inline constexpr std::chrono::microseconds kStayAwake{500};
 
 inline void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
