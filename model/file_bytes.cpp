@@ -18,19 +18,24 @@ int ReadRegularFile(const std::string& path, std::string& out) {
         return error;
     }
     out.clear();
-    out.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
+    // Read straight into the result. One byte more than the size is asked for, so a file read
+    // whole needs no further call to find its end; one that grew meanwhile is read on.
+    const std::size_t expected = static_cast<std::size_t>(st.st_size);
+    std::size_t done = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
+        if (done == out.size()) out.resize(done == 0 ? expected + 1 : 2 * done);
+        ssize_t n = ::read(fd, out.data() + done, out.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             int error = errno;
             ::close(fd);
+            out.clear();
             return error;
         }
-        out.append(buffer, static_cast<std::size_t>(n));
+        done += static_cast<std::size_t>(n);
+        if (n == 0 || (done == expected && done < out.size())) break;
     }
+    out.resize(done);
     ::close(fd);
     return 0;
 }
