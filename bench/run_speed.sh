@@ -17,6 +17,11 @@
 #     flat      per-message cost at FLAT_SIZES messages (without attachments)
 #     window    WINDOW_N plain-mix messages with the engine's window (offscreen, and under
 #               Xvfb when xvfb-run is installed) against the same run with /sx
+#   REPEAT=1                             turns of the attach and noattach runs; with more
+#                                        than one, the engine and the Python route take turns
+#                                        and the medians are printed, with the engine's speed
+#                                        as a share of the Python route's (the share moves far
+#                                        less than either figure when the machine's speed does)
 #   FLAT_SIZES="1000 10000 100000"  WINDOW_N=10000  WINDOW_REPEAT=5 (turns of the window runs)
 #   PYTHON_ROUTE=0                       skip the Python route
 #   SKIP_BUILD=1                         use build-bench/ as it is
@@ -37,6 +42,7 @@ runs=${RUNS:-attach noattach flat window}
 flat_sizes=${FLAT_SIZES:-1000 10000 100000}
 window_n=${WINDOW_N:-10000}
 window_repeat=${WINDOW_REPEAT:-5}
+repeat=${REPEAT:-1}
 python_route=${PYTHON_ROUTE:-1}
 limit=${TIMEOUT:-900}
 
@@ -191,6 +197,7 @@ python_route() {
             seconds=${t[0]} rss=${t[1]} cpu=$(calc "${t[2]} + ${t[3]}" 2)
         fi
     fi
+    py_took=$seconds
     printf '%-22s %25s %8.2f s %25.1f MB/s' "  Python fast route" "" "$seconds" "$(calc "$bytes / 1e6 / $seconds" 1)"
     [ -z "$rss" ] || printf '  peak RSS %s MB' "$(calc "$rss * 1024 / 1e6" 0)"
     [ -z "$cpu" ] || printf ', CPU %s s (%.1f MB per CPU second)' "$cpu" "$(calc "$bytes / 1e6 / ($cpu + 0.001)" 1)"
@@ -209,21 +216,45 @@ python_route() {
     [ "$differ" != 0 ] || echo "    output files identical to the engine's ($total lines in five files)"
 }
 
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
+
+# workload LABEL MIX: the engine on the N-message mailbox of MIX, then the Python route on it,
+# $repeat times in turns; the first turn is shown whole, then the medians when there are more.
+workload() {
+    local label=$1 mbox walls="" cpus="" pys="" shares="" bytes turn
+    mbox=$(mailbox "$n" "$2")
+    bytes=$(stat -c %s "$mbox")
+    for turn in $(seq "$repeat"); do
+        py_took=
+        engine_run "$label" "$mbox" sx >"$work/turn.txt"
+        python_route "$mbox" "$took" >>"$work/turn.txt"
+        [ "$turn" != 1 ] || cat "$work/turn.txt"
+        walls+="$took "
+        cpus+="${cpu_took:-} "
+        if [ -n "$py_took" ]; then
+            pys+="$py_took "
+            shares+="$(calc "$py_took / $took" 3) "
+        fi
+    done
+    [ "$repeat" -gt 1 ] || return 0
+    local wall cpu py share
+    wall=$(echo "$walls" | median) cpu=$(echo "$cpus" | median)
+    py=$(echo "$pys" | median) share=$(echo "$shares" | median)
+    printf '  medians of %d turns: the engine %.1f MB/s (turns: %s)' "$repeat" \
+        "$(calc "$bytes / 1e6 / $wall" 1)" "${walls% }"
+    [ -z "$cpu" ] || printf ', %.1f MB per CPU second' "$(calc "$bytes / 1e6 / ($cpu + 0.001)" 1)"
+    echo
+    [ -z "$py" ] || printf '  the Python route %.1f MB/s; the engine at %.2f× its speed\n' \
+        "$(calc "$bytes / 1e6 / $py" 1)" "$share"
+}
+
 # Other work on the machine slows every figure; the load average says how busy it was.
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "tree $(git -C "$root" rev-parse --short HEAD 2>/dev/null), $(nproc) cores, load average $(load), $(date -u '+%Y-%m-%d %H:%M UTC')"
 for r in $runs; do
     case $r in
-        attach)
-            mbox=$(mailbox "$n" attach)
-            engine_run "with attachments" "$mbox" sx
-            python_route "$mbox" "$took"
-            ;;
-        noattach)
-            mbox=$(mailbox "$n" noattach)
-            engine_run "without attachments" "$mbox" sx
-            python_route "$mbox" "$took"
-            ;;
+        attach) workload "with attachments" attach ;;
+        noattach) workload "without attachments" noattach ;;
         flat)
             # A one-message run gives the start-up and shut-down cost, which is taken out so
             # that small runs are not charged with it.
@@ -265,7 +296,6 @@ for r in $runs; do
                     cpus[$mode]+="${cpu_took:-} "
                 done
             done
-            median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
             sx_wall=$(echo "${times[sx]:-}" | median)
             sx_cpu=$(echo "${cpus[sx]:-}" | median)
             for mode in $modes; do
