@@ -4,12 +4,10 @@
 
 #include <string_view>
 
-#include "engine/run_state.h"
 #include "engine/source_kinds.h"
 #include "model/message.h"
 #include "settings/error_reporter.h"
 #include "settings/scratch_dir.h"
-#include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 #include "sources/mail_source.h"
@@ -29,13 +27,12 @@ constexpr std::string_view kAskParsed =
 
 }  // namespace
 
-void DeleteTempFiles() {
-    Guard("Sub DeleteTempFiles:", [] {
-        const SourceKind* kind = FindSourceKind(Settings().useSource);
+void DeleteTempFiles(const RunContext& run, const MessageWork& message) {
+    Guard("Sub DeleteTempFiles:", [&] {
+        const SourceKind* kind = FindSourceKind(run.settings.useSource);
         if (!kind || !kind->cleansScratchFiles) return;
-        sources::MailSource* source = CurrentRun().currentSource;
-        if (!source || !source->Message()) return;
-        auto attachments = source->Message()->Attachments();
+        if (!message.source.Message()) return;
+        auto attachments = message.source.Message()->Attachments();
         if (!attachments || attachments->Count() < 1) return;
         // A file already gone or in use is passed over.
         for (const std::string& path : *attachments) ::unlink(Trim(path).c_str());
@@ -44,9 +41,9 @@ void DeleteTempFiles() {
     });
 }
 
-MessageOutcome CurrentOutcome() {
+MessageOutcome OutcomeOf(const MessageWork& message) {
     MessageOutcome outcome;
-    for (TemplateOutcome status : CurrentRun().templateStatus) {
+    for (TemplateOutcome status : message.templateStatus) {
         if (status == TemplateOutcome::Failed) {
             outcome.failed = true;
             outcome.notUsed = false;
@@ -57,14 +54,14 @@ MessageOutcome CurrentOutcome() {
     return outcome;
 }
 
-void DeleteMessage() {
-    Guard("modGlobal - DeleteMessage", [] {
-        const SettingsState& settings = Settings();
+void DeleteMessage(const RunContext& run, const MessageWork& message) {
+    Guard("modGlobal - DeleteMessage", [&] {
+        const SettingsState& settings = run.settings;
         if (settings.deleteFlag == 0) return;
-        MessageOutcome outcome = CurrentOutcome();
+        MessageOutcome outcome = OutcomeOf(message);
         if (outcome.notUsed && !settings.deleteUnused) return;
         if (settings.deleteFlag == 2) {
-            if (!CurrentRun().allParsedOK || outcome.failed) {
+            if (!message.allParsedOK || outcome.failed) {
                 ReportError(kFailedNotDeleted, true);
                 return;
             }
@@ -76,7 +73,7 @@ void DeleteMessage() {
                        MsgAnswer::No) != MsgAnswer::Yes)
                 return;
         }
-        if (CurrentRun().currentSource) CurrentRun().currentSource->DoDeleteMessage();
+        message.source.DoDeleteMessage();
     });
 }
 

@@ -1,6 +1,7 @@
 #include "engine/engine_run.h"
 
 #include <ctime>
+#include <optional>
 #include <string_view>
 
 #include "engine/disposal.h"
@@ -8,7 +9,6 @@
 #include "engine/extraction.h"
 #include "engine/mime_host.h"
 #include "engine/output_line.h"
-#include "engine/run_state.h"
 #include "engine/source_kinds.h"
 #include "engine/status_window.h"
 #include "engine/template_files.h"
@@ -38,123 +38,137 @@ void Status(long value, const std::string& text, int line) {
 }
 
 // Today's short date and the long time now; formatted again only when the second changes.
-const std::string& CurrentStamp() {
-    static std::time_t second = -1;
-    static std::string stamp;
+const std::string& CurrentStamp(RunContext& run) {
     std::time_t now = std::time(nullptr);
-    if (now != second) {
-        second = now;
-        stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
+    if (now != run.stampSecond) {
+        run.stampSecond = now;
+        run.stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
     }
-    return stamp;
+    return run.stamp;
 }
 
 }  // namespace
 
-std::unique_ptr<sources::SourceList> GetSources() {
+std::unique_ptr<sources::SourceList> GetSources(RunContext& run) {
     std::unique_ptr<sources::SourceList> list;
     Guard(
         "Sub GetSources:",
         [&] {
-            const std::string& useSource = Settings().useSource;
-            if (const SourceListFactory& replaced = CurrentRun().sourceFactory) {
-                list = replaced(useSource);
+            const std::string& useSource = run.settings.useSource;
+            if (run.sourceFactory) {
+                list = run.sourceFactory(useSource);
             } else if (const SourceKind* kind = FindSourceKind(useSource)) {
-                list = kind->make(MimeHost());
+                if (!run.decoder) Raise(kErrObjectRequired);
+                list = kind->make(*run.decoder);
             }
         },
         kLoggedEnding);
     return list;
 }
 
-bool CanWriteOutput() {
-    std::string path = Trim(CurrentRun().currentTemplate->OutputFile());
+bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
+    std::string path = Trim(tpl.OutputFile());
     if (path.empty()) return false;
     if (path == kPrinterOutput) return true;
-    if (TrialOutput* trial = CurrentRun().trialOutput) return trial->Open(path) == 0;
-    return CurrentRun().outputs.Open(path) == 0;
+    return run.output->Open(path) == 0;
 }
 
-void SetLastRan() {
-    Guard("Sub SetLastRan:", [] {
-        clsTemplate& tpl = *CurrentRun().currentTemplate;
-        const std::string& stamp = CurrentStamp();
+void SetLastRan(RunContext& run, clsTemplate& tpl) {
+    Guard("Sub SetLastRan:", [&] {
+        const std::string& stamp = CurrentStamp(run);
         tpl.SetLastRan(stamp);
         // The stamp changes once a second at most; a file that holds it already is left alone.
-        TemplateCache& templates = CurrentRun().templates;
-        if (templates.HoldsStamp(tpl.FileName(), stamp)) return;
+        if (run.templates.HoldsStamp(tpl.FileName(), stamp)) return;
         tpl.WriteLastRan();
-        templates.StampWritten(tpl.FileName(), stamp);
+        run.templates.StampWritten(tpl.FileName(), stamp);
     });
 }
 
-void ApplyTemplate(const std::string& name, ApplyMode mode) {
-    RunState& run = CurrentRun();
-    if (IsBadTemplate(name)) return;
-    if (!CanWriteOutput()) {
+void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
+                   const std::string& name) {
+    if (IsBadTemplate(run, name)) return;
+    clsTemplate& tpl = *work.tpl;
+    if (!CanWriteOutput(run, tpl)) {
         run.badTemplates.push_back(name);
-        MarkTemplateFailed();
+        message.MarkTemplateFailed(work.index);
         ReportError(std::string(kInvalidOutputFile) + name, true);
         return;
     }
-    const std::shared_ptr<clsTemplate>& tpl = run.currentTemplate;
-    run.outputLine = tpl->colOutPutLines()->Item(1);
-    run.delimiter = ",";
-    run.outputOrder = ParseOutput(run.outputLine, run.delimiter);
-    SetDelimiter();
-    ParseMessage();
-    if (mode == ApplyMode::Run) SetLastRan();
+    work.outputLine = tpl.colOutPutLines()->Item(1);
+    work.delimiter = ",";
+    work.outputOrder = ParseOutput(work.outputLine, work.delimiter);
+    SetDelimiter(work);
+    ParseMessage(run, message, work);
+    if (run.mode == ApplyMode::Run) SetLastRan(run, tpl);
 }
 
-void DoParsing() {
-    bool finished = Guard("Sub DoParsing:", [] {
-        RunState& run = CurrentRun();
+void DoParsing(RunContext& run, MessageWork& message) {
+    std::size_t index = 0;  // the template being applied
+    bool finished = Guard("Sub DoParsing:", [&] {
+        RunProgress& progress = run.progress;
         // What happened to template and output files since the last message.
         run.watch.Poll();
-        run.templateCount = static_cast<std::int32_t>(run.templateFiles.size());
-        run.templateNo = 0;
-        const std::string& dir = Settings().templateDir;
-        for (std::size_t i = 0; i < run.templateFiles.size(); ++i) {
-            run.currentTemplateIndex = static_cast<std::int16_t>(i);
-            const std::string name = Trim(run.templateFiles[i]);
+        progress.templateCount = static_cast<std::int32_t>(run.templateFiles.size());
+        progress.templateNo = 0;
+        const std::string& dir = run.settings.templateDir;
+        for (index = 0; index < run.templateFiles.size(); ++index) {
+            const std::string name = Trim(run.templateFiles[index]);
             std::optional<std::string> path = run.templates.Find(dir, name);
             if (!path) {
-                MarkTemplateFailed();
+                message.MarkTemplateFailed(index);
                 ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;  // the remaining templates are not applied to this message
             }
-            CalcPrgValue(ProgressKind::Templates);
-            Status(run.templateProgress,
-                   "Using Template: " + std::to_string(run.templateNo + 1) + " of " +
-                       std::to_string(run.templateCount),
+            CalcPrgValue(progress, ProgressKind::Templates);
+            Status(progress.templateProgress,
+                   "Using Template: " + std::to_string(progress.templateNo + 1) + " of " +
+                       std::to_string(progress.templateCount),
                    2);
-            ++run.templateNo;
+            ++progress.templateNo;
 
-            std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, Settings().useScripts);
+            std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
             if (!tpl) {
                 // Gone between the look-up and the reading.
-                MarkTemplateFailed();
+                message.MarkTemplateFailed(index);
                 ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;
             }
-            run.currentTemplate = tpl;
-            if (tpl->Active()) ApplyTemplate(name, ApplyMode::Run);
+            if (tpl->Active()) {
+                TemplateWork work(std::move(tpl), index);
+                ApplyTemplate(run, message, work, name);
+            }
             LetEventsRun();
         }
     });
-    if (!finished) MarkTemplateFailed();
+    if (!finished) message.MarkTemplateFailed(index);
 }
 
-void RunSources(const std::string& selection) {
-    RunState& run = CurrentRun();
-    run.allParsedOK = true;
-    GetTemplateFiles(selection);
+bool ForEachMessage(sources::MailSource& source, const SourceWalk& walk) {
+    source.Connect();
+    if (!source.IsConnected()) return false;
+    const std::int32_t total = source.TotalMessages();
+    if (walk.connected) walk.connected(total);
+    if (total > 0) {
+        std::int32_t number = 0;
+        source.GetFirstMsg();
+        while (source.Message()) {
+            if (!walk.message(++number)) break;
+            source.GetNextMsg();
+        }
+        if (walk.walked) walk.walked(number);
+    }
+    source.Disconnect();
+    return true;
+}
+
+void RunSources(RunContext& run, const std::string& selection) {
+    GetTemplateFiles(run, selection);
     LetEventsRun();
     if (!run.haveTemplateFiles) {
         ReportError(ExeName() + std::string(kTemplateFileMissing), true);
         return;
     }
-    std::unique_ptr<sources::SourceList> sourceList = GetSources();
+    std::unique_ptr<sources::SourceList> sourceList = GetSources(run);
     if (!sourceList) {
         ReportError(kNoSourceKind, true, true);
         return;
@@ -163,56 +177,53 @@ void RunSources(const std::string& selection) {
         ReportError(kNoSources, true, true);
         return;
     }
+    RunProgress& progress = run.progress;
     for (std::int32_t i = 1; i <= sourceList->Count(); ++i) {
         sources::MailSource* source = sourceList->ItemAt(i);
-        run.currentSource = source;
         if (!source) break;
         const std::string id = source->ID();
         Status(0, "Templates...", 2);
         Status(0, "Messages...", 3);
         Status(0, "Connecting To: " + id, 1);
-        source->Connect();
-        if (!source->IsConnected()) {
+        SourceWalk walk;
+        walk.connected = [&](std::int32_t total) {
+            LogSystem("Connected to: " + id);
+            Status(0, "Connected To: " + id, 1);
+            progress.totalMessageCount = total;
+            progress.messageNo = 0;
+            if (total <= 0) {
+                LogSystem("No messsages found.");
+                Status(0, "No messages...", 3);
+            }
+        };
+        walk.message = [&](std::int32_t number) {
+            progress.messageNo = number;
+            MessageWork message(*source, run.templateFiles.size());
+            CalcPrgValue(progress, ProgressKind::Messages);
+            Status(progress.messageProgress,
+                   "Parsing message: " + std::to_string(progress.messageNo) + " of " +
+                       std::to_string(progress.totalMessageCount),
+                   3);
+            Status(0, "Templates...", 2);
+            DoParsing(run, message);
+            LetEventsRun();
+            DeleteTempFiles(run, message);
+            DeleteMessage(run, message);
+            return true;
+        };
+        walk.walked = [&](std::int32_t) {
+            Status(0, "Disconnecting From: " + id, 1);
+            LogSystem("Parsed:" + std::to_string(progress.messageNo) + " of " +
+                      std::to_string(progress.totalMessageCount) + " with " +
+                      std::to_string(progress.templateNo) + " of " +
+                      std::to_string(progress.templateCount));
+        };
+        if (!ForEachMessage(*source, walk)) {
             MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
             continue;
         }
-        LogSystem("Connected to: " + id);
-        Status(0, "Connected To: " + id, 1);
-        run.totalMessageCount = source->TotalMessages();
-        if (run.totalMessageCount <= 0) {
-            LogSystem("No messsages found.");
-            Status(0, "No messages...", 3);
-        } else {
-            run.messageNo = 0;
-            source->GetFirstMsg();
-            if (source->Message()) run.messageNo = 1;
-            while (source->Message()) {
-                ResetTemplateStatus();
-                CalcPrgValue(ProgressKind::Messages);
-                Status(run.messageProgress,
-                       "Parsing message: " + std::to_string(run.messageNo) + " of " +
-                           std::to_string(run.totalMessageCount),
-                       3);
-                Status(0, "Templates...", 2);
-                DoParsing();
-                LetEventsRun();
-                DeleteTempFiles();
-                DeleteMessage();
-                source->GetNextMsg();
-                if (source->Message()) {
-                    run.allParsedOK = true;
-                    ++run.messageNo;
-                }
-            }
-            Status(0, "Disconnecting From: " + id, 1);
-            LogSystem("Parsed:" + std::to_string(run.messageNo) + " of " +
-                      std::to_string(run.totalMessageCount) + " with " +
-                      std::to_string(run.templateNo) + " of " + std::to_string(run.templateCount));
-        }
-        source->Disconnect();
         LogSystem("Disconected: from " + id);
     }
-    run.currentSource = nullptr;
 }
 
 }  // namespace tallix::engine

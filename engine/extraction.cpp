@@ -8,9 +8,7 @@
 
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
-#include "engine/run_state.h"
 #include "engine/scripting.h"
-#include "engine/template_trial.h"
 #include "model/field_vocabulary.h"
 #include "model/message.h"
 #include "model/template.h"
@@ -24,14 +22,9 @@
 namespace tallix::engine {
 namespace {
 
+constexpr std::string_view kGetValueContext = "Sub GetValue:";
 constexpr std::string_view kMessageNotInitialized =
     "called ParseMessage called with message not initialized.";
-
-txMessage& CurrentMessage() {
-    sources::MailSource* source = CurrentRun().currentSource;
-    if (!source || !source->Message()) Raise(kErrObjectRequired);
-    return *source->Message();
-}
 
 std::int32_t AttachmentCount(const txMessage& message) {
     auto attachments = message.Attachments();
@@ -56,68 +49,65 @@ double NumberOf(std::string_view text) {
 
 }  // namespace
 
-void ParseMessage() {
-    bool finished = Guard("Sub ParseMessage:", [] {
-        RunState& run = CurrentRun();
-        sources::MailSource* source = run.currentSource;
-        if (!source || !source->Message()) {
-            ReportError(
-                (source ? source->ID() : std::string()) + std::string(kMessageNotInitialized),
-                true);
+void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
+    bool finished = Guard("Sub ParseMessage:", [&] {
+        if (!message.source.Message()) {
+            ReportError(message.source.ID() + std::string(kMessageNotInitialized), true);
             return;
         }
         LetEventsRun();
-        if (!MatchesFilter()) return;
-        run.templateStatus.at(run.currentTemplateIndex) = TemplateOutcome::Parsed;
-        std::int32_t count = run.currentTemplate->colFields()->Count();
+        if (!MatchesFilter(run, message, *work.tpl)) return;
+        message.templateStatus.at(work.index) = TemplateOutcome::Parsed;
+        std::int32_t count = work.tpl->colFields()->Count();
         for (std::int32_t k = 1; k <= count; ++k) {
-            ParseVariable(k);
+            if (!ParseVariable(run, message, work, k)) message.MarkTemplateFailed(work.index);
             LetEventsRun();
         }
-        if (Settings().useScripts) DoScripts();
-        CreateOutputString();
-        AppendOutput();
+        if (run.settings.useScripts) DoScripts(run, work);
+        CreateOutputString(work);
+        if (!AppendOutput(run, work)) message.MarkTemplateFailed(work.index);
     });
-    if (!finished) MarkTemplateFailed();
+    if (!finished) message.MarkTemplateFailed(work.index);
 }
 
 namespace {
 
 // How each field name is read from the current message (and its source). Attachments and
 // "<NONE>" are handled by TakeValue itself; a name without a row gives "".
-using FieldReader = std::string (*)(txMessage& m, sources::MailSource& source);
+using FieldReader = std::string (*)(txMessage& m, const MessageWork& message);
 struct FieldRow {
     std::string_view name;
     FieldReader read;
 };
 constexpr std::array kFieldReaders{
-    FieldRow{kFieldMsgText, [](txMessage& m, sources::MailSource&) { return m.Body(); }},
-    FieldRow{kFieldMsgSubject, [](txMessage& m, sources::MailSource&) { return m.Subject(); }},
+    FieldRow{kFieldMsgText, [](txMessage& m, const MessageWork&) { return m.Body(); }},
+    FieldRow{kFieldMsgSubject, [](txMessage& m, const MessageWork&) { return m.Subject(); }},
     FieldRow{kFieldMsgSentDate,
-             [](txMessage&, sources::MailSource&) { return GetDateString("Sent"); }},
+             [](txMessage&, const MessageWork& w) { return GetDateString(w, "Sent"); }},
     FieldRow{kFieldMsgReceiveDate,
-             [](txMessage&, sources::MailSource&) { return GetDateString("Received"); }},
-    FieldRow{kFieldMsgSentTime, [](txMessage& m, sources::MailSource&) { return m.SentTime(); }},
+             [](txMessage&, const MessageWork& w) { return GetDateString(w, "Received"); }},
+    FieldRow{kFieldMsgSentTime, [](txMessage& m, const MessageWork&) { return m.SentTime(); }},
     FieldRow{kFieldMsgReceiveTime,
-             [](txMessage& m, sources::MailSource&) { return m.ReceiveTime(); }},
-    FieldRow{kFieldReplyToName, [](txMessage& m, sources::MailSource&) { return m.ReplyToName(); }},
+             [](txMessage& m, const MessageWork&) { return m.ReceiveTime(); }},
+    FieldRow{kFieldReplyToName, [](txMessage& m, const MessageWork&) { return m.ReplyToName(); }},
     FieldRow{kFieldReplyToAddress,
-             [](txMessage& m, sources::MailSource&) { return m.ReplyToAddress(); }},
-    FieldRow{kFieldSenderName, [](txMessage& m, sources::MailSource&) { return m.SenderName(); }},
+             [](txMessage& m, const MessageWork&) { return m.ReplyToAddress(); }},
+    FieldRow{kFieldSenderName, [](txMessage& m, const MessageWork&) { return m.SenderName(); }},
     FieldRow{kFieldSenderAddress,
-             [](txMessage&, sources::MailSource& s) { return s.ConvertAddress(); }},
-    FieldRow{kFieldSenderType, [](txMessage& m, sources::MailSource&) { return m.SenderType(); }},
+             [](txMessage&, const MessageWork& w) { return w.source.ConvertAddress(); }},
+    FieldRow{kFieldSenderType, [](txMessage& m, const MessageWork&) { return m.SenderType(); }},
     FieldRow{kFieldRecipientName,
-             [](txMessage& m, sources::MailSource&) { return m.ReceipentName(); }},
+             [](txMessage& m, const MessageWork&) { return m.ReceipentName(); }},
     FieldRow{kFieldRecipientAddress,
-             [](txMessage& m, sources::MailSource&) { return m.ReceipentAddress(); }},
+             [](txMessage& m, const MessageWork&) { return m.ReceipentAddress(); }},
 };
 
 // GetValue's work; false when it failed (and was reported).
-bool TakeValue(std::string_view fieldName, std::int32_t attachmentIndex, std::string& result) {
-    return Guard("Sub GetValue:", [&] {
+bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int32_t attachmentIndex,
+               std::string& result) {
+    return Guard(kGetValueContext, [&] {
         const std::string field = Trim(fieldName);
-        txMessage& m = CurrentMessage();
+        txMessage& m = message.Message();
         if (field == kFieldAttachment) {
             if (attachmentIndex == 0) return;
             result = m.GetAttachString(m.Attachments()->Item(attachmentIndex));
@@ -126,7 +116,7 @@ bool TakeValue(std::string_view fieldName, std::int32_t attachmentIndex, std::st
         }
         for (const FieldRow& row : kFieldReaders) {
             if (row.name == field) {
-                result = row.read(m, *CurrentRun().currentSource);
+                result = row.read(m, message);
                 return;
             }
         }
@@ -134,27 +124,28 @@ bool TakeValue(std::string_view fieldName, std::int32_t attachmentIndex, std::st
     });
 }
 
-// The text GetValue gives for a field of the current message, taken once per message.
-const std::string& FieldText(std::string_view field, std::int32_t index) {
-    RunState& run = CurrentRun();
-    if (run.currentSource) run.fields.Use(run.currentSource->Message());
+// The text GetValue gives for a field of the message, taken once per message.
+const std::string& FieldText(RunContext& run, const MessageWork& message, std::string_view field,
+                             std::int32_t index) {
+    run.fields.Use(message.source.Message());
     if (const std::string* kept = run.fields.Find(field, index)) return *kept;
     std::string text;
-    const bool read = TakeValue(field, index, text);
+    const bool read = TakeValue(message, field, index, text);
     return run.fields.Keep(field, index, std::move(text), read);
 }
 
 }  // namespace
 
-std::string GetValue(std::string_view fieldName, std::int32_t attachmentIndex) {
+std::string GetValue(const MessageWork& message, std::string_view fieldName,
+                     std::int32_t attachmentIndex) {
     std::string result;
-    TakeValue(fieldName, attachmentIndex, result);
+    TakeValue(message, fieldName, attachmentIndex, result);
     return result;
 }
 
-std::string GetDateString(std::string_view which) {
+std::string GetDateString(const MessageWork& message, std::string_view which) {
     return GuardValue<std::string>("Sub GetDateString:", "", [&] {
-        txMessage& m = CurrentMessage();
+        txMessage& m = message.Message();
         if (which == "Sent") return DatePart(m.SentDate());
         if (which == "Received") return DatePart(m.ReceiveDate());
         return std::string();
@@ -163,20 +154,8 @@ std::string GetDateString(std::string_view which) {
 
 namespace {
 
-// A variable's search as the extraction runs it. When case does not matter the search
-// strings are upper-cased and the field's upper-cased text is searched; the value is then cut
-// from the text as it stands (upper-casing keeps every position).
-struct Search {
-    std::string field;
-    bool ignoreCase = false;
-    std::string start;
-    std::string stop;
-    std::string wholeWord;       // "0": the start string may stand inside a word
-    bool lineStartOnly = false;  // only a start string that begins a line counts
-};
-
-Search SearchOf(const clsExportField& variable) {
-    Search search;
+VariableSearch SearchOf(const clsExportField& variable) {
+    VariableSearch search;
     search.field = UCase(variable.FieldType());
     search.ignoreCase = variable.MatchCase() == "0";
     search.start = variable.FindStart();
@@ -190,35 +169,14 @@ Search SearchOf(const clsExportField& variable) {
     return search;
 }
 
-// The searches of the variables in use, each made once per variable: without scripts one copy
-// of each template serves every message, and reading and upper-casing its search texts again
-// for every message was a good part of the extraction's time. An entry counts only while its
-// variable lives; a template read again, or copied for scripts or a trial, brings new
-// variables. Kept per thread, as trials run on threads of their own.
 constexpr std::size_t kKeptSearches = 1024;  // above this, entries of gone variables are dropped
-
-const Search& SearchFor(const std::shared_ptr<clsExportField>& variable) {
-    struct Kept {
-        std::weak_ptr<clsExportField> variable;
-        Search search;
-    };
-    thread_local std::unordered_map<const clsExportField*, Kept> kept;
-    if (auto it = kept.find(variable.get());
-        it != kept.end() && it->second.variable.lock() == variable)
-        return it->second.search;
-    if (kept.size() >= kKeptSearches)
-        std::erase_if(kept, [](const auto& entry) { return entry.second.variable.expired(); });
-    Kept& entry = kept[variable.get()];
-    entry = Kept{variable, SearchOf(*variable)};
-    return entry.search;
-}
 
 // The value between the start and the stop string in `text` (the field's text, or attachment
 // `index`'s); nothing when either is not found or the stop does not lie after the start.
-std::optional<std::string> CutValue(const Search& search, std::int32_t index,
+std::optional<std::string> CutValue(RunContext& run, MessageWork& message,
+                                    const VariableSearch& search, std::int32_t index,
                                     const std::string& text) {
-    const std::string& working =
-        search.ignoreCase ? CurrentRun().fields.Upper(search.field, index) : text;
+    const std::string& working = search.ignoreCase ? run.fields.Upper(search.field, index) : text;
     std::size_t s = FindStartPos(search.start, working, search.wholeWord);
     // Only the first occurrence is looked at: when it does not begin a line, nothing is found.
     if (search.lineStartOnly && s > search.start.size() + 1 &&
@@ -228,20 +186,20 @@ std::optional<std::string> CutValue(const Search& search, std::int32_t index,
     const std::size_t e = FindStopPos(search.stop, working, s);
     if (e <= s) return std::nullopt;
     // A trial notes where the value was cut from (ParseVariable adds the variable).
-    if (std::vector<FoundText>* found = CurrentRun().foundTexts)
+    if (std::vector<FoundText>* found = message.found)
         found->push_back({0, search.field, index, s - 1, e - s});
     return TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, e - s)));
 }
 
 // The variable's value from its field, or from the first attachment, in order, that holds it;
 // a blank text ends the search.
-std::string ValueOf(const Search& search) {
+std::string ValueOf(RunContext& run, MessageWork& message, const VariableSearch& search) {
     const bool attachments = search.field == kFieldAttachment;
-    const std::int32_t last = attachments ? AttachmentCount(CurrentMessage()) : 0;
+    const std::int32_t last = attachments ? AttachmentCount(message.Message()) : 0;
     for (std::int32_t index = attachments ? 1 : 0; index <= last; ++index) {
-        const std::string& text = FieldText(search.field, index);
+        const std::string& text = FieldText(run, message, search.field, index);
         if (TrimView(text).empty()) break;
-        if (std::optional<std::string> value = CutValue(search, index, text))
+        if (std::optional<std::string> value = CutValue(run, message, search, index, text))
             return std::move(*value);
     }
     return {};
@@ -249,35 +207,46 @@ std::string ValueOf(const Search& search) {
 
 }  // namespace
 
-void ParseVariable(std::int32_t position) {
-    bool finished = Guard("Sub ParseVariable:", [&] {
-        auto variable = CurrentRun().currentTemplate->colFields()->Item(position);
+const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField>& variable) {
+    if (auto it = m_kept.find(variable.get());
+        it != m_kept.end() && it->second.variable.lock() == variable)
+        return it->second.search;
+    if (m_kept.size() >= kKeptSearches)
+        std::erase_if(m_kept, [](const auto& entry) { return entry.second.variable.expired(); });
+    Kept& entry = m_kept[variable.get()];
+    entry = Kept{variable, SearchOf(*variable)};
+    return entry.search;
+}
+
+bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,
+                   std::int32_t position) {
+    return Guard("Sub ParseVariable:", [&] {
+        auto variable = work.tpl->colFields()->Item(position);
         if (!variable) Raise(kErrSubscript);
-        std::vector<FoundText>* found = CurrentRun().foundTexts;
+        std::vector<FoundText>* found = message.found;
         const std::size_t noted = found ? found->size() : 0;
-        const std::string value = ValueOf(SearchFor(variable));
+        const std::string value = ValueOf(run, message, run.searches.For(variable));
         if (found && found->size() > noted) found->back().variable = position;
         variable->SetValue(value);
         if (NumberOf(variable->UseQuotes()) == 1) variable->SetValue(ChangeQuotes(value));
     });
-    if (!finished) MarkTemplateFailed();
 }
 
-bool MatchesFilter() {
-    return GuardValue("Sub MatchesFilter:", false, [] {
-        auto filter = CurrentRun().currentTemplate->objFilter();
+bool MatchesFilter(RunContext& run, MessageWork& message, const clsTemplate& tpl) {
+    return GuardValue("Sub MatchesFilter:", false, [&] {
+        auto filter = tpl.objFilter();
         const std::string field = filter->MapiField();
         const std::string find = filter->FindString();
         if (field == kFieldNone || TrimView(find).empty()) return true;
         const std::string wanted = UCase(find);
-        MessageFields& fields = CurrentRun().fields;
+        MessageFields& fields = run.fields;
         if (field != kFieldAttachment) {
-            if (TrimView(FieldText(field, 0)).empty()) return false;
+            if (TrimView(FieldText(run, message, field, 0)).empty()) return false;
             return fields.Upper(field, 0).find(wanted) != std::string::npos;
         }
-        const std::int32_t count = AttachmentCount(CurrentMessage());
+        const std::int32_t count = AttachmentCount(message.Message());
         for (std::int32_t i = 1; i <= count; ++i) {
-            if (TrimView(FieldText(kFieldAttachment, i)).empty()) continue;
+            if (TrimView(FieldText(run, message, kFieldAttachment, i)).empty()) continue;
             if (fields.Upper(kFieldAttachment, i).find(wanted) != std::string::npos) return true;
         }
         return false;

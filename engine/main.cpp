@@ -5,7 +5,7 @@
 #include "engine/help_text.h"
 #include "engine/mime_host.h"
 #include "engine/print_text.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "engine/startup.h"
 #include "engine/status_window.h"
 #include "engine/test_command.h"

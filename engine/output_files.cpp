@@ -5,13 +5,25 @@
 
 #include <cerrno>
 
+#include "engine/print_text.h"
 #include "model/file_bytes.h"
+#include "settings/error_reporter.h"
+#include "settings/printer.h"
 #include "settings/text_functions.h"
+#include "settings/user_interface.h"
 
 namespace tallix::engine {
 
 OutputFiles::~OutputFiles() {
     Clear();
+}
+
+void OutputFiles::Print(const std::function<std::string()>& record) {
+    Printer* printer = CurrentPrinter();
+    if (!printer) Raise(kErrDeviceUnavailable);
+    PrintText(record(), *printer);
+    printer->EndDoc();
+    LetEventsRun();
 }
 
 void OutputFiles::Close(File& file) {

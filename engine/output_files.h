@@ -7,6 +7,7 @@
 // polls the watch once per message. Lines other programs append are seen by the duplicate
 // check, which reads the file again whenever its size is not the one the engine counted.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,7 +33,24 @@ void ForEachReadLine(std::string_view bytes, Line&& line) {
     if (start < bytes.size()) line(bytes.substr(start));
 }
 
-class OutputFiles {
+// Where the lines of a run go: the output files (OutputFiles) or, in a trial, a collection
+// that answers the duplicate check from the real files without writing them (TrialOutput).
+// Each call gives 0 or the errno of the failure a run meets.
+class OutputSink {
+  public:
+    virtual ~OutputSink() = default;
+    // The file can be appended to (a run opens, or creates, it now).
+    virtual int Open(const std::string& path) = 0;
+    // Sets `found` when a line of the file, trimmed of spaces, equals `trimmed`.
+    virtual int HoldsLine(const std::string& path, const std::string& trimmed, bool& found) = 0;
+    // Appends `line` and CR LF.
+    virtual int Append(const std::string& path, std::string_view line) = 0;
+    // Prints the record `record` makes (a template whose output file is "printer"); a run
+    // raises a missing printer before the record is made, and a printer failure, to its caller.
+    virtual void Print(const std::function<std::string()>& record) = 0;
+};
+
+class OutputFiles final : public OutputSink {
   public:
     explicit OutputFiles(FileWatch& watch) : m_watch(watch) {}
     ~OutputFiles();
@@ -41,12 +59,15 @@ class OutputFiles {
 
     // The file at `path` is open for appending (opened, or created, now if the path changed).
     // 0, or the errno of the failure.
-    int Open(const std::string& path);
+    int Open(const std::string& path) override;
     // Appends `line` and CR LF with one write. 0, or the errno of the failure.
-    int Append(const std::string& path, std::string_view line);
+    int Append(const std::string& path, std::string_view line) override;
     // Sets `found` when a line of the file, trimmed of spaces, equals `trimmed`.
     // 0, or the errno of the failure.
-    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found);
+    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found) override;
+    // Prints the record on the current printer and ends the document; no printer, or a
+    // printer failure, is raised.
+    void Print(const std::function<std::string()>& record) override;
     // Closes every file and forgets every index.
     void Clear();
 

@@ -3,9 +3,6 @@
 #include <string_view>
 
 #include "engine/extraction_text.h"
-#include "engine/print_text.h"
-#include "engine/run_state.h"
-#include "engine/template_trial.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -35,11 +32,10 @@ std::string ValueFor(const std::vector<colExportFields::Pointer>& fields, std::s
 }
 
 // Every value of the definition followed by `separator`.
-void BuildRecord(std::string& out, const std::string& separator) {
-    RunState& run = CurrentRun();
+void BuildRecord(const TemplateWork& work, std::string& out, const std::string& separator) {
     out.clear();
-    const auto fields = run.currentTemplate->colFields()->NewEnum();
-    for (const std::string& entry : run.outputOrder) {
+    const auto fields = work.tpl->colFields()->NewEnum();
+    for (const std::string& entry : work.outputOrder) {
         out += ValueFor(fields, entry);
         out += separator;
         LetEventsRun();
@@ -48,70 +44,50 @@ void BuildRecord(std::string& out, const std::string& separator) {
 
 }  // namespace
 
-void SetDelimiter() {
-    Guard("Sub SetDelimiter:", [] {
-        RunState& run = CurrentRun();
-        run.delimiter = DelimiterFor(run.currentTemplate->OutputDeliminator(), run.delimiter);
-    });
+void SetDelimiter(TemplateWork& work) {
+    Guard("Sub SetDelimiter:",
+          [&] { work.delimiter = DelimiterFor(work.tpl->OutputDeliminator(), work.delimiter); });
 }
 
-void CreateOutputString() {
-    Guard(kCreateOutputContext, [] {
-        RunState& run = CurrentRun();
-        BuildRecord(run.outputLine, run.delimiter);
-        if (!run.outputLine.empty()) {
-            run.outputLine.pop_back();  // the delimiter after the last value
-            run.outputLine = StripExtras(TrimLineBreaks(run.outputLine));
+void CreateOutputString(TemplateWork& work) {
+    Guard(kCreateOutputContext, [&] {
+        BuildRecord(work, work.outputLine, work.delimiter);
+        if (!work.outputLine.empty()) {
+            work.outputLine.pop_back();  // the delimiter after the last value
+            work.outputLine = StripExtras(TrimLineBreaks(work.outputLine));
         }
     });
 }
 
-std::string CreatePrintString() {
+std::string CreatePrintString(const TemplateWork& work) {
     std::string record;
-    Guard(kCreateOutputContext, [&] { BuildRecord(record, "\r\n"); });
+    Guard(kCreateOutputContext, [&] { BuildRecord(work, record, "\r\n"); });
     return record;
 }
 
-bool IsDuplicate(const std::string& path) {
+bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
     return GuardValue("Sub IsDuplicate:", false, [&] {
         bool found = false;
-        RunState& run = CurrentRun();
-        const std::string trimmed = Trim(run.outputLine);
-        // A trial asks its own output, which answers from the real file without changing it.
-        if (int error = run.trialOutput ? run.trialOutput->HoldsLine(path, trimmed, found)
-                                        : run.outputs.HoldsLine(path, trimmed, found))
+        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found))
             RaiseErrno(error);
         return found;
     });
 }
 
-void AppendOutput() {
-    RunState& run = CurrentRun();
-    const std::string path = Trim(run.currentTemplate->OutputFile());
-    if (path.empty()) return;
-    if (path == kPrinterOutput && run.trialOutput) {
-        run.trialOutput->Print(CreatePrintString());
-        return;
-    }
+bool AppendOutput(RunContext& run, const TemplateWork& work) {
+    const std::string path = Trim(work.tpl->OutputFile());
+    if (path.empty()) return true;
     if (path == kPrinterOutput) {
-        // A printer failure is the caller's to report.
-        Printer* printer = CurrentPrinter();
-        if (!printer) Raise(kErrDeviceUnavailable);
-        PrintText(CreatePrintString(), *printer);
-        printer->EndDoc();
-        LetEventsRun();
-        return;
+        run.output->Print([&] { return CreatePrintString(work); });
+        return true;
     }
-    bool written = Guard(std::string(kCouldNotWrite) + path, [&] {
-        bool write = run.currentTemplate->AllowDuplicate() || !IsDuplicate(path);
+    return Guard(std::string(kCouldNotWrite) + path, [&] {
+        bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path);
         if (write) {
-            if (int error = run.trialOutput ? run.trialOutput->Append(path, run.outputLine)
-                                            : run.outputs.Append(path, run.outputLine))
-                RaiseErrno(error);
+            if (int error = run.output->Append(path, work.outputLine)) RaiseErrno(error);
         }
         LetEventsRun();
     });
-    if (!written) MarkTemplateFailed();
 }
 
 }  // namespace tallix::engine

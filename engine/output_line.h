@@ -6,19 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "engine/run_context.h"
+
 namespace tallix::engine {
 
 inline constexpr std::string_view kPrinterOutput = "printer";
 
-// The delimiter from the current template's OutputDeliminator; unchanged for other words.
-void SetDelimiter();
-// Builds OutputLine from the current template's variables.
-void CreateOutputString();
-// Writes OutputLine to the current template's output file (or prints the record).
-void AppendOutput();
-// OutputLine, trimmed, already stands in the output file as a line, trimmed (exact case).
-bool IsDuplicate(const std::string& path);
+// The delimiter from the template's OutputDeliminator; unchanged for other words.
+void SetDelimiter(TemplateWork& work);
+// Builds the output line from the template's variables.
+void CreateOutputString(TemplateWork& work);
+// Writes the output line to the template's output file (or prints the record); false when the
+// line could not be written (reported). A printer failure is raised to the caller.
+bool AppendOutput(RunContext& run, const TemplateWork& work);
+// The output line, trimmed, already stands in the output file as a line, trimmed (exact case).
+bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path);
 // The record for the printer: every value followed by CR LF.
-std::string CreatePrintString();
+std::string CreatePrintString(const TemplateWork& work);
 
 }  // namespace tallix::engine

@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "engine/run_state.h"
 #include "engine/template_files.h"
 #include "model/file_bytes.h"
 #include "model/property.h"
@@ -50,21 +49,20 @@ void AppendLines(std::string_view text, const std::string& file, std::string& co
 
 }  // namespace
 
-std::unique_ptr<clsScripting> clsScripting::Create() {
+std::unique_ptr<clsScripting> clsScripting::Create(std::string_view scriptEngine) {
     std::unique_ptr<clsScripting> runner;
-    bool created = Guard("clsScripting - Class Initialize", [&] {
-        const std::string language = Trim(Settings().scriptEngine);
+    Guard("clsScripting - Class Initialize", [&] {
+        const std::string language = Trim(scriptEngine);
         if (language.empty()) return;
         if (!script::IsKnownLanguage(language)) {
             MsgBox(kLanguageRejected, MsgButtons::Ok, MsgIcon::Information, kErrorTitle);
             return;
         }
         auto host = std::make_shared<script::ScriptHost>();
-        host->SetLanguage(Settings().scriptEngine);
+        host->SetLanguage(scriptEngine);
         runner = std::make_unique<clsScripting>();
         runner->m_sc = std::move(host);
     });
-    Settings().useScripts = created && runner != nullptr;
     return runner;
 }
 
@@ -133,16 +131,17 @@ std::vector<std::string> SplitScriptNames(std::string_view scriptsToRun) {
     return names;
 }
 
-void DoScripts() {
-    if (!Settings().useScripts) return;
+void DoScripts(RunContext& run, const TemplateWork& work) {
+    if (!run.settings.useScripts) return;
     // A fresh runner and host for every matching message and template: scripts keep nothing
     // from one message to the next.
     std::unique_ptr<clsScripting> scripting;
     Guard("Sub DoScripts: ", [&] {
-        scripting = clsScripting::Create();
+        scripting = clsScripting::Create(run.settings.scriptEngine);
+        run.settings.useScripts = scripting != nullptr;
         if (!scripting) return;
-        scripting->SetDirectory(Settings().scriptDir);
-        const std::shared_ptr<clsTemplate> current = CurrentRun().currentTemplate;
+        scripting->SetDirectory(run.settings.scriptDir);
+        const std::shared_ptr<clsTemplate>& current = work.tpl;
         scripting->sc()->AddObject(kTemplateObjectName, current);
         scripting->GetScripts();
         for (const std::string& name :

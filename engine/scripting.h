@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/run_context.h"
 #include "engine/script_host/script_host.h"
 
 namespace tallix {
@@ -18,10 +19,10 @@ namespace tallix::engine {
 
 class clsScripting {
   public:
-    // A runner with a host set to the "ScriptEngine" language, or nullptr with scripts
-    // switched off for the rest of the run: silently for an empty language, after the
-    // message box for a language the host rejects, reported for any other failure.
-    static std::unique_ptr<clsScripting> Create();
+    // A runner with a host set to `language` (the "ScriptEngine" setting), or nullptr:
+    // silently for an empty language, after the message box for a language the host
+    // rejects, reported for any other failure.
+    static std::unique_ptr<clsScripting> Create(std::string_view language);
 
     std::string Scripts() const;
     void SetScripts(std::string_view v);
@@ -52,8 +53,9 @@ class clsScripting {
 // their blanks.
 std::vector<std::string> SplitScriptNames(std::string_view scriptsToRun);
 
-// Runs the current template's scripts with a fresh host, when scripts are switched on.
-void DoScripts();
+// Runs the template's scripts with a fresh host, when the run has scripts switched on; a
+// language that does not start switches them off for the rest of the run.
+void DoScripts(RunContext& run, const TemplateWork& work);
 
 // Script code larger than this is not loaded (a stray large file in the script directory).
 inline constexpr std::size_t kMaxScriptCodeBytes = 16u * 1024u * 1024u;

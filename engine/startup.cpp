@@ -1,7 +1,8 @@
 #include "engine/startup.h"
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/mime_host.h"
+#include "engine/run_context.h"
 #include "engine/status_window.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -48,12 +49,16 @@ void ReadEngineSettings() {
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     StatusWindow& window = Window();
     window.Load();
-    CurrentRun().pop3ConfigPath = sources::Pop3ConfigPath();
+    const std::string pop3ConfigPath = sources::Pop3ConfigPath();
     ReadEngineSettings();
-    InitApp();
-    GetCmdLnArgs(argumentText);
+    // The run works on the values just read; nothing changes them while it runs.
+    RunContext run(Settings());
+    run.pop3ConfigPath = pop3ConfigPath;
+    run.decoder = &MimeHost();
+    InitApp(run);
+    GetCmdLnArgs(run, argumentText);
 
-    if (CurrentRun().commandLine.helpRequested) {
+    if (run.commandLine.helpRequested) {
         if (hooks.showHelp) hooks.showHelp();
         return 0;
     }
@@ -64,9 +69,9 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     DoGUIStatus(0, "Initializing application...", 1);
     LetEventsRun();
     // The operating-system version check of /sx runs always passes on Linux.
-    if (!CurrentRun().commandLine.noWindow) window.Show();
+    if (!run.commandLine.noWindow) window.Show();
 
-    std::string selection = Trim(CurrentRun().commandLine.templateSelection);
+    std::string selection = Trim(run.commandLine.templateSelection);
     if (selection == kAllTemplates) selection.clear();
     // A source may pass a failure on to the engine (the Simple MAPI source does while it
     // reads a message). Nothing in the run traps it, so it ends the run here, reported,
@@ -75,9 +80,9 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
         kCtxRunSources,
         [&] {
             if (hooks.runSources)
-                hooks.runSources(selection);
+                hooks.runSources(run, selection);
             else
-                RunSources(selection);
+                RunSources(run, selection);
         },
         kLoggedEnding);
 

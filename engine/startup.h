@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/run_context.h"
+
 namespace tallix::engine {
 
 inline constexpr std::string_view kAllTemplates = "ALL";
@@ -15,7 +17,7 @@ struct EngineHooks {
     std::function<void()> showHelp;
     // The run over every source with the given selection ("" for every template);
     // RunSources when not set.
-    std::function<void(const std::string& selection)> runSources;
+    std::function<void(RunContext& run, const std::string& selection)> runSources;
 };
 
 // Start-up in the engine's order: load the status window hidden, compute the POP3 account

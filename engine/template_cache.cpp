@@ -51,12 +51,11 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool s
         return HandOut(it->second, scriptsRun);
     }
     auto tpl = std::make_shared<clsTemplate>();
-    const std::uint64_t reportsBefore = ReportCount();
     tpl->SetFileName(path);
-    tpl->ReadTemplate();
+    const bool readCleanly = tpl->ReadTemplate();
     // Keep the parse only when the file did not change while it was read and read cleanly.
     std::optional<FileIdentity> after = IdentifyRegularFile(path);
-    if (after && *before == *after && ReportCount() == reportsBefore)
+    if (after && *before == *after && readCleanly)
         m_kept[path] = Kept{*after, tpl->Clone(), watched, scriptsRun ? nullptr : tpl};
     else
         m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false};

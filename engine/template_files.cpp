@@ -7,7 +7,6 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/run_state.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
@@ -88,23 +87,21 @@ std::optional<std::string> FindFileNoCase(const std::string& dir, std::string_vi
     return found.front();
 }
 
-void GetTemplateFiles(const std::string& selection) {
+void GetTemplateFiles(RunContext& run, const std::string& selection) {
     Guard("Sub GetTemplateFiles:", [&] {
-        RunState& run = CurrentRun();
         run.templateFiles.clear();
         run.haveTemplateFiles = false;
         run.badTemplates.clear();
         std::string trimmed = Trim(selection);
         std::string pattern =
-            JoinPath(Settings().templateDir, (trimmed.empty() ? std::string("*") : trimmed) +
-                                                 std::string(kTemplateExtension));
+            JoinPath(run.settings.templateDir, (trimmed.empty() ? std::string("*") : trimmed) +
+                                                   std::string(kTemplateExtension));
         for (std::string& name : ListMatchingFiles(pattern)) {
             run.templateFiles.push_back(std::move(name));
             LetEventsRun();
         }
         if (!run.templateFiles.empty()) {
             run.haveTemplateFiles = true;
-            run.templateStatus.assign(run.templateFiles.size(), TemplateOutcome::NotUsed);
             return;
         }
         ReportError(

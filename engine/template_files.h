@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/run_context.h"
+
 namespace tallix::engine {
 
 // True when `name` matches `pattern` ("*" any run, "?" one character), ASCII case folded.
@@ -18,9 +20,9 @@ std::vector<std::string> ListMatchingFiles(const std::string& pathPattern);
 // The stored name of the ordinary file `name` in `dir`, found without regard to case.
 std::optional<std::string> FindFileNoCase(const std::string& dir, std::string_view name);
 
-// Fills TemplateFiles (or leaves none), empties BadTemplates and sizes TemplateStatus for the
-// selection ("" for every template of the template directory). No template file at all is
-// reported and ends the program.
-void GetTemplateFiles(const std::string& selection);
+// Fills the run's template list (or leaves none) and empties its bad templates for the
+// selection ("" for every template of the template directory); each message's status list
+// gets one entry per name. No template file at all is reported and ends the program.
+void GetTemplateFiles(RunContext& run, const std::string& selection);
 
 }  // namespace tallix::engine

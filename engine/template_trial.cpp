@@ -111,16 +111,18 @@ int TrialOutput::Append(const std::string& path, std::string_view line) {
     return 0;
 }
 
-void TrialOutput::Print(std::string record) {
-    m_lines.push_back({std::string(kPrinterOutput), std::move(record)});
+void TrialOutput::Print(const std::function<std::string()>& record) {
+    m_lines.push_back({std::string(kPrinterOutput), record()});
 }
 
 // ---- TemplateTrial ------------------------------------------------------------------------
 
-TemplateTrial::TemplateTrial(const clsTemplate& tpl) : m_template(tpl.Clone()) {
+TemplateTrial::TemplateTrial(const SettingsState& settings, const clsTemplate& tpl)
+    : m_template(tpl.Clone()), m_run(settings) {
     m_name = Trim(JustFileName(tpl.FileName()));
     if (m_name.empty()) m_name = kUnsavedName;
-    m_state.trialOutput = &m_output;
+    m_run.mode = ApplyMode::Trial;
+    m_run.output = &m_output;
 }
 
 TemplateTrial::~TemplateTrial() = default;
@@ -130,79 +132,69 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     result.number = number;
     ReportCapture capture;
     script::WithheldEffects withheld;
-    RunStateScope scope(m_state);
-    RunState& run = CurrentRun();
-    run.currentSource = &source;
-    run.currentTemplate = m_template->Clone();
-    run.currentTemplateIndex = 0;
-    run.templateStatus.assign(1, TemplateOutcome::NotUsed);
-    run.allParsedOK = true;
-    run.outputLine.clear();
-    run.foundTexts = &result.found;
+    MessageWork message(source, 1);
+    message.found = &result.found;
+    TemplateWork work(m_template->Clone(), 0);
     const std::size_t linesBefore = m_output.Lines().size();
-    if (const auto& message = source.Message()) {
-        result.subject = message->Subject();
-        result.body = message->Body();
+    if (const auto& m = source.Message()) {
+        result.subject = m->Subject();
+        result.body = m->Body();
     }
     // Inactive templates are tried too: the trial is about what the rules extract.
-    Guard(kTrialContext, [&] { ApplyTemplate(m_name, ApplyMode::Trial); });
-    const TemplateOutcome outcome = run.templateStatus[0];
-    result.failed = outcome == TemplateOutcome::Failed || !run.allParsedOK;
+    Guard(kTrialContext, [&] { ApplyTemplate(m_run, message, work, m_name); });
+    const TemplateOutcome outcome = message.templateStatus[0];
+    result.failed = outcome == TemplateOutcome::Failed || !message.allParsedOK;
     // "Failed" may come before or after the filter: the filter itself answers then.
-    result.matched = outcome == TemplateOutcome::Parsed ||
-                     (outcome == TemplateOutcome::Failed && MatchesFilter());
+    result.matched =
+        outcome == TemplateOutcome::Parsed ||
+        (outcome == TemplateOutcome::Failed && MatchesFilter(m_run, message, *work.tpl));
     if (result.matched) {
-        result.outputLine = run.outputLine;
-        for (const auto& field : run.currentTemplate->colFields()->NewEnum())
+        result.outputLine = work.outputLine;
+        for (const auto& field : work.tpl->colFields()->NewEnum())
             result.variables.push_back({field->FieldName(), field->FieldType(), field->Value()});
     }
     result.written = m_output.Lines().size() > linesBefore;
     result.reports = capture.Texts();
     result.withheld = withheld.Texts();
-    run.foundTexts = nullptr;
+    message.found = nullptr;
     // The scratch files the source wrote for this message go, as after a run's message.
-    DeleteTempFiles();
-    run.currentSource = nullptr;
+    DeleteTempFiles(m_run, message);
     return result;
 }
 
-TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source,
-                       const TrialProgress& progress, const std::atomic<bool>* cancel) {
+TrialSummary TrySource(const SettingsState& settings, const clsTemplate& tpl,
+                       sources::MailSource& source, const TrialProgress& progress,
+                       const std::atomic<bool>* cancel) {
     TrialSummary summary;
-    TemplateTrial trial(tpl);
+    TemplateTrial trial(settings, tpl);
     ReportCapture capture;
     auto cancelled = [&] { return cancel && cancel->load(); };
-    Guard(kTrialContext, [&] {
-        source.Connect();
-        summary.connected = source.IsConnected();
-        if (!summary.connected) return;
-        summary.total = source.TotalMessages();
-        if (summary.total > 0) {
-            source.GetFirstMsg();
-            std::int32_t number = 0;
-            while (source.Message()) {
-                if (cancelled()) {
-                    summary.cancelled = true;
-                    break;
-                }
-                // What the source reported while reading this message belongs to it.
-                std::vector<std::string> reading = capture.Texts();
-                capture.Clear();
-                TrialMessage m = trial.Apply(source, ++number);
-                m.reports.insert(m.reports.begin(), reading.begin(), reading.end());
-                ++summary.messages;
-                if (m.matched) ++summary.matched;
-                if (m.written) ++summary.written;
-                if (m.failed) ++summary.failed;
-                if (progress && !progress(m, summary.total)) {
-                    summary.cancelled = true;
-                    break;
-                }
-                source.GetNextMsg();
-            }
+    SourceWalk walk;
+    walk.connected = [&](std::int32_t total) {
+        summary.connected = true;
+        summary.total = total;
+    };
+    walk.message = [&](std::int32_t number) {
+        if (cancelled()) {
+            summary.cancelled = true;
+            return false;
         }
-        source.Disconnect();
-    });
+        // What the source reported while reading this message belongs to it.
+        std::vector<std::string> reading = capture.Texts();
+        capture.Clear();
+        TrialMessage m = trial.Apply(source, number);
+        m.reports.insert(m.reports.begin(), reading.begin(), reading.end());
+        ++summary.messages;
+        if (m.matched) ++summary.matched;
+        if (m.written) ++summary.written;
+        if (m.failed) ++summary.failed;
+        if (progress && !progress(m, summary.total)) {
+            summary.cancelled = true;
+            return false;
+        }
+        return true;
+    };
+    Guard(kTrialContext, [&] { ForEachMessage(source, walk); });
     summary.reports = capture.Texts();
     return summary;
 }

@@ -2,8 +2,8 @@
 // A trial of one template: the template as it stands in memory (saved or not) applied to
 // messages through the run's own code (filter, extraction, scripts, output line, duplicate
 // check), with the lines collected instead of appended. A trial writes no output file, no
-// last-run stamp and no log, shows no box, deletes no message and leaves the process's run
-// state alone: it works on a run state of its own, installed on the calling thread.
+// last-run stamp and no log, shows no box and deletes no message; it works on a run context of
+// its own, so a trial and a run share nothing mutable.
 
 #include <atomic>
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 
 namespace tallix {
 class clsTemplate;
@@ -26,27 +26,18 @@ class MailSource;
 
 namespace tallix::engine {
 
-// Where a variable's value was cut from: `length` bytes from `start` (0-based) of the text
-// of `field` (attachment `index`, 0 for other fields) of the message.
-struct FoundText {
-    std::int32_t variable = 0;  // the variable's position in the template, from 1
-    std::string field;
-    std::int32_t index = 0;
-    std::size_t start = 0;
-    std::size_t length = 0;
-};
-
 // The output of a trial. The duplicate check answers from the real output file, read but
 // never opened for writing, together with the lines the trial has "written" so far, so a
 // trial holds back exactly the lines a run would.
-class TrialOutput {
+class TrialOutput final : public OutputSink {
   public:
     // 0 when the file could be opened for appending as a run opens it, else the errno a run
     // would meet; nothing is created.
-    int Open(const std::string& path);
-    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found);
-    int Append(const std::string& path, std::string_view line);
-    void Print(std::string record);
+    int Open(const std::string& path) override;
+    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found) override;
+    int Append(const std::string& path, std::string_view line) override;
+    // Keeps the record as a line "printed".
+    void Print(const std::function<std::string()>& record) override;
 
     struct Line {
         std::string path;  // "printer" for a printed record
@@ -88,8 +79,9 @@ struct TrialMessage {
 
 class TemplateTrial {
   public:
-    // Copies `tpl`; the caller's template (and its file) is never touched.
-    explicit TemplateTrial(const clsTemplate& tpl);
+    // Copies `tpl`; the caller's template (and its file) is never touched. `settings` are
+    // the values a run would read (the script language and directory among them).
+    TemplateTrial(const SettingsState& settings, const clsTemplate& tpl);
     ~TemplateTrial();
     TemplateTrial(const TemplateTrial&) = delete;
     TemplateTrial& operator=(const TemplateTrial&) = delete;
@@ -102,8 +94,8 @@ class TemplateTrial {
   private:
     std::shared_ptr<clsTemplate> m_template;
     std::string m_name;
-    RunState m_state;
     TrialOutput m_output;
+    RunContext m_run;
 };
 
 struct TrialSummary {
@@ -122,8 +114,9 @@ using TrialProgress = std::function<bool(const TrialMessage&, std::int32_t total
 
 // Walks every message of `source` (connect, first, next, disconnect; never a deletion) with a
 // trial of `tpl`. `cancel`, when given, is looked at between messages.
-TrialSummary TrySource(const clsTemplate& tpl, sources::MailSource& source,
-                       const TrialProgress& progress, const std::atomic<bool>* cancel = nullptr);
+TrialSummary TrySource(const SettingsState& settings, const clsTemplate& tpl,
+                       sources::MailSource& source, const TrialProgress& progress,
+                       const std::atomic<bool>* cancel = nullptr);
 
 // The kinds of message file a trial reads.
 enum class MessageFileKind {

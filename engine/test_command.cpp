@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/engine_run.h"
+#include "engine/mime_host.h"
 #include "engine/startup.h"
 #include "engine/template_files.h"
 #include "engine/template_trial.h"
@@ -15,6 +16,7 @@
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "sources/mail_source.h"
+#include "sources/pop3_config.h"
 
 namespace tallix::engine {
 namespace {
@@ -60,7 +62,7 @@ struct Totals {
 void TrySourcePrinting(const clsTemplate& tpl, sources::MailSource& source, std::ostream& out,
                        Totals& totals) {
     out << "Source: " << source.ID() << '\n';
-    TrialSummary s = TrySource(tpl, source, [&](const TrialMessage& m, std::int32_t) {
+    TrialSummary s = TrySource(Settings(), tpl, source, [&](const TrialMessage& m, std::int32_t) {
         PrintMessage(m, out);
         if (m.matched && !m.written && !m.failed) ++totals.duplicates;
         return true;
@@ -113,7 +115,10 @@ int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std:
         }
         TrySourcePrinting(tpl, *source, out, totals);
     } else {
-        std::unique_ptr<sources::SourceList> list = GetSources();
+        RunContext run(Settings());
+        run.pop3ConfigPath = sources::Pop3ConfigPath();
+        run.decoder = &MimeHost();
+        std::unique_ptr<sources::SourceList> list = GetSources(run);
         if (!list) {
             err << "Unable to set source configuration (UseSource=" << Settings().useSource
                 << ")\n";

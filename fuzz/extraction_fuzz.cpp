@@ -8,7 +8,7 @@
 
 #include "engine/extraction.h"
 #include "engine/output_line.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "fuzz/fuzz_support.h"
 #include "model/collection.h"
 #include "model/export_field.h"
@@ -63,11 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     message->SetAttachments(attachments);
     source.SetMessage(message);
 
-    engine::RunState& run = engine::CurrentRun();
-    run.Reset();
-    run.currentSource = &source;
-    run.outputOrder = {"V", "V"};
-    run.delimiter = ",";
+    engine::RunContext run;
+    engine::MessageWork offered(source, 1);
 
     const std::string_view field =
         kFields[parts[6].empty() ? 0 : static_cast<unsigned char>(parts[6][0]) % 6];
@@ -83,19 +80,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         variable->SetMatchCase(flags & 4 ? "1" : "0");
         variable->SetRemoveLF(flags & 8 ? "1" : "0");
         variable->SetUseQuotes(flags & 16 ? "1" : "0");
-        run.currentTemplate = tpl;
-        run.templateStatus.assign(1, engine::TemplateOutcome::NotUsed);
+        engine::TemplateWork work(tpl, 0);
+        work.outputOrder = {"V", "V"};
 
-        engine::ParseVariable(1);
+        engine::ParseVariable(run, offered, work, 1);
         FUZZ_CHECK(Err().number == 0, Err().description);
         const std::string value = variable->Value();
         if (!(flags & 16) && field != kFieldAttachment) {
-            const std::string whole = engine::GetValue(field, 0);
+            const std::string whole = engine::GetValue(offered, field, 0);
             FUZZ_CHECK(whole.find(value) != std::string::npos, value);
         }
 
-        engine::CreateOutputString();
-        const std::string& line = run.outputLine;
+        engine::CreateOutputString(work);
+        const std::string& line = work.outputLine;
         FUZZ_CHECK(line.find("  ") == std::string::npos, line);
         FUZZ_CHECK(line.empty() || (line.front() != ' ' && line.back() != ' '), line);
         if (flags & 8) FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos, line);
@@ -104,10 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The same through a field definition as a template file gives it.
     auto tpl = std::make_shared<clsTemplate>();
     tpl->ParseFieldString(parts[6]);
-    run.currentTemplate = tpl;
-    if (tpl->colFields()->Count() > 0) engine::ParseVariable(1);
-    run.currentTemplate.reset();
-    run.currentSource = nullptr;
+    engine::TemplateWork work(tpl, 0);
+    if (tpl->colFields()->Count() > 0) engine::ParseVariable(run, offered, work, 1);
     Err().Clear();
     return 0;
 }

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "engine/mime_host.h"
-#include "engine/run_state.h"
 #include "fuzz/fuzz_support.h"
 #include "settings/error_reporter.h"
 #include "settings/scratch_dir.h"
@@ -80,7 +79,6 @@ Attachments WalkFile(const std::string& path, const std::string& bytes, std::siz
     Attachments out;
     sources::clsNetscape source;
     source.SetAttachmentDecoder(&decoder);
-    engine::CurrentRun().currentSource = &source;
     source.Connect();
     source.GetFirstMsg();
     while (source.Message() && out.messages <= index + 1) {
@@ -93,7 +91,6 @@ Attachments WalkFile(const std::string& path, const std::string& bytes, std::siz
         source.Cleanup();
         source.GetNextMsg();
     }
-    engine::CurrentRun().currentSource = nullptr;
     return out;
 }
 
@@ -251,7 +248,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         sources::clsNetscape source;
         source.SetAttachmentDecoder(&host);
-        engine::CurrentRun().currentSource = &source;
         source.Connect();
         std::int64_t handed = 0;
         if (source.IsConnected()) {
@@ -270,7 +266,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        "mbox: fewer messages handed over than counted");
         }
         source.Disconnect();
-        engine::CurrentRun().currentSource = nullptr;
     }
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     if (mbox) {

@@ -994,11 +994,8 @@ void FrmTemplateEdit::SetScripting() {
             return;
         }
         tabMain->setTabEnabled(kEditorTabScripting, true);
-        // The runner switches scripts off for the rest of an engine run when the language
-        // cannot start; here that must not change the user's setting.
-        const bool useScripts = Settings().useScripts;
-        std::unique_ptr<engine::clsScripting> runner = engine::clsScripting::Create();
-        Settings().useScripts = useScripts;
+        std::unique_ptr<engine::clsScripting> runner =
+            engine::clsScripting::Create(Settings().scriptEngine);
         if (!runner) return;
         runner->SetDirectory(Settings().scriptDir);
         runner->sc()->AddObject(kScriptTemplateObject, m_tpl);

@@ -18,7 +18,8 @@
 #include <QVBoxLayout>
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/mime_host.h"
+#include "engine/run_context.h"
 #include "engine/startup.h"
 #include "model/template.h"
 #include "settings/app_info.h"
@@ -236,7 +237,9 @@ void TemplateTestBench::Start() {
     std::shared_ptr<clsTemplate> tpl = m_template->Clone();
     const std::string file = m_messageFile.toStdString();
     const bool useSource = m_useSource;
-    m_thread = QThread::create([this, job, tpl, file, useSource] {
+    // The trial works on the settings as they are now, whatever the window does meanwhile.
+    const SettingsState settings = Settings();
+    m_thread = QThread::create([this, job, tpl, file, useSource, settings] {
         engine::TrialSummary total;
         QString problem;
         // Whatever building the source reports stays here: no box, no log.
@@ -245,13 +248,13 @@ void TemplateTestBench::Start() {
         std::unique_ptr<sources::SourceList> list;
         std::unique_ptr<sources::MailSource> single;
         if (useSource) {
-            engine::RunState state;
-            state.pop3ConfigPath = sources::Pop3ConfigPath();
-            engine::RunStateScope scope(state);
-            list = engine::GetSources();
+            engine::RunContext run(settings);
+            run.pop3ConfigPath = sources::Pop3ConfigPath();
+            run.decoder = &engine::MimeHost();
+            list = engine::GetSources(run);
             if (!list)
-                problem = tr("No source of the kind the settings name (%1).")
-                              .arg(Q(Settings().useSource));
+                problem =
+                    tr("No source of the kind the settings name (%1).").arg(Q(settings.useSource));
             for (std::int32_t i = 1; list && i <= list->Count(); ++i)
                 if (sources::MailSource* s = list->ItemAt(i)) walk.push_back(s);
         } else {
@@ -265,7 +268,7 @@ void TemplateTestBench::Start() {
         for (sources::MailSource* source : walk) {
             if (job->cancel) break;
             engine::TrialSummary s = engine::TrySource(
-                *tpl, *source,
+                settings, *tpl, *source,
                 [&](const engine::TrialMessage& m, std::int32_t announced) {
                     QMetaObject::invokeMethod(
                         this,

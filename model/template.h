@@ -65,7 +65,8 @@ class clsTemplate {
     void ReadFilter();
     void ReadVariableCount();
     void ReadActiveFlag();
-    void ReadTemplate();
+    // Reads every key; false when any step of the reading reported a fault.
+    bool ReadTemplate();
     void ReadOutPutLines();
     void WriteTemplateFile(bool bNew);
     void WriteScripts();

@@ -154,11 +154,12 @@ void clsTemplate::WriteToFile(Op op) {
 
 // ---- Whole template ---------------------------------------------------------------------------
 
-void clsTemplate::ReadTemplate() {
+bool clsTemplate::ReadTemplate() {
     if (m_fileName.empty()) {
         ReportError(kNoFilenameDefined, true);
-        return;
+        return false;
     }
+    const std::uint64_t reportsBefore = ReportsOnThisThread();
     Guard(kCtxReadTemplate, [&] {
         ReadFromFile([&](const ProfileDocument& doc) {
             ReadActiveFlagFrom(doc);
@@ -174,6 +175,7 @@ void clsTemplate::ReadTemplate() {
             ReadScriptsFrom(doc);
         });
     });
+    return ReportsOnThisThread() == reportsBefore;
 }
 
 void clsTemplate::WriteTemplateFile(bool bNew) {

@@ -117,15 +117,15 @@ void SetPendingFromCurrentException() {
 }
 
 namespace {
-std::atomic<std::uint64_t> g_reports{0};
+thread_local std::uint64_t t_reports = 0;
 }  // namespace
 
-std::uint64_t ReportCount() {
-    return g_reports.load();
+std::uint64_t ReportsOnThisThread() {
+    return t_reports;
 }
 
 void ReportError(std::string_view message, bool logFlag, bool endFlag) {
-    ++g_reports;
+    ++t_reports;
     const PendingError pending = Err();
     const bool hasError = pending.number != 0;
 

@@ -38,8 +38,9 @@ inline constexpr std::string_view kSupportAddress = "support@tallix.example";
 // Reports `message`: to txError.Log when `logFlag`, shown unless logged in silent mode,
 // and ends the program when `endFlag`. Clears the pending error.
 void ReportError(std::string_view message, bool logFlag, bool endFlag = false);
-// How many reports were made so far in this process (a caller learns whether a step reported).
-std::uint64_t ReportCount();
+// How many reports were made so far on the calling thread (a caller learns whether a step it
+// ran reported; reports of other threads do not count).
+std::uint64_t ReportsOnThisThread();
 
 // How the program ends when a report asks it to. The default unloads the status window
 // (through the hook below) and leaves the process with exit status 1.

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "engine/template_cache.h"
 #include "model/message.h"
 #include "settings/app_info.h"
@@ -98,15 +98,15 @@ double RunOnce(int messages) {
     ::setenv("TALLIX_HOME", (root / "home").c_str(), 1);
     ResetProgramDir();
     ResetSettings();
-    CurrentRun().Reset();
     Settings().templateDir = (root / "home" / "templates").string();
     Settings().useSource = "GENERATED";
     WriteTemplates(Settings().templateDir, (root / "out").string());
-    CurrentRun().sourceFactory =
+    RunContext run(Settings());
+    run.sourceFactory =
         ([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
 
     auto start = std::chrono::steady_clock::now();
-    RunSources("");
+    RunSources(run, "");
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     fs::remove_all(root);

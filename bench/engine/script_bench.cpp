@@ -16,7 +16,7 @@
 #include <string>
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "model/message.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -104,7 +104,6 @@ double RunOnce(const Mode& mode, int messages) {
     ::setenv("TALLIX_HOME", (root / "home").c_str(), 1);
     ResetProgramDir();
     ResetSettings();
-    CurrentRun().Reset();
     Settings().templateDir = (root / "home" / "templates").string();
     Settings().scriptDir = (root / "home" / "scripts").string();
     Settings().useSource = "GENERATED";
@@ -121,12 +120,13 @@ double RunOnce(const Mode& mode, int messages) {
         << "[Output]\r\nAllowDuplicate=True\r\nFile=" << (root / "out" / "orders.csv").string()
         << "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Total,Size\r\n"
         << "[Scripts]\r\nrun=" << (*mode.language ? "Classify" : "") << "\r\n";
-    CurrentRun().sourceFactory = [messages](const std::string&) {
+    RunContext run(Settings());
+    run.sourceFactory = [messages](const std::string&) {
         return std::make_unique<OneSource>(messages);
     };
 
     auto start = std::chrono::steady_clock::now();
-    RunSources("");
+    RunSources(run, "");
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // A run whose scripts failed would measure the wrong thing.

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
 #include "tests/engine/fake_source.h"
@@ -14,17 +14,16 @@ namespace {
 
 class Disposal : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetSettings();
-        CurrentRun().currentSource = &source;
-        CurrentRun().allParsedOK = true;
-    }
-    void TearDown() override { CurrentRun().currentSource = nullptr; }
+    void SetUp() override { ResetSettings(); }
     // 0 not used, 1 parsed, 2 failed.
     void Statuses(const std::vector<int>& statuses) {
-        CurrentRun().templateStatus.clear();
-        for (int s : statuses)
-            CurrentRun().templateStatus.push_back(static_cast<TemplateOutcome>(s));
+        message.templateStatus.clear();
+        for (int s : statuses) message.templateStatus.push_back(static_cast<TemplateOutcome>(s));
+    }
+    // The message disposed of by a run with the settings as the test left them.
+    void DeleteMessage() {
+        RunContext run(Settings());
+        engine::DeleteMessage(run, message);
     }
     void Policy(std::int16_t flag, bool unused) {
         Settings().deleteFlag = flag;
@@ -34,6 +33,7 @@ class Disposal : public ::testing::Test {
     tallix::testing::IsolatedEnvironment env;
     tallix::testing::ScriptedUi ui;
     testing::FakeSource source;
+    MessageWork message{source, 0};
 };
 
 TEST_F(Disposal, NeverDeletesWithFlagZero) {
@@ -61,7 +61,7 @@ TEST_F(Disposal, WithoutAskingOnlyWhatParsedCleanly) {
     Statuses({1, 2});
     DeleteMessage();
     Statuses({1, 0});
-    CurrentRun().allParsedOK = false;  // a failure outside any template
+    message.allParsedOK = false;  // a failure outside any template
     DeleteMessage();
     EXPECT_EQ(source.deletes, 2);
     std::string log = env.ReadProgramFile(std::string(kErrorLog));

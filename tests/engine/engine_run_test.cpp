@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "engine/extraction.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "engine/status_window.h"
 #include "engine/template_cache.h"
 #include "engine/template_files.h"
@@ -17,6 +17,7 @@
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
+#include "tests/engine/fake_run.h"
 #include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -45,18 +46,12 @@ class EngineRun : public ::testing::Test {
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
-        CurrentRun().Reset();
         Settings().templateDir = env.ProgramDir() + "/templates";
         Settings().useSource = "FAKE";
         std::filesystem::create_directories(Settings().templateDir);
         first.SetID("Fake inbox");
-        CurrentRun().sourceFactory =
-            ([this](const std::string& kind) -> std::unique_ptr<sources::SourceList> {
-                if (kind != "FAKE") return nullptr;
-                return std::make_unique<testing::FakeSourceList>(sourceList);
-            });
     }
-    void TearDown() override { CurrentRun().sourceFactory = nullptr; }
+    void RunSources(const std::string& selection) { run.RunSources(selection); }
 
     // A template file: general, filter, variables ("Name;Type;Start;Stop;flags...") and output.
     void Template(const std::string& name, const std::string& active,
@@ -85,7 +80,7 @@ class EngineRun : public ::testing::Test {
     tallix::testing::IsolatedEnvironment env;
     tallix::testing::ScriptedUi ui;
     FakeSource first;
-    std::vector<FakeSource*> sourceList{&first};
+    testing::FakeRun run{{&first}};
 };
 
 TEST_F(EngineRun, EveryMatchingMessageAppendsOneLine) {
@@ -139,7 +134,7 @@ TEST_F(EngineRun, SourceThatDoesNotConnectIsShownAndTheNextOneRuns) {
     second.SetID("Second");
     second.messages = {Message("from second", "")};
     first.connects = false;
-    sourceList.push_back(&second);
+    run.sources.push_back(&second);
     SetSilentMode(true);
     RunSources("");
     ASSERT_EQ(ui.boxes.size(), 1u);
@@ -155,7 +150,7 @@ TEST_F(EngineRun, UnknownSourceKindAndNoTemplatesEndTheRun) {
     EXPECT_THROW(RunSources(""), ProgramEndRequest);
     EXPECT_NE(ErrorLog().find("Unable to set source configuration\r\n"), std::string::npos);
 
-    sourceList.clear();
+    run.sources.clear();
     Settings().useSource = "FAKE";
     EXPECT_THROW(RunSources(""), ProgramEndRequest);
     EXPECT_NE(
@@ -190,15 +185,16 @@ TEST_F(EngineRun, MissingTemplateFileSkipsTheRestOfTheMessage) {
     Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"));
     first.messages = {Message("m1", "")};
     SetSilentMode(true);
-    GetTemplateFiles("");
+    run.Context().settings = Settings();
+    GetTemplateFiles(run.Context(), "");
     std::filesystem::remove(Settings().templateDir + "/A.txf");
-    CurrentRun().currentSource = &first;
     first.GetFirstMsg();
-    DoParsing();
+    MessageWork message(first, run.Context().templateFiles.size());
+    DoParsing(run.Context(), message);
     EXPECT_NE(ErrorLog().find("txengine unable to locate Template files."), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(OutPath("b.csv")));
-    EXPECT_EQ(CurrentRun().templateStatus[0], TemplateOutcome::Failed);
-    EXPECT_FALSE(CurrentRun().allParsedOK);
+    EXPECT_EQ(message.templateStatus[0], TemplateOutcome::Failed);
+    EXPECT_FALSE(message.allParsedOK);
 }
 
 TEST_F(EngineRun, OutputLineRules) {
@@ -280,7 +276,7 @@ TEST_F(EngineRun, DuplicateCheckReadsLinesAsTheFileIsRead) {
     EXPECT_EQ(Out("t.csv"), once);
 
     // The next run finds the bare-LF record and again not the one split over two lines.
-    CurrentRun().Reset();
+    run.Renew();
     first = testing::FakeSource{};
     first.SetID("Fake inbox");
     first.messages = messages();
@@ -408,7 +404,7 @@ TEST_F(EngineRun, TwoPathsOfOneOutputFileKeepOrderAndDuplicates) {
 TEST_F(EngineRun, WorkingTemplateCopyGetsItsValuesBackForEveryMessage) {
     Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
     const std::string path = Settings().templateDir + "/T.txf";
-    TemplateCache& cache = CurrentRun().templates;
+    TemplateCache& cache = run.Context().templates;
     std::shared_ptr<clsTemplate> first = cache.Load(path, false);
     ASSERT_TRUE(first);
     first->colFields()->Item(1)->SetValue("left from the last message");
@@ -432,7 +428,7 @@ class EngineRunWhileFilesChange : public EngineRun, public ::testing::WithParamI
   protected:
     void SetUp() override {
         EngineRun::SetUp();
-        if (!GetParam()) CurrentRun().watch.Disable();
+        if (!GetParam()) run.Context().watch.Disable();
     }
 };
 

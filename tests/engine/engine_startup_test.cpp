@@ -6,7 +6,7 @@
 #include "engine/engine_log.h"
 #include "engine/help_text.h"
 #include "engine/hosted_events.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "engine/startup.h"
 #include "engine/status_window.h"
 #include "engine/winsock_errors.h"
@@ -101,13 +101,15 @@ TEST(CommandLine, LinuxHelpAndVersionOptions) {
 TEST(CommandLine, ScanSwitchesSilentModeOnAndLetsEventsRun) {
     IsolatedEnvironment env;
     ScriptedUi ui;
-    InitApp();
-    GetCmdLnArgs("a /s");
+    RunContext run;
+    InitApp(run);
+    GetCmdLnArgs(run, "a /s");
     EXPECT_TRUE(SilentMode());
+    EXPECT_EQ(run.commandLine.templateSelection, "a");
     EXPECT_EQ(ui.eventRuns, 3);  // "a", " ", and "/s" taken together
-    InitApp();
+    InitApp(run);
     EXPECT_FALSE(SilentMode());
-    EXPECT_EQ(CurrentRun().commandLine.templateSelection, "");
+    EXPECT_EQ(run.commandLine.templateSelection, "");
 }
 
 TEST(WinsockErrors, TableKeysAreCodesMinus10000) {
@@ -210,13 +212,12 @@ TEST_F(EngineStartup, HelpEndsBeforeTheRunAfterReadingSettings) {
     bool helpShown = false, ran = false;
     EngineHooks hooks;
     hooks.showHelp = [&] { helpShown = true; };
-    hooks.runSources = [&](const std::string&) { ran = true; };
+    hooks.runSources = [&](RunContext&, const std::string&) { ran = true; };
     EXPECT_EQ(EngineMain("/?", hooks), 0);
     EXPECT_TRUE(helpShown);
     EXPECT_FALSE(ran);
     EXPECT_FALSE(window.shown);
     EXPECT_FALSE(window.timer);
-    EXPECT_EQ(CurrentRun().pop3ConfigPath, env.ProgramDir() + "/POP3.CFG");
     EXPECT_EQ(Settings().templateDir, env.ProgramDir() + "/templates");
 }
 
@@ -236,7 +237,13 @@ TEST_F(EngineStartup, RunGetsTheSelectionAndTheWindowIsShownUnlessNoWindow) {
         window = RecordingWindow{};
         std::string selection = "unset";
         EngineHooks hooks;
-        hooks.runSources = [&](const std::string& s) { selection = s; };
+        hooks.runSources = [&](RunContext& run, const std::string& s) {
+            selection = s;
+            // The run carries what start-up read: the account file's path and the settings.
+            EXPECT_EQ(run.pop3ConfigPath, env.ProgramDir() + "/POP3.CFG");
+            EXPECT_EQ(run.settings.templateDir, env.ProgramDir() + "/templates");
+            EXPECT_NE(run.decoder, nullptr);
+        };
         EXPECT_EQ(EngineMain(c.args, hooks), 0);
         EXPECT_EQ(selection, c.selection) << c.args;
         EXPECT_EQ(window.shown, c.shown) << c.args;
@@ -250,7 +257,7 @@ TEST_F(EngineStartup, RunGetsTheSelectionAndTheWindowIsShownUnlessNoWindow) {
 
 TEST_F(EngineStartup, FailureASourcePassesOnEndsTheRunReported) {
     EngineHooks hooks;
-    hooks.runSources = [&](const std::string&) { Raise(kErrDeviceIo); };
+    hooks.runSources = [&](RunContext&, const std::string&) { Raise(kErrDeviceIo); };
     try {
         EngineMain("/sx", hooks);
         ADD_FAILURE() << "the run did not end";

@@ -146,7 +146,7 @@ void EngineWindowsTest::helpWindowFromTheEntryPathClosesWithClose() {
         FrmHelp help;
         help.exec();
     };
-    hooks.runSources = [&](const std::string&) { ran = true; };
+    hooks.runSources = [&](RunContext&, const std::string&) { ran = true; };
     QCOMPARE(EngineMain("/?", hooks), 0);
     QVERIFY(!ran);
     QVERIFY(readOnly);

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "model/message.h"
 #include "settings/app_info.h"
 #include "settings/settings_store.h"
@@ -26,7 +26,6 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     tallix::testing::ScriptedUi ui;
     SetProgramIdentity("txengine", "txEngine");
     ResetSettings();
-    CurrentRun().Reset();
     Settings().templateDir = env.ProgramDir() + "/templates";
     Settings().useSource = "FAKE";
     std::filesystem::create_directories(Settings().templateDir);
@@ -45,12 +44,12 @@ void PrinterTest::printerOutputWritesOneDocumentPerRecord() {
     message->SetSubject(std::string(200, 'w') + " long subject wraps");
     message->SetAttachments(std::make_shared<TextCollection>());
     source.messages = {message};
-    CurrentRun().sourceFactory = ([&](const std::string&) {
+    RunContext run(Settings());
+    run.sourceFactory = ([&](const std::string&) {
         return std::make_unique<tallix::engine::testing::FakeSourceList>(
             std::vector<tallix::engine::testing::FakeSource*>{&source});
     });
-    RunSources("");
-    CurrentRun().sourceFactory = nullptr;
+    RunSources(run, "");
     SetPrinter(nullptr);
     qunsetenv("TALLIX_PRINT_PDF");
 

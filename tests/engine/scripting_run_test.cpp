@@ -9,12 +9,13 @@
 #include <filesystem>
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "model/message.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
+#include "tests/engine/fake_run.h"
 #include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -101,7 +102,6 @@ class ScriptedRun : public ::testing::TestWithParam<Language> {
     void SetUp() override {
         SetProgramIdentity("txengine", "txEngine");
         ResetSettings();
-        CurrentRun().Reset();
         SetSilentMode(true);
         Settings().templateDir = env.ProgramDir() + "/templates";
         Settings().scriptDir = env.ProgramDir() + "/scripts";
@@ -112,15 +112,9 @@ class ScriptedRun : public ::testing::TestWithParam<Language> {
         std::filesystem::create_directories(Settings().scriptDir);
         WriteFileBytes(ScriptPath(), GetParam().library);
         source.SetID("Fake inbox");
-        CurrentRun().sourceFactory =
-            [this](const std::string&) -> std::unique_ptr<sources::SourceList> {
-            return std::make_unique<testing::FakeSourceList>(std::vector<FakeSource*>{&source});
-        };
     }
-    void TearDown() override {
-        CurrentRun().sourceFactory = nullptr;
-        script::ResetLimitsForTesting();
-    }
+    void TearDown() override { script::ResetLimitsForTesting(); }
+    void RunSources(const std::string& selection) { run.RunSources(selection); }
 
     std::string ScriptPath() const { return Settings().scriptDir + "/main." + GetParam().ext; }
 
@@ -165,6 +159,7 @@ class ScriptedRun : public ::testing::TestWithParam<Language> {
     tallix::testing::IsolatedEnvironment env;
     tallix::testing::ScriptedUi ui;
     FakeSource source;
+    testing::FakeRun run{{&source}, "FAKE"};
 };
 
 TEST_P(ScriptedRun, ProcedureListsRunInOrderBeforeTheLineIsWritten) {
@@ -190,7 +185,7 @@ TEST_P(ScriptedRun, ProcedureListsRunInOrderBeforeTheLineIsWritten) {
         std::filesystem::remove(OutPath());
         std::filesystem::remove(OutPath() + ".trace");
         std::filesystem::remove(env.ProgramDir() + "/" + std::string(kErrorLog));
-        CurrentRun().Reset();
+        run.Renew();
         source.messages.clear();
         OrdersTemplate(c.scriptsToRun);
         Messages(1);
@@ -289,7 +284,9 @@ TEST_P(ScriptedRun, EmptyLanguageSwitchesScriptsOffWithoutAWord) {
     OrdersTemplate("Main");
     Messages(2);
     RunSources("");
-    EXPECT_FALSE(Settings().useScripts);
+    // Switched off for the rest of the run; the user's setting stays as it was.
+    EXPECT_FALSE(run.Context().settings.useScripts);
+    EXPECT_TRUE(Settings().useScripts);
     EXPECT_EQ(Trace(), "<none>");
     EXPECT_EQ(Output(), "12.50\r\n22.50\r\n");
     EXPECT_EQ(ErrorLog(), "");
@@ -307,7 +304,7 @@ TEST_P(ScriptedRun, RejectedLanguageShowsItsBoxOnceEvenWhenSilent) {
               "Check the Script name in the options dialog.");
     EXPECT_EQ(ui.boxes[0].title, "Error");
     EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Information);
-    EXPECT_FALSE(Settings().useScripts);
+    EXPECT_FALSE(run.Context().settings.useScripts);
     EXPECT_EQ(Trace(), "<none>");
     EXPECT_EQ(Output(), "12.50\r\n22.50\r\n");
     EXPECT_EQ(ErrorLog(), "");

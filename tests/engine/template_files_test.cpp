@@ -4,11 +4,12 @@
 
 #include <filesystem>
 
-#include "engine/run_state.h"
+#include "engine/run_context.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
+#include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -43,23 +44,31 @@ class TemplateList : public ::testing::Test {
              {"b.txf", "A.TXF", "c.txf.bak", ".hidden.txf", "Orders.Txf", "a.txf"})
             WriteFileBytes(Settings().templateDir + "/" + name, "");
     }
+    // Lists the templates as a run with the settings as the test left them.
+    void GetTemplateFiles(const std::string& selection) {
+        run.settings = Settings();
+        engine::GetTemplateFiles(run, selection);
+    }
     IsolatedEnvironment env;
     ScriptedUi ui;
+    RunContext run;
 };
 
 TEST_F(TemplateList, EveryOrdinaryVisibleTemplateInNameOrder) {
+    run.badTemplates = {"left over"};
     GetTemplateFiles("");
-    EXPECT_TRUE(CurrentRun().haveTemplateFiles);
-    EXPECT_EQ(CurrentRun().templateFiles, (Names{"A.TXF", "a.txf", "b.txf", "Orders.Txf"}));
-    EXPECT_EQ(CurrentRun().templateStatus.size(), 4u);
-    EXPECT_TRUE(CurrentRun().badTemplates.empty());
+    EXPECT_TRUE(run.haveTemplateFiles);
+    EXPECT_EQ(run.templateFiles, (Names{"A.TXF", "a.txf", "b.txf", "Orders.Txf"}));
+    testing::FakeSource source;
+    EXPECT_EQ(MessageWork(source, run.templateFiles.size()).templateStatus.size(), 4u);
+    EXPECT_TRUE(run.badTemplates.empty());
 }
 
 TEST_F(TemplateList, SelectionFindsItsFileWithoutRegardToCase) {
     GetTemplateFiles(" orders ");
-    EXPECT_EQ(CurrentRun().templateFiles, (Names{"Orders.Txf"}));
+    EXPECT_EQ(run.templateFiles, (Names{"Orders.Txf"}));
     GetTemplateFiles("?");
-    EXPECT_EQ(CurrentRun().templateFiles, (Names{"A.TXF", "a.txf", "b.txf"}));
+    EXPECT_EQ(run.templateFiles, (Names{"A.TXF", "a.txf", "b.txf"}));
     EXPECT_EQ(FindFileNoCase(Settings().templateDir, "ORDERS.txf"), "Orders.Txf");
     EXPECT_EQ(FindFileNoCase(Settings().templateDir, "b.txf"), "b.txf");
     EXPECT_EQ(FindFileNoCase(Settings().templateDir, "sub.txf"), std::nullopt);
@@ -69,7 +78,7 @@ TEST_F(TemplateList, SelectionFindsItsFileWithoutRegardToCase) {
 TEST_F(TemplateList, NoTemplateIsReportedAndEndsTheProgram) {
     SetSilentMode(true);
     EXPECT_THROW(GetTemplateFiles("nothing"), ProgramEndRequest);
-    EXPECT_FALSE(CurrentRun().haveTemplateFiles);
+    EXPECT_FALSE(run.haveTemplateFiles);
     std::string log = env.ReadProgramFile(std::string(kErrorLog));
     EXPECT_NE(log.find("txengine unable to locate template files.\nCheck the system options to "
                        "ensure the path to the template files is correct.\r\n"),
@@ -77,7 +86,7 @@ TEST_F(TemplateList, NoTemplateIsReportedAndEndsTheProgram) {
 }
 
 TEST(RunProgress, PercentagesRoundHalfToEven) {
-    RunState& run = CurrentRun();
+    RunProgress run;
     struct Case {
         int messageNo, total, expected;
     } cases[] = {{1, 8, 12},  {3, 8, 38}, {1, 200, 0}, {3, 200, 2},
@@ -85,30 +94,30 @@ TEST(RunProgress, PercentagesRoundHalfToEven) {
     for (const auto& c : cases) {
         run.messageNo = c.messageNo;
         run.totalMessageCount = c.total;
-        CalcPrgValue(ProgressKind::Messages);
+        CalcPrgValue(run, ProgressKind::Messages);
         EXPECT_EQ(run.messageProgress, c.expected) << c.messageNo << "/" << c.total;
     }
     run.templateNo = 0;
     run.templateCount = 8;
-    CalcPrgValue(ProgressKind::Templates);
+    CalcPrgValue(run, ProgressKind::Templates);
     EXPECT_EQ(run.templateProgress, 12);  // 12.5 goes to the even neighbour
 }
 
 TEST(RunProgress, TemplateStatusAndBadTemplates) {
-    RunState& run = CurrentRun();
-    run.templateStatus.assign(3, TemplateOutcome::Parsed);
-    run.currentTemplateIndex = 1;
-    run.allParsedOK = true;
-    MarkTemplateFailed();
-    EXPECT_EQ(run.templateStatus,
+    testing::FakeSource source;
+    MessageWork message(source, 3);
+    message.templateStatus.assign(3, TemplateOutcome::Parsed);
+    message.MarkTemplateFailed(1);
+    EXPECT_EQ(message.templateStatus,
               (std::vector<TemplateOutcome>{TemplateOutcome::Parsed, TemplateOutcome::Failed,
                                             TemplateOutcome::Parsed}));
-    EXPECT_FALSE(run.allParsedOK);
-    ResetTemplateStatus();
-    EXPECT_EQ(run.templateStatus, (std::vector<TemplateOutcome>(3, TemplateOutcome::NotUsed)));
+    EXPECT_FALSE(message.allParsedOK);
+    message.ResetTemplateStatus();
+    EXPECT_EQ(message.templateStatus, (std::vector<TemplateOutcome>(3, TemplateOutcome::NotUsed)));
+    RunContext run;
     run.badTemplates = {" Orders.txf "};
-    EXPECT_TRUE(IsBadTemplate("Orders.txf  "));
-    EXPECT_FALSE(IsBadTemplate("orders.txf"));
+    EXPECT_TRUE(IsBadTemplate(run, "Orders.txf  "));
+    EXPECT_FALSE(IsBadTemplate(run, "orders.txf"));
 }
 
 }  // namespace

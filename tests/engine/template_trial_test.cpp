@@ -11,13 +11,18 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "engine/engine_run.h"
-#include "engine/run_state.h"
+#include "engine/mime_host.h"
+#include "engine/run_context.h"
+#include "model/message.h"
 #include "model/template.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
 #include "sources/mail_source.h"
+#include "tests/engine/fake_run.h"
+#include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -80,7 +85,7 @@ TrialRun Try(const clsTemplate& tpl, const std::string& mailbox) {
     auto source = OpenMessageFile(mailbox, problem);
     EXPECT_TRUE(source) << problem;
     if (!source) return r;
-    r.summary = TrySource(tpl, *source, [&](const TrialMessage& m, std::int32_t) {
+    r.summary = TrySource(Settings(), tpl, *source, [&](const TrialMessage& m, std::int32_t) {
         r.messages.push_back(m);
         if (m.written) r.lines.push_back(m.outputLine);
         return true;
@@ -98,7 +103,6 @@ class TemplateTrialTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetSettings();
-        CurrentRun().Reset();
         templates = env.ProgramDir() + "/templates";
         out = env.ProgramDir() + "/out";
         fs::create_directories(templates);
@@ -118,6 +122,12 @@ class TemplateTrialTest : public ::testing::Test {
         Settings().useScripts = true;
         Settings().scriptEngine = language;
         Settings().scriptDir = ExamplesDir() + "/scripts/" + dir;
+    }
+    // The engine's run over the configured source, as start-up makes it.
+    void RealRun(const std::string& selection) {
+        RunContext run(Settings());
+        run.decoder = &MimeHost();
+        RunSources(run, selection);
     }
     clsTemplate Load(const std::string& name) {
         clsTemplate tpl;
@@ -182,8 +192,7 @@ TEST_F(TemplateTrialTest, LinesEqualTheRealRunAndNothingChanges) {
 
         // The real run over the same messages appends exactly the trial's lines.
         const std::string seeded = ReadFileBytes(outputPath);
-        CurrentRun().Reset();
-        RunSources(c.name);
+        RealRun(c.name);
         EXPECT_EQ(ReadFileBytes(outputPath), seeded + Joined(trial.lines));
         if (!c.sideFile.empty()) EXPECT_TRUE(fs::exists(out + "/" + c.sideFile));
         if (!c.sideFile.empty()) fs::remove(out + "/" + c.sideFile);
@@ -191,25 +200,50 @@ TEST_F(TemplateTrialTest, LinesEqualTheRealRunAndNothingChanges) {
     }
 }
 
-// A trial on the process's run state's thread leaves that state as it was.
-TEST_F(TemplateTrialTest, ProcessRunStateUntouched) {
+// A trial on one thread and a run on another share nothing: each gives the lines it gives
+// alone (ThreadSanitizer watches this test for races).
+TEST_F(TemplateTrialTest, TrialBesideARunSharesNothing) {
     CurrentDir here(out);
-    RunState& process = CurrentRun();
-    process.outputLine = "the real run's line";
-    process.templateNo = 3;
-    process.templateStatus = {TemplateOutcome::Parsed, TemplateOutcome::Failed};
-    process.badTemplates = {"Broken"};
-    process.currentTemplateIndex = 1;
-    TrialRun trial = Try(Load("Orders"), mailbox);
-    ASSERT_FALSE(trial.lines.empty());
-    EXPECT_EQ(&CurrentRun(), &process);
-    EXPECT_EQ(process.outputLine, "the real run's line");
-    EXPECT_EQ(process.templateNo, 3);
-    EXPECT_EQ(process.templateStatus,
-              (std::vector<TemplateOutcome>{TemplateOutcome::Parsed, TemplateOutcome::Failed}));
-    EXPECT_EQ(process.badTemplates, std::vector<std::string>{"Broken"});
-    EXPECT_EQ(process.currentSource, nullptr);
-    EXPECT_EQ(process.currentTemplate, nullptr);
+    std::vector<std::shared_ptr<txMessage>> messages;
+    std::string expected;
+    for (int i = 1; i <= 200; ++i) {
+        auto m = std::make_shared<txMessage>();
+        m->SetSubject("Order confirmation " + std::to_string(i));
+        m->SetBody("Order number: " + std::to_string(i) + "\r\nCustomer: Ann\r\n");
+        m->SetAttachments(std::make_shared<TextCollection>());
+        messages.push_back(m);
+        expected += std::to_string(i) + ",\"Ann\"\r\n";
+    }
+    WriteFileBytes(templates + "/Both.txf",
+                   "[General]\r\nActive=True\r\nNum_Variables=2\r\n[Filter]\r\n"
+                   "Command=MSG_SUBJECT\r\nFind_String=order\r\n[Variables]\r\n"
+                   "Var1=No;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0\r\n"
+                   "Var2=Who;MSG_TEXT;Customer:;{End of Line};1;0;0;0;0\r\n[Output]\r\n"
+                   "AllowDuplicate=True\r\nFile=" +
+                       out +
+                       "/both.csv\r\nDelimiter=COMMA\r\n"
+                       "Output_Count=1\r\nOutput1=No,Who\r\n");
+    Settings().useSource = "FAKE";
+    const clsTemplate tpl = Load("Both");
+    const SettingsState settings = Settings();
+
+    std::string trialLines;
+    std::thread trialThread([&] {
+        testing::FakeSource source;
+        source.messages = messages;
+        TrySource(settings, tpl, source, [&](const TrialMessage& m, std::int32_t) {
+            if (m.written) trialLines += m.outputLine + "\r\n";
+            return true;
+        });
+    });
+    testing::FakeSource source;
+    source.messages = messages;
+    testing::FakeRun run({&source});
+    run.RunSources("Both");
+    trialThread.join();
+
+    EXPECT_EQ(ReadFileBytes(out + "/both.csv"), expected);
+    EXPECT_EQ(trialLines, expected);
 }
 
 // The template in memory is tried, not its file: an unsaved change counts, the file does not.

@@ -1,0 +1,173 @@
+#pragma once
+// What one engine run works with, handed to every procedure as a parameter: the run (made once
+// at start-up: the settings values it read, the command line, the template list, the sources'
+// factory, the files it keeps between messages), the message being processed, and the template
+// being applied to it. Nothing of a run is process-wide: a trial of a template on one thread and
+// a run on another share nothing mutable.
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/file_watch.h"
+#include "engine/message_fields.h"
+#include "engine/output_files.h"
+#include "engine/template_cache.h"
+#include "engine/variable_search.h"
+#include "settings/settings_store.h"
+
+namespace tallix {
+class clsTemplate;
+class txMessage;
+}  // namespace tallix
+namespace tallix::sources {
+class AttachmentDecoder;
+class MailSource;
+class SourceList;
+}  // namespace tallix::sources
+
+namespace tallix::engine {
+
+// What a command line asks for.
+struct CommandLine {
+    std::string templateSelection;  // trimmed; empty selects every template
+    bool silentMode = false;        // /s
+    bool noWindow = false;          // /s followed by an X before the next switch
+    bool helpRequested = false;     // /h or /?
+};
+
+// Reads the argument text. "/" followed by a letter makes that letter (upper-cased) the
+// current switch; "/F" also empties the selection, "/S" sets silent mode, "/H" and "/?"
+// ask for help. Other characters go to the selection while the switch is F (the start),
+// and an X while the switch is S also switches the window off. A "/" at the very end
+// stops the scan. Each character may call `perCharacter` (the engine lets window events
+// run there).
+CommandLine ParseCommandLine(std::string_view argumentText, void (*perCharacter)() = nullptr);
+
+// The argument text: the program's arguments joined with single blanks.
+std::string ArgumentText(int argc, char** argv);
+
+// What one template made of the current message.
+enum class TemplateOutcome : std::int16_t {
+    NotUsed = 0,  // inactive, or its filter did not match
+    Parsed = 1,   // its filter matched and its line was made
+    Failed = 2,   // something went wrong with it
+};
+
+// Builds the sources of a run for a "UseSource" value in place of the source-kind table
+// (tests and benchmarks).
+using SourceListFactory = std::function<std::unique_ptr<sources::SourceList>(const std::string&)>;
+
+// Where a variable's value was cut from: `length` bytes from `start` (0-based) of the text
+// of `field` (attachment `index`, 0 for other fields) of the message.
+struct FoundText {
+    std::int32_t variable = 0;  // the variable's position in the template, from 1
+    std::string field;
+    std::int32_t index = 0;
+    std::size_t start = 0;
+    std::size_t length = 0;
+};
+
+// The message and template counters the status window shows.
+struct RunProgress {
+    std::int32_t messageNo = 0;
+    std::int32_t totalMessageCount = 0;
+    std::int32_t templateNo = 0;
+    std::int32_t templateCount = 0;
+    std::int32_t messageProgress = 0;
+    std::int32_t templateProgress = 0;
+};
+
+// A run stamps its templates; a trial leaves them as they are and writes nothing.
+enum class ApplyMode { Run, Trial };
+
+// Everything one engine run holds.
+struct RunContext {
+    // A run over `settings` (a copy: what the run reads was fixed at start-up) whose lines go
+    // to the output files.
+    explicit RunContext(SettingsState settings = {});
+    RunContext(const RunContext&) = delete;
+    RunContext& operator=(const RunContext&) = delete;
+
+    SettingsState settings;  // the run switches scripts off here when the language will not start
+    ApplyMode mode = ApplyMode::Run;
+    CommandLine commandLine;
+    std::string pop3ConfigPath;
+    // Builds the sources instead of the source-kind table when set (tests, benchmarks).
+    SourceListFactory sourceFactory;
+    // Decodes message parts for the sources (the engine's MIME component); not owned.
+    sources::AttachmentDecoder* decoder = nullptr;
+
+    std::vector<std::string> templateFiles;
+    bool haveTemplateFiles = false;
+    std::vector<std::string> badTemplates;
+    RunProgress progress;
+
+    // Kept between messages: the watch over template and output files, the parsed templates
+    // and the stamps written into them, the open output files with their duplicate indexes,
+    // the current message's field texts, the variables' prepared searches.
+    FileWatch watch;
+    TemplateCache templates{watch};
+    OutputFiles outputs{watch};
+    MessageFields fields;
+    VariableSearches searches;
+    OutputSink* output = &outputs;  // a trial points this at its own collection
+
+    // The last-run stamp: today's short date and the long time, made again when the second
+    // changes.
+    std::time_t stampSecond = -1;
+    std::string stamp;
+};
+
+// One message of a run: its source, and what each template of the run made of it.
+struct MessageWork {
+    MessageWork(sources::MailSource& source, std::size_t templateCount);
+
+    // The record the source holds for this message; raises "object required" when the source
+    // has moved on.
+    txMessage& Message() const;
+    // `AllParsedOK` false, and the template at `index` failed (an index outside the list only
+    // clears `allParsedOK`).
+    void MarkTemplateFailed(std::size_t index);
+    // Every template back to "not used".
+    void ResetTemplateStatus();
+
+    sources::MailSource& source;
+    std::vector<TemplateOutcome> templateStatus;
+    bool allParsedOK = true;
+    // A trial notes here where each variable's value was cut from; nullptr in a run.
+    std::vector<FoundText>* found = nullptr;
+};
+
+// One template applied to one message: the template (a working copy), its place in the run's
+// list, and the output line, first its definition and then the line built.
+struct TemplateWork {
+    TemplateWork(std::shared_ptr<clsTemplate> applied, std::size_t position)
+        : tpl(std::move(applied)), index(position) {}
+
+    std::shared_ptr<clsTemplate> tpl;
+    std::size_t index = 0;
+    std::string outputLine;
+    std::vector<std::string> outputOrder;  // variable names of the definition, in order
+    std::string delimiter = ",";
+};
+
+// The template selection and the three switches back to their start values.
+void InitApp(RunContext& run);
+// Scans the argument text into the run, letting window events run per character; silent
+// mode also switches on the error reporter's silent flag.
+void GetCmdLnArgs(RunContext& run, std::string_view argumentText);
+
+enum class ProgressKind : std::int16_t { Templates = 2, Messages = 3 };
+// The message (MessageNo of TotalMessageCount) or template (TemplateNo + 1 of TemplateCount)
+// percentage, rounded half to even; 0 when either number is 0.
+void CalcPrgValue(RunProgress& progress, ProgressKind kind);
+// The name, trimmed, is one of the run's bad templates, trimmed (exact case).
+bool IsBadTemplate(const RunContext& run, std::string_view name);
+
+}  // namespace tallix::engine

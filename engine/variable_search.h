@@ -1,0 +1,43 @@
+#pragma once
+// The search of a variable, prepared once from its start and stop texts and flags.
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace tallix {
+class clsExportField;
+}
+
+namespace tallix::engine {
+
+// A variable's search as the extraction runs it. When case does not matter the search
+// strings are upper-cased and the field's upper-cased text is searched; the value is then cut
+// from the text as it stands (upper-casing keeps every position).
+struct VariableSearch {
+    std::string field;
+    bool ignoreCase = false;
+    std::string start;
+    std::string stop;
+    std::string wholeWord;       // "0": the start string may stand inside a word
+    bool lineStartOnly = false;  // only a start string that begins a line counts
+};
+
+// The searches of the variables in use, each made once per variable: without scripts one copy
+// of each template serves every message, and reading and upper-casing its search texts again
+// for every message was a good part of the extraction's time. An entry counts only while its
+// variable lives; a template read again, or copied for scripts or a trial, brings new
+// variables.
+class VariableSearches {
+  public:
+    const VariableSearch& For(const std::shared_ptr<clsExportField>& variable);
+
+  private:
+    struct Kept {
+        std::weak_ptr<clsExportField> variable;
+        VariableSearch search;
+    };
+    std::unordered_map<const clsExportField*, Kept> m_kept;
+};
+
+}  // namespace tallix::engine
