@@ -2,17 +2,13 @@
 
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
+#include "model/html_text.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
 namespace tallix::engine {
 namespace {
-
-constexpr std::string_view kNbsp = "&nbsp;";
-// Window events run after this many removed tags, so a long body keeps the window alive
-// without paying for an event round per tag.
-constexpr std::size_t kTagsPerEventRun = 256;
 
 bool IsLineBreakOrTab(char c) {
     return c == '\r' || c == '\n' || c == '\t';
@@ -87,36 +83,7 @@ std::string ChangeQuotes(std::string_view text) {
 void errStripHtml(std::string& text) {
     Guard("Sub errStripHtml: ", [&] {
         if (text.empty()) return;
-        // Removing the first complete tag again and again leaves no "<" before the join, so
-        // one pass from left to right removes the same tags.
-        std::string out;
-        out.reserve(text.size());
-        std::size_t pos = 0, removed = 0;
-        while (true) {
-            std::size_t lt = text.find('<', pos);
-            if (lt == std::string::npos) break;
-            std::size_t gt = text.find('>', lt);
-            if (gt == std::string::npos) break;
-            out.append(text, pos, lt - pos);
-            pos = gt + 1;
-            if (++removed % kTagsPerEventRun == 0) LetEventsRun();
-        }
-        out.append(text, pos, std::string::npos);
-        if (removed) LetEventsRun();
-        // A replacement blank cannot be part of a later "&nbsp;", so one pass replaces the
-        // same occurrences as replacing the first one again and again.
-        std::string result;
-        result.reserve(out.size());
-        std::size_t from = 0;
-        while (true) {
-            std::size_t at = InStr(from + 1, out, kNbsp, Compare::Text);
-            if (at == 0) break;
-            result.append(out, from, at - 1 - from);
-            result.push_back(' ');
-            from = at - 1 + kNbsp.size();
-        }
-        result.append(out, from, std::string::npos);
-        text = std::move(result);
+        text = StripAllTags(text, [] { LetEventsRun(); });
     });
 }
 

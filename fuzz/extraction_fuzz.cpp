@@ -17,23 +17,11 @@
 #include "model/object_collections.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
-#include "sources/mail_source.h"
+#include "tests/engine/fake_source.h"
 
 using namespace tallix;
 
 namespace {
-
-// Hands the engine one message.
-class OneMessage final : public sources::MailSource {
-  public:
-    void Connect() override {}
-    void GetFirstMsg() override {}
-    void GetNextMsg() override {}
-    void DoDeleteMessage() override {}
-    std::string ConvertAddress() override { return address; }
-    void Disconnect() override {}
-    std::string address;
-};
 
 constexpr std::string_view kFields[] = {kFieldMsgText,    kFieldMsgSubject,    kFieldAttachment,
                                         kFieldSenderName, kFieldSenderAddress, kFieldRecipientName};
@@ -46,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parts = fuzz::SplitInput(data, size, 7);
     const std::string_view start = parts[0], stop = parts[1];
 
-    static OneMessage source;
+    // Hands the engine one message.
+    static engine::testing::FakeSource source;
+    source.recordCalls = false;
     auto message = std::make_shared<txMessage>();
     message->SetBody(parts[2]);
     message->SetSubject(parts[3]);

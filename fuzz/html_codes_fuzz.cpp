@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "model/html_codes.h"
+#include "model/html_text.h"
 #include "model/message.h"
 #include "settings/text_functions.h"
 #include "tests/support/literal_html.h"

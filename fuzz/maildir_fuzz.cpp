@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
+#include "model/html_text.h"
 #include "sources/maildir_reader.h"
 
 using namespace tallix::sources::maildir;
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ToUtf8(m.text, "utf-8") == m.text, "text that is not UTF-8");
     FUZZ_CHECK(m.parsed || m.attachments.empty(), "attachments from bytes that are no message");
 
-    const std::string html = HtmlToText(bytes);
+    const std::string html = tallix::HtmlShownText(bytes);
     // An entity never writes more than it takes (at most four bytes for "&#1;"-like ones).
     FUZZ_CHECK(html.size() <= bytes.size() + 1, "HTML text longer than the HTML");
     const std::string latin = ToUtf8(bytes, "iso-8859-1");

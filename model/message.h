@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "model/collection.h"
-#include "model/html_codes.h"
+#include "model/html_text.h"
 
 namespace tallix {
 

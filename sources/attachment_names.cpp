@@ -20,4 +20,8 @@ std::string UniqueName(const std::string& name, std::set<std::string>& taken) {
     return candidate;
 }
 
+std::string AttachmentFileName(std::string_view source, std::set<std::string>& taken) {
+    return std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(source), taken);
+}
+
 }  // namespace tallix::sources

@@ -24,4 +24,12 @@ std::string SafeBaseName(std::string_view name);
 // not in `taken`; the result is added to `taken`.
 std::string UniqueName(const std::string& name, std::set<std::string>& taken);
 
+// What every attachment file of a message is named with before its name.
+inline constexpr std::string_view kAttachmentPrefix = "$$";
+
+// The file name of an attachment in the scratch directory, the same for every kind of source:
+// "$$" and the safe base name of `source` (the name the message gives it), numbered when this
+// message already has an attachment of that name (`taken`, to which the name is added).
+std::string AttachmentFileName(std::string_view source, std::set<std::string>& taken);
+
 }  // namespace tallix::sources

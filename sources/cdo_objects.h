@@ -89,6 +89,8 @@ class CdoMessage {
     // Removes the message file from the store.
     void Delete();
 
+    // The message as the store read it, which the message builder takes its values from.
+    const maildir::InboxMessage& Stored() const { return *m_message; }
     // Where the message came from and what reading it ran into.
     const std::string& FilePath() const { return m_message->entry.path; }
     const std::vector<std::string>& Notes() const { return m_message->notes; }

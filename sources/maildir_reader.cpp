@@ -2,9 +2,10 @@
 
 #include <gmime/gmime.h>
 
-#include <cctype>
-#include <cstring>
 #include <memory>
+
+#include "model/html_text.h"
+#include "settings/text_functions.h"
 
 namespace tallix::sources::maildir {
 namespace {
@@ -46,37 +47,10 @@ std::string Text(const char* s) {
     return s ? std::string(s) : std::string();
 }
 
-std::string LowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-void AppendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 std::string Latin1ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char c : bytes) AppendCodePoint(out, static_cast<unsigned char>(c));
+    for (const char c : bytes) AppendUtf8(out, static_cast<unsigned char>(c));
     return out;
 }
 
@@ -205,7 +179,7 @@ class PartWalker {
         if (!m_plain.empty()) {
             m_out.text = ToCrLf(m_plain);
         } else if (!m_html.empty()) {
-            m_out.text = ToCrLf(HtmlToText(m_html));
+            m_out.text = ToCrLf(HtmlShownText(m_html));
             m_out.textFromHtml = true;
         }
     }
@@ -245,80 +219,6 @@ class PartWalker {
     bool m_tooDeep = false;
 };
 
-struct Entity {
-    std::string_view name;
-    std::uint32_t codePoint;
-};
-constexpr Entity kEntities[] = {
-    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},     {"quot", '"'},    {"apos", '\''},
-    {"nbsp", ' '},     {"copy", 0xA9},    {"reg", 0xAE},   {"euro", 0x20AC}, {"hellip", 0x2026},
-    {"ndash", 0x2013}, {"mdash", 0x2014}, {"laquo", 0xAB}, {"raquo", 0xBB},  {"trade", 0x2122},
-};
-
-// Decodes the entity that starts at html[at] ('&'); returns the bytes consumed (0: not one).
-std::size_t DecodeEntity(std::string_view html, std::size_t at, std::string& out) {
-    // Entity names and numbers are short; only the next few bytes are looked at, so a text
-    // full of "&" without ";" stays linear.
-    constexpr std::size_t kLongestEntity = 10;
-    const std::size_t near = html.substr(at + 1, kLongestEntity).find(';');
-    if (near == std::string_view::npos) return 0;
-    const std::size_t semi = at + 1 + near;
-    const std::string_view body = html.substr(at + 1, semi - at - 1);
-    if (body.size() >= 2 && body[0] == '#') {
-        const bool hex = body[1] == 'x' || body[1] == 'X';
-        const std::string_view digits = body.substr(hex ? 2 : 1);
-        if (digits.empty()) return 0;
-        std::uint32_t cp = 0;
-        for (const char c : digits) {
-            int v;
-            if (c >= '0' && c <= '9')
-                v = c - '0';
-            else if (hex && c >= 'a' && c <= 'f')
-                v = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F')
-                v = c - 'A' + 10;
-            else
-                return 0;
-            cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-            if (cp > 0x10FFFF) cp = 0x110000;  // stays out of range, no overflow
-        }
-        // "&#0;" is not a character a document can show.
-        AppendCodePoint(out, cp == 0 ? 0xFFFD : cp);
-        return semi - at + 1;
-    }
-    const std::string lower = LowerAscii(body);
-    for (const Entity& e : kEntities) {
-        if (lower == e.name) {
-            AppendCodePoint(out, e.codePoint);
-            return semi - at + 1;
-        }
-    }
-    return 0;
-}
-
-bool IsBlockTag(std::string_view name) {
-    static constexpr std::string_view kBlocks[] = {
-        "br", "p",     "div",        "tr",  "li", "h1", "h2", "h3", "h4", "h5",
-        "h6", "table", "blockquote", "pre", "hr", "ul", "ol", "dt", "dd"};
-    for (const std::string_view b : kBlocks) {
-        if (name == b) return true;
-    }
-    return false;
-}
-
-// Position of the case-insensitive `needle` in `hay` at or after `from`; npos when absent.
-std::size_t FindNoCase(std::string_view hay, std::string_view needle, std::size_t from) {
-    if (needle.empty() || hay.size() < needle.size()) return std::string_view::npos;
-    for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
-        std::size_t k = 0;
-        while (k < needle.size() &&
-               std::tolower(static_cast<unsigned char>(hay[i + k])) == needle[k])
-            ++k;
-        if (k == needle.size()) return i;
-    }
-    return std::string_view::npos;
-}
-
 }  // namespace
 
 std::string ToCrLf(std::string_view text) {
@@ -342,7 +242,7 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     if (bytes.empty()) return {};
     // The character set tables belong to GMime's set-up, which a caller may not have done yet.
     InitGMime();
-    const std::string set = LowerAscii(charset);
+    const std::string set = LCase(charset);
     if (set.empty() || set == "utf-8" || set == "utf8" || set == "us-ascii" || set == "ascii") {
         return ValidOrLatin1(bytes);
     }
@@ -358,70 +258,6 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     }
     std::string out(converted, written);
     g_free(converted);
-    return out;
-}
-
-std::string HtmlToText(std::string_view html) {
-    std::string out;
-    out.reserve(html.size());
-    bool pendingBlank = false;  // runs of white space show as one blank
-    auto lineBreak = [&] {
-        while (!out.empty() && out.back() == ' ') out.pop_back();
-        out += '\n';
-        pendingBlank = false;
-    };
-    std::size_t i = 0;
-    while (i < html.size()) {
-        const char c = html[i];
-        if (c == '<') {
-            if (html.compare(i, 4, "<!--") == 0) {
-                const std::size_t end = html.find("-->", i + 4);
-                i = end == std::string_view::npos ? html.size() : end + 3;
-                continue;
-            }
-            const std::size_t close = html.find('>', i + 1);
-            if (close == std::string_view::npos) break;  // an unfinished tag ends the text
-            std::size_t n = i + 1;
-            const bool closing = n < close && html[n] == '/';
-            if (closing) ++n;
-            std::size_t nameEnd = n;
-            while (nameEnd < close && std::isalnum(static_cast<unsigned char>(html[nameEnd])))
-                ++nameEnd;
-            const std::string name = LowerAscii(html.substr(n, nameEnd - n));
-            i = close + 1;
-            if (!closing &&
-                (name == "head" || name == "style" || name == "script" || name == "title")) {
-                // What these hold is never shown; skip to their end tag.
-                const std::size_t end = FindNoCase(html, "</" + name, i);
-                if (end == std::string_view::npos) break;
-                const std::size_t endClose = html.find('>', end);
-                i = endClose == std::string_view::npos ? html.size() : endClose + 1;
-                continue;
-            }
-            // A line break always ends a line; other blocks end the line they follow, once.
-            if (name == "br" || (IsBlockTag(name) && !out.empty() && out.back() != '\n'))
-                lineBreak();
-            continue;
-        }
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') {
-            if (!out.empty() && out.back() != '\n') pendingBlank = true;
-            ++i;
-            continue;
-        }
-        if (pendingBlank) {
-            out += ' ';
-            pendingBlank = false;
-        }
-        if (c == '&') {
-            if (const std::size_t used = DecodeEntity(html, i, out); used != 0) {
-                i += used;
-                continue;
-            }
-        }
-        out.push_back(c);
-        ++i;
-    }
-    while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
     return out;
 }
 

@@ -60,9 +60,6 @@ ParsedMessage ParseMessageBytes(std::string_view bytes);
 // `bytes` in the named character set, as UTF-8. An unknown set, or bytes that are not what
 // the set says, are read as UTF-8 when they are valid UTF-8 and as ISO-8859-1 otherwise.
 std::string ToUtf8(std::string_view bytes, std::string_view charset);
-// The text an HTML document shows: no head, style or script, tags removed (block ends become
-// line ends), the common entities and numeric character references decoded.
-std::string HtmlToText(std::string_view html);
 // Every line end (CR LF, LF or CR alone) as CR LF.
 std::string ToCrLf(std::string_view text);
 

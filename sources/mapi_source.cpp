@@ -6,8 +6,8 @@
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
-#include "sources/attachment_names.h"
 #include "sources/compuserve_address.h"
+#include "sources/message_builder.h"
 
 namespace tallix::sources {
 namespace {
@@ -15,7 +15,6 @@ namespace {
 constexpr std::string_view kCtxDoDeleteMessage = "clsMapi - DoDeleteMessage";
 // No operation reports: a missing source is raised to the caller.
 constexpr CollectionContexts kColContexts{};
-constexpr std::string_view kAttachmentPrefix = "$$";
 
 }  // namespace
 
@@ -92,36 +91,10 @@ void clsMapi::ReadMessage() {
         SetMessage(nullptr);
         return;
     }
-    auto message = std::make_shared<txMessage>();
-    txMessage& t = *message;
-    // Each value on its own: a value that cannot be read is left empty and the next is taken.
-    SkipOnError([&] { t.SetSentTime(m->TimeSent()); });
-    SkipOnError([&] { t.SetReceiveTime(m->TimeReceived()); });
-    SkipOnError([&] { t.SetReceiveDate(m->TimeReceived()); });
-    SkipOnError([&] { t.SetSentDate(m->TimeSent()); });
-    SkipOnError([&] { t.SetSenderName(m->Sender().Name()); });
-    SkipOnError([&] { t.SetSenderAddress(ConvertAddress()); });
-    SkipOnError([&] { t.SetSenderType(m->Sender().Type()); });
-    SkipOnError([&] { t.SetSubject(m->Subject()); });
-    SkipOnError([&] { t.SetReceipentName(m->Recipients().Item(1).AddressEntry().Name()); });
-    SkipOnError([&] { t.SetReceipentAddress(m->Recipients().Item(1).AddressEntry().Address()); });
-    SkipOnError([&] { t.SetBody(m->Text()); });
-    SkipOnError([&] {
-        // The file is named by us, not by the message: "$$" and a safe base name, unique
-        // among this message's attachments, so two of the same name are both kept.
-        std::set<std::string> taken;
-        const cdo::CdoAttachments& attachments = m->Attachments();
-        for (std::int32_t i = 1; i <= attachments.Count(); ++i) {
-            SkipOnError([&] {
-                const cdo::CdoAttachment& a = attachments.Item(i);
-                const std::string path = ScratchFile(std::string(kAttachmentPrefix) +
-                                                     UniqueName(SafeBaseName(a.Source()), taken));
-                if (ScratchDir().empty()) return;
-                a.WriteToFile(path);
-                t.Attachments()->Add(path);
-            });
-        }
-    });
+    MessageSite site;
+    site.parsed = &m->Stored().parsed;
+    site.delivered = m->Stored().entry.delivered;
+    std::shared_ptr<txMessage> message = BuildMessage({}, kMapiBuild, site);
     ReportMessageNotes(m->Notes(), m->FilePath());
     SetMessage(std::move(message));
 }

@@ -17,6 +17,7 @@
 #include "sources/attachment_names.h"
 #include "sources/mailbox_dates.h"
 #include "sources/mbox_framing.h"
+#include "sources/message_builder.h"
 
 namespace tallix::sources {
 namespace {
@@ -65,7 +66,6 @@ constexpr std::string_view kContentTypeName = "Content-Type:";
 constexpr std::string_view kPlainText = "text/plain";
 constexpr std::string_view kFileNameParam = "filename=";
 constexpr std::string_view kNameParam = "name=";
-constexpr std::string_view kAttachmentPrefix = "$$";
 
 // Above this the buffer of one message is given back once a smaller message follows, so a
 // single huge message does not pin its memory for the rest of the walk.
@@ -354,27 +354,26 @@ void clsNetscape::CutMessage(std::size_t start, std::size_t end) {
 }
 
 std::shared_ptr<txMessage> clsNetscape::HandOver() const {
-    auto m = std::make_shared<txMessage>();
     const Values& v = m_values;
-    m->SetSenderName(v.senderName);
-    m->SetSenderAddress(v.senderAddress);
-    m->SetReplyToName(v.replyToName);
-    m->SetReplyToAddress(v.replyToAddress);
-    m->SetReceipentName(v.receipentName);
-    m->SetReceipentAddress(v.receipentAddress);
-    m->SetHeader(m_header);
-    m->SetSentDate(v.sentDate);
-    m->SetReceiveDate(v.receiveDate);
-    m->SetReceiveTime(v.receiveTime);
-    m->SetSentTime(v.sentTime);
-    m->SetBody(v.body);
-    m->SetSubject(v.subject);
-    if (m_multipart) {
-        for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i) {
-            m->Attachments()->Add(m_attachmentFiles[i]);
-        }
-    }
-    return m;
+    MessageValues values;
+    values.senderName = v.senderName;
+    values.senderAddress = v.senderAddress;
+    values.replyToName = v.replyToName;
+    values.replyToAddress = v.replyToAddress;
+    values.receipentName = v.receipentName;
+    values.receipentAddress = v.receipentAddress;
+    values.header = m_header;
+    values.sentDate = v.sentDate;
+    values.receiveDate = v.receiveDate;
+    values.receiveTime = v.receiveTime;
+    values.sentTime = v.sentTime;
+    values.body = v.body;
+    values.subject = v.subject;
+    if (m_multipart && m_attachmentFiles.size() > 1)
+        values.attachments.assign(m_attachmentFiles.begin() + 1, m_attachmentFiles.end());
+    MessageSite site;
+    site.read = &values;
+    return BuildMessage(m_messageText, kMailboxBuild, site);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -555,8 +554,7 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
 
         // The file is named by us, not by the message: a safe base name, unique within the
         // message, in the scratch directory.
-        const std::string fileName =
-            std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(name), m_attachmentNames);
+        const std::string fileName = AttachmentFileName(name, m_attachmentNames);
         const std::string quoted = "\"" + fileName + "\"";
         std::string rebuilt;
         rebuilt.reserve(sSearch.size() + quoted.size());

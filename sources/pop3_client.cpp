@@ -57,6 +57,17 @@ MessageParts SplitMessage(std::string_view message) {
     return {message, {}};
 }
 
+RetrievedMessage ReadRetrievedMessage(std::string_view message) {
+    const MessageParts parts = SplitMessage(message);
+    const std::string_view header = parts.header.substr(0, kMaxPop3HeaderBytes);
+    RetrievedMessage read;
+    read.header.assign(header);
+    read.subject = DecodeEncodedWords(HeaderField(header, "Subject"));
+    read.dateText = HeaderField(header, "Date");
+    read.body.assign(parts.body);
+    return read;
+}
+
 std::string HeaderField(std::string_view header, std::string_view name) {
     std::size_t lineStart = 0;
     while (lineStart < header.size()) {
@@ -148,6 +159,7 @@ std::int32_t Pop3Client::Number() const {
 }
 
 void Pop3Client::ClearMessage() {
+    m_text.clear();
     m_subject.clear();
     m_dateText.clear();
     m_header.clear();
@@ -185,12 +197,12 @@ std::int16_t Pop3Client::Retrieve() {
         result = Failure("Cannot write " + m_retrieveFile);
     if (!Note(std::move(result))) return kStepFailed;
 
-    MessageParts parts = SplitMessage(message);
-    std::string_view header = parts.header.substr(0, kMaxPop3HeaderBytes);
-    m_header.assign(header);
-    m_subject = DecodeEncodedWords(HeaderField(header, "Subject"));
-    m_dateText = HeaderField(header, "Date");
-    m_body.assign(parts.body);
+    RetrievedMessage read = ReadRetrievedMessage(message);
+    m_text = std::move(message);
+    m_subject = std::move(read.subject);
+    m_dateText = std::move(read.dateText);
+    m_header = std::move(read.header);
+    m_body = std::move(read.body);
     return kStepOk;
 }
 

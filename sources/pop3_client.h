@@ -56,9 +56,9 @@ class Pop3Client {
     // Retrieves the message numbered MessageNumber() into RetrieveFile(). 0 when the file
     // holds the whole message; the values below then describe it.
     std::int16_t Retrieve();
-    // The subject with its encoded words decoded to UTF-8, the date field's text, the raw
-    // header block (each line ended by CR LF) and the body (from the empty line that ends
-    // the header, so it starts with CR LF).
+    // The message as retrieved.
+    const std::string& Text() const { return m_text; }
+    // What ReadRetrievedMessage reads of it.
     const std::string& Subject() const { return m_subject; }
     const std::string& DateText() const { return m_dateText; }
     const std::string& Header() const { return m_header; }
@@ -85,6 +85,7 @@ class Pop3Client {
     std::int32_t m_messageCount = 0;
     std::string m_retrieveFile;
     std::string m_messageNumber;
+    std::string m_text;
     std::string m_subject, m_dateText, m_header, m_body;
     Pop3Result m_last;
 };
@@ -99,6 +100,15 @@ struct MessageParts {
     std::string_view body;
 };
 MessageParts SplitMessage(std::string_view message);
+
+// What a retrieved message says of itself: the subject with its encoded words decoded to
+// UTF-8, the date field's text, the raw header block (each line ended as in the message, cut
+// at kMaxPop3HeaderBytes) and the body (from the empty line that ends the header, so it
+// starts with that line's end).
+struct RetrievedMessage {
+    std::string subject, dateText, header, body;
+};
+RetrievedMessage ReadRetrievedMessage(std::string_view message);
 
 // The unfolded value of the first header field `name` (matched without regard to case),
 // blanks around it removed; "" when absent.

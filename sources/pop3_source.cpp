@@ -17,6 +17,7 @@
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 #include "sources/attachment_names.h"
+#include "sources/message_builder.h"
 
 namespace tallix::sources {
 namespace {
@@ -147,7 +148,6 @@ void Pop3Source::Connect() {
 void Pop3Source::GetFirstMsg() {
     Guard("clsPOP3Config - GetFirstMsg", [&] {
         SetMessage(nullptr);
-        SetMessage(std::make_shared<txMessage>());
         SetMessageNumber(1);
         GetMessage();
     });
@@ -160,7 +160,6 @@ void Pop3Source::GetNextMsg() {
                 SetMessage(nullptr);
                 return;
             }
-            SetMessage(std::make_shared<txMessage>());
             GetMessage();
         })) {
         SetMessage(nullptr);
@@ -179,37 +178,25 @@ void Pop3Source::GetMessage() {
             SetMessage(nullptr);
             return;
         }
-        txMessage& message = *Message();
-        message.SetSubject(m_client->Subject());
-        const std::string dateText = m_client->DateText();
-        WriteLog(kSystemLog, dateText);
-        message.SetSentDate(FormatPop3Date(dateText));
-        message.SetSentTime(FormatPop3Date(dateText));
-        message.SetHeader(m_client->Header());
-        std::string_view body = m_client->Body();
-        if (body.substr(0, 2) == "\r\n") body.remove_prefix(2);
-        message.SetBody(body);
-        message.ParseHeader();
-
+        // The naming state of this message's decode; the body file of an earlier message must
+        // not be read as this one's.
         m_decodedFiles.assign(1, std::string());
         m_namesGiven.clear();
         m_decodeCounter = 0;
-        // The body file of an earlier message must not be read as this one's.
         ::unlink(JoinPath(m_decodeDir, kPop3BodyFile).c_str());
-        if (!m_decoder) return;
-        DecodeCallbacks callbacks;
-        callbacks.decodingFile = [this](std::string& fileName, const std::string& contentType,
-                                        const std::string& contentEncoding) {
+        MessageSite site;
+        site.messageFile = m_client->RetrieveFile();
+        site.decodeDir = m_decodeDir;
+        site.decoder = m_decoder;
+        site.naming.decodingFile = [this](std::string& fileName, const std::string& contentType,
+                                          const std::string& contentEncoding) {
             DecodingFile(fileName, contentType, contentEncoding);
         };
-        callbacks.decodingFinished = [this] { SetNumberOfAttachments(); };
+        site.naming.decodingFinished = [this] { SetNumberOfAttachments(); };
+        site.decodedFiles = &m_decodedFiles;
         // The decoder returns when every part is finished or its wait limit has passed, so a
         // decode that names more parts than it finishes cannot hold the run.
-        if (!m_decoder->DecodeFile(m_client->RetrieveFile(), m_decodeDir, callbacks)) return;
-        message.SetBody(m_decodedFiles[0].empty() ? std::string()
-                                                  : ExtractMessageBody(m_decodedFiles[0]));
-        std::shared_ptr<TextCollection> attachments = message.Attachments();
-        for (std::size_t i = 1; i < m_decodedFiles.size(); ++i) attachments->Add(m_decodedFiles[i]);
+        SetMessage(BuildMessage(m_client->Text(), kPop3Build, site));
     });
     if (!done) SetMessage(nullptr);
 }
@@ -225,8 +212,7 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
         if (!fileName.empty()) {
             // The part's own name comes from the message: only a safe base name, never one
             // already given in this message, and always inside the decode directory.
-            const std::string name = UniqueName("$$" + SafeBaseName(fileName), m_namesGiven);
-            fileName = JoinPath(m_decodeDir, name);
+            fileName = JoinPath(m_decodeDir, AttachmentFileName(fileName, m_namesGiven));
             m_decodedFiles.push_back(fileName);
             m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
         } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {

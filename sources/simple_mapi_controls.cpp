@@ -140,8 +140,7 @@ std::string MapiMessagesControl::AttachmentPathName() {
         // The message names the attachment; the file name is ours: a safe base name, unique
         // among this message's attachments.
         const std::string name =
-            std::string(kAttachmentPrefix) +
-            UniqueName(SafeBaseName(message.parsed.attachments[at].source), m_attachmentNames);
+            AttachmentFileName(message.parsed.attachments[at].source, m_attachmentNames);
         const std::string file = ScratchFile(name);
         cdo::CdoAttachment(&message.parsed.attachments[at]).WriteToFile(file);
         path = file;

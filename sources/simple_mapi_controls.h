@@ -20,8 +20,6 @@ namespace tallix::sources::smapi {
 
 // What the message's sender type reads as: every address of the store is an Internet one.
 inline constexpr std::string_view kSenderTypeSmtp = "SMTP";
-// Attachment files are written to the scratch directory under this prefix and a safe name.
-inline constexpr std::string_view kAttachmentPrefix = "$$";
 
 class MapiSessionControl {
   public:
@@ -69,6 +67,8 @@ class MapiMessagesControl {
     // Deletes the current message (`what` 0) from the store and from the fetched set.
     void Delete(std::int32_t what = 0);
 
+    // The current message as the store read it (raises when there is none).
+    const maildir::InboxMessage& CurrentMessage() { return Current(); }
     // What reading the current message ran into, and the file it came from.
     std::vector<std::string> CurrentNotes();
     std::string CurrentFilePath();

@@ -5,6 +5,7 @@
 #include "settings/user_interface.h"
 #include "sources/compuserve_address.h"
 #include "sources/mapi_source.h"
+#include "sources/message_builder.h"
 
 namespace tallix::sources {
 namespace {
@@ -96,26 +97,12 @@ void clsSimpleMapi::ReadMessage() {
         SetMessage(nullptr);
         return;
     }
-    auto message = std::make_shared<txMessage>();
     m_present = true;
-    txMessage& t = *message;
-    const std::string date = m_messages->MsgDateReceived();
-    t.SetSentTime(date);
-    t.SetReceiveTime(date);
-    t.SetSentDate(date);
-    t.SetReceiveDate(date);
-    t.SetSenderName(m_messages->MsgOrigDisplayName());
-    t.SetSenderAddress(ConvertAddress());
-    t.SetSenderType(m_messages->MsgSenderType());
-    t.SetSubject(m_messages->MsgSubject());
-    t.SetReceipentName(m_messages->RecipDisplayName());
-    t.SetReceipentAddress(m_messages->RecipAddress());
-    t.SetBody(m_messages->MsgNoteText());
-    const std::int32_t attachments = m_messages->AttachmentCount();
-    for (std::int32_t i = 0; i < attachments; ++i) {
-        m_messages->SetAttachmentIndex(i);
-        t.Attachments()->Add(m_messages->AttachmentPathName());
-    }
+    const maildir::InboxMessage& stored = m_messages->CurrentMessage();
+    MessageSite site;
+    site.parsed = &stored.parsed;
+    site.delivered = stored.entry.delivered;
+    std::shared_ptr<txMessage> message = BuildMessage({}, kSimpleMapiBuild, site);
     ReportMessageNotes(m_messages->CurrentNotes(), m_messages->CurrentFilePath());
     SetMessage(std::move(message));
 }

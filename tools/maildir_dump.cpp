@@ -47,9 +47,8 @@ void Dump(const maildir::InboxMessage& m) {
               << "\n";
     std::set<std::string> taken;
     for (const maildir::MailAttachment& a : p.attachments) {
-        std::cout << "  attachment: \"" << Shown(a.source, 120) << "\" -> $$"
-                  << UniqueName(SafeBaseName(a.source), taken) << " (" << a.content.size()
-                  << " bytes)\n";
+        std::cout << "  attachment: \"" << Shown(a.source, 120) << "\" -> "
+                  << AttachmentFileName(a.source, taken) << " (" << a.content.size() << " bytes)\n";
     }
     for (const std::string& note : m.notes) std::cout << "  note: " << note << "\n";
 }

@@ -20,7 +20,7 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/settings_store.h"
-#include "sources/mail_source.h"
+#include "tests/engine/fake_source.h"
 
 using namespace tallix;
 using namespace tallix::engine;
@@ -28,29 +28,8 @@ using namespace tallix::engine;
 namespace {
 
 // Hands over `count` generated order messages, one at a time.
-class GeneratedSource final : public sources::MailSource {
-  public:
-    explicit GeneratedSource(int count) : m_count(count) { SetID("generated"); }
-    void Connect() override {
-        SetIsConnected(true);
-        SetTotalMessages(m_count);
-    }
-    void GetFirstMsg() override {
-        m_next = 0;
-        Advance();
-    }
-    void GetNextMsg() override { Advance(); }
-    void DoDeleteMessage() override {}
-    std::string ConvertAddress() override { return "buyer@example.org"; }
-    void Disconnect() override {}
-
-  private:
-    void Advance() {
-        if (m_next >= m_count) {
-            SetMessage(nullptr);
-            return;
-        }
-        int i = m_next++;
+std::unique_ptr<testing::FakeSourceList> GeneratedSource(int count) {
+    auto source = std::make_unique<testing::FakeSource>(count, [](std::size_t i) {
         auto m = std::make_shared<txMessage>();
         m->SetSubject("Order confirmation " + std::to_string(100000 + i));
         m->SetSenderName("Customer " + std::to_string(i % 977));
@@ -58,21 +37,13 @@ class GeneratedSource final : public sources::MailSource {
                    "\r\nItem: Article " + std::to_string(i % 53) + "\r\nTotal: " +
                    std::to_string(10 + i % 400) + ".00 EUR\r\n\r\nThank you for your order.\r\n");
         m->SetAttachments(std::make_shared<TextCollection>());
-        SetMessage(std::move(m));
-    }
-    int m_count;
-    int m_next = 0;
-};
-
-class OneSource final : public sources::SourceList {
-  public:
-    explicit OneSource(int count) : m_source(count) {}
-    std::int32_t Count() const override { return 1; }
-    sources::MailSource* ItemAt(std::int32_t) override { return &m_source; }
-
-  private:
-    GeneratedSource m_source;
-};
+        return m;
+    });
+    source->SetID("generated");
+    source->address = "buyer@example.org";
+    source->recordCalls = false;
+    return std::make_unique<testing::FakeSourceList>(std::move(source));
+}
 
 void WriteTemplates(const std::string& dir, const std::string& outDir) {
     for (int t = 1; t <= 5; ++t) {
@@ -102,8 +73,7 @@ double RunOnce(int messages) {
     Settings().useSource = "GENERATED";
     WriteTemplates(Settings().templateDir, (root / "out").string());
     RunContext run(Settings());
-    run.sourceFactory =
-        ([messages](const std::string&) { return std::make_unique<OneSource>(messages); });
+    run.sourceFactory = [messages](const std::string&) { return GeneratedSource(messages); };
 
     auto start = std::chrono::steady_clock::now();
     RunSources(run, "");

@@ -21,56 +21,28 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/settings_store.h"
-#include "sources/mail_source.h"
+#include "tests/engine/fake_source.h"
 
 using namespace tallix;
 using namespace tallix::engine;
 
 namespace {
 
-class GeneratedOrders final : public sources::MailSource {
-  public:
-    explicit GeneratedOrders(int count) : m_count(count) { SetID("generated"); }
-    void Connect() override {
-        SetIsConnected(true);
-        SetTotalMessages(m_count);
-    }
-    void GetFirstMsg() override {
-        m_next = 0;
-        Advance();
-    }
-    void GetNextMsg() override { Advance(); }
-    void DoDeleteMessage() override {}
-    std::string ConvertAddress() override { return "buyer@example.org"; }
-    void Disconnect() override {}
-
-  private:
-    void Advance() {
-        if (m_next >= m_count) {
-            SetMessage(nullptr);
-            return;
-        }
-        int i = m_next++;
+// Hands over `count` generated order messages, one at a time.
+std::unique_ptr<testing::FakeSourceList> GeneratedOrders(int count) {
+    auto source = std::make_unique<testing::FakeSource>(count, [](std::size_t i) {
         auto m = std::make_shared<txMessage>();
         m->SetSubject("Order confirmation " + std::to_string(100000 + i));
         m->SetBody("Order number: " + std::to_string(100000 + i) +
                    "\r\nTotal: " + std::to_string(10 + i % 400) + ".00 EUR\r\n");
         m->SetAttachments(std::make_shared<TextCollection>());
-        SetMessage(std::move(m));
-    }
-    int m_count;
-    int m_next = 0;
-};
-
-class OneSource final : public sources::SourceList {
-  public:
-    explicit OneSource(int count) : m_source(count) {}
-    std::int32_t Count() const override { return 1; }
-    sources::MailSource* ItemAt(std::int32_t) override { return &m_source; }
-
-  private:
-    GeneratedOrders m_source;
-};
+        return m;
+    });
+    source->SetID("generated");
+    source->address = "buyer@example.org";
+    source->recordCalls = false;
+    return std::make_unique<testing::FakeSourceList>(std::move(source));
+}
 
 struct Mode {
     const char* label;
@@ -122,7 +94,7 @@ double RunOnce(const Mode& mode, int messages) {
         << "[Scripts]\r\nrun=" << (*mode.language ? "Classify" : "") << "\r\n";
     RunContext run(Settings());
     run.sourceFactory = [messages](const std::string&) {
-        return std::make_unique<OneSource>(messages);
+        return GeneratedOrders(messages);
     };
 
     auto start = std::chrono::steady_clock::now();

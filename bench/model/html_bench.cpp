@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "model/html_codes.h"
+#include "model/html_text.h"
 #include "model/message.h"
 
 namespace {

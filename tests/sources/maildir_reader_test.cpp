@@ -207,25 +207,6 @@ TEST(MaildirText, CharacterSetsBecomeUtf8) {
     for (const Case& c : cases) EXPECT_EQ(ToUtf8(c.bytes, c.charset), c.expected) << c.charset;
 }
 
-TEST(MaildirText, HtmlGivesTheTextItShows) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"<p>Code: <b>H-14</b></p>", "Code: H-14"},
-        {"<html><head><title>T</title><style>p{}</style></head><body>a<br>b<BR/>c</body></html>",
-         "a\nb\nc"},
-        {"<script>var x = '<p>';</script>x &amp; y &lt;z&gt; &#65;&#x42; &nbsp;!",
-         "x & y <z> AB  !"},  // a non-breaking space does not collapse,
-        {"one\n   two\t three", "one two three"},
-        {"<div>a</div><div>b</div>", "a\nb"},
-        {"<!-- <p>hidden</p> -->shown", "shown"},
-        {"&unknown; &amp", "&unknown; &amp"},
-        {"&#1114112; &#0;", "\xef\xbf\xbd \xef\xbf\xbd"},
-        {"text <unfinished", "text"},
-        {"<style>never closed", ""},
-        {"", ""},
-    };
-    for (const auto& [html, text] : cases) EXPECT_EQ(HtmlToText(html), text) << html;
-}
-
 TEST(MaildirText, LineEndsBecomeCrLf) {
     EXPECT_EQ(ToCrLf("a\nb\r\nc\rd\n\n"), "a\r\nb\r\nc\r\nd\r\n\r\n");
     EXPECT_EQ(ToCrLf(""), "");

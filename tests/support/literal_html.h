@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/html_codes.h"
+#include "model/html_text.h"
 #include "settings/text_functions.h"
 
 namespace tallix::testing {

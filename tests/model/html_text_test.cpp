@@ -1,4 +1,4 @@
-#include "model/html_codes.h"
+#include "model/html_text.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +128,49 @@ TEST(HtmlCodes, OnePassMatchesTheLiteralLoopsOnAdversarialBodies) {
         EXPECT_EQ(StripHtml(body), LiteralStrip(body));
         EXPECT_EQ(ReplaceHtmlEntities(body), LiteralReplace(body));
     }
+}
+
+TEST(HtmlShownText, GivesTheTextADocumentShows) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<p>Code: <b>H-14</b></p>", "Code: H-14"},
+        {"<html><head><title>T</title><style>p{}</style></head><body>a<br>b<BR/>c</body></html>",
+         "a\nb\nc"},
+        {"<script>var x = '<p>';</script>x &amp; y &lt;z&gt; &#65;&#x42; &nbsp;!",
+         "x & y <z> AB  !"},  // a non-breaking space does not collapse,
+        {"one\n   two\t three", "one two three"},
+        {"<div>a</div><div>b</div>", "a\nb"},
+        {"<!-- <p>hidden</p> -->shown", "shown"},
+        {"&unknown; &amp", "&unknown; &amp"},
+        {"&#1114112; &#0;", "\xef\xbf\xbd \xef\xbf\xbd"},
+        {"text <unfinished", "text"},
+        {"<style>never closed", ""},
+        {"", ""},
+    };
+    for (const auto& [html, text] : cases) EXPECT_EQ(HtmlShownText(html), text) << html;
+}
+
+// The record's body, an HTML attachment and the local store's HTML-only message are read by
+// different rules; one input shows each rule where it differs from the others.
+TEST(HtmlText, TheThreeFormsKeepTheirOwnRules) {
+    const std::string html = "<p>a &amp; b</p><a href=\"x\">link</a>&nbsp;x";
+    // Only tags of the table go (A is not in it); "&nbsp" loses its five bytes, not the ";".
+    EXPECT_EQ(StripHtml(html), "a &amp; b<a href=\"x\">link</a> ;x");
+    // Every tag goes; only "&nbsp;" is an entity.
+    EXPECT_EQ(StripAllTags(html), "a &amp; blink x");
+    // A block's end is a line end and every known entity is decoded.
+    EXPECT_EQ(HtmlShownText(html), "a & b\nlink x");
+}
+
+TEST(HtmlText, StripAllTagsReportsProgressWhileRemovingTags) {
+    int calls = 0;
+    const auto count = [&] { ++calls; };
+    EXPECT_EQ(StripAllTags("no tags &nbsp;", count), "no tags  ");
+    EXPECT_EQ(calls, 0) << "nothing removed, nothing to report";
+
+    std::string many;
+    for (std::size_t i = 0; i < 2 * kTagsPerProgress + 88; ++i) many += "<b>x";
+    EXPECT_EQ(StripAllTags(many, count), std::string(2 * kTagsPerProgress + 88, 'x'));
+    EXPECT_EQ(calls, 3) << "after each full round of tags, and once at the end";
 }
 
 }  // namespace

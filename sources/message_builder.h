@@ -1,0 +1,119 @@
+#pragma once
+// One road from a message's bytes to the message record, for every kind of source.
+//
+// BuildMessage reads the values of a message (the step where the kinds of source follow
+// different rules, named by the kind's row of the table below), fills a new record from them
+// (one step for every kind), lets the record parse its header where the kind relies on that,
+// and has the whole message decoded where the kind's parts are decoded after the record is
+// filled. docs/architecture.md ("One road for a message") explains each difference.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sources/attachment_decoder.h"
+
+namespace tallix {
+class txMessage;
+}
+
+namespace tallix::sources {
+
+namespace maildir {
+struct ParsedMessage;
+}
+
+// The values of one message as a source read them, before they become the record. A value
+// the kind does not give stays unset and the record keeps its initial value: assigning an
+// empty text is not the same (an empty time reads as midnight).
+struct MessageValues {
+    std::optional<std::string> senderName, senderAddress, senderType;
+    std::optional<std::string> replyToName, replyToAddress;
+    std::optional<std::string> receipentName, receipentAddress;
+    std::optional<std::string> header;
+    std::optional<std::string> sentDate, sentTime, receiveDate, receiveTime;
+    std::optional<std::string> subject, body;
+    // The files written for the message, in the order the message holds them.
+    std::vector<std::string> attachments;
+};
+
+// What a source knows of a message besides its bytes.
+struct MessageSite {
+    // The mailbox file: the values its text searches read while the message was cut out
+    // (the walk reads them before it decides whether the message is handed over).
+    const MessageValues* read = nullptr;
+    // The local store: its parse of the message file (the store's objects answer from it,
+    // so the bytes are not parsed twice) and the delivery time.
+    const maildir::ParsedMessage* parsed = nullptr;
+    std::int64_t delivered = 0;
+    // A server message: the file it was retrieved into, where its decoded parts go, the
+    // decoder, how the source names the parts, and the files that naming gave (slot 0 the
+    // plain-text body, then the attachments).
+    std::string messageFile;
+    std::string decodeDir;
+    AttachmentDecoder* decoder = nullptr;
+    DecodeCallbacks naming;
+    const std::vector<std::string>* decodedFiles = nullptr;
+};
+
+// Where the local store's sending time comes from.
+enum class StoreSentTime { DateField, Delivery };
+// What a value or attachment of the local store that cannot be read or written does.
+enum class StoreFailure { SkipValue, PassOn };
+
+struct MessageBuild;
+using ReadValues = void (*)(std::string_view bytes, const MessageBuild& how,
+                            const MessageSite& site, MessageValues& values);
+
+// How one kind of source reads its messages. Each member names a step in which the kinds
+// differ.
+struct MessageBuild {
+    std::string_view kind;
+    // Reads the header, subject, addresses, dates, body and attachments.
+    ReadValues read;
+    // The record derives the sender, reply-to and recipient from its header (ParseHeader).
+    bool parseHeader;
+    // After the record is filled the whole message is decoded: the plain-text part replaces
+    // the body and the other parts are the attachments.
+    bool decodeWhole;
+    // The local store only.
+    StoreSentTime sentTime;
+    bool senderTypeWithoutSender;  // the sender type is given when the message has no sender
+    StoreFailure failures;
+};
+
+// The reading step of each kind (the mailbox's and the server's are in tallix_sources, the
+// local store's, which needs GMime's parse, in tallix_maildir).
+void ReadMailboxValues(std::string_view bytes, const MessageBuild& how, const MessageSite& site,
+                       MessageValues& values);
+void ReadServerMessage(std::string_view bytes, const MessageBuild& how, const MessageSite& site,
+                       MessageValues& values);
+void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const MessageSite& site,
+                      MessageValues& values);
+
+// The one table: a row per kind of source.
+inline constexpr MessageBuild kMailboxBuild{
+    "mailbox file", &ReadMailboxValues,     false, false, StoreSentTime::DateField,
+    false,          StoreFailure::SkipValue};
+inline constexpr MessageBuild kPop3Build{
+    "POP3", &ReadServerMessage,     true, true, StoreSentTime::DateField,
+    false,  StoreFailure::SkipValue};
+inline constexpr MessageBuild kMapiBuild{
+    "Extended MAPI", &ReadStoreMessage,      false, false, StoreSentTime::DateField,
+    false,           StoreFailure::SkipValue};
+inline constexpr MessageBuild kSimpleMapiBuild{
+    "Simple MAPI", &ReadStoreMessage,   false, false, StoreSentTime::Delivery,
+    true,          StoreFailure::PassOn};
+
+// The record of one message. Failures of the reading step are handled as the kind's Part
+// says: reported by the step, skipped, or passed on to the caller.
+std::shared_ptr<txMessage> BuildMessage(std::string_view bytes, const MessageBuild& how,
+                                        const MessageSite& site);
+
+// The record filled from `values`, in one fixed order.
+void FillRecord(const MessageValues& values, txMessage& record);
+
+}  // namespace tallix::sources

@@ -1,0 +1,105 @@
+#include "sources/message_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "model/message.h"
+#include "sources/attachment_names.h"
+
+namespace tallix::sources {
+namespace {
+
+// A value a kind does not give is left as the record made it; an empty value is assigned,
+// and assigning is not the same for every member.
+TEST(MessageBuilder, UnsetValuesKeepTheRecordsInitialValues) {
+    txMessage unset;
+    FillRecord(MessageValues{}, unset);
+    EXPECT_EQ(unset.SentTime(), "");
+    EXPECT_EQ(unset.Attachments()->Count(), 0);
+
+    MessageValues empty;
+    empty.sentTime = "";
+    empty.subject = "";
+    txMessage assigned;
+    FillRecord(empty, assigned);
+    EXPECT_EQ(assigned.SentTime(), "00:00:00 AM") << "an empty time reads as midnight";
+    EXPECT_EQ(assigned.Subject(), "");
+}
+
+TEST(MessageBuilder, FillingCleansTheBodyAndKeepsTheAttachmentOrder) {
+    MessageValues values;
+    values.body = "<b>Total:</b> 12";
+    values.attachments = {"/tmp/$$b.txt", "/tmp/$$a.txt"};
+    txMessage record;
+    FillRecord(values, record);
+    EXPECT_EQ(record.Body(), "Total: 12");
+    ASSERT_EQ(record.Attachments()->Count(), 2);
+    EXPECT_EQ(record.Attachments()->Item(1), "/tmp/$$b.txt");
+    EXPECT_EQ(record.Attachments()->Item(2), "/tmp/$$a.txt");
+}
+
+// The mailbox file's values were read by its own text searches; the builder takes them as
+// they are and does not parse the header again.
+TEST(MessageBuilder, MailboxValuesAreTakenAsRead) {
+    MessageValues read;
+    read.header = "From: Header Name <header@example.org>\r\n";
+    read.senderName = "Read Name";
+    read.senderAddress = "read@example.org";
+    MessageSite site;
+    site.read = &read;
+    const auto record = BuildMessage("ignored", kMailboxBuild, site);
+    EXPECT_EQ(record->SenderName(), "Read Name");
+    EXPECT_EQ(record->SenderAddress(), "read@example.org");
+    EXPECT_EQ(record->ReplyToName(), "") << "no reply-to was read, none is derived";
+}
+
+TEST(MessageBuilder, ServerMessageIsSplitAndItsHeaderParsed) {
+    const std::string bytes =
+        "From: \"Doe, Jane\" <jane@example.org>\r\nTo: orders@example.com\r\n"
+        "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\r\nDate: Fri, 08 Jan 2021 12:34:56 +0000\r\n"
+        "\r\nLine 1\r\n";
+    const auto record = BuildMessage(bytes, kPop3Build, MessageSite{});
+    EXPECT_EQ(record->Subject(),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e");
+    EXPECT_EQ(record->Body(), "Line 1\r\n") << "the empty line's line end is not body text";
+    EXPECT_EQ(record->SenderName(), "Doe, Jane");
+    EXPECT_EQ(record->ReplyToAddress(), "jane@example.org") << "copied from the sender";
+    EXPECT_EQ(record->ReceipentAddress(), "orders@example.com");
+    EXPECT_EQ(record->ReceiveTime(), "") << "a server message has no receive time";
+    EXPECT_EQ(record->Attachments()->Count(), 0) << "without a decoder nothing is decoded";
+}
+
+// The two local-store kinds read one message differently: the Extended MAPI source leaves
+// what the message does not have, the Simple MAPI source takes the delivery time as the
+// sending time and always gives a sender type.
+TEST(MessageBuilder, StoreKindsDifferWhereTheMessageLacksValues) {
+    const std::string bytes = "Subject: no date, no sender\r\n\r\nText\r\n";
+    MessageSite site;
+    site.delivered = 86400 * 365;
+    const auto extended = BuildMessage(bytes, kMapiBuild, site);
+    const auto simple = BuildMessage(bytes, kSimpleMapiBuild, site);
+
+    EXPECT_EQ(extended->Subject(), "no date, no sender");
+    EXPECT_EQ(extended->Body(), "Text\r\n");
+    EXPECT_EQ(extended->SentTime(), "");
+    EXPECT_EQ(extended->SenderType(), "");
+    EXPECT_NE(extended->ReceiveTime(), "");
+
+    EXPECT_EQ(simple->SentTime(), extended->ReceiveTime());
+    EXPECT_EQ(simple->SentDate(), extended->ReceiveDate());
+    EXPECT_EQ(simple->SenderType(), "SMTP");
+    EXPECT_EQ(simple->Body(), extended->Body());
+}
+
+TEST(MessageBuilder, EveryKindNamesAttachmentsAlike) {
+    std::set<std::string> taken;
+    EXPECT_EQ(AttachmentFileName("report.pdf", taken), "$$report.pdf");
+    EXPECT_EQ(AttachmentFileName("../report.pdf", taken), "$$report-2.pdf");
+    EXPECT_EQ(AttachmentFileName("", taken), "$$attachment");
+}
+
+}  // namespace
+}  // namespace tallix::sources
