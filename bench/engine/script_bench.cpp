@@ -93,9 +93,7 @@ double RunOnce(const Mode& mode, int messages) {
         << "\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Total,Size\r\n"
         << "[Scripts]\r\nrun=" << (*mode.language ? "Classify" : "") << "\r\n";
     RunContext run(Settings());
-    run.sourceFactory = [messages](const std::string&) {
-        return GeneratedOrders(messages);
-    };
+    run.sourceFactory = [messages](const std::string&) { return GeneratedOrders(messages); };
 
     auto start = std::chrono::steady_clock::now();
     RunSources(run, "");
