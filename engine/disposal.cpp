@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "engine/procedure_contexts.h"
 #include "engine/source_kinds.h"
 #include "model/message.h"
 #include "settings/error_reporter.h"
@@ -28,7 +29,7 @@ constexpr std::string_view kAskParsed =
 }  // namespace
 
 void DeleteTempFiles(const RunContext& run, const MessageWork& message) {
-    Guard("Sub DeleteTempFiles:", [&] {
+    Guard(context::kDeleteTempFiles, [&] {
         const SourceKind* kind = FindSourceKind(run.settings.useSource);
         if (!kind || !kind->cleansScratchFiles) return;
         if (!message.source.Message()) return;

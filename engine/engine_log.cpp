@@ -1,5 +1,6 @@
 #include "engine/engine_log.h"
 
+#include "engine/procedure_contexts.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
 #include "settings/logs.h"
@@ -9,7 +10,7 @@
 namespace tallix::engine {
 
 void LogSystem(std::string_view text, std::string_view fileName) {
-    Guard("Sub LogSystem:", [&] {
+    Guard(context::kLogSystem, [&] {
         std::string entry = TrimView(fileName).empty()
                                 ? std::string(text)
                                 : JustFileName(fileName) + " " + std::string(text);

@@ -9,6 +9,7 @@
 #include "engine/extraction.h"
 #include "engine/mime_host.h"
 #include "engine/output_line.h"
+#include "engine/procedure_contexts.h"
 #include "engine/source_kinds.h"
 #include "engine/status_window.h"
 #include "engine/template_files.h"
@@ -52,7 +53,7 @@ const std::string& CurrentStamp(RunContext& run) {
 std::unique_ptr<sources::SourceList> GetSources(RunContext& run) {
     std::unique_ptr<sources::SourceList> list;
     Guard(
-        "Sub GetSources:",
+        context::kGetSources,
         [&] {
             const std::string& useSource = run.settings.useSource;
             if (run.sourceFactory) {
@@ -74,7 +75,7 @@ bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
 }
 
 void SetLastRan(RunContext& run, clsTemplate& tpl) {
-    Guard("Sub SetLastRan:", [&] {
+    Guard(context::kSetLastRan, [&] {
         const std::string& stamp = CurrentStamp(run);
         tpl.SetLastRan(stamp);
         // The stamp changes once a second at most; a file that holds it already is left alone.
@@ -104,7 +105,7 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
 
 void DoParsing(RunContext& run, MessageWork& message) {
     std::size_t index = 0;  // the template being applied
-    bool finished = Guard("Sub DoParsing:", [&] {
+    bool finished = Guard(context::kDoParsing, [&] {
         RunProgress& progress = run.progress;
         // What happened to template and output files since the last message.
         run.watch.Poll();

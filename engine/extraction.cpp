@@ -8,6 +8,7 @@
 
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
+#include "engine/procedure_contexts.h"
 #include "engine/scripting.h"
 #include "model/field_vocabulary.h"
 #include "model/message.h"
@@ -22,7 +23,6 @@
 namespace tallix::engine {
 namespace {
 
-constexpr std::string_view kGetValueContext = "Sub GetValue:";
 constexpr std::string_view kMessageNotInitialized =
     "called ParseMessage called with message not initialized.";
 
@@ -50,7 +50,7 @@ double NumberOf(std::string_view text) {
 }  // namespace
 
 void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
-    bool finished = Guard("Sub ParseMessage:", [&] {
+    bool finished = Guard(context::kParseMessage, [&] {
         if (!message.source.Message()) {
             ReportError(message.source.ID() + std::string(kMessageNotInitialized), true);
             return;
@@ -105,7 +105,7 @@ constexpr std::array kFieldReaders{
 // GetValue's work; false when it failed (and was reported).
 bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int32_t attachmentIndex,
                std::string& result) {
-    return Guard(kGetValueContext, [&] {
+    return Guard(context::kGetValue, [&] {
         const std::string field = Trim(fieldName);
         txMessage& m = message.Message();
         if (field == kFieldAttachment) {
@@ -144,7 +144,7 @@ std::string GetValue(const MessageWork& message, std::string_view fieldName,
 }
 
 std::string GetDateString(const MessageWork& message, std::string_view which) {
-    return GuardValue<std::string>("Sub GetDateString:", "", [&] {
+    return GuardValue<std::string>(context::kGetDateString, "", [&] {
         txMessage& m = message.Message();
         if (which == "Sent") return DatePart(m.SentDate());
         if (which == "Received") return DatePart(m.ReceiveDate());
@@ -220,7 +220,7 @@ const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField
 
 bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,
                    std::int32_t position) {
-    return Guard("Sub ParseVariable:", [&] {
+    return Guard(context::kParseVariable, [&] {
         auto variable = work.tpl->colFields()->Item(position);
         if (!variable) Raise(kErrSubscript);
         std::vector<FoundText>* found = message.found;
@@ -233,7 +233,7 @@ bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,
 }
 
 bool MatchesFilter(RunContext& run, MessageWork& message, const clsTemplate& tpl) {
-    return GuardValue("Sub MatchesFilter:", false, [&] {
+    return GuardValue(context::kMatchesFilter, false, [&] {
         auto filter = tpl.objFilter();
         const std::string field = filter->MapiField();
         const std::string find = filter->FindString();

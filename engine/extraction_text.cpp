@@ -1,5 +1,6 @@
 #include "engine/extraction_text.h"
 
+#include "engine/procedure_contexts.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
 #include "model/html_text.h"
@@ -18,7 +19,7 @@ bool IsLineBreakOrTab(char c) {
 
 std::size_t FindStartPos(std::string_view start, std::string_view text,
                          std::string_view wholeWord) {
-    return GuardValue<std::size_t>("Sub FindStartPos:", 0, [&]() -> std::size_t {
+    return GuardValue<std::size_t>(context::kFindStartPos, 0, [&]() -> std::size_t {
         if (TrimView(start).empty() || EqualsNoCase(start, kBeginningOfField)) return 1;
         std::size_t p = 0;  // 0-based search position
         while (true) {
@@ -34,7 +35,7 @@ std::size_t FindStartPos(std::string_view start, std::string_view text,
 }
 
 std::size_t FindStopPos(std::string_view stop, std::string_view text, std::size_t startPos) {
-    return GuardValue<std::size_t>("Sub FindStopPos:", 0, [&]() -> std::size_t {
+    return GuardValue<std::size_t>(context::kFindStopPos, 0, [&]() -> std::size_t {
         if (TrimView(stop).empty() || EqualsNoCase(stop, kEndOfField)) return text.size() + 1;
         if (EqualsNoCase(stop, kEndOfLine)) {
             if (startPos > text.size()) return startPos;
@@ -47,7 +48,7 @@ std::size_t FindStopPos(std::string_view stop, std::string_view text, std::size_
 }
 
 bool IsWholeWord(std::size_t position, std::size_t length, std::string_view text) {
-    return GuardValue("Sub IsWholeWord: ", false, [&] {
+    return GuardValue(context::kIsWholeWord, false, [&] {
         if (position == 0) return false;
         if (position > 1 && !IsMagicChar(text[position - 2], position - 1)) return false;
         std::size_t after = position + length;  // 1-based position of the next character
@@ -72,7 +73,7 @@ std::string TrimLineBreaks(std::string_view text) {
 }
 
 std::string ChangeQuotes(std::string_view text) {
-    return GuardValue<std::string>("Sub ChangeQuotes:", std::string(text), [&] {
+    return GuardValue<std::string>(context::kChangeQuotes, std::string(text), [&] {
         std::string out(text);
         for (char& c : out)
             if (c == '"') c = '\'';
@@ -81,7 +82,7 @@ std::string ChangeQuotes(std::string_view text) {
 }
 
 void errStripHtml(std::string& text) {
-    Guard("Sub errStripHtml: ", [&] {
+    Guard(context::kErrStripHtml, [&] {
         if (text.empty()) return;
         text = StripAllTags(text, [] { LetEventsRun(); });
     });
@@ -94,7 +95,7 @@ std::string DatePart(std::string_view dateText) {
 }
 
 std::string StripLF(std::string_view text) {
-    return GuardValue<std::string>("Sub StripLF: ", "", [&] {
+    return GuardValue<std::string>(context::kStripLF, "", [&] {
         std::string out;
         out.reserve(text.size());
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -111,7 +112,7 @@ std::string StripLF(std::string_view text) {
 }
 
 std::string StripExtras(std::string_view text) {
-    return GuardValue<std::string>("Sub StripExtras:", "", [&] {
+    return GuardValue<std::string>(context::kStripExtras, "", [&] {
         std::string_view t = TrimView(text);
         std::string out;
         out.reserve(t.size());

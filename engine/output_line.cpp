@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "engine/extraction_text.h"
+#include "engine/procedure_contexts.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -12,7 +13,6 @@ namespace tallix::engine {
 namespace {
 
 constexpr std::string_view kCouldNotWrite = "Could not write to output file: ";
-constexpr std::string_view kCreateOutputContext = "Sub CreateOutputString:";
 
 // The value the output definition's entry names, quoted and flattened as its variable says;
 // "" when no variable has that name.
@@ -45,12 +45,12 @@ void BuildRecord(const TemplateWork& work, std::string& out, const std::string& 
 }  // namespace
 
 void SetDelimiter(TemplateWork& work) {
-    Guard("Sub SetDelimiter:",
+    Guard(context::kSetDelimiter,
           [&] { work.delimiter = DelimiterFor(work.tpl->OutputDeliminator(), work.delimiter); });
 }
 
 void CreateOutputString(TemplateWork& work) {
-    Guard(kCreateOutputContext, [&] {
+    Guard(context::kCreateOutputString, [&] {
         BuildRecord(work, work.outputLine, work.delimiter);
         if (!work.outputLine.empty()) {
             work.outputLine.pop_back();  // the delimiter after the last value
@@ -61,12 +61,12 @@ void CreateOutputString(TemplateWork& work) {
 
 std::string CreatePrintString(const TemplateWork& work) {
     std::string record;
-    Guard(kCreateOutputContext, [&] { BuildRecord(work, record, "\r\n"); });
+    Guard(context::kCreateOutputString, [&] { BuildRecord(work, record, "\r\n"); });
     return record;
 }
 
 bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
-    return GuardValue("Sub IsDuplicate:", false, [&] {
+    return GuardValue(context::kIsDuplicate, false, [&] {
         bool found = false;
         if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found))
             RaiseErrno(error);

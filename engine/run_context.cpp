@@ -1,5 +1,6 @@
 #include "engine/run_context.h"
 
+#include "engine/procedure_contexts.h"
 #include "model/message.h"
 #include "sources/mail_source.h"
 
@@ -73,14 +74,14 @@ void MessageWork::ResetTemplateStatus() {
 }
 
 void InitApp(RunContext& run) {
-    Guard("Sub InitApp:", [&] {
+    Guard(context::kInitApp, [&] {
         run.commandLine = CommandLine{};
         SetSilentMode(false);
     });
 }
 
 void GetCmdLnArgs(RunContext& run, std::string_view argumentText) {
-    Guard("Sub GetCmdLnArgs: ", [&] {
+    Guard(context::kGetCmdLnArgs, [&] {
         run.commandLine = ParseCommandLine(argumentText, &LetEventsRun);
         if (run.commandLine.silentMode) SetSilentMode(true);
     });
@@ -91,7 +92,7 @@ void GetCmdLnArgs(RunContext& run, std::string_view argumentText) {
 namespace tallix::engine {
 
 void CalcPrgValue(RunProgress& progress, ProgressKind kind) {
-    Guard("Sub CalcPrgValue:", [&] {
+    Guard(context::kCalcPrgValue, [&] {
         bool messages = kind == ProgressKind::Messages;
         double numerator = messages ? progress.messageNo : progress.templateNo + 1.0;
         double denominator = messages ? progress.totalMessageCount : progress.templateCount;

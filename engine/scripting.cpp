@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "engine/procedure_contexts.h"
 #include "engine/template_files.h"
 #include "model/file_bytes.h"
 #include "model/property.h"
@@ -136,7 +137,7 @@ void DoScripts(RunContext& run, const TemplateWork& work) {
     // A fresh runner and host for every matching message and template: scripts keep nothing
     // from one message to the next.
     std::unique_ptr<clsScripting> scripting;
-    Guard("Sub DoScripts: ", [&] {
+    Guard(context::kDoScripts, [&] {
         scripting = clsScripting::Create(run.settings.scriptEngine);
         run.settings.useScripts = scripting != nullptr;
         if (!scripting) return;

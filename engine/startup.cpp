@@ -2,6 +2,7 @@
 
 #include "engine/engine_run.h"
 #include "engine/mime_host.h"
+#include "engine/procedure_contexts.h"
 #include "engine/run_context.h"
 #include "engine/status_window.h"
 #include "settings/app_info.h"
@@ -13,12 +14,6 @@
 #include "sources/pop3_config.h"
 
 namespace tallix::engine {
-namespace {
-
-constexpr std::string_view kCtxRunSources = "Sub RunSources:";
-
-}  // namespace
-
 CommonOption CommonOptionOf(std::string_view argumentText) {
     const std::string_view text = TrimView(argumentText);
     if (text == "--help" || text == "-h" || text == "-?") return CommonOption::Help;
@@ -77,7 +72,7 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     // reads a message). Nothing in the run traps it, so it ends the run here, reported,
     // instead of taking the process down.
     Guard(
-        kCtxRunSources,
+        context::kRunSources,
         [&] {
             if (hooks.runSources)
                 hooks.runSources(run, selection);

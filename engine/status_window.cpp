@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "engine/procedure_contexts.h"
 #include "settings/error_reporter.h"
 #include "settings/user_interface.h"
 
@@ -35,7 +36,7 @@ void SetWindow(StatusWindow* window) {
 }
 
 void DoGUIStatus(long value, const std::string& text, int line) {
-    Guard("Sub DoGUIStatus:", [&] {
+    Guard(context::kDoGUIStatus, [&] {
         if (line < 1 || line > 3) return;
         StatusWindow& w = Window();
         w.Load();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "engine/procedure_contexts.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
@@ -88,7 +89,7 @@ std::optional<std::string> FindFileNoCase(const std::string& dir, std::string_vi
 }
 
 void GetTemplateFiles(RunContext& run, const std::string& selection) {
-    Guard("Sub GetTemplateFiles:", [&] {
+    Guard(context::kGetTemplateFiles, [&] {
         run.templateFiles.clear();
         run.haveTemplateFiles = false;
         run.badTemplates.clear();

@@ -13,6 +13,7 @@
 #include "engine/mime_host.h"
 #include "engine/output_files.h"
 #include "engine/output_line.h"
+#include "engine/procedure_contexts.h"
 #include "engine/script_host/script_host.h"
 #include "model/export_field.h"
 #include "model/file_bytes.h"
@@ -29,7 +30,6 @@
 namespace tallix::engine {
 namespace {
 
-constexpr std::string_view kTrialContext = "Sub TryTemplate:";
 constexpr std::string_view kUnsavedName = "(unsaved template)";
 // The separator line put before a single message so the mailbox reader takes it as one.
 // Its line end is the message's own: the reader takes a file's line ends from its first line.
@@ -141,7 +141,7 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
         result.body = m->Body();
     }
     // Inactive templates are tried too: the trial is about what the rules extract.
-    Guard(kTrialContext, [&] { ApplyTemplate(m_run, message, work, m_name); });
+    Guard(context::kTryTemplate, [&] { ApplyTemplate(m_run, message, work, m_name); });
     const TemplateOutcome outcome = message.templateStatus[0];
     result.failed = outcome == TemplateOutcome::Failed || !message.allParsedOK;
     // "Failed" may come before or after the filter: the filter itself answers then.
@@ -194,7 +194,7 @@ TrialSummary TrySource(const SettingsState& settings, const clsTemplate& tpl,
         }
         return true;
     };
-    Guard(kTrialContext, [&] { ForEachMessage(source, walk); });
+    Guard(context::kTryTemplate, [&] { ForEachMessage(source, walk); });
     summary.reports = capture.Texts();
     return summary;
 }
