@@ -59,8 +59,7 @@ std::unique_ptr<sources::SourceList> GetSources(RunContext& run) {
             if (run.sourceFactory) {
                 list = run.sourceFactory(useSource);
             } else if (const SourceKind* kind = FindSourceKind(useSource)) {
-                if (!run.decoder) Raise(kErrObjectRequired);
-                list = kind->make(*run.decoder);
+                list = kind->make(run);
             }
         },
         kLoggedEnding);

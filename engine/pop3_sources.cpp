@@ -16,8 +16,9 @@ EnginePop3Events& Pop3Events() {
 
 }  // namespace
 
-std::unique_ptr<sources::SourceList> MakePop3Sources(sources::AttachmentDecoder& decoder) {
-    sources::colPop3Config accounts;
+std::unique_ptr<sources::SourceList> MakePop3Sources(const std::string& configFile,
+                                                     sources::AttachmentDecoder& decoder) {
+    sources::colPop3Config accounts(configFile);
     accounts.GetConfigs();
     auto list = std::make_unique<sources::Pop3SourceList>();
     for (const auto& account : accounts) {

@@ -9,6 +9,7 @@
 
 namespace tallix::engine {
 
-std::unique_ptr<sources::SourceList> MakePop3Sources(sources::AttachmentDecoder& decoder);
+std::unique_ptr<sources::SourceList> MakePop3Sources(const std::string& configFile,
+                                                     sources::AttachmentDecoder& decoder);
 
 }  // namespace tallix::engine

@@ -3,6 +3,7 @@
 #include "engine/procedure_contexts.h"
 #include "model/message.h"
 #include "sources/mail_source.h"
+#include "sources/pop3_config.h"
 
 #include "settings/error_reporter.h"
 #include "settings/system_rules.h"
@@ -54,7 +55,8 @@ std::string ArgumentText(int argc, char** argv) {
     return text;
 }
 
-RunContext::RunContext(SettingsState values) : settings(std::move(values)) {}
+RunContext::RunContext(SettingsState values)
+    : settings(std::move(values)), pop3ConfigPath(sources::Pop3ConfigPath()) {}
 
 MessageWork::MessageWork(sources::MailSource& from, std::size_t templateCount)
     : source(from), templateStatus(templateCount, TemplateOutcome::NotUsed) {}

@@ -97,7 +97,7 @@ struct RunContext {
     SettingsState settings;  // the run switches scripts off here when the language will not start
     ApplyMode mode = ApplyMode::Run;
     CommandLine commandLine;
-    std::string pop3ConfigPath;
+    std::string pop3ConfigPath;  // POP3.CFG of the program directory
     // Builds the sources instead of the source-kind table when set (tests, benchmarks).
     SourceListFactory sourceFactory;
     // Decodes message parts for the sources (the engine's MIME component); not owned.

@@ -3,6 +3,8 @@
 #include <array>
 
 #include "engine/pop3_sources.h"
+#include "engine/run_context.h"
+#include "settings/error_reporter.h"
 #include "settings/settings_store.h"
 #include "sources/mapi_source.h"
 #include "sources/netscape_source.h"
@@ -11,10 +13,31 @@
 namespace tallix::engine {
 namespace {
 
-std::unique_ptr<sources::SourceList> MailboxFileSources(sources::AttachmentDecoder& decoder) {
+sources::AttachmentDecoder& DecoderOf(const RunContext& run) {
+    if (!run.decoder) Raise(kErrObjectRequired);
+    return *run.decoder;
+}
+
+std::unique_ptr<sources::SourceList> MailboxFileSources(const RunContext& run) {
     auto list = sources::NewColNetscape();
-    if (sources::clsNetscape* source = list->Add()) source->SetAttachmentDecoder(&decoder);
+    if (sources::clsNetscape* source = list->Add()) {
+        source->SetKind(run.settings.useSource);
+        source->SetFilePath(run.settings.localFileName);
+        source->SetAttachmentDecoder(&DecoderOf(run));
+    }
     return list;
+}
+
+std::unique_ptr<sources::SourceList> Pop3Sources(const RunContext& run) {
+    return MakePop3Sources(run.pop3ConfigPath, DecoderOf(run));
+}
+
+std::unique_ptr<sources::SourceList> MapiSources(const RunContext& run) {
+    return sources::MakeMapiSources(run.settings.mapiProfile);
+}
+
+std::unique_ptr<sources::SourceList> SimpleMapiSources(const RunContext&) {
+    return sources::MakeSimpleMapiSources();
 }
 
 // A Eudora mailbox's attachments stay where Eudora keeps them; Netscape files and POP3
@@ -25,9 +48,9 @@ constexpr std::array kKinds{
     SourceKind{kSourceNetscape, &MailboxFileSources, true},
     SourceKind{kSourceEudora, &MailboxFileSources, false},
     SourceKind{kSourceFileOther, &MailboxFileSources, true},  // a standard mbox file
-    SourceKind{kSourcePop3, &MakePop3Sources, true},
-    SourceKind{kSourceExtendedMapi, &sources::MakeMapiSources, true},
-    SourceKind{kSourceSimpleMapi, &sources::MakeSimpleMapiSources, false},
+    SourceKind{kSourcePop3, &Pop3Sources, true},
+    SourceKind{kSourceExtendedMapi, &MapiSources, true},
+    SourceKind{kSourceSimpleMapi, &SimpleMapiSources, false},
 };
 
 }  // namespace

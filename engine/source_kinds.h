@@ -6,15 +6,17 @@
 #include <span>
 #include <string_view>
 
-#include "sources/attachment_decoder.h"
 #include "sources/mail_source.h"
 
 namespace tallix::engine {
 
+struct RunContext;
+
 struct SourceKind {
     std::string_view useSource;  // the stored "UseSource" value
-    // The sources of one run; `decoder` is the engine's MIME component.
-    std::unique_ptr<sources::SourceList> (*make)(sources::AttachmentDecoder& decoder);
+    // The sources of one run, from the run's settings; they decode parts through the run's
+    // decoder.
+    std::unique_ptr<sources::SourceList> (*make)(const RunContext& run);
     // After each message the engine removes the files the source wrote for it (the scratch
     // message, body and attachment files).
     bool cleansScratchFiles;

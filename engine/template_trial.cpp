@@ -228,6 +228,7 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error) {
 }
 
 std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
+                                                     const SettingsState& settings,
                                                      std::string& problem) {
     int error = 0;
     const MessageFileKind kind = DetectMessageFile(path, error);
@@ -240,12 +241,12 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
         // A Eudora mailbox's separator is "From " and a sender too: with "EUDORA" configured
         // such a file is read as a Eudora mailbox, else as a standard mbox file.
         auto source = std::make_unique<sources::clsNetscape>(
-            Settings().useSource == kSourceEudora ? kSourceEudora : kSourceFileOther);
+            settings.useSource == kSourceEudora ? kSourceEudora : kSourceFileOther);
         source->SetAttachmentDecoder(&MimeHost());
         source->SetFilePath(path);
         return source;
     }
-    auto source = std::make_unique<sources::clsNetscape>();
+    auto source = std::make_unique<sources::clsNetscape>(settings.useSource);
     source->SetAttachmentDecoder(&MimeHost());
     if (kind == MessageFileKind::Mailbox) {
         source->SetFilePath(path);

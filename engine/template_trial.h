@@ -131,7 +131,11 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error);
 // A source over a message file: a mailbox or standard mbox file is read where it lies; one
 // message is copied, behind a separator line, into a mailbox in the scratch directory and read
 // from there. nullptr (and `problem` set) when the file cannot be read.
-std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path, std::string& problem);
+// `settings` are the trial's: with "EUDORA" a file that starts "From " and a sender is read as a
+// Eudora mailbox.
+std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
+                                                     const SettingsState& settings,
+                                                     std::string& problem);
 
 // A text with its control characters made visible: CR as "\r", LF as "\n", tab as "\t",
 // others as "\xHH".

@@ -259,7 +259,7 @@ void TemplateTestBench::Start() {
                 if (sources::MailSource* s = list->ItemAt(i)) walk.push_back(s);
         } else {
             std::string why;
-            single = engine::OpenMessageFile(file, why);
+            single = engine::OpenMessageFile(file, settings, why);
             if (single)
                 walk.push_back(single.get());
             else

@@ -24,7 +24,7 @@ void ReportMessageNotes(const std::vector<std::string>& notes, const std::string
     }
 }
 
-clsMapi::clsMapi() {
+clsMapi::clsMapi() : m_profileName(Settings().mapiProfile) {
     SetID(std::string(kMapiSystemId));
 }
 
@@ -46,7 +46,6 @@ void clsMapi::Connect() {
         m_activeFolder = nullptr;
         m_session = std::make_unique<cdo::CdoSession>();
         LetEventsRun();
-        m_profileName = Settings().mapiProfile;
         if (!m_profileName.empty()) {
             m_session->Logon(Trim(m_profileName));
         } else {
@@ -129,9 +128,9 @@ std::unique_ptr<colMapiConfigs> NewColMapiConfigs() {
     return std::make_unique<colMapiConfigs>(kColContexts);
 }
 
-std::unique_ptr<SourceList> MakeMapiSources(AttachmentDecoder&) {
+std::unique_ptr<SourceList> MakeMapiSources(std::string profile) {
     auto list = NewColMapiConfigs();
-    list->Add();
+    if (clsMapi* source = list->Add()) source->SetProfileName(std::move(profile));
     return list;
 }
 

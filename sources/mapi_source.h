@@ -23,6 +23,7 @@ inline constexpr std::string_view kInMessageFile = "In message file: ";
 
 class clsMapi final : public MailSource {
   public:
+    // The store "Profile" names, as the settings the program loaded give it.
     clsMapi();
     ~clsMapi() override;
 
@@ -57,9 +58,10 @@ class clsMapi final : public MailSource {
 // The collection of Extended MAPI sources: one per run. Item of a missing entry raises.
 using colMapiConfigs = SourceCollection<clsMapi>;
 std::unique_ptr<colMapiConfigs> NewColMapiConfigs();
-// The sources of an "EXTENDED MAPI" run: a colMapiConfigs with one clsMapi. The store's
-// messages are taken apart here, so the engine's MIME decoder is not used.
-std::unique_ptr<SourceList> MakeMapiSources(AttachmentDecoder& decoder);
+// The sources of an "EXTENDED MAPI" run: a colMapiConfigs with one clsMapi on the store
+// `profile` names. The store's messages are taken apart here, so the engine's MIME decoder is
+// not used.
+std::unique_ptr<SourceList> MakeMapiSources(std::string profile);
 
 // Reports what reading a message ran into, each note with the message's file (logged).
 void ReportMessageNotes(const std::vector<std::string>& notes, const std::string& file);

@@ -159,9 +159,13 @@ std::size_t FieldEnd(std::string_view part) {
 clsNetscape::clsNetscape() : clsNetscape(Settings().useSource) {}
 
 clsNetscape::clsNetscape(std::string_view useSource) {
+    SetKind(useSource);
+    m_filePath = Settings().localFileName;
+}
+
+void clsNetscape::SetKind(std::string_view useSource) {
     m_format = FormatFor(std::string(useSource));
     SetID(std::string(m_format.mbox ? kMboxId : m_format.eudora ? kEudoraId : kNetscapeId));
-    m_filePath = Settings().localFileName;
 }
 
 clsNetscape::~clsNetscape() = default;

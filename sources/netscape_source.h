@@ -77,6 +77,10 @@ class clsNetscape final : public MailSource {
     explicit clsNetscape(std::string_view useSource);
     ~clsNetscape() override;
 
+    // Reads mailbox files of the kind `useSource` from now on (the engine's run gives the kind
+    // and the file it read at start-up).
+    void SetKind(std::string_view useSource);
+
     const std::string& FilePath() const { return m_filePath; }
     void SetFilePath(std::string path) { m_filePath = std::move(path); }
     // The engine's MIME decoding; without one, attachments are reported and skipped.

@@ -128,7 +128,7 @@ std::unique_ptr<colSimpleMapi> NewColSimpleMapi() {
     return std::make_unique<colSimpleMapi>(kColContexts);
 }
 
-std::unique_ptr<SourceList> MakeSimpleMapiSources(AttachmentDecoder&) {
+std::unique_ptr<SourceList> MakeSimpleMapiSources() {
     auto list = NewColSimpleMapi();
     list->Add();
     return list;

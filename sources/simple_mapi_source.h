@@ -58,6 +58,6 @@ using colSimpleMapi = SourceCollection<clsSimpleMapi>;
 std::unique_ptr<colSimpleMapi> NewColSimpleMapi();
 // The sources of a "SIMPLE MAPI" run: a colSimpleMapi with one clsSimpleMapi on the hosted
 // controls. The engine's MIME decoder is not used.
-std::unique_ptr<SourceList> MakeSimpleMapiSources(AttachmentDecoder& decoder);
+std::unique_ptr<SourceList> MakeSimpleMapiSources();
 
 }  // namespace tallix::sources

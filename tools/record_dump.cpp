@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/mime_host.h"
+#include "engine/run_context.h"
 #include "engine/source_kinds.h"
 #include "model/file_bytes.h"
 #include "model/message.h"
@@ -84,7 +85,9 @@ int main(int argc, char** argv) {
         std::cerr << kind << ": no such source kind\n";
         return 2;
     }
-    auto list = row->make(engine::MimeHost());
+    engine::RunContext run(Settings());
+    run.decoder = &engine::MimeHost();
+    auto list = row->make(run);
     for (std::int32_t s = 1; s <= list->Count(); ++s) {
         sources::MailSource* source = list->ItemAt(s);
         source->Connect();

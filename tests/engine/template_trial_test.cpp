@@ -82,7 +82,7 @@ struct TrialRun {
 TrialRun Try(const clsTemplate& tpl, const std::string& mailbox) {
     TrialRun r;
     std::string problem;
-    auto source = OpenMessageFile(mailbox, problem);
+    auto source = OpenMessageFile(mailbox, Settings(), problem);
     EXPECT_TRUE(source) << problem;
     if (!source) return r;
     r.summary = TrySource(Settings(), tpl, *source, [&](const TrialMessage& m, std::int32_t) {
@@ -349,7 +349,7 @@ TEST_F(TemplateTrialTest, MessageFiles) {
     EXPECT_TRUE(Take(eml) == before);
 
     std::string problem;
-    EXPECT_EQ(OpenMessageFile(out + "/none", problem), nullptr);
+    EXPECT_EQ(OpenMessageFile(out + "/none", Settings(), problem), nullptr);
     EXPECT_FALSE(problem.empty());
 
     // A standard mbox file: two messages, the second's body with a quoted "From " line.
