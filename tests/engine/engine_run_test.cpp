@@ -180,6 +180,25 @@ TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
     EXPECT_EQ(first.deletes, 1);  // only the second message, once the template is skipped
 }
 
+// Each message starts without failures: the last message of one source failing does not keep
+// the first message of the next source from being deleted.
+TEST_F(EngineRun, AFailedMessageDoesNotHoldBackTheNextSourcesFirst) {
+    Template("Bad.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", env.ProgramDir());
+    Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("good.csv"));
+    first.messages = {Message("m1", "")};
+    FakeSource second;
+    second.SetID("Second");
+    second.messages = {Message("m2", "")};
+    run.sources.push_back(&second);
+    Settings().deleteFlag = 2;
+    SetSilentMode(true);
+    RunSources("");
+    EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
+    EXPECT_EQ(first.deletes, 0);
+    EXPECT_EQ(second.deletes, 1);
+}
+
 TEST_F(EngineRun, MissingTemplateFileSkipsTheRestOfTheMessage) {
     Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("a.csv"));
     Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("b.csv"));
