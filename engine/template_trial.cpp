@@ -10,7 +10,6 @@
 #include "engine/disposal.h"
 #include "engine/engine_run.h"
 #include "engine/extraction.h"
-#include "engine/mime_host.h"
 #include "engine/output_files.h"
 #include "engine/output_line.h"
 #include "engine/procedure_contexts.h"
@@ -229,6 +228,7 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error) {
 
 std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
                                                      const SettingsState& settings,
+                                                     sources::AttachmentDecoder& decoder,
                                                      std::string& problem) {
     int error = 0;
     const MessageFileKind kind = DetectMessageFile(path, error);
@@ -242,12 +242,12 @@ std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
         // such a file is read as a Eudora mailbox, else as a standard mbox file.
         auto source = std::make_unique<sources::clsNetscape>(
             settings.useSource == kSourceEudora ? kSourceEudora : kSourceFileOther);
-        source->SetAttachmentDecoder(&MimeHost());
+        source->SetAttachmentDecoder(&decoder);
         source->SetFilePath(path);
         return source;
     }
     auto source = std::make_unique<sources::clsNetscape>(settings.useSource);
-    source->SetAttachmentDecoder(&MimeHost());
+    source->SetAttachmentDecoder(&decoder);
     if (kind == MessageFileKind::Mailbox) {
         source->SetFilePath(path);
         return source;

@@ -21,8 +21,9 @@ namespace tallix {
 class clsTemplate;
 }
 namespace tallix::sources {
+class AttachmentDecoder;
 class MailSource;
-}
+}  // namespace tallix::sources
 
 namespace tallix::engine {
 
@@ -132,9 +133,12 @@ MessageFileKind DetectMessageFile(const std::string& path, int& error);
 // message is copied, behind a separator line, into a mailbox in the scratch directory and read
 // from there. nullptr (and `problem` set) when the file cannot be read.
 // `settings` are the trial's: with "EUDORA" a file that starts "From " and a sender is read as a
-// Eudora mailbox.
+// Eudora mailbox. The source decodes attachments through `decoder`, which must be used on the
+// calling thread only (the engine's MimeHost() on the program's main thread, or a host of the
+// trial's own).
 std::unique_ptr<sources::MailSource> OpenMessageFile(const std::string& path,
                                                      const SettingsState& settings,
+                                                     sources::AttachmentDecoder& decoder,
                                                      std::string& problem);
 
 // A text with its control characters made visible: CR as "\r", LF as "\n", tab as "\t",

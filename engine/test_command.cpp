@@ -108,7 +108,8 @@ int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std:
     Totals totals;
     if (args.size() == 2) {
         std::string problem;
-        std::unique_ptr<sources::MailSource> source = OpenMessageFile(args[1], Settings(), problem);
+        std::unique_ptr<sources::MailSource> source =
+            OpenMessageFile(args[1], Settings(), MimeHost(), problem);
         if (!source) {
             err << problem << '\n';
             return kTestCannotRun;

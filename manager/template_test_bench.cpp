@@ -24,6 +24,7 @@
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/report_capture.h"
+#include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
 #include "sources/mail_source.h"
 #include "sources/pop3_config.h"
@@ -242,15 +243,19 @@ void TemplateTestBench::Start() {
     m_thread = QThread::create([this, job, tpl, file, useSource, settings] {
         engine::TrialSummary total;
         QString problem;
-        // Whatever building the source reports stays here: no box, no log.
+        // Whatever building the source reports stays here: no box, no log. The trial decodes
+        // attachments with a MIME host of its own, on this thread, into scratch files of its
+        // own.
         ReportCapture capture;
+        ScratchScope scratch;
+        engine::EngineMimeHost decoder;
         std::vector<sources::MailSource*> walk;
         std::unique_ptr<sources::SourceList> list;
         std::unique_ptr<sources::MailSource> single;
         if (useSource) {
             engine::RunContext run(settings);
             run.pop3ConfigPath = sources::Pop3ConfigPath();
-            run.decoder = &engine::MimeHost();
+            run.decoder = &decoder;
             list = engine::GetSources(run);
             if (!list)
                 problem =
@@ -259,7 +264,7 @@ void TemplateTestBench::Start() {
                 if (sources::MailSource* s = list->ItemAt(i)) walk.push_back(s);
         } else {
             std::string why;
-            single = engine::OpenMessageFile(file, settings, why);
+            single = engine::OpenMessageFile(file, settings, decoder, why);
             if (single)
                 walk.push_back(single.get());
             else

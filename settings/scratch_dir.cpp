@@ -19,6 +19,8 @@ std::string& Path() {
     return path;
 }
 
+thread_local const std::string* t_scoped = nullptr;
+
 std::string MakeScratchDir() {
     std::string base = "/tmp";
     if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && UsablePath(tmp)) base = tmp;
@@ -36,6 +38,7 @@ std::string MakeScratchDir() {
 }  // namespace
 
 const std::string& ScratchDir() {
+    if (t_scoped) return *t_scoped;
     std::string& path = Path();
     if (path.empty()) {
         path = MakeScratchDir();
@@ -50,6 +53,32 @@ const std::string& ScratchDir() {
 
 std::string ScratchFile(std::string_view name) {
     return JoinPath(ScratchDir(), name);
+}
+
+ScratchScope::ScratchScope() : m_previous(t_scoped) {
+    const std::string& outer = ScratchDir();
+    if (!outer.empty()) {
+        std::string templ = JoinPath(outer, "scope-XXXXXX");
+        // The outer path is usable; a random part that spells "htm" is tried again.
+        for (int attempt = 0; attempt < 20 && m_path.empty(); ++attempt) {
+            std::string made = templ;
+            if (!::mkdtemp(made.data())) break;
+            if (UsablePath(made))
+                m_path = std::move(made);
+            else
+                ::rmdir(made.c_str());
+        }
+    }
+    // Without a directory of its own the scope has none at all ("" as when none can be made),
+    // rather than falling back to the shared one.
+    t_scoped = &m_path;
+}
+
+ScratchScope::~ScratchScope() {
+    t_scoped = m_previous;
+    if (m_path.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
 }
 
 void RemoveScratchDir() {

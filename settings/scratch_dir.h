@@ -11,11 +11,27 @@ namespace tallix {
 inline constexpr std::string_view kScratchMessageFile = "$$tallix.tmp";
 inline constexpr std::string_view kScratchBodyFile = "$$body.txt";
 
-// The directory, created when first asked for; "" when it cannot be created.
+// The directory, created when first asked for; "" when it cannot be created. On a thread
+// where a ScratchScope is installed, that scope's directory.
 const std::string& ScratchDir();
 // ScratchDir() + "/" + name.
 std::string ScratchFile(std::string_view name);
 // Removes the directory and its contents now (also done at exit).
 void RemoveScratchDir();
+
+// A scratch directory of the calling thread's own for the scope's lifetime: a new private
+// directory inside the process's, so the fixed scratch file names of a trial on this thread
+// cannot meet those of a run or another trial. Removed with its contents when the scope ends.
+class ScratchScope {
+  public:
+    ScratchScope();
+    ~ScratchScope();
+    ScratchScope(const ScratchScope&) = delete;
+    ScratchScope& operator=(const ScratchScope&) = delete;
+
+  private:
+    std::string m_path;
+    const std::string* m_previous;
+};
 
 }  // namespace tallix

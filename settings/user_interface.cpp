@@ -21,15 +21,15 @@ UserInterface*& Installed() {
     return ui;
 }
 
+// The pumps of one thread. Held through a plain pointer, made with the thread's first pump
+// and deleted with its last, so a pump removed while the program ends (a host kept in a static
+// object) finds its list still there.
+// Ids are never given twice on a thread, so a stale id cannot remove a later pump.
 struct Pumps {
-    int nextId = 1;
     std::map<int, std::function<void()>> pumps;
 };
-
-Pumps& EventPumps() {
-    static Pumps p;
-    return p;
-}
+thread_local Pumps* t_pumps = nullptr;
+thread_local int t_nextPumpId = 1;
 
 MsgAnswer FirstButton(MsgButtons buttons) {
     switch (buttons) {
@@ -135,23 +135,32 @@ void LetEventsRun() {
         Ui().ProcessPendingEvents();
     }
     // A pump may add or remove pumps while it runs: walk by id, looking each one up anew.
-    auto& pumps = EventPumps().pumps;
-    for (auto it = pumps.begin(); it != pumps.end();) {
-        const int id = it->first;
+    for (int id = 0;;) {
+        Pumps* pumps = t_pumps;
+        if (!pumps) return;
+        auto it = pumps->pumps.upper_bound(id);
+        if (it == pumps->pumps.end()) return;
+        id = it->first;
         std::function<void()> pump = it->second;
         pump();
-        it = pumps.upper_bound(id);
     }
 }
 
 int AddEventPump(std::function<void()> pump) {
-    int id = EventPumps().nextId++;
-    EventPumps().pumps.emplace(id, std::move(pump));
+    if (!t_pumps) t_pumps = new Pumps;
+    const int id = t_nextPumpId++;
+    t_pumps->pumps.emplace(id, std::move(pump));
     return id;
 }
 
 void RemoveEventPump(int id) {
-    EventPumps().pumps.erase(id);
+    Pumps* pumps = t_pumps;
+    if (!pumps) return;
+    pumps->pumps.erase(id);
+    if (pumps->pumps.empty()) {
+        t_pumps = nullptr;
+        delete pumps;
+    }
 }
 
 MsgAnswer ConsoleUserInterface::ShowMessage(const MessageBoxRequest& request) {

@@ -52,11 +52,12 @@ inline constexpr std::chrono::milliseconds kWindowEventInterval{25};
 void SetEventInterval(std::chrono::milliseconds interval);
 
 // Lets pending window events run: the interface's own events (at most once per event
-// interval), then every registered pump, every time (the MIME component's queued
-// notifications are delivered this way, on this thread).
+// interval), then every pump the calling thread registered, every time (the MIME component's
+// queued notifications are delivered this way, on the thread that decodes).
 void LetEventsRun();
 
-// Registers a pump run by LetEventsRun; returns an id for RemoveEventPump.
+// Registers a pump that LetEventsRun runs on the calling thread (and no other); returns an id
+// for RemoveEventPump, which must be called on the same thread.
 int AddEventPump(std::function<void()> pump);
 void RemoveEventPump(int id);
 

@@ -16,13 +16,11 @@
 #include "engine/engine_run.h"
 #include "engine/mime_host.h"
 #include "engine/run_context.h"
-#include "model/message.h"
 #include "model/template.h"
 #include "settings/logs.h"
+#include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
 #include "sources/mail_source.h"
-#include "tests/engine/fake_run.h"
-#include "tests/engine/fake_source.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -82,7 +80,7 @@ struct TrialRun {
 TrialRun Try(const clsTemplate& tpl, const std::string& mailbox) {
     TrialRun r;
     std::string problem;
-    auto source = OpenMessageFile(mailbox, Settings(), problem);
+    auto source = OpenMessageFile(mailbox, Settings(), MimeHost(), problem);
     EXPECT_TRUE(source) << problem;
     if (!source) return r;
     r.summary = TrySource(Settings(), tpl, *source, [&](const TrialMessage& m, std::int32_t) {
@@ -201,49 +199,40 @@ TEST_F(TemplateTrialTest, LinesEqualTheRealRunAndNothingChanges) {
 }
 
 // A trial on one thread and a run on another share nothing: each gives the lines it gives
-// alone (ThreadSanitizer watches this test for races).
+// alone, attachments decoded by each one's own MIME host into its own scratch files
+// (ThreadSanitizer watches this test for races).
 TEST_F(TemplateTrialTest, TrialBesideARunSharesNothing) {
     CurrentDir here(out);
-    std::vector<std::shared_ptr<txMessage>> messages;
-    std::string expected;
-    for (int i = 1; i <= 200; ++i) {
-        auto m = std::make_shared<txMessage>();
-        m->SetSubject("Order confirmation " + std::to_string(i));
-        m->SetBody("Order number: " + std::to_string(i) + "\r\nCustomer: Ann\r\n");
-        m->SetAttachments(std::make_shared<TextCollection>());
-        messages.push_back(m);
-        expected += std::to_string(i) + ",\"Ann\"\r\n";
-    }
-    WriteFileBytes(templates + "/Both.txf",
-                   "[General]\r\nActive=True\r\nNum_Variables=2\r\n[Filter]\r\n"
-                   "Command=MSG_SUBJECT\r\nFind_String=order\r\n[Variables]\r\n"
-                   "Var1=No;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0\r\n"
-                   "Var2=Who;MSG_TEXT;Customer:;{End of Line};1;0;0;0;0\r\n[Output]\r\n"
-                   "AllowDuplicate=True\r\nFile=" +
-                       out +
-                       "/both.csv\r\nDelimiter=COMMA\r\n"
-                       "Output_Count=1\r\nOutput1=No,Who\r\n");
-    Settings().useSource = "FAKE";
-    const clsTemplate tpl = Load("Both");
+    clsTemplate tpl = Load("NewsletterSignup");  // its values come from attachments
+    tpl.SetOutputFile(out + "/never-written.csv");
+    const TrialRun alone = Try(tpl, mailbox);
+    ASSERT_FALSE(alone.lines.empty());
+    const std::string outputPath = out + "/signups.csv";
     const SettingsState settings = Settings();
 
-    std::string trialLines;
+    constexpr int kTurns = 3;
+    std::vector<std::string> trialLines[kTurns];
     std::thread trialThread([&] {
-        testing::FakeSource source;
-        source.messages = messages;
-        TrySource(settings, tpl, source, [&](const TrialMessage& m, std::int32_t) {
-            if (m.written) trialLines += m.outputLine + "\r\n";
-            return true;
-        });
+        ScratchScope scratch;
+        EngineMimeHost decoder;
+        for (auto& lines : trialLines) {
+            std::string problem;
+            auto source = OpenMessageFile(mailbox, settings, decoder, problem);
+            if (!source) return;
+            TrySource(settings, tpl, *source, [&](const TrialMessage& m, std::int32_t) {
+                if (m.written) lines.push_back(m.outputLine);
+                return true;
+            });
+        }
     });
-    testing::FakeSource source;
-    source.messages = messages;
-    testing::FakeRun run({&source});
-    run.RunSources("Both");
+    for (int turn = 0; turn < kTurns; ++turn) {
+        fs::remove(outputPath);
+        RealRun("NewsletterSignup");
+        EXPECT_EQ(ReadFileBytes(outputPath), Joined(alone.lines)) << "turn " << turn;
+    }
     trialThread.join();
-
-    EXPECT_EQ(ReadFileBytes(out + "/both.csv"), expected);
-    EXPECT_EQ(trialLines, expected);
+    for (const auto& lines : trialLines) EXPECT_EQ(lines, alone.lines);
+    EXPECT_TRUE(ui.boxes.empty());
 }
 
 // The template in memory is tried, not its file: an unsaved change counts, the file does not.
@@ -349,7 +338,7 @@ TEST_F(TemplateTrialTest, MessageFiles) {
     EXPECT_TRUE(Take(eml) == before);
 
     std::string problem;
-    EXPECT_EQ(OpenMessageFile(out + "/none", Settings(), problem), nullptr);
+    EXPECT_EQ(OpenMessageFile(out + "/none", Settings(), MimeHost(), problem), nullptr);
     EXPECT_FALSE(problem.empty());
 
     // A standard mbox file: two messages, the second's body with a quoted "From " line.
