@@ -12,6 +12,7 @@
 #include "engine/mime_host.h"
 #include "engine/run_context.h"
 #include "engine/source_kinds.h"
+#include "engine/template_trial.h"
 #include "model/file_bytes.h"
 #include "model/message.h"
 #include "settings/error_reporter.h"
@@ -22,19 +23,9 @@ namespace {
 
 using namespace tallix;
 
+// Control characters shown as the trial shows them.
 std::string Shown(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\\')
-            out += "\\\\";
-        else
-            out += c;
-    }
-    return out;
+    return engine::VisibleText(text);
 }
 
 void Dump(const txMessage& m) {
