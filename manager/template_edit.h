@@ -79,33 +79,21 @@ class FrmTemplateEdit final : public QDialog {
     QLineEdit* txtVarFindStr;
     QComboBox* cboStop;
     QLineEdit* txtVarStopStr;
-    QComboBox* cboVarType;
-    QCheckBox* chkUseQuote;
-    QCheckBox* chkRemoveLF;
-    QCheckBox* chkMatchString;
-    QCheckBox* chkMatchCase;
-    QCheckBox* chkStartOfLine;
     QLabel* lblHelp;
     // Output Format
     QListWidget* lstOutVars;
     QListWidget* lstVarIncluded;
     QPushButton* cmdAddOne;
-    QPushButton* cmdRemoveOne;
-    QPushButton* cmdAddAll;
     QPushButton* cmdRemoveAll;
     QPushButton* cmdMoveUp;
     QPushButton* cmdMoveDown;
     QLineEdit* txtOutputLine;
-    QCheckBox* chkAllowDuplicate;
     // Scripting
     QListWidget* lstScripts;
     QListWidget* lstUseScripts;
     QPushButton* cmdScriptAddOne;
     QPushButton* cmdScriptRemoveOne;
-    QPushButton* cmdScriptAddAll;
-    QPushButton* cmdScriptRemoveAll;
     QPushButton* cmdScriptUp;
-    QPushButton* cmdScriptDown;
     // Buttons
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
@@ -152,6 +140,21 @@ class FrmTemplateEdit final : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Controls the procedures and tests reach only through the draft or the dialog's own
+    // handlers.
+    QComboBox* cboVarType;
+    QCheckBox* chkUseQuote;
+    QCheckBox* chkRemoveLF;
+    QCheckBox* chkMatchString;
+    QCheckBox* chkMatchCase;
+    QCheckBox* chkStartOfLine;
+    QPushButton* cmdRemoveOne;
+    QPushButton* cmdAddAll;
+    QCheckBox* chkAllowDuplicate;
+    QPushButton* cmdScriptAddAll;
+    QPushButton* cmdScriptRemoveAll;
+    QPushButton* cmdScriptDown;
+
     // Each tab's controls and their connections (template_edit_<tab>.cpp).
     void BuildGeneralTab();
     void BuildVariablesTab();

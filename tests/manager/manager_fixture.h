@@ -3,15 +3,18 @@
 // directory, settings file and template directory, with message boxes answered by a script.
 // Each test file's fixture derives from it and adds the runners of the windows it drives.
 
+#include <QListWidget>
 #include <QStringList>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
+#include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/settings_store.h"
 #include "tests/support/scripted_ui.h"
@@ -56,5 +59,27 @@ struct ManagerFixture {
     }
     std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
 };
+
+// The template stored at `path`, read as the manager reads it.
+inline std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
+    auto t = std::make_shared<clsTemplate>();
+    t->SetFileName(path);
+    t->ReadTemplate();
+    return t;
+}
+
+// The entries of a list box, in order.
+inline QStringList Texts(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+// Names as a QStringList, for QCOMPARE's messages.
+inline QStringList Names(const std::vector<std::string>& names) {
+    QStringList out;
+    for (const std::string& n : names) out << QString::fromStdString(n);
+    return out;
+}
 
 }  // namespace tallix::testing

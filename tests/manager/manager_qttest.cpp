@@ -32,6 +32,7 @@
 
 using namespace tallix;
 using namespace tallix::manager;
+using tallix::testing::ReadBack;
 namespace fs = std::filesystem;
 using tallix::testing::EngineWithoutWindow;
 using tallix::testing::ReadFileBytes;
@@ -54,9 +55,8 @@ std::string TemplateText(bool active, const std::string& lastRan, const std::str
 struct Manager : tallix::testing::ManagerFixture {
     Manager() {
         // Commands that open the template editor record its name and leave it unsaved.
-        SetEditorRunner([this](FrmTemplateEdit& editor) {
-            editedNames.push_back(editor.txtTemplateName->text().toStdString());
-        });
+        SetEditorRunner(
+            [this](FrmTemplateEdit& editor) { editedNames.push_back(editor.Draft().name); });
     }
     ~Manager() { SetEditorRunner({}); }
     std::vector<std::string> editedNames;
@@ -72,13 +72,6 @@ struct Manager : tallix::testing::ManagerFixture {
                            fs::path(env.ProgramDir()) / "txengine");
     }
 };
-
-std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
-    auto t = std::make_shared<clsTemplate>();
-    t->SetFileName(path);
-    t->ReadTemplate();
-    return t;
-}
 
 }  // namespace
 

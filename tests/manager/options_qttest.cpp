@@ -36,6 +36,7 @@ using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
 using tallix::testing::ReadFileBytes;
+using tallix::testing::Texts;
 using tallix::testing::WriteFileBytes;
 
 namespace {
@@ -97,12 +98,6 @@ struct Manager : tallix::testing::ManagerFixture {
         QVERIFY(!QApplication::activeModalWidget());
     }
 };
-
-QStringList ListEntries(const FrmOptions& f) {
-    QStringList entries;
-    for (int i = 0; i < f.lstPOPName->count(); ++i) entries << f.lstPOPName->item(i)->text();
-    return entries;
-}
 
 QStringList AccountNames() {
     QStringList names;
@@ -529,7 +524,7 @@ void OptionsTest::everyValueIsShownInItsControlAndReadBack() {
         QVERIFY2(box, name);
         QVERIFY2(box->isChecked() == on, name);
     }
-    QCOMPARE(ListEntries(*f), QStringList({"Home", "Work"}));
+    QCOMPARE(Texts(f->lstPOPName), QStringList({"Home", "Work"}));
 
     OptionsValues expected = v;
     expected.source = readSource.toStdString();
@@ -616,7 +611,7 @@ void OptionsTest::accountsAreShownAndEditsKeptAcrossSelection() {
     ::chmod(m.Pop3File().c_str(), 0600);
     m.WithOptions([&](FrmOptions& f) {
         f.tbsOptions->setCurrentIndex(kTabInternetMail);
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
         QCOMPARE(f.lstPOPName->currentRow(), 0);
         QCOMPARE(f.txtHostName->text(), QString("pop.home.example"));
         QCOMPARE(f.txtPassword->text(), QString("secret"));
@@ -709,7 +704,7 @@ void OptionsTest::newAccountNameChecks() {
             QCOMPARE(m.ui.boxes[0].text, std::string("Invalid Name"));
             QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
             QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Exclamation);
-            QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+            QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
             QVERIFY(f.addingAccount);
             // The focus comes back to the name, all of it selected.
             QTRY_VERIFY(f.txtPOPName->hasFocus());
@@ -721,7 +716,7 @@ void OptionsTest::newAccountNameChecks() {
         }
         QVERIFY(m.ui.boxes.empty());
         QVERIFY(!f.addingAccount);
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work", name}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work", name}));
         QCOMPARE(f.lstPOPName->currentRow(), 2);
         QVERIFY(f.lstPOPName->isEnabled() && f.cmdVarAdd->isEnabled() && f.cmdDelete->isEnabled());
         QVERIFY(f.txtHostName->hasFocus());
@@ -757,15 +752,15 @@ void OptionsTest::renamingAnAccountRefusesDuplicates() {
         // Another account's name: refused without a word, the box shows the old name again.
         TypeName(f, " Home ");
         QCOMPARE(f.txtPOPName->text(), QString("Work"));
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
         // Nor one that differs from it only in case (the file's sections would be shared).
         TypeName(f, "HOME");
         QCOMPARE(f.txtPOPName->text(), QString("Work"));
         // Its own name in another case is a rename.
         TypeName(f, "WORK");
-        QCOMPARE(ListEntries(f), QStringList({"Home", "WORK"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "WORK"}));
         TypeName(f, "Office");
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Office"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Office"}));
         TypeName(f, "");
         QCOMPARE(f.txtPOPName->text(), QString("Office"));
         QVERIFY(m.ui.boxes.empty());
@@ -794,7 +789,7 @@ void OptionsTest::cancelAfterAddAndRemoveKeepsTheFile() {
             f.lstPOPName->setCurrentRow(0);
             m.ui.QueueAnswer(MsgAnswer::Yes);
             f.cmdDelete->click();
-            QCOMPARE(ListEntries(f), QStringList({"Work", "Office"}));
+            QCOMPARE(Texts(f.lstPOPName), QStringList({"Work", "Office"}));
             QCOMPARE(EditedNames(f), QStringList({"Work", "Office"}));
             f.txtHostName->setText("changed");
             if (byEscape)
@@ -821,12 +816,12 @@ void OptionsTest::removeAsksFirst() {
         QCOMPARE(m.ui.boxes[0].title, std::string("Confirmation"));
         QCOMPARE(m.ui.boxes[0].buttons, MsgButtons::YesNo);
         QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Question);
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
         QCOMPARE(f.txtPOPName->text(), QString("Work"));
 
         m.ui.QueueAnswer(MsgAnswer::Yes);
         f.cmdDelete->click();
-        QCOMPARE(ListEntries(f), QStringList({"Home"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home"}));
         // The boxes are emptied, not filled from the entry left selected.
         QCOMPARE(f.lstPOPName->currentRow(), -1);
         QVERIFY(f.txtPOPName->text().isEmpty() && f.txtHostName->text().isEmpty());

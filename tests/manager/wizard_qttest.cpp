@@ -80,7 +80,7 @@ struct Manager : tallix::testing::ManagerFixture {
         });
         // "Review Template After Creation" opens the real editor; it is closed at once.
         SetEditorRunner([this](FrmTemplateEdit& editor) {
-            reviewed.push_back(editor.txtTemplateName->text().toStdString());
+            reviewed.push_back(editor.Draft().name);
             QVERIFY(!State().newTemplate);
         });
     }
