@@ -197,13 +197,4 @@ std::string HelpLine(const HelpLineParts& parts) {
     return text;
 }
 
-std::string Join(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i) out += separator;
-        out += parts[i];
-    }
-    return out;
-}
-
 }  // namespace tallix::manager

@@ -126,7 +126,4 @@ struct HelpLineParts {
 };
 std::string HelpLine(const HelpLineParts& parts);
 
-// Entries joined by `separator` (none after the last).
-std::string Join(const std::vector<std::string>& parts, std::string_view separator);
-
 }  // namespace tallix::manager

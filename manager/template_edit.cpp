@@ -65,8 +65,7 @@ FrmTemplateEdit::FrmTemplateEdit(std::shared_ptr<clsTemplate> tpl, QWidget* pare
     setModal(true);
 
     // The controls are made in the order the focus moves through them.
-    tabMain = new QTabWidget(this);
-    tabMain->setObjectName("tabMain");
+    tabMain = Named(new QTabWidget(this), "tabMain");
     BuildGeneralTab();
     BuildVariablesTab();
     BuildOutputTab();

@@ -8,6 +8,7 @@
 // procedures below keep the names the rest of the manager and the help set use for them.
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -200,6 +201,8 @@ class FrmTemplateEdit final : public QDialog {
     void ShowHelpLine();
 
     // Output and script lists
+    // Runs one move of the list procedure `procedure`; a move that took place is an edit.
+    void MoveEntries(std::string_view procedure, const std::function<bool()>& move);
     void FillOutputLists(const std::vector<std::string>& outputArray);
     void MakeOutputFromList();
     void AddOneToInclude(QListWidget* from, QListWidget* to, bool sortTarget = false);

@@ -18,42 +18,40 @@
 
 namespace tallix::manager {
 using namespace edit_parts;
+namespace {
+
+// `frame` with its controls in a form, each after its label.
+QGroupBox* InForm(QGroupBox* frame, std::initializer_list<std::pair<const char*, QWidget*>> rows) {
+    auto* form = new QFormLayout(frame);
+    for (const auto& [label, control] : rows) form->addRow(label, control);
+    return frame;
+}
+
+}  // namespace
 
 void FrmTemplateEdit::BuildGeneralTab() {
-    auto* page = new QWidget;
-    page->setObjectName("tabGeneral");
+    auto* page = Named(new QWidget, "tabGeneral");
     auto* layout = new QVBoxLayout(page);
 
     auto* frameTemplate = new QGroupBox("Template:", page);
-    auto* tf = new QFormLayout(frameTemplate);
-    txtTemplateName = new QLineEdit(frameTemplate);
-    txtTemplateName->setObjectName("txtTemplateName");
-    chkActive = new QCheckBox(frameTemplate);
-    chkActive->setObjectName("chkActive");
-    tf->addRow("Name:", txtTemplateName);
-    tf->addRow("Active:", chkActive);
-    layout->addWidget(frameTemplate);
+    txtTemplateName = Named(new QLineEdit(frameTemplate), "txtTemplateName");
+    chkActive = Named(new QCheckBox(frameTemplate), "chkActive");
+    layout->addWidget(InForm(frameTemplate, {{"Name:", txtTemplateName}, {"Active:", chkActive}}));
 
     auto* frameFilter = new QGroupBox("Message Filter:", page);
-    auto* ff = new QFormLayout(frameFilter);
-    cboFilterField = new QComboBox(frameFilter);
-    cboFilterField->setObjectName("cboFilterField");
-    txtFilterFindStr = new QLineEdit(frameFilter);
-    txtFilterFindStr->setObjectName("txtFilterFindStr");
-    ff->addRow("Field:", cboFilterField);
-    ff->addRow("Match String:", txtFilterFindStr);
-    layout->addWidget(frameFilter);
+    cboFilterField = Named(new QComboBox(frameFilter), "cboFilterField");
+    txtFilterFindStr = Named(new QLineEdit(frameFilter), "txtFilterFindStr");
+    layout->addWidget(
+        InForm(frameFilter, {{"Field:", cboFilterField}, {"Match String:", txtFilterFindStr}}));
 
     auto* frameOutput = new QGroupBox("Output File", page);
     auto* of = new QFormLayout(frameOutput);
-    txtOutputFileName = new QLineEdit(frameOutput);
-    txtOutputFileName->setObjectName("txtOutputFileName");
+    txtOutputFileName = Named(new QLineEdit(frameOutput), "txtOutputFileName");
     cmdDirBrowse = Button("cmdDirBrowse", "&Browse...", frameOutput);
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(txtOutputFileName, 1);
     fileRow->addWidget(cmdDirBrowse);
-    cboDelimiter = new QComboBox(frameOutput);
-    cboDelimiter->setObjectName("cboDelimiter");
+    cboDelimiter = Named(new QComboBox(frameOutput), "cboDelimiter");
     for (std::string_view d : {kDelimiterComma, kDelimiterSpace, kDelimiterTab})
         cboDelimiter->addItem(Q(d));
     of->addRow("File Name:", fileRow);

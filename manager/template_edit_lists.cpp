@@ -54,6 +54,19 @@ bool MoveWithin(QListWidget* list, int step) {
 
 namespace edit_parts {
 
+QListWidget* NamedList(const char* name, QWidget* parent) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    return list;
+}
+
+std::tuple<QPushButton*, QPushButton*, QPushButton*, QPushButton*, QPushButton*, QPushButton*>
+MoveButtons(QWidget* page, const std::array<const char*, 6>& names) {
+    return {Button(names[0], "Add  >> ", page),     Button(names[1], "<< Remove", page),
+            Button(names[2], "Add All  >> ", page), Button(names[3], "Remove All", page),
+            Button(names[4], "Up", page),           Button(names[5], "Down", page)};
+}
+
 QGridLayout* TwoLists(QWidget* page, const char* leftCaption, QListWidget* left,
                       const char* rightCaption, QListWidget* right,
                       std::initializer_list<QPushButton*> buttons) {
@@ -86,40 +99,34 @@ QGridLayout* TwoLists(QWidget* page, const char* leftCaption, QListWidget* left,
 
 }  // namespace edit_parts
 
-void FrmTemplateEdit::AddOneToInclude(QListWidget* from, QListWidget* to, bool sortTarget) {
-    Guard(ProcCtx("AddOneToInclude"), [&] {
-        if (MoveSelected(from, to, sortTarget)) SetChanged(true);
+void FrmTemplateEdit::MoveEntries(std::string_view procedure, const std::function<bool()>& move) {
+    Guard(ProcCtx(procedure), [&] {
+        if (move()) SetChanged(true);
     });
+}
+
+void FrmTemplateEdit::AddOneToInclude(QListWidget* from, QListWidget* to, bool sortTarget) {
+    MoveEntries("AddOneToInclude", [&] { return MoveSelected(from, to, sortTarget); });
 }
 
 void FrmTemplateEdit::RemoveOneFromInclude(QListWidget* from, QListWidget* to, bool sortTarget) {
-    Guard(ProcCtx("RemoveOneFromInclude"), [&] {
-        if (MoveSelected(from, to, sortTarget)) SetChanged(true);
-    });
+    MoveEntries("RemoveOneFromInclude", [&] { return MoveSelected(from, to, sortTarget); });
 }
 
 void FrmTemplateEdit::AddAllToInclude(QListWidget* from, QListWidget* to, bool sortTarget) {
-    Guard(ProcCtx("AddAllToInclude"), [&] {
-        if (MoveAll(from, to, sortTarget)) SetChanged(true);
-    });
+    MoveEntries("AddAllToInclude", [&] { return MoveAll(from, to, sortTarget); });
 }
 
 void FrmTemplateEdit::RemoveAllFromInclude(QListWidget* from, QListWidget* to, bool sortTarget) {
-    Guard(ProcCtx("RemoveAllFromInclude"), [&] {
-        if (MoveAll(from, to, sortTarget)) SetChanged(true);
-    });
+    MoveEntries("RemoveAllFromInclude", [&] { return MoveAll(from, to, sortTarget); });
 }
 
 void FrmTemplateEdit::MoveUpList(QListWidget* list) {
-    Guard(ProcCtx("MoveUpList"), [&] {
-        if (MoveWithin(list, -1)) SetChanged(true);
-    });
+    MoveEntries("MoveUpList", [&] { return MoveWithin(list, -1); });
 }
 
 void FrmTemplateEdit::MoveDownList(QListWidget* list) {
-    Guard(ProcCtx("MoveDownList"), [&] {
-        if (MoveWithin(list, 1)) SetChanged(true);
-    });
+    MoveEntries("MoveDownList", [&] { return MoveWithin(list, 1); });
 }
 
 }  // namespace tallix::manager

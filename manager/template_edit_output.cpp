@@ -10,37 +10,30 @@
 #include "manager/template_edit.h"
 #include "manager/template_edit_parts.h"
 #include "settings/error_reporter.h"
+#include "settings/text_functions.h"
 
 namespace tallix::manager {
 using namespace edit_parts;
 
 void FrmTemplateEdit::BuildOutputTab() {
-    auto* page = new QWidget;
-    page->setObjectName("tabOutputFormat");
+    auto* page = Named(new QWidget, "tabOutputFormat");
     auto* layout = new QVBoxLayout(page);
-    lstOutVars = new QListWidget(page);
-    lstOutVars->setObjectName("lstOutVars");
-    lstVarIncluded = new QListWidget(page);
-    lstVarIncluded->setObjectName("lstVarIncluded");
-    cmdAddOne = Button("cmdAddOne", "Add  >> ", page);
-    cmdRemoveOne = Button("cmdRemoveOne", "<< Remove", page);
-    cmdAddAll = Button("cmdAddAll", "Add All  >> ", page);
-    cmdRemoveAll = Button("cmdRemoveAll", "Remove All", page);
-    cmdMoveUp = Button("cmdMoveUp", "Up", page);
-    cmdMoveDown = Button("cmdMoveDown", "Down", page);
+    lstOutVars = NamedList("lstOutVars", page);
+    lstVarIncluded = NamedList("lstVarIncluded", page);
+    std::tie(cmdAddOne, cmdRemoveOne, cmdAddAll, cmdRemoveAll, cmdMoveUp, cmdMoveDown) =
+        MoveButtons(page, {"cmdAddOne", "cmdRemoveOne", "cmdAddAll", "cmdRemoveAll", "cmdMoveUp",
+                           "cmdMoveDown"});
     // The focus order follows the layout: available list, buttons, output list.
     layout->addLayout(
         TwoLists(page, "&Available:", lstOutVars, "&Output List:", lstVarIncluded,
                  {cmdAddOne, cmdRemoveOne, cmdAddAll, cmdRemoveAll, cmdMoveUp, cmdMoveDown}),
         1);
-    txtOutputLine = new QLineEdit(page);
-    txtOutputLine->setObjectName("txtOutputLine");
+    txtOutputLine = Named(new QLineEdit(page), "txtOutputLine");
     txtOutputLine->setReadOnly(true);
     auto* outRow = new QFormLayout;
     outRow->addRow("Output:", txtOutputLine);
     layout->addLayout(outRow);
-    chkAllowDuplicate = new QCheckBox("&Allow Duplicates", page);
-    chkAllowDuplicate->setObjectName("chkAllowDuplicate");
+    chkAllowDuplicate = Named(new QCheckBox("&Allow Duplicates", page), "chkAllowDuplicate");
     layout->addWidget(chkAllowDuplicate);
     tabMain->addTab(page, "Output &Format");
 }

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "manager/template_draft.h"
@@ -44,6 +45,12 @@ inline std::vector<std::string> Entries(const QListWidget* list) {
     return out;
 }
 
+template <class T>
+T* Named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
 inline QPushButton* Button(const char* name, const char* caption, QWidget* parent) {
     auto* b = new QPushButton(QString::fromLatin1(caption), parent);
     b->setObjectName(QString::fromLatin1(name));
@@ -60,6 +67,12 @@ struct FillScope {
     int& count;
 };
 
+// A list box named `name`.
+QListWidget* NamedList(const char* name, QWidget* parent);
+// The move buttons of a two-list tab, named as given, in the order add one, remove one,
+// add all, remove all, up, down; both tabs give them the same captions.
+std::tuple<QPushButton*, QPushButton*, QPushButton*, QPushButton*, QPushButton*, QPushButton*>
+MoveButtons(QWidget* page, const std::array<const char*, 6>& names);
 // Two lists side by side with the move buttons between them, as the Output Format and
 // Scripting tabs show them (template_edit_lists.cpp).
 QGridLayout* TwoLists(QWidget* page, const char* leftCaption, QListWidget* left,

@@ -19,19 +19,14 @@ constexpr std::string_view kScriptTemplateObject = "Template";
 }  // namespace
 
 void FrmTemplateEdit::BuildScriptingTab() {
-    auto* page = new QWidget;
-    page->setObjectName("tabScripting");
+    auto* page = Named(new QWidget, "tabScripting");
     auto* layout = new QVBoxLayout(page);
-    lstScripts = new QListWidget(page);
-    lstScripts->setObjectName("lstScripts");
-    lstUseScripts = new QListWidget(page);
-    lstUseScripts->setObjectName("lstUseScripts");
-    cmdScriptAddOne = Button("cmdScriptAddOne", "Add  >> ", page);
-    cmdScriptRemoveOne = Button("cmdScriptRemoveOne", "<< Remove", page);
-    cmdScriptAddAll = Button("cmdScriptAddAll", "Add All  >> ", page);
-    cmdScriptRemoveAll = Button("cmdScriptRemoveAll", "Remove All", page);
-    cmdScriptUp = Button("cmdScriptUp", "Up", page);
-    cmdScriptDown = Button("cmdScriptDown", "Down", page);
+    lstScripts = NamedList("lstScripts", page);
+    lstUseScripts = NamedList("lstUseScripts", page);
+    std::tie(cmdScriptAddOne, cmdScriptRemoveOne, cmdScriptAddAll, cmdScriptRemoveAll, cmdScriptUp,
+             cmdScriptDown) =
+        MoveButtons(page, {"cmdScriptAddOne", "cmdScriptRemoveOne", "cmdScriptAddAll",
+                           "cmdScriptRemoveAll", "cmdScriptUp", "cmdScriptDown"});
     layout->addLayout(
         TwoLists(page, "&Available Scripts:", lstScripts, "&Script Run List:", lstUseScripts,
                  {cmdScriptAddOne, cmdScriptRemoveOne, cmdScriptAddAll, cmdScriptRemoveAll,

@@ -24,12 +24,10 @@ namespace tallix::manager {
 using namespace edit_parts;
 
 void FrmTemplateEdit::BuildVariablesTab() {
-    auto* page = new QWidget;
-    page->setObjectName("tabVariables");
+    auto* page = Named(new QWidget, "tabVariables");
     auto* layout = new QGridLayout(page);
 
-    lstVars = new QListWidget(page);
-    lstVars->setObjectName("lstVars");
+    lstVars = Named(new QListWidget(page), "lstVars");
     cmdVarAdd = Button("cmdVarAdd", "A&dd", page);
     cmdDelete = Button("cmdDelete", "&Remove", page);
     auto* left = new QVBoxLayout;
@@ -40,36 +38,26 @@ void FrmTemplateEdit::BuildVariablesTab() {
     left->addLayout(addRemove);
     layout->addLayout(left, 0, 0);
 
-    frameProp = new QGroupBox("Variable Properties", page);
-    frameProp->setObjectName("frameProp");
+    frameProp = Named(new QGroupBox("Variable Properties", page), "frameProp");
     auto* pf = new QGridLayout(frameProp);
-    txtVarName = new QLineEdit(frameProp);
-    txtVarName->setObjectName("txtVarName");
-    cboVarMapiField = new QComboBox(frameProp);
-    cboVarMapiField->setObjectName("cboVarMapiField");
-    cboStart = new QComboBox(frameProp);
-    cboStart->setObjectName("cboStart");
+    txtVarName = Named(new QLineEdit(frameProp), "txtVarName");
+    cboVarMapiField = Named(new QComboBox(frameProp), "cboVarMapiField");
+    cboStart = Named(new QComboBox(frameProp), "cboStart");
     cboStart->addItems({Q(kStartBeginning), Q(kStartAfterText)});
-    txtVarFindStr = new QLineEdit(frameProp);
-    txtVarFindStr->setObjectName("txtVarFindStr");
-    cboStop = new QComboBox(frameProp);
-    cboStop->setObjectName("cboStop");
+    txtVarFindStr = Named(new QLineEdit(frameProp), "txtVarFindStr");
+    cboStop = Named(new QComboBox(frameProp), "cboStop");
     cboStop->addItems({Q(kStopEndOfField), Q(kStopEndOfLine), Q(kStopDefinedText)});
-    txtVarStopStr = new QLineEdit(frameProp);
-    txtVarStopStr->setObjectName("txtVarStopStr");
-    cboVarType = new QComboBox(frameProp);
-    cboVarType->setObjectName("cboVarType");
+    txtVarStopStr = Named(new QLineEdit(frameProp), "txtVarStopStr");
+    cboVarType = Named(new QComboBox(frameProp), "cboVarType");
     cboVarType->addItem(Q(kVarTypeMapi));
-    chkUseQuote = new QCheckBox("Use quotation marks around output value.", frameProp);
-    chkUseQuote->setObjectName("chkUseQuote");
-    chkRemoveLF = new QCheckBox("Remove Line Feed/Return characters from within data", frameProp);
-    chkRemoveLF->setObjectName("chkRemoveLF");
-    chkMatchString = new QCheckBox("Match Whole String", frameProp);
-    chkMatchString->setObjectName("chkMatchString");
-    chkMatchCase = new QCheckBox("Match Case", frameProp);
-    chkMatchCase->setObjectName("chkMatchCase");
-    chkStartOfLine = new QCheckBox("Start of Line Only", frameProp);
-    chkStartOfLine->setObjectName("chkStartOfLine");
+    chkUseQuote =
+        Named(new QCheckBox("Use quotation marks around output value.", frameProp), "chkUseQuote");
+    chkRemoveLF =
+        Named(new QCheckBox("Remove Line Feed/Return characters from within data", frameProp),
+              "chkRemoveLF");
+    chkMatchString = Named(new QCheckBox("Match Whole String", frameProp), "chkMatchString");
+    chkMatchCase = Named(new QCheckBox("Match Case", frameProp), "chkMatchCase");
+    chkStartOfLine = Named(new QCheckBox("Start of Line Only", frameProp), "chkStartOfLine");
 
     int row = 0;
     pf->addWidget(new QLabel("Name:", frameProp), row, 0);
@@ -89,8 +77,7 @@ void FrmTemplateEdit::BuildVariablesTab() {
     pf->setColumnStretch(2, 1);
     layout->addWidget(frameProp, 0, 1);
 
-    lblHelp = new QLabel(page);
-    lblHelp->setObjectName("lblHelp");
+    lblHelp = Named(new QLabel(page), "lblHelp");
     lblHelp->setWordWrap(true);
     lblHelp->setFrameShape(QFrame::StyledPanel);
     layout->addWidget(lblHelp, 1, 0, 1, 2);
