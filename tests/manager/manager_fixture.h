@@ -16,6 +16,7 @@
 #include "manager/main_window.h"
 #include "model/template.h"
 #include "settings/app_info.h"
+#include "settings/registry.h"
 #include "settings/settings_store.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -58,6 +59,23 @@ struct ManagerFixture {
         item->setSelected(true);
     }
     std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
+
+    // The engine built in `binDir` as the program directory's own.
+    void LinkEngine(const std::string& binDir) const {
+        std::filesystem::create_symlink(std::filesystem::path(binDir) / "txengine",
+                                        std::filesystem::path(env.ProgramDir()) / "txengine");
+    }
+    // The stored settings of an engine run over the mailbox file inbox.mbox in the program
+    // directory, which holds `messages`; returns the mailbox's path.
+    std::string PrepareMailboxRun(const std::string& messages) const {
+        const std::string mailbox = env.ProgramDir() + "/inbox.mbox";
+        WriteFileBytes(mailbox, messages);
+        SaveRegData(kSettingsSection, "TemplateDir", TemplateDir());
+        SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
+        SaveRegData(kSettingsSection, "LocalFileName", mailbox);
+        SaveRegData(kSettingsSection, "DeleteFlag", "0");
+        return mailbox;
+    }
 };
 
 // The template stored at `path`, read as the manager reads it.

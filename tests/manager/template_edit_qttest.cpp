@@ -1227,20 +1227,14 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
 
 void TemplateEditTest::builtInTheDialogRunByTheEngine() {
     Manager m;
-    fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine",
-                       fs::path(m.env.ProgramDir()) / "txengine");
-    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
-    WriteFileBytes(mailbox,
-                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "
-                   "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
-                   "Code: Z-7\nQty: 3 boxes\n\n"
-                   "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.org>\nTo: Shop "
-                   "<shop@example.com>\nSubject: Hello\nDate: Mon, 02 Mar 2026 10:00:00 +0100\n\n"
-                   "Code: NOT-THIS\n\n");
-    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
-    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
-    SaveRegData(kSettingsSection, "LocalFileName", mailbox);
-    SaveRegData(kSettingsSection, "DeleteFlag", "0");
+    m.LinkEngine(TALLIX_BIN_DIR);
+    m.PrepareMailboxRun(
+        "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
+        "Code: Z-7\nQty: 3 boxes\n\n"
+        "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Hello\nDate: Mon, 02 Mar 2026 10:00:00 +0100\n\n"
+        "Code: NOT-THIS\n\n");
 
     auto addVariable = [&](FrmTemplateEdit& d, const QString& name, const QString& field,
                            const QString& start, const QString& stop) {
