@@ -69,7 +69,6 @@ class FrmOptions final : public QDialog {
     QLineEdit* txtPassword;
 
     // "&Local File"
-    QLineEdit* txtFormatFile;
     QPushButton* cmdFileFormatDir;
 
     QPushButton* cmdOK;
@@ -113,6 +112,7 @@ class FrmOptions final : public QDialog {
     QRadioButton* OptFileNetscape;
     QRadioButton* OptFileEudora;
     QRadioButton* OptFileOther;
+    QLineEdit* txtFormatFile;
 
     QWidget* BuildGeneralTab();
     QWidget* BuildMapiTab();

@@ -1,16 +1,25 @@
 #include "manager/template_draft.h"
 
+#include <fcntl.h>
+#include <QApplication>
 #include <QString>
+#include <QTreeWidget>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "engine/scripting.h"
 #include "manager/client_procs.h"
+#include "manager/main_window.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
 #include "settings/text_functions.h"
+#include "settings/user_interface.h"
 
 namespace tallix::manager {
 namespace {
@@ -25,6 +34,16 @@ QString Q(std::string_view s) {
 
 std::string CutForHelp(const std::string& text) {
     return text.size() > kHelpTextShown ? text.substr(0, kHelpTextShown) + "..." : text;
+}
+
+// Renames `from` to `to` unless `to` exists; errno on failure, 0 when done.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the no-replace flag: check, then rename.
+    std::error_code ec;
+    if (std::filesystem::exists(to, ec)) return EEXIST;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -84,6 +103,59 @@ void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl) {
         tpl.SetcolOutPutLines(lines);
         tpl.SetAllowDuplicate(draft.allowDuplicate);
         tpl.SetScriptsToRun(Join(draft.scripts, ","));
+    });
+}
+
+bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& tpl) {
+    return GuardValue("frmTemplateEdit cmdApply_Click", false, [&] {
+        const bool isNew = State().newTemplate;
+        std::string name = draft.name;
+        std::string message;
+        auto refuse = [&](const std::string& why) {
+            QApplication::beep();
+            MsgBox(std::string(kMsgCannotSaveChanges) + why, MsgButtons::Ok, MsgIcon::Critical,
+                   kErrorTitle);
+            return false;
+        };
+        if (!IsGoodFileName(name, message, isNew)) return refuse(message);
+
+        FrmMain* form = MainForm();
+        QTreeWidgetItem* row = form && !isNew ? form->SelectedItem() : nullptr;
+        const std::string oldPath = FrmMain::RowTag(row);
+        const std::string newPath = MakeFileName(name);
+        // A file under the new name that is not this template's own (another program made
+        // it, so it is not in the list) is never overwritten.
+        std::error_code ec;
+        if (std::filesystem::exists(newPath, ec) &&
+            (oldPath.empty() || !std::filesystem::equivalent(oldPath, newPath, ec)))
+            return refuse(std::string(kMsgNameExists));
+
+        GetEditCtrlValues(draft, *tpl);
+        if (row && Trim(FrmMain::RowText(row)) != name) {
+            if (const int error = RenameNoReplace(oldPath, newPath)) {
+                // The old file stays as it was and nothing is written under either name.
+                tpl->SetFileName(oldPath);
+                QApplication::beep();
+                MsgBox(std::string(kMsgRenameFailed) + oldPath + " to " + newPath + ": " +
+                           std::strerror(error) + "\n" + std::string(kMsgRenameNothingSaved),
+                       MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
+                return false;
+            }
+        }
+        State().currentTemplate = tpl;
+        SaveCurrentFile(isNew);
+        // From now on the editor edits the file just written: a later rename moves it.
+        State().newTemplate = false;
+        GetTempFiles();
+        if (form) {
+            if (QTreeWidgetItem* saved = form->FindRow(name)) {
+                form->lvMainList->clearSelection();
+                form->lvMainList->setCurrentItem(saved);
+                saved->setSelected(true);
+                form->lvMainList->scrollToItem(saved);
+            }
+        }
+        return true;
     });
 }
 

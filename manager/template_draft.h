@@ -4,6 +4,7 @@
 // to and from a draft (template_edit.h); the procedures here work on drafts alone, so what
 // is loaded, saved and refused can be checked without the dialog.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,11 @@ inline constexpr std::string_view kMsgVarBlank = "The variable name cannot be bl
 inline constexpr std::string_view kMsgVarInvalid = "Not a valid variable name.";
 inline constexpr std::string_view kMsgVarExists = "Variable already exist with this name.";
 inline constexpr std::string_view kMsgNoVariable = "No Variable defined or selected...";
+inline constexpr std::string_view kMsgCannotSaveChanges = "Cannot save the current changes.\n";
+// A rename of the template's file that the system refused: nothing was written.
+inline constexpr std::string_view kMsgRenameFailed = "Unable to rename the template file ";
+inline constexpr std::string_view kMsgRenameNothingSaved =
+    "The template file was left as it was and the changes were not saved.";
 
 // Combo choices.
 inline constexpr std::string_view kStartBeginning = "Beginning of Field";
@@ -72,6 +78,12 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew);
 // Copies `draft` into `tpl`: the file name made from the name, the one output line joined
 // with ",", the variables replaced by the draft's. Nothing is written.
 void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl);
+
+// Saving, as Apply does it (OK checks the name first): the name is checked against the
+// list, the draft is copied into `tpl`, the file of an existing template is renamed when its
+// name changed, the file is written and the main list refilled with the saved row
+// selected. False when the name was refused or the rename failed; then nothing is written.
+bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& tpl);
 
 // The variable names as the variable list shows them: sorted without regard to case (ties
 // in byte order), each with its 1-based position in `variables`.

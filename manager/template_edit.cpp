@@ -1,7 +1,6 @@
 // The template editor's frame: the tabs and buttons, the changed flag, and saving.
 #include "manager/template_edit.h"
 
-#include <fcntl.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
@@ -10,15 +9,9 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>
-#include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 
 #include "manager/client_procs.h"
-#include "manager/main_window.h"
 #include "manager/template_choices.h"
 #include "manager/template_edit_parts.h"
 #include "model/template.h"
@@ -28,20 +21,6 @@
 
 namespace tallix::manager {
 using namespace edit_parts;
-
-namespace {
-
-// Renames `from` to `to` unless `to` exists; errno on failure, 0 when done.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // A file system without the no-replace flag: check, then rename.
-    std::error_code ec;
-    if (std::filesystem::exists(to, ec)) return EEXIST;
-    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-}  // namespace
 
 void SetComboIndex(QComboBox* combo, const std::string& text) {
     Guard(ProcCtx("SetComboIndex"), [&] {
@@ -194,55 +173,7 @@ bool FrmTemplateEdit::SaveTemplate() {
         // while the box had the focus) gets its checks now.
         if (m_curVar >= 0 && Trim(S(txtVarName->text())) != CurrentEntryName() && !CheckVarName())
             return false;
-
-        const bool isNew = State().newTemplate;
-        std::string name = S(txtTemplateName->text());
-        std::string message;
-        auto refuse = [&](const std::string& why) {
-            QApplication::beep();
-            MsgBox(std::string(kMsgCannotSaveChanges) + why, MsgButtons::Ok, MsgIcon::Critical,
-                   kErrorTitle);
-            return false;
-        };
-        if (!IsGoodFileName(name, message, isNew)) return refuse(message);
-
-        FrmMain* form = MainForm();
-        QTreeWidgetItem* row = form && !isNew ? form->SelectedItem() : nullptr;
-        const std::string oldPath = FrmMain::RowTag(row);
-        const std::string newPath = MakeFileName(name);
-        // A file under the new name that is not this template's own (another program made
-        // it, so it is not in the list) is never overwritten.
-        std::error_code ec;
-        if (std::filesystem::exists(newPath, ec) &&
-            (oldPath.empty() || !std::filesystem::equivalent(oldPath, newPath, ec)))
-            return refuse(std::string(kMsgNameExists));
-
-        GetEditCtrlValues();
-        if (row && Trim(FrmMain::RowText(row)) != name) {
-            if (const int error = RenameNoReplace(oldPath, newPath)) {
-                // The old file stays as it was and nothing is written under either name;
-                // the edited values stay in the dialog for another try.
-                m_tpl->SetFileName(oldPath);
-                QApplication::beep();
-                MsgBox(std::string(kMsgRenameFailed) + oldPath + " to " + newPath + ": " +
-                           std::strerror(error) + "\n" + std::string(kMsgRenameNothingSaved),
-                       MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
-                return false;
-            }
-        }
-        State().currentTemplate = m_tpl;
-        SaveCurrentFile(isNew);
-        // From now on the dialog edits the file just written: a later rename moves it.
-        State().newTemplate = false;
-        GetTempFiles();
-        if (form) {
-            if (QTreeWidgetItem* saved = form->FindRow(name)) {
-                form->lvMainList->clearSelection();
-                form->lvMainList->setCurrentItem(saved);
-                saved->setSelected(true);
-                form->lvMainList->scrollToItem(saved);
-            }
-        }
+        if (!SaveDraft(Draft(), m_tpl)) return false;
         SetChanged(false);
         return true;
     });

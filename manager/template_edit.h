@@ -34,12 +34,7 @@ namespace tallix::manager {
 inline constexpr std::string_view kEditorCaption = "Template Properties";
 inline constexpr std::string_view kMsgDeleteVariable = "Delete the currently selected variable?";
 inline constexpr std::string_view kWarningTitle = "Warning";
-inline constexpr std::string_view kMsgCannotSaveChanges = "Cannot save the current changes.\n";
 inline constexpr std::string_view kMsgCannotSaveTemplate = "Cannot Save Template.\n";
-// A rename of the template's file that the system refused: nothing was written.
-inline constexpr std::string_view kMsgRenameFailed = "Unable to rename the template file ";
-inline constexpr std::string_view kMsgRenameNothingSaved =
-    "The template file was left as it was and the changes were not saved.";
 
 // The variable type combo's single entry.
 inline constexpr std::string_view kVarTypeMapi = "MAPI";

@@ -241,7 +241,7 @@ void OptionsTest::storedSourceSelectsItsButtonsAndTab() {
         QVERIFY(f.tbsOptions->isTabEnabled(kTabGeneral));
         // The folder box keeps its value except for the default store.
         const bool simple = f.optSimpleMapi->isChecked();
-        QCOMPARE(f.txtProfile->text(), simple ? QString() : QString("/srv/mail/me"));
+        QCOMPARE(f.Values().mapiProfile, simple ? std::string() : std::string("/srv/mail/me"));
         QCOMPARE(f.txtProfile->isEnabledTo(f.tbsOptions->widget(kTabMapi)), !simple);
         QVERIFY(!f.cmdApply->isEnabled());
     });
@@ -568,7 +568,7 @@ void OptionsTest::scriptControlsFollowTheScriptingBox() {
                                             f.cmdScriptBrowse, f.lblScriptDir, f.lblEngine,
                                             f.lblExtension};
         QVERIFY(f.chkUseScripting->isChecked());
-        QCOMPARE(f.txtEngine->text(), QString("JScript"));
+        QCOMPARE(f.Values().scriptEngine, std::string("JScript"));
         for (bool expected : {true, false, true}) {
             for (QWidget* w : dependents)
                 QVERIFY2(w->isEnabled() == expected, qPrintable(w->objectName()));
@@ -585,16 +585,16 @@ void OptionsTest::pickersFillTheirBoxes() {
     m.WithOptions([&](FrmOptions& f) {
         m.nextPick = "/srv/templates";
         f.cmdDirBrowse->click();
-        QCOMPARE(f.txtDirectory->text(), QString("/srv/templates"));
+        QCOMPARE(f.Values().templateDir, std::string("/srv/templates"));
         m.nextPick = "";  // cancelled: the box keeps its text
         f.cmdScriptBrowse->click();
-        QCOMPARE(f.txtScriptDir->text(), QString::fromStdString(Settings().scriptDir));
+        QCOMPARE(f.Values().scriptDir, Settings().scriptDir);
         m.nextPick = "  /srv/mail/Inbox  ";
         f.cmdFileFormatDir->click();
-        QCOMPARE(f.txtFormatFile->text(), QString("/srv/mail/Inbox"));
+        QCOMPARE(f.Values().localFileName, std::string("/srv/mail/Inbox"));
         m.nextPick = "   ";
         f.cmdFileFormatDir->click();
-        QCOMPARE(f.txtFormatFile->text(), QString("/srv/mail/Inbox"));
+        QCOMPARE(f.Values().localFileName, std::string("/srv/mail/Inbox"));
         QVERIFY(f.cmdApply->isEnabled());
     });
     QCOMPARE(m.pickerTitles,

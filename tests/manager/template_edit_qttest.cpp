@@ -56,6 +56,14 @@ std::string TwoVarTemplate(const std::string& outputFile, const std::string& del
            "[Scripts]\r\nrun=\r\n";
 }
 
+// The variable names of `d` as the variable list shows them.
+QStringList Listed(const TemplateDraft& d) {
+    QStringList out;
+    for (const ListedVariable& v : ListedVariables(d.variables))
+        out << QString::fromStdString(v.name);
+    return out;
+}
+
 // TwoVarTemplate as the editor's draft.
 TemplateDraft TwoVarDraft(const std::string& outputFile) {
     TemplateDraft d;
@@ -133,6 +141,14 @@ struct Manager : tallix::testing::ManagerFixture {
         SetEditorRunner({});
         return opened;
     }
+    // The template `name` as the editor gets it for an existing row: its row selected,
+    // read from its file.
+    std::shared_ptr<clsTemplate> OpenExisting(const std::string& name) {
+        GetTempFiles();
+        Select(name);
+        State().newTemplate = false;
+        return ReadBack(TemplatePath(name));
+    }
     bool EditNew(const std::function<void(FrmTemplateEdit&)>& body) {
         return Edit([this] { form->mnuFileNew->trigger(); }, body);
     }
@@ -172,7 +188,7 @@ class TemplateEditTest : public QObject {
     void startAndStopChoicesAreSavedAsMarkersOrText();
     void outputFileCheck();
     void deletingAnIncludedVariable();
-    void applyThenRenameMovesTheFile();
+    void savingRenamesTheFileOfAnExistingTemplate();
     void renameOntoAnUnlistedFileIsRefused();
     void leavingTheNameBoxChecksTheName();
     void failedRenameKeepsOldFileAndValues();
@@ -483,14 +499,14 @@ void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
     const bool opened = m.EditNew([&](FrmTemplateEdit& d) {
         QCOMPARE(d.windowTitle(), QString("Template Properties"));
         QCOMPARE(d.tabMain->currentIndex(), kEditorTabGeneral);
-        QCOMPARE(d.txtTemplateName->text(), QString("Untitled1"));
-        QCOMPARE(d.lstVars->count(), 0);
+        QCOMPARE(d.Draft().name, std::string("Untitled1"));
+        QVERIFY(d.Draft().variables.empty());
         QVERIFY(!d.frameProp->isEnabled());
         QVERIFY(!d.cmdDelete->isEnabled());
         QVERIFY(!d.cmdApply->isEnabled());
         QVERIFY(!d.Changed());
-        QCOMPARE(d.cboDelimiter->currentText(), QString("COMMA"));
-        QCOMPARE(d.cboFilterField->currentText(), QString("<NONE>"));
+        QCOMPARE(d.Draft().delimiter, std::string("COMMA"));
+        QCOMPARE(d.Draft().filterField, std::string("<NONE>"));
         // Scripts are off in these settings: the tab cannot be chosen.
         QVERIFY(!d.tabMain->isTabEnabled(kEditorTabScripting));
         d.chkActive->setChecked(true);
@@ -564,7 +580,7 @@ void TemplateEditTest::variableNameChecks() {
         FocusTo(d.cboVarMapiField);
         if (message.isEmpty()) {
             QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
-            QCOMPARE(Texts(d.lstVars), QStringList({"Code", "Name", "Total"}));
+            QCOMPARE(Listed(d.Draft()), QStringList({"Code", "Name", "Total"}));
             QCOMPARE(QApplication::focusWidget(), d.cboVarMapiField);
         } else {
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
@@ -594,7 +610,7 @@ void TemplateEditTest::renameInOtherCaseFollowsIntoOutputLine() {
         Type(d.txtVarName, "CODE");
         FocusTo(d.lstVars);
         QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"CODE", "Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"CODE", "Name"}));
         QCOMPARE(d.txtOutputLine->text(), QString("CODE,Name"));
         QVERIFY(d.cmdApply->isEnabled());
         d.cmdApply->click();
@@ -651,7 +667,7 @@ void TemplateEditTest::refreshKeepsOutputNamesHoldingTheDelimiter() {
         d.cmdVarAdd->click();
         Type(d.txtVarName, "Extra");
         FocusTo(d.lstVars);
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Full Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Code", "Full Name"}));
         d.cmdOK->click();
     }));
     QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
@@ -668,7 +684,7 @@ void TemplateEditTest::upOnFirstEntryChangesNothing() {
         d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         SelectEntry(d.lstVarIncluded, "Code");
         d.cmdMoveUp->click();
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Code", "Name"}));
         QVERIFY(!d.Changed());
         QVERIFY(!d.cmdApply->isEnabled());
         // Down on the last entry neither; Down on the first swaps and keeps it selected.
@@ -677,7 +693,7 @@ void TemplateEditTest::upOnFirstEntryChangesNothing() {
         QVERIFY(!d.Changed());
         SelectEntry(d.lstVarIncluded, "Code");
         d.cmdMoveDown->click();
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Name", "Code"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Name", "Code"}));
         QCOMPARE(d.lstVarIncluded->currentItem()->text(), QString("Code"));
         QVERIFY(d.cmdApply->isEnabled());
         d.cmdApply->click();
@@ -704,7 +720,7 @@ void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
     // is read with commas.
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         QCOMPARE(d.txtOutputLine->text(), QString("Code\tName"));
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Code", "Name"}));
         QCOMPARE(d.DelimiterChar(), std::string("\t"));
         QVERIFY(!d.Changed());
         d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
@@ -826,8 +842,7 @@ void TemplateEditTest::outputFileCheck() {
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         d.cmdDirBrowse->click();
-        QCOMPARE(d.txtOutputFileName->text(),
-                 QString::fromStdString(m.env.ProgramDir() + "/chosen.txt"));
+        QCOMPARE(d.Draft().outputFile, m.env.ProgramDir() + "/chosen.txt");
         QVERIFY(d.Changed());
         d.cmdOK->click();
     }));
@@ -850,17 +865,17 @@ void TemplateEditTest::deletingAnIncludedVariable() {
         QCOMPARE(m.ui.boxes[0].title, std::string("Warning"));
         QCOMPARE(m.ui.boxes[0].buttons, MsgButtons::YesNo);
         QCOMPARE(m.ui.boxes[0].defaultAnswer, MsgAnswer::No);
-        QCOMPARE(d.lstVars->count(), 2);
+        QCOMPARE(d.Draft().variables.size(), std::size_t(2));
         m.ui.QueueAnswer(MsgAnswer::Yes);
         d.cmdDelete->click();
-        QCOMPARE(Texts(d.lstVars), QStringList({"Name"}));
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Name"}));
+        QCOMPARE(Listed(d.Draft()), QStringList({"Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Name"}));
         QCOMPARE(d.txtOutputLine->text(), QString("Name"));
         // The last one: the properties close and the help line says there is none.
         SelectEntry(d.lstVars, "Name");
         m.ui.QueueAnswer(MsgAnswer::Yes);
         d.cmdDelete->click();
-        QCOMPARE(d.lstVars->count(), 0);
+        QVERIFY(d.Draft().variables.empty());
         QVERIFY(!d.frameProp->isEnabled());
         QVERIFY(!d.cmdDelete->isEnabled());
         QCOMPARE(d.HelpText(), QString::fromLatin1(kMsgNoVariable.data()));
@@ -886,25 +901,24 @@ void TemplateEditTest::deletingAnIncludedVariable() {
     QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Name"));
 }
 
-void TemplateEditTest::applyThenRenameMovesTheFile() {
+void TemplateEditTest::savingRenamesTheFileOfAnExistingTemplate() {
     Manager m;
     m.AddTemplate("Orders");
     m.AddTemplate("Other");
-    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        Type(d.txtFilterFindStr, "Invoice");
-        d.cmdApply->click();
-        QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(),
-                 std::string("Invoice"));
-        // The name of another listed template is refused; nothing moves.
-        Type(d.txtTemplateName, "Other");
-        d.cmdApply->click();
-        QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
-        QCOMPARE(m.ui.boxes.back().icon, MsgIcon::Critical);
-        QVERIFY(fs::exists(m.TemplatePath("Orders")));
-        Type(d.txtTemplateName, "Invoices");
-        d.cmdApply->click();
-        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-    }));
+    auto tpl = m.OpenExisting("Orders");
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    d.filterText = "Invoice";
+    QVERIFY(SaveDraft(d, tpl));
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(), std::string("Invoice"));
+    // The name of another listed template is refused; nothing moves.
+    d.name = "Other";
+    QVERIFY(!SaveDraft(d, tpl));
+    QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+    QCOMPARE(m.ui.boxes.back().icon, MsgIcon::Critical);
+    QVERIFY(fs::exists(m.TemplatePath("Orders")));
+    d.name = "Invoices";
+    QVERIFY(SaveDraft(d, tpl));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
     QVERIFY(!fs::exists(m.TemplatePath("Orders")));
     const auto moved = ReadBack(m.TemplatePath("Invoices"));
     QCOMPARE(moved->objFilter()->FindString(), std::string("Invoice"));
@@ -917,30 +931,23 @@ void TemplateEditTest::applyThenRenameMovesTheFile() {
 void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
     Manager m;
     m.AddTemplate("Orders");
-    GetTempFiles();
+    auto tpl = m.OpenExisting("Orders");
     // Another program writes a template after the list was filled.
     const std::string foreign = "[General]\r\nActive=False\r\n";
     WriteFileBytes(m.TemplatePath("Theirs"), foreign);
-    QVERIFY(m.Edit(
-        [&] {
-            m.Select("Orders");
-            m.form->mnuEditModify->trigger();
-        },
-        [&](FrmTemplateEdit& d) {
-            Type(d.txtTemplateName, "Theirs");
-            d.cmdOK->click();
-            QVERIFY(d.isVisible());
-        }));
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    d.name = "Theirs";
+    QVERIFY(!SaveDraft(d, tpl));
     QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Theirs")), foreign);
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     // A new template is not written over such a file either.
     WriteFileBytes(m.TemplatePath("Mine"), foreign);
     m.ui.boxes.clear();
-    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
-        Type(d.txtTemplateName, "Mine");
-        d.cmdApply->click();
-    }));
+    State().newTemplate = true;
+    d = DraftFromTemplate(clsTemplate(), true);
+    d.name = "Mine";
+    QVERIFY(!SaveDraft(d, std::make_shared<clsTemplate>()));
     QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Mine")), foreign);
 }
@@ -998,7 +1005,7 @@ void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
         QVERIFY(m.LastBoxText().rfind(std::string(kMsgRenameFailed), 0) == 0);
         QVERIFY(m.LastBoxText().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
         // The dialog keeps what was typed, ready for a better name.
-        QCOMPARE(d.txtFilterFindStr->text(), QString("Invoice"));
+        QCOMPARE(d.Draft().filterText, std::string("Invoice"));
         QVERIFY(d.Changed());
         Type(d.txtTemplateName, "Invoices");
         d.cmdOK->click();
@@ -1010,28 +1017,34 @@ void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
     // Before the second try the old file was untouched: check it with a fresh failure.
     m.AddTemplate("Orders");
     m.ui.boxes.clear();
-    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        Type(d.txtFilterFindStr, "Changed");
-        Type(d.txtTemplateName, QString::fromStdString(tooLong));
-        d.cmdApply->click();
-    }));
+    auto tpl = m.OpenExisting("Orders");
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    d.filterText = "Changed";
+    d.name = tooLong;
+    QVERIFY(!SaveDraft(d, tpl));
     QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QVERIFY(m.LastBoxText().rfind(std::string(kMsgRenameFailed), 0) == 0);
+    QVERIFY(m.LastBoxText().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()), 2);
+    // The template keeps its file's name for the next try.
+    QCOMPARE(tpl->FileName(), m.TemplatePath("Orders"));
 }
 
 void TemplateEditTest::newTemplateRenamedAfterApplyLeavesNoTwin() {
     Manager m;
-    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
-        Type(d.txtTemplateName, "First");
-        d.cmdApply->click();
-        QVERIFY(fs::exists(m.TemplatePath("First")));
-        // Its own name again is no clash now that it is in the list.
-        d.chkActive->setChecked(true);
-        d.cmdApply->click();
-        Type(d.txtTemplateName, "Second");
-        d.cmdOK->click();
-    }));
+    State().newTemplate = true;
+    auto tpl = std::make_shared<clsTemplate>();
+    TemplateDraft d = DraftFromTemplate(*tpl, true);
+    d.name = "First";
+    QVERIFY(SaveDraft(d, tpl));
+    QVERIFY(fs::exists(m.TemplatePath("First")));
+    QVERIFY(!State().newTemplate);
+    // Its own name again is no clash now that it is in the list.
+    d.active = true;
+    QVERIFY(SaveDraft(d, tpl));
+    d.name = "Second";
+    QVERIFY(SaveDraft(d, tpl));
     QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QVERIFY(!fs::exists(m.TemplatePath("First")));
     QCOMPARE(ReadBack(m.TemplatePath("Second"))->Active(), true);
@@ -1116,12 +1129,12 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
         QVERIFY(d.tabMain->isTabEnabled(kEditorTabScripting));
         d.tabMain->setCurrentIndex(kEditorTabScripting);
         QCOMPARE(Texts(d.lstScripts), QStringList({"addTax", "Check"}));
-        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Tidy"}));
+        QCOMPARE(Names(d.Draft().scripts), QStringList({"Tidy"}));
         SelectEntry(d.lstScripts, "Check");
         d.cmdScriptAddOne->click();
         SelectEntry(d.lstUseScripts, "Check");
         d.cmdScriptUp->click();
-        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Check", "Tidy"}));
+        QCOMPARE(Names(d.Draft().scripts), QStringList({"Check", "Tidy"}));
         // Back to the available list, in its sorted place.
         SelectEntry(d.lstUseScripts, "Tidy");
         d.cmdScriptRemoveOne->click();
