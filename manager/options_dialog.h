@@ -34,6 +34,8 @@ class FrmOptions final : public QDialog {
   public:
     explicit FrmOptions(QWidget* parent = nullptr);
 
+    // The controls the tests drive where they check how the dialog behaves (focus, keys,
+    // enabling, message boxes); the values go through SetValues and Values.
     QTabWidget* tbsOptions;
 
     // "&General"

@@ -30,7 +30,7 @@ class clsTemplate;
 
 namespace tallix::manager {
 
-// Texts the editor shows (those of the variables are in template_draft.h).
+// Texts the editor shows (those of the variables and of saving are in template_draft.h).
 inline constexpr std::string_view kEditorCaption = "Template Properties";
 inline constexpr std::string_view kMsgDeleteVariable = "Delete the currently selected variable?";
 inline constexpr std::string_view kWarningTitle = "Warning";
@@ -55,6 +55,8 @@ class FrmTemplateEdit final : public QDialog {
     explicit FrmTemplateEdit(std::shared_ptr<clsTemplate> tpl, QWidget* parent = nullptr);
     ~FrmTemplateEdit() override;
 
+    // The controls the tests drive where they check how the dialog behaves (focus, keys,
+    // the lists' buttons, message boxes); the values go through the draft.
     QTabWidget* tabMain;
     // General
     QLineEdit* txtTemplateName;
@@ -106,18 +108,17 @@ class FrmTemplateEdit final : public QDialog {
     // Fills the controls from the template; `isNew` keeps the name as given (a new
     // template's name is not a path yet).
     void SetEditCtrlValues(bool isNew);
-    // Copies the controls into the template (nothing is written).
+    // Copies the draft into the template (nothing is written).
     void GetEditCtrlValues();
 
-    // Apply: checks the name, copies the controls, renames the file of an existing template
-    // when its name changed, writes the file and refills the main list. False when refused
-    // or the rename failed (nothing written).
+    // Apply: a variable name still being typed is checked, then the draft is saved
+    // (SaveDraft). False when refused or the rename failed (nothing written).
     bool SaveTemplate();
 
     // For windows that add a page of their own (a test bench): appends a tab, returns its
     // index.
     int AddTab(QWidget* page, const QString& caption);
-    // The template as currently edited, as a copy (the controls copied in, nothing saved).
+    // The template as currently edited, as a copy (the draft copied in, nothing saved).
     std::shared_ptr<clsTemplate> EditedTemplate();
     std::shared_ptr<clsTemplate> Template() const { return m_tpl; }
 
