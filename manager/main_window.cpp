@@ -87,73 +87,67 @@ FrmMain::~FrmMain() {
     if (MainForm() == this) SetMainForm(nullptr);
 }
 
-void FrmMain::BuildActions() {
-    auto make = [this](const char* objectName, const QString& caption) {
-        auto* a = new QAction(caption, this);
-        a->setObjectName(objectName);
-        return a;
-    };
-    const QString product = Res(kResProductName);
-    mnuFileNew = make("mnuFileNew", "&New Template...");
-    mnuFileWizard = make("mnuFileWizard", "New Template &Wizard...");
-    mnuFilePageSetup = make("mnuFilePageSetup", "Page Set&up...");
-    mnuFilePrint = make("mnuFilePrint", "&Print");
-    mnuFileExit = make("mnuFileExit", "E&xit");
-    mnuEditModify = make("mnuEditModify", "&Edit...");
-    mnuEditCopy = make("mnuEditCopy", "&Copy...");
-    mnuEditDelete = make("mnuEditDelete", "&Delete...");
-    mnuEditToggleActive = make("mnuEditToggleActive", "Toggle Active");
-    mnuViewToolbar = make("mnuViewToolbar", "&Toolbar");
-    mnuViewStatusBar = make("mnuViewStatusBar", "Status &Bar");
-    mnuViewSysLog = make("mnuViewSysLog", "&System Log");
-    mnuViewErrLog = make("mnuViewErrLog", "&Error Log");
-    mnuViewRefresh = make("mnuViewRefresh", "&Refresh");
-    mnuViewOptions = make("mnuViewOptions", "&Options...");
-    mnuParseCurrent = make("mnuParseCurrent", "&Current Template...");
-    mnuParseAll = make("mnuParseAll", "&All Templates....");
-    mnuHelpContents = make("mnuHelpContents", product + " &Help");
-    mnuHelpSearchForHelpOn = make("mnuHelpSearchForHelpOn", "&Search For Help On...");
-    mnuHelpGetStarted = make("mnuHelpGetStarted", "&Getting Started...");
-    mnuHelpExamples = make("mnuHelpExamples", "&Use Example Templates");
-    mnuHelpSupport = make("mnuHelpSupport", "Obtaining &Technical Support...");
-    mnuHelpWebSite = make("mnuHelpWebSite", Res(kResMakerName) + " &Web Site...");
-    mnuHelpOrdering = make("mnuHelpOrdering", "&Ordering " + product + "...");
-    mnuHelpAbout = make("mnuHelpAbout", "&About " + product + "...");
+QAction* FrmMain::MakeAction(const char* objectName, const QString& caption) {
+    auto* a = new QAction(caption, this);
+    a->setObjectName(objectName);
+    return a;
+}
 
+void FrmMain::BuildActions() {
+    BuildFileActions();
+    BuildEditActions();
+    BuildViewActions();
+    BuildParseActions();
+    BuildHelpActions();
+    BuildToolbarActions();
+}
+
+void FrmMain::BuildFileActions() {
+    mnuFileNew = MakeAction("mnuFileNew", "&New Template...");
+    mnuFileWizard = MakeAction("mnuFileWizard", "New Template &Wizard...");
+    mnuFilePageSetup = MakeAction("mnuFilePageSetup", "Page Set&up...");
+    mnuFilePrint = MakeAction("mnuFilePrint", "&Print");
+    mnuFileExit = MakeAction("mnuFileExit", "E&xit");
     mnuFileExit->setShortcut(QKeySequence::Quit);
     mnuFilePrint->setShortcut(QKeySequence::Print);
-    mnuEditDelete->setShortcut(QKeySequence::Delete);
-    mnuViewRefresh->setShortcut(QKeySequence::Refresh);
-    mnuHelpContents->setShortcut(QKeySequence::HelpContents);
-    mnuViewToolbar->setCheckable(true);
-    mnuViewToolbar->setChecked(true);
-    mnuViewStatusBar->setCheckable(true);
-    mnuViewStatusBar->setChecked(true);
-    mnuHelpExamples->setCheckable(true);
-
-    // The template wizard.
-    connect(mnuFileWizard, &QAction::triggered, this, [] { DoWizard(); });
-
-    // The options dialog "System Options".
-    mnuViewOptions->setEnabled(true);
-    mnuViewOptions->setStatusTip(QString());
-    mnuViewOptions->setToolTip(QString());
-    connect(mnuViewOptions, &QAction::triggered, this, [] { InitOptions(); });
-
-    connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
-    connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });
-    connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
-    connect(mnuEditModify, &QAction::triggered, this, [] {
-        State().newTemplate = false;
-        EditTemplate(false);
-    });
     connect(mnuFileNew, &QAction::triggered, this, [] {
         State().newTemplate = true;
         EditTemplate(true);
     });
+    // The template wizard.
+    connect(mnuFileWizard, &QAction::triggered, this, [] { DoWizard(); });
+    connect(mnuFilePageSetup, &QAction::triggered, this, [this] { ShowPageSetup(*this); });
+    connect(mnuFilePrint, &QAction::triggered, this, [] { PrintTemplate(); });
+    connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
+}
+
+void FrmMain::BuildEditActions() {
+    mnuEditModify = MakeAction("mnuEditModify", "&Edit...");
+    mnuEditCopy = MakeAction("mnuEditCopy", "&Copy...");
+    mnuEditDelete = MakeAction("mnuEditDelete", "&Delete...");
+    mnuEditToggleActive = MakeAction("mnuEditToggleActive", "Toggle Active");
+    mnuEditDelete->setShortcut(QKeySequence::Delete);
+    connect(mnuEditModify, &QAction::triggered, this, [] {
+        State().newTemplate = false;
+        EditTemplate(false);
+    });
     connect(mnuEditCopy, &QAction::triggered, this, [] { CopyCurrentTemplate(); });
     connect(mnuEditDelete, &QAction::triggered, this, [] { DoDelete(); });
     connect(mnuEditToggleActive, &QAction::triggered, this, [] { ToggleActivityFlag(); });
+}
+
+void FrmMain::BuildViewActions() {
+    mnuViewToolbar = MakeAction("mnuViewToolbar", "&Toolbar");
+    mnuViewStatusBar = MakeAction("mnuViewStatusBar", "Status &Bar");
+    mnuViewSysLog = MakeAction("mnuViewSysLog", "&System Log");
+    mnuViewErrLog = MakeAction("mnuViewErrLog", "&Error Log");
+    mnuViewRefresh = MakeAction("mnuViewRefresh", "&Refresh");
+    mnuViewOptions = MakeAction("mnuViewOptions", "&Options...");
+    mnuViewRefresh->setShortcut(QKeySequence::Refresh);
+    mnuViewToolbar->setCheckable(true);
+    mnuViewToolbar->setChecked(true);
+    mnuViewStatusBar->setCheckable(true);
+    mnuViewStatusBar->setChecked(true);
     connect(mnuViewToolbar, &QAction::toggled, this, [this](bool on) {
         tbToolbar->setVisible(on);
         SizeControls();
@@ -165,8 +159,32 @@ void FrmMain::BuildActions() {
     connect(mnuViewSysLog, &QAction::triggered, this, [] { ViewLogFile("txSystem.Log"); });
     connect(mnuViewErrLog, &QAction::triggered, this, [] { ViewLogFile("txError.Log"); });
     connect(mnuViewRefresh, &QAction::triggered, this, [] { GetTempFiles(); });
+    // The options dialog "System Options".
+    mnuViewOptions->setEnabled(true);
+    mnuViewOptions->setStatusTip(QString());
+    mnuViewOptions->setToolTip(QString());
+    connect(mnuViewOptions, &QAction::triggered, this, [] { InitOptions(); });
+}
+
+void FrmMain::BuildParseActions() {
+    mnuParseCurrent = MakeAction("mnuParseCurrent", "&Current Template...");
+    mnuParseAll = MakeAction("mnuParseAll", "&All Templates....");
     connect(mnuParseCurrent, &QAction::triggered, this, [] { ParseCurrent(); });
     connect(mnuParseAll, &QAction::triggered, this, [] { ParseAll(); });
+}
+
+void FrmMain::BuildHelpActions() {
+    const QString product = Res(kResProductName);
+    mnuHelpContents = MakeAction("mnuHelpContents", product + " &Help");
+    mnuHelpSearchForHelpOn = MakeAction("mnuHelpSearchForHelpOn", "&Search For Help On...");
+    mnuHelpGetStarted = MakeAction("mnuHelpGetStarted", "&Getting Started...");
+    mnuHelpExamples = MakeAction("mnuHelpExamples", "&Use Example Templates");
+    mnuHelpSupport = MakeAction("mnuHelpSupport", "Obtaining &Technical Support...");
+    mnuHelpWebSite = MakeAction("mnuHelpWebSite", Res(kResMakerName) + " &Web Site...");
+    mnuHelpOrdering = MakeAction("mnuHelpOrdering", "&Ordering " + product + "...");
+    mnuHelpAbout = MakeAction("mnuHelpAbout", "&About " + product + "...");
+    mnuHelpContents->setShortcut(QKeySequence::HelpContents);
+    mnuHelpExamples->setCheckable(true);
     connect(mnuHelpContents, &QAction::triggered, this, [] { ShowHelpContents(); });
     connect(mnuHelpSearchForHelpOn, &QAction::triggered, this, [] { ShowHelpIndex(""); });
     connect(mnuHelpGetStarted, &QAction::triggered, this,
@@ -178,7 +196,9 @@ void FrmMain::BuildActions() {
             [] { DoHelp(kHelpCommandContext, kHelpContextOrdering); });
     connect(mnuHelpWebSite, &QAction::triggered, this, [] { OpenWebSite(); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
+}
 
+void FrmMain::BuildToolbarActions() {
     // Toolbar buttons are actions of their own (their captions are the toolbar's keys) that
     // lead to the same commands.
     auto button = [this](const char* key, const char* icon, QStyle::StandardPixmap fallback,

@@ -102,7 +102,15 @@ class FrmMain final : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The menu commands, one menu at a time, then the toolbar's own actions.
     void BuildActions();
+    QAction* MakeAction(const char* objectName, const QString& caption);
+    void BuildFileActions();
+    void BuildEditActions();
+    void BuildViewActions();
+    void BuildParseActions();
+    void BuildHelpActions();
+    void BuildToolbarActions();
     void BuildMenus();
     void BuildToolbar();
     void BuildStatusBar();

@@ -31,6 +31,9 @@ constexpr std::string_view kFormCtx = "frmOptions ";
 std::string Ctx(std::string_view handler) {
     return std::string(kFormCtx) + std::string(handler);
 }
+std::string ProcCtx(std::string_view procedure) {
+    return "modClientProcs - " + std::string(procedure);
+}
 
 // The largest port number; the box takes digits only, so the stored port is always a number
 // a connection can use.
@@ -291,8 +294,8 @@ void FrmOptions::Connect() {
         txtProfile->setEnabled(false);
         cmdProfileBrowse->setEnabled(false);
     });
-    connect(chkDelMessages, &QCheckBox::clicked, this, [this] { SetDeleteMsgControls(*this); });
-    connect(chkUseScripting, &QCheckBox::clicked, this, [this] { SetScriptControls(*this); });
+    connect(chkDelMessages, &QCheckBox::clicked, this, [this] { SetDeleteMsgControls(); });
+    connect(chkUseScripting, &QCheckBox::clicked, this, [this] { SetScriptControls(); });
     connect(cmdDirBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtDirectory); });
     connect(cmdScriptBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtScriptDir); });
     connect(cmdProfileBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtProfile); });
@@ -335,19 +338,83 @@ void FrmOptions::EnableAccountBoxes() {
     lstPOPName->setEnabled(!addingAccount);
 }
 
+void FrmOptions::SetDeleteMsgControls() {
+    Guard(ProcCtx("SetDeleteMsgControls"), [&] {
+        const bool on = chkDelMessages->isChecked();
+        chkPromptDelete->setEnabled(on);
+        chkUnusedMsgs->setEnabled(on);
+    });
+}
+
+void FrmOptions::SetScriptControls() {
+    Guard(ProcCtx("SetScriptControls"), [&] {
+        const bool on = chkUseScripting->isChecked();
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{txtScriptDir, txtEngine, txtExtension, cmdScriptBrowse,
+                                             lblScriptDir, lblEngine, lblExtension})
+            w->setEnabled(on);
+    });
+}
+
+void FrmOptions::DoDirLookup(QLineEdit& box) {
+    Guard(ProcCtx("DoDirLookup"), [&] {
+        const QString chosen = ChooseDirectory(
+            this, QString::fromUtf8(kChooseDirectoryTitle.data(), kChooseDirectoryTitle.size()),
+            box.text());
+        if (!chosen.isEmpty()) box.setText(chosen);
+    });
+}
+
+void FrmOptions::ClearPop3Ctrl() {
+    Guard(ProcCtx("ClearPop3Ctrl"), [&] {
+        for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword})
+            box->clear();
+    });
+}
+
+void FrmOptions::SetPop3Ctrls() {
+    Guard(ProcCtx("SetPop3Ctrls"), [&] {
+        ClearPop3Ctrl();
+        const int row = lstPOPName->currentRow();
+        if (row >= 0 && row < static_cast<int>(m_accounts.size()))
+            ShowAccountBoxes(m_accounts[static_cast<std::size_t>(row)]);
+        shownAccount = row;
+    });
+}
+
+void FrmOptions::CopyShownAccount() {
+    GetPOP3Ctrls(m_accounts, shownAccount, AccountBoxes());
+}
+
+void FrmOptions::ShowNewAccount() {
+    Guard(ProcCtx("AddNewPOP3"), [&] {
+        addingAccount = true;
+        ShowAccountBoxes(AddNewPOP3());
+        for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword})
+            box->setEnabled(true);
+        // The focus goes to the name before the list and its buttons are disabled, so it
+        // never passes through another control on the way.
+        txtPOPName->setFocus(Qt::OtherFocusReason);
+        txtPOPName->selectAll();
+        cmdVarAdd->setEnabled(false);
+        cmdDelete->setEnabled(false);
+        lstPOPName->setEnabled(false);
+    });
+}
+
 void FrmOptions::OnAccountRowChanged() {
     Guard(Ctx("lstPOPName_Click"), [&] {
         // The edits of the account shown so far go into it before the boxes change.
-        if (shownAccount >= 0 && !addingAccount) GetPOP3Ctrls(*this);
-        SetPop3Ctrls(*this);
+        if (shownAccount >= 0 && !addingAccount) CopyShownAccount();
+        SetPop3Ctrls();
         EnableAccountBoxes();
     });
 }
 
 void FrmOptions::OnAdd() {
     Guard(Ctx("cmdVarAdd_Click"), [&] {
-        GetPOP3Ctrls(*this);
-        AddNewPOP3(*this);
+        CopyShownAccount();
+        ShowNewAccount();
         EnableAccountBoxes();
     });
 }
@@ -355,13 +422,13 @@ void FrmOptions::OnAdd() {
 void FrmOptions::OnRemove() {
     Guard(Ctx("cmdDelete_Click"), [&] {
         const int row = lstPOPName->currentRow();
-        if (row < 0 || !State().pop3Configs) return;
+        if (row < 0 || row >= static_cast<int>(m_accounts.size())) return;
         const std::string text =
             std::string(kMsgDeleteAccount) + lstPOPName->item(row)->text().toStdString();
         if (MsgBox(text, MsgButtons::YesNo, MsgIcon::Question, kConfirmationTitle) !=
             MsgAnswer::Yes)
             return;
-        State().pop3Configs->Remove(row + 1);
+        m_accounts.erase(m_accounts.begin() + row);
         // Nothing is shown once the entry is gone: the boxes are emptied rather than filled
         // from the entry that moves into its place.
         shownAccount = -1;
@@ -371,7 +438,7 @@ void FrmOptions::OnRemove() {
             lstPOPName->setCurrentRow(-1);
             lstPOPName->clearSelection();
         }
-        ClearPop3Ctrl(*this);
+        ClearPop3Ctrl();
         EnableAccountBoxes();
         Changed();
     });
@@ -384,7 +451,7 @@ bool FrmOptions::CheckAccountName() {
     Guard(Ctx("txtPopName_LostFocus"), [&] {
         const QString name = txtPOPName->text();
         if (addingAccount) {
-            if (!ValidPOP3Name(*this, name, -1)) {
+            if (!ValidPOP3Name(ListedNames(), name, -1)) {
                 accepted = false;
                 MsgBox(kMsgInvalidAccountName, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
                 // The focus is on its way elsewhere: it is brought back once it got there.
@@ -394,14 +461,12 @@ bool FrmOptions::CheckAccountName() {
                 });
                 return;
             }
-            auto& configs = State().pop3Configs;
-            if (!configs) return;
-            configs->Add()->SetID(name.toStdString());
+            m_accounts.emplace_back();
             lstPOPName->addItem(name);
             const int row = lstPOPName->count() - 1;
             // The new account takes what the boxes hold now; selecting it then shows it.
             shownAccount = row;
-            GetPOP3Ctrls(*this);
+            CopyShownAccount();
             lstPOPName->setCurrentRow(row);
             addingAccount = false;
             EnableAccountBoxes();
@@ -409,7 +474,7 @@ bool FrmOptions::CheckAccountName() {
         }
         if (shownAccount < 0 || shownAccount >= lstPOPName->count()) return;
         QListWidgetItem* own = lstPOPName->item(shownAccount);
-        if (ValidPOP3Name(*this, name, shownAccount)) {
+        if (ValidPOP3Name(ListedNames(), name, shownAccount)) {
             if (own->text() != name) own->setText(name);
         } else {
             // A refused name would reach the account with the next copy of the boxes (two
@@ -452,8 +517,8 @@ bool FrmOptions::Apply() {
         // A name still being typed is checked first: a new account with a refused name is
         // not stored (and its boxes are not copied over the account shown before it).
         if (!CheckAccountName()) return;
-        if (shownAccount >= 0) GetPOP3Ctrls(*this);
-        SaveOptions(*this);
+        if (shownAccount >= 0) CopyShownAccount();
+        SaveOptions(Values());
         MarkUnchanged();
         applied = true;
     });

@@ -1,12 +1,17 @@
 #pragma once
 // The options dialog "System Options": the mail source the engine reads, the stored POP3
 // accounts, the template and script directories, the script language, the deletion policy
-// and the show-help flag. The procedures that fill it and store what it shows are in
-// options_procs.h; the dialog's own handlers are here.
+// and the show-help flag. The dialog edits an OptionsValues through one mapping (SetValues,
+// Values); the procedures that read and store the values are in options_procs.h; the
+// dialog's own handlers are here.
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <string_view>
+#include <vector>
+
+#include "manager/options_procs.h"
 
 class QCheckBox;
 class QLabel;
@@ -24,20 +29,18 @@ inline constexpr int kTabMapi = 1;
 inline constexpr int kTabInternetMail = 2;
 inline constexpr int kTabLocalFile = 3;
 
-// The name an account has between "Add" and the acceptance of its own name.
-inline constexpr std::string_view kNewAccountName = "<New>";
-
 class FrmOptions final : public QDialog {
     Q_OBJECT
   public:
     explicit FrmOptions(QWidget* parent = nullptr);
 
+    // The controls the tests drive where they check how the dialog behaves (focus, keys,
+    // enabling, message boxes); the values go through SetValues and Values.
     QTabWidget* tbsOptions;
 
     // "&General"
     QRadioButton* optMAPI;
     QRadioButton* OptPop3;
-    QRadioButton* OptFile;
     QCheckBox* chkDelMessages;
     QCheckBox* chkPromptDelete;
     QCheckBox* chkUnusedMsgs;
@@ -54,11 +57,8 @@ class FrmOptions final : public QDialog {
     QLineEdit* txtExtension;
 
     // "&MAPI Client": the local mail store (a Maildir)
-    QRadioButton* optExtMapi;
     QRadioButton* optSimpleMapi;
-    QLabel* lblProfile;
     QLineEdit* txtProfile;
-    QPushButton* cmdProfileBrowse;
 
     // "&Internet Mail"
     QListWidget* lstPOPName;
@@ -71,10 +71,6 @@ class FrmOptions final : public QDialog {
     QLineEdit* txtPassword;
 
     // "&Local File"
-    QRadioButton* OptFileNetscape;
-    QRadioButton* OptFileEudora;
-    QRadioButton* OptFileOther;
-    QLineEdit* txtFormatFile;
     QPushButton* cmdFileFormatDir;
 
     QPushButton* cmdOK;
@@ -82,11 +78,19 @@ class FrmOptions final : public QDialog {
     QPushButton* cmdApply;
     QPushButton* cmdHelp;
 
-    // The list row of the account shown in the account boxes (its position in the account
-    // collection less one), -1 for none.
+    // The list row of the account shown in the account boxes (its index in the values'
+    // accounts), -1 for none.
     int shownAccount = -1;
     // True between "Add" and the acceptance of the new account's name.
     bool addingAccount = false;
+
+    // The one mapping between the controls and the values: SetValues shows `values` in a
+    // dialog just made (the account list shows their names and the first account, the
+    // source buttons the source when it is one they stand for); Values gives what the
+    // controls show, with the accounts as edited so far (the account boxes reach their
+    // account when the dialog copies them: on a list click, Add, Apply or OK).
+    void SetValues(const OptionsValues& values);
+    OptionsValues Values() const;
 
     // After the procedures have filled the controls: Apply off until the user changes one.
     void MarkUnchanged();
@@ -102,6 +106,16 @@ class FrmOptions final : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Controls the procedures and tests reach only through the values.
+    QRadioButton* OptFile;
+    QRadioButton* optExtMapi;
+    QLabel* lblProfile;
+    QPushButton* cmdProfileBrowse;
+    QRadioButton* OptFileNetscape;
+    QRadioButton* OptFileEudora;
+    QRadioButton* OptFileOther;
+    QLineEdit* txtFormatFile;
+
     QWidget* BuildGeneralTab();
     QWidget* BuildMapiTab();
     QWidget* BuildInternetMailTab();
@@ -110,6 +124,23 @@ class FrmOptions final : public QDialog {
     void EnableSourceTabs();
     void EnableAccountBoxes();
     void Changed();
+
+    // The account boxes, to and from one account (part of the mapping).
+    Pop3AccountValues AccountBoxes() const;
+    void ShowAccountBoxes(const Pop3AccountValues& account);
+    // The names the account list shows, in order.
+    QStringList ListedNames() const;
+    // The source choice's "UseSource" value, "" when no source button is selected.
+    std::string SelectedSource() const;
+
+    // Control behaviour that serves the procedures of the same names.
+    void SetDeleteMsgControls();
+    void SetScriptControls();
+    void DoDirLookup(QLineEdit& box);
+    void ClearPop3Ctrl();
+    void SetPop3Ctrls();
+    void ShowNewAccount();
+    void CopyShownAccount();
 
     void OnAccountRowChanged();
     void OnAdd();
@@ -120,6 +151,8 @@ class FrmOptions final : public QDialog {
     void OnCancel();
 
     bool m_checking = false;  // inside the name check (its message box takes the focus)
+    // The accounts as edited; the list shows their names in this order.
+    std::vector<Pop3AccountValues> m_accounts;
 };
 
 }  // namespace tallix::manager

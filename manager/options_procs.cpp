@@ -1,12 +1,6 @@
 #include "manager/options_procs.h"
 
-#include <QCheckBox>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QRadioButton>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
@@ -23,16 +17,6 @@ std::string Ctx(std::string_view procedure) {
     return "modClientProcs - " + std::string(procedure);
 }
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-QString Q(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
-}
-std::string S(const QLineEdit* box) {
-    return box->text().toStdString();
-}
-
 DirectoryChooser& TheDirectoryChooser() {
     static DirectoryChooser chooser;
     return chooser;
@@ -41,12 +25,6 @@ DirectoryChooser& TheDirectoryChooser() {
 FileChooser& TheFileChooser() {
     static FileChooser chooser;
     return chooser;
-}
-
-sources::clsPOP3Config* AccountAt(int row) {
-    auto& configs = State().pop3Configs;
-    if (!configs || row < 0 || row >= configs->Count()) return nullptr;
-    return configs->Item(row + 1);
 }
 
 }  // namespace
@@ -77,9 +55,9 @@ FrmOptions* LoadOptions(QWidget* parent) {
         if (State().pop3ConfigPath.empty()) State().pop3ConfigPath = sources::Pop3ConfigPath();
         if (!State().pop3Configs) GetPOP3Configurations();
         form = new FrmOptions(parent);
-        SetOptionsCtrls(*form);
-        SetScriptControls(*form);
-        SetDeleteMsgControls(*form);
+        OptionsValues values;
+        SetOptionsCtrls(values);
+        form->SetValues(values);
         form->MarkUnchanged();
     });
     return form;
@@ -97,81 +75,48 @@ void InitOptions() {
     });
 }
 
-void SetOptionsCtrls(FrmOptions& form) {
+void SetOptionsCtrls(OptionsValues& values) {
     Guard(Ctx("SetOptionsCtrls"), [&] {
         SettingsState& s = Settings();
-        form.txtFormatFile->setText(Q(s.localFileName));
-        form.txtDirectory->setText(Q(s.templateDir));
-        form.txtProfile->setText(Q(s.mapiProfile));
-        form.chkHelpText->setChecked(s.showHelp);
-        form.txtScriptDir->setText(Q(s.scriptDir));
-        form.txtExtension->setText(Q(s.scriptExt));
-        form.txtEngine->setText(Q(s.scriptEngine));
-        form.chkUseScripting->setChecked(s.useScripts);
-
         // A manager that never had a source chosen starts on the default store, and stores
         // that choice at once.
         if (Trim(s.useSource).empty()) {
             s.useSource = kSourceSimpleMapi;
             PutUseSource();
         }
-
-        if (s.deleteFlag != 0) {
-            form.chkDelMessages->setChecked(true);
-            if (s.deleteFlag == 1) form.chkPromptDelete->setChecked(true);
-        }
-        if (s.deleteUnused) form.chkUnusedMsgs->setChecked(true);
-
-        // The kind is chosen before the source, so the source's tab opens on it.
-        const std::string& source = s.useSource;
-        if (source == kSourceExtendedMapi) {
-            form.optExtMapi->setChecked(true);
-            form.optMAPI->setChecked(true);
-        } else if (source == kSourceSimpleMapi) {
-            form.optSimpleMapi->setChecked(true);
-            form.optMAPI->setChecked(true);
-            form.txtProfile->setEnabled(false);
-        } else if (source == kSourcePop3) {
-            form.OptPop3->setChecked(true);
-        } else if (source == kSourceNetscape) {
-            form.OptFileNetscape->setChecked(true);
-            form.OptFile->setChecked(true);
-        } else if (source == kSourceEudora) {
-            form.OptFileEudora->setChecked(true);
-            form.OptFile->setChecked(true);
-        } else if (source == kSourceFileOther) {
-            form.OptFileOther->setChecked(true);
-            form.OptFile->setChecked(true);
-        }
-
-        form.lstPOPName->clear();
-        form.shownAccount = -1;
-        if (auto& configs = State().pop3Configs; configs && configs->Count() > 0) {
-            for (const auto& account : *configs) form.lstPOPName->addItem(Q(account->ID()));
-            form.lstPOPName->setCurrentRow(0);  // shows the first account in the boxes
+        values.source = s.useSource;
+        values.deleteFlag = s.deleteFlag;
+        values.deleteUnused = s.deleteUnused;
+        values.templateDir = s.templateDir;
+        values.showHelp = s.showHelp;
+        values.useScripts = s.useScripts;
+        values.scriptDir = s.scriptDir;
+        values.scriptEngine = s.scriptEngine;
+        values.scriptExt = s.scriptExt;
+        values.mapiProfile = s.mapiProfile;
+        values.localFileName = s.localFileName;
+        values.accounts.clear();
+        if (const auto& configs = State().pop3Configs) {
+            for (const auto& account : *configs)
+                values.accounts.push_back({account->ID(), account->HostName(), account->Port(),
+                                           account->LoginName(), account->Password()});
         }
     });
 }
 
-void SaveOptions(FrmOptions& form) {
+void SaveOptions(const OptionsValues& values) {
     Guard(Ctx("SaveOptions"), [&] {
         SettingsState& s = Settings();
-        s.mapiProfile = S(form.txtProfile);
-        s.templateDir = S(form.txtDirectory);
-        s.showHelp = form.chkHelpText->isChecked();
-        s.useScripts = form.chkUseScripting->isChecked();
-        s.scriptEngine = S(form.txtEngine);
-        s.scriptDir = S(form.txtScriptDir);
-        s.scriptExt = S(form.txtExtension);
-
-        // The two dependent boxes count only while deletion is on, whatever they show.
-        s.deleteFlag = 0;
-        s.deleteUnused = false;
-        if (form.chkDelMessages->isChecked()) {
-            s.deleteFlag = form.chkPromptDelete->isChecked() ? 1 : 2;
-            s.deleteUnused = form.chkUnusedMsgs->isChecked();
-        }
-        s.localFileName = S(form.txtFormatFile);
+        s.mapiProfile = values.mapiProfile;
+        s.templateDir = values.templateDir;
+        s.showHelp = values.showHelp;
+        s.useScripts = values.useScripts;
+        s.scriptEngine = values.scriptEngine;
+        s.scriptDir = values.scriptDir;
+        s.scriptExt = values.scriptExt;
+        s.deleteFlag = values.deleteFlag;
+        s.deleteUnused = values.deleteUnused;
+        s.localFileName = values.localFileName;
 
         PutShowHelp();
         PutTemplateDir();
@@ -184,10 +129,10 @@ void SaveOptions(FrmOptions& form) {
         PutDeleteUnused();
         PutLocalFileName();
 
-        if (const std::string_view source = SelectedSource(form); !source.empty())
-            s.useSource = source;
+        if (!values.source.empty()) s.useSource = values.source;
         PutUseSource();
 
+        SetPOP3Configs(values.accounts);
         PutPOP3Configs();
 
         GetMapiProfile();
@@ -197,96 +142,34 @@ void SaveOptions(FrmOptions& form) {
     });
 }
 
-std::string_view SelectedSource(const FrmOptions& form) {
-    if (form.optMAPI->isChecked())
-        return form.optExtMapi->isChecked() ? kSourceExtendedMapi : kSourceSimpleMapi;
-    if (form.OptPop3->isChecked()) return kSourcePop3;
-    if (form.OptFile->isChecked()) {
-        if (form.OptFileNetscape->isChecked()) return kSourceNetscape;
-        if (form.OptFileEudora->isChecked()) return kSourceEudora;
-        if (form.OptFileOther->isChecked()) return kSourceFileOther;
-    }
-    return {};
-}
-
-void SetDeleteMsgControls(FrmOptions& form) {
-    Guard(Ctx("SetDeleteMsgControls"), [&] {
-        const bool on = form.chkDelMessages->isChecked();
-        form.chkPromptDelete->setEnabled(on);
-        form.chkUnusedMsgs->setEnabled(on);
-    });
-}
-
-void SetScriptControls(FrmOptions& form) {
-    Guard(Ctx("SetScriptControls"), [&] {
-        const bool on = form.chkUseScripting->isChecked();
-        for (QWidget* w : std::initializer_list<QWidget*>{
-                 form.txtScriptDir, form.txtEngine, form.txtExtension, form.cmdScriptBrowse,
-                 form.lblScriptDir, form.lblEngine, form.lblExtension})
-            w->setEnabled(on);
-    });
-}
-
-void DoDirLookup(QLineEdit& box) {
-    Guard(Ctx("DoDirLookup"), [&] {
-        const QString chosen = ChooseDirectory(box.window(), Q(kChooseDirectoryTitle), box.text());
-        if (!chosen.isEmpty()) box.setText(chosen);
-    });
-}
-
-void ClearPop3Ctrl(FrmOptions& form) {
-    Guard(Ctx("ClearPop3Ctrl"), [&] {
-        for (QLineEdit* box :
-             {form.txtPOPName, form.txtHostName, form.txtPort, form.txtLoginName, form.txtPassword})
-            box->clear();
-    });
-}
-
-void SetPop3Ctrls(FrmOptions& form) {
-    Guard(Ctx("SetPop3Ctrls"), [&] {
-        ClearPop3Ctrl(form);
-        const int row = form.lstPOPName->currentRow();
-        if (const sources::clsPOP3Config* account = AccountAt(row)) {
-            form.txtPOPName->setText(Q(account->ID()));
-            form.txtHostName->setText(Q(account->HostName()));
-            form.txtPort->setText(QString::number(account->Port()));
-            form.txtLoginName->setText(Q(account->LoginName()));
-            form.txtPassword->setText(Q(account->Password()));
-        }
-        form.shownAccount = row;
-    });
-}
-
-void GetPOP3Ctrls(FrmOptions& form) {
+void GetPOP3Ctrls(std::vector<Pop3AccountValues>& accounts, int shown,
+                  const Pop3AccountValues& boxes) {
     Guard(Ctx("GetPOP3Ctrls"), [&] {
-        sources::clsPOP3Config* account = AccountAt(form.shownAccount);
-        if (!account) return;
-        account->SetID(S(form.txtPOPName));
-        account->SetHostName(S(form.txtHostName));
-        account->SetLoginName(S(form.txtLoginName));
-        account->SetPassword(S(form.txtPassword));
-        account->SetPort(CLng(Val(S(form.txtPort))));
+        if (shown < 0 || shown >= static_cast<int>(accounts.size())) return;
+        accounts[static_cast<std::size_t>(shown)] = boxes;
     });
 }
 
-void AddNewPOP3(FrmOptions& form) {
-    Guard(Ctx("AddNewPOP3"), [&] {
-        form.addingAccount = true;
-        form.txtPOPName->setText(QString::fromUtf8(kNewAccountName));
-        form.txtHostName->clear();
-        form.txtLoginName->clear();
-        form.txtPassword->clear();
-        form.txtPort->setText(QString::number(sources::kDefaultPop3Port));
-        for (QLineEdit* box :
-             {form.txtPOPName, form.txtHostName, form.txtPort, form.txtLoginName, form.txtPassword})
-            box->setEnabled(true);
-        // The focus goes to the name before the list and its buttons are disabled, so it
-        // never passes through another control on the way.
-        form.txtPOPName->setFocus(Qt::OtherFocusReason);
-        form.txtPOPName->selectAll();
-        form.cmdVarAdd->setEnabled(false);
-        form.cmdDelete->setEnabled(false);
-        form.lstPOPName->setEnabled(false);
+Pop3AccountValues AddNewPOP3() {
+    Pop3AccountValues account;
+    account.id = kNewAccountName;
+    return account;
+}
+
+void SetPOP3Configs(const std::vector<Pop3AccountValues>& accounts) {
+    Guard(Ctx("SetPOP3Configs"), [&] {
+        auto& configs = State().pop3Configs;
+        if (!configs) return;
+        while (configs->Count() > 0) configs->Remove(configs->Count());
+        for (const Pop3AccountValues& values : accounts) {
+            sources::clsPOP3Config* account = configs->Add();
+            if (!account) return;
+            account->SetID(values.id);
+            account->SetHostName(values.hostName);
+            account->SetPort(values.port);
+            account->SetLoginName(values.loginName);
+            account->SetPassword(values.password);
+        }
     });
 }
 
@@ -296,17 +179,15 @@ void PutPOP3Configs() {
     });
 }
 
-bool ValidPOP3Name(const FrmOptions& form, const QString& name, int ownRow) {
+bool ValidPOP3Name(const QStringList& names, const QString& name, int ownRow) {
     return GuardValue(Ctx("ValidPOP3Name"), false, [&] {
         const QString trimmed = name.trimmed();
         if (trimmed.isEmpty() || trimmed == QString::fromUtf8(kNewAccountName)) return false;
-        for (int i = 0; i < form.lstPOPName->count(); ++i) {
+        for (int i = 0; i < names.size(); ++i) {
             if (i == ownRow) continue;
             // Sections of the account file match without regard to case, so two names that
             // differ only in case would share one section and one account would be lost.
-            if (EqualsNoCase(form.lstPOPName->item(i)->text().trimmed().toStdString(),
-                             trimmed.toStdString()))
-                return false;
+            if (EqualsNoCase(names[i].trimmed().toStdString(), trimmed.toStdString())) return false;
         }
         return true;
     });

@@ -1,14 +1,20 @@
 #pragma once
-// The procedures of modClientProcs that serve the options dialog: opening it, settings to
-// controls and back, the account boxes, and the folder picker. Each traps its own failures
-// and reports them under "modClientProcs - " + its name.
+// The procedures of modClientProcs that serve the options dialog. They work on the values the
+// dialog edits (OptionsValues), not on its controls: the settings and accounts are read into
+// the values, and the values are stored. The dialog maps its controls to and from the values
+// (options_dialog.h). Each procedure traps its own failures and reports them under
+// "modClientProcs - " + its name.
 
 #include <QString>
+#include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-class QLineEdit;
+#include "sources/pop3_config.h"
+
 class QWidget;
 
 namespace tallix::manager {
@@ -22,6 +28,39 @@ inline constexpr std::string_view kChooseDirectoryTitle = "Choose Directory";
 inline constexpr std::string_view kMailSourceFileTitle = "Mail Source File";
 // Every file: on Linux a mailbox file often has no extension at all, which "*.*" would hide.
 inline constexpr std::string_view kMailSourceFileFilter = "All files (*)";
+
+// The name an account has between "Add" and the acceptance of its own name.
+inline constexpr std::string_view kNewAccountName = "<New>";
+
+// One POP3 account as the account boxes show it.
+struct Pop3AccountValues {
+    std::string id;
+    std::string hostName;
+    std::int32_t port = sources::kDefaultPop3Port;
+    std::string loginName;
+    std::string password;
+    bool operator==(const Pop3AccountValues&) const = default;
+};
+
+// What the options dialog edits: the settings it shows and the stored POP3 accounts.
+struct OptionsValues {
+    // The "UseSource" value the source choice stands for; "" when no source is chosen (the
+    // setting then keeps its value).
+    std::string source;
+    std::int16_t deleteFlag = 0;  // 0 never, 1 after asking, 2 without asking
+    bool deleteUnused = false;
+    std::string templateDir;
+    bool showHelp = false;
+    bool useScripts = false;
+    std::string scriptDir;
+    std::string scriptEngine;
+    std::string scriptExt;
+    std::string mapiProfile;
+    std::string localFileName;
+    // In list order; stored in POP3.CFG in this order.
+    std::vector<Pop3AccountValues> accounts;
+    bool operator==(const OptionsValues&) const = default;
+};
 
 // The folder and file pickers the dialog uses. They return the chosen path, or "" when the
 // user cancelled. Tests replace them (an empty function restores the system dialogs).
@@ -40,24 +79,25 @@ void InitOptions();
 // The dialog filled from the settings and accounts, not yet shown (InitOptions shows it).
 FrmOptions* LoadOptions(QWidget* parent);
 
-void SetOptionsCtrls(FrmOptions& form);
-void SaveOptions(FrmOptions& form);
-void SetDeleteMsgControls(FrmOptions& form);
-void SetScriptControls(FrmOptions& form);
-void DoDirLookup(QLineEdit& box);
-void SetPop3Ctrls(FrmOptions& form);
-void ClearPop3Ctrl(FrmOptions& form);
-void GetPOP3Ctrls(FrmOptions& form);
-void AddNewPOP3(FrmOptions& form);
+// The settings and accounts in force, as the dialog opens on them. A manager that never had
+// a source chosen gets the default store, and that choice is stored at once.
+void SetOptionsCtrls(OptionsValues& values);
+// Stores the values: the settings through their putters, the accounts in POP3.CFG; then
+// reads back the settings the main window depends on and refills its list.
+void SaveOptions(const OptionsValues& values);
+// The account boxes into the account at `shown` (0-based), when there is one.
+void GetPOP3Ctrls(std::vector<Pop3AccountValues>& accounts, int shown,
+                  const Pop3AccountValues& boxes);
+// What the boxes show for an account being added.
+Pop3AccountValues AddNewPOP3();
+// The manager-wide accounts become `accounts`; nothing is written.
+void SetPOP3Configs(const std::vector<Pop3AccountValues>& accounts);
+// Rewrites POP3.CFG from the manager-wide accounts.
 void PutPOP3Configs();
 
-// The "UseSource" value the dialog's source choice stands for; "" when no source button is
-// selected (the setting then keeps its value).
-std::string_view SelectedSource(const FrmOptions& form);
-
 // The account-name rule: a name is refused when it is "<New>", empty after trimming, or
-// equal (trimmed, without regard to case) to another entry of the list; `ownRow` is the
-// entry that belongs to the account being named (-1 for a new account).
-bool ValidPOP3Name(const FrmOptions& form, const QString& name, int ownRow);
+// equal (trimmed, without regard to case) to another of `names`; `ownRow` is the entry that
+// belongs to the account being named (-1 for a new account).
+bool ValidPOP3Name(const QStringList& names, const QString& name, int ownRow);
 
 }  // namespace tallix::manager

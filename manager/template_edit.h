@@ -1,13 +1,19 @@
 #pragma once
 // The template editor "Template Properties": a modal dialog over the main window that edits
 // the manager's current template (name, active flag, filter, output file, variables, output
-// order, scripts) and writes its file on Apply or OK. The procedures below keep the names
-// the rest of the manager and the help set use for them.
+// order, scripts) as a TemplateDraft, and writes its file on Apply or OK. The controls map to
+// and from the draft in one place (Draft, SetDraft); the code of each tab is in a file of its
+// own (template_edit_general.cpp, _variables, _output, _scripting, with the lists both list
+// tabs use in _lists), the dialog's frame and its saving here in template_edit.cpp. The
+// procedures below keep the names the rest of the manager and the help set use for them.
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "manager/template_draft.h"
 
 class QCheckBox;
 class QComboBox;
@@ -24,32 +30,14 @@ class clsTemplate;
 
 namespace tallix::manager {
 
-// Texts the editor shows.
+// Texts the editor shows (those of the variables and of saving are in template_draft.h).
 inline constexpr std::string_view kEditorCaption = "Template Properties";
-inline constexpr std::string_view kNewVarName = "<NewVar>";
-inline constexpr std::string_view kMsgVarBlank = "The variable name cannot be blank";
-inline constexpr std::string_view kMsgVarInvalid = "Not a valid variable name.";
-inline constexpr std::string_view kMsgVarExists = "Variable already exist with this name.";
-inline constexpr std::string_view kMsgNoVariable = "No Variable defined or selected...";
 inline constexpr std::string_view kMsgDeleteVariable = "Delete the currently selected variable?";
 inline constexpr std::string_view kWarningTitle = "Warning";
-inline constexpr std::string_view kMsgCannotSaveChanges = "Cannot save the current changes.\n";
 inline constexpr std::string_view kMsgCannotSaveTemplate = "Cannot Save Template.\n";
-// A rename of the template's file that the system refused: nothing was written.
-inline constexpr std::string_view kMsgRenameFailed = "Unable to rename the template file ";
-inline constexpr std::string_view kMsgRenameNothingSaved =
-    "The template file was left as it was and the changes were not saved.";
 
-// Combo choices.
-inline constexpr std::string_view kStartBeginning = "Beginning of Field";
-inline constexpr std::string_view kStartAfterText = "After Defined Text";
-inline constexpr std::string_view kStopEndOfField = "End of Field";
-inline constexpr std::string_view kStopEndOfLine = "End of Line";
-inline constexpr std::string_view kStopDefinedText = "Defined Text";
+// The variable type combo's single entry.
 inline constexpr std::string_view kVarTypeMapi = "MAPI";
-
-// A start or stop text longer than this is cut in the help line.
-inline constexpr std::size_t kHelpTextShown = 15;
 
 // Tab positions.
 inline constexpr int kEditorTabGeneral = 0;
@@ -57,13 +45,6 @@ inline constexpr int kEditorTabVariables = 1;
 inline constexpr int kEditorTabOutputFormat = 2;
 inline constexpr int kEditorTabScripting = 3;
 
-// The start and stop combo texts for a stored FindStart / FindStop.
-std::string SetStartComboStr(const std::string& findStart);
-std::string SetStopComboStr(const std::string& findStop);
-// FindStart / FindStop from a combo choice and its text box.
-std::string FindTextFromChoice(const std::string& choice, const std::string& boxText);
-bool ShowVarStart(const std::string& choice);
-bool ShowVarStop(const std::string& choice);
 // Selects the first entry, then the first whose trimmed text equals the trimmed `text`.
 void SetComboIndex(QComboBox* combo, const std::string& text);
 
@@ -74,6 +55,8 @@ class FrmTemplateEdit final : public QDialog {
     explicit FrmTemplateEdit(std::shared_ptr<clsTemplate> tpl, QWidget* parent = nullptr);
     ~FrmTemplateEdit() override;
 
+    // The controls the tests drive where they check how the dialog behaves (focus, keys,
+    // the lists' buttons, message boxes); the values go through the draft.
     QTabWidget* tabMain;
     // General
     QLineEdit* txtTemplateName;
@@ -94,54 +77,48 @@ class FrmTemplateEdit final : public QDialog {
     QLineEdit* txtVarFindStr;
     QComboBox* cboStop;
     QLineEdit* txtVarStopStr;
-    QComboBox* cboVarType;
-    QCheckBox* chkUseQuote;
-    QCheckBox* chkRemoveLF;
-    QCheckBox* chkMatchString;
-    QCheckBox* chkMatchCase;
-    QCheckBox* chkStartOfLine;
     QLabel* lblHelp;
     // Output Format
     QListWidget* lstOutVars;
     QListWidget* lstVarIncluded;
     QPushButton* cmdAddOne;
-    QPushButton* cmdRemoveOne;
-    QPushButton* cmdAddAll;
     QPushButton* cmdRemoveAll;
     QPushButton* cmdMoveUp;
     QPushButton* cmdMoveDown;
     QLineEdit* txtOutputLine;
-    QCheckBox* chkAllowDuplicate;
     // Scripting
     QListWidget* lstScripts;
     QListWidget* lstUseScripts;
     QPushButton* cmdScriptAddOne;
     QPushButton* cmdScriptRemoveOne;
-    QPushButton* cmdScriptAddAll;
-    QPushButton* cmdScriptRemoveAll;
     QPushButton* cmdScriptUp;
-    QPushButton* cmdScriptDown;
     // Buttons
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdApply;
     QPushButton* cmdHelp;
 
+    // The one mapping between the controls and the draft. SetDraft shows `draft` (the
+    // first variable in the property controls, the output and script lists in their
+    // order); Draft gives what the controls show, with the variables as edited so far and
+    // the shown one's property controls copied in.
+    void SetDraft(const TemplateDraft& draft);
+    TemplateDraft Draft() const;
+
     // Fills the controls from the template; `isNew` keeps the name as given (a new
     // template's name is not a path yet).
     void SetEditCtrlValues(bool isNew);
-    // Copies the controls into the template (nothing is written).
+    // Copies the draft into the template (nothing is written).
     void GetEditCtrlValues();
 
-    // Apply: checks the name, copies the controls, renames the file of an existing template
-    // when its name changed, writes the file and refills the main list. False when refused
-    // or the rename failed (nothing written).
+    // Apply: a variable name still being typed is checked, then the draft is saved
+    // (SaveDraft). False when refused or the rename failed (nothing written).
     bool SaveTemplate();
 
     // For windows that add a page of their own (a test bench): appends a tab, returns its
     // index.
     int AddTab(QWidget* page, const QString& caption);
-    // The template as currently edited, as a copy (the controls copied in, nothing saved).
+    // The template as currently edited, as a copy (the draft copied in, nothing saved).
     std::shared_ptr<clsTemplate> EditedTemplate();
     std::shared_ptr<clsTemplate> Template() const { return m_tpl; }
 
@@ -160,19 +137,46 @@ class FrmTemplateEdit final : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Controls the procedures and tests reach only through the draft or the dialog's own
+    // handlers.
+    QComboBox* cboVarType;
+    QCheckBox* chkUseQuote;
+    QCheckBox* chkRemoveLF;
+    QCheckBox* chkMatchString;
+    QCheckBox* chkMatchCase;
+    QCheckBox* chkStartOfLine;
+    QPushButton* cmdRemoveOne;
+    QPushButton* cmdAddAll;
+    QCheckBox* chkAllowDuplicate;
+    QPushButton* cmdScriptAddAll;
+    QPushButton* cmdScriptRemoveAll;
+    QPushButton* cmdScriptDown;
+
+    // Each tab's controls and their connections (template_edit_<tab>.cpp).
     void BuildGeneralTab();
     void BuildVariablesTab();
     void BuildOutputTab();
     void BuildScriptingTab();
-    void Wire();
+    void BuildButtons();
+    void WireGeneralTab();
+    void WireVariablesTab();
+    void WireOutputTab();
+    void WireScriptingTab();
+    void WireButtons();
 
     void SetChanged(bool changed);
+    // An edit by the user (not by code filling the controls) sets the changed flag.
+    void MarkEdited();
     void Activate();
 
+    // The property controls to and from one variable (part of the mapping; the name box is
+    // not read back: a new name reaches the variable only through the rename checks).
+    void ShowVariable(const VariableDraft& variable);
+    void TakeVariable(VariableDraft& variable) const;
+    VariableDraft* VariableAt(int position);
+
     // Variables
-    void SetExportFields();
     void SetExportFields(const std::vector<std::string>& outputArray);
-    void AddVarEntry(const std::string& name, int position);
     void ClearVarList();
     void SetVarValues(int position);
     void GetVarValues(int position);
@@ -193,8 +197,9 @@ class FrmTemplateEdit final : public QDialog {
     void ShowHelpLine();
 
     // Output and script lists
-    void FillOutputLists();
-    void MoveSelectedVar(const std::string& name);
+    // Runs one move of the list procedure `procedure`; a move that took place is an edit.
+    void MoveEntries(std::string_view procedure, const std::function<bool()>& move);
+    void FillOutputLists(const std::vector<std::string>& outputArray);
     void MakeOutputFromList();
     void AddOneToInclude(QListWidget* from, QListWidget* to, bool sortTarget = false);
     void RemoveOneFromInclude(QListWidget* from, QListWidget* to, bool sortTarget = false);
@@ -203,7 +208,7 @@ class FrmTemplateEdit final : public QDialog {
     void MoveUpList(QListWidget* list);
     void MoveDownList(QListWidget* list);
     void SetScripting();
-    void SetScriptsUsed();
+    void SetScriptsUsed(const std::vector<std::string>& scripts);
     void SetDelimiterFromCombo();
 
     // Dialog handlers
@@ -214,11 +219,12 @@ class FrmTemplateEdit final : public QDialog {
     void ApplyClicked();
 
     std::shared_ptr<clsTemplate> m_tpl;
+    // The variables as edited; the variable list's entries carry their 1-based positions.
+    std::vector<VariableDraft> m_vars;
     bool m_changed = false;
     int m_curVar = -1;  // lstVars row shown in the property controls
     int m_filling = 0;  // > 0 while controls are filled by code
     std::string m_delimiter = ",";
-    std::string m_varNameShown;  // the name the property controls were filled with
 };
 
 }  // namespace tallix::manager

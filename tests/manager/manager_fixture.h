@@ -3,16 +3,20 @@
 // directory, settings file and template directory, with message boxes answered by a script.
 // Each test file's fixture derives from it and adds the runners of the windows it drives.
 
+#include <QListWidget>
 #include <QStringList>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
+#include "model/template.h"
 #include "settings/app_info.h"
+#include "settings/registry.h"
 #include "settings/settings_store.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
@@ -55,6 +59,45 @@ struct ManagerFixture {
         item->setSelected(true);
     }
     std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
+
+    // The engine built in `binDir` as the program directory's own.
+    void LinkEngine(const std::string& binDir) const {
+        std::filesystem::create_symlink(std::filesystem::path(binDir) / "txengine",
+                                        std::filesystem::path(env.ProgramDir()) / "txengine");
+    }
+    // The stored settings of an engine run over the mailbox file inbox.mbox in the program
+    // directory, which holds `messages`; returns the mailbox's path.
+    std::string PrepareMailboxRun(const std::string& messages) const {
+        const std::string mailbox = env.ProgramDir() + "/inbox.mbox";
+        WriteFileBytes(mailbox, messages);
+        SaveRegData(kSettingsSection, "TemplateDir", TemplateDir());
+        SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
+        SaveRegData(kSettingsSection, "LocalFileName", mailbox);
+        SaveRegData(kSettingsSection, "DeleteFlag", "0");
+        return mailbox;
+    }
 };
+
+// The template stored at `path`, read as the manager reads it.
+inline std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
+    auto t = std::make_shared<clsTemplate>();
+    t->SetFileName(path);
+    t->ReadTemplate();
+    return t;
+}
+
+// The entries of a list box, in order.
+inline QStringList Texts(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+// Names as a QStringList, for QCOMPARE's messages.
+inline QStringList Names(const std::vector<std::string>& names) {
+    QStringList out;
+    for (const std::string& n : names) out << QString::fromStdString(n);
+    return out;
+}
 
 }  // namespace tallix::testing

@@ -32,6 +32,7 @@
 
 using namespace tallix;
 using namespace tallix::manager;
+using tallix::testing::ReadBack;
 namespace fs = std::filesystem;
 using tallix::testing::EngineWithoutWindow;
 using tallix::testing::ReadFileBytes;
@@ -54,9 +55,8 @@ std::string TemplateText(bool active, const std::string& lastRan, const std::str
 struct Manager : tallix::testing::ManagerFixture {
     Manager() {
         // Commands that open the template editor record its name and leave it unsaved.
-        SetEditorRunner([this](FrmTemplateEdit& editor) {
-            editedNames.push_back(editor.txtTemplateName->text().toStdString());
-        });
+        SetEditorRunner(
+            [this](FrmTemplateEdit& editor) { editedNames.push_back(editor.Draft().name); });
     }
     ~Manager() { SetEditorRunner({}); }
     std::vector<std::string> editedNames;
@@ -67,18 +67,7 @@ struct Manager : tallix::testing::ManagerFixture {
                        TemplateText(active, lastRan, env.ProgramDir() + "/out.csv"));
     }
     std::string SelectedName() const { return FrmMain::RowText(form->SelectedItem()); }
-    void LinkEngine() {
-        fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine",
-                           fs::path(env.ProgramDir()) / "txengine");
-    }
 };
-
-std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
-    auto t = std::make_shared<clsTemplate>();
-    t->SetFileName(path);
-    t->ReadTemplate();
-    return t;
-}
 
 }  // namespace
 
@@ -364,16 +353,11 @@ namespace {
 
 // Settings and a one-message mailbox for the real engine.
 void PrepareEngineRun(Manager& m) {
-    m.LinkEngine();
-    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
-    WriteFileBytes(mailbox,
-                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann <ann@example.org>\nTo: Shop "
-                   "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 "
-                   "+0100\n\nCode: Z-7\n\n");
-    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
-    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
-    SaveRegData(kSettingsSection, "LocalFileName", mailbox);
-    SaveRegData(kSettingsSection, "DeleteFlag", "0");
+    m.LinkEngine(TALLIX_BIN_DIR);
+    m.PrepareMailboxRun(
+        "From - Mon Mar  2 09:00:00 2026\nFrom: Ann <ann@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\nCode: "
+        "Z-7\n\n");
 }
 
 }  // namespace

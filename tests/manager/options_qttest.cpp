@@ -28,6 +28,7 @@
 #include "settings/app_info.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "tests/manager/manager_fixture.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -35,6 +36,7 @@ using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
 using tallix::testing::ReadFileBytes;
+using tallix::testing::Texts;
 using tallix::testing::WriteFileBytes;
 
 namespace {
@@ -46,24 +48,15 @@ const std::string kTwoAccounts =
 
 // A manager with its main window, over a private program directory and settings file, as
 // start-up leaves it: settings and accounts read.
-struct Manager {
-    tallix::testing::IsolatedEnvironment env;
-    tallix::testing::ScriptedUi ui;
-    std::unique_ptr<FrmMain> form;
+struct Manager : tallix::testing::ManagerFixture {
     std::vector<QString> pickerTitles;
     QString nextPick;  // what the next folder or file picker returns
 
     explicit Manager(const std::string& settings = "", const std::string& accounts = "") {
-        SetProgramIdentity("tallix", "Tallix");
-        ResetSettings();
-        ResetManagerState();
-        fs::create_directories(TemplateDir());
         fs::create_directories(env.ConfigDir() + "/Vantroy Technologies");
         WriteFileBytes(env.SettingsFile(),
                        "[Settings]\r\nTemplateDir=" + TemplateDir() + "\r\n" + settings);
         if (!accounts.empty()) WriteFileBytes(Pop3File(), accounts);
-        form = std::make_unique<FrmMain>();
-        SetMainForm(form.get());
         GetGeneralSettings();
         GetUseSource();
         GetPOP3Configurations();
@@ -81,11 +74,8 @@ struct Manager {
     ~Manager() {
         SetDirectoryChooser({});
         SetFileChooser({});
-        SetMainForm(nullptr);
-        form.reset();
     }
 
-    std::string TemplateDir() const { return env.ProgramDir() + "/templates"; }
     std::string Pop3File() const { return env.ProgramDir() + "/POP3.CFG"; }
     std::string Setting(const char* name) const { return GetRegData(kSettingsSection, name); }
 
@@ -109,17 +99,34 @@ struct Manager {
     }
 };
 
-QStringList ListEntries(const FrmOptions& f) {
-    QStringList entries;
-    for (int i = 0; i < f.lstPOPName->count(); ++i) entries << f.lstPOPName->item(i)->text();
-    return entries;
-}
-
 QStringList AccountNames() {
     QStringList names;
     if (State().pop3Configs)
         for (const auto& a : *State().pop3Configs) names << QString::fromStdString(a->ID());
     return names;
+}
+
+// The accounts as the dialog has them so far (the manager's own change only when applied).
+QStringList EditedNames(const FrmOptions& f) {
+    QStringList names;
+    for (const Pop3AccountValues& a : f.Values().accounts) names << QString::fromStdString(a.id);
+    return names;
+}
+
+// The values every case of the mapping starts from: each text its own.
+OptionsValues DistinctValues() {
+    OptionsValues v;
+    v.templateDir = "/srv/templates";
+    v.showHelp = true;
+    v.useScripts = true;
+    v.scriptDir = "/srv/scripts";
+    v.scriptEngine = "Lua";
+    v.scriptExt = "lua";
+    v.mapiProfile = "/srv/mail/me";
+    v.localFileName = "/srv/mail/archive.mbox";
+    v.accounts = {{"Home", "pop.home.example", 110, "me", "secret"},
+                  {"Work", "mail.work.example", 995, "jo", "pw2"}};
+    return v;
 }
 
 // Types `name` into the name box and leaves it with Tab, as a user does.
@@ -150,11 +157,17 @@ class OptionsTest : public QObject {
     void chosenSourceIsStored();
     void deletionPolicyFollowsTheThreeBoxes_data();
     void deletionPolicyFollowsTheThreeBoxes();
-    void applyStoresEverySettingInOrderAndRefillsTheList();
+    void loadedValuesAreTheSettingsAndAccounts();
+    void saveStoresEverySettingInOrderAndRefillsTheList();
     void missingTemplateDirectoryIsStoredAndReported();
+    void everyValueIsShownInItsControlAndReadBack_data();
+    void everyValueIsShownInItsControlAndReadBack();
+    void applyKeepsTheDialogOpenAndStoresWhatItShows();
     void scriptControlsFollowTheScriptingBox();
     void pickersFillTheirBoxes();
     void accountsAreShownAndEditsKeptAcrossSelection();
+    void accountNameRule_data();
+    void accountNameRule();
     void newAccountNameChecks_data();
     void newAccountNameChecks();
     void renamingAnAccountRefusesDuplicates();
@@ -228,7 +241,7 @@ void OptionsTest::storedSourceSelectsItsButtonsAndTab() {
         QVERIFY(f.tbsOptions->isTabEnabled(kTabGeneral));
         // The folder box keeps its value except for the default store.
         const bool simple = f.optSimpleMapi->isChecked();
-        QCOMPARE(f.txtProfile->text(), simple ? QString() : QString("/srv/mail/me"));
+        QCOMPARE(f.Values().mapiProfile, simple ? std::string() : std::string("/srv/mail/me"));
         QCOMPARE(f.txtProfile->isEnabledTo(f.tbsOptions->widget(kTabMapi)), !simple);
         QVERIFY(!f.cmdApply->isEnabled());
     });
@@ -349,7 +362,32 @@ void OptionsTest::deletionPolicyFollowsTheThreeBoxes() {
     QCOMPARE(QString::fromStdString(m.Setting("DeleteUnused")), unused);
 }
 
-void OptionsTest::applyStoresEverySettingInOrderAndRefillsTheList() {
+void OptionsTest::loadedValuesAreTheSettingsAndAccounts() {
+    Manager m(
+        "UseSource=NETSCAPE\r\nDeleteFlag=1\r\nDeleteUnused=True\r\nProfile=/srv/mail/me\r\n"
+        "ShowHelpText=True\r\nUseScripts=True\r\nScriptDir=/srv/scripts\r\n"
+        "ScriptEngine=Lua\r\nScriptExt=lua\r\nLocalFileName=/srv/mail/archive.mbox\r\n",
+        kTwoAccounts);
+    OptionsValues expected = DistinctValues();
+    expected.templateDir = m.TemplateDir();
+    expected.source = "NETSCAPE";
+    expected.deleteFlag = 1;
+    expected.deleteUnused = true;
+    OptionsValues loaded;
+    SetOptionsCtrls(loaded);
+    QVERIFY(loaded == expected);
+    QVERIFY(m.ui.boxes.empty());
+
+    // No source stored: the default store, stored at once.
+    Manager fresh;
+    const std::string before = ReadFileBytes(fresh.env.SettingsFile());
+    SetOptionsCtrls(loaded);
+    QCOMPARE(loaded.source, std::string("SIMPLE MAPI"));
+    QVERIFY(loaded.accounts.empty());
+    QCOMPARE(ReadFileBytes(fresh.env.SettingsFile()), before + "UseSource=SIMPLE MAPI\r\n");
+}
+
+void OptionsTest::saveStoresEverySettingInOrderAndRefillsTheList() {
     // Only "UseSource" is stored before: every other value is new, so the file lists the
     // values in the order they were stored.
     Manager m("UseSource=POP3\r\n");
@@ -357,26 +395,17 @@ void OptionsTest::applyStoresEverySettingInOrderAndRefillsTheList() {
     const std::string otherDir = m.env.ProgramDir() + "/other templates";
     fs::create_directories(otherDir);
     WriteFileBytes(otherDir + "/Orders.txf", "[General]\r\nActive=True\r\n");
-    m.WithOptions([&](FrmOptions& f) {
-        QVERIFY(!f.cmdApply->isEnabled());
-        f.txtDirectory->setFocus();
-        f.txtDirectory->selectAll();
-        QTest::keyClicks(f.txtDirectory, QString::fromStdString(otherDir));
-        QVERIFY(f.cmdApply->isEnabled());  // typing enables Apply
-        QTest::mouseClick(f.chkHelpText, Qt::LeftButton, {},
-                          QPoint(4, f.chkHelpText->height() / 2));
-        f.chkUseScripting->click();
-        f.txtEngine->setText("Lua");
-        f.txtScriptDir->setText("  /srv/scripts  ");
-        f.txtExtension->setText(" lua ");
-        f.txtFormatFile->setText("/srv/mail/archive.mbox");
-        f.cmdApply->click();
-        QVERIFY(!f.cmdApply->isEnabled());
-        QVERIFY(f.isVisible());  // Apply keeps the dialog open
-        QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
-        QCOMPARE(m.form->lvMainList->topLevelItem(0)->text(kColName), QString("Orders"));
-        f.cmdCancel->click();  // what was applied stays
-    });
+    OptionsValues v = DistinctValues();
+    v.source = "POP3";
+    v.templateDir = otherDir;
+    v.showHelp = false;
+    v.mapiProfile.clear();
+    v.scriptDir = "  /srv/scripts  ";
+    v.scriptExt = " lua ";
+    v.accounts.clear();
+    SaveOptions(v);
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
+    QCOMPARE(m.form->lvMainList->topLevelItem(0)->text(kColName), QString("Orders"));
     const std::string file = ReadFileBytes(m.env.SettingsFile());
     const std::vector<std::string> order = {"UseSource=POP3",
                                             "ShowHelpText=False",
@@ -400,19 +429,136 @@ void OptionsTest::applyStoresEverySettingInOrderAndRefillsTheList() {
     QCOMPARE(ReadFileBytes(m.Pop3File()), std::string("[GENERAL]\r\nCount=0\r\n"));
     QCOMPARE(FileMode(m.Pop3File()), 0600u);
     QVERIFY(m.ui.boxes.empty());
+
+    // The deletion policy and the source as given; no source keeps the stored one.
+    v.deleteFlag = 2;
+    v.deleteUnused = true;
+    v.source = "";
+    v.accounts = DistinctValues().accounts;
+    SaveOptions(v);
+    QCOMPARE(m.Setting("DeleteFlag"), std::string("2"));
+    QCOMPARE(m.Setting("DeleteUnused"), std::string("True"));
+    QCOMPARE(m.Setting("UseSource"), std::string("POP3"));
+    v.source = "EUDORA";
+    SaveOptions(v);
+    QCOMPARE(m.Setting("UseSource"), std::string("EUDORA"));
+    QCOMPARE(Settings().useSource, std::string("EUDORA"));
+    // The accounts in their order, and the manager's own list the same.
+    QCOMPARE(ReadFileBytes(m.Pop3File()), kTwoAccounts);
+    QCOMPARE(AccountNames(), QStringList({"Home", "Work"}));
+    QCOMPARE(State().pop3Configs->Item(2)->Port(), 995);
 }
 
 void OptionsTest::missingTemplateDirectoryIsStoredAndReported() {
     Manager m("UseSource=POP3\r\n");
     const std::string missing = m.env.ProgramDir() + "/no such dir";
-    m.WithOptions([&](FrmOptions& f) {
-        f.txtDirectory->setText(QString::fromStdString(missing));
-        f.cmdOK->click();
-    });
+    OptionsValues v;
+    SetOptionsCtrls(v);
+    v.templateDir = missing;
+    SaveOptions(v);
     QCOMPARE(m.Setting("TemplateDir"), missing);
     QCOMPARE(m.ui.boxes.size(), std::size_t(1));
     QVERIFY(m.ui.boxes[0].text.find("The template directory could not be found.") == 0);
     QCOMPARE(m.form->lvMainList->topLevelItemCount(), 0);
+}
+
+void OptionsTest::everyValueIsShownInItsControlAndReadBack_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("deleteFlag");
+    QTest::addColumn<bool>("deleteUnused");
+    QTest::addColumn<QString>("readSource");  // what the controls give back
+    QTest::addColumn<bool>("readUnused");
+    QTest::addColumn<QString>("readProfile");
+    QTest::newRow("extended, ask")
+        << "EXTENDED MAPI" << 1 << false << "EXTENDED MAPI" << false << "/srv/mail/me";
+    QTest::newRow("default store empties the folder")
+        << "SIMPLE MAPI" << 2 << true << "SIMPLE MAPI" << true << "";
+    QTest::newRow("pop3, unused without deleting")
+        << "POP3" << 0 << true << "POP3" << false << "/srv/mail/me";
+    QTest::newRow("eudora") << "EUDORA" << 2 << false << "EUDORA" << false << "/srv/mail/me";
+    QTest::newRow("other file") << "FILE_OTHER" << 0 << false << "FILE_OTHER" << false
+                                << "/srv/mail/me";
+    QTest::newRow("unknown shows no source")
+        << "SOMETHING" << 0 << false << "" << false << "/srv/mail/me";
+}
+
+void OptionsTest::everyValueIsShownInItsControlAndReadBack() {
+    QFETCH(QString, source);
+    QFETCH(int, deleteFlag);
+    QFETCH(bool, deleteUnused);
+    QFETCH(QString, readSource);
+    QFETCH(bool, readUnused);
+    QFETCH(QString, readProfile);
+    Manager m;
+    auto f = std::make_unique<FrmOptions>();
+    OptionsValues v = DistinctValues();
+    v.source = source.toStdString();
+    v.deleteFlag = static_cast<std::int16_t>(deleteFlag);
+    v.deleteUnused = deleteUnused;
+    f->SetValues(v);
+    const std::vector<std::pair<const char*, std::string>> texts = {
+        {"txtDirectory", v.templateDir},
+        {"txtScriptDir", v.scriptDir},
+        {"txtEngine", v.scriptEngine},
+        {"txtExtension", v.scriptExt},
+        {"txtProfile", readProfile.toStdString()},
+        {"txtFormatFile", v.localFileName},
+        {"txtPOPName", "Home"},
+        {"txtHostName", "pop.home.example"},
+        {"txtPort", "110"},
+        {"txtLoginName", "me"},
+        {"txtPassword", "secret"}};
+    for (const auto& [name, text] : texts) {
+        auto* box = f->findChild<QLineEdit*>(name);
+        QVERIFY2(box, name);
+        QCOMPARE(box->text().toStdString(), text);
+    }
+    const std::vector<std::pair<const char*, bool>> checks = {{"chkHelpText", true},
+                                                              {"chkUseScripting", true},
+                                                              {"chkDelMessages", deleteFlag != 0},
+                                                              {"chkPromptDelete", deleteFlag == 1},
+                                                              {"chkUnusedMsgs", deleteUnused}};
+    for (const auto& [name, on] : checks) {
+        auto* box = f->findChild<QCheckBox*>(name);
+        QVERIFY2(box, name);
+        QVERIFY2(box->isChecked() == on, name);
+    }
+    QCOMPARE(Texts(f->lstPOPName), QStringList({"Home", "Work"}));
+
+    OptionsValues expected = v;
+    expected.source = readSource.toStdString();
+    expected.deleteUnused = readUnused;
+    expected.mapiProfile = readProfile.toStdString();
+    const OptionsValues read = f->Values();
+    QCOMPARE(QString::fromStdString(read.source), readSource);
+    QCOMPARE(read.deleteFlag, v.deleteFlag);
+    QCOMPARE(read.deleteUnused, readUnused);
+    QVERIFY(read == expected);
+    QVERIFY(m.ui.boxes.empty());
+}
+
+void OptionsTest::applyKeepsTheDialogOpenAndStoresWhatItShows() {
+    Manager m("UseSource=POP3\r\n");
+    const std::string otherDir = m.env.ProgramDir() + "/other templates";
+    fs::create_directories(otherDir);
+    WriteFileBytes(otherDir + "/Orders.txf", "[General]\r\nActive=True\r\n");
+    m.WithOptions([&](FrmOptions& f) {
+        QVERIFY(!f.cmdApply->isEnabled());
+        f.txtDirectory->setFocus();
+        f.txtDirectory->selectAll();
+        QTest::keyClicks(f.txtDirectory, QString::fromStdString(otherDir));
+        QVERIFY(f.cmdApply->isEnabled());  // typing enables Apply
+        QTest::mouseClick(f.chkHelpText, Qt::LeftButton, {},
+                          QPoint(4, f.chkHelpText->height() / 2));
+        f.cmdApply->click();
+        QVERIFY(!f.cmdApply->isEnabled());
+        QVERIFY(f.isVisible());  // Apply keeps the dialog open
+        QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
+        f.cmdCancel->click();  // what was applied stays
+    });
+    QCOMPARE(m.Setting("TemplateDir"), otherDir);
+    QCOMPARE(m.Setting("ShowHelpText"), std::string("False"));
+    QCOMPARE(Settings().templateDir, otherDir);
 }
 
 void OptionsTest::scriptControlsFollowTheScriptingBox() {
@@ -422,7 +568,7 @@ void OptionsTest::scriptControlsFollowTheScriptingBox() {
                                             f.cmdScriptBrowse, f.lblScriptDir, f.lblEngine,
                                             f.lblExtension};
         QVERIFY(f.chkUseScripting->isChecked());
-        QCOMPARE(f.txtEngine->text(), QString("JScript"));
+        QCOMPARE(f.Values().scriptEngine, std::string("JScript"));
         for (bool expected : {true, false, true}) {
             for (QWidget* w : dependents)
                 QVERIFY2(w->isEnabled() == expected, qPrintable(w->objectName()));
@@ -439,16 +585,16 @@ void OptionsTest::pickersFillTheirBoxes() {
     m.WithOptions([&](FrmOptions& f) {
         m.nextPick = "/srv/templates";
         f.cmdDirBrowse->click();
-        QCOMPARE(f.txtDirectory->text(), QString("/srv/templates"));
+        QCOMPARE(f.Values().templateDir, std::string("/srv/templates"));
         m.nextPick = "";  // cancelled: the box keeps its text
         f.cmdScriptBrowse->click();
-        QCOMPARE(f.txtScriptDir->text(), QString::fromStdString(Settings().scriptDir));
+        QCOMPARE(f.Values().scriptDir, Settings().scriptDir);
         m.nextPick = "  /srv/mail/Inbox  ";
         f.cmdFileFormatDir->click();
-        QCOMPARE(f.txtFormatFile->text(), QString("/srv/mail/Inbox"));
+        QCOMPARE(f.Values().localFileName, std::string("/srv/mail/Inbox"));
         m.nextPick = "   ";
         f.cmdFileFormatDir->click();
-        QCOMPARE(f.txtFormatFile->text(), QString("/srv/mail/Inbox"));
+        QCOMPARE(f.Values().localFileName, std::string("/srv/mail/Inbox"));
         QVERIFY(f.cmdApply->isEnabled());
     });
     QCOMPARE(m.pickerTitles,
@@ -464,7 +610,7 @@ void OptionsTest::accountsAreShownAndEditsKeptAcrossSelection() {
     ::chmod(m.Pop3File().c_str(), 0600);
     m.WithOptions([&](FrmOptions& f) {
         f.tbsOptions->setCurrentIndex(kTabInternetMail);
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
         QCOMPARE(f.lstPOPName->currentRow(), 0);
         QCOMPARE(f.txtHostName->text(), QString("pop.home.example"));
         QCOMPARE(f.txtPassword->text(), QString("secret"));
@@ -495,19 +641,42 @@ void OptionsTest::accountsAreShownAndEditsKeptAcrossSelection() {
     QCOMPARE(FileMode(m.Pop3File()), 0600u);
 }
 
+void OptionsTest::accountNameRule_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("ownRow");  // -1 for an account being added
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("left as <New>") << "<New>" << -1 << false;
+    QTest::newRow("<New> with blanks") << "  <New> " << -1 << false;
+    QTest::newRow("empty") << "" << -1 << false;
+    QTest::newRow("blanks") << "   " << -1 << false;
+    QTest::newRow("same as an entry") << "Work" << -1 << false;
+    QTest::newRow("same as an entry after trimming") << " Home  " << -1 << false;
+    // Sections of the account file match without regard to case: "HOME" would share the
+    // section of "Home".
+    QTest::newRow("differs only in case") << "HOME" << -1 << false;
+    QTest::newRow("differs only in case after trimming") << " wORK " << -1 << false;
+    QTest::newRow("new name") << "Office" << -1 << true;
+    QTest::newRow("own name in another case") << "WORK" << 1 << true;
+    QTest::newRow("own name") << "Work" << 1 << true;
+    QTest::newRow("another's name when renaming") << " Home " << 1 << false;
+    QTest::newRow("another's name in another case") << "HOME" << 1 << false;
+    QTest::newRow("blank when renaming") << "" << 1 << false;
+}
+
+void OptionsTest::accountNameRule() {
+    QFETCH(QString, name);
+    QFETCH(int, ownRow);
+    QFETCH(bool, accepted);
+    QCOMPARE(ValidPOP3Name({"Home", "Work"}, name, ownRow), accepted);
+}
+
 void OptionsTest::newAccountNameChecks_data() {
+    // The rule itself is accountNameRule's; here how the dialog acts on each answer.
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("left as <New>") << "<New>" << false;
-    QTest::newRow("<New> with blanks") << "  <New> " << false;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("blanks") << "   " << false;
-    QTest::newRow("same as an entry") << "Work" << false;
     QTest::newRow("same as an entry after trimming") << " Home  " << false;
-    // Sections of the account file match without regard to case: "HOME" would share the
-    // section of "Home".
     QTest::newRow("differs only in case") << "HOME" << false;
-    QTest::newRow("differs only in case after trimming") << " wORK " << false;
     QTest::newRow("new name") << "Office" << true;
 }
 
@@ -534,7 +703,7 @@ void OptionsTest::newAccountNameChecks() {
             QCOMPARE(m.ui.boxes[0].text, std::string("Invalid Name"));
             QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
             QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Exclamation);
-            QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+            QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
             QVERIFY(f.addingAccount);
             // The focus comes back to the name, all of it selected.
             QTRY_VERIFY(f.txtPOPName->hasFocus());
@@ -546,7 +715,7 @@ void OptionsTest::newAccountNameChecks() {
         }
         QVERIFY(m.ui.boxes.empty());
         QVERIFY(!f.addingAccount);
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work", name}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work", name}));
         QCOMPARE(f.lstPOPName->currentRow(), 2);
         QVERIFY(f.lstPOPName->isEnabled() && f.cmdVarAdd->isEnabled() && f.cmdDelete->isEnabled());
         QVERIFY(f.txtHostName->hasFocus());
@@ -582,15 +751,15 @@ void OptionsTest::renamingAnAccountRefusesDuplicates() {
         // Another account's name: refused without a word, the box shows the old name again.
         TypeName(f, " Home ");
         QCOMPARE(f.txtPOPName->text(), QString("Work"));
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
         // Nor one that differs from it only in case (the file's sections would be shared).
         TypeName(f, "HOME");
         QCOMPARE(f.txtPOPName->text(), QString("Work"));
         // Its own name in another case is a rename.
         TypeName(f, "WORK");
-        QCOMPARE(ListEntries(f), QStringList({"Home", "WORK"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "WORK"}));
         TypeName(f, "Office");
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Office"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Office"}));
         TypeName(f, "");
         QCOMPARE(f.txtPOPName->text(), QString("Office"));
         QVERIFY(m.ui.boxes.empty());
@@ -614,12 +783,13 @@ void OptionsTest::cancelAfterAddAndRemoveKeepsTheFile() {
             f.tbsOptions->setCurrentIndex(kTabInternetMail);
             f.cmdVarAdd->click();
             TypeName(f, "Office");
-            QCOMPARE(AccountNames(), QStringList({"Home", "Work", "Office"}));
+            QCOMPARE(EditedNames(f), QStringList({"Home", "Work", "Office"}));
+            QCOMPARE(AccountNames(), QStringList({"Home", "Work"}));
             f.lstPOPName->setCurrentRow(0);
             m.ui.QueueAnswer(MsgAnswer::Yes);
             f.cmdDelete->click();
-            QCOMPARE(ListEntries(f), QStringList({"Work", "Office"}));
-            QCOMPARE(AccountNames(), QStringList({"Work", "Office"}));
+            QCOMPARE(Texts(f.lstPOPName), QStringList({"Work", "Office"}));
+            QCOMPARE(EditedNames(f), QStringList({"Work", "Office"}));
             f.txtHostName->setText("changed");
             if (byEscape)
                 QTest::keyClick(&f, Qt::Key_Escape);
@@ -645,12 +815,12 @@ void OptionsTest::removeAsksFirst() {
         QCOMPARE(m.ui.boxes[0].title, std::string("Confirmation"));
         QCOMPARE(m.ui.boxes[0].buttons, MsgButtons::YesNo);
         QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Question);
-        QCOMPARE(ListEntries(f), QStringList({"Home", "Work"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home", "Work"}));
         QCOMPARE(f.txtPOPName->text(), QString("Work"));
 
         m.ui.QueueAnswer(MsgAnswer::Yes);
         f.cmdDelete->click();
-        QCOMPARE(ListEntries(f), QStringList({"Home"}));
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home"}));
         // The boxes are emptied, not filled from the entry left selected.
         QCOMPARE(f.lstPOPName->currentRow(), -1);
         QVERIFY(f.txtPOPName->text().isEmpty() && f.txtHostName->text().isEmpty());

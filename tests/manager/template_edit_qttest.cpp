@@ -20,6 +20,7 @@
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "manager/template_choices.h"
+#include "manager/template_draft.h"
 #include "manager/template_edit.h"
 #include "manager/template_test_bench.h"
 #include "model/template.h"
@@ -35,7 +36,10 @@ using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
 using tallix::testing::EngineWithoutWindow;
+using tallix::testing::Names;
+using tallix::testing::ReadBack;
 using tallix::testing::ReadFileBytes;
+using tallix::testing::Texts;
 using tallix::testing::WriteFileBytes;
 
 namespace {
@@ -52,23 +56,34 @@ std::string TwoVarTemplate(const std::string& outputFile, const std::string& del
            "[Scripts]\r\nrun=\r\n";
 }
 
-std::shared_ptr<clsTemplate> ReadBack(const std::string& path) {
-    auto t = std::make_shared<clsTemplate>();
-    t->SetFileName(path);
-    t->ReadTemplate();
-    return t;
+// The variable names of `d` as the variable list shows them.
+QStringList Listed(const TemplateDraft& d) {
+    QStringList out;
+    for (const ListedVariable& v : ListedVariables(d.variables))
+        out << QString::fromStdString(v.name);
+    return out;
+}
+
+// TwoVarTemplate as the editor's draft.
+TemplateDraft TwoVarDraft(const std::string& outputFile) {
+    TemplateDraft d;
+    d.name = "Orders";
+    d.active = true;
+    d.filterField = "MSG_SUBJECT";
+    d.filterText = "Order";
+    d.outputFile = outputFile;
+    d.delimiter = "COMMA";
+    d.variables = {
+        {"Code", "MSG_TEXT", "Code:", "{End of Line}", "0", "0", "0", "1", "0"},
+        {"Name", "SENDER_NAME", "{Beginning of Field}", "{End of Field}", "0", "0", "0", "0", "0"}};
+    d.output = {"Code", "Name"};
+    return d;
 }
 
 std::shared_ptr<clsExportField> FieldNamed(const clsTemplate& t, const std::string& name) {
     for (const auto& f : t.colFields()->NewEnum())
         if (f->FieldName() == name) return f;
     return nullptr;
-}
-
-QStringList Texts(const QListWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-    return out;
 }
 
 void Type(QLineEdit* box, const QString& text) {
@@ -126,6 +141,14 @@ struct Manager : tallix::testing::ManagerFixture {
         SetEditorRunner({});
         return opened;
     }
+    // The template `name` as the editor gets it for an existing row: its row selected,
+    // read from its file.
+    std::shared_ptr<clsTemplate> OpenExisting(const std::string& name) {
+        GetTempFiles();
+        Select(name);
+        State().newTemplate = false;
+        return ReadBack(TemplatePath(name));
+    }
     bool EditNew(const std::function<void(FrmTemplateEdit&)>& body) {
         return Edit([this] { form->mnuFileNew->trigger(); }, body);
     }
@@ -141,6 +164,17 @@ struct Manager : tallix::testing::ManagerFixture {
 class TemplateEditTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    void draftHoldsWhatTheTemplateHolds();
+    void outputListKeepsOnlyVariablesInOrder_data();
+    void outputListKeepsOnlyVariablesInOrder();
+    void savedTemplateHoldsTheDraft();
+    void variableNameRule_data();
+    void variableNameRule();
+    void startAndStopChoicesForStoredText_data();
+    void startAndStopChoicesForStoredText();
+    void helpLineText_data();
+    void helpLineText();
+    void draftIsShownInTheControlsAndReadBack();
     void newTemplateOpensEmptyAndSavesOnOk();
     void cancelWritesNothing();
     void variableNameChecks_data();
@@ -154,12 +188,11 @@ class TemplateEditTest : public QObject {
     void startAndStopChoicesAreSavedAsMarkersOrText();
     void outputFileCheck();
     void deletingAnIncludedVariable();
-    void applyThenRenameMovesTheFile();
+    void savingRenamesTheFileOfAnExistingTemplate();
     void renameOntoAnUnlistedFileIsRefused();
     void leavingTheNameBoxChecksTheName();
     void failedRenameKeepsOldFileAndValues();
     void newTemplateRenamedAfterApplyLeavesNoTwin();
-    void helpLineDescribesTheVariable_data();
     void helpLineDescribesTheVariable();
     void fieldListsFollowTheSource_data();
     void fieldListsFollowTheSource();
@@ -170,6 +203,294 @@ class TemplateEditTest : public QObject {
     void builtInTheDialogRunByTheEngine();
 };
 
+void TemplateEditTest::draftHoldsWhatTheTemplateHolds() {
+    Manager m;
+    m.AddTemplate("Orders");
+    auto t = ReadBack(m.TemplatePath("Orders"));
+    t->SetScriptsToRun("Tidy,Check");
+    TemplateDraft expected = TwoVarDraft(m.OutPath());
+    expected.scripts = {"Tidy", "Check"};
+    QVERIFY(DraftFromTemplate(*t, false) == expected);
+    // A new template's name is taken as it is given.
+    t->SetFileName("Untitled1");
+    QCOMPARE(DraftFromTemplate(*t, true).name, std::string("Untitled1"));
+    // The variable list shows the names sorted without regard to case, with positions.
+    t->colFields()->Item(1)->SetFieldName("code");
+    t->colFields()->Add()->SetFieldName("Amount");
+    const auto listed = ListedVariables(DraftFromTemplate(*t, false).variables);
+    QCOMPARE(listed.size(), std::size_t(3));
+    QCOMPARE(listed[0].name, std::string("Amount"));
+    QCOMPARE(listed[0].position, 3);
+    QCOMPARE(listed[1].name, std::string("code"));
+    QCOMPARE(listed[1].position, 1);
+    QCOMPARE(listed[2].name, std::string("Name"));
+    QVERIFY(m.ui.boxes.empty());
+}
+
+void TemplateEditTest::outputListKeepsOnlyVariablesInOrder_data() {
+    QTest::addColumn<QString>("stored");  // the stored output line
+    QTest::addColumn<QStringList>("included");
+    QTest::addColumn<QStringList>("available");
+    QTest::newRow("reversed") << "Name,Code" << QStringList({"Name", "Code"}) << QStringList();
+    QTest::newRow("no variable dropped")
+        << "Total,Name" << QStringList({"Name"}) << QStringList({"Code"});
+    QTest::newRow("twice, once") << "Code,Code" << QStringList({"Code"}) << QStringList({"Name"});
+    QTest::newRow("blanks around")
+        << " Code , Name" << QStringList({"Code", "Name"}) << QStringList();
+    QTest::newRow("empty") << "" << QStringList() << QStringList({"Code", "Name"});
+    QTest::newRow("other case is another name")
+        << "CODE" << QStringList() << QStringList({"Code", "Name"});
+}
+
+void TemplateEditTest::outputListKeepsOnlyVariablesInOrder() {
+    QFETCH(QString, stored);
+    QFETCH(QStringList, included);
+    QFETCH(QStringList, available);
+    Manager m;
+    m.AddTemplate("Orders");
+    auto t = ReadBack(m.TemplatePath("Orders"));
+    t->colOutPutLines()->Remove(1);
+    t->colOutPutLines()->Add(stored.toStdString());
+    const TemplateDraft d = DraftFromTemplate(*t, false);
+    QCOMPARE(Names(d.output), included);
+    QCOMPARE(Names(SplitOutput({"Code", "Name"}, d.output).available), available);
+}
+
+void TemplateEditTest::savedTemplateHoldsTheDraft() {
+    Manager m;
+    TemplateDraft d = TwoVarDraft(m.OutPath());
+    d.name = "  Invoices ";
+    d.active = false;
+    d.delimiter = "TAB";
+    d.outputFile = " " + m.OutPath() + " ";
+    // The variable Code deleted, a new one added and renamed, then put in the output.
+    d.variables.erase(d.variables.begin());
+    QCOMPARE(AddNewVariable(d.variables), 2);
+    QCOMPARE(d.variables[1].name, std::string(kNewVarName));
+    QCOMPARE(d.variables[1].useQuotes, std::string("0"));
+    QCOMPARE(d.variables[1].field, std::string());
+    d.variables[1].name = "Full Name";
+    d.output = {"Full Name", "Name"};
+    d.allowDuplicate = true;
+    d.scripts = {"Check", "Tidy"};
+    auto t = std::make_shared<clsTemplate>();
+    GetEditCtrlValues(d, *t);
+    QCOMPARE(t->FileName(), m.TemplatePath("Invoices"));
+    QCOMPARE(t->OutputFile(), m.OutPath());
+    t->WriteTemplateFile(true);
+    const auto saved = ReadBack(m.TemplatePath("Invoices"));
+    QCOMPARE(saved->Active(), false);
+    QCOMPARE(saved->objFilter()->MapiField(), std::string("MSG_SUBJECT"));
+    QCOMPARE(saved->objFilter()->FindString(), std::string("Order"));
+    QCOMPARE(saved->VariableCount(), 2);
+    QCOMPARE(saved->colFields()->Item(1)->FieldName(), std::string("Name"));
+    QCOMPARE(saved->colFields()->Item(2)->FieldName(), std::string("Full Name"));
+    QCOMPARE(saved->colFields()->Item(2)->FindStart(), std::string("{Beginning of Field}"));
+    // The stored output line uses "," whatever the delimiter.
+    QCOMPARE(saved->OutputDeliminator(), std::string("TAB"));
+    QCOMPARE(saved->OutputLineCount(), 1);
+    QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Full Name,Name"));
+    QCOMPARE(saved->AllowDuplicate(), true);
+    QCOMPARE(saved->ScriptsToRun(), std::string("Check,Tidy"));
+    // And the draft read again from it is the draft saved, but for the trimmed texts.
+    d.name = "Invoices";
+    d.outputFile = m.OutPath();
+    d.variables[1].findStart = "{Beginning of Field}";
+    d.variables[1].findStop = "{End of Field}";
+    QVERIFY(DraftFromTemplate(*saved, false) == d);
+
+    // Renaming follows into the output list (trimmed names compared exactly).
+    std::vector<std::string> output = {"Code", " Name", "name"};
+    ChangeIncludeList(output, "Name", "Sender");
+    QCOMPARE(output, (std::vector<std::string>{"Code", "Sender", "name"}));
+    QVERIFY(m.ui.boxes.empty());
+}
+
+void TemplateEditTest::variableNameRule_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("ownRow");  // in the list Code, Name, <NewVar>
+    QTest::addColumn<QString>("message");
+    QTest::newRow("left as <NewVar>")
+        << "<NewVar>" << 2 << QString::fromLatin1(kMsgVarInvalid.data());
+    QTest::newRow("typed <NewVar> with blanks")
+        << " <NewVar> " << 0 << QString::fromLatin1(kMsgVarInvalid.data());
+    QTest::newRow("blank") << "   " << 2 << QString::fromLatin1(kMsgVarBlank.data());
+    QTest::newRow("other variable, other case")
+        << "CODE" << 2 << QString::fromLatin1(kMsgVarExists.data());
+    QTest::newRow("other variable after trimming")
+        << " Name " << 0 << QString::fromLatin1(kMsgVarExists.data());
+    QTest::newRow("own name, other case") << "CODE" << 0 << QString();
+    QTest::newRow("good name") << "Total" << 2 << QString();
+}
+
+void TemplateEditTest::variableNameRule() {
+    QFETCH(QString, typed);
+    QFETCH(int, ownRow);
+    QFETCH(QString, message);
+    const std::string_view refusal =
+        VarNameRefusal({"Code", "Name", "<NewVar>"}, ownRow, typed.toStdString());
+    QCOMPARE(QString::fromUtf8(refusal.data(), qsizetype(refusal.size())), message);
+}
+
+void TemplateEditTest::startAndStopChoicesForStoredText_data() {
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("start");  // the start choice shown for it as FindStart
+    QTest::addColumn<QString>("stop");   // the stop choice shown for it as FindStop
+    QTest::newRow("empty") << ""
+                           << "Beginning of Field"
+                           << "End of Field";
+    QTest::newRow("old NONE") << "NONE"
+                              << "Beginning of Field"
+                              << "End of Field";
+    QTest::newRow("beginning marker, other case") << "{beginning of field}"
+                                                  << "Beginning of Field"
+                                                  << "Defined Text";
+    QTest::newRow("end of field") << " {End of Field} "
+                                  << "After Defined Text"
+                                  << "End of Field";
+    QTest::newRow("end of line") << "{End of Line}"
+                                 << "After Defined Text"
+                                 << "End of Line";
+    QTest::newRow("text") << "Total:"
+                          << "After Defined Text"
+                          << "Defined Text";
+}
+
+void TemplateEditTest::startAndStopChoicesForStoredText() {
+    QFETCH(QString, stored);
+    QFETCH(QString, start);
+    QFETCH(QString, stop);
+    QCOMPARE(QString::fromStdString(SetStartComboStr(stored.toStdString())), start);
+    QCOMPARE(QString::fromStdString(SetStopComboStr(stored.toStdString())), stop);
+    // Taken back: a marker choice gives its marker whatever the box holds, a defined one the
+    // box's text.
+    QCOMPARE(FindTextFromChoice("End of Line", "xyz"), std::string("{End of Line}"));
+    QCOMPARE(FindTextFromChoice("Beginning of Field", "Ref:"), std::string("{Beginning of Field}"));
+    QCOMPARE(FindTextFromChoice("After Defined Text", "Ref:"), std::string("Ref:"));
+    QCOMPARE(FindTextFromChoice("Defined Text", "."), std::string("."));
+    QVERIFY(ShowVarStart("After Defined Text") && !ShowVarStart("Beginning of Field"));
+    QVERIFY(ShowVarStop("Defined Text") && !ShowVarStop("End of Line"));
+}
+
+void TemplateEditTest::helpLineText_data() {
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("startText");
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("stopText");
+    QTest::addColumn<QString>("secondLine");
+    QTest::newRow("markers") << "Beginning of Field"
+                             << ""
+                             << "End of Line"
+                             << ""
+                             << "Data starts at Beginning of Field and stops at End of Line.";
+    QTest::newRow("texts") << "After Defined Text"
+                           << "Code:"
+                           << "Defined Text"
+                           << ";"
+                           << "Data starts after the text 'Code:' and stops at the text ';'";
+    QTest::newRow("long texts cut")
+        << "After Defined Text"
+        << "0123456789abcdefXYZ"
+        << "Defined Text"
+        << "exactly15chars!"
+        << "Data starts after the text '0123456789abcde...' and stops at the "
+           "text 'exactly15chars!'";
+    QTest::newRow("marker start, text stop")
+        << "Beginning of Field"
+        << "ignored"
+        << "Defined Text"
+        << "."
+        << "Data starts at Beginning of Field and stops at '.'";
+}
+
+void TemplateEditTest::helpLineText() {
+    QFETCH(QString, start);
+    QFETCH(QString, startText);
+    QFETCH(QString, stop);
+    QFETCH(QString, stopText);
+    QFETCH(QString, secondLine);
+    const std::string line =
+        HelpLine({" Name ", "SENDER_NAME", start.toStdString(), startText.toStdString(),
+                  stop.toStdString(), stopText.toStdString()});
+    QCOMPARE(QString::fromStdString(line),
+             "Data for 'Name' is extracted from the message field: 'SENDER_NAME' .\n" + secondLine);
+}
+
+void TemplateEditTest::draftIsShownInTheControlsAndReadBack() {
+    Manager m;
+    Settings().useSource = "POP3";
+    FrmTemplateEdit d(std::make_shared<clsTemplate>());
+    TemplateDraft draft = TwoVarDraft(m.OutPath());
+    draft.delimiter = "SPACE";
+    draft.allowDuplicate = true;
+    draft.scripts = {"Tidy", "Check"};
+    // Shown first (sorted), so read back through its controls: as the controls show it.
+    draft.variables.push_back(
+        {"Amount", "REPLY_TO_NAME", "Total:", "{End of Line}", "1", "1", "0", "1", "1"});
+    // Never shown: goes back as it came, flags and all.
+    draft.variables[1].matchCase = "yes";
+    draft.output = {"Name", "Amount"};
+    d.SetDraft(draft);
+    const std::vector<std::pair<const char*, QString>> texts = {
+        {"txtTemplateName", "Orders"},
+        {"txtFilterFindStr", "Order"},
+        {"txtOutputFileName", QString::fromStdString(m.OutPath())},
+        {"txtVarName", "Amount"},
+        {"txtVarFindStr", "Total:"},
+        {"txtVarStopStr", "{End of Line}"},
+        {"txtOutputLine", "Name Amount"}};
+    for (const auto& [name, text] : texts) {
+        auto* box = d.findChild<QLineEdit*>(name);
+        QVERIFY2(box, name);
+        QCOMPARE(box->text(), text);
+    }
+    const std::vector<std::pair<const char*, QString>> combos = {
+        {"cboFilterField", "MSG_SUBJECT"},    {"cboDelimiter", "SPACE"},
+        {"cboVarMapiField", "REPLY_TO_NAME"}, {"cboStart", "After Defined Text"},
+        {"cboStop", "End of Line"},           {"cboVarType", "MAPI"}};
+    for (const auto& [name, text] : combos) {
+        auto* combo = d.findChild<QComboBox*>(name);
+        QVERIFY2(combo, name);
+        QCOMPARE(combo->currentText(), text);
+    }
+    for (const auto& [name, on] :
+         std::vector<std::pair<const char*, bool>>{{"chkActive", true},
+                                                   {"chkAllowDuplicate", true},
+                                                   {"chkUseQuote", true},
+                                                   {"chkRemoveLF", true},
+                                                   {"chkMatchString", false},
+                                                   {"chkMatchCase", true},
+                                                   {"chkStartOfLine", true}}) {
+        auto* box = d.findChild<QCheckBox*>(name);
+        QVERIFY2(box, name);
+        QVERIFY2(box->isChecked() == on, name);
+    }
+    QCOMPARE(Texts(d.findChild<QListWidget*>("lstVars")), QStringList({"Amount", "Code", "Name"}));
+    QCOMPARE(Texts(d.findChild<QListWidget*>("lstOutVars")), QStringList({"Code"}));
+    QCOMPARE(Texts(d.findChild<QListWidget*>("lstUseScripts")), QStringList({"Tidy", "Check"}));
+    QCOMPARE(d.DelimiterChar(), std::string(" "));
+    QVERIFY(!d.Changed());
+
+    // Read back: what was shown, the unshown variables untouched; the template is not.
+    QVERIFY(d.Draft() == draft);
+    QCOMPARE(d.Template()->VariableCount(), 0);
+    // A value the controls cannot show comes back as what they show instead.
+    draft.filterField = "NO SUCH FIELD";
+    draft.delimiter = "PIPE";
+    draft.variables[2].field = "";
+    draft.variables[2].findStart = "";
+    draft.variables[2].useQuotes = "";
+    d.SetDraft(draft);
+    const TemplateDraft shown = d.Draft();
+    QCOMPARE(shown.filterField, std::string("<NONE>"));
+    QCOMPARE(shown.delimiter, std::string("COMMA"));
+    QCOMPARE(shown.variables[2].field, std::string("<NONE>"));
+    QCOMPARE(shown.variables[2].findStart, std::string("{Beginning of Field}"));
+    QCOMPARE(shown.variables[2].useQuotes, std::string("0"));
+    QCOMPARE(shown.variables[1].matchCase, std::string("yes"));
+    QVERIFY(m.ui.boxes.empty());
+}
+
 void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
     Manager m;
     // "Untitled" is taken, so the new template is Untitled1.
@@ -178,14 +499,14 @@ void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
     const bool opened = m.EditNew([&](FrmTemplateEdit& d) {
         QCOMPARE(d.windowTitle(), QString("Template Properties"));
         QCOMPARE(d.tabMain->currentIndex(), kEditorTabGeneral);
-        QCOMPARE(d.txtTemplateName->text(), QString("Untitled1"));
-        QCOMPARE(d.lstVars->count(), 0);
+        QCOMPARE(d.Draft().name, std::string("Untitled1"));
+        QVERIFY(d.Draft().variables.empty());
         QVERIFY(!d.frameProp->isEnabled());
         QVERIFY(!d.cmdDelete->isEnabled());
         QVERIFY(!d.cmdApply->isEnabled());
         QVERIFY(!d.Changed());
-        QCOMPARE(d.cboDelimiter->currentText(), QString("COMMA"));
-        QCOMPARE(d.cboFilterField->currentText(), QString("<NONE>"));
+        QCOMPARE(d.Draft().delimiter, std::string("COMMA"));
+        QCOMPARE(d.Draft().filterField, std::string("<NONE>"));
         // Scripts are off in these settings: the tab cannot be chosen.
         QVERIFY(!d.tabMain->isTabEnabled(kEditorTabScripting));
         d.chkActive->setChecked(true);
@@ -233,14 +554,12 @@ void TemplateEditTest::cancelWritesNothing() {
 }
 
 void TemplateEditTest::variableNameChecks_data() {
+    // The rule itself is variableNameRule's; here how the dialog acts on its answers.
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("message");
     QTest::newRow("left as <NewVar>") << QString() << QString::fromLatin1(kMsgVarInvalid.data());
-    QTest::newRow("blank") << QString("   ") << QString::fromLatin1(kMsgVarBlank.data());
     QTest::newRow("other variable, other case")
         << QString("CODE") << QString::fromLatin1(kMsgVarExists.data());
-    QTest::newRow("typed <NewVar>")
-        << QString("<NewVar>") << QString::fromLatin1(kMsgVarInvalid.data());
     QTest::newRow("good name") << QString("Total") << QString();
 }
 
@@ -261,7 +580,7 @@ void TemplateEditTest::variableNameChecks() {
         FocusTo(d.cboVarMapiField);
         if (message.isEmpty()) {
             QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
-            QCOMPARE(Texts(d.lstVars), QStringList({"Code", "Name", "Total"}));
+            QCOMPARE(Listed(d.Draft()), QStringList({"Code", "Name", "Total"}));
             QCOMPARE(QApplication::focusWidget(), d.cboVarMapiField);
         } else {
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
@@ -291,7 +610,7 @@ void TemplateEditTest::renameInOtherCaseFollowsIntoOutputLine() {
         Type(d.txtVarName, "CODE");
         FocusTo(d.lstVars);
         QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"CODE", "Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"CODE", "Name"}));
         QCOMPARE(d.txtOutputLine->text(), QString("CODE,Name"));
         QVERIFY(d.cmdApply->isEnabled());
         d.cmdApply->click();
@@ -348,7 +667,7 @@ void TemplateEditTest::refreshKeepsOutputNamesHoldingTheDelimiter() {
         d.cmdVarAdd->click();
         Type(d.txtVarName, "Extra");
         FocusTo(d.lstVars);
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Full Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Code", "Full Name"}));
         d.cmdOK->click();
     }));
     QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
@@ -365,7 +684,7 @@ void TemplateEditTest::upOnFirstEntryChangesNothing() {
         d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         SelectEntry(d.lstVarIncluded, "Code");
         d.cmdMoveUp->click();
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Code", "Name"}));
         QVERIFY(!d.Changed());
         QVERIFY(!d.cmdApply->isEnabled());
         // Down on the last entry neither; Down on the first swaps and keeps it selected.
@@ -374,7 +693,7 @@ void TemplateEditTest::upOnFirstEntryChangesNothing() {
         QVERIFY(!d.Changed());
         SelectEntry(d.lstVarIncluded, "Code");
         d.cmdMoveDown->click();
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Name", "Code"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Name", "Code"}));
         QCOMPARE(d.lstVarIncluded->currentItem()->text(), QString("Code"));
         QVERIFY(d.cmdApply->isEnabled());
         d.cmdApply->click();
@@ -401,7 +720,7 @@ void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
     // is read with commas.
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         QCOMPARE(d.txtOutputLine->text(), QString("Code\tName"));
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Code", "Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Code", "Name"}));
         QCOMPARE(d.DelimiterChar(), std::string("\t"));
         QVERIFY(!d.Changed());
         d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
@@ -523,8 +842,7 @@ void TemplateEditTest::outputFileCheck() {
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         d.cmdDirBrowse->click();
-        QCOMPARE(d.txtOutputFileName->text(),
-                 QString::fromStdString(m.env.ProgramDir() + "/chosen.txt"));
+        QCOMPARE(d.Draft().outputFile, m.env.ProgramDir() + "/chosen.txt");
         QVERIFY(d.Changed());
         d.cmdOK->click();
     }));
@@ -547,17 +865,17 @@ void TemplateEditTest::deletingAnIncludedVariable() {
         QCOMPARE(m.ui.boxes[0].title, std::string("Warning"));
         QCOMPARE(m.ui.boxes[0].buttons, MsgButtons::YesNo);
         QCOMPARE(m.ui.boxes[0].defaultAnswer, MsgAnswer::No);
-        QCOMPARE(d.lstVars->count(), 2);
+        QCOMPARE(d.Draft().variables.size(), std::size_t(2));
         m.ui.QueueAnswer(MsgAnswer::Yes);
         d.cmdDelete->click();
-        QCOMPARE(Texts(d.lstVars), QStringList({"Name"}));
-        QCOMPARE(Texts(d.lstVarIncluded), QStringList({"Name"}));
+        QCOMPARE(Listed(d.Draft()), QStringList({"Name"}));
+        QCOMPARE(Names(d.Draft().output), QStringList({"Name"}));
         QCOMPARE(d.txtOutputLine->text(), QString("Name"));
         // The last one: the properties close and the help line says there is none.
         SelectEntry(d.lstVars, "Name");
         m.ui.QueueAnswer(MsgAnswer::Yes);
         d.cmdDelete->click();
-        QCOMPARE(d.lstVars->count(), 0);
+        QVERIFY(d.Draft().variables.empty());
         QVERIFY(!d.frameProp->isEnabled());
         QVERIFY(!d.cmdDelete->isEnabled());
         QCOMPARE(d.HelpText(), QString::fromLatin1(kMsgNoVariable.data()));
@@ -583,25 +901,24 @@ void TemplateEditTest::deletingAnIncludedVariable() {
     QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Name"));
 }
 
-void TemplateEditTest::applyThenRenameMovesTheFile() {
+void TemplateEditTest::savingRenamesTheFileOfAnExistingTemplate() {
     Manager m;
     m.AddTemplate("Orders");
     m.AddTemplate("Other");
-    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        Type(d.txtFilterFindStr, "Invoice");
-        d.cmdApply->click();
-        QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(),
-                 std::string("Invoice"));
-        // The name of another listed template is refused; nothing moves.
-        Type(d.txtTemplateName, "Other");
-        d.cmdApply->click();
-        QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
-        QCOMPARE(m.ui.boxes.back().icon, MsgIcon::Critical);
-        QVERIFY(fs::exists(m.TemplatePath("Orders")));
-        Type(d.txtTemplateName, "Invoices");
-        d.cmdApply->click();
-        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-    }));
+    auto tpl = m.OpenExisting("Orders");
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    d.filterText = "Invoice";
+    QVERIFY(SaveDraft(d, tpl));
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->objFilter()->FindString(), std::string("Invoice"));
+    // The name of another listed template is refused; nothing moves.
+    d.name = "Other";
+    QVERIFY(!SaveDraft(d, tpl));
+    QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
+    QCOMPARE(m.ui.boxes.back().icon, MsgIcon::Critical);
+    QVERIFY(fs::exists(m.TemplatePath("Orders")));
+    d.name = "Invoices";
+    QVERIFY(SaveDraft(d, tpl));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
     QVERIFY(!fs::exists(m.TemplatePath("Orders")));
     const auto moved = ReadBack(m.TemplatePath("Invoices"));
     QCOMPARE(moved->objFilter()->FindString(), std::string("Invoice"));
@@ -614,30 +931,23 @@ void TemplateEditTest::applyThenRenameMovesTheFile() {
 void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
     Manager m;
     m.AddTemplate("Orders");
-    GetTempFiles();
+    auto tpl = m.OpenExisting("Orders");
     // Another program writes a template after the list was filled.
     const std::string foreign = "[General]\r\nActive=False\r\n";
     WriteFileBytes(m.TemplatePath("Theirs"), foreign);
-    QVERIFY(m.Edit(
-        [&] {
-            m.Select("Orders");
-            m.form->mnuEditModify->trigger();
-        },
-        [&](FrmTemplateEdit& d) {
-            Type(d.txtTemplateName, "Theirs");
-            d.cmdOK->click();
-            QVERIFY(d.isVisible());
-        }));
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    d.name = "Theirs";
+    QVERIFY(!SaveDraft(d, tpl));
     QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Theirs")), foreign);
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     // A new template is not written over such a file either.
     WriteFileBytes(m.TemplatePath("Mine"), foreign);
     m.ui.boxes.clear();
-    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
-        Type(d.txtTemplateName, "Mine");
-        d.cmdApply->click();
-    }));
+    State().newTemplate = true;
+    d = DraftFromTemplate(clsTemplate(), true);
+    d.name = "Mine";
+    QVERIFY(!SaveDraft(d, std::make_shared<clsTemplate>()));
     QCOMPARE(m.LastBoxText(), std::string(kMsgCannotSaveChanges) + std::string(kMsgNameExists));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Mine")), foreign);
 }
@@ -695,7 +1005,7 @@ void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
         QVERIFY(m.LastBoxText().rfind(std::string(kMsgRenameFailed), 0) == 0);
         QVERIFY(m.LastBoxText().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
         // The dialog keeps what was typed, ready for a better name.
-        QCOMPARE(d.txtFilterFindStr->text(), QString("Invoice"));
+        QCOMPARE(d.Draft().filterText, std::string("Invoice"));
         QVERIFY(d.Changed());
         Type(d.txtTemplateName, "Invoices");
         d.cmdOK->click();
@@ -707,64 +1017,47 @@ void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
     // Before the second try the old file was untouched: check it with a fresh failure.
     m.AddTemplate("Orders");
     m.ui.boxes.clear();
-    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
-        Type(d.txtFilterFindStr, "Changed");
-        Type(d.txtTemplateName, QString::fromStdString(tooLong));
-        d.cmdApply->click();
-    }));
+    auto tpl = m.OpenExisting("Orders");
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    d.filterText = "Changed";
+    d.name = tooLong;
+    QVERIFY(!SaveDraft(d, tpl));
     QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QVERIFY(m.LastBoxText().rfind(std::string(kMsgRenameFailed), 0) == 0);
+    QVERIFY(m.LastBoxText().find(std::string(kMsgRenameNothingSaved)) != std::string::npos);
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     QCOMPARE(std::distance(fs::directory_iterator(m.TemplateDir()), fs::directory_iterator()), 2);
+    // The template keeps its file's name for the next try.
+    QCOMPARE(tpl->FileName(), m.TemplatePath("Orders"));
 }
 
 void TemplateEditTest::newTemplateRenamedAfterApplyLeavesNoTwin() {
     Manager m;
-    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
-        Type(d.txtTemplateName, "First");
-        d.cmdApply->click();
-        QVERIFY(fs::exists(m.TemplatePath("First")));
-        // Its own name again is no clash now that it is in the list.
-        d.chkActive->setChecked(true);
-        d.cmdApply->click();
-        Type(d.txtTemplateName, "Second");
-        d.cmdOK->click();
-    }));
+    State().newTemplate = true;
+    auto tpl = std::make_shared<clsTemplate>();
+    TemplateDraft d = DraftFromTemplate(*tpl, true);
+    d.name = "First";
+    QVERIFY(SaveDraft(d, tpl));
+    QVERIFY(fs::exists(m.TemplatePath("First")));
+    QVERIFY(!State().newTemplate);
+    // Its own name again is no clash now that it is in the list.
+    d.active = true;
+    QVERIFY(SaveDraft(d, tpl));
+    d.name = "Second";
+    QVERIFY(SaveDraft(d, tpl));
     QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QVERIFY(!fs::exists(m.TemplatePath("First")));
     QCOMPARE(ReadBack(m.TemplatePath("Second"))->Active(), true);
 }
 
-void TemplateEditTest::helpLineDescribesTheVariable_data() {
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("startText");
-    QTest::addColumn<QString>("stop");
-    QTest::addColumn<QString>("stopText");
-    QTest::addColumn<QString>("secondLine");
-    QTest::newRow("markers") << "Beginning of Field"
-                             << ""
-                             << "End of Line"
-                             << ""
-                             << "Data starts at Beginning of Field and stops at End of Line.";
-    QTest::newRow("texts") << "After Defined Text"
-                           << "Code:"
-                           << "Defined Text"
-                           << ";"
-                           << "Data starts after the text 'Code:' and stops at the text ';'";
-    QTest::newRow("long texts cut")
-        << "After Defined Text"
-        << "0123456789abcdefXYZ"
-        << "Defined Text"
-        << "exactly15chars!"
-        << "Data starts after the text '0123456789abcde...' and stops at the "
-           "text 'exactly15chars!'";
-}
-
 void TemplateEditTest::helpLineDescribesTheVariable() {
-    QFETCH(QString, start);
-    QFETCH(QString, startText);
-    QFETCH(QString, stop);
-    QFETCH(QString, stopText);
-    QFETCH(QString, secondLine);
+    // The line's wording is helpLineText's; here it follows the shown variable's controls.
+    const QString start = "After Defined Text";
+    const QString startText = "0123456789abcdefXYZ";
+    const QString stop = "Defined Text";
+    const QString stopText = "exactly15chars!";
+    const QString secondLine =
+        "Data starts after the text '0123456789abcde...' and stops at the text 'exactly15chars!'";
     Manager m;
     m.AddTemplate("Orders");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
@@ -804,17 +1097,20 @@ void TemplateEditTest::fieldListsFollowTheSource() {
     QFETCH(QString, source);
     QFETCH(QStringList, variables);
     QFETCH(QStringList, filters);
+    QCOMPARE(Names(MapiFieldChoices(source.toStdString())), variables);
+    QCOMPARE(Names(MapiFilterFieldChoices(source.toStdString())), filters);
+    // The editor's two lists are these, for the source in force.
     Manager m;
     Settings().useSource = source.toStdString();
-    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+    FrmTemplateEdit d(std::make_shared<clsTemplate>());
+    for (const auto& [name, expected] :
+         {std::pair{"cboVarMapiField", variables}, std::pair{"cboFilterField", filters}}) {
+        auto* combo = d.findChild<QComboBox*>(name);
+        QVERIFY2(combo, name);
         QStringList shown;
-        for (int i = 0; i < d.cboVarMapiField->count(); ++i)
-            shown << d.cboVarMapiField->itemText(i);
-        QCOMPARE(shown, variables);
-        shown.clear();
-        for (int i = 0; i < d.cboFilterField->count(); ++i) shown << d.cboFilterField->itemText(i);
-        QCOMPARE(shown, filters);
-    }));
+        for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+        QCOMPARE(shown, expected);
+    }
 }
 
 void TemplateEditTest::scriptListsFillFromScriptDirectory() {
@@ -833,12 +1129,12 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
         QVERIFY(d.tabMain->isTabEnabled(kEditorTabScripting));
         d.tabMain->setCurrentIndex(kEditorTabScripting);
         QCOMPARE(Texts(d.lstScripts), QStringList({"addTax", "Check"}));
-        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Tidy"}));
+        QCOMPARE(Names(d.Draft().scripts), QStringList({"Tidy"}));
         SelectEntry(d.lstScripts, "Check");
         d.cmdScriptAddOne->click();
         SelectEntry(d.lstUseScripts, "Check");
         d.cmdScriptUp->click();
-        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Check", "Tidy"}));
+        QCOMPARE(Names(d.Draft().scripts), QStringList({"Check", "Tidy"}));
         // Back to the available list, in its sorted place.
         SelectEntry(d.lstUseScripts, "Tidy");
         d.cmdScriptRemoveOne->click();
@@ -944,20 +1240,14 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
 
 void TemplateEditTest::builtInTheDialogRunByTheEngine() {
     Manager m;
-    fs::create_symlink(fs::path(TALLIX_BIN_DIR) / "txengine",
-                       fs::path(m.env.ProgramDir()) / "txengine");
-    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
-    WriteFileBytes(mailbox,
-                   "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "
-                   "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
-                   "Code: Z-7\nQty: 3 boxes\n\n"
-                   "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.org>\nTo: Shop "
-                   "<shop@example.com>\nSubject: Hello\nDate: Mon, 02 Mar 2026 10:00:00 +0100\n\n"
-                   "Code: NOT-THIS\n\n");
-    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
-    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
-    SaveRegData(kSettingsSection, "LocalFileName", mailbox);
-    SaveRegData(kSettingsSection, "DeleteFlag", "0");
+    m.LinkEngine(TALLIX_BIN_DIR);
+    m.PrepareMailboxRun(
+        "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
+        "Code: Z-7\nQty: 3 boxes\n\n"
+        "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Hello\nDate: Mon, 02 Mar 2026 10:00:00 +0100\n\n"
+        "Code: NOT-THIS\n\n");
 
     auto addVariable = [&](FrmTemplateEdit& d, const QString& name, const QString& field,
                            const QString& start, const QString& stop) {

@@ -80,7 +80,7 @@ struct Manager : tallix::testing::ManagerFixture {
         });
         // "Review Template After Creation" opens the real editor; it is closed at once.
         SetEditorRunner([this](FrmTemplateEdit& editor) {
-            reviewed.push_back(editor.txtTemplateName->text().toStdString());
+            reviewed.push_back(editor.Draft().name);
             QVERIFY(!State().newTemplate);
         });
     }
@@ -834,21 +834,16 @@ void WizardTest::menuCommandOpensTheWizard() {
 void WizardTest::wizardTemplateRunByTheEngineGivesTheOrderLine() {
     Manager m;
     // A web-shop order mail, and a message that merely talks about orders.
-    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
-    WriteFileBytes(mailbox,
-                   "From - Mon Mar  2 09:00:00 2026\nFrom: Web Shop <orders@shop.example>\n"
-                   "To: Sales <sales@example.com>\nSubject: New order 1042\n"
-                   "Date: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
-                   "A new order came in through the web site.\n\n"
-                   "Order Number: 1042\nCustomer Name: Ann Smith\nEmail: ann@example.org\n"
-                   "Quantity: 3\nProduct: Blue Widget\n\n"
-                   "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.net>\n"
-                   "To: Sales <sales@example.com>\nSubject: Question\n"
-                   "Date: Mon, 02 Mar 2026 10:00:00 +0100\n\nOrder Number: 7 was late.\n\n");
-    SaveRegData(kSettingsSection, "TemplateDir", m.TemplateDir());
-    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
-    SaveRegData(kSettingsSection, "LocalFileName", mailbox);
-    SaveRegData(kSettingsSection, "DeleteFlag", "0");
+    m.PrepareMailboxRun(
+        "From - Mon Mar  2 09:00:00 2026\nFrom: Web Shop <orders@shop.example>\n"
+        "To: Sales <sales@example.com>\nSubject: New order 1042\n"
+        "Date: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
+        "A new order came in through the web site.\n\n"
+        "Order Number: 1042\nCustomer Name: Ann Smith\nEmail: ann@example.org\n"
+        "Quantity: 3\nProduct: Blue Widget\n\n"
+        "From - Mon Mar  2 10:00:00 2026\nFrom: Bob <bob@example.net>\n"
+        "To: Sales <sales@example.com>\nSubject: Question\n"
+        "Date: Mon, 02 Mar 2026 10:00:00 +0100\n\nOrder Number: 7 was late.\n\n");
     const std::string output = m.env.ProgramDir() + "/orders.csv";
 
     // The form pasted from an earlier order mail.

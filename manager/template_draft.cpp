@@ -1,0 +1,272 @@
+#include "manager/template_draft.h"
+
+#include <fcntl.h>
+#include <QApplication>
+#include <QString>
+#include <QTreeWidget>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "engine/scripting.h"
+#include "manager/client_procs.h"
+#include "manager/main_window.h"
+#include "model/export_field.h"
+#include "model/field_vocabulary.h"
+#include "model/template.h"
+#include "settings/error_reporter.h"
+#include "settings/global_utils.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
+
+namespace tallix::manager {
+namespace {
+
+std::string ProcCtx(std::string_view name) {
+    return "modClientProcs - " + std::string(name);
+}
+
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+std::string CutForHelp(const std::string& text) {
+    return text.size() > kHelpTextShown ? text.substr(0, kHelpTextShown) + "..." : text;
+}
+
+// Renames `from` to `to` unless `to` exists; errno on failure, 0 when done.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the no-replace flag: check, then rename.
+    std::error_code ec;
+    if (std::filesystem::exists(to, ec)) return EEXIST;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
+    return GuardValue(ProcCtx("SetEditCtrlValues"), TemplateDraft{}, [&] {
+        TemplateDraft d;
+        const std::string file = tpl.FileName();
+        d.name = isNew ? file : JustFileName(file);
+        d.active = tpl.Active();
+        d.filterField = tpl.objFilter()->MapiField();
+        d.filterText = tpl.objFilter()->FindString();
+        for (const auto& f : tpl.colFields()->NewEnum())
+            d.variables.push_back({f->FieldName(), f->FieldType(), f->FindStart(), f->FindStop(),
+                                   f->UseQuotes(), f->RemoveLF(), f->MatchWholeString(),
+                                   f->MatchCase(), f->StartOfLineOnly()});
+        const auto lines = tpl.colOutPutLines();
+        const std::string outputList = lines && lines->Count() >= 1 ? lines->Item(1) : "";
+        std::vector<std::string> listed;
+        for (const ListedVariable& v : ListedVariables(d.variables)) listed.push_back(v.name);
+        d.output = SplitOutput(listed, ParseOutput(outputList, ",")).included;
+        d.outputFile = tpl.OutputFile();
+        d.delimiter = tpl.OutputDeliminator();
+        d.allowDuplicate = tpl.AllowDuplicate();
+        d.scripts = engine::SplitScriptNames(tpl.ScriptsToRun());
+        return d;
+    });
+}
+
+void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl) {
+    Guard(ProcCtx("GetEditCtrlValues"), [&] {
+        tpl.SetFileName(MakeFileName(Trim(draft.name)));
+        tpl.SetActive(draft.active);
+        tpl.objFilter()->SetFindString(draft.filterText);
+        tpl.objFilter()->SetMapiField(draft.filterField);
+        auto fields = std::make_shared<colExportFields>();
+        for (const VariableDraft& v : draft.variables) {
+            auto field = fields->Add();
+            if (!field) return;
+            field->SetFieldName(v.name);
+            field->SetFieldType(v.field);
+            field->SetFindStart(v.findStart);
+            field->SetFindStop(v.findStop);
+            field->SetUseQuotes(v.useQuotes);
+            field->SetRemoveLF(v.removeLF);
+            field->SetMatchWholeString(v.matchWholeString);
+            field->SetMatchCase(v.matchCase);
+            field->SetStartOfLineOnly(v.startOfLineOnly);
+        }
+        tpl.SetcolFields(fields);
+        tpl.SetVariableCount(static_cast<std::int32_t>(draft.variables.size()));
+        tpl.SetOutputFile(Trim(draft.outputFile));
+        tpl.SetOutputDeliminator(draft.delimiter);
+        tpl.SetOutputLineCount(1);
+        auto lines = std::make_shared<TextCollection>();
+        lines->Add(Trim(Join(draft.output, ",")));
+        tpl.SetcolOutPutLines(lines);
+        tpl.SetAllowDuplicate(draft.allowDuplicate);
+        tpl.SetScriptsToRun(Join(draft.scripts, ","));
+    });
+}
+
+bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& tpl) {
+    return GuardValue("frmTemplateEdit cmdApply_Click", false, [&] {
+        const bool isNew = State().newTemplate;
+        std::string name = draft.name;
+        std::string message;
+        auto refuse = [&](const std::string& why) {
+            QApplication::beep();
+            MsgBox(std::string(kMsgCannotSaveChanges) + why, MsgButtons::Ok, MsgIcon::Critical,
+                   kErrorTitle);
+            return false;
+        };
+        if (!IsGoodFileName(name, message, isNew)) return refuse(message);
+
+        FrmMain* form = MainForm();
+        QTreeWidgetItem* row = form && !isNew ? form->SelectedItem() : nullptr;
+        const std::string oldPath = FrmMain::RowTag(row);
+        const std::string newPath = MakeFileName(name);
+        // A file under the new name that is not this template's own (another program made
+        // it, so it is not in the list) is never overwritten.
+        std::error_code ec;
+        if (std::filesystem::exists(newPath, ec) &&
+            (oldPath.empty() || !std::filesystem::equivalent(oldPath, newPath, ec)))
+            return refuse(std::string(kMsgNameExists));
+
+        GetEditCtrlValues(draft, *tpl);
+        if (row && Trim(FrmMain::RowText(row)) != name) {
+            if (const int error = RenameNoReplace(oldPath, newPath)) {
+                // The old file stays as it was and nothing is written under either name.
+                tpl->SetFileName(oldPath);
+                QApplication::beep();
+                MsgBox(std::string(kMsgRenameFailed) + oldPath + " to " + newPath + ": " +
+                           std::strerror(error) + "\n" + std::string(kMsgRenameNothingSaved),
+                       MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
+                return false;
+            }
+        }
+        State().currentTemplate = tpl;
+        SaveCurrentFile(isNew);
+        // From now on the editor edits the file just written: a later rename moves it.
+        State().newTemplate = false;
+        GetTempFiles();
+        if (form) {
+            if (QTreeWidgetItem* saved = form->FindRow(name)) {
+                form->lvMainList->clearSelection();
+                form->lvMainList->setCurrentItem(saved);
+                saved->setSelected(true);
+                form->lvMainList->scrollToItem(saved);
+            }
+        }
+        return true;
+    });
+}
+
+bool SortsBefore(std::string_view a, std::string_view b) {
+    const QString qa = Q(a);
+    const QString qb = Q(b);
+    const int c = QString::compare(qa, qb, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : qa < qb;
+}
+
+std::vector<ListedVariable> ListedVariables(const std::vector<VariableDraft>& variables) {
+    std::vector<ListedVariable> listed;
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        // After the names it equals, so variables of one name keep the template's order.
+        auto at = listed.begin();
+        while (at != listed.end() && !SortsBefore(variables[i].name, at->name)) ++at;
+        listed.insert(at, {variables[i].name, static_cast<int>(i + 1)});
+    }
+    return listed;
+}
+
+OutputLists SplitOutput(const std::vector<std::string>& listed,
+                        const std::vector<std::string>& wanted) {
+    OutputLists lists{listed, {}};
+    for (const std::string& name : wanted) {
+        const QString trimmed = Q(Trim(name));
+        for (auto it = lists.available.begin(); it != lists.available.end(); ++it) {
+            if (Q(Trim(*it)) != trimmed) continue;
+            lists.included.push_back(*it);
+            lists.available.erase(it);
+            break;
+        }
+    }
+    return lists;
+}
+
+int AddNewVariable(std::vector<VariableDraft>& variables) {
+    VariableDraft v;
+    v.name = kNewVarName;
+    // A new variable's flags are off, as its check boxes show them.
+    for (std::string* flag :
+         {&v.useQuotes, &v.removeLF, &v.matchWholeString, &v.matchCase, &v.startOfLineOnly})
+        *flag = kFlagOff;
+    variables.push_back(std::move(v));
+    return static_cast<int>(variables.size());
+}
+
+std::string_view VarNameRefusal(const std::vector<std::string>& listed, int ownRow,
+                                const std::string& newName) {
+    const std::string name = Trim(newName);
+    if (name.empty()) return kMsgVarBlank;
+    if (name == kNewVarName) return kMsgVarInvalid;
+    for (std::size_t i = 0; i < listed.size(); ++i)
+        if (static_cast<int>(i) != ownRow && EqualsNoCase(Trim(listed[i]), name))
+            return kMsgVarExists;
+    return {};
+}
+
+void ChangeIncludeList(std::vector<std::string>& output, const std::string& oldName,
+                       const std::string& newName) {
+    for (std::string& entry : output)
+        if (Trim(entry) == oldName) entry = newName;
+}
+
+std::string SetStartComboStr(const std::string& findStart) {
+    const std::string v = Trim(findStart);
+    if (v.empty() || v == "NONE" || EqualsNoCase(v, kBeginningOfField))
+        return std::string(kStartBeginning);
+    return std::string(kStartAfterText);
+}
+
+std::string SetStopComboStr(const std::string& findStop) {
+    const std::string v = Trim(findStop);
+    if (v.empty() || v == "NONE" || EqualsNoCase(v, kEndOfField))
+        return std::string(kStopEndOfField);
+    if (EqualsNoCase(v, kEndOfLine)) return std::string(kStopEndOfLine);
+    return std::string(kStopDefinedText);
+}
+
+std::string FindTextFromChoice(const std::string& choice, const std::string& boxText) {
+    if (LCase(choice).find(LCase(std::string(kStopDefinedText))) == std::string::npos)
+        return "{" + choice + "}";
+    return boxText;
+}
+
+bool ShowVarStart(const std::string& choice) {
+    return choice == kStartAfterText;
+}
+bool ShowVarStop(const std::string& choice) {
+    return choice == kStopDefinedText;
+}
+
+std::string DelimiterCharacter(std::string_view delimiterName) {
+    if (delimiterName == kDelimiterSpace) return " ";
+    if (delimiterName == kDelimiterTab) return "\t";
+    return ",";
+}
+
+std::string HelpLine(const HelpLineParts& parts) {
+    std::string text = "Data for '" + Trim(parts.name) +
+                       "' is extracted from the message field: '" + parts.field + "' .\n";
+    if (ShowVarStart(parts.startChoice))
+        text += "Data starts after the text '" + CutForHelp(parts.startText) +
+                "' and stops at the text ";
+    else
+        text += "Data starts at " + parts.startChoice + " and stops at ";
+    if (ShowVarStop(parts.stopChoice))
+        text += "'" + CutForHelp(parts.stopText) + "'";
+    else
+        text += parts.stopChoice + ".";
+    return text;
+}
+
+}  // namespace tallix::manager

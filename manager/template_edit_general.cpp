@@ -1,0 +1,110 @@
+// The template editor's "&General" tab: name, active flag, filter, output file, delimiter.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "manager/client_procs.h"
+#include "manager/template_choices.h"
+#include "manager/template_edit.h"
+#include "manager/template_edit_parts.h"
+#include "model/field_vocabulary.h"
+#include "settings/error_reporter.h"
+#include "settings/user_interface.h"
+
+namespace tallix::manager {
+using namespace edit_parts;
+namespace {
+
+// `frame` with its controls in a form, each after its label.
+QGroupBox* InForm(QGroupBox* frame, std::initializer_list<std::pair<const char*, QWidget*>> rows) {
+    auto* form = new QFormLayout(frame);
+    for (const auto& [label, control] : rows) form->addRow(label, control);
+    return frame;
+}
+
+}  // namespace
+
+void FrmTemplateEdit::BuildGeneralTab() {
+    auto* page = Named(new QWidget, "tabGeneral");
+    auto* layout = new QVBoxLayout(page);
+
+    auto* frameTemplate = new QGroupBox("Template:", page);
+    txtTemplateName = Named(new QLineEdit(frameTemplate), "txtTemplateName");
+    chkActive = Named(new QCheckBox(frameTemplate), "chkActive");
+    layout->addWidget(InForm(frameTemplate, {{"Name:", txtTemplateName}, {"Active:", chkActive}}));
+
+    auto* frameFilter = new QGroupBox("Message Filter:", page);
+    cboFilterField = Named(new QComboBox(frameFilter), "cboFilterField");
+    txtFilterFindStr = Named(new QLineEdit(frameFilter), "txtFilterFindStr");
+    layout->addWidget(
+        InForm(frameFilter, {{"Field:", cboFilterField}, {"Match String:", txtFilterFindStr}}));
+
+    auto* frameOutput = new QGroupBox("Output File", page);
+    auto* of = new QFormLayout(frameOutput);
+    txtOutputFileName = Named(new QLineEdit(frameOutput), "txtOutputFileName");
+    cmdDirBrowse = Button("cmdDirBrowse", "&Browse...", frameOutput);
+    auto* fileRow = new QHBoxLayout;
+    fileRow->addWidget(txtOutputFileName, 1);
+    fileRow->addWidget(cmdDirBrowse);
+    cboDelimiter = Named(new QComboBox(frameOutput), "cboDelimiter");
+    for (std::string_view d : {kDelimiterComma, kDelimiterSpace, kDelimiterTab})
+        cboDelimiter->addItem(Q(d));
+    of->addRow("File Name:", fileRow);
+    of->addRow("Delimiter:", cboDelimiter);
+    layout->addWidget(frameOutput);
+    layout->addStretch(1);
+
+    tabMain->addTab(page, "&General");
+}
+
+void FrmTemplateEdit::WireGeneralTab() {
+    for (QLineEdit* e : {txtTemplateName, txtFilterFindStr, txtOutputFileName})
+        connect(e, &QLineEdit::textEdited, this, &FrmTemplateEdit::MarkEdited);
+    connect(chkActive, &QCheckBox::toggled, this, &FrmTemplateEdit::MarkEdited);
+    // A combo box counts as an edit only when its selection really changed.
+    connect(cboFilterField, &QComboBox::currentIndexChanged, this, &FrmTemplateEdit::MarkEdited);
+    connect(cboDelimiter, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_filling) return;
+        Guard(FormCtx("cboDelimiter_Click"), [this] {
+            SetDelimiterFromCombo();
+            MakeOutputFromList();
+        });
+    });
+    connect(cmdDirBrowse, &QPushButton::clicked, this, [this] { BrowseOutputFile(); });
+    for (QLineEdit* box : {txtTemplateName, txtOutputFileName}) box->installEventFilter(this);
+}
+
+void FrmTemplateEdit::SetDelimiterFromCombo() {
+    m_delimiter = DelimiterCharacter(S(cboDelimiter->currentText()));
+}
+
+void FrmTemplateEdit::TemplateNameLeft() {
+    Guard(FormCtx("txtTemplateName_LostFocus"), [this] {
+        std::string name = S(txtTemplateName->text());
+        std::string message;
+        if (!IsGoodFileName(name, message, State().newTemplate))
+            MsgBox(message, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
+    });
+}
+
+void FrmTemplateEdit::OutputFileLeft() {
+    Guard(FormCtx("txtOutputFileName_LostFocus"),
+          [this] { CheckOutputFile(S(txtOutputFileName->text())); });
+}
+
+void FrmTemplateEdit::BrowseOutputFile() {
+    Guard(FormCtx("cmdDirBrowse_Click"), [this] {
+        const QString chosen = ChooseOutputFile(this, txtOutputFileName->text());
+        if (chosen.isEmpty()) return;
+        txtOutputFileName->setText(chosen);
+        CheckOutputFile(S(chosen));
+        SetChanged(true);
+    });
+}
+
+}  // namespace tallix::manager

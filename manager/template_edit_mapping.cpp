@@ -1,0 +1,104 @@
+// The one mapping between the template editor's controls and the draft it edits.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "manager/template_edit.h"
+#include "manager/template_edit_parts.h"
+#include "model/export_field.h"
+#include "settings/error_reporter.h"
+#include "settings/text_functions.h"
+
+namespace tallix::manager {
+using namespace edit_parts;
+namespace {
+
+std::string Flag(bool on) {
+    return std::string(on ? kFlagOn : kFlagOff);
+}
+
+// How the check boxes show a stored flag: the engine reads "1" as on for these three...
+bool OnWhenOne(const std::string& v) {
+    return Trim(v) == kFlagOn;
+}
+// ...and anything but "0" as on for whole-string and case matching.
+bool OnUnlessZero(const std::string& v) {
+    return Trim(v) != kFlagOff;
+}
+
+}  // namespace
+
+void FrmTemplateEdit::SetDraft(const TemplateDraft& draft) {
+    Guard(ProcCtx("SetEditCtrlValues"), [&] {
+        {
+            FillScope filling(m_filling);
+            txtTemplateName->setText(Q(draft.name));
+            chkActive->setChecked(draft.active);
+            SetComboIndex(cboFilterField, draft.filterField);
+            txtFilterFindStr->setText(Q(draft.filterText));
+            // The stored output line is comma-separated whatever the delimiter.
+            m_delimiter = ",";
+            m_vars = draft.variables;
+            SetExportFields(draft.output);
+            SetScriptsUsed(draft.scripts);
+            txtOutputFileName->setText(Q(draft.outputFile));
+            SetComboIndex(cboDelimiter, draft.delimiter);
+            chkAllowDuplicate->setChecked(draft.allowDuplicate);
+            cboVarType->setCurrentIndex(0);
+        }
+        // Then the template's own delimiter, and the sample line drawn with it.
+        SetDelimiterFromCombo();
+        MakeOutputFromList();
+        SetChanged(false);
+    });
+}
+
+TemplateDraft FrmTemplateEdit::Draft() const {
+    TemplateDraft draft;
+    draft.name = S(txtTemplateName->text());
+    draft.active = chkActive->isChecked();
+    draft.filterField = S(cboFilterField->currentText());
+    draft.filterText = S(txtFilterFindStr->text());
+    draft.outputFile = S(txtOutputFileName->text());
+    draft.delimiter = S(cboDelimiter->currentText());
+    draft.variables = m_vars;
+    const int position = CurrentPosition();
+    if (m_curVar >= 0 && position >= 1 && position <= static_cast<int>(draft.variables.size()))
+        TakeVariable(draft.variables[static_cast<std::size_t>(position - 1)]);
+    draft.output = Entries(lstVarIncluded);
+    draft.allowDuplicate = chkAllowDuplicate->isChecked();
+    draft.scripts = Entries(lstUseScripts);
+    return draft;
+}
+
+void FrmTemplateEdit::ShowVariable(const VariableDraft& variable) {
+    {
+        FillScope filling(m_filling);
+        txtVarName->setText(Q(variable.name));
+        SetComboIndex(cboVarMapiField, variable.field);
+        SetComboIndex(cboStart, SetStartComboStr(variable.findStart));
+        txtVarFindStr->setText(Q(variable.findStart));
+        SetComboIndex(cboStop, SetStopComboStr(variable.findStop));
+        txtVarStopStr->setText(Q(variable.findStop));
+        cboVarType->setCurrentIndex(0);
+        chkUseQuote->setChecked(OnWhenOne(variable.useQuotes));
+        chkRemoveLF->setChecked(OnWhenOne(variable.removeLF));
+        chkMatchString->setChecked(OnUnlessZero(variable.matchWholeString));
+        chkMatchCase->setChecked(OnUnlessZero(variable.matchCase));
+        chkStartOfLine->setChecked(OnWhenOne(variable.startOfLineOnly));
+    }
+    UpdateStartStopBoxes();
+}
+
+void FrmTemplateEdit::TakeVariable(VariableDraft& variable) const {
+    variable.field = S(cboVarMapiField->currentText());
+    variable.findStart = FindTextFromChoice(S(cboStart->currentText()), S(txtVarFindStr->text()));
+    variable.findStop = FindTextFromChoice(S(cboStop->currentText()), S(txtVarStopStr->text()));
+    variable.useQuotes = Flag(chkUseQuote->isChecked());
+    variable.removeLF = Flag(chkRemoveLF->isChecked());
+    variable.matchWholeString = Flag(chkMatchString->isChecked());
+    variable.matchCase = Flag(chkMatchCase->isChecked());
+    variable.startOfLineOnly = Flag(chkStartOfLine->isChecked());
+}
+
+}  // namespace tallix::manager
