@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace tallix::engine {
+#include "engine/templates/output_target.h"
 
-inline constexpr std::string_view kPrinterOutput = "printer";
+namespace tallix::engine {
 
 // The delimiter from the current template's OutputDeliminator; unchanged for other words.
 void SetDelimiter();

@@ -25,7 +25,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "engine/scripting.h"
+#include "engine/templates/script_files.h"
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "manager/template_choices.h"
