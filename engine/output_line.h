@@ -7,10 +7,9 @@
 #include <string_view>
 
 #include "engine/run_context.h"
+#include "engine/templates/output_target.h"
 
 namespace tallix::engine {
-
-inline constexpr std::string_view kPrinterOutput = "printer";
 
 // The delimiter from the template's OutputDeliminator; unchanged for other words.
 void SetDelimiter(TemplateWork& work);

@@ -1,63 +1,15 @@
 #pragma once
-// Template scripts in the run: clsScripting collects the code of the script directory into a
-// script host, and DoScripts runs the procedures a matching template names, after its
-// variables are filled and before its output line is built.
-
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
+// Template scripts in the run: DoScripts runs the procedures a matching template names, after
+// its variables are filled and before its output line is built, with a fresh clsScripting
+// (engine/templates/script_files.h) over the script directory.
 
 #include "engine/run_context.h"
-#include "engine/script_host/script_host.h"
-
-namespace tallix {
-class clsTemplate;
-}
+#include "engine/templates/script_files.h"
 
 namespace tallix::engine {
-
-class clsScripting {
-  public:
-    // A runner with a host set to `language` (the "ScriptEngine" setting), or nullptr:
-    // silently for an empty language, after the message box for a language the host
-    // rejects, reported for any other failure.
-    static std::unique_ptr<clsScripting> Create(std::string_view language);
-
-    std::string Scripts() const;
-    void SetScripts(std::string_view v);
-    std::string Directory() const;
-    void SetDirectory(std::string_view v);
-    std::shared_ptr<clsTemplate> Template() const;
-    void SetTemplate(std::shared_ptr<clsTemplate> v);
-    std::shared_ptr<script::ScriptHost> sc() const;
-    void Setsc(std::shared_ptr<script::ScriptHost> v);
-
-    // The script file extension ("" for every file, as the engine uses it).
-    void SetExtension(std::string_view ext) { m_extension = std::string(ext); }
-
-    // Reads every ordinary file of Directory, in listing order, keeping its non-empty lines,
-    // each preceded by CR LF, and loads the result into the host.
-    void GetScripts();
-
-  private:
-    std::string m_scripts;
-    std::string m_directory;
-    std::shared_ptr<clsTemplate> m_template;
-    std::shared_ptr<script::ScriptHost> m_sc;
-    std::string m_extension;
-};
-
-// The procedure names of a ScriptsToRun text: while at least two characters are left, the
-// text up to the next comma (or the rest); an empty or blank name ends the list. Names keep
-// their blanks.
-std::vector<std::string> SplitScriptNames(std::string_view scriptsToRun);
 
 // Runs the template's scripts with a fresh host, when the run has scripts switched on; a
 // language that does not start switches them off for the rest of the run.
 void DoScripts(RunContext& run, const TemplateWork& work);
-
-// Script code larger than this is not loaded (a stray large file in the script directory).
-inline constexpr std::size_t kMaxScriptCodeBytes = 16u * 1024u * 1024u;
 
 }  // namespace tallix::engine

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/template_files.h"
+#include "engine/templates/template_listing.h"
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
 #include "manager/template_edit.h"

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <fstream>
 
-#include "engine/output_line.h"
+#include "engine/templates/output_target.h"
 #include "model/field_vocabulary.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"

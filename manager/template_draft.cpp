@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/scripting.h"
+#include "engine/templates/script_files.h"
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "model/export_field.h"

@@ -4,7 +4,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "engine/scripting.h"
+#include "engine/templates/script_files.h"
 #include "manager/template_edit.h"
 #include "manager/template_edit_parts.h"
 #include "settings/error_reporter.h"

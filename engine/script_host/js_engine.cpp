@@ -10,12 +10,10 @@
 #include <duktape.h>
 
 #include <sys/wait.h>
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 #include "engine/script_host/language_engine.h"
 #include "engine/script_host/script_host.h"
@@ -36,35 +34,24 @@ constexpr int kMaxObjects = 120;
 class JsEngine;
 JsEngine* EngineOf(duk_context* ctx);
 
-class JsEngine final : public LanguageEngine {
+class JsEngine final : public ScriptEngineBase {
   public:
-    explicit JsEngine(std::size_t memoryLimit) { memory.limit = memoryLimit; }
+    explicit JsEngine(std::size_t memoryLimit) : ScriptEngineBase(memoryLimit) {}
     ~JsEngine() override {
         if (ctx) duk_destroy_heap(ctx);
     }
     bool Start();
 
-    ScriptFailure AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) override;
-    ScriptFailure AddCode(std::string_view code) override;
-    ScriptFailure Run(std::string_view name) override;
-    std::vector<std::string> Procedures() override;
-
-    // State the callbacks share with the engine.
-    MemoryAccount memory;
-    Deadline deadline;
     duk_context* ctx = nullptr;
-    std::vector<std::shared_ptr<clsTemplate>> objects;
-    std::map<std::string, void*> globalsBefore;  // functions defined before the code was added
-    bool haveGlobalsBefore = false;
-    std::vector<std::string> found;  // procedures listed by the last enumeration
-    bool listing = false;            // the enumeration fills `found`, else `globalsBefore`
-    MemberValue value;               // a member read for a getter
-    std::string text;                // a text handed from C++ to a callback
     std::string errorText;
-    int errorLine = 0;
-    bool notFound = false;
 
   private:
+    std::size_t MaxObjects() const override { return kMaxObjects; }
+    ScriptFailure InstallObject(std::string_view name, std::size_t index) override;
+    ScriptFailure Load(std::string_view code) override;
+    ScriptFailure Call(std::string_view name) override;
+    void Settle() override { duk_pop(ctx); }
+    void ListGlobalFunctions() override;
     ScriptFailure FailureFromTop(FailureKind kind);
 };
 
@@ -78,12 +65,8 @@ JsEngine* EngineOf(duk_context* ctx) {
 
 void* JsAlloc(void* udata, duk_size_t size) {
     auto* e = static_cast<JsEngine*>(udata);
-    if (!e->memory.Reserve(size + kBlockHeader)) return nullptr;
-    void* block = std::malloc(size + kBlockHeader);
-    if (!block) {
-        e->memory.Release(size + kBlockHeader);
-        return nullptr;
-    }
+    void* block = e->memory.Resize(nullptr, 0, size + kBlockHeader);
+    if (!block) return nullptr;
     *static_cast<std::size_t*>(block) = size;
     return static_cast<char*>(block) + kBlockHeader;
 }
@@ -105,13 +88,8 @@ void* JsRealloc(void* udata, void* ptr, duk_size_t size) {
     auto* e = static_cast<JsEngine*>(udata);
     char* block = static_cast<char*>(ptr) - kBlockHeader;
     const std::size_t old = *reinterpret_cast<std::size_t*>(block);
-    if (size > old && !e->memory.Reserve(size - old)) return nullptr;
-    void* moved = std::realloc(block, size + kBlockHeader);
-    if (!moved) {
-        if (size > old) e->memory.Release(size - old);
-        return nullptr;
-    }
-    if (size < old) e->memory.Release(old - size);
+    void* moved = e->memory.Resize(block, old + kBlockHeader, size + kBlockHeader);
+    if (!moved) return nullptr;
     *static_cast<std::size_t*>(moved) = size;
     return static_cast<char*>(moved) + kBlockHeader;
 }
@@ -129,11 +107,10 @@ duk_ret_t TemplateMemberGetter(duk_context* ctx) {
     const int magic = duk_get_current_magic(ctx);
     const auto object = static_cast<std::size_t>(magic / kMembersPerObject);
     const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
-    if (object >= e->objects.size() || member >= TemplateMemberNames().size())
+    if (!e->HasObject(object) || member >= TemplateMemberNames().size())
         return DUK_RET_REFERENCE_ERROR;
-    bool ok = WithoutExceptions(
-        [&] { e->value = *TemplateMember(*e->objects[object], TemplateMemberNames()[member]); });
-    if (!ok) return DUK_RET_ERROR;
+    bool known = false;
+    if (!e->ReadMember(object, TemplateMemberNames()[member], known)) return DUK_RET_ERROR;
     if (auto* s = std::get_if<std::string>(&e->value)) {
         duk_push_lstring(ctx, s->data(), s->size());
     } else if (auto* b = std::get_if<bool>(&e->value)) {
@@ -155,9 +132,8 @@ duk_ret_t TemplateGetValueByName(duk_context* ctx) {
     duk_size_t length = 0;
     const char* name = duk_safe_to_lstring(ctx, 0, &length);
     const auto object = static_cast<std::size_t>(duk_get_current_magic(ctx));
-    if (object >= e->objects.size()) return DUK_RET_REFERENCE_ERROR;
-    if (!WithoutExceptions([&] { e->text = e->objects[object]->GetValueByName({name, length}); }))
-        return DUK_RET_ERROR;
+    if (!e->HasObject(object)) return DUK_RET_REFERENCE_ERROR;
+    if (!e->GetValue(object, {name, length})) return DUK_RET_ERROR;
     duk_push_lstring(ctx, e->text.data(), e->text.size());
     return 1;
 }
@@ -168,11 +144,8 @@ duk_ret_t TemplateSetValueByName(duk_context* ctx) {
     const char* name = duk_safe_to_lstring(ctx, 0, &nameLength);
     const char* value = duk_safe_to_lstring(ctx, 1, &valueLength);
     const auto object = static_cast<std::size_t>(duk_get_current_magic(ctx));
-    if (object >= e->objects.size()) return DUK_RET_REFERENCE_ERROR;
-    if (!WithoutExceptions([&] {
-            e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength});
-        }))
-        return DUK_RET_ERROR;
+    if (!e->HasObject(object)) return DUK_RET_REFERENCE_ERROR;
+    if (!e->SetValue(object, {name, nameLength}, {value, valueLength})) return DUK_RET_ERROR;
     return 0;
 }
 
@@ -315,8 +288,8 @@ duk_ret_t CallProcedure(duk_context* ctx, void* udata) {
     return 0;
 }
 
-// The global functions, into `found` or `globalsBefore`.
-duk_ret_t ListGlobalFunctions(duk_context* ctx, void*) {
+// The global functions, noted with the engine.
+duk_ret_t NoteGlobalFunctions(duk_context* ctx, void*) {
     JsEngine* e = EngineOf(ctx);
     duk_push_global_object(ctx);
     duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
@@ -324,17 +297,7 @@ duk_ret_t ListGlobalFunctions(duk_context* ctx, void*) {
         if (duk_is_function(ctx, -1) && duk_is_string(ctx, -2)) {
             duk_size_t length = 0;
             const char* key = duk_get_lstring(ctx, -2, &length);
-            void* function = duk_get_heapptr(ctx, -1);
-            if (!WithoutExceptions([&] {
-                    std::string name(key, length);
-                    if (e->listing) {
-                        auto before = e->globalsBefore.find(name);
-                        if (before == e->globalsBefore.end() || before->second != function)
-                            e->found.push_back(std::move(name));
-                    } else {
-                        e->globalsBefore.emplace(std::move(name), function);
-                    }
-                }))
+            if (!e->NoteGlobalFunction({key, length}, duk_get_heapptr(ctx, -1)))
                 return DUK_RET_ERROR;
         }
         duk_pop_2(ctx);
@@ -402,9 +365,7 @@ bool JsEngine::Start() {
 // limit is what stopped the script.
 ScriptFailure JsEngine::FailureFromTop(FailureKind kind) {
     ScriptFailure f;
-    f.kind = deadline.WasPassed() ? FailureKind::TimeLimit
-             : memory.refused     ? FailureKind::Memory
-                                  : kind;
+    f.kind = Stopped(kind);
     errorText.clear();
     errorLine = 0;
     duk_dup_top(ctx);
@@ -415,11 +376,8 @@ ScriptFailure JsEngine::FailureFromTop(FailureKind kind) {
     return f;
 }
 
-ScriptFailure JsEngine::AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) {
-    if (objects.size() >= static_cast<std::size_t>(kMaxObjects))
-        return {FailureKind::RunTime, "too many objects", 0};
-    objects.push_back(std::move(object));
-    ObjectToAdd add{name, static_cast<int>(objects.size() - 1)};
+ScriptFailure JsEngine::InstallObject(std::string_view name, std::size_t index) {
+    ObjectToAdd add{name, static_cast<int>(index)};
     ScriptFailure f;
     if (duk_safe_call(ctx, InstallTemplate, &add, 0, 1) != DUK_EXEC_SUCCESS)
         f = FailureFromTop(FailureKind::RunTime);
@@ -427,48 +385,27 @@ ScriptFailure JsEngine::AddObject(std::string_view name, std::shared_ptr<clsTemp
     return f;
 }
 
-ScriptFailure JsEngine::AddCode(std::string_view code) {
-    if (!haveGlobalsBefore) {
-        listing = false;
-        duk_safe_call(ctx, ListGlobalFunctions, nullptr, 0, 1);
-        duk_pop(ctx);
-        haveGlobalsBefore = true;
-    }
-    memory.refused = false;
-    deadline.Start(CurrentLimits().time);
+// Leaves one value on the stack, which Settle takes off once the deadline has stopped.
+ScriptFailure JsEngine::Load(std::string_view code) {
     ScriptFailure f;
     if (duk_safe_call(ctx, CompileCode, &code, 0, 1) != DUK_EXEC_SUCCESS) {
         f = FailureFromTop(FailureKind::Syntax);
     } else if (duk_safe_call(ctx, CallCompiled, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
         f = FailureFromTop(FailureKind::RunTime);
     }
-    deadline.Stop();
-    duk_pop(ctx);
     return f;
 }
 
-ScriptFailure JsEngine::Run(std::string_view name) {
-    memory.refused = false;
-    notFound = false;
-    deadline.Start(CurrentLimits().time);
+ScriptFailure JsEngine::Call(std::string_view name) {
     ScriptFailure f;
     if (duk_safe_call(ctx, CallProcedure, &name, 0, 1) != DUK_EXEC_SUCCESS)
         f = FailureFromTop(FailureKind::RunTime);
-    deadline.Stop();
-    duk_pop(ctx);
-    if (notFound) return {FailureKind::NoProcedure, {}, 0};
     return f;
 }
 
-std::vector<std::string> JsEngine::Procedures() {
-    found.clear();
-    listing = true;
-    duk_safe_call(ctx, ListGlobalFunctions, nullptr, 0, 1);
+void JsEngine::ListGlobalFunctions() {
+    duk_safe_call(ctx, NoteGlobalFunctions, nullptr, 0, 1);
     duk_pop(ctx);
-    listing = false;
-    std::vector<std::string> names = std::move(found);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #pragma once
 // What the host needs of one interpreter, and the pieces both interpreters share: the
-// memory account behind their allocators, the deadline their interrupt checks, and the
-// members of the "Template" object. Internal to the script host.
+// memory account behind their allocators, the deadline their interrupt checks, the members of
+// the "Template" object, and ScriptEngineBase, the skeleton both are built on. Internal to the
+// script host.
 
 #include <chrono>
 #include <cstddef>
+#include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +67,9 @@ struct MemoryAccount {
         return true;
     }
     void Release(std::size_t bytes) { used -= bytes < used ? bytes : used; }
+    // Moves `block` (old bytes, nullptr for none) to a block of `size` bytes (not 0) within
+    // the limit, as realloc does; nullptr when the limit or the system refuses.
+    void* Resize(void* block, std::size_t old, std::size_t size);
 };
 
 // The time a piece of script code may run. Once passed it stays passed until the next
@@ -106,5 +112,69 @@ bool WithoutExceptions(Body&& body) noexcept {
         return false;
     }
 }
+
+// What both interpreters do around their C interfaces. Each piece of code runs with the
+// memory account's refusal cleared and the deadline started for it; the procedures listed are
+// the global functions the loaded code defined, told apart from those the interpreter had
+// before by name and identity; the "Template" objects are numbered in the order they were
+// added, and their members and values are read and written behind an exception fence, as the
+// callbacks need. An interpreter supplies the calls into its own C interface, each protected.
+class ScriptEngineBase : public LanguageEngine {
+  public:
+    explicit ScriptEngineBase(std::size_t memoryLimit) { memory.limit = memoryLimit; }
+
+    ScriptFailure AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) final;
+    ScriptFailure AddCode(std::string_view code) final;
+    ScriptFailure Run(std::string_view name) final;
+    std::vector<std::string> Procedures() final;
+
+    // For the callbacks; none of these throws. False when the work inside threw.
+    // Notes a global function met by ListGlobalFunctions.
+    bool NoteGlobalFunction(std::string_view name, const void* identity) noexcept;
+    bool HasObject(std::size_t object) const { return object < m_objects.size(); }
+    // Member `name` of the object into `value`; `known` is false for a name that is not one.
+    bool ReadMember(std::size_t object, std::string_view name, bool& known) noexcept;
+    // GetValueByName into `text`.
+    bool GetValue(std::size_t object, std::string_view name) noexcept;
+    bool SetValue(std::size_t object, std::string_view name, std::string_view v) noexcept;
+
+    // What stopped a piece of code that failed as `kind`: its time or memory limit, if one did.
+    FailureKind Stopped(FailureKind kind, bool outOfMemory = false) const {
+        return deadline.WasPassed()            ? FailureKind::TimeLimit
+               : memory.refused || outOfMemory ? FailureKind::Memory
+                                               : kind;
+    }
+
+    // State the callbacks share with the engine.
+    MemoryAccount memory;
+    Deadline deadline;
+    MemberValue value;      // a member read for the interpreter
+    std::string text;       // a text handed from C++ to a callback
+    int errorLine = 0;      // line of the loaded code where the last failure happened
+    bool notFound = false;  // the procedure Call was asked for is not a function
+
+  protected:
+    // Objects beyond this many are refused (an interpreter may number them in few bits).
+    virtual std::size_t MaxObjects() const { return std::numeric_limits<std::size_t>::max(); }
+    // Makes object number `index` the global `name`.
+    virtual ScriptFailure InstallObject(std::string_view name, std::size_t index) = 0;
+    // Before each piece of code, ahead of its deadline.
+    virtual void Arm() {}
+    // Compiles and runs the top-level code.
+    virtual ScriptFailure Load(std::string_view code) = 0;
+    // Calls the global function `name`; sets notFound when there is none.
+    virtual ScriptFailure Call(std::string_view name) = 0;
+    // After each piece of code, once its deadline has stopped.
+    virtual void Settle() {}
+    // Calls NoteGlobalFunction for every global function.
+    virtual void ListGlobalFunctions() = 0;
+
+  private:
+    std::vector<std::shared_ptr<clsTemplate>> m_objects;
+    std::map<std::string, const void*> m_globalsBefore;  // defined before the code was added
+    bool m_haveGlobalsBefore = false;
+    std::vector<std::string> m_found;  // procedures listed by the last enumeration
+    bool m_listing = false;            // the enumeration fills m_found, else m_globalsBefore
+};
 
 }  // namespace tallix::script

@@ -10,10 +10,8 @@
 
 #include <lua.hpp>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string_view>
 
 #include "engine/script_host/language_engine.h"
@@ -28,35 +26,23 @@ constexpr int kHookEvery = 10'000;
 constexpr std::string_view kChunkSource = "=scripts";
 constexpr std::string_view kStoppedText = "script stopped at its time limit";
 
-class LuaEngine final : public LanguageEngine {
+class LuaEngine final : public ScriptEngineBase {
   public:
-    explicit LuaEngine(std::size_t memoryLimit) { memory.limit = memoryLimit; }
+    explicit LuaEngine(std::size_t memoryLimit) : ScriptEngineBase(memoryLimit) {}
     ~LuaEngine() override {
         if (L) lua_close(L);
     }
     bool Start();
 
-    ScriptFailure AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) override;
-    ScriptFailure AddCode(std::string_view code) override;
-    ScriptFailure Run(std::string_view name) override;
-    std::vector<std::string> Procedures() override;
-
-    // State the callbacks share with the engine.
-    MemoryAccount memory;
-    Deadline deadline;
     lua_State* L = nullptr;
-    std::vector<std::shared_ptr<clsTemplate>> objects;
-    std::map<std::string, const void*> globalsBefore;
-    bool haveGlobalsBefore = false;
-    std::vector<std::string> found;
-    bool listing = false;
-    MemberValue value;
-    std::string text;
-    int errorLine = 0;
-    bool notFound = false;
     bool syntax = false;
 
   private:
+    ScriptFailure InstallObject(std::string_view name, std::size_t index) override;
+    void Arm() override;
+    ScriptFailure Load(std::string_view code) override;
+    ScriptFailure Call(std::string_view name) override;
+    void ListGlobalFunctions() override;
     // Runs `function` with `udata` as its one argument, protected; the failure, if any.
     ScriptFailure Protected(lua_CFunction function, void* udata, FailureKind kind);
 };
@@ -73,14 +59,7 @@ void* LuaAlloc(void* udata, void* ptr, std::size_t osize, std::size_t nsize) {
         e->memory.Release(old);
         return nullptr;
     }
-    if (nsize > old && !e->memory.Reserve(nsize - old)) return nullptr;
-    void* moved = std::realloc(ptr, nsize);
-    if (!moved) {
-        if (nsize > old) e->memory.Release(nsize - old);
-        return nullptr;
-    }
-    if (nsize < old) e->memory.Release(old - nsize);
-    return moved;
+    return e->memory.Resize(ptr, old, nsize);
 }
 
 // Once the deadline has passed, every instruction raises the stop again, so a script that
@@ -210,15 +189,11 @@ void PushValue(lua_State* L, const MemberValue& value) {
 int TemplateIndex(lua_State* L) {
     LuaEngine* e = EngineOf(L);
     const std::size_t object = ObjectOf(L);
-    if (lua_type(L, 2) != LUA_TSTRING || object >= e->objects.size()) return 0;
+    if (lua_type(L, 2) != LUA_TSTRING || !e->HasObject(object)) return 0;
     std::size_t length = 0;
     const char* key = lua_tolstring(L, 2, &length);
     bool known = false;
-    if (!WithoutExceptions([&] {
-            auto v = TemplateMember(*e->objects[object], {key, length});
-            known = v.has_value();
-            if (known) e->value = std::move(*v);
-        }))
+    if (!e->ReadMember(object, {key, length}, known))
         return luaL_error(L, "Template: member could not be read");
     if (!known) return 0;
     PushValue(L, e->value);
@@ -234,9 +209,7 @@ int TemplateGetValueByName(lua_State* L) {
     const std::size_t object = ObjectOf(L);
     std::size_t length = 0;
     const char* name = luaL_checklstring(L, FirstArgument(L), &length);
-    if (object >= e->objects.size() || !WithoutExceptions([&] {
-            e->text = e->objects[object]->GetValueByName({name, length});
-        }))
+    if (!e->HasObject(object) || !e->GetValue(object, {name, length}))
         return luaL_error(L, "Template:GetValueByName failed");
     lua_pushlstring(L, e->text.data(), e->text.size());
     return 1;
@@ -249,9 +222,7 @@ int TemplateSetValueByName(lua_State* L) {
     std::size_t nameLength = 0, valueLength = 0;
     const char* name = luaL_checklstring(L, first, &nameLength);
     const char* value = luaL_checklstring(L, first + 1, &valueLength);
-    if (object >= e->objects.size() || !WithoutExceptions([&] {
-            e->objects[object]->SetValueByName({name, nameLength}, {value, valueLength});
-        }))
+    if (!e->HasObject(object) || !e->SetValue(object, {name, nameLength}, {value, valueLength}))
         return luaL_error(L, "Template:SetValueByName failed");
     return 0;
 }
@@ -314,7 +285,8 @@ int CallProcedure(lua_State* L) {
     return 0;
 }
 
-int ListGlobalFunctions(lua_State* L) {
+// The global functions, noted with the engine.
+int NoteGlobalFunctions(lua_State* L) {
     LuaEngine* e = EngineOf(L);
     lua_pushglobaltable(L);
     lua_pushnil(L);
@@ -322,17 +294,7 @@ int ListGlobalFunctions(lua_State* L) {
         if (lua_type(L, -2) == LUA_TSTRING && lua_isfunction(L, -1)) {
             std::size_t length = 0;
             const char* key = lua_tolstring(L, -2, &length);
-            const void* function = lua_topointer(L, -1);
-            if (!WithoutExceptions([&] {
-                    std::string name(key, length);
-                    if (e->listing) {
-                        auto before = e->globalsBefore.find(name);
-                        if (before == e->globalsBefore.end() || before->second != function)
-                            e->found.push_back(std::move(name));
-                    } else {
-                        e->globalsBefore.emplace(std::move(name), function);
-                    }
-                }))
+            if (!e->NoteGlobalFunction({key, length}, lua_topointer(L, -1)))
                 return luaL_error(L, "listing failed");
         }
         lua_pop(L, 1);
@@ -375,10 +337,7 @@ ScriptFailure LuaEngine::Protected(lua_CFunction function, void* udata, FailureK
     const int status = lua_pcall(L, 1, 0, base + 1);
     ScriptFailure f;
     if (status != LUA_OK) {
-        f.kind = deadline.WasPassed()                     ? FailureKind::TimeLimit
-                 : memory.refused || status == LUA_ERRMEM ? FailureKind::Memory
-                 : syntax                                 ? FailureKind::Syntax
-                                                          : kind;
+        f.kind = Stopped(syntax ? FailureKind::Syntax : kind, status == LUA_ERRMEM);
         // Only a string (or a number) is read as text; converting anything else could fail
         // outside the protection.
         std::size_t length = 0;
@@ -398,45 +357,27 @@ ScriptFailure LuaEngine::Protected(lua_CFunction function, void* udata, FailureK
     return f;
 }
 
-ScriptFailure LuaEngine::AddObject(std::string_view name, std::shared_ptr<clsTemplate> object) {
-    objects.push_back(std::move(object));
-    ObjectToAdd add{name, static_cast<lua_Integer>(objects.size() - 1)};
+ScriptFailure LuaEngine::InstallObject(std::string_view name, std::size_t index) {
+    ObjectToAdd add{name, static_cast<lua_Integer>(index)};
     return Protected(InstallTemplate, &add, FailureKind::RunTime);
 }
 
-ScriptFailure LuaEngine::AddCode(std::string_view code) {
-    if (!haveGlobalsBefore) {
-        listing = false;
-        Protected(ListGlobalFunctions, nullptr, FailureKind::RunTime);
-        haveGlobalsBefore = true;
-    }
-    memory.refused = false;
+// The count hook is set again before each piece of code: after a stop it fires at every
+// instruction.
+void LuaEngine::Arm() {
     lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookEvery);
-    deadline.Start(CurrentLimits().time);
-    ScriptFailure f = Protected(LoadCode, &code, FailureKind::RunTime);
-    deadline.Stop();
-    return f;
 }
 
-ScriptFailure LuaEngine::Run(std::string_view name) {
-    memory.refused = false;
-    notFound = false;
-    lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookEvery);
-    deadline.Start(CurrentLimits().time);
-    ScriptFailure f = Protected(CallProcedure, &name, FailureKind::RunTime);
-    deadline.Stop();
-    if (notFound) return {FailureKind::NoProcedure, {}, 0};
-    return f;
+ScriptFailure LuaEngine::Load(std::string_view code) {
+    return Protected(LoadCode, &code, FailureKind::RunTime);
 }
 
-std::vector<std::string> LuaEngine::Procedures() {
-    found.clear();
-    listing = true;
-    Protected(ListGlobalFunctions, nullptr, FailureKind::RunTime);
-    listing = false;
-    std::vector<std::string> names = std::move(found);
-    std::sort(names.begin(), names.end());
-    return names;
+ScriptFailure LuaEngine::Call(std::string_view name) {
+    return Protected(CallProcedure, &name, FailureKind::RunTime);
+}
+
+void LuaEngine::ListGlobalFunctions() {
+    Protected(NoteGlobalFunctions, nullptr, FailureKind::RunTime);
 }
 
 }  // namespace
