@@ -14,7 +14,6 @@
 #include "model/message.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
-#include "settings/settings_store.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
