@@ -131,7 +131,7 @@ struct MessageWork {
     // The record the source holds for this message; raises "object required" when the source
     // has moved on.
     txMessage& Message() const;
-    // `AllParsedOK` false, and the template at `index` failed (an index outside the list only
+    // `allParsedOK` false, and the template at `index` failed (an index outside the list only
     // clears `allParsedOK`).
     void MarkTemplateFailed(std::size_t index);
     // Every template back to "not used".
