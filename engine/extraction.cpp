@@ -14,6 +14,7 @@
 #include "model/message.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
+#include "settings/global_utils.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -62,7 +63,14 @@ void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
             if (!ParseVariable(run, message, work, k)) message.MarkTemplateFailed(work.index);
             LetEventsRun();
         }
-        if (run.settings.useScripts) DoScripts(run, work);
+        if (run.settings.useScripts) {
+            DoScripts(run, work);
+            // The scripts may have changed this message's copy of the output definition or of
+            // the delimiter word; the line is built from what they say now.
+            work.delimiter = ",";
+            work.outputOrder = ParseOutput(work.tpl->colOutPutLines()->Item(1), work.delimiter);
+            SetDelimiter(work);
+        }
         CreateOutputString(work);
         if (!AppendOutput(run, work)) message.MarkTemplateFailed(work.index);
     });

@@ -9,7 +9,9 @@
 namespace tallix {
 
 inline constexpr std::string_view kScratchMessageFile = "$$tallix.tmp";
-inline constexpr std::string_view kScratchBodyFile = "$$body.txt";
+// The plain-text body part of a POP3 message. File names are case-sensitive here, so the
+// source that writes it and the disposal that removes it must both use this one spelling.
+inline constexpr std::string_view kScratchBodyFile = "$$BODY.TXT";
 
 // The directory, created when first asked for; "" when it cannot be created. On a thread
 // where a ScratchScope is installed, that scope's directory.

@@ -59,7 +59,14 @@ MessageParts SplitMessage(std::string_view message) {
 
 RetrievedMessage ReadRetrievedMessage(std::string_view message) {
     const MessageParts parts = SplitMessage(message);
-    const std::string_view header = parts.header.substr(0, kMaxPop3HeaderBytes);
+    std::string_view header = parts.header;
+    if (header.size() > kMaxPop3HeaderBytes) {
+        // Cut after the last whole line within the limit: a field cut in its middle would
+        // read as a shorter, wrong value, and the record's header parse fails on a line
+        // without its end, losing the fields before it as well.
+        const std::size_t lf = header.rfind('\n', kMaxPop3HeaderBytes - 1);
+        header = header.substr(0, lf == std::string_view::npos ? kMaxPop3HeaderBytes : lf + 1);
+    }
     RetrievedMessage read;
     read.header.assign(header);
     read.subject = DecodeEncodedWords(HeaderField(header, "Subject"));

@@ -21,7 +21,8 @@ namespace tallix::sources {
 // The largest message retrieved; a longer one fails its retrieval instead of filling the
 // disk.
 inline constexpr std::int64_t kMaxPop3MessageBytes = std::int64_t{64} << 20;
-// The header block looked at for the subject and the date; a longer one is cut there.
+// The header block kept for a message: its subject, date, sender, reply-to and recipients are
+// read from it. A longer one is cut after its last whole line within the limit.
 inline constexpr std::size_t kMaxPop3HeaderBytes = std::size_t{1} << 20;
 
 class Pop3Client {
@@ -103,8 +104,8 @@ MessageParts SplitMessage(std::string_view message);
 
 // What a retrieved message says of itself: the subject with its encoded words decoded to
 // UTF-8, the date field's text, the raw header block (each line ended as in the message, cut
-// at kMaxPop3HeaderBytes) and the body (from the empty line that ends the header, so it
-// starts with that line's end).
+// after the last whole line within kMaxPop3HeaderBytes) and the body (from the empty line that ends
+// the header, so it starts with that line's end).
 struct RetrievedMessage {
     std::string subject, dateText, header, body;
 };

@@ -183,7 +183,7 @@ void Pop3Source::GetMessage() {
         m_decodedFiles.assign(1, std::string());
         m_namesGiven.clear();
         m_decodeCounter = 0;
-        ::unlink(JoinPath(m_decodeDir, kPop3BodyFile).c_str());
+        ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
         MessageSite site;
         site.messageFile = m_client->RetrieveFile();
         site.decodeDir = m_decodeDir;
@@ -216,7 +216,7 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
             m_decodedFiles.push_back(fileName);
             m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
         } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {
-            fileName = JoinPath(m_decodeDir, kPop3BodyFile);
+            fileName = JoinPath(m_decodeDir, kScratchBodyFile);
             m_decodedFiles[0] = fileName;
         } else if (UCase(Left(contentType, 10)) == "TEXT/HTML") {
             fileName = GetNewFilename(JoinPath(m_decodeDir, ""), ".html");

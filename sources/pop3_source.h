@@ -29,8 +29,6 @@ inline constexpr std::string_view kIncompleteAccount =
 inline constexpr std::string_view kNoValidSocket = "Unable to establish a valid socket.";
 inline constexpr std::string_view kPop3DeleteCalled = "POP3 delete called";
 inline constexpr std::string_view kUnableToDelete = "Unable to delete Message Number: ";
-// The plain-text body part's fixed name in the scratch directory.
-inline constexpr std::string_view kPop3BodyFile = "$$BODY.TXT";
 inline constexpr std::string_view kHtmlBodyStem = "MailMessage";
 // The domain a CompuServe user number is rewritten to.
 inline constexpr std::string_view kCompuServeDomain = "compuserve.com";

@@ -127,6 +127,30 @@ duk_ret_t TemplateMemberGetter(duk_context* ctx) {
     return 1;
 }
 
+// Present on the members a script may assign: a flag member takes the value's truth, a text
+// member its text.
+duk_ret_t TemplateMemberSetter(duk_context* ctx) {
+    JsEngine* e = EngineOf(ctx);
+    const int magic = duk_get_current_magic(ctx);
+    const auto object = static_cast<std::size_t>(magic / kMembersPerObject);
+    const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
+    if (!e->HasObject(object) || member >= TemplateMemberNames().size())
+        return DUK_RET_REFERENCE_ERROR;
+    const std::string_view name = TemplateMemberNames()[member];
+    bool stored = false;
+    if (TemplateMemberKind(name) == MemberKind::Flag) {
+        const bool flag = duk_to_boolean(ctx, 0) != 0;
+        stored = WithoutExceptions([&] { e->input = flag; });
+    } else {
+        duk_size_t length = 0;
+        const char* text = duk_safe_to_lstring(ctx, 0, &length);
+        stored = WithoutExceptions([&] { e->input = std::string(text, length); });
+    }
+    bool assigned = false;
+    if (!stored || !e->WriteMember(object, name, assigned)) return DUK_RET_ERROR;
+    return 0;
+}
+
 duk_ret_t TemplateGetValueByName(duk_context* ctx) {
     JsEngine* e = EngineOf(ctx);
     duk_size_t length = 0;
@@ -161,9 +185,16 @@ duk_ret_t InstallTemplate(duk_context* ctx, void* udata) {
     const auto& names = TemplateMemberNames();
     for (std::size_t m = 0; m < names.size(); ++m) {
         duk_push_lstring(ctx, names[m].data(), names[m].size());
+        const int magic = add->index * kMembersPerObject + static_cast<int>(m);
         duk_push_c_function(ctx, TemplateMemberGetter, 0);
-        duk_set_magic(ctx, -1, add->index * kMembersPerObject + static_cast<int>(m));
-        duk_def_prop(ctx, object, DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_SET_ENUMERABLE);
+        duk_set_magic(ctx, -1, magic);
+        duk_uint_t flags = DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_SET_ENUMERABLE;
+        if (TemplateMemberKind(names[m]) != MemberKind::ReadOnly) {
+            duk_push_c_function(ctx, TemplateMemberSetter, 1);
+            duk_set_magic(ctx, -1, magic);
+            flags |= DUK_DEFPROP_HAVE_SETTER;
+        }
+        duk_def_prop(ctx, object, flags);
     }
     duk_push_c_function(ctx, TemplateGetValueByName, 1);
     duk_set_magic(ctx, -1, add->index);

@@ -82,6 +82,12 @@ bool ScriptEngineBase::ReadMember(std::size_t object, std::string_view name, boo
     });
 }
 
+bool ScriptEngineBase::WriteMember(std::size_t object, std::string_view name,
+                                   bool& assigned) noexcept {
+    return WithoutExceptions(
+        [&] { assigned = AssignTemplateMember(*m_objects[object], name, input); });
+}
+
 bool ScriptEngineBase::GetValue(std::size_t object, std::string_view name) noexcept {
     return WithoutExceptions([&] { text = m_objects[object]->GetValueByName(name); });
 }

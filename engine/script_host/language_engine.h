@@ -96,11 +96,19 @@ class Deadline {
     bool m_passed = false;
 };
 
-// The members of a template that scripts read through the "Template" object.
+// The members of a template that scripts read, and some of them assign, through the
+// "Template" object.
 using MemberValue = std::variant<std::string, bool, double, std::vector<std::string>>;
 const std::vector<std::string_view>& TemplateMemberNames();
 // The value of member `name`, or nothing for a name that is not a member.
 std::optional<MemberValue> TemplateMember(const clsTemplate& t, std::string_view name);
+// What an assignment to a member takes: a text, a flag, or nothing (also for a name that is
+// not a member).
+enum class MemberKind { ReadOnly, Text, Flag };
+using MemberInput = std::variant<std::string, bool>;
+MemberKind TemplateMemberKind(std::string_view name);
+// Assigns `value` (of the member's kind) to member `name`; false when it cannot be assigned.
+bool AssignTemplateMember(clsTemplate& t, std::string_view name, const MemberInput& value);
 
 // Runs `body` where no exception may pass (a callback of a C interpreter); false when it threw.
 template <class Body>
@@ -134,6 +142,9 @@ class ScriptEngineBase : public LanguageEngine {
     bool HasObject(std::size_t object) const { return object < m_objects.size(); }
     // Member `name` of the object into `value`; `known` is false for a name that is not one.
     bool ReadMember(std::size_t object, std::string_view name, bool& known) noexcept;
+    // `input` into member `name` of the object; `assigned` is false for a name that cannot be
+    // assigned.
+    bool WriteMember(std::size_t object, std::string_view name, bool& assigned) noexcept;
     // GetValueByName into `text`.
     bool GetValue(std::size_t object, std::string_view name) noexcept;
     bool SetValue(std::size_t object, std::string_view name, std::string_view v) noexcept;
@@ -149,6 +160,7 @@ class ScriptEngineBase : public LanguageEngine {
     MemoryAccount memory;
     Deadline deadline;
     MemberValue value;      // a member read for the interpreter
+    MemberInput input;      // a value an interpreter assigns to a member
     std::string text;       // a text handed from C++ to a callback
     int errorLine = 0;      // line of the loaded code where the last failure happened
     bool notFound = false;  // the procedure Call was asked for is not a function

@@ -200,8 +200,39 @@ int TemplateIndex(lua_State* L) {
     return 1;
 }
 
+// A flag member takes true or false, a text member a string or a number; other names cannot
+// be assigned.
 int TemplateNewIndex(lua_State* L) {
-    return luaL_error(L, "Template members cannot be assigned; use Template:SetValueByName");
+    LuaEngine* e = EngineOf(L);
+    const std::size_t object = ObjectOf(L);
+    std::size_t length = 0;
+    const char* key = lua_type(L, 2) == LUA_TSTRING ? lua_tolstring(L, 2, &length) : nullptr;
+    const MemberKind kind =
+        key && e->HasObject(object) ? TemplateMemberKind({key, length}) : MemberKind::ReadOnly;
+    bool stored = false;
+    switch (kind) {
+        case MemberKind::ReadOnly:
+            return luaL_error(L,
+                              "Template members cannot be assigned; use Template:SetValueByName");
+        case MemberKind::Flag: {
+            if (lua_type(L, 3) != LUA_TBOOLEAN)
+                return luaL_error(L, "Template.%s takes true or false", key);
+            const bool flag = lua_toboolean(L, 3) != 0;
+            stored = WithoutExceptions([&] { e->input = flag; });
+            break;
+        }
+        case MemberKind::Text: {
+            if (!lua_isstring(L, 3)) return luaL_error(L, "Template.%s takes a text", key);
+            std::size_t valueLength = 0;
+            const char* text = lua_tolstring(L, 3, &valueLength);
+            stored = WithoutExceptions([&] { e->input = std::string(text, valueLength); });
+            break;
+        }
+    }
+    bool assigned = false;
+    if (!stored || !e->WriteMember(object, {key, length}, assigned))
+        return luaL_error(L, "Template: member could not be assigned");
+    return 0;
 }
 
 int TemplateGetValueByName(lua_State* L) {
@@ -249,7 +280,8 @@ int InstallTemplate(lua_State* L) {
     lua_pushinteger(L, add->index);
     lua_pushcclosure(L, TemplateIndex, 1);
     lua_setfield(L, -2, "__index");
-    lua_pushcfunction(L, TemplateNewIndex);
+    lua_pushinteger(L, add->index);
+    lua_pushcclosure(L, TemplateNewIndex, 1);
     lua_setfield(L, -2, "__newindex");
     lua_setmetatable(L, -2);
     lua_pushglobaltable(L);

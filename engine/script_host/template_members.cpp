@@ -8,19 +8,35 @@ namespace {
 struct Member {
     std::string_view name;
     MemberValue (*read)(const clsTemplate&);
+    MemberKind kind = MemberKind::ReadOnly;
+    // Given the value already converted to the member's kind.
+    void (*assign)(clsTemplate&, const MemberInput&) = nullptr;
 };
 
-// Read-only: a script changes what is written through SetValueByName, not by rewriting the
-// template's description of itself half-way through a message.
+const std::string& Text(const MemberInput& v) {
+    return std::get<std::string>(v);
+}
+bool Flag(const MemberInput& v) {
+    return std::get<bool>(v);
+}
+
+// The template is this message's own copy, so an assignment lasts for this message only.
+// Members that say where the template comes from (FileName, LastRan), what the filter already
+// decided (FilterField, FilterString) or how many variables there are stay read-only.
 const Member kMembers[] = {
     {"FileName", [](const clsTemplate& t) -> MemberValue { return t.FileName(); }},
-    {"OutputFile", [](const clsTemplate& t) -> MemberValue { return t.OutputFile(); }},
-    {"OutputDeliminator",
-     [](const clsTemplate& t) -> MemberValue { return t.OutputDeliminator(); }},
-    {"Active", [](const clsTemplate& t) -> MemberValue { return t.Active(); }},
-    {"AllowDuplicate", [](const clsTemplate& t) -> MemberValue { return t.AllowDuplicate(); }},
+    {"OutputFile", [](const clsTemplate& t) -> MemberValue { return t.OutputFile(); },
+     MemberKind::Text, [](clsTemplate& t, const MemberInput& v) { t.SetOutputFile(Text(v)); }},
+    {"OutputDeliminator", [](const clsTemplate& t) -> MemberValue { return t.OutputDeliminator(); },
+     MemberKind::Text,
+     [](clsTemplate& t, const MemberInput& v) { t.SetOutputDeliminator(Text(v)); }},
+    {"Active", [](const clsTemplate& t) -> MemberValue { return t.Active(); }, MemberKind::Flag,
+     [](clsTemplate& t, const MemberInput& v) { t.SetActive(Flag(v)); }},
+    {"AllowDuplicate", [](const clsTemplate& t) -> MemberValue { return t.AllowDuplicate(); },
+     MemberKind::Flag, [](clsTemplate& t, const MemberInput& v) { t.SetAllowDuplicate(Flag(v)); }},
     {"LastRan", [](const clsTemplate& t) -> MemberValue { return t.LastRan(); }},
-    {"ScriptsToRun", [](const clsTemplate& t) -> MemberValue { return t.ScriptsToRun(); }},
+    {"ScriptsToRun", [](const clsTemplate& t) -> MemberValue { return t.ScriptsToRun(); },
+     MemberKind::Text, [](clsTemplate& t, const MemberInput& v) { t.SetScriptsToRun(Text(v)); }},
     {"FilterField",
      [](const clsTemplate& t) -> MemberValue {
          auto f = t.objFilter();
@@ -35,6 +51,15 @@ const Member kMembers[] = {
      [](const clsTemplate& t) -> MemberValue {
          auto lines = t.colOutPutLines();
          return lines && lines->Count() > 0 ? lines->Item(1) : std::string();
+     },
+     MemberKind::Text,
+     [](clsTemplate& t, const MemberInput& v) {
+         auto lines = t.colOutPutLines();
+         if (!lines) return;
+         if (lines->Count() > 0)
+             lines->Item(1) = Text(v);
+         else
+             lines->Add(Text(v));
      }},
     {"VariableCount",
      [](const clsTemplate& t) -> MemberValue {
@@ -70,6 +95,23 @@ std::optional<MemberValue> TemplateMember(const clsTemplate& t, std::string_view
         if (m.name == name) return m.read(t);
     }
     return std::nullopt;
+}
+
+MemberKind TemplateMemberKind(std::string_view name) {
+    for (const Member& m : kMembers) {
+        if (m.name == name) return m.kind;
+    }
+    return MemberKind::ReadOnly;
+}
+
+bool AssignTemplateMember(clsTemplate& t, std::string_view name, const MemberInput& value) {
+    for (const Member& m : kMembers) {
+        if (m.name != name) continue;
+        if (!m.assign) return false;
+        m.assign(t, value);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace tallix::script

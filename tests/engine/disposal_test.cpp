@@ -2,10 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/mime_host.h"
 #include "engine/run_context.h"
 #include "settings/logs.h"
+#include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
+#include "sources/pop3_source.h"
 #include "tests/engine/fake_source.h"
+#include "tests/sources/pop3_fake_transport.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -106,6 +116,48 @@ TEST_F(Disposal, AsksWithTheOutcomeAndNoAsDefault) {
     ui.boxes.clear();
     DeleteMessage();
     EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+// The names left in a directory, sorted.
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Disposal, APop3MessageWithAnAttachmentLeavesNoFileBehind) {
+    ScratchScope scratch;
+    SetSilentMode(true);
+    sources::clsPOP3Config account;
+    account.SetID("Home");
+    account.SetHostName("pop.example.org");
+    account.SetLoginName("ann");
+    account.SetPassword("secret");
+    auto transport = std::make_unique<sources::testing::FakeTransport>();
+    transport->messages = {
+        "From: Ann <ann@example.org>\r\nSubject: report\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+        "--b1\r\nContent-Type: text/plain\r\n\r\nPlain body\r\n"
+        "--b1\r\nContent-Type: application/octet-stream; name=\"report.doc\"\r\n"
+        "Content-Disposition: attachment; filename=\"report.doc\"\r\n\r\nreport\r\n"
+        "--b1--\r\n"};
+    sources::Pop3Source pop3(
+        account, std::make_unique<sources::Pop3Client>(std::move(transport), nullptr), &MimeHost());
+    pop3.Connect();
+    pop3.GetFirstMsg();
+    ASSERT_TRUE(pop3.Message());
+    ASSERT_EQ(pop3.Message()->Body(), "Plain body");
+    ASSERT_EQ(pop3.Message()->Attachments()->Count(), 1);
+    // The message file, the body file and the attachment are on disk until the disposal.
+    ASSERT_EQ(FilesIn(ScratchDir()).size(), 3u) << ::testing::PrintToString(FilesIn(ScratchDir()));
+
+    Settings().useSource = std::string(kSourcePop3);
+    RunContext run(Settings());
+    MessageWork work{pop3, 0};
+    DeleteTempFiles(run, work);
+    EXPECT_EQ(FilesIn(ScratchDir()), std::vector<std::string>{});
 }
 
 }  // namespace

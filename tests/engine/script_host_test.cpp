@@ -170,14 +170,84 @@ TEST_P(ScriptHostTest, TemplateOffersItsMembersAndValuesByName) {
               "/templates/Orders.txf|COMMA|true|2|Total;Out|12.50|order|Total,Out");
 }
 
-TEST_P(ScriptHostTest, TemplateMembersCannotBeAssigned) {
+TEST_P(ScriptHostTest, TemplateMembersThatDescribeTheOutputCanBeAssigned) {
     auto t = ProbeTemplate();
-    const std::string code = GetParam().ext == std::string("js")
-                                 ? "function Main() { 'use strict'; Template.OutputFile = 'x'; }\n"
-                                 : "function Main() Template.OutputFile = 'x' end\n";
+    const bool js = GetParam().ext == std::string("js");
+    const std::string code =
+        js ? "function Main() {\n"
+             "  'use strict';\n"
+             "  Template.OutputFile = '/tmp/other.csv'; Template.OutputDeliminator = 'TAB';\n"
+             "  Template.AllowDuplicate = true; Template.Active = false;\n"
+             "  Template.ScriptsToRun = 'Main,Report'; Template.OutputLine = 'Out,Total';\n"
+             "  Template.SetValueByName('Out', [Template.OutputFile, Template.AllowDuplicate,\n"
+             "    Template.Active, Template.OutputLine].join('|'));\n"
+             "}\n"
+           : "function Main()\n"
+             "  Template.OutputFile = '/tmp/other.csv'; Template.OutputDeliminator = 'TAB'\n"
+             "  Template.AllowDuplicate = true; Template.Active = false\n"
+             "  Template.ScriptsToRun = 'Main,Report'; Template.OutputLine = 'Out,Total'\n"
+             "  Template:SetValueByName('Out', table.concat({Template.OutputFile,\n"
+             "    tostring(Template.AllowDuplicate), tostring(Template.Active),\n"
+             "    Template.OutputLine}, '|'))\n"
+             "end\n";
     auto host = Load(code, t);
-    EXPECT_EQ(RaisedBy([&] { host->Run("Main"); }).number, kErrScriptRunTime);
+    EXPECT_EQ(RaisedBy([&] { host->Run("Main"); }).number, 0);
+    EXPECT_EQ(t->OutputFile(), "/tmp/other.csv");
+    EXPECT_EQ(t->OutputDeliminator(), "TAB");
+    EXPECT_TRUE(t->AllowDuplicate());
+    EXPECT_FALSE(t->Active());
+    EXPECT_EQ(t->ScriptsToRun(), "Main,Report");
+    EXPECT_EQ(t->colOutPutLines()->Item(1), "Out,Total");
+    EXPECT_EQ(t->GetValueByName("Out"), "/tmp/other.csv|true|false|Out,Total")
+        << "the script reads back what it assigned";
+}
+
+TEST_P(ScriptHostTest, TemplateMembersThatDescribeTheTemplateFileCannotBeAssigned) {
+    const bool js = GetParam().ext == std::string("js");
+    std::vector<std::string> members = {"FileName",     "LastRan",       "FilterField",
+                                        "FilterString", "VariableCount", "VariableNames"};
+    // A JavaScript object takes new properties; a Lua table refuses every other name.
+    if (!js) members.push_back("NoSuchMember");
+    for (const std::string& member : members) {
+        SCOPED_TRACE(member);
+        auto t = ProbeTemplate();
+        const std::string code =
+            js ? std::string("function Main() { 'use strict'; Template.") + member + " = 'x'; }\n"
+               : std::string("function Main() Template.") + member + " = 'x' end\n";
+        auto host = Load(code, t);
+        const Raised raised = RaisedBy([&] { host->Run("Main"); });
+        EXPECT_EQ(raised.number, kErrScriptRunTime);
+        if (!js) {
+            EXPECT_NE(raised.description.find(
+                          "Template members cannot be assigned; use Template:SetValueByName"),
+                      std::string::npos)
+                << raised.description;
+        }
+        EXPECT_EQ(t->FileName(), "/templates/Orders.txf");
+        EXPECT_EQ(t->objFilter()->FindString(), "order");
+    }
+}
+
+TEST(LuaHost, TemplateFlagsTakeBooleansAndTextsTakeStringsOrNumbers) {
+    auto t = ProbeTemplate();
+    ScriptHost host;
+    host.SetLanguage("Lua");
+    host.AddObject("Template", t);
+    host.AddCode(
+        "function Flag() Template.AllowDuplicate = 1 end\n"
+        "function Table() Template.OutputFile = {} end\n"
+        "function Number() Template.OutputDeliminator = 42 end\n");
+    EXPECT_NE(RaisedBy([&] {
+                  host.Run("Flag");
+              }).description.find("Template.AllowDuplicate takes true or false"),
+              std::string::npos);
+    EXPECT_FALSE(t->AllowDuplicate());
+    EXPECT_NE(
+        RaisedBy([&] { host.Run("Table"); }).description.find("Template.OutputFile takes a text"),
+        std::string::npos);
     EXPECT_EQ(t->OutputFile(), "/tmp/out.csv");
+    EXPECT_EQ(RaisedBy([&] { host.Run("Number"); }).number, 0);
+    EXPECT_EQ(t->OutputDeliminator(), "42");
 }
 
 TEST_P(ScriptHostTest, ListsTheProceduresTheCodeDefines) {

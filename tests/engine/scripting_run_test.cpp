@@ -70,7 +70,17 @@ const Language kJavaScript{
     "  Trace('Boom');\n"
     "  notDefinedAnywhere();\n"
     "}\n"
-    "function Forever() { Trace('Forever'); while (true) {} }\n",
+    "function Forever() { Trace('Forever'); while (true) {} }\n"
+    "function Reshape() {\n"
+    "  if (Template.GetValueByName('Total') != '12.50') return;\n"
+    "  Template.OutputFile = Template.OutputFile + '.other';\n"
+    "  Template.OutputDeliminator = 'TAB';\n"
+    "  Template.OutputLine = 'Total,Total';\n"
+    "}\n"
+    "function Unique() {\n"
+    "  Template.Active = false;\n"
+    "  if (Template.GetValueByName('Total') == '12.50') Template.AllowDuplicate = false;\n"
+    "}\n",
     12,
 };
 
@@ -93,7 +103,17 @@ const Language kLua{
     "  Trace('Boom')\n"
     "  notDefinedAnywhere()\n"
     "end\n"
-    "function Forever() Trace('Forever') while true do end end\n",
+    "function Forever() Trace('Forever') while true do end end\n"
+    "function Reshape()\n"
+    "  if Template:GetValueByName('Total') ~= '12.50' then return end\n"
+    "  Template.OutputFile = Template.OutputFile .. '.other'\n"
+    "  Template.OutputDeliminator = 'TAB'\n"
+    "  Template.OutputLine = 'Total,Total'\n"
+    "end\n"
+    "function Unique()\n"
+    "  Template.Active = false\n"
+    "  if Template:GetValueByName('Total') == '12.50' then Template.AllowDuplicate = false end\n"
+    "end\n",
     14,
 };
 
@@ -318,6 +338,36 @@ TEST_P(ScriptedRun, ScriptChangesDoNotReachTheTemplateFileOrTheNextMessage) {
     EXPECT_EQ(Output(), "changed 12.50\r\nchanged 22.50\r\n");
     EXPECT_EQ(ReadFileBytes(Settings().templateDir + "/Orders.txf").find("changed"),
               std::string::npos);
+}
+
+TEST_P(ScriptedRun, AssignedMembersShapeTheCurrentMessagesLineOnly) {
+    OrdersTemplate("Reshape");
+    Messages(2);
+    RunSources("");
+    // The first message's line goes to the file, in the form and with the delimiter the script
+    // chose; the second message is written as the template file says.
+    EXPECT_EQ(ReadFileBytes(OutPath() + ".other"), "12.50\t12.50\r\n");
+    EXPECT_EQ(Output(), "22.50\r\n");
+    EXPECT_EQ(ErrorLog(), "");
+    const std::string file = ReadFileBytes(Settings().templateDir + "/Orders.txf");
+    EXPECT_EQ(file.find(".other"), std::string::npos);
+    EXPECT_EQ(file.find("TAB"), std::string::npos);
+}
+
+TEST_P(ScriptedRun, AssignedDuplicateFlagHoldsForTheCurrentMessageOnly) {
+    // The template file allows duplicates; the script forbids them for totals of 12.50.
+    OrdersTemplate("Unique");
+    for (const char* total : {"12.50", "12.50", "32.50", "32.50"}) {
+        auto m = std::make_shared<txMessage>();
+        m->SetSubject("order");
+        m->SetBody(std::string("Total: ") + total + "\r\n");
+        m->SetAttachments(std::make_shared<TextCollection>());
+        source.messages.push_back(m);
+    }
+    RunSources("");
+    // The script's Active = false does not stop this template for the messages after it.
+    EXPECT_EQ(Output(), "12.50\r\n32.50\r\n32.50\r\n");
+    EXPECT_EQ(ErrorLog(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, ScriptedRun, ::testing::Values(kJavaScript, kLua),

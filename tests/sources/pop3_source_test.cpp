@@ -188,6 +188,33 @@ TEST_F(Pop3SourceTest, WalksEveryMessageAndEndsPastTheLast) {
         << "the date text goes to the system log";
 }
 
+TEST_F(Pop3SourceTest, AHeaderPastTheLimitKeepsItsWholeLinesForEveryField) {
+    decoder.decodable = false;
+    std::string junk;
+    const std::string line = "X-Junk: " + std::string(90, 'j') + "\r\n";
+    while (junk.size() < kMaxPop3HeaderBytes - 200) junk += line;
+    // The "To: " line straddles the limit; a "Reply-To:" line lies wholly past it.
+    const std::string head = "From: Ann <ann@example.org>\r\nSubject: Big\r\n" + junk;
+    const std::string to = "To: Bob <bob@example.net>" + std::string(400, ' ') + "\r\n";
+    ASSERT_LT(head.size(), kMaxPop3HeaderBytes);
+    ASSERT_GT(head.size() + to.size(), kMaxPop3HeaderBytes);
+    messages = {head + to + "Reply-To: late@example.net\r\n\r\nBig body\r\n"};
+    auto source = Make();
+    source->Connect();
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    const txMessage& message = *source->Message();
+    EXPECT_EQ(message.Header(), head) << "cut after the last whole line within the limit";
+    EXPECT_EQ(message.Subject(), "Big");
+    EXPECT_EQ(message.Body(), "Big body\r\n");
+    EXPECT_TRUE(message.ValidMessage());
+    EXPECT_EQ(message.SenderAddress(), "ann@example.org");
+    EXPECT_EQ(message.ReplyToAddress(), "ann@example.org")
+        << "the Reply-To: line is past the limit";
+    EXPECT_EQ(message.ReceipentAddress(), "") << "the To: line is past the limit";
+    EXPECT_EQ(ErrorLog(), "");
+}
+
 TEST_F(Pop3SourceTest, AFailedRetrievalEndsTheWalkAndSaysSo) {
     auto source = Make();
     source->Connect();
