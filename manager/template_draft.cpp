@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/templates/script_files.h"
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "model/export_field.h"
@@ -68,7 +67,7 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.outputFile = tpl.OutputFile();
         d.delimiter = tpl.OutputDeliminator();
         d.allowDuplicate = tpl.AllowDuplicate();
-        d.scripts = engine::SplitScriptNames(tpl.ScriptsToRun());
+        d.scripts = ScriptsUsedNames(tpl.ScriptsToRun());
         return d;
     });
 }
@@ -157,6 +156,19 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         }
         return true;
     });
+}
+
+std::vector<std::string> ScriptsUsedNames(std::string_view scriptsToRun) {
+    // Unlike the run, an empty piece does not end the list: the editor shows what is stored
+    // and writes it back unchanged.
+    std::vector<std::string> names;
+    std::string_view rest = scriptsToRun;
+    while (rest.size() >= 2) {
+        const std::size_t comma = rest.find(',');
+        names.emplace_back(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return names;
 }
 
 bool SortsBefore(std::string_view a, std::string_view b) {

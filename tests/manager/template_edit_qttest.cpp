@@ -197,6 +197,9 @@ class TemplateEditTest : public QObject {
     void fieldListsFollowTheSource_data();
     void fieldListsFollowTheSource();
     void scriptListsFillFromScriptDirectory();
+    void scriptRunListKeepsEveryPiece_data();
+    void scriptRunListKeepsEveryPiece();
+    void scriptRunListWithEmptyNameSavesUnchanged();
     void keyboardReachesTabsAndControls();
     void editsAreSignalledAndTheEditedTemplateIsACopy();
     void testTabTriesTheTemplateAsEdited();
@@ -1145,6 +1148,50 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
     QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Check"));
     // Listing the scripts left the setting as it was.
     QVERIFY(Settings().useScripts);
+}
+
+void TemplateEditTest::scriptRunListKeepsEveryPiece_data() {
+    QTest::addColumn<QString>("stored");  // ScriptsToRun
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("two") << "Main,Report" << QStringList({"Main", "Report"});
+    QTest::newRow("empty between") << "Main,,Report" << QStringList({"Main", "", "Report"});
+    QTest::newRow("blank between") << "Main, ,Report" << QStringList({"Main", " ", "Report"});
+    QTest::newRow("leading comma") << ",Main" << QStringList({"", "Main"});
+    QTest::newRow("blank kept") << "Main, Report" << QStringList({"Main", " Report"});
+    QTest::newRow("one-character last") << "Main,X" << QStringList({"Main"});
+    QTest::newRow("one character") << "X" << QStringList();
+    QTest::newRow("empty") << "" << QStringList();
+}
+
+void TemplateEditTest::scriptRunListKeepsEveryPiece() {
+    QFETCH(QString, stored);
+    QFETCH(QStringList, shown);
+    QCOMPARE(Names(ScriptsUsedNames(stored.toStdString())), shown);
+    clsTemplate t;
+    t.SetScriptsToRun(stored.toStdString());
+    QCOMPARE(Names(DraftFromTemplate(t, false).scripts), shown);
+}
+
+void TemplateEditTest::scriptRunListWithEmptyNameSavesUnchanged() {
+    Manager m;
+    const std::string scripts = m.env.ProgramDir() + "/scripts";
+    fs::create_directories(scripts);
+    WriteFileBytes(scripts + "/a.js", "function Main() {}\nfunction Report() {}\n");
+    Settings().useScripts = true;
+    Settings().scriptDir = scripts;
+    Settings().scriptEngine = "JScript";
+    std::string text = TwoVarTemplate(m.OutPath());
+    text.replace(text.find("run="), 4, "run=Main,,Report");
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Main", "", "Report"}));
+        // Both named procedures are in the run list, so none is left to choose.
+        QCOMPARE(Texts(d.lstScripts), QStringList());
+        d.findChild<QCheckBox*>("chkAllowDuplicate")->click();
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Main,,Report"));
 }
 
 void TemplateEditTest::keyboardReachesTabsAndControls() {
