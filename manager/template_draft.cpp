@@ -45,6 +45,14 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// The template extension as `path` spells it, or the usual one when it has none.
+std::string TemplateExtensionOf(const std::string& path) {
+    const std::size_t n = kTemplateExtension.size();
+    if (path.size() > n && EqualsNoCase(path.substr(path.size() - n), kTemplateExtension))
+        return path.substr(path.size() - n);
+    return std::string(kTemplateExtension);
+}
+
 }  // namespace
 
 TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
@@ -121,7 +129,16 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         FrmMain* form = MainForm();
         QTreeWidgetItem* row = form && !isNew ? form->SelectedItem() : nullptr;
         const std::string oldPath = FrmMain::RowTag(row);
-        const std::string newPath = MakeFileName(name);
+        const bool renamed = row && Trim(FrmMain::RowText(row)) != name;
+        // An existing template goes back to the file it came from, whose extension may be
+        // spelt in any case (the list takes them all); a rename keeps that spelling, so the
+        // file is never written again beside itself under a second spelling.
+        std::string newPath = MakeFileName(name);
+        if (!oldPath.empty())
+            newPath = renamed ? (std::filesystem::path(oldPath).parent_path() /
+                                 (name + TemplateExtensionOf(oldPath)))
+                                    .string()
+                              : oldPath;
         // A file under the new name that is not this template's own (another program made
         // it, so it is not in the list) is never overwritten.
         std::error_code ec;
@@ -130,7 +147,8 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
             return refuse(std::string(kMsgNameExists));
 
         GetEditCtrlValues(draft, *tpl);
-        if (row && Trim(FrmMain::RowText(row)) != name) {
+        tpl->SetFileName(newPath);
+        if (renamed) {
             if (const int error = RenameNoReplace(oldPath, newPath)) {
                 // The old file stays as it was and nothing is written under either name.
                 tpl->SetFileName(oldPath);

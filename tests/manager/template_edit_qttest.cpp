@@ -189,6 +189,8 @@ class TemplateEditTest : public QObject {
     void outputFileCheck();
     void deletingAnIncludedVariable();
     void savingRenamesTheFileOfAnExistingTemplate();
+    void savingKeepsTheSpellingOfTheExtension_data();
+    void savingKeepsTheSpellingOfTheExtension();
     void renameOntoAnUnlistedFileIsRefused();
     void leavingTheNameBoxChecksTheName();
     void failedRenameKeepsOldFileAndValues();
@@ -929,6 +931,49 @@ void TemplateEditTest::savingRenamesTheFileOfAnExistingTemplate() {
     QCOMPARE(ReadBack(m.TemplatePath("Other"))->objFilter()->FindString(), std::string("Order"));
     QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Invoices"));
     QVERIFY(!m.form->FindRow("Orders"));
+}
+
+void TemplateEditTest::savingKeepsTheSpellingOfTheExtension_data() {
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("upper case") << ".TXF";
+    QTest::newRow("mixed case") << ".Txf";
+}
+
+void TemplateEditTest::savingKeepsTheSpellingOfTheExtension() {
+    QFETCH(QString, extension);
+    const std::string ext = extension.toStdString();
+    Manager m;
+    auto files = [&] {
+        QStringList names;
+        for (const auto& entry : fs::directory_iterator(m.TemplateDir()))
+            names << QString::fromStdString(entry.path().filename().string());
+        names.sort();
+        return names;
+    };
+    WriteFileBytes(m.TemplateDir() + "/Orders" + ext, TwoVarTemplate(m.OutPath()));
+    GetTempFiles();
+    m.Select("Orders");
+    State().newTemplate = false;
+    auto tpl = ReadBack(m.TemplateDir() + "/Orders" + ext);
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    QCOMPARE(d.name, std::string("Orders"));
+    d.filterText = "Invoice";
+    QVERIFY(SaveDraft(d, tpl));
+    // Written back into the file it was read from, not beside it.
+    QCOMPARE(files(), QStringList({"Orders" + extension}));
+    QCOMPARE(ReadBack(m.TemplateDir() + "/Orders" + ext)->objFilter()->FindString(),
+             std::string("Invoice"));
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
+    // A rename moves the file and keeps the extension as it was spelt.
+    d.name = "Invoices";
+    d.filterText = "Bill";
+    QVERIFY(SaveDraft(d, tpl));
+    QCOMPARE(files(), QStringList({"Invoices" + extension}));
+    QCOMPARE(ReadBack(m.TemplateDir() + "/Invoices" + ext)->objFilter()->FindString(),
+             std::string("Bill"));
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
+    QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Invoices"));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
 }
 
 void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
