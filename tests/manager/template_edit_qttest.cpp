@@ -184,6 +184,8 @@ class TemplateEditTest : public QObject {
     void refreshKeepsOutputNamesHoldingTheDelimiter();
     void upOnFirstEntryChangesNothing();
     void tabDelimiterShowsTabsButSavesCommas();
+    void delimiterChangeEnablesApply_data();
+    void delimiterChangeEnablesApply();
     void startAndStopChoicesAreSavedAsMarkersOrText_data();
     void startAndStopChoicesAreSavedAsMarkersOrText();
     void outputFileCheck();
@@ -740,6 +742,32 @@ void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
     }));
     saved = ReadBack(m.TemplatePath("Orders"));
     QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Name,Code"));
+}
+
+void TemplateEditTest::delimiterChangeEnablesApply_data() {
+    QTest::addColumn<QString>("outputLine");  // so the sample line does not change
+    QTest::newRow("one included") << "Code";
+    QTest::newRow("none included") << "";
+}
+
+void TemplateEditTest::delimiterChangeEnablesApply() {
+    QFETCH(QString, outputLine);
+    Manager m;
+    std::string text = TwoVarTemplate(m.OutPath());
+    text.replace(text.find("Output1=Code,Name"), 17, "Output1=" + outputLine.toStdString());
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QVERIFY(!d.Changed());
+        QVERIFY(!d.cmdApply->isEnabled());
+        Choose(d.cboDelimiter, "SPACE");
+        QCOMPARE(d.txtOutputLine->text(), outputLine);
+        QVERIFY(d.Changed());
+        QVERIFY(d.cmdApply->isEnabled());
+        d.cmdApply->click();
+        QVERIFY(!d.cmdApply->isEnabled());
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->OutputDeliminator(), std::string("SPACE"));
 }
 
 void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText_data() {
