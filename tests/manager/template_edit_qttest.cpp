@@ -201,6 +201,7 @@ class TemplateEditTest : public QObject {
     void fieldListsFollowTheSource_data();
     void fieldListsFollowTheSource();
     void scriptListsFillFromScriptDirectory();
+    void scriptListTakesOnlyFilesOfTheScriptExtension();
     void scriptRunListKeepsEveryPiece_data();
     void scriptRunListKeepsEveryPiece();
     void scriptRunListWithEmptyNameSavesUnchanged();
@@ -1221,6 +1222,32 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
     QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Check"));
     // Listing the scripts left the setting as it was.
     QVERIFY(Settings().useScripts);
+}
+
+void TemplateEditTest::scriptListTakesOnlyFilesOfTheScriptExtension() {
+    Manager m;
+    const std::string scripts = m.env.ProgramDir() + "/scripts";
+    fs::create_directories(scripts);
+    WriteFileBytes(scripts + "/a.js", "function Tidy() {}\n");
+    WriteFileBytes(scripts + "/b.JS", "function Check() {}\n");
+    // Neither is JavaScript: loaded with the rest, they would fail the whole code text.
+    WriteFileBytes(scripts + "/README", "Scripts for the order templates.\n");
+    WriteFileBytes(scripts + "/c.lua", "function Lua() end\n");
+    Settings().useScripts = true;
+    Settings().scriptDir = scripts;
+    Settings().scriptEngine = "JScript";
+    Settings().scriptExt = "js";
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(Texts(d.lstScripts), QStringList({"Check", "Tidy"}));
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    // Without an extension every file is loaded, and the stray ones spoil the list.
+    Settings().scriptExt = "";
+    m.ui.QueueAnswer(MsgAnswer::No);  // carry on after the load-error box
+    QVERIFY(m.EditExisting(
+        "Orders", [&](FrmTemplateEdit& d) { QCOMPARE(Texts(d.lstScripts), QStringList()); }));
+    QVERIFY(!m.ui.boxes.empty());
 }
 
 void TemplateEditTest::scriptRunListKeepsEveryPiece_data() {
