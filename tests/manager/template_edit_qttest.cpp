@@ -1043,6 +1043,7 @@ void TemplateEditTest::leavingTheNameBoxChecksTheName() {
             {"Other", d.chkActive, std::string(kMsgNameExists)},
             {"", d.chkActive, std::string(kMsgBlankName)},
             {"<Untitled>", d.txtFilterFindStr, std::string(kMsgInvalidName)},
+            {"--version", d.chkActive, std::string(kMsgInvalidName)},  // an engine option
             {"Other", d.cmdCancel, ""},   // leaving for Cancel checks nothing
             {"Orders", d.chkActive, ""},  // its own name
             {"orders", d.chkActive, ""},  // another case is another name
@@ -1062,10 +1063,17 @@ void TemplateEditTest::leavingTheNameBoxChecksTheName() {
                 QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
             }
         }
+        // Saving under such a name is refused too.
+        m.ui.boxes.clear();
+        Type(d.txtTemplateName, "-h");
+        d.cmdApply->click();
+        QCOMPARE(m.LastBoxText(),
+                 std::string(kMsgCannotSaveChanges) + std::string(kMsgInvalidName));
         d.cmdCancel->click();
     }));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     QVERIFY(!fs::exists(m.TemplatePath("orders")));
+    QVERIFY(!fs::exists(m.TemplatePath("-h")));
 }
 
 void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
