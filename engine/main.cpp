@@ -87,12 +87,13 @@ int main(int argc, char** argv) {
     if (IsTestCommand(argc, argv))
         return RunTestCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
                               std::cerr);
-    const std::string given = ArgumentText(argc, argv);
-    if (CommonOptionOf(given) == CommonOption::Version) {
-        std::cout << VersionText() << std::endl;
+    const std::string args = ArgumentText(argc, argv);
+    // --help and --version answer in the terminal and end before the settings are read, so
+    // they neither create a settings file nor complain about a missing template directory.
+    if (const CommonOption option = CommonOptionOf(args); option != CommonOption::None) {
+        std::cout << CommonOptionOutput(option) << std::flush;
         return 0;
     }
-    const std::string args = WithCommonOptions(given);
 #ifdef TALLIX_WITH_QT
     // Qt is started only when a window may be shown: never without a display (Qt would
     // abort), and with /sx only for the help window.

@@ -1,6 +1,7 @@
 #include "engine/startup.h"
 
 #include "engine/engine_run.h"
+#include "engine/help_text.h"
 #include "engine/mime_host.h"
 #include "engine/procedure_contexts.h"
 #include "engine/run_context.h"
@@ -21,9 +22,16 @@ CommonOption CommonOptionOf(std::string_view argumentText) {
     return CommonOption::None;
 }
 
-std::string WithCommonOptions(std::string_view argumentText) {
-    if (CommonOptionOf(argumentText) == CommonOption::Help) return "/?";
-    return std::string(argumentText);
+std::string CommonOptionOutput(CommonOption option) {
+    switch (option) {
+        case CommonOption::Help:
+            return HelpColumnsForConsole();
+        case CommonOption::Version:
+            return VersionText() + "\n";
+        case CommonOption::None:
+            break;
+    }
+    return {};
 }
 
 std::string VersionText() {

@@ -27,12 +27,14 @@ struct EngineHooks {
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks);
 
 // Options that Linux programs take, recognised when one of them is the whole argument text:
-// "--help", "-h" and "-?" ask for the help as "/?" does; "--version" asks for the product
-// name and version. Template names never start with "-", so none is lost to this.
+// "--help", "-h" and "-?" print the help columns, "--version" the product name and version.
+// Either ends the program before anything is read or written (unlike "/?", which comes after
+// the settings). The manager refuses template names beginning with "-"; a template so named
+// by hand is still run with "/f" before its name.
 enum class CommonOption { None, Help, Version };
 CommonOption CommonOptionOf(std::string_view argumentText);
-// The argument text the engine scans: "/?" for a help option, otherwise the text unchanged.
-std::string WithCommonOptions(std::string_view argumentText);
+// What a common option prints on standard output ("" for None).
+std::string CommonOptionOutput(CommonOption option);
 // The answer to "--version": the product name, a blank and the version.
 std::string VersionText();
 

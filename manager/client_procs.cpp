@@ -333,9 +333,10 @@ bool IsGoodFileName(std::string& name, std::string& message, bool anyRow) {
             return false;
         }
         // A "/" would put the file outside the template directory (or fail for a missing
-        // folder), and a leading "." would hide it from the list and from the engine.
+        // folder), a leading "." would hide it from the list and from the engine, and a
+        // leading "-" would make the engine read the name as an option such as "--help".
         if (name == kUntitledPlaceholder || name.find('/') != std::string::npos ||
-            name.find('\0') != std::string::npos || name.front() == '.') {
+            name.find('\0') != std::string::npos || name.front() == '.' || name.front() == '-') {
             message = kMsgInvalidName;
             return false;
         }

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/templates/script_files.h"
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "model/export_field.h"
@@ -46,6 +45,14 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// The template extension as `path` spells it, or the usual one when it has none.
+std::string TemplateExtensionOf(const std::string& path) {
+    const std::size_t n = kTemplateExtension.size();
+    if (path.size() > n && EqualsNoCase(path.substr(path.size() - n), kTemplateExtension))
+        return path.substr(path.size() - n);
+    return std::string(kTemplateExtension);
+}
+
 }  // namespace
 
 TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
@@ -68,7 +75,7 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.outputFile = tpl.OutputFile();
         d.delimiter = tpl.OutputDeliminator();
         d.allowDuplicate = tpl.AllowDuplicate();
-        d.scripts = engine::SplitScriptNames(tpl.ScriptsToRun());
+        d.scripts = ScriptsUsedNames(tpl.ScriptsToRun());
         return d;
     });
 }
@@ -122,7 +129,16 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         FrmMain* form = MainForm();
         QTreeWidgetItem* row = form && !isNew ? form->SelectedItem() : nullptr;
         const std::string oldPath = FrmMain::RowTag(row);
-        const std::string newPath = MakeFileName(name);
+        const bool renamed = row && Trim(FrmMain::RowText(row)) != name;
+        // An existing template goes back to the file it came from, whose extension may be
+        // spelt in any case (the list takes them all); a rename keeps that spelling, so the
+        // file is never written again beside itself under a second spelling.
+        std::string newPath = MakeFileName(name);
+        if (!oldPath.empty())
+            newPath = renamed ? (std::filesystem::path(oldPath).parent_path() /
+                                 (name + TemplateExtensionOf(oldPath)))
+                                    .string()
+                              : oldPath;
         // A file under the new name that is not this template's own (another program made
         // it, so it is not in the list) is never overwritten.
         std::error_code ec;
@@ -131,7 +147,8 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
             return refuse(std::string(kMsgNameExists));
 
         GetEditCtrlValues(draft, *tpl);
-        if (row && Trim(FrmMain::RowText(row)) != name) {
+        tpl->SetFileName(newPath);
+        if (renamed) {
             if (const int error = RenameNoReplace(oldPath, newPath)) {
                 // The old file stays as it was and nothing is written under either name.
                 tpl->SetFileName(oldPath);
@@ -157,6 +174,19 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         }
         return true;
     });
+}
+
+std::vector<std::string> ScriptsUsedNames(std::string_view scriptsToRun) {
+    // Unlike the run, an empty piece does not end the list: the editor shows what is stored
+    // and writes it back unchanged.
+    std::vector<std::string> names;
+    std::string_view rest = scriptsToRun;
+    while (rest.size() >= 2) {
+        const std::size_t comma = rest.find(',');
+        names.emplace_back(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return names;
 }
 
 bool SortsBefore(std::string_view a, std::string_view b) {

@@ -85,6 +85,11 @@ void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl);
 // selected. False when the name was refused or the rename failed; then nothing is written.
 bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& tpl);
 
+// The run list of the Scripting tab for a stored ScriptsToRun: while at least two characters
+// are left, the text up to the next comma (or the rest). Empty and blank pieces are kept, so
+// saving writes the text back as it was read; a last piece of one character is dropped.
+std::vector<std::string> ScriptsUsedNames(std::string_view scriptsToRun);
+
 // The variable names as the variable list shows them: sorted without regard to case (ties
 // in byte order), each with its 1-based position in `variables`.
 struct ListedVariable {

@@ -71,6 +71,9 @@ void FrmTemplateEdit::WireGeneralTab() {
     connect(cboDelimiter, &QComboBox::currentIndexChanged, this, [this] {
         if (m_filling) return;
         Guard(FormCtx("cboDelimiter_Click"), [this] {
+            // The delimiter is saved with the template: an edit even when the sample line
+            // stays the same (fewer than two names in it).
+            SetChanged(true);
             SetDelimiterFromCombo();
             MakeOutputFromList();
         });

@@ -65,6 +65,9 @@ void FrmTemplateEdit::SetScripting() {
             engine::clsScripting::Create(Settings().scriptEngine);
         if (!runner) return;
         runner->SetDirectory(Settings().scriptDir);
+        // The list takes only the files of the script extension setting (every file when it
+        // is empty); the engine's run loads every file whatever the setting.
+        runner->SetExtension(Settings().scriptExt);
         runner->sc()->AddObject(kScriptTemplateObject, m_tpl);
         runner->GetScripts();
         for (const std::string& name : runner->sc()->Procedures())

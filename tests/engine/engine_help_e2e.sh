@@ -32,6 +32,42 @@ grep -Eq '^txEngine [0-9]+\.[0-9]+\.[0-9]+$' <<<"$version" || fail "--version pr
 [ ! -s "$work/err" ] || fail "--version wrote to standard error: $(cat "$work/err")"
 [ ! -e "$TALLIX_HOME/txSystem.Log" ] && [ ! -e "$TALLIX_HOME/txError.Log" ] || fail "an option run wrote a log"
 
+# On a machine where nothing is set up yet, --help and --version still only print: no settings
+# file is created and no missing template directory is reported, also when a display is
+# there (they answer in the terminal, not in a window). /? reads the settings first.
+fresh="$work/fresh"
+for option in --help --version; do
+    for platform in none offscreen; do
+        rm -rf "$fresh"
+        mkdir -p "$fresh"
+        if [ "$platform" = none ]; then
+            got=$(TALLIX_HOME="$fresh/home" XDG_CONFIG_HOME="$fresh/config" \
+                env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+                "$TALLIX_BIN/txengine" "$option" 2>"$work/err" </dev/null)
+        else
+            got=$(TALLIX_HOME="$fresh/home" XDG_CONFIG_HOME="$fresh/config" \
+                QT_QPA_PLATFORM=offscreen timeout 3 \
+                "$TALLIX_BIN/txengine" "$option" 2>"$work/err" </dev/null)
+        fi
+        status=$?
+        [ "$status" -eq 0 ] || fail "fresh $option ($platform): exit status $status, $(cat "$work/err")"
+        [ ! -s "$work/err" ] || fail "fresh $option ($platform): standard error: $(cat "$work/err")"
+        if [ "$option" = --help ]; then
+            [ "$got" = "$out" ] || fail "fresh --help ($platform): not the help of /?: $got"
+        else
+            [ "$got" = "$version" ] || fail "fresh --version ($platform) printed: $got"
+        fi
+        leftover=$(find "$fresh" -mindepth 1 2>/dev/null)
+        [ -z "$leftover" ] || fail "fresh $option ($platform) wrote: $leftover"
+    done
+done
+rm -rf "$fresh"
+mkdir -p "$fresh"
+TALLIX_HOME="$fresh/home" XDG_CONFIG_HOME="$fresh/config" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    "$TALLIX_BIN/txengine" '/?' >/dev/null 2>"$work/err" </dev/null
+[ -e "$fresh/config/Vantroy Technologies/Tallix.ini" ] || fail "/? no longer reads the settings first"
+
 # No display and no /?: start-up runs, finds no template, logs it and ends with status 1.
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$TALLIX_BIN/txengine" /sx </dev/null >/dev/null 2>"$work/err"
 status=$?

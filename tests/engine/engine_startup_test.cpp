@@ -68,32 +68,46 @@ TEST(CommandLine, ArgumentsAreJoinedWithSingleBlanks) {
 // Only the whole argument text is such an option; anything longer is scanned as before, so
 // "-h" inside a template name or after a switch is text like any other.
 TEST(CommandLine, LinuxHelpAndVersionOptions) {
+    SetProgramIdentity("txengine", "txEngine");
     struct Case {
         const char* text;
         CommonOption option;
-        bool help;  // after WithCommonOptions, the scan asks for the help
+        bool help;  // for text that is no such option: the scan asks for the help
         const char* selection;
     } cases[] = {
-        {"--help", CommonOption::Help, true, ""},
-        {"-h", CommonOption::Help, true, ""},
-        {"-?", CommonOption::Help, true, ""},
-        {"  --help ", CommonOption::Help, true, ""},
-        {"--version", CommonOption::Version, false, "--version"},
+        {"--help", CommonOption::Help, false, ""},
+        {"-h", CommonOption::Help, false, ""},
+        {"-?", CommonOption::Help, false, ""},
+        {"  --help ", CommonOption::Help, false, ""},
+        {"--version", CommonOption::Version, false, ""},
         {"/?", CommonOption::None, true, ""},
         {"-H", CommonOption::None, false, "-H"},
         {"--help Orders", CommonOption::None, false, "--help Orders"},
         {"Orders -h", CommonOption::None, false, "Orders -h"},
         {"/s -h", CommonOption::None, false, ""},
         {"-", CommonOption::None, false, "-"},
+        // A template named so by hand is still run through /f.
+        {"/f --help", CommonOption::None, false, "--help"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(CommonOptionOf(c.text), c.option);
-        const CommandLine cl = ParseCommandLine(WithCommonOptions(c.text));
-        EXPECT_EQ(cl.helpRequested, c.help);
-        EXPECT_EQ(cl.templateSelection, c.selection);
+        switch (c.option) {
+            case CommonOption::Help:
+                EXPECT_EQ(CommonOptionOutput(c.option), HelpColumnsForConsole());
+                break;
+            case CommonOption::Version:
+                EXPECT_EQ(CommonOptionOutput(c.option), VersionText() + "\n");
+                break;
+            case CommonOption::None: {
+                EXPECT_EQ(CommonOptionOutput(c.option), "");
+                const CommandLine cl = ParseCommandLine(c.text);
+                EXPECT_EQ(cl.helpRequested, c.help);
+                EXPECT_EQ(cl.templateSelection, c.selection);
+                break;
+            }
+        }
     }
-    SetProgramIdentity("txengine", "txEngine");
     EXPECT_TRUE(std::regex_match(VersionText(), std::regex("txEngine [0-9]+\\.[0-9]+\\.[0-9]+")))
         << VersionText();
 }

@@ -223,6 +223,16 @@ TEST_P(ScriptedRun, ProcedureListsRunInOrderBeforeTheLineIsWritten) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
+// The script extension setting narrows only the manager's list of procedures.
+TEST_P(ScriptedRun, RunLoadsEveryFileWhateverTheScriptExtension) {
+    Settings().scriptExt = "none";
+    OrdersTemplate("Main,Report");
+    Messages(1);
+    RunSources("");
+    EXPECT_EQ(Trace(), "Main\r\nReport\r\n");
+    EXPECT_EQ(ErrorLog(), "");
+}
+
 TEST_P(ScriptedRun, FailingSecondProcedureStopsTheRestButNotTheLine) {
     OrdersTemplate("Main,Boom,Report");
     Messages(2);

@@ -250,6 +250,15 @@ void ManagerTest::templateNameChecks_data() {
                             << "new/Orders";
     QTest::newRow("hidden") << " .Orders" << true << false << "Invalid template name"
                             << ".Orders";
+    // The engine would read these as its options instead of a template to run.
+    QTest::newRow("short switch") << "-h" << true << false << "Invalid template name"
+                                  << "-h";
+    QTest::newRow("long switch") << " --help " << false << false << "Invalid template name"
+                                 << "--help";
+    QTest::newRow("version switch") << "--version" << true << false << "Invalid template name"
+                                    << "--version";
+    QTest::newRow("dash inside") << "Orders-2024" << true << true << ""
+                                 << "Orders-2024";
     QTest::newRow("taken") << " Orders " << true << false << "This template name already exist"
                            << "Orders";
     QTest::newRow("other case") << "orders" << true << true << ""

@@ -184,11 +184,15 @@ class TemplateEditTest : public QObject {
     void refreshKeepsOutputNamesHoldingTheDelimiter();
     void upOnFirstEntryChangesNothing();
     void tabDelimiterShowsTabsButSavesCommas();
+    void delimiterChangeEnablesApply_data();
+    void delimiterChangeEnablesApply();
     void startAndStopChoicesAreSavedAsMarkersOrText_data();
     void startAndStopChoicesAreSavedAsMarkersOrText();
     void outputFileCheck();
     void deletingAnIncludedVariable();
     void savingRenamesTheFileOfAnExistingTemplate();
+    void savingKeepsTheSpellingOfTheExtension_data();
+    void savingKeepsTheSpellingOfTheExtension();
     void renameOntoAnUnlistedFileIsRefused();
     void leavingTheNameBoxChecksTheName();
     void failedRenameKeepsOldFileAndValues();
@@ -197,6 +201,10 @@ class TemplateEditTest : public QObject {
     void fieldListsFollowTheSource_data();
     void fieldListsFollowTheSource();
     void scriptListsFillFromScriptDirectory();
+    void scriptListTakesOnlyFilesOfTheScriptExtension();
+    void scriptRunListKeepsEveryPiece_data();
+    void scriptRunListKeepsEveryPiece();
+    void scriptRunListWithEmptyNameSavesUnchanged();
     void keyboardReachesTabsAndControls();
     void editsAreSignalledAndTheEditedTemplateIsACopy();
     void testTabTriesTheTemplateAsEdited();
@@ -737,6 +745,32 @@ void TemplateEditTest::tabDelimiterShowsTabsButSavesCommas() {
     QCOMPARE(saved->colOutPutLines()->Item(1), std::string("Name,Code"));
 }
 
+void TemplateEditTest::delimiterChangeEnablesApply_data() {
+    QTest::addColumn<QString>("outputLine");  // so the sample line does not change
+    QTest::newRow("one included") << "Code";
+    QTest::newRow("none included") << "";
+}
+
+void TemplateEditTest::delimiterChangeEnablesApply() {
+    QFETCH(QString, outputLine);
+    Manager m;
+    std::string text = TwoVarTemplate(m.OutPath());
+    text.replace(text.find("Output1=Code,Name"), 17, "Output1=" + outputLine.toStdString());
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QVERIFY(!d.Changed());
+        QVERIFY(!d.cmdApply->isEnabled());
+        Choose(d.cboDelimiter, "SPACE");
+        QCOMPARE(d.txtOutputLine->text(), outputLine);
+        QVERIFY(d.Changed());
+        QVERIFY(d.cmdApply->isEnabled());
+        d.cmdApply->click();
+        QVERIFY(!d.cmdApply->isEnabled());
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->OutputDeliminator(), std::string("SPACE"));
+}
+
 void TemplateEditTest::startAndStopChoicesAreSavedAsMarkersOrText_data() {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("startText");
@@ -928,6 +962,49 @@ void TemplateEditTest::savingRenamesTheFileOfAnExistingTemplate() {
     QVERIFY(!m.form->FindRow("Orders"));
 }
 
+void TemplateEditTest::savingKeepsTheSpellingOfTheExtension_data() {
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("upper case") << ".TXF";
+    QTest::newRow("mixed case") << ".Txf";
+}
+
+void TemplateEditTest::savingKeepsTheSpellingOfTheExtension() {
+    QFETCH(QString, extension);
+    const std::string ext = extension.toStdString();
+    Manager m;
+    auto files = [&] {
+        QStringList names;
+        for (const auto& entry : fs::directory_iterator(m.TemplateDir()))
+            names << QString::fromStdString(entry.path().filename().string());
+        names.sort();
+        return names;
+    };
+    WriteFileBytes(m.TemplateDir() + "/Orders" + ext, TwoVarTemplate(m.OutPath()));
+    GetTempFiles();
+    m.Select("Orders");
+    State().newTemplate = false;
+    auto tpl = ReadBack(m.TemplateDir() + "/Orders" + ext);
+    TemplateDraft d = DraftFromTemplate(*tpl, false);
+    QCOMPARE(d.name, std::string("Orders"));
+    d.filterText = "Invoice";
+    QVERIFY(SaveDraft(d, tpl));
+    // Written back into the file it was read from, not beside it.
+    QCOMPARE(files(), QStringList({"Orders" + extension}));
+    QCOMPARE(ReadBack(m.TemplateDir() + "/Orders" + ext)->objFilter()->FindString(),
+             std::string("Invoice"));
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
+    // A rename moves the file and keeps the extension as it was spelt.
+    d.name = "Invoices";
+    d.filterText = "Bill";
+    QVERIFY(SaveDraft(d, tpl));
+    QCOMPARE(files(), QStringList({"Invoices" + extension}));
+    QCOMPARE(ReadBack(m.TemplateDir() + "/Invoices" + ext)->objFilter()->FindString(),
+             std::string("Bill"));
+    QCOMPARE(m.form->lvMainList->topLevelItemCount(), 1);
+    QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Invoices"));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+}
+
 void TemplateEditTest::renameOntoAnUnlistedFileIsRefused() {
     Manager m;
     m.AddTemplate("Orders");
@@ -966,6 +1043,7 @@ void TemplateEditTest::leavingTheNameBoxChecksTheName() {
             {"Other", d.chkActive, std::string(kMsgNameExists)},
             {"", d.chkActive, std::string(kMsgBlankName)},
             {"<Untitled>", d.txtFilterFindStr, std::string(kMsgInvalidName)},
+            {"--version", d.chkActive, std::string(kMsgInvalidName)},  // an engine option
             {"Other", d.cmdCancel, ""},   // leaving for Cancel checks nothing
             {"Orders", d.chkActive, ""},  // its own name
             {"orders", d.chkActive, ""},  // another case is another name
@@ -985,10 +1063,17 @@ void TemplateEditTest::leavingTheNameBoxChecksTheName() {
                 QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
             }
         }
+        // Saving under such a name is refused too.
+        m.ui.boxes.clear();
+        Type(d.txtTemplateName, "-h");
+        d.cmdApply->click();
+        QCOMPARE(m.LastBoxText(),
+                 std::string(kMsgCannotSaveChanges) + std::string(kMsgInvalidName));
         d.cmdCancel->click();
     }));
     QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), TwoVarTemplate(m.OutPath()));
     QVERIFY(!fs::exists(m.TemplatePath("orders")));
+    QVERIFY(!fs::exists(m.TemplatePath("-h")));
 }
 
 void TemplateEditTest::failedRenameKeepsOldFileAndValues() {
@@ -1145,6 +1230,76 @@ void TemplateEditTest::scriptListsFillFromScriptDirectory() {
     QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Check"));
     // Listing the scripts left the setting as it was.
     QVERIFY(Settings().useScripts);
+}
+
+void TemplateEditTest::scriptListTakesOnlyFilesOfTheScriptExtension() {
+    Manager m;
+    const std::string scripts = m.env.ProgramDir() + "/scripts";
+    fs::create_directories(scripts);
+    WriteFileBytes(scripts + "/a.js", "function Tidy() {}\n");
+    WriteFileBytes(scripts + "/b.JS", "function Check() {}\n");
+    // Neither is JavaScript: loaded with the rest, they would fail the whole code text.
+    WriteFileBytes(scripts + "/README", "Scripts for the order templates.\n");
+    WriteFileBytes(scripts + "/c.lua", "function Lua() end\n");
+    Settings().useScripts = true;
+    Settings().scriptDir = scripts;
+    Settings().scriptEngine = "JScript";
+    Settings().scriptExt = "js";
+    m.AddTemplate("Orders");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(Texts(d.lstScripts), QStringList({"Check", "Tidy"}));
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    // Without an extension every file is loaded, and the stray ones spoil the list.
+    Settings().scriptExt = "";
+    m.ui.QueueAnswer(MsgAnswer::No);  // carry on after the load-error box
+    QVERIFY(m.EditExisting(
+        "Orders", [&](FrmTemplateEdit& d) { QCOMPARE(Texts(d.lstScripts), QStringList()); }));
+    QVERIFY(!m.ui.boxes.empty());
+}
+
+void TemplateEditTest::scriptRunListKeepsEveryPiece_data() {
+    QTest::addColumn<QString>("stored");  // ScriptsToRun
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("two") << "Main,Report" << QStringList({"Main", "Report"});
+    QTest::newRow("empty between") << "Main,,Report" << QStringList({"Main", "", "Report"});
+    QTest::newRow("blank between") << "Main, ,Report" << QStringList({"Main", " ", "Report"});
+    QTest::newRow("leading comma") << ",Main" << QStringList({"", "Main"});
+    QTest::newRow("blank kept") << "Main, Report" << QStringList({"Main", " Report"});
+    QTest::newRow("one-character last") << "Main,X" << QStringList({"Main"});
+    QTest::newRow("one character") << "X" << QStringList();
+    QTest::newRow("empty") << "" << QStringList();
+}
+
+void TemplateEditTest::scriptRunListKeepsEveryPiece() {
+    QFETCH(QString, stored);
+    QFETCH(QStringList, shown);
+    QCOMPARE(Names(ScriptsUsedNames(stored.toStdString())), shown);
+    clsTemplate t;
+    t.SetScriptsToRun(stored.toStdString());
+    QCOMPARE(Names(DraftFromTemplate(t, false).scripts), shown);
+}
+
+void TemplateEditTest::scriptRunListWithEmptyNameSavesUnchanged() {
+    Manager m;
+    const std::string scripts = m.env.ProgramDir() + "/scripts";
+    fs::create_directories(scripts);
+    WriteFileBytes(scripts + "/a.js", "function Main() {}\nfunction Report() {}\n");
+    Settings().useScripts = true;
+    Settings().scriptDir = scripts;
+    Settings().scriptEngine = "JScript";
+    std::string text = TwoVarTemplate(m.OutPath());
+    text.replace(text.find("run="), 4, "run=Main,,Report");
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(Texts(d.lstUseScripts), QStringList({"Main", "", "Report"}));
+        // Both named procedures are in the run list, so none is left to choose.
+        QCOMPARE(Texts(d.lstScripts), QStringList());
+        d.findChild<QCheckBox*>("chkAllowDuplicate")->click();
+        d.cmdOK->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(ReadBack(m.TemplatePath("Orders"))->ScriptsToRun(), std::string("Main,,Report"));
 }
 
 void TemplateEditTest::keyboardReachesTabsAndControls() {

@@ -420,6 +420,12 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
             w.cmdNext->click();
             QCOMPARE(m.ui.boxes.back().text,
                      std::string("Cannot save the current changes.\nFile name cannot be blank."));
+            // So is a name the engine would take for one of its options.
+            w.txtTemplateName->setText("--help");
+            w.cmdNext->click();
+            QCOMPARE(m.ui.boxes.back().text,
+                     std::string("Cannot save the current changes.\nInvalid template name"));
+            QVERIFY(!WizardCompleted());
             // A free name goes through.
             w.txtTemplateName->setText("Orders 2");
             w.cmdNext->click();
