@@ -38,6 +38,9 @@ void Fill(QComboBox* combo, const std::vector<std::string>& entries) {
     for (const std::string& e : entries) combo->addItem(QString::fromStdString(e));
 }
 
+// Marks the entry SelectFieldText added for a text the list does not hold.
+constexpr int kExtraEntryRole = Qt::UserRole + 1;
+
 OutputFileChooser& Chooser() {
     static OutputFileChooser chooser;
     return chooser;
@@ -71,6 +74,26 @@ void FillMapiCombo(QComboBox* combo) {
 void FillMapiFilterCombo(QComboBox* combo) {
     Guard("modClientProcs - FillMapiFilterCombo",
           [&] { Fill(combo, MapiFilterFieldChoices(Settings().useSource)); });
+}
+
+void SelectFieldText(QComboBox* combo, const std::string& text) {
+    Guard("modClientProcs - SetComboIndex", [&] {
+        for (int i = combo->count() - 1; i >= 0; --i)
+            if (combo->itemData(i, kExtraEntryRole).toBool()) combo->removeItem(i);
+        if (combo->count() == 0) return;
+        combo->setCurrentIndex(0);
+        const std::string wanted = Trim(text);
+        if (wanted.empty()) return;
+        for (int i = 0; i < combo->count(); ++i) {
+            if (Trim(combo->itemText(i).toStdString()) == wanted) {
+                combo->setCurrentIndex(i);
+                return;
+            }
+        }
+        combo->addItem(QString::fromStdString(text));
+        combo->setItemData(combo->count() - 1, true, kExtraEntryRole);
+        combo->setCurrentIndex(combo->count() - 1);
+    });
 }
 
 bool CanUseOutputFile(const std::string& path) {

@@ -32,6 +32,14 @@ std::vector<std::string> MapiFilterFieldChoices(std::string_view source);
 void FillMapiCombo(QComboBox* combo);
 void FillMapiFilterCombo(QComboBox* combo);
 
+// Select the stored message field `text` in a combo box filled by one of the two above: the
+// first entry for a blank text, else the entry equal to the trimmed text. A text the list does
+// not hold (a field offered only for another mail source, or a filter field only the wizard
+// offers, or a name typed into the file) gets one extra entry exactly as it stands, so that
+// saving writes it back rather than the first entry. An extra entry left by an earlier call
+// goes first.
+void SelectFieldText(QComboBox* combo, const std::string& text);
+
 // True when `path` can take output lines: empty and "printer" (the engine prints) pass
 // untouched; any other path is opened for appending and closed again, which creates a
 // missing file. False when that fails.

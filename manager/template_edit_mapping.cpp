@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "manager/template_choices.h"
 #include "manager/template_edit.h"
 #include "manager/template_edit_parts.h"
 #include "model/export_field.h"
@@ -34,7 +35,7 @@ void FrmTemplateEdit::SetDraft(const TemplateDraft& draft) {
             FillScope filling(m_filling);
             txtTemplateName->setText(Q(draft.name));
             chkActive->setChecked(draft.active);
-            SetComboIndex(cboFilterField, draft.filterField);
+            SelectFieldText(cboFilterField, draft.filterField);
             txtFilterFindStr->setText(Q(draft.filterText));
             // The stored output line is comma-separated whatever the delimiter.
             m_delimiter = ",";
@@ -75,7 +76,7 @@ void FrmTemplateEdit::ShowVariable(const VariableDraft& variable) {
     {
         FillScope filling(m_filling);
         txtVarName->setText(Q(variable.name));
-        SetComboIndex(cboVarMapiField, variable.field);
+        SelectFieldText(cboVarMapiField, variable.field);
         SetComboIndex(cboStart, SetStartComboStr(variable.findStart));
         txtVarFindStr->setText(Q(variable.findStart));
         SetComboIndex(cboStop, SetStopComboStr(variable.findStop));

@@ -200,6 +200,7 @@ class TemplateEditTest : public QObject {
     void helpLineDescribesTheVariable();
     void fieldListsFollowTheSource_data();
     void fieldListsFollowTheSource();
+    void unlistedFieldTextsAreShownAndSavedAsTheyStand();
     void scriptListsFillFromScriptDirectory();
     void scriptListTakesOnlyFilesOfTheScriptExtension();
     void scriptRunListKeepsEveryPiece_data();
@@ -482,7 +483,8 @@ void TemplateEditTest::draftIsShownInTheControlsAndReadBack() {
     // Read back: what was shown, the unshown variables untouched; the template is not.
     QVERIFY(d.Draft() == draft);
     QCOMPARE(d.Template()->VariableCount(), 0);
-    // A value the controls cannot show comes back as what they show instead.
+    // A value the controls cannot show comes back as what they show instead; a message
+    // field they do not list is shown and comes back as it stands, a blank one as "<NONE>".
     draft.filterField = "NO SUCH FIELD";
     draft.delimiter = "PIPE";
     draft.variables[2].field = "";
@@ -490,7 +492,8 @@ void TemplateEditTest::draftIsShownInTheControlsAndReadBack() {
     draft.variables[2].useQuotes = "";
     d.SetDraft(draft);
     const TemplateDraft shown = d.Draft();
-    QCOMPARE(shown.filterField, std::string("<NONE>"));
+    QCOMPARE(shown.filterField, std::string("NO SUCH FIELD"));
+    QCOMPARE(d.cboFilterField->currentText(), QString("NO SUCH FIELD"));
     QCOMPARE(shown.delimiter, std::string("COMMA"));
     QCOMPARE(shown.variables[2].field, std::string("<NONE>"));
     QCOMPARE(shown.variables[2].findStart, std::string("{Beginning of Field}"));
@@ -1196,6 +1199,58 @@ void TemplateEditTest::fieldListsFollowTheSource() {
         for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
         QCOMPARE(shown, expected);
     }
+}
+
+void TemplateEditTest::unlistedFieldTextsAreShownAndSavedAsTheyStand() {
+    Manager m;
+    // Under POP3 the variable list has no MSG_RECEIVE_DATE; no list has X-Spam-Flag.
+    Settings().useSource = "POP3";
+    std::string text = TwoVarTemplate(m.OutPath());
+    const auto swap = [&](const std::string& from, const std::string& to) {
+        text.replace(text.find(from), from.size(), to);
+    };
+    swap("Command=MSG_SUBJECT", "Command=X-Spam-Flag");
+    swap("Var2=Name;SENDER_NAME;", "Var2=Name;MSG_RECEIVE_DATE;");
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    const int variableEntries = int(MapiFieldChoices("POP3").size());
+    const int filterEntries = int(MapiFilterFieldChoices("POP3").size());
+    // What the two combo boxes showed: the text and the number of entries.
+    QString shownFilter;
+    int filterCount = 0;
+    QStringList shownFields;
+    QList<int> fieldCounts;
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        shownFilter = d.cboFilterField->currentText();
+        filterCount = d.cboFilterField->count();
+        QVERIFY(!d.cmdApply->isEnabled());
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        // The extra entry belongs to the variable shown: it goes with the next one.
+        for (const char* variable : {"Name", "Code", "Name"}) {
+            SelectEntry(d.lstVars, variable);
+            shownFields << d.cboVarMapiField->currentText();
+            fieldCounts << d.cboVarMapiField->count();
+        }
+        // An edit of something else, then Enter in the match string box presses OK.
+        d.tabMain->setCurrentIndex(kEditorTabGeneral);
+        d.txtFilterFindStr->setFocus();
+        Type(d.txtFilterFindStr, "Urgent");
+        QVERIFY(d.cmdApply->isEnabled());
+        QTest::keyClick(d.txtFilterFindStr, Qt::Key_Return);
+        QVERIFY(!d.isVisible());
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    const auto saved = ReadBack(m.TemplatePath("Orders"));
+    QCOMPARE(QString::fromStdString(saved->objFilter()->MapiField()), QString("X-Spam-Flag"));
+    QCOMPARE(saved->objFilter()->FindString(), std::string("Urgent"));
+    const auto name = FieldNamed(*saved, "Name");
+    QVERIFY(name);
+    QCOMPARE(QString::fromStdString(name->FieldType()), QString("MSG_RECEIVE_DATE"));
+    QCOMPARE(FieldNamed(*saved, "Code")->FieldType(), std::string("MSG_TEXT"));
+    // The editor showed each stored text as one entry beside its list.
+    QCOMPARE(shownFilter, QString("X-Spam-Flag"));
+    QCOMPARE(filterCount, filterEntries + 1);
+    QCOMPARE(shownFields, QStringList({"MSG_RECEIVE_DATE", "MSG_TEXT", "MSG_RECEIVE_DATE"}));
+    QCOMPARE(fieldCounts, QList<int>({variableEntries + 1, variableEntries, variableEntries + 1}));
 }
 
 void TemplateEditTest::scriptListsFillFromScriptDirectory() {

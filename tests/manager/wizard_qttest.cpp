@@ -42,6 +42,7 @@ using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
 using tallix::testing::EngineWithoutWindow;
+using tallix::testing::Names;
 using tallix::testing::ReadFileBytes;
 using tallix::testing::WriteFileBytes;
 
@@ -130,6 +131,7 @@ class WizardTest : public QObject {
     void extractionOptionsSetEveryVariablesFlags_data();
     void extractionOptionsSetEveryVariablesFlags();
     void filterPageWritesTheFilter();
+    void filterFieldOnlyTheWizardOffersSurvivesTheEditor();
     void existingNameIsRefusedAndTheWizardStays();
     void emptyOutputFileIsRefused();
     void tooManyVariablesForTheOutputLineAreRefused();
@@ -392,6 +394,37 @@ void WizardTest::filterPageWritesTheFilter() {
     keys = m.Written("Unfiltered");
     QCOMPARE(keys["Filter/Command"], std::string("<NONE>"));
     QCOMPARE(keys["Filter/Find_String"], std::string());
+}
+
+void WizardTest::filterFieldOnlyTheWizardOffersSurvivesTheEditor() {
+    Manager m;
+    // The wizard's filter list holds the date and time fields, the editor's does not.
+    QVERIFY(!Names(MapiFilterFieldChoices(Settings().useSource)).contains("MSG_SENT_DATE"));
+    bool reviewed = false;
+    QString shown;
+    SetEditorRunner([&](FrmTemplateEdit& editor) {
+        reviewed = true;
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        shown = editor.cboFilterField->currentText();
+        // Enter presses OK, which saves the template whatever changed.
+        QTest::keyClick(editor.focusWidget() ? editor.focusWidget() : &editor, Qt::Key_Return);
+        QVERIFY(!editor.isVisible());
+    });
+    m.fill = [&](FrmWizard& w) {
+        w.txtTemplateName->setText("Dated");
+        w.optFilter->setChecked(true);
+        w.txtFilterString->setText("2026");
+        w.cboMsgField->setCurrentText("MSG_SENT_DATE");
+        w.chkReview->setChecked(true);
+        Finish(w);
+    };
+    DoWizard();
+    QVERIFY(reviewed);
+    const auto keys = m.Written("Dated");
+    QCOMPARE(QString::fromStdString(keys.at("Filter/Command")), QString("MSG_SENT_DATE"));
+    QCOMPARE(keys.at("Filter/Find_String"), std::string("2026"));
+    QCOMPARE(shown, QString("MSG_SENT_DATE"));
 }
 
 void WizardTest::existingNameIsRefusedAndTheWizardStays() {
