@@ -1,7 +1,9 @@
 #pragma once
 // The names of the message fields that a variable or a filter reads, with where the template
 // editor offers them, and the output delimiter words. The classes accept any text; these
-// are the names the engine and the editor agree on.
+// are the names the engine and the editor agree on. The wizard's filter offers the variable
+// list, so a filter it writes may name a field the editor's filter list lacks: the editor
+// keeps such a name as it stands.
 
 #include <array>
 #include <string_view>
