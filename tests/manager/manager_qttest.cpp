@@ -78,6 +78,7 @@ class ManagerTest : public QObject {
     void firstStartMakesTheDefaultDirectoriesOnly();
     void emptyDirectoryCommandsShowTheirNoSelectionMessages();
     void copyNamesCountUpAndReuseAFreedNumber();
+    void copyThatCannotBeWrittenIsNamedAndNotOpened();
     void newTemplateNameSkipsTakenNames_data();
     void newTemplateNameSkipsTakenNames();
     void templateNameChecks_data();
@@ -259,6 +260,23 @@ void ManagerTest::copyNamesCountUpAndReuseAFreedNumber() {
     QVERIFY(fs::exists(m.TemplatePath("Copy (1) of Orders")));
     QCOMPARE(FileCopyNum("Orders"), std::string("Copy (3) of Orders"));
     QVERIFY(m.ui.boxes.size() == 1);  // only the delete question
+}
+
+void ManagerTest::copyThatCannotBeWrittenIsNamedAndNotOpened() {
+    Manager m;
+    m.AddTemplate("Orders");
+    // Something that is no template file holds the copy's name (folders are not listed).
+    fs::create_directories(m.TemplatePath("Copy (1) of Orders"));
+    GetTempFiles();
+    m.Select("Orders");
+    m.form->mnuEditCopy->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].text, "Cannot save the current changes.\n" +
+                                     m.TemplatePath("Copy (1) of Orders") + ": Is a directory");
+    QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+    QVERIFY(m.editedNames.empty());
+    QCOMPARE(m.Rows(), QStringList{"Orders"});
+    QVERIFY(fs::is_directory(m.TemplatePath("Copy (1) of Orders")));
 }
 
 void ManagerTest::newTemplateNameSkipsTakenNames_data() {
