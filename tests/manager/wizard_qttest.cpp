@@ -527,8 +527,8 @@ void WizardTest::unwritableTemplateKeepsTheWizardOpenWithEveryAnswer() {
         Finish(w);
         // Not written: the box names the file and the reason, and the wizard stays.
         QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-        QCOMPARE(m.ui.boxes[0].text, "Cannot save the current changes.\n" + path +
-                                         ": No such file or directory");
+        QCOMPARE(m.ui.boxes[0].text,
+                 "Cannot save the current changes.\n" + path + ": No such file or directory");
         QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
         QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
         QVERIFY(!WizardCompleted());
