@@ -13,11 +13,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "engine/templates/template_listing.h"
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
+#include "manager/template_draft.h"
 #include "manager/template_edit.h"
 #include "manager/template_test_bench.h"
 #include "model/file_bytes.h"
@@ -260,6 +262,8 @@ void CopyCurrentTemplate() {
         t->SetFileName(copyPath);
         t->SetLastRan(kNeverRan);
         t->WriteTemplateFile(true);
+        // No copy was made: the editor is not opened on a file that does not exist.
+        if (ReportTemplateNotSaved(*t)) return;
 
         GetTempFiles();
         SelectRow(form.FindRow(JustFileName(copyPath)));
@@ -354,11 +358,21 @@ std::string MakeFileName(std::string_view name) {
     });
 }
 
+bool ReportTemplateNotSaved(const clsTemplate& t) {
+    const int error = t.LastWriteError();
+    if (error == 0) return false;
+    MsgBox(std::string(kMsgCannotSaveChanges) + t.FileName() + ": " + std::strerror(error),
+           MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
+    return true;
+}
+
 bool SaveCurrentFile(bool isNew) {
-    // The template class reports its own write failures; the editor goes on either way.
+    // A file that could not be written is named with the reason, and the caller keeps its
+    // window open so that nothing the user entered is lost.
     return GuardValue(Ctx("SaveCurrentFile"), false, [&] {
-        State().currentTemplate->WriteTemplateFile(isNew);
-        return true;
+        clsTemplate& t = *State().currentTemplate;
+        t.WriteTemplateFile(isNew);
+        return !ReportTemplateNotSaved(t);
     });
 }
 

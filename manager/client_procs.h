@@ -87,7 +87,11 @@ void ToggleActivityFlag();
 bool IsGoodFileName(std::string& name, std::string& message, bool anyRow);
 bool InCurrentList(std::string_view name, bool anyRow);
 std::string MakeFileName(std::string_view name);
+// Writes the current template's file; false, after a box naming the file and the system's
+// reason, when it could not be written.
 bool SaveCurrentFile(bool isNew);
+// After a write of `t`: false when it was saved; else shows the box above and returns true.
+bool ReportTemplateNotSaved(const clsTemplate& t);
 std::string NewTemplateName();
 // Starts the engine on one template (or all, for "") and waits for it; false when the
 // engine could not be started.

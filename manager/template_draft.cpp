@@ -160,19 +160,22 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
             }
         }
         State().currentTemplate = tpl;
-        SaveCurrentFile(isNew);
+        // Unsaved, the editor stays open with everything the user entered; a file renamed
+        // before the failed write is still listed under its new name.
+        const bool saved = SaveCurrentFile(isNew);
+        if (!saved && !renamed) return false;
         // From now on the editor edits the file just written: a later rename moves it.
         State().newTemplate = false;
         GetTempFiles();
         if (form) {
-            if (QTreeWidgetItem* saved = form->FindRow(name)) {
+            if (QTreeWidgetItem* listed = form->FindRow(name)) {
                 form->lvMainList->clearSelection();
-                form->lvMainList->setCurrentItem(saved);
-                saved->setSelected(true);
-                form->lvMainList->scrollToItem(saved);
+                form->lvMainList->setCurrentItem(listed);
+                listed->setSelected(true);
+                form->lvMainList->scrollToItem(listed);
             }
         }
-        return true;
+        return saved;
     });
 }
 

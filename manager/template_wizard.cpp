@@ -515,6 +515,7 @@ void FrmWizard::cmdNext_Click() {
             return;
         }
         if (!FinishChecks()) return;
+        if (!WriteWizardTemplate(Answers())) return;
         SetWizardCompleted(true);
         accept();
     });

@@ -201,6 +201,14 @@ std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& a,
     return t;
 }
 
+bool WriteWizardTemplate(const WizardAnswers& answers) {
+    return GuardValue(Ctx("DoWizard"), false, [&] {
+        const std::string name = Trim(answers.templateName);
+        State().currentTemplate = BuildWizardTemplate(answers, MakeFileName(name));
+        return SaveCurrentFile(true);
+    });
+}
+
 void DoWizard() {
     Guard(Ctx("DoWizard"), [] {
         SetWizardCompleted(false);
@@ -211,16 +219,14 @@ void DoWizard() {
             wizard->exec();
         if (!WizardCompleted()) return;
 
+        // Finish wrote the template before the wizard closed.
         const WizardAnswers answers = wizard->Answers();
         wizard.reset();
         const std::string name = Trim(answers.templateName);
-        State().currentTemplate = BuildWizardTemplate(answers, MakeFileName(name));
 
         QTreeWidgetItem* row = nullptr;
-        if (SaveCurrentFile(true)) {
-            GetTempFiles();
-            ShowNewTemplateRow(name, row);
-        }
+        GetTempFiles();
+        ShowNewTemplateRow(name, row);
         // The new template opens in the editor as an existing one: its row is selected.
         if (answers.review && row) {
             State().newTemplate = false;

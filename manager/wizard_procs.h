@@ -74,6 +74,11 @@ int ParseWizardText(clsTemplate& t, const ExtractionOptions& options, std::strin
 std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& answers,
                                                  const std::string& fileName);
 
+// Finish's write: makes the answers the current template and writes its file as a new one.
+// False, after a box naming the file and the reason, when it could not be written: the wizard
+// then stays open with every answer.
+bool WriteWizardTemplate(const WizardAnswers& answers);
+
 // Runs the wizard modally; after Finish writes the new template, refills the list, selects
 // its row and, when asked, opens it for review.
 void DoWizard();

@@ -69,6 +69,9 @@ class clsTemplate {
     bool ReadTemplate();
     void ReadOutPutLines();
     void WriteTemplateFile(bool bNew);
+    // The system's error number of the last WriteTemplateFile that could not save the file
+    // (an unreadable file is not replaced either); 0 when it was saved or had nothing to change.
+    int LastWriteError() const { return m_lastWriteError; }
     void WriteScripts();
     void WriteActiveFlag();
     void WriteFilter();
@@ -135,6 +138,7 @@ class clsTemplate {
     std::int32_t m_variableCount = 0;
     bool m_active = false;
     std::string m_fileName;
+    int m_lastWriteError = 0;
 };
 
 }  // namespace tallix

@@ -146,10 +146,15 @@ void clsTemplate::WriteToFile(Op op) {
     const std::string before = loaded.ok() ? doc.Bytes() : std::string();
     op(doc);
     // A file that exists but cannot be read is not replaced by what little is known of it, an
-    // unchanged file is left as it is, and a failed save leaves the old file without a report.
-    if (!loaded.ok() && loaded.error != ENOENT) return;
+    // unchanged file is left as it is, and a failed save leaves the old file without a report;
+    // the caller that must not lose the user's work asks LastWriteError.
+    m_lastWriteError = 0;
+    if (!loaded.ok() && loaded.error != ENOENT) {
+        m_lastWriteError = loaded.error;
+        return;
+    }
     if (loaded.ok() && doc.Bytes() == before) return;
-    doc.Save(m_fileName);
+    m_lastWriteError = doc.Save(m_fileName).error;
 }
 
 // ---- Whole template ---------------------------------------------------------------------------
@@ -179,6 +184,7 @@ bool clsTemplate::ReadTemplate() {
 }
 
 void clsTemplate::WriteTemplateFile(bool bNew) {
+    m_lastWriteError = 0;
     if (m_fileName.empty()) {
         ReportError(kNoFilenameDefined, true);
         return;

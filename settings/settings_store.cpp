@@ -1,6 +1,10 @@
 #include "settings/settings_store.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 #include "settings/app_info.h"
@@ -40,6 +44,17 @@ std::string_view BoolText(bool value) {
     return value ? kTrueText : kFalseText;
 }
 
+// A directory the settings name by its default (beside the program) is made when missing, as an
+// installer would have made it, private to the user; a directory the user chose is never made.
+// Returns "" when the directory is there or was made, else the path and the system's reason.
+std::string MakeDefaultDirectory(const std::string& dir, std::string_view defaultName) {
+    if (dir != JoinPath(ProgramDir(), defaultName)) return {};
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return {};
+    if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return {};
+    return dir + ": " + std::strerror(errno);
+}
+
 // Runs a getter or putter body under "modGlobal - " + its name.
 template <class Body>
 void Setting(const char* operation, Body&& body) {
@@ -65,8 +80,11 @@ void GetTemplateDir() {
             s.templateDir = JoinPath(ProgramDir(), "templates");
             PutTemplateDir();
         }
+        const std::string notMade = MakeDefaultDirectory(s.templateDir, "templates");
         if (!IsValidDirectory(s.templateDir))
-            MsgBox(kNoTemplateDirText, MsgButtons::Ok, MsgIcon::Critical, ExeName());
+            MsgBox(notMade.empty() ? std::string(kNoTemplateDirText)
+                                   : std::string(kNoTemplateDirText) + "\n" + notMade,
+                   MsgButtons::Ok, MsgIcon::Critical, ExeName());
     });
 }
 
@@ -82,6 +100,7 @@ void GetScriptDir() {
             s.scriptDir = JoinPath(ProgramDir(), "scripts");
             PutScriptDir();
         }
+        MakeDefaultDirectory(s.scriptDir, "scripts");
     });
 }
 

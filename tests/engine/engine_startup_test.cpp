@@ -269,6 +269,22 @@ TEST_F(EngineStartup, RunGetsTheSelectionAndTheWindowIsShownUnlessNoWindow) {
     }
 }
 
+TEST_F(EngineStartup, FirstStartMakesTheDefaultDirectoriesWithoutABox) {
+    namespace fs = std::filesystem;
+    fs::remove_all(env.ProgramDir() + "/templates");
+    bool ran = false;
+    EngineHooks hooks;
+    hooks.runSources = [&](RunContext&, const std::string&) { ran = true; };
+    EXPECT_EQ(EngineMain("/sx", hooks), 0);
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    for (const char* name : {"/templates", "/scripts"}) {
+        const fs::path dir = env.ProgramDir() + name;
+        EXPECT_TRUE(fs::is_directory(dir)) << dir;
+        EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all) << dir;
+    }
+}
+
 TEST_F(EngineStartup, FailureASourcePassesOnEndsTheRunReported) {
     EngineHooks hooks;
     hooks.runSources = [&](RunContext&, const std::string&) { Raise(kErrDeviceIo); };

@@ -75,8 +75,10 @@ class ManagerTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void startUpShowsMissingSourceAndFillsListInOrder();
+    void firstStartMakesTheDefaultDirectoriesOnly();
     void emptyDirectoryCommandsShowTheirNoSelectionMessages();
     void copyNamesCountUpAndReuseAFreedNumber();
+    void copyThatCannotBeWrittenIsNamedAndNotOpened();
     void newTemplateNameSkipsTakenNames_data();
     void newTemplateNameSkipsTakenNames();
     void templateNameChecks_data();
@@ -147,6 +149,51 @@ void ManagerTest::startUpShowsMissingSourceAndFillsListInOrder() {
     SetMainForm(nullptr);
 }
 
+void ManagerTest::firstStartMakesTheDefaultDirectoriesOnly() {
+    // A fresh program directory: no settings, no template or script directory.
+    {
+        tallix::testing::IsolatedEnvironment env;
+        tallix::testing::ScriptedUi ui;
+        SetProgramIdentity("tallix", "Tallix");
+        ResetSettings();
+        ResetManagerState();
+        SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
+        std::unique_ptr<FrmMain> form = Main();
+        QVERIFY(form);
+        QVERIFY2(ui.boxes.empty(), ui.boxes.empty() ? "" : ui.boxes[0].text.c_str());
+        for (const char* name : {"/templates", "/scripts"}) {
+            const fs::path dir = env.ProgramDir() + name;
+            QVERIFY2(fs::is_directory(dir), dir.c_str());
+            QCOMPARE(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all);
+        }
+        QCOMPARE(form->lvMainList->topLevelItemCount(), 0);
+        // Options > OK with the default directory shows nothing either.
+        form->close();
+        SetMainForm(nullptr);
+    }
+    // Directories the user chose are not made: the missing template directory is reported.
+    tallix::testing::IsolatedEnvironment env;
+    tallix::testing::ScriptedUi ui;
+    SetProgramIdentity("tallix", "Tallix");
+    ResetSettings();
+    ResetManagerState();
+    const std::string templates = env.ProgramDir() + "/mine/templates";
+    const std::string scripts = env.ProgramDir() + "/mine/scripts";
+    SaveRegData(kSettingsSection, "UseSource", "NETSCAPE");
+    SaveRegData(kSettingsSection, "TemplateDir", templates);
+    SaveRegData(kSettingsSection, "ScriptDir", scripts);
+    std::unique_ptr<FrmMain> form = Main();
+    QCOMPARE(ui.boxes.size(), std::size_t(1));
+    QCOMPARE(ui.boxes[0].text,
+             std::string("The template directory could not be found.\n"
+                         "Please define a valid directory in the System Options Dialog"));
+    QVERIFY(!fs::exists(env.ProgramDir() + "/mine"));
+    QVERIFY(!fs::exists(env.ProgramDir() + "/templates"));
+    QVERIFY(!fs::exists(env.ProgramDir() + "/scripts"));
+    form->close();
+    SetMainForm(nullptr);
+}
+
 void ManagerTest::emptyDirectoryCommandsShowTheirNoSelectionMessages() {
     Manager m;
     GetTempFiles();
@@ -213,6 +260,23 @@ void ManagerTest::copyNamesCountUpAndReuseAFreedNumber() {
     QVERIFY(fs::exists(m.TemplatePath("Copy (1) of Orders")));
     QCOMPARE(FileCopyNum("Orders"), std::string("Copy (3) of Orders"));
     QVERIFY(m.ui.boxes.size() == 1);  // only the delete question
+}
+
+void ManagerTest::copyThatCannotBeWrittenIsNamedAndNotOpened() {
+    Manager m;
+    m.AddTemplate("Orders");
+    // Something that is no template file holds the copy's name (folders are not listed).
+    fs::create_directories(m.TemplatePath("Copy (1) of Orders"));
+    GetTempFiles();
+    m.Select("Orders");
+    m.form->mnuEditCopy->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].text, "Cannot save the current changes.\n" +
+                                     m.TemplatePath("Copy (1) of Orders") + ": Is a directory");
+    QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+    QVERIFY(m.editedNames.empty());
+    QCOMPARE(m.Rows(), QStringList{"Orders"});
+    QVERIFY(fs::is_directory(m.TemplatePath("Copy (1) of Orders")));
 }
 
 void ManagerTest::newTemplateNameSkipsTakenNames_data() {

@@ -177,6 +177,7 @@ class TemplateEditTest : public QObject {
     void draftIsShownInTheControlsAndReadBack();
     void newTemplateOpensEmptyAndSavesOnOk();
     void cancelWritesNothing();
+    void unwritableTemplateKeepsTheEditorOpen();
     void variableNameChecks_data();
     void variableNameChecks();
     void renameInOtherCaseFollowsIntoOutputLine();
@@ -536,6 +537,33 @@ void TemplateEditTest::newTemplateOpensEmptyAndSavesOnOk() {
     QCOMPARE(saved->LastRan(), std::string("Never"));
     // The list shows the new row, selected.
     QCOMPARE(FrmMain::RowText(m.form->SelectedItem()), std::string("Untitled1"));
+}
+
+void TemplateEditTest::unwritableTemplateKeepsTheEditorOpen() {
+    Manager m;
+    GetTempFiles();
+    fs::remove_all(m.TemplateDir());
+    const bool opened = m.EditNew([&](FrmTemplateEdit& d) {
+        d.chkActive->setChecked(true);
+        d.cmdOK->click();
+        // Not written: the box names the file and the reason; the dialog and its values stay.
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(m.ui.boxes[0].text, "Cannot save the current changes.\n" +
+                                         m.TemplatePath("Untitled") +
+                                         ": No such file or directory");
+        QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+        QVERIFY(d.isVisible());
+        QVERIFY(d.chkActive->isChecked());
+        QVERIFY(State().newTemplate);
+        // With the directory back the same OK saves and closes.
+        fs::create_directories(m.TemplateDir());
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    });
+    QVERIFY(opened);
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(ReadBack(m.TemplatePath("Untitled"))->Active(), true);
+    QCOMPARE(m.Rows(), QStringList{"Untitled"});
 }
 
 void TemplateEditTest::cancelWritesNothing() {

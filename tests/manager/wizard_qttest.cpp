@@ -136,6 +136,7 @@ class WizardTest : public QObject {
     void emptyOutputFileIsRefused();
     void tooManyVariablesForTheOutputLineAreRefused();
     void cancelAndEscapeWriteNothing();
+    void unwritableTemplateKeepsTheWizardOpenWithEveryAnswer();
     void reviewOpensTheNewTemplateOnlyWhenAsked();
     void pagesCaptionsButtonsAndEnabling();
     void everyControlHasAMnemonic();
@@ -545,6 +546,42 @@ void WizardTest::cancelAndEscapeWriteNothing() {
         QVERIFY(m.ui.boxes.empty());
         QVERIFY(m.reviewed.empty());
     }
+}
+
+void WizardTest::unwritableTemplateKeepsTheWizardOpenWithEveryAnswer() {
+    Manager m;
+    // The template directory is gone (a fresh install without it, or removed since the start).
+    fs::remove_all(m.TemplateDir());
+    const std::string path = m.TemplatePath("Orders");
+    m.fill = [&](FrmWizard& w) {
+        FormattedText(w, "Orders", "Order: 1\nCustomer: Ann\n", ":");
+        w.txtOutputFile->setText("/home/ann/orders.csv");
+        w.chkSenderName->setChecked(true);
+        Finish(w);
+        // Not written: the box names the file and the reason, and the wizard stays.
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(m.ui.boxes[0].text,
+                 "Cannot save the current changes.\n" + path + ": No such file or directory");
+        QCOMPARE(m.ui.boxes[0].title, std::string("Error"));
+        QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Critical);
+        QVERIFY(!WizardCompleted());
+        QVERIFY(w.result() != QDialog::Accepted);
+        QCOMPARE(w.CurrentPage(), kWizardPageCount - 1);
+        QCOMPARE(w.txtTemplateName->text(), QString("Orders"));
+        QCOMPARE(w.txtMsgText->toPlainText(), QString("Order: 1\nCustomer: Ann\n"));
+        QCOMPARE(w.txtOutputFile->text(), QString("/home/ann/orders.csv"));
+        QVERIFY(w.chkSenderName->isChecked());
+        // Once the directory is there, the same Finish writes what was entered.
+        fs::create_directories(m.TemplateDir());
+        w.cmdNext->click();
+        QVERIFY(WizardCompleted());
+    };
+    DoWizard();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    const auto keys = m.Written("Orders");
+    QCOMPARE(keys.at("Output/File"), std::string("/home/ann/orders.csv"));
+    QCOMPARE(keys.at("Output/Output1"), std::string("FromName,Order,Customer"));
+    QCOMPARE(m.Rows(), QStringList{"Orders"});
 }
 
 void WizardTest::reviewOpensTheNewTemplateOnlyWhenAsked() {

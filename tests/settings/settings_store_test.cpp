@@ -200,6 +200,25 @@ TEST_F(SettingsStore, MissingTemplateDirectoryIsReportedAndKept) {
     EXPECT_EQ(Stored("TemplateDir"), env.ProgramDir() + "/nowhere");
 }
 
+TEST_F(SettingsStore, DefaultTemplateDirectoryThatCannotBeMadeIsNamedWithTheReason) {
+    // The program directory is a file: nothing can be made inside it.
+    const std::string programDir = env.ProgramDir() + "/file";
+    tallix::testing::WriteFileBytes(programDir, "not a directory");
+    setenv("TALLIX_HOME", programDir.c_str(), 1);
+    ResetProgramDir();
+    SetProgramIdentity("txengine", "txEngine");
+    GetTemplateDir();
+    GetScriptDir();
+    setenv("TALLIX_HOME", env.ProgramDir().c_str(), 1);
+    ResetProgramDir();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text,
+              "The template directory could not be found.\n"
+              "Please define a valid directory in the System Options Dialog\n" +
+                  programDir + "/templates: Not a directory");
+    EXPECT_EQ(Settings().templateDir, programDir + "/templates");
+}
+
 TEST(Registry, ConvertStringDropsOneTrailingNul) {
     EXPECT_EQ(ConvertString(std::string("abc\0", 4), 4), "abc");
     EXPECT_EQ(ConvertString("abcd", 4), "abcd");
