@@ -58,7 +58,7 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool s
     if (after && *before == *after && readCleanly)
         m_kept[path] = Kept{*after, tpl->Clone(), watched, scriptsRun ? nullptr : tpl};
     else
-        m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false};
+        m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false, nullptr};
     return tpl;
 }
 
