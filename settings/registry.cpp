@@ -86,6 +86,10 @@ void SetRegistryWritesWithheld(bool on) {
     g_writesWithheld = on;
 }
 
+bool RegistryWritesWithheld() {
+    return g_writesWithheld;
+}
+
 void SaveRegData(std::string_view section, std::string_view valueName, std::string_view value) {
     if (g_writesWithheld) return;
     Guard("Declares - SaveRegData", [&] {

@@ -28,6 +28,7 @@ void SaveRegData(std::string_view section, std::string_view valueName, std::stri
 // While on, SaveRegData stores nothing: a trial of a template reads the settings as a run
 // does without storing the defaults a run stores for missing values.
 void SetRegistryWritesWithheld(bool on);
+bool RegistryWritesWithheld();
 
 // The first `length` - 1 characters when the character at position `length` is NUL,
 // else the first `length` characters.

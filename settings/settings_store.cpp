@@ -46,9 +46,10 @@ std::string_view BoolText(bool value) {
 
 // A directory the settings name by its default (beside the program) is made when missing, as an
 // installer would have made it, private to the user; a directory the user chose is never made.
-// Returns "" when the directory is there or was made, else the path and the system's reason.
+// Returns "" when the directory is there or was made, else the path and the system's reason. A
+// trial, which stores nothing, makes nothing either.
 std::string MakeDefaultDirectory(const std::string& dir, std::string_view defaultName) {
-    if (dir != JoinPath(ProgramDir(), defaultName)) return {};
+    if (dir != JoinPath(ProgramDir(), defaultName) || RegistryWritesWithheld()) return {};
     struct stat st {};
     if (::stat(dir.c_str(), &st) == 0) return {};
     if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return {};

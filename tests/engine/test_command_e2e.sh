@@ -72,6 +72,16 @@ engine /test Orders "$work/none.eml" >/dev/null 2>"$work/reports/none.err"; [ $?
 grep -q 'none.eml' "$work/reports/none.err" || fail "missing file not named"
 [ ! -e "$work/home/txError.Log" ] || fail "/test wrote the error log: $(cat "$work/home/txError.Log")"
 
+# On a fresh program directory (default directories, nothing stored) the trial makes nothing:
+# the default template and script directories a run makes at its start are not made by /test.
+mkdir -p "$work/fresh/home" "$work/fresh/config"
+(cd "$work/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TMPDIR="$work/tmp" \
+    TALLIX_HOME="$work/fresh/home" XDG_CONFIG_HOME="$work/fresh/config" \
+    "$TALLIX_BIN/txengine" /test Orders </dev/null >/dev/null 2>&1)
+[ $? = 1 ] || fail "fresh /test: not 1"
+[ -z "$(ls -A "$work/fresh/home" "$work/fresh/config" | grep -v ':$' | grep -v '^$')" ] ||
+    fail "fresh /test made: $(ls -AR "$work/fresh")"
+
 # The help names the switch.
 engine /? | grep -q '/test NAME \[FILE\]' || fail "/? does not show /test"
 echo ok
