@@ -102,15 +102,24 @@ void JsFatal(void*, const char* message) {
 
 // --- The "Template" object. ---
 
+// The Template object and member a getter or setter stands for, from its magic number; false
+// when there is no such object or member.
+bool MemberOf(duk_context* ctx, JsEngine* e, std::size_t& object, std::string_view& name) {
+    const int magic = duk_get_current_magic(ctx);
+    object = static_cast<std::size_t>(magic / kMembersPerObject);
+    const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
+    if (!e->HasObject(object) || member >= TemplateMemberNames().size()) return false;
+    name = TemplateMemberNames()[member];
+    return true;
+}
+
 duk_ret_t TemplateMemberGetter(duk_context* ctx) {
     JsEngine* e = EngineOf(ctx);
-    const int magic = duk_get_current_magic(ctx);
-    const auto object = static_cast<std::size_t>(magic / kMembersPerObject);
-    const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
-    if (!e->HasObject(object) || member >= TemplateMemberNames().size())
-        return DUK_RET_REFERENCE_ERROR;
+    std::size_t object = 0;
+    std::string_view name;
+    if (!MemberOf(ctx, e, object, name)) return DUK_RET_REFERENCE_ERROR;
     bool known = false;
-    if (!e->ReadMember(object, TemplateMemberNames()[member], known)) return DUK_RET_ERROR;
+    if (!e->ReadMember(object, name, known)) return DUK_RET_ERROR;
     if (auto* s = std::get_if<std::string>(&e->value)) {
         duk_push_lstring(ctx, s->data(), s->size());
     } else if (auto* b = std::get_if<bool>(&e->value)) {
@@ -131,12 +140,9 @@ duk_ret_t TemplateMemberGetter(duk_context* ctx) {
 // member its text.
 duk_ret_t TemplateMemberSetter(duk_context* ctx) {
     JsEngine* e = EngineOf(ctx);
-    const int magic = duk_get_current_magic(ctx);
-    const auto object = static_cast<std::size_t>(magic / kMembersPerObject);
-    const auto member = static_cast<std::size_t>(magic % kMembersPerObject);
-    if (!e->HasObject(object) || member >= TemplateMemberNames().size())
-        return DUK_RET_REFERENCE_ERROR;
-    const std::string_view name = TemplateMemberNames()[member];
+    std::size_t object = 0;
+    std::string_view name;
+    if (!MemberOf(ctx, e, object, name)) return DUK_RET_REFERENCE_ERROR;
     bool stored = false;
     if (TemplateMemberKind(name) == MemberKind::Flag) {
         const bool flag = duk_to_boolean(ctx, 0) != 0;
