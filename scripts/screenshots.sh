@@ -2,8 +2,9 @@
 # Retakes the screenshots in docs/ under a virtual X display (Xvfb): the main window of tallix
 # with the example templates, after one engine run over the sample mailbox so that
 # "Last Time Used" is filled, and two pages of the template wizard. Uses a program directory
-# and settings of its own under build/screenshots (never your own settings). Run from the
-# repository root:
+# and settings of its own (never your own settings) under a neutral home, /home/ann/tallix
+# (TALLIX_SCREENSHOT_DIR names another), so no path of the machine shows in the pictures; the
+# sample mailbox and the example scripts are copied there. Run from the repository root:
 #     bash scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,16 +15,25 @@ if [ ! -x "$build/bin/tallix" ] || [ ! -x "$build/bin/screen_grab" ] || [ ! -x "
     cmake --build "$build" --target tallix txengine screen_grab examples test_bench_preview
 fi
 
-work="$PWD/$build/screenshots"
+work=${TALLIX_SCREENSHOT_DIR:-/home/ann/tallix}
+# The folder is emptied first: only one this script made (it holds the marker) or a new one.
+if [ -e "$work" ] && [ ! -e "$work/.tallix-screenshots" ]; then
+    echo "screenshots: $work exists and was not made by this script; set TALLIX_SCREENSHOT_DIR" >&2
+    exit 1
+fi
 rm -rf "$work"
-mkdir -p "$work/home/templates" "$work/config/Vantroy Technologies" "$work/output"
+mkdir -p "$work/home/templates" "$work/config/Vantroy Technologies" "$work/output" "$work/mail" \
+    "$work/scripts"
+touch "$work/.tallix-screenshots"
 cp examples/*.txf "$work/home/templates/"
+cp examples/sample-inbox.mbox "$work/mail/inbox.mbox"
+cp -r examples/scripts/javascript "$work/scripts/javascript"
 # Twips: 15 to the pixel at 96 dpi, so the window is 720 by 450 pixels at the screen's corner.
 printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\nMainLeft=0\r\nMainTop=0\r\nMainWidth=10800\r\nMainHeight=6750\r\n' \
-    "$work/home/templates" "$PWD/examples/sample-inbox.mbox" \
+    "$work/home/templates" "$work/mail/inbox.mbox" \
     >"$work/config/Vantroy Technologies/Tallix.ini"
 # The example scripts, so that the template editor's Scripting tab lists procedures.
-printf 'UseScripts=True\r\nScriptEngine=JScript\r\nScriptDir=%s\r\n' "$PWD/examples/scripts/javascript" \
+printf 'UseScripts=True\r\nScriptEngine=JScript\r\nScriptDir=%s\r\n' "$work/scripts/javascript" \
     >>"$work/config/Vantroy Technologies/Tallix.ini"
 export TALLIX_HOME="$work/home" XDG_CONFIG_HOME="$work/config"
 (cd "$work/output" && env -u DISPLAY -u WAYLAND_DISPLAY "$OLDPWD/$build/bin/txengine" /sx </dev/null >/dev/null 2>&1) || true
@@ -133,7 +143,7 @@ printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=POP3\r\nProfil
 kill "$tallix_pid" 2>/dev/null || true
 wait "$tallix_pid" 2>/dev/null || true
 tallix_pid=""
-"$build/bin/test_bench_preview" "$work/home/templates/Orders.txf" "$PWD/examples/sample-inbox.mbox" 3 \
+"$build/bin/test_bench_preview" "$work/home/templates/Orders.txf" "$work/mail/inbox.mbox" 3 \
     >"$work/test-bench.log" 2>&1 &
 bench_pid=$!
 sleep 4
