@@ -9,6 +9,8 @@
 #include "engine/extraction.h"
 #include "engine/output_line.h"
 #include "engine/procedure_contexts.h"
+#include "engine/run_stop.h"
+#include "engine/run_summary.h"
 #include "engine/source_kinds.h"
 #include "engine/status_window.h"
 #include "engine/template_files.h"
@@ -43,6 +45,14 @@ const std::string& CurrentStamp(RunContext& run) {
         run.stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
     }
     return run.stamp;
+}
+
+// The run ends early: said once in the system log, where it stopped.
+void StopRun(RunContext& run) {
+    if (run.stopped) return;
+    run.stopped = true;
+    LogSystem("Run stopped after message " + std::to_string(run.progress.messageNo) + " of " +
+              std::to_string(run.progress.totalMessageCount));
 }
 
 }  // namespace
@@ -91,6 +101,7 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
         ReportError(std::string(kInvalidOutputFile) + name, true);
         return;
     }
+    NoteOutputFile(run, work.index, Trim(tpl.OutputFile()));
     work.outputLine = tpl.colOutPutLines()->Item(1);
     work.delimiter = ",";
     work.outputOrder = ParseOutput(work.outputLine, work.delimiter);
@@ -165,6 +176,7 @@ void RunSources(RunContext& run, const std::string& selection) {
         ReportError(ExeName() + std::string(kTemplateFileMissing), true);
         return;
     }
+    StartTallies(run);
     std::unique_ptr<sources::SourceList> sourceList = GetSources(run);
     if (!sourceList) {
         ReportError(kNoSourceKind, true, true);
@@ -176,9 +188,14 @@ void RunSources(RunContext& run, const std::string& selection) {
     }
     RunProgress& progress = run.progress;
     for (std::int32_t i = 1; i <= sourceList->Count(); ++i) {
+        if (StopRequested()) {
+            StopRun(run);
+            break;
+        }
         sources::MailSource* source = sourceList->ItemAt(i);
         if (!source) break;
         const std::string id = source->ID();
+        run.sourceId = id;
         Status(0, "Templates...", 2);
         Status(0, "Messages...", 3);
         Status(0, "Connecting To: " + id, 1);
@@ -202,10 +219,18 @@ void RunSources(RunContext& run, const std::string& selection) {
                        std::to_string(progress.totalMessageCount),
                    3);
             Status(0, "Templates...", 2);
+            const std::uint64_t reportsBefore = ReportsOnThisThread();
             DoParsing(run, message);
             LetEventsRun();
             DeleteTempFiles(run, message);
             DeleteMessage(run, message);
+            CountFailures(run, message, reportsBefore);
+            PublishProgress(run);
+            // A stop asked for while this message was read ends the walk after it.
+            if (StopRequested()) {
+                StopRun(run);
+                return false;
+            }
             return true;
         };
         walk.walked = [&](std::int32_t) {
@@ -220,6 +245,7 @@ void RunSources(RunContext& run, const std::string& selection) {
             continue;
         }
         LogSystem("Disconected: from " + id);
+        if (run.stopped) break;
     }
 }
 

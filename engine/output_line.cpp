@@ -4,6 +4,7 @@
 
 #include "engine/extraction_text.h"
 #include "engine/procedure_contexts.h"
+#include "engine/run_summary.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -85,6 +86,7 @@ bool AppendOutput(RunContext& run, const TemplateWork& work) {
         bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path);
         if (write) {
             if (int error = run.output->Append(path, work.outputLine)) RaiseErrno(error);
+            CountLine(run, work.index);
         }
         LetEventsRun();
     });

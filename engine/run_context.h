@@ -18,7 +18,9 @@
 #include "engine/message_fields.h"
 #include "engine/output_files.h"
 #include "engine/template_cache.h"
+#include "engine/templates/run_report.h"
 #include "engine/variable_search.h"
+#include "settings/coarse_clock.h"
 #include "settings/settings_store.h"
 
 namespace tallix {
@@ -107,6 +109,14 @@ struct RunContext {
     bool haveTemplateFiles = false;
     std::vector<std::string> badTemplates;
     RunProgress progress;
+
+    // What each template of the run did, in the order of `templateFiles`; the file the program
+    // that started the run reads it from (empty: nobody asked) and when it is next written.
+    std::vector<TemplateTally> tallies;
+    std::string reportPath;
+    CoarseClock::time_point reportDue{};
+    std::string sourceId;  // the source being read
+    bool stopped = false;  // a stop request ended the run before its last message
 
     // Kept between messages: the watch over template and output files, the parsed templates
     // and the stamps written into them, the open output files with their duplicate indexes,

@@ -1,10 +1,15 @@
 #include "engine/startup.h"
 
+#include <cstdlib>
+#include <optional>
+
 #include "engine/engine_run.h"
 #include "engine/help_text.h"
 #include "engine/mime_host.h"
 #include "engine/procedure_contexts.h"
 #include "engine/run_context.h"
+#include "engine/run_stop.h"
+#include "engine/run_summary.h"
 #include "engine/status_window.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
@@ -38,9 +43,24 @@ std::string VersionText() {
     return ProductName() + " " + TALLIX_VERSION;
 }
 
+namespace {
+
+std::optional<std::string> TemplateDirForThisRun() {
+    const char* dir = std::getenv(kTemplateDirVariable);
+    if (!dir || !*dir) return std::nullopt;
+    return std::string(dir);
+}
+
+}  // namespace
+
 void ReadEngineSettings() {
     GetMapiProfile();
-    GetTemplateDir();
+    // The program that started the run may name the template directory for it (the manager
+    // does in its examples mode); the stored one is then neither read nor checked.
+    if (std::optional<std::string> dir = TemplateDirForThisRun())
+        Settings().templateDir = *dir;
+    else
+        GetTemplateDir();
     GetUseSource();
     GetUseScripts();
     GetScriptEngine();
@@ -50,6 +70,7 @@ void ReadEngineSettings() {
 }
 
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
+    InstallStopSignals();
     StatusWindow& window = Window();
     window.Load();
     const std::string pop3ConfigPath = sources::Pop3ConfigPath();
@@ -58,6 +79,7 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     RunContext run(Settings());
     run.pop3ConfigPath = pop3ConfigPath;
     run.decoder = &MimeHost();
+    if (const char* report = std::getenv(kRunReportVariable)) run.reportPath = report;
     InitApp(run);
     GetCmdLnArgs(run, argumentText);
 
@@ -88,9 +110,11 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
                 RunSources(run, selection);
         },
         kLoggedEnding);
+    FinishRunReport(run);
 
     Window().Unload();
-    return 0;
+    // A run stopped by a signal did not read all of its mail.
+    return run.stopped ? 1 : 0;
 }
 
 }  // namespace tallix::engine

@@ -38,7 +38,8 @@ std::string CommonOptionOutput(CommonOption option);
 // The answer to "--version": the product name, a blank and the version.
 std::string VersionText();
 
-// The engine's settings, in the order the engine reads them.
+// The engine's settings, in the order the engine reads them; the template directory named
+// by TALLIX_TEMPLATE_DIR, when set, takes the stored one's place for this run only.
 void ReadEngineSettings();
 
 }  // namespace tallix::engine

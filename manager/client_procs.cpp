@@ -8,17 +8,22 @@
 #include <QPointer>
 #include <QPrinter>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
+#include "engine/templates/run_report.h"
 #include "engine/templates/template_listing.h"
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
+#include "manager/run_panel.h"
 #include "manager/template_draft.h"
 #include "manager/template_edit.h"
 #include "manager/template_test_bench.h"
@@ -36,6 +41,8 @@ namespace tallix::manager {
 namespace {
 
 constexpr std::string_view kCtx = "modClientProcs - ";
+// How often the run panel reads the engine's report.
+constexpr std::chrono::milliseconds kRunReportPoll{250};
 
 std::string Ctx(std::string_view procedure) {
     return std::string(kCtx) + std::string(procedure);
@@ -402,24 +409,57 @@ std::string EnginePath() {
 bool RunEngine(const std::string& templateName) {
     return GuardValue(Ctx("RunEngine"), false, [&] {
         FrmMain& form = Form();
+        // The engine reports its progress and, at its end, what each template wrote into a
+        // file of a private folder of this run.
+        QTemporaryDir reportDir;
+        const std::string reportPath =
+            reportDir.isValid() ? reportDir.filePath("run-report").toStdString() : std::string();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!reportPath.empty())
+            environment.insert(engine::kRunReportVariable, QString::fromStdString(reportPath));
+        // The examples mode runs the example templates; otherwise the engine reads the stored
+        // template directory itself.
+        if (State().examplesMode)
+            environment.insert(engine::kTemplateDirVariable,
+                               QString::fromStdString(Settings().templateDir));
+        else
+            environment.remove(engine::kTemplateDirVariable);
+
         // The name is one argument, whole: no shell, no length limit.
         QProcess engine;
         engine.setProgram(QString::fromStdString(EnginePath()));
         if (!templateName.empty()) engine.setArguments({QString::fromStdString(templateName)});
         engine.setWorkingDirectory(QDir::currentPath());
+        engine.setProcessEnvironment(environment);
         engine.setProcessChannelMode(QProcess::ForwardedChannels);
+        // An engine without a display asks its questions on standard input: it reads the end
+        // of input and takes the default answer instead of waiting for a line nobody sends.
+        engine.setStandardInputFile(QProcess::nullDevice());
         engine.start();
         if (!engine.waitForStarted(-1)) {
             MsgBox("Unable to run the " + Res(kResShortProductName) + ".", MsgButtons::Ok,
                    MsgIcon::None, kErrorTitle);
             return false;
         }
-        // The window is disabled but keeps painting while the engine runs.
-        form.setEnabled(false);
+        // The window keeps painting while the engine runs; only the run panel takes input.
+        RunPanel& panel = *form.dockRun;
+        // SIGTERM: the engine stops after the message it is reading.
+        panel.BeginRun([&engine] { engine.terminate(); });
+        form.SetRunning(true);
+        QTimer poll;
+        poll.setInterval(kRunReportPoll);
+        QObject::connect(&poll, &QTimer::timeout, &panel, [&] {
+            if (std::optional<engine::RunReport> report = engine::ReadRunReport(reportPath))
+                panel.ShowProgress(*report);
+        });
+        poll.start();
         QEventLoop loop;
         QObject::connect(&engine, &QProcess::finished, &loop, &QEventLoop::quit);
         if (engine.state() != QProcess::NotRunning) loop.exec();
-        form.setEnabled(true);
+        poll.stop();
+        panel.FinishRun(engine::ReadRunReport(reportPath),
+                        engine.exitStatus() == QProcess::CrashExit, engine.exitCode());
+        form.SetRunning(false);
         form.update();
         return true;
     });

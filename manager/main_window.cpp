@@ -20,6 +20,7 @@
 #include "manager/geometry.h"
 #include "manager/manager_windows.h"
 #include "manager/options_procs.h"
+#include "manager/run_panel.h"
 #include "manager/wizard_procs.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
@@ -68,6 +69,9 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent), m_clock(new QTimer(this
     lvMainList->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMainList->installEventFilter(this);
     setCentralWidget(lvMainList);
+    dockRun = new RunPanel(this);
+    addDockWidget(Qt::BottomDockWidgetArea, dockRun);
+    dockRun->hide();
 
     BuildActions();
     BuildMenus();
@@ -384,6 +388,24 @@ std::string FrmMain::RowTag(const QTreeWidgetItem* item) {
     return item ? item->data(kColName, Qt::UserRole).toString().toStdString() : std::string();
 }
 
+void FrmMain::SetRunning(bool running) {
+    if (running == m_running) return;
+    m_running = running;
+    centralWidget()->setEnabled(!running);
+    menuBar()->setEnabled(!running);
+    tbToolbar->setEnabled(!running);
+    if (running) {
+        for (QAction* action : findChildren<QAction*>()) {
+            if (!action->isEnabled() || action->menu()) continue;
+            action->setEnabled(false);
+            m_disabledForRun.push_back(action);
+        }
+    } else {
+        for (QAction* action : m_disabledForRun) action->setEnabled(true);
+        m_disabledForRun.clear();
+    }
+}
+
 void FrmMain::SizeControls() {
     // The list is the central widget: the window's layout keeps it between the toolbar and
     // the status bar, whichever of them is shown.
@@ -442,8 +464,8 @@ void FrmMain::resizeEvent(QResizeEvent* event) {
 }
 
 void FrmMain::closeEvent(QCloseEvent* event) {
-    // While the engine runs the window is disabled and the manager waits for it.
-    if (!isEnabled()) {
+    // While the engine runs the manager waits for it.
+    if (!isEnabled() || m_running) {
         event->ignore();
         return;
     }

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -15,6 +16,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace tallix::manager {
+class RunPanel;
 
 // List columns.
 inline constexpr int kColName = 0;
@@ -40,6 +42,8 @@ class FrmMain final : public QMainWindow {
     QLabel* sbDate;
     QLabel* sbTime;
     QMenu* mnuPopup;
+    // The engine's progress while it runs and what each template wrote after.
+    RunPanel* dockRun;
 
     QAction* mnuFileNew;
     QAction* mnuFileWizard;
@@ -93,6 +97,10 @@ class FrmMain final : public QMainWindow {
     void RestoreGeometry();
     void SaveGeometry();
 
+    // While the engine runs, the list, the menus and the toolbar are disabled (every command,
+    // shortcuts too) and the window does not close; the run panel stays usable.
+    void SetRunning(bool running);
+    bool Running() const { return m_running; }
     // The printer that "Page Setup" configures and "Print" uses.
     QPrinter& Printer();
 
@@ -119,6 +127,8 @@ class FrmMain final : public QMainWindow {
     void EditSelected();
 
     QTimer* m_clock;
+    bool m_running = false;
+    std::vector<QAction*> m_disabledForRun;
     std::unique_ptr<QPrinter> m_printer;
 };
 

@@ -118,10 +118,15 @@ void SetPendingFromCurrentException() {
 
 namespace {
 thread_local std::uint64_t t_reports = 0;
+thread_local std::string t_lastReport;
 }  // namespace
 
 std::uint64_t ReportsOnThisThread() {
     return t_reports;
+}
+
+const std::string& LastReportOnThisThread() {
+    return t_lastReport;
 }
 
 void ReportError(std::string_view message, bool logFlag, bool endFlag) {
@@ -133,6 +138,7 @@ void ReportError(std::string_view message, bool logFlag, bool endFlag) {
     if (hasError) {
         logText += "\nError# " + std::to_string(pending.number) + "  " + pending.description;
     }
+    t_lastReport = logText;
 
     // A quiet trial records the report and carries on: no log, no box, no end.
     if (ReportCapture* capture = ReportCapture::Active()) {

@@ -41,6 +41,9 @@ void ReportError(std::string_view message, bool logFlag, bool endFlag = false);
 // How many reports were made so far on the calling thread (a caller learns whether a step it
 // ran reported; reports of other threads do not count).
 std::uint64_t ReportsOnThisThread();
+// The text of the last report made on the calling thread (with the pending error's number and
+// description), empty before the first.
+const std::string& LastReportOnThisThread();
 
 // How the program ends when a report asks it to. The default unloads the status window
 // (through the hook below) and leaves the process with exit status 1.

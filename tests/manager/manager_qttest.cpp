@@ -6,13 +6,17 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -20,6 +24,7 @@
 #include "manager/geometry.h"
 #include "manager/main_window.h"
 #include "manager/manager_windows.h"
+#include "manager/run_panel.h"
 #include "manager/template_edit.h"
 #include "model/template.h"
 #include "settings/app_info.h"
@@ -89,6 +94,8 @@ class ManagerTest : public QObject {
     void parseCurrentRunsTheEngineAndRefreshesLastRun();
     void parseCurrentPassesALongNameWhole();
     void missingEngineShowsMessageAndDoesNotRefill();
+    void examplesModeRunsTheExamplesAndThePanelSummarises();
+    void stopRunEndsTheEngineAfterTheCurrentMessage();
     void geometryIsStoredAndRestoredInTwips();
     void closingMinimizedKeepsStoredGeometry();
     void geometryBeyondTheScreenIsBroughtOnto();
@@ -474,6 +481,89 @@ void ManagerTest::parseCurrentPassesALongNameWhole() {
     QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), std::string("Z-7\r\n"));
     QVERIFY(!fs::exists(m.env.ProgramDir() + "/wrong.csv"));
     QCOMPARE(m.SelectedName(), longName);
+}
+
+void ManagerTest::examplesModeRunsTheExamplesAndThePanelSummarises() {
+    Manager m;
+    EngineWithoutWindow windowless;
+    PrepareEngineRun(m);
+    m.AddTemplate("Mine");
+    const std::string sample = m.env.ProgramDir() + "/sample.csv";
+    fs::create_directories(m.env.ProgramDir() + "/Examples");
+    WriteFileBytes(m.env.ProgramDir() + "/Examples/Sample.txf",
+                   TemplateText(true, "Never", sample));
+    m.ui.QueueAnswer(MsgAnswer::Ok);
+    m.form->mnuHelpExamples->trigger();
+    m.Select("Sample");
+    m.form->mnuParseCurrent->trigger();
+    QVERIFY2(m.ui.boxes.size() == 1, m.LastBoxText().c_str());  // the switch's own box
+    QCOMPARE(ReadFileBytes(sample), std::string("Z-7\r\n"));
+    m.form->mnuParseAll->trigger();
+    QCOMPARE(ReadFileBytes(sample), std::string("Z-7\r\nZ-7\r\n"));
+    // The user's own template never ran, though the settings name its directory.
+    QVERIFY(!fs::exists(m.env.ProgramDir() + "/out.csv"));
+
+    // The panel: the run's result, and the output file and its folder one click away.
+    RunPanel& panel = *m.form->dockRun;
+    QVERIFY(panel.isVisible() || !m.form->isVisible());
+    QCOMPARE(panel.lblRunState->text(), QString("Run finished: 1 line written."));
+    QCOMPARE(panel.lvSummary->topLevelItemCount(), 1);
+    const QTreeWidgetItem* row = panel.lvSummary->topLevelItem(0);
+    QCOMPARE(row->text(kColSumTemplate), QString("Sample.txf"));
+    QCOMPARE(row->text(kColSumLines), QString("1"));
+    QCOMPARE(row->text(kColSumFailures), QString("0"));
+    std::vector<QUrl> opened;
+    RunPanel::SetOpener([&](const QUrl& url) { opened.push_back(url); });
+    panel.cmdOpenOutput->click();
+    panel.cmdOpenFolder->click();
+    RunPanel::SetOpener({});
+    QCOMPARE(opened.size(), std::size_t(2));
+    QCOMPARE(opened[0].toLocalFile().toStdString(), sample);
+    QCOMPARE(opened[1].toLocalFile().toStdString(), m.env.ProgramDir());
+}
+
+void ManagerTest::stopRunEndsTheEngineAfterTheCurrentMessage() {
+    Manager m;
+    EngineWithoutWindow windowless;
+    m.LinkEngine(TALLIX_BIN_DIR);
+    constexpr int kMessages = 300000;
+    std::string mailbox;
+    for (int i = 0; i < kMessages; ++i)
+        mailbox +=
+            "From - Mon Mar  2 09:00:00 2026\nFrom: Ann <ann@example.org>\nTo: Shop "
+            "<shop@example.com>\nSubject: Order " +
+            std::to_string(i) + "\n\nCode: Z-" + std::to_string(i) + "\n\n";
+    m.PrepareMailboxRun(mailbox);
+    m.AddTemplate("Orders");
+    GetTempFiles();
+
+    // Stop as soon as the panel shows the engine reading messages.
+    RunPanel& panel = *m.form->dockRun;
+    QTimer watch;
+    watch.setInterval(20);
+    bool stopped = false;
+    connect(&watch, &QTimer::timeout, [&] {
+        if (!stopped && panel.cmdStopRun->isEnabled() &&
+            panel.lblRunState->text().startsWith("Reading message")) {
+            QVERIFY(!m.form->mnuParseAll->isEnabled());  // no second run meanwhile
+            panel.cmdStopRun->click();
+            stopped = true;
+        }
+    });
+    watch.start();
+    m.form->mnuParseAll->trigger();
+    watch.stop();
+    QVERIFY(stopped);
+    const QString state = panel.lblRunState->text();
+    QVERIFY2(state.startsWith("Run stopped after message "), qPrintable(state));
+    const int n = state.section(' ', 4, 4).toInt();
+    QVERIFY2(n > 0 && n < kMessages, qPrintable(state));
+    // Every message up to the stop wrote its whole line; none after it.
+    const std::string out = ReadFileBytes(m.env.ProgramDir() + "/out.csv");
+    QCOMPARE(std::count(out.begin(), out.end(), '\n'), std::ptrdiff_t(n));
+    QVERIFY(out.size() >= 2 && out.substr(out.size() - 2) == "\r\n");
+    QVERIFY(m.form->mnuParseAll->isEnabled());
+    QVERIFY(m.form->lvMainList->isEnabled());
 }
 
 void ManagerTest::missingEngineShowsMessageAndDoesNotRefill() {
