@@ -19,8 +19,8 @@ inline constexpr std::string_view kErrorLog = "txError.Log";
 bool WriteLog(std::string_view fileName, std::string_view text);
 
 // `text` with every control character escaped, line feeds included: a backslash and n, r or t,
-// else a backslash, x and two hex digits. Names and replies from outside (file names, server replies)
-// go into log texts through this, so one of them cannot add a line of its own to a log.
+// else a backslash, x and two hex digits. Names and replies from outside (file names, server
+// replies) go into log texts through this, so one of them cannot add a line of its own to a log.
 std::string LogSafe(std::string_view text);
 
 // The line WriteLog writes for `text` now, without its CR LF.

@@ -282,7 +282,8 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
     // libcurl connects and logs in on the first command of the session: the connection has
     // its own limit, the greeting and the login the floor.
     Pop3Result result = session->Perform(
-        "/", "NOOP", std::int64_t{std::max(1, endpoint.connectTimeoutMs)} + endpoint.limits.floorMs);
+        "/", "NOOP",
+        std::int64_t{std::max(1, endpoint.connectTimeoutMs)} + endpoint.limits.floorMs);
     if (!result.ok()) return result;
     session->established = true;
     m_session = std::move(session);

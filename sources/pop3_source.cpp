@@ -129,13 +129,12 @@ void Pop3Source::LogRetrieveFailure() const {
 }
 
 void Pop3Source::LogTooLong() const {
-    WriteLog(kErrorLog, "clsPOP3Config - GetMessage: POP3 account " + LogSafe(ID()) +
-                            ": message " + std::to_string(MessageNumber()) + " of " +
-                            std::to_string(TotalMessages()) + " (" +
-                            std::to_string(m_client->AnnouncedBytes()) +
-                            " bytes) is longer than the limit of " +
-                            std::to_string(kMaxPop3MessageBytes) +
-                            " bytes; it is skipped and left on the server");
+    WriteLog(kErrorLog,
+             "clsPOP3Config - GetMessage: POP3 account " + LogSafe(ID()) + ": message " +
+                 std::to_string(MessageNumber()) + " of " + std::to_string(TotalMessages()) + " (" +
+                 std::to_string(m_client->AnnouncedBytes()) +
+                 " bytes) is longer than the limit of " + std::to_string(kMaxPop3MessageBytes) +
+                 " bytes; it is skipped and left on the server");
 }
 
 void Pop3Source::Connect() {

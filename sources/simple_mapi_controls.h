@@ -45,8 +45,8 @@ class MapiMessagesControl {
     std::int32_t MsgIndex() const { return m_index; }
     // Makes message `index` (0-based) current. Messages whose files have vanished since the
     // fetch are taken out of the set first, and so are files that are refused unread (not a
-    // regular file, longer than the limit; each is reported); an index at the count means "no message"
-    // (an empty set accepts 0). Raises subscript out of range (9) for other indexes.
+    // regular file, longer than the limit; each is reported); an index at the count means "no
+    // message" (an empty set accepts 0). Raises subscript out of range (9) for other indexes.
     void SetMsgIndex(std::int32_t index);
     // True when the index stands on a message.
     bool HasMessage() const { return m_index >= 0 && m_index < MsgCount(); }

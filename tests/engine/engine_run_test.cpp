@@ -18,9 +18,9 @@
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
-#include "tests/engine/fake_run.h"
 #include "sources/pop3_curl_transport.h"
 #include "sources/pop3_source.h"
+#include "tests/engine/fake_run.h"
 #include "tests/engine/fake_source.h"
 #include "tests/support/pop3_script_server.h"
 #include "tests/support/scripted_ui.h"
@@ -558,7 +558,8 @@ std::string HugeOrderMail(const std::string& code) {
 class EngineRunPop3 : public EngineRun {
   protected:
     void Serve(std::vector<ScriptedPop3Message> messages, sources::Pop3TimeLimits limits) {
-        server = std::make_unique<ScriptedPop3Server>(std::move(messages), env.ProgramDir() + "/journal");
+        server = std::make_unique<ScriptedPop3Server>(std::move(messages),
+                                                      env.ProgramDir() + "/journal");
         ASSERT_NE(server->Port(), 0);
         Settings().deleteFlag = 2;
         Template("Orders.txf", "True", "MSG_SUBJECT", "order",
@@ -601,9 +602,10 @@ TEST_F(EngineRunPop3, AServerThatTricklesAMessageEndsTheAccountAtTheTimeLimit) {
     RunSources("");
     EXPECT_EQ(Out("orders.csv"), "A-1\r\n");
     const std::string log = ErrorLog();
-    EXPECT_NE(log.find("POP3 account Shop: message 2 of 3 could not be retrieved; the rest of this "
-                       "account is not read: The server did not finish within the time limit of 2 s"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("POP3 account Shop: message 2 of 3 could not be retrieved; the rest of this "
+                 "account is not read: The server did not finish within the time limit of 2 s"),
+        std::string::npos)
         << log;
     EXPECT_EQ(Received("RETR"), (std::vector<std::string>{"RETR 1", "RETR 2"}));
     // The session was given up in the middle of a transfer: no QUIT, nothing deleted.

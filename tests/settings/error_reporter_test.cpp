@@ -61,7 +61,9 @@ TEST_F(ErrorReporter, ControlCharactersCannotForgeOrRedrawLogLines) {
               std::string::npos)
         << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), 1);
-    EXPECT_EQ(LogSafe("a\x7f\x01" "b"), "a\\x7F\\x01b");
+    EXPECT_EQ(LogSafe("a\x7f\x01"
+                      "b"),
+              "a\\x7F\\x01b");
 }
 
 TEST_F(ErrorReporter, WithoutPendingErrorLogsAndShowsTheMessage) {

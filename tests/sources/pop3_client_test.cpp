@@ -215,9 +215,16 @@ TEST(Pop3Client, ParseStatCount) {
 
 TEST(Pop3Client, ParseListSize) {
     const std::vector<std::pair<std::string, std::int64_t>> cases = {
-        {"+OK 2 320", 320},   {"+OK 2 0", 0},   {"+ok 2\t7", 7},       {"+OK 3 320", -1},
-        {"-ERR 2 320", -1},   {"+OK 2", -1},    {"+OK 2 32x", -1},     {"+OK 2 -1", -1},
-        {"+OK 2 67108865", 67108865},           {"+OK 2 1234567890123456", -1},
+        {"+OK 2 320", 320},
+        {"+OK 2 0", 0},
+        {"+ok 2\t7", 7},
+        {"+OK 3 320", -1},
+        {"-ERR 2 320", -1},
+        {"+OK 2", -1},
+        {"+OK 2 32x", -1},
+        {"+OK 2 -1", -1},
+        {"+OK 2 67108865", 67108865},
+        {"+OK 2 1234567890123456", -1},
     };
     for (const auto& [reply, size] : cases) EXPECT_EQ(ParseListSize(reply, 2), size) << reply;
 }
@@ -233,8 +240,9 @@ TEST(Pop3Client, TheAnnouncedSizeDecidesWhatIsTransferredAndHowLong) {
     f.client->SetMessageNumber("1");
     EXPECT_EQ(f.client->Retrieve(), kRetrieved);
     // The transfer's time limit follows the size LIST gave.
-    EXPECT_EQ(f.transport->announced,
-              std::vector<std::int64_t>{static_cast<std::int64_t>(f.transport->messages[0].size())});
+    EXPECT_EQ(
+        f.transport->announced,
+        std::vector<std::int64_t>{static_cast<std::int64_t>(f.transport->messages[0].size())});
     f.client->SetMessageNumber("2");
     EXPECT_EQ(f.client->Retrieve(), kRetrieveTooLong);
     EXPECT_EQ(f.client->AnnouncedBytes(), kMaxPop3MessageBytes + 1);

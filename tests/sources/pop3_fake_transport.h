@@ -75,8 +75,8 @@ class FakeTransport final : public Pop3Transport {
     }
 
     std::vector<std::string> messages;
-    std::map<int, std::int64_t> sizes;       // LIST sizes other than the messages' lengths
-    std::vector<std::int64_t> announced;     // the size each RETR was given
+    std::map<int, std::int64_t> sizes;    // LIST sizes other than the messages' lengths
+    std::vector<std::int64_t> announced;  // the size each RETR was given
     Pop3Result openResult;
     std::map<std::string, Pop3Result> commandResults;
     std::map<std::int32_t, Pop3Result> retrieveResults;

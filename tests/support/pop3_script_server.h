@@ -6,9 +6,9 @@
 // accepts one session after the other, and writes every command it receives to a journal
 // file, so a test can tell which deletions a QUIT committed.
 
+#include <sys/types.h>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace tallix::testing {
