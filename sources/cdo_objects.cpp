@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "settings/run_time_error.h"
+#include "sources/mapi_source.h"
 
 namespace tallix::sources::cdo {
 
@@ -82,6 +83,11 @@ CdoMessage* CdoMessages::LoadFrom(std::size_t position) {
     for (m_next = position; m_next < m_entries.size();) {
         std::unique_ptr<maildir::InboxMessage> message =
             maildir::MaildirInbox::Load(m_entries[m_next++]);
+        if (message && !message->refused.empty()) {
+            // Not read whole: no line for it, and it stays where it is.
+            ReportRefusedMessage(message->refused, message->entry.path);
+            continue;
+        }
         if (message) {
             m_current = std::make_unique<CdoMessage>(std::move(message));
             break;

@@ -18,12 +18,21 @@ std::unique_ptr<InboxMessage> MaildirInbox::Load(const InboxEntry& entry) {
     if (outcome == ReadOutcome::Vanished) return nullptr;
     auto message = std::make_unique<InboxMessage>();
     message->entry = entry;
-    // A file that cannot be read (or only in part) is still a message of the inbox: it is
-    // handed over with what could be read, and the reason is noted.
+    switch (outcome) {
+        case ReadOutcome::TooLong:
+            message->refused = kRefusedTooLong;
+            return message;
+        case ReadOutcome::NotAFile:
+            message->refused = kRefusedNotAFile;
+            return message;
+        case ReadOutcome::Failed:
+            message->refused = std::string(kRefusedUnreadable) + failure;
+            return message;
+        case ReadOutcome::Read:
+        case ReadOutcome::Vanished:
+            break;
+    }
     message->parsed = ParseMessageBytes(bytes);
-    if (outcome == ReadOutcome::Failed)
-        message->notes.push_back(std::string(kNoteUnreadable) + failure);
-    if (outcome == ReadOutcome::Truncated) message->notes.emplace_back(kNoteFileTooLong);
     for (const std::string_view note : message->parsed.notes) message->notes.emplace_back(note);
     return message;
 }

@@ -16,8 +16,12 @@ namespace tallix::sources::maildir {
 struct InboxMessage {
     InboxEntry entry;
     ParsedMessage parsed;
-    // What reading this message ran into: limits reached, a file that could not be read.
+    // What reading this message ran into: limits of the message structure reached.
     std::vector<std::string> notes;
+    // Why the file is not a message that can be handed over (kRefusedTooLong,
+    // kRefusedNotAFile, kRefusedUnreadable with the reason); "" when it is. A refused message
+    // gives no line and is not deleted: the walk names the file in the error log and goes on.
+    std::string refused;
 };
 
 class MaildirInbox {
@@ -30,7 +34,8 @@ class MaildirInbox {
     void Refresh() { m_entries = ListInbox(m_dir); }
     std::vector<InboxEntry>& Entries() { return m_entries; }
 
-    // The message of `entry`; nullptr when its file has vanished since the listing.
+    // The message of `entry`; nullptr when its file has vanished since the listing. A file
+    // that is not read whole comes back with `refused` set and nothing parsed.
     static std::unique_ptr<InboxMessage> Load(const InboxEntry& entry);
 
   private:

@@ -11,11 +11,18 @@
 
 namespace tallix::sources::maildir {
 
-// The most of one message file that is read; the rest of a longer file is left out.
+// The longest message file read. A longer one is not read at all: a message cut at the limit
+// would give lines without the values past it, and the message would be deleted as parsed.
 inline constexpr std::size_t kMaxMessageFileBytes = std::size_t{64} << 20;
-inline constexpr std::string_view kNoteFileTooLong =
-    "Message file longer than the limit; only its start is read.";
-inline constexpr std::string_view kNoteUnreadable = "The message file could not be read: ";
+// Why a file of the inbox is not handed over as a message; it stays where it is.
+inline constexpr std::string_view kRefusedTooLong =
+    "The message file is longer than the limit of 67108864 bytes; it is not read and stays in the "
+    "Maildir.";
+inline constexpr std::string_view kRefusedNotAFile =
+    "The message file is not a regular file (a symbolic link, a device or a pipe); it is not read "
+    "and stays in the Maildir.";
+inline constexpr std::string_view kRefusedUnreadable =
+    "The message file could not be read whole; it stays in the Maildir: ";
 
 struct InboxEntry {
     std::string path;            // the file
@@ -29,19 +36,25 @@ std::string DefaultMaildir();
 bool IsMaildir(const std::string& dir);
 // The delivery time a Maildir file name starts with (the digits before the first "."), or -1.
 std::int64_t DeliveryTimeFromName(std::string_view name);
-// The regular files of new/ and cur/ (names starting with "." are not messages), oldest
-// delivery first, then by name. A name without a delivery time takes the file's modification
-// time. Raises the run-time error of a directory that cannot be read.
+// The entries of new/ and cur/ other than directories (names starting with "." are not
+// messages), oldest delivery first, then by name. A name without a delivery time takes the
+// entry's modification time. Symbolic links and other entries that are not regular files are
+// listed, never followed: reading them is refused, so the walk names them. Raises the
+// run-time error of a directory that cannot be read, naming it.
 std::vector<InboxEntry> ListInbox(const std::string& dir);
 
-enum class ReadOutcome { Read, Truncated, Vanished, Failed };
-// Reads the file into `bytes`, at most kMaxMessageFileBytes. Vanished when the file is no
-// longer there (another mail program moved or removed it); Failed, with the system's reason
-// in `failure`, when it cannot be read (what was read before stays in `bytes`).
+enum class ReadOutcome { Read, TooLong, NotAFile, Vanished, Failed };
+// Reads the whole file into `bytes`; a symbolic link is never followed. Vanished when the file
+// is no longer there (another mail program moved or removed it); NotAFile for a symbolic link
+// or anything else that is not a regular file; TooLong past kMaxMessageFileBytes; Failed, with
+// the system's reason in `failure`, when it cannot be read. `bytes` is empty unless Read.
 ReadOutcome ReadMessageFile(const std::string& path, std::string& bytes, std::string& failure);
-// True when the file is still there.
+// The reason a file is refused before it is read (kRefusedNotAFile, kRefusedTooLong), from
+// what the directory says of it; "" when it may be read.
+std::string_view RefusalOf(const std::string& path);
+// True when the entry is still there (a symbolic link counts; it is not followed).
 bool MessageFileExists(const std::string& path);
-// Removes the file; raises when that fails.
+// Removes the file; raises when that fails, naming the file.
 void DeleteMessageFile(const std::string& path);
 
 }  // namespace tallix::sources::maildir

@@ -2,6 +2,7 @@
 
 #include "model/message.h"
 #include "settings/error_reporter.h"
+#include "settings/logs.h"
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
@@ -20,8 +21,13 @@ constexpr CollectionContexts kColContexts{};
 
 void ReportMessageNotes(const std::vector<std::string>& notes, const std::string& file) {
     for (const std::string& note : notes) {
-        ReportError(note + "\n" + std::string(kInMessageFile) + file, true, false);
+        ReportError(note + "\n" + std::string(kInMessageFile) + LogSafe(file), true, false);
     }
+}
+
+void ReportRefusedMessage(std::string_view reason, const std::string& file) {
+    ReportError(std::string(reason) + "\n" + std::string(kInMessageFile) + LogSafe(file), true,
+                false);
 }
 
 clsMapi::clsMapi() : m_profileName(Settings().mapiProfile) {

@@ -65,5 +65,7 @@ std::unique_ptr<SourceList> MakeMapiSources(std::string profile);
 
 // Reports what reading a message ran into, each note with the message's file (logged).
 void ReportMessageNotes(const std::vector<std::string>& notes, const std::string& file);
+// Reports a file of the inbox that is not handed over as a message, and why (logged).
+void ReportRefusedMessage(std::string_view reason, const std::string& file);
 
 }  // namespace tallix::sources

@@ -1,5 +1,6 @@
 #include "sources/pop3_client.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "settings/text_functions.h"
@@ -10,6 +11,22 @@ namespace {
 
 constexpr std::int16_t kStepOk = 0;
 constexpr std::int16_t kStepFailed = 1;
+
+// The decimal number at `at` (blanks before it skipped), or -1; `at` moves past it.
+std::int64_t NumberAt(std::string_view text, std::size_t& at) {
+    const std::size_t start = at;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    if (at == start) return -1;
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+        if (digits == 15) return -1;  // beyond any size a server can hold
+        value = value * 10 + (text[at] - '0');
+    }
+    if (digits == 0) return -1;
+    if (at < text.size() && text[at] != ' ' && text[at] != '\t') return -1;
+    return value;
+}
 
 Pop3Result Failure(std::string detail) {
     Pop3Result result;
@@ -38,6 +55,13 @@ std::int64_t ParseStatCount(std::string_view reply) {
     if (digits == 0) return -1;
     if (i < reply.size() && reply[i] != ' ' && reply[i] != '\t') return -1;
     return count;
+}
+
+std::int64_t ParseListSize(std::string_view reply, std::int32_t number) {
+    if (!StartsWithNoCase(reply, "+OK")) return -1;
+    std::size_t at = 3;
+    if (NumberAt(reply, at) != number) return -1;
+    return NumberAt(reply, at);
 }
 
 MessageParts SplitMessage(std::string_view message) {
@@ -175,34 +199,51 @@ void Pop3Client::ClearMessage() {
 
 std::int16_t Pop3Client::Retrieve() {
     ClearMessage();
+    m_announcedBytes = 0;
     const std::int32_t number = Number();
-    if (!m_open) return Note(Failure("No session is open")), kStepFailed;
-    if (number == 0) return Note(Failure("No such message: " + m_messageNumber)), kStepFailed;
+    if (!m_open) return Note(Failure("No session is open")), kRetrieveFailed;
+    if (number == 0) return Note(Failure("No such message: " + m_messageNumber)), kRetrieveFailed;
+    // The size first: a message past the limit is not transferred at all, and the size sets
+    // how long the transfer may take.
+    if (!Note(m_transport->Command("LIST " + std::to_string(number)))) return kRetrieveFailed;
+    m_announcedBytes = ParseListSize(m_last.reply, number);
+    if (m_announcedBytes < 0) {
+        Note(Failure("The server's answer to LIST is not a message size: " + m_last.reply));
+        return kRetrieveFailed;
+    }
+    if (m_announcedBytes > kMaxPop3MessageBytes) return kRetrieveTooLong;
     std::FILE* file = std::fopen(m_retrieveFile.c_str(), "wb");
-    if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kStepFailed;
+    if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kRetrieveFailed;
     Status("Retrieving message " + m_messageNumber);
     std::string message;
+    std::int64_t received = 0;
     bool tooLong = false;
     bool writeFailed = false;
-    Pop3Result result = m_transport->Retrieve(number, [&](std::string_view piece) {
-        if (static_cast<std::int64_t>(message.size() + piece.size()) > kMaxPop3MessageBytes) {
-            tooLong = true;
-            return false;
-        }
-        if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
-            writeFailed = true;
-            return false;
-        }
-        message.append(piece);
-        return true;
-    });
+    Pop3Result result =
+        m_transport->Retrieve(number, m_announcedBytes, [&](std::string_view piece) {
+            received += static_cast<std::int64_t>(piece.size());
+            // Past the limit the rest is read and dropped, so the session stays usable for the
+            // messages after this one and for the deletions of those before it.
+            if (tooLong || received > kMaxPop3MessageBytes) {
+                tooLong = true;
+                return true;
+            }
+            if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+                writeFailed = true;
+                return false;
+            }
+            message.append(piece);
+            return true;
+        });
     if (std::fclose(file) != 0) writeFailed = true;
-    if (tooLong)
-        result = Failure("The message is longer than the limit of " +
-                         std::to_string(kMaxPop3MessageBytes) + " bytes");
-    else if (writeFailed)
-        result = Failure("Cannot write " + m_retrieveFile);
-    if (!Note(std::move(result))) return kStepFailed;
+    if (tooLong && result.ok()) {
+        std::remove(m_retrieveFile.c_str());
+        m_announcedBytes = std::max(m_announcedBytes, received);
+        Note(std::move(result));
+        return kRetrieveTooLong;
+    }
+    if (writeFailed) result = Failure("Cannot write " + m_retrieveFile);
+    if (!Note(std::move(result))) return kRetrieveFailed;
 
     RetrievedMessage read = ReadRetrievedMessage(message);
     m_text = std::move(message);
@@ -210,7 +251,7 @@ std::int16_t Pop3Client::Retrieve() {
     m_dateText = std::move(read.dateText);
     m_header = std::move(read.header);
     m_body = std::move(read.body);
-    return kStepOk;
+    return kRetrieved;
 }
 
 std::int16_t Pop3Client::Delete() {

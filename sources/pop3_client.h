@@ -18,9 +18,13 @@
 
 namespace tallix::sources {
 
-// The largest message retrieved; a longer one fails its retrieval instead of filling the
-// disk.
+// The largest message retrieved; a longer one is skipped (left on the server, session kept)
+// instead of filling the disk.
 inline constexpr std::int64_t kMaxPop3MessageBytes = std::int64_t{64} << 20;
+// What Retrieve gives back: the whole message, a failure, or a message past the limit.
+inline constexpr std::int16_t kRetrieved = 0;
+inline constexpr std::int16_t kRetrieveFailed = 1;
+inline constexpr std::int16_t kRetrieveTooLong = 2;
 // The header block kept for a message: its subject, date, sender, reply-to and recipients are
 // read from it. A longer one is cut after its last whole line within the limit.
 inline constexpr std::size_t kMaxPop3HeaderBytes = std::size_t{1} << 20;
@@ -34,6 +38,8 @@ class Pop3Client {
     // The two limits, in milliseconds: for connecting, and for a server that stops answering.
     void SetConnectTimeout(std::int16_t ms) { m_endpoint.connectTimeoutMs = ms; }
     void SetIdleTimeout(std::int16_t ms) { m_endpoint.idleTimeoutMs = ms; }
+    // How long a command and a message may take.
+    void SetTimeLimits(const Pop3TimeLimits& limits) { m_endpoint.limits = limits; }
     const std::string& Host() const { return m_endpoint.host; }
     void SetHost(std::string host) { m_endpoint.host = std::move(host); }
     std::int32_t Port() const { return m_endpoint.port; }
@@ -54,9 +60,13 @@ class Pop3Client {
     void SetRetrieveFile(std::string path) { m_retrieveFile = std::move(path); }
     const std::string& MessageNumber() const { return m_messageNumber; }
     void SetMessageNumber(std::string number) { m_messageNumber = std::move(number); }
-    // Retrieves the message numbered MessageNumber() into RetrieveFile(). 0 when the file
-    // holds the whole message; the values below then describe it.
+    // Retrieves the message numbered MessageNumber() into RetrieveFile(). kRetrieved when the
+    // file holds the whole message; the values below then describe it. kRetrieveTooLong for a
+    // message past kMaxPop3MessageBytes (by its announced size, or by what arrived): it is not
+    // kept, and the session goes on. kRetrieveFailed otherwise (LastResult says why).
     std::int16_t Retrieve();
+    // The size the server announced for the message last retrieved (LIST).
+    std::int64_t AnnouncedBytes() const { return m_announcedBytes; }
     // The message as retrieved.
     const std::string& Text() const { return m_text; }
     // What ReadRetrievedMessage reads of it.
@@ -86,6 +96,7 @@ class Pop3Client {
     std::int32_t m_messageCount = 0;
     std::string m_retrieveFile;
     std::string m_messageNumber;
+    std::int64_t m_announcedBytes = 0;
     std::string m_text;
     std::string m_subject, m_dateText, m_header, m_body;
     Pop3Result m_last;
@@ -93,6 +104,9 @@ class Pop3Client {
 
 // The status line "+OK <count> <size>" of STAT: the count, or -1 when the line is not one.
 std::int64_t ParseStatCount(std::string_view reply);
+// The status line "+OK <number> <size>" of LIST <number>: the size, or -1 when the line is not
+// one for `number`.
+std::int64_t ParseListSize(std::string_view reply, std::int32_t number);
 
 // The header block of a message (up to and including the line end before the empty line)
 // and the rest, from that empty line on. A message without an empty line is all header.

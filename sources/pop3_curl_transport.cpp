@@ -1,9 +1,12 @@
 #include "sources/pop3_curl_transport.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -91,7 +94,9 @@ struct CurlPop3Transport::Session {
         auto* session = static_cast<Session*>(self);
         std::string_view line(data, size * count);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-        // Server status lines; the lines of a CAPA listing are not.
+        // Server status lines; the lines of a CAPA listing are not. A refusal is the answer
+        // that counts: the "+OK" of the QUIT libcurl sends after it must not replace it.
+        if (session->lastStatus.rfind("-ERR", 0) == 0) return size * count;
         if (line.rfind("+OK", 0) == 0 || line.rfind("-ERR", 0) == 0) session->lastStatus = line;
         return size * count;
     }
@@ -111,10 +116,16 @@ struct CurlPop3Transport::Session {
         return ::socket(address->family, address->socktype, address->protocol);
     }
 
-    Pop3Result Classify(CURLcode code) {
+    Pop3Result Classify(CURLcode code, std::int64_t limitMs) {
         Pop3Result result;
         result.reply = lastStatus;
         if (code == CURLE_OK) return result;
+        if (code == CURLE_OPERATION_TIMEDOUT && established) {
+            result.outcome = Pop3Outcome::TimeLimit;
+            result.detail = "The server did not finish within the time limit of " +
+                            std::to_string((limitMs + 999) / 1000) + " s";
+            return result;
+        }
         result.detail = errorText[0] ? errorText : curl_easy_strerror(code);
         long osErrno = 0;
         curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
@@ -152,8 +163,13 @@ struct CurlPop3Transport::Session {
                 result.outcome = Pop3Outcome::Tls;
                 break;
             case CURLE_WEIRD_SERVER_REPLY:
-                result.outcome = lastStatus.rfind("-ERR", 0) == 0 ? Pop3Outcome::ServerError
-                                                                  : Pop3Outcome::Failed;
+                if (lastStatus.rfind("-ERR", 0) == 0) {
+                    // The server's own answer says more than libcurl's "Weird server reply".
+                    result.outcome = Pop3Outcome::ServerError;
+                    result.detail = "The server refused the command";
+                } else {
+                    result.outcome = Pop3Outcome::Failed;
+                }
                 break;
             default:
                 result.outcome = Pop3Outcome::Failed;
@@ -162,8 +178,22 @@ struct CurlPop3Transport::Session {
         return result;
     }
 
-    // Runs one transfer for `path` with `command` (nullptr: RETR of the number in the path).
-    Pop3Result Perform(const std::string& path, const char* command) {
+    // True while the connection is still open and has nothing unread: after a message, a
+    // server that closed the connection (or sent more than the message) has cut it short,
+    // because libcurl ends a transfer at a closed connection as it ends one at the closing ".".
+    bool ConnectionIntact() {
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+            socket == CURL_SOCKET_BAD)
+            return false;
+        pollfd watch{static_cast<int>(socket), POLLIN | POLLRDHUP, 0};
+        const int ready = ::poll(&watch, 1, 0);
+        return ready == 0;
+    }
+
+    // Runs one transfer for `path` with `command` (nullptr: RETR of the number in the path),
+    // given at most `limitMs`.
+    Pop3Result Perform(const std::string& path, const char* command, std::int64_t limitMs) {
         lastStatus.clear();
         errorText[0] = 0;
         if (curl_url_set(url, CURLUPART_PATH, path.c_str(), 0) != CURLUE_OK) {
@@ -176,7 +206,9 @@ struct CurlPop3Transport::Session {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command);
         // Commands with a one-line answer must not wait for a multi-line body.
         curl_easy_setopt(curl, CURLOPT_NOBODY, command ? 1L : 0L);
-        return Classify(curl_easy_perform(curl));
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::clamp<std::int64_t>(limitMs, 1, LONG_MAX)));
+        return Classify(curl_easy_perform(curl), limitMs);
     }
 };
 
@@ -247,8 +279,11 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
     curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Session::OnOpenSocket);
     curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, session.get());
 
-    // libcurl connects and logs in on the first command of the session.
-    Pop3Result result = session->Perform("/", "NOOP");
+    // libcurl connects and logs in on the first command of the session: the connection has
+    // its own limit, the greeting and the login the floor.
+    Pop3Result result = session->Perform(
+        "/", "NOOP",
+        std::int64_t{std::max(1, endpoint.connectTimeoutMs)} + endpoint.limits.floorMs);
     if (!result.ok()) return result;
     session->established = true;
     m_session = std::move(session);
@@ -262,10 +297,10 @@ Pop3Result CurlPop3Transport::Command(const std::string& command) {
         result.detail = "No session is open";
         return result;
     }
-    return m_session->Perform("/", command.c_str());
+    return m_session->Perform("/", command.c_str(), m_session->endpoint.limits.floorMs);
 }
 
-Pop3Result CurlPop3Transport::Retrieve(std::int32_t number,
+Pop3Result CurlPop3Transport::Retrieve(std::int32_t number, std::int64_t announcedBytes,
                                        const std::function<bool(std::string_view)>& sink) {
     if (!m_session) {
         Pop3Result result;
@@ -274,8 +309,13 @@ Pop3Result CurlPop3Transport::Retrieve(std::int32_t number,
         return result;
     }
     m_session->sink = &sink;
-    Pop3Result result = m_session->Perform("/" + std::to_string(number), nullptr);
+    Pop3Result result = m_session->Perform("/" + std::to_string(number), nullptr,
+                                           m_session->endpoint.limits.ForBytes(announcedBytes));
     m_session->sink = nullptr;
+    if (result.ok() && !m_session->ConnectionIntact()) {
+        result.outcome = Pop3Outcome::Cut;
+        result.detail = "The connection ended before the end of the message";
+    }
     return result;
 }
 

@@ -26,7 +26,7 @@ class CurlPop3Transport final : public Pop3Transport {
 
     Pop3Result Open(const Pop3Endpoint& endpoint) override;
     Pop3Result Command(const std::string& command) override;
-    Pop3Result Retrieve(std::int32_t number,
+    Pop3Result Retrieve(std::int32_t number, std::int64_t announcedBytes,
                         const std::function<bool(std::string_view)>& sink) override;
     void Close() override;
 

@@ -50,10 +50,11 @@ bool IsNumberToken(std::string_view token) {
     return digit;
 }
 
+// What went wrong, the server's own words included; nothing of it can break the log line.
 std::string Describe(const Pop3Result& result) {
-    std::string text = result.detail;
+    std::string text = LogSafe(result.detail);
     if (!result.reply.empty())
-        text += (text.empty() ? "" : " ") + std::string("(") + result.reply + ")";
+        text += (text.empty() ? "" : " ") + std::string("(") + LogSafe(result.reply) + ")";
     return text;
 }
 
@@ -69,6 +70,7 @@ void Pop3Source::SetPOPCtl() {
     Guard("clsPOP3Config - SetPOPCtl", [&] {
         m_client->SetConnectTimeout(kPop3ClientLimitMs);
         m_client->SetIdleTimeout(kPop3ClientLimitMs);
+        m_client->SetTimeLimits(m_limits);
         m_client->SetHost(m_account.HostName());
         m_client->SetPort(m_account.Port());
         m_client->SetUser(m_account.LoginName());
@@ -87,7 +89,8 @@ bool Pop3Source::ValidConnectInfo() {
 
 void Pop3Source::LogConnectFailure() const {
     const Pop3Result& result = m_client->LastResult();
-    const std::string account = "POP3 account " + ID() + " (" + m_account.HostName() + ":" +
+    const std::string account = "POP3 account " + LogSafe(ID()) + " (" +
+                                LogSafe(m_account.HostName()) + ":" +
                                 std::to_string(m_account.Port()) + "): ";
     std::string text;
     switch (result.outcome) {
@@ -96,14 +99,17 @@ void Pop3Source::LogConnectFailure() const {
             return;
         case Pop3Outcome::LoginRefused:
             // The server's reply may say why; the password is never part of the line.
-            text = account + "the server refused the login of user " + m_account.LoginName() +
-                   ": " + (result.reply.empty() ? result.detail : result.reply);
+            text = account + "the server refused the login of user " +
+                   LogSafe(m_account.LoginName()) + ": " +
+                   LogSafe(result.reply.empty() ? result.detail : result.reply);
             break;
         case Pop3Outcome::Tls:
             text = account + "the secure connection failed: " + Describe(result);
             break;
         case Pop3Outcome::ServerError:
         case Pop3Outcome::Failed:
+        case Pop3Outcome::TimeLimit:
+        case Pop3Outcome::Cut:
             text = account + "the session could not be opened: " + Describe(result);
             break;
     }
@@ -113,11 +119,22 @@ void Pop3Source::LogConnectFailure() const {
 void Pop3Source::LogRetrieveFailure() const {
     const Pop3Result& result = m_client->LastResult();
     if (result.outcome == Pop3Outcome::Network) return;  // logged through the error event
+    // The message is not handed over (no line, not deleted); the session may be gone, so the
+    // account ends here.
     WriteLog(
         kErrorLog,
-        "clsPOP3Config - GetMessage: POP3 account " + ID() + ": message " +
+        "clsPOP3Config - GetMessage: POP3 account " + LogSafe(ID()) + ": message " +
             std::to_string(MessageNumber()) + " of " + std::to_string(TotalMessages()) +
             " could not be retrieved; the rest of this account is not read: " + Describe(result));
+}
+
+void Pop3Source::LogTooLong() const {
+    WriteLog(kErrorLog,
+             "clsPOP3Config - GetMessage: POP3 account " + LogSafe(ID()) + ": message " +
+                 std::to_string(MessageNumber()) + " of " + std::to_string(TotalMessages()) + " (" +
+                 std::to_string(m_client->AnnouncedBytes()) +
+                 " bytes) is longer than the limit of " + std::to_string(kMaxPop3MessageBytes) +
+                 " bytes; it is skipped and left on the server");
 }
 
 void Pop3Source::Connect() {
@@ -172,11 +189,22 @@ void Pop3Source::GetMessage() {
         if (ScratchDir().empty()) Raise(kErrPathNotFound);
         if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
         m_client->SetRetrieveFile(ScratchFile(kScratchMessageFile));
-        m_client->SetMessageNumber(std::to_string(MessageNumber()));
-        if (m_client->Retrieve() != 0) {
-            LogRetrieveFailure();
-            SetMessage(nullptr);
-            return;
+        // A message past the size limit is skipped; the walk goes on with the next one.
+        for (;;) {
+            m_client->SetMessageNumber(std::to_string(MessageNumber()));
+            const std::int16_t retrieved = m_client->Retrieve();
+            if (retrieved == kRetrieved) break;
+            if (retrieved != kRetrieveTooLong) {
+                LogRetrieveFailure();
+                SetMessage(nullptr);
+                return;
+            }
+            LogTooLong();
+            if (MessageNumber() >= TotalMessages()) {
+                SetMessage(nullptr);
+                return;
+            }
+            SetMessageNumber(MessageNumber() + 1);
         }
         // The naming state of this message's decode; the body file of an earlier message must
         // not be read as this one's.

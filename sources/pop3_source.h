@@ -45,6 +45,8 @@ class Pop3Source final : public MailSource {
     clsPOP3Config& Account() { return m_account; }
     Pop3Client& Client() { return *m_client; }
     const std::string& DecodeDirectory() const { return m_decodeDir; }
+    // How long the server may take for a command and for a message (tests shorten them).
+    void SetTimeLimits(const Pop3TimeLimits& limits) { m_limits = limits; }
     void SetDecodeDirectory(std::string dir) { m_decodeDir = std::move(dir); }
 
     void Connect() override;
@@ -70,10 +72,13 @@ class Pop3Source final : public MailSource {
     // did not already log (refused login, TLS, a server that does not speak POP3).
     void LogConnectFailure() const;
     void LogRetrieveFailure() const;
+    // One error-log line about a message past the size limit, which is skipped.
+    void LogTooLong() const;
 
     clsPOP3Config m_account;
     std::unique_ptr<Pop3Client> m_client;
     AttachmentDecoder* m_decoder;
+    Pop3TimeLimits m_limits;
     std::string m_decodeDir;
     std::vector<std::string> m_decodedFiles;
     std::set<std::string> m_namesGiven;  // attachment names given in this message

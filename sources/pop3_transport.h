@@ -11,6 +11,19 @@
 
 namespace tallix::sources {
 
+// How long the server may take. Every command must be answered within the floor; a message
+// may take the floor plus its announced size at the minimum rate, so a server that trickles
+// its answer a few bytes a second cannot hold the run.
+struct Pop3TimeLimits {
+    std::int32_t floorMs = 30000;
+    std::int32_t minBytesPerSecond = 16384;
+    // The limit for a transfer of `bytes`, in milliseconds.
+    std::int64_t ForBytes(std::int64_t bytes) const {
+        const std::int64_t rate = minBytesPerSecond > 0 ? minBytesPerSecond : 1;
+        return floorMs + (bytes > 0 ? bytes : 0) * 1000 / rate;
+    }
+};
+
 struct Pop3Endpoint {
     std::string host;
     std::int32_t port = 110;
@@ -19,6 +32,7 @@ struct Pop3Endpoint {
     std::int32_t connectTimeoutMs = 30000;
     // A session that receives nothing for this long is given up.
     std::int32_t idleTimeoutMs = 30000;
+    Pop3TimeLimits limits;
 };
 
 enum class Pop3Outcome {
@@ -28,6 +42,8 @@ enum class Pop3Outcome {
     Network,       // a socket-level failure; `socketError` says which
     Tls,           // the secure connection failed (certificate not trusted, handshake)
     Failed,        // anything else: not a POP3 server, session lost, local file trouble
+    TimeLimit,     // the server did not finish within the time limit; the session is lost
+    Cut,           // the session ended in the middle of a message; the session is lost
 };
 
 struct Pop3Result {
@@ -51,11 +67,14 @@ class Pop3Transport {
     // a session that is lost is not opened again behind the caller's back, because message
     // numbers and pending deletions belong to the session.
     virtual Pop3Result Open(const Pop3Endpoint& endpoint) = 0;
-    // A command with a one-line reply ("STAT", "DELE 3", "RSET", "NOOP").
+    // A command with a one-line reply ("STAT", "LIST 2", "DELE 3", "RSET", "NOOP"), answered
+    // within the floor of the time limits.
     virtual Pop3Result Command(const std::string& command) = 0;
     // RETR `number`: the message's lines (dot-stuffing undone, without the closing ".") are
-    // passed to `sink` in pieces; `sink` returns false to abort the transfer.
-    virtual Pop3Result Retrieve(std::int32_t number,
+    // passed to `sink` in pieces; `sink` returns false to abort the transfer (which loses the
+    // session). The whole message must arrive within the limit for `announcedBytes`; one that
+    // ends without its closing line is Cut.
+    virtual Pop3Result Retrieve(std::int32_t number, std::int64_t announcedBytes,
                                 const std::function<bool(std::string_view)>& sink) = 0;
     // Ends the session with QUIT (which commits the deletions) and closes the connection;
     // nothing when no session is open.

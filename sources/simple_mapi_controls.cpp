@@ -6,6 +6,7 @@
 #include "settings/scratch_dir.h"
 #include "sources/attachment_names.h"
 #include "sources/cdo_objects.h"
+#include "sources/mapi_source.h"
 
 namespace tallix::sources::smapi {
 namespace {
@@ -60,7 +61,13 @@ void MapiMessagesControl::SetMsgIndex(std::int32_t index) {
     if (index < 0 || index > MsgCount()) Raise(kErrSubscript);
     // A message another program has moved away is skipped: the ones after it move up.
     const auto at = static_cast<std::size_t>(index);
-    while (at < m_entries.size() && !maildir::MessageFileExists(m_entries[at].path)) {
+    while (at < m_entries.size()) {
+        const std::string& path = m_entries[at].path;
+        if (maildir::MessageFileExists(path)) {
+            const std::string_view refusal = maildir::RefusalOf(path);
+            if (refusal.empty()) break;
+            ReportRefusedMessage(refusal, path);
+        }
         m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(at));
     }
     m_index = index;
@@ -154,6 +161,13 @@ void MapiMessagesControl::Delete(std::int32_t what) {
     const auto at = static_cast<std::size_t>(m_index);
     maildir::DeleteMessageFile(m_entries[at].path);
     m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(at));
+    m_loaded.reset();
+    m_loadedPath.clear();
+}
+
+void MapiMessagesControl::DropCurrent() {
+    if (!HasMessage()) return;
+    m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(m_index));
     m_loaded.reset();
     m_loadedPath.clear();
 }

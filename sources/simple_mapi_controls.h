@@ -44,8 +44,9 @@ class MapiMessagesControl {
     std::int32_t MsgCount() const { return static_cast<std::int32_t>(m_entries.size()); }
     std::int32_t MsgIndex() const { return m_index; }
     // Makes message `index` (0-based) current. Messages whose files have vanished since the
-    // fetch are taken out of the set first; an index at the count means "no message"
-    // (an empty set accepts 0). Raises subscript out of range (9) for other indexes.
+    // fetch are taken out of the set first, and so are files that are refused unread (not a
+    // regular file, longer than the limit; each is reported); an index at the count means "no
+    // message" (an empty set accepts 0). Raises subscript out of range (9) for other indexes.
     void SetMsgIndex(std::int32_t index);
     // True when the index stands on a message.
     bool HasMessage() const { return m_index >= 0 && m_index < MsgCount(); }
@@ -69,6 +70,9 @@ class MapiMessagesControl {
 
     // The current message as the store read it (raises when there is none).
     const maildir::InboxMessage& CurrentMessage() { return Current(); }
+    // Takes the current message out of the set, leaving its file alone (a message that could
+    // not be read whole).
+    void DropCurrent();
     // What reading the current message ran into, and the file it came from.
     std::vector<std::string> CurrentNotes();
     std::string CurrentFilePath();

@@ -91,8 +91,13 @@ void clsSimpleMapi::GetNextMsg() {
 
 void clsSimpleMapi::ReadMessage() {
     LetEventsRun();
-    // Messages that vanished since the fetch have left the set; at its end there is no
-    // message to hand over.
+    // Messages that vanished since the fetch have left the set, and so does one whose file
+    // cannot be read whole (named in the error log, left in the store); at the set's end there
+    // is no message to hand over.
+    while (m_messages->HasMessage() && !m_messages->CurrentMessage().refused.empty()) {
+        ReportRefusedMessage(m_messages->CurrentMessage().refused, m_messages->CurrentFilePath());
+        m_messages->DropCurrent();
+    }
     if (!m_messages->HasMessage()) {
         SetMessage(nullptr);
         return;

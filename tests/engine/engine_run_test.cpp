@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "engine/extraction.h"
+#include "engine/hosted_events.h"
 #include "engine/run_context.h"
 #include "engine/status_window.h"
 #include "engine/template_cache.h"
@@ -17,8 +18,11 @@
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
 #include "settings/settings_store.h"
+#include "sources/pop3_curl_transport.h"
+#include "sources/pop3_source.h"
 #include "tests/engine/fake_run.h"
 #include "tests/engine/fake_source.h"
+#include "tests/support/pop3_script_server.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -523,6 +527,139 @@ INSTANTIATE_TEST_SUITE_P(WatchedAndChecked, EngineRunWhileFilesChange, ::testing
                              return info.param ? std::string("Watched")
                                                : std::string("StatChecked");
                          });
+
+// --- POP3 accounts on a server that misbehaves --------------------------------------------------
+
+using tallix::testing::ScriptedPop3Message;
+using tallix::testing::ScriptedPop3Server;
+using Delivery = ScriptedPop3Message::Delivery;
+
+// An order message; `padding` lines come between its header and its order line.
+std::string OrderMail(const std::string& code, std::size_t padding = 0) {
+    std::string text = "From: Ann <ann@example.org>\r\nSubject: order " + code + "\r\n";
+    for (std::size_t i = 0; i < padding; ++i)
+        text += "X-Pad: a header line that keeps the order line far from the start\r\n";
+    return text + "\r\nOrder no: " + code + "\r\nThanks\r\n";
+}
+
+// An order message longer than the POP3 size limit.
+std::string HugeOrderMail(const std::string& code) {
+    std::string text = OrderMail(code);
+    const std::string filler(78, 'f');
+    text.reserve(static_cast<std::size_t>(sources::kMaxPop3MessageBytes) + 1024);
+    while (static_cast<std::int64_t>(text.size()) <= sources::kMaxPop3MessageBytes)
+        text += filler + "\r\n";
+    return text;
+}
+
+// Runs read one POP3 account, "Shop", on the scripted server, through the engine's own POP3
+// source and client over libcurl, with the time limits the test gives; parsed messages are
+// deleted without asking.
+class EngineRunPop3 : public EngineRun {
+  protected:
+    void Serve(std::vector<ScriptedPop3Message> messages, sources::Pop3TimeLimits limits) {
+        server = std::make_unique<ScriptedPop3Server>(std::move(messages),
+                                                      env.ProgramDir() + "/journal");
+        ASSERT_NE(server->Port(), 0);
+        Settings().deleteFlag = 2;
+        Template("Orders.txf", "True", "MSG_SUBJECT", "order",
+                 {"OrderNo;MSG_TEXT;Order no:;{End of Line};0;0;0;0;0"}, "OrderNo",
+                 OutPath("orders.csv"));
+        run.Context().sourceFactory = [this, limits](const std::string&) {
+            sources::clsPOP3Config account;
+            account.SetID("Shop");
+            account.SetHostName("127.0.0.1");
+            account.SetPort(server->Port());
+            account.SetLoginName("ann");
+            account.SetPassword("secret");
+            auto source = std::make_unique<sources::Pop3Source>(
+                account,
+                std::make_unique<sources::Pop3Client>(
+                    std::make_unique<sources::CurlPop3Transport>(), &events),
+                nullptr);
+            source->SetTimeLimits(limits);
+            auto list = std::make_unique<sources::Pop3SourceList>();
+            list->Add(std::move(source));
+            return std::unique_ptr<sources::SourceList>(std::move(list));
+        };
+    }
+    // The commands the server received of `verb`.
+    std::vector<std::string> Received(const std::string& verb) const {
+        std::vector<std::string> lines;
+        for (const std::string& line : server->Journal())
+            if (line.rfind(verb, 0) == 0) lines.push_back(line);
+        return lines;
+    }
+
+    EnginePop3Events events;
+    std::unique_ptr<ScriptedPop3Server> server;
+};
+
+TEST_F(EngineRunPop3, AServerThatTricklesAMessageEndsTheAccountAtTheTimeLimit) {
+    // At two bytes a second the second message would take about a minute.
+    Serve({{OrderMail("A-1")}, {OrderMail("A-2"), Delivery::Trickle}, {OrderMail("A-3")}},
+          {2000, 1 << 20});
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\n");
+    const std::string log = ErrorLog();
+    EXPECT_NE(
+        log.find("POP3 account Shop: message 2 of 3 could not be retrieved; the rest of this "
+                 "account is not read: The server did not finish within the time limit of 2 s"),
+        std::string::npos)
+        << log;
+    EXPECT_EQ(Received("RETR"), (std::vector<std::string>{"RETR 1", "RETR 2"}));
+    // The session was given up in the middle of a transfer: no QUIT, nothing deleted.
+    EXPECT_EQ(server->Committed(), std::vector<int>{});
+}
+
+TEST_F(EngineRunPop3, AMessageCutOffByAClosedConnectionGivesNoLine) {
+    Serve({{OrderMail("A-1")}, {OrderMail("A-2", 20), Delivery::CloseMidway}, {OrderMail("A-3")}},
+          {});
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\n") << "no line for the half message";
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("message 2 of 3 could not be retrieved; the rest of this account is not "
+                       "read: The connection ended before the end of the message"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Received("DELE"), std::vector<std::string>{"DELE 1"});
+    EXPECT_EQ(server->Committed(), std::vector<int>{});
+}
+
+TEST_F(EngineRunPop3, ARefusedMessageIsLoggedWithTheServersOwnReply) {
+    Serve({{OrderMail("A-1")}, {OrderMail("A-2"), Delivery::Refused}, {OrderMail("A-3")}}, {});
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\n");
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("message 2 of 3 could not be retrieved; the rest of this account is not "
+                       "read: The server refused the command (-ERR message is locked by another "
+                       "session)"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("+OK"), std::string::npos) << log;
+}
+
+TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDeleted) {
+    // The second one says how long it is, the third claims 1,000 bytes and sends more.
+    const std::string huge = HugeOrderMail("A-2");
+    Serve({{OrderMail("A-1")},
+           {huge},
+           {HugeOrderMail("A-3"), Delivery::Whole, 1000},
+           {OrderMail("A-4")}},
+          {});
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\nA-4\r\n");
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("POP3 account Shop: message 2 of 4 (" + std::to_string(huge.size()) +
+                       " bytes) is longer than the limit of 67108864 bytes; it is skipped and "
+                       "left on the server"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("message 3 of 4 ("), std::string::npos) << log;
+    EXPECT_EQ(Received("RETR"), (std::vector<std::string>{"RETR 1", "RETR 3", "RETR 4"}))
+        << "a message announced past the limit is not transferred";
+    EXPECT_EQ(server->Committed(), (std::vector<int>{1, 4}));
+}
 
 }  // namespace
 }  // namespace tallix::engine

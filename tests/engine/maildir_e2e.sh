@@ -22,6 +22,8 @@ run_case() {
     mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out" "$dir/tmp"
     for t in "$@"; do cp "$data/$t.txf" "$dir/home/templates/"; done
     "$MAILDIR_FIXTURE" "$dir/Maildir" || fail "$name: fixture not written"
+    # A case's own additions to the Maildir.
+    [ -z "${PREPARE:-}" ] || "$PREPARE" "$dir/Maildir"
     printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=%s\r\nProfile=%s\r\nDeleteFlag=%s\r\n' \
         "$dir/home/templates" "$source" "$profile" "$deleteflag" >"$dir/config/Vantroy Technologies/Tallix.ini"
     local maildir_env=(-u MAILDIR)
@@ -97,6 +99,35 @@ for s in extended simple; do
     expect_file "$work/all_$s/out/all.csv" "$everything"
     [ -z "$(left "all_$s")" ] || fail "all_$s: left $(left "all_$s")"
     grep -q 'Parsed:9 of 9 with 1 of 1' "$work/all_$s/home/txSystem.Log" || fail "all_$s: walk"
+done
+
+# Files of the inbox that are not read: a link to a message outside the Maildir, and a file past
+# the size limit whose name holds a line break. Neither gives a line or is deleted; each is
+# named in the error log, and the name's line break cannot start a line of its own there.
+hostile_files() {
+    printf 'From: Eve <eve@example.org>\r\nSubject: Order secret\r\n\r\nCode: S-1\r\n' >"$1/../secret"
+    ln -s "$1/../secret" "$1/new/1772445630.Mlink.host"
+    printf 'From: Eve <eve@example.org>\r\nSubject: Order huge\r\n\r\nCode: H-1\r\n' >"$1/cur/1772445690.Mhuge
+Forged entry"
+    truncate -s $((64 * 1024 * 1024 + 1)) "$1/cur/1772445690.Mhuge
+Forged entry"
+}
+for s in extended simple; do
+    src="EXTENDED MAPI"; [ $s = simple ] && src="SIMPLE MAPI"
+    PREPARE=hostile_files run_case "hostile_$s" "$src" "" 2 SELF Everything
+    expect_status "hostile_$s" 0
+    d="$work/hostile_$s"
+    expect_file "$d/out/all.csv" "$everything"
+    [ -L "$d/Maildir/new/1772445630.Mlink.host" ] || fail "hostile_$s: the link was deleted"
+    [ -e "$d/Maildir/cur/1772445690.Mhuge
+Forged entry" ] || fail "hostile_$s: the long file was deleted"
+    [ -e "$d/secret" ] || fail "hostile_$s: the linked file was deleted"
+    log=$(cat "$d/home/txError.Log")
+    grep -q 'not a regular file' <<<"$log" || fail "hostile_$s: link not logged: $log"
+    grep -q "In message file: $d/Maildir/new/1772445630.Mlink.host" <<<"$log" || fail "hostile_$s: link not named: $log"
+    grep -q 'longer than the limit of 67108864 bytes' <<<"$log" || fail "hostile_$s: long file not logged: $log"
+    grep -qF "In message file: $d/Maildir/cur/1772445690.Mhuge\nForged entry" <<<"$log" || fail "hostile_$s: long file not named: $log"
+    ! grep -q '^Forged' <<<"$log" || fail "hostile_$s: a file name wrote a line of its own: $log"
 done
 
 # A profile that is not a Maildir: the logon fails, the engine says it could not connect and

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "settings/app_info.h"
@@ -45,6 +46,24 @@ TEST_F(ErrorReporter, LogLineIsShortDateLongTimeTextCrLf) {
     EXPECT_TRUE(WriteLog("  ", "text"));
     EXPECT_TRUE(WriteLog(kErrorLog, "   "));
     EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(ErrorReporter, ControlCharactersCannotForgeOrRedrawLogLines) {
+    // A report keeps its own line feeds; a carriage return, an escape sequence or a NUL is
+    // written escaped, and a name passed through LogSafe keeps its line feed on the line.
+    const std::string name = "inbox\n12/8/2026 7:00:00 AM Parsed:9 of 9";
+    ASSERT_TRUE(WriteLog(kErrorLog, "In message file: " + LogSafe(name) +
+                                        "\nError# 53  gone\r\x1b[2K" + std::string(1, '\0') +
+                                        "\t."));
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find(" In message file: inbox\\n12/8/2026 7:00:00 AM Parsed:9 of 9\n"
+                       "Error# 53  gone\\r\\x1B[2K\\x00\\t.\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), 1);
+    EXPECT_EQ(LogSafe("a\x7f\x01"
+                      "b"),
+              "a\\x7F\\x01b");
 }
 
 TEST_F(ErrorReporter, WithoutPendingErrorLogsAndShowsTheMessage) {

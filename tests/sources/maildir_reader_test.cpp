@@ -264,22 +264,38 @@ TEST(MaildirStore, InboxIsNewAndCurOldestDeliveryFirst) {
     EXPECT_EQ(entries.front().delivered, testing::kFixtureFirstDelivery);
 }
 
-TEST(MaildirStore, VanishedAndUnreadableFiles) {
+TEST(MaildirStore, VanishedUnreadableAndRefusedFiles) {
     TempDir dir;
     std::string bytes, failure;
     EXPECT_EQ(ReadMessageFile(dir.File("gone"), bytes, failure), ReadOutcome::Vanished);
     ::mkdir(dir.File("adir").c_str(), 0700);
-    EXPECT_EQ(ReadMessageFile(dir.File("adir"), bytes, failure), ReadOutcome::Vanished);
+    EXPECT_EQ(ReadMessageFile(dir.File("adir"), bytes, failure), ReadOutcome::NotAFile);
     WriteFileBytes(dir.File("secret"), "From: a@example.org\n\nx\n");
+    // A link is never followed, even to a readable message.
+    ASSERT_EQ(::symlink(dir.File("secret").c_str(), dir.File("link").c_str()), 0);
+    EXPECT_EQ(ReadMessageFile(dir.File("link"), bytes, failure), ReadOutcome::NotAFile);
+    EXPECT_EQ(RefusalOf(dir.File("link")), kRefusedNotAFile);
+    // One byte past the limit is not read at all (the file is sparse: nothing is written).
+    WriteFileBytes(dir.File("huge"), "From: a@example.org\n\n");
+    ASSERT_EQ(::truncate(dir.File("huge").c_str(), kMaxMessageFileBytes + 1), 0);
+    EXPECT_EQ(ReadMessageFile(dir.File("huge"), bytes, failure), ReadOutcome::TooLong);
+    EXPECT_EQ(bytes, "");
+    EXPECT_EQ(RefusalOf(dir.File("huge")), kRefusedTooLong);
+    const auto huge = MaildirInbox::Load(InboxEntry{dir.File("huge"), "huge", 1});
+    ASSERT_NE(huge, nullptr);
+    EXPECT_EQ(huge->refused, kRefusedTooLong);
+    EXPECT_FALSE(huge->parsed.parsed);
+    ASSERT_EQ(::truncate(dir.File("huge").c_str(), kMaxMessageFileBytes), 0);
+    EXPECT_EQ(ReadMessageFile(dir.File("huge"), bytes, failure), ReadOutcome::Read);
+    EXPECT_EQ(bytes.size(), kMaxMessageFileBytes);
+    EXPECT_EQ(RefusalOf(dir.File("huge")), "");
     ::chmod(dir.File("secret").c_str(), 0);
     if (::geteuid() != 0) {
         EXPECT_EQ(ReadMessageFile(dir.File("secret"), bytes, failure), ReadOutcome::Failed);
         EXPECT_FALSE(failure.empty());
-        // The inbox still hands it over, with the reason noted.
         const auto m = MaildirInbox::Load(InboxEntry{dir.File("secret"), "secret", 1});
         ASSERT_NE(m, nullptr);
-        ASSERT_EQ(m->notes.size(), 2u);
-        EXPECT_EQ(m->notes[0].rfind(kNoteUnreadable, 0), 0u);
+        EXPECT_EQ(m->refused, std::string(kRefusedUnreadable) + failure);
     }
     EXPECT_EQ(MaildirInbox::Load(InboxEntry{dir.File("gone"), "gone", 1}), nullptr);
 }

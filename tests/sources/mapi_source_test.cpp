@@ -340,6 +340,11 @@ TEST_F(MapiSources, DeleteFailuresAreReportedAndTheWalkGoesOn) {
     fs::remove(maildir + "/" + FixtureMessages()[0].file);
     mapi.DoDeleteMessage();
     EXPECT_NE(ErrorLog().find("clsMapi - DoDeleteMessage"), std::string::npos);
+    // The reason names the file that could not be removed.
+    EXPECT_NE(ErrorLog().find("Error# 53  No such file or directory: " + maildir + "/" +
+                              FixtureMessages()[0].file),
+              std::string::npos)
+        << ErrorLog();
     mapi.GetNextMsg();
     ASSERT_NE(mapi.Message(), nullptr);
     EXPECT_EQ(mapi.Message()->Subject(), FixtureSubjects()[1]);

@@ -213,6 +213,45 @@ TEST(Pop3Client, ParseStatCount) {
     for (const auto& [reply, count] : cases) EXPECT_EQ(ParseStatCount(reply), count) << reply;
 }
 
+TEST(Pop3Client, ParseListSize) {
+    const std::vector<std::pair<std::string, std::int64_t>> cases = {
+        {"+OK 2 320", 320},
+        {"+OK 2 0", 0},
+        {"+ok 2\t7", 7},
+        {"+OK 3 320", -1},
+        {"-ERR 2 320", -1},
+        {"+OK 2", -1},
+        {"+OK 2 32x", -1},
+        {"+OK 2 -1", -1},
+        {"+OK 2 67108865", 67108865},
+        {"+OK 2 1234567890123456", -1},
+    };
+    for (const auto& [reply, size] : cases) EXPECT_EQ(ParseListSize(reply, 2), size) << reply;
+}
+
+TEST(Pop3Client, TheAnnouncedSizeDecidesWhatIsTransferredAndHowLong) {
+    tallix::testing::TempDir dir;
+    ClientFixture f;
+    f.transport->messages = {"a\r\n\r\nb\r\n", "c\r\n\r\nd\r\n", "e\r\n\r\nf\r\n"};
+    f.transport->sizes[2] = kMaxPop3MessageBytes + 1;
+    f.transport->commandResults["LIST 3"] = Outcome(Pop3Outcome::Ok, "+OK 3 many");
+    ASSERT_NE(f.client->Connect(), 0);
+    f.client->SetRetrieveFile(dir.File("msg.tmp"));
+    f.client->SetMessageNumber("1");
+    EXPECT_EQ(f.client->Retrieve(), kRetrieved);
+    // The transfer's time limit follows the size LIST gave.
+    EXPECT_EQ(
+        f.transport->announced,
+        std::vector<std::int64_t>{static_cast<std::int64_t>(f.transport->messages[0].size())});
+    f.client->SetMessageNumber("2");
+    EXPECT_EQ(f.client->Retrieve(), kRetrieveTooLong);
+    EXPECT_EQ(f.client->AnnouncedBytes(), kMaxPop3MessageBytes + 1);
+    EXPECT_EQ(f.transport->calls.back(), "LIST 2") << "not transferred";
+    f.client->SetMessageNumber("3");
+    EXPECT_EQ(f.client->Retrieve(), kRetrieveFailed);
+    EXPECT_EQ(f.transport->calls.back(), "LIST 3");
+}
+
 TEST(Pop3Client, SplitMessageAndHeaderFields) {
     MessageParts parts = SplitMessage("A: 1\r\nB: 2\r\n\r\nbody\r\n");
     EXPECT_EQ(parts.header, "A: 1\r\nB: 2\r\n");

@@ -3,6 +3,7 @@
 // record of every call, so the client's and the source's logic are tested without a server.
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,13 +28,16 @@ class FakeTransport final : public Pop3Transport {
         Pop3Result ok;
         if (command == "STAT")
             ok.reply = "+OK " + std::to_string(messages.size()) + " 1000";
+        else if (command.rfind("LIST ", 0) == 0)
+            ok.reply = "+OK " + command.substr(5) + " " + std::to_string(SizeOf(command.substr(5)));
         else
             ok.reply = "+OK";
         return ok;
     }
-    Pop3Result Retrieve(std::int32_t number,
+    Pop3Result Retrieve(std::int32_t number, std::int64_t announcedBytes,
                         const std::function<bool(std::string_view)>& sink) override {
         calls.push_back("RETR " + std::to_string(number));
+        announced.push_back(announcedBytes);
         if (!open) return Lost();
         if (auto it = retrieveResults.find(number); it != retrieveResults.end()) return it->second;
         const std::string& text = messages.at(static_cast<std::size_t>(number - 1));
@@ -55,6 +59,14 @@ class FakeTransport final : public Pop3Transport {
         open = false;
     }
 
+    // The size LIST announces for message `number`: the one set in `sizes`, else its length.
+    std::int64_t SizeOf(const std::string& number) const {
+        const int n = std::atoi(number.c_str());
+        if (auto it = sizes.find(n); it != sizes.end()) return it->second;
+        if (n < 1 || n > static_cast<int>(messages.size())) return 0;
+        return static_cast<std::int64_t>(messages[static_cast<std::size_t>(n - 1)].size());
+    }
+
     static Pop3Result Lost() {
         Pop3Result lost;
         lost.outcome = Pop3Outcome::Failed;
@@ -63,6 +75,8 @@ class FakeTransport final : public Pop3Transport {
     }
 
     std::vector<std::string> messages;
+    std::map<int, std::int64_t> sizes;    // LIST sizes other than the messages' lengths
+    std::vector<std::int64_t> announced;  // the size each RETR was given
     Pop3Result openResult;
     std::map<std::string, Pop3Result> commandResults;
     std::map<std::int32_t, Pop3Result> retrieveResults;

@@ -182,8 +182,9 @@ TEST_F(Pop3SourceTest, WalksEveryMessageAndEndsPastTheLast) {
     EXPECT_FALSE(source->Message());
     EXPECT_EQ(source->MessageNumber(), 3);
     source->Disconnect();
-    EXPECT_EQ(transport->calls, (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT",
-                                                          "RETR 1", "RETR 2", "CLOSE"}));
+    EXPECT_EQ(transport->calls,
+              (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT", "LIST 1", "RETR 1",
+                                        "LIST 2", "RETR 2", "CLOSE"}));
     EXPECT_NE(SystemLog().find("Fri, 08 Jan 2021 12:34:56 +0000"), std::string::npos)
         << "the date text goes to the system log";
 }
