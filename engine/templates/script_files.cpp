@@ -1,5 +1,6 @@
 #include "engine/templates/script_files.h"
 
+#include <cerrno>
 #include <string_view>
 
 #include "engine/templates/template_listing.h"
@@ -100,7 +101,13 @@ void clsScripting::GetScripts() {
         for (const std::string& name : ListMatchingFiles(JoinPath(m_directory, pattern))) {
             const std::string path = JoinPath(m_directory, name);
             std::string text;
-            if (int err = ReadRegularFile(path, text)) {
+            // A stray large file is refused by its size, before it is read.
+            const int err = ReadRegularFile(path, text, kMaxScriptCodeBytes);
+            if (err == EFBIG)
+                Raise(kErrOverflow, "The script file " + path + " holds more than " +
+                                        std::to_string(kMaxScriptCodeBytes / (1024 * 1024)) +
+                                        " MB");
+            if (err) {
                 const int number = ErrorNumberFromErrno(err);
                 Raise(number, std::string(StandardErrorDescription(number)) + ": " + path);
             }
