@@ -6,7 +6,8 @@
 // protected, with a message handler that notes the line of the loaded code that failed.
 //
 // Scripts get the standard libraries except `debug` (which could remove the time-limit
-// hook); `os.exit` raises an error instead of ending the engine.
+// hook); `os.exit` raises an error instead of ending the engine; every way of loading a chunk
+// takes text only.
 
 #include <lua.hpp>
 

@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "engine/script_host/language_engine.h"
 #include "engine/script_host/script_host.h"
@@ -23,15 +27,28 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the child writes on the pipe: a kind, the payload's length (four bytes, least
-// significant first) and the payload.
-constexpr char kFramePiece = 'P';
-constexpr char kFrameResult = 'R';
-constexpr std::size_t kFrameHead = 5;
+// What the child writes on the pipe, once, at its end: the result's length (four bytes, least
+// significant first) and the result.
+constexpr std::size_t kLengthBytes = 4;
 
-// The write end of the pipe in a child; -1 in every other process. Set only in the child,
-// which has one thread, after the fork.
-int g_channel = -1;
+// The piece of code the child is running, in a page both processes share. The child writes it
+// at the start of each piece; the parent reads the start time when its clock runs out (so a
+// piece costs no exchange between the processes) and the name once the child is gone.
+struct PieceBoard {
+    std::atomic<std::int64_t> began;  // steady clock, nanoseconds
+    std::uint32_t length;
+    char name[500];
+};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+// The board in a child; nullptr in every other process. Set only in the child, which has one
+// thread, after the fork.
+PieceBoard* g_board = nullptr;
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
 
 void PutLength(std::string& out, std::size_t n) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
@@ -43,12 +60,12 @@ std::size_t LengthAt(std::string_view in) {
     return n;
 }
 
-// A frame to the parent. A parent that is gone ends the child (SIGPIPE), which is right.
-void SendFrame(char kind, std::string_view payload) {
-    std::string frame(1, kind);
-    PutLength(frame, payload.size());
-    frame.append(payload);
-    WriteAll(g_channel, frame);
+// The result to the parent. A parent that is gone ends the child (SIGPIPE), which is right.
+void SendResult(int channel, std::string_view result) {
+    std::string frame;
+    PutLength(frame, result.size());
+    frame.append(result);
+    WriteAll(channel, frame);
 }
 
 // "signal 11 (Segmentation fault)" or "exit status 3".
@@ -70,9 +87,13 @@ int WaitFor(pid_t pid) {
     return status;
 }
 
-[[noreturn]] void RunChild(int channel, const std::function<std::string()>& work) {
+[[noreturn]] void RunChild(int channel, PieceBoard* board, pid_t parent,
+                           const std::function<std::string()>& work) {
     ::setpgid(0, 0);
-    g_channel = channel;
+    // A caller that is killed takes the work with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(70);
+    g_board = board;
     // A crashing interpreter leaves no core file of the whole engine behind.
     const struct rlimit noCore { 0, 0 };
     ::setrlimit(RLIMIT_CORE, &noCore);
@@ -80,7 +101,7 @@ int WaitFor(pid_t pid) {
     const bool done = WithoutExceptions([&] { result = work(); });
     // Files the scripts wrote through the C library are flushed; _exit would drop them.
     std::fflush(nullptr);
-    if (done) SendFrame(kFrameResult, result);
+    if (done) SendResult(channel, result);
     ::_exit(done ? 0 : 70);
 }
 
@@ -105,14 +126,31 @@ std::chrono::milliseconds StopAfter(std::chrono::milliseconds limit) {
 }
 
 void PieceBegins(std::string_view piece) {
-    if (g_channel >= 0) SendFrame(kFramePiece, piece);
+    if (!g_board) return;
+    const std::size_t n = std::min(piece.size(), sizeof g_board->name);
+    std::memcpy(g_board->name, piece.data(), n);
+    g_board->length = static_cast<std::uint32_t>(n);
+    g_board->began.store(Now());
 }
 
 ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
+    void* page = ::mmap(nullptr, sizeof(PieceBoard), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) RaiseErrno(errno);
+    auto* board = new (page) PieceBoard{};
+    board->began.store(Now());
+    board->length = static_cast<std::uint32_t>(kPieceReading.size());
+    std::memcpy(board->name, kPieceReading.data(), kPieceReading.size());
+    struct Unmap {
+        void* page;
+        ~Unmap() { ::munmap(page, sizeof(PieceBoard)); }
+    } unmap{page};
+
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) RaiseErrno(errno);
     // What the caller has buffered would otherwise be written by both processes.
     std::fflush(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         const int err = errno;
@@ -122,22 +160,21 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
     }
     if (pid == 0) {
         ::close(fds[0]);
-        RunChild(fds[1], work);
+        RunChild(fds[1], board, parent, work);
     }
     ::setpgid(pid, pid);  // either process may come first; the group must exist for the kill
     ::close(fds[1]);
 
     ChildOutcome outcome;
-    outcome.piece = std::string(kPieceReading);
-    const std::chrono::milliseconds allowed = StopAfter(CurrentLimits().time);
-    Clock::time_point deadline = Clock::now() + allowed;
+    const std::int64_t allowed =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(StopAfter(CurrentLimits().time))
+            .count();
     std::string received;
     bool haveResult = false;
     bool overran = false;
     bool closed = false;
     while (!haveResult && !closed) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const std::int64_t left = board->began.load() + allowed - Now();
         if (left <= 0) {
             overran = true;
             break;
@@ -145,7 +182,8 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
         struct pollfd p {
             fds[0], POLLIN, 0
         };
-        const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 60'000)));
+        const std::int64_t wait = std::min<std::int64_t>(left / 1'000'000 + 1, 60'000);
+        const int ready = ::poll(&p, 1, static_cast<int>(wait));
         if (ready < 0 && errno != EINTR) {
             closed = true;
             break;
@@ -163,22 +201,11 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
             break;
         }
         received.append(chunk, static_cast<std::size_t>(n));
-        std::size_t at = 0;
-        while (received.size() - at >= kFrameHead) {
-            const std::size_t length = LengthAt(std::string_view(received).substr(at + 1));
-            if (received.size() - at - kFrameHead < length) break;
-            const char kind = received[at];
-            std::string_view payload = std::string_view(received).substr(at + kFrameHead, length);
-            if (kind == kFramePiece) {
-                outcome.piece.assign(payload);
-                deadline = Clock::now() + allowed;
-            } else if (kind == kFrameResult) {
-                outcome.result.assign(payload);
-                haveResult = true;
-            }
-            at += kFrameHead + length;
+        if (received.size() >= kLengthBytes &&
+            received.size() - kLengthBytes >= LengthAt(received)) {
+            outcome.result = received.substr(kLengthBytes, LengthAt(received));
+            haveResult = true;
         }
-        received.erase(0, at);
     }
     ::close(fds[0]);
     // Programs the script started and left behind in the group go with it.
@@ -186,7 +213,11 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
     const int status = WaitFor(pid);
     if (haveResult) {
         outcome.ending = ChildEnding::Finished;
-    } else if (overran) {
+        return outcome;
+    }
+    // The child is gone: the board holds the piece it was running.
+    outcome.piece.assign(board->name, std::min<std::size_t>(board->length, sizeof board->name));
+    if (overran) {
         outcome.ending = ChildEnding::TimeLimit;
     } else {
         outcome.ending = ChildEnding::Ended;

@@ -1,7 +1,8 @@
 #pragma once
 // Script work in a process of its own. The work runs in a fork of the calling process, which
 // starts a process group of its own, and hands its result back over a pipe. Each piece of
-// script code the work starts announces itself (PieceBegins); the caller gives every piece the
+// script code the work starts is noted in a page both processes share (PieceBegins); the
+// caller gives every piece the
 // time limit of a script and a short grace after it (the interpreter's own stop, which names
 // the line, comes first when it can) and then kills the whole group. So a script blocked in a
 // native call (a Lua pattern, a sort, a program it runs that never ends), a finalizer that
