@@ -1,6 +1,5 @@
 #include "engine/scripting.h"
 
-#include <cstdlib>
 #include <string_view>
 
 #include "engine/procedure_contexts.h"
@@ -13,7 +12,6 @@ namespace tallix::engine {
 namespace {
 
 constexpr std::string_view kTemplateObjectName = "Template";
-constexpr std::string_view kErrorMark = "\nError# ";
 
 // What the scripts' process hands back: whether the scripts ran through, the reports made
 // there, what a trial withheld there, and what the scripts changed of the template.
@@ -27,44 +25,19 @@ struct ScriptsResult {
 std::string Encode(const ScriptsResult& r) {
     std::string out;
     script::PutText(out, r.done ? "1" : "0");
-    for (const auto* texts : {&r.reports, &r.withheld}) {
-        script::PutText(out, std::to_string(texts->size()));
-        for (const std::string& text : *texts) script::PutText(out, text);
-    }
+    script::PutTexts(out, r.reports);
+    script::PutTexts(out, r.withheld);
     script::PutText(out, r.state);
     return out;
 }
 
 bool Decode(std::string_view in, ScriptsResult& r) {
-    std::string text;
-    if (!script::TakeText(in, text)) return false;
-    r.done = text == "1";
-    for (auto* texts : {&r.reports, &r.withheld}) {
-        if (!script::TakeText(in, text)) return false;
-        const std::size_t count = std::strtoul(text.c_str(), nullptr, 10);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!script::TakeText(in, text)) return false;
-            texts->push_back(text);
-        }
-    }
-    return script::TakeText(in, r.state) && in.empty();
-}
-
-// A report made in the scripts' process, made again here as it was made there: the context,
-// and the error's number and description when it had one.
-void ReportAgain(const std::string& text) {
-    const std::size_t mark = text.find(kErrorMark);
-    if (mark == std::string::npos) {
-        ReportError(text, true);
-        return;
-    }
-    const char* number = text.c_str() + mark + kErrorMark.size();
-    char* end = nullptr;
-    Err().number = static_cast<int>(std::strtol(number, &end, 10));
-    const std::size_t description = static_cast<std::size_t>(end - text.c_str());
-    Err().description = text.compare(description, 2, "  ") == 0 ? text.substr(description + 2)
-                                                                : text.substr(description);
-    ReportError(std::string_view(text).substr(0, mark), true);
+    std::string done;
+    if (!script::TakeText(in, done) || !script::TakeTexts(in, r.reports) ||
+        !script::TakeTexts(in, r.withheld) || !script::TakeText(in, r.state))
+        return false;
+    r.done = done == "1";
+    return in.empty();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -118,6 +119,22 @@ bool TakeText(std::string_view& in, std::string& text) {
     if (in.size() - 4 < n) return false;
     text.assign(in.substr(4, n));
     in.remove_prefix(4 + n);
+    return true;
+}
+
+void PutTexts(std::string& out, const std::vector<std::string>& texts) {
+    PutText(out, std::to_string(texts.size()));
+    for (const std::string& text : texts) PutText(out, text);
+}
+
+bool TakeTexts(std::string_view& in, std::vector<std::string>& texts) {
+    std::string count;
+    if (!TakeText(in, count)) return false;
+    for (unsigned long n = std::strtoul(count.c_str(), nullptr, 10); n > 0; --n) {
+        std::string text;
+        if (!TakeText(in, text)) return false;
+        texts.push_back(std::move(text));
+    }
     return true;
 }
 

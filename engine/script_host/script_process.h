@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tallix::script {
 
@@ -56,5 +57,8 @@ std::chrono::milliseconds StopAfter(std::chrono::milliseconds limit);
 void PutText(std::string& out, std::string_view text);
 // Takes the next text off `in`; false when `in` holds no whole text.
 bool TakeText(std::string_view& in, std::string& text);
+// A list of texts: their number, then each text.
+void PutTexts(std::string& out, const std::vector<std::string>& texts);
+bool TakeTexts(std::string_view& in, std::vector<std::string>& texts);
 
 }  // namespace tallix::script

@@ -93,6 +93,7 @@ const Language kJavaScript{
     "  if (Template.GetValueByName('Total') == '12.50') Template.AllowDuplicate = false;\n"
     "}\n"
     "function Sleeper() { System.Run('sleep 20'); }\n"
+    "function Crash() { System.Run('kill -SEGV $PPID'); }\n"
     "function Sorter() { new Array(1000001).join('ab').split('').sort(); }\n"
     "function Slurp() { System.ReadFile(Template.OutputFile + '.big'); }\n"
     "function Finalizer() {\n"
@@ -140,6 +141,7 @@ const Language kLua{
     "  if Template:GetValueByName('Total') == '12.50' then Template.AllowDuplicate = false end\n"
     "end\n"
     "function Sleeper() os.execute('sleep 20') end\n"
+    "function Crash() os.execute('kill -SEGV $PPID') end\n"
     "function Slurp() io.open(Template.OutputFile .. '.big'):read('a') end\n"
     "function Pattern() string.find(string.rep('a', 16), string.rep('a*', 16) .. 'b') end\n"
     "function Sorter()\n"
@@ -481,6 +483,24 @@ TEST_P(ScriptedRun, NativeCallsProgramsAndFinalizersAreStoppedAtTheTimeLimit) {
 
 // Lua does not verify precompiled code, and altered code crashes the interpreter: no way of
 // loading a chunk takes anything but text, so the procedure fails and the run goes on.
+// The interpreter's process crashing (here by a signal from a program the script runs) ends
+// that process only; the template fails for that message and the run goes on.
+TEST_P(ScriptedRun, CrashOfTheScriptsEndsOnlyTheirProcess) {
+    Settings().deleteFlag = 2;
+    OrdersTemplate("Crash,Main");
+    Messages(2);
+    RunSources("");
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(source.deletes, 0);
+    EXPECT_EQ(Count(ErrorLog(),
+                    "Sub DoScripts: \nError# 1003  Procedure \"Crash\": the script "
+                    "process ended with signal 11 (Segmentation fault)"),
+              2)
+        << ErrorLog();
+    EXPECT_NE(env.ReadProgramFile(std::string(kSystemLog)).find("Parsed:2 of 2"),
+              std::string::npos);
+}
+
 class LuaScriptedRun : public ScriptedRun {};
 
 TEST_P(LuaScriptedRun, AlteredPrecompiledCodeIsRefusedNotRun) {
