@@ -338,8 +338,9 @@ TEST_P(ScriptedRun, SyntaxErrorIsReportedWhileLoadingAndEachProcedureThenFails) 
 
 TEST_P(ScriptedRun, OversizedScriptDirectoryIsReportedAndNotLoaded) {
     // Stray large files (a log, a mailbox) in the script directory: one over the limit on its
-    // own is refused by its size, before it is read (it is sparse: reading it would give 4 GiB
-    // of zeros); several that are only together too large are refused once read.
+    // own is refused by its size, before it is read (it is sparse: 64 MiB of zeros in no space
+    // on disk, kept small so that a build that reads it whole does no harm); several that are
+    // only together too large are refused once read.
     const std::string stray = Settings().scriptDir + "/zz_stray.log";
     std::string part;
     const std::string line = std::string(99, 'x') + "\n";
@@ -356,7 +357,7 @@ TEST_P(ScriptedRun, OversizedScriptDirectoryIsReportedAndNotLoaded) {
         std::filesystem::remove(env.ProgramDir() + "/" + std::string(kErrorLog));
         for (const std::string& name : files)
             WriteFileBytes(Settings().scriptDir + "/" + name, files.size() == 1 ? "" : part);
-        if (files.size() == 1) std::filesystem::resize_file(stray, 4ull << 30);
+        if (files.size() == 1) std::filesystem::resize_file(stray, 64u << 20);
         run.Renew();
         OrdersTemplate("Main");
         source.messages.clear();
@@ -515,12 +516,13 @@ TEST_P(LuaScriptedRun, AlteredPrecompiledCodeIsRefusedNotRun) {
 }
 
 // A file larger than the memory a script has left is not read whole first (the file is sparse:
-// 4 GiB of zeros on disk in no space).
+// 64 MiB of zeros in no space on disk, four times the limit; kept small so that a build that
+// reads it whole does no harm).
 TEST_P(ScriptedRun, FileLargerThanTheScriptsMemoryIsNotReadWhole) {
     script::SetLimitsForTesting({script::kScriptTimeLimit, 16u * 1024u * 1024u});
     const std::string big = OutPath() + ".big";
     WriteFileBytes(big, "");
-    std::filesystem::resize_file(big, 4ull << 30);
+    std::filesystem::resize_file(big, 64u << 20);
     OrdersTemplate("Slurp");
     Messages(1);
     RunSources("");
