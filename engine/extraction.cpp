@@ -64,7 +64,12 @@ void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
             LetEventsRun();
         }
         if (run.settings.useScripts) {
-            DoScripts(run, work);
+            // A script that failed leaves the line without what it was to give: the template
+            // fails for this message, no line is written and the message is not deleted.
+            if (!DoScripts(run, work)) {
+                message.MarkTemplateFailed(work.index);
+                return;
+            }
             // The scripts may have changed this message's copy of the output definition or of
             // the delimiter word; the line is built from what they say now.
             work.delimiter = ",";

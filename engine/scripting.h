@@ -8,8 +8,9 @@
 
 namespace tallix::engine {
 
-// Runs the template's scripts with a fresh host, when the run has scripts switched on; a
-// language that does not start switches them off for the rest of the run.
-void DoScripts(RunContext& run, const TemplateWork& work);
+// Runs the template's scripts with a fresh host, in a process of their own, when the run has
+// scripts switched on; a language that does not start switches them off for the rest of the
+// run. False when the scripts failed (reported): what they were to give the line is missing.
+bool DoScripts(RunContext& run, const TemplateWork& work);
 
 }  // namespace tallix::engine

@@ -69,9 +69,7 @@ void FrmTemplateEdit::SetScripting() {
         // is empty); the engine's run loads every file whatever the setting.
         runner->SetExtension(Settings().scriptExt);
         runner->sc()->AddObject(kScriptTemplateObject, m_tpl);
-        runner->GetScripts();
-        for (const std::string& name : runner->sc()->Procedures())
-            InsertSorted(lstScripts, Q(name));
+        for (const std::string& name : runner->ListProcedures()) InsertSorted(lstScripts, Q(name));
     });
 }
 

@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tallix {
 
-int ReadRegularFile(const std::string& path, std::string& out) {
+int ReadRegularFile(const std::string& path, std::string& out, std::size_t maxBytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     struct stat st {};
@@ -19,11 +20,22 @@ int ReadRegularFile(const std::string& path, std::string& out) {
     }
     out.clear();
     // Read straight into the result. One byte more than the size is asked for, so a file read
-    // whole needs no further call to find its end; one that grew meanwhile is read on.
+    // whole needs no further call to find its end; one that grew meanwhile is read on, up to
+    // the limit.
     const std::size_t expected = static_cast<std::size_t>(st.st_size);
+    if (expected > maxBytes) {
+        ::close(fd);
+        return EFBIG;
+    }
     std::size_t done = 0;
     for (;;) {
-        if (done == out.size()) out.resize(done == 0 ? expected + 1 : 2 * done);
+        if (done > maxBytes) {
+            ::close(fd);
+            out.clear();
+            return EFBIG;
+        }
+        if (done == out.size())
+            out.resize(done == 0 ? expected + 1 : std::min(2 * done, maxBytes) + 1);
         ssize_t n = ::read(fd, out.data() + done, out.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -4,6 +4,8 @@
 // temporary copies), and the writer of a new file in one piece.
 
 #include <sys/stat.h>
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -11,8 +13,9 @@
 namespace tallix {
 
 // Reads the regular file `path` whole into `out`; the errno of the failure, 0 on success.
-// Anything but a regular file (a directory, a FIFO that would block) is refused.
-int ReadRegularFile(const std::string& path, std::string& out);
+// Anything but a regular file (a directory, a FIFO that would block) is refused, and so (with
+// EFBIG) is a file of more than `maxBytes` bytes, by its size before anything is read.
+int ReadRegularFile(const std::string& path, std::string& out, std::size_t maxBytes = SIZE_MAX);
 
 // Appends `bytes` to `path` (created, mode 0644 before the umask, when missing) with one
 // open, write and close, so another program may read the file between two appends. `after`,

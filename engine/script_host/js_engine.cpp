@@ -242,20 +242,26 @@ duk_ret_t SystemAppendLine(duk_context* ctx) {
     return 0;
 }
 
+// The file's text counts against the script's memory: a file larger than what the script may
+// still take is refused by its size, before it is read.
 duk_ret_t SystemReadFile(duk_context* ctx) {
     JsEngine* e = EngineOf(ctx);
     duk_size_t pathLength = 0;
     const char* path = duk_require_lstring(ctx, 0, &pathLength);
+    const std::size_t room = e->memory.limit - e->memory.used;
     int err = 0;
     if (!WithoutExceptions([&] {
-            err = ReadRegularFile(std::string(path, pathLength), e->text);
-            if (err)
-                e->text =
-                    "System.ReadFile: " + std::string(path, pathLength) + ": " + std::strerror(err);
+            err = ReadRegularFile(std::string(path, pathLength), e->text, room);
+            const std::string reason = err == EFBIG
+                                           ? "larger than the " + std::to_string(room) +
+                                                 " bytes left to the script under its memory limit"
+                                           : std::string(std::strerror(err));
+            if (err) e->text = "System.ReadFile: " + std::string(path, pathLength) + ": " + reason;
         }))
         return DUK_RET_ERROR;
     if (err) return duk_error(ctx, DUK_ERR_ERROR, "%s", e->text.c_str());
     duk_push_lstring(ctx, e->text.data(), e->text.size());
+    std::string().swap(e->text);  // the interpreter holds its own copy now
     return 1;
 }
 

@@ -6,7 +6,8 @@
 // protected, with a message handler that notes the line of the loaded code that failed.
 //
 // Scripts get the standard libraries except `debug` (which could remove the time-limit
-// hook); `os.exit` raises an error instead of ending the engine.
+// hook); `os.exit` raises an error instead of ending the engine; every way of loading a chunk
+// takes text only.
 
 #include <lua.hpp>
 
@@ -139,6 +140,82 @@ void WithholdEffects(lua_State* L) {
     lua_pop(L, 1);
 }
 
+// --- Text chunks only. Lua does not verify a precompiled chunk, and an altered one crashes the
+// interpreter; no script needs one. Every way a script can load a chunk takes text only. ---
+
+// Calls the function in upvalue 1 with the arguments as they are and gives its results.
+int CallOriginal(lua_State* L) {
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+// Argument `mode` of the wrapped function becomes "t". The arguments after it keep whether
+// they were given at all: load and loadfile tell a missing environment from a nil one.
+int TextMode(lua_State* L, int mode) {
+    if (lua_gettop(L) < mode) {
+        lua_settop(L, mode - 1);  // a nil before the mode is the same as none
+        lua_pushliteral(L, "t");
+    } else {
+        lua_pushliteral(L, "t");
+        lua_replace(L, mode);
+    }
+    return CallOriginal(L);
+}
+
+int TextLoad(lua_State* L) {
+    return TextMode(L, 3);  // load(chunk, chunkname, mode, env)
+}
+
+int TextLoadFile(lua_State* L) {
+    return TextMode(L, 2);  // loadfile(filename, mode, env)
+}
+
+// dofile(filename): the chunk is loaded as text and run with its results given back.
+int TextDoFile(lua_State* L) {
+    const char* name = luaL_optstring(L, 1, nullptr);
+    lua_settop(L, 1);
+    if (luaL_loadfilex(L, name, "t") != LUA_OK) return lua_error(L);
+    lua_call(L, 0, LUA_MULTRET);
+    return lua_gettop(L) - 1;
+}
+
+// require's searcher of Lua modules along package.path, loading them as text.
+int TextSearcher(lua_State* L) {
+    const char* name = luaL_checkstring(L, 1);
+    lua_getglobal(L, LUA_LOADLIBNAME);
+    lua_getfield(L, -1, "searchpath");
+    lua_pushvalue(L, 1);
+    lua_getfield(L, -3, "path");
+    lua_call(L, 2, 2);
+    if (lua_isnil(L, -2)) return 1;  // where it looked, for require's message
+    const char* file = lua_tostring(L, -2);
+    if (luaL_loadfilex(L, file, "t") != LUA_OK)
+        return luaL_error(L, "error loading module '%s' from file '%s':\n\t%s", name, file,
+                          lua_tostring(L, -1));
+    lua_pushstring(L, file);
+    return 2;
+}
+
+void LoadTextOnly(lua_State* L) {
+    static const luaL_Reg kWrapped[] = {{"load", TextLoad}, {"loadfile", TextLoadFile}};
+    for (const luaL_Reg& wrapped : kWrapped) {
+        lua_getglobal(L, wrapped.name);
+        lua_pushcclosure(L, wrapped.func, 1);
+        lua_setglobal(L, wrapped.name);
+    }
+    lua_pushcfunction(L, TextDoFile);
+    lua_setglobal(L, "dofile");
+    // The second searcher is the one for Lua files (the first finds preloaded modules, the
+    // others native libraries).
+    lua_getglobal(L, LUA_LOADLIBNAME);
+    lua_getfield(L, -1, "searchers");
+    lua_pushcfunction(L, TextSearcher);
+    lua_rawseti(L, -2, 2);
+    lua_pop(L, 2);
+}
+
 int OpenLibraries(lua_State* L) {
     static const luaL_Reg kLibraries[] = {
         {LUA_GNAME, luaopen_base},          {LUA_LOADLIBNAME, luaopen_package},
@@ -155,6 +232,7 @@ int OpenLibraries(lua_State* L) {
     lua_pushcfunction(L, NoExit);
     lua_setfield(L, -2, "exit");
     lua_pop(L, 1);
+    LoadTextOnly(L);
     if (WithheldEffects::Active()) WithholdEffects(L);
     return 0;
 }

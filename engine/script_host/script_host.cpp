@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "engine/script_host/language_engine.h"
+#include "engine/script_host/script_process.h"
 #include "settings/run_time_error.h"
 #include "settings/text_functions.h"
 
@@ -68,9 +69,23 @@ bool IsKnownLanguage(std::string_view name) {
     return LanguageOf(name) != LanguageKind::None;
 }
 
+namespace {
+
+// The piece of code an error names: the loading or the procedure `procedure`.
+std::string PieceName(std::string_view procedure) {
+    return procedure.empty() ? std::string("Loading the scripts")
+                             : "Procedure \"" + std::string(procedure) + "\"";
+}
+
+std::string TimeLimitText() {
+    return ": stopped after running " + Seconds(CurrentLimits().time) +
+           ", the time limit of a script";
+}
+
+}  // namespace
+
 void RaiseFailure(const ScriptFailure& failure, std::string_view procedure, const LineMap& map) {
-    const std::string who = procedure.empty() ? std::string("Loading the scripts")
-                                              : "Procedure \"" + std::string(procedure) + "\"";
+    const std::string who = PieceName(procedure);
     const std::string where = Location(failure.line, map);
     switch (failure.kind) {
         case FailureKind::Syntax:
@@ -78,9 +93,7 @@ void RaiseFailure(const ScriptFailure& failure, std::string_view procedure, cons
         case FailureKind::NoProcedure:
             Raise(kErrNoSuchProcedure, who + " is not defined by the scripts");
         case FailureKind::TimeLimit:
-            Raise(kErrScriptTimeLimit, who + ": stopped after running " +
-                                           Seconds(CurrentLimits().time) +
-                                           ", the time limit of a script" + where);
+            Raise(kErrScriptTimeLimit, who + TimeLimitText() + where);
         case FailureKind::Memory:
             Raise(kErrOutOfMemory, who + ": stopped at the memory limit of a script (" +
                                        std::to_string(CurrentLimits().memory / (1024 * 1024)) +
@@ -92,11 +105,27 @@ void RaiseFailure(const ScriptFailure& failure, std::string_view procedure, cons
     Raise(kErrScriptRunTime, who + ": " + failure.message + where);
 }
 
+void RaiseChildEnding(const ChildOutcome& outcome) {
+    if (outcome.ending == ChildEnding::TimeLimit)
+        Raise(kErrScriptTimeLimit, outcome.piece + TimeLimitText());
+    Raise(kErrScriptRunTime, outcome.piece + ": the script process ended with " + outcome.cause);
+}
+
 ScriptHost::ScriptHost() = default;
-ScriptHost::~ScriptHost() = default;
+
+ScriptHost::~ScriptHost() {
+    Close();
+}
+
+// Finalizers run when an interpreter is torn down: that is a piece of script code too.
+void ScriptHost::Close() {
+    if (!m_engine) return;
+    PieceBegins(kPieceClosing);
+    m_engine.reset();
+}
 
 void ScriptHost::SetLanguage(std::string_view name) {
-    m_engine.reset();
+    Close();
     m_language.clear();
     m_lineMap.clear();
     const LanguageKind language = LanguageOf(name);
@@ -128,11 +157,15 @@ void ScriptHost::SetLineMap(LineMap map) {
 }
 
 void ScriptHost::AddCode(std::string_view code) {
-    if (ScriptFailure f = Engine().AddCode(code)) RaiseFailure(f, {}, m_lineMap);
+    LanguageEngine& engine = Engine();
+    PieceBegins(PieceName({}));
+    if (ScriptFailure f = engine.AddCode(code)) RaiseFailure(f, {}, m_lineMap);
 }
 
 void ScriptHost::Run(std::string_view name) {
-    if (ScriptFailure f = Engine().Run(name)) RaiseFailure(f, name, m_lineMap);
+    LanguageEngine& engine = Engine();
+    PieceBegins(PieceName(name));
+    if (ScriptFailure f = engine.Run(name)) RaiseFailure(f, name, m_lineMap);
 }
 
 std::vector<std::string> ScriptHost::Procedures() const {

@@ -76,6 +76,13 @@ class WithheldEffects {
     std::vector<std::string> m_texts;
 };
 
+// What scripts can change of a template: the values of its variables and the members they may
+// assign, as a text. A script that ran in a process of its own changed that process's copy of
+// the template; the text carries the changes back to the caller's copy.
+std::string SaveScriptedState(const clsTemplate& t);
+// Takes a SaveScriptedState text of a copy of `t` into `t`; false when it does not fit.
+bool RestoreScriptedState(clsTemplate& t, std::string_view state);
+
 // The language names the host accepts, without regard to case and surrounding blanks.
 bool IsKnownLanguage(std::string_view name);
 
@@ -108,6 +115,8 @@ class ScriptHost {
 
   private:
     LanguageEngine& Engine() const;
+    // Tears the interpreter down (its finalizers run).
+    void Close();
 
     std::string m_language;
     std::unique_ptr<LanguageEngine> m_engine;

@@ -1,5 +1,6 @@
 #include "engine/script_host/language_engine.h"
 
+#include "engine/script_host/script_process.h"
 #include "model/template.h"
 
 namespace tallix::script {
@@ -112,6 +113,44 @@ bool AssignTemplateMember(clsTemplate& t, std::string_view name, const MemberInp
         return true;
     }
     return false;
+}
+
+std::string SaveScriptedState(const clsTemplate& t) {
+    std::string state;
+    for (const Member& m : kMembers) {
+        if (!m.assign) continue;
+        const MemberValue v = m.read(t);
+        if (const auto* flag = std::get_if<bool>(&v))
+            PutText(state, *flag ? "1" : "0");
+        else
+            PutText(state, std::get<std::string>(v));
+    }
+    if (auto fields = t.colFields()) {
+        for (const auto& field : fields->NewEnum()) PutText(state, field ? field->Value() : "");
+    }
+    return state;
+}
+
+bool RestoreScriptedState(clsTemplate& t, std::string_view state) {
+    std::string text;
+    for (const Member& m : kMembers) {
+        if (!m.assign) continue;
+        if (!TakeText(state, text)) return false;
+        const MemberValue now = m.read(t);
+        if (std::holds_alternative<bool>(now)) {
+            const bool flag = text == "1";
+            if (std::get<bool>(now) != flag) m.assign(t, flag);
+        } else if (std::get<std::string>(now) != text) {
+            m.assign(t, text);
+        }
+    }
+    if (auto fields = t.colFields()) {
+        for (const auto& field : fields->NewEnum()) {
+            if (!TakeText(state, text)) return false;
+            if (field && field->Value() != text) field->SetValue(text);
+        }
+    }
+    return state.empty();
 }
 
 }  // namespace tallix::script

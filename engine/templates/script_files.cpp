@@ -1,13 +1,17 @@
 #include "engine/templates/script_files.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <string_view>
 
+#include "engine/script_host/script_process.h"
 #include "engine/templates/template_listing.h"
 #include "model/file_bytes.h"
 #include "model/property.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
+#include "settings/report_capture.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -26,6 +30,8 @@ constexpr PropertyContext kDirectoryContext{"clsScripting - Let Directory",
 constexpr PropertyContext kTemplateContext{"clsScripting - Set Template",
                                            "clsScripting - Get Template"};
 constexpr PropertyContext kHostContext{"clsScripting - Set sc", "clsScripting - Get sc"};
+constexpr std::string_view kListContext = "clsScripting - ListProcedures";
+constexpr std::string_view kErrorMark = "\nError# ";
 
 // Appends the non-empty lines of `text` (ended by CR LF, LF or CR), each preceded by CR LF,
 // and notes where each came from.
@@ -100,7 +106,13 @@ void clsScripting::GetScripts() {
         for (const std::string& name : ListMatchingFiles(JoinPath(m_directory, pattern))) {
             const std::string path = JoinPath(m_directory, name);
             std::string text;
-            if (int err = ReadRegularFile(path, text)) {
+            // A stray large file is refused by its size, before it is read.
+            const int err = ReadRegularFile(path, text, kMaxScriptCodeBytes);
+            if (err == EFBIG)
+                Raise(kErrOverflow, "The script file " + path + " holds more than " +
+                                        std::to_string(kMaxScriptCodeBytes / (1024 * 1024)) +
+                                        " MB");
+            if (err) {
                 const int number = ErrorNumberFromErrno(err);
                 Raise(number, std::string(StandardErrorDescription(number)) + ": " + path);
             }
@@ -115,6 +127,51 @@ void clsScripting::GetScripts() {
         m_sc->SetLineMap(std::move(map));
         m_sc->AddCode(m_scripts);
     });
+}
+
+std::vector<std::string> clsScripting::ListProcedures() {
+    std::vector<std::string> names;
+    Guard(kListContext, [&] {
+        const script::ChildOutcome outcome = script::RunInChildProcess([&] {
+            std::vector<std::string> found;
+            std::vector<std::string> reports;
+            {
+                ReportCapture capture;
+                GetScripts();
+                Guard(kListContext, [&] {
+                    if (m_sc) found = m_sc->Procedures();
+                });
+                m_sc.reset();  // the interpreter's teardown, finalizers and all
+                reports = capture.Texts();
+            }
+            std::string result;
+            script::PutTexts(result, found);
+            script::PutTexts(result, reports);
+            return result;
+        });
+        if (outcome.ending != script::ChildEnding::Finished) script::RaiseChildEnding(outcome);
+        std::string_view in = outcome.result;
+        std::vector<std::string> reports;
+        if (!script::TakeTexts(in, names) || !script::TakeTexts(in, reports))
+            Raise(kErrInternal, "The scripts' process handed back a list that does not fit");
+        for (const std::string& text : reports) ReportAgain(text);
+    });
+    return names;
+}
+
+void ReportAgain(const std::string& text) {
+    const std::size_t mark = text.find(kErrorMark);
+    if (mark == std::string::npos) {
+        ReportError(text, true);
+        return;
+    }
+    const char* number = text.c_str() + mark + kErrorMark.size();
+    char* end = nullptr;
+    Err().number = static_cast<int>(std::strtol(number, &end, 10));
+    const std::size_t description = static_cast<std::size_t>(end - text.c_str());
+    Err().description = text.compare(description, 2, "  ") == 0 ? text.substr(description + 2)
+                                                                : text.substr(description);
+    ReportError(std::string_view(text).substr(0, mark), true);
 }
 
 std::vector<std::string> SplitScriptNames(std::string_view scriptsToRun) {

@@ -39,6 +39,11 @@ class clsScripting {
     // Reads every ordinary file of Directory, in listing order, keeping its non-empty lines,
     // each preceded by CR LF, and loads the result into the host.
     void GetScripts();
+    // GetScripts and the host's Procedures, as the template manager's editor lists them, in a
+    // process of their own (engine/script_host/script_process.h): loading runs the scripts'
+    // top-level code, which must not hang or crash the manager. What was reported there is
+    // reported again here. Empty when nothing could be listed. The host is of no further use.
+    std::vector<std::string> ListProcedures();
 
   private:
     std::string m_scripts;
@@ -52,6 +57,10 @@ class clsScripting {
 // text up to the next comma (or the rest); an empty or blank name ends the list. Names keep
 // their blanks.
 std::vector<std::string> SplitScriptNames(std::string_view scriptsToRun);
+
+// A report made in a scripts' process (as a ReportCapture there holds it), made again in
+// this process as it was made there: the context, and the error's number and description.
+void ReportAgain(const std::string& text);
 
 // Script code larger than this is not loaded (a stray large file in the script directory).
 inline constexpr std::size_t kMaxScriptCodeBytes = 16u * 1024u * 1024u;

@@ -16,6 +16,7 @@ namespace tallix::script {
 namespace {
 
 using tallix::testing::ReadFileBytes;
+using tallix::testing::WriteFileBytes;
 
 // The run-time error a call raises: number and description; number 0 when it raised none.
 struct Raised {
@@ -349,6 +350,42 @@ TEST(LuaHost, PrecompiledChunksAreRefused) {
     host.SetLanguage("Lua");
     EXPECT_EQ(RaisedBy([&] { host.AddCode(std::string("\x1bLua\x54", 5)); }).number,
               kErrScriptSyntax);
+}
+
+// Precompiled code is not verified by Lua and can crash it: every way a script can load a chunk
+// takes text only, and text still loads each way.
+TEST(LuaHost, EveryWayOfLoadingAChunkTakesTextOnly) {
+    tallix::testing::TempDir dir;
+    const std::string text = "return 'text'";
+    WriteFileBytes(dir.File("text_module.lua"), text);
+    ScriptHost host;
+    host.SetLanguage("Lua");
+    host.AddCode("local dir = '" + dir.File("") +
+                 "'\n"
+                 "package.path = dir .. '?.lua'\n"
+                 "local f = assert(io.open(dir .. 'binary_module.lua', 'wb'))\n"
+                 "f:write(string.dump(function() return 'binary' end)) f:close()\n"
+                 "function Load(kind, name)\n"
+                 "  local file = dir .. name .. '.lua'\n"
+                 "  local chunk = io.open(file, 'rb'):read('a')\n"
+                 "  if kind == 'load' then return assert(load(chunk, 'c', 'b'))() end\n"
+                 "  if kind == 'loadfile' then return assert(loadfile(file, 'bt'))() end\n"
+                 "  if kind == 'dofile' then return dofile(file) end\n"
+                 "  return require(name)\n"
+                 "end\n");
+    for (const char* kind : {"load", "loadfile", "dofile", "require"}) {
+        SCOPED_TRACE(kind);
+        host.AddCode(std::string("function Binary() Load('") + kind +
+                     "', 'binary_module') end\n"
+                     "function Text() assert(Load('" +
+                     kind + "', 'text_module') == 'text') end\n");
+        Raised r = RaisedBy([&] { host.Run("Binary"); });
+        EXPECT_EQ(r.number, kErrScriptRunTime);
+        EXPECT_NE(r.description.find("attempt to load a binary chunk (mode is 't')"),
+                  std::string::npos)
+            << r.description;
+        host.Run("Text");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, ScriptHostTest, ::testing::Values(kJavaScript, kLua),

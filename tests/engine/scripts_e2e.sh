@@ -48,4 +48,29 @@ expect_file "$work/vbscript/out/order-sizes.csv" "${nosizes//',large\r\n'/',\r\n
 # A script directory without files: every matching message reports the missing procedure.
 run_case noscripts Lua ""
 [ "$(grep -c 'Sub DoScripts: ' "$work/noscripts/home/txError.Log")" = 10 ] || fail "noscripts: $(cat "$work/noscripts/home/txError.Log")"
+# Altered precompiled Lua code (which would crash the interpreter) is refused, in a run and in a
+# trial: each order fails with the refusal, no line is written, and the engine ends normally.
+run_case bytecode Lua lua
+cat >"$work/bytecode/home/scripts/zz_bytecode.lua" <<'LUA'
+function ClassifyOrder()
+  local code = string.dump(function() return 'abcdefgh' end, true)
+  local at = code:find('\3\0\0\0', 1, true)
+  assert(load(code:sub(1, at - 1) .. '\3\0\255\255' .. code:sub(at + 4)))()
+end
+LUA
+rm -f "$work/bytecode/out/"* "$work/bytecode/home/txError.Log"
+run_engine "$work/bytecode"
+expect_status bytecode 0
+[ ! -s "$work/bytecode/out/order-sizes.csv" ] || fail "bytecode: lines written: $(cat "$work/bytecode/out/order-sizes.csv")"
+[ "$(grep -c "attempt to load a binary chunk (mode is 't')" "$work/bytecode/home/txError.Log")" = 10 ] ||
+    fail "bytecode: $(cat "$work/bytecode/home/txError.Log")"
+(cd "$work/bytecode/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    TALLIX_HOME="$work/bytecode/home" XDG_CONFIG_HOME="$work/bytecode/config" \
+    timeout 120 "$TALLIX_BIN/txengine" /test OrderSizes </dev/null >"$work/bytecode/trial" 2>&1)
+status=$?
+[ "$status" = 0 ] || fail "bytecode /test: exit status $status: $(tail -5 "$work/bytecode/trial")"
+[ "$(grep -c "attempt to load a binary chunk (mode is 't')" "$work/bytecode/trial")" = 10 ] ||
+    fail "bytecode /test: $(cat "$work/bytecode/trial")"
+grep -q '^Summary: 30 messages, 10 matched, 0 lines, 0 duplicates, 10 failed' "$work/bytecode/trial" ||
+    fail "bytecode /test summary: $(tail -1 "$work/bytecode/trial")"
 echo "scripts e2e: ok"

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "engine/templates/template_listing.h"
@@ -40,8 +41,7 @@ class ScriptDirectory : public ::testing::Test {
         std::unique_ptr<clsScripting> runner = clsScripting::Create(Settings().scriptEngine);
         if (!runner) return {"<no runner>"};
         runner->SetDirectory(dir);
-        runner->GetScripts();
-        return runner->sc()->Procedures();
+        return runner->ListProcedures();
     }
     std::string ErrorLog() { return env.ReadProgramFile(std::string(kErrorLog)); }
 
@@ -72,6 +72,32 @@ TEST_F(ScriptDirectory, ErrorNamesTheFileAndItsOwnLine) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find(" at " + dir + "/b.lua line 3"), std::string::npos) << log;
+}
+
+// The scripts' top-level code runs while they are listed: a script that waits for a program
+// or crashes the interpreter there does not take the manager with it.
+TEST_F(ScriptDirectory, ListingOutlastsScriptsThatHangOrCrashWhileLoading) {
+    script::SetLimitsForTesting({std::chrono::milliseconds(300), script::kScriptMemoryLimit});
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"os.execute('sleep 20')",
+         "Error# 1005  Loading the scripts: stopped after running 300 ms, the time limit of a "
+         "script"},
+        {"string.find(string.rep('a', 16), string.rep('a*', 16) .. 'b')",
+         "Error# 1005  Loading the scripts: stopped after running 300 ms"},
+        {"os.execute('kill -SEGV $PPID')",
+         "Error# 1003  Loading the scripts: the script process ended with signal 11"},
+    };
+    for (const auto& [code, reported] : cases) {
+        SCOPED_TRACE(code);
+        std::filesystem::remove(env.ProgramDir() + "/" + std::string(kErrorLog));
+        WriteFileBytes(dir + "/a.lua", "function Listed() end\n" + code + "\n");
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Procedures(), Names{});
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+        EXPECT_NE(ErrorLog().find("clsScripting - ListProcedures\n" + reported), std::string::npos)
+            << ErrorLog();
+    }
+    script::ResetLimitsForTesting();
 }
 
 TEST_F(ScriptDirectory, LanguageDecidesWhetherThereIsARunner) {
