@@ -294,8 +294,9 @@ void clsTemplate::ReadNewKeysFrom(const ProfileDocument& doc) {
         long count = 0;
         for (const std::string& name : doc.KeyNames(kSectionPatterns)) {
             if (++count > kMaxNumberedKeys) Raise(kErrOverflow);
-            std::string pattern =
-                StripNulls(doc.Get(kSectionPatterns, name, "", kLongestPattern + 1));
+            // Cut at a NUL but not trimmed: blanks a pattern was written with in quotes count.
+            std::string pattern = doc.Get(kSectionPatterns, name, "", kLongestPattern + 1);
+            pattern.resize(std::min(pattern.size(), pattern.find('\0')));
             if (!Trim(name).empty() && !pattern.empty()) SetPattern(name, pattern);
         }
     });
