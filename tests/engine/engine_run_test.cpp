@@ -68,8 +68,8 @@ class EngineRun : public ::testing::Test {
         for (std::size_t i = 0; i < vars.size(); ++i)
             t += "Var" + std::to_string(i + 1) + "=" + vars[i] + "\r\n";
         t += "[Output]\r\nAllowDuplicate=" + allowDuplicate + "\r\nFile=" + outputFile +
-             "\r\nDelimiter=" + delimiter + "\r\n" + outputKeys + "Output_Count=1\r\nOutput1=" +
-             output + "\r\n[Scripts]\r\nrun=\r\n" + sections;
+             "\r\nDelimiter=" + delimiter + "\r\n" + outputKeys +
+             "Output_Count=1\r\nOutput1=" + output + "\r\n[Scripts]\r\nrun=\r\n" + sections;
         WriteFileBytes(Settings().templateDir + "/" + name, t);
     }
     std::string Out(const std::string& name) {
@@ -539,8 +539,9 @@ TEST_F(EngineRun, DuplicateCheckReadsRecordsAsTheirFormatWritesThem) {
         RunSources("");
         const std::string once = Out(file);
         const std::string want =
-            format == "CSV" ? "A\r\n\"two\r\nlines, \"\"quoted\"\"\"\r\nplain\r\n"
-                            : "[\"A\"]\n{\"A\":\"two\\r\\nlines, \\\"quoted\\\"\"}\n{\"A\":\"plain\"}\n";
+            format == "CSV"
+                ? "A\r\n\"two\r\nlines, \"\"quoted\"\"\"\r\nplain\r\n"
+                : "[\"A\"]\n{\"A\":\"two\\r\\nlines, \\\"quoted\\\"\"}\n{\"A\":\"plain\"}\n";
         EXPECT_EQ(once, want) << format;
         run.Renew();
         RunSources("");
@@ -566,7 +567,9 @@ TEST_F(EngineRun, HeaderFieldsComeFromTheMessageHeader) {
                    "x-tag: one\r\nX-Tag: two\r\n\r\nContent-Disposition: attachment\r\n"),
         withHeader("List-Id: other\r\nX-Order-Id: 7\r\n"), withHeader("X-Order-Id: 8\r\n")};
     RunSources("");
-    EXPECT_EQ(Out("h.csv"), "Gr\xC3\xBC\xC3\x9F" "e\t 42;one;\r\n");
+    EXPECT_EQ(Out("h.csv"),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e\t 42;one;\r\n");
 }
 
 // A pattern stopped by its limits in a trial is among the trial's reports; the error log is

@@ -132,8 +132,10 @@ TEST(OutputLine, JsonStringEscapesAndReplacesBytesThatAreNotUtf8) {
     EXPECT_EQ(JsonString("a\"b\\c\r\n\t\x01\x7F"), R"("a\"b\\c\r\n\t\u0001\u007f")");
     // Well-formed sequences pass; a lone continuation byte, a truncated sequence, an overlong
     // form and a surrogate each become U+FFFD.
-    EXPECT_EQ(JsonString("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80"),
-              "\"Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80\"");
+    EXPECT_EQ(JsonString("Gr\xC3\xBC\xC3\x9F"
+                         "e \xF0\x9F\x98\x80"),
+              "\"Gr\xC3\xBC\xC3\x9F"
+              "e \xF0\x9F\x98\x80\"");
     EXPECT_EQ(JsonString("\x80|\xC3|\xC0\xAF|\xED\xA0\x80"),
               R"("\ufffd|\ufffd|\ufffd\ufffd|\ufffd\ufffd\ufffd")");
 }

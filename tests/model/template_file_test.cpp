@@ -490,8 +490,9 @@ TEST_F(TemplateFile, LineBreakInAPatternIsStoredAsItsEscape) {
 }
 
 TEST_F(TemplateFile, PatternThatDoesNotCompileIsNamedWhenTheTemplateIsRead) {
-    WriteFileBytes(Path(), "[General]\r\nNum_Variables=1\r\n[Variables]\r\nVar1=Total;MSG_TEXT\r\n"
-                           "[Patterns]\r\nTotal=Total: (\\d+\r\n");
+    WriteFileBytes(Path(),
+                   "[General]\r\nNum_Variables=1\r\n[Variables]\r\nVar1=Total;MSG_TEXT\r\n"
+                   "[Patterns]\r\nTotal=Total: (\\d+\r\n");
     clsTemplate t;
     t.SetFileName(Path());
     EXPECT_FALSE(t.ReadTemplate());
