@@ -85,12 +85,14 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
                    const std::string& name) {
     if (IsBadTemplate(run, name)) return;
     clsTemplate& tpl = *work.tpl;
-    // A pattern that does not compile was named when the template was read (a trial names it
-    // here); the template is left out for the rest of the run.
+    // A pattern that does not compile was named when the template was read, and the run
+    // leaves the template out from now on. A trial names it for every message it tries.
     if (const std::string problem = tpl.PatternProblem(); !problem.empty()) {
-        run.badTemplates.push_back(name);
         message.MarkTemplateFailed(work.index);
-        if (run.mode == ApplyMode::Trial) ReportError("Template " + name + ": " + problem, true);
+        if (run.mode == ApplyMode::Trial)
+            ReportError("Template " + name + ": " + problem, true);
+        else
+            run.badTemplates.push_back(name);
         return;
     }
     if (!CanWriteOutput(run, tpl)) {

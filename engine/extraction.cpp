@@ -74,6 +74,7 @@ void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
         if (!MatchesFilter(run, message, *work.tpl)) return;
         message.templateStatus.at(work.index) = TemplateOutcome::Parsed;
         work.lines.clear();
+        work.outputLine.clear();
         if (!work.tpl->PerAttachment()) {
             work.attachment = 0;
             MakeLines(run, message, work);
