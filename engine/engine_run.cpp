@@ -95,6 +95,16 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
                    const std::string& name) {
     if (IsBadTemplate(run, name)) return;
     clsTemplate& tpl = *work.tpl;
+    // A pattern that does not compile was named when the template was read, and the run
+    // leaves the template out from now on. A trial names it for every message it tries.
+    if (const std::string problem = tpl.PatternProblem(); !problem.empty()) {
+        message.MarkTemplateFailed(work.index);
+        if (run.mode == ApplyMode::Trial)
+            ReportError("Template " + name + ": " + problem, true);
+        else
+            run.badTemplates.push_back(name);
+        return;
+    }
     if (!CanWriteOutput(run, tpl)) {
         run.badTemplates.push_back(name);
         message.MarkTemplateFailed(work.index);
@@ -133,6 +143,8 @@ void DoParsing(RunContext& run, MessageWork& message) {
                        std::to_string(progress.templateCount),
                    2);
             ++progress.templateNo;
+            // A template the run left out is not read again.
+            if (IsBadTemplate(run, name)) continue;
 
             std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
             if (!tpl) {

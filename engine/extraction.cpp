@@ -1,5 +1,8 @@
 #include "engine/extraction.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -13,11 +16,15 @@
 #include "model/field_vocabulary.h"
 #include "model/message.h"
 #include "model/template.h"
+#include "model/template_pattern.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
+#include "settings/logs.h"
+#include "settings/report_capture.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/encoded_words.h"
 #include "sources/mail_source.h"
 
 namespace tallix::engine {
@@ -49,6 +56,14 @@ double NumberOf(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The values of the template's variables for one message (or one of its attachments) and
+// the lines they make: one, or one per occurrence of the repeated variables.
+void MakeLines(RunContext& run, MessageWork& message, TemplateWork& work);
+
+}  // namespace
+
 void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
     bool finished = Guard(context::kParseMessage, [&] {
         if (!message.source.Message()) {
@@ -58,26 +73,20 @@ void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work) {
         LetEventsRun();
         if (!MatchesFilter(run, message, *work.tpl)) return;
         message.templateStatus.at(work.index) = TemplateOutcome::Parsed;
-        std::int32_t count = work.tpl->colFields()->Count();
-        for (std::int32_t k = 1; k <= count; ++k) {
-            if (!ParseVariable(run, message, work, k)) message.MarkTemplateFailed(work.index);
-            LetEventsRun();
+        work.lines.clear();
+        work.outputLine.clear();
+        if (!work.tpl->PerAttachment()) {
+            work.attachment = 0;
+            MakeLines(run, message, work);
+            return;
         }
-        if (run.settings.useScripts) {
-            // A script that failed leaves the line without what it was to give: the template
-            // fails for this message, no line is written and the message is not deleted.
-            if (!DoScripts(run, work)) {
-                message.MarkTemplateFailed(work.index);
-                return;
-            }
-            // The scripts may have changed this message's copy of the output definition or of
-            // the delimiter word; the line is built from what they say now.
-            work.delimiter = ",";
-            work.outputOrder = ParseOutput(work.tpl->colOutPutLines()->Item(1), work.delimiter);
-            SetDelimiter(work);
+        // A line for each attachment, in the message's order; none without.
+        const std::int32_t count = AttachmentCount(message.Message());
+        for (std::int32_t a = 1; a <= count; ++a) {
+            work.attachment = a;
+            MakeLines(run, message, work);
         }
-        CreateOutputString(work);
-        if (!AppendOutput(run, work)) message.MarkTemplateFailed(work.index);
+        work.attachment = 0;
     });
     if (!finished) message.MarkTemplateFailed(work.index);
 }
@@ -114,11 +123,74 @@ constexpr std::array kFieldReaders{
              [](txMessage& m, const MessageWork&) { return m.ReceipentAddress(); }},
 };
 
+// What a date or time field's name is followed by when the template writes it in ISO form:
+// the kept text of "MSG_SENT_DATE/ISO" is not the kept text of "MSG_SENT_DATE".
+constexpr std::string_view kIsoSuffix = "/ISO";
+
+bool IsDateField(std::string_view field) {
+    return field == kFieldMsgSentDate || field == kFieldMsgReceiveDate;
+}
+bool IsTimeField(std::string_view field) {
+    return field == kFieldMsgSentTime || field == kFieldMsgReceiveTime;
+}
+
+// The header `name` of the message's header text: the first of that name (any case), its
+// folded lines joined, encoded words decoded; "" when the message has none.
+std::string HeaderValue(std::string_view header, std::string_view name) {
+    if (name.empty()) return {};
+    std::string value;
+    bool inField = false;
+    std::size_t at = 0;
+    while (at < header.size()) {
+        std::size_t end = header.find_first_of("\r\n", at);
+        if (end == std::string_view::npos) end = header.size();
+        const std::string_view line = header.substr(at, end - at);
+        at = end;
+        if (at < header.size() && header[at] == '\r') ++at;
+        if (at < header.size() && header[at] == '\n') ++at;
+        if (line.empty()) break;  // the end of the message's own header
+        const bool folded = line.front() == ' ' || line.front() == '\t';
+        if (inField) {
+            if (!folded) break;
+            value += line;
+            continue;
+        }
+        if (folded) continue;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        if (!EqualsNoCase(TrimView(line.substr(0, colon)), name)) continue;
+        value = line.substr(colon + 1);
+        inField = true;
+    }
+    return sources::DecodeEncodedWords(Trim(value));
+}
+
+// The attachment file's name as the message gave it (the source stores it under a prefix).
+std::string AttachmentName(const std::string& path) {
+    std::string name = JustFileName(path);
+    if (name.starts_with("$$")) name.erase(0, 2);
+    return name;
+}
+
+std::string AttachmentSize(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return std::to_string(static_cast<long long>(st.st_size));
+}
+
+// A date or time text in ISO form; the text as it is when it does not read as one.
+std::string IsoForm(const std::string& text, bool date) {
+    if (TrimView(text).empty()) return text;
+    const std::optional<DateValue> value = ParseDate(text);
+    if (!value) return text;
+    return date ? IsoDate(*value) : IsoTime(*value);
+}
+
 // GetValue's work; false when it failed (and was reported).
 bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int32_t attachmentIndex,
                std::string& result) {
     return Guard(context::kGetValue, [&] {
-        const std::string field = Trim(fieldName);
+        std::string field = Trim(fieldName);
         txMessage& m = message.Message();
         if (field == kFieldAttachment) {
             if (attachmentIndex == 0) return;
@@ -126,9 +198,36 @@ bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int3
             if (m.bIsHtml()) errStripHtml(result);
             return;
         }
+        if (const std::string_view header = HeaderFieldName(field); !header.empty()) {
+            result = HeaderValue(m.Header(), header);
+            return;
+        }
+        if (field == kFieldAttachmentName || field == kFieldAttachmentSize ||
+            field == kFieldAttachmentType) {
+            const auto attachments = m.Attachments();
+            if (attachmentIndex < 1 || !attachments || attachmentIndex > attachments->Count())
+                return;
+            const std::string path = attachments->Item(attachmentIndex);
+            if (field == kFieldAttachmentName)
+                result = AttachmentName(path);
+            else if (field == kFieldAttachmentSize)
+                result = AttachmentSize(path);
+            else
+                result = m.AttachmentType(attachmentIndex);
+            return;
+        }
+        const bool iso = field.ends_with(kIsoSuffix);
+        if (iso) field.resize(field.size() - kIsoSuffix.size());
         for (const FieldRow& row : kFieldReaders) {
             if (row.name == field) {
-                result = row.read(m, message);
+                if (iso && IsDateField(field)) {
+                    const std::string full =
+                        field == kFieldMsgSentDate ? m.SentDate() : m.ReceiveDate();
+                    result = IsoForm(full, true);
+                } else {
+                    result = row.read(m, message);
+                    if (iso && IsTimeField(field)) result = IsoForm(result, false);
+                }
                 return;
             }
         }
@@ -166,10 +265,19 @@ std::string GetDateString(const MessageWork& message, std::string_view which) {
 
 namespace {
 
-VariableSearch SearchOf(const clsExportField& variable) {
+VariableSearch SearchOf(const clsExportField& variable, const clsTemplate& tpl) {
     VariableSearch search;
     search.field = UCase(variable.FieldType());
+    if (EqualsNoCase(tpl.DateFormat(), kDateFormatIso) &&
+        (IsDateField(search.field) || IsTimeField(search.field)))
+        search.field += kIsoSuffix;
     search.ignoreCase = variable.MatchCase() == "0";
+    search.patternText = tpl.Pattern(variable.FieldNameRef());
+    if (!search.patternText.empty()) {
+        PatternError error;
+        search.pattern = CompiledPattern::Compile(search.patternText, search.ignoreCase, error);
+        return search;
+    }
     search.start = variable.FindStart();
     search.stop = variable.FindStop();
     if (search.ignoreCase) {
@@ -183,52 +291,193 @@ VariableSearch SearchOf(const clsExportField& variable) {
 
 constexpr std::size_t kKeptSearches = 1024;  // above this, entries of gone variables are dropped
 
-// The value between the start and the stop string in `text` (the field's text, or attachment
-// `index`'s); nothing when either is not found or the stop does not lie after the start.
-std::optional<std::string> CutValue(RunContext& run, MessageWork& message,
-                                    const VariableSearch& search, std::int32_t index,
-                                    const std::string& text) {
-    const std::string& working = search.ignoreCase ? run.fields.Upper(search.field, index) : text;
-    std::size_t s = FindStartPos(search.start, working, search.wholeWord);
-    // Only the first occurrence is looked at: when it does not begin a line, nothing is found.
-    if (search.lineStartOnly && s > search.start.size() + 1 &&
-        !IsLineBreak(working[s - search.start.size() - 2]))
-        s = 0;
-    if (s == 0) return std::nullopt;
-    const std::size_t e = FindStopPos(search.stop, working, s);
-    if (e <= s) return std::nullopt;
-    // A trial notes where the value was cut from (ParseVariable adds the variable).
-    if (std::vector<FoundText>* found = message.found)
-        found->push_back({0, search.field, index, s - 1, e - s});
-    return TrimLineBreaks(Trim(std::string_view(text).substr(s - 1, e - s)));
+// Where a value lies in a field's text: `length` bytes from `start` (0-based); `next` is where
+// the search for the next occurrence begins.
+struct Cut {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    std::size_t next = 0;
+};
+
+// Says once, for the message, that a pattern was stopped: in the error log in a run, among
+// the trial's reports in a trial.
+void NotePatternStopped(RunContext& run, const MessageWork& message, const TemplateWork& work,
+                        std::string_view variable, const std::string& problem) {
+    const std::string text = "Template " + work.tpl->FileName() + ", variable " +
+                             std::string(variable) + ": the pattern was stopped (" + problem +
+                             ") on a message of " + message.source.ID() +
+                             "; the value is left empty";
+    if (run.mode == ApplyMode::Trial) {
+        if (ReportCapture* capture = ReportCapture::Active()) capture->Add(text);
+        return;
+    }
+    WriteLog(kErrorLog, text);
 }
 
-// The variable's value from its field, or from the first attachment, in order, that holds it;
-// a blank text ends the search.
-std::string ValueOf(RunContext& run, MessageWork& message, const VariableSearch& search) {
+// The first value at or after byte `from` of `text` (the field's text, or attachment
+// `index`'s); nothing when none is found. `stopped` is set when a pattern hit its limits.
+std::optional<Cut> CutFrom(RunContext& run, const VariableSearch& search, std::int32_t index,
+                           const std::string& text, std::size_t from, std::string& stopped) {
+    if (!search.patternText.empty()) {
+        if (!search.pattern) return std::nullopt;
+        const CompiledPattern::Match m = search.pattern->Find(text, from);
+        if (m.outcome == CompiledPattern::Outcome::Found) {
+            // An empty match goes on one byte further, so a repeat always moves on.
+            const std::size_t next = m.matchEnd > from ? m.matchEnd : from + 1;
+            return Cut{m.valueStart, m.valueLength, next};
+        }
+        if (m.outcome != CompiledPattern::Outcome::NotFound) stopped = m.problem;
+        return std::nullopt;
+    }
+    const std::string& working = search.ignoreCase ? run.fields.Upper(search.field, index) : text;
+    if (from > working.size()) return std::nullopt;
+    const std::string_view rest = std::string_view(working).substr(from);
+    std::size_t s = FindStartPos(search.start, rest, search.wholeWord);
+    // Only the first occurrence is looked at: when it does not begin a line, nothing is found.
+    if (search.lineStartOnly && from + s > search.start.size() + 1 &&
+        !IsLineBreak(working[from + s - search.start.size() - 2]))
+        s = 0;
+    if (s == 0) return std::nullopt;
+    const std::size_t e = FindStopPos(search.stop, rest, s);
+    if (e <= s) return std::nullopt;
+    return Cut{from + s - 1, e - s, from + e - 1};
+}
+
+// The values of a variable, from its field or from the first attachment, in order, that
+// holds one (a blank text ends the search); only the first unless `every`. With a line per
+// attachment the attachment fields are that attachment's.
+std::vector<std::string> ValuesOf(RunContext& run, MessageWork& message, const TemplateWork& work,
+                                  std::string_view variable, const VariableSearch& search,
+                                  bool every) {
+    std::vector<std::string> values;
     const bool attachments = search.field == kFieldAttachment;
-    const std::int32_t last = attachments ? AttachmentCount(message.Message()) : 0;
-    for (std::int32_t index = attachments ? 1 : 0; index <= last; ++index) {
+    const bool aboutAttachment = search.field == kFieldAttachmentName ||
+                                 search.field == kFieldAttachmentSize ||
+                                 search.field == kFieldAttachmentType;
+    std::int32_t first = 0, last = 0;
+    if (attachments) {
+        first = work.attachment ? work.attachment : 1;
+        last = work.attachment ? work.attachment : AttachmentCount(message.Message());
+    } else if (aboutAttachment) {
+        first = last = work.attachment ? work.attachment : 1;
+    }
+    std::string stopped;
+    for (std::int32_t index = first; index <= last; ++index) {
         const std::string& text = FieldText(run, message, search.field, index);
         if (TrimView(text).empty()) break;
-        if (std::optional<std::string> value = CutValue(run, message, search, index, text))
-            return std::move(*value);
+        std::size_t from = 0;
+        while (std::optional<Cut> cut = CutFrom(run, search, index, text, from, stopped)) {
+            // A trial notes where the value was cut from (ParseVariable adds the variable).
+            if (std::vector<FoundText>* found = message.found)
+                found->push_back({0, search.field, index, cut->start, cut->length});
+            std::string value = std::string(std::string_view(text).substr(cut->start, cut->length));
+            // A start and stop text cut a value that is trimmed; a pattern's group is the value.
+            values.push_back(search.patternText.empty() ? TrimLineBreaks(Trim(value))
+                                                        : std::move(value));
+            if (!every || cut->next <= from) break;
+            from = cut->next;
+        }
+        if (!stopped.empty()) {
+            NotePatternStopped(run, message, work, variable, stopped);
+            values.clear();
+            break;
+        }
+        if (!values.empty()) break;
     }
-    return {};
+    return values;
+}
+
+// A variable's value as the output takes it.
+std::string AsStored(const clsExportField& variable, std::string value) {
+    if (NumberOf(variable.UseQuotes()) == 1) return ChangeQuotes(value);
+    return value;
 }
 
 }  // namespace
 
-const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField>& variable) {
+const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField>& variable,
+                                            const clsTemplate& tpl) {
     if (auto it = m_kept.find(variable.get());
         it != m_kept.end() && it->second.variable.lock() == variable)
         return it->second.search;
     if (m_kept.size() >= kKeptSearches)
         std::erase_if(m_kept, [](const auto& entry) { return entry.second.variable.expired(); });
     Kept& entry = m_kept[variable.get()];
-    entry = Kept{variable, SearchOf(*variable)};
+    entry = Kept{variable, SearchOf(*variable, tpl)};
     return entry.search;
 }
+
+namespace {
+
+// The values of variable `position` at every occurrence; false when it failed (reported).
+bool ParseRepeated(RunContext& run, MessageWork& message, TemplateWork& work, std::int32_t position,
+                   std::vector<std::string>& values) {
+    return Guard(context::kParseVariable, [&] {
+        auto variable = work.tpl->colFields()->Item(position);
+        if (!variable) Raise(kErrSubscript);
+        std::vector<FoundText>* found = message.found;
+        const std::size_t noted = found ? found->size() : 0;
+        values = ValuesOf(run, message, work, variable->FieldNameRef(),
+                          run.searches.For(variable, *work.tpl), true);
+        if (found)
+            for (std::size_t i = noted; i < found->size(); ++i) (*found)[i].variable = position;
+        for (std::string& value : values) value = AsStored(*variable, std::move(value));
+    });
+}
+
+void MakeLines(RunContext& run, MessageWork& message, TemplateWork& work) {
+    const auto fields = work.tpl->colFields();
+    const std::int32_t count = fields->Count();
+    const std::vector<std::string> repeatedNames = work.tpl->RepeatedVariables();
+    const auto repeated = [&](const std::string& name) {
+        const std::string_view trimmed = TrimView(name);
+        return std::any_of(repeatedNames.begin(), repeatedNames.end(),
+                           [&](const std::string& r) { return EqualsNoCase(r, trimmed); });
+    };
+    // The occurrences of each repeated variable, by position.
+    std::vector<std::pair<std::int32_t, std::vector<std::string>>> occurrences;
+    std::size_t lines = 1;
+    for (std::int32_t k = 1; k <= count; ++k) {
+        auto variable = fields->Item(k);
+        if (variable && !repeatedNames.empty() && repeated(variable->FieldNameRef())) {
+            std::vector<std::string> values;
+            if (!ParseRepeated(run, message, work, k, values))
+                message.MarkTemplateFailed(work.index);
+            if (occurrences.empty()) lines = 0;
+            lines = std::max(lines, values.size());
+            occurrences.emplace_back(k, std::move(values));
+        } else if (!ParseVariable(run, message, work, k)) {
+            message.MarkTemplateFailed(work.index);
+        }
+        LetEventsRun();
+    }
+    // Line i takes occurrence i of every repeated variable (empty where one has fewer); the
+    // other variables keep their one value.
+    for (std::size_t line = 0; line < lines; ++line) {
+        for (auto& [position, values] : occurrences)
+            if (auto variable = fields->Item(position))
+                variable->SetValue(line < values.size() ? values[line] : std::string());
+        if (run.settings.useScripts) {
+            // A script that failed leaves the line without what it was to give: the template
+            // fails for this message, no (further) line is written and the message is not
+            // deleted.
+            if (!DoScripts(run, work)) {
+                message.MarkTemplateFailed(work.index);
+                return;
+            }
+            // The scripts may have changed this message's copy of the output definition or of
+            // the delimiter word; the line is built from what they say now.
+            work.delimiter = ",";
+            work.outputOrder = ParseOutput(work.tpl->colOutPutLines()->Item(1), work.delimiter);
+            SetDelimiter(work);
+        }
+        CreateOutputString(work);
+        work.lines.push_back(work.outputLine);
+        if (!AppendOutput(run, work)) message.MarkTemplateFailed(work.index);
+    }
+}
+
+}  // namespace
 
 bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,
                    std::int32_t position) {
@@ -237,10 +486,10 @@ bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,
         if (!variable) Raise(kErrSubscript);
         std::vector<FoundText>* found = message.found;
         const std::size_t noted = found ? found->size() : 0;
-        const std::string value = ValueOf(run, message, run.searches.For(variable));
+        std::vector<std::string> values = ValuesOf(run, message, work, variable->FieldNameRef(),
+                                                   run.searches.For(variable, *work.tpl), false);
         if (found && found->size() > noted) found->back().variable = position;
-        variable->SetValue(value);
-        if (NumberOf(variable->UseQuotes()) == 1) variable->SetValue(ChangeQuotes(value));
+        variable->SetValue(AsStored(*variable, values.empty() ? std::string() : values.front()));
     });
 }
 

@@ -1,5 +1,7 @@
 #include "engine/extraction_text.h"
 
+#include <cmath>
+
 #include "engine/procedure_contexts.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
@@ -134,7 +136,139 @@ std::string DelimiterFor(std::string_view outputDeliminator, std::string_view cu
     if (outputDeliminator == kDelimiterComma) return ",";
     if (outputDeliminator == kDelimiterSpace) return " ";
     if (outputDeliminator == kDelimiterTab) return "\t";
+    if (outputDeliminator == kDelimiterSemicolon) return ";";
     return std::string(current);
+}
+
+namespace {
+
+std::string TwoDigits(long long n) {
+    std::string t = std::to_string(n);
+    return t.size() < 2 ? "0" + t : t;
+}
+
+}  // namespace
+
+std::string IsoDate(double dateValue) {
+    // Days since 1899-12-30 to a civil date (days from 1970-01-01 first).
+    long long z = static_cast<long long>(std::floor(dateValue)) - 25569 + 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const long long day = doy - (153 * mp + 2) / 5 + 1;
+    const long long month = mp < 10 ? mp + 3 : mp - 9;
+    const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    std::string y = std::to_string(year);
+    while (y.size() < 4) y.insert(0, "0");
+    return y + "-" + TwoDigits(month) + "-" + TwoDigits(day);
+}
+
+std::string IsoTime(double dateValue) {
+    const double fraction = std::fabs(dateValue - std::trunc(dateValue));
+    long long seconds = std::llround(fraction * 86400.0);
+    if (seconds >= 86400) seconds = 86399;
+    return TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
+           TwoDigits(seconds % 60);
+}
+
+std::string CsvField(std::string_view value, std::string_view delimiter, bool always) {
+    const bool quote = always || value.find_first_of("\"\r\n") != std::string_view::npos ||
+                       (!delimiter.empty() && value.find(delimiter) != std::string_view::npos);
+    if (!quote) return std::string(value);
+    std::string out = "\"";
+    for (const char c : value) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `i`, 0 when the bytes there are not one.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = b(i);
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    if (b(i + 1) < low || b(i + 1) > high) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+    static constexpr std::string_view kHex = "0123456789abcdef";
+    std::string out = "\"";
+    out.reserve(text.size() + 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) {
+            // A byte that is not part of UTF-8 would make the whole line unreadable to a JSON
+            // reader: it becomes the replacement character.
+            if (const std::size_t n = Utf8Length(text, i)) {
+                out.append(text.substr(i, n));
+                i += n - 1;
+            } else {
+                out += "\\ufffd";
+            }
+            continue;
+        }
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (u < 0x20 || u == 0x7F) {
+                    out += "\\u00";
+                    out += kHex[u >> 4];
+                    out += kHex[u & 0xF];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string GuardFormula(std::string value) {
+    if (!value.empty() && (value.front() == '=' || value.front() == '+' || value.front() == '-' ||
+                           value.front() == '@' || value.front() == '\t' || value.front() == '\r'))
+        value.insert(0, 1, '\'');
+    return value;
 }
 
 }  // namespace tallix::engine

@@ -40,7 +40,20 @@ std::string StripLF(std::string_view text);
 // Blanks trimmed at both ends and runs of blanks reduced to one; CR, LF and tab are kept and
 // neither end nor start a run.
 std::string StripExtras(std::string_view text);
-// The delimiter for "COMMA", "SPACE" and "TAB"; `current` for anything else.
+// The delimiter for "COMMA", "SPACE", "TAB" and "SEMICOLON"; `current` for anything else.
 std::string DelimiterFor(std::string_view outputDeliminator, std::string_view current);
+
+// A date as YYYY-MM-DD and a time of day as HH:MM:SS (24-hour).
+std::string IsoDate(double dateValue);
+std::string IsoTime(double dateValue);
+
+// A CSV field (RFC 4180): quoted when `always` or when it holds the delimiter, a quotation
+// mark, CR or LF; quotation marks inside doubled.
+std::string CsvField(std::string_view value, std::string_view delimiter, bool always);
+// A JSON string literal of `text` (UTF-8 passed through; control characters escaped).
+std::string JsonString(std::string_view text);
+// `value` after "'" when it begins with = + - @ TAB or CR (a spreadsheet would read it as a
+// formula).
+std::string GuardFormula(std::string value);
 
 }  // namespace tallix::engine

@@ -73,12 +73,17 @@ int OutputFiles::Open(const std::string& path) {
     return 0;
 }
 
-int OutputFiles::Append(const std::string& path, std::string_view line) {
+int OutputFiles::Append(const std::string& path, std::string_view line, const LineForm& form) {
     if (int error = Open(path)) return error;
     File& file = FileFor(path);
     std::string bytes;
-    bytes.reserve(line.size() + 2);
-    bytes.append(line).append("\r\n");
+    if (!form.preamble.empty()) {
+        // The byte-order mark and the header row start a new (empty) file only.
+        const off_t size = ::lseek(file.fd, 0, SEEK_END);
+        if (size < 0) return errno;
+        if (size == 0) bytes = form.preamble;
+    }
+    bytes.append(line).append(form.end);
     // One write, so a run killed at any moment leaves whole lines; a short write (a full disk)
     // goes on from where it stopped.
     std::string_view rest = bytes;
@@ -97,24 +102,30 @@ int OutputFiles::Append(const std::string& path, std::string_view line) {
     // another program appended before or after ours make the file's size differ from the
     // one counted here, which the next duplicate check notices before it uses the index.
     using Tail = File::Tail;
-    const bool startsLine = file.tail == Tail::Empty || file.tail == Tail::LineEnd ||
-                            (file.tail == Tail::LoneCr && bytes.front() != '\n');
-    if (!startsLine) {
+    const bool startsLine =
+        form.split == LineSplit::Lf
+            ? file.tail == Tail::Empty || file.tail == Tail::LineEnd || file.tail == Tail::LfEnd
+            : file.tail == Tail::Empty || file.tail == Tail::LineEnd ||
+                  (file.tail == Tail::LoneCr && bytes.front() != '\n');
+    if (!startsLine || form.split != file.split) {
         file.indexed = false;
         return 0;
     }
-    ForEachReadLine(bytes, [&](std::string_view l) { file.lines.insert(Trim(l)); });
+    ForEachReadLine(
+        bytes, [&](std::string_view l) { file.lines.insert(Trim(l)); }, form.split);
     file.size += static_cast<off_t>(bytes.size());
-    file.tail = Tail::LineEnd;
+    file.tail = bytes.ends_with("\r\n") ? Tail::LineEnd : Tail::LfEnd;
     return 0;
 }
 
-int OutputFiles::Reindex(const std::string& path, File& file) {
+int OutputFiles::Reindex(const std::string& path, File& file, LineSplit split) {
     file.indexed = false;
     file.lines.clear();
+    file.split = split;
     std::string content;
     if (int error = ReadRegularFile(path, content)) return error;
-    ForEachReadLine(content, [&](std::string_view l) { file.lines.insert(Trim(l)); });
+    ForEachReadLine(
+        content, [&](std::string_view l) { file.lines.insert(Trim(l)); }, split);
     const off_t size = ::lseek(file.fd, 0, SEEK_END);
     if (size < 0) return errno;
     // Indexed only when nothing was added while we read.
@@ -125,13 +136,16 @@ int OutputFiles::Reindex(const std::string& path, File& file) {
         file.tail = Tail::Empty;
     else if (content.ends_with("\r\n"))
         file.tail = Tail::LineEnd;
+    else if (content.back() == '\n')
+        file.tail = Tail::LfEnd;
     else
         file.tail = content.back() == '\r' ? Tail::LoneCr : Tail::OpenLine;
     file.indexed = true;
     return 0;
 }
 
-int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, bool& found) {
+int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, bool& found,
+                           const LineForm& form) {
     found = false;
     if (int error = Open(path)) return error;
     File& file = FileFor(path);
@@ -139,8 +153,8 @@ int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, 
     // in the path's place is noticed by Open.
     const off_t size = ::lseek(file.fd, 0, SEEK_END);
     if (size < 0) return errno;
-    if (!file.indexed || size != file.size) {
-        if (int error = Reindex(path, file)) return error;
+    if (!file.indexed || size != file.size || file.split != form.split) {
+        if (int error = Reindex(path, file, form.split)) return error;
         if (!file.indexed) {
             // The file grew while it was read: answer from what was read.
             found = file.lines.count(trimmed) != 0;

@@ -19,13 +19,34 @@
 
 namespace tallix::engine {
 
-// Calls `line` with each line of `bytes` as the duplicate check reads a file: a line ends at
-// CR LF or at a lone CR; a lone LF is part of the line; a last line without an end counts too.
+// How a file is read back into lines for the duplicate check: delimited lines end at CR LF or
+// a lone CR (a lone LF is part of the line); JSON Lines end at LF; a CSV record ends at CR LF
+// or a lone CR outside quotation marks.
+enum class LineSplit { CrLf, Lf, CsvRecords };
+
+// How a template's lines are written: the end of each, the split its file is read with, and
+// what an empty file gets before the first line (the byte-order mark, the header row).
+struct LineForm {
+    std::string_view end = "\r\n";
+    LineSplit split = LineSplit::CrLf;
+    std::string preamble;
+};
+
+// Calls `line` with each line of `bytes` as the duplicate check reads a file (see LineSplit);
+// a last line without an end counts too.
 template <class Line>
-void ForEachReadLine(std::string_view bytes, Line&& line) {
+void ForEachReadLine(std::string_view bytes, Line&& line, LineSplit split = LineSplit::CrLf) {
     std::size_t start = 0;
+    bool quoted = false;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\r') continue;
+        if (split == LineSplit::CsvRecords && bytes[i] == '"') quoted = !quoted;
+        if (split == LineSplit::Lf) {
+            if (bytes[i] != '\n') continue;
+            line(bytes.substr(start, i - start));
+            start = i + 1;
+            continue;
+        }
+        if (bytes[i] != '\r' || quoted) continue;
         line(bytes.substr(start, i - start));
         if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
         start = i + 1;
@@ -41,10 +62,13 @@ class OutputSink {
     virtual ~OutputSink() = default;
     // The file can be appended to (a run opens, or creates, it now).
     virtual int Open(const std::string& path) = 0;
-    // Sets `found` when a line of the file, trimmed of spaces, equals `trimmed`.
-    virtual int HoldsLine(const std::string& path, const std::string& trimmed, bool& found) = 0;
-    // Appends `line` and CR LF.
-    virtual int Append(const std::string& path, std::string_view line) = 0;
+    // Sets `found` when a line of the file (read as `form` says), trimmed of spaces, equals
+    // `trimmed`.
+    virtual int HoldsLine(const std::string& path, const std::string& trimmed, bool& found,
+                          const LineForm& form = {}) = 0;
+    // Appends `line` and the form's line end; an empty file gets the form's preamble first.
+    virtual int Append(const std::string& path, std::string_view line,
+                       const LineForm& form = {}) = 0;
     // Prints the record `record` makes (a template whose output file is "printer"); a run
     // raises a missing printer before the record is made, and a printer failure, to its caller.
     virtual void Print(const std::function<std::string()>& record) = 0;
@@ -60,11 +84,13 @@ class OutputFiles final : public OutputSink {
     // The file at `path` is open for appending (opened, or created, now if the path changed).
     // 0, or the errno of the failure.
     int Open(const std::string& path) override;
-    // Appends `line` and CR LF with one write. 0, or the errno of the failure.
-    int Append(const std::string& path, std::string_view line) override;
+    // Appends `line` and the line end with one write (an empty file gets the preamble in the
+    // same write). 0, or the errno of the failure.
+    int Append(const std::string& path, std::string_view line, const LineForm& form = {}) override;
     // Sets `found` when a line of the file, trimmed of spaces, equals `trimmed`.
     // 0, or the errno of the failure.
-    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found) override;
+    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found,
+                  const LineForm& form = {}) override;
     // Prints the record on the current printer and ends the document; no printer, or a
     // printer failure, is raised.
     void Print(const std::function<std::string()>& record) override;
@@ -81,11 +107,12 @@ class OutputFiles final : public OutputSink {
         bool indexed = false;
         off_t size = 0;
         // How the indexed file ends: whether the next byte written starts a new line.
-        enum class Tail { Empty, LineEnd, LoneCr, OpenLine } tail = Tail::Empty;
+        enum class Tail { Empty, LineEnd, LfEnd, LoneCr, OpenLine } tail = Tail::Empty;
         std::unordered_set<std::string> lines;
+        LineSplit split = LineSplit::CrLf;  // how the index was read
     };
     void Close(File& file);
-    int Reindex(const std::string& path, File& file);
+    int Reindex(const std::string& path, File& file, LineSplit split);
     File& FileFor(const std::string& path);
 
     FileWatch& m_watch;

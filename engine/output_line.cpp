@@ -15,32 +15,78 @@ namespace {
 
 constexpr std::string_view kCouldNotWrite = "Could not write to output file: ";
 
-// The value the output definition's entry names, quoted and flattened as its variable says;
-// "" when no variable has that name.
-std::string ValueFor(const std::vector<colExportFields::Pointer>& fields, std::string_view entry) {
-    const std::string_view wanted = TrimView(entry);
-    for (const auto& field : fields) {
-        if (TrimView(field->FieldNameRef()) != wanted) {
-            LetEventsRun();
-            continue;
-        }
-        std::string text = Trim(field->Value());
-        if (field->UseQuotes() == "1") text = "\"" + text + "\"";
-        if (field->RemoveLF() == "1") text = StripLF(text);
-        return text;
-    }
-    return {};
+enum class Format { Delimited, Csv, Jsonl };
+
+Format FormatOf(const clsTemplate& tpl) {
+    const std::string format = UCase(Trim(tpl.OutputFormat()));
+    if (format == kFormatCsv) return Format::Csv;
+    if (format == kFormatJsonl) return Format::Jsonl;
+    return Format::Delimited;
 }
 
-// Every value of the definition followed by `separator`.
+// The variable the output definition's entry names, or nullptr.
+const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& fields,
+                                  std::string_view entry) {
+    const std::string_view wanted = TrimView(entry);
+    for (const auto& field : fields) {
+        if (TrimView(field->FieldNameRef()) == wanted) return field.get();
+        LetEventsRun();
+    }
+    return nullptr;
+}
+
+// The value of a variable as the line holds it: trimmed, flattened as its variable says,
+// guarded against formulas when the template says; in quotes as the variable says only in
+// the delimited format (CSV quotes by its own rule, JSON always).
+std::string ValueText(const clsExportField* field, Format format, bool guard) {
+    if (!field) return {};
+    std::string text = Trim(field->Value());
+    if (guard) text = GuardFormula(std::move(text));
+    if (format == Format::Delimited && field->UseQuotes() == "1") text = "\"" + text + "\"";
+    if (field->RemoveLF() == "1") text = StripLF(text);
+    return text;
+}
+
+// Every value of the definition followed by `separator` (the delimited format, and the
+// printed record).
 void BuildRecord(const TemplateWork& work, std::string& out, const std::string& separator) {
     out.clear();
     const auto fields = work.tpl->colFields()->NewEnum();
+    const bool guard = work.tpl->FormulaGuard();
     for (const std::string& entry : work.outputOrder) {
-        out += ValueFor(fields, entry);
+        out += ValueText(VariableFor(fields, entry), Format::Delimited, guard);
         out += separator;
         LetEventsRun();
     }
+}
+
+// One line of `texts` in the template's format: `names` are the JSON keys (none: the texts
+// are the output names of a header row).
+std::string FormatLine(const TemplateWork& work, Format format,
+                       const std::vector<std::string>& texts, const std::vector<std::string>* names,
+                       const std::vector<bool>& alwaysQuote) {
+    std::string line;
+    if (format == Format::Jsonl) {
+        line += names ? "{" : "[";
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (i) line += ",";
+            if (names) line += JsonString((*names)[i]) + ":";
+            line += JsonString(texts[i]);
+        }
+        line += names ? "}" : "]";
+        return line;
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i) line += work.delimiter;
+        line += CsvField(texts[i], work.delimiter, i < alwaysQuote.size() && alwaysQuote[i]);
+    }
+    return line;
+}
+
+std::vector<std::string> OutputNames(const TemplateWork& work) {
+    std::vector<std::string> names;
+    for (const std::string& entry : work.outputOrder) names.push_back(Trim(entry));
+    return names;
 }
 
 }  // namespace
@@ -52,12 +98,53 @@ void SetDelimiter(TemplateWork& work) {
 
 void CreateOutputString(TemplateWork& work) {
     Guard(context::kCreateOutputString, [&] {
-        BuildRecord(work, work.outputLine, work.delimiter);
-        if (!work.outputLine.empty()) {
-            work.outputLine.pop_back();  // the delimiter after the last value
-            work.outputLine = StripExtras(TrimLineBreaks(work.outputLine));
+        const Format format = FormatOf(*work.tpl);
+        if (format == Format::Delimited) {
+            BuildRecord(work, work.outputLine, work.delimiter);
+            if (!work.outputLine.empty()) {
+                work.outputLine.pop_back();  // the delimiter after the last value
+                work.outputLine = StripExtras(TrimLineBreaks(work.outputLine));
+            }
+            return;
         }
+        const auto fields = work.tpl->colFields()->NewEnum();
+        const bool guard = work.tpl->FormulaGuard();
+        std::vector<std::string> texts;
+        std::vector<bool> always;
+        for (const std::string& entry : work.outputOrder) {
+            const clsExportField* field = VariableFor(fields, entry);
+            texts.push_back(ValueText(field, format, guard));
+            always.push_back(field && field->UseQuotes() == "1");
+            LetEventsRun();
+        }
+        const std::vector<std::string> names = OutputNames(work);
+        work.outputLine = FormatLine(work, format, texts, &names, always);
     });
+}
+
+LineForm FormOf(const TemplateWork& work) {
+    LineForm form;
+    const Format format = FormatOf(*work.tpl);
+    form.split = format == Format::Jsonl ? LineSplit::Lf
+                 : format == Format::Csv ? LineSplit::CsvRecords
+                                         : LineSplit::CrLf;
+    form.end = format == Format::Jsonl ? "\n" : "\r\n";
+    if (work.tpl->ByteOrderMark()) form.preamble = "\xEF\xBB\xBF";
+    if (work.tpl->HeaderRow()) {
+        const std::vector<std::string> names = OutputNames(work);
+        if (format == Format::Delimited) {
+            std::string row;
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (i) row += work.delimiter;
+                row += names[i];
+            }
+            form.preamble += row;
+        } else {
+            form.preamble += FormatLine(work, format, names, nullptr, {});
+        }
+        form.preamble += form.end;
+    }
+    return form;
 }
 
 std::string CreatePrintString(const TemplateWork& work) {
@@ -69,7 +156,7 @@ std::string CreatePrintString(const TemplateWork& work) {
 bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
     return GuardValue(context::kIsDuplicate, false, [&] {
         bool found = false;
-        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found))
+        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found, FormOf(work)))
             RaiseErrno(error);
         return found;
     });
@@ -85,7 +172,8 @@ bool AppendOutput(RunContext& run, const TemplateWork& work) {
     return Guard(std::string(kCouldNotWrite) + path, [&] {
         bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path);
         if (write) {
-            if (int error = run.output->Append(path, work.outputLine)) RaiseErrno(error);
+            if (int error = run.output->Append(path, work.outputLine, FormOf(work)))
+                RaiseErrno(error);
             CountLine(run, work.index);
         }
         LetEventsRun();

@@ -1,7 +1,8 @@
 #pragma once
 // The record a template writes for a message: the values of its variables in the order of
-// its output definition, separated by its delimiter, appended to its output file with CR LF
-// (or printed, when the output file is the word "printer").
+// its output definition, appended to its output file (or printed, when the output file is the
+// word "printer"). Delimited (values separated by the delimiter, CR LF), CSV (RFC 4180 with
+// the template's delimiter, CR LF) or JSON Lines (an object of output names and values, LF).
 
 #include <string>
 #include <string_view>
@@ -15,6 +16,9 @@ namespace tallix::engine {
 void SetDelimiter(TemplateWork& work);
 // Builds the output line from the template's variables.
 void CreateOutputString(TemplateWork& work);
+// How the template's lines are written: their end, how its file is read back into lines, and
+// what a new file starts with (the byte-order mark, the header row).
+LineForm FormOf(const TemplateWork& work);
 // Writes the output line to the template's output file (or prints the record); false when the
 // line could not be written (reported). A printer failure is raised to the caller.
 bool AppendOutput(RunContext& run, const TemplateWork& work);

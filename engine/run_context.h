@@ -165,6 +165,11 @@ struct TemplateWork {
     std::string outputLine;
     std::vector<std::string> outputOrder;  // variable names of the definition, in order
     std::string delimiter = ",";
+    // The attachment the line is made for (from 1) when the template writes a line per
+    // attachment; 0 otherwise (the attachment fields then give the first attachment's).
+    std::int32_t attachment = 0;
+    // Every line made for the message, in order (a message may give several).
+    std::vector<std::string> lines;
 };
 
 // The template selection and the three switches back to their start values.

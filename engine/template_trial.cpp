@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 
@@ -62,7 +63,7 @@ int TrialOutput::Open(const std::string& path) {
     return ::access(dir.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
-int TrialOutput::Load(const std::string& path, File*& file) {
+int TrialOutput::Load(const std::string& path, File*& file, LineSplit split) {
     auto it = m_files.find(path);
     if (it == m_files.end()) {
         File loaded;
@@ -71,40 +72,53 @@ int TrialOutput::Load(const std::string& path, File*& file) {
             loaded.content.clear();  // a run would create it empty
         else if (error)
             return error;
-        ForEachReadLine(loaded.content, [&](std::string_view l) { loaded.lines.insert(Trim(l)); });
         it = m_files.emplace(path, std::move(loaded)).first;
+        it->second.split = split;
+        ForEachReadLine(
+            it->second.content, [&](std::string_view l) { it->second.lines.insert(Trim(l)); },
+            split);
+    } else if (it->second.split != split) {
+        File& f = it->second;
+        f.split = split;
+        f.lines.clear();
+        ForEachReadLine(
+            f.content, [&](std::string_view l) { f.lines.insert(Trim(l)); }, split);
     }
     file = &it->second;
     return 0;
 }
 
-int TrialOutput::HoldsLine(const std::string& path, const std::string& trimmed, bool& found) {
+int TrialOutput::HoldsLine(const std::string& path, const std::string& trimmed, bool& found,
+                           const LineForm& form) {
     found = false;
     if (int error = Open(path)) return error;
     File* file = nullptr;
-    if (int error = Load(path, file)) return error;
+    if (int error = Load(path, file, form.split)) return error;
     found = file->lines.count(trimmed) != 0;
     return 0;
 }
 
-int TrialOutput::Append(const std::string& path, std::string_view line) {
+int TrialOutput::Append(const std::string& path, std::string_view line, const LineForm& form) {
     if (int error = Open(path)) return error;
     File* file = nullptr;
-    if (int error = Load(path, file)) return error;
-    std::string bytes(line);
-    bytes += "\r\n";
+    if (int error = Load(path, file, form.split)) return error;
+    std::string bytes = file->content.empty() ? form.preamble : std::string();
+    bytes.append(line).append(form.end);
     const std::string& c = file->content;
     // The new bytes start a line of their own unless the file ends inside a line (or with a
     // CR that our LF would complete); then the lines are read again, as the duplicate check
     // of a run reads the file again.
-    const bool startsLine =
-        c.empty() || c.ends_with("\r\n") || (c.back() == '\r' && bytes.front() != '\n');
+    const bool startsLine = c.empty() || c.ends_with("\r\n") ||
+                            (form.split == LineSplit::Lf && c.back() == '\n') ||
+                            (c.back() == '\r' && bytes.front() != '\n');
     file->content += bytes;
     if (startsLine) {
-        ForEachReadLine(bytes, [&](std::string_view l) { file->lines.insert(Trim(l)); });
+        ForEachReadLine(
+            bytes, [&](std::string_view l) { file->lines.insert(Trim(l)); }, form.split);
     } else {
         file->lines.clear();
-        ForEachReadLine(file->content, [&](std::string_view l) { file->lines.insert(Trim(l)); });
+        ForEachReadLine(
+            file->content, [&](std::string_view l) { file->lines.insert(Trim(l)); }, form.split);
     }
     m_lines.push_back({path, std::string(line)});
     return 0;
@@ -149,6 +163,16 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
         (outcome == TemplateOutcome::Failed && MatchesFilter(m_run, message, *work.tpl));
     if (result.matched) {
         result.outputLine = work.outputLine;
+        result.lines = work.lines;
+        // Which lines a run would append: the trial output took them in order.
+        const auto& taken = m_output.Lines();
+        std::size_t next = linesBefore;
+        for (const std::string& line : work.lines) {
+            const bool appended = next < taken.size() &&
+                                  (taken[next].text == line || taken[next].path == kPrinterOutput);
+            if (appended) ++next;
+            result.linesWritten.push_back(appended);
+        }
         for (const auto& field : work.tpl->colFields()->NewEnum())
             result.variables.push_back({field->FieldName(), field->FieldType(), field->Value()});
     }
@@ -185,7 +209,10 @@ TrialSummary TrySource(const SettingsState& settings, const clsTemplate& tpl,
         m.reports.insert(m.reports.begin(), reading.begin(), reading.end());
         ++summary.messages;
         if (m.matched) ++summary.matched;
-        if (m.written) ++summary.written;
+        // Each line a run would append counts (a message may give several).
+        const auto appended = static_cast<std::int32_t>(
+            std::count(m.linesWritten.begin(), m.linesWritten.end(), true));
+        summary.written += std::max(appended, m.written ? 1 : 0);
         if (m.failed) ++summary.failed;
         if (progress && !progress(m, summary.total)) {
             summary.cancelled = true;

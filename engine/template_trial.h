@@ -35,8 +35,9 @@ class TrialOutput final : public OutputSink {
     // 0 when the file could be opened for appending as a run opens it, else the errno a run
     // would meet; nothing is created.
     int Open(const std::string& path) override;
-    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found) override;
-    int Append(const std::string& path, std::string_view line) override;
+    int HoldsLine(const std::string& path, const std::string& trimmed, bool& found,
+                  const LineForm& form = {}) override;
+    int Append(const std::string& path, std::string_view line, const LineForm& form = {}) override;
     // Keeps the record as a line "printed".
     void Print(const std::function<std::string()>& record) override;
 
@@ -50,8 +51,9 @@ class TrialOutput final : public OutputSink {
     struct File {
         std::string content;  // the real file's bytes as read, then the trial's lines
         std::unordered_set<std::string> lines;
+        LineSplit split = LineSplit::CrLf;
     };
-    int Load(const std::string& path, File*& file);
+    int Load(const std::string& path, File*& file, LineSplit split);
 
     std::unordered_map<std::string, File> m_files;
     std::vector<Line> m_lines;
@@ -71,8 +73,12 @@ struct TrialMessage {
     bool matched = false;  // the filter let the message through
     bool failed = false;   // something went wrong with the template on this message
     std::vector<TrialVariable> variables;
-    std::string outputLine;  // the line as a run builds it ("" when not matched)
+    std::string outputLine;  // the (last) line as a run builds it ("" when not matched)
     bool written = false;    // a run would append it (false: not matched, or a duplicate)
+    // Every line the message gives (one per attachment or per repeated occurrence), and
+    // whether a run would append each.
+    std::vector<std::string> lines;
+    std::vector<bool> linesWritten;
     std::vector<FoundText> found;
     std::vector<std::string> reports;   // what a run would have reported or asked
     std::vector<std::string> withheld;  // what the scripts would have done to files and programs
@@ -105,7 +111,7 @@ struct TrialSummary {
     std::int32_t total = 0;  // messages the source announced
     std::int32_t messages = 0;
     std::int32_t matched = 0;
-    std::int32_t written = 0;
+    std::int32_t written = 0;  // lines a run would append
     std::int32_t failed = 0;
     std::vector<std::string> reports;  // reports of the source itself (connecting, reading)
 };

@@ -1,5 +1,6 @@
 #include "engine/test_command.h"
 
+#include <algorithm>
 #include <ostream>
 #include <string_view>
 
@@ -46,13 +47,38 @@ void PrintMessage(const TrialMessage& m, std::ostream& out) {
     for (const TrialVariable& v : m.variables)
         out << "  " << v.name << " = \"" << VisibleText(v.value) << "\"\n";
     if (m.matched) {
-        out << "  Line: " << VisibleText(m.outputLine);
-        if (!m.written) out << "  (not written: " << (m.failed ? "failed" : "a duplicate") << ")";
-        out << '\n';
+        // Every line the message gives: one per attachment or per repeated occurrence.
+        for (std::size_t i = 0; i < m.lines.size(); ++i) {
+            out << "  Line: " << VisibleText(m.lines[i]);
+            if (i >= m.linesWritten.size() || !m.linesWritten[i])
+                out << "  (not written: " << (m.failed ? "failed" : "a duplicate") << ")";
+            out << '\n';
+        }
+        if (m.lines.empty()) out << "  No line (no attachment, or no occurrence)\n";
     }
     if (m.failed) out << "  Failed\n";
     for (const std::string& w : m.withheld) out << "  Not done: " << VisibleText(w) << '\n';
     PrintReports(m.reports, out, "  ");
+}
+
+// How the template writes its lines, and its patterns and repeated variables, when it has
+// any of the keys that say so.
+void PrintOutputForm(const clsTemplate& tpl, std::ostream& out) {
+    const std::string format = Trim(tpl.OutputFormat());
+    out << "Format: " << (format.empty() ? std::string(kFormatDelimited) : format);
+    if (tpl.PerAttachment()) out << ", a line per attachment";
+    if (tpl.FormulaGuard()) out << ", formula guard";
+    if (tpl.ByteOrderMark()) out << ", byte-order mark";
+    if (tpl.HeaderRow()) out << ", header row";
+    if (!Trim(tpl.DateFormat()).empty()) out << ", dates " << Trim(tpl.DateFormat());
+    out << '\n';
+    for (const auto& [name, pattern] : tpl.Patterns())
+        out << "Pattern " << name << ": " << VisibleText(pattern) << '\n';
+    if (const std::vector<std::string> items = tpl.RepeatedVariables(); !items.empty()) {
+        out << "Repeated:";
+        for (const std::string& item : items) out << ' ' << item;
+        out << '\n';
+    }
 }
 
 struct Totals {
@@ -64,7 +90,9 @@ void TrySourcePrinting(const clsTemplate& tpl, sources::MailSource& source, std:
     out << "Source: " << source.ID() << '\n';
     TrialSummary s = TrySource(Settings(), tpl, source, [&](const TrialMessage& m, std::int32_t) {
         PrintMessage(m, out);
-        if (m.matched && !m.written && !m.failed) ++totals.duplicates;
+        if (m.matched && !m.failed)
+            totals.duplicates += static_cast<std::int32_t>(
+                std::count(m.linesWritten.begin(), m.linesWritten.end(), false));
         return true;
     });
     if (!s.connected) out << "  Not connected\n";
@@ -102,6 +130,7 @@ int RunTestCommand(const std::vector<std::string>& args, std::ostream& out, std:
     out << "Template: " << path << '\n';
     out << "Output file: " << Trim(tpl.OutputFile())
         << (tpl.Active() ? "" : "  (inactive: a run skips it)") << '\n';
+    PrintOutputForm(tpl, out);
     PrintReports(capture.Texts(), out, "");
     capture.Clear();
 

@@ -7,7 +7,9 @@
 
 namespace tallix {
 class clsExportField;
-}
+class clsTemplate;
+class CompiledPattern;
+}  // namespace tallix
 
 namespace tallix::engine {
 
@@ -21,6 +23,11 @@ struct VariableSearch {
     std::string stop;
     std::string wholeWord;       // "0": the start string may stand inside a word
     bool lineStartOnly = false;  // only a start string that begins a line counts
+    // The variable's regular expression, searched instead of the start and stop texts (the
+    // field's own text, "Match Case" compiled in); `patternText` set and `pattern` null when
+    // it does not compile.
+    std::string patternText;
+    std::shared_ptr<const CompiledPattern> pattern;
 };
 
 // The searches of the variables in use, each made once per variable: without scripts one copy
@@ -30,7 +37,10 @@ struct VariableSearch {
 // variables.
 class VariableSearches {
   public:
-    const VariableSearch& For(const std::shared_ptr<clsExportField>& variable);
+    // The search of `variable` of `tpl` (its pattern, and how its dates are written, are the
+    // template's).
+    const VariableSearch& For(const std::shared_ptr<clsExportField>& variable,
+                              const clsTemplate& tpl);
 
   private:
     struct Kept {

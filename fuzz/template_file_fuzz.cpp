@@ -1,6 +1,7 @@
 // Template files as they lie in the template directory: reading any bytes gives a template
-// without a crash or a long loop, each variable's definition reads back the same from the
-// text it is written as, and the template can be written to a new file and read again.
+// without a crash or a long loop (patterns that do not compile included), each variable's
+// definition reads back the same from the text it is written as, and the template can be
+// written to a new file and read again with the same output keys, repeats and patterns.
 
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reread.ReadTemplate();
     FUZZ_CHECK(reread.VariableCount() == read.VariableCount(), copy);
     FUZZ_CHECK(reread.Active() == read.Active(), copy);
+    FUZZ_CHECK(reread.OutputFormat() == read.OutputFormat(), copy);
+    FUZZ_CHECK(reread.PerAttachment() == read.PerAttachment(), copy);
+    FUZZ_CHECK(reread.FormulaGuard() == read.FormulaGuard(), copy);
+    FUZZ_CHECK(reread.ByteOrderMark() == read.ByteOrderMark(), copy);
+    FUZZ_CHECK(reread.HeaderRow() == read.HeaderRow(), copy);
+    FUZZ_CHECK(reread.DateFormat() == read.DateFormat(), copy);
+    FUZZ_CHECK(reread.RepeatItems() == read.RepeatItems(), copy);
+    FUZZ_CHECK(reread.Patterns() == read.Patterns(), copy);
+    FUZZ_CHECK(reread.PatternProblem() == read.PatternProblem(), copy);
     Err().Clear();
     return 0;
 }

@@ -89,6 +89,18 @@ void txMessage::SetAttachments(std::shared_ptr<TextCollection> v) {
     LetProperty(kAttachments, m_attachments, std::move(v));
 }
 
+std::string txMessage::AttachmentType(std::int32_t index) const {
+    if (index < 1 || static_cast<std::size_t>(index) > m_attachmentTypes.size()) return {};
+    return m_attachmentTypes[static_cast<std::size_t>(index) - 1];
+}
+
+void txMessage::SetAttachmentType(std::int32_t index, std::string_view type) {
+    if (index < 1) return;
+    if (m_attachmentTypes.size() < static_cast<std::size_t>(index))
+        m_attachmentTypes.resize(static_cast<std::size_t>(index));
+    m_attachmentTypes[static_cast<std::size_t>(index) - 1] = type;
+}
+
 bool txMessage::bIsHtml() const {
     return GetProperty(kBIsHtml, m_bIsHtml);
 }

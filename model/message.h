@@ -7,9 +7,11 @@
 // long time form, and assigning Body cleans it of recognised HTML tags and two entities.
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/collection.h"
 #include "model/html_text.h"
@@ -30,6 +32,10 @@ class txMessage {
     // Properties: each read with its name and assigned with Set and its name.
     std::shared_ptr<TextCollection> Attachments() const;
     void SetAttachments(std::shared_ptr<TextCollection> v);
+    // The MIME type of attachment `index` (from 1, as in Attachments); "" when the source did
+    // not say.
+    std::string AttachmentType(std::int32_t index) const;
+    void SetAttachmentType(std::int32_t index, std::string_view type);
     bool bIsHtml() const;
     void SetbIsHtml(bool v);
     std::string SentTime() const;
@@ -88,6 +94,7 @@ class txMessage {
 
   private:
     std::shared_ptr<TextCollection> m_attachments;
+    std::vector<std::string> m_attachmentTypes;
     bool m_bIsHtml = false;
     std::string m_sentTime;
     std::string m_receiveTime;

@@ -1,5 +1,8 @@
 #include "model/template.h"
 
+#include <algorithm>
+
+#include "model/template_pattern.h"
 #include "settings/text_functions.h"
 
 namespace tallix {
@@ -26,6 +29,19 @@ constexpr PropertyContext kVariableCount{"clsTemplate - Let VariableCount",
                                          "clsTemplate - Get VariableCount"};
 constexpr PropertyContext kActive{"clsTemplate - Let Active", "clsTemplate - Get Active"};
 constexpr PropertyContext kFileName{"clsTemplate - Let FileName", "clsTemplate - Get FileName"};
+
+constexpr PropertyContext kOutputFormat{"clsTemplate - Let OutputFormat",
+                                        "clsTemplate - Get OutputFormat"};
+constexpr PropertyContext kPerAttachment{"clsTemplate - Let PerAttachment",
+                                         "clsTemplate - Get PerAttachment"};
+constexpr PropertyContext kFormulaGuard{"clsTemplate - Let FormulaGuard",
+                                        "clsTemplate - Get FormulaGuard"};
+constexpr PropertyContext kByteOrderMark{"clsTemplate - Let BOM", "clsTemplate - Get BOM"};
+constexpr PropertyContext kHeaderRow{"clsTemplate - Let HeaderRow", "clsTemplate - Get HeaderRow"};
+constexpr PropertyContext kDateFormat{"clsTemplate - Let DateFormat",
+                                      "clsTemplate - Get DateFormat"};
+constexpr PropertyContext kRepeatItems{"clsTemplate - Let RepeatItems",
+                                       "clsTemplate - Get RepeatItems"};
 
 constexpr std::string_view kGetValueByName = "clsTemplate - GetValueByName";
 constexpr std::string_view kSetValueByName = "clsTemplate - SetValueByName";
@@ -61,6 +77,83 @@ TALLIX_TEXT_PROPERTY(clsTemplate, LastRan, m_lastRan, kLastRan)
 TALLIX_TEXT_PROPERTY(clsTemplate, OutputDeliminator, m_outputDeliminator, kOutputDeliminator)
 TALLIX_TEXT_PROPERTY(clsTemplate, OutputFile, m_outputFile, kOutputFile)
 TALLIX_TEXT_PROPERTY(clsTemplate, FileName, m_fileName, kFileName)
+TALLIX_TEXT_PROPERTY(clsTemplate, OutputFormat, m_outputFormat, kOutputFormat)
+TALLIX_TEXT_PROPERTY(clsTemplate, DateFormat, m_dateFormat, kDateFormat)
+TALLIX_TEXT_PROPERTY(clsTemplate, RepeatItems, m_repeatItems, kRepeatItems)
+
+bool clsTemplate::PerAttachment() const {
+    return GetProperty(kPerAttachment, m_perAttachment);
+}
+void clsTemplate::SetPerAttachment(bool v) {
+    LetProperty(kPerAttachment, m_perAttachment, v);
+}
+bool clsTemplate::FormulaGuard() const {
+    return GetProperty(kFormulaGuard, m_formulaGuard);
+}
+void clsTemplate::SetFormulaGuard(bool v) {
+    LetProperty(kFormulaGuard, m_formulaGuard, v);
+}
+bool clsTemplate::ByteOrderMark() const {
+    return GetProperty(kByteOrderMark, m_byteOrderMark);
+}
+void clsTemplate::SetByteOrderMark(bool v) {
+    LetProperty(kByteOrderMark, m_byteOrderMark, v);
+}
+bool clsTemplate::HeaderRow() const {
+    return GetProperty(kHeaderRow, m_headerRow);
+}
+void clsTemplate::SetHeaderRow(bool v) {
+    LetProperty(kHeaderRow, m_headerRow, v);
+}
+
+std::vector<std::string> clsTemplate::RepeatedVariables() const {
+    std::vector<std::string> names;
+    std::string_view rest = m_repeatItems;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        std::string name = Trim(rest.substr(0, comma));
+        if (!name.empty()) names.push_back(std::move(name));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return names;
+}
+
+std::string clsTemplate::Pattern(std::string_view variableName) const {
+    const std::string_view wanted = TrimView(variableName);
+    for (const auto& [name, pattern] : m_patterns)
+        if (EqualsNoCase(name, wanted)) return pattern;
+    return {};
+}
+
+void clsTemplate::SetPattern(std::string_view variableName, std::string_view pattern) {
+    m_patternProblem.reset();
+    const std::string name = Trim(variableName);
+    if (name.empty()) return;
+    auto it = std::find_if(m_patterns.begin(), m_patterns.end(),
+                           [&](const auto& entry) { return EqualsNoCase(entry.first, name); });
+    if (pattern.empty()) {
+        if (it != m_patterns.end()) m_patterns.erase(it);
+    } else if (it != m_patterns.end()) {
+        it->second = pattern;
+    } else {
+        m_patterns.emplace_back(name, std::string(pattern));
+    }
+}
+
+std::string clsTemplate::PatternProblem() const {
+    if (m_patternProblem) return *m_patternProblem;
+    m_patternProblem.emplace();
+    for (const auto& [name, pattern] : m_patterns) {
+        if (std::optional<PatternError> error = CheckPattern(pattern)) {
+            *m_patternProblem = "the pattern of variable " + name +
+                                " does not compile at position " +
+                                std::to_string(error->offset + 1) + ": " + error->message;
+            break;
+        }
+    }
+    return *m_patternProblem;
+}
 
 bool clsTemplate::AllowDuplicate() const {
     return GetProperty(kAllowDuplicate, m_allowDuplicate);

@@ -10,8 +10,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "model/collection.h"
 #include "model/export_field.h"
@@ -22,6 +25,12 @@ class ProfileDocument;
 }
 
 namespace tallix {
+
+// The words of [Output] Format and DateFormat.
+inline constexpr std::string_view kFormatDelimited = "DELIMITED";
+inline constexpr std::string_view kFormatCsv = "CSV";
+inline constexpr std::string_view kFormatJsonl = "JSONL";
+inline constexpr std::string_view kDateFormatIso = "ISO";
 
 class clsTemplate {
   public:
@@ -51,6 +60,41 @@ class clsTemplate {
     void SetActive(bool v);
     std::string FileName() const;
     void SetFileName(std::string_view v);
+
+    // Keys a template made before them does not have. Each is written only when it is set or
+    // the file has it already, so a template without them reads and saves byte for byte as
+    // before.
+    // [Output] Format: "" (missing: delimited as always), "DELIMITED", "CSV" or "JSONL".
+    std::string OutputFormat() const;
+    void SetOutputFormat(std::string_view v);
+    // [Output] PerAttachment: one line for each attachment of a matching message.
+    bool PerAttachment() const;
+    void SetPerAttachment(bool v);
+    // [Output] FormulaGuard: a value that begins with = + - @ TAB or CR is written after "'".
+    bool FormulaGuard() const;
+    void SetFormulaGuard(bool v);
+    // [Output] BOM: a new output file starts with the UTF-8 byte-order mark.
+    bool ByteOrderMark() const;
+    void SetByteOrderMark(bool v);
+    // [Output] HeaderRow: a new output file starts with a line of the output names.
+    bool HeaderRow() const;
+    void SetHeaderRow(bool v);
+    // [Output] DateFormat: "" (the system's short forms) or "ISO".
+    std::string DateFormat() const;
+    void SetDateFormat(std::string_view v);
+    // [Repeat] Items: the names of the variables taken at every occurrence, comma-separated.
+    std::string RepeatItems() const;
+    void SetRepeatItems(std::string_view v);
+    // The names of RepeatItems, trimmed, empty ones left out.
+    std::vector<std::string> RepeatedVariables() const;
+    // [Patterns]: a regular expression per variable name, searched instead of the start and
+    // stop texts. Names compare without regard to case; an empty pattern removes the entry.
+    std::string Pattern(std::string_view variableName) const;
+    void SetPattern(std::string_view variableName, std::string_view pattern);
+    const std::vector<std::pair<std::string, std::string>>& Patterns() const { return m_patterns; }
+    // Why the template cannot run: the first pattern that does not compile, named with its
+    // variable and the position in the pattern; "" when every pattern compiles.
+    std::string PatternProblem() const;
 
     // Reading and writing the template file.
     void WriteAllowDuplicate();
@@ -120,6 +164,8 @@ class clsTemplate {
     void WriteOutPutLinesTo(Document& doc) const;
     void WriteLastRanTo(Document& doc) const;
     void CreateFileSectionsIn(Document& doc) const;
+    void ReadNewKeysFrom(const Document& doc);
+    void WriteNewKeysTo(Document& doc) const;
 
     template <class Op>
     void ReadFromFile(Op op);
@@ -139,6 +185,16 @@ class clsTemplate {
     bool m_active = false;
     std::string m_fileName;
     int m_lastWriteError = 0;
+    std::string m_outputFormat;
+    bool m_perAttachment = false;
+    bool m_formulaGuard = false;
+    bool m_byteOrderMark = false;
+    bool m_headerRow = false;
+    std::string m_dateFormat;
+    std::string m_repeatItems;
+    std::vector<std::pair<std::string, std::string>> m_patterns;
+    // PatternProblem's answer, made once for the patterns as they stand.
+    mutable std::optional<std::string> m_patternProblem;
 };
 
 }  // namespace tallix

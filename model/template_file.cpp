@@ -1,6 +1,7 @@
 // The template file: sections, keys, value encodings and the variable-definition line, and
 // the clsTemplate operations that read and write them through the private-profile module.
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ constexpr std::string_view kSectionVariables = "Variables";
 constexpr std::string_view kSectionOutputHeader = "Output";
 constexpr std::string_view kSectionOutPut = "OutPut";
 constexpr std::string_view kSectionScripts = "Scripts";
+constexpr std::string_view kSectionPatterns = "Patterns";
+constexpr std::string_view kSectionRepeat = "Repeat";
 
 constexpr std::string_view kKeyActive = "Active";
 constexpr std::string_view kKeyNumVariables = "Num_Variables";
@@ -40,6 +43,13 @@ constexpr std::string_view kKeyOutputCount = "Output_Count";
 // The output line keys share their spelling with the section header ("Output1", ...).
 constexpr std::string_view kKeyOutputPrefix = kSectionOutputHeader;
 constexpr std::string_view kKeyRun = "run";
+constexpr std::string_view kKeyFormat = "Format";
+constexpr std::string_view kKeyPerAttachment = "PerAttachment";
+constexpr std::string_view kKeyFormulaGuard = "FormulaGuard";
+constexpr std::string_view kKeyBom = "BOM";
+constexpr std::string_view kKeyHeaderRow = "HeaderRow";
+constexpr std::string_view kKeyDateFormat = "DateFormat";
+constexpr std::string_view kKeyItems = "Items";
 
 constexpr std::string_view kTrue = kTrueText;
 constexpr std::string_view kFalse = kFalseText;
@@ -54,6 +64,7 @@ constexpr std::size_t kLongestCount = 9;
 constexpr std::size_t kLongestText = 254;
 constexpr std::size_t kLongestVariableLine = 509;
 constexpr std::size_t kLongestOutputLine = 2047;
+constexpr std::size_t kLongestPattern = 4095;
 
 // The numbered-key loops count with a 16-bit counter: past this round they fail with an
 // overflow, which also bounds what a damaged count in a file can make the reader allocate.
@@ -88,6 +99,8 @@ constexpr std::string_view kCtxWriteScripts = "clsTemplate - WriteScripts";
 constexpr std::string_view kCtxCreateFileSections = "clsTemplate - CreateFileSections";
 constexpr std::string_view kCtxMakeVarString = "clsTemplate - MakeVarString";
 constexpr std::string_view kCtxParseFieldString = "clsTemplate - ParseFieldString";
+constexpr std::string_view kCtxReadNewKeys = "clsTemplate - ReadOutputOptions";
+constexpr std::string_view kCtxWriteNewKeys = "clsTemplate - WriteOutputOptions";
 
 std::string NumberedKey(std::string_view prefix, long i) {
     return std::string(prefix) + std::to_string(i);
@@ -122,6 +135,37 @@ void WriteText(ProfileDocument& doc, std::string_view section, std::string_view 
 
 std::string_view BooleanText(bool v) {
     return v ? kTrue : kFalse;
+}
+
+bool HasKey(const ProfileDocument& doc, std::string_view section, std::string_view key) {
+    return doc.Find(section, key).has_value();
+}
+
+// A key a template made before it does not have: written when it holds something or the file
+// has the key already; else the file is left without it.
+void WriteOptional(ProfileDocument& doc, std::string_view section, std::string_view key,
+                   std::string_view value, bool set) {
+    if (set || HasKey(doc, section, key)) WriteText(doc, section, key, value);
+}
+
+// A pattern as its key stores it. A value loses its outer blanks and one outer pair of
+// matching quotes when read, so a pattern that would lose either is written in quotes. A
+// line break cannot stand in a key line: it is written as the escape that matches it.
+std::string PatternValue(std::string_view pattern) {
+    std::string v;
+    for (const char c : pattern) {
+        if (c == '\r')
+            v += "\\r";
+        else if (c == '\n')
+            v += "\\n";
+        else if (c != '\0')
+            v += c;
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const bool quoted =
+        v.size() >= 2 && v.front() == v.back() && (v.front() == '"' || v.front() == '\'');
+    if (!v.empty() && (blank(v.front()) || blank(v.back()) || quoted)) v = '"' + v + '"';
+    return v;
 }
 
 std::string FlagFromItem(std::string_view item) {
@@ -178,8 +222,13 @@ bool clsTemplate::ReadTemplate() {
             if (m_outputLineCount > 0) ReadOutPutLinesFrom(doc);
             ReadLastRanFrom(doc);
             ReadScriptsFrom(doc);
+            ReadNewKeysFrom(doc);
         });
     });
+    // A pattern that does not compile would fail on every message: the template is named
+    // now, and the run leaves it out.
+    if (const std::string problem = PatternProblem(); !problem.empty())
+        ReportError("Template " + m_fileName + ": " + problem, true);
     return ReportsOnThisThread() == reportsBefore;
 }
 
@@ -203,6 +252,7 @@ void clsTemplate::WriteTemplateFile(bool bNew) {
             if (m_outputLineCount > 0) WriteOutPutLinesTo(doc);
             WriteLastRanTo(doc);
             WriteScriptsTo(doc);
+            WriteNewKeysTo(doc);
         });
     });
 }
@@ -225,6 +275,53 @@ void clsTemplate::CreateFileSectionsIn(ProfileDocument& doc) const {
                 doc.DeleteKey(section, "");
             }
         }
+    });
+}
+
+// ---- Keys of output formats, patterns and repeats -------------------------------------------
+
+void clsTemplate::ReadNewKeysFrom(const ProfileDocument& doc) {
+    Guard(kCtxReadNewKeys, [&] {
+        m_outputFormat = UCase(ReadText(doc, kSectionOutPut, kKeyFormat, "", kLongestText));
+        m_perAttachment = ReadBoolean(doc, kSectionOutPut, kKeyPerAttachment);
+        m_formulaGuard = ReadBoolean(doc, kSectionOutPut, kKeyFormulaGuard);
+        m_byteOrderMark = ReadBoolean(doc, kSectionOutPut, kKeyBom);
+        m_headerRow = ReadBoolean(doc, kSectionOutPut, kKeyHeaderRow);
+        m_dateFormat = UCase(ReadText(doc, kSectionOutPut, kKeyDateFormat, "", kLongestText));
+        m_repeatItems = ReadText(doc, kSectionRepeat, kKeyItems, "", kLongestOutputLine);
+        m_patterns.clear();
+        m_patternProblem.reset();
+        long count = 0;
+        for (const std::string& name : doc.KeyNames(kSectionPatterns)) {
+            if (++count > kMaxNumberedKeys) Raise(kErrOverflow);
+            // Cut at a NUL but not trimmed: blanks a pattern was written with in quotes count.
+            std::string pattern = doc.Get(kSectionPatterns, name, "", kLongestPattern + 1);
+            pattern.resize(std::min(pattern.size(), pattern.find('\0')));
+            if (!Trim(name).empty() && !pattern.empty()) SetPattern(name, pattern);
+        }
+    });
+}
+
+void clsTemplate::WriteNewKeysTo(ProfileDocument& doc) const {
+    Guard(kCtxWriteNewKeys, [&] {
+        WriteOptional(doc, kSectionOutPut, kKeyFormat, m_outputFormat, !m_outputFormat.empty());
+        WriteOptional(doc, kSectionOutPut, kKeyPerAttachment, BooleanText(m_perAttachment),
+                      m_perAttachment);
+        WriteOptional(doc, kSectionOutPut, kKeyFormulaGuard, BooleanText(m_formulaGuard),
+                      m_formulaGuard);
+        WriteOptional(doc, kSectionOutPut, kKeyBom, BooleanText(m_byteOrderMark), m_byteOrderMark);
+        WriteOptional(doc, kSectionOutPut, kKeyHeaderRow, BooleanText(m_headerRow), m_headerRow);
+        WriteOptional(doc, kSectionOutPut, kKeyDateFormat, m_dateFormat, !m_dateFormat.empty());
+        WriteOptional(doc, kSectionRepeat, kKeyItems, m_repeatItems, !Trim(m_repeatItems).empty());
+        // The patterns section holds exactly the template's patterns.
+        for (const std::string& key : doc.KeyNames(kSectionPatterns)) {
+            const bool kept = std::any_of(m_patterns.begin(), m_patterns.end(), [&](const auto& p) {
+                return EqualsNoCase(p.first, Trim(key));
+            });
+            if (!kept) doc.DeleteKey(kSectionPatterns, key);
+        }
+        for (const auto& [name, pattern] : m_patterns)
+            doc.Set(kSectionPatterns, name, PatternValue(pattern));
     });
 }
 

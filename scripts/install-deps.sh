@@ -15,6 +15,7 @@ PACKAGES=(
     duktape-dev liblua5.4-dev
     libgmime-3.0-dev
     libjemalloc-dev
+    libpcre2-dev
     clang-format
 )
 if [ "${1:-}" = "fuzz" ]; then

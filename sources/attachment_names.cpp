@@ -2,6 +2,8 @@
 
 #include <qrmime/entity.h>
 
+#include <cctype>
+
 namespace tallix::sources {
 
 std::string SafeBaseName(std::string_view name) {
@@ -22,6 +24,26 @@ std::string UniqueName(const std::string& name, std::set<std::string>& taken) {
 
 std::string AttachmentFileName(std::string_view source, std::set<std::string>& taken) {
     return std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(source), taken);
+}
+
+std::string MimeTypeOf(std::string_view contentType) {
+    std::string_view t = contentType;
+    constexpr std::string_view kField = "content-type:";
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!t.empty() && blank(t.front())) t.remove_prefix(1);
+    if (t.size() >= kField.size()) {
+        bool field = true;
+        for (std::size_t i = 0; i < kField.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(t[i])) != kField[i]) field = false;
+        if (field) t.remove_prefix(kField.size());
+    }
+    while (!t.empty() && blank(t.front())) t.remove_prefix(1);
+    std::string type;
+    for (const char c : t) {
+        if (c == ';' || blank(c)) break;
+        type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return type.find('/') == std::string::npos ? std::string() : type;
 }
 
 }  // namespace tallix::sources

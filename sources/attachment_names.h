@@ -32,4 +32,8 @@ inline constexpr std::string_view kAttachmentPrefix = "$$";
 // message already has an attachment of that name (`taken`, to which the name is added).
 std::string AttachmentFileName(std::string_view source, std::set<std::string>& taken);
 
+// The MIME type ("type/subtype", lower case) of a Content-Type field or value: without the
+// field name and the parameters; "" when there is none.
+std::string MimeTypeOf(std::string_view contentType);
+
 }  // namespace tallix::sources

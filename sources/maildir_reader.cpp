@@ -1,5 +1,7 @@
 #include "sources/maildir_reader.h"
 
+#include <cctype>
+
 #include <gmime/gmime.h>
 
 #include <memory>
@@ -168,6 +170,7 @@ class PartWalker {
             if (a.source.empty())
                 a.source = Text(g_mime_object_get_content_type_parameter(object, "name"));
             if (a.source.empty()) a.source = "message.eml";
+            a.type = "message/rfc822";
             a.content = ObjectBytes(GMIME_OBJECT(inner));
             m_out.attachments.push_back(std::move(a));
         } else if (GMIME_IS_PART(object)) {
@@ -208,6 +211,13 @@ class PartWalker {
         MailAttachment a;
         a.source = Text(fileName);
         a.content = PartBytes(part);
+        if (type) {
+            char* mime = g_mime_content_type_get_mime_type(type);
+            a.type = Text(mime);
+            g_free(mime);
+            for (char& c : a.type)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
         m_out.attachments.push_back(std::move(a));
     }
 
@@ -274,6 +284,18 @@ ParsedMessage ParseMessageBytes(std::string_view bytes) {
         return out;
     }
     out.parsed = true;
+    {
+        // The header lines: up to the first empty line.
+        std::size_t end = 0;
+        while (end < bytes.size() && end < kMaxHeaderTextBytes) {
+            const std::size_t lf = bytes.find('\n', end);
+            if (lf == std::string_view::npos || lf > kMaxHeaderTextBytes) break;
+            const std::string_view line = bytes.substr(end, lf - end);
+            if (line.empty() || line == "\r") break;
+            end = lf + 1;
+        }
+        out.header = std::string(bytes.substr(0, end));
+    }
     if (GDateTime* date = g_mime_message_get_date(message.get())) {
         out.sentTime = static_cast<std::int64_t>(g_date_time_to_unix(date));
     }

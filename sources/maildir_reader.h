@@ -36,6 +36,7 @@ struct MailAddress {
 struct MailAttachment {
     std::string source;   // the name the message gives the attachment (may be empty, hostile)
     std::string content;  // the decoded bytes
+    std::string type;     // the MIME type, lower case ("" when the part has none)
 };
 
 struct ParsedMessage {
@@ -45,6 +46,9 @@ struct ParsedMessage {
     std::optional<std::int64_t> sentTime;
     std::optional<MailAddress> sender;
     std::string subject;
+    // The header lines as the message holds them, up to the blank line that ends them (at most
+    // kMaxHeaderTextBytes, cut at a line end).
+    std::string header;
     std::vector<MailAddress> recipients;  // To:, then Cc:
     // The plain body, or the text of the HTML body when there is no plain one; line ends CR LF.
     std::string text;
@@ -55,6 +59,8 @@ struct ParsedMessage {
 };
 
 ParsedMessage ParseMessageBytes(std::string_view bytes);
+
+inline constexpr std::size_t kMaxHeaderTextBytes = 1024 * 1024;
 
 // Helpers the reader uses, offered for their own tests.
 // `bytes` in the named character set, as UTF-8. An unknown set, or bytes that are not what

@@ -50,6 +50,8 @@ void FillRecord(const MessageValues& values, txMessage& record) {
     if (!values.attachments.empty()) {
         const std::shared_ptr<TextCollection> attachments = record.Attachments();
         for (const std::string& path : values.attachments) attachments->Add(path);
+        for (std::size_t i = 0; i < values.attachmentTypes.size(); ++i)
+            record.SetAttachmentType(static_cast<std::int32_t>(i + 1), values.attachmentTypes[i]);
     }
 }
 
@@ -65,7 +67,11 @@ void DecodeWhole(const MessageSite& site, txMessage& record) {
     record.SetBody(files.empty() || files[0].empty() ? std::string()
                                                      : ExtractMessageBody(files[0]));
     const std::shared_ptr<TextCollection> attachments = record.Attachments();
-    for (std::size_t i = 1; i < files.size(); ++i) attachments->Add(files[i]);
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        attachments->Add(files[i]);
+        if (site.decodedTypes && i < site.decodedTypes->size())
+            record.SetAttachmentType(attachments->Count(), (*site.decodedTypes)[i]);
+    }
 }
 
 }  // namespace

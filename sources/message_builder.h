@@ -36,8 +36,10 @@ struct MessageValues {
     std::optional<std::string> header;
     std::optional<std::string> sentDate, sentTime, receiveDate, receiveTime;
     std::optional<std::string> subject, body;
-    // The files written for the message, in the order the message holds them.
+    // The files written for the message, in the order the message holds them, and the MIME
+    // type of each where the kind knows it.
     std::vector<std::string> attachments;
+    std::vector<std::string> attachmentTypes;
 };
 
 // What a source knows of a message besides its bytes.
@@ -57,6 +59,7 @@ struct MessageSite {
     AttachmentDecoder* decoder = nullptr;
     DecodeCallbacks naming;
     const std::vector<std::string>* decodedFiles = nullptr;
+    const std::vector<std::string>* decodedTypes = nullptr;  // the MIME type of each
 };
 
 // Where the local store's sending time comes from.

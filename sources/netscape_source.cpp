@@ -373,8 +373,10 @@ std::shared_ptr<txMessage> clsNetscape::HandOver() const {
     values.sentTime = v.sentTime;
     values.body = v.body;
     values.subject = v.subject;
-    if (m_multipart && m_attachmentFiles.size() > 1)
+    if (m_multipart && m_attachmentFiles.size() > 1) {
         values.attachments.assign(m_attachmentFiles.begin() + 1, m_attachmentFiles.end());
+        values.attachmentTypes.assign(m_attachmentTypes.begin() + 1, m_attachmentTypes.end());
+    }
     MessageSite site;
     site.read = &values;
     return BuildMessage(m_messageText, kMailboxBuild, site);
@@ -389,6 +391,7 @@ void clsNetscape::GetMsgParts() {
     m_multipart = false;
     m_boundary.clear();
     m_attachmentFiles.assign(1, std::string());
+    m_attachmentTypes.assign(1, std::string());
     m_attachmentNames.clear();
     Guard(InMessage(kCtxMsgParts), [&] {
         if (m_messageText.empty()) Raise(kErrInvalidCall);
@@ -495,6 +498,7 @@ void clsNetscape::GetBody() {
             return;
         }
         m_attachmentFiles.assign(1, std::string());
+        m_attachmentTypes.assign(1, std::string());
         m_partCursor = 1;
         const std::string_view header = m_header;
         std::size_t c1 = Find(header, 1, kContentTypeName);
@@ -596,6 +600,7 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
             return;
         }
         m_attachmentFiles.push_back(path);
+        m_attachmentTypes.push_back(MimeTypeOf(sSearch));
     });
 }
 

@@ -172,6 +172,7 @@ class clsNetscape final : public MailSource {
     bool m_multipart = false;
     std::string m_boundary;
     std::vector<std::string> m_attachmentFiles{std::string()};  // slot 0 is never used
+    std::vector<std::string> m_attachmentTypes{std::string()};  // the MIME type of each
     std::set<std::string> m_attachmentNames;                    // names given in this message
     std::size_t m_partCursor = 1;
     Values m_values;

@@ -209,6 +209,7 @@ void Pop3Source::GetMessage() {
         // The naming state of this message's decode; the body file of an earlier message must
         // not be read as this one's.
         m_decodedFiles.assign(1, std::string());
+        m_decodedTypes.assign(1, std::string());
         m_namesGiven.clear();
         m_decodeCounter = 0;
         ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
@@ -222,6 +223,7 @@ void Pop3Source::GetMessage() {
         };
         site.naming.decodingFinished = [this] { SetNumberOfAttachments(); };
         site.decodedFiles = &m_decodedFiles;
+        site.decodedTypes = &m_decodedTypes;
         // The decoder returns when every part is finished or its wait limit has passed, so a
         // decode that names more parts than it finishes cannot hold the run.
         SetMessage(BuildMessage(m_client->Text(), kPop3Build, site));
@@ -242,6 +244,7 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
             // already given in this message, and always inside the decode directory.
             fileName = JoinPath(m_decodeDir, AttachmentFileName(fileName, m_namesGiven));
             m_decodedFiles.push_back(fileName);
+            m_decodedTypes.push_back(MimeTypeOf(contentType));
             m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
         } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {
             fileName = JoinPath(m_decodeDir, kScratchBodyFile);
@@ -249,6 +252,7 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
         } else if (UCase(Left(contentType, 10)) == "TEXT/HTML") {
             fileName = GetNewFilename(JoinPath(m_decodeDir, ""), ".html");
             m_decodedFiles.push_back(fileName);
+            m_decodedTypes.push_back(MimeTypeOf(contentType));
             m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
         }
     });

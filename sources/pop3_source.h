@@ -81,7 +81,8 @@ class Pop3Source final : public MailSource {
     Pop3TimeLimits m_limits;
     std::string m_decodeDir;
     std::vector<std::string> m_decodedFiles;
-    std::set<std::string> m_namesGiven;  // attachment names given in this message
+    std::vector<std::string> m_decodedTypes;  // the MIME type of each decoded file
+    std::set<std::string> m_namesGiven;       // attachment names given in this message
     std::int32_t m_decodeCounter = 0;
 };
 

@@ -49,6 +49,7 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
         values.receipentAddress = m.recipients.front().address;
     }
     values.body = m.text;
+    values.header = m.header;
 
     // The file is named by us, not by the message, so two attachments of one name are both
     // kept.
@@ -60,6 +61,7 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
             const std::string path = ScratchFile(name);
             cdo::CdoAttachment(&a).WriteToFile(path);
             values.attachments.push_back(path);
+            values.attachmentTypes.push_back(a.type);
         });
     }
 }

@@ -2,7 +2,10 @@
 // variables each (every third template checks for duplicates). Prints messages per second
 // and the cost per record for growing runs, to show that it stays flat.
 //
-//   run_bench [largest]     (default 100000 messages)
+//   run_bench [largest]            (default 100000 messages)
+//   run_bench largest patterns     the same templates with a regular expression per variable
+//                                  beside them, and the pattern run's speed as a share of the
+//                                  start-and-stop run's
 
 #include <unistd.h>
 #include <chrono>
@@ -45,7 +48,9 @@ std::unique_ptr<testing::FakeSourceList> GeneratedSource(int count) {
     return std::make_unique<testing::FakeSourceList>(std::move(source));
 }
 
-void WriteTemplates(const std::string& dir, const std::string& outDir) {
+// With `patterns` each variable is found by a regular expression that takes the same value
+// as its start and stop texts.
+void WriteTemplates(const std::string& dir, const std::string& outDir, bool patterns) {
     for (int t = 1; t <= 5; ++t) {
         std::ofstream f(dir + "/T" + std::to_string(t) + ".txf", std::ios::binary);
         f << "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
@@ -57,10 +62,14 @@ void WriteTemplates(const std::string& dir, const std::string& outDir) {
           << "\r\nFile=" << outDir << "/out" << t
           << ".csv\r\nDelimiter=COMMA\r\nOutput_Count=1\r\nOutput1=OrderNo,Item,Total\r\n"
           << "[Scripts]\r\nrun=\r\n";
+        if (patterns)
+            f << "[Patterns]\r\nOrderNo=(?m)^Order number:[ \\t]*([^\\r\\n]*)\r\n"
+              << "Item=(?m)^Item:[ \\t]*([^\\r\\n]*)\r\n"
+              << "Total=TOTAL:(.*?)EUR\r\n";
     }
 }
 
-double RunOnce(int messages) {
+double RunOnce(int messages, bool patterns = false) {
     namespace fs = std::filesystem;
     fs::path root = fs::temp_directory_path() / ("tallix-run-bench-" + std::to_string(::getpid()));
     fs::remove_all(root);
@@ -71,7 +80,7 @@ double RunOnce(int messages) {
     ResetSettings();
     Settings().templateDir = (root / "home" / "templates").string();
     Settings().useSource = "GENERATED";
-    WriteTemplates(Settings().templateDir, (root / "out").string());
+    WriteTemplates(Settings().templateDir, (root / "out").string(), patterns);
     RunContext run(Settings());
     run.sourceFactory = [messages](const std::string&) { return GeneratedSource(messages); };
 
@@ -89,6 +98,16 @@ int main(int argc, char** argv) {
     SetProgramIdentity("txengine", "txEngine");
     SetSilentMode(true);
     int largest = argc > 1 ? std::atoi(argv[1]) : 100000;
+    if (argc > 2 && std::string(argv[2]) == "patterns") {
+        std::printf("%10s %14s %14s %8s\n", "messages", "start/stop/s", "patterns/s", "share");
+        for (int n = 1000; n <= largest; n *= 10) {
+            const double texts = RunOnce(n);
+            const double patterns = RunOnce(n, true);
+            std::printf("%10d %14.0f %14.0f %7.0f%%\n", n, n / texts, n / patterns,
+                        100.0 * texts / patterns);
+        }
+        return 0;
+    }
     std::printf("%10s %10s %12s %14s\n", "messages", "seconds", "messages/s", "us per record");
     for (int n = 1000; n <= largest; n *= 10) {
         double s = RunOnce(n);

@@ -12,6 +12,7 @@
 #include "engine/status_window.h"
 #include "engine/template_cache.h"
 #include "engine/template_files.h"
+#include "engine/template_trial.h"
 #include "model/message.h"
 #include "model/template.h"
 #include "settings/app_info.h"
@@ -62,7 +63,8 @@ class EngineRun : public ::testing::Test {
                   const std::string& filterField, const std::string& find,
                   const std::vector<std::string>& vars, const std::string& output,
                   const std::string& outputFile, const std::string& delimiter = "COMMA",
-                  const std::string& allowDuplicate = "True") {
+                  const std::string& allowDuplicate = "True", const std::string& outputKeys = "",
+                  const std::string& sections = "") {
         std::string t = "[General]\r\nActive=" + active +
                         "\r\nNum_Variables=" + std::to_string(vars.size()) +
                         "\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=" + filterField +
@@ -70,8 +72,8 @@ class EngineRun : public ::testing::Test {
         for (std::size_t i = 0; i < vars.size(); ++i)
             t += "Var" + std::to_string(i + 1) + "=" + vars[i] + "\r\n";
         t += "[Output]\r\nAllowDuplicate=" + allowDuplicate + "\r\nFile=" + outputFile +
-             "\r\nDelimiter=" + delimiter + "\r\nOutput_Count=1\r\nOutput1=" + output +
-             "\r\n[Scripts]\r\nrun=\r\n";
+             "\r\nDelimiter=" + delimiter + "\r\n" + outputKeys +
+             "Output_Count=1\r\nOutput1=" + output + "\r\n[Scripts]\r\nrun=\r\n" + sections;
         WriteFileBytes(Settings().templateDir + "/" + name, t);
     }
     std::string Out(const std::string& name) {
@@ -659,6 +661,71 @@ TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDelet
     EXPECT_EQ(Received("RETR"), (std::vector<std::string>{"RETR 1", "RETR 3", "RETR 4"}))
         << "a message announced past the limit is not transferred";
     EXPECT_EQ(server->Committed(), (std::vector<int>{1, 4}));
+
+// The duplicate check reads a CSV file by records (a line break inside quotation marks is part
+// of the value) and a JSON Lines file by LF, so a record written once is not written again,
+// within a run or in the next one.
+TEST_F(EngineRun, DuplicateCheckReadsRecordsAsTheirFormatWritesThem) {
+    for (const std::string format : {"CSV", "JSONL"}) {
+        const std::string file = "dup." + format;
+        Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath(file),
+                 "COMMA", "False", "Format=" + format + "\r\nHeaderRow=True\r\n");
+        first.messages = {Message("two\r\nlines, \"quoted\"", ""), Message("plain", ""),
+                          Message("two\r\nlines, \"quoted\"", ""), Message("plain", "")};
+        RunSources("");
+        const std::string once = Out(file);
+        const std::string want =
+            format == "CSV"
+                ? "A\r\n\"two\r\nlines, \"\"quoted\"\"\"\r\nplain\r\n"
+                : "[\"A\"]\n{\"A\":\"two\\r\\nlines, \\\"quoted\\\"\"}\n{\"A\":\"plain\"}\n";
+        EXPECT_EQ(once, want) << format;
+        run.Renew();
+        RunSources("");
+        EXPECT_EQ(Out(file), once) << format;
+    }
+}
+
+// A header is read from the message's header text whatever the source: the first of its name
+// in any case, folded lines joined, encoded words decoded; a header of a part, after the blank
+// line, is not the message's. The filter reads it as a variable does.
+TEST_F(EngineRun, HeaderFieldsComeFromTheMessageHeader) {
+    Template("T.txf", "True", "MSG_HEADER:list-id", "shop",
+             {"Id;MSG_HEADER:X-Order-Id;;;0;0;0;0;0", "Tag;msg_header: x-tag ;;;0;0;0;0;0",
+              "Part;MSG_HEADER:Content-Disposition;;;0;0;0;0;0"},
+             "Id,Tag,Part", OutPath("h.csv"), "SEMICOLON");
+    const auto withHeader = [](std::string header) {
+        auto m = Message("s", "");
+        m->SetHeader(header);
+        return m;
+    };
+    first.messages = {
+        withHeader("List-Id: <shop.example>\nX-ORDER-ID: =?ISO-8859-1?Q?Gr=FC=DFe?=\n\t 42\n"
+                   "x-tag: one\r\nX-Tag: two\r\n\r\nContent-Disposition: attachment\r\n"),
+        withHeader("List-Id: other\r\nX-Order-Id: 7\r\n"), withHeader("X-Order-Id: 8\r\n")};
+    RunSources("");
+    EXPECT_EQ(Out("h.csv"),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e\t 42;one;\r\n");
+}
+
+// A pattern stopped by its limits in a trial is among the trial's reports; the error log is
+// not written.
+TEST_F(EngineRun, StoppedPatternInATrialIsReportedNotLogged) {
+    Template("T.txf", "True", "<NONE>", "", {"A;MSG_TEXT;;;0;0;0;0;0"}, "A", OutPath("t.csv"),
+             "COMMA", "True", "", "[Patterns]\r\nA=(x|xx)+\\d\r\n");
+    clsTemplate tpl;
+    tpl.SetFileName(Settings().templateDir + "/T.txf");
+    ASSERT_TRUE(tpl.ReadTemplate());
+    first.messages = {Message("s", std::string(20000, 'x'))};
+    TrialMessage seen;
+    TrySource(Settings(), tpl, first, [&](const TrialMessage& m, std::int32_t) {
+        seen = m;
+        return true;
+    });
+    ASSERT_EQ(seen.reports.size(), 1u);
+    EXPECT_NE(seen.reports[0].find("variable A: the pattern was stopped"), std::string::npos);
+    EXPECT_EQ(seen.lines, std::vector<std::string>{""});
+    EXPECT_EQ(ErrorLog(), "");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "tests/support/scripted_ui.h"
 
@@ -125,6 +126,48 @@ TEST(Extraction, HtmlCleanUpMatchesTheLiteralLoops) {
     std::string out = many;
     errStripHtml(out);
     EXPECT_EQ(out, std::string(5000, ' ') + "<unclosed");
+}
+
+TEST(OutputLine, JsonStringEscapesAndReplacesBytesThatAreNotUtf8) {
+    EXPECT_EQ(JsonString("a\"b\\c\r\n\t\x01\x7F"), R"("a\"b\\c\r\n\t\u0001\u007f")");
+    // Well-formed sequences pass; a lone continuation byte, a truncated sequence, an overlong
+    // form and a surrogate each become U+FFFD.
+    EXPECT_EQ(JsonString("Gr\xC3\xBC\xC3\x9F"
+                         "e \xF0\x9F\x98\x80"),
+              "\"Gr\xC3\xBC\xC3\x9F"
+              "e \xF0\x9F\x98\x80\"");
+    EXPECT_EQ(JsonString("\x80|\xC3|\xC0\xAF|\xED\xA0\x80"),
+              R"("\ufffd|\ufffd|\ufffd\ufffd|\ufffd\ufffd\ufffd")");
+}
+
+TEST(OutputLine, CsvFieldsQuoteOnlyWhatNeedsIt) {
+    EXPECT_EQ(CsvField("plain", ",", false), "plain");
+    EXPECT_EQ(CsvField("a,b", ",", false), "\"a,b\"");
+    EXPECT_EQ(CsvField("a,b", ";", false), "a,b");
+    EXPECT_EQ(CsvField("a;b", ";", false), "\"a;b\"");
+    EXPECT_EQ(CsvField("say \"hi\"", ",", false), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\rlines", ",", false), "\"two\rlines\"");
+    EXPECT_EQ(CsvField("two\nlines", ",", false), "\"two\nlines\"");
+    EXPECT_EQ(CsvField("", ",", true), "\"\"");
+}
+
+TEST(OutputLine, FormulaGuardAndSemicolonDelimiter) {
+    for (const char* risky : {"=1+2", "+1", "-1", "@SUM(A1)", "\tx", "\rx"})
+        EXPECT_EQ(GuardFormula(risky), std::string("'") + risky);
+    EXPECT_EQ(GuardFormula("1=1"), "1=1");
+    EXPECT_EQ(GuardFormula(""), "");
+    EXPECT_EQ(DelimiterFor("SEMICOLON", ","), ";");
+    EXPECT_EQ(DelimiterFor("semicolon", ","), ",");  // the words are exact, as the others
+}
+
+TEST(OutputLine, IsoDatesAndTimes) {
+    EXPECT_EQ(IsoDate(0), "1899-12-30");
+    EXPECT_EQ(IsoDate(DateSerial(1900, 3, 1)), "1900-03-01");
+    EXPECT_EQ(IsoDate(DateSerial(2024, 2, 29) + 0.75), "2024-02-29");
+    EXPECT_EQ(IsoDate(DateSerial(2026, 12, 31)), "2026-12-31");
+    EXPECT_EQ(IsoTime(DateSerial(2026, 3, 6) + TimeSerial(14, 5, 9)), "14:05:09");
+    EXPECT_EQ(IsoTime(TimeSerial(0, 0, 0)), "00:00:00");
+    EXPECT_EQ(IsoTime(TimeSerial(23, 59, 59)), "23:59:59");
 }
 
 }  // namespace

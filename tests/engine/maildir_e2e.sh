@@ -76,6 +76,16 @@ expect_file "$work/simple/out/orders.csv" "$orders_head$orders_rest" 3/2/2026 3/
 expect_file "$work/simple/out/attachments.csv" "$attachments"
 grep -q 'Parsed:9 of 9 with 2 of 2' "$work/simple/home/txSystem.Log" || fail "simple: not all 9 messages walked"
 
+# Any header by name, decoded, as a variable and as the filter; a line per attachment with its
+# name, decoded size and MIME type, in the message's order.
+run_case headers "EXTENDED MAPI" SELF 0 "" Headers Parts
+expect_status headers 0
+expect_file "$work/headers/out/headers.csv" 'Order f\xc3\xbcr J\xc3\xbcrgen,\r\n'
+date_field='Mon, 02 Mar 2026 12:30:00 +0000'
+expect_file "$work/headers/out/parts.csv" \
+    'Attachments,codes.txt,text/plain,10,%s\r\nAttachments,\xc3\xbcbersicht refs.txt,text/plain,12,%s\r\nAttachments,codes-2.txt,text/plain,8,%s\r\nAttachments,evil.txt,application/octet-stream,9,%s\r\n' \
+    "$date_field" "$date_field" "$date_field" "$date_field"
+
 # DeleteFlag 2: the files of the messages the templates parsed are removed; the junk file
 # and the newsletter, which no template took, stay, and so do the files outside the inbox.
 for s in extended simple; do

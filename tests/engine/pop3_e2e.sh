@@ -70,7 +70,7 @@ run_case() {
     shift 3
     local dir="$work/$name"
     mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"
-    cp "$data/Orders.txf" "$data/Attachments.txf" "$dir/home/templates/"
+    cp "$data/Orders.txf" "$data/Attachments.txf" ${extra_template:+"$extra_template"} "$dir/home/templates/"
     printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=POP3\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n' \
         "$dir/home/templates" "$deleteFlag" >"$dir/config/Vantroy Technologies/Tallix.ini"
     write_accounts "$dir" "$@"
@@ -95,6 +95,13 @@ grep -q 'user=<ann>.*TLS' "$DOVECOT_LOG" || fail "two: the session did not use S
 [ "$(dovecot_count ann)" = 3 ] && [ "$(dovecot_count bob)" = 2 ] || fail "two: messages deleted with DeleteFlag 0"
 ! log_of two txError.Log | grep -q . || fail "two: unexpected errors: $(log_of two txError.Log)"
 echo "two accounts: ok"
+
+# A header by name as the filter and a variable, and a line per attachment with its name,
+# decoded size and MIME type; a message without attachments gives none.
+extra_template="$data/Parts.txf" run_case parts 0 "$DOVECOT_CA" "Home:$DOVECOT_PORT:ann:secret"
+expect_status parts 0
+expect_file "$work/parts/out/parts.csv" 'order with report,report.txt,text/plain,15\r\n'
+echo "headers and attachments: ok"
 
 # DeleteFlag 2: the parsed messages are removed from the server's Maildir, the newsletter no
 # template parsed stays.

@@ -48,6 +48,11 @@ inline std::string Describe(const clsTemplate& t) {
              v->FindStop() + "|" + v->UseQuotes() + v->RemoveLF() + v->MatchCase() +
              v->MatchWholeString() + v->StartOfLineOnly() + "\n";
     }
+    d += "Format=" + t.OutputFormat() + "|" + std::to_string(t.PerAttachment()) +
+         std::to_string(t.FormulaGuard()) + std::to_string(t.ByteOrderMark()) +
+         std::to_string(t.HeaderRow()) + "|" + t.DateFormat() + "\n";
+    d += "Repeat=" + t.RepeatItems() + "\n";
+    for (const auto& [name, pattern] : t.Patterns()) d += "Pattern=" + name + "|" + pattern + "\n";
     return d;
 }
 

@@ -429,5 +429,81 @@ TEST_F(TemplateFile, SingleOperationsTouchOnlyTheirKeys) {
               "[General]\r\n[Filter]\r\n[Variables]\r\n[Output]\r\n[Scripts]\r\n");
 }
 
+TEST_F(TemplateFile, NewKeysRoundTripAndAreWrittenOnlyWhenUsed) {
+    clsTemplate t;
+    t.SetFileName(Path());
+    FillExample(t, "orders.csv");
+    t.SetOutputFormat("CSV");
+    t.SetPerAttachment(true);
+    t.SetFormulaGuard(true);
+    t.SetByteOrderMark(true);
+    t.SetHeaderRow(true);
+    t.SetDateFormat("ISO");
+    t.SetRepeatItems("OrderNo, Sender");
+    // Every character a pattern may hold: the item separator, "=", outer blanks, outer quotes,
+    // and a line break (kept as its escape).
+    t.SetPattern("OrderNo", "(?m)^Order #(\\d+);\\s*=");
+    t.SetPattern("Sender", " \"[^\"]+\" ");
+    t.SetPattern("Third", "'x'");
+    t.WriteTemplateFile(true);
+    const std::string bytes = ReadFileBytes(Path());
+    EXPECT_NE(bytes.find("Format=CSV\r\nPerAttachment=True\r\nFormulaGuard=True\r\nBOM=True\r\n"
+                         "HeaderRow=True\r\nDateFormat=ISO\r\n"),
+              std::string::npos)
+        << bytes;
+    EXPECT_NE(bytes.find("[Repeat]\r\nItems=OrderNo, Sender\r\n"), std::string::npos);
+    ExpectRoundTrip(Path());
+    clsTemplate read;
+    read.SetFileName(Path());
+    EXPECT_TRUE(read.ReadTemplate());
+    EXPECT_EQ(read.Patterns(), t.Patterns());
+    EXPECT_EQ(read.Pattern("sender"), " \"[^\"]+\" ");
+    EXPECT_EQ(read.RepeatedVariables(), (std::vector<std::string>{"OrderNo", "Sender"}));
+
+    // Switched off again: a key the file has says so; a pattern removed goes; nothing else
+    // is added.
+    read.SetPerAttachment(false);
+    read.SetOutputFormat("");
+    read.SetPattern("Third", "");
+    read.WriteTemplateFile(false);
+    const std::string after = ReadFileBytes(Path());
+    EXPECT_NE(after.find("PerAttachment=False\r\n"), std::string::npos);
+    EXPECT_NE(after.find("Format=\r\n"), std::string::npos);
+    EXPECT_EQ(after.find("Third="), std::string::npos);
+    clsTemplate again;
+    again.SetFileName(Path());
+    again.ReadTemplate();
+    EXPECT_EQ(Describe(again), Describe(read));
+    EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(TemplateFile, LineBreakInAPatternIsStoredAsItsEscape) {
+    clsTemplate t;
+    t.SetFileName(Path());
+    t.SetPattern("A", "x\r\ny");
+    t.WriteTemplateFile(true);
+    clsTemplate read;
+    read.SetFileName(Path());
+    read.ReadTemplate();
+    EXPECT_EQ(read.Pattern("A"), "x\\r\\ny");
+    EXPECT_NE(ReadFileBytes(Path()).find("\r\nA=x\\r\\ny\r\n"), std::string::npos);
+}
+
+TEST_F(TemplateFile, PatternThatDoesNotCompileIsNamedWhenTheTemplateIsRead) {
+    WriteFileBytes(Path(),
+                   "[General]\r\nNum_Variables=1\r\n[Variables]\r\nVar1=Total;MSG_TEXT\r\n"
+                   "[Patterns]\r\nTotal=Total: (\\d+\r\n");
+    clsTemplate t;
+    t.SetFileName(Path());
+    EXPECT_FALSE(t.ReadTemplate());
+    EXPECT_NE(ErrorLog().find(Path() + ": the pattern of variable Total does not compile at "
+                                       "position 12: missing closing parenthesis"),
+              std::string::npos)
+        << ErrorLog();
+    EXPECT_NE(t.PatternProblem(), "");
+    t.SetPattern("Total", "Total: (\\d+)");
+    EXPECT_EQ(t.PatternProblem(), "");
+}
+
 }  // namespace
 }  // namespace tallix

@@ -151,7 +151,10 @@ TEST_F(MapiSources, ExtendedMapiHandsOverEveryMessageWithItsValues) {
         EXPECT_EQ(m.ReceipentName(), e.recipientName);
         EXPECT_EQ(m.ReceipentAddress(), e.recipientAddress);
         EXPECT_EQ(m.Body(), e.body);
-        EXPECT_TRUE(m.Header().empty());
+        // The header lines, up to the blank line, for the header fields of a template.
+        EXPECT_TRUE(m.Header().starts_with("From: ")) << m.Header();
+        EXPECT_TRUE(m.Header().ends_with("\n")) << m.Header();
+        EXPECT_EQ(m.Header().find("\n\n"), std::string::npos) << m.Header();
     }
     // The junk file is handed over with no sender and what could be read, and noted.
     EXPECT_TRUE(messages[6]->SenderName().empty());
