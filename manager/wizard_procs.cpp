@@ -4,6 +4,7 @@
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
+#include "manager/template_draft.h"
 #include "manager/template_wizard.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
@@ -204,8 +205,13 @@ std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& a,
 bool WriteWizardTemplate(const WizardAnswers& answers) {
     return GuardValue(Ctx("DoWizard"), false, [&] {
         const std::string name = Trim(answers.templateName);
-        State().currentTemplate = BuildWizardTemplate(answers, MakeFileName(name));
-        return SaveCurrentFile(true);
+        const std::string path = MakeFileName(name);
+        State().currentTemplate = BuildWizardTemplate(answers, path);
+        if (!SaveCurrentFile(true)) return false;
+        // The output options the template object does not carry are written beside it.
+        TemplateDraft keys;
+        NewTemplateDefaults(keys);
+        return SaveDraftKeys(keys, path);
     });
 }
 

@@ -25,6 +25,31 @@ inline constexpr std::string_view kFieldSenderAddress = "SENDER_ADDRESS";
 inline constexpr std::string_view kFieldSenderType = "SENDER_TYPE";
 inline constexpr std::string_view kFieldRecipientName = "RECIPIENT_NAME";
 inline constexpr std::string_view kFieldRecipientAddress = "RECIPIENT_ADDRESS";
+// The name, decoded size in bytes and MIME type of an attachment: of the attachment a line is
+// written for (one line per attachment), else of the message's first attachment.
+inline constexpr std::string_view kFieldAttachmentName = "ATTACHMENT_NAME";
+inline constexpr std::string_view kFieldAttachmentSize = "ATTACHMENT_SIZE";
+inline constexpr std::string_view kFieldAttachmentType = "ATTACHMENT_TYPE";
+// "MSG_HEADER:" followed by a header name: the first header of that name (any case).
+inline constexpr std::string_view kFieldMsgHeaderPrefix = "MSG_HEADER:";
+
+// The header name a "MSG_HEADER:Name" field names, trimmed; empty when `field` is no such
+// field (the prefix is matched without regard to case).
+inline constexpr std::string_view HeaderFieldName(std::string_view field) {
+    while (!field.empty() && (field.front() == ' ' || field.front() == '\t'))
+        field.remove_prefix(1);
+    if (field.size() < kFieldMsgHeaderPrefix.size()) return {};
+    for (std::size_t i = 0; i < kFieldMsgHeaderPrefix.size(); ++i) {
+        char c = field[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != kFieldMsgHeaderPrefix[i]) return {};
+    }
+    field.remove_prefix(kFieldMsgHeaderPrefix.size());
+    while (!field.empty() && (field.front() == ' ' || field.front() == '\t'))
+        field.remove_prefix(1);
+    while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.remove_suffix(1);
+    return field;
+}
 
 // Which mail sources the editor offers a field name for.
 enum class Offered { Always, ExceptSimpleMapi, ExceptPop3, OnlyPop3, Never };
@@ -57,5 +82,6 @@ inline constexpr std::array<FieldName, 15> kFieldVocabulary{{
 inline constexpr std::string_view kDelimiterComma = "COMMA";
 inline constexpr std::string_view kDelimiterSpace = "SPACE";
 inline constexpr std::string_view kDelimiterTab = "TAB";
+inline constexpr std::string_view kDelimiterSemicolon = "SEMICOLON";
 
 }  // namespace tallix
