@@ -185,8 +185,11 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         State().currentTemplate = tpl;
         // Unsaved, the editor stays open with everything the user entered; a file renamed
         // before the failed write is still listed under its new name.
-        const bool saved = SaveCurrentFile(isNew) && SaveDraftKeys(draft, newPath);
-        if (!saved && !renamed) return false;
+        // The keys the template object does not write go in after it; the file it wrote is
+        // this template's from now on even when they could not be added.
+        const bool written = SaveCurrentFile(isNew);
+        const bool saved = written && SaveDraftKeys(draft, newPath);
+        if (!written && !renamed) return false;
         // From now on the editor edits the file just written: a later rename moves it.
         State().newTemplate = false;
         GetTempFiles();

@@ -39,15 +39,15 @@ void FrmTemplateEdit::BuildOutputTab() {
     cboFormat = Named(new QComboBox(page), "cboFormat");
     for (std::string_view shown : {kFormatDelimitedShown, kFormatCsvShown, kFormatJsonlShown})
         cboFormat->addItem(Q(shown));
-    outRow->addRow("Fo&rmat:", cboFormat);
+    outRow->addRow("For&mat:", cboFormat);
     chkAllowDuplicate = Named(new QCheckBox("&Allow Duplicates", page), "chkAllowDuplicate");
     layout->addWidget(chkAllowDuplicate);
-    chkPerAttachment = Named(new QCheckBox("One line per a&ttachment", page), "chkPerAttachment");
+    chkPerAttachment = Named(new QCheckBox("One line &per attachment", page), "chkPerAttachment");
     chkFormulaGuard =
-        Named(new QCheckBox("&Guard against formulas (a ' before a value starting with =, +, -, @)",
+        Named(new QCheckBox("G&uard against formulas (a ' before a value starting with =, +, -, @)",
                             page),
               "chkFormulaGuard");
-    chkBom = Named(new QCheckBox("Start a new file with a UTF-8 &byte-order mark", page), "chkBom");
+    chkBom = Named(new QCheckBox("Start a new file with a UTF-8 byte-order mar&k", page), "chkBom");
     chkHeaderRow = Named(new QCheckBox("Start a new file with a line of the output &names", page),
                          "chkHeaderRow");
     chkIsoDates =

@@ -1,6 +1,7 @@
 #include "manager/wizard_procs.h"
 
 #include <QTreeWidget>
+#include <filesystem>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
@@ -211,7 +212,12 @@ bool WriteWizardTemplate(const WizardAnswers& answers) {
         // The output options the template object does not carry are written beside it.
         TemplateDraft keys;
         NewTemplateDefaults(keys);
-        return SaveDraftKeys(keys, path);
+        if (SaveDraftKeys(keys, path)) return true;
+        // Without them the template would not be what the wizard promised: the file just
+        // made goes again, so that Finish can be tried once more under the same name.
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        return false;
     });
 }
 
