@@ -1,8 +1,12 @@
 #include "manager/template_choices.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+#include <QStandardPaths>
 #include <fstream>
 
 #include "engine/templates/output_target.h"
@@ -52,6 +56,7 @@ std::vector<std::string> MapiFieldChoices(std::string_view source) {
     std::vector<std::string> out;
     for (const FieldName& f : kFieldVocabulary)
         if (OfferedFor(f.forVariables, source)) out.emplace_back(f.name);
+    out.emplace_back(kHeaderChoice);
     return out;
 }
 
@@ -63,6 +68,7 @@ std::vector<std::string> MapiFilterFieldChoices(std::string_view source) {
         (f.forFilters == Offered::OnlyPop3 ? pop3Only : out).emplace_back(f.name);
     }
     out.insert(out.end(), pop3Only.begin(), pop3Only.end());
+    out.emplace_back(kHeaderChoice);
     return out;
 }
 
@@ -94,6 +100,60 @@ void SelectFieldText(QComboBox* combo, const std::string& text) {
         combo->setItemData(combo->count() - 1, true, kExtraEntryRole);
         combo->setCurrentIndex(combo->count() - 1);
     });
+}
+
+bool IsHeaderNameText(std::string_view name) {
+    // A header name is printable US-ASCII without the colon (RFC 5322 ftext).
+    for (char c : name)
+        if (c < '!' || c > '~' || c == ':') return false;
+    return true;
+}
+
+std::optional<std::string> HeaderNameOfField(std::string_view field) {
+    if (!field.starts_with(kFieldMsgHeaderPrefix)) return std::nullopt;
+    const std::string_view name = field.substr(kFieldMsgHeaderPrefix.size());
+    if (name.empty() || !IsHeaderNameText(name)) return std::nullopt;
+    return std::string(name);
+}
+
+QLineEdit* NewHeaderNameBox(QWidget* parent) {
+    auto* box = new QLineEdit(parent);
+    box->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[!-9;-~]*")), box));
+    box->setPlaceholderText(QStringLiteral("Header name"));
+    return box;
+}
+
+void SelectFieldChoice(QComboBox* combo, QLineEdit* headerBox, const std::string& text) {
+    const std::optional<std::string> header = HeaderNameOfField(Trim(text));
+    const int headerEntry =
+        combo->findText(QString::fromUtf8(kHeaderChoice.data(), qsizetype(kHeaderChoice.size())));
+    if (header && headerEntry >= 0) {
+        SelectFieldText(combo, std::string(kHeaderChoice));
+        headerBox->setText(QString::fromStdString(*header));
+    } else {
+        SelectFieldText(combo, text);
+        headerBox->clear();
+    }
+    EnableHeaderBox(combo, headerBox);
+}
+
+std::string ChosenField(const QComboBox* combo, const QLineEdit* headerBox) {
+    std::string chosen = combo->currentText().toStdString();
+    if (chosen == kHeaderChoice)
+        return std::string(kFieldMsgHeaderPrefix) + headerBox->text().toStdString();
+    return chosen;
+}
+
+void EnableHeaderBox(const QComboBox* combo, QLineEdit* headerBox) {
+    headerBox->setEnabled(combo->currentText().toStdString() == kHeaderChoice);
+}
+
+QString DefaultOutputFile() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (dir.isEmpty()) dir = QDir::homePath();
+    return QDir(dir).filePath(
+        QString::fromUtf8(kDefaultOutputFileName.data(), qsizetype(kDefaultOutputFileName.size())));
 }
 
 bool CanUseOutputFile(const std::string& path) {

@@ -1,6 +1,8 @@
 #include "manager/template_draft.h"
 
 #include <fcntl.h>
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
 #include <QApplication>
 #include <QString>
 #include <QTreeWidget>
@@ -12,8 +14,10 @@
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
+#include "manager/template_choices.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
+#include "model/profile_file.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
@@ -64,9 +68,17 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.filterField = tpl.objFilter()->MapiField();
         d.filterText = tpl.objFilter()->FindString();
         for (const auto& f : tpl.colFields()->NewEnum())
-            d.variables.push_back({f->FieldName(), f->FieldType(), f->FindStart(), f->FindStop(),
-                                   f->UseQuotes(), f->RemoveLF(), f->MatchWholeString(),
-                                   f->MatchCase(), f->StartOfLineOnly()});
+            d.variables.push_back({f->FieldName(),
+                                   f->FieldType(),
+                                   f->FindStart(),
+                                   f->FindStop(),
+                                   f->UseQuotes(),
+                                   f->RemoveLF(),
+                                   f->MatchWholeString(),
+                                   f->MatchCase(),
+                                   f->StartOfLineOnly(),
+                                   {},
+                                   false});
         const auto lines = tpl.colOutPutLines();
         const std::string outputList = lines && lines->Count() >= 1 ? lines->Item(1) : "";
         std::vector<std::string> listed;
@@ -76,6 +88,10 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.delimiter = tpl.OutputDeliminator();
         d.allowDuplicate = tpl.AllowDuplicate();
         d.scripts = ScriptsUsedNames(tpl.ScriptsToRun());
+        if (isNew)
+            NewTemplateDefaults(d);
+        else
+            ReadDraftKeys(profile::ProfileDocument::Load(file), d);
         return d;
     });
 }
@@ -113,6 +129,12 @@ void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl) {
     });
 }
 
+void NewTemplateDefaults(TemplateDraft& draft) {
+    draft.format = kFormatCsv;
+    draft.formulaGuard = true;
+    if (Trim(draft.outputFile).empty()) draft.outputFile = DefaultOutputFile().toStdString();
+}
+
 bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& tpl) {
     return GuardValue("frmTemplateEdit cmdApply_Click", false, [&] {
         const bool isNew = State().newTemplate;
@@ -125,6 +147,7 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
             return false;
         };
         if (!IsGoodFileName(name, message, isNew)) return refuse(message);
+        if (const std::string why = DraftKeyRefusal(draft); !why.empty()) return refuse(why);
 
         FrmMain* form = MainForm();
         QTreeWidgetItem* row = form && !isNew ? form->SelectedItem() : nullptr;
@@ -162,8 +185,11 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         State().currentTemplate = tpl;
         // Unsaved, the editor stays open with everything the user entered; a file renamed
         // before the failed write is still listed under its new name.
-        const bool saved = SaveCurrentFile(isNew);
-        if (!saved && !renamed) return false;
+        // The keys the template object does not write go in after it; the file it wrote is
+        // this template's from now on even when they could not be added.
+        const bool written = SaveCurrentFile(isNew);
+        const bool saved = written && SaveDraftKeys(draft, newPath);
+        if (!written && !renamed) return false;
         // From now on the editor edits the file just written: a later rename moves it.
         State().newTemplate = false;
         GetTempFiles();
@@ -282,6 +308,7 @@ bool ShowVarStop(const std::string& choice) {
 }
 
 std::string DelimiterCharacter(std::string_view delimiterName) {
+    if (delimiterName == kDelimiterSemicolon) return ";";
     if (delimiterName == kDelimiterSpace) return " ";
     if (delimiterName == kDelimiterTab) return "\t";
     return ",";
@@ -290,16 +317,159 @@ std::string DelimiterCharacter(std::string_view delimiterName) {
 std::string HelpLine(const HelpLineParts& parts) {
     std::string text = "Data for '" + Trim(parts.name) +
                        "' is extracted from the message field: '" + parts.field + "' .\n";
-    if (ShowVarStart(parts.startChoice))
-        text += "Data starts after the text '" + CutForHelp(parts.startText) +
-                "' and stops at the text ";
-    else
-        text += "Data starts at " + parts.startChoice + " and stops at ";
-    if (ShowVarStop(parts.stopChoice))
-        text += "'" + CutForHelp(parts.stopText) + "'";
-    else
-        text += parts.stopChoice + ".";
+    if (parts.startChoice == kStartRegex) {
+        text += "Data is the first match of the regular expression '" + CutForHelp(parts.pattern) +
+                "' (its first group, when it has one).";
+    } else {
+        if (ShowVarStart(parts.startChoice))
+            text += "Data starts after the text '" + CutForHelp(parts.startText) +
+                    "' and stops at the text ";
+        else
+            text += "Data starts at " + parts.startChoice + " and stops at ";
+        if (ShowVarStop(parts.stopChoice))
+            text += "'" + CutForHelp(parts.stopText) + "'";
+        else
+            text += parts.stopChoice + ".";
+    }
+    if (parts.repeat) text += "\nEvery occurrence gives an output line of its own.";
     return text;
+}
+
+PatternCheck CheckPattern(std::string_view pattern, bool matchCase) {
+    PatternCheck check;
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    const std::uint32_t options = PCRE2_UTF | (matchCase ? 0 : PCRE2_CASELESS);
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                     options, &error, &offset, nullptr);
+    if (code) {
+        pcre2_code_free(code);
+        check.ok = true;
+        return check;
+    }
+    PCRE2_UCHAR text[256];
+    if (pcre2_get_error_message(error, text, sizeof text) < 0) text[0] = 0;
+    check.message = reinterpret_cast<const char*>(text);
+    // The offset counts bytes; the user counts characters (continuation bytes do not start one).
+    const std::size_t end = std::min<std::size_t>(offset, pattern.size());
+    for (std::size_t i = 0; i < end; ++i)
+        if ((static_cast<unsigned char>(pattern[i]) & 0xC0) != 0x80) ++check.position;
+    return check;
+}
+
+std::string PatternCheckText(std::string_view pattern, bool matchCase) {
+    if (pattern.empty()) return std::string(kPatternEmpty);
+    const PatternCheck check = CheckPattern(pattern, matchCase);
+    if (check.ok) return std::string(kPatternGood);
+    return std::string(kPatternErrorAt) + std::to_string(check.position) + ": " + check.message;
+}
+
+namespace {
+
+constexpr std::pair<std::string_view, std::string_view> kFormats[] = {
+    {kFormatDelimited, kFormatDelimitedShown},
+    {kFormatCsv, kFormatCsvShown},
+    {kFormatJsonl, kFormatJsonlShown},
+};
+
+bool NeedsCsvQuotes(std::string_view value, std::string_view delimiter) {
+    return value.find_first_of("\"\r\n") != std::string_view::npos ||
+           (!delimiter.empty() && value.find(delimiter) != std::string_view::npos);
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// A variable name that [Patterns] can hold as a key: read back as the same key.
+bool CanBeKey(std::string_view name) {
+    return !name.empty() && name.find('=') == std::string_view::npos && name.front() != '[' &&
+           name.front() != ';';
+}
+
+}  // namespace
+
+std::string FormatShown(std::string_view stored) {
+    const std::string trimmed = Trim(stored);
+    if (trimmed.empty()) return std::string(kFormatDelimitedShown);
+    for (const auto& [value, shown] : kFormats)
+        if (EqualsNoCase(trimmed, value)) return std::string(shown);
+    return std::string(stored);
+}
+
+std::string FormatStored(std::string_view shown) {
+    for (const auto& [value, text] : kFormats)
+        if (shown == text) return std::string(value);
+    return std::string(shown);
+}
+
+std::string SampleLine(const std::vector<std::string>& names, std::string_view delimiter,
+                       std::string_view format) {
+    const std::string stored = FormatStored(FormatShown(format));
+    if (stored == kFormatJsonl) {
+        std::vector<std::string> members;
+        for (const std::string& name : names) members.push_back(JsonString(name) + ":\"...\"");
+        return "{" + Join(members, ",") + "}";
+    }
+    if (stored != kFormatCsv) return Join(names, delimiter);
+    std::vector<std::string> quoted;
+    for (const std::string& name : names) {
+        if (!NeedsCsvQuotes(name, delimiter)) {
+            quoted.push_back(name);
+            continue;
+        }
+        std::string q = "\"";
+        for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+        quoted.push_back(q + "\"");
+    }
+    return Join(quoted, delimiter);
+}
+
+std::string DraftKeyRefusal(const TemplateDraft& draft) {
+    for (const VariableDraft& v : draft.variables) {
+        const std::string name = Trim(v.name);
+        if (!v.pattern.empty()) {
+            const std::string about = std::string(kMsgPatternVariable) + name;
+            if (!CanBeKey(name)) return about + std::string(kMsgPatternKeyName);
+            if (v.pattern.find_first_of("\r\n") != std::string::npos)
+                return about + std::string(kMsgPatternLineBreak);
+            const PatternCheck check = CheckPattern(v.pattern, Trim(v.matchCase) != kFlagOff);
+            if (!check.ok)
+                return about + std::string(kMsgPatternAt) + std::to_string(check.position) + ": " +
+                       check.message;
+        }
+        if (v.repeat && name.find(',') != std::string::npos)
+            return std::string(kMsgRepeatVariable) + name + std::string(kMsgRepeatComma);
+    }
+    return {};
 }
 
 }  // namespace tallix::manager

@@ -12,6 +12,9 @@
 namespace tallix {
 class clsTemplate;
 }
+namespace tallix::profile {
+class ProfileDocument;
+}
 
 namespace tallix::manager {
 
@@ -30,9 +33,36 @@ inline constexpr std::string_view kMsgRenameNothingSaved =
 // Combo choices.
 inline constexpr std::string_view kStartBeginning = "Beginning of Field";
 inline constexpr std::string_view kStartAfterText = "After Defined Text";
+inline constexpr std::string_view kStartRegex = "Regular Expression";
 inline constexpr std::string_view kStopEndOfField = "End of Field";
 inline constexpr std::string_view kStopEndOfLine = "End of Line";
 inline constexpr std::string_view kStopDefinedText = "Defined Text";
+
+// The output formats as stored, and as the format list shows them.
+inline constexpr std::string_view kFormatDelimited = "DELIMITED";
+inline constexpr std::string_view kFormatCsv = "CSV";
+inline constexpr std::string_view kFormatJsonl = "JSONL";
+inline constexpr std::string_view kFormatDelimitedShown = "Delimited";
+inline constexpr std::string_view kFormatCsvShown = "CSV";
+inline constexpr std::string_view kFormatJsonlShown = "JSON Lines";
+// The date format that writes dates YYYY-MM-DD and times HH:MM:SS.
+inline constexpr std::string_view kDateFormatIso = "ISO";
+
+// Why a draft cannot be saved as it stands (each follows kMsgCannotSaveChanges).
+inline constexpr std::string_view kMsgPatternVariable = "The regular expression of the variable '";
+inline constexpr std::string_view kMsgPatternAt = "' has an error at character ";
+inline constexpr std::string_view kMsgPatternLineBreak = "' holds a line break.";
+inline constexpr std::string_view kMsgPatternKeyName =
+    "' cannot be stored: a variable with a regular expression needs a name without \"=\" that "
+    "does not start with \"[\" or \";\".";
+inline constexpr std::string_view kMsgRepeatVariable = "The variable '";
+inline constexpr std::string_view kMsgRepeatComma =
+    "' cannot repeat: the list of repeated variables is separated by commas.";
+
+// What the pattern check under the pattern box says.
+inline constexpr std::string_view kPatternEmpty = "Enter a regular expression.";
+inline constexpr std::string_view kPatternGood = "The regular expression is valid.";
+inline constexpr std::string_view kPatternErrorAt = "Error at character ";
 
 // A start or stop text longer than this is cut in the help line.
 inline constexpr std::size_t kHelpTextShown = 15;
@@ -49,6 +79,10 @@ struct VariableDraft {
     std::string matchWholeString;
     std::string matchCase;
     std::string startOfLineOnly;
+    // A regular expression searched instead of the start and stop texts ("" for none), and
+    // whether every occurrence gives a line of its own.
+    std::string pattern = {};
+    bool repeat = false;
     bool operator==(const VariableDraft&) const = default;
 };
 
@@ -59,12 +93,18 @@ struct TemplateDraft {
     std::string filterField;
     std::string filterText;
     std::string outputFile;
-    std::string delimiter;  // "COMMA", "SPACE" or "TAB"
+    std::string delimiter;  // "COMMA", "SEMICOLON", "SPACE" or "TAB"
     // Variables, in the template's order
     std::vector<VariableDraft> variables;
     // Output Format: the names of the output line, in output order
     std::vector<std::string> output;
     bool allowDuplicate = false;
+    bool perAttachment = false;            // one line per attachment
+    std::string format{kFormatDelimited};  // kFormatCsv, kFormatJsonl or the text stored
+    bool formulaGuard = false;
+    bool bom = false;
+    bool headerRow = false;
+    bool isoDates = false;
     // Scripting: the procedures to run, in run order
     std::vector<std::string> scripts;
     bool operator==(const TemplateDraft&) const = default;
@@ -73,8 +113,46 @@ struct TemplateDraft {
 // The draft of `tpl` as the editor opens on it: a new template's name is taken as given
 // (it is no path yet), an existing one's is its file name without directory and extension.
 // The output line is read with "," (it is stored so whatever the delimiter) and keeps only
-// the names of variables.
+// the names of variables. An existing template's patterns, repeated variables and output
+// options are read from its file (ReadDraftKeys); a new one gets NewTemplateDefaults.
 TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew);
+
+// What a template made from now on starts with: CSV lines with formulas guarded, written to
+// DefaultOutputFile().
+void NewTemplateDefaults(TemplateDraft& draft);
+
+// The keys the template object does not read yet ([Patterns], [Repeat] and the output
+// options), read and written by the draft itself (template_edit_mapping.cpp). Reading fills
+// those members of `draft` for its variables. Writing changes only the keys whose meaning
+// differs from what the draft holds, so a template saved unchanged keeps its bytes: a key
+// that is missing and would be written with its default stays missing. [Patterns] ends up
+// holding exactly the keys of the variables with a pattern.
+void ReadDraftKeys(const profile::ProfileDocument& doc, TemplateDraft& draft);
+void WriteDraftKeys(const TemplateDraft& draft, profile::ProfileDocument& doc);
+// WriteDraftKeys on the file `path`, saved only when it changed. False, after a box naming
+// the file and the reason, when it could not be read or written.
+bool SaveDraftKeys(const TemplateDraft& draft, const std::string& path);
+// Why `draft`'s patterns and repeated variables cannot be stored or run; "" when they can.
+std::string DraftKeyRefusal(const TemplateDraft& draft);
+
+// The regular-expression check of the pattern box, with the options a run compiles it with.
+struct PatternCheck {
+    bool ok = false;
+    std::size_t position = 0;  // characters before the error
+    std::string message;       // the compiler's description of the error
+};
+PatternCheck CheckPattern(std::string_view pattern, bool matchCase);
+// The text shown under the pattern box.
+std::string PatternCheckText(std::string_view pattern, bool matchCase);
+
+// The output format shown for a stored one (an unknown text as it stands), and back.
+std::string FormatShown(std::string_view stored);
+std::string FormatStored(std::string_view shown);
+// The sample line of the output names as `format` writes a line: joined with the delimiter
+// character; CSV quotes a name holding the delimiter, a quotation mark, CR or LF; JSON Lines
+// shows an object with the names as keys.
+std::string SampleLine(const std::vector<std::string>& names, std::string_view delimiter,
+                       std::string_view format);
 // Copies `draft` into `tpl`: the file name made from the name, the one output line joined
 // with ",", the variables replaced by the draft's. Nothing is written.
 void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl);
@@ -140,6 +218,8 @@ struct HelpLineParts {
     std::string startText;
     std::string stopChoice;
     std::string stopText;
+    std::string pattern = {};
+    bool repeat = false;
 };
 std::string HelpLine(const HelpLineParts& parts);
 

@@ -62,6 +62,7 @@ class FrmTemplateEdit final : public QDialog {
     QLineEdit* txtTemplateName;
     QCheckBox* chkActive;
     QComboBox* cboFilterField;
+    QLineEdit* txtFilterHeaderName;  // the header's name when the field is "Header..."
     QLineEdit* txtFilterFindStr;
     QLineEdit* txtOutputFileName;
     QPushButton* cmdDirBrowse;
@@ -73,8 +74,12 @@ class FrmTemplateEdit final : public QDialog {
     QGroupBox* frameProp;
     QLineEdit* txtVarName;
     QComboBox* cboVarMapiField;
+    QLineEdit* txtVarHeaderName;
     QComboBox* cboStart;
     QLineEdit* txtVarFindStr;
+    QLineEdit* txtVarPattern;  // the regular expression, with "Regular Expression"
+    QLabel* lblPatternCheck;   // what the check of the pattern found
+    QCheckBox* chkRepeat;
     QComboBox* cboStop;
     QLineEdit* txtVarStopStr;
     QLabel* lblHelp;
@@ -86,6 +91,12 @@ class FrmTemplateEdit final : public QDialog {
     QPushButton* cmdMoveUp;
     QPushButton* cmdMoveDown;
     QLineEdit* txtOutputLine;
+    QCheckBox* chkPerAttachment;
+    QComboBox* cboFormat;
+    QCheckBox* chkFormulaGuard;
+    QCheckBox* chkBom;
+    QCheckBox* chkHeaderRow;
+    QCheckBox* chkIsoDates;
     // Scripting
     QListWidget* lstScripts;
     QListWidget* lstUseScripts;
@@ -125,7 +136,7 @@ class FrmTemplateEdit final : public QDialog {
     bool Changed() const { return m_changed; }
     // The help line's text as it stands.
     QString HelpText() const;
-    // The output delimiter character in force (",", " " or a tab).
+    // The output delimiter character in force (",", ";", " " or a tab).
     std::string DelimiterChar() const { return m_delimiter; }
 
   Q_SIGNALS:
@@ -195,6 +206,7 @@ class FrmTemplateEdit final : public QDialog {
     void SelectVarEntry(const std::string& name);
     void UpdateStartStopBoxes();
     void ShowHelpLine();
+    void ShowPatternCheck();
 
     // Output and script lists
     // Runs one move of the list procedure `procedure`; a move that took place is an edit.
@@ -210,6 +222,8 @@ class FrmTemplateEdit final : public QDialog {
     void SetScripting();
     void SetScriptsUsed(const std::vector<std::string>& scripts);
     void SetDelimiterFromCombo();
+    // Selects the stored output format (an unknown text gets an entry of its own).
+    void SelectFormat(const std::string& stored);
 
     // Dialog handlers
     void TemplateNameLeft();

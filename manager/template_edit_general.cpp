@@ -40,9 +40,15 @@ void FrmTemplateEdit::BuildGeneralTab() {
 
     auto* frameFilter = new QGroupBox("Message Filter:", page);
     cboFilterField = Named(new QComboBox(frameFilter), "cboFilterField");
+    txtFilterHeaderName = Named(NewHeaderNameBox(frameFilter), "txtFilterHeaderName");
+    auto* fieldRow = new QWidget(frameFilter);
+    auto* fieldLayout = new QHBoxLayout(fieldRow);
+    fieldLayout->setContentsMargins(0, 0, 0, 0);
+    fieldLayout->addWidget(cboFilterField, 1);
+    fieldLayout->addWidget(txtFilterHeaderName, 1);
     txtFilterFindStr = Named(new QLineEdit(frameFilter), "txtFilterFindStr");
     layout->addWidget(
-        InForm(frameFilter, {{"Field:", cboFilterField}, {"Match String:", txtFilterFindStr}}));
+        InForm(frameFilter, {{"Field:", fieldRow}, {"Match String:", txtFilterFindStr}}));
 
     auto* frameOutput = new QGroupBox("Output File", page);
     auto* of = new QFormLayout(frameOutput);
@@ -52,7 +58,8 @@ void FrmTemplateEdit::BuildGeneralTab() {
     fileRow->addWidget(txtOutputFileName, 1);
     fileRow->addWidget(cmdDirBrowse);
     cboDelimiter = Named(new QComboBox(frameOutput), "cboDelimiter");
-    for (std::string_view d : {kDelimiterComma, kDelimiterSpace, kDelimiterTab})
+    for (std::string_view d :
+         {kDelimiterComma, kDelimiterSpace, kDelimiterTab, kDelimiterSemicolon})
         cboDelimiter->addItem(Q(d));
     of->addRow("File Name:", fileRow);
     of->addRow("Delimiter:", cboDelimiter);
@@ -63,11 +70,14 @@ void FrmTemplateEdit::BuildGeneralTab() {
 }
 
 void FrmTemplateEdit::WireGeneralTab() {
-    for (QLineEdit* e : {txtTemplateName, txtFilterFindStr, txtOutputFileName})
+    for (QLineEdit* e : {txtTemplateName, txtFilterHeaderName, txtFilterFindStr, txtOutputFileName})
         connect(e, &QLineEdit::textEdited, this, &FrmTemplateEdit::MarkEdited);
     connect(chkActive, &QCheckBox::toggled, this, &FrmTemplateEdit::MarkEdited);
     // A combo box counts as an edit only when its selection really changed.
-    connect(cboFilterField, &QComboBox::currentIndexChanged, this, &FrmTemplateEdit::MarkEdited);
+    connect(cboFilterField, &QComboBox::currentIndexChanged, this, [this] {
+        EnableHeaderBox(cboFilterField, txtFilterHeaderName);
+        MarkEdited();
+    });
     connect(cboDelimiter, &QComboBox::currentIndexChanged, this, [this] {
         if (m_filling) return;
         Guard(FormCtx("cboDelimiter_Click"), [this] {

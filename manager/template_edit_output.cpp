@@ -1,12 +1,15 @@
 // The template editor's "Output &Format" tab: which variables the output line holds, in
-// which order, and the sample line drawn with the delimiter.
+// which order, the sample line drawn with the delimiter and the format, and the options of
+// the output file.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "manager/template_choices.h"
 #include "manager/template_edit.h"
 #include "manager/template_edit_parts.h"
 #include "settings/error_reporter.h"
@@ -33,13 +36,39 @@ void FrmTemplateEdit::BuildOutputTab() {
     auto* outRow = new QFormLayout;
     outRow->addRow("Output:", txtOutputLine);
     layout->addLayout(outRow);
+    cboFormat = Named(new QComboBox(page), "cboFormat");
+    for (std::string_view shown : {kFormatDelimitedShown, kFormatCsvShown, kFormatJsonlShown})
+        cboFormat->addItem(Q(shown));
+    outRow->addRow("For&mat:", cboFormat);
     chkAllowDuplicate = Named(new QCheckBox("&Allow Duplicates", page), "chkAllowDuplicate");
     layout->addWidget(chkAllowDuplicate);
+    chkPerAttachment = Named(new QCheckBox("One line &per attachment", page), "chkPerAttachment");
+    chkFormulaGuard =
+        Named(new QCheckBox("G&uard against formulas (a ' before a value starting with =, +, -, @)",
+                            page),
+              "chkFormulaGuard");
+    chkBom = Named(new QCheckBox("Start a new file with a UTF-8 byte-order mar&k", page), "chkBom");
+    chkHeaderRow = Named(new QCheckBox("Start a new file with a line of the output &names", page),
+                         "chkHeaderRow");
+    chkIsoDates =
+        Named(new QCheckBox("&ISO dates and times (YYYY-MM-DD, HH:MM:SS)", page), "chkIsoDates");
+    for (QCheckBox* c : {chkPerAttachment, chkFormulaGuard, chkBom, chkHeaderRow, chkIsoDates})
+        layout->addWidget(c);
     tabMain->addTab(page, "Output &Format");
 }
 
 void FrmTemplateEdit::WireOutputTab() {
-    connect(chkAllowDuplicate, &QCheckBox::toggled, this, &FrmTemplateEdit::MarkEdited);
+    for (QCheckBox* c :
+         {chkAllowDuplicate, chkPerAttachment, chkFormulaGuard, chkBom, chkHeaderRow, chkIsoDates})
+        connect(c, &QCheckBox::toggled, this, &FrmTemplateEdit::MarkEdited);
+    connect(cboFormat, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_filling) return;
+        Guard(FormCtx("cboFormat_Click"), [this] {
+            // Saved with the template: an edit even when the sample line stays the same.
+            SetChanged(true);
+            MakeOutputFromList();
+        });
+    });
     // Every move redraws the sample line.
     auto outputs = [this](QPushButton* button, const char* handler, auto procedure) {
         connect(button, &QPushButton::clicked, this, [this, handler, procedure] {
@@ -67,9 +96,14 @@ void FrmTemplateEdit::FillOutputLists(const std::vector<std::string>& outputArra
     for (const std::string& name : lists.included) lstVarIncluded->addItem(Q(name));
 }
 
+void FrmTemplateEdit::SelectFormat(const std::string& stored) {
+    SelectFieldText(cboFormat, FormatShown(stored));
+}
+
 void FrmTemplateEdit::MakeOutputFromList() {
     Guard(ProcCtx("MakeOutputFromList"), [this] {
-        const std::string text = Join(Entries(lstVarIncluded), m_delimiter);
+        const std::string text = SampleLine(Entries(lstVarIncluded), m_delimiter,
+                                            FormatStored(S(cboFormat->currentText())));
         if (Q(text) == txtOutputLine->text()) return;
         SetChanged(true);
         txtOutputLine->setText(Q(text));

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "manager/template_choices.h"
 #include "manager/template_edit.h"
 #include "manager/template_edit_parts.h"
 #include "model/export_field.h"
@@ -42,9 +43,13 @@ void FrmTemplateEdit::BuildVariablesTab() {
     auto* pf = new QGridLayout(frameProp);
     txtVarName = Named(new QLineEdit(frameProp), "txtVarName");
     cboVarMapiField = Named(new QComboBox(frameProp), "cboVarMapiField");
+    txtVarHeaderName = Named(NewHeaderNameBox(frameProp), "txtVarHeaderName");
     cboStart = Named(new QComboBox(frameProp), "cboStart");
-    cboStart->addItems({Q(kStartBeginning), Q(kStartAfterText)});
+    cboStart->addItems({Q(kStartBeginning), Q(kStartAfterText), Q(kStartRegex)});
     txtVarFindStr = Named(new QLineEdit(frameProp), "txtVarFindStr");
+    txtVarPattern = Named(new QLineEdit(frameProp), "txtVarPattern");
+    lblPatternCheck = Named(new QLabel(frameProp), "lblPatternCheck");
+    lblPatternCheck->setWordWrap(true);
     cboStop = Named(new QComboBox(frameProp), "cboStop");
     cboStop->addItems({Q(kStopEndOfField), Q(kStopEndOfLine), Q(kStopDefinedText)});
     txtVarStopStr = Named(new QLineEdit(frameProp), "txtVarStopStr");
@@ -58,21 +63,27 @@ void FrmTemplateEdit::BuildVariablesTab() {
     chkMatchString = Named(new QCheckBox("Match Whole String", frameProp), "chkMatchString");
     chkMatchCase = Named(new QCheckBox("Match Case", frameProp), "chkMatchCase");
     chkStartOfLine = Named(new QCheckBox("Start of Line Only", frameProp), "chkStartOfLine");
+    chkRepeat = Named(new QCheckBox("Repeat (one line per occurrence)", frameProp), "chkRepeat");
 
     int row = 0;
     pf->addWidget(new QLabel("Name:", frameProp), row, 0);
     pf->addWidget(txtVarName, row++, 1, 1, 2);
     pf->addWidget(new QLabel("Message Field:", frameProp), row, 0);
-    pf->addWidget(cboVarMapiField, row++, 1, 1, 2);
+    pf->addWidget(cboVarMapiField, row, 1);
+    pf->addWidget(txtVarHeaderName, row++, 2);
     pf->addWidget(new QLabel("Data Starts:", frameProp), row, 0);
     pf->addWidget(cboStart, row, 1);
     pf->addWidget(txtVarFindStr, row++, 2);
+    pf->addWidget(new QLabel("Pattern:", frameProp), row, 0);
+    pf->addWidget(txtVarPattern, row++, 1, 1, 2);
+    pf->addWidget(lblPatternCheck, row++, 1, 1, 2);
     pf->addWidget(new QLabel("Continues Until:", frameProp), row, 0);
     pf->addWidget(cboStop, row, 1);
     pf->addWidget(txtVarStopStr, row++, 2);
     pf->addWidget(new QLabel("Type:", frameProp), row, 0);
     pf->addWidget(cboVarType, row++, 1);
-    for (QCheckBox* c : {chkUseQuote, chkRemoveLF, chkMatchString, chkMatchCase, chkStartOfLine})
+    for (QCheckBox* c :
+         {chkUseQuote, chkRemoveLF, chkMatchString, chkMatchCase, chkStartOfLine, chkRepeat})
         pf->addWidget(c, row++, 0, 1, 3);
     pf->setColumnStretch(2, 1);
     layout->addWidget(frameProp, 0, 1);
@@ -93,9 +104,27 @@ void FrmTemplateEdit::WireVariablesTab() {
         connect(e, &QLineEdit::textEdited, this, &FrmTemplateEdit::MarkEdited);
     for (QCheckBox* c : {chkUseQuote, chkRemoveLF, chkMatchString, chkMatchCase, chkStartOfLine})
         connect(c, &QCheckBox::toggled, this, &FrmTemplateEdit::MarkEdited);
+    // The pattern is checked as it is typed; the help line follows it and the repeat box.
+    connect(txtVarPattern, &QLineEdit::textEdited, this, [this] {
+        MarkEdited();
+        ShowPatternCheck();
+        ShowHelpLine();
+    });
+    connect(chkMatchCase, &QCheckBox::toggled, this, [this] { ShowPatternCheck(); });
+    connect(chkRepeat, &QCheckBox::toggled, this, [this] {
+        MarkEdited();
+        if (!m_filling) ShowHelpLine();
+    });
+    connect(txtVarHeaderName, &QLineEdit::textEdited, this, [this] {
+        MarkEdited();
+        ShowHelpLine();
+    });
     // A combo box counts as an edit only when its selection really changed.
-    for (QComboBox* c : {cboVarMapiField, cboVarType})
-        connect(c, &QComboBox::currentIndexChanged, this, &FrmTemplateEdit::MarkEdited);
+    connect(cboVarMapiField, &QComboBox::currentIndexChanged, this, [this] {
+        EnableHeaderBox(cboVarMapiField, txtVarHeaderName);
+        MarkEdited();
+    });
+    connect(cboVarType, &QComboBox::currentIndexChanged, this, &FrmTemplateEdit::MarkEdited);
     connect(cboStart, &QComboBox::currentIndexChanged, this, [this] {
         if (m_filling) return;
         if (cboStart->currentText() == Q(kStartAfterText) &&
@@ -103,6 +132,7 @@ void FrmTemplateEdit::WireVariablesTab() {
             txtVarFindStr->clear();
         SetChanged(true);
         UpdateStartStopBoxes();
+        ShowPatternCheck();
         ShowHelpLine();
     });
     connect(cboStop, &QComboBox::currentIndexChanged, this, [this] {
@@ -199,8 +229,20 @@ void FrmTemplateEdit::SetVarCntrls(bool enabled) {
 }
 
 void FrmTemplateEdit::UpdateStartStopBoxes() {
+    // A pattern finds the value on its own: the stop choice does not apply to it.
+    const bool regex = cboStart->currentText() == Q(kStartRegex);
     txtVarFindStr->setEnabled(ShowVarStart(S(cboStart->currentText())));
-    txtVarStopStr->setEnabled(ShowVarStop(S(cboStop->currentText())));
+    txtVarPattern->setEnabled(regex);
+    cboStop->setEnabled(!regex);
+    txtVarStopStr->setEnabled(!regex && ShowVarStop(S(cboStop->currentText())));
+}
+
+void FrmTemplateEdit::ShowPatternCheck() {
+    const bool regex = cboStart->currentText() == Q(kStartRegex);
+    lblPatternCheck->setVisible(regex);
+    lblPatternCheck->setText(
+        regex ? Q(PatternCheckText(S(txtVarPattern->text()), chkMatchCase->isChecked()))
+              : QString());
 }
 
 void FrmTemplateEdit::SelectVarEntry(const std::string& name) {
@@ -255,7 +297,11 @@ void FrmTemplateEdit::DeleteCurVariable() {
             cboStop->setCurrentIndex(0);
             txtVarFindStr->clear();
             txtVarStopStr->clear();
+            txtVarHeaderName->clear();
+            txtVarPattern->clear();
+            chkRepeat->setChecked(false);
         }
+        ShowPatternCheck();
         // The deleted name drops out of the output line: it is no variable any more.
         SetExportFields(Entries(lstVarIncluded));
         SetChanged(true);
@@ -329,9 +375,10 @@ void FrmTemplateEdit::ShowHelpLine() {
         lblHelp->setText(Q(kMsgNoVariable));
         return;
     }
-    lblHelp->setText(Q(HelpLine({S(txtVarName->text()), S(cboVarMapiField->currentText()),
-                                 S(cboStart->currentText()), S(txtVarFindStr->text()),
-                                 S(cboStop->currentText()), S(txtVarStopStr->text())})));
+    lblHelp->setText(
+        Q(HelpLine({S(txtVarName->text()), ChosenField(cboVarMapiField, txtVarHeaderName),
+                    S(cboStart->currentText()), S(txtVarFindStr->text()), S(cboStop->currentText()),
+                    S(txtVarStopStr->text()), S(txtVarPattern->text()), chkRepeat->isChecked()})));
 }
 
 }  // namespace tallix::manager

@@ -72,7 +72,8 @@ constexpr PageText kPages[kWizardPageCount] = {
     {"The Created Output File",
      "Each message the template reads adds one line to this file. The file is created when it "
      "does not exist, and lines are added at its end.",
-     "Choose COMMA for files a spreadsheet opens as CSV, TAB for data that may hold commas.",
+     "The file is written as CSV: a value holding the delimiter is quoted, so a spreadsheet "
+     "opens it correctly. Choose SEMICOLON where your spreadsheet expects it.",
      "Make sure the folder exists and you may write to it; type \"printer\" to print the lines "
      "instead."},
     {"The Standard Message Fields",
@@ -147,12 +148,6 @@ QLabel* AdviceBox(QVBoxLayout* column, const QString& title, const char* name, Q
 }
 
 }  // namespace
-
-QString DefaultWizardOutputFile() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (dir.isEmpty()) dir = QDir::homePath();
-    return QDir(dir).filePath(Q(kDefaultOutputFileName));
-}
 
 void FrmWizard::SetMessageFileChooser(MessageFileChooser chooser) {
     MessageChooser() = std::move(chooser);
@@ -271,10 +266,17 @@ QWidget* FrmWizard::BuildFilterPage() {
     frame->addWidget(txtFilterString);
     frame->addWidget(Buddy("In the following message &field:", cboMsgField, frameFilter));
     frame->addWidget(cboMsgField);
+    // "Header..." takes the header's name from the box under the list.
+    txtHeaderName = Named(NewHeaderNameBox(frameFilter), "txtHeaderName");
+    auto* headerRow = new QHBoxLayout;
+    headerRow->addWidget(Buddy("&Header name:", txtHeaderName, frameFilter));
+    headerRow->addWidget(txtHeaderName, 1);
+    frame->addLayout(headerRow);
     layout->addWidget(frameFilter);
     layout->addStretch(1);
 
     connect(optFilter, &QRadioButton::toggled, this, [this] { EnableFilterControls(); });
+    connect(cboMsgField, &QComboBox::currentIndexChanged, this, [this] { EnableFilterControls(); });
     EnableFilterControls();
     return page;
 }
@@ -283,7 +285,7 @@ QWidget* FrmWizard::BuildOutputPage() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading(Q(kPages[2].caption), page));
-    txtOutputFile = Named(new QLineEdit(DefaultWizardOutputFile(), page), "txtOutputFile");
+    txtOutputFile = Named(new QLineEdit(DefaultOutputFile(), page), "txtOutputFile");
     cmdOutputFile = Named(new QPushButton("&Browse...", page), "cmdOutputFile");
     layout->addWidget(Buddy("&Write the data to the following file:", txtOutputFile, page));
     auto* fileRow = new QHBoxLayout;
@@ -292,7 +294,8 @@ QWidget* FrmWizard::BuildOutputPage() {
     layout->addLayout(fileRow);
     layout->addSpacing(fontMetrics().height() / 2);
     cboDelimiter = Named(new QComboBox(page), "cboDelimiter");
-    cboDelimiter->addItems({Q(kDelimiterComma), Q(kDelimiterSpace), Q(kDelimiterTab)});
+    cboDelimiter->addItems(
+        {Q(kDelimiterComma), Q(kDelimiterSpace), Q(kDelimiterTab), Q(kDelimiterSemicolon)});
     layout->addWidget(
         Buddy("Use the following &delimiter to seperate the data:", cboDelimiter, page));
     auto* delimiterRow = new QHBoxLayout;
@@ -412,6 +415,7 @@ QWidget* FrmWizard::BuildClosingPage() {
 
 void FrmWizard::EnableFilterControls() {
     for (QWidget* w : frameFilter->findChildren<QWidget*>()) w->setEnabled(optFilter->isChecked());
+    if (optFilter->isChecked()) EnableHeaderBox(cboMsgField, txtHeaderName);
 }
 
 void FrmWizard::EnableTextControls() {
@@ -455,7 +459,7 @@ WizardAnswers FrmWizard::Answers() const {
     a.templateName = txtTemplateName->text().toStdString();
     a.useFilter = optFilter->isChecked();
     a.filterString = txtFilterString->text().toStdString();
-    a.filterField = cboMsgField->currentText().toStdString();
+    a.filterField = ChosenField(cboMsgField, txtHeaderName);
     a.outputFile = txtOutputFile->text().toStdString();
     a.delimiter = cboDelimiter->currentText().toStdString();
     a.senderName = chkSenderName->isChecked();
@@ -494,6 +498,11 @@ bool FrmWizard::FinishChecks() {
         return false;
     }
     txtTemplateName->setText(QString::fromStdString(name));
+    if (optFilter->isChecked() && cboMsgField->currentText() == Q(kHeaderChoice) &&
+        txtHeaderName->text().isEmpty()) {
+        MsgBox(kMsgNoHeaderName, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
+        return false;
+    }
     if (Trim(txtOutputFile->text().toStdString()).empty()) {
         MsgBox(kMsgNoOutputFile, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
         return false;

@@ -24,15 +24,12 @@ namespace tallix::manager {
 
 inline constexpr int kWizardPageCount = 7;
 inline constexpr std::string_view kDefaultWizardTemplateName = "My Mailing List";
-inline constexpr std::string_view kDefaultOutputFileName = "mylist.txt";
 inline constexpr std::string_view kDefaultFormattedText = "The pasted form text will be in here...";
 inline constexpr std::string_view kDefaultTextSeparator = ":";
+inline constexpr std::string_view kMsgNoHeaderName = "No header name has been entered.";
 inline constexpr std::string_view kMsgTooManyVariables =
     "The formatted text gives more variables than one output line can list.\n"
     "Remove the lines you do not need.";
-
-// The user's documents folder + "/mylist.txt".
-QString DefaultWizardOutputFile();
 
 class FrmWizard final : public QDialog {
     Q_OBJECT
@@ -49,6 +46,7 @@ class FrmWizard final : public QDialog {
     QGroupBox* frameFilter;
     QLineEdit* txtFilterString;
     QComboBox* cboMsgField;
+    QLineEdit* txtHeaderName;  // the header's name when the field is "Header..."
     // Page 2
     QLineEdit* txtOutputFile;
     QPushButton* cmdOutputFile;

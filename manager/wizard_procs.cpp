@@ -1,9 +1,11 @@
 #include "manager/wizard_procs.h"
 
 #include <QTreeWidget>
+#include <filesystem>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
+#include "manager/template_draft.h"
 #include "manager/template_wizard.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
@@ -204,8 +206,18 @@ std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& a,
 bool WriteWizardTemplate(const WizardAnswers& answers) {
     return GuardValue(Ctx("DoWizard"), false, [&] {
         const std::string name = Trim(answers.templateName);
-        State().currentTemplate = BuildWizardTemplate(answers, MakeFileName(name));
-        return SaveCurrentFile(true);
+        const std::string path = MakeFileName(name);
+        State().currentTemplate = BuildWizardTemplate(answers, path);
+        if (!SaveCurrentFile(true)) return false;
+        // The output options the template object does not carry are written beside it.
+        TemplateDraft keys;
+        NewTemplateDefaults(keys);
+        if (SaveDraftKeys(keys, path)) return true;
+        // Without them the template would not be what the wizard promised: the file just
+        // made goes again, so that Finish can be tried once more under the same name.
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        return false;
     });
 }
 

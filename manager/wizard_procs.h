@@ -47,7 +47,7 @@ struct WizardAnswers {
     std::string filterString;
     std::string filterField;
     std::string outputFile;
-    std::string delimiter;  // "COMMA", "SPACE" or "TAB"
+    std::string delimiter;  // "COMMA", "SPACE", "TAB" or "SEMICOLON"
     bool senderName = false;
     bool senderAddress = false;
     bool recipientName = false;
@@ -74,7 +74,8 @@ int ParseWizardText(clsTemplate& t, const ExtractionOptions& options, std::strin
 std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& answers,
                                                  const std::string& fileName);
 
-// Finish's write: makes the answers the current template and writes its file as a new one.
+// Finish's write: makes the answers the current template and writes its file as a new one,
+// with what every new template starts with (NewTemplateDefaults: CSV, formulas guarded).
 // False, after a box naming the file and the reason, when it could not be written: the wizard
 // then stays open with every answer.
 bool WriteWizardTemplate(const WizardAnswers& answers);

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
@@ -23,6 +24,7 @@
 #include "manager/template_draft.h"
 #include "manager/template_edit.h"
 #include "manager/template_test_bench.h"
+#include "model/profile_file.h"
 #include "model/template.h"
 #include "settings/app_info.h"
 #include "settings/registry.h"
@@ -74,10 +76,36 @@ TemplateDraft TwoVarDraft(const std::string& outputFile) {
     d.outputFile = outputFile;
     d.delimiter = "COMMA";
     d.variables = {
-        {"Code", "MSG_TEXT", "Code:", "{End of Line}", "0", "0", "0", "1", "0"},
-        {"Name", "SENDER_NAME", "{Beginning of Field}", "{End of Field}", "0", "0", "0", "0", "0"}};
+        {"Code", "MSG_TEXT", "Code:", "{End of Line}", "0", "0", "0", "1", "0", "", false},
+        {"Name", "SENDER_NAME", "{Beginning of Field}", "{End of Field}", "0", "0", "0", "0", "0",
+         "", false}};
     d.output = {"Code", "Name"};
     return d;
+}
+
+// A template holding every key the editor reads beyond the template object's: patterns (one
+// with ";", one with blanks around it), a repeated variable, header fields and the output
+// options, with the semicolon delimiter.
+std::string NewKeysTemplate(const std::string& outputFile) {
+    return "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
+           "[Filter]\r\nCommand=MSG_HEADER:List-Id\r\nFind_String=shop\r\n"
+           "[Variables]\r\nVar1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n"
+           "Var2=Item;MSG_TEXT;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
+           "Var3=OrderId;MSG_HEADER:X-Order-Id;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
+           "[Output]\r\nAllowDuplicate=False\r\nFile=" +
+           outputFile +
+           "\r\nDelimiter=SEMICOLON\r\nOutput_Count=1\r\nOutput1=Code,Item,OrderId\r\n"
+           "PerAttachment=True\r\nFormat=JSONL\r\nFormulaGuard=True\r\nBOM=True\r\n"
+           "HeaderRow=True\r\nDateFormat=ISO\r\n"
+           "[Scripts]\r\nrun=\r\n"
+           "[Patterns]\r\nCode=Order\\s+#(\\d+);\r\nItem=\" Item: (.*) \"\r\n"
+           "[Repeat]\r\nItems=Item\r\n";
+}
+
+// The value of a key of the file at `path` as a reader of template files gets it.
+std::optional<std::string> StoredKey(const std::string& path, std::string_view section,
+                                     std::string_view key) {
+    return profile::ProfileDocument::Load(path).Find(section, key);
 }
 
 std::shared_ptr<clsExportField> FieldNamed(const clsTemplate& t, const std::string& name) {
@@ -121,6 +149,9 @@ struct Manager : tallix::testing::ManagerFixture {
     }
 
     std::string OutPath() const { return env.ProgramDir() + "/out.csv"; }
+    void AddNewKeysTemplate(const std::string& name) {
+        WriteFileBytes(TemplatePath(name), NewKeysTemplate(OutPath()));
+    }
     void AddTemplate(const std::string& name, const std::string& delimiter = "COMMA") {
         WriteFileBytes(TemplatePath(name), TwoVarTemplate(OutPath(), delimiter));
     }
@@ -208,6 +239,14 @@ class TemplateEditTest : public QObject {
     void scriptRunListKeepsEveryPiece();
     void scriptRunListWithEmptyNameSavesUnchanged();
     void keyboardReachesTabsAndControls();
+    void newKeysAreShownAndSavedAsEdited();
+    void templatesWithoutTheNewKeysSaveByteForByte();
+    void newTemplatesWriteCsvWithFormulasGuarded();
+    void patternIsCheckedAsTypedAndABrokenOneIsRefused();
+    void patternsFollowTheirVariables();
+    void headerNameBoxTakesOnlyAHeaderName();
+    void sampleLineShowsTheFormat_data();
+    void sampleLineShowsTheFormat();
     void editsAreSignalledAndTheEditedTemplateIsACopy();
     void testTabTriesTheTemplateAsEdited();
     void builtInTheDialogRunByTheEngine();
@@ -1202,11 +1241,16 @@ void TemplateEditTest::fieldListsFollowTheSource_data() {
     const QStringList sent = {"MSG_SENT_DATE", "MSG_SENT_TIME"};
     const QStringList received = {"MSG_RECEIVE_DATE", "MSG_RECEIVE_TIME"};
     const QStringList replyTo = {"REPLY_TO_NAME", "REPLY_TO_ADDRESS"};
-    QTest::newRow("POP3") << "POP3" << head + sent + replyTo + tail << head + tail + replyTo;
-    QTest::newRow("SIMPLE MAPI") << "SIMPLE MAPI" << head + received + tail << head + tail;
-    QTest::newRow("NETSCAPE") << "NETSCAPE" << head + sent + received + tail << head + tail;
+    // Any header by name, last in both lists.
+    const QStringList header = {"Header..."};
+    QTest::newRow("POP3") << "POP3" << head + sent + replyTo + tail + header
+                          << head + tail + replyTo + header;
+    QTest::newRow("SIMPLE MAPI") << "SIMPLE MAPI" << head + received + tail + header
+                                 << head + tail + header;
+    QTest::newRow("NETSCAPE") << "NETSCAPE" << head + sent + received + tail + header
+                              << head + tail + header;
     QTest::newRow("EXTENDED MAPI")
-        << "EXTENDED MAPI" << head + sent + received + tail << head + tail;
+        << "EXTENDED MAPI" << head + sent + received + tail + header << head + tail + header;
 }
 
 void TemplateEditTest::fieldListsFollowTheSource() {
@@ -1405,11 +1449,11 @@ void TemplateEditTest::keyboardReachesTabsAndControls() {
         // The focus order of the General tab follows its layout.
         d.txtTemplateName->setFocus();
         QList<QWidget*> order;
-        for (QWidget* w = d.txtTemplateName; order.size() < 7; w = w->nextInFocusChain())
+        for (QWidget* w = d.txtTemplateName; order.size() < 8; w = w->nextInFocusChain())
             if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&d)) order << w;
-        const QList<QWidget*> expected = {d.txtTemplateName,  d.chkActive,         d.cboFilterField,
-                                          d.txtFilterFindStr, d.txtOutputFileName, d.cmdDirBrowse,
-                                          d.cboDelimiter};
+        const QList<QWidget*> expected = {
+            d.txtTemplateName,  d.chkActive,         d.cboFilterField, d.txtFilterHeaderName,
+            d.txtFilterFindStr, d.txtOutputFileName, d.cmdDirBrowse,   d.cboDelimiter};
         QCOMPARE(order, expected);
         // Alt+D adds a variable from the Variables tab; Escape closes without saving.
         QTest::keyClick(&d, Qt::Key_V, Qt::AltModifier);
@@ -1527,6 +1571,327 @@ void TemplateEditTest::builtInTheDialogRunByTheEngine() {
     }
     QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
     QCOMPARE(ReadFileBytes(m.OutPath()), std::string("Ann Lee\tZ-7\t3 boxes\r\n"));
+}
+
+void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
+    Manager m;
+    m.AddNewKeysTemplate("Orders");
+    const std::string path = m.TemplatePath("Orders");
+    const std::string before = ReadFileBytes(path);
+    // Shown as stored, and saved unchanged by OK without an edit.
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(d.cboFilterField->currentText(), QString("Header..."));
+        QCOMPARE(d.txtFilterHeaderName->text(), QString("List-Id"));
+        QVERIFY(d.txtFilterHeaderName->isEnabled());
+        QCOMPARE(d.cboDelimiter->currentText(), QString("SEMICOLON"));
+        QCOMPARE(d.DelimiterChar(), std::string(";"));
+        for (QCheckBox* c :
+             {d.chkPerAttachment, d.chkFormulaGuard, d.chkBom, d.chkHeaderRow, d.chkIsoDates})
+            QVERIFY2(c->isChecked(), qPrintable(c->objectName()));
+        QCOMPARE(d.cboFormat->currentText(), QString("JSON Lines"));
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        QCOMPARE(d.cboStart->currentText(), QString("Regular Expression"));
+        QCOMPARE(d.txtVarPattern->text(), QString("Order\\s+#(\\d+);"));
+        QVERIFY(d.txtVarPattern->isEnabled());
+        QVERIFY(!d.cboStop->isEnabled());
+        QCOMPARE(d.lblPatternCheck->text(), QString("The regular expression is valid."));
+        QVERIFY(!d.chkRepeat->isChecked());
+        SelectEntry(d.lstVars, "Item");
+        QCOMPARE(d.txtVarPattern->text(), QString(" Item: (.*) "));
+        QVERIFY(d.chkRepeat->isChecked());
+        SelectEntry(d.lstVars, "OrderId");
+        QCOMPARE(d.cboVarMapiField->currentText(), QString("Header..."));
+        QCOMPARE(d.txtVarHeaderName->text(), QString("X-Order-Id"));
+        QCOMPARE(d.cboStart->currentText(), QString("Beginning of Field"));
+        QVERIFY(!d.txtVarPattern->isEnabled());
+        QVERIFY(!d.cmdApply->isEnabled());
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(ReadFileBytes(path), before);
+
+    // Every new control changed, then saved.
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        Type(d.txtFilterHeaderName, "Reply-To");
+        Choose(d.cboDelimiter, "COMMA");
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        Type(d.txtVarPattern, "'#(\\d+)'");
+        d.chkRepeat->setChecked(true);
+        SelectEntry(d.lstVars, "Item");
+        Choose(d.cboStart, "After Defined Text");
+        Type(d.txtVarFindStr, "Item:");
+        Choose(d.cboStop, "End of Line");
+        d.chkRepeat->setChecked(false);
+        SelectEntry(d.lstVars, "OrderId");
+        Type(d.txtVarHeaderName, "X-Ref");
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+        for (QCheckBox* c : {d.chkPerAttachment, d.chkBom, d.chkHeaderRow, d.chkIsoDates})
+            c->setChecked(false);
+        Choose(d.cboFormat, "CSV");
+        QCOMPARE(d.txtOutputLine->text(), QString("Code,Item,OrderId"));
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(StoredKey(path, "Filter", "Command"),
+             std::optional<std::string>("MSG_HEADER:Reply-To"));
+    QCOMPARE(StoredKey(path, "Output", "Delimiter"), std::optional<std::string>("COMMA"));
+    QCOMPARE(StoredKey(path, "Variables", "Var3"),
+             std::optional<std::string>(
+                 "OrderId;MSG_HEADER:X-Ref;{Beginning of Field};{End of Field};0;0;0;0;0"));
+    // The pattern keeps its start text; the one whose pattern went has its texts again.
+    QCOMPARE(StoredKey(path, "Variables", "Var1"),
+             std::optional<std::string>("Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0"));
+    QCOMPARE(StoredKey(path, "Variables", "Var2"),
+             std::optional<std::string>("Item;MSG_TEXT;Item:;{End of Line};0;0;0;0;0"));
+    QCOMPARE(StoredKey(path, "Patterns", "Code"), std::optional<std::string>("'#(\\d+)'"));
+    QCOMPARE(StoredKey(path, "Patterns", "Item"), std::nullopt);
+    QCOMPARE(StoredKey(path, "Repeat", "Items"), std::optional<std::string>("Code"));
+    for (const char* off : {"PerAttachment", "BOM", "HeaderRow"})
+        QCOMPARE(StoredKey(path, "Output", off), std::optional<std::string>("False"));
+    QCOMPARE(StoredKey(path, "Output", "FormulaGuard"), std::optional<std::string>("True"));
+    QCOMPARE(StoredKey(path, "Output", "Format"), std::optional<std::string>("CSV"));
+    QCOMPARE(StoredKey(path, "Output", "DateFormat"), std::nullopt);
+
+    // Read back, the template is what the dialog showed when it was saved.
+    TemplateDraft shown;
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) { shown = d.Draft(); }));
+    const TemplateDraft read = DraftFromTemplate(*ReadBack(path), false);
+    QVERIFY(read == shown);
+    QCOMPARE(read.variables[0].pattern, std::string("'#(\\d+)'"));
+    QVERIFY(read.variables[0].repeat);
+    QCOMPARE(read.format, std::string("CSV"));
+    QVERIFY(read.formulaGuard && !read.perAttachment && !read.bom && !read.headerRow &&
+            !read.isoDates);
+}
+
+void TemplateEditTest::templatesWithoutTheNewKeysSaveByteForByte() {
+    Manager m;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(TALLIX_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".txf") continue;
+        fs::copy_file(entry.path(), m.TemplateDir() + "/" + entry.path().filename().string());
+        names.push_back(entry.path().stem().string());
+    }
+    QVERIFY(names.size() >= 3);
+    for (const std::string& name : names) {
+        const std::string path = m.TemplatePath(name);
+        const std::string before = ReadFileBytes(path);
+        // What the template object itself writes back: the same bytes, but for an empty
+        // start or stop text, which it writes as its marker.
+        const std::string copy = m.env.ProgramDir() + "/copy.txf";
+        WriteFileBytes(copy, before);
+        ReadBack(copy)->WriteTemplateFile(false);
+        const std::string rewritten = ReadFileBytes(copy);
+        if (name == "Orders") QCOMPARE(rewritten, before);
+        // Through every tab and variable, then OK.
+        QVERIFY(m.EditExisting(name, [&](FrmTemplateEdit& d) {
+            d.tabMain->setCurrentIndex(kEditorTabVariables);
+            for (int i = 0; i < d.lstVars->count(); ++i) d.lstVars->setCurrentRow(i);
+            d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+            QCOMPARE(d.cboFormat->currentText(), QString("Delimited"));
+            d.cmdOK->click();
+            QVERIFY(!d.isVisible());
+        }));
+        QCOMPARE(QString::fromStdString(ReadFileBytes(path)), QString::fromStdString(rewritten));
+        // An edit of another key adds none of the new ones.
+        QVERIFY(m.EditExisting(name, [&](FrmTemplateEdit& d) {
+            Type(d.txtFilterFindStr, "Changed");
+            d.cmdOK->click();
+        }));
+        std::string expected = rewritten;
+        const std::size_t at = expected.find("Find_String=");
+        QVERIFY(at != std::string::npos);
+        const std::size_t end = expected.find("\r\n", at);
+        expected.replace(at, end - at, "Find_String=Changed");
+        QCOMPARE(QString::fromStdString(ReadFileBytes(path)), QString::fromStdString(expected));
+    }
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+}
+
+void TemplateEditTest::newTemplatesWriteCsvWithFormulasGuarded() {
+    Manager m;
+    GetTempFiles();
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) {
+        QVERIFY(QString::fromStdString(d.Draft().outputFile).endsWith(".csv"));
+        QCOMPARE(d.cboFormat->currentText(), QString("CSV"));
+        QVERIFY(d.chkFormulaGuard->isChecked());
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    const std::string path = m.TemplatePath("Untitled");
+    QVERIFY(QString::fromStdString(StoredKey(path, "Output", "File").value_or(""))
+                .endsWith("/mylist.csv"));
+    QCOMPARE(StoredKey(path, "Output", "Format"), std::optional<std::string>("CSV"));
+    QCOMPARE(StoredKey(path, "Output", "FormulaGuard"), std::optional<std::string>("True"));
+    // Options left at their defaults are not written.
+    for (const char* key : {"PerAttachment", "BOM", "HeaderRow", "DateFormat"})
+        QCOMPARE(StoredKey(path, "Output", key), std::nullopt);
+    QCOMPARE(ReadFileBytes(path).find("[Patterns]"), std::string::npos);
+    QCOMPARE(ReadFileBytes(path).find("[Repeat]"), std::string::npos);
+}
+
+void TemplateEditTest::patternIsCheckedAsTypedAndABrokenOneIsRefused() {
+    // The position counts characters, not bytes.
+    const PatternCheck broken = CheckPattern("Prix é (\\d+", true);
+    QVERIFY(!broken.ok);
+    QCOMPARE(broken.position, std::size_t(11));
+    QVERIFY(!broken.message.empty());
+    QVERIFY(CheckPattern("Order\\s+#(\\d+);", false).ok);
+    QCOMPARE(PatternCheckText("", true), std::string(kPatternEmpty));
+
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string path = m.TemplatePath("Orders");
+    const std::string before = ReadFileBytes(path);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        QVERIFY(!d.lblPatternCheck->isVisible());
+        Choose(d.cboStart, "Regular Expression");
+        QVERIFY(d.lblPatternCheck->isVisible());
+        QCOMPARE(d.lblPatternCheck->text(), QString("Enter a regular expression."));
+        Type(d.txtVarPattern, "Code: (\\w+");
+        QCOMPARE(d.lblPatternCheck->text(),
+                 QString("Error at character 10: ") +
+                     QString::fromStdString(CheckPattern("Code: (\\w+", true).message));
+        QVERIFY(d.HelpText().contains("regular expression 'Code: (\\w+'"));
+        // Refused on OK: the dialog stays and the file is as it was.
+        d.cmdOK->click();
+        QVERIFY(d.isVisible());
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QVERIFY2(m.LastBoxText().starts_with(
+                     "Cannot save the current changes.\nThe regular expression of the variable "
+                     "'Code' has an error at character 10: "),
+                 m.LastBoxText().c_str());
+        QCOMPARE(ReadFileBytes(path), before);
+        Type(d.txtVarPattern, "Code: (\\w+)");
+        QCOMPARE(d.lblPatternCheck->text(), QString("The regular expression is valid."));
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    QCOMPARE(StoredKey(path, "Patterns", "Code"), std::optional<std::string>("Code: (\\w+)"));
+}
+
+void TemplateEditTest::patternsFollowTheirVariables() {
+    Manager m;
+    m.AddNewKeysTemplate("Orders");
+    const std::string path = m.TemplatePath("Orders");
+    // A key for a name that is no variable goes with the next save.
+    {
+        std::string text = ReadFileBytes(path);
+        text.replace(text.find("[Repeat]"), 0, "Gone=x\r\n");
+        WriteFileBytes(path, text);
+    }
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Item");
+        Type(d.txtVarName, "Line");
+        FocusTo(d.cboVarMapiField);
+        QCOMPARE(d.txtVarPattern->text(), QString(" Item: (.*) "));
+        d.cmdApply->click();
+    }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    QCOMPARE(StoredKey(path, "Patterns", "Item"), std::nullopt);
+    QCOMPARE(StoredKey(path, "Patterns", "Gone"), std::nullopt);
+    QCOMPARE(StoredKey(path, "Patterns", "Line"), std::optional<std::string>(" Item: (.*) "));
+    QCOMPARE(StoredKey(path, "Repeat", "Items"), std::optional<std::string>("Line"));
+
+    // Without variables, no pattern and no repeat is left, and neither are their sections.
+    m.ui.answers.push_back(MsgAnswer::Yes);
+    m.ui.answers.push_back(MsgAnswer::Yes);
+    m.ui.answers.push_back(MsgAnswer::Yes);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        while (d.lstVars->count() > 0) {
+            d.lstVars->setCurrentRow(0);
+            d.cmdDelete->click();
+        }
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    const std::string text = ReadFileBytes(path);
+    QVERIFY2(
+        text.find("[Patterns]") == std::string::npos && text.find("[Repeat]") == std::string::npos,
+        text.c_str());
+
+    // A name that cannot be a key of the pattern section is refused with a pattern.
+    TemplateDraft draft = TwoVarDraft(m.OutPath());
+    draft.variables[0].name = "a=b";
+    draft.variables[0].pattern = "x";
+    QVERIFY(QString::fromStdString(DraftKeyRefusal(draft)).contains("'a=b' cannot be stored"));
+    draft.variables[0].pattern.clear();
+    QCOMPARE(DraftKeyRefusal(draft), std::string());
+    draft.variables[0].name = "a,b";
+    draft.variables[0].repeat = true;
+    QVERIFY(QString::fromStdString(DraftKeyRefusal(draft)).contains("'a,b' cannot repeat"));
+}
+
+void TemplateEditTest::headerNameBoxTakesOnlyAHeaderName() {
+    Manager m;
+    // A header field spelt otherwise than the editor writes it is shown and saved as it stands.
+    std::string text = TwoVarTemplate(m.OutPath());
+    text.replace(text.find("Command=MSG_SUBJECT"), 19, "Command=msg_header:List-Id");
+    WriteFileBytes(m.TemplatePath("Orders"), text);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QCOMPARE(d.cboFilterField->currentText(), QString("msg_header:List-Id"));
+        QVERIFY(!d.txtFilterHeaderName->isEnabled());
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Name");
+        Choose(d.cboVarMapiField, "Header...");
+        QVERIFY(d.txtVarHeaderName->isEnabled());
+        d.txtVarHeaderName->setFocus();
+        Type(d.txtVarHeaderName, "X Order:Id");
+        QCOMPARE(d.txtVarHeaderName->text(), QString("XOrderId"));
+        QVERIFY(d.HelpText().contains("'MSG_HEADER:XOrderId'"));
+        d.cmdOK->click();
+        QVERIFY(!d.isVisible());
+    }));
+    const std::string path = m.TemplatePath("Orders");
+    QCOMPARE(StoredKey(path, "Filter", "Command"),
+             std::optional<std::string>("msg_header:List-Id"));
+    QCOMPARE(FieldNamed(*ReadBack(path), "Name")->FieldType(), std::string("MSG_HEADER:XOrderId"));
+    QCOMPARE(HeaderNameOfField("MSG_HEADER:"), std::nullopt);
+    QCOMPARE(HeaderNameOfField("MSG_HEADER: X"), std::nullopt);
+}
+
+void TemplateEditTest::sampleLineShowsTheFormat_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("delimiter");
+    QTest::addColumn<QString>("sample");
+    QTest::newRow("delimited as before") << "DELIMITED"
+                                         << " "
+                                         << "Full Name Code";
+    QTest::newRow("no format stored") << ""
+                                      << ","
+                                      << "Full Name,Code";
+    QTest::newRow("csv quotes what holds the delimiter") << "CSV"
+                                                         << " "
+                                                         << "\"Full Name\" Code";
+    QTest::newRow("csv quotes quotation marks") << "csv"
+                                                << ";"
+                                                << "Full Name;\"Co\"\"de\"";
+    QTest::newRow("json lines") << "JSONL"
+                                << ","
+                                << "{\"Full Name\":\"...\",\"Code\":\"...\"}";
+    QTest::newRow("unknown format as delimited") << "XML"
+                                                 << ","
+                                                 << "Full Name,Code";
+}
+
+void TemplateEditTest::sampleLineShowsTheFormat() {
+    QFETCH(QString, format);
+    QFETCH(QString, delimiter);
+    QFETCH(QString, sample);
+    const std::vector<std::string> names = {"Full Name",
+                                            QString(sample).contains("\"\"") ? "Co\"de" : "Code"};
+    QCOMPARE(
+        QString::fromStdString(SampleLine(names, delimiter.toStdString(), format.toStdString())),
+        sample);
 }
 
 QTEST_MAIN(TemplateEditTest)

@@ -132,6 +132,7 @@ class WizardTest : public QObject {
     void extractionOptionsSetEveryVariablesFlags();
     void filterPageWritesTheFilter();
     void filterFieldOnlyTheWizardOffersSurvivesTheEditor();
+    void newTemplateIsCsvWithFormulasGuardedAndFiltersAHeader();
     void existingNameIsRefusedAndTheWizardStays();
     void emptyOutputFileIsRefused();
     void tooManyVariablesForTheOutputLineAreRefused();
@@ -428,6 +429,35 @@ void WizardTest::filterFieldOnlyTheWizardOffersSurvivesTheEditor() {
     QCOMPARE(shown, QString("MSG_SENT_DATE"));
 }
 
+void WizardTest::newTemplateIsCsvWithFormulasGuardedAndFiltersAHeader() {
+    Manager m;
+    m.fill = [&](FrmWizard& w) {
+        w.txtTemplateName->setText("Lists");
+        w.optFilter->setChecked(true);
+        w.txtFilterString->setText("shop");
+        QVERIFY(!w.txtHeaderName->isEnabled());
+        w.cboMsgField->setCurrentText("Header...");
+        QVERIFY(w.txtHeaderName->isEnabled());
+        w.cboDelimiter->setCurrentText("SEMICOLON");
+        // A header without a name is refused; the wizard stays on its last page.
+        Finish(w);
+        QCOMPARE(m.LastBoxText(), std::string(kMsgNoHeaderName));
+        QVERIFY(!WizardCompleted());
+        QVERIFY(!std::filesystem::exists(m.TemplatePath("Lists")));
+        w.txtHeaderName->setText("List-Id");
+        w.cmdNext->click();
+        QVERIFY(WizardCompleted());
+    };
+    DoWizard();
+    const auto keys = m.Written("Lists");
+    QCOMPARE(keys.at("Filter/Command"), std::string("MSG_HEADER:List-Id"));
+    QCOMPARE(keys.at("Output/Delimiter"), std::string("SEMICOLON"));
+    QCOMPARE(keys.at("Output/Format"), std::string("CSV"));
+    QCOMPARE(keys.at("Output/FormulaGuard"), std::string("True"));
+    QVERIFY(QString::fromStdString(keys.at("Output/File")).endsWith("/mylist.csv"));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+}
+
 void WizardTest::existingNameIsRefusedAndTheWizardStays() {
     for (bool selected : {false, true}) {
         Manager m;
@@ -635,7 +665,7 @@ void WizardTest::pagesCaptionsButtonsAndEnabling() {
     // Lists and defaults.
     QStringList delimiters;
     for (int i = 0; i < w.cboDelimiter->count(); ++i) delimiters << w.cboDelimiter->itemText(i);
-    QCOMPARE(delimiters, QStringList({"COMMA", "SPACE", "TAB"}));
+    QCOMPARE(delimiters, QStringList({"COMMA", "SPACE", "TAB", "SEMICOLON"}));
     QCOMPARE(w.cboMsgField->count(), int(MapiFieldChoices(Settings().useSource).size()));
     QCOMPARE(w.txtMsgText->toPlainText(), QString("The pasted form text will be in here..."));
     QVERIFY(w.optNoFilter->isChecked() && w.optNoCreate->isChecked() && w.optUseMsg->isChecked());
@@ -770,7 +800,7 @@ void WizardTest::outputFileDefaultsToTheDocumentsFolder() {
     fs::create_directories(docs);
     WriteFileBytes(env.ConfigDir() + "/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + docs + "\"\n");
     FrmWizard w;
-    QCOMPARE(w.txtOutputFile->text(), QString::fromStdString(docs + "/mylist.txt"));
+    QCOMPARE(w.txtOutputFile->text(), QString::fromStdString(docs + "/mylist.csv"));
 }
 
 void WizardTest::browseChecksTheChosenOutputFile() {
