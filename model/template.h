@@ -67,6 +67,9 @@ class clsTemplate {
     void ReadActiveFlag();
     // Reads every key; false when any step of the reading reported a fault.
     bool ReadTemplate();
+    // The last reading met a line too long to read whole (reported): the template as read is
+    // not what its file says, and a run does not apply it.
+    bool Refused() const { return m_refused; }
     void ReadOutPutLines();
     void WriteTemplateFile(bool bNew);
     // The system's error number of the last WriteTemplateFile that could not save the file
@@ -139,6 +142,7 @@ class clsTemplate {
     bool m_active = false;
     std::string m_fileName;
     int m_lastWriteError = 0;
+    bool m_refused = false;
 };
 
 }  // namespace tallix

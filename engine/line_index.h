@@ -1,0 +1,86 @@
+#pragma once
+// The duplicate check's index of one output file: for each distinct line (trimmed of spaces) a
+// 32-bit fingerprint and the line's number, 8 bytes in an open-addressed table, instead of the
+// lines themselves. A fingerprint that matches is confirmed by reading the line from the file,
+// so two lines that share a fingerprint never make a new line look written already.
+//
+// The index is fed the file's bytes in order, from the first byte, and splits them into lines
+// as ForEachReadLine does (a line ends at CR LF or a lone CR, a last line without an end counts
+// too), whether the bytes come in one piece or many. Every 16th line's start offset is kept,
+// so a line is found again by reading at most 15 lines past a kept start.
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallix::engine {
+
+class LineIndex {
+  public:
+    // The hash of a trimmed line; a test gives one that makes lines collide.
+    using Hasher = std::uint64_t (*)(std::string_view text);
+    static std::uint64_t DefaultHash(std::string_view text);
+
+    explicit LineIndex(Hasher hash = DefaultHash) : m_hash(hash) {}
+
+    // Forgets every line and frees the memory.
+    void Clear();
+    // Indexes the bytes from Size() up to `size` of the file open for reading on `fd`; stops
+    // early when the file ends sooner. 0, or the errno of the failure.
+    int ReadFrom(int fd, std::uint64_t size);
+    // Indexes `bytes`, the file's bytes that follow the first Size() ones; `fd` reads the
+    // file to tell lines that share a fingerprint apart. 0, or the errno of the failure.
+    int Feed(int fd, std::string_view bytes);
+    // Sets `found` when a line of the indexed bytes, trimmed of spaces, equals `trimmed`
+    // (which has no leading or trailing space). 0, or the errno of the failure.
+    int Holds(int fd, std::string_view trimmed, bool& found);
+
+    // How many of the file's bytes are indexed.
+    std::uint64_t Size() const { return m_size; }
+    // Lines ended so far, distinct lines in the table, and the bytes the index holds.
+    std::uint64_t Lines() const { return m_lines; }
+    std::size_t Distinct() const { return m_used; }
+    std::size_t MemoryBytes() const;
+
+  private:
+    // Past this length a line is not hashed: it is kept as a start offset and compared by
+    // reading, so one huge line cannot take memory.
+    static constexpr std::size_t kLongestHashedLine = 64 * 1024;
+    static constexpr std::uint64_t kStride = 16;
+
+    int EndLine(int fd);
+    int Insert(int fd, std::string_view text, std::uint32_t number);
+    void Grow(std::size_t capacity);
+    std::size_t Home(std::uint32_t fingerprint) const;
+    std::uint32_t Fingerprint(std::string_view text) const;
+    // Whether line `number` of the file, trimmed, equals `trimmed`.
+    int LineEquals(int fd, std::uint32_t number, std::string_view trimmed, bool& equal) const;
+
+    Hasher m_hash;
+    // Slot: fingerprint in the high half, line number + 1 in the low half; 0 is empty.
+    std::vector<std::uint64_t> m_slots;
+    std::size_t m_used = 0;
+    std::vector<std::uint64_t> m_strideStarts;  // start of lines 0, 16, 32, ...
+    std::vector<std::uint64_t> m_longStarts;    // start of every line too long to hash
+    std::uint64_t m_size = 0;
+    std::uint64_t m_lines = 0;
+    std::uint64_t m_lineStart = 0;  // start of the line not ended yet
+    std::string m_open;             // its bytes so far, unless it is too long to hash
+    bool m_openLong = false;
+    bool m_afterCr = false;  // the last byte fed was a CR: an LF next belongs to it
+    bool m_tooManyLines = false;
+    // Lines met lately, so a file that repeats a line does not read the file to confirm it.
+    struct Recent {
+        std::uint32_t fingerprint = 0;
+        bool set = false;
+        std::string text;
+    };
+    std::array<Recent, 64> m_recent;
+};
+
+}  // namespace tallix::engine
