@@ -47,9 +47,7 @@ pid_t OwnerPid(std::string_view name) {
 }
 
 std::string MakeScratchDir() {
-    std::string base = "/tmp";
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && UsablePath(tmp)) base = tmp;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string base = ScratchBase();
     RemoveAbandonedScratchDirs(base);
     // A random name may spell "htm" by chance: try again.
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -63,6 +61,13 @@ std::string MakeScratchDir() {
 }
 
 }  // namespace
+
+std::string ScratchBase() {
+    std::string base = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && UsablePath(tmp)) base = tmp;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
+}
 
 const std::string& ScratchDir() {
     if (t_scoped) return *t_scoped;

@@ -21,8 +21,10 @@ const std::string& ScratchDir();
 std::string ScratchFile(std::string_view name);
 // Removes the directory and its contents now (also done at exit).
 void RemoveScratchDir();
+// Where scratch directories are made: $TMPDIR when it is usable, else /tmp.
+std::string ScratchBase();
 // Removes from `base` the scratch directories of this user whose process has ended (done
-// before the directory is first made). Links are never followed.
+// when a run starts and before the directory is first made). Links are never followed.
 void RemoveAbandonedScratchDirs(const std::string& base);
 
 // A scratch directory of the calling thread's own for the scope's lifetime: a new private
