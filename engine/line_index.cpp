@@ -103,6 +103,7 @@ void LineIndex::Clear() {
     m_afterCr = false;
     m_tooManyLines = false;
     m_recent = {};
+    m_batched = 0;
 }
 
 std::size_t LineIndex::MemoryBytes() const {
@@ -149,7 +150,28 @@ int LineIndex::LineEquals(int fd, std::uint32_t number, std::string_view trimmed
 }
 
 int LineIndex::Insert(int fd, std::string_view text, std::uint32_t number) {
+    return Place(fd, text, Fingerprint(text), number);
+}
+
+void LineIndex::Batch(std::string_view text, std::uint32_t number) {
     const std::uint32_t fingerprint = Fingerprint(text);
+    // The slot is fetched from memory while the next lines are hashed.
+    if (!m_slots.empty()) __builtin_prefetch(&m_slots[Home(fingerprint)]);
+    m_batch[m_batched++] = Batched{fingerprint, number, text};
+}
+
+int LineIndex::PlaceBatch(int fd) {
+    const std::size_t count = m_batched;
+    m_batched = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Batched& b = m_batch[k];
+        if (int error = Place(fd, b.text, b.fingerprint, b.number)) return error;
+    }
+    return 0;
+}
+
+int LineIndex::Place(int fd, std::string_view text, std::uint32_t fingerprint,
+                     std::uint32_t number) {
     Recent& recent = m_recent[fingerprint % m_recent.size()];
     if (recent.set && recent.fingerprint == fingerprint && recent.text == text) return 0;
     if (static_cast<double>(m_used + 1) > static_cast<double>(m_slots.size()) * kFullest)
@@ -162,32 +184,40 @@ int LineIndex::Insert(int fd, std::string_view text, std::uint32_t number) {
             bool equal = false;
             const auto held = static_cast<std::uint32_t>(slot) - 1;
             if (int error = LineEquals(fd, held, text, equal)) return error;
-            if (equal) break;
+            if (equal) {
+                // A line that repeats is likely to come again soon.
+                if (text.size() <= kLongestRecent) {
+                    recent.fingerprint = fingerprint;
+                    recent.set = true;
+                    recent.text.assign(text);
+                }
+                return 0;
+            }
         }
         i = i + 1 == m_slots.size() ? 0 : i + 1;
     }
-    if (m_slots[i] == 0) {
-        m_slots[i] = (std::uint64_t{fingerprint} << 32) | (std::uint64_t{number} + 1);
-        ++m_used;
-    }
-    if (text.size() <= kLongestRecent) {
-        recent.fingerprint = fingerprint;
-        recent.set = true;
-        recent.text.assign(text);
-    }
+    m_slots[i] = (std::uint64_t{fingerprint} << 32) | (std::uint64_t{number} + 1);
+    ++m_used;
     return 0;
 }
 
-int LineIndex::EndLine(int fd) {
+int LineIndex::EndLine(int fd, std::string_view whole) {
     const std::uint64_t number = m_lines;
     if (number > kMostLines) {
         m_tooManyLines = true;
     } else {
         if (number % kStride == 0) m_strideStarts.push_back(m_lineStart);
-        if (m_openLong)
+        const auto n = static_cast<std::uint32_t>(number);
+        if (m_openLong) {
             m_longStarts.push_back(m_lineStart);
-        else if (int error = Insert(fd, TrimView(m_open), static_cast<std::uint32_t>(number)))
+        } else if (m_open.empty()) {
+            // The line lies in the bytes being fed, which stay until the batch is placed.
+            Batch(TrimView(whole), n);
+            if (m_batched == m_batch.size())
+                if (int error = PlaceBatch(fd)) return error;
+        } else if (int error = Insert(fd, TrimView(m_open), n)) {
             return error;
+        }
     }
     ++m_lines;
     m_open.clear();
@@ -209,16 +239,22 @@ int LineIndex::Feed(int fd, std::string_view bytes) {
             cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - bytes.data())
                : bytes.size();
         const std::string_view piece = bytes.substr(i, end - i);
+        // A line that begins and ends in these bytes is taken where it is; only one that
+        // goes on past them is kept until its end comes.
+        std::string_view whole;
         if (!m_openLong) {
             if (m_open.size() + piece.size() > kLongestHashedLine) {
                 m_openLong = true;
                 m_open.clear();
+            } else if (cr && m_open.empty()) {
+                whole = piece;
             } else {
                 m_open.append(piece);
             }
         }
         if (!cr) break;
-        if (int error = EndLine(fd)) {
+        if (int error = EndLine(fd, whole)) {
+            m_batched = 0;
             m_size = base + end;  // what was indexed; the caller starts again
             return error;
         }
@@ -231,7 +267,7 @@ int LineIndex::Feed(int fd, std::string_view bytes) {
         i = next;
     }
     m_size = base + bytes.size();
-    return 0;
+    return PlaceBatch(fd);
 }
 
 int LineIndex::ReadFrom(int fd, std::uint64_t size) {

@@ -53,8 +53,14 @@ class LineIndex {
     static constexpr std::size_t kLongestHashedLine = 64 * 1024;
     static constexpr std::uint64_t kStride = 16;
 
-    int EndLine(int fd);
+    // Ends the open line; `whole` is the line when none of it is kept in m_open.
+    int EndLine(int fd, std::string_view whole);
     int Insert(int fd, std::string_view text, std::uint32_t number);
+    int Place(int fd, std::string_view text, std::uint32_t fingerprint, std::uint32_t number);
+    // Lines are placed in the table in small batches, so the slots they go to are fetched
+    // from memory together instead of one after the other.
+    void Batch(std::string_view text, std::uint32_t number);
+    int PlaceBatch(int fd);
     void Grow(std::size_t capacity);
     std::size_t Home(std::uint32_t fingerprint) const;
     std::uint32_t Fingerprint(std::string_view text) const;
@@ -81,6 +87,13 @@ class LineIndex {
         std::string text;
     };
     std::array<Recent, 64> m_recent;
+    struct Batched {
+        std::uint32_t fingerprint;
+        std::uint32_t number;
+        std::string_view text;
+    };
+    std::array<Batched, 16> m_batch{};
+    std::size_t m_batched = 0;
 };
 
 }  // namespace tallix::engine
