@@ -101,9 +101,10 @@ int main(int argc, char** argv) {
     int error = files.HoldsLine(path, OrderLine(lines / 2), found);
     const double indexSeconds = Seconds(start);
     const double indexCpu = CpuSeconds() - cpu;
-    std::printf("first check (indexing):  %6.2f s  %7.0f MB/s  (processor %.2f s, %.0f MB/s)  "
-                "found=%d error=%d\n",
-                indexSeconds, mb / indexSeconds, indexCpu, mb / indexCpu, found, error);
+    std::printf(
+        "first check (indexing):  %6.2f s  %7.0f MB/s  (processor %.2f s, %.0f MB/s)  "
+        "found=%d error=%d\n",
+        indexSeconds, mb / indexSeconds, indexCpu, mb / indexCpu, found, error);
     std::printf("peak memory: %.0f MB before the check, %.0f MB after\n", peakBefore,
                 PeakMegabytes());
 

@@ -184,9 +184,10 @@ TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
 // text and flags) and give the whole field as the value: the template is reported once, by
 // name and variable, and skipped; its messages are not deleted.
 TEST_F(EngineRun, OverlongVariableLineSkipsItsTemplateForTheRun) {
-    Template("Long.txf", "True", "<NONE>", "",
-             {"S;MSG_SUBJECT;;;0;0;0;0;0", "Code;MSG_TEXT;" + std::string(600, 's') + ";;0;0;0;0;0"},
-             "S,Code", OutPath("long.csv"));
+    Template(
+        "Long.txf", "True", "<NONE>", "",
+        {"S;MSG_SUBJECT;;;0;0;0;0;0", "Code;MSG_TEXT;" + std::string(600, 's') + ";;0;0;0;0;0"},
+        "S,Code", OutPath("long.csv"));
     Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
              OutPath("good.csv"));
     first.messages = {Message("m1", ""), Message("m2", "")};
@@ -196,8 +197,8 @@ TEST_F(EngineRun, OverlongVariableLineSkipsItsTemplateForTheRun) {
     EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
     EXPECT_EQ(Out("long.csv"), "");
     const std::string log = ErrorLog();
-    const std::string report = "Variable line too long in template " +
-                               Settings().templateDir + "/Long.txf: Var2 is longer than 509";
+    const std::string report = "Variable line too long in template " + Settings().templateDir +
+                               "/Long.txf: Var2 is longer than 509";
     ASSERT_NE(log.find(report), std::string::npos) << log;
     EXPECT_EQ(log.find(report, log.find(report) + 1), std::string::npos);
     EXPECT_EQ(first.deletes, 0);

@@ -70,8 +70,8 @@ TEST_F(LineIndexFile, AnswersAsTheWholeFileReadsWhateverTheHashAndThePieces) {
             LineIndex whole(hash);
             ASSERT_EQ(whole.ReadFrom(fd, bytes.size()), 0);
             const std::set<std::string> want = Reference(bytes);
-            for (const char* query : {"", "a", "b", "ab", "ba", "aa", "a b", "a\nb", "\na", "b\n",
-                                      "a a", "bb", "\n"}) {
+            for (const char* query :
+                 {"", "a", "b", "ab", "ba", "aa", "a b", "a\nb", "\na", "b\n", "a a", "bb", "\n"}) {
                 const bool present = want.count(query) != 0;
                 for (LineIndex* i : {&index, &whole}) {
                     bool found = !present;

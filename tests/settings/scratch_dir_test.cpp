@@ -37,8 +37,8 @@ TEST(ScratchDirs, OnlyDirectoriesOfThisUsersEndedProcessesAreRemoved) {
     WriteFileBytes(left + "/$$tallix.tmp", "mail");
     fs::create_symlink(outside.path(), left + "/scope-qwerty/link");
     fs::create_directories(base.File(running + "-abcdef"));
-    fs::create_directories(base.File("txscratch-abcdef"));       // no process number
-    fs::create_directories(base.File(ended + "-abc"));           // not a name we make
+    fs::create_directories(base.File("txscratch-abcdef"));  // no process number
+    fs::create_directories(base.File(ended + "-abc"));      // not a name we make
     fs::create_directory_symlink(outside.path(), base.File(ended + "-linkab"));
     WriteFileBytes(base.File(ended + "-fileab"), "");
     const bool asRoot = ::geteuid() == 0;
@@ -63,9 +63,9 @@ TEST(ScratchDirs, OnlyDirectoriesOfThisUsersEndedProcessesAreRemoved) {
 TEST(ScratchDirs, DirectoryNameCarriesTheProcessNumber) {
     const std::string& dir = ScratchDir();
     ASSERT_FALSE(dir.empty());
-    EXPECT_NE(fs::path(dir).filename().string().find("txscratch-" + std::to_string(::getpid()) +
-                                                     "-"),
-              std::string::npos);
+    EXPECT_NE(
+        fs::path(dir).filename().string().find("txscratch-" + std::to_string(::getpid()) + "-"),
+        std::string::npos);
 }
 
 }  // namespace
