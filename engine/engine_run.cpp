@@ -153,6 +153,12 @@ void DoParsing(RunContext& run, MessageWork& message) {
                 ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;
             }
+            if (tpl->Refused() && tpl->Active()) {
+                // Reported when read: what it would write is not what its file says, and the
+                // message keeps its mail for a corrected template.
+                message.MarkTemplateFailed(index);
+                continue;
+            }
             if (tpl->Active()) {
                 TemplateWork work(std::move(tpl), index);
                 ApplyTemplate(run, message, work, name);

@@ -1,5 +1,6 @@
 // txengine: reads the configured mail source and applies the templates to every message.
 
+#include <csignal>
 #include <iostream>
 
 #include "engine/help_text.h"
@@ -78,6 +79,9 @@ int RunWithWindow(int argc, char** argv, const std::string& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A write past the file size limit fails with EFBIG instead of ending the process halfway
+    // through a line, so the output file is cut back and the failure reported.
+    std::signal(SIGXFSZ, SIG_IGN);
     SetProgramIdentity("txengine", "txEngine");
 #ifdef TALLIX_WITH_QT
     ui::QtPrinter printer;

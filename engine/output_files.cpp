@@ -1,15 +1,14 @@
 #include "engine/output_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "engine/print_text.h"
-#include "model/file_bytes.h"
 #include "settings/error_reporter.h"
 #include "settings/printer.h"
-#include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
 namespace tallix::engine {
@@ -28,8 +27,11 @@ void OutputFiles::Print(const std::function<std::string()>& record) {
 
 void OutputFiles::Close(File& file) {
     if (file.fd >= 0) ::close(file.fd);
+    if (file.readFd >= 0) ::close(file.readFd);
     file.fd = -1;
+    file.readFd = -1;
     file.indexed = false;
+    file.index.Clear();
 }
 
 void OutputFiles::Clear() {
@@ -73,6 +75,19 @@ int OutputFiles::Open(const std::string& path) {
     return 0;
 }
 
+void OutputFiles::WriteFailed(File& file, off_t first, off_t end, bool contiguous) {
+    file.indexed = false;
+    file.index.Clear();
+    if (first < 0) return;  // nothing of the line was written
+    // Our bytes are cut off only when they are the file's last bytes: whatever another program
+    // appended after them stays.
+    struct stat st {};
+    if (contiguous && ::fstat(file.fd, &st) == 0 && st.st_size == end) {
+        while (::ftruncate(file.fd, first) != 0 && errno == EINTR) {
+        }
+    }
+}
+
 int OutputFiles::Append(const std::string& path, std::string_view line, const LineForm& form) {
     if (int error = Open(path)) return error;
     File& file = FileFor(path);
@@ -83,64 +98,59 @@ int OutputFiles::Append(const std::string& path, std::string_view line, const Li
         if (size < 0) return errno;
         if (size == 0) bytes = form.preamble;
     }
+    bytes.reserve(bytes.size() + line.size() + form.end.size());
     bytes.append(line).append(form.end);
-    // One write, so a run killed at any moment leaves whole lines; a short write (a full disk)
-    // goes on from where it stopped.
+    // One write, so a run killed at any moment leaves whole lines. A write that stops short
+    // (a full disk, the file size limit) is tried on, so the failure's own errno is known;
+    // where each part landed is noted, so a line that cannot be finished is cut off again.
     std::string_view rest = bytes;
+    off_t first = -1;  // where the first part landed
+    off_t end = -1;    // the end of the last part
+    bool contiguous = true;
     while (!rest.empty()) {
         const ssize_t n = ::write(file.fd, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            file.indexed = false;
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            const int error = n < 0 ? errno : EIO;
+            WriteFailed(file, first, end, contiguous);
             return error;
+        }
+        // With O_APPEND the offset is the end of what this write added.
+        const off_t at = ::lseek(file.fd, 0, SEEK_CUR);
+        if (at >= 0) {
+            if (first < 0)
+                first = at - n;
+            else if (at - n != end)
+                contiguous = false;
+            end = at;
+        } else {
+            contiguous = false;
         }
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
-    if (!file.indexed) return 0;
-    // The index takes our own line when our first byte cannot join the line before it. Lines
-    // another program appended before or after ours make the file's size differ from the
-    // one counted here, which the next duplicate check notices before it uses the index.
-    using Tail = File::Tail;
-    const bool startsLine =
-        form.split == LineSplit::Lf
-            ? file.tail == Tail::Empty || file.tail == Tail::LineEnd || file.tail == Tail::LfEnd
-            : file.tail == Tail::Empty || file.tail == Tail::LineEnd ||
-                  (file.tail == Tail::LoneCr && bytes.front() != '\n');
-    if (!startsLine || form.split != file.split) {
-        file.indexed = false;
-        return 0;
+    // The index takes our line when it follows the indexed bytes directly; lines another
+    // program appended before ours leave a gap, which the next duplicate check reads.
+    if (file.indexed && contiguous && first >= 0 && file.index.Split() == form.split &&
+        static_cast<std::uint64_t>(first) == file.index.Size()) {
+        if (file.index.Feed(file.readFd, bytes) != 0) {
+            file.indexed = false;
+            file.index.Clear();
+        }
     }
-    ForEachReadLine(
-        bytes, [&](std::string_view l) { file.lines.insert(Trim(l)); }, form.split);
-    file.size += static_cast<off_t>(bytes.size());
-    file.tail = bytes.ends_with("\r\n") ? Tail::LineEnd : Tail::LfEnd;
     return 0;
 }
 
-int OutputFiles::Reindex(const std::string& path, File& file, LineSplit split) {
-    file.indexed = false;
-    file.lines.clear();
-    file.split = split;
-    std::string content;
-    if (int error = ReadRegularFile(path, content)) return error;
-    ForEachReadLine(
-        content, [&](std::string_view l) { file.lines.insert(Trim(l)); }, split);
-    const off_t size = ::lseek(file.fd, 0, SEEK_END);
-    if (size < 0) return errno;
-    // Indexed only when nothing was added while we read.
-    if (static_cast<std::size_t>(size) != content.size()) return 0;
-    file.size = size;
-    using Tail = File::Tail;
-    if (content.empty())
-        file.tail = Tail::Empty;
-    else if (content.ends_with("\r\n"))
-        file.tail = Tail::LineEnd;
-    else if (content.back() == '\n')
-        file.tail = Tail::LfEnd;
-    else
-        file.tail = content.back() == '\r' ? Tail::LoneCr : Tail::OpenLine;
-    file.indexed = true;
+int OutputFiles::OpenForReading(const std::string& path, File& file) {
+    if (file.readFd >= 0) return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !IdentityOf(st).SameFile(file.opened)) {
+        // The path was given to another file since it was opened for appending.
+        ::close(fd);
+        return ESTALE;
+    }
+    file.readFd = fd;
     return 0;
 }
 
@@ -149,20 +159,27 @@ int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, 
     found = false;
     if (int error = Open(path)) return error;
     File& file = FileFor(path);
-    // The size tells whether another program appended since the index was made; a file put
-    // in the path's place is noticed by Open.
-    const off_t size = ::lseek(file.fd, 0, SEEK_END);
-    if (size < 0) return errno;
-    if (!file.indexed || size != file.size || file.split != form.split) {
-        if (int error = Reindex(path, file, form.split)) return error;
-        if (!file.indexed) {
-            // The file grew while it was read: answer from what was read.
-            found = file.lines.count(trimmed) != 0;
-            return 0;
+    if (int error = OpenForReading(path, file)) return error;
+    // Bytes past the indexed ones are lines another program appended: they are indexed now.
+    // A file that became shorter is indexed again from its start; a file put in the path's
+    // place is noticed by Open.
+    struct stat st {};
+    if (::fstat(file.readFd, &st) != 0) return errno;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    // A template that reads its file as other lines (another format) indexes it anew.
+    if (!file.indexed || size < file.index.Size() || file.index.Split() != form.split) {
+        file.index.Clear();
+        file.index.SetSplit(form.split);
+        file.indexed = true;
+    }
+    if (size > file.index.Size()) {
+        if (int error = file.index.ReadFrom(file.readFd, size)) {
+            file.indexed = false;
+            file.index.Clear();
+            return error;
         }
     }
-    found = file.lines.count(trimmed) != 0;
-    return 0;
+    return file.index.Holds(file.readFd, trimmed, found);
 }
 
 }  // namespace tallix::engine

@@ -5,24 +5,19 @@
 // A path that is removed, renamed or replaced during the run is opened (created) again before
 // the next message's lines, so no line goes to a file that no longer has that path. The run
 // polls the watch once per message. Lines other programs append are seen by the duplicate
-// check, which reads the file again whenever its size is not the one the engine counted.
+// check, which indexes the bytes past those it has indexed before it answers.
 
 #include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "engine/file_watch.h"
+#include "engine/line_index.h"
 #include "model/file_identity.h"
 
 namespace tallix::engine {
-
-// How a file is read back into lines for the duplicate check: delimited lines end at CR LF or
-// a lone CR (a lone LF is part of the line); JSON Lines end at LF; a CSV record ends at CR LF
-// or a lone CR outside quotation marks.
-enum class LineSplit { CrLf, Lf, CsvRecords };
 
 // How a template's lines are written: the end of each, the split its file is read with, and
 // what an empty file gets before the first line (the byte-order mark, the header row).
@@ -84,8 +79,10 @@ class OutputFiles final : public OutputSink {
     // The file at `path` is open for appending (opened, or created, now if the path changed).
     // 0, or the errno of the failure.
     int Open(const std::string& path) override;
-    // Appends `line` and the line end with one write (an empty file gets the preamble in the
-    // same write). 0, or the errno of the failure.
+    // Appends `line` and the form's line end with one write (an empty file gets the form's
+    // preamble in the same write). A write cut short (a full disk, the file size limit) is
+    // taken back: the file is cut to its length before the write, so it ends with whole lines.
+    // 0, or the errno of the failure.
     int Append(const std::string& path, std::string_view line, const LineForm& form = {}) override;
     // Sets `found` when a line of the file, trimmed of spaces, equals `trimmed`.
     // 0, or the errno of the failure.
@@ -102,17 +99,16 @@ class OutputFiles final : public OutputSink {
         int fd = -1;
         FileIdentity opened;  // the file the descriptor is open on
         bool watched = false;
-        // The duplicate index: valid while the file still has the size it had with the lines
-        // indexed (the engine's own appends move it on).
+        // The duplicate check reads the file through a descriptor of its own, open on the same
+        // file; its index holds the lines of the file's first index.Size() bytes.
+        int readFd = -1;
         bool indexed = false;
-        off_t size = 0;
-        // How the indexed file ends: whether the next byte written starts a new line.
-        enum class Tail { Empty, LineEnd, LfEnd, LoneCr, OpenLine } tail = Tail::Empty;
-        std::unordered_set<std::string> lines;
-        LineSplit split = LineSplit::CrLf;  // how the index was read
+        LineIndex index;
     };
     void Close(File& file);
-    int Reindex(const std::string& path, File& file, LineSplit split);
+    int OpenForReading(const std::string& path, File& file);
+    // Takes back what a failed append wrote of its line.
+    void WriteFailed(File& file, off_t first, off_t end, bool contiguous);
     File& FileFor(const std::string& path);
 
     FileWatch& m_watch;

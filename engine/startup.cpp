@@ -14,6 +14,7 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/run_time_error.h"
+#include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -82,6 +83,8 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     if (const char* report = std::getenv(kRunReportVariable)) run.reportPath = report;
     InitApp(run);
     GetCmdLnArgs(run, argumentText);
+    // A run killed before its end left its scratch directory, with a copy of its mail.
+    RemoveAbandonedScratchDirs(ScratchBase());
 
     if (run.commandLine.helpRequested) {
         if (hooks.showHelp) hooks.showHelp();

@@ -54,8 +54,9 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool s
     tpl->SetFileName(path);
     const bool readCleanly = tpl->ReadTemplate();
     // Keep the parse only when the file did not change while it was read and read cleanly.
+    // A refused template is kept too: it is reported once, and skipped while it is unchanged.
     std::optional<FileIdentity> after = IdentifyRegularFile(path);
-    if (after && *before == *after && readCleanly)
+    if (after && *before == *after && (readCleanly || tpl->Refused()))
         m_kept[path] = Kept{*after, tpl->Clone(), watched, scriptsRun ? nullptr : tpl};
     else
         m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false, nullptr};

@@ -28,7 +28,8 @@ class TemplateCache {
     std::optional<std::string> Find(const std::string& dir, const std::string& name);
     // The template read from `path` (or taken from the parse of the unchanged file); nullptr
     // when `path` is not an ordinary file. A file whose reading reported a fault is not kept,
-    // so it is read (and reported) again for the next message.
+    // so it is read (and reported) again for the next message; but a refused template (a
+    // line too long to read) is kept, so it is reported once while its file is unchanged.
     // With `scriptsRun` every call gives a fresh copy, since a script may change anything in
     // it. Without, a message changes nothing in its template but the variables' values and
     // the stamp, so one working copy serves every message while the file is unchanged, its

@@ -111,6 +111,9 @@ class clsTemplate {
     void ReadActiveFlag();
     // Reads every key; false when any step of the reading reported a fault.
     bool ReadTemplate();
+    // The last reading met a line too long to read whole (reported): the template as read is
+    // not what its file says, and a run does not apply it.
+    bool Refused() const { return m_refused; }
     void ReadOutPutLines();
     void WriteTemplateFile(bool bNew);
     // The system's error number of the last WriteTemplateFile that could not save the file
@@ -195,6 +198,7 @@ class clsTemplate {
     std::vector<std::pair<std::string, std::string>> m_patterns;
     // PatternProblem's answer, made once for the patterns as they stand.
     mutable std::optional<std::string> m_patternProblem;
+    bool m_refused = false;
 };
 
 }  // namespace tallix

@@ -71,6 +71,7 @@ constexpr std::size_t kLongestPattern = 4095;
 constexpr long kMaxNumberedKeys = 32767;
 
 constexpr std::string_view kNoFilenameDefined = "No filename defined";
+constexpr std::string_view kVariableLineTooLong = "Variable line too long in template ";
 
 constexpr std::string_view kCtxReadActiveFlag = "clsTemplate - ReadActiveFlag";
 constexpr std::string_view kCtxReadAllowDuplicate = "clsTemplate - ReadAllowDuplicate";
@@ -209,6 +210,7 @@ bool clsTemplate::ReadTemplate() {
         return false;
     }
     const std::uint64_t reportsBefore = ReportsOnThisThread();
+    m_refused = false;
     Guard(kCtxReadTemplate, [&] {
         ReadFromFile([&](const ProfileDocument& doc) {
             ReadActiveFlagFrom(doc);
@@ -352,11 +354,22 @@ void clsTemplate::ReadVariableCountFrom(const ProfileDocument& doc) {
 
 void clsTemplate::ReadVariablesFrom(const ProfileDocument& doc) {
     Guard(kCtxReadVariables, [&] {
+        m_refused = false;
         for (long i = 1; i <= m_variableCount; ++i) {
             if (i > kMaxNumberedKeys) Raise(kErrOverflow);
-            std::string line = doc.Get(kSectionVariables, NumberedKey(kKeyVarPrefix, i), "",
-                                       kLongestVariableLine + 1);
+            const std::string key = NumberedKey(kKeyVarPrefix, i);
+            // One character more than the reader takes tells a line that is too long: cut to
+            // the limit it would lose its later items, and the texts it keeps would be wrong.
+            std::string line = doc.Get(kSectionVariables, key, "", kLongestVariableLine + 2);
             line.resize(std::min(line.size(), line.find('\0')));
+            if (line.size() > kLongestVariableLine) {
+                m_refused = true;
+                ReportError(std::string(kVariableLineTooLong) + m_fileName + ": " + key +
+                                " is longer than " + std::to_string(kLongestVariableLine) +
+                                " characters; the template is not used",
+                            true);
+                line.resize(kLongestVariableLine);
+            }
             // A missing or empty definition still holds its place in the list: it reads as
             // blanks, which make a variable with empty texts and every flag "0".
             ParseFieldString(line.empty() ? std::string_view(" ") : std::string_view(line));

@@ -78,6 +78,7 @@ int ErrorNumberFromErrno(int err) {
             return kErrPermissionDenied;
         case ENOSPC:
         case EDQUOT:
+        case EFBIG:
             return kErrDiskFull;
         case ENAMETOOLONG:
         case EINVAL:

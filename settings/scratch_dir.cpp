@@ -1,6 +1,12 @@
 #include "settings/scratch_dir.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,6 +15,9 @@
 
 namespace tallix {
 namespace {
+
+// A scratch directory's name: this prefix, the process id, a dash and six random characters.
+constexpr std::string_view kScratchPrefix = "txscratch-";
 
 bool UsablePath(std::string_view path) {
     return path.find('.') == std::string_view::npos && UCase(path).find("HTM") == std::string::npos;
@@ -21,13 +30,29 @@ std::string& Path() {
 
 thread_local const std::string* t_scoped = nullptr;
 
+// The process that made a scratch directory named `name` ("txscratch-<pid>-XXXXXX"); 0
+// when the name is not one of ours.
+pid_t OwnerPid(std::string_view name) {
+    if (!name.starts_with(kScratchPrefix)) return 0;
+    name.remove_prefix(kScratchPrefix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9 || name.size() - dash != 7)
+        return 0;
+    pid_t pid = 0;
+    for (char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9') return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
 std::string MakeScratchDir() {
-    std::string base = "/tmp";
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && UsablePath(tmp)) base = tmp;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string base = ScratchBase();
+    RemoveAbandonedScratchDirs(base);
     // A random name may spell "htm" by chance: try again.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        std::string templ = JoinPath(base, "txscratch-XXXXXX");
+        std::string templ =
+            JoinPath(base, std::string(kScratchPrefix) + std::to_string(::getpid()) + "-XXXXXX");
         if (!::mkdtemp(templ.data())) return {};
         if (UsablePath(templ)) return templ;
         ::rmdir(templ.c_str());
@@ -36,6 +61,13 @@ std::string MakeScratchDir() {
 }
 
 }  // namespace
+
+std::string ScratchBase() {
+    std::string base = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && UsablePath(tmp)) base = tmp;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
+}
 
 const std::string& ScratchDir() {
     if (t_scoped) return *t_scoped;
@@ -79,6 +111,27 @@ ScratchScope::~ScratchScope() {
     if (m_path.empty()) return;
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
+}
+
+void RemoveAbandonedScratchDirs(const std::string& base) {
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir) return;
+    const uid_t me = ::geteuid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t pid = OwnerPid(entry->d_name);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        // Only a directory itself (not a link to one) that belongs to this user.
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(st.st_mode) || st.st_uid != me)
+            continue;
+        // A process of that number, whoever it is now, keeps the directory.
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        // remove_all removes links it meets inside, never what they point to.
+        std::error_code ec;
+        std::filesystem::remove_all(JoinPath(base, entry->d_name), ec);
+    }
+    ::closedir(dir);
 }
 
 void RemoveScratchDir() {

@@ -1,7 +1,8 @@
 #pragma once
 // The engine's private scratch directory: created on first use with mode 0700 under $TMPDIR
 // (or /tmp), removed with its contents when the process ends. Its path holds no "." and no
-// "HTM" in any case, because the attachment rules look at whole paths.
+// "HTM" in any case, because the attachment rules look at whole paths. Its name holds the
+// process id, so a directory left by a process that was killed is removed by the next one.
 
 #include <string>
 #include <string_view>
@@ -20,6 +21,11 @@ const std::string& ScratchDir();
 std::string ScratchFile(std::string_view name);
 // Removes the directory and its contents now (also done at exit).
 void RemoveScratchDir();
+// Where scratch directories are made: $TMPDIR when it is usable, else /tmp.
+std::string ScratchBase();
+// Removes from `base` the scratch directories of this user whose process has ended (done
+// when a run starts and before the directory is first made). Links are never followed.
+void RemoveAbandonedScratchDirs(const std::string& base);
 
 // A scratch directory of the calling thread's own for the scope's lifetime: a new private
 // directory inside the process's, so the fixed scratch file names of a trial on this thread

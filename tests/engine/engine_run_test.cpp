@@ -186,6 +186,30 @@ TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
     EXPECT_EQ(first.deletes, 1);  // only the second message, once the template is skipped
 }
 
+// A variable line longer than the reader takes would lose its later items (here the stop
+// text and flags) and give the whole field as the value: the template is reported once, by
+// name and variable, and skipped; its messages are not deleted.
+TEST_F(EngineRun, OverlongVariableLineSkipsItsTemplateForTheRun) {
+    Template(
+        "Long.txf", "True", "<NONE>", "",
+        {"S;MSG_SUBJECT;;;0;0;0;0;0", "Code;MSG_TEXT;" + std::string(600, 's') + ";;0;0;0;0;0"},
+        "S,Code", OutPath("long.csv"));
+    Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("good.csv"));
+    first.messages = {Message("m1", ""), Message("m2", "")};
+    Settings().deleteFlag = 2;
+    SetSilentMode(true);
+    RunSources("");
+    EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
+    EXPECT_EQ(Out("long.csv"), "");
+    const std::string log = ErrorLog();
+    const std::string report = "Variable line too long in template " + Settings().templateDir +
+                               "/Long.txf: Var2 is longer than 509";
+    ASSERT_NE(log.find(report), std::string::npos) << log;
+    EXPECT_EQ(log.find(report, log.find(report) + 1), std::string::npos);
+    EXPECT_EQ(first.deletes, 0);
+}
+
 // Each message starts without failures: the last message of one source failing does not keep
 // the first message of the next source from being deleted.
 TEST_F(EngineRun, AFailedMessageDoesNotHoldBackTheNextSourcesFirst) {
@@ -661,6 +685,7 @@ TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDelet
     EXPECT_EQ(Received("RETR"), (std::vector<std::string>{"RETR 1", "RETR 3", "RETR 4"}))
         << "a message announced past the limit is not transferred";
     EXPECT_EQ(server->Committed(), (std::vector<int>{1, 4}));
+}
 
 // The duplicate check reads a CSV file by records (a line break inside quotation marks is part
 // of the value) and a JSON Lines file by LF, so a record written once is not written again,
