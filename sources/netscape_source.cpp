@@ -18,6 +18,7 @@
 #include "sources/mailbox_dates.h"
 #include "sources/mbox_framing.h"
 #include "sources/message_builder.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources {
 namespace {
@@ -373,6 +374,8 @@ std::shared_ptr<txMessage> clsNetscape::HandOver() const {
     values.sentTime = v.sentTime;
     values.body = v.body;
     values.subject = v.subject;
+    values.plainParts = v.plainParts;
+    values.htmlParts = v.htmlParts;
     if (m_multipart && m_attachmentFiles.size() > 1)
         values.attachments.assign(m_attachmentFiles.begin() + 1, m_attachmentFiles.end());
     MessageSite site;
@@ -490,8 +493,12 @@ std::string clsNetscape::PartContent(std::size_t at, std::size_t partLength) con
 void clsNetscape::GetBody() {
     const bool ok = Guard(InMessage(kCtxGetBody), [&] {
         m_values.body.clear();
+        m_values.plainParts.clear();
+        m_values.htmlParts.clear();
         if (!m_multipart) {
             m_values.body = Slice(m_messageText, m_header.size() + 4, std::string_view::npos);
+            (IsHtmlPart(m_header) ? m_values.htmlParts : m_values.plainParts)
+                .push_back({m_header, m_values.body});
             return;
         }
         m_attachmentFiles.assign(1, std::string());
@@ -518,7 +525,13 @@ void clsNetscape::GetBody() {
                 if (lastPart.ends_with(kCrLf)) lastPart += kCrLf;
                 part = lastPart;
             }
-            if (part.find(kPlainText) != std::string_view::npos) GetBodyPart(part);
+            if (part.find(kPlainText) != std::string_view::npos) {
+                GetBodyPart(part);
+            } else if (part.find(kFileNameParam) == std::string_view::npos && IsHtmlPart(part)) {
+                // Taken as the body only when the message has no plain part.
+                if (const std::size_t b = FindPart(part); b != 0)
+                    m_values.htmlParts.push_back({PartHeaderAt(b), PartContent(b, part.size())});
+            }
             if (part.find(kFileNameParam) != std::string_view::npos) GetAttachment(part);
             // Two parts with the same header lines are two parts: the next one is looked for
             // after this one.
@@ -526,13 +539,34 @@ void clsNetscape::GetBody() {
             c1 = Find(header, c2, kContentTypeName);
         }
     });
-    if (!ok) m_values.body.clear();
+    if (!ok) {
+        m_values.body.clear();
+        m_values.plainParts.clear();
+        m_values.htmlParts.clear();
+    }
 }
 
 void clsNetscape::GetBodyPart(std::string_view sSearch) {
     const std::size_t b = FindPart(sSearch);
     if (b == 0) return;
-    m_values.body += PartContent(b, sSearch.size());
+    std::string content = PartContent(b, sSearch.size());
+    m_values.body += content;
+    m_values.plainParts.push_back({PartHeaderAt(b), std::move(content)});
+}
+
+std::string clsNetscape::PartHeaderAt(std::size_t at) const {
+    const std::string_view msg = m_messageText;
+    if (at < 1 || at > msg.size()) return {};
+    // A part's Content-Transfer-Encoding may stand before its Content-Type.
+    std::size_t start = at - 1;
+    if (const std::size_t boundary = msg.rfind(m_boundary, start);
+        boundary != std::string_view::npos && !m_boundary.empty()) {
+        const std::size_t lineEnd = msg.find('\n', boundary);
+        if (lineEnd != std::string_view::npos && lineEnd < start) start = lineEnd + 1;
+    }
+    std::size_t end = msg.find(kBlankLine, at - 1);
+    end = end == std::string_view::npos ? msg.size() : end + kCrLf.size();
+    return std::string(msg.substr(start, end - start));
 }
 
 void clsNetscape::GetAttachment(std::string_view sSearch) {
