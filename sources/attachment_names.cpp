@@ -2,6 +2,8 @@
 
 #include <qrmime/entity.h>
 
+#include "sources/encoded_words.h"
+
 namespace tallix::sources {
 
 std::string SafeBaseName(std::string_view name) {
@@ -21,7 +23,9 @@ std::string UniqueName(const std::string& name, std::set<std::string>& taken) {
 }
 
 std::string AttachmentFileName(std::string_view source, std::set<std::string>& taken) {
-    return std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(source), taken);
+    // The name may be written in encoded words; the file is named with the decoded text.
+    return std::string(kAttachmentPrefix) +
+           UniqueName(SafeBaseName(DecodeEncodedWords(source)), taken);
 }
 
 }  // namespace tallix::sources

@@ -66,6 +66,7 @@ constexpr std::string_view kDateName = "Date:";
 constexpr std::string_view kContentTypeName = "Content-Type:";
 constexpr std::string_view kPlainText = "text/plain";
 constexpr std::string_view kFileNameParam = "filename=";
+constexpr std::string_view kExtendedFileNameParam = "filename*";
 constexpr std::string_view kNameParam = "name=";
 
 // Above this the buffer of one message is given back once a smaller message follows, so a
@@ -527,12 +528,16 @@ void clsNetscape::GetBody() {
             }
             if (part.find(kPlainText) != std::string_view::npos) {
                 GetBodyPart(part);
-            } else if (part.find(kFileNameParam) == std::string_view::npos && IsHtmlPart(part)) {
+            } else if (part.find(kFileNameParam) == std::string_view::npos &&
+                       part.find(kExtendedFileNameParam) == std::string_view::npos &&
+                       IsHtmlPart(part)) {
                 // Taken as the body only when the message has no plain part.
                 if (const std::size_t b = FindPart(part); b != 0)
                     m_values.htmlParts.push_back({PartHeaderAt(b), PartContent(b, part.size())});
             }
-            if (part.find(kFileNameParam) != std::string_view::npos) GetAttachment(part);
+            if (part.find(kFileNameParam) != std::string_view::npos ||
+                part.find(kExtendedFileNameParam) != std::string_view::npos)
+                GetAttachment(part);
             // Two parts with the same header lines are two parts: the next one is looked for
             // after this one.
             if (const std::size_t b = FindPart(part); b != 0) m_partCursor = b + part.size();
@@ -576,16 +581,34 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         const std::string content = PartContent(b, sSearch.size());
 
         // The name stands in double quotes right after the first "name=" (which may be the
-        // tail of "filename="), on the same line.
-        const std::size_t f = sSearch.find(kNameParam);
-        if (f == std::string_view::npos) Raise(kErrInvalidCall);
-        const std::size_t open = f + kNameParam.size();
-        if (open >= sSearch.size() || sSearch[open] != '"') Raise(kErrInvalidCall);
-        const std::size_t close = sSearch.find_first_of("\"\r\n", open + 1);
-        if (close == std::string_view::npos || sSearch[close] != '"') Raise(kErrInvalidCall);
-        const std::string_view name = sSearch.substr(open + 1, close - open - 1);
+        // tail of "filename="), on the same line. A name given only in the RFC 2231 form
+        // ("filename*=UTF-8''...", continued or not) is read from the part's header.
+        std::size_t open = 0, close = 0;
+        bool quoted = false;
+        if (const std::size_t f = sSearch.find(kNameParam); f != std::string_view::npos) {
+            open = f + kNameParam.size();
+            if (open < sSearch.size() && sSearch[open] == '"') {
+                close = sSearch.find_first_of("\"\r\n", open + 1);
+                quoted = close != std::string_view::npos && sSearch[close] == '"';
+            }
+        }
+        std::string name;
+        if (quoted) {
+            name = sSearch.substr(open + 1, close - open - 1);
+        } else {
+            // Only the RFC 2231 form is read from the header; a plain name must be quoted.
+            if (sSearch.find("name*") == std::string_view::npos) Raise(kErrInvalidCall);
+            const std::string partHeader = PartHeaderAt(b);
+            std::optional<std::string> given;
+            if (const auto disposition = HeaderFieldValue(partHeader, "Content-Disposition"))
+                given = HeaderParameter(*disposition, "filename");
+            if (const auto type = HeaderFieldValue(partHeader, "Content-Type"); !given && type)
+                given = HeaderParameter(*type, "name");
+            if (!given || given->empty()) Raise(kErrInvalidCall);
+            name = *given;
+        }
         if (const std::size_t slash = name.find_last_of("/\\");
-            name.size() - (slash == std::string_view::npos ? 0 : slash + 1) >
+            name.size() - (slash == std::string::npos ? 0 : slash + 1) >
             kMaxAttachmentNameBytes) {
             ReportLimit(kNameTooLong, kMaxAttachmentNameBytes);
         }
@@ -593,10 +616,16 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         // The file is named by us, not by the message: a safe base name, unique within the
         // message, in the scratch directory.
         const std::string fileName = AttachmentFileName(name, m_attachmentNames);
-        const std::string quoted = "\"" + fileName + "\"";
+        const std::string quotedName = "\"" + fileName + "\"";
         std::string rebuilt;
-        rebuilt.reserve(sSearch.size() + quoted.size());
-        rebuilt.append(sSearch.substr(0, open)).append(quoted).append(sSearch.substr(close + 1));
+        rebuilt.reserve(sSearch.size() + quotedName.size());
+        if (quoted) {
+            rebuilt.append(sSearch.substr(0, open))
+                .append(quotedName)
+                .append(sSearch.substr(close + 1));
+        } else {
+            rebuilt = sSearch;
+        }
 
         // Join a folded Content-Type line; a line end that is not a fold stays.
         if (const std::size_t crlf = rebuilt.find(kCrLf);
@@ -609,7 +638,7 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         if (const std::size_t fieldEnd = FieldEnd(rebuilt);
             UCase(std::string_view(rebuilt).substr(0, fieldEnd)).find("NAME=") ==
             std::string::npos) {
-            rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quoted);
+            rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quotedName);
         }
 
         const std::string& dir = ScratchDir();
