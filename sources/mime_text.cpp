@@ -374,6 +374,19 @@ std::string DecodePartText(std::string_view partHeader, std::string_view content
     return CharsetToUtf8(bytes, charset);
 }
 
+std::string PartFileName(std::string_view partHeader) {
+    if (const std::optional<std::string> disposition =
+            HeaderFieldValue(partHeader, "Content-Disposition")) {
+        if (std::optional<std::string> name = HeaderParameter(*disposition, "filename");
+            name && !name->empty())
+            return *name;
+    }
+    if (const std::optional<std::string> type = HeaderFieldValue(partHeader, "Content-Type")) {
+        if (std::optional<std::string> name = HeaderParameter(*type, "name")) return *name;
+    }
+    return {};
+}
+
 bool IsHtmlPart(std::string_view partHeader) {
     const std::optional<std::string> type = HeaderFieldValue(partHeader, "Content-Type");
     return type && LowerTrimmed(type->substr(0, type->find(';'))) == "text/html";

@@ -46,6 +46,11 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
 // base64) undone and its Content-Type's charset converted, both read from `partHeader`.
 std::string DecodePartText(std::string_view partHeader, std::string_view content);
 
+// The file name a part's header gives: Content-Disposition's filename, else Content-Type's
+// name, in any of their forms (quoted, RFC 2231, encoded words left for the caller); empty
+// when there is none.
+std::string PartFileName(std::string_view partHeader);
+
 // True when the text part that `partHeader` opens is HTML.
 bool IsHtmlPart(std::string_view partHeader);
 

@@ -44,7 +44,7 @@ def b_word(text, charset="UTF-8"):
 
 
 def qp(data):
-    return quopri.encodestring(data).decode().replace("\n", "\r\n")
+    return quopri.encodestring(data.replace(b"\r\n", b"\n")).decode().replace("\n", "\r\n")
 
 
 def b64(data):
