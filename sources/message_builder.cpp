@@ -3,11 +3,11 @@
 #include "model/html_text.h"
 #include "model/message.h"
 #include "settings/logs.h"
+#include "settings/text_functions.h"
 #include "sources/encoded_words.h"
 #include "sources/mime_text.h"
 #include "sources/pop3_client.h"
 #include "sources/pop3_source.h"
-#include "settings/text_functions.h"
 
 namespace tallix::sources {
 

@@ -108,17 +108,17 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
 
 // The one table: a row per kind of source.
 inline constexpr MessageBuild kMailboxBuild{
-    "mailbox file", &ReadMailboxValues,     false, false, true, StoreSentTime::DateField,
-    false,          StoreFailure::SkipValue};
+    "mailbox file", &ReadMailboxValues,       false, false,
+    true,           StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kPop3Build{
-    "POP3", &ReadServerMessage,     true, true, true, StoreSentTime::DateField,
-    false,  StoreFailure::SkipValue};
+    "POP3", &ReadServerMessage,       true,  true,
+    true,   StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kMapiBuild{
-    "Extended MAPI", &ReadStoreMessage,      false, false, false, StoreSentTime::DateField,
-    false,           StoreFailure::SkipValue};
+    "Extended MAPI", &ReadStoreMessage,        false, false,
+    false,           StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kSimpleMapiBuild{
-    "Simple MAPI", &ReadStoreMessage,   false, false, false, StoreSentTime::Delivery,
-    true,          StoreFailure::PassOn};
+    "Simple MAPI", &ReadStoreMessage,       false, false,
+    false,         StoreSentTime::Delivery, true,  StoreFailure::PassOn};
 
 // The record of one message. Failures of the reading step are handled as the kind's Part
 // says: reported by the step, skipped, or passed on to the caller.

@@ -146,7 +146,8 @@ std::string PercentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+            HexDigit(text[i + 2]) >= 0) {
             out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
             i += 2;
         } else {
@@ -328,7 +329,8 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
     const auto decodeExtended = [](std::string_view text, std::string_view tail) {
         const std::size_t q1 = text.find('\'');
         const std::size_t q2 = q1 == std::string_view::npos ? q1 : text.find('\'', q1 + 1);
-        if (q2 == std::string_view::npos) return CharsetToUtf8(PercentDecode(text) + std::string(tail), "");
+        if (q2 == std::string_view::npos)
+            return CharsetToUtf8(PercentDecode(text) + std::string(tail), "");
         return CharsetToUtf8(PercentDecode(text.substr(q2 + 1)) + std::string(tail),
                              text.substr(0, q1));
     };

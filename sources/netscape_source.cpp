@@ -608,8 +608,7 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
             name = *given;
         }
         if (const std::size_t slash = name.find_last_of("/\\");
-            name.size() - (slash == std::string::npos ? 0 : slash + 1) >
-            kMaxAttachmentNameBytes) {
+            name.size() - (slash == std::string::npos ? 0 : slash + 1) > kMaxAttachmentNameBytes) {
             ReportLimit(kNameTooLong, kMaxAttachmentNameBytes);
         }
 

@@ -20,8 +20,8 @@
 #include "model/message.h"
 #include "sources/attachment_decoder.h"
 #include "sources/mail_source.h"
-#include "sources/message_builder.h"
 #include "sources/mailbox_reader.h"
+#include "sources/message_builder.h"
 
 namespace tallix::sources {
 

@@ -188,7 +188,8 @@ void Pop3Source::GetMessage() {
         m_partNames.clear();
         m_partIndex = 0;
         if (const auto parts = TopLevelParts(m_client->Text())) {
-            for (const TopLevelPart& part : *parts) m_partNames.push_back(PartFileName(part.header));
+            for (const TopLevelPart& part : *parts)
+                m_partNames.push_back(PartFileName(part.header));
         }
         MessageSite site;
         site.messageFile = m_client->RetrieveFile();

@@ -4,7 +4,8 @@ whose upper-case form is one character of the same UTF-8 length. Case-insensitiv
 upper-case a text and cut the value out of the original at the same byte positions, so a
 mapping that changes the length (a dotless i, a long s) is left out.
 
-Run from the source root: python3 tools/make_unicode_upper_table.py"""
+Run from the source root, then lay the file out:
+    python3 tools/make_unicode_upper_table.py && clang-format -i settings/unicode_upper_table.cpp"""
 import sys
 import unicodedata
 

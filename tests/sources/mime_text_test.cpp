@@ -18,7 +18,11 @@ TEST(MimeText, CharsetsBecomeUtf8AndWhatCannotBeConvertedIsReplaced) {
     };
     const std::vector<Case> cases = {
         {"plain text", "x-unknown", "plain text"},
-        {"Gr\xfc\xdf" "e", "ISO-8859-1", "Gr\xc3\xbc\xc3\x9f" "e"},
+        {"Gr\xfc\xdf"
+         "e",
+         "ISO-8859-1",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e"},
         {"\x93quoted\x94 \x80", "windows-1252", "\xe2\x80\x9cquoted\xe2\x80\x9d \xe2\x82\xac"},
         {"\x82\xa0", "Shift_JIS", "\xe3\x81\x82"},
         // 7-bit, but not ASCII text: the shifts of ISO-2022-JP are read.
@@ -29,12 +33,15 @@ TEST(MimeText, CharsetsBecomeUtf8AndWhatCannotBeConvertedIsReplaced) {
         {"\xfc", "x-no-such-set", "\xc3\xbc"},
         {"\xfc", "us-ascii", "\xc3\xbc"},
         // Declared UTF-8 that is not: each stray byte is U+FFFD, the rest kept.
-        {"a\xff" "b\xc3", "utf-8", "a" + kFffd + "b" + kFffd},
+        {"a\xff"
+         "b\xc3",
+         "utf-8", "a" + kFffd + "b" + kFffd},
         // A byte the declared set has no character for: U+FFFD, and the text goes on.
         {"\x82\xa0\xff\x82\xa0", "Shift_JIS", "\xe3\x81\x82" + kFffd + "\xe3\x81\x82"},
         {"\x81", "windows-1252", kFffd},
     };
-    for (const Case& c : cases) EXPECT_EQ(CharsetToUtf8(c.bytes, c.charset), c.expected) << c.charset;
+    for (const Case& c : cases)
+        EXPECT_EQ(CharsetToUtf8(c.bytes, c.charset), c.expected) << c.charset;
 }
 
 TEST(MimeText, ParametersInEveryForm) {
@@ -53,7 +60,9 @@ TEST(MimeText, ParametersInEveryForm) {
         // form.
         {"attachment; filename=\"old.bin\"; filename*1=\" plan.bin\";\r\n"
          " filename*0*=UTF-8''fa%C3%A7ade",
-         "filename", "fa\xc3\xa7" "ade plan.bin"},
+         "filename",
+         "fa\xc3\xa7"
+         "ade plan.bin"},
         {"text/plain; name=x", "filename", std::nullopt},
         {"text/plain; filename=x", "name", std::nullopt},
     };
@@ -67,7 +76,9 @@ TEST(MimeText, PartTextUndoesTheTransferEncodingThenTheCharacterSet) {
     const std::vector<Case> cases = {
         {"Content-Type: text/plain; charset=iso-8859-1\r\n"
          "Content-Transfer-Encoding: quoted-printable\r\n",
-         "Gr=FC=DFe, soft=\r\nbreak\r\n", "Gr\xc3\xbc\xc3\x9f" "e, softbreak\r\n"},
+         "Gr=FC=DFe, soft=\r\nbreak\r\n",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e, softbreak\r\n"},
         // The encoding may stand first, in any case, and the type may be folded.
         {"content-transfer-encoding: BASE64\r\nContent-Type: text/plain;\r\n charset=\"utf-8\"\r\n",
          "SsO8cmdlbg==\r\n", "J\xc3\xbcrgen"},
@@ -93,9 +104,12 @@ TEST(EncodedWords, DecodedJoinedOrLeftAsWritten) {
         std::string text, expected;
     };
     const std::vector<Case> cases = {
-        {"=?UTF-8?Q?Order_confirmation_f=C3=BCr_J=C3=BCrgen?=", "Order confirmation f\xc3\xbcr J\xc3\xbcrgen"},
+        {"=?UTF-8?Q?Order_confirmation_f=C3=BCr_J=C3=BCrgen?=",
+         "Order confirmation f\xc3\xbcr J\xc3\xbcrgen"},
         // Adjacent words are one text; a blank between a word and plain text stays.
-        {"=?utf-8?q?Gr=C3=BC?= \r\n =?utf-8?b?w59l?= and more", "Gr\xc3\xbc\xc3\x9f" "e and more"},
+        {"=?utf-8?q?Gr=C3=BC?= \r\n =?utf-8?b?w59l?= and more",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e and more"},
         {"=?ISO-8859-1?Q?K=F6ln?=", "K\xc3\xb6ln"},
         {"=?Shift_JIS?B?gqA=?=", "\xe3\x81\x82"},
         {"=?UTF-8*en?Q?a?=", "a"},
