@@ -281,8 +281,8 @@ VariableSearch SearchOf(const clsExportField& variable, const clsTemplate& tpl) 
     search.start = variable.FindStart();
     search.stop = variable.FindStop();
     if (search.ignoreCase) {
-        search.start = UCase(search.start);
-        search.stop = UCase(search.stop);
+        search.start = UpperCaseText(search.start);
+        search.stop = UpperCaseText(search.stop);
     }
     search.wholeWord = variable.MatchWholeString();
     search.lineStartOnly = variable.StartOfLineOnly() == "1";
@@ -499,7 +499,7 @@ bool MatchesFilter(RunContext& run, MessageWork& message, const clsTemplate& tpl
         const std::string field = filter->MapiField();
         const std::string find = filter->FindString();
         if (field == kFieldNone || TrimView(find).empty()) return true;
-        const std::string wanted = UCase(find);
+        const std::string wanted = UpperCaseText(find);
         MessageFields& fields = run.fields;
         if (field != kFieldAttachment) {
             if (TrimView(FieldText(run, message, field, 0)).empty()) return false;

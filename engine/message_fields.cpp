@@ -42,7 +42,7 @@ const std::string& MessageFields::Upper(std::string_view field, std::int32_t ind
     Texts* found = Kept(field, index);
     Texts& kept = found ? *found : m_passing;
     if (!kept.upperMade) {
-        kept.upper = UCase(kept.text);
+        kept.upper = UpperCaseText(kept.text);
         kept.upperMade = true;
     }
     return kept.upper;

@@ -1,6 +1,9 @@
 #include "settings/text_functions.h"
 
+#include <cstdint>
+
 #include "settings/run_time_error.h"
+#include "settings/unicode_upper_table.h"
 
 namespace tallix {
 
@@ -42,6 +45,63 @@ std::string UCase(std::string_view s) {
     for (char& c : r) {
         const auto u = static_cast<unsigned char>(c);
         c = static_cast<char>(u - (static_cast<unsigned char>(u - 'a') < 26u ? 32 : 0));
+    }
+    return r;
+}
+
+namespace {
+
+std::uint32_t UpperCodePoint(std::uint32_t cp) {
+    const UpperRow* rows = kUnicodeUpperRows;
+    std::size_t lo = 0, hi = kUnicodeUpperRowCount;
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (rows[mid].last < cp)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == kUnicodeUpperRowCount || cp < rows[lo].first) return cp;
+    const UpperRow& row = rows[lo];
+    if ((cp - row.first) % row.step != 0) return cp;
+    return static_cast<std::uint32_t>(static_cast<std::int64_t>(cp) + row.delta);
+}
+
+}  // namespace
+
+std::string UpperCaseText(std::string_view s) {
+    std::string r = UCase(s);
+    // Most texts are ASCII: one look for a byte above 0x7F decides.
+    unsigned char any = 0;
+    for (const char c : r) any |= static_cast<unsigned char>(c);
+    if ((any & 0x80) == 0) return r;
+    for (std::size_t i = 0; i < r.size();) {
+        const auto b0 = static_cast<unsigned char>(r[i]);
+        std::size_t len = b0 < 0x80 ? 1 : b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+        if (len <= 1 || i + len > r.size()) {
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = b0 & (0xFF >> (len + 1));
+        bool ok = true;
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto b = static_cast<unsigned char>(r[i + k]);
+            ok = ok && (b & 0xC0) == 0x80;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        if (!ok) {
+            ++i;
+            continue;
+        }
+        const std::uint32_t up = UpperCodePoint(cp);
+        if (up != cp) {
+            // Same length by the table's making; the lead byte keeps its length marks.
+            for (std::size_t k = len - 1; k > 0; --k) {
+                r[i + k] = static_cast<char>(0x80 | ((up >> (6 * (len - 1 - k))) & 0x3F));
+            }
+            r[i] = static_cast<char>((b0 & ~(0xFF >> (len + 1))) | (up >> (6 * (len - 1))));
+        }
+        i += len;
     }
     return r;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The string functions the system's text rules are written in (Left, Mid, InStr, Trim...).
 // Positions are 1-based byte positions; case folding touches ASCII letters only, so UTF-8 text is
-// never damaged.
+// never damaged (UpperCaseText, for searches, folds other letters too).
 
 #include <cstddef>
 #include <string>
@@ -21,6 +21,10 @@ std::string RTrim(std::string_view s);
 std::string_view TrimView(std::string_view s);
 
 std::string UCase(std::string_view s);
+// Upper case for searches without regard to case: ASCII as UCase, and every other character
+// whose upper-case form is one character of the same UTF-8 length ("ü" as "Ü"), so a byte
+// position in the result is the same position in `s`. Bytes that are not UTF-8 stay.
+std::string UpperCaseText(std::string_view s);
 std::string LCase(std::string_view s);
 char UpperAscii(char c);
 char LowerAscii(char c);

@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "sources/encoded_words.h"
+
 namespace tallix::sources {
 
 std::string SafeBaseName(std::string_view name) {
@@ -23,7 +25,9 @@ std::string UniqueName(const std::string& name, std::set<std::string>& taken) {
 }
 
 std::string AttachmentFileName(std::string_view source, std::set<std::string>& taken) {
-    return std::string(kAttachmentPrefix) + UniqueName(SafeBaseName(source), taken);
+    // The name may be written in encoded words; the file is named with the decoded text.
+    return std::string(kAttachmentPrefix) +
+           UniqueName(SafeBaseName(DecodeEncodedWords(source)), taken);
 }
 
 std::string MimeTypeOf(std::string_view contentType) {

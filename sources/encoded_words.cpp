@@ -1,13 +1,11 @@
 #include "sources/encoded_words.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <optional>
 
 #include <qrmime/codec.h>
 
 #include "settings/text_functions.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources {
 namespace {
@@ -39,22 +37,9 @@ std::string DecodeQ(std::string_view text) {
 }
 
 std::optional<std::string> ToUtf8(std::string_view charset, const std::string& bytes) {
-    // A language suffix ("UTF-8*en") is not part of the character set's name.
-    charset = charset.substr(0, charset.find('*'));
-    const std::string upper = UCase(charset);
-    if (upper == "UTF-8" || upper == "US-ASCII" || upper == "UTF8") return bytes;
-    iconv_t cd = iconv_open("UTF-8", std::string(charset).c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    std::string out(bytes.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1)) return std::nullopt;
-    out.resize(out.size() - outLeft);
-    return out;
+    // A set nobody knows leaves the word as it was written.
+    if (!KnownCharset(charset)) return std::nullopt;
+    return CharsetToUtf8(bytes, charset);
 }
 
 struct Word {
@@ -90,7 +75,11 @@ std::optional<Word> ReadWord(std::string_view s, std::size_t at) {
 
 }  // namespace
 
-std::string DecodeEncodedWords(std::string_view s) {
+std::string DecodeEncodedWords(std::string_view text) {
+    // Raw 8-bit text outside the words has no declared set.
+    const std::string undeclared = UndeclaredToUtf8(text);
+    const std::string_view s = undeclared;
+    if (s.find("=?") == std::string_view::npos) return undeclared;
     std::string out;
     out.reserve(s.size());
     std::size_t pos = 0;

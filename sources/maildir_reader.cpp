@@ -8,6 +8,7 @@
 
 #include "model/html_text.h"
 #include "settings/text_functions.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources::maildir {
 namespace {
@@ -34,8 +35,8 @@ GMimeParserOptions* ParserOptions() {
     static GMimeParserOptions* options = [] {
         GMimeParserOptions* o = g_mime_parser_options_new();
         // Headers with raw 8-bit text and no declared character set are common; they are read
-        // as UTF-8 when they are valid UTF-8, else as ISO-8859-1.
-        static const char* fallback[] = {"utf-8", "iso-8859-1", nullptr};
+        // as UTF-8 when they are valid UTF-8, else as Windows-1252.
+        static const char* fallback[] = {"utf-8", "windows-1252", nullptr};
         g_mime_parser_options_set_fallback_charsets(o, fallback);
         g_mime_parser_options_set_rfc2047_compliance_mode(o, GMIME_RFC_COMPLIANCE_LOOSE);
         g_mime_parser_options_set_address_compliance_mode(o, GMIME_RFC_COMPLIANCE_LOOSE);
@@ -47,57 +48,6 @@ GMimeParserOptions* ParserOptions() {
 
 std::string Text(const char* s) {
     return s ? std::string(s) : std::string();
-}
-
-std::string Latin1ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char c : bytes) AppendUtf8(out, static_cast<unsigned char>(c));
-    return out;
-}
-
-// Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF). Written out
-// because GLib's validators stop at a NUL byte, which is a character here.
-bool ValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const auto b0 = static_cast<unsigned char>(bytes[i]);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b0 >= 0xC2 && b0 <= 0xDF)
-            len = 2;
-        else if (b0 == 0xE0)
-            len = 3, lo = 0xA0;
-        else if (b0 == 0xED)
-            len = 3, hi = 0x9F;
-        else if (b0 >= 0xE1 && b0 <= 0xEF)
-            len = 3;
-        else if (b0 == 0xF0)
-            len = 4, lo = 0x90;
-        else if (b0 == 0xF4)
-            len = 4, hi = 0x8F;
-        else if (b0 >= 0xF1 && b0 <= 0xF3)
-            len = 4;
-        else
-            return false;
-        if (i + len > n) return false;
-        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-        if (b1 < lo || b1 > hi) return false;
-        for (std::size_t k = 2; k < len; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
-std::string ValidOrLatin1(std::string_view bytes) {
-    return ValidUtf8(bytes) ? std::string(bytes) : Latin1ToUtf8(bytes);
 }
 
 // The decoded content of a leaf part (transfer encoding undone).
@@ -252,23 +202,11 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     if (bytes.empty()) return {};
     // The character set tables belong to GMime's set-up, which a caller may not have done yet.
     InitGMime();
+    // GMime knows the odd spellings mail uses for a set; the conversion itself is the one
+    // every source uses.
     const std::string set = LCase(charset);
-    if (set.empty() || set == "utf-8" || set == "utf8" || set == "us-ascii" || set == "ascii") {
-        return ValidOrLatin1(bytes);
-    }
-    if (set == "iso-8859-1" || set == "latin1" || set == "iso_8859-1") return Latin1ToUtf8(bytes);
-    const char* iconvName = g_mime_charset_iconv_name(set.c_str());
-    GError* error = nullptr;
-    gsize written = 0;
-    gchar* converted = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
-                                 iconvName ? iconvName : set.c_str(), nullptr, &written, &error);
-    if (!converted) {
-        g_clear_error(&error);
-        return ValidOrLatin1(bytes);
-    }
-    std::string out(converted, written);
-    g_free(converted);
-    return out;
+    const char* iconvName = set.empty() ? nullptr : g_mime_charset_iconv_name(set.c_str());
+    return CharsetToUtf8(bytes, iconvName && KnownCharset(iconvName) ? iconvName : set);
 }
 
 ParsedMessage ParseMessageBytes(std::string_view bytes) {
@@ -279,7 +217,7 @@ ParsedMessage ParseMessageBytes(std::string_view bytes) {
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), ParserOptions()));
     if (!message) {
-        out.text = ToCrLf(ValidOrLatin1(bytes));
+        out.text = ToCrLf(UndeclaredToUtf8(bytes));
         out.notes.push_back(kNoteNotAMessage);
         return out;
     }

@@ -63,8 +63,9 @@ ParsedMessage ParseMessageBytes(std::string_view bytes);
 inline constexpr std::size_t kMaxHeaderTextBytes = 1024 * 1024;
 
 // Helpers the reader uses, offered for their own tests.
-// `bytes` in the named character set, as UTF-8. An unknown set, or bytes that are not what
-// the set says, are read as UTF-8 when they are valid UTF-8 and as ISO-8859-1 otherwise.
+// `bytes` in the named character set, as UTF-8 (CharsetToUtf8 of sources/mime_text.h: an
+// unknown set is read as UTF-8 when valid, else as Windows-1252; a byte the set cannot
+// convert becomes U+FFFD).
 std::string ToUtf8(std::string_view bytes, std::string_view charset);
 // Every line end (CR LF, LF or CR alone) as CR LF.
 std::string ToCrLf(std::string_view text);

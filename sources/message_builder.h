@@ -36,6 +36,15 @@ struct MessageValues {
     std::optional<std::string> header;
     std::optional<std::string> sentDate, sentTime, receiveDate, receiveTime;
     std::optional<std::string> subject, body;
+    // The parts the body is made of as the message wrote them: the header lines of each and
+    // its content, transfer encoding and character set not yet undone. When the kind gives
+    // them, the builder decodes them into the body: the plain parts, one after the other, or
+    // when there is none the text the HTML parts show.
+    struct TextPart {
+        std::string header;
+        std::string content;
+    };
+    std::vector<TextPart> plainParts, htmlParts;
     // The files written for the message, in the order the message holds them, and the MIME
     // type of each where the kind knows it.
     std::vector<std::string> attachments;
@@ -82,6 +91,9 @@ struct MessageBuild {
     // After the record is filled the whole message is decoded: the plain-text part replaces
     // the body and the other parts are the attachments.
     bool decodeWhole;
+    // The header texts the reading step gives are as the message wrote them: encoded words
+    // in the names and addresses are decoded (the store's reader has decoded its own).
+    bool decodeWords;
     // The local store only.
     StoreSentTime sentTime;
     bool senderTypeWithoutSender;  // the sender type is given when the message has no sender
@@ -99,17 +111,17 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
 
 // The one table: a row per kind of source.
 inline constexpr MessageBuild kMailboxBuild{
-    "mailbox file", &ReadMailboxValues,     false, false, StoreSentTime::DateField,
-    false,          StoreFailure::SkipValue};
+    "mailbox file", &ReadMailboxValues,       false, false,
+    true,           StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kPop3Build{
-    "POP3", &ReadServerMessage,     true, true, StoreSentTime::DateField,
-    false,  StoreFailure::SkipValue};
+    "POP3", &ReadServerMessage,       true,  true,
+    true,   StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kMapiBuild{
-    "Extended MAPI", &ReadStoreMessage,      false, false, StoreSentTime::DateField,
-    false,           StoreFailure::SkipValue};
+    "Extended MAPI", &ReadStoreMessage,        false, false,
+    false,           StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kSimpleMapiBuild{
-    "Simple MAPI", &ReadStoreMessage,   false, false, StoreSentTime::Delivery,
-    true,          StoreFailure::PassOn};
+    "Simple MAPI", &ReadStoreMessage,       false, false,
+    false,         StoreSentTime::Delivery, true,  StoreFailure::PassOn};
 
 // The record of one message. Failures of the reading step are handled as the kind's Part
 // says: reported by the step, skipped, or passed on to the caller.
@@ -118,5 +130,17 @@ std::shared_ptr<txMessage> BuildMessage(std::string_view bytes, const MessageBui
 
 // The record filled from `values`, in one fixed order.
 void FillRecord(const MessageValues& values, txMessage& record);
+
+// The body the text parts of `values` make, as UTF-8 with CR LF line ends; nullopt when the
+// kind gave no parts.
+std::optional<std::string> BodyFromParts(const MessageValues& values);
+
+// The parts of the top level of a multipart message (header lines and content, split at its
+// boundary lines as a whole-message decode splits it); nullopt when it is not multipart.
+struct TopLevelPart {
+    std::string_view header;
+    std::string_view content;
+};
+std::optional<std::vector<TopLevelPart>> TopLevelParts(std::string_view message);
 
 }  // namespace tallix::sources

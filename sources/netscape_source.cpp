@@ -18,6 +18,7 @@
 #include "sources/mailbox_dates.h"
 #include "sources/mbox_framing.h"
 #include "sources/message_builder.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources {
 namespace {
@@ -65,6 +66,7 @@ constexpr std::string_view kDateName = "Date:";
 constexpr std::string_view kContentTypeName = "Content-Type:";
 constexpr std::string_view kPlainText = "text/plain";
 constexpr std::string_view kFileNameParam = "filename=";
+constexpr std::string_view kExtendedFileNameParam = "filename*";
 constexpr std::string_view kNameParam = "name=";
 
 // Above this the buffer of one message is given back once a smaller message follows, so a
@@ -373,6 +375,8 @@ std::shared_ptr<txMessage> clsNetscape::HandOver() const {
     values.sentTime = v.sentTime;
     values.body = v.body;
     values.subject = v.subject;
+    values.plainParts = v.plainParts;
+    values.htmlParts = v.htmlParts;
     if (m_multipart && m_attachmentFiles.size() > 1) {
         values.attachments.assign(m_attachmentFiles.begin() + 1, m_attachmentFiles.end());
         values.attachmentTypes.assign(m_attachmentTypes.begin() + 1, m_attachmentTypes.end());
@@ -493,8 +497,12 @@ std::string clsNetscape::PartContent(std::size_t at, std::size_t partLength) con
 void clsNetscape::GetBody() {
     const bool ok = Guard(InMessage(kCtxGetBody), [&] {
         m_values.body.clear();
+        m_values.plainParts.clear();
+        m_values.htmlParts.clear();
         if (!m_multipart) {
             m_values.body = Slice(m_messageText, m_header.size() + 4, std::string_view::npos);
+            (IsHtmlPart(m_header) ? m_values.htmlParts : m_values.plainParts)
+                .push_back({m_header, m_values.body});
             return;
         }
         m_attachmentFiles.assign(1, std::string());
@@ -522,21 +530,52 @@ void clsNetscape::GetBody() {
                 if (lastPart.ends_with(kCrLf)) lastPart += kCrLf;
                 part = lastPart;
             }
-            if (part.find(kPlainText) != std::string_view::npos) GetBodyPart(part);
-            if (part.find(kFileNameParam) != std::string_view::npos) GetAttachment(part);
+            if (part.find(kPlainText) != std::string_view::npos) {
+                GetBodyPart(part);
+            } else if (part.find(kFileNameParam) == std::string_view::npos &&
+                       part.find(kExtendedFileNameParam) == std::string_view::npos &&
+                       IsHtmlPart(part)) {
+                // Taken as the body only when the message has no plain part.
+                if (const std::size_t b = FindPart(part); b != 0)
+                    m_values.htmlParts.push_back({PartHeaderAt(b), PartContent(b, part.size())});
+            }
+            if (part.find(kFileNameParam) != std::string_view::npos ||
+                part.find(kExtendedFileNameParam) != std::string_view::npos)
+                GetAttachment(part);
             // Two parts with the same header lines are two parts: the next one is looked for
             // after this one.
             if (const std::size_t b = FindPart(part); b != 0) m_partCursor = b + part.size();
             c1 = Find(header, c2, kContentTypeName);
         }
     });
-    if (!ok) m_values.body.clear();
+    if (!ok) {
+        m_values.body.clear();
+        m_values.plainParts.clear();
+        m_values.htmlParts.clear();
+    }
 }
 
 void clsNetscape::GetBodyPart(std::string_view sSearch) {
     const std::size_t b = FindPart(sSearch);
     if (b == 0) return;
-    m_values.body += PartContent(b, sSearch.size());
+    std::string content = PartContent(b, sSearch.size());
+    m_values.body += content;
+    m_values.plainParts.push_back({PartHeaderAt(b), std::move(content)});
+}
+
+std::string clsNetscape::PartHeaderAt(std::size_t at) const {
+    const std::string_view msg = m_messageText;
+    if (at < 1 || at > msg.size()) return {};
+    // A part's Content-Transfer-Encoding may stand before its Content-Type.
+    std::size_t start = at - 1;
+    if (const std::size_t boundary = msg.rfind(m_boundary, start);
+        boundary != std::string_view::npos && !m_boundary.empty()) {
+        const std::size_t lineEnd = msg.find('\n', boundary);
+        if (lineEnd != std::string_view::npos && lineEnd < start) start = lineEnd + 1;
+    }
+    std::size_t end = msg.find(kBlankLine, at - 1);
+    end = end == std::string_view::npos ? msg.size() : end + kCrLf.size();
+    return std::string(msg.substr(start, end - start));
 }
 
 void clsNetscape::GetAttachment(std::string_view sSearch) {
@@ -546,27 +585,50 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         const std::string content = PartContent(b, sSearch.size());
 
         // The name stands in double quotes right after the first "name=" (which may be the
-        // tail of "filename="), on the same line.
-        const std::size_t f = sSearch.find(kNameParam);
-        if (f == std::string_view::npos) Raise(kErrInvalidCall);
-        const std::size_t open = f + kNameParam.size();
-        if (open >= sSearch.size() || sSearch[open] != '"') Raise(kErrInvalidCall);
-        const std::size_t close = sSearch.find_first_of("\"\r\n", open + 1);
-        if (close == std::string_view::npos || sSearch[close] != '"') Raise(kErrInvalidCall);
-        const std::string_view name = sSearch.substr(open + 1, close - open - 1);
+        // tail of "filename="), on the same line. A name given only in the RFC 2231 form
+        // ("filename*=UTF-8''...", continued or not) is read from the part's header.
+        std::size_t open = 0, close = 0;
+        bool quoted = false;
+        if (const std::size_t f = sSearch.find(kNameParam); f != std::string_view::npos) {
+            open = f + kNameParam.size();
+            if (open < sSearch.size() && sSearch[open] == '"') {
+                close = sSearch.find_first_of("\"\r\n", open + 1);
+                quoted = close != std::string_view::npos && sSearch[close] == '"';
+            }
+        }
+        std::string name;
+        if (quoted) {
+            name = sSearch.substr(open + 1, close - open - 1);
+        } else {
+            // Only the RFC 2231 form is read from the header; a plain name must be quoted.
+            if (sSearch.find("name*") == std::string_view::npos) Raise(kErrInvalidCall);
+            const std::string partHeader = PartHeaderAt(b);
+            std::optional<std::string> given;
+            if (const auto disposition = HeaderFieldValue(partHeader, "Content-Disposition"))
+                given = HeaderParameter(*disposition, "filename");
+            if (const auto type = HeaderFieldValue(partHeader, "Content-Type"); !given && type)
+                given = HeaderParameter(*type, "name");
+            if (!given || given->empty()) Raise(kErrInvalidCall);
+            name = *given;
+        }
         if (const std::size_t slash = name.find_last_of("/\\");
-            name.size() - (slash == std::string_view::npos ? 0 : slash + 1) >
-            kMaxAttachmentNameBytes) {
+            name.size() - (slash == std::string::npos ? 0 : slash + 1) > kMaxAttachmentNameBytes) {
             ReportLimit(kNameTooLong, kMaxAttachmentNameBytes);
         }
 
         // The file is named by us, not by the message: a safe base name, unique within the
         // message, in the scratch directory.
         const std::string fileName = AttachmentFileName(name, m_attachmentNames);
-        const std::string quoted = "\"" + fileName + "\"";
+        const std::string quotedName = "\"" + fileName + "\"";
         std::string rebuilt;
-        rebuilt.reserve(sSearch.size() + quoted.size());
-        rebuilt.append(sSearch.substr(0, open)).append(quoted).append(sSearch.substr(close + 1));
+        rebuilt.reserve(sSearch.size() + quotedName.size());
+        if (quoted) {
+            rebuilt.append(sSearch.substr(0, open))
+                .append(quotedName)
+                .append(sSearch.substr(close + 1));
+        } else {
+            rebuilt = sSearch;
+        }
 
         // Join a folded Content-Type line; a line end that is not a fold stays.
         if (const std::size_t crlf = rebuilt.find(kCrLf);
@@ -579,7 +641,7 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         if (const std::size_t fieldEnd = FieldEnd(rebuilt);
             UCase(std::string_view(rebuilt).substr(0, fieldEnd)).find("NAME=") ==
             std::string::npos) {
-            rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quoted);
+            rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quotedName);
         }
 
         const std::string& dir = ScratchDir();

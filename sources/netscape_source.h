@@ -21,6 +21,7 @@
 #include "sources/attachment_decoder.h"
 #include "sources/mail_source.h"
 #include "sources/mailbox_reader.h"
+#include "sources/message_builder.h"
 
 namespace tallix::sources {
 
@@ -139,8 +140,13 @@ class clsNetscape final : public MailSource {
         std::string sentDate, sentTime;
         std::string receiveDate, receiveTime;
         std::string body, subject;
+        // The parts the body is made of, for the builder to decode.
+        std::vector<MessageValues::TextPart> plainParts, htmlParts;
     };
 
+    // The whole header of the part whose header lines hold 1-based position `at` of the
+    // message: from the line after the boundary line before it to its blank line.
+    std::string PartHeaderAt(std::size_t at) const;
     // 1-based position of `what` in the file at or after 1-based `start`; 0 when absent.
     std::size_t FindInFile(std::size_t start, std::string_view what) const;
     // The context text followed by the number of the message it concerns.

@@ -18,6 +18,7 @@
 #include "settings/user_interface.h"
 #include "sources/attachment_names.h"
 #include "sources/message_builder.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources {
 namespace {
@@ -213,6 +214,12 @@ void Pop3Source::GetMessage() {
         m_namesGiven.clear();
         m_decodeCounter = 0;
         ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
+        m_partNames.clear();
+        m_partIndex = 0;
+        if (const auto parts = TopLevelParts(m_client->Text())) {
+            for (const TopLevelPart& part : *parts)
+                m_partNames.push_back(PartFileName(part.header));
+        }
         MessageSite site;
         site.messageFile = m_client->RetrieveFile();
         site.decodeDir = m_decodeDir;
@@ -239,6 +246,12 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
             fileName.clear();
             return;
         }
+        // The decoder reads a name from the Content-Type only; an attachment named in its
+        // Content-Disposition or in the RFC 2231 form is named from the part's header.
+        const std::size_t index = m_partIndex++;
+        if (fileName.empty() && index < m_partNames.size() &&
+            UCase(Left(contentType, 5)) != "TEXT/")
+            fileName = m_partNames[index];
         if (!fileName.empty()) {
             // The part's own name comes from the message: only a safe base name, never one
             // already given in this message, and always inside the decode directory.

@@ -84,6 +84,10 @@ class Pop3Source final : public MailSource {
     std::vector<std::string> m_decodedTypes;  // the MIME type of each decoded file
     std::set<std::string> m_namesGiven;       // attachment names given in this message
     std::int32_t m_decodeCounter = 0;
+    // The file names the message's top-level parts give in their own headers, in part order,
+    // for parts whose name the decoder does not see (Content-Disposition only, RFC 2231).
+    std::vector<std::string> m_partNames;
+    std::size_t m_partIndex = 0;
 };
 
 // The whole content of a file; "" when it is missing or unreadable.

@@ -43,8 +43,9 @@ expect_file "$work/leading/out/orders.csv" \
 run_case multipart NETSCAPE "$data/multipart_lf.mbox"
 expect_status multipart 0
 expect_file "$work/multipart/out/attachments.csv" 'M-41\r\n'
+# The text/plain attachment is read as body text too, now decoded from base64.
 expect_file "$work/multipart/out/orders.csv" \
-    ',"Form",form@example.org,3/6/2026\r\nL-42,"Dan",dan@example.org,3/7/2026\r\n'
+    'M-41 end,"Form",form@example.org,3/6/2026\r\nL-42,"Dan",dan@example.org,3/7/2026\r\n'
 
 run_case thunderbird NETSCAPE "$TALLIX_TEST_DATA/sources/thunderbird_lf.mbox"
 expect_status thunderbird 0

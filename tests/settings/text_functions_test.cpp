@@ -64,3 +64,42 @@ TEST(TextFunctions, SplitJoinReplace) {
 
 }  // namespace
 }  // namespace tallix
+
+namespace tallix {
+namespace {
+
+// Searches without regard to case upper-case the text and cut values out of the original at
+// the same byte positions: letters beyond ASCII fold, and no byte position moves.
+TEST(TextFunctions, UpperCaseTextFoldsLettersBeyondAsciiAndKeepsPositions) {
+    struct Case {
+        std::string text, upper;
+    };
+    const std::vector<Case> cases = {
+        {"M\xc3\xbcller", "M\xc3\x9cLLER"},                        // u umlaut
+        {"\xc3\xa9t\xc3\xa9", "\xc3\x89T\xc3\x89"},                // e acute
+        {"\xd0\xbc\xd0\xb8\xd1\x80", "\xd0\x9c\xd0\x98\xd0\xa0"},  // Cyrillic
+        {"\xce\xb1\xce\xb2\xcf\x89", "\xce\x91\xce\x92\xce\xa9"},  // Greek
+        {"\xc5\x82\xc3\xb3"
+         "d\xc5\xba",
+         "\xc5\x81\xc3\x93"
+         "D\xc5\xb9"},                     // Polish
+        {"\xef\xbd\x81", "\xef\xbc\xa1"},  // fullwidth a
+        // Upper forms of another length stay as they are: sharp s, dotless i, long s.
+        {"stra\xc3\x9f"
+         "e \xc4\xb1 \xc5\xbf",
+         "STRA\xc3\x9f"
+         "E \xc4\xb1 \xc5\xbf"},
+        // Bytes that are not UTF-8 stay, and the text after them still folds.
+        {"\xfc\xc3 \xc3\xbc", "\xfc\xc3 \xc3\x9c"},
+        {"\xe3\x81\x82 kana", "\xe3\x81\x82 KANA"},
+    };
+    for (const Case& c : cases) {
+        const std::string upper = UpperCaseText(c.text);
+        EXPECT_EQ(upper, c.upper) << c.text;
+        EXPECT_EQ(upper.size(), c.text.size()) << c.text;
+    }
+    EXPECT_EQ(UpperCaseText("plain ascii 123"), UCase("plain ascii 123"));
+}
+
+}  // namespace
+}  // namespace tallix

@@ -193,12 +193,13 @@ TEST(MaildirText, CharacterSetsBecomeUtf8) {
         {"\xa4", "iso-8859-15", "\xe2\x82\xac"},
         {"already \xc3\xbc", "utf-8", "already \xc3\xbc"},
         {"already \xc3\xbc", "", "already \xc3\xbc"},
-        // Labelled UTF-8 but not: read as ISO-8859-1 rather than passed on broken.
-        {"bad \xfc", "utf-8", "bad \xc3\xbc"},
+        // Labelled UTF-8 but not: each byte that starts no character is U+FFFD, the rest kept.
+        {"bad \xfc", "utf-8", "bad \xef\xbf\xbd"},
         {"plain", "x-no-such-charset", "plain"},
         {std::string("nul\0 \xc3\xbc", 7), "", std::string("nul\0 \xc3\xbc", 7)},
-        {"\xc0\xaf overlong", "utf-8", "\xc3\x80\xc2\xaf overlong"},
-        {"\xed\xa0\x80 surrogate", "", "\xc3\xad\xc2\xa0\xc2\x80 surrogate"},
+        {"\xc0\xaf overlong", "utf-8", "\xef\xbf\xbd\xef\xbf\xbd overlong"},
+        // Undeclared and not UTF-8: Windows-1252, whose 0x80 is the euro sign.
+        {"\xed\xa0\x80 surrogate", "", "\xc3\xad\xc2\xa0\xe2\x82\xac surrogate"},
         {"\xfc", "x-no-such-charset", "\xc3\xbc"},
         {"", "utf-8", ""},
         // NUL stays one byte: every byte of ISO-8859-1 is one character, at most two bytes.

@@ -55,6 +55,54 @@ TEST(MessageBuilder, MailboxValuesAreTakenAsRead) {
     EXPECT_EQ(record->ReplyToName(), "") << "no reply-to was read, none is derived";
 }
 
+// The mailbox file hands over what it read as the message wrote it; the builder decodes the
+// names and the text parts once. Parts with nothing to decode give their bytes unchanged.
+TEST(MessageBuilder, MailboxValuesAreDecodedOnce) {
+    MessageValues read;
+    read.subject = "=?UTF-8?Q?Order_confirmation_f=C3=BCr_J=C3=BCrgen?=";
+    read.senderName = "=?ISO-8859-1?Q?J=FCrgen?= M\xfcller";
+    read.receipentName = "Shop";
+    read.plainParts = {{"Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: "
+                        "quoted-printable\r\n",
+                        "J=C3=BCrgen\r\n"},
+                       {"Content-Type: text/plain\r\n", "=3D kept\r\n"}};
+    read.htmlParts = {{"Content-Type: text/html\r\n", "<p>not taken</p>"}};
+    MessageSite site;
+    site.read = &read;
+    const auto record = BuildMessage("", kMailboxBuild, site);
+    EXPECT_EQ(record->Subject(), "Order confirmation f\xc3\xbcr J\xc3\xbcrgen");
+    EXPECT_EQ(record->SenderName(), "J\xc3\xbcrgen M\xc3\xbcller");
+    EXPECT_EQ(record->ReceipentName(), "Shop");
+    EXPECT_EQ(record->Body(), "J\xc3\xbcrgen\r\n=3D kept\r\n");
+
+    // Without a plain part the HTML parts' shown text, character references decoded.
+    MessageValues html;
+    html.htmlParts = {
+        {"Content-Type: text/html; charset=iso-8859-1\r\n"
+         "Content-Transfer-Encoding: quoted-printable\r\n",
+         "<style>p{}</style><p>Gr&uuml;&szlig;e =FC &#8364;1</p>"}};
+    site.read = &html;
+    EXPECT_EQ(BuildMessage("", kMailboxBuild, site)->Body(),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e \xc3\xbc \xe2\x82\xac"
+              "1");
+}
+
+// A server message's names come from its header after the record parsed it; they are decoded
+// there, and a body that is not MIME is decoded by the message's own header.
+TEST(MessageBuilder, ServerNamesAndBodyAreDecoded) {
+    const std::string bytes =
+        "From: =?UTF-8?B?SsO8cmdlbg==?= <j@example.de>\r\nTo: =?UTF-8?Q?Caf=C3=A9?= "
+        "<c@example.at>\r\n"
+        "Subject: x\r\nContent-Type: text/plain; charset=utf-8\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\nSsO8cmdlbg==\r\n";
+    const auto record = BuildMessage(bytes, kPop3Build, MessageSite{});
+    EXPECT_EQ(record->SenderName(), "J\xc3\xbcrgen");
+    EXPECT_EQ(record->ReplyToName(), "J\xc3\xbcrgen");
+    EXPECT_EQ(record->ReceipentName(), "Caf\xc3\xa9");
+    EXPECT_EQ(record->Body(), "J\xc3\xbcrgen");
+}
+
 TEST(MessageBuilder, ServerMessageIsSplitAndItsHeaderParsed) {
     const std::string bytes =
         "From: \"Doe, Jane\" <jane@example.org>\r\nTo: orders@example.com\r\n"
