@@ -192,3 +192,41 @@ log_of nostarttls txError.Log | grep -q 'IMAP account Bare .*the secure connecti
 ! grep -q 'user=<gus>' "$DOVECOT_LOG" || fail "nostarttls: the login reached the server: $(cat "$DOVECOT_LOG")"
 [ "$(dovecot_count gus)" = 1 ] || fail "nostarttls: the message is gone"
 echo "no STARTTLS refused: ok"
+
+# A scripted server for what dovecot will not do: a lying EXISTS, a literal that never ends, a
+# connection closed mid-fetch, a 100 MB line. Each ends its account with an error line, in
+# bounded time and memory, and nothing is deleted; a good account after them is still read,
+# and one on a server without UIDPLUS keeps its flagged message (one line says so).
+python3 "$TALLIX_SOURCE/tests/support/imap_scripted_server.py" "$work/scripted.port" "$work/scripted.log" &
+scripted_pid=$!
+trap 'kill "$scripted_pid" 2>/dev/null; dovecot_stop; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
+for _ in $(seq 1 50); do [ -s "$work/scripted.port" ] && break; sleep 0.1; done
+SP=$(cat "$work/scripted.port") || fail "the scripted server did not start"
+hostile() { echo "$1|$SP|$1|pw|Security=None"; }
+start=$(date +%s)
+run_case hostile 2 "$DOVECOT_CA" "$(hostile lying)" "$(hostile endless)" "$(hostile closing)" \
+    "$(hostile huge)" "$(hostile nouidplus)" "$(hostile good)"
+took=$(($(date +%s) - start))
+expect_status hostile 0
+[ "$took" -lt 90 ] || fail "hostile: the run took $took s"
+errors=$(log_of hostile txError.Log)
+echo "$errors" | grep -q 'IMAP account lying .*said the folder holds 5 messages but listed 1' || fail "hostile: lying: $errors"
+echo "$errors" | grep -q 'IMAP account endless .*could not be fetched.*sent nothing for 30 seconds' || fail "hostile: endless: $errors"
+echo "$errors" | grep -q 'IMAP account closing .*could not be fetched.*closed the connection' || fail "hostile: closing: $errors"
+echo "$errors" | grep -q 'IMAP account huge .*could not be fetched.*line longer than 1048576 bytes' || fail "hostile: huge: $errors"
+echo "$errors" | grep -q 'IMAP account nouidplus .*does not offer UIDPLUS, so nothing is expunged: 1 messages stay flagged' ||
+    fail "hostile: nouidplus: $errors"
+expect_file "$work/hostile/out/orders.csv" 'H-1,"Ann",ann@example.org,\r\nH-1,"Ann",ann@example.org,\r\n'
+! grep -Eq '^(lying|endless|closing|huge): .*(STORE|EXPUNGE|MOVE|COPY)' "$work/scripted.log" ||
+    fail "hostile: a hostile server was asked to delete: $(cat "$work/scripted.log")"
+! grep -q '^nouidplus: .*EXPUNGE' "$work/scripted.log" || fail "hostile: EXPUNGE without UIDPLUS"
+grep -q '^good: .*UID EXPUNGE 7$' "$work/scripted.log" || fail "hostile: the good account's message was not expunged by UID"
+if [ -x /usr/bin/time ]; then
+    # Memory stays bounded with a 100 MB line on offer.
+    write_accounts "$work/hostile" "$(hostile huge)"
+    (cd "$work/hostile/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TALLIX_HOME="$work/hostile/home" \
+        XDG_CONFIG_HOME="$work/hostile/config" /usr/bin/time -f '%M' -o "$work/hostile.rss" \
+        timeout 120 "$TALLIX_BIN/txengine" /sx </dev/null >/dev/null 2>&1)
+    [ "$(tail -1 "$work/hostile.rss")" -lt 150000 ] || fail "hostile: $(tail -1 "$work/hostile.rss") KB for a 100 MB line"
+fi
+echo "hostile servers: ok"
