@@ -205,7 +205,8 @@ SP=$(cat "$work/scripted.port") || fail "the scripted server did not start"
 hostile() { echo "$1|$SP|$1|pw|Security=None"; }
 start=$(date +%s)
 run_case hostile 2 "$DOVECOT_CA" "$(hostile lying)" "$(hostile endless)" "$(hostile closing)" \
-    "$(hostile huge)" "$(hostile nouidplus)" "$(hostile good)"
+    "$(hostile huge)" "$(hostile nouidplus)" "$(hostile good)" \
+    "Token|$SP|good||Security=None|Auth=XOAUTH2|PasswordCommand=echo token-123"
 took=$(($(date +%s) - start))
 expect_status hostile 0
 [ "$took" -lt 90 ] || fail "hostile: the run took $took s"
@@ -216,7 +217,10 @@ echo "$errors" | grep -q 'IMAP account closing .*could not be fetched.*closed th
 echo "$errors" | grep -q 'IMAP account huge .*could not be fetched.*line longer than 1048576 bytes' || fail "hostile: huge: $errors"
 echo "$errors" | grep -q 'IMAP account nouidplus .*does not offer UIDPLUS, so nothing is expunged: 1 messages stay flagged' ||
     fail "hostile: nouidplus: $errors"
-expect_file "$work/hostile/out/orders.csv" 'H-1,"Ann",ann@example.org,\r\nH-1,"Ann",ann@example.org,\r\n'
+expect_file "$work/hostile/out/orders.csv" 'H-1,"Ann",ann@example.org,\r\nH-1,"Ann",ann@example.org,\r\nH-1,"Ann",ann@example.org,\r\n'
+# The access token the password command printed went as XOAUTH2, ended as the mechanism wants.
+grep -q "^good: XOAUTH2 user=good token=token-123 ends=\['', ''\]$" "$work/scripted.log" ||
+    fail "hostile: no XOAUTH2 login: $(grep XOAUTH2 "$work/scripted.log")"
 ! grep -Eq '^(lying|endless|closing|huge): .*(STORE|EXPUNGE|MOVE|COPY)' "$work/scripted.log" ||
     fail "hostile: a hostile server was asked to delete: $(cat "$work/scripted.log")"
 ! grep -q '^nouidplus: .*EXPUNGE' "$work/scripted.log" || fail "hostile: EXPUNGE without UIDPLUS"

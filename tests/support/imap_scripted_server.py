@@ -13,7 +13,12 @@ The login name picks the behaviour; every mailbox holds one small order message 
     endless    announces a literal of 1000 bytes, sends 10 and then nothing
     closing    closes the connection in the middle of the message
     huge       sends a response line of 100 MB
+
+It offers AUTH=XOAUTH2 (with SASL-IR) and not AUTH=PLAIN: a client that logs in with a
+password uses LOGIN, one with an access token AUTHENTICATE XOAUTH2, whose decoded form is
+logged as "user: XOAUTH2 user=NAME token=TOKEN".
 """
+import base64
 import socket
 import sys
 import threading
@@ -34,7 +39,7 @@ def serve(conn, log_path):
         with log_lock, open(log_path, "a") as f:
             f.write(user + ": " + line + "\n")
 
-    caps = "IMAP4rev1 LITERAL+ UIDPLUS MOVE"  # no AUTH=PLAIN: the client logs in with LOGIN
+    caps = "IMAP4rev1 LITERAL+ SASL-IR AUTH=XOAUTH2 UIDPLUS MOVE"
     try:
         send(b"* OK scripted server ready\r\n")
         while True:
@@ -49,6 +54,12 @@ def serve(conn, log_path):
             if word == "CAPABILITY":
                 shown = caps.replace(" UIDPLUS", "") if user == "nouidplus" else caps
                 send(b"* CAPABILITY " + shown.encode() + b"\r\n" + tag.encode() + b" OK done\r\n")
+            elif word == "AUTHENTICATE" and len(parts) == 4 and parts[2].upper() == "XOAUTH2":
+                fields = base64.b64decode(parts[3]).decode("latin-1").split("\x01")
+                user = fields[0][len("user="):]
+                token = fields[1][len("auth=Bearer "):] if len(fields) > 1 else ""
+                log("XOAUTH2 user=" + user + " token=" + token + " ends=" + repr(fields[2:]))
+                send(tag.encode() + b" OK logged in\r\n")
             elif word == "LOGIN":
                 user = parts[2].strip('"')
                 send(tag.encode() + b" OK logged in\r\n")
