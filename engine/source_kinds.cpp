@@ -35,8 +35,7 @@ std::unique_ptr<sources::SourceList> Pop3Sources(const RunContext& run) {
 }
 
 std::unique_ptr<sources::SourceList> ImapSources(const RunContext& run) {
-    return MakeImapSources(sources::ImapConfigPath(), run.settings.deleteFlag == 0,
-                           DecoderOf(run));
+    return MakeImapSources(sources::ImapConfigPath(), run.settings.deleteFlag == 0, DecoderOf(run));
 }
 
 std::unique_ptr<sources::SourceList> MapiSources(const RunContext& run) {

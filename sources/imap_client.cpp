@@ -106,7 +106,8 @@ void ImapClient::Note(const ImapResponse& response) {
         const std::string_view code = std::string_view(text).substr(open + 1, close - open - 1);
         const std::size_t space = code.find(' ');
         const std::string_view name = code.substr(0, space);
-        const std::string_view value = space == std::string_view::npos ? "" : code.substr(space + 1);
+        const std::string_view value =
+            space == std::string_view::npos ? "" : code.substr(space + 1);
         std::uint32_t v = 0;
         if (EqualsNoCase(name, "UIDVALIDITY") && ParseUid(value, v)) m_uidValidity = v;
         if (EqualsNoCase(name, "CAPABILITY")) capabilities(value);
@@ -155,8 +156,8 @@ ImapResult ImapClient::Command(const std::string& command, const Untagged& untag
                 result.outcome = ImapOutcome::ServerError;
                 return result;
             }
-            return lost(ImapFailure(ImapOutcome::Failed, "The server's answer is not IMAP: " +
-                                                             result.reply));
+            return lost(ImapFailure(ImapOutcome::Failed,
+                                    "The server's answer is not IMAP: " + result.reply));
         }
         if (text.rfind("* ", 0) == 0) {
             Note(response);
@@ -206,8 +207,8 @@ ImapResult ImapClient::Open(const ImapEndpoint& endpoint) {
     ImapResponse greeting;
     if (ImapResult r = m_reader.Next(greeting, endpoint.connectTimeoutMs); !r.ok()) return fail(r);
     if (greeting.text.rfind("* OK", 0) != 0 && greeting.text.rfind("* PREAUTH", 0) != 0)
-        return fail(ImapFailure(ImapOutcome::Failed,
-                                "The server's greeting is not IMAP: " + greeting.text.substr(0, 80)));
+        return fail(ImapFailure(ImapOutcome::Failed, "The server's greeting is not IMAP: " +
+                                                         greeting.text.substr(0, 80)));
     Note(greeting);
     if (ImapResult r = Capabilities(); !r.ok()) return fail(r);
     if (endpoint.security == AccountSecurity::StartTls) {
@@ -245,7 +246,8 @@ ImapResult ImapClient::Login(const ImapEndpoint& endpoint) {
             return ImapFailure(ImapOutcome::LoginRefused, "The server does not offer XOAUTH2");
         const std::string token = Base64("user=" + endpoint.user + "\x01" + "auth=Bearer " +
                                          endpoint.password + "\x01\x01");
-        if (Has("SASL-IR")) return refused(Command("AUTHENTICATE XOAUTH2 " + token, {}, emptyAnswer));
+        if (Has("SASL-IR"))
+            return refused(Command("AUTHENTICATE XOAUTH2 " + token, {}, emptyAnswer));
         bool sent = false;
         return refused(Command("AUTHENTICATE XOAUTH2", {}, [&](const ImapResponse&) {
             if (sent) return std::string();
@@ -308,9 +310,9 @@ ImapResult ImapClient::List(std::vector<ImapListed>& messages) {
                 });
     if (!result.ok()) return result;
     if (messages.size() != exists)
-        return ImapFailure(ImapOutcome::Failed, "The server said the folder holds " +
-                                                    std::to_string(exists) + " messages but listed " +
-                                                    std::to_string(messages.size()));
+        return ImapFailure(ImapOutcome::Failed,
+                           "The server said the folder holds " + std::to_string(exists) +
+                               " messages but listed " + std::to_string(messages.size()));
     return result;
 }
 
@@ -320,27 +322,29 @@ ImapResult ImapClient::Fetch(const std::vector<std::uint32_t>& uids,
     if (uids.empty()) return {};
     const std::set<std::uint32_t> wanted(uids.begin(), uids.end());
     std::uint64_t total = 0;
-    ImapResult result = Command(
-        "UID FETCH " + UidSet(uids) + " (UID BODY.PEEK[])",
-        [&](const ImapResponse& response) -> ImapResult {
-            FetchItems items;
-            if (!ReadFetch(response, items) || !items.hasBody) return {};
-            if (!wanted.count(items.uid)) return {};  // another message's news: not asked for
-            std::string body = items.body ? *items.body : items.bodyString;
-            total += body.size();
-            if (total > kMaxImapBatchBytes)
-                return ImapFailure(ImapOutcome::Failed,
-                                   "The server sent more than " +
-                                       std::to_string(kMaxImapBatchBytes) + " bytes for " +
-                                       std::to_string(uids.size()) + " messages");
-            bodies[items.uid] = std::move(body);
-            return {};
-        });
+    ImapResult result =
+        Command("UID FETCH " + UidSet(uids) + " (UID BODY.PEEK[])",
+                [&](const ImapResponse& response) -> ImapResult {
+                    FetchItems items;
+                    if (!ReadFetch(response, items) || !items.hasBody) return {};
+                    if (!wanted.count(items.uid))
+                        return {};  // another message's news: not asked for
+                    std::string body = items.body ? *items.body : items.bodyString;
+                    total += body.size();
+                    if (total > kMaxImapBatchBytes)
+                        return ImapFailure(ImapOutcome::Failed,
+                                           "The server sent more than " +
+                                               std::to_string(kMaxImapBatchBytes) + " bytes for " +
+                                               std::to_string(uids.size()) + " messages");
+                    bodies[items.uid] = std::move(body);
+                    return {};
+                });
     if (!result.ok()) return result;
     for (std::uint32_t uid : uids)
         if (!bodies.count(uid))
-            return ImapFailure(ImapOutcome::Failed,
-                               "The server did not send the message with UID " + std::to_string(uid));
+            return ImapFailure(
+                ImapOutcome::Failed,
+                "The server did not send the message with UID " + std::to_string(uid));
     return result;
 }
 

@@ -36,7 +36,88 @@ bool WriteWhole(const std::string& path, std::string_view bytes) {
     return std::fclose(file) == 0 && written;
 }
 
+// The text of a failure; the password is never part of it.
+std::string FailureText(const clsPOP3Config& account, const std::string& what,
+                        const ImapResult& result) {
+    switch (result.outcome) {
+        case ImapOutcome::LoginRefused:
+            return "the server refused the login of user " + account.LoginName() + ": " +
+                   Describe(result);
+        case ImapOutcome::Tls:
+            return "the secure connection failed: " + Describe(result);
+        case ImapOutcome::Network:
+            return what + ": WinSock error " + std::to_string(10000 + result.socketError) + ", " +
+                   Describe(result);
+        default:
+            return what + ": " + Describe(result);
+    }
+}
+
+// What opening an account's folder came to.
+struct Opened {
+    std::string failure;  // "" when the folder is open
+    bool inClear = false;
+    std::string folder;
+};
+
+// Resolves the account's login, opens a session and selects (or examines) its folder.
+Opened OpenAccountFolder(const clsPOP3Config& account, ImapClient& client, bool readOnly,
+                         int connectMs, int idleMs) {
+    Opened opened;
+    const AccountLogin login = ResolveLogin(account, account.Port() == kImapsPort);
+    if (!login.failure.empty()) {
+        opened.failure = login.failure;
+        return opened;
+    }
+    opened.inClear = login.security == AccountSecurity::None;
+    ImapEndpoint endpoint;
+    endpoint.host = Trim(account.HostName());
+    endpoint.port = account.Port();
+    endpoint.user = account.LoginName();
+    endpoint.password = login.password;
+    endpoint.security = login.security;
+    endpoint.auth = login.auth;
+    endpoint.connectTimeoutMs = connectMs;
+    endpoint.idleTimeoutMs = idleMs;
+    if (ImapResult r = client.Open(endpoint); !r.ok()) {
+        opened.failure = FailureText(account, "the session could not be opened", r);
+        return opened;
+    }
+    opened.folder =
+        Trim(account.Folder()).empty() ? std::string(kDefaultImapFolder) : Trim(account.Folder());
+    if (ImapResult r = client.Select(opened.folder, readOnly); !r.ok())
+        opened.failure =
+            FailureText(account, "the folder " + opened.folder + " could not be opened", r);
+    return opened;
+}
+
 }  // namespace
+
+ImapAccountCheck CheckImapAccount(const clsPOP3Config& account, int limitMs) {
+    ImapAccountCheck check;
+    ImapClient client;
+    const Opened opened = OpenAccountFolder(account, client, true, limitMs, limitMs);
+    check.folder = opened.folder;
+    if (!opened.failure.empty()) {
+        check.error = opened.failure;
+        return check;
+    }
+    check.messages = client.Exists();
+    if (ImapResult r = client.Folders(check.folders); !r.ok()) {
+        check.error = FailureText(account, "the folders could not be listed", r);
+        return check;
+    }
+    check.ok = true;
+    return check;
+}
+
+std::string DescribeImapCheck(const ImapAccountCheck& check) {
+    if (!check.ok) return check.error;
+    std::string text = "Logged in. " + std::to_string(check.folders.size()) + " folders: ";
+    for (std::size_t i = 0; i < check.folders.size(); ++i)
+        text += (i ? ", " : "") + check.folders[i];
+    return text + ". " + check.folder + " holds " + std::to_string(check.messages) + " messages.";
+}
 
 ImapSource::ImapSource(clsPOP3Config account, bool readOnly, AttachmentDecoder* decoder)
     : m_account(std::move(account)), m_readOnly(readOnly), m_decoder(decoder) {
@@ -59,25 +140,7 @@ void ImapSource::Log(const std::string& procedure, const std::string& text) cons
 
 void ImapSource::LogFailure(const std::string& procedure, const std::string& what,
                             const ImapResult& result) const {
-    std::string text;
-    switch (result.outcome) {
-        case ImapOutcome::LoginRefused:
-            // The server's answer may say why; the password is never part of the line.
-            text = "the server refused the login of user " + m_account.LoginName() + ": " +
-                   Describe(result);
-            break;
-        case ImapOutcome::Tls:
-            text = "the secure connection failed: " + Describe(result);
-            break;
-        case ImapOutcome::Network:
-            text = what + ": WinSock error " + std::to_string(10000 + result.socketError) + ", " +
-                   Describe(result);
-            break;
-        default:
-            text = what + ": " + Describe(result);
-            break;
-    }
-    Log(procedure, text);
+    Log(procedure, FailureText(m_account, what, result));
 }
 
 void ImapSource::Connect() {
@@ -88,8 +151,7 @@ void ImapSource::Connect() {
         if (Trim(m_account.HostName()).empty() || m_account.LoginName().empty() ||
             (m_account.Password().empty() && Trim(m_account.PasswordCommand()).empty()) ||
             port <= 0 || port > kMaxTcpPort) {
-            MsgBox(kImapIncompleteAccount, MsgButtons::Ok, MsgIcon::Information,
-                   kReceiveMailTitle);
+            MsgBox(kImapIncompleteAccount, MsgButtons::Ok, MsgIcon::Information, kReceiveMailTitle);
             return;
         }
         const auto failed = [&] {
@@ -97,36 +159,18 @@ void ImapSource::Connect() {
             MsgBox(kNoValidSocket, MsgButtons::Ok, MsgIcon::Exclamation, kReceiveMailTitle);
             LetEventsRun();
         };
-        const AccountLogin login = ResolveLogin(m_account, port == kImapsPort);
-        if (!login.failure.empty()) {
-            Log("Connect", login.failure);
+        // A refused login, an untrusted certificate, a refused STARTTLS, a missing folder and
+        // a password command that fails are failed connects: nothing is read from the
+        // account and nothing on it changes.
+        const Opened opened =
+            OpenAccountFolder(m_account, m_client, m_readOnly, m_connectMs, m_idleMs);
+        if (opened.inClear) Log("Connect", std::string(kInClearWarning));
+        if (!opened.failure.empty()) {
+            Log("Connect", opened.failure);
             failed();
             return;
         }
-        if (login.security == AccountSecurity::None) Log("Connect", std::string(kInClearWarning));
-        ImapEndpoint endpoint;
-        endpoint.host = Trim(m_account.HostName());
-        endpoint.port = port;
-        endpoint.user = m_account.LoginName();
-        endpoint.password = login.password;
-        endpoint.security = login.security;
-        endpoint.auth = login.auth;
-        endpoint.connectTimeoutMs = m_connectMs;
-        endpoint.idleTimeoutMs = m_idleMs;
-        // A refused login, an untrusted certificate, a refused STARTTLS and a missing folder
-        // are failed connects: nothing is read from the account and nothing on it changes.
-        if (ImapResult r = m_client.Open(endpoint); !r.ok()) {
-            LogFailure("Connect", "the session could not be opened", r);
-            failed();
-            return;
-        }
-        m_folder = Trim(m_account.Folder()).empty() ? std::string(kDefaultImapFolder)
-                                                    : Trim(m_account.Folder());
-        if (ImapResult r = m_client.Select(m_folder, m_readOnly); !r.ok()) {
-            LogFailure("Connect", "the folder " + m_folder + " could not be opened", r);
-            failed();
-            return;
-        }
+        m_folder = opened.folder;
         if (ImapResult r = m_client.List(m_listed); !r.ok()) {
             LogFailure("Connect", "the messages of " + m_folder + " could not be listed", r);
             failed();
@@ -165,11 +209,11 @@ bool ImapSource::FetchBatch() {
         const ImapListed& listed = m_listed[i];
         if (listed.size > kMaxImapLiteralBytes) {
             if (uids.empty()) {
-                Log("GetMessage", "message " + std::to_string(i + 1) + " (" +
-                                      std::to_string(m_client.UidValidity()) + "/" +
-                                      std::to_string(listed.uid) + ") is longer than the limit of " +
-                                      std::to_string(kMaxImapLiteralBytes) +
-                                      " bytes; the rest of this account is not read");
+                Log("GetMessage",
+                    "message " + std::to_string(i + 1) + " (" +
+                        std::to_string(m_client.UidValidity()) + "/" + std::to_string(listed.uid) +
+                        ") is longer than the limit of " + std::to_string(kMaxImapLiteralBytes) +
+                        " bytes; the rest of this account is not read");
                 return false;
             }
             break;
@@ -205,7 +249,8 @@ void ImapSource::GetMessage() {
         m_batch.erase(found);
         const std::string messageFile = ScratchFile(kScratchMessageFile);
         if (!WriteWhole(messageFile, bytes)) {
-            Log("GetMessage", "cannot write " + messageFile + "; the rest of this account is not read");
+            Log("GetMessage",
+                "cannot write " + messageFile + "; the rest of this account is not read");
             return;
         }
         m_currentUid = uid;

@@ -75,6 +75,20 @@ class ImapSource final : public MailSource {
     std::set<std::string> m_namesGiven;
 };
 
+// What "Test connection" finds of an account: it logs in, lists the folders and examines the
+// account's folder; no message is read and nothing changes.
+struct ImapAccountCheck {
+    bool ok = false;
+    std::vector<std::string> folders;  // every folder, in UTF-8, as the server listed them
+    std::string folder;                // the folder examined
+    std::uint32_t messages = 0;        // how many messages it holds
+    std::string error;                 // why the check failed (never the password)
+};
+ImapAccountCheck CheckImapAccount(const clsPOP3Config& account, int limitMs = 30000);
+// One text for the check: "Logged in. 3 folders: INBOX, Done, Orders. Orders holds 12
+// messages." or the error.
+std::string DescribeImapCheck(const ImapAccountCheck& check);
+
 // The sources of an IMAP run, one per account in file order.
 class ImapSourceList final : public SourceList {
   public:

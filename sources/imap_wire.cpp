@@ -138,8 +138,8 @@ ImapResult ImapStream::Connect(const std::string& host, std::int32_t port, int t
         return NetworkFailure(kWsaHostNotFound, "The host " + host + " was not found");
     int lastError = ECONNREFUSED;
     for (addrinfo* a = found; a; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                a->ai_protocol);
+        const int fd =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
         if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0 && errno != EINPROGRESS) {
             lastError = errno;
@@ -314,9 +314,9 @@ ImapResult ImapReader::Next(ImapResponse& out, int idleMs) {
         const std::size_t lf = m_buffer.find('\n', m_at + searched);
         if (lf == std::string::npos) {
             if (out.text.size() + (m_buffer.size() - m_at) > kMaxImapLineBytes)
-                return ImapFailure(ImapOutcome::Failed,
-                                   "The server sent a line longer than " +
-                                       std::to_string(kMaxImapLineBytes) + " bytes");
+                return ImapFailure(ImapOutcome::Failed, "The server sent a line longer than " +
+                                                            std::to_string(kMaxImapLineBytes) +
+                                                            " bytes");
             searched = m_buffer.size() - m_at;
             if (ImapResult r = Fill(idleMs); !r.ok()) return r;
             continue;
@@ -346,10 +346,10 @@ ImapResult ImapReader::Next(ImapResponse& out, int idleMs) {
         }
         if (!literal) return {};
         if (length > kMaxImapLiteralBytes)
-            return ImapFailure(ImapOutcome::Failed,
-                               "The server announced " + std::to_string(length) +
-                                   " bytes, more than the limit of " +
-                                   std::to_string(kMaxImapLiteralBytes));
+            return ImapFailure(ImapOutcome::Failed, "The server announced " +
+                                                        std::to_string(length) +
+                                                        " bytes, more than the limit of " +
+                                                        std::to_string(kMaxImapLiteralBytes));
         std::string bytes;
         bytes.reserve(std::min<std::size_t>(length, std::size_t{1} << 20));
         while (bytes.size() < length) {

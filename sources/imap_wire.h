@@ -101,8 +101,8 @@ class ImapReader {
 struct ImapToken {
     enum Kind { End, Atom, String, Literal, Open, Close, Nil };
     Kind kind = End;
-    std::string text;        // an atom or a string
-    std::size_t literal = 0; // with Literal: the index into the response's literals
+    std::string text;         // an atom or a string
+    std::size_t literal = 0;  // with Literal: the index into the response's literals
 };
 class ImapTokens {
   public:

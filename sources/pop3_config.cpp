@@ -7,9 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <set>
 
 #include "model/profile_file.h"
@@ -444,8 +444,7 @@ PasswordCommandResult RunPasswordCommand(std::string_view command, int seconds) 
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(out[1]);
@@ -458,8 +457,8 @@ PasswordCommandResult RunPasswordCommand(std::string_view command, int seconds) 
     int status = 0;
     bool exited = false;
     const bool finished = CollectFirstLine(
-        out[0], pid, std::chrono::steady_clock::now() + std::chrono::seconds(seconds), line,
-        status, exited);
+        out[0], pid, std::chrono::steady_clock::now() + std::chrono::seconds(seconds), line, status,
+        exited);
     ::close(out[0]);
     if (!finished) {
         ::kill(-pid, SIGKILL);
@@ -508,7 +507,8 @@ AccountLogin ResolveLogin(const clsPOP3Config& account, bool tlsByDefault, int c
     login.auth = *auth;
     login.password = account.Password();
     if (login.password.empty() && !Trim(account.PasswordCommand()).empty()) {
-        PasswordCommandResult result = RunPasswordCommand(account.PasswordCommand(), commandSeconds);
+        PasswordCommandResult result =
+            RunPasswordCommand(account.PasswordCommand(), commandSeconds);
         if (!result.ok) {
             login.failure = "the password command failed: " + result.reason;
             return login;

@@ -143,7 +143,8 @@ void Pop3Source::Connect() {
             return;
         }
         if (login.security == AccountSecurity::None)
-            WriteLog(kErrorLog, "clsPOP3Config - Connect: " + account + std::string(kInClearWarning));
+            WriteLog(kErrorLog,
+                     "clsPOP3Config - Connect: " + account + std::string(kInClearWarning));
         m_client->SetPassword(login.password);
         m_client->SetSecurity(login.security, login.auth);
         // A refused login is a failed connect like an unreachable server: nothing is read

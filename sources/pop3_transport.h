@@ -53,9 +53,9 @@ class Pop3Transport {
   public:
     virtual ~Pop3Transport() = default;
     // Connects, secures the connection as `endpoint.security` says (with StartTls a server
-    // that does not offer STLS is refused before the login) and logs in. Everything after runs on this one connection:
-    // a session that is lost is not opened again behind the caller's back, because message
-    // numbers and pending deletions belong to the session.
+    // that does not offer STLS is refused before the login) and logs in. Everything after runs on
+    // this one connection: a session that is lost is not opened again behind the caller's back,
+    // because message numbers and pending deletions belong to the session.
     virtual Pop3Result Open(const Pop3Endpoint& endpoint) = 0;
     // A command with a one-line reply ("STAT", "DELE 3", "RSET", "NOOP").
     virtual Pop3Result Command(const std::string& command) = 0;

@@ -127,7 +127,18 @@ expect_status folder 0
 expect_file "$work/folder/out/orders.csv" 'F-1,"Fay",fay@example.org,\r\n'
 log_of folder txSystem.Log | grep -q 'Connected to: Empty' || fail "folder: the empty account did not connect"
 log_of folder txSystem.Log | grep -q 'No messsages found.' || fail "folder: no 'No messsages found.'"
-echo "non-ASCII folder, empty folder: ok"
+# "Test connection" (the imap_check tool): logs in, lists the folders, counts the messages of
+# the account's folder, reads nothing; a wrong password is said with the server's refusal.
+check() { TALLIX_HOME="$work/folder/home" TALLIX_CA_FILE="$DOVECOT_CA" "$TALLIX_BIN/imap_check" "$@"; }
+answer=$(check Orders) || fail "check: $answer"
+case "$answer" in "Logged in. 2 folders: "*"Aufträge"*". Aufträge holds 1 messages.") ;; *) fail "check: $answer" ;; esac
+answer=$(check Empty) || fail "check: $answer"
+case "$answer" in *". INBOX holds 0 messages.") ;; *) fail "check: $answer" ;; esac
+write_accounts "$work/folder" "Orders|$I|fay|wrong"
+answer=$(check Orders) && fail "check: a wrong password passed"
+case "$answer" in *"refused the login of user fay"*) ;; *) fail "check: $answer" ;; esac
+[ "$(seen_count fay)" = 0 ] || fail "check: a message was marked \\Seen"
+echo "non-ASCII folder, empty folder, connection check: ok"
 
 # DeleteFlag 2: exactly the parsed messages go; the newsletter no template parsed and the
 # message another client flagged \Deleted stay.

@@ -310,11 +310,16 @@ TEST(AccountKeys, SecurityAndAuthValues) {
         std::optional<AccountSecurity> want;
     };
     const Case cases[] = {
-        {"", 993, AccountSecurity::Tls},        {"", 995, AccountSecurity::Tls},
-        {"", 143, AccountSecurity::StartTls},   {"", 110, AccountSecurity::StartTls},
-        {"", 40000, AccountSecurity::StartTls}, {" tls ", 143, AccountSecurity::Tls},
-        {"StartTLS", 993, AccountSecurity::StartTls}, {"NONE", 993, AccountSecurity::None},
-        {"SSL", 993, std::nullopt},             {"yes", 143, std::nullopt},
+        {"", 993, AccountSecurity::Tls},
+        {"", 995, AccountSecurity::Tls},
+        {"", 143, AccountSecurity::StartTls},
+        {"", 110, AccountSecurity::StartTls},
+        {"", 40000, AccountSecurity::StartTls},
+        {" tls ", 143, AccountSecurity::Tls},
+        {"StartTLS", 993, AccountSecurity::StartTls},
+        {"NONE", 993, AccountSecurity::None},
+        {"SSL", 993, std::nullopt},
+        {"yes", 143, std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(ParseSecurity(c.text, c.port), c.want) << c.text;
     EXPECT_EQ(ParseAuth(""), AccountAuth::Plain);
@@ -338,7 +343,8 @@ TEST(PasswordCommand, SplitsLikeAShellWithoutExpanding) {
         {"   ", std::nullopt},
         {"echo a\\ b", Words{"echo", "a b"}},
         {"echo \"q\\\"x\\n\"", Words{"echo", "q\"x\\n"}},
-        {"echo '$HOME' $HOME ~ * `id` $(id)", Words{"echo", "$HOME", "$HOME", "~", "*", "`id`", "$(id)"}},
+        {"echo '$HOME' $HOME ~ * `id` $(id)",
+         Words{"echo", "$HOME", "$HOME", "~", "*", "`id`", "$(id)"}},
         {"echo ''", Words{"echo", ""}},
         {"echo a''b", Words{"echo", "ab"}},
     };

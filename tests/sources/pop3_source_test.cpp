@@ -399,8 +399,9 @@ TEST_F(Pop3SourceTest, AccountKeysDecideTheLoginOrFailTheConnect) {
     };
     const Case cases[] = {
         {"SSL", "echo pw", "\"Security=SSL\" is not one of TLS, STARTTLS or None"},
-        {"", "sh -c 'echo secret-output; exit 1'", "the password command failed: the command "
-                                                   "ended with status 1"},
+        {"", "sh -c 'echo secret-output; exit 1'",
+         "the password command failed: the command "
+         "ended with status 1"},
     };
     for (const Case& c : cases) {
         account.SetSecurity(c.security);
@@ -413,9 +414,9 @@ TEST_F(Pop3SourceTest, AccountKeysDecideTheLoginOrFailTheConnect) {
         EXPECT_TRUE(transport->calls.empty()) << c.logged;
         ASSERT_EQ(ui.boxes.size(), 1u);
         EXPECT_EQ(ui.boxes[0].text, kNoValidSocket);
-        EXPECT_NE(ErrorLog().find(std::string("POP3 account Home (pop.example.org:110): ") +
-                                  c.logged),
-                  std::string::npos)
+        EXPECT_NE(
+            ErrorLog().find(std::string("POP3 account Home (pop.example.org:110): ") + c.logged),
+            std::string::npos)
             << ErrorLog();
     }
     EXPECT_EQ(ErrorLog().find("secret-output"), std::string::npos);
