@@ -55,7 +55,7 @@ constexpr std::array kKinds{
     SourceKind{kSourceEudora, &MailboxFileSources, false},
     SourceKind{kSourceFileOther, &MailboxFileSources, true},  // a standard mbox file
     SourceKind{kSourcePop3, &Pop3Sources, true},
-    SourceKind{kSourceImap, &ImapSources, true},
+    SourceKind{sources::kSourceImap, &ImapSources, true},
     SourceKind{kSourceExtendedMapi, &MapiSources, true},
     SourceKind{kSourceSimpleMapi, &SimpleMapiSources, false},
 };

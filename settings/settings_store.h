@@ -12,7 +12,6 @@ inline constexpr std::string_view kSettingsSection = "Settings";
 
 // Source names stored in "UseSource".
 inline constexpr std::string_view kSourcePop3 = "POP3";
-inline constexpr std::string_view kSourceImap = "IMAP";
 inline constexpr std::string_view kSourceExtendedMapi = "EXTENDED MAPI";
 inline constexpr std::string_view kSourceSimpleMapi = "SIMPLE MAPI";
 inline constexpr std::string_view kSourceNetscape = "NETSCAPE";

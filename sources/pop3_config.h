@@ -38,6 +38,8 @@ inline constexpr std::string_view kPop3KeySecurity = "Security";
 inline constexpr std::string_view kPop3KeyPasswordCommand = "PasswordCommand";
 inline constexpr std::string_view kPop3KeyAuth = "Auth";
 inline constexpr std::string_view kImapConfigFile = "IMAP.CFG";
+// The "UseSource" value that reads the accounts of IMAP.CFG.
+inline constexpr std::string_view kSourceImap = "IMAP";
 inline constexpr std::string_view kImapKeyFolder = "Folder";
 inline constexpr std::string_view kImapKeyMoveTo = "MoveTo";
 inline constexpr std::string_view kNoValidName = "No valid name";
