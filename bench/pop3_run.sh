@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The engine end to end over POP3 beside the same messages in a mailbox file: N small order
-# messages delivered to a private dovecot on 127.0.0.1 (STARTTLS with a test CA) and written
-# to a Netscape mailbox, two templates, `txengine /sx` once over each. Prints messages/s of
-# both runs and their ratio.
+# The engine end to end over POP3 and IMAP beside the same messages in a mailbox file: N small
+# order messages delivered to a private dovecot on 127.0.0.1 (STARTTLS with a test CA) and
+# written to a Netscape mailbox, the five benchmark templates, `txengine /sx` once over each
+# source. Prints messages/s of each run and the ratios.
 #
 #   bash bench/pop3_run.sh [N]     (default 1000; builds a Release tree in build-bench/ unless
 #                                   TALLIX_BIN names a directory holding txengine)
@@ -31,15 +31,13 @@ for i in $(seq 1 "$n"); do
     { printf 'From - Fri Jan 08 12:34:56 2021\r\n'; cat "$work/msg/m"; printf '\r\n'; } >>"$work/inbox.mbox"
 done
 
-# The template writer of the run benchmarks, with every duplicate allowed.
+# The five templates of the run benchmarks, with every duplicate allowed.
 check_duplicates=""
-define_only=1
 . "$root/bench/five_templates.sh" "$work/home/templates"
-template Orders MSG_SUBJECT "Order confirmation" "Order;MSG_TEXT;Order:;{End of Line};0;0;1;0;1" \
-    "Name;MSG_TEXT;Name:;{End of Line};1;0;1;0;1" "Total;MSG_TEXT;Total:;{End of Line};0;0;1;0;0" "Order,Name,Total"
-template Senders "<NONE>" "" "Sender;SENDER_NAME;;;1;0;1;0;0" "Address;SENDER_ADDRESS;;;0;0;1;0;0" "Sender,Address"
 printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Shop\r\n[Shop]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=shop\r\nPassword=orders\r\n' \
     "$DOVECOT_PORT" >"$work/home/POP3.CFG"
+printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Shop\r\n[Shop]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=shop\r\nPassword=orders\r\n' \
+    "$DOVECOT_IMAP_PORT" >"$work/home/IMAP.CFG"
 
 run() {  # run SOURCE: prints the seconds the run took
     rm -f "$work"/out/*.csv "$work/home/"*.Log
@@ -61,13 +59,16 @@ run() {  # run SOURCE: prints the seconds the run took
 # The first session also has dovecot index the new Maildir; the second is the steady state.
 first=$(run POP3)
 pop3=$(run POP3)
+imap=$(run IMAP)
 file=$(run NETSCAPE)
 printf 'POP3 first session       %6d messages %7.2f s %8.0f messages/s  (dovecot indexes the Maildir)\n' \
     "$n" "$first" "$(echo "$n / $first" | bc -l)"
 printf 'POP3 (dovecot, STARTTLS) %6d messages %7.2f s %8.0f messages/s\n' "$n" "$pop3" "$(echo "$n / $pop3" | bc -l)"
+printf 'IMAP (dovecot, STARTTLS) %6d messages %7.2f s %8.0f messages/s\n' "$n" "$imap" "$(echo "$n / $imap" | bc -l)"
 printf 'mailbox file             %6d messages %7.2f s %8.0f messages/s\n' "$n" "$file" "$(echo "$n / $file" | bc -l)"
-printf 'POP3 run takes %.2f times as long as the file run\n' "$(echo "$pop3 / $file" | bc -l)"
-for kind in POP3 NETSCAPE; do
+printf 'POP3 run takes %.2f times, IMAP run %.2f times as long as the file run\n' \
+    "$(echo "$pop3 / $file" | bc -l)" "$(echo "$imap / $file" | bc -l)"
+for kind in POP3 IMAP NETSCAPE; do
     [ -s "$work/cpu.$kind" ] && read -r user sys <"$work/cpu.$kind" &&
         printf 'txengine CPU time, %-8s user %.2f s, system %.2f s\n' "$kind" "$user" "$sys"
 done

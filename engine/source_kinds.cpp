@@ -2,12 +2,14 @@
 
 #include <array>
 
+#include "engine/imap_sources.h"
 #include "engine/pop3_sources.h"
 #include "engine/run_context.h"
 #include "settings/error_reporter.h"
 #include "settings/settings_store.h"
 #include "sources/mapi_source.h"
 #include "sources/netscape_source.h"
+#include "sources/pop3_config.h"
 #include "sources/simple_mapi_source.h"
 
 namespace tallix::engine {
@@ -32,6 +34,10 @@ std::unique_ptr<sources::SourceList> Pop3Sources(const RunContext& run) {
     return MakePop3Sources(run.pop3ConfigPath, DecoderOf(run));
 }
 
+std::unique_ptr<sources::SourceList> ImapSources(const RunContext& run) {
+    return MakeImapSources(sources::ImapConfigPath(), run.settings.deleteFlag == 0, DecoderOf(run));
+}
+
 std::unique_ptr<sources::SourceList> MapiSources(const RunContext& run) {
     return sources::MakeMapiSources(run.settings.mapiProfile);
 }
@@ -49,6 +55,7 @@ constexpr std::array kKinds{
     SourceKind{kSourceEudora, &MailboxFileSources, false},
     SourceKind{kSourceFileOther, &MailboxFileSources, true},  // a standard mbox file
     SourceKind{kSourcePop3, &Pop3Sources, true},
+    SourceKind{sources::kSourceImap, &ImapSources, true},
     SourceKind{kSourceExtendedMapi, &MapiSources, true},
     SourceKind{kSourceSimpleMapi, &SimpleMapiSources, false},
 };

@@ -10,8 +10,8 @@ PACKAGES=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcurl4-openssl-dev ca-certificates
-    dovecot-core dovecot-pop3d
+    libcurl4-openssl-dev libssl-dev ca-certificates
+    dovecot-core dovecot-pop3d dovecot-imapd
     duktape-dev liblua5.4-dev
     libgmime-3.0-dev
     libpcre2-dev

@@ -116,6 +116,9 @@ inline constexpr MessageBuild kMailboxBuild{
 inline constexpr MessageBuild kPop3Build{
     "POP3", &ReadServerMessage,       true,  true,
     true,   StoreSentTime::DateField, false, StoreFailure::SkipValue};
+inline constexpr MessageBuild kImapBuild{
+    "IMAP", &ReadServerMessage,       true,  true,
+    true,   StoreSentTime::DateField, false, StoreFailure::SkipValue};
 inline constexpr MessageBuild kMapiBuild{
     "Extended MAPI", &ReadStoreMessage,        false, false,
     false,           StoreSentTime::DateField, false, StoreFailure::SkipValue};

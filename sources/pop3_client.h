@@ -48,6 +48,10 @@ class Pop3Client {
     void SetUser(std::string user) { m_endpoint.user = std::move(user); }
     const std::string& Password() const { return m_endpoint.password; }
     void SetPassword(std::string password) { m_endpoint.password = std::move(password); }
+    void SetSecurity(AccountSecurity security, AccountAuth auth) {
+        m_endpoint.security = security;
+        m_endpoint.auth = auth;
+    }
 
     // Opens the session, logs in and reads the message count. Non-zero on success; 0 when
     // the server was not reached, refused the login or did not answer STAT.

@@ -230,7 +230,7 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
         failed.detail = "libcurl could not be set up";
         return failed;
     }
-    const bool implicitTls = IsImplicitTlsPort(endpoint.port);
+    const bool implicitTls = endpoint.security == AccountSecurity::Tls;
     const std::string port = std::to_string(endpoint.port);
     // An IPv6 address goes into a URL in brackets.
     std::string host = endpoint.host;
@@ -248,7 +248,14 @@ Pop3Result CurlPop3Transport::Open(const Pop3Endpoint& endpoint) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, endpoint.user.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, endpoint.password.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "pop3,pop3s");
-    if (!implicitTls) curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    // STARTTLS is required, never tried: a server (or whoever answers in its place) that does
+    // not offer it gets neither the user name nor the password.
+    if (endpoint.security == AccountSecurity::StartTls)
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    if (endpoint.auth == AccountAuth::XOAuth2) {
+        curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=XOAUTH2");
+        curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, endpoint.password.c_str());
+    }
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     const char* extraCa = std::getenv(kCaFileVariable.data());

@@ -1,9 +1,9 @@
 #pragma once
-// The POP3 transport over libcurl: "pop3s://" on port 995 (TLS from the start), "pop3://"
-// with STARTTLS when the server offers it on every other port. Certificates and host names
-// are always verified against the system's CA bundle, plus the CA file named by the
+// The POP3 transport over libcurl: "pop3s://" for Security TLS (TLS from the start),
+// "pop3://" with STLS required for STARTTLS, "pop3://" without TLS only for None. Certificates and
+// host names are always verified against the system's CA bundle, plus the CA file named by the
 // environment variable TALLIX_CA_FILE when it is set. TALLIX_POP3S_PORT names another port
-// that speaks TLS from the start (a server on an unprivileged port, the tests' own server).
+// whose default Security is TLS (a server on an unprivileged port, the tests' own server).
 
 #include <memory>
 #include <string_view>

@@ -19,6 +19,7 @@
 #include "sources/attachment_names.h"
 #include "sources/message_builder.h"
 #include "sources/mime_text.h"
+#include "sources/pop3_curl_transport.h"
 
 namespace tallix::sources {
 namespace {
@@ -83,8 +84,10 @@ bool Pop3Source::ValidConnectInfo() {
     return GuardValue("clsPOP3Config - ValidConnectInfo", false, [&] {
         // Any TCP port is a port: ports above 32767 are as valid as the others.
         const std::int32_t port = m_client->Port();
+        // A password command stands in for the password.
         return !m_client->Host().empty() && !m_client->User().empty() &&
-               !m_client->Password().empty() && port > 0 && port <= kMaxTcpPort;
+               (!m_client->Password().empty() || !Trim(m_account.PasswordCommand()).empty()) &&
+               port > 0 && port <= kMaxTcpPort;
     });
 }
 
@@ -148,6 +151,20 @@ void Pop3Source::Connect() {
             SetTotalMessages(0);
             return;
         }
+        const std::string account = "POP3 account " + ID() + " (" + m_account.HostName() + ":" +
+                                    std::to_string(m_account.Port()) + "): ";
+        const AccountLogin login = ResolveLogin(m_account, IsImplicitTlsPort(m_account.Port()));
+        if (!login.failure.empty()) {
+            WriteLog(kErrorLog, "clsPOP3Config - Connect: " + account + login.failure);
+            MsgBox(kNoValidSocket, MsgButtons::Ok, MsgIcon::Exclamation, kReceiveMailTitle);
+            SetTotalMessages(0);
+            return;
+        }
+        if (login.security == AccountSecurity::None)
+            WriteLog(kErrorLog,
+                     "clsPOP3Config - Connect: " + account + std::string(kInClearWarning));
+        m_client->SetPassword(login.password);
+        m_client->SetSecurity(login.security, login.auth);
         // A refused login is a failed connect like an unreachable server: nothing is read
         // from the account, and nothing on it is deleted.
         if (m_client->Connect() == 0) {

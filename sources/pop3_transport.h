@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "sources/pop3_config.h"
+
 namespace tallix::sources {
 
 // How long the server may take. Every command must be answered within the floor; a message
@@ -29,6 +31,10 @@ struct Pop3Endpoint {
     std::int32_t port = 110;
     std::string user;
     std::string password;
+    // How the connection is secured and the login made (the account's "Security" and
+    // "Auth", resolved).
+    AccountSecurity security = AccountSecurity::StartTls;
+    AccountAuth auth = AccountAuth::Plain;
     std::int32_t connectTimeoutMs = 30000;
     // A session that receives nothing for this long is given up.
     std::int32_t idleTimeoutMs = 30000;
@@ -62,10 +68,10 @@ struct Pop3Result {
 class Pop3Transport {
   public:
     virtual ~Pop3Transport() = default;
-    // Connects, secures the connection (TLS from the start on port 995, STARTTLS elsewhere
-    // when the server offers it) and logs in. Everything after runs on this one connection:
-    // a session that is lost is not opened again behind the caller's back, because message
-    // numbers and pending deletions belong to the session.
+    // Connects, secures the connection as `endpoint.security` says (with StartTls a server
+    // that does not offer STLS is refused before the login) and logs in. Everything after runs on
+    // this one connection: a session that is lost is not opened again behind the caller's back,
+    // because message numbers and pending deletions belong to the session.
     virtual Pop3Result Open(const Pop3Endpoint& endpoint) = 0;
     // A command with a one-line reply ("STAT", "LIST 2", "DELE 3", "RSET", "NOOP"), answered
     // within the floor of the time limits.

@@ -2,7 +2,8 @@
 # The real txengine with UseSource "POP3" against a private dovecot on 127.0.0.1: accounts in
 # file order, plain, multipart and HTML-alternative messages, a 5 MB message, an encoded
 # subject, deletion of parsed messages, a refused login, a refused port, an empty mailbox,
-# TLS from the start and STARTTLS with the test CA, and a certificate the CA did not sign.
+# TLS from the start and STARTTLS with the test CA, a certificate the CA did not sign, and a
+# server that offers no STARTTLS (refused before the login unless Security is None).
 # Exits 77 (skipped) only when dovecot is not installed.
 set -u
 data="$TALLIX_TEST_DATA/e2e"
@@ -52,15 +53,16 @@ dovecot_deliver dave "$msg/multipart"
 
 # --- running the engine -----------------------------------------------------------------------
 # account NAME HOST PORT LOGIN PASSWORD: one account section line set for write_accounts.
-write_accounts() {  # write_accounts DIR NAME:PORT:LOGIN:PASSWORD...
+write_accounts() {  # write_accounts DIR NAME:PORT:LOGIN:PASSWORD[:KEY=VALUE]...
     local dir=$1
     shift
     local n=0 names="" sections=""
     for a in "$@"; do
         n=$((n + 1))
-        IFS=: read -r name port login password <<<"$a"
+        IFS=: read -r name port login password extra <<<"$a"
         names+="Config$n=$name\r\n"
         sections+="[$name]\r\nHostName=127.0.0.1\r\nPort=$port\r\nLoginName=$login\r\nPassword=$password\r\n"
+        [ -z "$extra" ] || sections+="$extra\r\n"
     done
     printf "[GENERAL]\r\nCount=$n\r\n[NAMES]\r\n$names$sections" >"$dir/home/POP3.CFG"
 }
@@ -161,3 +163,25 @@ expect_status untrusted 0
 ! log_of untrusted txSystem.Log | grep -q 'Connected to' || fail "untrusted: connected anyway"
 [ "$(grep -c 'Unable to establish a valid socket.' "$work/untrusted/stderr")" = 2 ] || fail "untrusted: boxes"
 echo "untrusted certificate: ok"
+
+# A server that offers no STARTTLS: the account is refused before anything of the login is
+# sent (the server's log shows no login attempt), the next account is still read; written
+# out as Security=None the same server is read, with one warning line per account.
+first_log=$DOVECOT_LOG
+DOVECOT_SSL=no dovecot_start "$work/plainserver" || fail "the server without TLS did not start"
+dovecot_add_user frank plaintext
+dovecot_deliver frank "$msg/plain"
+run_case nostarttls 2 "$DOVECOT_CA" "Bare:$DOVECOT_PORT:frank:plaintext" "Work:$DOVECOT_PORT:frank:plaintext:Security=None"
+expect_status nostarttls 0
+log_of nostarttls txError.Log | grep -q 'POP3 account Bare .*the secure connection failed' ||
+    fail "nostarttls: no refusal line: $(log_of nostarttls txError.Log)"
+[ "$(log_of nostarttls txError.Log | grep -c 'POP3 account Work .*warning: Security=None')" = 1 ] ||
+    fail "nostarttls: no warning for the None account: $(log_of nostarttls txError.Log)"
+! log_of nostarttls txError.Log | grep -q 'Bare.*warning' || fail "nostarttls: warning for the refused account"
+[ "$(grep -c 'user=<frank>' "$DOVECOT_LOG")" = 1 ] ||
+    fail "nostarttls: the refused account's login reached the server: $(cat "$DOVECOT_LOG")"
+# One session is the fixture's own probe at start; the other is the refused account's.
+[ "$(grep -c 'pop3-login: .*no auth attempts' "$DOVECOT_LOG")" = 2 ] || fail "nostarttls: no refused session in the log: $(cat "$DOVECOT_LOG")"
+log_of nostarttls txSystem.Log | grep -q 'Parsed:1 of 1 with 2 of 2' || fail "nostarttls: the None account was not read"
+[ "$(dovecot_count frank)" = 0 ] || fail "nostarttls: the parsed message was not deleted"
+echo "no STARTTLS refused, None read with a warning: ok"

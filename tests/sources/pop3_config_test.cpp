@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -253,6 +255,166 @@ TEST_F(Pop3Store, FailuresAreReportedWithTheirContext) {
     EXPECT_NE(log.find("colPOP3Config - Remove"), std::string::npos) << log;
     EXPECT_NE(log.find("clsPOP3Config - ReadPort"), std::string::npos) << log;
     EXPECT_NE(log.find("colPOP3Config - PutConfigs"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace tallix::sources
+
+namespace tallix::sources {
+namespace {
+
+TEST_F(Pop3Store, SharedKeysAreWrittenOnlyWhenSetAndReadBack) {
+    colPop3Config list(env.ProgramDir() + "/IMAP.CFG");
+    clsPOP3Config* work = list.Add();
+    work->SetID("Work");
+    work->SetHostName("imap.example.com");
+    work->SetPort(993);
+    work->SetLoginName("bob");
+    work->SetPasswordCommand("pass show mail/work");
+    work->SetAuth("XOAUTH2");
+    work->SetFolder("Orders/2026");
+    work->SetMoveTo("Done");
+    clsPOP3Config* plain = list.Add();
+    plain->SetID("Plain");
+    plain->SetHostName("h");
+    plain->SetSecurity("None");
+    list.PutConfigs();
+    EXPECT_EQ(ReadFileBytes(env.ProgramDir() + "/IMAP.CFG"),
+              "[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Work\r\nConfig2=Plain\r\n"
+              "[Work]\r\nHostName=imap.example.com\r\nPort=993\r\nLoginName=bob\r\nPassword=\r\n"
+              "PasswordCommand=pass show mail/work\r\nAuth=XOAUTH2\r\nFolder=Orders/2026\r\n"
+              "MoveTo=Done\r\n"
+              "[Plain]\r\nHostName=h\r\nPort=110\r\nLoginName=\r\nPassword=\r\nSecurity=None\r\n");
+
+    colPop3Config again(env.ProgramDir() + "/IMAP.CFG");
+    again.GetConfigs();
+    ASSERT_EQ(again.Count(), 2);
+    EXPECT_EQ(again.Item(1)->PasswordCommand(), "pass show mail/work");
+    EXPECT_EQ(again.Item(1)->Auth(), "XOAUTH2");
+    EXPECT_EQ(again.Item(1)->Folder(), "Orders/2026");
+    EXPECT_EQ(again.Item(1)->MoveTo(), "Done");
+    EXPECT_EQ(again.Item(2)->Security(), "None");
+
+    // A key emptied in the dialog is emptied in the file, not left with its old value.
+    again.Item(1)->SetMoveTo("");
+    again.Item(1)->WriteConfig();
+    colPop3Config third(env.ProgramDir() + "/IMAP.CFG");
+    third.GetConfigs();
+    EXPECT_EQ(third.Item(1)->MoveTo(), "");
+}
+
+TEST(AccountKeys, SecurityAndAuthValues) {
+    struct Case {
+        const char* text;
+        std::int32_t port;
+        std::optional<AccountSecurity> want;
+    };
+    const Case cases[] = {
+        {"", 993, AccountSecurity::Tls},
+        {"", 995, AccountSecurity::Tls},
+        {"", 143, AccountSecurity::StartTls},
+        {"", 110, AccountSecurity::StartTls},
+        {"", 40000, AccountSecurity::StartTls},
+        {" tls ", 143, AccountSecurity::Tls},
+        {"StartTLS", 993, AccountSecurity::StartTls},
+        {"NONE", 993, AccountSecurity::None},
+        {"SSL", 993, std::nullopt},
+        {"yes", 143, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseSecurity(c.text, c.port), c.want) << c.text;
+    EXPECT_EQ(ParseAuth(""), AccountAuth::Plain);
+    EXPECT_EQ(ParseAuth("plain"), AccountAuth::Plain);
+    EXPECT_EQ(ParseAuth("XOAuth2"), AccountAuth::XOAuth2);
+    EXPECT_EQ(ParseAuth("CRAM-MD5"), std::nullopt);
+}
+
+TEST(PasswordCommand, SplitsLikeAShellWithoutExpanding) {
+    using Words = std::vector<std::string>;
+    struct Case {
+        const char* command;
+        std::optional<Words> want;
+    };
+    const Case cases[] = {
+        {"secret-tool lookup tallix work", Words{"secret-tool", "lookup", "tallix", "work"}},
+        {"  pass   show\tmail/work ", Words{"pass", "show", "mail/work"}},
+        {"echo 'a b' \"c d\"", Words{"echo", "a b", "c d"}},
+        {"echo it's", std::nullopt},
+        {"echo \"open", std::nullopt},
+        {"   ", std::nullopt},
+        {"echo a\\ b", Words{"echo", "a b"}},
+        {"echo \"q\\\"x\\n\"", Words{"echo", "q\"x\\n"}},
+        {"echo '$HOME' $HOME ~ * `id` $(id)",
+         Words{"echo", "$HOME", "$HOME", "~", "*", "`id`", "$(id)"}},
+        {"echo ''", Words{"echo", ""}},
+        {"echo a''b", Words{"echo", "ab"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SplitCommandLine(c.command), c.want) << c.command;
+}
+
+TEST(PasswordCommand, GivesTheFirstLineOrSaysWhyWithoutTheOutput) {
+    const PasswordCommandResult works = RunPasswordCommand("printf 'hunter2\\r\\nsecond line\\n'");
+    EXPECT_TRUE(works.ok) << works.reason;
+    EXPECT_EQ(works.password, "hunter2");
+    // No shell: the "$HOME" reaches the program as written.
+    EXPECT_EQ(RunPasswordCommand("echo '$HOME'").password, "$HOME");
+
+    struct Case {
+        const char* command;
+        const char* reason;
+    };
+    const Case failures[] = {
+        {"sh -c 'echo leaked-secret; exit 3'", "ended with status 3"},
+        {"sh -c 'echo leaked-secret; kill -9 $$'", "ended by a signal"},
+        {"true", "printed no password"},
+        {"printf '\\nleaked-secret\\n'", "printed no password"},
+        {"/nonexistent/tallix-helper", "could not be started"},
+        {"echo 'open", "quote that is not closed"},
+    };
+    for (const Case& c : failures) {
+        const PasswordCommandResult r = RunPasswordCommand(c.command);
+        EXPECT_FALSE(r.ok) << c.command;
+        EXPECT_NE(r.reason.find(c.reason), std::string::npos) << c.command << ": " << r.reason;
+        EXPECT_EQ(r.reason.find("leaked-secret"), std::string::npos) << r.reason;
+        EXPECT_TRUE(r.password.empty());
+    }
+}
+
+TEST(PasswordCommand, OneThatHangsIsStoppedWithWhatItStarted) {
+    const auto start = std::chrono::steady_clock::now();
+    // The command's own child keeps the output open after the command is killed.
+    const PasswordCommandResult r = RunPasswordCommand("sh -c 'sleep 30 & sleep 30'", 1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.reason.find("did not end within 1 seconds"), std::string::npos) << r.reason;
+    EXPECT_LT(took, std::chrono::seconds(5));
+    // A command that printed its line and ended is not held up by a process it left behind
+    // with the output still open.
+    const auto before = std::chrono::steady_clock::now();
+    const PasswordCommandResult left = RunPasswordCommand("sh -c 'echo pw; sleep 30 &'", 5);
+    EXPECT_TRUE(left.ok) << left.reason;
+    EXPECT_EQ(left.password, "pw");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+}
+
+TEST(PasswordCommand, TheStoredPasswordComesFirst) {
+    clsPOP3Config account("unused");
+    account.SetPort(143);
+    account.SetPassword("stored");
+    account.SetPasswordCommand("false");
+    AccountLogin login = ResolveLogin(account, false);
+    EXPECT_EQ(login.failure, "");
+    EXPECT_EQ(login.password, "stored");
+    EXPECT_EQ(login.security, AccountSecurity::StartTls);
+
+    account.SetPassword("");
+    EXPECT_NE(ResolveLogin(account, false).failure.find("the password command failed"),
+              std::string::npos);
+    account.SetPasswordCommand("echo from-command");
+    EXPECT_EQ(ResolveLogin(account, true).password, "from-command");
+    EXPECT_EQ(ResolveLogin(account, true).security, AccountSecurity::Tls);
+
+    account.SetSecurity("ssl");
+    EXPECT_NE(ResolveLogin(account, false).failure.find("\"Security=ssl\""), std::string::npos);
 }
 
 }  // namespace

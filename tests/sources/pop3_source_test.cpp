@@ -361,3 +361,67 @@ TEST(Pop3Files, GetNewFilenameTakesTheFirstFreeNumber) {
 
 }  // namespace
 }  // namespace tallix::sources
+
+namespace tallix::sources {
+namespace {
+
+TEST_F(Pop3SourceTest, AccountKeysDecideTheLoginOrFailTheConnect) {
+    // The default on a plain port: STARTTLS, required.
+    {
+        auto source = Make();
+        source->Connect();
+        ASSERT_TRUE(source->IsConnected());
+        EXPECT_EQ(transport->opened.security, AccountSecurity::StartTls);
+        EXPECT_EQ(ErrorLog(), "");
+    }
+    // Written out as None: read, with one warning line naming the account.
+    account.SetSecurity("None");
+    account.SetAuth("XOAUTH2");
+    account.SetPassword("");
+    account.SetPasswordCommand("echo token-from-helper");
+    {
+        auto source = Make();
+        source->Connect();
+        ASSERT_TRUE(source->IsConnected());
+        EXPECT_EQ(transport->opened.security, AccountSecurity::None);
+        EXPECT_EQ(transport->opened.auth, AccountAuth::XOAuth2);
+        EXPECT_EQ(transport->opened.password, "token-from-helper");
+        EXPECT_NE(ErrorLog().find("POP3 account Home (pop.example.org:110): " +
+                                  std::string(kInClearWarning)),
+                  std::string::npos)
+            << ErrorLog();
+        EXPECT_EQ(ErrorLog().find("token-from-helper"), std::string::npos);
+    }
+    // An unknown Security value and a failing command: failed connects, nothing opened.
+    struct Case {
+        const char* security;
+        const char* command;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"SSL", "echo pw", "\"Security=SSL\" is not one of TLS, STARTTLS or None"},
+        {"", "sh -c 'echo secret-output; exit 1'",
+         "the password command failed: the command "
+         "ended with status 1"},
+    };
+    for (const Case& c : cases) {
+        account.SetSecurity(c.security);
+        account.SetAuth("");
+        account.SetPasswordCommand(c.command);
+        ui.boxes.clear();
+        auto source = Make();
+        source->Connect();
+        EXPECT_FALSE(source->IsConnected());
+        EXPECT_TRUE(transport->calls.empty()) << c.logged;
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, kNoValidSocket);
+        EXPECT_NE(
+            ErrorLog().find(std::string("POP3 account Home (pop.example.org:110): ") + c.logged),
+            std::string::npos)
+            << ErrorLog();
+    }
+    EXPECT_EQ(ErrorLog().find("secret-output"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tallix::sources

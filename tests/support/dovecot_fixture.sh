@@ -1,21 +1,32 @@
-# A private POP3 server for end-to-end tests: Debian's dovecot on 127.0.0.1, with its own
-# configuration, password file, Maildir storage and a certificate made at test time. Source
-# this file, then:
-#   dovecot_start DIR         starts the server; sets DOVECOT_PORT (plain with STARTTLS),
-#                             DOVECOT_TLS_PORT (TLS from the start), DOVECOT_CA (the CA that
-#                             signed the server's certificate), DOVECOT_OTHER_CA (a CA that
-#                             did not), DOVECOT_LOG, DOVECOT_FREE_PORT (nothing listens there)
+# A private POP3 and IMAP server for end-to-end tests: Debian's dovecot on 127.0.0.1, with
+# its own configuration, password file, Maildir storage and a certificate made at test time.
+# Source this file, then:
+#   dovecot_start DIR         starts the server; sets DOVECOT_PORT (POP3, plain with STARTTLS),
+#                             DOVECOT_TLS_PORT (POP3, TLS from the start), DOVECOT_IMAP_PORT
+#                             and DOVECOT_IMAPS_PORT (the same for IMAP, when dovecot-imapd is
+#                             installed), DOVECOT_CA (the CA that signed the server's
+#                             certificate), DOVECOT_OTHER_CA (a CA that did not), DOVECOT_LOG,
+#                             DOVECOT_FREE_PORT (nothing listens there). With DOVECOT_SSL=no
+#                             the server offers no TLS at all (no STARTTLS, no TLS ports); a
+#                             second dovecot_start runs a second server (the variables then
+#                             describe it) and dovecot_stop stops both.
 #   dovecot_add_user NAME PASSWORD
-#   dovecot_deliver NAME FILE delivers FILE as the user's next message (POP3 numbers follow
-#                             delivery order)
-#   dovecot_count NAME        how many messages the user's Maildir holds
+#   dovecot_deliver NAME FILE [FOLDER [FLAGS]] delivers FILE as the user's next message
+#                             (POP3 numbers and IMAP UIDs follow delivery order), into FOLDER
+#                             (as stored, ".Done"; default the inbox) with the Maildir FLAGS
+#                             ("S" seen, "T" deleted) when given
+#   dovecot_count NAME [FOLDER] how many messages the user's Maildir (or its folder, the
+#                             name as stored: ".Done") holds
+#   dovecot_folder NAME FOLDER makes the folder (the name as stored)
 #   dovecot_stop              stops the server by its process id (also at exit)
 # Returns 77 from dovecot_start when dovecot is not installed.
 
 DOVECOT_BIN=${DOVECOT_BIN:-$(command -v dovecot 2>/dev/null || echo /usr/sbin/dovecot)}
 DOVECOT_DIR=""
 DOVECOT_PID=""
+DOVECOT_OTHER_PIDS=""
 DOVECOT_SEQ=0
+DOVECOT_IMAPD=/usr/lib/dovecot/imap
 
 # A port on 127.0.0.1 that nothing answers on now. Ports above 32767 on purpose: every port a
 # test uses is one that a 16-bit reading of the port would refuse.
@@ -47,7 +58,12 @@ dovecot_make_certificates() {
 
 dovecot_start() {
     [ -x "$DOVECOT_BIN" ] || return 77
-    local d=$1
+    local d=$1 ssl=${DOVECOT_SSL:-yes} protocols=pop3
+    [ -x "$DOVECOT_IMAPD" ] && protocols="pop3 imap"
+    if [ -n "$DOVECOT_PID" ]; then
+        DOVECOT_OTHER_PIDS="$DOVECOT_OTHER_PIDS $DOVECOT_PID"
+        DOVECOT_PID=""
+    fi
     mkdir -p "$d/run" "$d/state" "$d/mail"
     # The server's unprivileged processes must reach the configuration and the mail.
     chmod 755 "$d"
@@ -68,14 +84,28 @@ dovecot_start() {
         DOVECOT_PORT=$(dovecot_pick_port) || return 1
         DOVECOT_TLS_PORT=$(dovecot_pick_port) || return 1
         DOVECOT_FREE_PORT=$(dovecot_pick_port) || return 1
-        [ "$DOVECOT_PORT" != "$DOVECOT_TLS_PORT" ] || continue
+        DOVECOT_IMAP_PORT=$(dovecot_pick_port) || return 1
+        DOVECOT_IMAPS_PORT=$(dovecot_pick_port) || return 1
+        [ "$(printf '%s\n' "$DOVECOT_PORT" "$DOVECOT_TLS_PORT" "$DOVECOT_FREE_PORT" \
+            "$DOVECOT_IMAP_PORT" "$DOVECOT_IMAPS_PORT" | sort -u | wc -l)" = 5 ] || continue
+        local tls_listener="" imaps_listener=""
+        if [ "$ssl" != no ]; then
+            tls_listener="inet_listener pop3s {
+    port = $DOVECOT_TLS_PORT
+    ssl = yes
+  }"
+            imaps_listener="inet_listener imaps {
+    port = $DOVECOT_IMAPS_PORT
+    ssl = yes
+  }"
+        fi
         cat >"$d/dovecot.conf" <<EOF
 base_dir = $d/run
 state_dir = $d/state
 log_path = $d/dovecot.log
-protocols = pop3
+protocols = $protocols
 listen = 127.0.0.1
-ssl = yes
+ssl = $ssl
 ssl_cert = <$d/server.crt
 ssl_key = <$d/server.key
 disable_plaintext_auth = no
@@ -100,10 +130,14 @@ service pop3-login {
   inet_listener pop3 {
     port = $DOVECOT_PORT
   }
-  inet_listener pop3s {
-    port = $DOVECOT_TLS_PORT
-    ssl = yes
+  $tls_listener
+}
+service imap-login {
+  chroot =
+  inet_listener imap {
+    port = $DOVECOT_IMAP_PORT
   }
+  $imaps_listener
 }
 service anvil {
   chroot =
@@ -116,7 +150,8 @@ EOF
             for i in $(seq 1 50); do
                 if [ -s "$d/run/master.pid" ] &&
                     (exec 3<>"/dev/tcp/127.0.0.1/$DOVECOT_PORT") 2>/dev/null &&
-                    (exec 3<>"/dev/tcp/127.0.0.1/$DOVECOT_TLS_PORT") 2>/dev/null; then
+                    { [ "$ssl" = no ] || (exec 3<>"/dev/tcp/127.0.0.1/$DOVECOT_TLS_PORT") 2>/dev/null; } &&
+                    { [ "$protocols" = pop3 ] || (exec 3<>"/dev/tcp/127.0.0.1/$DOVECOT_IMAP_PORT") 2>/dev/null; }; then
                     DOVECOT_PID=$(cat "$d/run/master.pid")
                     DOVECOT_CA=$d/ca.crt
                     DOVECOT_OTHER_CA=$d/other-ca.crt
@@ -139,18 +174,37 @@ dovecot_add_user() {
 
 dovecot_deliver() {
     DOVECOT_SEQ=$((DOVECOT_SEQ + 1))
-    local name
+    local name box="$DOVECOT_DIR/mail/$1/${3:-}"
     name=$((1600000000 + DOVECOT_SEQ)).M${DOVECOT_SEQ}P$$.tallixtest
-    cp "$2" "$DOVECOT_DIR/mail/$1/tmp/$name"
-    chown "$DOVECOT_USER:$DOVECOT_GROUP" "$DOVECOT_DIR/mail/$1/tmp/$name"
-    mv "$DOVECOT_DIR/mail/$1/tmp/$name" "$DOVECOT_DIR/mail/$1/new/$name"
+    cp "$2" "$box/tmp/$name"
+    chown "$DOVECOT_USER:$DOVECOT_GROUP" "$box/tmp/$name"
+    if [ -n "${4:-}" ]; then
+        mv "$box/tmp/$name" "$box/cur/$name:2,$4"
+    else
+        mv "$box/tmp/$name" "$box/new/$name"
+    fi
 }
 
 dovecot_count() {
-    find "$DOVECOT_DIR/mail/$1/new" "$DOVECOT_DIR/mail/$1/cur" -type f | wc -l
+    find "$DOVECOT_DIR/mail/$1/${2:-}/new" "$DOVECOT_DIR/mail/$1/${2:-}/cur" -type f | wc -l
+}
+
+dovecot_folder() {
+    mkdir -p "$DOVECOT_DIR/mail/$1/$2/new" "$DOVECOT_DIR/mail/$1/$2/cur" "$DOVECOT_DIR/mail/$1/$2/tmp"
+    touch "$DOVECOT_DIR/mail/$1/$2/maildirfolder"
+    chown -R "$DOVECOT_USER:$DOVECOT_GROUP" "$DOVECOT_DIR/mail/$1/$2"
 }
 
 dovecot_stop() {
+    local other
+    for other in $DOVECOT_OTHER_PIDS; do
+        DOVECOT_PID=$other dovecot_stop_one
+    done
+    DOVECOT_OTHER_PIDS=""
+    dovecot_stop_one
+}
+
+dovecot_stop_one() {
     [ -n "$DOVECOT_PID" ] || return 0
     # The master leads its own process group; signalling the group stops every process at once.
     kill -TERM -- "-$DOVECOT_PID" 2>/dev/null || kill -TERM "$DOVECOT_PID" 2>/dev/null
@@ -162,6 +216,5 @@ dovecot_stop() {
         sleep 0.05
     done
     case "$state" in "" | Z*) ;; *) kill -KILL -- "-$DOVECOT_PID" 2>/dev/null ;; esac
-    rm -f "$DOVECOT_DIR/run/master.pid"
     DOVECOT_PID=""
 }
