@@ -71,7 +71,6 @@ void ReadEngineSettings() {
 }
 
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
-    InstallStopSignals();
     StatusWindow& window = Window();
     window.Load();
     const std::string pop3ConfigPath = sources::Pop3ConfigPath();
@@ -104,6 +103,7 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     // A source may pass a failure on to the engine (the Simple MAPI source does while it
     // reads a message). Nothing in the run traps it, so it ends the run here, reported,
     // instead of taking the process down.
+    const StopSignalScope stopSignals;
     Guard(
         context::kRunSources,
         [&] {
