@@ -244,6 +244,7 @@ class TemplateEditTest : public QObject {
     void newTemplatesWriteCsvWithFormulasGuarded();
     void patternIsCheckedAsTypedAndABrokenOneIsRefused();
     void patternsFollowTheirVariables();
+    void copyKeepsPatternsRepeatsAndOutputOptions();
     void headerNameBoxTakesOnlyAHeaderName();
     void sampleLineShowsTheFormat_data();
     void sampleLineShowsTheFormat();
@@ -1829,6 +1830,40 @@ void TemplateEditTest::patternsFollowTheirVariables() {
     draft.variables[0].name = "a,b";
     draft.variables[0].repeat = true;
     QVERIFY(QString::fromStdString(DraftKeyRefusal(draft)).contains("'a,b' cannot repeat"));
+}
+
+void TemplateEditTest::copyKeepsPatternsRepeatsAndOutputOptions() {
+    Manager m;
+    m.AddNewKeysTemplate("Orders");
+    GetTempFiles();
+    m.Select("Orders");
+    // Edit > Copy opens the editor on the copy; the Test tab gets EditedTemplate().
+    std::shared_ptr<clsTemplate> edited;
+    QVERIFY(m.Edit([&] { m.form->mnuEditCopy->trigger(); },
+                   [&](FrmTemplateEdit& d) {
+                       edited = d.EditedTemplate();
+                       d.cmdOK->click();
+                       QVERIFY(!d.isVisible());
+                   }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    const std::string original = m.TemplatePath("Orders");
+    const std::string copy = m.TemplatePath("Copy (1) of Orders");
+    const std::pair<const char*, const char*> keys[] = {
+        {"Output", "Format"}, {"Output", "PerAttachment"}, {"Output", "FormulaGuard"},
+        {"Output", "BOM"},    {"Output", "HeaderRow"},     {"Output", "DateFormat"},
+        {"Patterns", "Code"}, {"Patterns", "Item"},        {"Repeat", "Items"}};
+    for (const auto& [section, key] : keys) {
+        QVERIFY2(StoredKey(original, section, key).has_value(), key);
+        QCOMPARE(StoredKey(copy, section, key), StoredKey(original, section, key));
+    }
+    const auto read = ReadBack(original);
+    QVERIFY(edited);
+    QVERIFY(edited->Patterns() == read->Patterns());
+    QCOMPARE(edited->RepeatedVariables(), read->RepeatedVariables());
+    QCOMPARE(edited->OutputFormat(), read->OutputFormat());
+    QCOMPARE(edited->DateFormat(), read->DateFormat());
+    QVERIFY(edited->PerAttachment() && edited->FormulaGuard() && edited->ByteOrderMark() &&
+            edited->HeaderRow());
 }
 
 void TemplateEditTest::headerNameBoxTakesOnlyAHeaderName() {
