@@ -661,6 +661,7 @@ TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDelet
     EXPECT_EQ(Received("RETR"), (std::vector<std::string>{"RETR 1", "RETR 3", "RETR 4"}))
         << "a message announced past the limit is not transferred";
     EXPECT_EQ(server->Committed(), (std::vector<int>{1, 4}));
+}
 
 // The duplicate check reads a CSV file by records (a line break inside quotation marks is part
 // of the value) and a JSON Lines file by LF, so a record written once is not written again,
