@@ -1,11 +1,10 @@
 #include "manager/template_draft.h"
 
 #include <fcntl.h>
-#define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
 #include <QApplication>
 #include <QString>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +16,8 @@
 #include "manager/template_choices.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
-#include "model/profile_file.h"
 #include "model/template.h"
+#include "model/template_pattern.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
 #include "settings/text_functions.h"
@@ -33,6 +32,15 @@ std::string ProcCtx(std::string_view name) {
 
 QString Q(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// The same names without regard to order or case.
+bool SameNames(std::vector<std::string> a, std::vector<std::string> b) {
+    for (auto* list : {&a, &b}) {
+        for (std::string& name : *list) name = LCase(name);
+        std::sort(list->begin(), list->end());
+    }
+    return a == b;
 }
 
 std::string CutForHelp(const std::string& text) {
@@ -68,17 +76,13 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.filterField = tpl.objFilter()->MapiField();
         d.filterText = tpl.objFilter()->FindString();
         for (const auto& f : tpl.colFields()->NewEnum())
-            d.variables.push_back({f->FieldName(),
-                                   f->FieldType(),
-                                   f->FindStart(),
-                                   f->FindStop(),
-                                   f->UseQuotes(),
-                                   f->RemoveLF(),
-                                   f->MatchWholeString(),
-                                   f->MatchCase(),
-                                   f->StartOfLineOnly(),
-                                   {},
-                                   false});
+            d.variables.push_back({f->FieldName(), f->FieldType(), f->FindStart(), f->FindStop(),
+                                   f->UseQuotes(), f->RemoveLF(), f->MatchWholeString(),
+                                   f->MatchCase(), f->StartOfLineOnly(),
+                                   tpl.Pattern(f->FieldName()), false});
+        for (const std::string& repeated : tpl.RepeatedVariables())
+            for (VariableDraft& v : d.variables)
+                if (EqualsNoCase(Trim(v.name), repeated)) v.repeat = true;
         const auto lines = tpl.colOutPutLines();
         const std::string outputList = lines && lines->Count() >= 1 ? lines->Item(1) : "";
         std::vector<std::string> listed;
@@ -88,10 +92,13 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.delimiter = tpl.OutputDeliminator();
         d.allowDuplicate = tpl.AllowDuplicate();
         d.scripts = ScriptsUsedNames(tpl.ScriptsToRun());
-        if (isNew)
-            NewTemplateDefaults(d);
-        else
-            ReadDraftKeys(profile::ProfileDocument::Load(file), d);
+        d.perAttachment = tpl.PerAttachment();
+        d.format = FormatStored(FormatShown(tpl.OutputFormat()));
+        d.formulaGuard = tpl.FormulaGuard();
+        d.bom = tpl.ByteOrderMark();
+        d.headerRow = tpl.HeaderRow();
+        d.isoDates = EqualsNoCase(Trim(tpl.DateFormat()), kDateFormatIso);
+        if (isNew) NewTemplateDefaults(d);
         return d;
     });
 }
@@ -126,6 +133,26 @@ void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl) {
         tpl.SetcolOutPutLines(lines);
         tpl.SetAllowDuplicate(draft.allowDuplicate);
         tpl.SetScriptsToRun(Join(draft.scripts, ","));
+
+        // The patterns are exactly those of the draft's variables.
+        const auto stale = tpl.Patterns();
+        for (const auto& entry : stale) tpl.SetPattern(entry.first, "");
+        std::vector<std::string> repeated;
+        for (const VariableDraft& v : draft.variables) {
+            if (!v.pattern.empty()) tpl.SetPattern(v.name, v.pattern);
+            if (v.repeat) repeated.push_back(Trim(v.name));
+        }
+        if (!SameNames(tpl.RepeatedVariables(), repeated)) tpl.SetRepeatItems(Join(repeated, ","));
+
+        tpl.SetPerAttachment(draft.perAttachment);
+        tpl.SetFormulaGuard(draft.formulaGuard);
+        tpl.SetByteOrderMark(draft.bom);
+        tpl.SetHeaderRow(draft.headerRow);
+        // A format or date format the editor does not offer stays as it is spelt.
+        if (FormatStored(FormatShown(tpl.OutputFormat())) != draft.format)
+            tpl.SetOutputFormat(draft.format);
+        if (EqualsNoCase(Trim(tpl.DateFormat()), kDateFormatIso) != draft.isoDates)
+            tpl.SetDateFormat(draft.isoDates ? kDateFormatIso : "");
     });
 }
 
@@ -133,6 +160,13 @@ void NewTemplateDefaults(TemplateDraft& draft) {
     draft.format = kFormatCsv;
     draft.formulaGuard = true;
     if (Trim(draft.outputFile).empty()) draft.outputFile = DefaultOutputFile().toStdString();
+}
+
+void NewTemplateDefaults(clsTemplate& tpl) {
+    TemplateDraft defaults;
+    NewTemplateDefaults(defaults);
+    tpl.SetOutputFormat(defaults.format);
+    tpl.SetFormulaGuard(defaults.formulaGuard);
 }
 
 bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& tpl) {
@@ -185,10 +219,7 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         State().currentTemplate = tpl;
         // Unsaved, the editor stays open with everything the user entered; a file renamed
         // before the failed write is still listed under its new name.
-        // The keys the template object does not write go in after it; the file it wrote is
-        // this template's from now on even when they could not be added.
         const bool written = SaveCurrentFile(isNew);
-        const bool saved = written && SaveDraftKeys(draft, newPath);
         if (!written && !renamed) return false;
         // From now on the editor edits the file just written: a later rename moves it.
         State().newTemplate = false;
@@ -201,7 +232,7 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
                 form->lvMainList->scrollToItem(listed);
             }
         }
-        return saved;
+        return written;
     });
 }
 
@@ -337,21 +368,15 @@ std::string HelpLine(const HelpLineParts& parts) {
 
 PatternCheck CheckPattern(std::string_view pattern, bool matchCase) {
     PatternCheck check;
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    const std::uint32_t options = PCRE2_UTF | (matchCase ? 0 : PCRE2_CASELESS);
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                                     options, &error, &offset, nullptr);
-    if (code) {
-        pcre2_code_free(code);
+    // Compiled as a run compiles it.
+    PatternError error;
+    if (CompiledPattern::Compile(pattern, !matchCase, error)) {
         check.ok = true;
         return check;
     }
-    PCRE2_UCHAR text[256];
-    if (pcre2_get_error_message(error, text, sizeof text) < 0) text[0] = 0;
-    check.message = reinterpret_cast<const char*>(text);
+    check.message = error.message;
     // The offset counts bytes; the user counts characters (continuation bytes do not start one).
-    const std::size_t end = std::min<std::size_t>(offset, pattern.size());
+    const std::size_t end = std::min<std::size_t>(error.offset, pattern.size());
     for (std::size_t i = 0; i < end; ++i)
         if ((static_cast<unsigned char>(pattern[i]) & 0xC0) != 0x80) ++check.position;
     return check;

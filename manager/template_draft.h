@@ -9,12 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tallix {
-class clsTemplate;
-}
-namespace tallix::profile {
-class ProfileDocument;
-}
+#include "model/template.h"
 
 namespace tallix::manager {
 
@@ -38,15 +33,11 @@ inline constexpr std::string_view kStopEndOfField = "End of Field";
 inline constexpr std::string_view kStopEndOfLine = "End of Line";
 inline constexpr std::string_view kStopDefinedText = "Defined Text";
 
-// The output formats as stored, and as the format list shows them.
-inline constexpr std::string_view kFormatDelimited = "DELIMITED";
-inline constexpr std::string_view kFormatCsv = "CSV";
-inline constexpr std::string_view kFormatJsonl = "JSONL";
+// The output formats as the format list shows them (stored as kFormatDelimited, kFormatCsv
+// and kFormatJsonl).
 inline constexpr std::string_view kFormatDelimitedShown = "Delimited";
 inline constexpr std::string_view kFormatCsvShown = "CSV";
 inline constexpr std::string_view kFormatJsonlShown = "JSON Lines";
-// The date format that writes dates YYYY-MM-DD and times HH:MM:SS.
-inline constexpr std::string_view kDateFormatIso = "ISO";
 
 // Why a draft cannot be saved as it stands (each follows kMsgCannotSaveChanges).
 inline constexpr std::string_view kMsgPatternVariable = "The regular expression of the variable '";
@@ -113,25 +104,15 @@ struct TemplateDraft {
 // The draft of `tpl` as the editor opens on it: a new template's name is taken as given
 // (it is no path yet), an existing one's is its file name without directory and extension.
 // The output line is read with "," (it is stored so whatever the delimiter) and keeps only
-// the names of variables. An existing template's patterns, repeated variables and output
-// options are read from its file (ReadDraftKeys); a new one gets NewTemplateDefaults.
+// the names of variables. A new template gets NewTemplateDefaults for its output options.
 TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew);
 
 // What a template made from now on starts with: CSV lines with formulas guarded, written to
 // DefaultOutputFile().
 void NewTemplateDefaults(TemplateDraft& draft);
+// The same output options set on a template the editor does not open (the wizard's).
+void NewTemplateDefaults(clsTemplate& tpl);
 
-// The keys the template object does not read yet ([Patterns], [Repeat] and the output
-// options), read and written by the draft itself (template_edit_mapping.cpp). Reading fills
-// those members of `draft` for its variables. Writing changes only the keys whose meaning
-// differs from what the draft holds, so a template saved unchanged keeps its bytes: a key
-// that is missing and would be written with its default stays missing. [Patterns] ends up
-// holding exactly the keys of the variables with a pattern.
-void ReadDraftKeys(const profile::ProfileDocument& doc, TemplateDraft& draft);
-void WriteDraftKeys(const TemplateDraft& draft, profile::ProfileDocument& doc);
-// WriteDraftKeys on the file `path`, saved only when it changed. False, after a box naming
-// the file and the reason, when it could not be read or written.
-bool SaveDraftKeys(const TemplateDraft& draft, const std::string& path);
 // Why `draft`'s patterns and repeated variables cannot be stored or run; "" when they can.
 std::string DraftKeyRefusal(const TemplateDraft& draft);
 
@@ -154,7 +135,9 @@ std::string FormatStored(std::string_view shown);
 std::string SampleLine(const std::vector<std::string>& names, std::string_view delimiter,
                        std::string_view format);
 // Copies `draft` into `tpl`: the file name made from the name, the one output line joined
-// with ",", the variables replaced by the draft's. Nothing is written.
+// with ",", the variables and their patterns replaced by the draft's. An output option, the
+// date format and the list of repeated variables are set only where their meaning changes,
+// so that a template saved unchanged keeps its bytes. Nothing is written.
 void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl);
 
 // Saving, as Apply does it (OK checks the name first): the name is checked against the

@@ -16,12 +16,16 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "engine/engine_run.h"
 #include "engine/mime_host.h"
 #include "engine/run_context.h"
 #include "engine/startup.h"
+#include "model/export_field.h"
+#include "model/field_vocabulary.h"
 #include "model/template.h"
+#include "model/template_pattern.h"
 #include "settings/app_info.h"
 #include "settings/report_capture.h"
 #include "settings/scratch_dir.h"
@@ -45,11 +49,34 @@ QTableWidgetItem* Cell(const QString& text) {
     return item;
 }
 
+std::size_t LinesWritten(const engine::TrialMessage& m) {
+    return static_cast<std::size_t>(std::count(m.linesWritten.begin(), m.linesWritten.end(), true));
+}
+
 QString LineNote(const engine::TrialMessage& m) {
     if (!m.matched) return QObject::tr("The filter does not match this message: no line.");
     if (m.failed) return QObject::tr("The template failed on this message: a run marks it failed.");
+    if (m.lines.empty())
+        return QObject::tr("No line: the message has no attachment or no occurrence to give one.");
+    if (m.lines.size() > 1)
+        return QObject::tr(
+                   "%1 lines; a run appends %2 of them (the others are already in the "
+                   "output file).")
+            .arg(m.lines.size())
+            .arg(LinesWritten(m));
     if (!m.written) return QObject::tr("Not written: the output file already holds this line.");
     return QObject::tr("A run appends this line.");
+}
+
+QTextEdit::ExtraSelection Mark(QPlainTextEdit* view, const std::string& body, BodySpan span,
+                               const QColor& colour) {
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(view->document());
+    mark.cursor.setPosition(DisplayPosition(body, span.start));
+    mark.cursor.setPosition(DisplayPosition(body, span.start + span.length),
+                            QTextCursor::KeepAnchor);
+    mark.format.setBackground(colour);
+    return mark;
 }
 
 }  // namespace
@@ -62,6 +89,36 @@ QString DisplayText(const std::string& body) {
 
 int DisplayPosition(const std::string& body, std::size_t byteOffset) {
     return static_cast<int>(DisplayText(body.substr(0, std::min(byteOffset, body.size()))).size());
+}
+
+std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t position,
+                                     const std::string& body,
+                                     const std::vector<engine::FoundText>& found) {
+    std::vector<BodySpan> matches;
+    const auto variable = tpl.colFields()->Item(position);
+    if (!variable) return matches;
+    const std::string pattern = tpl.Pattern(variable->FieldName());
+    if (pattern.empty()) return matches;
+    PatternError error;
+    const auto compiled = CompiledPattern::Compile(pattern, variable->MatchCase() == "0", error);
+    if (!compiled) return matches;
+    std::size_t from = 0;
+    for (const engine::FoundText& f : found) {
+        if (f.variable != position || f.field != kFieldMsgText) continue;
+        // The run takes the occurrences one after another, each search going on after the
+        // previous match; the same searches meet the same matches.
+        while (from <= body.size()) {
+            const CompiledPattern::Match m = compiled->Find(body, from);
+            if (m.outcome != CompiledPattern::Outcome::Found) return matches;
+            from = m.matchEnd > from ? m.matchEnd : from + 1;
+            if (m.valueStart > f.start) break;
+            if (m.valueStart == f.start && m.valueLength == f.length) {
+                matches.push_back({m.matchStart, m.matchEnd - m.matchStart});
+                break;
+            }
+        }
+    }
+    return matches;
 }
 
 TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
@@ -104,6 +161,14 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     txtOutputLine = new QLineEdit(this);
     txtOutputLine->setObjectName("txtOutputLine");
     txtOutputLine->setReadOnly(true);
+    tblLines = new QTableWidget(0, 2, this);
+    tblLines->setObjectName("tblLines");
+    tblLines->setHorizontalHeaderLabels({tr("Line"), tr("Appended")});
+    tblLines->verticalHeader()->hide();
+    tblLines->setSelectionMode(QAbstractItemView::NoSelection);
+    tblLines->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    tblLines->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    tblLines->hide();
     lblLineNote = new QLabel(this);
     lblLineNote->setObjectName("lblLineNote");
     lblLineNote->setWordWrap(true);
@@ -127,9 +192,12 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     selectedLayout->addWidget(tblValues, 3);
     selectedLayout->addWidget(new QLabel(tr("Output line:"), selected));
     selectedLayout->addWidget(txtOutputLine);
+    selectedLayout->addWidget(tblLines, 2);
     selectedLayout->addWidget(lblLineNote);
     selectedLayout->addWidget(
-        new QLabel(tr("Message body (the text each variable was cut from is marked):"), selected));
+        new QLabel(tr("Message body (the text each variable was cut from is marked, and the "
+                      "whole match of a regular expression around it):"),
+                   selected));
     selectedLayout->addWidget(txtBody, 3);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
@@ -229,6 +297,8 @@ void TemplateTestBench::Start() {
     tblMessages->setRowCount(0);
     tblValues->setRowCount(0);
     txtOutputLine->clear();
+    tblLines->setRowCount(0);
+    tblLines->hide();
     lblLineNote->clear();
     txtBody->clear();
     prgTrial->setRange(0, 0);  // busy until the source tells how many messages it has
@@ -236,6 +306,7 @@ void TemplateTestBench::Start() {
     lblStatus->setText(tr("Trying the template..."));
 
     std::shared_ptr<clsTemplate> tpl = m_template->Clone();
+    m_tried = m_template->Clone();
     const std::string file = m_messageFile.toStdString();
     const bool useSource = m_useSource;
     // The trial works on the settings as they are now, whatever the window does meanwhile.
@@ -321,6 +392,8 @@ void TemplateTestBench::AddMessage(int generation, const engine::TrialMessage& m
     QString matched = message.matched ? tr("Yes") : tr("No");
     if (message.failed)
         matched += tr(" (failed)");
+    else if (message.matched && message.lines.size() != 1)
+        matched += tr(" (%1 lines)").arg(message.lines.size());
     else if (message.matched && !message.written)
         matched += tr(" (duplicate)");
     tblMessages->setItem(row, 2, Cell(matched));
@@ -370,6 +443,14 @@ void TemplateTestBench::ShowSelected() {
         tblValues->setItem(static_cast<int>(i), 2, Cell(Visible(v.value)));
     }
     txtOutputLine->setText(m.matched ? Visible(m.outputLine) : QString());
+    tblLines->setRowCount(static_cast<int>(m.lines.size()));
+    for (std::size_t i = 0; i < m.lines.size(); ++i) {
+        const bool appended = i < m.linesWritten.size() && m.linesWritten[i];
+        tblLines->setItem(static_cast<int>(i), 0, Cell(Visible(m.lines[i])));
+        tblLines->setItem(static_cast<int>(i), 1,
+                          Cell(appended ? tr("Yes") : tr("No (already in the file)")));
+    }
+    tblLines->setVisible(m.lines.size() > 1);
     QString note = LineNote(m);
     for (const auto& w : m.withheld)
         note += QLatin1Char('\n') + tr("Not done in a trial: ") + Visible(w);
@@ -377,18 +458,20 @@ void TemplateTestBench::ShowSelected() {
     lblLineNote->setText(note);
 
     txtBody->setPlainText(DisplayText(m.body));
+    // The whole match of a pattern first, the value cut from it drawn over it.
     QList<QTextEdit::ExtraSelection> marks;
-    QTextCharFormat format;
-    format.setBackground(QColor(255, 230, 120));
+    if (m_tried) {
+        std::vector<std::int32_t> positions;
+        for (const engine::FoundText& f : m.found)
+            if (std::find(positions.begin(), positions.end(), f.variable) == positions.end())
+                positions.push_back(f.variable);
+        for (const std::int32_t position : positions)
+            for (const BodySpan& span : PatternMatches(*m_tried, position, m.body, m.found))
+                marks.push_back(Mark(txtBody, m.body, span, QColor(190, 220, 255)));
+    }
     for (const engine::FoundText& f : m.found) {
-        if (f.field != "MSG_TEXT" || f.length == 0) continue;
-        QTextEdit::ExtraSelection mark;
-        mark.cursor = QTextCursor(txtBody->document());
-        mark.cursor.setPosition(DisplayPosition(m.body, f.start));
-        mark.cursor.setPosition(DisplayPosition(m.body, f.start + f.length),
-                                QTextCursor::KeepAnchor);
-        mark.format = format;
-        marks.push_back(mark);
+        if (f.field != kFieldMsgText || f.length == 0) continue;
+        marks.push_back(Mark(txtBody, m.body, {f.start, f.length}, QColor(255, 230, 120)));
     }
     txtBody->setExtraSelections(marks);
     if (!marks.isEmpty()) {

@@ -3,7 +3,9 @@
 // a message file or of the configured source through the engine's own trial (nothing is
 // written, stamped, logged or deleted). A table lists the messages and whether the filter let
 // each through; for the selected message it shows each variable's value, the output line as a
-// run would write it, and the message body with the text each variable was cut from marked.
+// run would write it (every line, when the message gives several: one per attachment or per
+// repeated occurrence), and the message body with the text each variable was cut from
+// marked, and the whole match of a variable's regular expression around it.
 //
 // The trial runs on a worker thread, one at a time: an edit (SetTemplate) or a new message
 // choice cancels the trial in progress and starts a new one once the edits pause.
@@ -68,6 +70,7 @@ class TemplateTestBench final : public QWidget {
     QTableWidget* tblMessages;
     QTableWidget* tblValues;
     QLineEdit* txtOutputLine;
+    QTableWidget* tblLines;  // every line of the message, shown when it gives more than one
     QLabel* lblLineNote;
     QPlainTextEdit* txtBody;
 
@@ -88,6 +91,8 @@ class TemplateTestBench final : public QWidget {
     void Browse();
 
     std::shared_ptr<clsTemplate> m_template;
+    // The template the shown messages were tried with (m_template may have changed since).
+    std::shared_ptr<clsTemplate> m_tried;
     QString m_messageFile;
     bool m_useSource = false;
     QTimer* m_debounce;
@@ -104,5 +109,18 @@ class TemplateTestBench final : public QWidget {
 int DisplayPosition(const std::string& body, std::size_t byteOffset);
 // `body` as the body view shows it.
 QString DisplayText(const std::string& body);
+
+// A stretch of bytes of a message body.
+struct BodySpan {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    bool operator==(const BodySpan&) const = default;
+};
+// The whole matches of the pattern of variable `position` (from 1) of `tpl` in `body` that
+// gave the values `found` records for it in the body, in order; none for a variable without a
+// pattern. The search is the run's: the same options, each one after the previous match.
+std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t position,
+                                     const std::string& body,
+                                     const std::vector<engine::FoundText>& found);
 
 }  // namespace tallix::manager

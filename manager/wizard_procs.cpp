@@ -1,7 +1,6 @@
 #include "manager/wizard_procs.h"
 
 #include <QTreeWidget>
-#include <filesystem>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
@@ -208,16 +207,8 @@ bool WriteWizardTemplate(const WizardAnswers& answers) {
         const std::string name = Trim(answers.templateName);
         const std::string path = MakeFileName(name);
         State().currentTemplate = BuildWizardTemplate(answers, path);
-        if (!SaveCurrentFile(true)) return false;
-        // The output options the template object does not carry are written beside it.
-        TemplateDraft keys;
-        NewTemplateDefaults(keys);
-        if (SaveDraftKeys(keys, path)) return true;
-        // Without them the template would not be what the wizard promised: the file just
-        // made goes again, so that Finish can be tried once more under the same name.
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-        return false;
+        NewTemplateDefaults(*State().currentTemplate);
+        return SaveCurrentFile(true);
     });
 }
 

@@ -61,9 +61,11 @@ class clsTemplate {
     std::string FileName() const;
     void SetFileName(std::string_view v);
 
-    // Keys a template made before them does not have. Each is written only when it is set or
-    // the file has it already, so a template without them reads and saves byte for byte as
-    // before.
+    // Keys a template made before them does not have. Each is written only when its meaning
+    // in the file differs from the template's (a missing key means off, or empty), so a
+    // template without them, or saved unchanged, keeps its bytes. An empty DateFormat, an
+    // empty RepeatItems and the last pattern removed take their key (and the section left
+    // empty) out of the file.
     // [Output] Format: "" (missing: delimited as always), "DELIMITED", "CSV" or "JSONL".
     std::string OutputFormat() const;
     void SetOutputFormat(std::string_view v);

@@ -169,6 +169,25 @@ std::string PatternValue(std::string_view pattern) {
     return v;
 }
 
+// The names of a comma list, trimmed, in capitals and sorted; empty ones left out.
+std::vector<std::string> SortedNames(std::string_view list) {
+    std::vector<std::string> names;
+    for (const std::string& piece : Split(list, ","))
+        if (!Trim(piece).empty()) names.push_back(UCase(Trim(piece)));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Two comma lists of the same names, without regard to order or case.
+bool SameNames(std::string_view a, std::string_view b) {
+    return SortedNames(a) == SortedNames(b);
+}
+
+// Removes a section that was left without keys.
+void DropIfEmpty(ProfileDocument& doc, std::string_view section) {
+    if (doc.KeyNames(section).empty()) doc.DeleteSection(section);
+}
+
 std::string FlagFromItem(std::string_view item) {
     return std::string(Trim(item) == kFlagOn ? kFlagOn : kFlagOff);
 }
@@ -306,24 +325,56 @@ void clsTemplate::ReadNewKeysFrom(const ProfileDocument& doc) {
 
 void clsTemplate::WriteNewKeysTo(ProfileDocument& doc) const {
     Guard(kCtxWriteNewKeys, [&] {
-        WriteOptional(doc, kSectionOutPut, kKeyFormat, m_outputFormat, !m_outputFormat.empty());
-        WriteOptional(doc, kSectionOutPut, kKeyPerAttachment, BooleanText(m_perAttachment),
-                      m_perAttachment);
-        WriteOptional(doc, kSectionOutPut, kKeyFormulaGuard, BooleanText(m_formulaGuard),
-                      m_formulaGuard);
-        WriteOptional(doc, kSectionOutPut, kKeyBom, BooleanText(m_byteOrderMark), m_byteOrderMark);
-        WriteOptional(doc, kSectionOutPut, kKeyHeaderRow, BooleanText(m_headerRow), m_headerRow);
-        WriteOptional(doc, kSectionOutPut, kKeyDateFormat, m_dateFormat, !m_dateFormat.empty());
-        WriteOptional(doc, kSectionRepeat, kKeyItems, m_repeatItems, !Trim(m_repeatItems).empty());
-        // The patterns section holds exactly the template's patterns.
+        // A key whose meaning in the file is already the template's is left as it is spelt,
+        // so a template saved unchanged keeps its bytes.
+        const auto flag = [&](std::string_view key, bool on) {
+            if (ReadBoolean(doc, kSectionOutPut, key) != on)
+                WriteText(doc, kSectionOutPut, key, BooleanText(on));
+        };
+        const auto word = [&](std::string_view key, const std::string& value) {
+            const std::string stored = ReadText(doc, kSectionOutPut, key, "", kLongestText);
+            if (!EqualsNoCase(stored, Trim(value)))
+                WriteOptional(doc, kSectionOutPut, key, value, true);
+        };
+        word(kKeyFormat, m_outputFormat);
+        flag(kKeyPerAttachment, m_perAttachment);
+        flag(kKeyFormulaGuard, m_formulaGuard);
+        flag(kKeyBom, m_byteOrderMark);
+        flag(kKeyHeaderRow, m_headerRow);
+        // Without ISO dates the key goes: a missing key is the system's short forms.
+        const std::string dates = ReadText(doc, kSectionOutPut, kKeyDateFormat, "", kLongestText);
+        if (!EqualsNoCase(dates, Trim(m_dateFormat))) {
+            if (Trim(m_dateFormat).empty())
+                doc.DeleteKey(kSectionOutPut, kKeyDateFormat);
+            else
+                WriteText(doc, kSectionOutPut, kKeyDateFormat, m_dateFormat);
+        }
+
+        // The repeated variables: the same names in another order or case mean the same.
+        const std::string stored = ReadText(doc, kSectionRepeat, kKeyItems, "", kLongestOutputLine);
+        if (!SameNames(stored, m_repeatItems)) {
+            if (RepeatedVariables().empty()) {
+                doc.DeleteKey(kSectionRepeat, kKeyItems);
+                DropIfEmpty(doc, kSectionRepeat);
+            } else {
+                WriteText(doc, kSectionRepeat, kKeyItems, m_repeatItems);
+            }
+        }
+
+        // The patterns section holds exactly the template's patterns, and goes with the last.
+        bool dropped = false;
         for (const std::string& key : doc.KeyNames(kSectionPatterns)) {
             const bool kept = std::any_of(m_patterns.begin(), m_patterns.end(), [&](const auto& p) {
                 return EqualsNoCase(p.first, Trim(key));
             });
-            if (!kept) doc.DeleteKey(kSectionPatterns, key);
+            if (kept) continue;
+            doc.DeleteKey(kSectionPatterns, key);
+            dropped = true;
         }
+        if (dropped) DropIfEmpty(doc, kSectionPatterns);
         for (const auto& [name, pattern] : m_patterns)
-            doc.Set(kSectionPatterns, name, PatternValue(pattern));
+            if (doc.Find(kSectionPatterns, name) != pattern)
+                doc.Set(kSectionPatterns, name, PatternValue(pattern));
     });
 }
 

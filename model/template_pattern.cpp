@@ -79,6 +79,7 @@ CompiledPattern::Match CompiledPattern::Find(std::string_view text, std::size_t 
     }
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(impl.data);
     m.outcome = Outcome::Found;
+    m.matchStart = ovector[0];
     m.matchEnd = ovector[1];
     // The first capture group when the pattern has one (an unset group gives an empty value
     // where the match is), else the whole match.

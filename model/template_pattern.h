@@ -33,8 +33,9 @@ class CompiledPattern {
         Outcome outcome = Outcome::NotFound;
         std::size_t valueStart = 0;  // the first capture group, or the whole match
         std::size_t valueLength = 0;
-        std::size_t matchEnd = 0;  // where the whole match ends (a repeat goes on from here)
-        std::string problem;       // PCRE2's text for LimitHit and Failed
+        std::size_t matchStart = 0;  // where the whole match begins
+        std::size_t matchEnd = 0;    // where the whole match ends (a repeat goes on from here)
+        std::string problem;         // PCRE2's text for LimitHit and Failed
     };
     // The first match in `text` at or after byte `from`. Not for two threads at once: the
     // match data is kept between calls.

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -244,11 +245,13 @@ class TemplateEditTest : public QObject {
     void newTemplatesWriteCsvWithFormulasGuarded();
     void patternIsCheckedAsTypedAndABrokenOneIsRefused();
     void patternsFollowTheirVariables();
+    void copyKeepsPatternsRepeatsAndOutputOptions();
     void headerNameBoxTakesOnlyAHeaderName();
     void sampleLineShowsTheFormat_data();
     void sampleLineShowsTheFormat();
     void editsAreSignalledAndTheEditedTemplateIsACopy();
     void testTabTriesTheTemplateAsEdited();
+    void testTabShowsEveryLineAndTheMatchOfAPattern();
     void builtInTheDialogRunByTheEngine();
 };
 
@@ -1520,6 +1523,84 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
     QVERIFY(!fs::exists(m.OutPath()));
 }
 
+// The texts the body view of the Test tab marks.
+QStringList Marked(const TemplateTestBench& bench) {
+    QStringList texts;
+    for (const auto& mark : bench.txtBody->extraSelections()) texts << mark.cursor.selectedText();
+    return texts;
+}
+
+// The lines the Test tab lists for the selected message.
+QStringList ListedLines(const TemplateTestBench& bench) {
+    QStringList lines;
+    for (int r = 0; r < bench.tblLines->rowCount(); ++r)
+        lines << bench.tblLines->item(r, 0)->text();
+    return lines;
+}
+
+void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string mailbox = m.env.ProgramDir() + "/inbox.mbox";
+    WriteFileBytes(
+        mailbox,
+        "From - Mon Mar  2 09:00:00 2026\nFrom: Ann Lee <ann@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Order 7\nDate: Mon, 02 Mar 2026 09:00:00 +0100\n\n"
+        "Item #A-1 x2\nItem #B-2 x5\nItem #C-3 x1\n\n"
+        "From - Mon Mar  2 10:00:00 2026\nFrom: Bob Ray <bob@example.org>\nTo: Shop "
+        "<shop@example.com>\nSubject: Order 8\nDate: Mon, 02 Mar 2026 10:00:00 +0100\n"
+        "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+        "Content-Type: text/plain\n\nSee the files.\n\n--b\n"
+        "Content-Type: application/octet-stream; name=\"one.txt\"\nContent-Transfer-Encoding: "
+        "base64\n"
+        "Content-Disposition: attachment; filename=\"one.txt\"\n\nZmlyc3QNCg==\n\n--b--\n\n");
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        auto* bench = qobject_cast<TemplateTestBench*>(d.tabMain->widget(4));
+        QVERIFY(bench);
+        bench->SetMessageFile(QString::fromStdString(mailbox));
+        // A repeated variable with a pattern: a line per occurrence, each whole match marked
+        // with the value inside it.
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        Choose(d.cboStart, "Regular Expression");
+        Type(d.txtVarPattern, "Item #([A-Z]-\\d)");
+        d.chkRepeat->setChecked(true);
+        d.tabMain->setCurrentIndex(4);
+        QTRY_COMPARE_WITH_TIMEOUT(bench->tblMessages->rowCount(), 2, 20000);
+        bench->tblMessages->selectRow(0);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            ListedLines(*bench), QStringList({"A-1,Ann Lee", "B-2,Ann Lee", "C-3,Ann Lee"}), 20000);
+        QVERIFY(bench->tblLines->isVisible());
+        QCOMPARE(bench->tblMessages->item(0, 2)->text(), QString("Yes (3 lines)"));
+        QCOMPARE(bench->tblLines->item(2, 1)->text(), QString("Yes"));
+        const QStringList marked = Marked(*bench);
+        for (const char* text : {"Item #A-1", "Item #B-2", "Item #C-3", "A-1", "B-2", "C-3"})
+            QVERIFY2(marked.contains(text), qPrintable(marked.join('|')));
+        QVERIFY2(!marked.contains("Item #A-1 x2"), qPrintable(marked.join('|')));
+
+        // One line per attachment: none for the message without one.
+        d.tabMain->setCurrentIndex(kEditorTabVariables);
+        SelectEntry(d.lstVars, "Code");
+        d.chkRepeat->setChecked(false);
+        Choose(d.cboVarMapiField, "ATTACHMENT");
+        Choose(d.cboStart, "Beginning of Field");
+        Choose(d.cboStop, "End of Line");
+        d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
+        d.chkPerAttachment->setChecked(true);
+        d.tabMain->setCurrentIndex(4);
+        QTRY_COMPARE_WITH_TIMEOUT(bench->tblMessages->rowCount() == 2 &&
+                                      bench->tblMessages->item(0, 2)->text() == "Yes (0 lines)",
+                                  true, 20000);
+        bench->tblMessages->selectRow(0);
+        QVERIFY(!bench->tblLines->isVisible());
+        QVERIFY(bench->lblLineNote->text().startsWith("No line:"));
+        bench->tblMessages->selectRow(1);
+        QTRY_COMPARE_WITH_TIMEOUT(bench->txtOutputLine->text(), QString("first,Bob Ray"), 20000);
+        QCOMPARE(bench->tblMessages->item(1, 2)->text(), QString("Yes"));
+    }));
+    QVERIFY(!fs::exists(m.OutPath()));
+}
+
 void TemplateEditTest::builtInTheDialogRunByTheEngine() {
     Manager m;
     m.LinkEngine(TALLIX_BIN_DIR);
@@ -1829,6 +1910,40 @@ void TemplateEditTest::patternsFollowTheirVariables() {
     draft.variables[0].name = "a,b";
     draft.variables[0].repeat = true;
     QVERIFY(QString::fromStdString(DraftKeyRefusal(draft)).contains("'a,b' cannot repeat"));
+}
+
+void TemplateEditTest::copyKeepsPatternsRepeatsAndOutputOptions() {
+    Manager m;
+    m.AddNewKeysTemplate("Orders");
+    GetTempFiles();
+    m.Select("Orders");
+    // Edit > Copy opens the editor on the copy; the Test tab gets EditedTemplate().
+    std::shared_ptr<clsTemplate> edited;
+    QVERIFY(m.Edit([&] { m.form->mnuEditCopy->trigger(); },
+                   [&](FrmTemplateEdit& d) {
+                       edited = d.EditedTemplate();
+                       d.cmdOK->click();
+                       QVERIFY(!d.isVisible());
+                   }));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+    const std::string original = m.TemplatePath("Orders");
+    const std::string copy = m.TemplatePath("Copy (1) of Orders");
+    const std::pair<const char*, const char*> keys[] = {
+        {"Output", "Format"}, {"Output", "PerAttachment"}, {"Output", "FormulaGuard"},
+        {"Output", "BOM"},    {"Output", "HeaderRow"},     {"Output", "DateFormat"},
+        {"Patterns", "Code"}, {"Patterns", "Item"},        {"Repeat", "Items"}};
+    for (const auto& [section, key] : keys) {
+        QVERIFY2(StoredKey(original, section, key).has_value(), key);
+        QCOMPARE(StoredKey(copy, section, key), StoredKey(original, section, key));
+    }
+    const auto read = ReadBack(original);
+    QVERIFY(edited);
+    QVERIFY(edited->Patterns() == read->Patterns());
+    QCOMPARE(edited->RepeatedVariables(), read->RepeatedVariables());
+    QCOMPARE(edited->OutputFormat(), read->OutputFormat());
+    QCOMPARE(edited->DateFormat(), read->DateFormat());
+    QVERIFY(edited->PerAttachment() && edited->FormulaGuard() && edited->ByteOrderMark() &&
+            edited->HeaderRow());
 }
 
 void TemplateEditTest::headerNameBoxTakesOnlyAHeaderName() {
