@@ -598,6 +598,8 @@ class EngineRunPop3 : public EngineRun {
             account.SetPort(server->Port());
             account.SetLoginName("ann");
             account.SetPassword("secret");
+            // The scripted server speaks plain POP3 only.
+            account.SetSecurity(std::string(sources::kSecurityNone));
             auto source = std::make_unique<sources::Pop3Source>(
                 account,
                 std::make_unique<sources::Pop3Client>(
