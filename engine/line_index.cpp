@@ -87,8 +87,7 @@ void SkipLine(FileCursor& cursor, LineSplit split) {
 // Whether the line at the cursor, trimmed of spaces, equals `trimmed`; the line ends at its
 // end byte (a CR, or an LF for JSON Lines) or at the cursor's end. Reads no further than the
 // first byte that decides.
-int LineAtCursorEquals(FileCursor& cursor, std::string_view trimmed, bool& equal,
-                       LineSplit split) {
+int LineAtCursorEquals(FileCursor& cursor, std::string_view trimmed, bool& equal, LineSplit split) {
     equal = false;
     const char end = LineEnd(split);
     // In a CSV record an end byte inside quotation marks belongs to a value.
@@ -249,8 +248,7 @@ int LineIndex::EndLine(int fd, std::string_view whole) {
 
 std::size_t LineIndex::FindLineEnd(std::string_view bytes, std::size_t from) {
     if (m_split != LineSplit::CsvRecords) {
-        const void* at =
-            std::memchr(bytes.data() + from, LineEnd(m_split), bytes.size() - from);
+        const void* at = std::memchr(bytes.data() + from, LineEnd(m_split), bytes.size() - from);
         return at ? static_cast<std::size_t>(static_cast<const char*>(at) - bytes.data())
                   : std::string_view::npos;
     }

@@ -6,8 +6,8 @@
 //
 // The index is fed the file's bytes in order, from the first byte, and splits them into lines
 // as ForEachReadLine does (by default a line ends at CR LF or a lone CR; see LineSplit; a last
-// line without an end counts too), whether the bytes come in one piece or many. Every 16th line's start offset is kept,
-// so a line is found again by reading at most 15 lines past a kept start.
+// line without an end counts too), whether the bytes come in one piece or many. Every 16th line's
+// start offset is kept, so a line is found again by reading at most 15 lines past a kept start.
 
 #include <sys/types.h>
 

@@ -76,8 +76,8 @@ TEST_F(LineIndexFile, AnswersAsTheWholeFileReadsWhateverTheHashAndThePieces) {
                 whole.SetSplit(split);
                 ASSERT_EQ(whole.ReadFrom(fd, bytes.size()), 0);
                 const std::set<std::string> want = Reference(bytes, split);
-                std::set<std::string> queries = {"",    "a",    "b",   "ab",  "ba",   "aa",
-                                                 "a b", "a\nb", "\na", "b\n", "a a",  "bb",
+                std::set<std::string> queries = {"",    "a",    "b",   "ab",   "ba",      "aa",
+                                                 "a b", "a\nb", "\na", "b\n",  "a a",     "bb",
                                                  "\n",  "a\rb", "\"a", "\"\r", "\"a\rb\""};
                 queries.insert(want.begin(), want.end());
                 for (const std::string& query : queries) {
@@ -85,9 +85,9 @@ TEST_F(LineIndexFile, AnswersAsTheWholeFileReadsWhateverTheHashAndThePieces) {
                     for (LineIndex* i : {&index, &whole}) {
                         bool found = !present;
                         ASSERT_EQ(i->Holds(fd, query, found), 0);
-                        EXPECT_EQ(found, present) << "split " << static_cast<int>(split)
-                                                  << " query \"" << query << "\" in \"" << bytes
-                                                  << '"';
+                        EXPECT_EQ(found, present)
+                            << "split " << static_cast<int>(split) << " query \"" << query
+                            << "\" in \"" << bytes << '"';
                     }
                 }
             }
