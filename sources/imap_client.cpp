@@ -255,16 +255,17 @@ ImapResult ImapClient::Login(const ImapEndpoint& endpoint) {
             return token;
         }));
     }
-    const std::optional<std::string> user = ImapQuoted(endpoint.user);
-    const std::optional<std::string> password = ImapQuoted(endpoint.password);
-    const bool loginAllowed = !Has("LOGINDISABLED") && user && password;
+    const std::optional<std::vector<std::string>> login =
+        ImapLoginPieces(endpoint.user, endpoint.password, Has("LITERAL+"));
+    const bool loginAllowed = !Has("LOGINDISABLED") && login;
     if (Has("AUTH=PLAIN") || !loginAllowed) {
         if (!Has("AUTH=PLAIN"))
             return ImapFailure(ImapOutcome::LoginRefused,
                                Has("LOGINDISABLED")
                                    ? "The server allows no login by password"
-                                   : "The user name or password holds characters LOGIN "
-                                     "cannot carry, and the server does not offer PLAIN");
+                                   : "The user name or password holds a line break or a NUL, "
+                                     "which LOGIN cannot carry, and the server does not offer "
+                                     "PLAIN");
         const std::string plain =
             Base64(std::string(1, '\0') + endpoint.user + std::string(1, '\0') + endpoint.password);
         if (Has("SASL-IR")) return refused(Command("AUTHENTICATE PLAIN " + plain, {}, emptyAnswer));
@@ -275,7 +276,11 @@ ImapResult ImapClient::Login(const ImapEndpoint& endpoint) {
             return plain;
         }));
     }
-    return refused(Command("LOGIN " + *user + " " + *password));
+    // Each piece after the first answers the server's request for the next literal.
+    std::size_t next = 1;
+    return refused(Command(login->front(), {}, [&](const ImapResponse&) {
+        return next < login->size() ? (*login)[next++] : std::string();
+    }));
 }
 
 ImapResult ImapClient::Select(std::string_view folder, bool readOnly) {

@@ -569,4 +569,25 @@ std::optional<std::string> ImapQuoted(std::string_view text) {
     return quoted;
 }
 
+std::optional<std::vector<std::string>> ImapLoginPieces(std::string_view user,
+                                                         std::string_view password,
+                                                         bool literalPlus) {
+    std::vector<std::string> pieces{"LOGIN"};
+    for (const std::string_view argument : {user, password}) {
+        pieces.back() += ' ';
+        if (const std::optional<std::string> quoted = ImapQuoted(argument)) {
+            pieces.back() += *quoted;
+            continue;
+        }
+        if (argument.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+            return std::nullopt;
+        pieces.back() += "{" + std::to_string(argument.size()) + (literalPlus ? "+}\r\n" : "}");
+        if (literalPlus)
+            pieces.back() += argument;
+        else
+            pieces.emplace_back(argument);
+    }
+    return pieces;
+}
+
 }  // namespace tallix::sources

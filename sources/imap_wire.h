@@ -128,5 +128,13 @@ std::string DecodeModifiedUtf7(std::string_view name);
 // An IMAP string for a login name or password: quoted when it is plain printable ASCII
 // without a line break, else nullopt (the caller then sends it as a literal).
 std::optional<std::string> ImapQuoted(std::string_view text);
+// The LOGIN command with its two arguments quoted where they can be and as literals where not
+// (a password in UTF-8). The first piece is the command line; each further piece is what
+// follows the server's continuation request for a synchronising literal. With LITERAL+ the
+// literals do not wait for the server and the command is one piece. nullopt when an argument
+// holds a line break or a NUL, which no string of LOGIN carries.
+std::optional<std::vector<std::string>> ImapLoginPieces(std::string_view user,
+                                                         std::string_view password,
+                                                         bool literalPlus);
 
 }  // namespace tallix::sources

@@ -216,7 +216,7 @@ SP=$(cat "$work/scripted.port") || fail "the scripted server did not start"
 hostile() { echo "$1|$SP|$1|pw|Security=None"; }
 start=$(date +%s)
 run_case hostile 2 "$DOVECOT_CA" "$(hostile lying)" "$(hostile endless)" "$(hostile closing)" \
-    "$(hostile huge)" "$(hostile nouidplus)" "$(hostile good)" \
+    "$(hostile huge)" "$(hostile nouidplus)" "good|$SP|good|pässwörd|Security=None" \
     "Token|$SP|good||Security=None|Auth=XOAUTH2|PasswordCommand=echo token-123"
 took=$(($(date +%s) - start))
 expect_status hostile 0
@@ -230,6 +230,9 @@ echo "$errors" | grep -q 'IMAP account nouidplus .*does not offer UIDPLUS, so no
     fail "hostile: nouidplus: $errors"
 expect_file "$work/hostile/out/orders.csv" 'H-1,"Ann",ann@example.org,\r\nH-1,"Ann",ann@example.org,\r\nH-1,"Ann",ann@example.org,\r\n'
 # The access token the password command printed went as XOAUTH2, ended as the mechanism wants.
+# A password in UTF-8 goes to LOGIN as a literal, its bytes unchanged.
+grep -q '^?: T[0-9]* LOGIN "good" "pässwörd"$' "$work/scripted.log" ||
+    fail "hostile: no LOGIN with the UTF-8 password: $(grep LOGIN "$work/scripted.log")"
 grep -q "^good: XOAUTH2 user=good token=token-123 ends=\['', ''\]$" "$work/scripted.log" ||
     fail "hostile: no XOAUTH2 login: $(grep XOAUTH2 "$work/scripted.log")"
 ! grep -Eq '^(lying|endless|closing|huge): .*(STORE|EXPUNGE|MOVE|COPY)' "$work/scripted.log" ||

@@ -35,11 +35,23 @@ TEST(ImapNames, FolderNamesGoAsModifiedUtf7AndComeBack) {
     EXPECT_EQ(DecodeModifiedUtf7("&broken"), "&broken");
 }
 
-TEST(ImapNames, LoginTextsAreQuotedOnlyWhenQuotingCanCarryThem) {
+TEST(ImapNames, LoginTextsAreQuotedWhereTheyCanBeAndLiteralsWhereNot) {
     EXPECT_EQ(ImapQuoted("ann"), "\"ann\"");
     EXPECT_EQ(ImapQuoted("p\"w\\"), "\"p\\\"w\\\\\"");
     EXPECT_EQ(ImapQuoted("gr\xc3\xbc\xc3\x9f"), std::nullopt);
     EXPECT_EQ(ImapQuoted("a\r\nb"), std::nullopt);
+
+    using Pieces = std::vector<std::string>;
+    const std::string utf8 = "gr\xc3\xbc\xc3\x9f";  // six bytes
+    EXPECT_EQ(ImapLoginPieces("ann", "secret", false), (Pieces{"LOGIN \"ann\" \"secret\""}));
+    // A synchronising literal waits for the server's "+" before its bytes go.
+    EXPECT_EQ(ImapLoginPieces("ann", utf8, false), (Pieces{"LOGIN \"ann\" {6}", utf8}));
+    EXPECT_EQ(ImapLoginPieces(utf8, utf8, false),
+              (Pieces{"LOGIN {6}", utf8 + " {6}", utf8}));
+    EXPECT_EQ(ImapLoginPieces(utf8, "pw", true),
+              (Pieces{"LOGIN {6+}\r\n" + utf8 + " \"pw\""}));
+    EXPECT_EQ(ImapLoginPieces("ann", "a\r\nb", true), std::nullopt);
+    EXPECT_EQ(ImapLoginPieces("ann", std::string("a\0b", 3), false), std::nullopt);
 }
 
 TEST(ImapTokens, FetchItemsWithLiteralsListsAndBrackets) {

@@ -16,9 +16,11 @@ The login name picks the behaviour; every mailbox holds one small order message 
 
 It offers AUTH=XOAUTH2 (with SASL-IR) and not AUTH=PLAIN: a client that logs in with a
 password uses LOGIN, one with an access token AUTHENTICATE XOAUTH2, whose decoded form is
-logged as "user: XOAUTH2 user=NAME token=TOKEN".
+logged as "user: XOAUTH2 user=NAME token=TOKEN". A literal in a command is logged as a quoted
+string in its place.
 """
 import base64
+import re
 import socket
 import sys
 import threading
@@ -36,7 +38,7 @@ def serve(conn, log_path):
         conn.sendall(data)
 
     def log(line):
-        with log_lock, open(log_path, "a") as f:
+        with log_lock, open(log_path, "a", encoding="utf-8") as f:
             f.write(user + ": " + line + "\n")
 
     caps = "IMAP4rev1 LITERAL+ SASL-IR AUTH=XOAUTH2 UIDPLUS MOVE"
@@ -47,6 +49,16 @@ def serve(conn, log_path):
             if not raw:
                 return
             line = raw.decode("latin-1").rstrip("\r\n")
+            # A literal ("{n}" waits for "+", "{n+}" does not) is read and shown quoted.
+            while True:
+                literal = re.search(r"\{(\d+)(\+?)\}$", line)
+                if not literal:
+                    break
+                if not literal.group(2):
+                    send(b"+ go on\r\n")
+                data = reader.read(int(literal.group(1)))
+                rest = reader.readline().decode("latin-1").rstrip("\r\n")
+                line = line[:literal.start()] + '"' + data.decode("utf-8", "replace") + '"' + rest
             log(line)
             parts = line.split(" ")
             tag, cmd = parts[0], " ".join(parts[1:3]).upper()
