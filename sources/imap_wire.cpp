@@ -570,8 +570,8 @@ std::optional<std::string> ImapQuoted(std::string_view text) {
 }
 
 std::optional<std::vector<std::string>> ImapLoginPieces(std::string_view user,
-                                                         std::string_view password,
-                                                         bool literalPlus) {
+                                                        std::string_view password,
+                                                        bool literalPlus) {
     std::vector<std::string> pieces{"LOGIN"};
     for (const std::string_view argument : {user, password}) {
         pieces.back() += ' ';

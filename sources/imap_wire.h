@@ -134,7 +134,7 @@ std::optional<std::string> ImapQuoted(std::string_view text);
 // literals do not wait for the server and the command is one piece. nullopt when an argument
 // holds a line break or a NUL, which no string of LOGIN carries.
 std::optional<std::vector<std::string>> ImapLoginPieces(std::string_view user,
-                                                         std::string_view password,
-                                                         bool literalPlus);
+                                                        std::string_view password,
+                                                        bool literalPlus);
 
 }  // namespace tallix::sources

@@ -46,10 +46,8 @@ TEST(ImapNames, LoginTextsAreQuotedWhereTheyCanBeAndLiteralsWhereNot) {
     EXPECT_EQ(ImapLoginPieces("ann", "secret", false), (Pieces{"LOGIN \"ann\" \"secret\""}));
     // A synchronising literal waits for the server's "+" before its bytes go.
     EXPECT_EQ(ImapLoginPieces("ann", utf8, false), (Pieces{"LOGIN \"ann\" {6}", utf8}));
-    EXPECT_EQ(ImapLoginPieces(utf8, utf8, false),
-              (Pieces{"LOGIN {6}", utf8 + " {6}", utf8}));
-    EXPECT_EQ(ImapLoginPieces(utf8, "pw", true),
-              (Pieces{"LOGIN {6+}\r\n" + utf8 + " \"pw\""}));
+    EXPECT_EQ(ImapLoginPieces(utf8, utf8, false), (Pieces{"LOGIN {6}", utf8 + " {6}", utf8}));
+    EXPECT_EQ(ImapLoginPieces(utf8, "pw", true), (Pieces{"LOGIN {6+}\r\n" + utf8 + " \"pw\""}));
     EXPECT_EQ(ImapLoginPieces("ann", "a\r\nb", true), std::nullopt);
     EXPECT_EQ(ImapLoginPieces("ann", std::string("a\0b", 3), false), std::nullopt);
 }
