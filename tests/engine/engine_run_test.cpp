@@ -668,6 +668,11 @@ TEST_F(EngineRunPop3, ARefusedMessageIsLoggedWithTheServersOwnReply) {
 }
 
 TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDeleted) {
+#if defined(__SANITIZE_THREAD__)
+    // 64 MiB through the scripted server take longer under ThreadSanitizer than the time
+    // limit of a message that claims 1,000 bytes.
+    GTEST_SKIP() << "too slow under ThreadSanitizer for the time limits it relies on";
+#endif
     // The second one says how long it is, the third claims 1,000 bytes and sends more.
     const std::string huge = HugeOrderMail("A-2");
     Serve({{OrderMail("A-1")},
