@@ -1,6 +1,8 @@
 #include "engine/engine_run.h"
 
+#include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -15,9 +17,11 @@
 #include "engine/status_window.h"
 #include "engine/template_files.h"
 #include "model/template.h"
+#include "sources/mailbox_kind.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
+#include "settings/logs.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -32,6 +36,9 @@ constexpr std::string_view kNoSources =
     "options";
 constexpr std::string_view kCannotConnect = "Unable to connect to mail source.";
 constexpr std::string_view kInvalidOutputFile = "Invalid Output file defined. in ";
+constexpr std::string_view kNoOutputNamed = "No output file is named.";
+constexpr std::string_view kNothingWritable =
+    "No message was read: no active template can write its output file.";
 
 void Status(long value, const std::string& text, int line) {
     DoGUIStatus(value, text, line);
@@ -45,6 +52,54 @@ const std::string& CurrentStamp(RunContext& run) {
         run.stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
     }
     return run.stamp;
+}
+
+bool MailboxFileKind(std::string_view useSource) {
+    return useSource == kSourceNetscape || useSource == kSourceEudora ||
+           useSource == kSourceFileOther;
+}
+
+// A relative output file is relative to the folder the engine runs in: named in full.
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
+// The report of a template whose output file cannot be written: the one line the run has
+// always given, and the file with the system's reason beside it.
+void ReportOutputFault(RunContext& run, std::size_t index, const std::string& name,
+                       const std::string& fault) {
+    run.badTemplates.push_back(name);
+    const std::string text = std::string(kInvalidOutputFile) + name + "\n" + fault;
+    NoteFailureReason(run, index, text);
+    ReportError(text, true);
+}
+
+// Before any message is read: when templates are active but none of them can write its
+// lines, each is reported with its file and reason, and the run reads nothing (reading the
+// whole mail source to write nothing helps nobody). When one can, the run goes on and the
+// others are reported at the first message, as any template whose file goes missing.
+bool SomeOutputWritable(RunContext& run) {
+    std::vector<std::pair<std::size_t, std::string>> faults;
+    bool active = false;
+    for (std::size_t index = 0; index < run.templateFiles.size(); ++index) {
+        const std::string name = Trim(run.templateFiles[index]);
+        std::optional<std::string> path = run.templates.Find(run.settings.templateDir, name);
+        if (!path) continue;
+        std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
+        if (!tpl || !tpl->Active() || tpl->Refused()) continue;
+        active = true;
+        NoteOutputFile(run, index, Trim(tpl->OutputFile()));
+        std::string fault = OutputFault(run, *tpl);
+        if (fault.empty()) return true;
+        faults.emplace_back(index, std::move(fault));
+    }
+    if (!active) return true;
+    for (const auto& [index, fault] : faults)
+        ReportOutputFault(run, index, Trim(run.templateFiles[index]), fault);
+    LogSystem(kNothingWritable);
+    return false;
 }
 
 // The run ends early: said once in the system log, where it stopped.
@@ -73,11 +128,17 @@ std::unique_ptr<sources::SourceList> GetSources(RunContext& run) {
     return list;
 }
 
-bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
+std::string OutputFault(RunContext& run, const clsTemplate& tpl) {
     std::string path = Trim(tpl.OutputFile());
-    if (path.empty()) return false;
-    if (path == kPrinterOutput) return true;
-    return run.output->Open(path) == 0;
+    if (path.empty()) return std::string(kNoOutputNamed);
+    if (path == kPrinterOutput) return {};
+    if (const int error = run.output->Open(path))
+        return FileFaultLine(FullPath(path), SystemReason(error));
+    return {};
+}
+
+bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
+    return OutputFault(run, tpl).empty();
 }
 
 void SetLastRan(RunContext& run, clsTemplate& tpl) {
@@ -105,10 +166,9 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
             run.badTemplates.push_back(name);
         return;
     }
-    if (!CanWriteOutput(run, tpl)) {
-        run.badTemplates.push_back(name);
+    if (std::string fault = OutputFault(run, tpl); !fault.empty()) {
         message.MarkTemplateFailed(work.index);
-        ReportError(std::string(kInvalidOutputFile) + name, true);
+        ReportOutputFault(run, work.index, name, fault);
         return;
     }
     NoteOutputFile(run, work.index, Trim(tpl.OutputFile()));
@@ -134,7 +194,9 @@ void DoParsing(RunContext& run, MessageWork& message) {
             std::optional<std::string> path = run.templates.Find(dir, name);
             if (!path) {
                 message.MarkTemplateFailed(index);
-                ReportError(ExeName() + std::string(kTemplateFileMissing), true);
+                ReportError(ExeName() + std::string(kTemplateFileMissing) + "\n" +
+                                FileFaultLine(JoinPath(dir, name), SystemReason(ENOENT)),
+                            true);
                 return;  // the remaining templates are not applied to this message
             }
             CalcPrgValue(progress, ProgressKind::Templates);
@@ -150,7 +212,9 @@ void DoParsing(RunContext& run, MessageWork& message) {
             if (!tpl) {
                 // Gone between the look-up and the reading.
                 message.MarkTemplateFailed(index);
-                ReportError(ExeName() + std::string(kTemplateFileMissing), true);
+                ReportError(ExeName() + std::string(kTemplateFileMissing) + "\n" +
+                                FileFaultLine(*path, SystemReason(ENOENT)),
+                            true);
                 return;
             }
             if (tpl->Refused() && tpl->Active()) {
@@ -195,6 +259,10 @@ void RunSources(RunContext& run, const std::string& selection) {
         return;
     }
     StartTallies(run);
+    if (!SomeOutputWritable(run)) {
+        run.nothingWritable = true;
+        return;
+    }
     std::unique_ptr<sources::SourceList> sourceList = GetSources(run);
     if (!sourceList) {
         ReportError(kNoSourceKind, true, true);
@@ -226,6 +294,14 @@ void RunSources(RunContext& run, const std::string& selection) {
             if (total <= 0) {
                 LogSystem("No messsages found.");
                 Status(0, "No messages...", 3);
+            }
+            // A mailbox file read as another kind than it is gives no messages, or wrong
+            // ones: what it looks like is said beside.
+            if (MailboxFileKind(run.settings.useSource)) {
+                const std::string advice = sources::MailboxKindAdvice(
+                    sources::RecogniseMailbox(run.settings.localFileName),
+                    run.settings.useSource);
+                if (!advice.empty()) LogSystem(LogSafe(run.settings.localFileName) + ": " + advice);
             }
         };
         walk.message = [&](std::int32_t number) {
