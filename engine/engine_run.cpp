@@ -1,5 +1,9 @@
 #include "engine/engine_run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
@@ -17,14 +21,15 @@
 #include "engine/status_window.h"
 #include "engine/template_files.h"
 #include "model/template.h"
-#include "sources/mailbox_kind.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
 #include "settings/logs.h"
+#include "settings/report_capture.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/mailbox_kind.h"
 
 namespace tallix::engine {
 namespace {
@@ -66,6 +71,26 @@ std::string FullPath(const std::string& path) {
     return ec ? path : full.lexically_normal().string();
 }
 
+// Whether `path` could be opened for appending, without creating it: 0, or the errno of the
+// failure. A missing file needs a folder it can be made in.
+int ProbeOutput(const std::string& path) {
+    // Non-blocking, so a FIFO without a reader fails instead of hanging the run.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        struct stat st {};
+        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        ::close(fd);
+        return regular ? 0 : EINVAL;
+    }
+    if (errno != ENOENT) return errno;
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
 // The report of a template whose output file cannot be written: the one line the run has
 // always given, and the file with the system's reason beside it.
 void ReportOutputFault(RunContext& run, std::size_t index, const std::string& name,
@@ -87,11 +112,27 @@ bool SomeOutputWritable(RunContext& run) {
         const std::string name = Trim(run.templateFiles[index]);
         std::optional<std::string> path = run.templates.Find(run.settings.templateDir, name);
         if (!path) continue;
-        std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
-        if (!tpl || !tpl->Active() || tpl->Refused()) continue;
+        // Only the two keys that matter here are read, quietly: what else is wrong with a
+        // template is reported when the first message meets it, as before.
+        clsTemplate tpl;
+        {
+            const ReportCapture quiet;
+            tpl.SetFileName(*path);
+            tpl.ReadActiveFlag();
+            if (tpl.Active()) tpl.ReadOutputFileName();
+        }
+        if (!tpl.Active() || tpl.Refused()) continue;
         active = true;
-        NoteOutputFile(run, index, Trim(tpl->OutputFile()));
-        std::string fault = OutputFault(run, *tpl);
+        const std::string output = Trim(tpl.OutputFile());
+        NoteOutputFile(run, index, output);
+        // Nothing is created here: a template may still be left out at its first message.
+        std::string fault;
+        if (output.empty())
+            fault = kNoOutputNamed;
+        else if (output == kPrinterOutput)
+            return true;
+        else if (const int error = ProbeOutput(output))
+            fault = FileFaultLine(FullPath(output), SystemReason(error));
         if (fault.empty()) return true;
         faults.emplace_back(index, std::move(fault));
     }
@@ -299,8 +340,7 @@ void RunSources(RunContext& run, const std::string& selection) {
             // ones: what it looks like is said beside.
             if (MailboxFileKind(run.settings.useSource)) {
                 const std::string advice = sources::MailboxKindAdvice(
-                    sources::RecogniseMailbox(run.settings.localFileName),
-                    run.settings.useSource);
+                    sources::RecogniseMailbox(run.settings.localFileName), run.settings.useSource);
                 if (!advice.empty()) LogSystem(LogSafe(run.settings.localFileName) + ": " + advice);
             }
         };

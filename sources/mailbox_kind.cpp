@@ -89,8 +89,7 @@ template <class Keep>
 std::vector<std::filesystem::path> Entries(const std::filesystem::path& dir, Keep keep) {
     std::vector<std::filesystem::path> found;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end;
-         it.increment(ec))
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         if (keep(it->path())) found.push_back(it->path());
     std::sort(found.begin(), found.end());
     return found;
@@ -121,9 +120,8 @@ MailboxGuess RecogniseFolder(const std::filesystem::path& dir) {
         // The folder of profiles (it holds profiles.ini): its first profile.
         guess.kind = MailboxKind::Folder;
         if (!IsRegularFile(dir / "profiles.ini")) return guess;
-        const auto profiles = Entries(dir, [](const std::filesystem::path& p) {
-            return IsDirectory(p) && IsProfile(p);
-        });
+        const auto profiles = Entries(
+            dir, [](const std::filesystem::path& p) { return IsDirectory(p) && IsProfile(p); });
         if (profiles.empty()) return guess;
         profile = profiles.front();
     }
