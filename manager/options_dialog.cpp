@@ -197,6 +197,18 @@ QWidget* FrmOptions::BuildMapiTab() {
     profileRow->addLayout(WithBrowse(txtProfile, cmdProfileBrowse), 1);
     layout->addLayout(profileRow);
     profileCheck = new PathFieldCheck(txtProfile, PathUse::Folder, page);
+    // A folder that is there but holds no Maildir fails the logon at the run: said now.
+    profileCheck->SetNote([](const std::string& path) {
+        PathNote note;
+        const sources::MailboxGuess guess = sources::RecogniseMailbox(path);
+        if (!sources::IsFolderKind(guess.kind) || guess.kind == sources::MailboxKind::Maildir)
+            return note;
+        note.text = "It holds no Maildir (no cur and new folders)";
+        note.text += guess.kind == sources::MailboxKind::Folder
+                         ? "."
+                         : ": it looks like " + sources::DescribeMailboxKind(guess) + ".";
+        return note;
+    });
     layout->addLayout(profileCheck->Layout());
     auto* help = Named(new QGroupBox("Help", page), "fraHelp");
     auto* helpLayout = new QVBoxLayout(help);

@@ -631,6 +631,20 @@ void OptionsTest::pathsAreCheckedAsTypedWithAFolderToMake() {
         f.txtScriptDir->setText(QString::fromStdString(m.env.ProgramDir() + "/afile"));
         QCOMPARE(f.scriptDirCheck->Warning(), QString("This is a file, not a folder."));
         QVERIFY(f.scriptDirCheck->CreateButton()->isHidden());  // nothing to make
+
+        // The Maildir folder must hold a Maildir; the one made here does not yet.
+        f.tbsOptions->setCurrentIndex(kTabMapi);
+        const std::string store = m.env.ProgramDir() + "/Mail";
+        fs::create_directories(store);
+        f.txtProfile->setEnabled(true);
+        f.txtProfile->setText(QString::fromStdString(store));
+        QCOMPARE(f.profileCheck->Warning(),
+                 QString("It holds no Maildir (no cur and new folders)."));
+        fs::create_directories(store + "/cur");
+        fs::create_directories(store + "/new");
+        f.txtProfile->setText(QString::fromStdString(store + "/"));
+        QCOMPARE(f.profileCheck->Warning(), QString());
+        f.txtProfile->clear();
         f.cmdOK->click();
     });
     QCOMPARE(m.Setting("TemplateDir"), missing);
