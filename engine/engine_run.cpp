@@ -1,6 +1,12 @@
 #include "engine/engine_run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -18,9 +24,12 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
+#include "settings/logs.h"
+#include "settings/report_capture.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/mailbox_kind.h"
 
 namespace tallix::engine {
 namespace {
@@ -32,6 +41,9 @@ constexpr std::string_view kNoSources =
     "options";
 constexpr std::string_view kCannotConnect = "Unable to connect to mail source.";
 constexpr std::string_view kInvalidOutputFile = "Invalid Output file defined. in ";
+constexpr std::string_view kNoOutputNamed = "No output file is named.";
+constexpr std::string_view kNothingWritable =
+    "No message was read: no active template can write its output file.";
 
 void Status(long value, const std::string& text, int line) {
     DoGUIStatus(value, text, line);
@@ -45,6 +57,90 @@ const std::string& CurrentStamp(RunContext& run) {
         run.stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
     }
     return run.stamp;
+}
+
+bool MailboxFileKind(std::string_view useSource) {
+    return useSource == kSourceNetscape || useSource == kSourceEudora ||
+           useSource == kSourceFileOther;
+}
+
+// A relative output file is relative to the folder the engine runs in: named in full.
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
+// Whether `path` could be opened for appending, without creating it: 0, or the errno of the
+// failure. A missing file needs a folder it can be made in.
+int ProbeOutput(const std::string& path) {
+    // Non-blocking, so a FIFO without a reader fails instead of hanging the run.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        struct stat st {};
+        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        ::close(fd);
+        return regular ? 0 : EINVAL;
+    }
+    if (errno != ENOENT) return errno;
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+// The report of a template whose output file cannot be written: the one line the run has
+// always given, and the file with the system's reason beside it.
+void ReportOutputFault(RunContext& run, std::size_t index, const std::string& name,
+                       const std::string& fault) {
+    run.badTemplates.push_back(name);
+    const std::string text = std::string(kInvalidOutputFile) + name + "\n" + fault;
+    NoteFailureReason(run, index, text);
+    ReportError(text, true);
+}
+
+// Before any message is read: when templates are active but none of them can write its
+// lines, each is reported with its file and reason, and the run reads nothing (reading the
+// whole mail source to write nothing helps nobody). When one can, the run goes on and the
+// others are reported at the first message, as any template whose file goes missing.
+bool SomeOutputWritable(RunContext& run) {
+    std::vector<std::pair<std::size_t, std::string>> faults;
+    bool active = false;
+    for (std::size_t index = 0; index < run.templateFiles.size(); ++index) {
+        const std::string name = Trim(run.templateFiles[index]);
+        std::optional<std::string> path = run.templates.Find(run.settings.templateDir, name);
+        if (!path) continue;
+        // Only the two keys that matter here are read, quietly: what else is wrong with a
+        // template is reported when the first message meets it, as before.
+        clsTemplate tpl;
+        {
+            const ReportCapture quiet;
+            tpl.SetFileName(*path);
+            tpl.ReadActiveFlag();
+            if (tpl.Active()) tpl.ReadOutputFileName();
+        }
+        if (!tpl.Active() || tpl.Refused()) continue;
+        active = true;
+        const std::string output = Trim(tpl.OutputFile());
+        NoteOutputFile(run, index, output);
+        // Nothing is created here: a template may still be left out at its first message.
+        std::string fault;
+        if (output.empty())
+            fault = kNoOutputNamed;
+        else if (output == kPrinterOutput)
+            return true;
+        else if (const int error = ProbeOutput(output))
+            fault = FileFaultLine(FullPath(output), SystemReason(error));
+        if (fault.empty()) return true;
+        faults.emplace_back(index, std::move(fault));
+    }
+    if (!active) return true;
+    for (const auto& [index, fault] : faults)
+        ReportOutputFault(run, index, Trim(run.templateFiles[index]), fault);
+    LogSystem(kNothingWritable);
+    return false;
 }
 
 // The run ends early: said once in the system log, where it stopped.
@@ -73,11 +169,17 @@ std::unique_ptr<sources::SourceList> GetSources(RunContext& run) {
     return list;
 }
 
-bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
+std::string OutputFault(RunContext& run, const clsTemplate& tpl) {
     std::string path = Trim(tpl.OutputFile());
-    if (path.empty()) return false;
-    if (path == kPrinterOutput) return true;
-    return run.output->Open(path) == 0;
+    if (path.empty()) return std::string(kNoOutputNamed);
+    if (path == kPrinterOutput) return {};
+    if (const int error = run.output->Open(path))
+        return FileFaultLine(FullPath(path), SystemReason(error));
+    return {};
+}
+
+bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
+    return OutputFault(run, tpl).empty();
 }
 
 void SetLastRan(RunContext& run, clsTemplate& tpl) {
@@ -105,10 +207,9 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
             run.badTemplates.push_back(name);
         return;
     }
-    if (!CanWriteOutput(run, tpl)) {
-        run.badTemplates.push_back(name);
+    if (std::string fault = OutputFault(run, tpl); !fault.empty()) {
         message.MarkTemplateFailed(work.index);
-        ReportError(std::string(kInvalidOutputFile) + name, true);
+        ReportOutputFault(run, work.index, name, fault);
         return;
     }
     NoteOutputFile(run, work.index, Trim(tpl.OutputFile()));
@@ -134,7 +235,9 @@ void DoParsing(RunContext& run, MessageWork& message) {
             std::optional<std::string> path = run.templates.Find(dir, name);
             if (!path) {
                 message.MarkTemplateFailed(index);
-                ReportError(ExeName() + std::string(kTemplateFileMissing), true);
+                ReportError(ExeName() + std::string(kTemplateFileMissing) + "\n" +
+                                FileFaultLine(JoinPath(dir, name), SystemReason(ENOENT)),
+                            true);
                 return;  // the remaining templates are not applied to this message
             }
             CalcPrgValue(progress, ProgressKind::Templates);
@@ -150,7 +253,9 @@ void DoParsing(RunContext& run, MessageWork& message) {
             if (!tpl) {
                 // Gone between the look-up and the reading.
                 message.MarkTemplateFailed(index);
-                ReportError(ExeName() + std::string(kTemplateFileMissing), true);
+                ReportError(ExeName() + std::string(kTemplateFileMissing) + "\n" +
+                                FileFaultLine(*path, SystemReason(ENOENT)),
+                            true);
                 return;
             }
             if (tpl->Refused() && tpl->Active()) {
@@ -195,6 +300,10 @@ void RunSources(RunContext& run, const std::string& selection) {
         return;
     }
     StartTallies(run);
+    if (!SomeOutputWritable(run)) {
+        run.nothingWritable = true;
+        return;
+    }
     std::unique_ptr<sources::SourceList> sourceList = GetSources(run);
     if (!sourceList) {
         ReportError(kNoSourceKind, true, true);
@@ -226,6 +335,13 @@ void RunSources(RunContext& run, const std::string& selection) {
             if (total <= 0) {
                 LogSystem("No messsages found.");
                 Status(0, "No messages...", 3);
+            }
+            // A mailbox file read as another kind than it is gives no messages, or wrong
+            // ones: what it looks like is said beside.
+            if (MailboxFileKind(run.settings.useSource)) {
+                const std::string advice = sources::MailboxKindAdvice(
+                    sources::RecogniseMailbox(run.settings.localFileName), run.settings.useSource);
+                if (!advice.empty()) LogSystem(LogSafe(run.settings.localFileName) + ": " + advice);
             }
         };
         walk.message = [&](std::int32_t number) {

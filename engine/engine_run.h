@@ -43,6 +43,9 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
                    const std::string& name);
 // The template's output file can be appended to (or is the printer).
 bool CanWriteOutput(RunContext& run, const clsTemplate& tpl);
+// Why the template's lines cannot be written: its output file in full and the system's
+// reason, or that it names none; empty when they can (the file is then open for appending).
+std::string OutputFault(RunContext& run, const clsTemplate& tpl);
 // Stamps the template with the date and time it ran and stores the stamp.
 void SetLastRan(RunContext& run, clsTemplate& tpl);
 

@@ -117,6 +117,8 @@ struct RunContext {
     CoarseClock::time_point reportDue{};
     std::string sourceId;  // the source being read
     bool stopped = false;  // a stop request ended the run before its last message
+    // No active template could write its output file, so no message was read.
+    bool nothingWritable = false;
 
     // Kept between messages: the watch over template and output files, the parsed templates
     // and the stamps written into them, the open output files with their duplicate indexes,

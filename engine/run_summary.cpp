@@ -64,6 +64,11 @@ void CountLine(RunContext& run, std::size_t index) {
     if (TemplateTally* tally = TallyAt(run, index)) ++tally->lines;
 }
 
+void NoteFailureReason(RunContext& run, std::size_t index, const std::string& reason) {
+    if (TemplateTally* tally = TallyAt(run, index); tally && tally->reason.empty())
+        tally->reason = OneLine(reason);
+}
+
 void CountFailures(RunContext& run, const MessageWork& message, std::uint64_t reportsBefore) {
     if (message.allParsedOK) return;
     for (std::size_t i = 0; i < message.templateStatus.size(); ++i) {

@@ -16,6 +16,9 @@ namespace tallix::engine {
 void StartTallies(RunContext& run);
 void NoteOutputFile(RunContext& run, std::size_t index, const std::string& path);
 void CountLine(RunContext& run, std::size_t index);
+// The reason the template at `index` failed, when it has none yet (a report made for another
+// template since would otherwise be taken for it).
+void NoteFailureReason(RunContext& run, std::size_t index, const std::string& reason);
 // Counts the templates that failed on `message`; the reason is the last error reported on
 // this thread since `reportsBefore` (the count of reports when the message was begun).
 void CountFailures(RunContext& run, const MessageWork& message, std::uint64_t reportsBefore);

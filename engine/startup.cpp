@@ -116,8 +116,9 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     FinishRunReport(run);
 
     Window().Unload();
-    // A run stopped by a signal did not read all of its mail.
-    return run.stopped ? 1 : 0;
+    // A run stopped by a signal did not read all of its mail; one that could write nothing
+    // read none.
+    return run.stopped || run.nothingWritable ? 1 : 0;
 }
 
 }  // namespace tallix::engine

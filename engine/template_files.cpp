@@ -1,5 +1,8 @@
 #include "engine/template_files.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <string_view>
 
 #include "engine/procedure_contexts.h"
@@ -15,6 +18,14 @@ namespace {
 constexpr std::string_view kNoTemplateFiles = " unable to locate template files.";
 constexpr std::string_view kCheckTemplatePath =
     "Check the system options to ensure the path to the template files is correct.";
+
+// Where the templates were looked for and why none was found there.
+std::string WhereLooked(const std::string& dir, const std::string& pattern) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return FileFaultLine(dir, SystemReason(errno));
+    if (!S_ISDIR(st.st_mode)) return FileFaultLine(dir, SystemReason(ENOTDIR));
+    return "No file matches " + pattern;
+}
 
 }  // namespace
 
@@ -35,9 +46,10 @@ void GetTemplateFiles(RunContext& run, const std::string& selection) {
             run.haveTemplateFiles = true;
             return;
         }
-        ReportError(
-            ExeName() + std::string(kNoTemplateFiles) + "\n" + std::string(kCheckTemplatePath),
-            true, true);
+        ReportError(ExeName() + std::string(kNoTemplateFiles) + "\n" +
+                        std::string(kCheckTemplatePath) + "\n" +
+                        WhereLooked(run.settings.templateDir, pattern),
+                    true, true);
     });
 }
 

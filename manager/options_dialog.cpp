@@ -21,8 +21,10 @@
 #include "manager/client_procs.h"
 #include "manager/options_procs.h"
 #include "settings/error_reporter.h"
+#include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/mailbox_kind.h"
 
 namespace tallix::manager {
 namespace {
@@ -143,6 +145,8 @@ QWidget* FrmOptions::BuildGeneralTab() {
     templatesLayout->addWidget(
         Label("Directory where templates are stored:", txtDirectory, templates));
     templatesLayout->addLayout(WithBrowse(txtDirectory, cmdDirBrowse));
+    templateDirCheck = new PathFieldCheck(txtDirectory, PathUse::Folder, templates);
+    templatesLayout->addLayout(templateDirCheck->Layout());
     chkHelpText =
         Named(new QCheckBox("Show help text when designing templates", templates), "chkHelpText");
     templatesLayout->addWidget(chkHelpText);
@@ -164,10 +168,12 @@ QWidget* FrmOptions::BuildGeneralTab() {
     scriptLayout->addWidget(chkUseScripting, 0, 0, 1, 4);
     scriptLayout->addWidget(lblScriptDir, 1, 0, 1, 4);
     scriptLayout->addLayout(WithBrowse(txtScriptDir, cmdScriptBrowse), 2, 0, 1, 4);
-    scriptLayout->addWidget(lblEngine, 3, 0);
-    scriptLayout->addWidget(txtEngine, 3, 1);
-    scriptLayout->addWidget(lblExtension, 3, 2);
-    scriptLayout->addWidget(txtExtension, 3, 3);
+    scriptDirCheck = new PathFieldCheck(txtScriptDir, PathUse::Folder, scripting);
+    scriptLayout->addLayout(scriptDirCheck->Layout(), 3, 0, 1, 4);
+    scriptLayout->addWidget(lblEngine, 4, 0);
+    scriptLayout->addWidget(txtEngine, 4, 1);
+    scriptLayout->addWidget(lblExtension, 4, 2);
+    scriptLayout->addWidget(txtExtension, 4, 3);
     scriptLayout->setColumnStretch(1, 2);
     scriptLayout->setColumnStretch(3, 1);
     layout->addWidget(scripting);
@@ -190,6 +196,20 @@ QWidget* FrmOptions::BuildMapiTab() {
     profileRow->addWidget(lblProfile);
     profileRow->addLayout(WithBrowse(txtProfile, cmdProfileBrowse), 1);
     layout->addLayout(profileRow);
+    profileCheck = new PathFieldCheck(txtProfile, PathUse::Folder, page);
+    // A folder that is there but holds no Maildir fails the logon at the run: said now.
+    profileCheck->SetNote([](const std::string& path) {
+        PathNote note;
+        const sources::MailboxGuess guess = sources::RecogniseMailbox(path);
+        if (!sources::IsFolderKind(guess.kind) || guess.kind == sources::MailboxKind::Maildir)
+            return note;
+        note.text = "It holds no Maildir (no cur and new folders)";
+        note.text += guess.kind == sources::MailboxKind::Folder
+                         ? "."
+                         : ": it looks like " + sources::DescribeMailboxKind(guess) + ".";
+        return note;
+    });
+    layout->addLayout(profileCheck->Layout());
     auto* help = Named(new QGroupBox("Help", page), "fraHelp");
     auto* helpLayout = new QVBoxLayout(help);
     auto* helpText = Named(new QLabel(QString::fromUtf8(kMapiHelpText), help), "lblHelp");
@@ -258,6 +278,9 @@ QWidget* FrmOptions::BuildLocalFileTab() {
     cmdFileFormatDir = Named(new QPushButton("Browse...", page), "cmdFileFormatDir");
     layout->addWidget(Label("File Path and Name:", txtFormatFile, page));
     layout->addLayout(WithBrowse(txtFormatFile, cmdFileFormatDir));
+    localFileCheck = new PathFieldCheck(txtFormatFile, PathUse::FileToRead, page);
+    localFileCheck->SetNote([this](const std::string& path) { return MailboxNote(path); });
+    layout->addLayout(localFileCheck->Layout());
     layout->addStretch(1);
     return page;
 }
@@ -273,6 +296,9 @@ void FrmOptions::Connect() {
 
     for (QRadioButton* b : {optMAPI, OptPop3, OptFile})
         connect(b, &QRadioButton::toggled, this, &FrmOptions::EnableSourceTabs);
+    // The mailbox file's note compares the kind it looks like with the kind chosen.
+    for (QRadioButton* b : {OptFileNetscape, OptFileEudora, OptFileOther})
+        connect(b, &QRadioButton::toggled, this, [this] { localFileCheck->Recheck(); });
     // A local file whose kind the user has not chosen yet is read as the first kind, and the
     // dialog shows that choice, so what is stored is what was shown. (MAPI without a kind
     // stores the default store, whose button would empty the folder box when checked here.)
@@ -309,6 +335,40 @@ void FrmOptions::Connect() {
     connect(cmdHelp, &QPushButton::clicked, this, [] {
         Guard(Ctx("cmdHelp_Click"), [] { DoHelp(kHelpCommandContext, kHelpContextOptions); });
     });
+}
+
+PathNote FrmOptions::MailboxNote(const std::string& path) {
+    PathNote note;
+    const sources::MailboxGuess guess = sources::RecogniseMailbox(path);
+    const std::string looks = sources::DescribeMailboxKind(guess);
+    if (looks.empty()) return note;  // missing or unreadable: the path's own warning says so
+    std::string chosen;
+    if (OptFileNetscape->isChecked()) chosen = kSourceNetscape;
+    if (OptFileEudora->isChecked()) chosen = kSourceEudora;
+    if (OptFileOther->isChecked()) chosen = kSourceFileOther;
+    const std::string advice = sources::MailboxKindAdvice(guess, chosen);
+    note.text = advice.empty() ? "It looks like " + looks + "." : advice;
+    if (guess.kind == sources::MailboxKind::ThunderbirdProfile && !guess.mailFile.empty()) {
+        const std::string mailFile = guess.mailFile;
+        note.actionCaption = tr("Use Its Inbox");
+        note.action = [this, mailFile] {
+            txtFormatFile->setText(QString::fromStdString(mailFile));
+            OptFileNetscape->setChecked(true);
+        };
+    } else if (!advice.empty() && !guess.useSource.empty() && !sources::IsFolderKind(guess.kind)) {
+        const std::string kind = guess.useSource;
+        note.actionCaption =
+            tr("Read as %1")
+                .arg(QString::fromUtf8(sources::MailboxChoiceCaption(kind).data(),
+                                       qsizetype(sources::MailboxChoiceCaption(kind).size())));
+        note.action = [this, kind] {
+            QRadioButton* button = kind == kSourceNetscape ? OptFileNetscape
+                                   : kind == kSourceEudora ? OptFileEudora
+                                                           : OptFileOther;
+            button->setChecked(true);
+        };
+    }
+    return note;
 }
 
 void FrmOptions::Changed() {

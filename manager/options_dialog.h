@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "manager/options_procs.h"
+#include "manager/path_field_check.h"
 
 class QCheckBox;
 class QLabel;
@@ -22,6 +23,8 @@ class QRadioButton;
 class QTabWidget;
 
 namespace tallix::manager {
+
+class PathFieldCheck;
 
 // Tab positions, in the order the dialog shows them.
 inline constexpr int kTabGeneral = 0;
@@ -72,6 +75,14 @@ class FrmOptions final : public QDialog {
 
     // "&Local File"
     QPushButton* cmdFileFormatDir;
+
+    // The warnings beside the path boxes, checked as the paths are typed: the template and
+    // script folders, the Maildir folder, and the mailbox file (with the kind it looks like
+    // and an offer to read it as that kind).
+    PathFieldCheck* templateDirCheck;
+    PathFieldCheck* scriptDirCheck;
+    PathFieldCheck* profileCheck;
+    PathFieldCheck* localFileCheck;
 
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
@@ -132,6 +143,8 @@ class FrmOptions final : public QDialog {
     QStringList ListedNames() const;
     // The source choice's "UseSource" value, "" when no source button is selected.
     std::string SelectedSource() const;
+    // The kind the mailbox file looks like, and the offer to read it as that kind.
+    PathNote MailboxNote(const std::string& path);
 
     // Control behaviour that serves the procedures of the same names.
     void SetDeleteMsgControls();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "manager/path_field_check.h"
 #include "manager/template_draft.h"
 
 class QCheckBox;
@@ -65,6 +66,7 @@ class FrmTemplateEdit final : public QDialog {
     QLineEdit* txtFilterHeaderName;  // the header's name when the field is "Header..."
     QLineEdit* txtFilterFindStr;
     QLineEdit* txtOutputFileName;
+    PathFieldCheck* outputFileCheck;  // the warning beside it, as the path is typed
     QPushButton* cmdDirBrowse;
     QComboBox* cboDelimiter;
     // Variables

@@ -62,6 +62,8 @@ void FrmTemplateEdit::BuildGeneralTab() {
          {kDelimiterComma, kDelimiterSpace, kDelimiterTab, kDelimiterSemicolon})
         cboDelimiter->addItem(Q(d));
     of->addRow("File Name:", fileRow);
+    outputFileCheck = new PathFieldCheck(txtOutputFileName, PathUse::FileToWrite, frameOutput);
+    of->addRow(QString(), outputFileCheck->Layout());
     of->addRow("Delimiter:", cboDelimiter);
     layout->addWidget(frameOutput);
     layout->addStretch(1);

@@ -34,6 +34,7 @@ namespace tallix::manager {
 namespace {
 
 constexpr int kLastPage = kWizardPageCount - 1;
+constexpr int kOutputPage = 2;  // the output file and delimiter
 // Width of the advice column and of the text boxes, in average characters, so the window
 // keeps its proportions at any font size.
 constexpr int kAdviceWidthChars = 30;
@@ -292,6 +293,9 @@ QWidget* FrmWizard::BuildOutputPage() {
     fileRow->addWidget(txtOutputFile, 1);
     fileRow->addWidget(cmdOutputFile);
     layout->addLayout(fileRow);
+    outputFileCheck =
+        new PathFieldCheck(txtOutputFile, PathUse::FileToWrite, page, "Create &Folder");
+    layout->addLayout(outputFileCheck->Layout());
     layout->addSpacing(fontMetrics().height() / 2);
     cboDelimiter = Named(new QComboBox(page), "cboDelimiter");
     cboDelimiter->addItems(
@@ -507,6 +511,7 @@ bool FrmWizard::FinishChecks() {
         MsgBox(kMsgNoOutputFile, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
         return false;
     }
+    if (!OutputFolderReady()) return false;
     // A template read back keeps only the first 2047 characters of its output line; the
     // variables past them would never be written.
     const auto preview = BuildWizardTemplate(Answers(), std::string());
@@ -514,6 +519,31 @@ bool FrmWizard::FinishChecks() {
         MsgBox(kMsgTooManyVariables, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
         return false;
     }
+    return true;
+}
+
+bool FrmWizard::OutputFolderReady() {
+    // The first output file offered is in the documents folder, which a new account may not
+    // have: a template whose every run would fail to open its file is not made without a word.
+    const std::string path = Trim(txtOutputFile->text().toStdString());
+    const PathProblem problem = CheckPathForUse(path, PathUse::FileToWrite);
+    if (problem.warning.empty()) return true;
+    ShowPage(kOutputPage);
+    if (problem.missingFolder.empty()) {
+        MsgBox(std::string(kMsgUnableToUseFile) + path + "\n" + problem.warning, MsgButtons::Ok,
+               MsgIcon::Exclamation, kErrorTitle);
+        return false;
+    }
+    if (MsgBox(std::string(kMsgUnableToUseFile) + path + "\n" + problem.warning +
+                   "\nCreate the folder now?",
+               MsgButtons::YesNo, MsgIcon::Question, kErrorTitle) != MsgAnswer::Yes)
+        return false;
+    if (const std::string failed = MakeFolder(problem.missingFolder); !failed.empty()) {
+        MsgBox("The folder could not be made: " + failed, MsgButtons::Ok, MsgIcon::Critical,
+               kErrorTitle);
+        return false;
+    }
+    outputFileCheck->Recheck();
     return true;
 }
 

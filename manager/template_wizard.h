@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 
+#include "manager/path_field_check.h"
 #include "manager/wizard_procs.h"
 
 class QCheckBox;
@@ -49,6 +50,7 @@ class FrmWizard final : public QDialog {
     QLineEdit* txtHeaderName;  // the header's name when the field is "Header..."
     // Page 2
     QLineEdit* txtOutputFile;
+    PathFieldCheck* outputFileCheck;  // the warning beside it, as the path is typed
     QPushButton* cmdOutputFile;
     QComboBox* cboDelimiter;
     // Page 3
@@ -116,6 +118,9 @@ class FrmWizard final : public QDialog {
     void EnableFilterControls();
     void EnableTextControls();
     bool FinishChecks();
+    // The output file's folder is there, or made now with the user's consent; otherwise the
+    // output page is shown with the reason and Finish goes no further.
+    bool OutputFolderReady();
     void RelayoutAdvice();
 
     QWidget* m_advice;  // the column of advice boxes

@@ -113,8 +113,8 @@ class clsTemplate {
     void ReadActiveFlag();
     // Reads every key; false when any step of the reading reported a fault.
     bool ReadTemplate();
-    // The last reading met a line too long to read whole (reported): the template as read is
-    // not what its file says, and a run does not apply it.
+    // The last reading met a line too long to read whole, or a file that could not be read
+    // (reported): the template as read is not what its file says, and a run does not apply it.
     bool Refused() const { return m_refused; }
     void ReadOutPutLines();
     void WriteTemplateFile(bool bNew);

@@ -198,8 +198,17 @@ std::string FlagFromItem(std::string_view item) {
 
 template <class Op>
 void clsTemplate::ReadFromFile(Op op) {
-    // A missing or unreadable file reads as an empty one: every key gives its default.
-    const ProfileDocument doc = ProfileDocument::Load(m_fileName);
+    // A missing file reads as an empty one: every key gives its default.
+    profile::ProfileStatus loaded;
+    const ProfileDocument doc = ProfileDocument::Load(m_fileName, &loaded);
+    if (!loaded.ok() && loaded.error != ENOENT) {
+        // A file that is there but cannot be read is not an empty template: it is named with
+        // the reason and refused. What its flags say is unknown, so it counts as active: a
+        // run then keeps the mail it might have wanted instead of deleting it.
+        m_refused = true;
+        m_active = true;
+        RaiseErrno(loaded.error, m_fileName);
+    }
     op(doc);
 }
 

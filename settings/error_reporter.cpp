@@ -32,7 +32,10 @@ std::string UnexpectedErrorBoxText(const PendingError& e) {
     std::string t;
     t += "The following unexpected error occurred.\n\n";
     t += "Err Number: " + std::to_string(e.number) + "\n";
-    t += "Err Description: " + Trim(e.description) + "\n\n";
+    t += "Err Description: " + Trim(e.description) + "\n";
+    // Which file, and why, on a line of its own beside the error's description.
+    if (!e.file.empty()) t += FileFaultLine(e.file, e.reason) + "\n";
+    t += "\n";
     t += "Please report this error via E-mail to ";
     t += kSupportAddress;
     t += " by attaching the following file < " + JoinPath(ProgramDir(), kErrorLog) +
@@ -92,9 +95,13 @@ void SetPendingFromCurrentException() {
     } catch (const RunTimeError& ex) {
         e.number = ex.Number();
         e.description = ex.Description();
+        e.file = ex.File();
+        e.reason = ex.Reason();
     } catch (const std::filesystem::filesystem_error& ex) {
         e.number = ErrorNumberFromErrno(ex.code().value());
         e.description = std::string(StandardErrorDescription(e.number));
+        e.file = ex.path1().string();
+        e.reason = ex.code().message();
     } catch (const std::system_error& ex) {
         e.number = ex.code().category() == std::generic_category() ||
                            ex.code().category() == std::system_category()
@@ -137,6 +144,9 @@ void ReportError(std::string_view message, bool logFlag, bool endFlag) {
     std::string logText(message);
     if (hasError) {
         logText += "\nError# " + std::to_string(pending.number) + "  " + pending.description;
+        // A file name may hold a line feed: it stays on its line.
+        if (!pending.file.empty())
+            logText += "\n" + FileFaultLine(LogSafe(pending.file), pending.reason);
     }
     t_lastReport = logText;
 

@@ -18,9 +18,14 @@ namespace tallix {
 struct PendingError {
     int number = 0;
     std::string description;
+    // The file the failure concerns and the system's reason; empty when not known.
+    std::string file;
+    std::string reason;
     void Clear() {
         number = 0;
         description.clear();
+        file.clear();
+        reason.clear();
     }
 };
 PendingError& Err();

@@ -3,8 +3,12 @@
 #include <pwd.h>
 #include <unistd.h>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <set>
+#include <utility>
 
 #include "model/profile_file.h"
 #include "settings/error_reporter.h"
@@ -22,6 +26,25 @@ std::string ConfigHome() {
         home = pw ? pw->pw_dir : "/tmp";
     }
     return std::string(home) + "/.config";
+}
+
+// A fault of the settings file is reported once per process (and file and fault): every
+// setting read or written after it would meet it again.
+bool FirstReportOf(const std::string& path, int err) {
+    static std::mutex mutex;
+    static std::set<std::pair<std::string, int>> reported;
+    std::lock_guard lock(mutex);
+    return reported.emplace(path, err).second;
+}
+
+// The settings file as it stands; a file that is there but cannot be read is named with the
+// system's reason (the first time) and reads as empty.
+profile::ProfileDocument LoadSettingsFile(const std::string& path, bool& readable) {
+    profile::ProfileStatus status;
+    auto doc = profile::ProfileDocument::Load(path, &status);
+    readable = status.ok() || status.error == ENOENT;
+    if (!readable && FirstReportOf(path, status.error)) RaiseErrno(status.error, path);
+    return doc;
 }
 
 }  // namespace
@@ -64,8 +87,8 @@ std::string SettingsFilePath() {
 
 std::string GetRegData(std::string_view section, std::string_view valueName) {
     return GuardValue<std::string>("Declares - GetRegData", "", [&] {
-        profile::ProfileStatus status;
-        auto doc = profile::ProfileDocument::Load(SettingsFilePath(), &status);
+        bool readable = true;
+        auto doc = LoadSettingsFile(SettingsFilePath(), readable);
         auto value = doc.Find(Trim(section), valueName);
         if (!value) return std::string();
         // The stored length counts the terminating NUL; a value that does not fit the
@@ -103,10 +126,13 @@ void SaveRegData(std::string_view section, std::string_view valueName, std::stri
         }
         // A line break would end the value early in the file and start a stray key there.
         std::string_view stored = value.substr(0, value.find_first_of("\r\n"));
-        profile::ProfileStatus status;
-        auto doc = profile::ProfileDocument::Load(path, &status);
+        bool readable = true;
+        auto doc = LoadSettingsFile(path, readable);
+        // A file that cannot be read is not replaced by the one value known of it.
+        if (!readable) return;
         doc.Set(section, valueName, stored);
-        doc.Save(path, 0600);  // failures are not the caller's concern
+        const profile::ProfileStatus saved = doc.Save(path, 0600);
+        if (!saved.ok() && FirstReportOf(path, saved.error)) RaiseErrno(saved.error, path);
     });
 }
 

@@ -1,6 +1,7 @@
 #include "settings/run_time_error.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace tallix {
 
@@ -59,6 +60,11 @@ RunTimeError::RunTimeError(int number)
 RunTimeError::RunTimeError(int number, std::string description)
     : std::runtime_error(description), m_number(number), m_description(std::move(description)) {}
 
+void RunTimeError::SetFile(std::string path, std::string reason) {
+    m_file = std::move(path);
+    m_reason = std::move(reason);
+}
+
 void Raise(int number) {
     throw RunTimeError(number);
 }
@@ -102,7 +108,32 @@ int ErrorNumberFromErrno(int err) {
 }
 
 void RaiseErrno(int err) {
-    Raise(ErrorNumberFromErrno(err));
+    RunTimeError e(ErrorNumberFromErrno(err));
+    e.SetSystemError(err);
+    throw e;
+}
+
+void RaiseErrno(int err, std::string file) {
+    RunTimeError e(ErrorNumberFromErrno(err));
+    e.SetSystemError(err);
+    e.SetFile(std::move(file), SystemReason(err));
+    throw e;
+}
+
+void RaiseForFile(int number, std::string file, std::string reason) {
+    RunTimeError e(number);
+    e.SetFile(std::move(file), std::move(reason));
+    throw e;
+}
+
+std::string SystemReason(int err) {
+    return std::strerror(err);
+}
+
+std::string FileFaultLine(std::string_view file, std::string_view reason) {
+    std::string line(file);
+    if (!reason.empty()) line.append(": ").append(reason);
+    return line;
 }
 
 }  // namespace tallix

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
 #include "settings/app_info.h"
+#include "settings/run_time_error.h"
 #include "settings/text_functions.h"
 
 namespace tallix {
@@ -46,6 +48,9 @@ pid_t OwnerPid(std::string_view name) {
     return pid;
 }
 
+// Why the scratch directory could not be made last time (an errno value).
+std::atomic<int> g_makeError{0};
+
 std::string MakeScratchDir() {
     const std::string base = ScratchBase();
     RemoveAbandonedScratchDirs(base);
@@ -53,7 +58,10 @@ std::string MakeScratchDir() {
     for (int attempt = 0; attempt < 20; ++attempt) {
         std::string templ =
             JoinPath(base, std::string(kScratchPrefix) + std::to_string(::getpid()) + "-XXXXXX");
-        if (!::mkdtemp(templ.data())) return {};
+        if (!::mkdtemp(templ.data())) {
+            g_makeError = errno;
+            return {};
+        }
         if (UsablePath(templ)) return templ;
         ::rmdir(templ.c_str());
     }
@@ -81,6 +89,12 @@ const std::string& ScratchDir() {
         }
     }
     return path;
+}
+
+void RaiseNoScratchDir() {
+    const int err = g_makeError.load();
+    RaiseForFile(kErrPathNotFound, ScratchBase(),
+                 err ? SystemReason(err) : "no private folder could be made in it");
 }
 
 std::string ScratchFile(std::string_view name) {

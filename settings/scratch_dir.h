@@ -17,6 +17,9 @@ inline constexpr std::string_view kScratchBodyFile = "$$BODY.TXT";
 // The directory, created when first asked for; "" when it cannot be created. On a thread
 // where a ScratchScope is installed, that scope's directory.
 const std::string& ScratchDir();
+// Raises "path not found" naming the folder the scratch directory was to be made in and the
+// system's reason it could not be (for a caller that found ScratchDir() empty).
+[[noreturn]] void RaiseNoScratchDir();
 // ScratchDir() + "/" + name.
 std::string ScratchFile(std::string_view name);
 // Removes the directory and its contents now (also done at exit).

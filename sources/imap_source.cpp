@@ -239,7 +239,7 @@ void ImapSource::GetMessage() {
         m_currentUid = 0;
         if (MessageNumber() < 1 || MessageNumber() > TotalMessages()) return;
         // Without the private scratch directory the fixed names would land in "/".
-        if (ScratchDir().empty()) Raise(kErrPathNotFound);
+        if (ScratchDir().empty()) RaiseNoScratchDir();
         if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
         const std::uint32_t uid = m_listed[static_cast<std::size_t>(MessageNumber() - 1)].uid;
         if (!m_batch.count(uid) && !FetchBatch()) return;

@@ -1,6 +1,7 @@
 #include "sources/netscape_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "settings/user_interface.h"
 #include "sources/attachment_names.h"
 #include "sources/mailbox_dates.h"
+#include "sources/mailbox_kind.h"
 #include "sources/mbox_framing.h"
 #include "sources/message_builder.h"
 #include "sources/mime_text.h"
@@ -205,7 +207,11 @@ void clsNetscape::Connect() {
 }
 
 void clsNetscape::NSGetMessages() {
-    m_file.Open(m_filePath);
+    // A folder given as the mail file is named with what it holds (a profile's mail file).
+    const MailboxGuess guess = RecogniseMailbox(m_filePath);
+    if (const std::string advice = MailboxKindAdvice(guess, ""); IsFolderKind(guess.kind))
+        RaiseForFile(kErrPathFileAccess, m_filePath, SystemReason(EISDIR) + ". " + advice);
+    ConcerningFile(m_filePath, [&] { m_file.Open(m_filePath); });
 }
 
 std::size_t clsNetscape::FindInFile(std::size_t start, std::string_view what) const {
@@ -645,11 +651,12 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         }
 
         const std::string& dir = ScratchDir();
-        if (dir.empty()) Raise(kErrPathNotFound);
+        if (dir.empty()) RaiseNoScratchDir();
         const std::string path = ScratchFile(fileName);
         const std::string scratch = ScratchFile(kScratchMessageFile);
         RemoveQuietly(scratch);
-        if (const int error = WriteNewFile(scratch, {rebuilt, content, kCrLf})) RaiseErrno(error);
+        if (const int error = WriteNewFile(scratch, {rebuilt, content, kCrLf}))
+            RaiseErrno(error, scratch);
 
         if (!m_decoder) Raise(kErrObjectRequired);
         // A failed decode must not leave an older file of that name to be read instead.

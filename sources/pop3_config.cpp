@@ -40,13 +40,13 @@ ProfileDocument LoadOrRaise(const std::string& path) {
     profile::ProfileStatus status;
     ProfileDocument doc = ProfileDocument::Load(path, &status);
     // A missing file is no error: every read then gives its default.
-    if (!status.ok() && status.error != ENOENT) RaiseErrno(status.error);
+    if (!status.ok() && status.error != ENOENT) RaiseErrno(status.error, path);
     return doc;
 }
 
 void SaveOrRaise(const ProfileDocument& doc, const std::string& path) {
     profile::ProfileStatus status = doc.Save(path, kPop3ConfigMode);
-    if (!status.ok()) RaiseErrno(status.error);
+    if (!status.ok()) RaiseErrno(status.error, path);
 }
 
 // The positions n (1 to nCount) for which NAMES holds a key "Config<n>". Looking at the keys

@@ -204,7 +204,7 @@ void Pop3Source::GetNextMsg() {
 void Pop3Source::GetMessage() {
     const bool done = Guard("clsPOP3Config - GetMessage", [&] {
         // Without the private scratch directory the fixed names would land in "/".
-        if (ScratchDir().empty()) Raise(kErrPathNotFound);
+        if (ScratchDir().empty()) RaiseNoScratchDir();
         if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
         m_client->SetRetrieveFile(ScratchFile(kScratchMessageFile));
         // A message past the size limit is skipped; the walk goes on with the next one.

@@ -143,7 +143,7 @@ std::string MapiMessagesControl::AttachmentPathName() {
     if (at >= message.parsed.attachments.size()) Raise(kErrSubscript);
     std::string& path = m_attachmentPaths[at];
     if (path.empty()) {
-        if (ScratchDir().empty()) Raise(kErrPathNotFound);
+        if (ScratchDir().empty()) RaiseNoScratchDir();
         // The message names the attachment; the file name is ours: a safe base name, unique
         // among this message's attachments.
         const std::string name =

@@ -57,7 +57,7 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
     for (const maildir::MailAttachment& a : m.attachments) {
         take([&] {
             const std::string name = AttachmentFileName(a.source, taken);
-            if (ScratchDir().empty()) Raise(kErrPathNotFound);
+            if (ScratchDir().empty()) RaiseNoScratchDir();
             const std::string path = ScratchFile(name);
             cdo::CdoAttachment(&a).WriteToFile(path);
             values.attachments.push_back(path);

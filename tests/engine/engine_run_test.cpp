@@ -167,6 +167,14 @@ TEST_F(EngineRun, UnknownSourceKindAndNoTemplatesEndTheRun) {
     std::filesystem::remove(Settings().templateDir + "/T.txf");
     EXPECT_THROW(RunSources(""), ProgramEndRequest);
     EXPECT_NE(ErrorLog().find("txengine unable to locate template files.\n"), std::string::npos);
+    // Where the templates were looked for, and why none was found there.
+    EXPECT_NE(ErrorLog().find("\nNo file matches " + Settings().templateDir + "/*.txf\r\n"),
+              std::string::npos)
+        << ErrorLog();
+    Settings().templateDir += "/gone";
+    EXPECT_THROW(RunSources(""), ProgramEndRequest);
+    EXPECT_NE(ErrorLog().find("\n" + Settings().templateDir + ": No such file or directory\r\n"),
+              std::string::npos);
 }
 
 TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
@@ -179,11 +187,56 @@ TEST_F(EngineRun, UnusableOutputFileIsReportedOnceAndBlocksDeletion) {
     RunSources("");
     EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
     std::string log = ErrorLog();
-    std::string bad = "Invalid Output file defined. in Bad.txf";
-    ASSERT_NE(log.find(bad), std::string::npos);
+    // The report's own line, and the file with the system's reason beside it.
+    std::string bad =
+        "Invalid Output file defined. in Bad.txf\n" + env.ProgramDir() + ": Is a directory\r\n";
+    ASSERT_NE(log.find(bad), std::string::npos) << log;
     EXPECT_EQ(log.find(bad, log.find(bad) + 1), std::string::npos);
     EXPECT_NE(log.find("Message failed to parse correctly and was not deleted"), std::string::npos);
     EXPECT_EQ(first.deletes, 1);  // only the second message, once the template is skipped
+    // The run's account gives the bad template its own reason, not the last one reported.
+    const std::vector<TemplateTally>& tallies = run.Context().tallies;
+    ASSERT_EQ(tallies.size(), 2u);
+    EXPECT_EQ(tallies[0].reason,
+              "Invalid Output file defined. in Bad.txf; " + env.ProgramDir() + ": Is a directory");
+    EXPECT_EQ(tallies[1].failures, 0);
+    EXPECT_FALSE(run.Context().nothingWritable);
+}
+
+// Reading a whole mail source to write nothing helps nobody: when every active template's
+// output file fails to open, each is named with its reason and no message is read.
+TEST_F(EngineRun, NoMessageIsReadWhenNoActiveTemplateCanWriteItsOutput) {
+    const std::string missing = env.ProgramDir() + "/no-such-folder/";
+    Template("A.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", missing + "a.csv");
+    Template("B.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", "");
+    Template("Off.txf", "False", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("off.csv"));
+    first.messages = {Message("m1", "")};
+    Settings().deleteFlag = 2;
+    SetSilentMode(true);
+    RunSources("");
+    EXPECT_TRUE(first.calls.empty());  // not even connected
+    EXPECT_TRUE(run.Context().nothingWritable);
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("Invalid Output file defined. in A.txf\n" + missing +
+                       "a.csv: No such file or directory\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Invalid Output file defined. in B.txf\nNo output file is named.\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(
+        SystemLog().find(" No message was read: no active template can write its output file.\r\n"),
+        std::string::npos);
+
+    // One template that can write is enough for the run to read the mail, as before.
+    Template("Off.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("off.csv"));
+    run.Renew();
+    RunSources("");
+    EXPECT_EQ(Out("off.csv"), "m1\r\n");
+    EXPECT_FALSE(run.Context().nothingWritable);
+    EXPECT_EQ(first.deletes, 0);  // the failing templates keep the message
 }
 
 // A variable line longer than the reader takes would lose its later items (here the stop
@@ -240,7 +293,9 @@ TEST_F(EngineRun, MissingTemplateFileSkipsTheRestOfTheMessage) {
     first.GetFirstMsg();
     MessageWork message(first, run.Context().templateFiles.size());
     DoParsing(run.Context(), message);
-    EXPECT_NE(ErrorLog().find("txengine unable to locate Template files."), std::string::npos);
+    EXPECT_NE(ErrorLog().find("txengine unable to locate Template files.\n" +
+                              Settings().templateDir + "/A.txf: No such file or directory"),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(OutPath("b.csv")));
     EXPECT_EQ(message.templateStatus[0], TemplateOutcome::Failed);
     EXPECT_FALSE(message.allParsedOK);

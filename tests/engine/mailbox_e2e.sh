@@ -89,4 +89,25 @@ cmp -s "$dir/out/orders.csv" "$work/leading/out/orders.csv" || fail "windowed ru
 run_case missing NETSCAPE "$work/no-such.mbox"
 expect_status missing 1
 grep -q 'clsNetscape - NSGetMessages' "$work/missing/home/txError.Log" || fail "unreadable mailbox not reported"
+grep -qF "$work/no-such.mbox: No such file or directory" "$work/missing/home/txError.Log" ||
+    fail "the missing mailbox is not named with the reason"
+
+# A standard mbox file read as a Netscape one has no messages: the run says which format
+# to choose beside "No messsages found.".
+run_case wrongkind NETSCAPE "$TALLIX_TEST_DATA/sources/standard.mbox"
+expect_status wrongkind 0
+grep -q 'No messsages found.' "$work/wrongkind/home/txSystem.Log" || fail "wrong kind: no-messages line"
+grep -qF 'standard.mbox: It looks like a standard mbox file: choose the format "Other - RFC 822 Compliant File"' \
+    "$work/wrongkind/home/txSystem.Log" || fail "wrong kind: the format to choose is not said"
+
+# No template can write its output (a missing folder): nothing is read, status 1.
+run_case noout NETSCAPE "$data/netscape.mbox"
+sed -i "s#^File=.*#File=$work/no-such-folder/x.csv\r#" "$work/noout/home/templates/"*.txf
+rm -f "$work/noout/home/"*.Log
+run_engine "$work/noout"
+expect_status noout 1
+grep -qF "Invalid Output file defined. in Orders.txf" "$work/noout/home/txError.Log" || fail "noout: not reported"
+grep -qF "$work/no-such-folder/x.csv: No such file or directory" "$work/noout/home/txError.Log" ||
+    fail "noout: the file and the reason are not named"
+! grep -q 'Connected to' "$work/noout/home/txSystem.Log" || fail "noout: the mailbox was read"
 echo "mailbox e2e: ok"

@@ -66,10 +66,11 @@ run_engine "$dir" TALLIX_RUN_REPORT="$dir/report"
 expect_status summary 0
 grep -q '^state=done$' "$dir/report" || fail "summary: report state"
 grep -qP '^template=3\t0\tOrders\.txf\torders\.csv\t$' "$dir/report" || fail "summary: Orders tally: $(cat "$dir/report")"
-grep -qP '^template=0\t1\tBroken\.txf\t\tInvalid Output file defined\. in Broken\.txf$' "$dir/report" ||
+# The failure names the file in full with the system's reason beside the report's own text.
+grep -qP "^template=0\t1\tBroken\.txf\tmissing-folder/bad\.csv\tInvalid Output file defined\. in Broken\.txf; \Q$dir\E/out/missing-folder/bad\.csv: No such file or directory\$" "$dir/report" ||
     fail "summary: Broken tally: $(cat "$dir/report")"
 grep -q 'Template Orders.txf: 3 lines written to orders.csv.\?$' "$dir/home/txSystem.Log" || fail "summary: Orders log line"
-grep -q 'Template Broken.txf: 0 lines written, failed on 1 message (Invalid Output file defined. in Broken.txf)' \
+grep -q 'Template Broken.txf: 0 lines written to missing-folder/bad.csv, failed on 1 message (Invalid Output file defined. in Broken.txf; .*: No such file or directory)' \
     "$dir/home/txSystem.Log" || fail "summary: Broken log line"
 
 # The template directory of one run: the stored one (missing here) is neither read nor checked.

@@ -81,8 +81,10 @@ TEST_F(TemplateList, NoTemplateIsReportedAndEndsTheProgram) {
     EXPECT_FALSE(run.haveTemplateFiles);
     std::string log = env.ReadProgramFile(std::string(kErrorLog));
     EXPECT_NE(log.find("txengine unable to locate template files.\nCheck the system options to "
-                       "ensure the path to the template files is correct.\r\n"),
-              std::string::npos);
+                       "ensure the path to the template files is correct.\nNo file matches " +
+                       Settings().templateDir + "/nothing.txf\r\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST(RunProgress, PercentagesRoundHalfToEven) {

@@ -25,6 +25,7 @@
 #include "manager/manager_windows.h"
 #include "manager/options_dialog.h"
 #include "manager/options_procs.h"
+#include "manager/path_field_check.h"
 #include "settings/app_info.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
@@ -165,6 +166,8 @@ class OptionsTest : public QObject {
     void applyKeepsTheDialogOpenAndStoresWhatItShows();
     void scriptControlsFollowTheScriptingBox();
     void pickersFillTheirBoxes();
+    void pathsAreCheckedAsTypedWithAFolderToMake();
+    void mailboxFileKindIsSaidAndCanBeChosen();
     void accountsAreShownAndEditsKeptAcrossSelection();
     void accountNameRule_data();
     void accountNameRule();
@@ -605,6 +608,92 @@ void OptionsTest::pickersFillTheirBoxes() {
     QCOMPARE(m.Setting("LocalFileName"), std::string("/srv/old.mbox"));
 }
 
+// A folder box warns while its path cannot serve (beside the box, and as the box's
+// accessible description), and offers to make a missing folder.
+void OptionsTest::pathsAreCheckedAsTypedWithAFolderToMake() {
+    Manager m("UseSource=POP3\r\nUseScripts=True\r\n");
+    const std::string missing = m.env.ProgramDir() + "/new/templates";
+    m.WithOptions([&](FrmOptions& f) {
+        QVERIFY(f.templateDirCheck->WarningLabel()->isHidden());  // the stored folder is there
+        f.txtDirectory->setFocus();
+        f.txtDirectory->selectAll();
+        QTest::keyClicks(f.txtDirectory, QString::fromStdString(missing));
+        QCOMPARE(f.templateDirCheck->Warning(), QString("The folder does not exist."));
+        QCOMPARE(f.txtDirectory->accessibleDescription(), QString("The folder does not exist."));
+        QPushButton* make = f.templateDirCheck->CreateButton();
+        QVERIFY(make->isVisible());
+        make->click();
+        QVERIFY(fs::is_directory(missing));
+        QVERIFY(f.templateDirCheck->WarningLabel()->isHidden());
+        QVERIFY(make->isHidden());
+
+        WriteFileBytes(m.env.ProgramDir() + "/afile", "x");
+        f.txtScriptDir->setText(QString::fromStdString(m.env.ProgramDir() + "/afile"));
+        QCOMPARE(f.scriptDirCheck->Warning(), QString("This is a file, not a folder."));
+        QVERIFY(f.scriptDirCheck->CreateButton()->isHidden());  // nothing to make
+
+        // The Maildir folder must hold a Maildir; the one made here does not yet.
+        f.tbsOptions->setCurrentIndex(kTabMapi);
+        const std::string store = m.env.ProgramDir() + "/Mail";
+        fs::create_directories(store);
+        f.txtProfile->setEnabled(true);
+        f.txtProfile->setText(QString::fromStdString(store));
+        QCOMPARE(f.profileCheck->Warning(),
+                 QString("It holds no Maildir (no cur and new folders)."));
+        fs::create_directories(store + "/cur");
+        fs::create_directories(store + "/new");
+        f.txtProfile->setText(QString::fromStdString(store + "/"));
+        QCOMPARE(f.profileCheck->Warning(), QString());
+        f.txtProfile->clear();
+        f.cmdOK->click();
+    });
+    QCOMPARE(m.Setting("TemplateDir"), missing);
+}
+
+// The mailbox file's box says what the file looks like and offers the format that reads it;
+// a Thunderbird profile folder offers its Inbox.
+void OptionsTest::mailboxFileKindIsSaidAndCanBeChosen() {
+    Manager m("UseSource=NETSCAPE\r\n");
+    const std::string mbox = m.env.ProgramDir() + "/archive.mbox";
+    WriteFileBytes(mbox, "From ann@example.org Mon Mar  2 09:00:00 2026\nSubject: a\n\nb\n");
+    const std::string inbox = m.env.ProgramDir() + "/profile/Mail/Local Folders/Inbox";
+    fs::create_directories(fs::path(inbox).parent_path());
+    WriteFileBytes(inbox, "From - Mon Mar  2 09:00:00 2026\nSubject: a\n\nb\n");
+    WriteFileBytes(m.env.ProgramDir() + "/profile/prefs.js", "");
+    m.WithOptions([&](FrmOptions& f) {
+        f.tbsOptions->setCurrentIndex(kTabLocalFile);
+        PathFieldCheck& check = *f.localFileCheck;
+        f.findChild<QLineEdit*>("txtFormatFile")->setText(QString::fromStdString(mbox + "x"));
+        QCOMPARE(check.Warning(), QString("The file does not exist."));
+
+        f.findChild<QLineEdit*>("txtFormatFile")->setText(QString::fromStdString(mbox));
+        QCOMPARE(check.Warning(),
+                 QString("It looks like a standard mbox file: choose the format \"Other - RFC "
+                         "822 Compliant File\" for the local file in the system options."));
+        QPushButton* offer = check.ActionButton();
+        QVERIFY(offer->isVisible());
+        QCOMPARE(offer->text(), QString("Read as Other - RFC 822 Compliant File"));
+        offer->click();
+        QCOMPARE(f.Values().source, std::string("FILE_OTHER"));
+        QCOMPARE(check.Warning(), QString("It looks like a standard mbox file."));
+        QVERIFY(offer->isHidden());
+
+        f.findChild<QLineEdit*>("txtFormatFile")
+            ->setText(QString::fromStdString(m.env.ProgramDir() + "/profile"));
+        QVERIFY(
+            check.Warning().startsWith("This is a folder, not a file.\nIt looks like a "
+                                       "Thunderbird profile folder"));
+        QCOMPARE(offer->text(), QString("Use Its Inbox"));
+        offer->click();
+        QCOMPARE(f.Values().localFileName, inbox);
+        QCOMPARE(f.Values().source, std::string("NETSCAPE"));
+        QCOMPARE(check.Warning(), QString("It looks like a Netscape or Thunderbird mail file."));
+        f.cmdOK->click();
+    });
+    QCOMPARE(m.Setting("UseSource"), std::string("NETSCAPE"));
+    QCOMPARE(m.Setting("LocalFileName"), inbox);
+}
+
 void OptionsTest::accountsAreShownAndEditsKeptAcrossSelection() {
     Manager m("UseSource=POP3\r\n", kTwoAccounts);
     ::chmod(m.Pop3File().c_str(), 0600);
@@ -940,9 +1029,11 @@ void OptionsTest::largerFontCutsNoCaption() {
         f->tbsOptions->setCurrentIndex(tab);
         QApplication::processEvents();
         for (QAbstractButton* b : f->tbsOptions->widget(tab)->findChildren<QAbstractButton*>())
-            QVERIFY2(
-                b->width() >= b->minimumSizeHint().width() && b->height() >= b->sizeHint().height(),
-                qPrintable(b->objectName()));
+            // A button shown only beside a path's warning is not laid out while hidden.
+            if (b->isVisibleTo(f.get()))
+                QVERIFY2(b->width() >= b->minimumSizeHint().width() &&
+                             b->height() >= b->sizeHint().height(),
+                         qPrintable(b->objectName()));
         for (QLabel* l : f->tbsOptions->widget(tab)->findChildren<QLabel*>())
             if (!l->wordWrap())
                 QVERIFY2(l->width() >= l->sizeHint().width(), qPrintable(l->text()));

@@ -926,6 +926,14 @@ void TemplateEditTest::outputFileCheck() {
         QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
             d.txtOutputFileName->setFocus();
             Type(d.txtOutputFileName, QString::fromStdString(c.typed));
+            // Beside the box as it is typed, before the box that leaving it gives.
+            const QString warning =
+                c.accepted ? QString()
+                           : QString::fromStdString("The folder " + m.env.ProgramDir() +
+                                                    "/missing-dir does not exist.");
+            QCOMPARE(d.outputFileCheck->Warning(), warning);
+            QCOMPARE(d.txtOutputFileName->accessibleDescription(), warning);
+            QCOMPARE(d.outputFileCheck->CreateButton()->isHidden(), c.accepted);
             FocusTo(d.cboDelimiter);
             d.cmdApply->click();
         }));

@@ -144,6 +144,7 @@ class WizardTest : public QObject {
     void largerFontCutsNoText();
     void tabOrderFollowsEachPageTopToBottom();
     void outputFileDefaultsToTheDocumentsFolder();
+    void missingOutputFolderIsWarnedAndCaughtBeforeFinish();
     void browseChecksTheChosenOutputFile();
     void loadFillsTheTextFromAMessageOrMailbox();
     void loadRefusesFilesWithoutAMessage();
@@ -801,6 +802,68 @@ void WizardTest::outputFileDefaultsToTheDocumentsFolder() {
     WriteFileBytes(env.ConfigDir() + "/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + docs + "\"\n");
     FrmWizard w;
     QCOMPARE(w.txtOutputFile->text(), QString::fromStdString(docs + "/mylist.csv"));
+}
+
+// The first output file offered lies in the documents folder, which a new account may not
+// have: the field warns as soon as it shows such a path, and Finish asks to make the folder
+// instead of writing a template whose every run fails to open its file.
+void WizardTest::missingOutputFolderIsWarnedAndCaughtBeforeFinish() {
+    Manager m;
+    const std::string docs = m.env.ProgramDir() + "/Documents";
+    const std::string output = docs + "/mylist.csv";
+    m.fill = [&](FrmWizard& w) {
+        w.txtTemplateName->setText("Orders");
+        w.txtOutputFile->setText(QString::fromStdString(output));
+        QLabel* warning = w.outputFileCheck->WarningLabel();
+        QVERIFY(!warning->isHidden());
+        const QString said = QString::fromStdString("The folder " + docs + " does not exist.");
+        QCOMPARE(warning->text(), said);
+        QCOMPARE(w.txtOutputFile->accessibleDescription(), said);  // said with the field
+        QVERIFY(!w.outputFileCheck->CreateButton()->isHidden());
+
+        // No: the wizard stays, on the output page, and nothing is written.
+        m.ui.QueueAnswer(MsgAnswer::No);
+        Finish(w);
+        QVERIFY(!WizardCompleted());
+        QCOMPARE(w.CurrentPage(), 2);
+        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(m.ui.boxes[0].text, "Unable to create or use the file: " + output + "\n" +
+                                         said.toStdString() + "\nCreate the folder now?");
+        QVERIFY(!fs::exists(docs));
+
+        // A file that is a folder cannot be mended by making one: said, and refused.
+        fs::create_directories(m.env.ProgramDir() + "/taken.csv");
+        w.txtOutputFile->setText(QString::fromStdString(m.env.ProgramDir() + "/taken.csv"));
+        QCOMPARE(warning->text(), QString("This is a folder, not a file."));
+        QVERIFY(w.outputFileCheck->CreateButton()->isHidden());
+        Finish(w);
+        QVERIFY(!WizardCompleted());
+        QCOMPARE(m.ui.boxes.size(), std::size_t(2));
+
+        // The button beside the field makes the folder; Finish then goes through.
+        w.txtOutputFile->setText(QString::fromStdString(output));
+        w.outputFileCheck->CreateButton()->click();
+        QVERIFY(fs::is_directory(docs));
+        QVERIFY(warning->isHidden());
+        QCOMPARE(w.txtOutputFile->accessibleDescription(), QString());
+        Finish(w);
+        QVERIFY(WizardCompleted());
+    };
+    DoWizard();
+    QCOMPARE(m.Written("Orders")["Output/File"], output);
+
+    // Yes at Finish makes the folder there and then.
+    const std::string other = m.env.ProgramDir() + "/Papers/list.csv";
+    m.fill = [&](FrmWizard& w) {
+        w.txtTemplateName->setText("Second");
+        w.txtOutputFile->setText(QString::fromStdString(other));
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        Finish(w);
+        QVERIFY(WizardCompleted());
+    };
+    DoWizard();
+    QVERIFY(fs::is_directory(m.env.ProgramDir() + "/Papers"));
+    QCOMPARE(m.Written("Second")["Output/File"], other);
 }
 
 void WizardTest::browseChecksTheChosenOutputFile() {

@@ -129,6 +129,23 @@ TEST_F(TemplateFile, MissingFileReadsAsDefaults) {
     EXPECT_FALSE(std::filesystem::exists(Path("absent.txf")));
 }
 
+// A template file that is there but cannot be read was read as an empty, inactive template:
+// a run passed over it without a word and deleted the mail it was meant for. It is named with
+// the reason and refused, and counts as active so a run keeps that mail.
+TEST_F(TemplateFile, UnreadableFileIsNamedAndRefused) {
+    std::filesystem::create_directories(Path("folder.txf"));
+    SetSilentMode(true);
+    clsTemplate t;
+    t.SetFileName(Path("folder.txf"));
+    EXPECT_FALSE(t.ReadTemplate());
+    EXPECT_TRUE(t.Refused());
+    EXPECT_TRUE(t.Active());
+    EXPECT_NE(ErrorLog().find("clsTemplate - ReadTemplate\nError# 75  Path/File access error\n" +
+                              Path("folder.txf") + ": Is a directory\r\n"),
+              std::string::npos)
+        << ErrorLog();
+}
+
 TEST_F(TemplateFile, BooleansAreTrueOnlyForExactTrue) {
     struct Case {
         const char* text;

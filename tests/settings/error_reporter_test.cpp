@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <regex>
 
 #include "settings/app_info.h"
@@ -164,6 +165,39 @@ TEST_F(ErrorReporter, GuardReportsTheFailureWithItsContextAndCarriesOn) {
               7);
     EXPECT_EQ(ErrorLog().find("modGlobal - X"), std::string::npos);
     EXPECT_EQ(ui.boxes.size(), 2u);
+}
+
+// A failure that concerns a file names it and the system's reason on a line of its own, in
+// the log and in the box, beside the error's number and description.
+TEST_F(ErrorReporter, AFileFailureNamesTheFileAndTheSystemsReason) {
+    ui.QueueAnswer(MsgAnswer::No);
+    Guard("clsNetscape - NSGetMessages", [] { RaiseErrno(ENOENT, "/home/ann/mail/inbox"); });
+    EXPECT_NE(ErrorLog().find(" clsNetscape - NSGetMessages\nError# 53  File not found\n"
+                              "/home/ann/mail/inbox: No such file or directory\r\n"),
+              std::string::npos)
+        << ErrorLog();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_NE(ui.boxes[0].text.find("Err Description: File not found\n"
+                                    "/home/ann/mail/inbox: No such file or directory\n\n"),
+              std::string::npos)
+        << ui.boxes[0].text;
+    EXPECT_EQ(Err().file, "");  // cleared with the rest of the pending error
+
+    // A body that knows only which file it works on names it for what it calls; a failure
+    // that named its file already keeps it; a line feed in a name stays on its line.
+    SetSilentMode(true);
+    Guard("clsPOP3Config - ReadConfig",
+          [] { ConcerningFile("/home/ann/POP3.CFG", [] { RaiseErrno(EISDIR); }); });
+    Guard("Sub X:", [] {
+        ConcerningFile("/outer", [] { RaiseForFile(kErrPathNotFound, "/tmp\nx", "gone"); });
+    });
+    Guard("Sub Y:", [] { ConcerningFile("/plain", [] { Raise(kErrPathFileAccess); }); });
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("Error# 75  Path/File access error\n/home/ann/POP3.CFG: Is a directory\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Error# 76  Path not found\n/tmp\\nx: gone\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\n/plain: Path/File access error\r\n"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -219,6 +219,23 @@ TEST_F(SettingsStore, DefaultTemplateDirectoryThatCannotBeMadeIsNamedWithTheReas
     EXPECT_EQ(Settings().templateDir, programDir + "/templates");
 }
 
+// A settings file that is there but cannot be read was read as empty and then replaced by the
+// defaults the getters store. It is named once with the reason, and left as it is.
+TEST_F(SettingsStore, UnreadableSettingsFileIsNamedOnceAndNotReplaced) {
+    std::filesystem::create_directories(env.SettingsFile());
+    SetSilentMode(true);
+    ReadAllEngineAndManagerSettings();
+    Store("UseSource", "NETSCAPE");
+    const std::string log = env.ReadProgramFile(std::string(kErrorLog));
+    const std::string named = env.SettingsFile() + ": Is a directory\r\n";
+    ASSERT_NE(log.find("Declares - GetRegData\nError# 75  Path/File access error\n" + named),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(named, log.find(named) + 1), std::string::npos) << log;
+    EXPECT_TRUE(std::filesystem::is_directory(env.SettingsFile()));
+    EXPECT_EQ(Settings().templateDir, env.ProgramDir() + "/templates");  // defaults still hold
+}
+
 TEST(Registry, ConvertStringDropsOneTrailingNul) {
     EXPECT_EQ(ConvertString(std::string("abc\0", 4), 4), "abc");
     EXPECT_EQ(ConvertString("abcd", 4), "abcd");

@@ -202,9 +202,23 @@ TEST_F(MailboxFile, EmptyPathUnreadableFileAndEmptyFile) {
     EXPECT_EQ(empty->TotalMessages(), 0);
 
     // Only a mailbox that cannot be read ends the run.
+    // The report names the file and the system's reason.
     EXPECT_THROW(OpenPath(dir.File("missing")), ProgramEndRequest);
-    EXPECT_EQ(Reports("clsNetscape - NSGetMessages\nError# 53"), 1u);
-    EXPECT_THROW(OpenPath(dir.path()), ProgramEndRequest);
+    EXPECT_EQ(Reports("clsNetscape - NSGetMessages\nError# 53  File not found\n" +
+                      dir.File("missing") + ": No such file or directory\r\n"),
+              1u)
+        << ErrorLog();
+    // A folder is named with what it holds: a mail profile's file to choose.
+    fs::create_directories(dir.File("profile/Mail/Local Folders"));
+    WriteFileBytes(dir.File("profile/Mail/Local Folders/Inbox"), "");
+    EXPECT_THROW(OpenPath(dir.File("profile")), ProgramEndRequest);
+    EXPECT_EQ(
+        Reports("Error# 75  Path/File access error\n" + dir.File("profile") +
+                ": Is a directory. It looks like a Thunderbird profile folder: choose one "
+                "of its mail files, such as \"" +
+                dir.File("profile/Mail/Local Folders/Inbox") + "\", with the format \"Netscape\"."),
+        1u)
+        << ErrorLog();
 }
 
 // ---------------------------------------------------------------------------------------------
