@@ -3,13 +3,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-global.h>
+#include <poppler/cpp/poppler-page.h>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <poppler/cpp/poppler-document.h>
-#include <poppler/cpp/poppler-global.h>
-#include <poppler/cpp/poppler-page.h>
 
 #include "engine/script_host/script_process.h"
 #include "settings/error_reporter.h"
@@ -56,24 +56,24 @@ ConvertedText ConvertAttachment(const std::string& path, AttachmentKind kind) {
     ConvertedText converted;
     const bool finished = RunCatching([&] {
         switch (kind) {
-        case AttachmentKind::Pdf:
-            converted = PdfText(path);
-            break;
-        case AttachmentKind::Xlsx:
-            converted = XlsxText(path);
-            break;
-        case AttachmentKind::Ods:
-            converted = OdsText(path);
-            break;
-        case AttachmentKind::Xls:
-            converted = XlsText(path);
-            break;
-        case AttachmentKind::BinaryWorkbook:
-            converted.problem = "a binary workbook (.xlsb) is not read";
-            break;
-        case AttachmentKind::Other:
-            converted.problem = "not a kind of file that is converted";
-            break;
+            case AttachmentKind::Pdf:
+                converted = PdfText(path);
+                break;
+            case AttachmentKind::Xlsx:
+                converted = XlsxText(path);
+                break;
+            case AttachmentKind::Ods:
+                converted = OdsText(path);
+                break;
+            case AttachmentKind::Xls:
+                converted = XlsText(path);
+                break;
+            case AttachmentKind::BinaryWorkbook:
+                converted.problem = "a binary workbook (.xlsb) is not read";
+                break;
+            case AttachmentKind::Other:
+                converted.problem = "not a kind of file that is converted";
+                break;
         }
     });
     if (!finished) {
@@ -108,15 +108,15 @@ ConvertedText ConvertAttachmentApart(const std::string& path, AttachmentKind kin
         return converted;
     }
     switch (outcome.ending) {
-    case script::ChildEnding::TimeLimit:
-        converted.problem = "the conversion was stopped after " +
-                            std::to_string(limits.time.count()) + " ms, its time limit";
-        return converted;
-    case script::ChildEnding::Ended:
-        converted.problem = "the conversion ended with " + outcome.cause;
-        return converted;
-    case script::ChildEnding::Finished:
-        break;
+        case script::ChildEnding::TimeLimit:
+            converted.problem = "the conversion was stopped after " +
+                                std::to_string(limits.time.count()) + " ms, its time limit";
+            return converted;
+        case script::ChildEnding::Ended:
+            converted.problem = "the conversion ended with " + outcome.cause;
+            return converted;
+        case script::ChildEnding::Finished:
+            break;
     }
     std::string_view in = outcome.result;
     std::string flag, text;
@@ -176,8 +176,8 @@ std::string PlainNumber(std::string_view text) {
     const double magnitude = std::fabs(value);
     if (value != 0 && (magnitude < 1e-7 || magnitude >= 1e21)) return std::string(text);
     char digits[64];
-    const auto written = std::to_chars(digits, digits + sizeof digits, value,
-                                       std::chars_format::fixed);
+    const auto written =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
     if (written.ec != std::errc()) return std::string(text);
     return std::string(digits, written.ptr);
 }

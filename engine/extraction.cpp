@@ -176,8 +176,7 @@ std::string AttachmentName(const std::string& path) {
 // An attachment that is not text (a PDF, a spreadsheet): `text`, its content as read, becomes
 // the text it shows. False for any other attachment, `text` unchanged. A conversion that
 // fails leaves the text empty and says why once, naming the message and the attachment.
-bool ConvertAttachmentText(const MessageWork& message, const std::string& path,
-                           std::string& text) {
+bool ConvertAttachmentText(const MessageWork& message, const std::string& path, std::string& text) {
     if (text.empty()) return false;  // excluded by extensions.txt, empty or unreadable
     const AttachmentKind kind = KindOfAttachment(path, text);
     if (kind == AttachmentKind::Other) return false;

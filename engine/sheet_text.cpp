@@ -161,11 +161,19 @@ bool IsDateFormat(unsigned id, std::string_view code) {
         if (c == ']' && bracket > 0) --bracket;
         if (bracket > 0) continue;
         switch (c) {
-        case 'd': case 'D': case 'm': case 'M': case 'y': case 'Y': case 'h': case 'H':
-        case 's': case 'S':
-            return true;
-        default:
-            break;
+            case 'd':
+            case 'D':
+            case 'm':
+            case 'M':
+            case 'y':
+            case 'Y':
+            case 'h':
+            case 'H':
+            case 's':
+            case 'S':
+                return true;
+            default:
+                break;
         }
     }
     return false;
@@ -397,8 +405,7 @@ std::string OdsCell(const pugi::xml_node& cell) {
             double s = 0;
             if (std::sscanf(v, "PT%uH%uM%lfS", &h, &m, &s) == 3) {
                 char text[16];
-                std::snprintf(text, sizeof text, "%02u:%02u:%02u", h, m,
-                              static_cast<unsigned>(s));
+                std::snprintf(text, sizeof text, "%02u:%02u:%02u", h, m, static_cast<unsigned>(s));
                 return text;
             }
             return v;
@@ -500,30 +507,30 @@ ConvertedText XlsText(const std::string& path) {
                 FreeXL_CellValue cell;
                 if (::freexl_get_cell_value(handle, r, c, &cell) != FREEXL_OK) continue;
                 switch (cell.type) {
-                case FREEXL_CELL_INT:
-                    cells[c] = std::to_string(cell.value.int_value);
-                    break;
-                case FREEXL_CELL_DOUBLE: {
-                    char digits[64];
-                    const auto w = std::to_chars(digits, digits + sizeof digits,
-                                                 cell.value.double_value);
-                    cells[c] = PlainNumber(std::string_view(digits, w.ptr - digits));
-                    break;
-                }
-                case FREEXL_CELL_TEXT:
-                case FREEXL_CELL_SST_TEXT:
-                case FREEXL_CELL_DATE:
-                case FREEXL_CELL_TIME:
-                    cells[c] = cell.value.text_value ? cell.value.text_value : "";
-                    break;
-                case FREEXL_CELL_DATETIME: {
-                    std::string text = cell.value.text_value ? cell.value.text_value : "";
-                    if (text.size() > 10 && text[10] == ' ') text[10] = 'T';
-                    cells[c] = std::move(text);
-                    break;
-                }
-                default:
-                    break;
+                    case FREEXL_CELL_INT:
+                        cells[c] = std::to_string(cell.value.int_value);
+                        break;
+                    case FREEXL_CELL_DOUBLE: {
+                        char digits[64];
+                        const auto w =
+                            std::to_chars(digits, digits + sizeof digits, cell.value.double_value);
+                        cells[c] = PlainNumber(std::string_view(digits, w.ptr - digits));
+                        break;
+                    }
+                    case FREEXL_CELL_TEXT:
+                    case FREEXL_CELL_SST_TEXT:
+                    case FREEXL_CELL_DATE:
+                    case FREEXL_CELL_TIME:
+                        cells[c] = cell.value.text_value ? cell.value.text_value : "";
+                        break;
+                    case FREEXL_CELL_DATETIME: {
+                        std::string text = cell.value.text_value ? cell.value.text_value : "";
+                        if (text.size() > 10 && text[10] == ' ') text[10] = 'T';
+                        cells[c] = std::move(text);
+                        break;
+                    }
+                    default:
+                        break;
                 }
             }
             csv.Row(cells);

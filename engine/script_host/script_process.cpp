@@ -189,8 +189,7 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
 
     ChildOutcome outcome;
     const std::int64_t allowed =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(StopAfter(limit))
-            .count();
+        std::chrono::duration_cast<std::chrono::nanoseconds>(StopAfter(limit)).count();
     std::string received;
     bool haveResult = false;
     bool overran = false;
