@@ -190,15 +190,15 @@ TEST_F(Message, ExtOKTestsTheUpperCasedExtensionAgainstTheList) {
 TEST_F(Message, ShippedListExcludesBinaryTypesAndNoTextType) {
     WriteExtensions(testing::ReadFileBytes(TALLIX_SHIPPED_EXTENSIONS));
     txMessage m;
-    const char* binary[] = {
-        "gif", "jpg",  "jpeg",   "png",     "bmp",    "tif", "tiff", "ico", "webp", "mp3", "wav",
-        "ogg", "flac", "m4a",    "avi",     "mpg",    "mp4", "mov",  "mkv", "zip",  "rar", "7z",
-        "gz",  "tgz",  "tar.gz", "tar.bz2", "tar.xz", "bz2", "iso",  "exe", "dll",  "msi", "jar",
-        "doc", "docx", "ppt",    "pptx",    "odt",    "p7s", "ttf"};
-    const char* text[] = {"txt",  "text", "csv",  "tsv", "tab", "htm",  "html",       "xhtml",
-                          "xml",  "eml",  "mbox", "mbx", "ics", "vcs",  "vcf",        "log",
-                          "json", "md",   "rtf",  "ini", "cfg", "conf", "yaml",       "yml",
-                          "asc",  "sql",  "txf",  "prn", "css", "js",   "report.txt", "2024.csv",
+    const char* binary[] = {"gif",    "jpg",     "jpeg",   "png", "bmp",  "tif", "tiff", "ico",
+                            "webp",   "mp3",     "wav",    "ogg", "flac", "m4a", "avi",  "mpg",
+                            "mp4",    "mov",     "mkv",    "zip", "rar",  "7z",  "gz",   "tgz",
+                            "tar.gz", "tar.bz2", "tar.xz", "bz2", "iso",  "exe", "dll",  "msi",
+                            "jar",    "doc",     "docx",   "ppt", "pptx", "odt", "p7s",  "ttf"};
+    const char* text[] = {"txt",  "text", "csv",  "tsv",  "tab", "htm",  "html",       "xhtml",
+                          "xml",  "eml",  "mbox", "mbx",  "ics", "vcs",  "vcf",        "log",
+                          "json", "md",   "rtf",  "ini",  "cfg", "conf", "yaml",       "yml",
+                          "asc",  "sql",  "txf",  "prn",  "css", "js",   "report.txt", "2024.csv",
                           "pdf",  "xls",  "xlsx", "xlsm", "ods"};
     for (const char* ext : binary) {
         EXPECT_FALSE(m.ExtOK("/s/attachment." + std::string(ext))) << ext;
