@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "engine/script_host/script_process.h"
 #include "settings/error_reporter.h"
@@ -40,6 +41,28 @@ void LimitMemory(std::size_t extra) {
 }
 
 void Quiet(const std::string&, void*) {}
+
+// The PDF library reads its tables and the character conversions load their modules on first
+// use. Done once here, each conversion's process starts with them instead of reading them again;
+// the page read is one the program holds, not a stranger's file.
+void ReadyThePdfLibrary() {
+    static const bool ready = [] {
+        poppler::set_debug_error_function(Quiet, nullptr);
+        static constexpr std::string_view kPage =
+            "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+            "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+            "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 9 9]>>endobj\ntrailer<</Root 1 0 R>>\n";
+        std::vector<char> bytes(kPage.begin(), kPage.end());
+        const std::unique_ptr<poppler::document> document(
+            poppler::document::load_from_data(&bytes));
+        if (document && document->pages() > 0) {
+            const std::unique_ptr<poppler::page> page(document->create_page(0));
+            if (page) (void)page->text(page->page_rect(), poppler::page::physical_layout).to_utf8();
+        }
+        return true;
+    }();
+    (void)ready;
+}
 
 }  // namespace
 
@@ -88,6 +111,7 @@ ConvertedText ConvertAttachment(const std::string& path, AttachmentKind kind) {
 
 ConvertedText ConvertAttachmentApart(const std::string& path, AttachmentKind kind,
                                      const ConversionLimits& limits) {
+    if (kind == AttachmentKind::Pdf) ReadyThePdfLibrary();
     script::ChildOutcome outcome;
     const bool started = RunCatching([&] {
         outcome = script::RunInChildProcess(
