@@ -207,6 +207,9 @@ void GetPOP3Configurations() {
     auto configs = std::make_shared<sources::colPop3Config>(State().pop3ConfigPath);
     configs->GetConfigs();
     State().pop3Configs = std::move(configs);
+    auto imap = std::make_shared<sources::colPop3Config>(sources::ImapConfigPath());
+    imap->GetConfigs();
+    State().imapConfigs = std::move(imap);
 }
 
 void GetTempFiles() {
@@ -400,10 +403,14 @@ void SetEditorRunner(EditorRunner runner) {
     TheEditorRunner() = std::move(runner);
 }
 
-std::string EnginePath() {
+std::string ProgramPath(std::string_view name) {
     const char* home = std::getenv("TALLIX_HOME");
     const std::string dir = home && *home ? ProgramDir() : ExecutableDir();
-    return JoinPath(dir, kEngineExecutable);
+    return JoinPath(dir, name);
+}
+
+std::string EnginePath() {
+    return ProgramPath(kEngineExecutable);
 }
 
 bool RunEngine(const std::string& templateName) {
