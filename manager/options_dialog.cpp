@@ -292,8 +292,12 @@ QWidget* FrmOptions::BuildInternetMailTab() {
     lblTestResult = Named(new QLabel(properties), "lblTestResult");
     lblTestResult->setWordWrap(true);
     lblTestResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    boxes->addWidget(cmdTestConnection, row, 0);
-    boxes->addWidget(lblTestResult, row, 1);
+    // The answer gets a row of its own, the boxes' whole width, for a list of folders.
+    auto* testRow = new QHBoxLayout;
+    testRow->addWidget(cmdTestConnection);
+    testRow->addStretch(1);
+    boxes->addLayout(testRow, row++, 0, 1, 2);
+    boxes->addWidget(lblTestResult, row, 0, 1, 2);
     boxes->setRowStretch(row + 1, 1);
     inner->addLayout(boxes, 2);
     layout->addWidget(properties, 1);
