@@ -1,5 +1,5 @@
 # Installation like a Linux desktop program, and a Debian package of it (cpack -G DEB).
-#   bin/       tallix, txengine, qrmime
+#   bin/       tallix, txengine, qrmime, imap_check (the options dialog's connection test)
 #   lib/       libqrmime.so.1
 #   share/tallix/          Examples, extensions.txt, help (the data directory the programs read)
 #   share/doc/tallix/      README and the help set as HTML
@@ -13,7 +13,7 @@ set(TALLIX_DOC_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/doc/tallix)
 
 # Installed programs find libqrmime beside them in lib/, wherever the prefix is.
 file(RELATIVE_PATH _bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-set(_programs txengine qrmime_tool)
+set(_programs txengine qrmime_tool imap_check)
 if(TALLIX_BUILD_GUI)
     list(APPEND _programs tallix)
 endif()

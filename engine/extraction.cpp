@@ -9,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "engine/attachment_text.h"
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
 #include "engine/procedure_contexts.h"
@@ -172,6 +173,27 @@ std::string AttachmentName(const std::string& path) {
     return name;
 }
 
+// An attachment that is not text (a PDF, a spreadsheet): `text`, its content as read, becomes
+// the text it shows. False for any other attachment, `text` unchanged. A conversion that
+// fails leaves the text empty and says why once, naming the message and the attachment.
+bool ConvertAttachmentText(const MessageWork& message, const std::string& path, std::string& text) {
+    if (text.empty()) return false;  // excluded by extensions.txt, empty or unreadable
+    const AttachmentKind kind = KindOfAttachment(path, text);
+    if (kind == AttachmentKind::Other) return false;
+    ConvertedText converted = ConvertAttachmentApart(path, kind);
+    text = std::move(converted.text);
+    if (converted.ok) return true;
+    const std::string note = "Attachment " + LogSafe(AttachmentName(path)) + " of the message \"" +
+                             LogSafe(message.Message().Subject()) + "\" from " +
+                             message.source.ID() + ": " + converted.problem +
+                             "; its text is left empty";
+    if (ReportCapture* capture = ReportCapture::Active())
+        capture->Add(note);
+    else
+        WriteLog(kErrorLog, note);
+    return true;
+}
+
 std::string AttachmentSize(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
@@ -194,7 +216,9 @@ bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int3
         txMessage& m = message.Message();
         if (field == kFieldAttachment) {
             if (attachmentIndex == 0) return;
-            result = m.GetAttachString(m.Attachments()->Item(attachmentIndex));
+            const std::string path = m.Attachments()->Item(attachmentIndex);
+            result = m.GetAttachString(path);
+            if (ConvertAttachmentText(message, path, result)) return;
             if (m.bIsHtml()) errStripHtml(result);
             return;
         }

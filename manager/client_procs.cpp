@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QPointer>
 #include <QPrinter>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -207,6 +209,9 @@ void GetPOP3Configurations() {
     auto configs = std::make_shared<sources::colPop3Config>(State().pop3ConfigPath);
     configs->GetConfigs();
     State().pop3Configs = std::move(configs);
+    auto imap = std::make_shared<sources::colPop3Config>(sources::ImapConfigPath());
+    imap->GetConfigs();
+    State().imapConfigs = std::move(imap);
 }
 
 void GetTempFiles() {
@@ -268,14 +273,21 @@ void CopyCurrentTemplate() {
             JoinPath(Settings().templateDir, copyName + std::string(kTemplateExtension));
         t->SetFileName(copyPath);
         t->SetLastRan(kNeverRan);
+        // The copy writes to the original's output file: it stays inactive until the user
+        // saves it in the editor (which stores the flag the editor shows, the original's).
+        const bool active = t->Active();
+        t->SetActive(false);
         t->WriteTemplateFile(true);
+        t->SetActive(active);
         // No copy was made: the editor is not opened on a file that does not exist.
         if (ReportTemplateNotSaved(*t)) return;
 
         GetTempFiles();
         SelectRow(form.FindRow(JustFileName(copyPath)));
         State().newTemplate = false;
-        EditTemplate(false);
+        // The editor opens on the copy as it was made, with the original's flag.
+        State().currentTemplate = t;
+        OpenTemplateEditor(false);
     });
 }
 
@@ -291,9 +303,23 @@ void DoDelete() {
         if (MsgBox(kMsgDeleteSelected, MsgButtons::OkCancel, MsgIcon::Question,
                    Res(kResShortProductName)) != MsgAnswer::Ok)
             return;
-        std::error_code ec;
-        std::filesystem::remove(FrmMain::RowTag(item), ec);
-        if (ec) RaiseErrno(ec.value());
+        // Into the desktop's trash, as the file manager does: a template deleted by mistake
+        // can be put back. Where there is no trash the file stays and the box says so.
+        const QString path = QString::fromStdString(FrmMain::RowTag(item));
+        // The trash of the user's data folder is made first where it is missing: the
+        // library would otherwise fall back to a folder named "files" in the working
+        // directory.
+        const QString trash =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+        for (const char* part : {"/files", "/info"}) QDir().mkpath(trash + part);
+        QFile::setPermissions(
+            trash, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (!QFile::moveToTrash(path)) {
+            MsgBox("The template " + path.toStdString() +
+                       " could not be moved to the trash; it is left where it is.",
+                   MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);
+            return;
+        }
         delete item;
     });
 }
@@ -400,10 +426,14 @@ void SetEditorRunner(EditorRunner runner) {
     TheEditorRunner() = std::move(runner);
 }
 
-std::string EnginePath() {
+std::string ProgramPath(std::string_view name) {
     const char* home = std::getenv("TALLIX_HOME");
     const std::string dir = home && *home ? ProgramDir() : ExecutableDir();
-    return JoinPath(dir, kEngineExecutable);
+    return JoinPath(dir, name);
+}
+
+std::string EnginePath() {
+    return ProgramPath(kEngineExecutable);
 }
 
 bool RunEngine(const std::string& templateName) {

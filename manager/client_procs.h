@@ -34,6 +34,8 @@ inline constexpr std::string_view kUntitled = "Untitled";
 inline constexpr std::string_view kUntitledPlaceholder = "<Untitled>";
 inline constexpr std::string_view kNeverRan = "Never";
 inline constexpr std::string_view kEngineExecutable = "txengine";
+// The program the options dialog's "Test connection" runs.
+inline constexpr std::string_view kImapCheckExecutable = "imap_check";
 inline constexpr std::string_view kExamplesDir = "Examples";
 // A row whose file vanished after the list was filled (another program or the user removed
 // it): said instead of writing a new template from nothing.
@@ -52,6 +54,7 @@ struct ManagerState {
     std::shared_ptr<clsTemplate> currentTemplate = std::make_shared<clsTemplate>();
     std::string pop3ConfigPath;
     std::shared_ptr<sources::colPop3Config> pop3Configs;  // the stored POP3 accounts
+    std::shared_ptr<sources::colPop3Config> imapConfigs;  // the stored IMAP accounts
     bool examplesMode = false;
     bool startupComplete = false;
     // True while the editor is open for a new template, false for an existing one.
@@ -75,6 +78,7 @@ void ExitSplash();
 void GetGeneralSettings();
 void GetRunSettings();
 
+// Reads the stored accounts: POP3.CFG and IMAP.CFG.
 void GetPOP3Configurations();
 void GetTempFiles();
 void EditTemplate(bool isNew);
@@ -109,8 +113,9 @@ void DoExamples();
 using EditorRunner = std::function<void(FrmTemplateEdit& editor)>;
 void SetEditorRunner(EditorRunner runner);
 
-// The engine executable the manager starts: beside the manager, or in $TALLIX_HOME when
-// that is set (a private program directory holds its own engine).
+// A program of ours the manager starts: beside the manager, or in $TALLIX_HOME when that is
+// set (a private program directory holds its own programs). EnginePath: the engine.
+std::string ProgramPath(std::string_view name);
 std::string EnginePath();
 
 }  // namespace tallix::manager

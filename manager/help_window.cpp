@@ -68,6 +68,7 @@ QString HelpPageForContext(int context) {
 
 FrmHelp::FrmHelp(QWidget* parent) : QWidget(parent, Qt::Window), m_dir(HelpDirectory()) {
     setObjectName("frmHelp");
+    CloseWithKeys(this);
     setWindowTitle(QString::fromStdString(LoadResString(kResProductName)) + " Help");
     auto* layout = new QVBoxLayout(this);
     auto* splitter = new QSplitter(this);

@@ -31,6 +31,7 @@ std::map<QString, FrmLogViewer*>& OpenViewers() {
 FrmLogViewer::FrmLogViewer(const QString& path, const QString& title, QWidget* parent)
     : QWidget(parent, Qt::Window), m_path(path), m_watcher(new QFileSystemWatcher(this)) {
     setObjectName("frmLogViewer");
+    CloseWithKeys(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);
     auto* layout = new QVBoxLayout(this);

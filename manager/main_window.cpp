@@ -1,6 +1,7 @@
 #include "manager/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -114,6 +115,7 @@ void FrmMain::BuildFileActions() {
     mnuFileExit = MakeAction("mnuFileExit", "E&xit");
     mnuFileExit->setShortcut(QKeySequence::Quit);
     mnuFilePrint->setShortcut(QKeySequence::Print);
+    mnuFileNew->setShortcut(QKeySequence::New);
     connect(mnuFileNew, &QAction::triggered, this, [] {
         State().newTemplate = true;
         EditTemplate(true);
@@ -209,23 +211,35 @@ void FrmMain::BuildToolbarActions() {
                          QAction* target, const char* tip) {
         auto* a = new QAction(ThemeIcon(this, icon, fallback), QString::fromLatin1(key), this);
         a->setObjectName(QStringLiteral("tb") + QString::fromLatin1(key).remove(' '));
-        a->setToolTip(QString::fromLatin1(tip));
+        // The tip says what the button does and the key that does the same.
+        QString text = QString::fromLatin1(tip);
+        if (!target->shortcut().isEmpty())
+            text += " (" + target->shortcut().toString(QKeySequence::NativeText) + ")";
+        a->setToolTip(text);
         a->setEnabled(target->isEnabled());
         if (!target->isEnabled()) a->setToolTip(target->toolTip());
         connect(a, &QAction::triggered, target, &QAction::trigger);
         return a;
     };
-    tbNew = button("New", "document-new", QStyle::SP_FileIcon, mnuFileNew, "New");
-    tbPrint =
-        button("Print", "document-print", QStyle::SP_FileDialogDetailedView, mnuFilePrint, "Print");
+    tbNew = button("New", "document-new", QStyle::SP_FileIcon, mnuFileNew, "New template");
+    tbWizard = button("Wizard", "tools-wizard", QStyle::SP_FileDialogStart, mnuFileWizard,
+                      "New template with the wizard");
+    tbPrint = button("Print", "document-print", QStyle::SP_FileDialogDetailedView, mnuFilePrint,
+                     "Print the selected template");
     tbProperties = button("Properties", "document-properties", QStyle::SP_FileDialogInfoView,
-                          mnuEditModify, "Properties");
-    tbCopy = button("Copy", "edit-copy", QStyle::SP_FileDialogNewFolder, mnuEditCopy, "Copy");
-    tbDelete = button("Delete", "edit-delete", QStyle::SP_TrashIcon, mnuEditDelete, "Delete");
+                          mnuEditModify, "Edit the selected template");
+    tbCopy = button("Copy", "edit-copy", QStyle::SP_FileDialogNewFolder, mnuEditCopy,
+                    "Copy the selected template");
+    tbDelete = button("Delete", "edit-delete", QStyle::SP_TrashIcon, mnuEditDelete,
+                      "Move the selected template to the trash");
     tbToggleActive = button("Toggle Active", "emblem-default", QStyle::SP_DialogApplyButton,
                             mnuEditToggleActive, "Toggle Active Flag");
     tbParse = button("Parse", "system-run", QStyle::SP_MediaPlay, mnuParseCurrent,
                      "Parse current template");
+    tbParseAll = button("Parse All", "media-seek-forward", QStyle::SP_MediaSeekForward, mnuParseAll,
+                        "Parse with every active template");
+    tbOptions = button("Options", "preferences-system", QStyle::SP_FileDialogListView,
+                       mnuViewOptions, "Options: the mail source and the folders");
     tbHelp = button("Help", "help-contents", QStyle::SP_DialogHelpButton, mnuHelpContents, "Help");
 }
 
@@ -295,6 +309,7 @@ void FrmMain::BuildToolbar() {
     tbToolbar->setMovable(false);
     tbToolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     tbToolbar->addAction(tbNew);
+    tbToolbar->addAction(tbWizard);
     tbToolbar->addAction(tbPrint);
     tbToolbar->addSeparator();
     tbToolbar->addAction(tbProperties);
@@ -303,7 +318,9 @@ void FrmMain::BuildToolbar() {
     tbToolbar->addAction(tbToggleActive);
     tbToolbar->addSeparator();
     tbToolbar->addAction(tbParse);
+    tbToolbar->addAction(tbParseAll);
     tbToolbar->addSeparator();
+    tbToolbar->addAction(tbOptions);
     tbToolbar->addAction(tbHelp);
     // The toolbar's own hide command would bypass the menu check.
     tbToolbar->toggleViewAction()->setEnabled(false);
@@ -473,6 +490,9 @@ void FrmMain::closeEvent(QCloseEvent* event) {
     if (!isMinimized()) SaveGeometry();
     PutMapiProfile();
     event->accept();
+    // The help and log windows go with the program: none keeps it running unseen.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isWindow() && window->isVisible()) window->close();
 }
 
 }  // namespace tallix::manager

@@ -72,12 +72,15 @@ class FrmMain final : public QMainWindow {
     QAction* mnuHelpAbout;
     // Toolbar buttons, keyed as the toolbar names them.
     QAction* tbNew;
+    QAction* tbWizard;
     QAction* tbPrint;
     QAction* tbProperties;
     QAction* tbCopy;
     QAction* tbDelete;
     QAction* tbToggleActive;
     QAction* tbParse;
+    QAction* tbParseAll;
+    QAction* tbOptions;
     QAction* tbHelp;
 
     // The selected row, or nullptr.

@@ -92,6 +92,9 @@ FrmHelp* HelpWindow();
 void ShowHelpContents();
 void ShowHelpIndex(const QString& key);
 
+// Escape and the system's close key (Ctrl+W) close `window`, as they do a document window.
+void CloseWithKeys(QWidget* window);
+
 void ShowPageSetup(FrmMain& main);
 void OpenWebSite();
 

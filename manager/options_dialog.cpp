@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,12 +13,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdlib>
 #include <string_view>
 
 #include "manager/client_procs.h"
@@ -108,6 +113,14 @@ FrmOptions::FrmOptions(QWidget* parent) : QDialog(parent) {
     });
     EnableAccountBoxes();
     MarkUnchanged();
+}
+
+FrmOptions::~FrmOptions() {
+    if (!m_check) return;
+    disconnect(m_check, nullptr, this, nullptr);
+    m_check->kill();
+    m_check->waitForFinished(2000);
+    QDir(m_checkDir).removeRecursively();
 }
 
 QWidget* FrmOptions::BuildGeneralTab() {
@@ -223,6 +236,17 @@ QWidget* FrmOptions::BuildMapiTab() {
 QWidget* FrmOptions::BuildInternetMailTab() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
+    auto* protocol = new QHBoxLayout;
+    optProtoPop3 = Named(new QRadioButton("P&OP3 (POP3.CFG)", page), "optProtoPop3");
+    optProtoImap = Named(new QRadioButton("IMA&P (IMAP.CFG)", page), "optProtoImap");
+    optProtoPop3->setChecked(true);
+    auto* protocolLabel = new QLabel("Protocol:", page);
+    protocol->addWidget(protocolLabel);
+    protocol->addWidget(optProtoPop3);
+    protocol->addWidget(optProtoImap);
+    protocol->addStretch(1);
+    layout->addLayout(protocol);
+
     auto* properties = Named(new QGroupBox("Properties", page), "fraProperties");
     auto* inner = new QHBoxLayout(properties);
 
@@ -246,16 +270,55 @@ QWidget* FrmOptions::BuildInternetMailTab() {
     txtLoginName = Named(new QLineEdit(properties), "txtLoginName");
     txtPassword = Named(new QLineEdit(properties), "txtPassword");
     txtPassword->setEchoMode(QLineEdit::Password);
+    txtPasswordCommand = Named(new QLineEdit(properties), "txtPasswordCommand");
+    txtPasswordCommand->setPlaceholderText("a program that prints the password or token");
+    txtPasswordCommand->setToolTip(
+        "Used when the password box is empty: the first line the program prints is the "
+        "password (or, with OAuth 2, the access token). Run without a shell.");
+    cboSecurity = Named(new QComboBox(properties), "cboSecurity");
+    cboSecurity->addItem("Default (TLS on ports 993 and 995, else STARTTLS)", QString());
+    cboSecurity->addItem("TLS", QString("TLS"));
+    cboSecurity->addItem("STARTTLS (required)", QString("STARTTLS"));
+    cboSecurity->addItem("None (unencrypted)", QString("None"));
+    cboAuth = Named(new QComboBox(properties), "cboAuth");
+    cboAuth->addItem("Password", QString());
+    cboAuth->addItem("OAuth 2 access token (XOAUTH2)", QString("XOAUTH2"));
+    txtFolder = Named(new QLineEdit(properties), "txtFolder");
+    txtFolder->setPlaceholderText("INBOX");
+    txtMoveTo = Named(new QLineEdit(properties), "txtMoveTo");
+    txtMoveTo->setPlaceholderText("deleted messages are removed");
+    txtMoveTo->setToolTip("With deletion on, parsed messages are moved to this folder instead.");
     int row = 0;
-    for (auto [caption, box] :
-         {std::pair{"Name:", txtPOPName}, std::pair{"Host Name:", txtHostName},
-          std::pair{"Port:", txtPort}, std::pair{"Login Name:", txtLoginName},
-          std::pair{"Password:", txtPassword}}) {
-        boxes->addWidget(Label(caption, box, properties), row, 0);
+    for (auto [caption, box] : std::initializer_list<std::pair<const char*, QWidget*>>{
+             {"Name:", txtPOPName},
+             {"Host Name:", txtHostName},
+             {"Port:", txtPort},
+             {"Login Name:", txtLoginName},
+             {"Password:", txtPassword},
+             {"Password from comma&nd:", txtPasswordCommand},
+             {"&Security:", cboSecurity},
+             {"A&uthentication:", cboAuth},
+             {"&Folder:", txtFolder},
+             {"Mo&ve deleted to:", txtMoveTo}}) {
+        QLabel* label = Label(caption, box, properties);
+        label->setObjectName(QString("lbl") + box->objectName().mid(3));
+        boxes->addWidget(label, row, 0);
         boxes->addWidget(box, row, 1);
         ++row;
     }
-    boxes->setRowStretch(row, 1);
+    cmdTestConnection = Named(new QPushButton("&Test connection", properties), "cmdTestConnection");
+    cmdTestConnection->setToolTip(
+        "Logs in, lists the folders and counts the messages of the folder; reads none.");
+    lblTestResult = Named(new QLabel(properties), "lblTestResult");
+    lblTestResult->setWordWrap(true);
+    lblTestResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The answer gets a row of its own, the boxes' whole width, for a list of folders.
+    auto* testRow = new QHBoxLayout;
+    testRow->addWidget(cmdTestConnection);
+    testRow->addStretch(1);
+    boxes->addLayout(testRow, row++, 0, 1, 2);
+    boxes->addWidget(lblTestResult, row, 0, 1, 2);
+    boxes->setRowStretch(row + 1, 1);
     inner->addLayout(boxes, 2);
     layout->addWidget(properties, 1);
     txtPOPName->installEventFilter(this);
@@ -293,6 +356,8 @@ void FrmOptions::Connect() {
         connect(box, &QCheckBox::toggled, this, &FrmOptions::Changed);
     for (QRadioButton* b : findChildren<QRadioButton*>())
         connect(b, &QRadioButton::toggled, this, &FrmOptions::Changed);
+    for (QComboBox* box : findChildren<QComboBox*>())
+        connect(box, &QComboBox::currentIndexChanged, this, &FrmOptions::Changed);
 
     for (QRadioButton* b : {optMAPI, OptPop3, OptFile})
         connect(b, &QRadioButton::toggled, this, &FrmOptions::EnableSourceTabs);
@@ -327,6 +392,8 @@ void FrmOptions::Connect() {
     connect(cmdProfileBrowse, &QPushButton::clicked, this, [this] { DoDirLookup(*txtProfile); });
     connect(cmdFileFormatDir, &QPushButton::clicked, this, &FrmOptions::OnFileBrowse);
     connect(lstPOPName, &QListWidget::currentRowChanged, this, &FrmOptions::OnAccountRowChanged);
+    connect(optProtoImap, &QRadioButton::toggled, this, &FrmOptions::OnProtocolChanged);
+    connect(cmdTestConnection, &QPushButton::clicked, this, &FrmOptions::OnTestConnection);
     connect(cmdVarAdd, &QPushButton::clicked, this, &FrmOptions::OnAdd);
     connect(cmdDelete, &QPushButton::clicked, this, &FrmOptions::OnRemove);
     connect(cmdApply, &QPushButton::clicked, this, [this] { Apply(); });
@@ -391,8 +458,16 @@ void FrmOptions::EnableSourceTabs() {
 void FrmOptions::EnableAccountBoxes() {
     // The boxes describe one account: with none shown there is nothing to edit.
     const bool on = addingAccount || shownAccount >= 0;
-    for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword})
+    for (QWidget* box :
+         std::initializer_list<QWidget*>{txtPOPName, txtHostName, txtPort, txtLoginName,
+                                         txtPassword, txtPasswordCommand, cboSecurity, cboAuth})
         box->setEnabled(on);
+    // Folders and the connection test are IMAP's.
+    for (QWidget* box : std::initializer_list<QWidget*>{txtFolder, txtMoveTo})
+        box->setEnabled(on && ImapShown());
+    cmdTestConnection->setEnabled(on && ImapShown() && !m_check);
+    optProtoPop3->setEnabled(!addingAccount);
+    optProtoImap->setEnabled(!addingAccount);
     cmdDelete->setEnabled(!addingAccount && lstPOPName->currentRow() >= 0);
     cmdVarAdd->setEnabled(!addingAccount);
     lstPOPName->setEnabled(!addingAccount);
@@ -427,8 +502,12 @@ void FrmOptions::DoDirLookup(QLineEdit& box) {
 
 void FrmOptions::ClearPop3Ctrl() {
     Guard(ProcCtx("ClearPop3Ctrl"), [&] {
-        for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword})
+        for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword,
+                               txtPasswordCommand, txtFolder, txtMoveTo})
             box->clear();
+        cboSecurity->setCurrentIndex(0);
+        cboAuth->setCurrentIndex(0);
+        lblTestResult->clear();
     });
 }
 
@@ -449,9 +528,9 @@ void FrmOptions::CopyShownAccount() {
 void FrmOptions::ShowNewAccount() {
     Guard(ProcCtx("AddNewPOP3"), [&] {
         addingAccount = true;
-        ShowAccountBoxes(AddNewPOP3());
-        for (QLineEdit* box : {txtPOPName, txtHostName, txtPort, txtLoginName, txtPassword})
-            box->setEnabled(true);
+        ClearPop3Ctrl();
+        ShowAccountBoxes(AddNewPOP3(ImapShown() ? kDefaultImapPort : sources::kDefaultPop3Port));
+        EnableAccountBoxes();
         // The focus goes to the name before the list and its buttons are disabled, so it
         // never passes through another control on the way.
         txtPOPName->setFocus(Qt::OtherFocusReason);
@@ -459,6 +538,70 @@ void FrmOptions::ShowNewAccount() {
         cmdVarAdd->setEnabled(false);
         cmdDelete->setEnabled(false);
         lstPOPName->setEnabled(false);
+    });
+}
+
+bool FrmOptions::ImapShown() const {
+    return optProtoImap->isChecked();
+}
+
+void FrmOptions::OnProtocolChanged() {
+    Guard(Ctx("optProtocol_Click"), [&] {
+        if (shownAccount >= 0) CopyShownAccount();
+        std::swap(m_accounts, m_otherAccounts);
+        shownAccount = -1;
+        {
+            const QSignalBlocker block(lstPOPName);
+            lstPOPName->clear();
+            for (const Pop3AccountValues& account : m_accounts)
+                lstPOPName->addItem(QString::fromStdString(account.id));
+        }
+        ClearPop3Ctrl();
+        if (!m_accounts.empty()) lstPOPName->setCurrentRow(0);  // shows it in the boxes
+        EnableAccountBoxes();
+    });
+}
+
+void FrmOptions::OnTestConnection() {
+    Guard(Ctx("cmdTestConnection_Click"), [&] {
+        if (m_check) return;
+        const QString tool = QString::fromStdString(ProgramPath(kImapCheckExecutable));
+        if (!QFileInfo(tool).isExecutable()) {
+            lblTestResult->setText(
+                "The connection test needs the program imap_check, which "
+                "is not there: " +
+                tool);
+            return;
+        }
+        // The account as the boxes show it, saved or not, in a file of its own that only
+        // this user can read (it may hold the password).
+        QByteArray pattern = (QDir::tempPath() + "/tallix-check-XXXXXX").toLocal8Bit();
+        if (!::mkdtemp(pattern.data())) {
+            lblTestResult->setText("The connection test could not make its folder in " +
+                                   QDir::tempPath());
+            return;
+        }
+        m_checkDir = QString::fromLocal8Bit(pattern);
+        const std::string file = (m_checkDir + "/IMAP.CFG").toStdString();
+        sources::colPop3Config accounts(file);
+        Pop3AccountValues account = AccountBoxes();
+        account.id = "Check";
+        SetPOP3Configs(&accounts, {account});
+        accounts.PutConfigs();
+        m_check = new QProcess(this);
+        m_check->setProcessChannelMode(QProcess::MergedChannels);
+        connect(m_check, &QProcess::finished, this, [this] {
+            const QString answer = QString::fromUtf8(m_check->readAll()).trimmed();
+            lblTestResult->setText(answer.isEmpty() ? "The connection test gave no answer."
+                                                    : answer);
+            m_check->deleteLater();
+            m_check = nullptr;
+            QDir(m_checkDir).removeRecursively();
+            EnableAccountBoxes();
+        });
+        lblTestResult->setText("Testing the connection...");
+        m_check->start(tool, {"Check", QString::fromStdString(file)});
+        EnableAccountBoxes();
     });
 }
 

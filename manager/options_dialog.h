@@ -1,6 +1,6 @@
 #pragma once
 // The options dialog "System Options": the mail source the engine reads, the stored POP3
-// accounts, the template and script directories, the script language, the deletion policy
+// and IMAP accounts, the template and script directories, the script language, the deletion policy
 // and the show-help flag. The dialog edits an OptionsValues through one mapping (SetValues,
 // Values); the procedures that read and store the values are in options_procs.h; the
 // dialog's own handlers are here.
@@ -15,7 +15,9 @@
 #include "manager/path_field_check.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QProcess;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -36,6 +38,8 @@ class FrmOptions final : public QDialog {
     Q_OBJECT
   public:
     explicit FrmOptions(QWidget* parent = nullptr);
+    // A connection test still running is stopped and its file removed.
+    ~FrmOptions() override;
 
     // The controls the tests drive where they check how the dialog behaves (focus, keys,
     // enabling, message boxes); the values go through SetValues and Values.
@@ -63,7 +67,9 @@ class FrmOptions final : public QDialog {
     QRadioButton* optSimpleMapi;
     QLineEdit* txtProfile;
 
-    // "&Internet Mail"
+    // "&Internet Mail": the protocol chooses which file's accounts the list shows.
+    QRadioButton* optProtoPop3;
+    QRadioButton* optProtoImap;
     QListWidget* lstPOPName;
     QPushButton* cmdVarAdd;
     QPushButton* cmdDelete;
@@ -72,6 +78,13 @@ class FrmOptions final : public QDialog {
     QLineEdit* txtPort;
     QLineEdit* txtLoginName;
     QLineEdit* txtPassword;
+    QLineEdit* txtPasswordCommand;
+    QComboBox* cboSecurity;
+    QComboBox* cboAuth;
+    QLineEdit* txtFolder;
+    QLineEdit* txtMoveTo;
+    QPushButton* cmdTestConnection;
+    QLabel* lblTestResult;
 
     // "&Local File"
     QPushButton* cmdFileFormatDir;
@@ -155,6 +168,14 @@ class FrmOptions final : public QDialog {
     void ShowNewAccount();
     void CopyShownAccount();
 
+    // The protocol buttons: the edits of the account shown go into it, and the list shows
+    // the other protocol's accounts.
+    void OnProtocolChanged();
+    bool ImapShown() const;
+    // "Test connection": the account shown is checked by the imap_check tool, from a file
+    // of its own; the answer appears beside the button.
+    void OnTestConnection();
+
     void OnAccountRowChanged();
     void OnAdd();
     void OnRemove();
@@ -164,8 +185,12 @@ class FrmOptions final : public QDialog {
     void OnCancel();
 
     bool m_checking = false;  // inside the name check (its message box takes the focus)
-    // The accounts as edited; the list shows their names in this order.
+    // The accounts as edited; the list shows their names in this order. The other
+    // protocol's accounts wait in m_otherAccounts.
     std::vector<Pop3AccountValues> m_accounts;
+    std::vector<Pop3AccountValues> m_otherAccounts;
+    QProcess* m_check = nullptr;  // the connection test running, if any
+    QString m_checkDir;           // its private folder, removed when it ends
 };
 
 }  // namespace tallix::manager

@@ -1,5 +1,6 @@
 // The one mapping between the options dialog's controls and the values it edits.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
@@ -18,6 +19,21 @@ QString Q(const std::string& s) {
 }
 std::string S(const QLineEdit* box) {
     return box->text().toStdString();
+}
+
+// A stored key's value in its choice box: a value the box does not offer is shown as it
+// stands (and so written back unchanged), never replaced by another.
+void ShowChoice(QComboBox* box, const std::string& stored) {
+    int at = box->findData(Q(stored));
+    if (at < 0) {
+        for (int i = 0; i < box->count() && at < 0; ++i)
+            if (EqualsNoCase(box->itemData(i).toString().toStdString(), Trim(stored))) at = i;
+    }
+    if (at < 0) {
+        box->addItem(Q(stored), Q(stored));
+        at = box->count() - 1;
+    }
+    box->setCurrentIndex(at);
 }
 
 }  // namespace
@@ -49,6 +65,9 @@ void FrmOptions::SetValues(const OptionsValues& values) {
             txtProfile->setEnabled(false);
         } else if (source == kSourcePop3) {
             OptPop3->setChecked(true);
+        } else if (source == sources::kSourceImap) {
+            optProtoImap->setChecked(true);
+            OptPop3->setChecked(true);
         } else if (source == kSourceNetscape) {
             OptFileNetscape->setChecked(true);
             OptFile->setChecked(true);
@@ -62,7 +81,8 @@ void FrmOptions::SetValues(const OptionsValues& values) {
 
         lstPOPName->clear();
         shownAccount = -1;
-        m_accounts = values.accounts;
+        m_accounts = ImapShown() ? values.imapAccounts : values.accounts;
+        m_otherAccounts = ImapShown() ? values.accounts : values.imapAccounts;
         if (!m_accounts.empty()) {
             for (const Pop3AccountValues& account : m_accounts) lstPOPName->addItem(Q(account.id));
             lstPOPName->setCurrentRow(0);  // shows the first account in the boxes
@@ -88,14 +108,15 @@ OptionsValues FrmOptions::Values() const {
     values.scriptExt = S(txtExtension);
     values.mapiProfile = S(txtProfile);
     values.localFileName = S(txtFormatFile);
-    values.accounts = m_accounts;
+    values.accounts = ImapShown() ? m_otherAccounts : m_accounts;
+    values.imapAccounts = ImapShown() ? m_accounts : m_otherAccounts;
     return values;
 }
 
 std::string FrmOptions::SelectedSource() const {
     if (optMAPI->isChecked())
         return std::string(optExtMapi->isChecked() ? kSourceExtendedMapi : kSourceSimpleMapi);
-    if (OptPop3->isChecked()) return std::string(kSourcePop3);
+    if (OptPop3->isChecked()) return std::string(ImapShown() ? sources::kSourceImap : kSourcePop3);
     if (OptFile->isChecked()) {
         if (OptFileNetscape->isChecked()) return std::string(kSourceNetscape);
         if (OptFileEudora->isChecked()) return std::string(kSourceEudora);
@@ -105,7 +126,17 @@ std::string FrmOptions::SelectedSource() const {
 }
 
 Pop3AccountValues FrmOptions::AccountBoxes() const {
-    return {S(txtPOPName), S(txtHostName), CLng(Val(S(txtPort))), S(txtLoginName), S(txtPassword)};
+    Pop3AccountValues account{S(txtPOPName), S(txtHostName), CLng(Val(S(txtPort))), S(txtLoginName),
+                              S(txtPassword)};
+    account.security = cboSecurity->currentData().toString().toStdString();
+    account.auth = cboAuth->currentData().toString().toStdString();
+    account.passwordCommand = S(txtPasswordCommand);
+    // A POP3 account has no folders: what an IMAP account would show is not written for it.
+    if (ImapShown()) {
+        account.folder = S(txtFolder);
+        account.moveTo = S(txtMoveTo);
+    }
+    return account;
 }
 
 void FrmOptions::ShowAccountBoxes(const Pop3AccountValues& account) {
@@ -114,6 +145,11 @@ void FrmOptions::ShowAccountBoxes(const Pop3AccountValues& account) {
     txtPort->setText(QString::number(account.port));
     txtLoginName->setText(Q(account.loginName));
     txtPassword->setText(Q(account.password));
+    txtPasswordCommand->setText(Q(account.passwordCommand));
+    ShowChoice(cboSecurity, account.security);
+    ShowChoice(cboAuth, account.auth);
+    txtFolder->setText(Q(account.folder));
+    txtMoveTo->setText(Q(account.moveTo));
 }
 
 QStringList FrmOptions::ListedNames() const {

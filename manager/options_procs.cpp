@@ -1,6 +1,7 @@
 #include "manager/options_procs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
@@ -53,7 +54,7 @@ FrmOptions* LoadOptions(QWidget* parent) {
         // The accounts are normally read at start-up; a manager that has none yet reads them
         // now, so that saving cannot replace the file with an empty list.
         if (State().pop3ConfigPath.empty()) State().pop3ConfigPath = sources::Pop3ConfigPath();
-        if (!State().pop3Configs) GetPOP3Configurations();
+        if (!State().pop3Configs || !State().imapConfigs) GetPOP3Configurations();
         form = new FrmOptions(parent);
         OptionsValues values;
         SetOptionsCtrls(values);
@@ -95,12 +96,17 @@ void SetOptionsCtrls(OptionsValues& values) {
         values.scriptExt = s.scriptExt;
         values.mapiProfile = s.mapiProfile;
         values.localFileName = s.localFileName;
-        values.accounts.clear();
-        if (const auto& configs = State().pop3Configs) {
-            for (const auto& account : *configs)
-                values.accounts.push_back({account->ID(), account->HostName(), account->Port(),
-                                           account->LoginName(), account->Password()});
-        }
+        const auto fill = [](const std::shared_ptr<sources::colPop3Config>& configs,
+                             std::vector<Pop3AccountValues>& accounts) {
+            accounts.clear();
+            if (!configs) return;
+            for (const auto& a : *configs)
+                accounts.push_back({a->ID(), a->HostName(), a->Port(), a->LoginName(),
+                                    a->Password(), a->Security(), a->Auth(), a->PasswordCommand(),
+                                    a->Folder(), a->MoveTo()});
+        };
+        fill(State().pop3Configs, values.accounts);
+        fill(State().imapConfigs, values.imapAccounts);
     });
 }
 
@@ -132,7 +138,8 @@ void SaveOptions(const OptionsValues& values) {
         if (!values.source.empty()) s.useSource = values.source;
         PutUseSource();
 
-        SetPOP3Configs(values.accounts);
+        SetPOP3Configs(State().pop3Configs.get(), values.accounts);
+        SetPOP3Configs(State().imapConfigs.get(), values.imapAccounts);
         PutPOP3Configs();
 
         GetMapiProfile();
@@ -150,15 +157,16 @@ void GetPOP3Ctrls(std::vector<Pop3AccountValues>& accounts, int shown,
     });
 }
 
-Pop3AccountValues AddNewPOP3() {
+Pop3AccountValues AddNewPOP3(std::int32_t port) {
     Pop3AccountValues account;
     account.id = kNewAccountName;
+    account.port = port;
     return account;
 }
 
-void SetPOP3Configs(const std::vector<Pop3AccountValues>& accounts) {
+void SetPOP3Configs(sources::colPop3Config* configs,
+                    const std::vector<Pop3AccountValues>& accounts) {
     Guard(Ctx("SetPOP3Configs"), [&] {
-        auto& configs = State().pop3Configs;
         if (!configs) return;
         while (configs->Count() > 0) configs->Remove(configs->Count());
         for (const Pop3AccountValues& values : accounts) {
@@ -169,6 +177,11 @@ void SetPOP3Configs(const std::vector<Pop3AccountValues>& accounts) {
             account->SetPort(values.port);
             account->SetLoginName(values.loginName);
             account->SetPassword(values.password);
+            account->SetSecurity(values.security);
+            account->SetAuth(values.auth);
+            account->SetPasswordCommand(values.passwordCommand);
+            account->SetFolder(values.folder);
+            account->SetMoveTo(values.moveTo);
         }
     });
 }
@@ -176,6 +189,11 @@ void SetPOP3Configs(const std::vector<Pop3AccountValues>& accounts) {
 void PutPOP3Configs() {
     Guard(Ctx("PutPOP3Configs"), [] {
         if (State().pop3Configs) State().pop3Configs->PutConfigs();
+        // An IMAP.CFG is made only for accounts: a POP3 user gets no empty file.
+        if (State().imapConfigs &&
+            (State().imapConfigs->Count() > 0 ||
+             QFileInfo::exists(QString::fromStdString(State().imapConfigs->ConfigFile()))))
+            State().imapConfigs->PutConfigs();
     });
 }
 

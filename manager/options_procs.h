@@ -32,13 +32,19 @@ inline constexpr std::string_view kMailSourceFileFilter = "All files (*)";
 // The name an account has between "Add" and the acceptance of its own name.
 inline constexpr std::string_view kNewAccountName = "<New>";
 
-// One POP3 account as the account boxes show it.
+// One POP3 or IMAP account as the account boxes show it. The keys after the password are
+// as stored ("" when absent); folder and moveTo belong to IMAP accounts only.
 struct Pop3AccountValues {
     std::string id;
     std::string hostName;
     std::int32_t port = sources::kDefaultPop3Port;
     std::string loginName;
     std::string password;
+    std::string security;
+    std::string auth;
+    std::string passwordCommand;
+    std::string folder;
+    std::string moveTo;
     bool operator==(const Pop3AccountValues&) const = default;
 };
 
@@ -57,8 +63,9 @@ struct OptionsValues {
     std::string scriptExt;
     std::string mapiProfile;
     std::string localFileName;
-    // In list order; stored in POP3.CFG in this order.
+    // In list order; stored in POP3.CFG and IMAP.CFG in this order.
     std::vector<Pop3AccountValues> accounts;
+    std::vector<Pop3AccountValues> imapAccounts;
     bool operator==(const OptionsValues&) const = default;
 };
 
@@ -88,12 +95,16 @@ void SaveOptions(const OptionsValues& values);
 // The account boxes into the account at `shown` (0-based), when there is one.
 void GetPOP3Ctrls(std::vector<Pop3AccountValues>& accounts, int shown,
                   const Pop3AccountValues& boxes);
-// What the boxes show for an account being added.
-Pop3AccountValues AddNewPOP3();
-// The manager-wide accounts become `accounts`; nothing is written.
-void SetPOP3Configs(const std::vector<Pop3AccountValues>& accounts);
-// Rewrites POP3.CFG from the manager-wide accounts.
+// What the boxes show for an account being added (`port`: the protocol's own).
+Pop3AccountValues AddNewPOP3(std::int32_t port = sources::kDefaultPop3Port);
+// The manager-wide accounts of `configs` become `accounts`; nothing is written.
+void SetPOP3Configs(sources::colPop3Config* configs,
+                    const std::vector<Pop3AccountValues>& accounts);
+// Rewrites the account files (POP3.CFG, IMAP.CFG) from the manager-wide accounts.
 void PutPOP3Configs();
+
+// The IMAP port new accounts get.
+inline constexpr std::int32_t kDefaultImapPort = 143;
 
 // The account-name rule: a name is refused when it is "<New>", empty after trimming, or
 // equal (trimmed, without regard to case) to another of `names`; `ownRow` is the entry that

@@ -1,9 +1,13 @@
 // options_screens OUT_DIR: saves one picture of each tab of the options dialog, filled from
 // the settings and accounts of the program directory in force, as
-// OUT_DIR/screenshot-options-<tab>.png. scripts/screenshots.sh runs it under Xvfb.
+// OUT_DIR/screenshot-options-<tab>.png; the Internet Mail tab twice, with the POP3 accounts
+// and with the IMAP accounts, the second after "Test connection" has answered for the first
+// IMAP account. scripts/screenshots.sh runs it under Xvfb.
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
 #include <cstdio>
@@ -38,11 +42,13 @@ int main(int argc, char** argv) {
         int tab;
         std::string_view source;
         const char* name;
+        bool testConnection = false;
     };
     int status = 0;
     for (const Shot& shot :
          {Shot{kTabGeneral, kSourcePop3, "general"}, Shot{kTabMapi, kSourceExtendedMapi, "mapi"},
           Shot{kTabInternetMail, kSourcePop3, "internet-mail"},
+          Shot{kTabInternetMail, sources::kSourceImap, "internet-mail-imap", true},
           Shot{kTabLocalFile, kSourceFileOther, "local-file"}}) {
         SaveRegData(kSettingsSection, "UseSource", shot.source);
         GetUseSource();
@@ -51,6 +57,14 @@ int main(int argc, char** argv) {
         form->tbsOptions->setCurrentIndex(shot.tab);
         form->show();
         form->activateWindow();
+        if (shot.testConnection) {
+            form->cmdTestConnection->click();
+            // The check has its own time limit of 30 s; the answer replaces the waiting text.
+            for (int i = 0; i < 1400 && form->lblTestResult->text().endsWith("..."); ++i) {
+                QApplication::processEvents();
+                QThread::msleep(25);
+            }
+        }
         for (int i = 0; i < 20; ++i) {
             QApplication::processEvents();
             QThread::msleep(25);

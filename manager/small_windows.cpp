@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSysInfo>
 #include <QTimer>
 #include <QUrl>
@@ -28,6 +29,14 @@ QString Res(int id) {
 }
 
 }  // namespace
+
+void CloseWithKeys(QWidget* window) {
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close)}) {
+        auto* shortcut = new QShortcut(key, window);
+        QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+    }
+}
 
 QString VersionText(int major, int minor, int revision) {
     return QStringLiteral("Version %1.%2%3").arg(major).arg(minor).arg(revision);

@@ -16,7 +16,8 @@ PACKAGES=(
     libgmime-3.0-dev
     libpcre2-dev
     libjemalloc-dev
-    libpcre2-dev
+    libpoppler-cpp-dev libzip-dev libpugixml-dev libfreexl-dev
+    qpdf
     clang-format
 )
 if [ "${1:-}" = "fuzz" ]; then

@@ -49,6 +49,7 @@ cleanup() {
     [ -n "$tallix_pid" ] && kill "$tallix_pid" 2>/dev/null || true
     [ -n "$bench_pid" ] && kill "$bench_pid" 2>/dev/null || true
     kill "$xvfb_pid" 2>/dev/null || true
+    if declare -F dovecot_stop >/dev/null; then dovecot_stop; fi
 }
 trap cleanup EXIT
 export DISPLAY=$display QT_QPA_PLATFORM=xcb
@@ -137,7 +138,20 @@ printf '[GENERAL]\r\nCount=2\r\n[NAMES]\r\nConfig1=Home\r\nConfig2=Work\r\n[Home
     >"$work/home/POP3.CFG"
 printf '[Settings]\r\nTemplateDir=%s\r\nScriptDir=%s\r\nUseSource=POP3\r\nProfile=/home/jo/Maildir\r\nLocalFileName=/home/jo/mail/archive.mbox\r\nUseScripts=True\r\nScriptEngine=Lua\r\nScriptExt=lua\r\nDeleteFlag=1\r\nDeleteUnused=False\r\n' \
     "$work/home/templates" "$work/home/scripts" >"$work/config/Vantroy Technologies/Tallix.ini"
-"$build/bin/options_screens" docs
+# The IMAP account is a private dovecot on this machine (STARTTLS with the tests' own CA), so
+# "Test connection" has a real answer to show.
+. tests/support/dovecot_fixture.sh
+dovecot_start "$work/dovecot" || { echo "screenshots: dovecot did not start" >&2; exit 1; }
+dovecot_add_user jo secret
+printf 'From: Shop <orders@shop.example>\r\nSubject: Order %s\r\n\r\nOrder: %s\r\n' 1001 1001 >"$work/m1"
+for i in 1 2 3; do dovecot_deliver jo "$work/m1"; done
+dovecot_folder jo .Orders
+printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Office\r\n[Office]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=jo\r\nPassword=secret\r\nMoveTo=Orders\r\n' \
+    "$DOVECOT_IMAP_PORT" >"$work/home/IMAP.CFG"
+cmake --build "$build" --target imap_check >/dev/null
+ln -sf "$PWD/$build/bin/imap_check" "$work/home/imap_check"
+TALLIX_CA_FILE=$DOVECOT_CA "$build/bin/options_screens" docs
+dovecot_stop
 
 # The template editor's test bench: Orders tried on the sample mailbox, message 3 selected.
 kill "$tallix_pid" 2>/dev/null || true

@@ -151,6 +151,11 @@ void PieceBegins(std::string_view piece) {
 }
 
 ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
+    return RunInChildProcess(work, CurrentLimits().time);
+}
+
+ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
+                               std::chrono::milliseconds limit) {
     void* page = ::mmap(nullptr, sizeof(PieceBoard), PROT_READ | PROT_WRITE,
                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (page == MAP_FAILED) RaiseErrno(errno);
@@ -184,8 +189,7 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
 
     ChildOutcome outcome;
     const std::int64_t allowed =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(StopAfter(CurrentLimits().time))
-            .count();
+        std::chrono::duration_cast<std::chrono::nanoseconds>(StopAfter(limit)).count();
     std::string received;
     bool haveResult = false;
     bool overran = false;

@@ -40,6 +40,9 @@ inline constexpr std::string_view kPieceClosing = "Closing the scripts";
 // not inherited by programs a script starts. Raises a run-time error when the process
 // cannot be started.
 ChildOutcome RunInChildProcess(const std::function<std::string()>& work);
+// The same with a time limit of its own for each piece instead of a script's.
+ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
+                               std::chrono::milliseconds limit);
 
 // Inside the work: the piece of code `piece` begins (a text for the error that names it, as
 // `Procedure "Main"`); the caller's clock starts again for it. Does nothing outside a child.

@@ -61,9 +61,9 @@ struct ManagerFixture {
     std::string LastBoxText() const { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
 
     // The engine built in `binDir` as the program directory's own.
-    void LinkEngine(const std::string& binDir) const {
-        std::filesystem::create_symlink(std::filesystem::path(binDir) / "txengine",
-                                        std::filesystem::path(env.ProgramDir()) / "txengine");
+    void LinkEngine(const std::string& binDir, const std::string& program = "txengine") const {
+        std::filesystem::create_symlink(std::filesystem::path(binDir) / program,
+                                        std::filesystem::path(env.ProgramDir()) / program);
     }
     // The stored settings of an engine run over the mailbox file inbox.mbox in the program
     // directory, which holds `messages`; returns the mailbox's path.

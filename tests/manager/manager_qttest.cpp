@@ -258,9 +258,13 @@ void ManagerTest::copyNamesCountUpAndReuseAFreedNumber() {
     QCOMPARE(copy->VariableCount(), 1);
     QCOMPARE(copy->OutputFile(), m.env.ProgramDir() + "/out.csv");
 
+    // Delete moves the file to the desktop's trash, from where it can be put back.
     m.Select("Copy (1) of Orders");
     m.ui.QueueAnswer(MsgAnswer::Ok);
     DoDelete();
+    QVERIFY(!fs::exists(m.TemplatePath("Copy (1) of Orders")));
+    QVERIFY(fs::exists(std::string(std::getenv("XDG_DATA_HOME")) +
+                       "/Trash/files/Copy (1) of Orders.txf"));
     m.Select("Orders");
     CopyCurrentTemplate();
     QCOMPARE(m.SelectedName(), std::string("Copy (1) of Orders"));

@@ -5,9 +5,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -180,6 +182,8 @@ class OptionsTest : public QObject {
     void helpOpensTheOptionsTopic();
     void keyboardOrderAndMnemonics();
     void largerFontCutsNoCaption();
+    void imapAccountsBesidePop3KeepEveryKey();
+    void testConnectionAnswersBesideTheButton();
 };
 
 void OptionsTest::firstOpeningStoresSimpleMapiEvenWhenCancelled() {
@@ -211,19 +215,21 @@ void OptionsTest::storedSourceSelectsItsButtonsAndTab_data() {
     QTest::addColumn<QString>("checked");  // object names of the buttons that are checked
     QTest::addColumn<int>("openTab");
     QTest::newRow("extended") << "EXTENDED MAPI"
-                              << "optMAPI optExtMapi" << kTabMapi;
+                              << "optMAPI optExtMapi optProtoPop3" << kTabMapi;
     QTest::newRow("simple") << "SIMPLE MAPI"
-                            << "optMAPI optSimpleMapi" << kTabMapi;
+                            << "optMAPI optSimpleMapi optProtoPop3" << kTabMapi;
     QTest::newRow("pop3") << "POP3"
-                          << "OptPop3" << kTabInternetMail;
+                          << "OptPop3 optProtoPop3" << kTabInternetMail;
+    QTest::newRow("imap") << "IMAP"
+                          << "OptPop3 optProtoImap" << kTabInternetMail;
     QTest::newRow("netscape") << "NETSCAPE"
-                              << "OptFile OptFileNetscape" << kTabLocalFile;
+                              << "OptFile OptFileNetscape optProtoPop3" << kTabLocalFile;
     QTest::newRow("eudora") << "EUDORA"
-                            << "OptFile OptFileEudora" << kTabLocalFile;
+                            << "OptFile OptFileEudora optProtoPop3" << kTabLocalFile;
     QTest::newRow("other file") << "FILE_OTHER"
-                                << "OptFile OptFileOther" << kTabLocalFile;
+                                << "OptFile OptFileOther optProtoPop3" << kTabLocalFile;
     QTest::newRow("old MAPI") << "MAPI"
-                              << "optMAPI optExtMapi" << kTabMapi;
+                              << "optMAPI optExtMapi optProtoPop3" << kTabMapi;
 }
 
 void OptionsTest::storedSourceSelectsItsButtonsAndTab() {
@@ -256,7 +262,7 @@ void OptionsTest::chosenSourceIsStored_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("profile");
     QTest::newRow("other file") << "POP3"
-                                << "OptFile OptFileOther"
+                                << "OptFile OptFileOther optProtoPop3"
                                 << "FILE_OTHER"
                                 << "/srv/mail/me";
     QTest::newRow("eudora") << "FILE_OTHER"
@@ -272,7 +278,7 @@ void OptionsTest::chosenSourceIsStored_data() {
                           << "POP3"
                           << "/srv/mail/me";
     QTest::newRow("extended") << "POP3"
-                              << "optMAPI optExtMapi"
+                              << "optMAPI optExtMapi optProtoPop3"
                               << "EXTENDED MAPI"
                               << "/srv/mail/me";
     QTest::newRow("mapi without a kind") << "POP3"
@@ -980,9 +986,12 @@ void OptionsTest::keyboardOrderAndMnemonics() {
         QTest::keyClick(&f, Qt::Key_I, Qt::AltModifier);
         QCOMPARE(f.tbsOptions->currentIndex(), kTabInternetMail);
         // Tab walks the page as it is laid out, then the dialog's buttons.
-        const QList<QWidget*> order = {f.lstPOPName,  f.cmdVarAdd, f.cmdDelete,    f.txtPOPName,
-                                       f.txtHostName, f.txtPort,   f.txtLoginName, f.txtPassword,
-                                       f.cmdOK,       f.cmdCancel, f.cmdHelp};
+        // (The folders and the connection test are IMAP's: disabled for POP3, passed over.)
+        const QList<QWidget*> order = {f.lstPOPName,   f.cmdVarAdd,   f.cmdDelete,
+                                       f.txtPOPName,   f.txtHostName, f.txtPort,
+                                       f.txtLoginName, f.txtPassword, f.txtPasswordCommand,
+                                       f.cboSecurity,  f.cboAuth,     f.cmdOK,
+                                       f.cmdCancel,    f.cmdHelp};
         f.lstPOPName->setFocus(Qt::TabFocusReason);
         for (int i = 1; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -1044,6 +1053,100 @@ void OptionsTest::largerFontCutsNoCaption() {
     f.reset();
     QApplication::setFont(before);
     QVERIFY(m.ui.boxes.empty());
+}
+
+// The protocol buttons show either file's accounts; the keys an account has beyond host, login
+// and password (a password command, the security, the folders) survive the dialog, and
+// choosing IMAP stores the IMAP source.
+void OptionsTest::imapAccountsBesidePop3KeepEveryKey() {
+    const std::string pop3 =
+        "[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Home\r\n[Home]\r\nHostName=pop.home."
+        "example\r\nPort=995\r\nLoginName=me\r\nPassword=\r\nSecurity=TLS\r\n"
+        "PasswordCommand=pass show mail\r\nAuth=Weird\r\n";
+    Manager m("UseSource=POP3\r\n", pop3);
+    const std::string imapFile = m.env.ProgramDir() + "/IMAP.CFG";
+    m.WithOptions([&](FrmOptions& f) {
+        f.tbsOptions->setCurrentIndex(kTabInternetMail);
+        QVERIFY(f.optProtoPop3->isChecked());
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home"}));
+        QCOMPARE(f.txtPasswordCommand->text(), QString("pass show mail"));
+        // A value the box does not offer is shown as it is stored.
+        QCOMPARE(f.cboAuth->currentText(), QString("Weird"));
+        QVERIFY(!f.txtFolder->isEnabled());
+        QVERIFY(!f.cmdTestConnection->isEnabled());
+
+        QTest::keyClick(&f, Qt::Key_P, Qt::AltModifier);
+        QTRY_VERIFY(f.optProtoImap->isChecked());
+        QCOMPARE(f.lstPOPName->count(), 0);
+        f.cmdVarAdd->click();
+        QCOMPARE(f.txtPort->text(), QString("143"));
+        TypeName(f, "Office");
+        f.txtHostName->setText("imap.office.example");
+        f.txtLoginName->setText("ann@office.example");
+        f.txtPasswordCommand->setText("oauth2-helper --user ann");
+        f.cboSecurity->setCurrentIndex(f.cboSecurity->findData("STARTTLS"));
+        f.cboAuth->setCurrentIndex(f.cboAuth->findData("XOAUTH2"));
+        f.txtFolder->setText("Auftr\xc3\xa4ge");
+        f.txtMoveTo->setText("Done");
+        QVERIFY(f.cmdTestConnection->isEnabled());
+        f.cmdOK->click();
+        QVERIFY(!f.isVisible());
+    });
+    QCOMPARE(m.Setting("UseSource"), std::string("IMAP"));
+    QCOMPARE(ReadFileBytes(m.Pop3File()), pop3);
+    QCOMPARE(ReadFileBytes(imapFile),
+             std::string("[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Office\r\n[Office]\r\n"
+                         "HostName=imap.office.example\r\nPort=143\r\nLoginName=ann@office."
+                         "example\r\nPassword=\r\nSecurity=STARTTLS\r\nPasswordCommand=oauth2-"
+                         "helper --user ann\r\nAuth=XOAUTH2\r\nFolder=Auftr\xc3\xa4ge\r\n"
+                         "MoveTo=Done\r\n"));
+    QCOMPARE(FileMode(imapFile), 0600u);
+    m.WithOptions([&](FrmOptions& f) {
+        QVERIFY(f.optProtoImap->isChecked());
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Office"}));
+        QCOMPARE(f.txtMoveTo->text(), QString("Done"));
+        QCOMPARE(f.cboSecurity->currentData().toString(), QString("STARTTLS"));
+        f.optProtoPop3->click();
+        QCOMPARE(Texts(f.lstPOPName), QStringList({"Home"}));
+        QCOMPARE(f.Values().source, std::string("POP3"));
+    });
+}
+
+// "Test connection" checks the account as the boxes show it, saved or not, against a server
+// on this machine, and says what it found beside the button.
+void OptionsTest::testConnectionAnswersBesideTheButton() {
+    Manager m("UseSource=IMAP\r\n");
+    m.LinkEngine(TALLIX_BIN_DIR, "imap_check");
+    const std::string portFile = m.env.ProgramDir() + "/server.port";
+    QProcess server;
+    server.start("python3", {TALLIX_SOURCE_DIR "/tests/support/imap_scripted_server.py",
+                             QString::fromStdString(portFile),
+                             QString::fromStdString(m.env.ProgramDir() + "/server.log")});
+    QTRY_VERIFY_WITH_TIMEOUT(fs::exists(portFile), 10000);
+    const QString port = QString::fromStdString(ReadFileBytes(portFile));
+    m.WithOptions([&](FrmOptions& f) {
+        f.tbsOptions->setCurrentIndex(kTabInternetMail);
+        f.cmdVarAdd->click();
+        TypeName(f, "Local");
+        f.txtHostName->setText("127.0.0.1");
+        f.txtPort->setText(port);
+        f.txtLoginName->setText("good");
+        f.txtPassword->setText("pw");
+        f.cboSecurity->setCurrentIndex(f.cboSecurity->findData("None"));
+        f.cmdTestConnection->click();
+        QVERIFY(!f.cmdTestConnection->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(f.lblTestResult->text().contains("INBOX holds 1 messages"), 30000);
+        QVERIFY(f.cmdTestConnection->isEnabled());
+        f.txtPassword->clear();
+        f.txtPasswordCommand->setText("false");
+        f.cmdTestConnection->click();
+        QTRY_VERIFY_WITH_TIMEOUT(f.lblTestResult->text().contains("password command failed"),
+                                 30000);
+    });
+    server.kill();
+    server.waitForFinished();
+    // Nothing was stored: the check used a file of its own.
+    QVERIFY(!fs::exists(m.env.ProgramDir() + "/IMAP.CFG"));
 }
 
 QTEST_MAIN(OptionsTest)

@@ -32,6 +32,8 @@ IsolatedEnvironment::IsolatedEnvironment() {
     std::filesystem::create_directories(m_config);
     ::setenv("TALLIX_HOME", m_home.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", m_config.c_str(), 1);
+    // The desktop's trash and other data of the user go below the private root too.
+    ::setenv("XDG_DATA_HOME", m_root.File("data").c_str(), 1);
     ResetProgramDir();
     SetSilentMode(false);
     Err().Clear();
@@ -45,6 +47,7 @@ IsolatedEnvironment::~IsolatedEnvironment() {
     Err().Clear();
     ::unsetenv("TALLIX_HOME");
     ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_DATA_HOME");
     ResetProgramDir();
 }
 
