@@ -85,17 +85,18 @@ TemplateDraft TwoVarDraft(const std::string& outputFile) {
 }
 
 // A template holding every key the editor reads beyond the template object's: patterns (one
-// with ";", one with blanks around it), a repeated variable, header fields and the output
-// options, with the semicolon delimiter.
+// with ";", one with blanks around it), a repeated variable, header fields, an attachment's
+// name and the output options, with the semicolon delimiter.
 std::string NewKeysTemplate(const std::string& outputFile) {
-    return "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
+    return "[General]\r\nActive=True\r\nNum_Variables=4\r\nLast_Ran=Never\r\n"
            "[Filter]\r\nCommand=MSG_HEADER:List-Id\r\nFind_String=shop\r\n"
            "[Variables]\r\nVar1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n"
            "Var2=Item;MSG_TEXT;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
            "Var3=OrderId;MSG_HEADER:X-Order-Id;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
+           "Var4=File;ATTACHMENT_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
            "[Output]\r\nAllowDuplicate=False\r\nFile=" +
            outputFile +
-           "\r\nDelimiter=SEMICOLON\r\nOutput_Count=1\r\nOutput1=Code,Item,OrderId\r\n"
+           "\r\nDelimiter=SEMICOLON\r\nOutput_Count=1\r\nOutput1=Code,Item,OrderId,File\r\n"
            "PerAttachment=True\r\nFormat=JSONL\r\nFormulaGuard=True\r\nBOM=True\r\n"
            "HeaderRow=True\r\nDateFormat=ISO\r\n"
            "[Scripts]\r\nrun=\r\n"
@@ -1238,7 +1239,8 @@ void TemplateEditTest::fieldListsFollowTheSource_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QStringList>("variables");
     QTest::addColumn<QStringList>("filters");
-    const QStringList head = {"<NONE>", "ATTACHMENT", "MSG_TEXT", "MSG_SUBJECT"};
+    const QStringList head = {"<NONE>",          "ATTACHMENT", "ATTACHMENT_NAME", "ATTACHMENT_SIZE",
+                              "ATTACHMENT_TYPE", "MSG_TEXT",   "MSG_SUBJECT"};
     const QStringList tail = {"SENDER_NAME", "SENDER_ADDRESS", "SENDER_TYPE", "RECIPIENT_NAME",
                               "RECIPIENT_ADDRESS"};
     const QStringList sent = {"MSG_SENT_DATE", "MSG_SENT_TIME"};
@@ -1686,6 +1688,10 @@ void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
         QCOMPARE(d.txtVarHeaderName->text(), QString("X-Order-Id"));
         QCOMPARE(d.cboStart->currentText(), QString("Beginning of Field"));
         QVERIFY(!d.txtVarPattern->isEnabled());
+        // The attachment fields are entries of the list, not a text shown beside it.
+        SelectEntry(d.lstVars, "File");
+        QCOMPARE(d.cboVarMapiField->currentText(), QString("ATTACHMENT_NAME"));
+        QCOMPARE(d.cboVarMapiField->count(), int(MapiFieldChoices(Settings().useSource).size()));
         QVERIFY(!d.cmdApply->isEnabled());
         d.cmdOK->click();
         QVERIFY(!d.isVisible());
@@ -1708,11 +1714,13 @@ void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
         d.chkRepeat->setChecked(false);
         SelectEntry(d.lstVars, "OrderId");
         Type(d.txtVarHeaderName, "X-Ref");
+        SelectEntry(d.lstVars, "File");
+        Choose(d.cboVarMapiField, "ATTACHMENT_SIZE");
         d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         for (QCheckBox* c : {d.chkPerAttachment, d.chkBom, d.chkHeaderRow, d.chkIsoDates})
             c->setChecked(false);
         Choose(d.cboFormat, "CSV");
-        QCOMPARE(d.txtOutputLine->text(), QString("Code,Item,OrderId"));
+        QCOMPARE(d.txtOutputLine->text(), QString("Code,Item,OrderId,File"));
         d.cmdOK->click();
         QVERIFY(!d.isVisible());
     }));
@@ -1723,6 +1731,9 @@ void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
     QCOMPARE(StoredKey(path, "Variables", "Var3"),
              std::optional<std::string>(
                  "OrderId;MSG_HEADER:X-Ref;{Beginning of Field};{End of Field};0;0;0;0;0"));
+    QCOMPARE(StoredKey(path, "Variables", "Var4"),
+             std::optional<std::string>(
+                 "File;ATTACHMENT_SIZE;{Beginning of Field};{End of Field};0;0;0;0;0"));
     // The pattern keeps its start text; the one whose pattern went has its texts again.
     QCOMPARE(StoredKey(path, "Variables", "Var1"),
              std::optional<std::string>("Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0"));
@@ -1883,9 +1894,7 @@ void TemplateEditTest::patternsFollowTheirVariables() {
     QCOMPARE(StoredKey(path, "Repeat", "Items"), std::optional<std::string>("Line"));
 
     // Without variables, no pattern and no repeat is left, and neither are their sections.
-    m.ui.answers.push_back(MsgAnswer::Yes);
-    m.ui.answers.push_back(MsgAnswer::Yes);
-    m.ui.answers.push_back(MsgAnswer::Yes);
+    for (int i = 0; i < 4; ++i) m.ui.answers.push_back(MsgAnswer::Yes);
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         d.tabMain->setCurrentIndex(kEditorTabVariables);
         while (d.lstVars->count() > 0) {
