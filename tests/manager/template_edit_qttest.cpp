@@ -1555,7 +1555,11 @@ void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
         "Content-Type: text/plain\n\nSee the files.\n\n--b\n"
         "Content-Type: application/octet-stream; name=\"one.txt\"\nContent-Transfer-Encoding: "
         "base64\n"
-        "Content-Disposition: attachment; filename=\"one.txt\"\n\nZmlyc3QNCg==\n\n--b--\n\n");
+        "Content-Disposition: attachment; filename=\"one.txt\"\n\nZmlyc3QNCg==\n\n--b\n"
+        // The boundary's letter stands in this part's base64 text.
+        "Content-Type: application/octet-stream; name=\"two.txt\"\nContent-Transfer-Encoding: "
+        "base64\n"
+        "Content-Disposition: attachment; filename=\"two.txt\"\n\nc2Vjb25kDQo=\n\n--b--\n\n");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         auto* bench = qobject_cast<TemplateTestBench*>(d.tabMain->widget(4));
         QVERIFY(bench);
@@ -1580,7 +1584,7 @@ void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
             QVERIFY2(marked.contains(text), qPrintable(marked.join('|')));
         QVERIFY2(!marked.contains("Item #A-1 x2"), qPrintable(marked.join('|')));
 
-        // One line per attachment: none for the message without one.
+        // One line per attachment, as a run writes them: none for the message without one.
         d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Code");
         d.chkRepeat->setChecked(false);
@@ -1597,8 +1601,10 @@ void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
         QVERIFY(!bench->tblLines->isVisible());
         QVERIFY(bench->lblLineNote->text().startsWith("No line:"));
         bench->tblMessages->selectRow(1);
-        QTRY_COMPARE_WITH_TIMEOUT(bench->txtOutputLine->text(), QString("first,Bob Ray"), 20000);
-        QCOMPARE(bench->tblMessages->item(1, 2)->text(), QString("Yes"));
+        QTRY_COMPARE_WITH_TIMEOUT(ListedLines(*bench),
+                                  QStringList({"first,Bob Ray", "second,Bob Ray"}), 20000);
+        QVERIFY(bench->tblLines->isVisible());
+        QCOMPARE(bench->tblMessages->item(1, 2)->text(), QString("Yes (2 lines)"));
     }));
     QVERIFY(!fs::exists(m.OutPath()));
 }
