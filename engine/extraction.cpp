@@ -39,6 +39,12 @@ std::int32_t AttachmentCount(const txMessage& message) {
     return attachments ? attachments->Count() : 0;
 }
 
+// The fields that tell of one attachment: its text, name, size or type.
+bool IsAttachmentField(std::string_view field) {
+    return field == kFieldAttachment || field == kFieldAttachmentName ||
+           field == kFieldAttachmentSize || field == kFieldAttachmentType;
+}
+
 // The number a flag text holds; a text that is not a number is a type mismatch.
 double NumberOf(std::string_view text) {
     std::string_view t = TrimView(text);
@@ -375,9 +381,7 @@ std::vector<std::string> ValuesOf(RunContext& run, MessageWork& message, const T
                                   bool every) {
     std::vector<std::string> values;
     const bool attachments = search.field == kFieldAttachment;
-    const bool aboutAttachment = search.field == kFieldAttachmentName ||
-                                 search.field == kFieldAttachmentSize ||
-                                 search.field == kFieldAttachmentType;
+    const bool aboutAttachment = !attachments && IsAttachmentField(search.field);
     std::int32_t first = 0, last = 0;
     if (attachments) {
         first = work.attachment ? work.attachment : 1;
@@ -525,14 +529,15 @@ bool MatchesFilter(RunContext& run, MessageWork& message, const clsTemplate& tpl
         if (field == kFieldNone || TrimView(find).empty()) return true;
         const std::string wanted = UpperCaseText(find);
         MessageFields& fields = run.fields;
-        if (field != kFieldAttachment) {
+        if (!IsAttachmentField(field)) {
             if (TrimView(FieldText(run, message, field, 0)).empty()) return false;
             return fields.Upper(field, 0).find(wanted) != std::string::npos;
         }
+        // Any attachment that holds the text lets the message through.
         const std::int32_t count = AttachmentCount(message.Message());
         for (std::int32_t i = 1; i <= count; ++i) {
-            if (TrimView(FieldText(run, message, kFieldAttachment, i)).empty()) continue;
-            if (fields.Upper(kFieldAttachment, i).find(wanted) != std::string::npos) return true;
+            if (TrimView(FieldText(run, message, field, i)).empty()) continue;
+            if (fields.Upper(field, i).find(wanted) != std::string::npos) return true;
         }
         return false;
     });

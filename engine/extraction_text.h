@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+// The CSV and JSON writers of the output line (CsvField, JsonString, GuardFormula) are the
+// model's, shared with the template editor's sample line.
+#include "model/line_format.h"
+
 namespace tallix::engine {
 
 // The position just after the first acceptable occurrence of `start` in `text`; 1 for an
@@ -46,14 +50,5 @@ std::string DelimiterFor(std::string_view outputDeliminator, std::string_view cu
 // A date as YYYY-MM-DD and a time of day as HH:MM:SS (24-hour).
 std::string IsoDate(double dateValue);
 std::string IsoTime(double dateValue);
-
-// A CSV field (RFC 4180): quoted when `always` or when it holds the delimiter, a quotation
-// mark, CR or LF; quotation marks inside doubled.
-std::string CsvField(std::string_view value, std::string_view delimiter, bool always);
-// A JSON string literal of `text` (UTF-8 passed through; control characters escaped).
-std::string JsonString(std::string_view text);
-// `value` after "'" when it begins with = + - @ TAB or CR (a spreadsheet would read it as a
-// formula).
-std::string GuardFormula(std::string value);
 
 }  // namespace tallix::engine

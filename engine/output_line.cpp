@@ -5,6 +5,7 @@
 #include "engine/extraction_text.h"
 #include "engine/procedure_contexts.h"
 #include "engine/run_summary.h"
+#include "model/line_format.h"
 #include "model/template.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
@@ -65,22 +66,8 @@ void BuildRecord(const TemplateWork& work, std::string& out, const std::string& 
 std::string FormatLine(const TemplateWork& work, Format format,
                        const std::vector<std::string>& texts, const std::vector<std::string>* names,
                        const std::vector<bool>& alwaysQuote) {
-    std::string line;
-    if (format == Format::Jsonl) {
-        line += names ? "{" : "[";
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            if (i) line += ",";
-            if (names) line += JsonString((*names)[i]) + ":";
-            line += JsonString(texts[i]);
-        }
-        line += names ? "}" : "]";
-        return line;
-    }
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (i) line += work.delimiter;
-        line += CsvField(texts[i], work.delimiter, i < alwaysQuote.size() && alwaysQuote[i]);
-    }
-    return line;
+    if (format == Format::Jsonl) return names ? JsonObject(*names, texts) : JsonArray(texts);
+    return CsvRecord(texts, work.delimiter, alwaysQuote);
 }
 
 std::vector<std::string> OutputNames(const TemplateWork& work) {

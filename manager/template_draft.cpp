@@ -16,6 +16,7 @@
 #include "manager/template_choices.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
+#include "model/line_format.h"
 #include "model/template.h"
 #include "model/template_pattern.h"
 #include "settings/error_reporter.h"
@@ -391,48 +392,14 @@ std::string PatternCheckText(std::string_view pattern, bool matchCase) {
 
 namespace {
 
+// What the JSON Lines sample shows for each value.
+constexpr std::string_view kSampleValue = "...";
+
 constexpr std::pair<std::string_view, std::string_view> kFormats[] = {
     {kFormatDelimited, kFormatDelimitedShown},
     {kFormatCsv, kFormatCsvShown},
     {kFormatJsonl, kFormatJsonlShown},
 };
-
-bool NeedsCsvQuotes(std::string_view value, std::string_view delimiter) {
-    return value.find_first_of("\"\r\n") != std::string_view::npos ||
-           (!delimiter.empty() && value.find(delimiter) != std::string_view::npos);
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
 
 // A variable name that [Patterns] can hold as a key: read back as the same key.
 bool CanBeKey(std::string_view name) {
@@ -459,23 +426,10 @@ std::string FormatStored(std::string_view shown) {
 std::string SampleLine(const std::vector<std::string>& names, std::string_view delimiter,
                        std::string_view format) {
     const std::string stored = FormatStored(FormatShown(format));
-    if (stored == kFormatJsonl) {
-        std::vector<std::string> members;
-        for (const std::string& name : names) members.push_back(JsonString(name) + ":\"...\"");
-        return "{" + Join(members, ",") + "}";
-    }
+    if (stored == kFormatJsonl)
+        return JsonObject(names, std::vector<std::string>(names.size(), std::string(kSampleValue)));
     if (stored != kFormatCsv) return Join(names, delimiter);
-    std::vector<std::string> quoted;
-    for (const std::string& name : names) {
-        if (!NeedsCsvQuotes(name, delimiter)) {
-            quoted.push_back(name);
-            continue;
-        }
-        std::string q = "\"";
-        for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-        quoted.push_back(q + "\"");
-    }
-    return Join(quoted, delimiter);
+    return CsvRecord(names, delimiter);
 }
 
 std::string DraftKeyRefusal(const TemplateDraft& draft) {

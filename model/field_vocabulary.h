@@ -26,7 +26,8 @@ inline constexpr std::string_view kFieldSenderType = "SENDER_TYPE";
 inline constexpr std::string_view kFieldRecipientName = "RECIPIENT_NAME";
 inline constexpr std::string_view kFieldRecipientAddress = "RECIPIENT_ADDRESS";
 // The name, decoded size in bytes and MIME type of an attachment: of the attachment a line is
-// written for (one line per attachment), else of the message's first attachment.
+// written for (one line per attachment), else of the message's first attachment. As a filter,
+// like "ATTACHMENT", they let a message through when any of its attachments holds the text.
 inline constexpr std::string_view kFieldAttachmentName = "ATTACHMENT_NAME";
 inline constexpr std::string_view kFieldAttachmentSize = "ATTACHMENT_SIZE";
 inline constexpr std::string_view kFieldAttachmentType = "ATTACHMENT_TYPE";
@@ -60,9 +61,12 @@ struct FieldName {
     Offered forFilters;
 };
 
-inline constexpr std::array<FieldName, 15> kFieldVocabulary{{
+inline constexpr std::array<FieldName, 18> kFieldVocabulary{{
     {kFieldNone, Offered::Always, Offered::Always},
     {kFieldAttachment, Offered::Always, Offered::Always},
+    {kFieldAttachmentName, Offered::Always, Offered::Always},
+    {kFieldAttachmentSize, Offered::Always, Offered::Always},
+    {kFieldAttachmentType, Offered::Always, Offered::Always},
     {kFieldMsgText, Offered::Always, Offered::Always},
     {kFieldMsgSubject, Offered::Always, Offered::Always},
     {kFieldMsgSentDate, Offered::ExceptSimpleMapi, Offered::Never},

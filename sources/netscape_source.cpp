@@ -93,6 +93,41 @@ std::string_view Bytes(std::string_view text, std::size_t at, std::size_t length
     return at < text.size() ? text.substr(at, length) : std::string_view();
 }
 
+// True when the boundary found at 0-based `at` of `text` is a delimiter: at the start of a line
+// behind "--", and followed by the end of its line, blanks or the closing "--". The same
+// letters elsewhere are content: a short boundary such as "b" stands in base64 text, and a line
+// "--best wishes" is no delimiter of it.
+bool IsDelimiterAt(std::string_view text, std::size_t at, std::size_t length) {
+    if (at < 2 || text[at - 1] != '-' || text[at - 2] != '-') return false;
+    if (at > 2 && text[at - 3] != '\n' && text[at - 3] != '\r') return false;
+    const std::size_t end = at + length;
+    if (end >= text.size()) return true;
+    const char next = text[end];
+    return next == '\r' || next == '\n' || next == ' ' || next == '\t' ||
+           Bytes(text, end, 2) == "--";
+}
+
+// 0-based position of the next delimiter of `boundary` at or after `from` (of the boundary
+// itself, after its "--"); npos when there is none. An empty boundary is found where an empty
+// text is.
+std::size_t FindDelimiter(std::string_view text, std::string_view boundary, std::size_t from) {
+    if (boundary.empty()) return text.find(boundary, from);
+    for (std::size_t at = text.find(boundary, from); at != std::string_view::npos;
+         at = text.find(boundary, at + 1))
+        if (IsDelimiterAt(text, at, boundary.size())) return at;
+    return std::string_view::npos;
+}
+
+// The last delimiter of `boundary` that starts at or before `before`; npos when there is none.
+std::size_t FindDelimiterBefore(std::string_view text, std::string_view boundary,
+                                std::size_t before) {
+    if (boundary.empty()) return std::string_view::npos;
+    for (std::size_t at = text.rfind(boundary, before); at != std::string_view::npos && at > 0;
+         at = text.rfind(boundary, at - 1))
+        if (IsDelimiterAt(text, at, boundary.size())) return at;
+    return std::string_view::npos;
+}
+
 // The header lines of one part of a multipart message: from `afterBoundary` (the rest of its
 // boundary line) through the line end of its last header line. None for the closing boundary
 // ("--" right after the boundary: the blank line that may follow it, the mailbox's own after
@@ -442,7 +477,7 @@ void clsNetscape::GetHeader() {
         if (m_boundary.empty()) Raise(kErrInvalidCall);
 
         // The first boundary is looked for from the last LF of the blank line on.
-        std::size_t boundaryAt = msg.find(m_boundary, blank + kBlankLine.size() - 1);
+        std::size_t boundaryAt = FindDelimiter(msg, m_boundary, blank + kBlankLine.size() - 1);
         if (boundaryAt == std::string_view::npos) {
             m_multipart = false;
             m_header = ownLines;
@@ -458,7 +493,7 @@ void clsNetscape::GetHeader() {
             const std::optional<std::string_view> lines = PartHeaderLines(msg, afterBoundary);
             if (!lines) break;
             m_header += *lines;
-            boundaryAt = msg.find(m_boundary, afterBoundary + lines->size());
+            boundaryAt = FindDelimiter(msg, m_boundary, afterBoundary + lines->size());
         }
     });
 }
@@ -493,8 +528,9 @@ std::string clsNetscape::PartContent(std::size_t at, std::size_t partLength) con
     const std::string_view msg = m_messageText;
     const std::size_t from = at + partLength;
     // The boundary is looked for in the content, not in the part's own header lines.
-    std::size_t next = Find(msg, from, m_boundary);
-    if (next == 0) next = msg.size();
+    const std::size_t delimiter =
+        from < 1 ? std::string_view::npos : FindDelimiter(msg, m_boundary, from - 1);
+    std::size_t next = delimiter == std::string_view::npos ? msg.size() : delimiter + 1;
     // Up to the two hyphens before the boundary.
     if (next < from + 2) return {};
     return std::string(Slice(msg, from, next - from - 2));
@@ -574,7 +610,7 @@ std::string clsNetscape::PartHeaderAt(std::size_t at) const {
     if (at < 1 || at > msg.size()) return {};
     // A part's Content-Transfer-Encoding may stand before its Content-Type.
     std::size_t start = at - 1;
-    if (const std::size_t boundary = msg.rfind(m_boundary, start);
+    if (const std::size_t boundary = FindDelimiterBefore(msg, m_boundary, start);
         boundary != std::string_view::npos && !m_boundary.empty()) {
         const std::size_t lineEnd = msg.find('\n', boundary);
         if (lineEnd != std::string_view::npos && lineEnd < start) start = lineEnd + 1;

@@ -449,6 +449,23 @@ TEST_F(EngineRun, AttachmentsAreSearchedInOrder) {
     EXPECT_EQ(Out("t.csv"), "A-1\r\n");  // filter on the third, value from the second
 }
 
+// A filter on an attachment's name or type looks at every attachment, as one on its text does;
+// the variable without a line per attachment takes the first attachment's.
+TEST_F(EngineRun, AttachmentNameFilterLooksAtEveryAttachment) {
+    const std::string notes = env.ProgramDir() + "/$$notes.txt",
+                      invoice = env.ProgramDir() + "/$$invoice.pdf";
+    WriteFileBytes(notes, "x");
+    WriteFileBytes(invoice, "%PDF-1.4");
+    Template("T.txf", "True", "ATTACHMENT_NAME", ".pdf",
+             {"S;MSG_SUBJECT;;;0;0;0;0;0", "N;ATTACHMENT_NAME;;;0;0;0;0;0",
+              "B;ATTACHMENT_SIZE;;;0;0;0;0;0"},
+             "S,N,B", OutPath("t.csv"));
+    first.messages = {Message("both", "", {notes, invoice}), Message("notes", "", {notes}),
+                      Message("none", "", {})};
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"), "both,notes.txt,1\r\n");
+}
+
 // Status line 2 of a template comes before the template is read, and a damaged template is
 // reported for every message that reaches it, not once per parse of its file.
 TEST_F(EngineRun, DamagedTemplateIsReportedForEveryMessageAfterItsStatusLine) {

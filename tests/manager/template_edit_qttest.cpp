@@ -85,17 +85,18 @@ TemplateDraft TwoVarDraft(const std::string& outputFile) {
 }
 
 // A template holding every key the editor reads beyond the template object's: patterns (one
-// with ";", one with blanks around it), a repeated variable, header fields and the output
-// options, with the semicolon delimiter.
+// with ";", one with blanks around it), a repeated variable, header fields, an attachment's
+// name and the output options, with the semicolon delimiter.
 std::string NewKeysTemplate(const std::string& outputFile) {
-    return "[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n"
+    return "[General]\r\nActive=True\r\nNum_Variables=4\r\nLast_Ran=Never\r\n"
            "[Filter]\r\nCommand=MSG_HEADER:List-Id\r\nFind_String=shop\r\n"
            "[Variables]\r\nVar1=Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0\r\n"
            "Var2=Item;MSG_TEXT;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
            "Var3=OrderId;MSG_HEADER:X-Order-Id;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
+           "Var4=File;ATTACHMENT_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\n"
            "[Output]\r\nAllowDuplicate=False\r\nFile=" +
            outputFile +
-           "\r\nDelimiter=SEMICOLON\r\nOutput_Count=1\r\nOutput1=Code,Item,OrderId\r\n"
+           "\r\nDelimiter=SEMICOLON\r\nOutput_Count=1\r\nOutput1=Code,Item,OrderId,File\r\n"
            "PerAttachment=True\r\nFormat=JSONL\r\nFormulaGuard=True\r\nBOM=True\r\n"
            "HeaderRow=True\r\nDateFormat=ISO\r\n"
            "[Scripts]\r\nrun=\r\n"
@@ -1246,7 +1247,8 @@ void TemplateEditTest::fieldListsFollowTheSource_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QStringList>("variables");
     QTest::addColumn<QStringList>("filters");
-    const QStringList head = {"<NONE>", "ATTACHMENT", "MSG_TEXT", "MSG_SUBJECT"};
+    const QStringList head = {"<NONE>",          "ATTACHMENT", "ATTACHMENT_NAME", "ATTACHMENT_SIZE",
+                              "ATTACHMENT_TYPE", "MSG_TEXT",   "MSG_SUBJECT"};
     const QStringList tail = {"SENDER_NAME", "SENDER_ADDRESS", "SENDER_TYPE", "RECIPIENT_NAME",
                               "RECIPIENT_ADDRESS"};
     const QStringList sent = {"MSG_SENT_DATE", "MSG_SENT_TIME"};
@@ -1561,7 +1563,11 @@ void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
         "Content-Type: text/plain\n\nSee the files.\n\n--b\n"
         "Content-Type: application/octet-stream; name=\"one.txt\"\nContent-Transfer-Encoding: "
         "base64\n"
-        "Content-Disposition: attachment; filename=\"one.txt\"\n\nZmlyc3QNCg==\n\n--b--\n\n");
+        "Content-Disposition: attachment; filename=\"one.txt\"\n\nZmlyc3QNCg==\n\n--b\n"
+        // The boundary's letter stands in this part's base64 text.
+        "Content-Type: application/octet-stream; name=\"two.txt\"\nContent-Transfer-Encoding: "
+        "base64\n"
+        "Content-Disposition: attachment; filename=\"two.txt\"\n\nc2Vjb25kDQo=\n\n--b--\n\n");
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         auto* bench = qobject_cast<TemplateTestBench*>(d.tabMain->widget(4));
         QVERIFY(bench);
@@ -1586,7 +1592,7 @@ void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
             QVERIFY2(marked.contains(text), qPrintable(marked.join('|')));
         QVERIFY2(!marked.contains("Item #A-1 x2"), qPrintable(marked.join('|')));
 
-        // One line per attachment: none for the message without one.
+        // One line per attachment, as a run writes them: none for the message without one.
         d.tabMain->setCurrentIndex(kEditorTabVariables);
         SelectEntry(d.lstVars, "Code");
         d.chkRepeat->setChecked(false);
@@ -1603,8 +1609,10 @@ void TemplateEditTest::testTabShowsEveryLineAndTheMatchOfAPattern() {
         QVERIFY(!bench->tblLines->isVisible());
         QVERIFY(bench->lblLineNote->text().startsWith("No line:"));
         bench->tblMessages->selectRow(1);
-        QTRY_COMPARE_WITH_TIMEOUT(bench->txtOutputLine->text(), QString("first,Bob Ray"), 20000);
-        QCOMPARE(bench->tblMessages->item(1, 2)->text(), QString("Yes"));
+        QTRY_COMPARE_WITH_TIMEOUT(ListedLines(*bench),
+                                  QStringList({"first,Bob Ray", "second,Bob Ray"}), 20000);
+        QVERIFY(bench->tblLines->isVisible());
+        QCOMPARE(bench->tblMessages->item(1, 2)->text(), QString("Yes (2 lines)"));
     }));
     QVERIFY(!fs::exists(m.OutPath()));
 }
@@ -1694,6 +1702,10 @@ void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
         QCOMPARE(d.txtVarHeaderName->text(), QString("X-Order-Id"));
         QCOMPARE(d.cboStart->currentText(), QString("Beginning of Field"));
         QVERIFY(!d.txtVarPattern->isEnabled());
+        // The attachment fields are entries of the list, not a text shown beside it.
+        SelectEntry(d.lstVars, "File");
+        QCOMPARE(d.cboVarMapiField->currentText(), QString("ATTACHMENT_NAME"));
+        QCOMPARE(d.cboVarMapiField->count(), int(MapiFieldChoices(Settings().useSource).size()));
         QVERIFY(!d.cmdApply->isEnabled());
         d.cmdOK->click();
         QVERIFY(!d.isVisible());
@@ -1716,11 +1728,13 @@ void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
         d.chkRepeat->setChecked(false);
         SelectEntry(d.lstVars, "OrderId");
         Type(d.txtVarHeaderName, "X-Ref");
+        SelectEntry(d.lstVars, "File");
+        Choose(d.cboVarMapiField, "ATTACHMENT_SIZE");
         d.tabMain->setCurrentIndex(kEditorTabOutputFormat);
         for (QCheckBox* c : {d.chkPerAttachment, d.chkBom, d.chkHeaderRow, d.chkIsoDates})
             c->setChecked(false);
         Choose(d.cboFormat, "CSV");
-        QCOMPARE(d.txtOutputLine->text(), QString("Code,Item,OrderId"));
+        QCOMPARE(d.txtOutputLine->text(), QString("Code,Item,OrderId,File"));
         d.cmdOK->click();
         QVERIFY(!d.isVisible());
     }));
@@ -1731,6 +1745,9 @@ void TemplateEditTest::newKeysAreShownAndSavedAsEdited() {
     QCOMPARE(StoredKey(path, "Variables", "Var3"),
              std::optional<std::string>(
                  "OrderId;MSG_HEADER:X-Ref;{Beginning of Field};{End of Field};0;0;0;0;0"));
+    QCOMPARE(StoredKey(path, "Variables", "Var4"),
+             std::optional<std::string>(
+                 "File;ATTACHMENT_SIZE;{Beginning of Field};{End of Field};0;0;0;0;0"));
     // The pattern keeps its start text; the one whose pattern went has its texts again.
     QCOMPARE(StoredKey(path, "Variables", "Var1"),
              std::optional<std::string>("Code;MSG_TEXT;Code:;{End of Line};0;0;1;0;0"));
@@ -1891,9 +1908,7 @@ void TemplateEditTest::patternsFollowTheirVariables() {
     QCOMPARE(StoredKey(path, "Repeat", "Items"), std::optional<std::string>("Line"));
 
     // Without variables, no pattern and no repeat is left, and neither are their sections.
-    m.ui.answers.push_back(MsgAnswer::Yes);
-    m.ui.answers.push_back(MsgAnswer::Yes);
-    m.ui.answers.push_back(MsgAnswer::Yes);
+    for (int i = 0; i < 4; ++i) m.ui.answers.push_back(MsgAnswer::Yes);
     QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
         d.tabMain->setCurrentIndex(kEditorTabVariables);
         while (d.lstVars->count() > 0) {

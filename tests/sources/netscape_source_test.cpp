@@ -489,6 +489,24 @@ TEST_F(MailboxFile, PartsWithTheSameHeaderReadTheirOwnContent) {
     EXPECT_EQ(messages[0]->Body(), "one\r\ntwo\r\n");
 }
 
+// Only delimiter lines divide a message: the letters of a short boundary ("b") inside a part
+// (in base64 text, in a header line before the Content-Type, in a line that begins "--b") are
+// content, so no part is cut short or lost.
+TEST_F(MailboxFile, BoundaryLettersInsidePartsAreContent) {
+    auto source = Open(Mailbox({Multipart(
+        "\"b\"", "b",
+        {"Content-Transfer-Encoding: base64\r\nContent-Type: text/plain\r\n\r\nSGVsbG8gQm9iDQo=",
+         TextPart("Thanks\r\n--best wishes"), FilePart("; name=\"one.txt\"", "Zmlyc3Q="),
+         FilePart("; name=\"two.txt\"", "c2Vjb25k")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    const txMessage& m = *messages[0];
+    EXPECT_EQ(m.Body(), "Hello Bob\r\nThanks\r\n--best wishes\r\n");
+    ASSERT_EQ(m.Attachments()->Count(), 2);
+    EXPECT_EQ(ReadFileBytes(m.Attachments()->Item(1)), "Zmlyc3Q=\r\n\r\n");
+    EXPECT_EQ(ReadFileBytes(m.Attachments()->Item(2)), "c2Vjb25k\r\n\r\n");
+}
+
 TEST_F(MailboxFile, BoundaryQuotesAreDroppedOnlyWhenPresent) {
     struct Case {
         std::string param, boundary;
