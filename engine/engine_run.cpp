@@ -9,6 +9,7 @@
 #include "engine/extraction.h"
 #include "engine/output_line.h"
 #include "engine/procedure_contexts.h"
+#include "engine/process_once.h"
 #include "engine/run_stop.h"
 #include "engine/run_summary.h"
 #include "engine/source_kinds.h"
@@ -160,6 +161,7 @@ void DoParsing(RunContext& run, MessageWork& message) {
                 continue;
             }
             if (tpl->Active()) {
+                if (PassOver(run, message, index, *tpl, name)) continue;
                 TemplateWork work(std::move(tpl), index);
                 ApplyTemplate(run, message, work, name);
             }
@@ -195,6 +197,7 @@ void RunSources(RunContext& run, const std::string& selection) {
         return;
     }
     StartTallies(run);
+    if (!OpenRecordIfUsed(run)) return;
     std::unique_ptr<sources::SourceList> sourceList = GetSources(run);
     if (!sourceList) {
         ReportError(kNoSourceKind, true, true);
@@ -240,10 +243,17 @@ void RunSources(RunContext& run, const std::string& selection) {
             const std::uint64_t reportsBefore = ReportsOnThisThread();
             DoParsing(run, message);
             LetEventsRun();
+            // Recorded once its lines are written, before it is disposed of; a message that
+            // could not be recorded is left where it is and the run ends.
+            const bool recorded = RecordProcessed(run, message);
             DeleteTempFiles(run, message);
-            DeleteMessage(run, message);
+            if (recorded && !PassedOverWhole(message)) DeleteMessage(run, message);
             CountFailures(run, message, reportsBefore);
             PublishProgress(run);
+            if (!recorded) {
+                StopRun(run);
+                return false;
+            }
             // A stop asked for while this message was read ends the walk after it.
             if (StopRequested()) {
                 StopRun(run);
@@ -258,6 +268,7 @@ void RunSources(RunContext& run, const std::string& selection) {
                       std::to_string(progress.templateNo) + " of " +
                       std::to_string(progress.templateCount));
         };
+        SelectRecordSource(run, *source);
         if (!ForEachMessage(*source, walk)) {
             MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
             continue;
@@ -265,6 +276,7 @@ void RunSources(RunContext& run, const std::string& selection) {
         LogSystem("Disconected: from " + id);
         if (run.stopped) break;
     }
+    NoteTemplateRuns(run);
 }
 
 }  // namespace tallix::engine

@@ -40,6 +40,10 @@ class MailSource {
     // The sender's address of the current message as the output shows it.
     virtual std::string ConvertAddress() = 0;
     virtual void Disconnect() = 0;
+    // What names the current message for good within this source (an IMAP UID with its
+    // UIDVALIDITY, a Maildir file's unique name), so that a later run knows it again; "" when
+    // the source has no such name (the engine then goes by the message's header).
+    virtual std::string MessageKey() const { return {}; }
 
   private:
     std::string m_id;
