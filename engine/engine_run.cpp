@@ -134,6 +134,7 @@ void DoParsing(RunContext& run, MessageWork& message) {
             const std::string name = Trim(run.templateFiles[index]);
             std::optional<std::string> path = run.templates.Find(dir, name);
             if (!path) {
+                NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
                 ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;  // the remaining templates are not applied to this message
@@ -145,11 +146,15 @@ void DoParsing(RunContext& run, MessageWork& message) {
                    2);
             ++progress.templateNo;
             // A template the run left out is not read again.
-            if (IsBadTemplate(run, name)) continue;
+            if (IsBadTemplate(run, name)) {
+                NoteRecordUse(run, index, RunContext::RecordUse::NotOffered);
+                continue;
+            }
 
             std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
             if (!tpl) {
                 // Gone between the look-up and the reading.
+                NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
                 ReportError(ExeName() + std::string(kTemplateFileMissing), true);
                 return;
@@ -157,9 +162,11 @@ void DoParsing(RunContext& run, MessageWork& message) {
             if (tpl->Refused() && tpl->Active()) {
                 // Reported when read: what it would write is not what its file says, and the
                 // message keeps its mail for a corrected template.
+                NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
                 continue;
             }
+            if (!tpl->Active()) NoteRecordUse(run, index, RunContext::RecordUse::NotOffered);
             if (tpl->Active()) {
                 if (PassOver(run, message, index, *tpl, name)) continue;
                 TemplateWork work(std::move(tpl), index);

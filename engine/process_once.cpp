@@ -46,7 +46,30 @@ bool TemplateFileAsks(RunContext& run, const std::string& name) {
     return path && ReadProcessOnceKey(*path).value_or(false);
 }
 
+// Every template of the run, as it was at the last message, either takes no messages or has
+// had the message of this header block.
+bool HadByEveryTemplate(const RunContext& run, std::string_view header) {
+    if (Trim(header).empty() || !run.processed) return false;
+    const std::string key = HeaderMessageKey(header);
+    for (std::size_t i = 0; i < run.recordUse.size(); ++i) {
+        switch (run.recordUse[i]) {
+            case RunContext::RecordUse::NotOffered:
+                continue;
+            case RunContext::RecordUse::WithRecord:
+                if (run.processed->Has(key, Trim(run.templateFiles[i]))) continue;
+                return false;
+            default:
+                return false;
+        }
+    }
+    return !run.recordUse.empty();
+}
+
 }  // namespace
+
+void NoteRecordUse(RunContext& run, std::size_t index, RunContext::RecordUse use) {
+    if (index < run.recordUse.size()) run.recordUse[index] = use;
+}
 
 bool UsesRecord(const RunContext& run, const clsTemplate& tpl) {
     if (run.processOnceForAll) return true;
@@ -55,6 +78,7 @@ bool UsesRecord(const RunContext& run, const clsTemplate& tpl) {
 
 bool OpenRecordIfUsed(RunContext& run) {
     run.offered.assign(run.templateFiles.size(), 0);
+    run.recordUse.assign(run.templateFiles.size(), RunContext::RecordUse::Unknown);
     bool used = run.processOnceForAll || run.settings.processOnce;
     for (std::size_t i = 0; !used && i < run.templateFiles.size(); ++i)
         used = TemplateFileAsks(run, Trim(run.templateFiles[i]));
@@ -69,8 +93,13 @@ bool OpenRecordIfUsed(RunContext& run) {
     return true;
 }
 
-void SelectRecordSource(RunContext& run, const sources::MailSource& source) {
+void SelectRecordSource(RunContext& run, sources::MailSource& source) {
+    source.SetKnownMessage(nullptr);
     if (!run.processed) return;
+    // A source that names its messages itself is not asked by header.
+    source.SetKnownMessage([&run, &source](std::string_view header) {
+        return source.MessageKey().empty() && HadByEveryTemplate(run, header);
+    });
     const std::string error =
         run.processed->SelectSource(run.settings.useSource, RecordSourceId(run, source));
     if (!error.empty())
@@ -81,7 +110,11 @@ void SelectRecordSource(RunContext& run, const sources::MailSource& source) {
 
 bool PassOver(RunContext& run, MessageWork& message, std::size_t index, const clsTemplate& tpl,
               const std::string& name) {
-    if (run.processed && UsesRecord(run, tpl)) {
+    const bool withRecord = run.processed && UsesRecord(run, tpl);
+    NoteRecordUse(
+        run, index,
+        withRecord ? RunContext::RecordUse::WithRecord : RunContext::RecordUse::WithoutRecord);
+    if (withRecord) {
         if (!message.recordKey) message.recordKey = MessageKeyOf(message);
         if (run.processed->Has(*message.recordKey, name)) {
             message.passedOver = true;

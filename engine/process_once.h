@@ -34,8 +34,12 @@ bool UsesRecord(const RunContext& run, const clsTemplate& tpl);
 bool OpenRecordIfUsed(RunContext& run);
 
 // Tells the record which source the next messages come from; a failure ends the program with
-// a report before the source's first message.
-void SelectRecordSource(RunContext& run, const sources::MailSource& source);
+// a report before the source's first message. A source that can is asked to hand over a
+// message every template has had as its header block alone, unread.
+void SelectRecordSource(RunContext& run, sources::MailSource& source);
+
+// What the template at `index` did with the current message, for the question above.
+void NoteRecordUse(RunContext& run, std::size_t index, RunContext::RecordUse use);
 
 // True when the template at `index` (named `name`) has been offered the message before and
 // is passed over; otherwise the template is counted as offered the message and, when it uses

@@ -19,12 +19,15 @@ namespace {
 constexpr int kRunsKept = 10;
 constexpr int kBusyWaitMs = 5000;
 
+// Sources and templates are numbered once, so that a row of `processed` holds little more
+// than the message's key: a first run records every message, and the rows' size is what it
+// costs.
 constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS processed ("
-    " kind TEXT NOT NULL, source TEXT NOT NULL, message TEXT NOT NULL,"
-    " template TEXT NOT NULL, at INTEGER NOT NULL,"
-    " PRIMARY KEY (kind, source, message, template)) WITHOUT ROWID;"
-    "CREATE INDEX IF NOT EXISTS processed_template ON processed (template);"
+    "CREATE TABLE IF NOT EXISTS sources (id INTEGER PRIMARY KEY, kind TEXT NOT NULL,"
+    " source TEXT NOT NULL, UNIQUE (kind, source));"
+    "CREATE TABLE IF NOT EXISTS templates (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+    "CREATE TABLE IF NOT EXISTS processed (source INTEGER NOT NULL, message TEXT NOT NULL,"
+    " template INTEGER NOT NULL, PRIMARY KEY (source, message, template)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS runs ("
     " template TEXT NOT NULL, at INTEGER NOT NULL, messages INTEGER NOT NULL,"
     " lines INTEGER NOT NULL);"
@@ -154,8 +157,8 @@ std::string ProcessedStore::Open(const std::string& path) {
     }
     if (error.empty() &&
         sqlite3_prepare_v2(m_db,
-                           "INSERT OR IGNORE INTO processed (kind, source, message, template, at)"
-                           " VALUES (?1, ?2, ?3, ?4, ?5)",
+                           "INSERT OR IGNORE INTO processed (source, message, template)"
+                           " VALUES (?1, ?2, ?3)",
                            -1, &m_insert, nullptr) != SQLITE_OK)
         error = sqlite3_errmsg(m_db);
     if (!error.empty()) {
@@ -173,21 +176,51 @@ std::string ProcessedStore::Open(const std::string& path) {
 }
 
 std::string ProcessedStore::SelectSource(std::string_view kind, std::string_view source) {
-    m_kind = kind;
-    m_source = source;
     m_seen.clear();
+    m_sourceId = -1;
+    Statement add(m_db, "INSERT OR IGNORE INTO sources (kind, source) VALUES (?1, ?2)");
+    Statement id(m_db, "SELECT id FROM sources WHERE kind = ?1 AND source = ?2");
+    if (!add || !id) return Fail("reading the record");
+    add.Bind(1, kind);
+    add.Bind(2, source);
+    id.Bind(1, kind);
+    id.Bind(2, source);
+    if (sqlite3_step(add.get()) != SQLITE_DONE || sqlite3_step(id.get()) != SQLITE_ROW)
+        return Fail("reading the record");
+    const std::int64_t sourceId = sqlite3_column_int64(id.get(), 0);
     Statement select(m_db,
-                     "SELECT message, template FROM processed WHERE kind = ?1 AND source = ?2");
+                     "SELECT processed.message, templates.name FROM processed JOIN templates"
+                     " ON templates.id = processed.template WHERE processed.source = ?1");
     if (!select) return Fail("reading the record");
-    select.Bind(1, kind);
-    select.Bind(2, source);
+    select.Bind(1, sourceId);
     int rc;
     while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
         const auto* key = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0));
         const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 1));
         m_seen.insert(SeenKey(key ? key : "", name ? name : ""));
     }
-    return rc == SQLITE_DONE ? std::string() : Fail("reading the record");
+    if (rc != SQLITE_DONE) return Fail("reading the record");
+    m_sourceId = sourceId;
+    return {};
+}
+
+std::int64_t ProcessedStore::TemplateId(const std::string& name, std::string& error) {
+    if (auto it = m_templateIds.find(name); it != m_templateIds.end()) return it->second;
+    Statement add(m_db, "INSERT OR IGNORE INTO templates (name) VALUES (?1)");
+    Statement id(m_db, "SELECT id FROM templates WHERE name = ?1");
+    if (!add || !id) {
+        error = Fail("recording");
+        return -1;
+    }
+    add.Bind(1, name);
+    id.Bind(1, name);
+    if (sqlite3_step(add.get()) != SQLITE_DONE || sqlite3_step(id.get()) != SQLITE_ROW) {
+        error = Fail("recording");
+        return -1;
+    }
+    const std::int64_t value = sqlite3_column_int64(id.get(), 0);
+    m_templateIds.emplace(name, value);
+    return value;
 }
 
 bool ProcessedStore::Has(std::string_view key, std::string_view templateName) const {
@@ -197,27 +230,27 @@ bool ProcessedStore::Has(std::string_view key, std::string_view templateName) co
 std::string ProcessedStore::Record(std::string_view key,
                                    const std::vector<std::string>& templateNames) {
     if (templateNames.empty()) return {};
+    if (m_sourceId < 0) return "no source selected";
     if (std::string error = Execute("BEGIN IMMEDIATE"); !error.empty()) return error;
-    const std::int64_t now = std::time(nullptr);
+    std::string error;
     for (const std::string& name : templateNames) {
+        const std::int64_t templateId = TemplateId(name, error);
+        if (templateId < 0) break;
         sqlite3_reset(m_insert);
-        sqlite3_bind_text(m_insert, 1, m_kind.data(), static_cast<int>(m_kind.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_text(m_insert, 2, m_source.data(), static_cast<int>(m_source.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_text(m_insert, 3, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-        sqlite3_bind_text(m_insert, 4, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-        sqlite3_bind_int64(m_insert, 5, now);
+        sqlite3_bind_int64(m_insert, 1, m_sourceId);
+        sqlite3_bind_text(m_insert, 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+        sqlite3_bind_int64(m_insert, 3, templateId);
         if (sqlite3_step(m_insert) != SQLITE_DONE) {
-            std::string error = Fail("recording");
-            sqlite3_reset(m_insert);
-            Execute("ROLLBACK");
-            return error;
+            error = Fail("recording");
+            break;
         }
     }
     sqlite3_reset(m_insert);
-    if (std::string error = Execute("COMMIT"); !error.empty()) {
+    if (error.empty()) error = Execute("COMMIT");
+    if (!error.empty()) {
         Execute("ROLLBACK");
+        // A template numbered in the transaction taken back has no number any more.
+        m_templateIds.clear();
         return error;
     }
     for (const std::string& name : templateNames) m_seen.insert(SeenKey(key, name));
@@ -229,13 +262,13 @@ std::int64_t ProcessedStore::Forget(std::string_view templateName, std::string& 
     // Compared through lower(): SQLite 3.40 answers an OR of two NOCASE comparisons on an
     // indexed column with no rows.
     Statement remove(m_db, all ? "DELETE FROM processed"
-                               : "DELETE FROM processed WHERE lower(template) IN (lower(?1), "
-                                 "lower(?2))");
+                               : "DELETE FROM processed WHERE template IN (SELECT id FROM"
+                                 " templates WHERE lower(name) IN (lower(?1), lower(?2)))");
+    const std::string withExtension = std::string(templateName) + ".txf";
     if (!remove) {
         error = Fail("forgetting");
         return -1;
     }
-    const std::string withExtension = std::string(templateName) + ".txf";
     if (!all) {
         remove.Bind(1, templateName);
         remove.Bind(2, withExtension);

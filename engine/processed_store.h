@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -66,11 +67,13 @@ class ProcessedStore {
   private:
     std::string Fail(std::string_view what) const;
     std::string Execute(const char* sql);
+    // The number the record gives the template's name (made on first use); -1 on failure.
+    std::int64_t TemplateId(const std::string& name, std::string& error);
 
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_insert = nullptr;
-    std::string m_kind;
-    std::string m_source;
+    std::int64_t m_sourceId = -1;
+    std::unordered_map<std::string, std::int64_t> m_templateIds;
     // "key\ntemplate" of every message recorded for the selected source.
     std::unordered_set<std::string> m_seen;
 };

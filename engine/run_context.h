@@ -127,6 +127,10 @@ struct RunContext {
     std::unique_ptr<ProcessedStore> processed;
     bool processOnceForAll = false;
     std::vector<std::int64_t> offered;
+    // What each template was at the last message: not known yet, not offered messages
+    // (inactive, left out), offered them with the record, or without it.
+    enum class RecordUse : std::int8_t { Unknown, NotOffered, WithRecord, WithoutRecord };
+    std::vector<RecordUse> recordUse;
 
     // Kept between messages: the watch over template and output files, the parsed templates
     // and the stamps written into them, the open output files with their duplicate indexes,

@@ -76,6 +76,18 @@ sed 's|^Active=True|Active=True\r\nProcessOnce=True|' "$data/Orders.txf" >"$dir/
 run_engine "$dir"
 run_engine "$dir"
 [ "$(lines "$dir/out/orders.csv")" = 5 ] || fail "override on: $(lines "$dir/out/orders.csv") lines"
+# Both kinds in one run: a message the recording template has had is still read whole for the
+# template that does not record (its lines keep their values).
+dir="$work/mixed"
+prepare "$dir" "$work/twice.mbox" 'ProcessOnce=True\r\n'
+sed 's|^Active=True|Active=True\r\nProcessOnce=False|; s|^File=orders.csv|File=every.csv|' \
+    "$data/Orders.txf" >"$dir/home/templates/Every.txf"
+run_engine "$dir"
+run_engine "$dir"
+[ "$(lines "$dir/out/orders.csv")" = 5 ] || fail "mixed: recording template: $(lines "$dir/out/orders.csv") lines"
+[ "$(grep -c '^C-[0-9X]*,"Ann",ann@example.org,' "$dir/out/every.csv")" = 10 ] ||
+    fail "mixed: the other template's lines: $(cat "$dir/out/every.csv")"
+
 # Without the setting and the key nothing is recorded.
 dir="$work/off"
 prepare "$dir" "$work/twice.mbox"
