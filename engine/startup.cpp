@@ -172,9 +172,10 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
     if (watch) WatchForMail(watch, run, selection, hooks);
 
     Window().Unload();
-    // Watch mode ends on a stop request, and that is its usual end. A single run stopped by
-    // a signal did not read all of its mail.
-    if (watch) return 0;
+    // Watch mode ends on a stop request, and that is its usual end; a run of it that stopped
+    // for another reason (the record could not be written) ends it with an error. A single
+    // run stopped by a signal did not read all of its mail.
+    if (watch) return StopRequested() ? 0 : 1;
     return run.stopped ? 1 : 0;
 }
 
