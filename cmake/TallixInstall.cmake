@@ -6,6 +6,8 @@
 #   share/applications/    tallix.desktop
 #   share/icons/hicolor/   the program icon
 #   share/man/man1/        tallix.1, txengine.1, qrmime.1
+#   lib/systemd/user/      tallix-engine.service (watch mode), tallix-engine-once.service and
+#                          tallix-engine.timer (a run every 15 minutes)
 include(GNUInstallDirs)
 
 set(TALLIX_DATA_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/tallix)
@@ -28,6 +30,19 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/extensions.txt DESTINATION ${TALLIX_DATA_
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${TALLIX_DOC_INSTALL_DIR})
 file(GLOB _man ${CMAKE_SOURCE_DIR}/data/man/*.1)
 install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The systemd user units name the installed txengine by its full path, which is known only at
+# install time (cmake --install --prefix, a package's staging directory).
+set(_units_src ${CMAKE_SOURCE_DIR}/install/systemd)
+install(CODE "
+    set(TXENGINE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/txengine\")
+    set(_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")
+    foreach(_unit tallix-engine.service tallix-engine-once.service)
+        configure_file(${_units_src}/\${_unit}.in \${_dir}/\${_unit} @ONLY)
+    endforeach()
+    file(COPY ${_units_src}/tallix-engine.timer DESTINATION \${_dir})
+    message(STATUS \"Installing: \${_dir}/tallix-engine.service, tallix-engine-once.service, tallix-engine.timer\")
+")
 
 if(TALLIX_BUILD_GUI)
     # The help set under the documentation directory, as Debian keeps documentation; the

@@ -15,6 +15,7 @@
 #include "engine/extraction.h"
 #include "engine/output_line.h"
 #include "engine/procedure_contexts.h"
+#include "engine/process_once.h"
 #include "engine/run_stop.h"
 #include "engine/run_summary.h"
 #include "engine/source_kinds.h"
@@ -234,6 +235,7 @@ void DoParsing(RunContext& run, MessageWork& message) {
             const std::string name = Trim(run.templateFiles[index]);
             std::optional<std::string> path = run.templates.Find(dir, name);
             if (!path) {
+                NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
                 ReportError(ExeName() + std::string(kTemplateFileMissing) + "\n" +
                                 FileFaultLine(JoinPath(dir, name), SystemReason(ENOENT)),
@@ -247,11 +249,15 @@ void DoParsing(RunContext& run, MessageWork& message) {
                    2);
             ++progress.templateNo;
             // A template the run left out is not read again.
-            if (IsBadTemplate(run, name)) continue;
+            if (IsBadTemplate(run, name)) {
+                NoteRecordUse(run, index, RunContext::RecordUse::NotOffered);
+                continue;
+            }
 
             std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
             if (!tpl) {
                 // Gone between the look-up and the reading.
+                NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
                 ReportError(ExeName() + std::string(kTemplateFileMissing) + "\n" +
                                 FileFaultLine(*path, SystemReason(ENOENT)),
@@ -261,10 +267,13 @@ void DoParsing(RunContext& run, MessageWork& message) {
             if (tpl->Refused() && tpl->Active()) {
                 // Reported when read: what it would write is not what its file says, and the
                 // message keeps its mail for a corrected template.
+                NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
                 continue;
             }
+            if (!tpl->Active()) NoteRecordUse(run, index, RunContext::RecordUse::NotOffered);
             if (tpl->Active()) {
+                if (PassOver(run, message, index, *tpl, name)) continue;
                 TemplateWork work(std::move(tpl), index);
                 ApplyTemplate(run, message, work, name);
             }
@@ -304,6 +313,7 @@ void RunSources(RunContext& run, const std::string& selection) {
         run.nothingWritable = true;
         return;
     }
+    if (!OpenRecordIfUsed(run)) return;
     std::unique_ptr<sources::SourceList> sourceList = GetSources(run);
     if (!sourceList) {
         ReportError(kNoSourceKind, true, true);
@@ -356,10 +366,17 @@ void RunSources(RunContext& run, const std::string& selection) {
             const std::uint64_t reportsBefore = ReportsOnThisThread();
             DoParsing(run, message);
             LetEventsRun();
+            // Recorded once its lines are written, before it is disposed of; a message that
+            // could not be recorded is left where it is and the run ends.
+            const bool recorded = RecordProcessed(run, message);
             DeleteTempFiles(run, message);
-            DeleteMessage(run, message);
+            if (recorded && !PassedOverWhole(message)) DeleteMessage(run, message);
             CountFailures(run, message, reportsBefore);
             PublishProgress(run);
+            if (!recorded) {
+                StopRun(run);
+                return false;
+            }
             // A stop asked for while this message was read ends the walk after it.
             if (StopRequested()) {
                 StopRun(run);
@@ -374,6 +391,7 @@ void RunSources(RunContext& run, const std::string& selection) {
                       std::to_string(progress.templateNo) + " of " +
                       std::to_string(progress.templateCount));
         };
+        SelectRecordSource(run, *source);
         if (!ForEachMessage(*source, walk)) {
             MsgBox(kCannotConnect, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
             continue;
@@ -381,6 +399,7 @@ void RunSources(RunContext& run, const std::string& selection) {
         LogSystem("Disconected: from " + id);
         if (run.stopped) break;
     }
+    NoteTemplateRuns(run);
 }
 
 }  // namespace tallix::engine

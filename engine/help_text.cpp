@@ -8,7 +8,10 @@ namespace tallix::engine {
 
 const std::vector<std::string>& HelpSwitchLines() {
     static const std::vector<std::string> lines = {
-        "/?", "/s", "", "/sx", "", "/f<filename>", "", "", "/test NAME [FILE]", "", "", ""};
+        "/?", "/s", "",       "/sx", "", "/f<filename>", "", "", "/test NAME [FILE]", "",
+        "",   "",   "/watch", "",    "", "/forget NAME", "", "", "Exit status",       "",
+        "",   "",
+    };
     return lines;
 }
 
@@ -26,6 +29,16 @@ const std::vector<std::string>& HelpDescriptionLines() {
         "FILE (a mailbox file or one message) or ",
         "of the mail source, and prints what it ",
         "extracts. Writes and deletes nothing.",
+        "After the run, waits for new mail and ",
+        "runs again until SIGTERM or SIGINT. ",
+        "Each message is read once.",
+        "Forgets which messages template NAME ",
+        "(ALL: every template) was given, so the ",
+        "next run reads them again.",
+        "0: done (watch mode: stopped). ",
+        "1: an error, another run in progress, ",
+        "or a run stopped before its end. ",
+        "2: wrong arguments (/test, /forget).",
     };
     return lines;
 }

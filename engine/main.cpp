@@ -3,6 +3,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "engine/forget_command.h"
 #include "engine/help_text.h"
 #include "engine/mime_host.h"
 #include "engine/print_text.h"
@@ -87,6 +88,10 @@ int main(int argc, char** argv) {
     ui::QtPrinter printer;
     SetPrinter(&printer);
 #endif
+    // Forgetting processed messages answers in the terminal, whatever the display.
+    if (IsForgetCommand(argc, argv))
+        return RunForgetCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                std::cerr);
     // A trial of one template runs in the terminal, whatever the display.
     if (IsTestCommand(argc, argv))
         return RunTestCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout,

@@ -20,6 +20,18 @@ CommandLine ParseCommandLine(std::string_view argumentText, void (*perCharacter)
         char c = text[i];
         if (c == '/') {
             if (i + 1 == text.size()) break;
+            // "/watch" is a word of its own; any other letter after "/" is a switch.
+            constexpr std::string_view kWatch = "watch";
+            const std::string_view rest = text.substr(i + 1);
+            if (rest.size() >= kWatch.size() &&
+                EqualsNoCase(rest.substr(0, kWatch.size()), kWatch) &&
+                (rest.size() == kWatch.size() || rest[kWatch.size()] == ' ')) {
+                cl.watch = true;
+                current = 'W';
+                i += kWatch.size();
+                if (perCharacter) perCharacter();
+                continue;
+            }
             current = UpperAscii(text[++i]);
             switch (current) {
                 case 'F':

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "engine/file_watch.h"
 #include "engine/message_fields.h"
 #include "engine/output_files.h"
+#include "engine/processed_store.h"
 #include "engine/template_cache.h"
 #include "engine/templates/run_report.h"
 #include "engine/variable_search.h"
@@ -41,6 +43,7 @@ struct CommandLine {
     bool silentMode = false;        // /s
     bool noWindow = false;          // /s followed by an X before the next switch
     bool helpRequested = false;     // /h or /?
+    bool watch = false;             // /watch: run again whenever new mail comes
 };
 
 // Reads the argument text. "/" followed by a letter makes that letter (upper-cased) the
@@ -120,6 +123,17 @@ struct RunContext {
     // No active template could write its output file, so no message was read.
     bool nothingWritable = false;
 
+    // Each message once: the record of processed messages, open when the run uses it (the
+    // setting, a template's key, or watch mode, which turns it on for every template); per
+    // template, how many messages it was offered in this run.
+    std::unique_ptr<ProcessedStore> processed;
+    bool processOnceForAll = false;
+    std::vector<std::int64_t> offered;
+    // What each template was at the last message: not known yet, not offered messages
+    // (inactive, left out), offered them with the record, or without it.
+    enum class RecordUse : std::int8_t { Unknown, NotOffered, WithRecord, WithoutRecord };
+    std::vector<RecordUse> recordUse;
+
     // Kept between messages: the watch over template and output files, the parsed templates
     // and the stamps written into them, the open output files with their duplicate indexes,
     // the current message's field texts, the variables' prepared searches.
@@ -154,6 +168,12 @@ struct MessageWork {
     bool allParsedOK = true;
     // A trial notes here where each variable's value was cut from; nullptr in a run.
     std::vector<FoundText>* found = nullptr;
+    // The message's key in the record of processed messages, made when first asked for; the
+    // templates offered it that record it once its lines are written; whether a template
+    // passed it over because it had it already.
+    std::optional<std::string> recordKey;
+    std::vector<std::size_t> toRecord;
+    bool passedOver = false;
 };
 
 // One template applied to one message: the template (a working copy), its place in the run's

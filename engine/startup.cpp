@@ -3,14 +3,18 @@
 #include <cstdlib>
 #include <optional>
 
+#include "engine/engine_log.h"
 #include "engine/engine_run.h"
 #include "engine/help_text.h"
 #include "engine/mime_host.h"
 #include "engine/procedure_contexts.h"
+#include "engine/process_once.h"
 #include "engine/run_context.h"
+#include "engine/run_lock.h"
 #include "engine/run_stop.h"
 #include "engine/run_summary.h"
 #include "engine/status_window.h"
+#include "engine/watch_mode.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/run_time_error.h"
@@ -52,6 +56,56 @@ std::optional<std::string> TemplateDirForThisRun() {
     return std::string(dir);
 }
 
+// One run at a time: a second engine waits for the first, then gives up before it reads or
+// writes anything but its error report.
+bool TakeRunLock(RunLock& lock, const CommandLine& asked) {
+    const std::string problem = lock.Take(JoinPath(ProgramDir(), kRunLockFileName), RunLockWait());
+    if (problem.empty()) return true;
+    SetSilentMode(asked.silentMode);
+    ReportError(problem, true, true);
+    return false;
+}
+
+// A run over the sources, reported at its end.
+void RunOnce(RunContext& run, const std::string& selection, const EngineHooks& hooks) {
+    // A source may pass a failure on to the engine (the Simple MAPI source does while it
+    // reads a message). Nothing in the run traps it, so it ends the run here, reported,
+    // instead of taking the process down.
+    Guard(
+        context::kRunSources,
+        [&] {
+            if (hooks.runSources)
+                hooks.runSources(run, selection);
+            else
+                RunSources(run, selection);
+        },
+        kLoggedEnding);
+    FinishRunReport(run);
+}
+
+// Watch mode after the first run: each time new mail may have come, the settings are read
+// again and a new run (a context of its own) reads the source, until a stop is asked for.
+void WatchForMail(std::unique_ptr<MailWatch>& watch, const RunContext& first,
+                  const std::string& selection, const EngineHooks& hooks) {
+    while (!StopRequested() && !first.stopped) {
+        watch->Wait();
+        if (StopRequested()) break;
+        ReadEngineSettings();
+        RunContext run(Settings());
+        run.pop3ConfigPath = first.pop3ConfigPath;
+        run.decoder = first.decoder;
+        run.reportPath = first.reportPath;
+        run.commandLine = first.commandLine;
+        run.processOnceForAll = true;
+        if (!watch->Watches(run.settings)) {
+            watch = std::make_unique<MailWatch>(run.settings);
+            LogSystem("Watching for new mail: " + watch->How());
+        }
+        RunOnce(run, selection, hooks);
+        if (run.stopped) break;
+    }
+}
+
 }  // namespace
 
 void ReadEngineSettings() {
@@ -68,9 +122,14 @@ void ReadEngineSettings() {
     GetScriptDir();
     GetDeleteFlag();
     GetLocalFileName();
+    GetProcessOnce();
+    GetPollMinutes();
 }
 
 int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
+    const CommandLine asked = ParseCommandLine(argumentText);
+    RunLock lock;
+    if (!asked.helpRequested && !TakeRunLock(lock, asked)) return 1;
     StatusWindow& window = Window();
     window.Load();
     const std::string pop3ConfigPath = sources::Pop3ConfigPath();
@@ -100,24 +159,24 @@ int EngineMain(const std::string& argumentText, const EngineHooks& hooks) {
 
     std::string selection = Trim(run.commandLine.templateSelection);
     if (selection == kAllTemplates) selection.clear();
-    // A source may pass a failure on to the engine (the Simple MAPI source does while it
-    // reads a message). Nothing in the run traps it, so it ends the run here, reported,
-    // instead of taking the process down.
     const StopSignalScope stopSignals;
-    Guard(
-        context::kRunSources,
-        [&] {
-            if (hooks.runSources)
-                hooks.runSources(run, selection);
-            else
-                RunSources(run, selection);
-        },
-        kLoggedEnding);
-    FinishRunReport(run);
+    std::unique_ptr<MailWatch> watch;
+    if (run.commandLine.watch) {
+        run.processOnceForAll = true;
+        LogSystem(kProcessOnceForWatch);
+        // Made before the first run, so mail that comes during it is seen.
+        watch = std::make_unique<MailWatch>(run.settings);
+        LogSystem("Watching for new mail: " + watch->How());
+    }
+    RunOnce(run, selection, hooks);
+    if (watch) WatchForMail(watch, run, selection, hooks);
 
     Window().Unload();
-    // A run stopped by a signal did not read all of its mail; one that could write nothing
+    // Watch mode ends on a stop request, and that is its usual end; a run of it that stopped
+    // for another reason (the record could not be written) ends it with an error. A single
+    // run stopped by a signal did not read all of its mail; one that could write nothing
     // read none.
+    if (watch) return StopRequested() ? 0 : 1;
     return run.stopped || run.nothingWritable ? 1 : 0;
 }
 

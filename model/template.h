@@ -32,6 +32,10 @@ inline constexpr std::string_view kFormatCsv = "CSV";
 inline constexpr std::string_view kFormatJsonl = "JSONL";
 inline constexpr std::string_view kDateFormatIso = "ISO";
 
+// The [General] ProcessOnce value of the template file at `path`, read without a report:
+// unset when the key is missing or the file cannot be read.
+std::optional<bool> ReadProcessOnceKey(const std::string& path);
+
 class clsTemplate {
   public:
     clsTemplate();
@@ -84,6 +88,10 @@ class clsTemplate {
     // [Output] DateFormat: "" (the system's short forms) or "ISO".
     std::string DateFormat() const;
     void SetDateFormat(std::string_view v);
+    // [General] ProcessOnce: unset (the setting of the same name decides), or whether each
+    // message is offered to this template once only. The key is written only while set.
+    std::optional<bool> ProcessOnce() const { return m_processOnce; }
+    void SetProcessOnce(std::optional<bool> v) { m_processOnce = v; }
     // [Repeat] Items: the names of the variables taken at every occurrence, comma-separated.
     std::string RepeatItems() const;
     void SetRepeatItems(std::string_view v);
@@ -197,6 +205,7 @@ class clsTemplate {
     bool m_headerRow = false;
     std::string m_dateFormat;
     std::string m_repeatItems;
+    std::optional<bool> m_processOnce;
     std::vector<std::pair<std::string, std::string>> m_patterns;
     // PatternProblem's answer, made once for the patterns as they stand.
     mutable std::optional<std::string> m_patternProblem;

@@ -50,6 +50,7 @@ constexpr std::string_view kKeyBom = "BOM";
 constexpr std::string_view kKeyHeaderRow = "HeaderRow";
 constexpr std::string_view kKeyDateFormat = "DateFormat";
 constexpr std::string_view kKeyItems = "Items";
+constexpr std::string_view kKeyProcessOnce = "ProcessOnce";
 
 constexpr std::string_view kTrue = kTrueText;
 constexpr std::string_view kFalse = kFalseText;
@@ -167,6 +168,13 @@ std::string PatternValue(std::string_view pattern) {
         v.size() >= 2 && v.front() == v.back() && (v.front() == '"' || v.front() == '\'');
     if (!v.empty() && (blank(v.front()) || blank(v.back()) || quoted)) v = '"' + v + '"';
     return v;
+}
+
+// [General] ProcessOnce as the file says it: unset when missing; "True" in any case is on.
+std::optional<bool> ProcessOnceIn(const ProfileDocument& doc) {
+    const std::optional<std::string> stored = doc.Find(kSectionGeneral, kKeyProcessOnce);
+    if (!stored) return std::nullopt;
+    return EqualsNoCase(Trim(*stored), kTrue);
 }
 
 // The names of a comma list, trimmed, in capitals and sorted; empty ones left out.
@@ -319,6 +327,7 @@ void clsTemplate::ReadNewKeysFrom(const ProfileDocument& doc) {
         m_headerRow = ReadBoolean(doc, kSectionOutPut, kKeyHeaderRow);
         m_dateFormat = UCase(ReadText(doc, kSectionOutPut, kKeyDateFormat, "", kLongestText));
         m_repeatItems = ReadText(doc, kSectionRepeat, kKeyItems, "", kLongestOutputLine);
+        m_processOnce = ProcessOnceIn(doc);
         m_patterns.clear();
         m_patternProblem.reset();
         long count = 0;
@@ -346,6 +355,12 @@ void clsTemplate::WriteNewKeysTo(ProfileDocument& doc) const {
                 WriteOptional(doc, kSectionOutPut, key, value, true);
         };
         word(kKeyFormat, m_outputFormat);
+        if (ProcessOnceIn(doc) != m_processOnce) {
+            if (m_processOnce)
+                WriteText(doc, kSectionGeneral, kKeyProcessOnce, BooleanText(*m_processOnce));
+            else
+                doc.DeleteKey(kSectionGeneral, kKeyProcessOnce);
+        }
         flag(kKeyPerAttachment, m_perAttachment);
         flag(kKeyFormulaGuard, m_formulaGuard);
         flag(kKeyBom, m_byteOrderMark);
@@ -667,6 +682,13 @@ void clsTemplate::ParseFieldString(std::string_view sVal) {
             }
         }
     });
+}
+
+std::optional<bool> ReadProcessOnceKey(const std::string& path) {
+    profile::ProfileStatus status;
+    const ProfileDocument doc = ProfileDocument::Load(path, &status);
+    if (!status.ok()) return std::nullopt;
+    return ProcessOnceIn(doc);
 }
 
 }  // namespace tallix

@@ -14,6 +14,7 @@ PACKAGES=(
     dovecot-core dovecot-pop3d dovecot-imapd
     duktape-dev liblua5.4-dev
     libgmime-3.0-dev
+    libsqlite3-dev
     libpcre2-dev
     libjemalloc-dev
     libpoppler-cpp-dev libzip-dev libpugixml-dev libfreexl-dev

@@ -29,6 +29,10 @@ constexpr std::string_view kShowHelpValue = "ShowHelpText";
 constexpr std::string_view kUseSourceValue = "UseSource";
 constexpr std::string_view kProfileValue = "Profile";
 constexpr std::string_view kLocalFileNameValue = "LocalFileName";
+constexpr std::string_view kProcessOnceValue = "ProcessOnce";
+constexpr std::string_view kPollMinutesValue = "PollMinutes";
+// A poll less often than once a day is taken for a mistyped value.
+constexpr std::int32_t kMaxPollMinutes = 24 * 60;
 constexpr std::string_view kOldMapiSource = "MAPI";
 constexpr std::string_view kNoTemplateDirText =
     "The template directory could not be found.\n"
@@ -204,6 +208,26 @@ void GetLocalFileName() {
 
 void PutLocalFileName() {
     Setting("PutLocalFileName", [] { Write(kLocalFileNameValue, Trim(Settings().localFileName)); });
+}
+
+void GetProcessOnce() {
+    Setting("GetProcessOnce", [] {
+        Settings().processOnce = EqualsNoCase(Trim(Read(kProcessOnceValue)), kTrueText);
+    });
+}
+
+void PutProcessOnce() {
+    Setting("PutProcessOnce", [] { Write(kProcessOnceValue, BoolText(Settings().processOnce)); });
+}
+
+void GetPollMinutes() {
+    Setting("GetPollMinutes", [] {
+        const std::string stored = Trim(Read(kPollMinutesValue));
+        const double minutes = stored.empty() ? 0 : Val(stored);
+        Settings().pollMinutes = minutes >= 1 && minutes <= kMaxPollMinutes
+                                     ? static_cast<std::int32_t>(minutes)
+                                     : kDefaultPollMinutes;
+    });
 }
 
 }  // namespace tallix

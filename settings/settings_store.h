@@ -30,7 +30,13 @@ struct SettingsState {
     std::string useSource;
     std::string mapiProfile;
     std::string localFileName;
+    // Each message is offered to a template once (a template's own key wins).
+    bool processOnce = false;
+    // Watch mode asks a POP3 or IMAP account for new mail this often.
+    std::int32_t pollMinutes = 5;
 };
+
+inline constexpr std::int32_t kDefaultPollMinutes = 5;
 
 // The program's settings; getters fill it, putters write it.
 SettingsState& Settings();
@@ -58,5 +64,10 @@ void GetMapiProfile();
 void PutMapiProfile();
 void GetLocalFileName();
 void PutLocalFileName();
+// Read only: a missing value is the default and nothing is written back, so a settings file
+// without them stays as it is.
+void GetProcessOnce();
+void PutProcessOnce();
+void GetPollMinutes();
 
 }  // namespace tallix

@@ -34,7 +34,7 @@ class ImapSource final : public MailSource {
     clsPOP3Config& Account() { return m_account; }
     ImapClient& Client() { return m_client; }
     // "UIDVALIDITY/UID" of the current message; "" when there is none.
-    std::string MessageKey() const;
+    std::string MessageKey() const override;
     // The limits, in milliseconds (30 s each unless set).
     void SetLimits(int connectMs, int idleMs) {
         m_connectMs = connectMs;

@@ -4,8 +4,10 @@
 // one where the source can, disconnect.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "model/guarded_collection.h"
 
@@ -40,6 +42,17 @@ class MailSource {
     // The sender's address of the current message as the output shows it.
     virtual std::string ConvertAddress() = 0;
     virtual void Disconnect() = 0;
+    // What names the current message for good within this source (an IMAP UID with its
+    // UIDVALIDITY, a Maildir file's unique name), so that a later run knows it again; "" when
+    // the source has no such name (the engine then goes by the message's header).
+    virtual std::string MessageKey() const { return {}; }
+    // Asked, where the source can, with a message's header block before the rest of the
+    // message is taken apart (its attachments decoded): true means every template has had the
+    // message, and the source then hands over a record of that header block alone.
+    void SetKnownMessage(std::function<bool(std::string_view header)> known) {
+        m_known = std::move(known);
+    }
+    bool IsKnownMessage(std::string_view header) const { return m_known && m_known(header); }
 
   private:
     std::string m_id;
@@ -47,6 +60,7 @@ class MailSource {
     std::int32_t m_totalMessages = 0;
     std::int32_t m_messageNumber = 0;
     std::shared_ptr<txMessage> m_message;
+    std::function<bool(std::string_view header)> m_known;
 };
 
 // The sources of one run, walked from item 1 to Count.

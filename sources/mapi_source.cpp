@@ -104,6 +104,15 @@ void clsMapi::ReadMessage() {
     SetMessage(std::move(message));
 }
 
+std::string clsMapi::MessageKey() const {
+    return m_mapiMessage ? MaildirUniqueName(m_mapiMessage->FilePath()) : std::string();
+}
+
+std::string MaildirUniqueName(std::string_view path) {
+    std::string_view name = path.substr(path.rfind('/') + 1);
+    return std::string(name.substr(0, name.find(':')));
+}
+
 std::string clsMapi::ConvertAddress() {
     std::string address;
     std::string type;

@@ -41,6 +41,8 @@ class clsMapi final : public MailSource {
     void DoDeleteMessage() override;
     std::string ConvertAddress() override;
     void Disconnect() override;
+    // The unique name of the current message's file (see MaildirUniqueName).
+    std::string MessageKey() const override;
 
     // Opens the session's inbox; reports "Failed to open Inbox" when there is none.
     void SetActiveFolder();
@@ -62,6 +64,10 @@ std::unique_ptr<colMapiConfigs> NewColMapiConfigs();
 // `profile` names. The store's messages are taken apart here, so the engine's MIME decoder is
 // not used.
 std::unique_ptr<SourceList> MakeMapiSources(std::string profile);
+
+// The part of a Maildir file's name that stays when the message moves from new/ to cur/ and
+// its flags change: the base name up to the ":" of its info.
+std::string MaildirUniqueName(std::string_view path);
 
 // Reports what reading a message ran into, each note with the message's file (logged).
 void ReportMessageNotes(const std::vector<std::string>& notes, const std::string& file);

@@ -442,6 +442,8 @@ void clsNetscape::GetMsgParts() {
         if (m_messageText.empty()) Raise(kErrInvalidCall);
         GetHeader();
         if (m_header.empty()) return;
+        // A message every template has had is handed over as its header block alone.
+        if (IsKnownMessage(m_header)) return;
         GetBody();
         // The body is cut out; from here on the header only serves the field look-ups and
         // the record, which need no more than its start.

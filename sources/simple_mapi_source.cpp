@@ -89,6 +89,13 @@ void clsSimpleMapi::GetNextMsg() {
     }
 }
 
+std::string clsSimpleMapi::MessageKey() const {
+    std::string path;
+    if (m_messages && m_present && Message())
+        SkipOnError([&] { path = m_messages->CurrentFilePath(); });
+    return path.empty() ? std::string() : MaildirUniqueName(path);
+}
+
 void clsSimpleMapi::ReadMessage() {
     LetEventsRun();
     // Messages that vanished since the fetch have left the set, and so does one whose file

@@ -40,6 +40,8 @@ class clsSimpleMapi final : public MailSource {
     void DoDeleteMessage() override;
     std::string ConvertAddress() override;
     void Disconnect() override;
+    // The unique name of the current message's file, as the Extended MAPI source gives it.
+    std::string MessageKey() const override;
     void SetActiveFolder() {}
     void SetMessagesObject() {}
 

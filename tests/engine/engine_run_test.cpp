@@ -239,6 +239,33 @@ TEST_F(EngineRun, NoMessageIsReadWhenNoActiveTemplateCanWriteItsOutput) {
     EXPECT_EQ(first.deletes, 0);  // the failing templates keep the message
 }
 
+// Each message once: a run over mail it has read before writes no line and disposes of
+// nothing; a template whose line could not be written is offered the message again. The
+// messages here have no header block, so they are told apart by what they hold.
+TEST_F(EngineRun, ProcessOnceOffersEachMessageOnceAndRecordsOnlyWrittenLines) {
+    Template("Good.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("good.csv"));
+    Template("Later.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("later/later.csv"));
+    first.messages = {Message("m1", "a"), Message("m2", "b")};
+    Settings().processOnce = true;
+    Settings().deleteFlag = 2;
+    SetSilentMode(true);
+    RunSources("");
+    EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
+    EXPECT_EQ(first.deletes, 1);  // the first failed with Later.txf
+    run.Renew();
+    RunSources("");
+    EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
+    EXPECT_EQ(first.deletes, 1);
+    std::filesystem::create_directories(OutPath("later"));
+    run.Renew();
+    RunSources("");
+    EXPECT_EQ(Out("later/later.csv"), "m1\r\nm2\r\n");
+    EXPECT_EQ(Out("good.csv"), "m1\r\nm2\r\n");
+    EXPECT_EQ(first.deletes, 3);
+}
+
 // A variable line longer than the reader takes would lose its later items (here the stop
 // text and flags) and give the whole field as the value: the template is reported once, by
 // name and variable, and skipped; its messages are not deleted.

@@ -59,6 +59,28 @@ TEST(CommandLine, SelectionRules) {
     }
 }
 
+// "/watch" is a word: it neither ends the silent switch's window letter nor joins the
+// selection, and a template named "/watchlist" is not watch mode.
+TEST(CommandLine, WatchIsAWordOfItsOwn) {
+    struct Case {
+        const char* text;
+        bool watch;
+        const char* selection;
+        bool noWindow;
+    } cases[] = {
+        {"/sx /watch", true, "", true},           {"/WATCH /sx", true, "", true},
+        {"Orders /watch", true, "Orders", false}, {"/watch", true, "", false},
+        {"/watchlist", false, "", false},         {"/fwatch", false, "watch", false},
+        {"/s /watch x", true, "", false},
+    };
+    for (const auto& c : cases) {
+        const CommandLine cl = ParseCommandLine(c.text);
+        EXPECT_EQ(cl.watch, c.watch) << c.text;
+        EXPECT_EQ(cl.templateSelection, c.selection) << c.text;
+        EXPECT_EQ(cl.noWindow, c.noWindow) << c.text;
+    }
+}
+
 TEST(CommandLine, ArgumentsAreJoinedWithSingleBlanks) {
     const char* argv[] = {"txengine", "My", "Orders", "/s"};
     EXPECT_EQ(ArgumentText(4, const_cast<char**>(argv)), "My Orders /s");
@@ -328,7 +350,8 @@ TEST(ConsoleStatus, OneLineWithSourceMessageAndTemplate) {
 TEST(HelpText, ColumnsLineByLine) {
     ASSERT_EQ(HelpSwitchLines().size(), HelpDescriptionLines().size());
     EXPECT_EQ(HelpSwitchText(),
-              "/?\r\n/s\r\n\r\n/sx\r\n\r\n/f<filename>\r\n\r\n\r\n/test NAME [FILE]\r\n\r\n\r\n");
+              "/?\r\n/s\r\n\r\n/sx\r\n\r\n/f<filename>\r\n\r\n\r\n/test NAME [FILE]\r\n\r\n\r\n\r\n"
+              "/watch\r\n\r\n\r\n/forget NAME\r\n\r\n\r\nExit status\r\n\r\n\r\n");
     EXPECT_EQ(HelpDescriptionLines()[1], "Runs in silent mode. Does not show ");
     EXPECT_EQ(HelpDescriptionLines()[7], "ran.");
     EXPECT_EQ(HelpDescriptionLines()[8], "Tries template NAME on the messages of ");

@@ -14,7 +14,8 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || fail "i
 expected=(bin/txengine bin/qrmime share/tallix/Examples/Orders.txf
     share/tallix/Examples/sample-inbox.mbox share/tallix/extensions.txt
     share/man/man1/txengine.1 share/man/man1/qrmime.1 share/man/man1/tallix.1
-    share/doc/tallix/README.md)
+    share/doc/tallix/README.md lib/systemd/user/tallix-engine.service
+    lib/systemd/user/tallix-engine-once.service lib/systemd/user/tallix-engine.timer)
 if [ -n "${TALLIX_WITH_GUI:-}" ]; then
     expected+=(bin/tallix share/applications/tallix.desktop
         share/icons/hicolor/scalable/apps/tallix.svg share/doc/tallix/html/contents.html
@@ -24,6 +25,10 @@ for f in "${expected[@]}"; do [ -e "$prefix/$f" ] || fail "not installed: $f"; d
 ls "$prefix"/lib*/libqrmime.so.1 >/dev/null 2>&1 || fail "libqrmime.so.1 not installed"
 ldd "$prefix/bin/txengine" | grep -q "libqrmime.so.1 => $prefix/" || fail "txengine does not find the installed libqrmime: $(ldd "$prefix/bin/txengine" | grep qrmime)"
 [ ! -e "$prefix/bin/Examples" ] || fail "Examples beside the programs"
+grep -qx "ExecStart=$prefix/bin/txengine /sx /watch" "$prefix/lib/systemd/user/tallix-engine.service" ||
+    fail "watch unit: $(grep ExecStart "$prefix/lib/systemd/user/tallix-engine.service")"
+grep -qx "ExecStart=$prefix/bin/txengine /sx" "$prefix/lib/systemd/user/tallix-engine-once.service" ||
+    fail "timer's unit: $(grep ExecStart "$prefix/lib/systemd/user/tallix-engine-once.service")"
 if [ -n "${TALLIX_WITH_GUI:-}" ]; then
     grep -q '^Exec=tallix$' "$prefix/share/applications/tallix.desktop" || fail "desktop entry"
 fi

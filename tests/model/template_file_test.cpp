@@ -494,6 +494,40 @@ TEST_F(TemplateFile, NewKeysRoundTripAndAreWrittenOnlyWhenUsed) {
     EXPECT_EQ(ErrorLog(), "");
 }
 
+TEST_F(TemplateFile, ProcessOnceIsThreeStateAndItsKeyIsWrittenOnlyWhileSet) {
+    clsTemplate t;
+    t.SetFileName(Path());
+    FillExample(t, "orders.csv");
+    t.WriteTemplateFile(true);
+    const std::string unset = ReadFileBytes(Path());
+    EXPECT_EQ(unset, ExampleBytes("orders.csv"));
+    EXPECT_EQ(ReadProcessOnceKey(Path()), std::nullopt);
+    for (const bool on : {true, false}) {
+        clsTemplate read = Read(unset);
+        EXPECT_EQ(read.ProcessOnce(), std::nullopt);
+        read.SetProcessOnce(on);
+        read.WriteTemplateFile(false);
+        const std::string bytes = ReadFileBytes(Path());
+        EXPECT_NE(bytes.find(on ? "ProcessOnce=True\r\n" : "ProcessOnce=False\r\n"),
+                  std::string::npos)
+            << bytes;
+        EXPECT_EQ(ReadProcessOnceKey(Path()), on);
+        clsTemplate again;
+        again.SetFileName(Path());
+        again.ReadTemplate();
+        EXPECT_EQ(again.ProcessOnce(), on);
+        // Saved unchanged it keeps its bytes; unset again, the key goes and the file is as
+        // it was before.
+        again.WriteTemplateFile(false);
+        EXPECT_EQ(ReadFileBytes(Path()), bytes);
+        again.SetProcessOnce(std::nullopt);
+        again.WriteTemplateFile(false);
+        EXPECT_EQ(ReadFileBytes(Path()), unset);
+    }
+    EXPECT_EQ(ReadProcessOnceKey(Path("missing.txf")), std::nullopt);
+    EXPECT_EQ(ErrorLog(), "");
+}
+
 TEST_F(TemplateFile, LineBreakInAPatternIsStoredAsItsEscape) {
     clsTemplate t;
     t.SetFileName(Path());
