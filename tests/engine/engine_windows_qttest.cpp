@@ -152,10 +152,12 @@ void EngineWindowsTest::helpWindowFromTheEntryPathClosesWithClose() {
     QVERIFY(readOnly);
     QCOMPARE(caption, QString("Command Line Options"));
     QCOMPARE(button, QString("Close"));
-    QCOMPARE(switches, QString("/?\n/s\n\n/sx\n\n/f<filename>\n\n\n/test NAME [FILE]\n\n\n"));
+    QCOMPARE(switches, QString("/?\n/s\n\n/sx\n\n/f<filename>\n\n\n/test NAME [FILE]\n\n\n\n"
+                               "/watch\n\n\n/forget NAME\n\n\nExit status\n\n\n"));
     QVERIFY(descriptions.startsWith("Displays this dialog\nRuns in silent mode. Does not show \n"));
     QVERIFY(descriptions.contains("Without this parameter all templates are \nran.\n"));
-    QVERIFY(descriptions.endsWith("extracts. Writes and deletes nothing."));
+    QVERIFY(descriptions.contains("extracts. Writes and deletes nothing.\n"));
+    QVERIFY(descriptions.endsWith("2: wrong arguments (/test, /forget)."));
     SetUi(nullptr);
     SetWindow(nullptr);
 }
