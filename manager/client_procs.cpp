@@ -186,6 +186,7 @@ void GetRunSettings() {
     GetScriptEngine();
     GetDeleteFlag();
     GetLocalFileName();
+    GetProcessOnce();
 }
 
 void ExitSplash() {

@@ -147,6 +147,11 @@ QWidget* FrmOptions::BuildGeneralTab() {
         row->addWidget(b);
         deletion->addLayout(row);
     }
+    chkProcessOnce = Named(new QCheckBox("Process each message only once", page), "chkProcessOnce");
+    chkProcessOnce->setToolTip(
+        "Remembers which messages each template was given (Processed.db in the program "
+        "folder) and does not give them to it again: for mail that is not deleted.");
+    deletion->addWidget(chkProcessOnce);
     deletion->addStretch(1);
     top->addLayout(deletion, 1);
     layout->addLayout(top);

@@ -51,6 +51,7 @@ class FrmOptions final : public QDialog {
     QCheckBox* chkDelMessages;
     QCheckBox* chkPromptDelete;
     QCheckBox* chkUnusedMsgs;
+    QCheckBox* chkProcessOnce;
     QLineEdit* txtDirectory;
     QPushButton* cmdDirBrowse;
     QCheckBox* chkHelpText;

@@ -52,6 +52,7 @@ void FrmOptions::SetValues(const OptionsValues& values) {
         chkDelMessages->setChecked(values.deleteFlag != 0);
         chkPromptDelete->setChecked(values.deleteFlag == 1);
         chkUnusedMsgs->setChecked(values.deleteUnused);
+        chkProcessOnce->setChecked(values.processOnce);
 
         // The kind is chosen before the source, so the source's tab opens on it. Choosing
         // the default store empties the folder box: it names no folder.
@@ -100,6 +101,7 @@ OptionsValues FrmOptions::Values() const {
         values.deleteFlag = chkPromptDelete->isChecked() ? 1 : 2;
         values.deleteUnused = chkUnusedMsgs->isChecked();
     }
+    values.processOnce = chkProcessOnce->isChecked();
     values.templateDir = S(txtDirectory);
     values.showHelp = chkHelpText->isChecked();
     values.useScripts = chkUseScripting->isChecked();

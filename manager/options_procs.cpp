@@ -88,6 +88,7 @@ void SetOptionsCtrls(OptionsValues& values) {
         values.source = s.useSource;
         values.deleteFlag = s.deleteFlag;
         values.deleteUnused = s.deleteUnused;
+        values.processOnce = s.processOnce;
         values.templateDir = s.templateDir;
         values.showHelp = s.showHelp;
         values.useScripts = s.useScripts;
@@ -137,6 +138,11 @@ void SaveOptions(const OptionsValues& values) {
 
         if (!values.source.empty()) s.useSource = values.source;
         PutUseSource();
+        // Written only when changed: a settings file that never had the key keeps its bytes.
+        if (values.processOnce != s.processOnce) {
+            s.processOnce = values.processOnce;
+            PutProcessOnce();
+        }
 
         SetPOP3Configs(State().pop3Configs.get(), values.accounts);
         SetPOP3Configs(State().imapConfigs.get(), values.imapAccounts);

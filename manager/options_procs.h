@@ -55,6 +55,7 @@ struct OptionsValues {
     std::string source;
     std::int16_t deleteFlag = 0;  // 0 never, 1 after asking, 2 without asking
     bool deleteUnused = false;
+    bool processOnce = false;  // each message offered to a template once
     std::string templateDir;
     bool showHelp = false;
     bool useScripts = false;

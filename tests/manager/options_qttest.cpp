@@ -559,6 +559,8 @@ void OptionsTest::applyKeepsTheDialogOpenAndStoresWhatItShows() {
         QVERIFY(f.cmdApply->isEnabled());  // typing enables Apply
         QTest::mouseClick(f.chkHelpText, Qt::LeftButton, {},
                           QPoint(4, f.chkHelpText->height() / 2));
+        QVERIFY(!f.chkProcessOnce->isChecked());
+        f.chkProcessOnce->click();
         f.cmdApply->click();
         QVERIFY(!f.cmdApply->isEnabled());
         QVERIFY(f.isVisible());  // Apply keeps the dialog open
@@ -567,7 +569,14 @@ void OptionsTest::applyKeepsTheDialogOpenAndStoresWhatItShows() {
     });
     QCOMPARE(m.Setting("TemplateDir"), otherDir);
     QCOMPARE(m.Setting("ShowHelpText"), std::string("False"));
+    QCOMPARE(m.Setting("ProcessOnce"), std::string("True"));
     QCOMPARE(Settings().templateDir, otherDir);
+    m.WithOptions([&](FrmOptions& f) {
+        QVERIFY(f.chkProcessOnce->isChecked());
+        f.chkProcessOnce->click();
+        f.cmdOK->click();
+    });
+    QCOMPARE(m.Setting("ProcessOnce"), std::string("False"));
 }
 
 void OptionsTest::scriptControlsFollowTheScriptingBox() {
@@ -1004,10 +1013,11 @@ void OptionsTest::keyboardOrderAndMnemonics() {
         QCOMPARE(f.tbsOptions->currentIndex(), kTabGeneral);
         f.chkDelMessages->click();
         f.chkUseScripting->click();
-        const QList<QWidget*> general = {f.chkDelMessages,  f.chkPromptDelete, f.chkUnusedMsgs,
-                                         f.txtDirectory,    f.cmdDirBrowse,    f.chkHelpText,
-                                         f.chkUseScripting, f.txtScriptDir,    f.cmdScriptBrowse,
-                                         f.txtEngine,       f.txtExtension,    f.cmdOK};
+        const QList<QWidget*> general = {
+            f.chkDelMessages, f.chkPromptDelete, f.chkUnusedMsgs, f.chkProcessOnce,
+            f.txtDirectory,   f.cmdDirBrowse,    f.chkHelpText,   f.chkUseScripting,
+            f.txtScriptDir,   f.cmdScriptBrowse, f.txtEngine,     f.txtExtension,
+            f.cmdOK};
         f.chkDelMessages->setFocus(Qt::TabFocusReason);
         for (int i = 1; i < general.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
