@@ -9,6 +9,7 @@
 #include "sources/compuserve_address.h"
 #include "sources/maildir_inbox.h"
 #include "sources/message_builder.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources {
 
@@ -48,7 +49,8 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
         values.receipentName = m.recipients.front().name;
         values.receipentAddress = m.recipients.front().address;
     }
-    values.body = m.text;
+    // HTML-only mail: the record strips the tags, as for every other source.
+    values.body = m.textFromHtml ? HtmlPartBody(m.html, m.htmlDecoded) : m.text;
     values.header = m.header;
 
     // The file is named by us, not by the message, so two attachments of one name are both
