@@ -5,10 +5,10 @@
 //   recognises are cut out, and "&quot" and "&nbsp" (without their ";") are replaced.
 // - StripAllTags: the clean-up of an HTML attachment's text before variables are searched in
 //   it. Every complete tag is cut out and "&nbsp;" becomes a blank; nothing else changes.
-// - HtmlShownText: the text an HTML-only message shows, for the template wizard's message-file
-//   loader, which must give what a mail program displays: no head, style, script or comments,
-//   block ends as line ends, white space collapsed, every common entity and character
-//   reference decoded.
+// - HtmlShownText: the text an HTML-only message shows, for the local mail store's 7-bit HTML
+//   and the template wizard's message-file loader, which must give what a mail program
+//   displays: no head, style, script or comments, block ends as line ends, white space
+//   collapsed, every common entity and character reference decoded.
 //
 // The first two are literal text rules whose exact bytes the engine's output depends on; they
 // share one tag scanner and one entity replacer and differ only in which tags go and which

@@ -55,7 +55,8 @@ struct ParsedMessage {
     bool textFromHtml = false;
     // With textFromHtml: the HTML body itself, converted to UTF-8 with CR LF line ends, and
     // whether it had to be decoded (a transfer encoding, bytes beyond 7 bits, or a set that
-    // changed them): the sources' record body is HtmlPartBody (sources/mime_text.h) of these.
+    // changed them): a decoded one gives the record body every source gives
+    // (HtmlPartBody of sources/mime_text.h).
     std::string html;
     bool htmlDecoded = false;
     std::vector<MailAttachment> attachments;

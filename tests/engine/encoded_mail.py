@@ -6,8 +6,7 @@ only against the other sources.
 
 Mail as it is written today: encoded words (B and Q, adjacent ones, in names), quoted-printable
 and base64 bodies, Latin-1, Windows-1252, UTF-8 and Shift_JIS text, parts without a character
-set, RFC 2231 attachment names, HTML-only mail (encoded, and 7-bit as written),
-multipart/alternative (alone and inside multipart/mixed), an attached message and malformed
+set, RFC 2231 attachment names, HTML-only mail, multipart/alternative (alone and inside multipart/mixed), an attached message and malformed
 encodings. Every message has a number; its code "N-<number>" stands in its body so a
 line of output can be told apart from the others.
 
@@ -163,13 +162,6 @@ def make(n):
                   "Content-Disposition: %s\r\nContent-Transfer-Encoding: base64\r\n\r\n%s\r\n"
                   "--b%d--\r\n") % (n, qp(text.encode()), n, disp, b64(att), n)
         m.text, m.attachment = text, att.decode()
-    elif kind == 8 and n % 24 == 20:  # HTML only, 7-bit as written: references stay
-        html = ("<html><head><style>p{}</style></head><body>\r\n<p>%s</p>\r\n"
-                "<p>Fish &amp; chips &uuml; &#8364;%d</p></body></html>\r\n") % (code(n), n)
-        m.mime = ["MIME-Version: 1.0", "Content-Type: text/html; charset=us-ascii"]
-        m.body = html
-        # The record's own tag stripping: the style's text stays, no reference is replaced.
-        m.text = "p{}\r\n%s\r\nFish &amp; chips &uuml; &#8364;%d\r\n" % (code(n), n)
     elif kind == 8:  # HTML only, quoted-printable, character references
         html = ("<html><head><style>p{}</style></head><body>\r\n<p>%s</p>\r\n"
                 "<p>Gr&uuml;&szlig;e &amp; &#8364;%d &#x2713; f\u00fcr J\u00fcrgen</p></body></html>\r\n") % (code(n), n)
