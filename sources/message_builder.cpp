@@ -59,7 +59,8 @@ void AddTextParts(std::string_view header, std::string_view content, MessageValu
         if (!PartFileName(part.header).empty()) continue;
         const std::optional<std::string> partType = HeaderFieldValue(part.header, "Content-Type");
         if (!partType || LCase(TrimView(*partType)).starts_with("text/plain")) {
-            values.body = values.body.value_or("") + std::string(part.content);
+            if (!values.body) values.body.emplace();
+            values.body->append(part.content);
             values.plainParts.push_back({std::string(part.header), std::string(part.content)});
         } else if (IsHtmlPart(part.header)) {
             values.htmlParts.push_back({std::string(part.header), std::string(part.content)});
