@@ -11,12 +11,22 @@
 #   bash bench/run_speed.sh [N]          (default 100000 messages)
 #
 # Environment:
-#   RUNS="attach noattach flat window"   which runs to make (default: all four)
+#   RUNS="attach noattach flat window"   which runs to make (default: these four)
 #     attach    the workload with attachments, N messages, plus the Python route
 #     noattach  the workload without attachments, N messages, plus the Python route
 #     flat      per-message cost at FLAT_SIZES messages (without attachments)
 #     window    WINDOW_N plain-mix messages with the engine's window (offscreen, and under
 #               Xvfb when xvfb-run is installed) against the same run with /sx
+#     instructions  the workload with attachments, N messages, under callgrind: the
+#               instructions the engine executed (every thread), a figure the machine's load
+#               does not move; with COMPARE_ENGINE also that engine on the same mailbox, the
+#               change in per cent, and whether the two runs wrote byte-identical files;
+#               with MIX=five the workload of bench/mailbox_run.sh instead (its mixed
+#               mailbox and the five templates of bench/five_templates.sh)
+#   ENGINE=path/txengine                 the engine to run (default: the Release build below;
+#                                        the generator is then taken from its build tree)
+#   COMPARE_ENGINE=path/txengine         a second engine for "instructions" (say, one built
+#                                        from the tree before a change)
 #   REPEAT=1                             turns of the attach and noattach runs; with more
 #                                        than one, the engine and the Python route take turns
 #                                        and the medians are printed, with the engine's speed
@@ -51,12 +61,14 @@ if [ "${SKIP_BUILD:-0}" != 1 ]; then
         -DTALLIX_BUILD_BENCH=ON -DCMAKE_CXX_FLAGS=-fno-omit-frame-pointer >/dev/null
     nice cmake --build build-bench --target txengine mailbox_gen >/dev/null
 fi
-engine="$root/build-bench/bin/txengine"
+engine=${ENGINE:-$root/build-bench/bin/txengine}
 # The interpreter itself, not a version manager's shim script that would add its own start-up.
 python=$(python3 -c 'import sys; print(sys.executable)')
 gen="$root/build-bench/bench/mailbox_gen"
+[ -z "${ENGINE:-}" ] || gen="$(dirname "$ENGINE")/../bench/mailbox_gen"
 
 # The work directory lives in the build tree, away from anything that tidies up /tmp.
+mkdir -p "$root/build-bench"
 work=$(mktemp -d "$root/build-bench/run-speed.XXXXXX")
 if [ "${KEEP:-0}" = 1 ]; then echo "work directory: $work"; else trap 'rm -rf "$work"' EXIT; fi
 mkdir -p "$work/home/templates" "$work/config/Vantroy Technologies"
@@ -77,31 +89,36 @@ template() {
         printf '[Scripts]\r\nrun=\r\n'
     } >"$work/home/templates/$name.txf"
 }
-# Variable lines: name;field;start;stop;UseQuotes;RemoveLF;MatchCase;MatchWholeString;StartOfLineOnly.
-# Start strings are found without regard to case, the costly path.
-template Orders MSG_SUBJECT "Order" False \
-    "OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0" \
-    "Customer;MSG_TEXT;Customer:;{End of Line};0;0;0;0;0" \
-    "Total;MSG_TEXT;Total:;{End of Line};0;0;0;0;0" \
-    "Sender;SENDER_NAME;{Beginning of Field};{End of Field};0;0;0;0;0" \
-    "Sent;MSG_SENT_DATE;{Beginning of Field};{End of Field};0;0;0;0;0" \
-    "OrderNo,Customer,Total,Sender,Sent"
-template Quantities MSG_TEXT "Quantity:" False \
-    "OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0" \
-    "Quantity;MSG_TEXT;Quantity:;{End of Line};0;0;0;0;0" \
-    "OrderNo,Quantity"
-template Sheets ATTACHMENT "sku" True \
-    "Header;ATTACHMENT;{Beginning of Field};{End of Line};0;0;0;0;0" \
-    "OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0" \
-    "Header,OrderNo"
-template AllMail "<NONE>" "" False \
-    "Subject;MSG_SUBJECT;{Beginning of Field};{End of Field};0;0;0;0;0" \
-    "Address;SENDER_ADDRESS;{Beginning of Field};{End of Field};0;0;0;0;0" \
-    "Received;MSG_RECEIVE_DATE;{Beginning of Field};{End of Field};0;0;0;0;0" \
-    "Subject,Address,Received"
-template Lunch MSG_SUBJECT "Lunch" True \
-    "FirstLine;MSG_TEXT;{Beginning of Field};{End of Line};0;0;0;0;0" \
-    "FirstLine"
+# write_templates: the five templates, written anew (a run stamps its "Last_Ran" into them,
+# which changes what the next run reads).
+write_templates() {
+    # Variable lines: name;field;start;stop;UseQuotes;RemoveLF;MatchCase;MatchWholeString;StartOfLineOnly.
+    # Start strings are found without regard to case, the costly path.
+    template Orders MSG_SUBJECT "Order" False \
+        "OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0" \
+        "Customer;MSG_TEXT;Customer:;{End of Line};0;0;0;0;0" \
+        "Total;MSG_TEXT;Total:;{End of Line};0;0;0;0;0" \
+        "Sender;SENDER_NAME;{Beginning of Field};{End of Field};0;0;0;0;0" \
+        "Sent;MSG_SENT_DATE;{Beginning of Field};{End of Field};0;0;0;0;0" \
+        "OrderNo,Customer,Total,Sender,Sent"
+    template Quantities MSG_TEXT "Quantity:" False \
+        "OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0" \
+        "Quantity;MSG_TEXT;Quantity:;{End of Line};0;0;0;0;0" \
+        "OrderNo,Quantity"
+    template Sheets ATTACHMENT "sku" True \
+        "Header;ATTACHMENT;{Beginning of Field};{End of Line};0;0;0;0;0" \
+        "OrderNo;MSG_TEXT;Order number:;{End of Line};0;0;0;0;0" \
+        "Header,OrderNo"
+    template AllMail "<NONE>" "" False \
+        "Subject;MSG_SUBJECT;{Beginning of Field};{End of Field};0;0;0;0;0" \
+        "Address;SENDER_ADDRESS;{Beginning of Field};{End of Field};0;0;0;0;0" \
+        "Received;MSG_RECEIVE_DATE;{Beginning of Field};{End of Field};0;0;0;0;0" \
+        "Subject,Address,Received"
+    template Lunch MSG_SUBJECT "Lunch" True \
+        "FirstLine;MSG_TEXT;{Beginning of Field};{End of Line};0;0;0;0;0" \
+        "FirstLine"
+}
+write_templates
 outputs="Orders Quantities Sheets AllMail Lunch"
 
 # mailbox COUNT MIX -> path of the generated mailbox (MIX: attach or noattach), made once
@@ -216,6 +233,56 @@ python_route() {
     [ "$differ" != 0 ] || echo "    output files identical to the engine's ($total lines in five files)"
 }
 
+# callgrind_run ENGINE MAILBOX OUTDIR: the engine under callgrind; prints the instructions it
+# executed and leaves its output files in OUTDIR
+callgrind_run() {
+    local eng=$1 mbox=$2 keep=$3
+    if [ "${MIX:-}" = five ]; then
+        rm -f "$work/home/templates/"*.txf
+        (cd "$root" && . bench/five_templates.sh "$work/home/templates")
+    else
+        write_templates
+    fi
+    rm -rf "$work/out" "$work/home/"*.Log "$keep"
+    mkdir -p "$work/out"
+    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
+        "$work/home/templates" "$mbox" >"$work/config/Vantroy Technologies/Tallix.ini"
+    (cd "$work/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TALLIX_HOME="$work/home" \
+        XDG_CONFIG_HOME="$work/config" valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
+        "$eng" /sx </dev/null >/dev/null 2>"$work/callgrind.err") || true
+    [ ! -s "$work/home/txError.Log" ] || echo "    errors logged: $(head -n 1 "$work/home/txError.Log")" >&2
+    mv "$work/out" "$keep"
+    sed -n 's/.*Collected : *\([0-9]*\).*/\1/p' "$work/callgrind.err" | tail -n 1
+}
+
+# instructions: the engine (and COMPARE_ENGINE) under callgrind on the N-message mailbox with
+# attachments
+instructions() {
+    command -v valgrind >/dev/null || { echo "instructions: valgrind is not installed" >&2; return 0; }
+    local mbox ir other f same=1
+    if [ "${MIX:-}" = five ]; then
+        mbox="$work/inbox-$n-five.mbox"
+        [ -f "$mbox" ] || "$gen" "$n" "$mbox" >/dev/null
+        outputs="Orders Contacts Senders Attachments Dates"
+    else
+        mbox=$(mailbox "$n" attach)
+    fi
+    ir=$(callgrind_run "$engine" "$mbox" "$work/out-engine")
+    printf 'instructions, %d messages (%s): %s  %.1f M\n' "$n" "$(basename "$mbox")" "$engine" "$(calc "$ir / 1e6" 1)"
+    [ -n "${COMPARE_ENGINE:-}" ] || return 0
+    other=$(callgrind_run "$COMPARE_ENGINE" "$mbox" "$work/out-compare")
+    printf '                                        %s  %.1f M\n' "$COMPARE_ENGINE" "$(calc "$other / 1e6" 1)"
+    printf '  the first against the second: %+.1f%%\n' "$(calc "($ir - $other) * 100 / $other" 1)"
+    for f in $outputs; do
+        if ! cmp -s "$work/out-engine/$f.csv" "$work/out-compare/$f.csv"; then
+            same=0
+            echo "  $f.csv differs ($(wc -l <"$work/out-engine/$f.csv") and $(wc -l <"$work/out-compare/$f.csv") lines); the first difference:"
+            { diff "$work/out-engine/$f.csv" "$work/out-compare/$f.csv" || true; } | head -n 4 | sed 's/\r$//;s/^/    /'
+        fi
+    done
+    [ "$same" = 0 ] || echo "  the output files of both are byte-identical ($(cat "$work"/out-engine/*.csv | wc -l) lines in five files)"
+}
+
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 
 # workload LABEL MIX: the engine on the N-message mailbox of MIX, then the Python route on it,
@@ -312,7 +379,8 @@ for r in $runs; do
                 fi
             done
             ;;
-        *) echo "unknown run: $r (use attach, noattach, flat, window)" >&2; exit 2 ;;
+        instructions) instructions ;;
+        *) echo "unknown run: $r (use attach, noattach, flat, window, instructions)" >&2; exit 2 ;;
     esac
 done
 echo "load average at the end: $(load)"

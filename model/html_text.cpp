@@ -315,6 +315,27 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
+std::string DecodeCharacterReferences(std::string_view text) {
+    std::size_t amp = text.find('&');
+    if (amp == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t copied = 0;
+    for (; amp != std::string_view::npos; amp = text.find('&', amp)) {
+        out.append(text.substr(copied, amp - copied));
+        const std::size_t used = DecodeEntity(text, amp, out);
+        if (used == 0) {
+            out.push_back('&');
+            ++amp;
+        } else {
+            amp += used;
+        }
+        copied = amp;
+    }
+    out.append(text.substr(copied));
+    return out;
+}
+
 std::string HtmlShownText(std::string_view html) {
     std::string out;
     out.reserve(html.size());

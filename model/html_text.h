@@ -5,9 +5,10 @@
 //   recognises are cut out, and "&quot" and "&nbsp" (without their ";") are replaced.
 // - StripAllTags: the clean-up of an HTML attachment's text before variables are searched in
 //   it. Every complete tag is cut out and "&nbsp;" becomes a blank; nothing else changes.
-// - HtmlShownText: the text an HTML-only message shows, for the local mail store, which must
-//   give what a mail program displays: no head, style, script or comments, block ends as line
-//   ends, white space collapsed, every common entity and character reference decoded.
+// - HtmlShownText: the text an HTML-only message shows, for the local mail store's 7-bit HTML
+//   and the template wizard's message-file loader, which must give what a mail program
+//   displays: no head, style, script or comments, block ends as line ends, white space
+//   collapsed, every common entity and character reference decoded.
 //
 // The first two are literal text rules whose exact bytes the engine's output depends on; they
 // share one tag scanner and one entity replacer and differ only in which tags go and which
@@ -56,6 +57,11 @@ std::string StripAllTags(std::string_view text, const std::function<void()>& pro
 // blank, the common named entities and numeric character references decoded to UTF-8. An
 // unfinished tag ends the text.
 std::string HtmlShownText(std::string_view html);
+
+// Every character reference (the named ones of HTML 4, "&#NNN;" and "&#xHHHH;") turned into
+// its character in UTF-8, a no-break space into a blank; anything else, a "&" that starts no
+// reference included, stays as it is. Tags are left alone.
+std::string DecodeCharacterReferences(std::string_view text);
 
 // Appends the UTF-8 form of `codePoint`; a value that is no character (a surrogate, beyond
 // U+10FFFF) is written as U+FFFD.

@@ -1,6 +1,9 @@
 #include "settings/text_functions.h"
 
+#include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "settings/run_time_error.h"
 #include "settings/unicode_upper_table.h"
@@ -67,24 +70,80 @@ std::uint32_t UpperCodePoint(std::uint32_t cp) {
     return static_cast<std::uint32_t>(static_cast<std::int64_t>(cp) + row.delta);
 }
 
+// The upper case of every two-byte character (U+0080 to U+07FF), looked up once: text beyond
+// ASCII is mostly such letters, and binary attachments are full of byte pairs that read as
+// them.
+const std::array<std::uint16_t, 0x800>& TwoByteUpper() {
+    static const std::array<std::uint16_t, 0x800> table = [] {
+        std::array<std::uint16_t, 0x800> t{};
+        for (std::uint32_t cp = 0; cp < t.size(); ++cp) {
+            const std::uint32_t up = UpperCodePoint(cp);
+            t[cp] = static_cast<std::uint16_t>(up >= 0x80 && up < 0x800 ? up : cp);
+        }
+        return t;
+    }();
+    return table;
+}
+
 }  // namespace
 
 std::string UpperCaseText(std::string_view s) {
     std::string r = UCase(s);
-    // Most texts are ASCII: one look for a byte above 0x7F decides.
-    unsigned char any = 0;
-    for (const char c : r) any |= static_cast<unsigned char>(c);
-    if ((any & 0x80) == 0) return r;
-    for (std::size_t i = 0; i < r.size();) {
+    // Most texts are ASCII: one look for a byte above 0x7F decides, eight bytes at a time.
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= r.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, r.data() + i, 8);
+        any |= word;
+    }
+    for (; i < r.size(); ++i) any |= static_cast<unsigned char>(r[i]);
+    if ((any & 0x8080808080808080ull) == 0) return r;
+    // Length of the UTF-8 sequence each byte starts: 1 for ASCII, 0 for a byte that starts
+    // none (a continuation byte, C0, C1, F5 to FF). Binary attachments are searched too, so a
+    // byte that starts nothing costs a look-up and no more.
+    static constexpr std::array<std::uint8_t, 256> kLength = [] {
+        std::array<std::uint8_t, 256> t{};
+        for (unsigned b = 0; b < 256; ++b)
+            t[b] = b < 0x80                 ? 1
+                   : b >= 0xC2 && b <= 0xDF ? 2
+                   : b >= 0xE0 && b <= 0xEF ? 3
+                   : b >= 0xF0 && b <= 0xF4 ? 4
+                                            : 0;
+        return t;
+    }();
+    const std::array<std::uint16_t, 0x800>& twoByteUpper = TwoByteUpper();
+    const std::size_t n = r.size();
+    for (std::size_t i = 0; i < n;) {
+        // Only a byte with its two high bits set (0xC0 and up) can start a character beyond
+        // ASCII; eight bytes at a time are passed over up to the next such byte.
+        if constexpr (std::endian::native == std::endian::little) {
+            std::uint64_t starts = 0;
+            for (std::uint64_t word; i + 8 <= n; i += 8) {
+                std::memcpy(&word, r.data() + i, 8);
+                starts = word & (word << 1) & 0x8080808080808080ull;
+                if (starts != 0) break;
+            }
+            if (starts != 0) i += static_cast<std::size_t>(std::countr_zero(starts)) / 8;
+        }
+        if (i >= n) break;
         const auto b0 = static_cast<unsigned char>(r[i]);
-        std::size_t len = b0 < 0x80 ? 1 : b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-        if (len <= 1 || i + len > r.size()) {
+        const std::size_t len = kLength[b0];
+        if (len <= 1 || i + len > n || (static_cast<unsigned char>(r[i + 1]) & 0xC0) != 0x80) {
             ++i;
             continue;
         }
-        std::uint32_t cp = b0 & (0xFF >> (len + 1));
+        const auto b1 = static_cast<unsigned char>(r[i + 1]);
+        if (len == 2) {
+            const std::uint16_t up = twoByteUpper[((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu)];
+            r[i] = static_cast<char>(0xC0 | (up >> 6));
+            r[i + 1] = static_cast<char>(0x80 | (up & 0x3F));
+            i += 2;
+            continue;
+        }
+        std::uint32_t cp = (b0 & (0xFFu >> (len + 1))) << 6 | (b1 & 0x3Fu);
         bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
+        for (std::size_t k = 2; k < len; ++k) {
             const auto b = static_cast<unsigned char>(r[i + k]);
             ok = ok && (b & 0xC0) == 0x80;
             cp = (cp << 6) | (b & 0x3F);

@@ -14,6 +14,7 @@
 #include "settings/user_interface.h"
 #include "sources/attachment_names.h"
 #include "sources/message_builder.h"
+#include "sources/mime_text.h"
 #include "sources/pop3_source.h"
 
 namespace tallix::sources {
@@ -257,6 +258,12 @@ void ImapSource::GetMessage() {
         m_decodedFiles.assign(1, std::string());
         m_namesGiven.clear();
         ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
+        m_partNames.clear();
+        m_partIndex = 0;
+        if (const auto parts = TopLevelParts(bytes)) {
+            for (const TopLevelPart& part : *parts)
+                m_partNames.push_back(PartFileName(part.header));
+        }
         MessageSite site;
         site.messageFile = messageFile;
         site.decodeDir = m_decodeDir;
@@ -274,6 +281,12 @@ void ImapSource::GetMessage() {
 
 void ImapSource::DecodingFile(std::string& fileName, const std::string& contentType) {
     Guard("clsIMAPConfig - DecodingFile", [&] {
+        // The decoder reads a name from the Content-Type only; an attachment named in its
+        // Content-Disposition or in the RFC 2231 form is named from the part's header.
+        const std::size_t index = m_partIndex++;
+        if (fileName.empty() && index < m_partNames.size() &&
+            UCase(Left(contentType, 5)) != "TEXT/")
+            fileName = m_partNames[index];
         if (!fileName.empty()) {
             // The part's own name comes from the message: only a safe base name, never one
             // already given in this message, and always inside the decode directory.

@@ -73,6 +73,10 @@ class ImapSource final : public MailSource {
     std::string m_decodeDir;
     std::vector<std::string> m_decodedFiles;
     std::set<std::string> m_namesGiven;
+    // The file name each top-level part of the current message gives in its header, in part
+    // order, and the index of the part the decoder names next.
+    std::vector<std::string> m_partNames;
+    std::size_t m_partIndex = 0;
 };
 
 // What "Test connection" finds of an account: it logs in, lists the folders and examines the

@@ -134,6 +134,8 @@ class PartWalker {
         } else if (!m_html.empty()) {
             m_out.text = ToCrLf(HtmlShownText(m_html));
             m_out.textFromHtml = true;
+            m_out.html = ToCrLf(m_html);
+            m_out.htmlDecoded = m_htmlDecoded;
         }
     }
 
@@ -148,9 +150,18 @@ class PartWalker {
             const bool plain = g_mime_content_type_is_type(type, "text", "plain");
             const bool html = g_mime_content_type_is_type(type, "text", "html");
             if (plain || html) {
-                std::string text =
-                    ToUtf8(PartBytes(part),
-                           Text(g_mime_object_get_content_type_parameter(object, "charset")));
+                const std::string bytes = PartBytes(part);
+                std::string text = ToUtf8(
+                    bytes, Text(g_mime_object_get_content_type_parameter(object, "charset")));
+                if (html) {
+                    const GMimeContentEncoding encoding = g_mime_part_get_content_encoding(part);
+                    const bool asWritten = (encoding == GMIME_CONTENT_ENCODING_DEFAULT ||
+                                            encoding == GMIME_CONTENT_ENCODING_7BIT ||
+                                            encoding == GMIME_CONTENT_ENCODING_8BIT ||
+                                            encoding == GMIME_CONTENT_ENCODING_BINARY) &&
+                                           PlainSevenBit(bytes) && text == bytes;
+                    m_htmlDecoded = m_htmlDecoded || !asWritten;
+                }
                 std::string& into = plain ? m_plain : m_html;
                 // Several inline parts of one kind (text around an inline picture) are one body.
                 if (!into.empty() && !text.empty()) into += "\r\n";
@@ -174,6 +185,7 @@ class PartWalker {
     ParsedMessage& m_out;
     std::string m_plain;
     std::string m_html;
+    bool m_htmlDecoded = false;
     std::size_t m_parts = 0;
     bool m_stopped = false;
     bool m_tooDeep = false;
@@ -182,20 +194,7 @@ class PartWalker {
 }  // namespace
 
 std::string ToCrLf(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
+    return sources::ToCrLf(text);
 }
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {

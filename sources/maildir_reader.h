@@ -53,6 +53,12 @@ struct ParsedMessage {
     // The plain body, or the text of the HTML body when there is no plain one; line ends CR LF.
     std::string text;
     bool textFromHtml = false;
+    // With textFromHtml: the HTML body itself, converted to UTF-8 with CR LF line ends, and
+    // whether it had to be decoded (a transfer encoding, bytes beyond 7 bits, or a set that
+    // changed them): a decoded one gives the record body every source gives
+    // (HtmlPartBody of sources/mime_text.h).
+    std::string html;
+    bool htmlDecoded = false;
     std::vector<MailAttachment> attachments;
     // Limits reached while reading (texts above).
     std::vector<std::string_view> notes;
@@ -67,7 +73,7 @@ inline constexpr std::size_t kMaxHeaderTextBytes = 1024 * 1024;
 // unknown set is read as UTF-8 when valid, else as Windows-1252; a byte the set cannot
 // convert becomes U+FFFD).
 std::string ToUtf8(std::string_view bytes, std::string_view charset);
-// Every line end (CR LF, LF or CR alone) as CR LF.
+// Every line end (CR LF, LF or CR alone) as CR LF (sources::ToCrLf).
 std::string ToCrLf(std::string_view text);
 
 }  // namespace tallix::sources::maildir

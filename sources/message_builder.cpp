@@ -1,6 +1,7 @@
 #include "sources/message_builder.h"
 
-#include "model/html_text.h"
+#include <algorithm>
+
 #include "model/message.h"
 #include "settings/logs.h"
 #include "settings/text_functions.h"
@@ -14,7 +15,7 @@ namespace tallix::sources {
 void ReadMailboxValues(std::string_view, const MessageBuild&, const MessageSite& site,
                        MessageValues& values) {
     // The mailbox file's own text searches have read the message while it was cut out.
-    if (site.read) values = *site.read;
+    if (site.read) values = std::move(*site.read);
 }
 
 void ReadServerMessage(std::string_view bytes, const MessageBuild&, const MessageSite&,
@@ -30,37 +31,44 @@ void ReadServerMessage(std::string_view bytes, const MessageBuild&, const Messag
     // The body starts at the empty line that ends the header; its line end is not text.
     std::string_view body = message.body;
     if (body.substr(0, 2) == "\r\n") body.remove_prefix(2);
+    if (IsMultipartHeader(message.header)) {
+        // The text parts, nested ones included, for a body the whole decode does not give.
+        values.body = std::string();
+        AddTextParts(message.header, body, values);
+        return;
+    }
     values.body = std::string(body);
     // A message that is not MIME keeps this body: it is decoded by its own header.
     (IsHtmlPart(message.header) ? values.htmlParts : values.plainParts)
         .push_back({message.header, std::string(body)});
 }
 
-namespace {
-
-// Every line end (CR LF, LF or CR alone) as CR LF.
-std::string ToCrLf(std::string_view text) {
-    if (text.find_first_of("\r\n") == std::string_view::npos) return std::string(text);
-    std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out.push_back(c);
+void AddTextParts(std::string_view header, std::string_view content, MessageValues& values,
+                  int depth) {
+    const std::optional<std::string> type = HeaderFieldValue(header, "Content-Type");
+    const std::optional<std::string> boundary =
+        type ? HeaderParameter(*type, "boundary") : std::nullopt;
+    if (!boundary) return;
+    for (const MimePart& part : SplitMultipart(content, *boundary)) {
+        if (IsMultipartHeader(part.header)) {
+            if (depth < kMaxNestedMultiparts)
+                AddTextParts(part.header, part.content, values, depth + 1);
+            continue;
+        }
+        // A named part is an attachment, not text of the body.
+        if (!PartFileName(part.header).empty()) continue;
+        const std::optional<std::string> partType = HeaderFieldValue(part.header, "Content-Type");
+        if (!partType || LCase(TrimView(*partType)).starts_with("text/plain")) {
+            if (!values.body) values.body.emplace();
+            values.body->append(part.content);
+            values.plainParts.push_back({std::string(part.header), std::string(part.content)});
+        } else if (IsHtmlPart(part.header)) {
+            values.htmlParts.push_back({std::string(part.header), std::string(part.content)});
         }
     }
-    return out;
 }
 
-// The text HTML parts show, as the body.
-std::string HtmlBody(std::string_view html) {
-    return ToCrLf(HtmlShownText(html));
-}
+namespace {
 
 bool HasName(std::string_view partHeader) {
     const std::optional<std::string> type = HeaderFieldValue(partHeader, "Content-Type");
@@ -86,16 +94,23 @@ void DecodeWords(std::optional<std::string>& value) {
 
 std::optional<std::string> BodyFromParts(const MessageValues& values) {
     if (!values.plainParts.empty()) {
+        // Parts written as their text: the body the reading step gave is already these parts
+        // one after the other, and stays.
+        const auto asWritten = [](const MessageValues::TextPart& part) {
+            return PartAsWritten(part.header, part.content);
+        };
+        if (std::all_of(values.plainParts.begin(), values.plainParts.end(), asWritten))
+            return std::nullopt;
         std::string body;
         for (const MessageValues::TextPart& part : values.plainParts)
-            body += DecodePartText(part.header, part.content);
+            body += PartBodyText(part.header, part.content, false);
         return body;
     }
     if (!values.htmlParts.empty()) {
-        std::string html;
+        std::string body;
         for (const MessageValues::TextPart& part : values.htmlParts)
-            html += DecodePartText(part.header, part.content);
-        return HtmlBody(html);
+            body += PartBodyText(part.header, part.content, true);
+        return body;
     }
     return std::nullopt;
 }
@@ -165,12 +180,11 @@ void DecodeWhole(std::string_view bytes, const MessageSite& site, txMessage& rec
     if (!site.decoder->DecodeFile(site.messageFile, site.decodeDir, site.naming)) return;
     const std::vector<std::string>& files = *site.decodedFiles;
     // The decode undid the transfer encoding of the plain part; its character set is read
-    // from that part's header. Without a plain part the HTML part's text is the body.
-    const std::optional<std::vector<TopLevelPart>> parts = TopLevelParts(bytes);
-    std::string body;
+    // from that part's header. Without a top-level plain part the body the builder made from
+    // the message's text parts (an HTML part, an alternative inside a mixed message) stays.
     if (!files.empty() && !files[0].empty()) {
         std::string charset;
-        if (parts) {
+        if (const std::optional<std::vector<TopLevelPart>> parts = TopLevelParts(bytes)) {
             for (const TopLevelPart& part : *parts) {
                 if (!IsPlainPart(part.header) || HasName(part.header)) continue;
                 const std::optional<std::string> type =
@@ -178,16 +192,8 @@ void DecodeWhole(std::string_view bytes, const MessageSite& site, txMessage& rec
                 charset = type ? HeaderParameter(*type, "charset").value_or("") : "";
             }
         }
-        body = CharsetToUtf8(ExtractMessageBody(files[0]), charset);
-    } else if (parts) {
-        for (const TopLevelPart& part : *parts) {
-            if (IsHtmlPart(part.header) && !HasName(part.header)) {
-                body = HtmlBody(DecodePartText(part.header, part.content));
-                break;
-            }
-        }
+        record.SetBody(CharsetToUtf8(ExtractMessageBody(files[0]), charset));
     }
-    record.SetBody(body);
     const std::shared_ptr<TextCollection> attachments = record.Attachments();
     for (std::size_t i = 1; i < files.size(); ++i) {
         attachments->Add(files[i]);

@@ -39,7 +39,8 @@ struct MessageValues {
     // The parts the body is made of as the message wrote them: the header lines of each and
     // its content, transfer encoding and character set not yet undone. When the kind gives
     // them, the builder decodes them into the body: the plain parts, one after the other, or
-    // when there is none the text the HTML parts show.
+    // when there is none the HTML parts' text (HtmlPartBody). `body` is then the plain parts'
+    // contents one after the other, as written: when none of them needs decoding it stays.
     struct TextPart {
         std::string header;
         std::string content;
@@ -54,8 +55,9 @@ struct MessageValues {
 // What a source knows of a message besides its bytes.
 struct MessageSite {
     // The mailbox file: the values its text searches read while the message was cut out
-    // (the walk reads them before it decides whether the message is handed over).
-    const MessageValues* read = nullptr;
+    // (the walk reads them before it decides whether the message is handed over). The
+    // builder takes them over: they are moved from.
+    MessageValues* read = nullptr;
     // The local store: its parse of the message file (the store's objects answer from it,
     // so the bytes are not parsed twice) and the delivery time.
     const maildir::ParsedMessage* parsed = nullptr;
@@ -133,6 +135,16 @@ std::shared_ptr<txMessage> BuildMessage(std::string_view bytes, const MessageBui
 
 // The record filled from `values`, in one fixed order.
 void FillRecord(const MessageValues& values, txMessage& record);
+
+// Levels of multiparts inside a multipart that are read for text parts.
+inline constexpr int kMaxNestedMultiparts = 8;
+
+// The text parts of the multipart whose header is `header` and whose content is `content`, in
+// order, multiparts inside it read in turn: a plain part (or one without a Content-Type) goes
+// to values.plainParts and its content onto values.body, an HTML part to values.htmlParts; a
+// named part is an attachment and is left out. `depth` counts the levels read so far.
+void AddTextParts(std::string_view header, std::string_view content, MessageValues& values,
+                  int depth = 1);
 
 // The body the text parts of `values` make, as UTF-8 with CR LF line ends; nullopt when the
 // kind gave no parts.

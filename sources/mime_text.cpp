@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -200,26 +201,128 @@ std::vector<std::string_view> ParameterPieces(std::string_view value) {
     return pieces;
 }
 
+// True when `text` equals `lower` (lower-case ASCII) without regard to case.
+bool EqualsLower(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lower[i]) return false;
+    }
+    return true;
+}
+
+// The raw value of the field whose name (`nameSize` bytes and the colon) starts the line at
+// `line`: from after the colon through the line end of its last continuation line.
+std::string_view FieldSpan(std::string_view header, std::size_t line, std::size_t nameSize) {
+    const std::size_t from = line + nameSize + 1;
+    std::size_t end = header.find('\n', from);
+    while (end != std::string_view::npos && end + 1 < header.size() && IsBlank(header[end + 1]))
+        end = header.find('\n', end + 1);
+    if (end == std::string_view::npos) end = header.size();
+    return header.substr(from, end - from);
+}
+
+// The raw value of the first field `name` (lower case; any case in the header, at a line
+// start); nullopt without one.
+std::optional<std::string_view> RawFieldValue(std::string_view header, std::string_view name) {
+    std::size_t line = 0;
+    while (line < header.size()) {
+        std::size_t end = header.find('\n', line);
+        if (end == std::string_view::npos) end = header.size();
+        if (end - line > name.size() && header[line + name.size()] == ':' &&
+            EqualsLower(header.substr(line, name.size()), name))
+            return FieldSpan(header, line, name.size());
+        line = end + 1;
+    }
+    return std::nullopt;
+}
+
+// How a part is written: the raw values of its Content-Type and Content-Transfer-Encoding,
+// found in one pass over its header lines.
+struct PartForm {
+    std::optional<std::string_view> type, encoding;
+};
+
+PartForm ReadPartForm(std::string_view header) {
+    static constexpr std::string_view kType = "content-type";
+    static constexpr std::string_view kEncoding = "content-transfer-encoding";
+    PartForm form;
+    std::size_t line = 0;
+    while (line < header.size() && !(form.type && form.encoding)) {
+        std::size_t end = header.find('\n', line);
+        if (end == std::string_view::npos) end = header.size();
+        const std::string_view text = header.substr(line, end - line);
+        // Both names start with "Content-"; any other line is passed over at its first byte.
+        if (!text.empty() && (text[0] == 'C' || text[0] == 'c')) {
+            if (!form.type && text.size() > kType.size() && text[kType.size()] == ':' &&
+                EqualsLower(text.substr(0, kType.size()), kType))
+                form.type = FieldSpan(header, line, kType.size());
+            else if (!form.encoding && text.size() > kEncoding.size() &&
+                     text[kEncoding.size()] == ':' &&
+                     EqualsLower(text.substr(0, kEncoding.size()), kEncoding))
+                form.encoding = FieldSpan(header, line, kEncoding.size());
+        }
+        line = end + 1;
+    }
+    return form;
+}
+
+// The media type of a raw Content-Type value ("text/html" of " text/html;\r\n charset=x").
+std::string_view MediaType(std::string_view rawType) {
+    return TrimBlanks(rawType.substr(0, rawType.find(';')));
+}
+
+// A transfer encoding the content must be decoded from (anything else is read as written).
+bool DecodedEncoding(std::string_view rawEncoding) {
+    const std::string_view e = TrimBlanks(rawEncoding);
+    return EqualsLower(e, "base64") || EqualsLower(e, "quoted-printable");
+}
+
+// True when a raw Content-Type value may name a set whose 7-bit bytes are not ASCII, or names
+// its set in a form this quick look does not read (RFC 2231 sections).
+bool MayNameWideSet(std::string_view rawType) {
+    static constexpr std::string_view kCharset = "charset";
+    for (std::size_t at = 0; at + kCharset.size() <= rawType.size(); ++at) {
+        if ((rawType[at] != 'c' && rawType[at] != 'C') ||
+            !EqualsLower(rawType.substr(at, kCharset.size()), kCharset))
+            continue;
+        std::string_view rest = rawType.substr(at + kCharset.size());
+        rest = TrimBlanks(rest);
+        if (rest.starts_with('*')) return true;
+        if (!rest.starts_with('=')) continue;
+        rest = TrimBlanks(rest.substr(1));
+        if (rest.starts_with('"')) rest.remove_prefix(1);
+        // Every such set starts with "u" and then "t", "c" or "n" ("us-ascii" does not).
+        if (rest.size() < 3 || (rest[0] != 'u' && rest[0] != 'U')) continue;
+        for (const std::string_view wide : {"utf-7", "utf-16", "utf-32", "ucs", "unicode"}) {
+            if (EqualsLower(rest.substr(0, wide.size()), wide)) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool PlainSevenBit(std::string_view bytes) {
-    // Eight bytes at a time: a high bit anywhere, or a byte equal to ESC (found as a zero byte
-    // of the word XOR ESC in every lane), ends the answer.
+    // The high bits of 32 bytes at a time, gathered by OR; ESC is rare enough that the
+    // library's vectorised search finds it fastest.
     constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kEsc = 0x1B1B1B1B1B1B1B1Bull;
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        const std::uint64_t esc = word ^ kEsc;
-        if (((word | ((esc - kOnes) & ~esc)) & kHigh) != 0) return false;
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    std::uint64_t any = 0;
+    for (; left >= 32; p += 32, left -= 32) {
+        std::uint64_t w[4];
+        std::memcpy(w, p, 32);
+        any |= w[0] | w[1] | w[2] | w[3];
     }
-    for (; i < bytes.size(); ++i) {
-        const auto u = static_cast<unsigned char>(bytes[i]);
-        if (u >= 0x80 || u == 0x1B) return false;
+    for (; left >= 8; p += 8, left -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        any |= w;
     }
-    return true;
+    for (; left > 0; ++p, --left) any |= static_cast<unsigned char>(*p);
+    if ((any & kHigh) != 0) return false;
+    return bytes.find('\x1B') == std::string_view::npos;
 }
 
 bool ValidUtf8(std::string_view bytes) {
@@ -284,28 +387,15 @@ std::string UndeclaredToUtf8(std::string_view bytes) {
 }
 
 std::optional<std::string> HeaderFieldValue(std::string_view header, std::string_view name) {
-    std::size_t line = 0;
-    while (line < header.size()) {
-        std::size_t end = header.find('\n', line);
-        if (end == std::string_view::npos) end = header.size();
-        const std::string_view text = header.substr(line, end - line);
-        if (text.size() > name.size() && text[name.size()] == ':' &&
-            EqualsNoCase(text.substr(0, name.size()), name)) {
-            std::string value(text.substr(name.size() + 1));
-            // Folded lines continue the value; the line end goes, the blank stays.
-            std::size_t next = end + 1;
-            while (next < header.size() && IsBlank(header[next])) {
-                std::size_t nextEnd = header.find('\n', next);
-                if (nextEnd == std::string_view::npos) nextEnd = header.size();
-                if (!value.empty() && value.back() == '\r') value.pop_back();
-                value.append(header.substr(next, nextEnd - next));
-                next = nextEnd + 1;
-            }
-            return std::string(TrimBlanks(value));
-        }
-        line = end + 1;
+    const std::optional<std::string_view> raw = RawFieldValue(header, LCase(name));
+    if (!raw) return std::nullopt;
+    // Folded lines continue the value; the line end goes, the blank stays.
+    std::string value;
+    value.reserve(raw->size());
+    for (const char c : *raw) {
+        if (c != '\r' && c != '\n') value.push_back(c);
     }
-    return std::nullopt;
+    return std::string(TrimBlanks(value));
 }
 
 std::optional<std::string> HeaderParameter(std::string_view value, std::string_view name) {
@@ -365,18 +455,20 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
 }
 
 std::string DecodePartText(std::string_view partHeader, std::string_view content) {
+    const PartForm form = ReadPartForm(partHeader);
     qrmime::TransferEncoding encoding = qrmime::TransferEncoding::SevenBit;
-    if (const std::optional<std::string> cte =
-            HeaderFieldValue(partHeader, "Content-Transfer-Encoding")) {
-        const std::string lower = LowerTrimmed(*cte);
-        if (lower == "base64")
+    if (form.encoding) {
+        const std::string_view e = TrimBlanks(*form.encoding);
+        if (EqualsNoCase(e, "base64"))
             encoding = qrmime::TransferEncoding::Base64;
-        else if (lower == "quoted-printable")
+        else if (EqualsNoCase(e, "quoted-printable"))
             encoding = qrmime::TransferEncoding::QuotedPrintable;
     }
     std::string charset;
-    if (const std::optional<std::string> type = HeaderFieldValue(partHeader, "Content-Type")) {
-        charset = HeaderParameter(*type, "charset").value_or(std::string());
+    if (form.type) {
+        std::string type(*form.type);
+        std::erase_if(type, [](char c) { return c == '\r' || c == '\n'; });
+        charset = HeaderParameter(type, "charset").value_or(std::string());
     }
     if (encoding == qrmime::TransferEncoding::SevenBit) return CharsetToUtf8(content, charset);
     std::string bytes;
@@ -400,8 +492,95 @@ std::string PartFileName(std::string_view partHeader) {
 }
 
 bool IsHtmlPart(std::string_view partHeader) {
-    const std::optional<std::string> type = HeaderFieldValue(partHeader, "Content-Type");
-    return type && LowerTrimmed(type->substr(0, type->find(';'))) == "text/html";
+    const PartForm form = ReadPartForm(partHeader);
+    return form.type && EqualsLower(MediaType(*form.type), "text/html");
+}
+
+bool IsMultipartHeader(std::string_view partHeader) {
+    const PartForm form = ReadPartForm(partHeader);
+    return form.type && EqualsLower(MediaType(*form.type).substr(0, 10), "multipart/");
+}
+
+bool PartAsWritten(std::string_view partHeader, std::string_view content) {
+    const PartForm form = ReadPartForm(partHeader);
+    if (form.encoding && DecodedEncoding(*form.encoding)) return false;
+    if (!PlainSevenBit(content)) return false;
+    return !(form.type && MayNameWideSet(*form.type));
+}
+
+std::string PartBodyText(std::string_view partHeader, std::string_view content, bool html) {
+    const PartForm form = ReadPartForm(partHeader);
+    const bool encoded = form.encoding && DecodedEncoding(*form.encoding);
+    const bool sevenBit = PlainSevenBit(content);
+    if (!encoded && sevenBit && !(form.type && MayNameWideSet(*form.type)))
+        return std::string(content);
+    std::string text = DecodePartText(partHeader, content);
+    // A set the quick look could not rule out may still have left the text as it was.
+    if (!encoded && sevenBit && text == content) return text;
+    return html ? HtmlPartBody(text, true) : ToCrLf(text);
+}
+
+std::string HtmlPartBody(std::string_view html, bool decoded) {
+    if (!decoded) return std::string(html);
+    return ToCrLf(DecodeCharacterReferences(html));
+}
+
+std::string ToCrLf(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    // Whole runs between line ends are copied at once.
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string_view::npos) {
+            out.append(text.substr(at));
+            break;
+        }
+        out.append(text.substr(at, end - at));
+        out.append("\r\n");
+        at = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return out;
+}
+
+std::vector<MimePart> SplitMultipart(std::string_view body, std::string_view boundary) {
+    std::vector<MimePart> parts;
+    if (boundary.empty()) return parts;
+    const std::string marker = "--" + std::string(boundary);
+    // The boundary line at `from` or later that starts a line: its position, npos without one.
+    const auto nextBoundary = [&](std::size_t from) {
+        for (std::size_t at = body.find(marker, from); at != std::string_view::npos;
+             at = body.find(marker, at + 1)) {
+            if (at == 0 || body[at - 1] == '\n') return at;
+        }
+        return std::string_view::npos;
+    };
+    std::size_t at = nextBoundary(0);
+    while (at != std::string_view::npos) {
+        const std::size_t after = at + marker.size();
+        if (body.substr(after, 2) == "--") break;  // the closing boundary
+        const std::size_t lineEnd = body.find('\n', after);
+        if (lineEnd == std::string_view::npos) break;
+        const std::size_t next = nextBoundary(lineEnd + 1);
+        if (next == std::string_view::npos) break;
+        // The part runs to the line end before the next boundary line, which is not its text.
+        std::size_t end = next;
+        if (end > lineEnd + 1 && body[end - 1] == '\n') --end;
+        if (end > lineEnd + 1 && body[end - 1] == '\r') --end;
+        const std::string_view part = body.substr(lineEnd + 1, end - lineEnd - 1);
+        if (part.starts_with("\r\n") || part.starts_with("\n")) {
+            parts.push_back({std::string_view(), part.substr(part[0] == '\r' ? 2 : 1)});
+        } else {
+            // The blank line that ends the header: the first empty line.
+            const std::size_t blank = std::min(part.find("\n\r\n"), part.find("\n\n"));
+            if (blank != std::string_view::npos) {
+                const std::size_t contentAt = blank + (part[blank + 1] == '\r' ? 3 : 2);
+                parts.push_back({part.substr(0, blank + 1), part.substr(contentAt)});
+            }
+        }
+        at = next;
+    }
+    return parts;
 }
 
 }  // namespace tallix::sources

@@ -7,11 +7,13 @@
 // cannot convert becomes U+FFFD and the rest of the text is kept.
 //
 // Plain 7-bit text with nothing to decode is by far the most common case; every function
-// here hands it back unchanged after one scan of its bytes.
+// here hands it back unchanged after one scan of its bytes, and PartAsWritten tells it apart
+// without decoding anything.
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tallix::sources {
 
@@ -53,5 +55,36 @@ std::string PartFileName(std::string_view partHeader);
 
 // True when the text part that `partHeader` opens is HTML.
 bool IsHtmlPart(std::string_view partHeader);
+// True when the part that `partHeader` opens is itself multipart.
+bool IsMultipartHeader(std::string_view partHeader);
+
+// True when a part's content is its text as written: no transfer encoding to undo (none,
+// 7bit, 8bit or binary), only 7-bit bytes without ESC, and no character set whose 7-bit bytes
+// are not ASCII (UTF-7, UTF-16 and the like). Such a part is its own text, byte for byte.
+bool PartAsWritten(std::string_view partHeader, std::string_view content);
+
+// The text one part gives the body, UTF-8 with CR LF line ends: the content as it stands when
+// the part is written as its text (PartAsWritten), else its decoded text (DecodePartText) with
+// line ends made CR LF; for an HTML part then HtmlPartBody's rule.
+std::string PartBodyText(std::string_view partHeader, std::string_view content, bool html);
+
+// The body an HTML part gives: the record strips its tags itself (the literal rule that 7-bit
+// HTML has always been read by), so the text as written stays as it is; a part that had to be
+// decoded (`decoded`) also has its character references turned into UTF-8 and its line ends
+// made CR LF.
+std::string HtmlPartBody(std::string_view html, bool decoded);
+
+// Every line end (CR LF, LF or CR alone) as CR LF.
+std::string ToCrLf(std::string_view text);
+
+// The parts of a multipart body between its boundary lines ("--" and `boundary` at a line
+// start), each as header lines (through the line end of the last one) and content (up to the
+// line end before the next boundary line). A part without a blank line after its header is
+// left out; the walk ends at the closing boundary or where no further boundary line follows.
+struct MimePart {
+    std::string_view header;
+    std::string_view content;
+};
+std::vector<MimePart> SplitMultipart(std::string_view body, std::string_view boundary);
 
 }  // namespace tallix::sources

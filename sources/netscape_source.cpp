@@ -400,8 +400,8 @@ void clsNetscape::CutMessage(std::size_t start, std::size_t end) {
     }
 }
 
-std::shared_ptr<txMessage> clsNetscape::HandOver() const {
-    const Values& v = m_values;
+std::shared_ptr<txMessage> clsNetscape::HandOver() {
+    Values& v = m_values;
     MessageValues values;
     values.senderName = v.senderName;
     values.senderAddress = v.senderAddress;
@@ -414,10 +414,10 @@ std::shared_ptr<txMessage> clsNetscape::HandOver() const {
     values.receiveDate = v.receiveDate;
     values.receiveTime = v.receiveTime;
     values.sentTime = v.sentTime;
-    values.body = v.body;
+    values.body = std::move(v.body);
     values.subject = v.subject;
-    values.plainParts = v.plainParts;
-    values.htmlParts = v.htmlParts;
+    values.plainParts = std::move(v.plainParts);
+    values.htmlParts = std::move(v.htmlParts);
     if (m_multipart && m_attachmentFiles.size() > 1) {
         values.attachments.assign(m_attachmentFiles.begin() + 1, m_attachmentFiles.end());
         values.attachmentTypes.assign(m_attachmentTypes.begin() + 1, m_attachmentTypes.end());
@@ -553,6 +553,8 @@ void clsNetscape::GetBody() {
         m_attachmentTypes.assign(1, std::string());
         m_partCursor = 1;
         const std::string_view header = m_header;
+        // The message's own header lines come first; its own Content-Type opens no part.
+        const std::size_t ownHeaderEnd = m_messageText.find(kBlankLine) + 1;
         std::size_t c1 = Find(header, 1, kContentTypeName);
         std::size_t parts = 0;
         while (c1 != 0) {
@@ -576,6 +578,16 @@ void clsNetscape::GetBody() {
             }
             if (part.find(kPlainText) != std::string_view::npos) {
                 GetBodyPart(part);
+            } else if (c1 > ownHeaderEnd && IsMultipartHeader(part)) {
+                // An alternative inside a mixed message: its text parts as every source reads
+                // them (plain parts onto the body, HTML parts for a message without one).
+                if (const std::size_t b = FindPart(part); b != 0) {
+                    MessageValues nested;
+                    AddTextParts(part, PartContent(b, part.size()), nested);
+                    m_values.body += nested.body.value_or("");
+                    for (auto& p : nested.plainParts) m_values.plainParts.push_back(std::move(p));
+                    for (auto& p : nested.htmlParts) m_values.htmlParts.push_back(std::move(p));
+                }
             } else if (part.find(kFileNameParam) == std::string_view::npos &&
                        part.find(kExtendedFileNameParam) == std::string_view::npos &&
                        IsHtmlPart(part)) {
@@ -716,11 +728,32 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
 
 std::string clsNetscape::FieldValue(std::size_t at, std::size_t nameLength) const {
     const std::string_view header = m_header;
-    // The header ends with the CR of its last line, so its end is a line end too.
-    std::size_t end = Find(header, at, m_format.lineEnd);
-    if (end == 0) end = header.size() + 1;
-    std::string_view value = Slice(header, at + nameLength, end - at - nameLength);
-    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+    const std::string_view lineEnd = m_format.lineEnd;
+    // A line that starts with a blank continues the field: its line end goes, the blank
+    // stays. The header ends with the CR of its last line, so its end is a line end too.
+    std::string unfolded;
+    std::string_view value;
+    std::size_t from = at + nameLength;
+    for (bool first = true;; first = false) {
+        std::size_t end = Find(header, from, lineEnd);
+        if (end == 0) end = header.size() + 1;
+        std::string_view piece = Slice(header, from, end - from);
+        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+        std::size_t next = end + lineEnd.size();  // 1-based start of the next line
+        if (next <= header.size() && header[next - 1] == '\n') ++next;
+        const bool continued = next <= header.size() && unfolded.size() <= kMaxFieldValueBytes &&
+                               (header[next - 1] == ' ' || header[next - 1] == '\t');
+        if (first && !continued) {
+            value = piece;
+            break;
+        }
+        unfolded.append(piece);
+        if (!continued) {
+            value = unfolded;
+            break;
+        }
+        from = next;
+    }
     value = TrimView(value);
     if (value.size() > kMaxFieldValueBytes) {
         ReportLimit(kFieldTooLong, kMaxFieldValueBytes);

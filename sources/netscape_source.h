@@ -161,7 +161,8 @@ class clsNetscape final : public MailSource {
     // The content of a part found at `at`: up to the two hyphens before the next boundary.
     std::string PartContent(std::size_t at, std::size_t partLength) const;
     void CutMessage(std::size_t start, std::size_t end);
-    std::shared_ptr<txMessage> HandOver() const;
+    // The record of the message read last; its body and text parts are moved into it.
+    std::shared_ptr<txMessage> HandOver();
 
     std::string m_filePath;
     MailboxFormat m_format;

@@ -9,6 +9,7 @@
 #include "sources/compuserve_address.h"
 #include "sources/maildir_inbox.h"
 #include "sources/message_builder.h"
+#include "sources/mime_text.h"
 
 namespace tallix::sources {
 
@@ -48,7 +49,9 @@ void ReadStoreMessage(std::string_view bytes, const MessageBuild& how, const Mes
         values.receipentName = m.recipients.front().name;
         values.receipentAddress = m.recipients.front().address;
     }
-    values.body = m.text;
+    // Encoded HTML-only mail gives what every source gives (the record strips the tags);
+    // HTML written as 7-bit text keeps the text it shows, as this store always gave it.
+    values.body = m.textFromHtml && m.htmlDecoded ? HtmlPartBody(m.html, true) : m.text;
     values.header = m.header;
 
     // The file is named by us, not by the message, so two attachments of one name are both

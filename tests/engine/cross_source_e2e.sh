@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The same 60 messages of mail as it is written today (encoded words, quoted-printable and
-# base64, Latin-1, Windows-1252, UTF-8, Shift_JIS, RFC 2231 names, HTML only, alternatives, an
-# attached message, malformed encodings; tests/engine/encoded_mail.py writes them) delivered as
-# a Netscape file, a Eudora file, a standard mbox, a Maildir and a POP3 mailbox (dovecot) give
-# the same output lines for one template that takes every text field, and those lines hold the
-# decoded text the messages say. A second template's filter finds "JÜRGEN MÜLLER" in
+# The same 60 messages of mail as it is written today (encoded words, folded fields,
+# quoted-printable and base64, Latin-1, Windows-1252, UTF-8, Shift_JIS, RFC 2231 names, HTML
+# only, alternatives alone and inside mixed, an attached message, malformed encodings;
+# tests/engine/encoded_mail.py writes them) delivered as a Netscape file, a Eudora file, a
+# standard mbox, a Maildir, a POP3 and an IMAP mailbox (dovecot; IMAP where dovecot's IMAP
+# server is installed) give the same output lines for one template that takes every text
+# field, and those lines hold the decoded text the messages say. A second template's filter finds "JÜRGEN MÜLLER" in
 # "Jürgen Müller". Dates and the reply-to pair are not compared: each kind of source reads
 # them by its own rules. A further source is one more row of `sources` below.
 set -u
@@ -36,13 +37,7 @@ for f in "$msg"/*.eml; do
     cp "$f" "$work/Maildir/new/$((1772000000 + n)).M${n}P1.test"
 done
 
-dovecot_start "$work/server"
-status=$?
-[ $status -eq 77 ] && {
-    echo "dovecot is not installed; skipped"
-    exit 77
-}
-[ $status -eq 0 ] || fail "dovecot did not start"
+dovecot_start_or_skip "$work/server"
 dovecot_add_user mail secret
 for f in "$msg"/*.eml; do dovecot_deliver mail "$f"; done
 
@@ -84,6 +79,8 @@ run_source() {
         >"$dir/config/Vantroy Technologies/Tallix.ini"
     printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Mail\r\n[Mail]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=mail\r\nPassword=secret\r\n' \
         "$DOVECOT_PORT" >"$dir/home/POP3.CFG"
+    printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Mail\r\n[Mail]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=mail\r\nPassword=secret\r\n' \
+        "${DOVECOT_IMAP_PORT:-}" >"$dir/home/IMAP.CFG"
     run_engine "$dir" TMPDIR="$dir/tmp" TALLIX_CA_FILE="$DOVECOT_CA" TALLIX_POP3S_PORT="$DOVECOT_TLS_PORT"
     expect_status "$name" 0
     [ -s "$dir/out/all.csv" ] || fail "$name: no output: $(cat "$dir/stderr" "$dir/home/txError.Log" 2>/dev/null)"
@@ -96,6 +93,8 @@ sources=(
     "maildir|UseSource=EXTENDED MAPI\r\nProfile=$work/Maildir\r\n"
     "pop3|UseSource=POP3\r\n"
 )
+# IMAP where dovecot's IMAP server is installed (the same mailbox, read with BODY.PEEK).
+[ -x "$DOVECOT_IMAPD" ] && sources+=("imap|UseSource=IMAP\r\n")
 for row in "${sources[@]}"; do
     run_source "${row%%|*}" "${row#*|}"
 done

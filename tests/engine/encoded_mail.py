@@ -6,8 +6,8 @@ only against the other sources.
 
 Mail as it is written today: encoded words (B and Q, adjacent ones, in names), quoted-printable
 and base64 bodies, Latin-1, Windows-1252, UTF-8 and Shift_JIS text, parts without a character
-set, RFC 2231 attachment names, HTML-only mail, multipart/alternative, an attached message and
-malformed encodings. Every message has a number; its code "N-<number>" stands in its body so a
+set, RFC 2231 attachment names, HTML-only mail, multipart/alternative (alone and inside multipart/mixed), an attached message and malformed
+encodings. Every message has a number; its code "N-<number>" stands in its body so a
 line of output can be told apart from the others.
 
 Usage: encoded_mail.py DIR"""
@@ -163,12 +163,12 @@ def make(n):
                   "--b%d--\r\n") % (n, qp(text.encode()), n, disp, b64(att), n)
         m.text, m.attachment = text, att.decode()
     elif kind == 8:  # HTML only, quoted-printable, character references
-        html = ("<html><head><style>p{}</style></head><body><p>%s</p>"
+        html = ("<html><head><style>p{}</style></head><body>\r\n<p>%s</p>\r\n"
                 "<p>Gr&uuml;&szlig;e &amp; &#8364;%d &#x2713; f\u00fcr J\u00fcrgen</p></body></html>\r\n") % (code(n), n)
         m.mime = ["MIME-Version: 1.0", "Content-Type: text/html; charset=utf-8",
                   "Content-Transfer-Encoding: quoted-printable"]
         m.body = qp(html.encode("utf-8"))
-        m.text = "%s\r\nGrüße & €%d ✓ für Jürgen\r\n" % (code(n), n)
+        m.text = "p{}\r\n%s\r\nGrüße & €%d ✓ für Jürgen\r\n" % (code(n), n)
     elif kind == 9:  # multipart/alternative, Latin-1 plain and UTF-8 HTML
         m.mime = ["MIME-Version: 1.0",
                   "Content-Type: multipart/alternative; boundary=\"alt%d\"" % n]
@@ -179,6 +179,14 @@ def make(n):
             n, qp(text.encode("latin-1", "replace")), n,
             b64(("<p>%s</p>" % text).encode()), n)
         m.text = text.encode("latin-1", "replace").decode("latin-1")
+        if n % 24 == 21:
+            # The alternative inside a multipart/mixed, and the subject folded onto a second
+            # line: the plain part is still the body, the subject still reads whole.
+            m.mime[1] = "Content-Type: multipart/mixed; boundary=\"mix%d\"" % n
+            m.body = ("This is a multi-part message in MIME format.\r\n--mix%d\r\n"
+                      "Content-Type: multipart/alternative; boundary=\"alt%d\"\r\n\r\n%s"
+                      "\r\n--mix%d--\r\n") % (n, n, m.body, n)
+            m.head[2] = m.head[2].replace("Subject: ", "Subject:\r\n ", 1)
     elif kind == 10:  # an attached message and an attachment with an encoded-word name
         inner = ("From: Inner <inner@example.org>\r\nSubject: =?UTF-8?Q?Inneres_=C3=9C?=\r\n"
                  "Content-Type: text/plain; charset=UTF-8\r\n\r\nInner text only\r\n")

@@ -18,13 +18,7 @@ work=$(mktemp -d)
 chmod 755 "$work"  # the server's unprivileged processes read below it
 trap 'dovecot_stop; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 
-dovecot_start "$work/server"
-status=$?
-[ $status -eq 77 ] && {
-    echo "dovecot is not installed; skipped"
-    exit 77
-}
-[ $status -eq 0 ] || fail "dovecot did not start"
+dovecot_start_or_skip "$work/server"
 
 # --- messages --------------------------------------------------------------------------------
 msg="$work/messages"

@@ -92,6 +92,12 @@ TEST(TextFunctions, UpperCaseTextFoldsLettersBeyondAsciiAndKeepsPositions) {
         // Bytes that are not UTF-8 stay, and the text after them still folds.
         {"\xfc\xc3 \xc3\xbc", "\xfc\xc3 \xc3\x9c"},
         {"\xe3\x81\x82 kana", "\xe3\x81\x82 KANA"},
+        // Long runs of ASCII and of bytes that start no character (a binary attachment) are
+        // passed over without losing a letter after them.
+        {"0123456789abcdef\xff\xfe\x80\xbf\xc0\xc1 plain words m\xc3\xbcller \xf0\x9f\x98\x80 "
+         "\xe1\xba\xa1\xc3",
+         "0123456789ABCDEF\xff\xfe\x80\xbf\xc0\xc1 PLAIN WORDS M\xc3\x9cLLER \xf0\x9f\x98\x80 "
+         "\xe1\xba\xa0\xc3"},
     };
     for (const Case& c : cases) {
         const std::string upper = UpperCaseText(c.text);

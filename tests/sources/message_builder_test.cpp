@@ -75,7 +75,8 @@ TEST(MessageBuilder, MailboxValuesAreDecodedOnce) {
     EXPECT_EQ(record->ReceipentName(), "Shop");
     EXPECT_EQ(record->Body(), "J\xc3\xbcrgen\r\n=3D kept\r\n");
 
-    // Without a plain part the HTML parts' shown text, character references decoded.
+    // Without a plain part the HTML parts' text: decoded, character references turned into
+    // UTF-8, then the record's own tag stripping (which leaves the style's text).
     MessageValues html;
     html.htmlParts = {
         {"Content-Type: text/html; charset=iso-8859-1\r\n"
@@ -83,9 +84,17 @@ TEST(MessageBuilder, MailboxValuesAreDecodedOnce) {
          "<style>p{}</style><p>Gr&uuml;&szlig;e =FC &#8364;1</p>"}};
     site.read = &html;
     EXPECT_EQ(BuildMessage("", kMailboxBuild, site)->Body(),
-              "Gr\xc3\xbc\xc3\x9f"
+              "p{}Gr\xc3\xbc\xc3\x9f"
               "e \xc3\xbc \xe2\x82\xac"
               "1");
+
+    // HTML written as 7-bit text gives exactly what it gave before decoding existed: the tags
+    // stripped by the record, every character reference left as written.
+    MessageValues ascii;
+    ascii.body = "<p>Name: <b>Ann</b> &amp; &uuml;</p>\r\n";
+    ascii.htmlParts = {{"Content-Type: text/html; charset=us-ascii\r\n", *ascii.body}};
+    site.read = &ascii;
+    EXPECT_EQ(BuildMessage("", kMailboxBuild, site)->Body(), "Name: Ann &amp; &uuml;\r\n");
 }
 
 // A server message's names come from its header after the record parsed it; they are decoded

@@ -99,6 +99,54 @@ TEST(MimeText, PartTextUndoesTheTransferEncodingThenTheCharacterSet) {
     EXPECT_EQ(PartFileName("Content-Type: application/pdf; name=\"type.pdf\"\r\n"), "type.pdf");
 }
 
+// A part written as its text is handed on byte for byte without being decoded; any other is
+// decoded and its line ends made CR LF, and an HTML part that was decoded has its character
+// references turned into UTF-8.
+TEST(MimeText, PartsAsWrittenStayAndOthersAreDecoded) {
+    const std::string plain = "Content-Type: text/plain; charset=us-ascii\r\n";
+    EXPECT_TRUE(PartAsWritten(plain, "a=3D\r\nb &amp;"));
+    EXPECT_TRUE(PartAsWritten("content-transfer-encoding: 7bit\r\n", "x"));
+    EXPECT_TRUE(PartAsWritten("", "no header at all"));
+    EXPECT_FALSE(PartAsWritten(plain, "f\xc3\xbcr"));
+    EXPECT_FALSE(PartAsWritten(plain, "\x1b$B"));  // ISO-2022 shifts are 7-bit too
+    EXPECT_FALSE(PartAsWritten("Content-Transfer-Encoding: Quoted-Printable\r\n", "x"));
+    EXPECT_FALSE(PartAsWritten("CONTENT-TRANSFER-ENCODING:\r\n base64\r\n", "eA=="));
+    EXPECT_FALSE(PartAsWritten("Content-Type: text/plain;\r\n charset=\"UTF-16LE\"\r\n", "a"));
+    EXPECT_FALSE(PartAsWritten("Content-Type: text/plain; charset*=utf-7''\r\n", "a"));
+
+    EXPECT_EQ(PartBodyText(plain, "a=3D\nb", false), "a=3D\nb");
+    const std::string qp = "Content-Transfer-Encoding: quoted-printable\r\n";
+    EXPECT_EQ(PartBodyText(qp, "a=3D\nb=\n c", false), "a=\r\nb c");
+    EXPECT_EQ(PartBodyText("Content-Type: text/html\r\n", "<b>&amp;</b>", true), "<b>&amp;</b>");
+    EXPECT_EQ(PartBodyText("Content-Type: text/html; charset=utf-8\r\n" + qp,
+                           "<b>&amp; &#252;=C3=BC &bogus; &</b>\n", true),
+              "<b>& \xc3\xbc\xc3\xbc &bogus; &</b>\r\n");
+    // A 7-bit set whose bytes are not ASCII is converted.
+    EXPECT_EQ(PartBodyText("Content-Type: text/plain; charset=utf-7\r\n", "+AOQ-", false),
+              "\xc3\xa4");
+}
+
+// The parts between boundary lines, with their header lines and content; the preamble, the
+// line end before each boundary line and everything after the closing boundary are not part
+// of any part.
+TEST(MimeText, MultipartIsSplitAtItsBoundaryLines) {
+    const std::string body =
+        "preamble --b not a boundary\r\n--b\r\nContent-Type: text/plain\r\n\r\none\r\n--b x\r\n"
+        "\r\ntwo, no header\r\n--b\r\nno blank line\r\n--b--\r\n--b\r\nafter the end\r\n";
+    const std::vector<MimePart> parts = SplitMultipart(body, "b");
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].header, "Content-Type: text/plain\r\n");
+    EXPECT_EQ(parts[0].content, "one");
+    EXPECT_EQ(parts[1].header, "");
+    EXPECT_EQ(parts[1].content, "two, no header");
+    // LF line ends; no closing boundary: the last part has no end and is not taken.
+    const std::vector<MimePart> lf = SplitMultipart("--b\nA: 1\n\nx\n--b\n\ny", "b");
+    ASSERT_EQ(lf.size(), 1u);
+    EXPECT_EQ(lf[0].header, "A: 1\n");
+    EXPECT_EQ(lf[0].content, "x");
+    EXPECT_TRUE(SplitMultipart(body, "").empty());
+}
+
 TEST(EncodedWords, DecodedJoinedOrLeftAsWritten) {
     struct Case {
         std::string text, expected;

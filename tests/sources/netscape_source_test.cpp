@@ -239,6 +239,23 @@ TEST_F(MailboxFile, FieldOnTheLastHeaderLineIsRead) {
     EXPECT_EQ(Reports("clsNetscape - GetSubject"), 0u);
 }
 
+// A field continued on lines that start with a blank is read whole, the line ends taken out
+// and the blanks kept, as the other sources unfold it; an encoded subject folded between its
+// words is decoded as one.
+TEST_F(MailboxFile, FoldedFieldsAreUnfolded) {
+    auto source = Open(Mailbox({Message(
+        "From: \"Doe,\r\n Jane\" <jane@example.com>\r\nTo: b@example.com\r\n"
+        "Subject: =?UTF-8?Q?Bestellung_f=C3=BCr?=\r\n =?UTF-8?Q?_J=C3=BCrgen?=\r\n\tend\r\n"
+        "Date: Fri, 08 Jan 99 12:34:56 -0500\r\n",
+        "x")}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]->Subject(), "Bestellung f\xc3\xbcr J\xc3\xbcrgen\tend");
+    EXPECT_EQ(messages[0]->SenderName(), "Doe, Jane");
+    EXPECT_EQ(messages[0]->SenderAddress(), "jane@example.com");
+    EXPECT_EQ(messages[0]->SentDate(), "1/8/1999");
+}
+
 TEST_F(MailboxFile, RecipientOnlyInsideReplyToIsUnknown) {
     auto source =
         Open(Mailbox({Message("From: a@example.com\r\nReply-To: r@example.com\r\n"
@@ -377,6 +394,35 @@ TEST_F(MailboxFile, MultipartBodyAndAttachment) {
     source->Cleanup();
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(ScratchFile("$$tallix.tmp")));
+}
+
+// A multipart/alternative inside a multipart/mixed: its plain part is the body, as every
+// other source takes it, and its HTML part is not; the attachment beside it is kept. Without a
+// plain part the nested HTML part's text is the body.
+TEST_F(MailboxFile, AlternativeInsideMixedGivesItsPlainPart) {
+    const auto alternative = [](const std::string& plain) {
+        std::string inner = "Content-Type: multipart/alternative; boundary=\"alt\"\r\n\r\n";
+        if (!plain.empty()) {
+            inner +=
+                "--alt\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                plain + "\r\n";
+        }
+        return inner +
+               "--alt\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+               "<p>Code: H-1 &amp; more</p>\r\n--alt--\r\n";
+    };
+    auto source = Open(Mailbox(
+        {Multipart("\"mix\"", "mix",
+                   {alternative("Code: P-1 f=C3=BCr"), FilePart("; name=\"order.csv\"", "QUJD")}),
+         Multipart("\"mix\"", "mix", {alternative("")})}));
+    const auto messages = Walk(*source);
+    ASSERT_EQ(messages.size(), 2u);
+    // The line end before a boundary line belongs to the boundary.
+    EXPECT_EQ(messages[0]->Body(), "Code: P-1 f\xc3\xbcr");
+    EXPECT_EQ(messages[0]->Attachments()->Count(), 1);
+    // 7-bit HTML as written: the record's own tag stripping, "&amp;" kept.
+    EXPECT_EQ(messages[1]->Body(), "Code: H-1 &amp; more");
 }
 
 // The attachment message wherever it stands in the file, with or without the blank line that

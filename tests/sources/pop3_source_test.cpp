@@ -252,12 +252,13 @@ TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
     EXPECT_EQ(ReadFileBytes(dir + "/$$report-2.doc"), "second report");
     EXPECT_EQ(source->DecodeCounter(), 4 - 5) << "four named files, five finished parts";
 
-    // The next message without a plain-text part does not read the earlier body file, and
-    // the HTML name already taken on disk is not reused.
+    // The next message without a plain-text part does not read the earlier body file (its
+    // body is its own text, as the builder read it), and the HTML name already taken on disk
+    // is not reused.
     decoder.parts = {{"", "text/html", "<p>again</p>"}};
     source->GetNextMsg();
     ASSERT_TRUE(source->Message());
-    EXPECT_EQ(source->Message()->Body(), "");
+    EXPECT_EQ(source->Message()->Body(), "Body two\r\n");
     EXPECT_EQ(source->Message()->Attachments()->Snapshot(),
               std::vector<std::string>{dir + "/MailMessage2.html"});
 }

@@ -10,6 +10,9 @@
 #                             the server offers no TLS at all (no STARTTLS, no TLS ports); a
 #                             second dovecot_start runs a second server (the variables then
 #                             describe it) and dovecot_stop stops both.
+#   dovecot_start_or_skip DIR dovecot_start for a test script: the script ends as skipped
+#                             (status 77) when dovecot is not installed and fails (e2e_lib's
+#                             fail) when the server does not start
 #   dovecot_add_user NAME PASSWORD
 #   dovecot_deliver NAME FILE [FOLDER [FLAGS]] delivers FILE as the user's next message
 #                             (POP3 numbers and IMAP UIDs follow delivery order), into FOLDER
@@ -164,6 +167,16 @@ EOF
     done
     echo "dovecot fixture: the server did not start: $(cat "$d/start.err" "$d/dovecot.log" 2>/dev/null)" >&2
     return 1
+}
+
+dovecot_start_or_skip() {
+    dovecot_start "$1"
+    local status=$?
+    if [ $status -eq 77 ]; then
+        echo "dovecot is not installed; skipped"
+        exit 77
+    fi
+    [ $status -eq 0 ] || fail "dovecot did not start"
 }
 
 dovecot_add_user() {
