@@ -62,11 +62,20 @@ constexpr std::string_view kUnreadableTime = "00:00:00 AM";
 constexpr std::string_view kHtmlPathMark = "HTM";
 
 // The value of the header line whose name starts at `at`: the text after the name up to the
-// next CR LF. A line without a CR LF after it is an error that ends the parse.
+// next CR LF, and a folded field's continuation lines (those that begin with a blank) joined
+// to it without their line ends, as the mailbox-file source joins them. A line without a CR LF
+// after it is an error that ends the parse.
 std::string LineValue(std::string_view header, std::size_t at, std::size_t nameLength) {
-    const std::size_t end = header.find(kCrLf, at);
+    std::size_t end = header.find(kCrLf, at);
     if (end == std::string_view::npos) Raise(kErrInvalidCall);
-    return std::string(header.substr(at + nameLength, end - at - nameLength));
+    std::string value(header.substr(at + nameLength, end - at - nameLength));
+    while (end + 2 < header.size() && (header[end + 2] == ' ' || header[end + 2] == '\t')) {
+        const std::size_t next = header.find(kCrLf, end + 2);
+        if (next == std::string_view::npos) break;
+        value.append(header.substr(end + 2, next - end - 2));
+        end = next;
+    }
+    return value;
 }
 
 std::string TimeText(std::string_view v) {
