@@ -257,6 +257,7 @@ QWidget* FrmOptions::BuildInternetMailTab() {
 
     auto* listColumn = new QVBoxLayout;
     lstPOPName = Named(new QListWidget(properties), "lstPOPName");
+    lstPOPName->setAccessibleName("Accounts");
     lstPOPName->setSelectionMode(QAbstractItemView::SingleSelection);
     listColumn->addWidget(lstPOPName, 1);
     auto* listButtons = new QHBoxLayout;

@@ -122,17 +122,19 @@ std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t positi
 }
 
 TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
-    optMessageFile = new QRadioButton(tr("Message &file:"), this);
+    // The editor that shows the bench as a tab has "&Cancel" and "Output &Format" of its own.
+    optMessageFile = new QRadioButton(tr("&Message file:"), this);
     optMessageFile->setObjectName("optMessageFile");
     optSource = new QRadioButton(tr("The configured &source (read only)"), this);
     optSource->setObjectName("optSource");
     optMessageFile->setChecked(true);
     txtMessageFile = new QLineEdit(this);
     txtMessageFile->setObjectName("txtMessageFile");
+    txtMessageFile->setAccessibleName(tr("Message file"));
     txtMessageFile->setPlaceholderText(tr("A mailbox file or one message (.eml)"));
     cmdBrowse = new QPushButton(tr("&Browse..."), this);
     cmdBrowse->setObjectName("cmdBrowse");
-    cmdCancel = new QPushButton(tr("&Cancel"), this);
+    cmdCancel = new QPushButton(tr("Sto&p"), this);
     cmdCancel->setObjectName("cmdCancel");
     cmdCancel->setEnabled(false);
     prgTrial = new QProgressBar(this);
@@ -144,6 +146,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
 
     tblMessages = new QTableWidget(0, 3, this);
     tblMessages->setObjectName("tblMessages");
+    tblMessages->setAccessibleName(tr("Messages tried"));
     tblMessages->setHorizontalHeaderLabels({tr("#"), tr("Subject"), tr("Matched")});
     tblMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblMessages->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -154,6 +157,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
 
     tblValues = new QTableWidget(0, 3, this);
     tblValues->setObjectName("tblValues");
+    tblValues->setAccessibleName(tr("Values of the variables"));
     tblValues->setHorizontalHeaderLabels({tr("Variable"), tr("Field"), tr("Value")});
     tblValues->verticalHeader()->hide();
     tblValues->setSelectionMode(QAbstractItemView::NoSelection);
@@ -163,6 +167,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     txtOutputLine->setReadOnly(true);
     tblLines = new QTableWidget(0, 2, this);
     tblLines->setObjectName("tblLines");
+    tblLines->setAccessibleName(tr("Output lines"));
     tblLines->setHorizontalHeaderLabels({tr("Line"), tr("Appended")});
     tblLines->verticalHeader()->hide();
     tblLines->setSelectionMode(QAbstractItemView::NoSelection);
@@ -190,14 +195,18 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     auto* selectedLayout = new QVBoxLayout(selected);
     selectedLayout->setContentsMargins(0, 0, 0, 0);
     selectedLayout->addWidget(tblValues, 3);
-    selectedLayout->addWidget(new QLabel(tr("Output line:"), selected));
+    auto* outputLabel = new QLabel(tr("Output line:"), selected);
+    outputLabel->setBuddy(txtOutputLine);
+    selectedLayout->addWidget(outputLabel);
     selectedLayout->addWidget(txtOutputLine);
     selectedLayout->addWidget(tblLines, 2);
     selectedLayout->addWidget(lblLineNote);
-    selectedLayout->addWidget(
+    auto* bodyLabel =
         new QLabel(tr("Message body (the text each variable was cut from is marked, and the "
                       "whole match of a regular expression around it):"),
-                   selected));
+                   selected);
+    bodyLabel->setBuddy(txtBody);
+    selectedLayout->addWidget(bodyLabel);
     selectedLayout->addWidget(txtBody, 3);
 
     auto* split = new QSplitter(Qt::Horizontal, this);

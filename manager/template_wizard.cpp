@@ -287,7 +287,8 @@ QWidget* FrmWizard::BuildOutputPage() {
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading(Q(kPages[2].caption), page));
     txtOutputFile = Named(new QLineEdit(DefaultOutputFile(), page), "txtOutputFile");
-    cmdOutputFile = Named(new QPushButton("&Browse...", page), "cmdOutputFile");
+    // Alt+B is "< Back".
+    cmdOutputFile = Named(new QPushButton("B&rowse...", page), "cmdOutputFile");
     layout->addWidget(Buddy("&Write the data to the following file:", txtOutputFile, page));
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(txtOutputFile, 1);
