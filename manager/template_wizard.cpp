@@ -238,7 +238,18 @@ QWidget* FrmWizard::BuildWelcomePage() {
     txtTemplateName = Named(new QLineEdit(Q(kDefaultWizardTemplateName), page), "txtTemplateName");
     layout->addWidget(Buddy("&Template Name:", txtTemplateName, page));
     layout->addWidget(txtTemplateName);
+    lblNameProblem = Named(new QLabel(page), "lblNameProblem");
+    lblNameProblem->setWordWrap(true);
+    lblNameProblem->setTextFormat(Qt::PlainText);
+    lblNameProblem->hide();
+    layout->addWidget(lblNameProblem);
     layout->addStretch(1);
+    // Once a name was refused, the reason follows the typing until the name can be taken.
+    connect(txtTemplateName, &QLineEdit::textEdited, this, [this] {
+        if (lblNameProblem->isHidden()) return;
+        std::string name = txtTemplateName->text().toStdString();
+        ShowNameProblem(NameProblem(name));
+    });
     return page;
 }
 
@@ -486,18 +497,39 @@ WizardAnswers FrmWizard::Answers() const {
     return a;
 }
 
-bool FrmWizard::FinishChecks() {
-    std::string name = txtTemplateName->text().toStdString();
+std::string FrmWizard::NameProblem(std::string& name) const {
     std::string message;
-    bool good = IsGoodFileName(name, message, true);
+    if (!IsGoodFileName(name, message, true)) return message;
     // A file of that name that is not in the list (another program put it there since the
     // list was filled) would be written over.
     std::error_code ec;
-    if (good && std::filesystem::exists(MakeFileName(name), ec)) {
-        good = false;
-        message = kMsgNameExists;
-    }
-    if (!good) {
+    if (std::filesystem::exists(MakeFileName(name), ec)) return std::string(kMsgNameExists);
+    return {};
+}
+
+void FrmWizard::ShowNameProblem(const std::string& problem) {
+    std::string shown = problem;
+    std::string name = Trim(txtTemplateName->text().toStdString());
+    if (problem == kMsgInvalidName) shown += "\n" + std::string(NameRuleBroken(name));
+    lblNameProblem->setText(QString::fromStdString(shown));
+    lblNameProblem->setVisible(!shown.empty());
+    txtTemplateName->setAccessibleDescription(QString::fromStdString(shown));
+}
+
+bool FrmWizard::NameAccepted() {
+    std::string name = txtTemplateName->text().toStdString();
+    ShowNameProblem(NameProblem(name));
+    if (lblNameProblem->isHidden()) return true;
+    txtTemplateName->setFocus();
+    txtTemplateName->selectAll();
+    return false;
+}
+
+bool FrmWizard::FinishChecks() {
+    // The name page checked the name when it was left; the list or the folder may have
+    // changed since.
+    std::string name = txtTemplateName->text().toStdString();
+    if (const std::string message = NameProblem(name); !message.empty()) {
         MsgBox(std::string(kMsgCannotSaveChanges) + message, MsgButtons::Ok, MsgIcon::Critical,
                kErrorTitle);
         return false;
@@ -550,6 +582,7 @@ bool FrmWizard::OutputFolderReady() {
 
 void FrmWizard::cmdNext_Click() {
     Guard("frmWizard cmdNext_Click", [&] {
+        if (CurrentPage() == 0 && !NameAccepted()) return;
         if (CurrentPage() < kLastPage) {
             ShowPage(CurrentPage() + 1);
             return;

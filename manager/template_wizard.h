@@ -40,6 +40,7 @@ class FrmWizard final : public QDialog {
     QStackedWidget* WizFrame;
     // Page 0
     QLineEdit* txtTemplateName;
+    QLabel* lblNameProblem;  // why the name cannot be taken, under it
     QLabel* lblWelcome;
     // Page 1
     QRadioButton* optNoFilter;
@@ -118,6 +119,15 @@ class FrmWizard final : public QDialog {
     void EnableFilterControls();
     void EnableTextControls();
     bool FinishChecks();
+    // What refuses the (trimmed) name: the rules of a template name, another template of that
+    // name, a file of that name; "" when it can be taken.
+    std::string NameProblem(std::string& name) const;
+    // Shows `problem` under the name ("" hides the line), and with the field for a screen
+    // reader.
+    void ShowNameProblem(const std::string& problem);
+    // Next on the name page: false, with the reason under the name and the focus in it, when
+    // the name cannot be taken.
+    bool NameAccepted();
     // The output file's folder is there, or made now with the user's consent; otherwise the
     // output page is shown with the reason and Finish goes no further.
     bool OutputFolderReady();

@@ -102,7 +102,7 @@ struct Manager : tallix::testing::ManagerFixture {
 
 // Walks to the last page and clicks Finish.
 void Finish(FrmWizard& w) {
-    while (w.CurrentPage() < kWizardPageCount - 1) w.cmdNext->click();
+    for (int page = w.CurrentPage(); page < kWizardPageCount - 1; ++page) w.cmdNext->click();
     QCOMPARE(w.cmdNext->text(), QString("Finish"));
     w.cmdNext->click();
 }
@@ -134,6 +134,8 @@ class WizardTest : public QObject {
     void filterFieldOnlyTheWizardOffersSurvivesTheEditor();
     void newTemplateIsCsvWithFormulasGuardedAndFiltersAHeader();
     void existingNameIsRefusedAndTheWizardStays();
+    void namePageRefusesANameThatCannotBeAFile_data();
+    void namePageRefusesANameThatCannotBeAFile();
     void emptyOutputFileIsRefused();
     void tooManyVariablesForTheOutputLineAreRefused();
     void cancelAndEscapeWriteNothing();
@@ -469,8 +471,38 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
         const std::string before = ReadFileBytes(m.TemplatePath("Orders"));
         m.fill = [&](FrmWizard& w) {
             w.txtTemplateName->setText("  Orders ");
+            w.cmdNext->click();
+            // Refused on the name page, with the reason under the name.
+            QCOMPARE(w.CurrentPage(), 0);
+            QCOMPARE(w.lblNameProblem->text(), QString("This template name already exist"));
+            QVERIFY(m.ui.boxes.empty());
+            // A free name goes through.
+            w.txtTemplateName->setText("Orders 2");
             Finish(w);
-            // Refused: still on the last page, nothing completed.
+            QVERIFY(WizardCompleted());
+        };
+        DoWizard();
+        QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), before);
+        QVERIFY(fs::exists(m.TemplatePath("Orders 2")));
+        QCOMPARE(m.Rows(), QStringList({"Orders 2", "Orders", "Other"}));
+    }
+    // A file another program put there after the list was filled is not written over, when
+    // it is there before the name page is left or only at Finish.
+    for (bool before : {true, false}) {
+        Manager m;
+        GetTempFiles();
+        if (before) m.AddTemplate("Unlisted");
+        m.fill = [&](FrmWizard& w) {
+            w.txtTemplateName->setText("Unlisted");
+            w.cmdNext->click();
+            QCOMPARE(w.CurrentPage(), before ? 0 : 1);
+            if (before) {
+                QCOMPARE(w.lblNameProblem->text(), QString("This template name already exist"));
+                w.cmdCancel->click();
+                return;
+            }
+            m.AddTemplate("Unlisted");
+            Finish(w);
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
             QCOMPARE(
                 m.ui.boxes[0].text,
@@ -480,41 +512,61 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
             QCOMPARE(w.CurrentPage(), kWizardPageCount - 1);
             QVERIFY(!WizardCompleted());
             QVERIFY(w.result() != QDialog::Accepted);
-            // A blank name is refused the same way, with its own reason.
-            w.txtTemplateName->setText("   ");
-            w.cmdNext->click();
-            QCOMPARE(m.ui.boxes.back().text,
-                     std::string("Cannot save the current changes.\nFile name cannot be blank."));
-            // So is a name the engine would take for one of its options.
-            w.txtTemplateName->setText("--help");
-            w.cmdNext->click();
-            QCOMPARE(m.ui.boxes.back().text,
-                     std::string("Cannot save the current changes.\nInvalid template name"));
-            QVERIFY(!WizardCompleted());
-            // A free name goes through.
-            w.txtTemplateName->setText("Orders 2");
-            w.cmdNext->click();
-            QVERIFY(WizardCompleted());
+            w.cmdCancel->click();
         };
         DoWizard();
-        QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), before);
-        QVERIFY(fs::exists(m.TemplatePath("Orders 2")));
-        QCOMPARE(m.Rows(), QStringList({"Orders 2", "Orders", "Other"}));
+        QCOMPARE(m.Written("Unlisted")["General/Active"], std::string("False"));
     }
-    // A file another program put there after the list was filled is not written over.
+}
+
+void WizardTest::namePageRefusesANameThatCannotBeAFile_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << ""
+                           << "File name cannot be blank.";
+    QTest::newRow("blanks") << "   "
+                            << "File name cannot be blank.";
+    QTest::newRow("slash") << "Web/Orders"
+                           << "Invalid template name\nA name cannot hold \"/\": it becomes the "
+                              "template's file name.";
+    QTest::newRow("option") << "--help"
+                            << "Invalid template name\nA name cannot start with \"-\": the "
+                               "engine would take it for an option.";
+    QTest::newRow("hidden") << ".orders"
+                            << "Invalid template name\nA name cannot start with \".\": the "
+                               "template's file would be hidden.";
+}
+
+void WizardTest::namePageRefusesANameThatCannotBeAFile() {
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
     Manager m;
-    GetTempFiles();
-    m.AddTemplate("Unlisted");
     m.fill = [&](FrmWizard& w) {
-        w.txtTemplateName->setText("Unlisted");
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.txtTemplateName->setText(name);
+        w.cmdNext->click();
+        // Next stays on the name page: the reason under the name, said with it to a screen
+        // reader, and the focus back in it.
+        QCOMPARE(w.CurrentPage(), 0);
+        QVERIFY(w.lblNameProblem->isVisible());
+        QCOMPARE(w.lblNameProblem->text(), reason);
+        QCOMPARE(w.txtTemplateName->accessibleDescription(), reason);
+        QCOMPARE(QApplication::focusWidget(), w.txtTemplateName);
+        QVERIFY(m.ui.boxes.empty());
+        // The reason follows the typing and goes once the name can be taken.
+        w.txtTemplateName->selectAll();
+        QTest::keyClicks(w.txtTemplateName, "Web");
+        QVERIFY(!w.lblNameProblem->isVisible());
+        QCOMPARE(w.txtTemplateName->accessibleDescription(), QString());
+        w.cmdNext->click();
+        QCOMPARE(w.CurrentPage(), 1);
         Finish(w);
-        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-        QCOMPARE(m.ui.boxes[0].text,
-                 std::string("Cannot save the current changes.\nThis template name already exist"));
-        w.cmdCancel->click();
     };
     DoWizard();
-    QCOMPARE(m.Written("Unlisted")["General/Active"], std::string("False"));
+    QVERIFY(WizardCompleted());
+    QCOMPARE(m.Rows(), QStringList{"Web"});
+    QVERIFY(m.ui.boxes.empty());
 }
 
 void WizardTest::emptyOutputFileIsRefused() {
@@ -637,9 +689,7 @@ void WizardTest::reviewOpensTheNewTemplateOnlyWhenAsked() {
 }
 
 void WizardTest::pagesCaptionsButtonsAndEnabling() {
-    tallix::testing::IsolatedEnvironment env;
-    tallix::testing::ScriptedUi ui;
-    ResetSettings();
+    Manager m;  // Next checks the name against the main window's list
     FrmWizard w;
     const QStringList captions = {"The Template Wizard",         "The Message Filter",
                                   "The Created Output File",     "The Standard Message Fields",
