@@ -370,7 +370,9 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     sourceRow->addStretch(1);
     layout->addLayout(sourceRow);
 
-    txtMsgText = Named(new QPlainTextEdit(Q(kDefaultFormattedText), page), "txtMsgText");
+    // The hint is no text of the box: what is pasted or typed does not have to replace it.
+    txtMsgText = Named(new QPlainTextEdit(page), "txtMsgText");
+    txtMsgText->setPlaceholderText(Q(kDefaultFormattedText));
     txtMsgText->setTabChangesFocus(true);
     txtMsgText->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMsgText->setMinimumHeight(fontMetrics().lineSpacing() * kFormattedTextLines);

@@ -25,6 +25,7 @@ namespace tallix::manager {
 
 inline constexpr int kWizardPageCount = 7;
 inline constexpr std::string_view kDefaultWizardTemplateName = "My Mailing List";
+// The formatted-text box's placeholder.
 inline constexpr std::string_view kDefaultFormattedText = "The pasted form text will be in here...";
 inline constexpr std::string_view kDefaultTextSeparator = ":";
 inline constexpr std::string_view kMsgNoHeaderName = "No header name has been entered.";

@@ -718,7 +718,9 @@ void WizardTest::pagesCaptionsButtonsAndEnabling() {
     for (int i = 0; i < w.cboDelimiter->count(); ++i) delimiters << w.cboDelimiter->itemText(i);
     QCOMPARE(delimiters, QStringList({"COMMA", "SPACE", "TAB", "SEMICOLON"}));
     QCOMPARE(w.cboMsgField->count(), int(MapiFieldChoices(Settings().useSource).size()));
-    QCOMPARE(w.txtMsgText->toPlainText(), QString("The pasted form text will be in here..."));
+    // The box's hint is a placeholder: the box holds no text of its own.
+    QCOMPARE(w.txtMsgText->placeholderText(), QString("The pasted form text will be in here..."));
+    QCOMPARE(w.txtMsgText->toPlainText(), QString());
     QVERIFY(w.optNoFilter->isChecked() && w.optNoCreate->isChecked() && w.optUseMsg->isChecked());
 
     // The filter frame and the formatted-text controls follow their options.
