@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "engine/engine_run.h"
 #include "engine/mime_host.h"
@@ -68,14 +70,55 @@ QString LineNote(const engine::TrialMessage& m) {
     return QObject::tr("A run appends this line.");
 }
 
+// How a stretch of the body is marked: its background and the text colour drawn over it.
+struct MarkColours {
+    QColor background;
+    QColor text;
+};
+
+double Luminance(const QColor& c) {
+    auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The marks take their colours from the body view's palette, so they read under a dark
+// colour scheme as under a light one: the value in the selection colour, the whole match of
+// a pattern in a tint of it over the page. Over each, the palette's text colour or its
+// selected-text colour, whichever stands out more.
+MarkColours Colours(const QPalette& palette, bool value) {
+    const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+    QColor background = highlight;
+    if (!value) {
+        const QColor base = palette.color(QPalette::Active, QPalette::Base);
+        constexpr double kTint = 0.35;
+        background =
+            QColor::fromRgbF(float(base.redF() + (highlight.redF() - base.redF()) * kTint),
+                             float(base.greenF() + (highlight.greenF() - base.greenF()) * kTint),
+                             float(base.blueF() + (highlight.blueF() - base.blueF()) * kTint));
+    }
+    const QColor text = palette.color(QPalette::Active, QPalette::Text);
+    const QColor selected = palette.color(QPalette::Active, QPalette::HighlightedText);
+    return {background,
+            Contrast(background, text) >= Contrast(background, selected) ? text : selected};
+}
+
 QTextEdit::ExtraSelection Mark(QPlainTextEdit* view, const std::string& body, BodySpan span,
-                               const QColor& colour) {
+                               const MarkColours& colours) {
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(view->document());
     mark.cursor.setPosition(DisplayPosition(body, span.start));
     mark.cursor.setPosition(DisplayPosition(body, span.start + span.length),
                             QTextCursor::KeepAnchor);
-    mark.format.setBackground(colour);
+    mark.format.setBackground(colours.background);
+    mark.format.setForeground(colours.text);
     return mark;
 }
 
@@ -476,11 +519,12 @@ void TemplateTestBench::ShowSelected() {
                 positions.push_back(f.variable);
         for (const std::int32_t position : positions)
             for (const BodySpan& span : PatternMatches(*m_tried, position, m.body, m.found))
-                marks.push_back(Mark(txtBody, m.body, span, QColor(190, 220, 255)));
+                marks.push_back(Mark(txtBody, m.body, span, Colours(txtBody->palette(), false)));
     }
     for (const engine::FoundText& f : m.found) {
         if (f.field != kFieldMsgText || f.length == 0) continue;
-        marks.push_back(Mark(txtBody, m.body, {f.start, f.length}, QColor(255, 230, 120)));
+        marks.push_back(
+            Mark(txtBody, m.body, {f.start, f.length}, Colours(txtBody->palette(), true)));
     }
     txtBody->setExtraSelections(marks);
     if (!marks.isEmpty()) {
