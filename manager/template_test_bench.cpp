@@ -24,6 +24,7 @@
 #include "engine/mime_host.h"
 #include "engine/run_context.h"
 #include "engine/startup.h"
+#include "manager/file_drop.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
 #include "model/template.h"
@@ -278,6 +279,9 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     });
     connect(tblMessages, &QTableWidget::itemSelectionChanged, this,
             &TemplateTestBench::ShowSelected);
+    // A mailbox file or a message dropped anywhere on the bench is tried at once.
+    for (QWidget* target : {static_cast<QWidget*>(this), static_cast<QWidget*>(txtMessageFile)})
+        AcceptFileDrops(target, [this](const QString& path) { SetMessageFile(path); });
 }
 
 TemplateTestBench::~TemplateTestBench() {

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "manager/client_procs.h"
+#include "manager/file_drop.h"
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
 #include "manager/wizard_message_file.h"
@@ -395,6 +396,14 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     connect(optCreate, &QRadioButton::toggled, this, [this] { EnableTextControls(); });
     connect(cmdLoadMessage, &QPushButton::clicked, this, [this] { cmdLoadMessage_Click(); });
     EnableTextControls();
+    // A message file dropped on the page (or on the text box) is loaded as the button loads
+    // one, and its text is what the variables are made from.
+    auto dropped = [this](const QString& path) {
+        optCreate->setChecked(true);
+        LoadMessageFile(path);
+    };
+    AcceptFileDrops(page, dropped);
+    AcceptFileDrops(txtMsgText->viewport(), dropped);
     return page;
 }
 
@@ -631,7 +640,12 @@ void FrmWizard::cmdLoadMessage_Click() {
                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
                 "Mail Messages (*.eml *.mbox *.mbx);;All Files (*)");
         }
-        if (path.isEmpty()) return;
+        if (!path.isEmpty()) LoadMessageFile(path);
+    });
+}
+
+void FrmWizard::LoadMessageFile(const QString& path) {
+    Guard("frmWizard LoadMessageFile", [&] {
         const MessageFileText loaded = ReadMessageFileText(path.toStdString());
         if (!loaded.ok) {
             MsgBox(loaded.problem, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);

@@ -100,6 +100,9 @@ class FrmWizard final : public QDialog {
     void cmdCancel_Click();
     void cmdOutputFile_Click();
     void cmdLoadMessage_Click();
+    // Fills the formatted text from the message file at `path` (a box says why it cannot);
+    // the load button and a file dropped on the message text page come here.
+    void LoadMessageFile(const QString& path);
 
     // Tests answer the message-file dialog without showing it: while set, the load button
     // takes the chooser's path ("" for cancelled). An empty function restores the dialog.

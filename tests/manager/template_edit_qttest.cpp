@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -1542,7 +1543,10 @@ void TemplateEditTest::testTabTriesTheTemplateAsEdited() {
         auto* bench = qobject_cast<TemplateTestBench*>(d.tabMain->widget(4));
         QVERIFY(bench);
         d.tabMain->setCurrentIndex(4);
-        bench->SetMessageFile(QString::fromStdString(mailbox));
+        // The mailbox is dropped on the tab (here on its message list) from a file manager.
+        QVERIFY(tallix::testing::DropFile(bench->tblMessages, mailbox));
+        QCOMPARE(bench->txtMessageFile->text(), QString::fromStdString(mailbox));
+        QVERIFY(bench->optMessageFile->isChecked());
         QTRY_COMPARE_WITH_TIMEOUT(bench->tblMessages->rowCount(), 1, 20000);
         bench->tblMessages->selectRow(0);
         QTRY_COMPARE_WITH_TIMEOUT(bench->txtOutputLine->text(), QString("Z-7,Ann Lee"), 20000);

@@ -41,6 +41,8 @@
 using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
+using tallix::testing::DropFile;
+using tallix::testing::DropUrls;
 using tallix::testing::EngineWithoutWindow;
 using tallix::testing::Names;
 using tallix::testing::ReadFileBytes;
@@ -971,8 +973,22 @@ void WizardTest::loadFillsTheTextFromAMessageOrMailbox() {
         QCOMPARE(w.txtMsgText->toPlainText(),
                  QString::fromUtf8("Customer: Renée\nProduct: Very long product name that is "
                                    "folded onto two lines\n"));
-        path = QString::fromStdString(mbox);
-        w.cmdLoadMessage->click();
+        // A file dropped on the box, or anywhere on its page, is loaded the same way, and its
+        // text is what the variables are made from.
+        w.ShowPage(4);
+        w.optNoCreate->setChecked(true);
+        w.txtMsgText->setPlainText("unchanged");
+        QVERIFY(DropFile(w.txtMsgText->viewport(), mbox));
+        QVERIFY(w.optCreate->isChecked());
+        QCOMPARE(w.txtMsgText->toPlainText().trimmed(), QString("Order Number: 1"));
+        // Two files, or one that is not on this machine, are not taken.
+        w.txtMsgText->setPlainText("unchanged");
+        QVERIFY(!DropUrls(w.WizFrame->currentWidget(),
+                          {QUrl::fromLocalFile(QString::fromStdString(eml)),
+                           QUrl::fromLocalFile(QString::fromStdString(mbox))}));
+        QVERIFY(!DropUrls(w.txtMsgText->viewport(), {QUrl("https://example.com/order.eml")}));
+        QCOMPARE(w.txtMsgText->toPlainText(), QString("unchanged"));
+        QVERIFY(DropFile(w.WizFrame->currentWidget(), mbox));
         QCOMPARE(w.txtMsgText->toPlainText().trimmed(), QString("Order Number: 1"));
         Finish(w);
     };
