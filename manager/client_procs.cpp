@@ -370,11 +370,7 @@ bool IsGoodFileName(std::string& name, std::string& message, bool anyRow) {
             message = kMsgBlankName;
             return false;
         }
-        // A "/" would put the file outside the template directory (or fail for a missing
-        // folder), a leading "." would hide it from the list and from the engine, and a
-        // leading "-" would make the engine read the name as an option such as "--help".
-        if (name == kUntitledPlaceholder || name.find('/') != std::string::npos ||
-            name.find('\0') != std::string::npos || name.front() == '.' || name.front() == '-') {
+        if (!NameRuleBroken(name).empty()) {
             message = kMsgInvalidName;
             return false;
         }
@@ -384,6 +380,22 @@ bool IsGoodFileName(std::string& name, std::string& message, bool anyRow) {
         }
         return true;
     });
+}
+
+std::string_view NameRuleBroken(std::string_view name) {
+    // A "/" would put the file outside the template directory (or fail for a missing folder),
+    // a leading "." would hide it from the list and from the engine, and a leading "-" would
+    // make the engine read the name as an option such as "--help".
+    if (name == kUntitledPlaceholder)
+        return "That is what the list shows for a template not yet named.";
+    if (name.find('/') != std::string_view::npos)
+        return "A name cannot hold \"/\": it becomes the template's file name.";
+    if (name.find('\0') != std::string_view::npos) return "A name cannot hold a null character.";
+    if (!name.empty() && name.front() == '.')
+        return "A name cannot start with \".\": the template's file would be hidden.";
+    if (!name.empty() && name.front() == '-')
+        return "A name cannot start with \"-\": the engine would take it for an option.";
+    return {};
 }
 
 std::string MakeFileName(std::string_view name) {

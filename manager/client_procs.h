@@ -89,6 +89,9 @@ void ToggleActivityFlag();
 // `anyRow`: every row counts (a new template not yet saved, a name from the wizard); else
 // the selected row, the template being named, does not.
 bool IsGoodFileName(std::string& name, std::string& message, bool anyRow);
+// Why the trimmed `name` cannot be a template's name whatever the list holds, said for the
+// user ("" when it can); IsGoodFileName refuses these with kMsgInvalidName.
+std::string_view NameRuleBroken(std::string_view name);
 bool InCurrentList(std::string_view name, bool anyRow);
 std::string MakeFileName(std::string_view name);
 // Writes the current template's file; false, after a box naming the file and the system's

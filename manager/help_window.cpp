@@ -75,6 +75,7 @@ FrmHelp::FrmHelp(QWidget* parent) : QWidget(parent, Qt::Window), m_dir(HelpDirec
     tabs = new QTabWidget(splitter);
     tvContents = new QTreeWidget(tabs);
     tvContents->setObjectName("tvContents");
+    tvContents->setAccessibleName("Contents");
     tvContents->setHeaderHidden(true);
     tvContents->setRootIsDecorated(false);
     tabs->addTab(tvContents, "&Contents");
@@ -82,14 +83,17 @@ FrmHelp::FrmHelp(QWidget* parent) : QWidget(parent, Qt::Window), m_dir(HelpDirec
     auto* indexLayout = new QVBoxLayout(indexPage);
     txtKeyword = new QLineEdit(indexPage);
     txtKeyword->setObjectName("txtKeyword");
+    txtKeyword->setAccessibleName("Keyword");
     txtKeyword->setPlaceholderText("Type the first letters of a keyword");
     lstKeywords = new QListWidget(indexPage);
     lstKeywords->setObjectName("lstKeywords");
+    lstKeywords->setAccessibleName("Keywords");
     indexLayout->addWidget(txtKeyword);
     indexLayout->addWidget(lstKeywords);
     tabs->addTab(indexPage, "&Index");
     browser = new QTextBrowser(splitter);
     browser->setObjectName("browser");
+    browser->setAccessibleName("Help page");
     browser->setSearchPaths({m_dir});
     browser->setOpenExternalLinks(true);
     splitter->addWidget(tabs);

@@ -37,6 +37,7 @@ FrmLogViewer::FrmLogViewer(const QString& path, const QString& title, QWidget* p
     auto* layout = new QVBoxLayout(this);
     txtLog = new QPlainTextEdit(this);
     txtLog->setObjectName("txtLog");
+    txtLog->setAccessibleName(title);
     txtLog->setReadOnly(true);
     txtLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -57,6 +57,7 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent), m_clock(new QTimer(this
 
     lvMainList = new QTreeWidget(this);
     lvMainList->setObjectName("lvMainList");
+    lvMainList->setAccessibleName("Templates");
     lvMainList->setRootIsDecorated(false);
     lvMainList->setUniformRowHeights(true);
     lvMainList->setSelectionMode(QAbstractItemView::SingleSelection);

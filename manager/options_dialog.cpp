@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "manager/client_procs.h"
+#include "manager/file_drop.h"
 #include "manager/options_procs.h"
 #include "settings/error_reporter.h"
 #include "settings/settings_store.h"
@@ -257,6 +258,7 @@ QWidget* FrmOptions::BuildInternetMailTab() {
 
     auto* listColumn = new QVBoxLayout;
     lstPOPName = Named(new QListWidget(properties), "lstPOPName");
+    lstPOPName->setAccessibleName("Accounts");
     lstPOPName->setSelectionMode(QAbstractItemView::SingleSelection);
     listColumn->addWidget(lstPOPName, 1);
     auto* listButtons = new QHBoxLayout;
@@ -348,6 +350,8 @@ QWidget* FrmOptions::BuildLocalFileTab() {
     layout->addLayout(WithBrowse(txtFormatFile, cmdFileFormatDir));
     localFileCheck = new PathFieldCheck(txtFormatFile, PathUse::FileToRead, page);
     localFileCheck->SetNote([this](const std::string& path) { return MailboxNote(path); });
+    // A mailbox file dropped from a file manager takes the box's place, checked as typed.
+    AcceptFileDrops(txtFormatFile, [this](const QString& path) { txtFormatFile->setText(path); });
     layout->addLayout(localFileCheck->Layout());
     layout->addStretch(1);
     return page;

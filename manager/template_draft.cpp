@@ -203,6 +203,12 @@ bool SaveDraft(const TemplateDraft& draft, const std::shared_ptr<clsTemplate>& t
         if (std::filesystem::exists(newPath, ec) &&
             (oldPath.empty() || !std::filesystem::equivalent(oldPath, newPath, ec)))
             return refuse(std::string(kMsgNameExists));
+        // A run of such a template writes a line of nothing for every message it reads; it is
+        // stored only when the user says so (a template may be saved before it is finished).
+        if (draft.output.empty() &&
+            MsgBox(kMsgEmptyOutputLine, MsgButtons::YesNo, MsgIcon::Exclamation, kWarningTitle,
+                   MsgAnswer::No) != MsgAnswer::Yes)
+            return false;
 
         GetEditCtrlValues(draft, *tpl);
         tpl->SetFileName(newPath);

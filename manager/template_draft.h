@@ -20,6 +20,12 @@ inline constexpr std::string_view kMsgVarInvalid = "Not a valid variable name.";
 inline constexpr std::string_view kMsgVarExists = "Variable already exist with this name.";
 inline constexpr std::string_view kMsgNoVariable = "No Variable defined or selected...";
 inline constexpr std::string_view kMsgCannotSaveChanges = "Cannot save the current changes.\n";
+inline constexpr std::string_view kWarningTitle = "Warning";
+// Asked before a template whose output line lists nothing is saved (No keeps the editor open).
+inline constexpr std::string_view kMsgEmptyOutputLine =
+    "The output line lists no variable: every message the template reads would add an empty "
+    "line to its output file (choose the variables on the Output Format tab).\n"
+    "Save the template anyway?";
 // A rename of the template's file that the system refused: nothing was written.
 inline constexpr std::string_view kMsgRenameFailed = "Unable to rename the template file ";
 inline constexpr std::string_view kMsgRenameNothingSaved =

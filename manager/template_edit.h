@@ -34,7 +34,6 @@ namespace tallix::manager {
 // Texts the editor shows (those of the variables and of saving are in template_draft.h).
 inline constexpr std::string_view kEditorCaption = "Template Properties";
 inline constexpr std::string_view kMsgDeleteVariable = "Delete the currently selected variable?";
-inline constexpr std::string_view kWarningTitle = "Warning";
 inline constexpr std::string_view kMsgCannotSaveTemplate = "Cannot Save Template.\n";
 
 // The variable type combo's single entry.

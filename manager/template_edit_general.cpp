@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -27,6 +28,13 @@ QGroupBox* InForm(QGroupBox* frame, std::initializer_list<std::pair<const char*,
     return frame;
 }
 
+// A label for `buddy`, for the form rows whose field is a layout.
+QLabel* Label(const char* text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
 }  // namespace
 
 void FrmTemplateEdit::BuildGeneralTab() {
@@ -38,17 +46,20 @@ void FrmTemplateEdit::BuildGeneralTab() {
     chkActive = Named(new QCheckBox(frameTemplate), "chkActive");
     layout->addWidget(InForm(frameTemplate, {{"Name:", txtTemplateName}, {"Active:", chkActive}}));
 
+    // A label names its field to a screen reader only when both have the same parent: the
+    // rows that hold more than one control are layouts, not widgets.
     auto* frameFilter = new QGroupBox("Message Filter:", page);
     cboFilterField = Named(new QComboBox(frameFilter), "cboFilterField");
     txtFilterHeaderName = Named(NewHeaderNameBox(frameFilter), "txtFilterHeaderName");
-    auto* fieldRow = new QWidget(frameFilter);
-    auto* fieldLayout = new QHBoxLayout(fieldRow);
-    fieldLayout->setContentsMargins(0, 0, 0, 0);
-    fieldLayout->addWidget(cboFilterField, 1);
-    fieldLayout->addWidget(txtFilterHeaderName, 1);
+    txtFilterHeaderName->setAccessibleName("Filter header name");
+    auto* fieldRow = new QHBoxLayout;
+    fieldRow->addWidget(cboFilterField, 1);
+    fieldRow->addWidget(txtFilterHeaderName, 1);
     txtFilterFindStr = Named(new QLineEdit(frameFilter), "txtFilterFindStr");
-    layout->addWidget(
-        InForm(frameFilter, {{"Field:", fieldRow}, {"Match String:", txtFilterFindStr}}));
+    auto* filterForm = new QFormLayout(frameFilter);
+    filterForm->addRow(Label("Field:", cboFilterField, frameFilter), fieldRow);
+    filterForm->addRow("Match String:", txtFilterFindStr);
+    layout->addWidget(frameFilter);
 
     auto* frameOutput = new QGroupBox("Output File", page);
     auto* of = new QFormLayout(frameOutput);
@@ -61,7 +72,7 @@ void FrmTemplateEdit::BuildGeneralTab() {
     for (std::string_view d :
          {kDelimiterComma, kDelimiterSpace, kDelimiterTab, kDelimiterSemicolon})
         cboDelimiter->addItem(Q(d));
-    of->addRow("File Name:", fileRow);
+    of->addRow(Label("File Name:", txtOutputFileName, frameOutput), fileRow);
     outputFileCheck = new PathFieldCheck(txtOutputFileName, PathUse::FileToWrite, frameOutput);
     of->addRow(QString(), outputFileCheck->Layout());
     of->addRow("Delimiter:", cboDelimiter);

@@ -28,7 +28,7 @@ void FrmTemplateEdit::BuildOutputTab() {
                            "cmdMoveDown"});
     // The focus order follows the layout: available list, buttons, output list.
     layout->addLayout(
-        TwoLists(page, "&Available:", lstOutVars, "&Output List:", lstVarIncluded,
+        TwoLists(page, "Avai&lable:", lstOutVars, "&Output List:", lstVarIncluded,
                  {cmdAddOne, cmdRemoveOne, cmdAddAll, cmdRemoveAll, cmdMoveUp, cmdMoveDown}),
         1);
     txtOutputLine = Named(new QLineEdit(page), "txtOutputLine");
@@ -40,7 +40,8 @@ void FrmTemplateEdit::BuildOutputTab() {
     for (std::string_view shown : {kFormatDelimitedShown, kFormatCsvShown, kFormatJsonlShown})
         cboFormat->addItem(Q(shown));
     outRow->addRow("For&mat:", cboFormat);
-    chkAllowDuplicate = Named(new QCheckBox("&Allow Duplicates", page), "chkAllowDuplicate");
+    // Alt+A is the dialog's Apply.
+    chkAllowDuplicate = Named(new QCheckBox("Allow &Duplicates", page), "chkAllowDuplicate");
     layout->addWidget(chkAllowDuplicate);
     chkPerAttachment = Named(new QCheckBox("One line &per attachment", page), "chkPerAttachment");
     chkFormulaGuard =

@@ -28,7 +28,7 @@ void FrmTemplateEdit::BuildScriptingTab() {
         MoveButtons(page, {"cmdScriptAddOne", "cmdScriptRemoveOne", "cmdScriptAddAll",
                            "cmdScriptRemoveAll", "cmdScriptUp", "cmdScriptDown"});
     layout->addLayout(
-        TwoLists(page, "&Available Scripts:", lstScripts, "&Script Run List:", lstUseScripts,
+        TwoLists(page, "Avai&lable Scripts:", lstScripts, "&Script Run List:", lstUseScripts,
                  {cmdScriptAddOne, cmdScriptRemoveOne, cmdScriptAddAll, cmdScriptRemoveAll,
                   cmdScriptUp, cmdScriptDown}),
         1);

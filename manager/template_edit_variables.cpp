@@ -30,7 +30,7 @@ void FrmTemplateEdit::BuildVariablesTab() {
 
     lstVars = Named(new QListWidget(page), "lstVars");
     cmdVarAdd = Button("cmdVarAdd", "A&dd", page);
-    cmdDelete = Button("cmdDelete", "&Remove", page);
+    cmdDelete = Button("cmdDelete", "Re&move", page);  // Alt+R is the Scripting tab
     auto* left = new QVBoxLayout;
     left->addWidget(lstVars, 1);
     auto* addRemove = new QHBoxLayout;
@@ -65,22 +65,32 @@ void FrmTemplateEdit::BuildVariablesTab() {
     chkStartOfLine = Named(new QCheckBox("Start of Line Only", frameProp), "chkStartOfLine");
     chkRepeat = Named(new QCheckBox("Repeat (one line per occurrence)", frameProp), "chkRepeat");
 
+    // The boxes beside a list take their names from what the list chose.
+    lstVars->setAccessibleName("Variables");
+    txtVarHeaderName->setAccessibleName("Header name");
+    txtVarFindStr->setAccessibleName("Text the data starts after");
+    txtVarStopStr->setAccessibleName("Text the data ends before");
+    auto label = [this](const char* text, QWidget* buddy) {
+        auto* l = new QLabel(QString::fromLatin1(text), frameProp);
+        l->setBuddy(buddy);
+        return l;
+    };
     int row = 0;
-    pf->addWidget(new QLabel("Name:", frameProp), row, 0);
+    pf->addWidget(label("Name:", txtVarName), row, 0);
     pf->addWidget(txtVarName, row++, 1, 1, 2);
-    pf->addWidget(new QLabel("Message Field:", frameProp), row, 0);
+    pf->addWidget(label("Message Field:", cboVarMapiField), row, 0);
     pf->addWidget(cboVarMapiField, row, 1);
     pf->addWidget(txtVarHeaderName, row++, 2);
-    pf->addWidget(new QLabel("Data Starts:", frameProp), row, 0);
+    pf->addWidget(label("Data Starts:", cboStart), row, 0);
     pf->addWidget(cboStart, row, 1);
     pf->addWidget(txtVarFindStr, row++, 2);
-    pf->addWidget(new QLabel("Pattern:", frameProp), row, 0);
+    pf->addWidget(label("Pattern:", txtVarPattern), row, 0);
     pf->addWidget(txtVarPattern, row++, 1, 1, 2);
     pf->addWidget(lblPatternCheck, row++, 1, 1, 2);
-    pf->addWidget(new QLabel("Continues Until:", frameProp), row, 0);
+    pf->addWidget(label("Continues Until:", cboStop), row, 0);
     pf->addWidget(cboStop, row, 1);
     pf->addWidget(txtVarStopStr, row++, 2);
-    pf->addWidget(new QLabel("Type:", frameProp), row, 0);
+    pf->addWidget(label("Type:", cboVarType), row, 0);
     pf->addWidget(cboVarType, row++, 1);
     for (QCheckBox* c :
          {chkUseQuote, chkRemoveLF, chkMatchString, chkMatchCase, chkStartOfLine, chkRepeat})

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,11 +18,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "engine/engine_run.h"
 #include "engine/mime_host.h"
 #include "engine/run_context.h"
 #include "engine/startup.h"
+#include "manager/file_drop.h"
 #include "model/export_field.h"
 #include "model/field_vocabulary.h"
 #include "model/template.h"
@@ -68,14 +71,55 @@ QString LineNote(const engine::TrialMessage& m) {
     return QObject::tr("A run appends this line.");
 }
 
+// How a stretch of the body is marked: its background and the text colour drawn over it.
+struct MarkColours {
+    QColor background;
+    QColor text;
+};
+
+double Luminance(const QColor& c) {
+    auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The marks take their colours from the body view's palette, so they read under a dark
+// colour scheme as under a light one: the value in the selection colour, the whole match of
+// a pattern in a tint of it over the page. Over each, the palette's text colour or its
+// selected-text colour, whichever stands out more.
+MarkColours Colours(const QPalette& palette, bool value) {
+    const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+    QColor background = highlight;
+    if (!value) {
+        const QColor base = palette.color(QPalette::Active, QPalette::Base);
+        constexpr double kTint = 0.35;
+        background =
+            QColor::fromRgbF(float(base.redF() + (highlight.redF() - base.redF()) * kTint),
+                             float(base.greenF() + (highlight.greenF() - base.greenF()) * kTint),
+                             float(base.blueF() + (highlight.blueF() - base.blueF()) * kTint));
+    }
+    const QColor text = palette.color(QPalette::Active, QPalette::Text);
+    const QColor selected = palette.color(QPalette::Active, QPalette::HighlightedText);
+    return {background,
+            Contrast(background, text) >= Contrast(background, selected) ? text : selected};
+}
+
 QTextEdit::ExtraSelection Mark(QPlainTextEdit* view, const std::string& body, BodySpan span,
-                               const QColor& colour) {
+                               const MarkColours& colours) {
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(view->document());
     mark.cursor.setPosition(DisplayPosition(body, span.start));
     mark.cursor.setPosition(DisplayPosition(body, span.start + span.length),
                             QTextCursor::KeepAnchor);
-    mark.format.setBackground(colour);
+    mark.format.setBackground(colours.background);
+    mark.format.setForeground(colours.text);
     return mark;
 }
 
@@ -122,17 +166,19 @@ std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t positi
 }
 
 TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
-    optMessageFile = new QRadioButton(tr("Message &file:"), this);
+    // The editor that shows the bench as a tab has "&Cancel" and "Output &Format" of its own.
+    optMessageFile = new QRadioButton(tr("&Message file:"), this);
     optMessageFile->setObjectName("optMessageFile");
     optSource = new QRadioButton(tr("The configured &source (read only)"), this);
     optSource->setObjectName("optSource");
     optMessageFile->setChecked(true);
     txtMessageFile = new QLineEdit(this);
     txtMessageFile->setObjectName("txtMessageFile");
+    txtMessageFile->setAccessibleName(tr("Message file"));
     txtMessageFile->setPlaceholderText(tr("A mailbox file or one message (.eml)"));
     cmdBrowse = new QPushButton(tr("&Browse..."), this);
     cmdBrowse->setObjectName("cmdBrowse");
-    cmdCancel = new QPushButton(tr("&Cancel"), this);
+    cmdCancel = new QPushButton(tr("Sto&p"), this);
     cmdCancel->setObjectName("cmdCancel");
     cmdCancel->setEnabled(false);
     prgTrial = new QProgressBar(this);
@@ -144,6 +190,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
 
     tblMessages = new QTableWidget(0, 3, this);
     tblMessages->setObjectName("tblMessages");
+    tblMessages->setAccessibleName(tr("Messages tried"));
     tblMessages->setHorizontalHeaderLabels({tr("#"), tr("Subject"), tr("Matched")});
     tblMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblMessages->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -154,6 +201,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
 
     tblValues = new QTableWidget(0, 3, this);
     tblValues->setObjectName("tblValues");
+    tblValues->setAccessibleName(tr("Values of the variables"));
     tblValues->setHorizontalHeaderLabels({tr("Variable"), tr("Field"), tr("Value")});
     tblValues->verticalHeader()->hide();
     tblValues->setSelectionMode(QAbstractItemView::NoSelection);
@@ -163,6 +211,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     txtOutputLine->setReadOnly(true);
     tblLines = new QTableWidget(0, 2, this);
     tblLines->setObjectName("tblLines");
+    tblLines->setAccessibleName(tr("Output lines"));
     tblLines->setHorizontalHeaderLabels({tr("Line"), tr("Appended")});
     tblLines->verticalHeader()->hide();
     tblLines->setSelectionMode(QAbstractItemView::NoSelection);
@@ -190,14 +239,18 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     auto* selectedLayout = new QVBoxLayout(selected);
     selectedLayout->setContentsMargins(0, 0, 0, 0);
     selectedLayout->addWidget(tblValues, 3);
-    selectedLayout->addWidget(new QLabel(tr("Output line:"), selected));
+    auto* outputLabel = new QLabel(tr("Output line:"), selected);
+    outputLabel->setBuddy(txtOutputLine);
+    selectedLayout->addWidget(outputLabel);
     selectedLayout->addWidget(txtOutputLine);
     selectedLayout->addWidget(tblLines, 2);
     selectedLayout->addWidget(lblLineNote);
-    selectedLayout->addWidget(
+    auto* bodyLabel =
         new QLabel(tr("Message body (the text each variable was cut from is marked, and the "
                       "whole match of a regular expression around it):"),
-                   selected));
+                   selected);
+    bodyLabel->setBuddy(txtBody);
+    selectedLayout->addWidget(bodyLabel);
     selectedLayout->addWidget(txtBody, 3);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
@@ -226,6 +279,9 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     });
     connect(tblMessages, &QTableWidget::itemSelectionChanged, this,
             &TemplateTestBench::ShowSelected);
+    // A mailbox file or a message dropped anywhere on the bench is tried at once.
+    for (QWidget* target : {static_cast<QWidget*>(this), static_cast<QWidget*>(txtMessageFile)})
+        AcceptFileDrops(target, [this](const QString& path) { SetMessageFile(path); });
 }
 
 TemplateTestBench::~TemplateTestBench() {
@@ -467,11 +523,12 @@ void TemplateTestBench::ShowSelected() {
                 positions.push_back(f.variable);
         for (const std::int32_t position : positions)
             for (const BodySpan& span : PatternMatches(*m_tried, position, m.body, m.found))
-                marks.push_back(Mark(txtBody, m.body, span, QColor(190, 220, 255)));
+                marks.push_back(Mark(txtBody, m.body, span, Colours(txtBody->palette(), false)));
     }
     for (const engine::FoundText& f : m.found) {
         if (f.field != kFieldMsgText || f.length == 0) continue;
-        marks.push_back(Mark(txtBody, m.body, {f.start, f.length}, QColor(255, 230, 120)));
+        marks.push_back(
+            Mark(txtBody, m.body, {f.start, f.length}, Colours(txtBody->palette(), true)));
     }
     txtBody->setExtraSelections(marks);
     if (!marks.isEmpty()) {

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "manager/client_procs.h"
+#include "manager/file_drop.h"
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
 #include "manager/wizard_message_file.h"
@@ -238,7 +239,18 @@ QWidget* FrmWizard::BuildWelcomePage() {
     txtTemplateName = Named(new QLineEdit(Q(kDefaultWizardTemplateName), page), "txtTemplateName");
     layout->addWidget(Buddy("&Template Name:", txtTemplateName, page));
     layout->addWidget(txtTemplateName);
+    lblNameProblem = Named(new QLabel(page), "lblNameProblem");
+    lblNameProblem->setWordWrap(true);
+    lblNameProblem->setTextFormat(Qt::PlainText);
+    lblNameProblem->hide();
+    layout->addWidget(lblNameProblem);
     layout->addStretch(1);
+    // Once a name was refused, the reason follows the typing until the name can be taken.
+    connect(txtTemplateName, &QLineEdit::textEdited, this, [this] {
+        if (lblNameProblem->isHidden()) return;
+        std::string name = txtTemplateName->text().toStdString();
+        ShowNameProblem(NameProblem(name));
+    });
     return page;
 }
 
@@ -287,7 +299,8 @@ QWidget* FrmWizard::BuildOutputPage() {
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Heading(Q(kPages[2].caption), page));
     txtOutputFile = Named(new QLineEdit(DefaultOutputFile(), page), "txtOutputFile");
-    cmdOutputFile = Named(new QPushButton("&Browse...", page), "cmdOutputFile");
+    // Alt+B is "< Back".
+    cmdOutputFile = Named(new QPushButton("B&rowse...", page), "cmdOutputFile");
     layout->addWidget(Buddy("&Write the data to the following file:", txtOutputFile, page));
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(txtOutputFile, 1);
@@ -358,7 +371,9 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     sourceRow->addStretch(1);
     layout->addLayout(sourceRow);
 
-    txtMsgText = Named(new QPlainTextEdit(Q(kDefaultFormattedText), page), "txtMsgText");
+    // The hint is no text of the box: what is pasted or typed does not have to replace it.
+    txtMsgText = Named(new QPlainTextEdit(page), "txtMsgText");
+    txtMsgText->setPlaceholderText(Q(kDefaultFormattedText));
     txtMsgText->setTabChangesFocus(true);
     txtMsgText->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMsgText->setMinimumHeight(fontMetrics().lineSpacing() * kFormattedTextLines);
@@ -381,6 +396,14 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     connect(optCreate, &QRadioButton::toggled, this, [this] { EnableTextControls(); });
     connect(cmdLoadMessage, &QPushButton::clicked, this, [this] { cmdLoadMessage_Click(); });
     EnableTextControls();
+    // A message file dropped on the page (or on the text box) is loaded as the button loads
+    // one, and its text is what the variables are made from.
+    auto dropped = [this](const QString& path) {
+        optCreate->setChecked(true);
+        LoadMessageFile(path);
+    };
+    AcceptFileDrops(page, dropped);
+    AcceptFileDrops(txtMsgText->viewport(), dropped);
     return page;
 }
 
@@ -485,18 +508,39 @@ WizardAnswers FrmWizard::Answers() const {
     return a;
 }
 
-bool FrmWizard::FinishChecks() {
-    std::string name = txtTemplateName->text().toStdString();
+std::string FrmWizard::NameProblem(std::string& name) const {
     std::string message;
-    bool good = IsGoodFileName(name, message, true);
+    if (!IsGoodFileName(name, message, true)) return message;
     // A file of that name that is not in the list (another program put it there since the
     // list was filled) would be written over.
     std::error_code ec;
-    if (good && std::filesystem::exists(MakeFileName(name), ec)) {
-        good = false;
-        message = kMsgNameExists;
-    }
-    if (!good) {
+    if (std::filesystem::exists(MakeFileName(name), ec)) return std::string(kMsgNameExists);
+    return {};
+}
+
+void FrmWizard::ShowNameProblem(const std::string& problem) {
+    std::string shown = problem;
+    std::string name = Trim(txtTemplateName->text().toStdString());
+    if (problem == kMsgInvalidName) shown += "\n" + std::string(NameRuleBroken(name));
+    lblNameProblem->setText(QString::fromStdString(shown));
+    lblNameProblem->setVisible(!shown.empty());
+    txtTemplateName->setAccessibleDescription(QString::fromStdString(shown));
+}
+
+bool FrmWizard::NameAccepted() {
+    std::string name = txtTemplateName->text().toStdString();
+    ShowNameProblem(NameProblem(name));
+    if (lblNameProblem->isHidden()) return true;
+    txtTemplateName->setFocus();
+    txtTemplateName->selectAll();
+    return false;
+}
+
+bool FrmWizard::FinishChecks() {
+    // The name page checked the name when it was left; the list or the folder may have
+    // changed since.
+    std::string name = txtTemplateName->text().toStdString();
+    if (const std::string message = NameProblem(name); !message.empty()) {
         MsgBox(std::string(kMsgCannotSaveChanges) + message, MsgButtons::Ok, MsgIcon::Critical,
                kErrorTitle);
         return false;
@@ -549,6 +593,7 @@ bool FrmWizard::OutputFolderReady() {
 
 void FrmWizard::cmdNext_Click() {
     Guard("frmWizard cmdNext_Click", [&] {
+        if (CurrentPage() == 0 && !NameAccepted()) return;
         if (CurrentPage() < kLastPage) {
             ShowPage(CurrentPage() + 1);
             return;
@@ -595,7 +640,12 @@ void FrmWizard::cmdLoadMessage_Click() {
                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
                 "Mail Messages (*.eml *.mbox *.mbx);;All Files (*)");
         }
-        if (path.isEmpty()) return;
+        if (!path.isEmpty()) LoadMessageFile(path);
+    });
+}
+
+void FrmWizard::LoadMessageFile(const QString& path) {
+    Guard("frmWizard LoadMessageFile", [&] {
         const MessageFileText loaded = ReadMessageFileText(path.toStdString());
         if (!loaded.ok) {
             MsgBox(loaded.problem, MsgButtons::Ok, MsgIcon::Exclamation, kErrorTitle);

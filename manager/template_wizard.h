@@ -25,6 +25,7 @@ namespace tallix::manager {
 
 inline constexpr int kWizardPageCount = 7;
 inline constexpr std::string_view kDefaultWizardTemplateName = "My Mailing List";
+// The formatted-text box's placeholder.
 inline constexpr std::string_view kDefaultFormattedText = "The pasted form text will be in here...";
 inline constexpr std::string_view kDefaultTextSeparator = ":";
 inline constexpr std::string_view kMsgNoHeaderName = "No header name has been entered.";
@@ -40,6 +41,7 @@ class FrmWizard final : public QDialog {
     QStackedWidget* WizFrame;
     // Page 0
     QLineEdit* txtTemplateName;
+    QLabel* lblNameProblem;  // why the name cannot be taken, under it
     QLabel* lblWelcome;
     // Page 1
     QRadioButton* optNoFilter;
@@ -98,6 +100,9 @@ class FrmWizard final : public QDialog {
     void cmdCancel_Click();
     void cmdOutputFile_Click();
     void cmdLoadMessage_Click();
+    // Fills the formatted text from the message file at `path` (a box says why it cannot);
+    // the load button and a file dropped on the message text page come here.
+    void LoadMessageFile(const QString& path);
 
     // Tests answer the message-file dialog without showing it: while set, the load button
     // takes the chooser's path ("" for cancelled). An empty function restores the dialog.
@@ -118,6 +123,15 @@ class FrmWizard final : public QDialog {
     void EnableFilterControls();
     void EnableTextControls();
     bool FinishChecks();
+    // What refuses the (trimmed) name: the rules of a template name, another template of that
+    // name, a file of that name; "" when it can be taken.
+    std::string NameProblem(std::string& name) const;
+    // Shows `problem` under the name ("" hides the line), and with the field for a screen
+    // reader.
+    void ShowNameProblem(const std::string& problem);
+    // Next on the name page: false, with the reason under the name and the focus in it, when
+    // the name cannot be taken.
+    bool NameAccepted();
     // The output file's folder is there, or made now with the user's consent; otherwise the
     // output page is shown with the reason and Finish goes no further.
     bool OutputFolderReady();

@@ -3,10 +3,14 @@
 // directory, settings file and template directory, with message boxes answered by a script.
 // Each test file's fixture derives from it and adds the runners of the windows it drives.
 
+#include <QApplication>
+#include <QDropEvent>
 #include <QListWidget>
+#include <QMimeData>
 #include <QStringList>
 #include <QTest>
 #include <QTreeWidget>
+#include <QUrl>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -91,6 +95,24 @@ inline QStringList Texts(const QListWidget* list) {
     QStringList out;
     for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
     return out;
+}
+
+// Drags `urls` (files as a file manager gives them) onto `target` and drops them there; true
+// when the window took the drop. The events go up to the first enabled parent that takes
+// drops, as a real drag's do.
+inline bool DropUrls(QWidget* target, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+inline bool DropFile(QWidget* target, const std::string& path) {
+    return DropUrls(target, {QUrl::fromLocalFile(QString::fromStdString(path))});
 }
 
 // Names as a QStringList, for QCOMPARE's messages.

@@ -681,7 +681,10 @@ void OptionsTest::mailboxFileKindIsSaidAndCanBeChosen() {
         f.findChild<QLineEdit*>("txtFormatFile")->setText(QString::fromStdString(mbox + "x"));
         QCOMPARE(check.Warning(), QString("The file does not exist."));
 
-        f.findChild<QLineEdit*>("txtFormatFile")->setText(QString::fromStdString(mbox));
+        // Dropped on the box from a file manager, the file is checked as a typed one.
+        auto* box = f.findChild<QLineEdit*>("txtFormatFile");
+        QVERIFY(tallix::testing::DropFile(box, mbox));
+        QCOMPARE(box->text(), QString::fromStdString(mbox));
         QCOMPARE(check.Warning(),
                  QString("It looks like a standard mbox file: choose the format \"Other - RFC "
                          "822 Compliant File\" for the local file in the system options."));

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QtTest>
+#include <cmath>
 #include <filesystem>
 
 #include "manager/template_test_bench.h"
@@ -37,6 +38,37 @@ QString ShownValue(const TemplateTestBench& bench, const QString& name) {
     for (int r = 0; r < bench.tblValues->rowCount(); ++r)
         if (bench.tblValues->item(r, 0)->text() == name) return bench.tblValues->item(r, 2)->text();
     return "<no " + name + ">";
+}
+
+// The contrast ratio of two colours as the accessibility guidelines define it (1 to 21; 4.5
+// is the least for text of ordinary size).
+double ContrastRatio(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A dark colour scheme as desktops offer it: light text on dark pages, a blue selection
+// with dark text on it.
+QPalette DarkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(53, 53, 53));
+    p.setColor(QPalette::WindowText, Qt::white);
+    p.setColor(QPalette::Base, QColor(35, 35, 35));
+    p.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    p.setColor(QPalette::Button, QColor(53, 53, 53));
+    p.setColor(QPalette::ButtonText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, QColor(20, 20, 20));
+    return p;
 }
 
 std::string FileState(const std::string& path) {
@@ -164,6 +196,51 @@ class TemplateTestBenchTest : public QObject {
         QVERIFY(bench.lblStatus->text().startsWith("Cancelled"));
         QVERIFY(bench.tblMessages->rowCount() < count);
         QVERIFY(!bench.cmdCancel->isEnabled());
+    }
+
+    // The marks in the body take their colours from the palette: under a dark scheme (and a
+    // light one) the marked text stands out from its mark as much as ordinary text must, and
+    // the marks from the page.
+    void marksAreReadableUnderTheColourScheme_data() {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("dark") << DarkPalette();
+        QPalette light;
+        light.setColor(QPalette::Base, Qt::white);
+        light.setColor(QPalette::Text, Qt::black);
+        light.setColor(QPalette::Highlight, QColor(48, 140, 198));
+        light.setColor(QPalette::HighlightedText, Qt::white);
+        QTest::newRow("light") << light;
+    }
+    void marksAreReadableUnderTheColourScheme() {
+        QFETCH(QPalette, palette);
+        TemplateTestBench bench;
+        bench.setPalette(palette);
+        QSignalSpy finished(&bench, &TemplateTestBench::TrialFinished);
+        clsTemplate tpl = Orders();
+        // One variable by its start text, one by a pattern: both kinds of mark.
+        tpl.SetPattern("OrderNo", "Order number: ([0-9]+)");
+        bench.SetTemplate(tpl);
+        bench.SetMessageFile(QString::fromStdString(mailbox));
+        QVERIFY(WaitFinished(finished));
+        bench.tblMessages->selectRow(2);
+        const QList<QTextEdit::ExtraSelection> marks = bench.txtBody->extraSelections();
+        QStringList marked;
+        for (const auto& mark : marks) marked << mark.cursor.selectedText();
+        QVERIFY2(marked.contains("Order number: 4701") && marked.contains("4701") &&
+                     marked.contains(" Bob Jones"),
+                 qPrintable(marked.join("|")));
+        const QColor page = bench.txtBody->palette().color(QPalette::Base);
+        const QColor ordinary = bench.txtBody->palette().color(QPalette::Text);
+        for (const auto& mark : marks) {
+            const QColor back = mark.format.background().color();
+            const QColor text = mark.format.hasProperty(QTextFormat::ForegroundBrush)
+                                    ? mark.format.foreground().color()
+                                    : ordinary;
+            const QString what = mark.cursor.selectedText();
+            QVERIFY2(ContrastRatio(back, text) >= 4.5,
+                     qPrintable(what + ": " + back.name() + " under " + text.name()));
+            QVERIFY2(ContrastRatio(back, page) >= 1.3, qPrintable(what + ": " + back.name()));
+        }
     }
 
     void unreadableFileIsReported() {

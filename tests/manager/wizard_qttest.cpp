@@ -41,6 +41,8 @@
 using namespace tallix;
 using namespace tallix::manager;
 namespace fs = std::filesystem;
+using tallix::testing::DropFile;
+using tallix::testing::DropUrls;
 using tallix::testing::EngineWithoutWindow;
 using tallix::testing::Names;
 using tallix::testing::ReadFileBytes;
@@ -102,7 +104,7 @@ struct Manager : tallix::testing::ManagerFixture {
 
 // Walks to the last page and clicks Finish.
 void Finish(FrmWizard& w) {
-    while (w.CurrentPage() < kWizardPageCount - 1) w.cmdNext->click();
+    for (int page = w.CurrentPage(); page < kWizardPageCount - 1; ++page) w.cmdNext->click();
     QCOMPARE(w.cmdNext->text(), QString("Finish"));
     w.cmdNext->click();
 }
@@ -134,6 +136,8 @@ class WizardTest : public QObject {
     void filterFieldOnlyTheWizardOffersSurvivesTheEditor();
     void newTemplateIsCsvWithFormulasGuardedAndFiltersAHeader();
     void existingNameIsRefusedAndTheWizardStays();
+    void namePageRefusesANameThatCannotBeAFile_data();
+    void namePageRefusesANameThatCannotBeAFile();
     void emptyOutputFileIsRefused();
     void tooManyVariablesForTheOutputLineAreRefused();
     void cancelAndEscapeWriteNothing();
@@ -469,8 +473,38 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
         const std::string before = ReadFileBytes(m.TemplatePath("Orders"));
         m.fill = [&](FrmWizard& w) {
             w.txtTemplateName->setText("  Orders ");
+            w.cmdNext->click();
+            // Refused on the name page, with the reason under the name.
+            QCOMPARE(w.CurrentPage(), 0);
+            QCOMPARE(w.lblNameProblem->text(), QString("This template name already exist"));
+            QVERIFY(m.ui.boxes.empty());
+            // A free name goes through.
+            w.txtTemplateName->setText("Orders 2");
             Finish(w);
-            // Refused: still on the last page, nothing completed.
+            QVERIFY(WizardCompleted());
+        };
+        DoWizard();
+        QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), before);
+        QVERIFY(fs::exists(m.TemplatePath("Orders 2")));
+        QCOMPARE(m.Rows(), QStringList({"Orders 2", "Orders", "Other"}));
+    }
+    // A file another program put there after the list was filled is not written over, when
+    // it is there before the name page is left or only at Finish.
+    for (bool before : {true, false}) {
+        Manager m;
+        GetTempFiles();
+        if (before) m.AddTemplate("Unlisted");
+        m.fill = [&](FrmWizard& w) {
+            w.txtTemplateName->setText("Unlisted");
+            w.cmdNext->click();
+            QCOMPARE(w.CurrentPage(), before ? 0 : 1);
+            if (before) {
+                QCOMPARE(w.lblNameProblem->text(), QString("This template name already exist"));
+                w.cmdCancel->click();
+                return;
+            }
+            m.AddTemplate("Unlisted");
+            Finish(w);
             QCOMPARE(m.ui.boxes.size(), std::size_t(1));
             QCOMPARE(
                 m.ui.boxes[0].text,
@@ -480,41 +514,61 @@ void WizardTest::existingNameIsRefusedAndTheWizardStays() {
             QCOMPARE(w.CurrentPage(), kWizardPageCount - 1);
             QVERIFY(!WizardCompleted());
             QVERIFY(w.result() != QDialog::Accepted);
-            // A blank name is refused the same way, with its own reason.
-            w.txtTemplateName->setText("   ");
-            w.cmdNext->click();
-            QCOMPARE(m.ui.boxes.back().text,
-                     std::string("Cannot save the current changes.\nFile name cannot be blank."));
-            // So is a name the engine would take for one of its options.
-            w.txtTemplateName->setText("--help");
-            w.cmdNext->click();
-            QCOMPARE(m.ui.boxes.back().text,
-                     std::string("Cannot save the current changes.\nInvalid template name"));
-            QVERIFY(!WizardCompleted());
-            // A free name goes through.
-            w.txtTemplateName->setText("Orders 2");
-            w.cmdNext->click();
-            QVERIFY(WizardCompleted());
+            w.cmdCancel->click();
         };
         DoWizard();
-        QCOMPARE(ReadFileBytes(m.TemplatePath("Orders")), before);
-        QVERIFY(fs::exists(m.TemplatePath("Orders 2")));
-        QCOMPARE(m.Rows(), QStringList({"Orders 2", "Orders", "Other"}));
+        QCOMPARE(m.Written("Unlisted")["General/Active"], std::string("False"));
     }
-    // A file another program put there after the list was filled is not written over.
+}
+
+void WizardTest::namePageRefusesANameThatCannotBeAFile_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << ""
+                           << "File name cannot be blank.";
+    QTest::newRow("blanks") << "   "
+                            << "File name cannot be blank.";
+    QTest::newRow("slash") << "Web/Orders"
+                           << "Invalid template name\nA name cannot hold \"/\": it becomes the "
+                              "template's file name.";
+    QTest::newRow("option") << "--help"
+                            << "Invalid template name\nA name cannot start with \"-\": the "
+                               "engine would take it for an option.";
+    QTest::newRow("hidden") << ".orders"
+                            << "Invalid template name\nA name cannot start with \".\": the "
+                               "template's file would be hidden.";
+}
+
+void WizardTest::namePageRefusesANameThatCannotBeAFile() {
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
     Manager m;
-    GetTempFiles();
-    m.AddTemplate("Unlisted");
     m.fill = [&](FrmWizard& w) {
-        w.txtTemplateName->setText("Unlisted");
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.txtTemplateName->setText(name);
+        w.cmdNext->click();
+        // Next stays on the name page: the reason under the name, said with it to a screen
+        // reader, and the focus back in it.
+        QCOMPARE(w.CurrentPage(), 0);
+        QVERIFY(w.lblNameProblem->isVisible());
+        QCOMPARE(w.lblNameProblem->text(), reason);
+        QCOMPARE(w.txtTemplateName->accessibleDescription(), reason);
+        QCOMPARE(QApplication::focusWidget(), w.txtTemplateName);
+        QVERIFY(m.ui.boxes.empty());
+        // The reason follows the typing and goes once the name can be taken.
+        w.txtTemplateName->selectAll();
+        QTest::keyClicks(w.txtTemplateName, "Web");
+        QVERIFY(!w.lblNameProblem->isVisible());
+        QCOMPARE(w.txtTemplateName->accessibleDescription(), QString());
+        w.cmdNext->click();
+        QCOMPARE(w.CurrentPage(), 1);
         Finish(w);
-        QCOMPARE(m.ui.boxes.size(), std::size_t(1));
-        QCOMPARE(m.ui.boxes[0].text,
-                 std::string("Cannot save the current changes.\nThis template name already exist"));
-        w.cmdCancel->click();
     };
     DoWizard();
-    QCOMPARE(m.Written("Unlisted")["General/Active"], std::string("False"));
+    QVERIFY(WizardCompleted());
+    QCOMPARE(m.Rows(), QStringList{"Web"});
+    QVERIFY(m.ui.boxes.empty());
 }
 
 void WizardTest::emptyOutputFileIsRefused() {
@@ -637,9 +691,7 @@ void WizardTest::reviewOpensTheNewTemplateOnlyWhenAsked() {
 }
 
 void WizardTest::pagesCaptionsButtonsAndEnabling() {
-    tallix::testing::IsolatedEnvironment env;
-    tallix::testing::ScriptedUi ui;
-    ResetSettings();
+    Manager m;  // Next checks the name against the main window's list
     FrmWizard w;
     const QStringList captions = {"The Template Wizard",         "The Message Filter",
                                   "The Created Output File",     "The Standard Message Fields",
@@ -668,7 +720,9 @@ void WizardTest::pagesCaptionsButtonsAndEnabling() {
     for (int i = 0; i < w.cboDelimiter->count(); ++i) delimiters << w.cboDelimiter->itemText(i);
     QCOMPARE(delimiters, QStringList({"COMMA", "SPACE", "TAB", "SEMICOLON"}));
     QCOMPARE(w.cboMsgField->count(), int(MapiFieldChoices(Settings().useSource).size()));
-    QCOMPARE(w.txtMsgText->toPlainText(), QString("The pasted form text will be in here..."));
+    // The box's hint is a placeholder: the box holds no text of its own.
+    QCOMPARE(w.txtMsgText->placeholderText(), QString("The pasted form text will be in here..."));
+    QCOMPARE(w.txtMsgText->toPlainText(), QString());
     QVERIFY(w.optNoFilter->isChecked() && w.optNoCreate->isChecked() && w.optUseMsg->isChecked());
 
     // The filter frame and the formatted-text controls follow their options.
@@ -695,23 +749,15 @@ void WizardTest::everyControlHasAMnemonic() {
         const int at = text.indexOf('&');
         return at >= 0 && at + 1 < text.size() ? text.at(at + 1).toLower() : QChar();
     };
+    // (That no two of them share a letter is checked for every window in
+    // keyboard_access_qttest.)
     for (int page = 0; page < kWizardPageCount; ++page) {
         QWidget* shown = w.WizFrame->widget(page);
-        QSet<QChar> keys = {QChar('b'), QChar('n')};  // Back and Next
-        QStringList clashes;
-        auto take = [&](const QString& text) {
-            const QChar key = mnemonic(text);
-            if (key.isNull()) return false;
-            // "&Browse..." shares Back's letter; Qt moves the focus between the two.
-            if (keys.contains(key) && text != "&Browse...") clashes << text;
-            keys.insert(key);
-            return true;
-        };
         for (QAbstractButton* b : shown->findChildren<QAbstractButton*>())
-            QVERIFY2(take(b->text()), qPrintable(b->text()));
+            QVERIFY2(!mnemonic(b->text()).isNull(), qPrintable(b->text()));
         for (QLabel* l : shown->findChildren<QLabel*>()) {
             if (!l->buddy()) continue;
-            QVERIFY2(take(l->text()), qPrintable(l->text()));
+            QVERIFY2(!mnemonic(l->text()).isNull(), qPrintable(l->text()));
         }
         // Every input control can be reached through a label's mnemonic.
         for (QWidget* input : shown->findChildren<QWidget*>()) {
@@ -724,8 +770,13 @@ void WizardTest::everyControlHasAMnemonic() {
             for (QLabel* l : shown->findChildren<QLabel*>()) labelled |= l->buddy() == input;
             QVERIFY2(labelled, qPrintable(input->objectName()));
         }
-        QVERIFY2(clashes.isEmpty(), qPrintable(clashes.join(", ")));
     }
+    // Alt+B goes back from the page with the output file's Browse button.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ShowPage(2);
+    QTest::keyClick(&w, Qt::Key_B, Qt::AltModifier);
+    QTRY_COMPARE(w.CurrentPage(), 1);
 }
 
 void WizardTest::largerFontCutsNoText() {
@@ -922,8 +973,22 @@ void WizardTest::loadFillsTheTextFromAMessageOrMailbox() {
         QCOMPARE(w.txtMsgText->toPlainText(),
                  QString::fromUtf8("Customer: Renée\nProduct: Very long product name that is "
                                    "folded onto two lines\n"));
-        path = QString::fromStdString(mbox);
-        w.cmdLoadMessage->click();
+        // A file dropped on the box, or anywhere on its page, is loaded the same way, and its
+        // text is what the variables are made from.
+        w.ShowPage(4);
+        w.optNoCreate->setChecked(true);
+        w.txtMsgText->setPlainText("unchanged");
+        QVERIFY(DropFile(w.txtMsgText->viewport(), mbox));
+        QVERIFY(w.optCreate->isChecked());
+        QCOMPARE(w.txtMsgText->toPlainText().trimmed(), QString("Order Number: 1"));
+        // Two files, or one that is not on this machine, are not taken.
+        w.txtMsgText->setPlainText("unchanged");
+        QVERIFY(!DropUrls(w.WizFrame->currentWidget(),
+                          {QUrl::fromLocalFile(QString::fromStdString(eml)),
+                           QUrl::fromLocalFile(QString::fromStdString(mbox))}));
+        QVERIFY(!DropUrls(w.txtMsgText->viewport(), {QUrl("https://example.com/order.eml")}));
+        QCOMPARE(w.txtMsgText->toPlainText(), QString("unchanged"));
+        QVERIFY(DropFile(w.WizFrame->currentWidget(), mbox));
         QCOMPARE(w.txtMsgText->toPlainText().trimmed(), QString("Order Number: 1"));
         Finish(w);
     };
