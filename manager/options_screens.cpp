@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     }
     SetProgramIdentity("tallix", "Tallix");
     QApplication app(argc, argv);
+    ui::UseScreenshotPalette(app);
     ui::QtWindowScope windowScope;
     GetGeneralSettings();
     GetPOP3Configurations();

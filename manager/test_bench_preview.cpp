@@ -12,11 +12,13 @@
 #include "settings/app_info.h"
 #include "settings/global_utils.h"
 #include "settings/settings_store.h"
+#include "ui/qt_user_interface.h"
 
 using namespace tallix;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    ui::UseScreenshotPalette(app);
     SetProgramIdentity("tallix", "Tallix");
     if (argc < 2) {
         std::cerr << "Usage: test_bench_preview TEMPLATE.txf [MESSAGES] [ROW]\n";

@@ -151,6 +151,15 @@ printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Office\r\n[Office]\r\nHostNam
 cmake --build "$build" --target imap_check >/dev/null
 ln -sf "$PWD/$build/bin/imap_check" "$work/home/imap_check"
 TALLIX_CA_FILE=$DOVECOT_CA "$build/bin/options_screens" docs
+# Each tab again under a dark palette at 144 dpi.
+mkdir -p "$work/dark"
+TALLIX_CA_FILE=$DOVECOT_CA TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 \
+    "$build/bin/options_screens" "$work/dark" >/dev/null
+for f in "$work"/dark/screenshot-options-*.png; do
+    name=$(basename "$f" .png)
+    cp "$f" "docs/$name-dark-144dpi.png"
+    echo "wrote docs/$name-dark-144dpi.png"
+done
 dovecot_stop
 
 # The template editor's test bench: Orders tried on the sample mailbox, message 3 selected.
@@ -163,3 +172,12 @@ bench_pid=$!
 sleep 4
 "$build/bin/screen_grab" docs/screenshot-test-bench.png 0 0 900 560
 echo "wrote docs/screenshot-test-bench.png"
+kill "$bench_pid" 2>/dev/null || true
+wait "$bench_pid" 2>/dev/null || true
+# The same under a dark palette at 144 dpi: the marks take the palette's colours.
+TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 "$build/bin/test_bench_preview" \
+    "$work/home/templates/Orders.txf" "$work/mail/inbox.mbox" 3 >"$work/test-bench-dark.log" 2>&1 &
+bench_pid=$!
+sleep 4
+"$build/bin/screen_grab" docs/screenshot-test-bench-dark-144dpi.png 0 0 1024 768
+echo "wrote docs/screenshot-test-bench-dark-144dpi.png"

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPalette>
 #include <cstdlib>
 #include <string_view>
 
@@ -90,6 +91,29 @@ MsgAnswer QtUserInterface::ShowMessage(const MessageBoxRequest& request) {
 
 void QtUserInterface::ProcessPendingEvents() {
     QCoreApplication::processEvents();
+}
+
+void UseScreenshotPalette(QApplication& app) {
+    if (qEnvironmentVariable("TALLIX_SCREENSHOT_PALETTE") != "dark") return;
+    app.setStyle("Fusion");
+    QPalette dark;
+    const QColor window(45, 45, 48), base(30, 30, 30), text(230, 230, 230);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::ToolTipBase, base);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(90, 170, 255));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+    app.setPalette(dark);
 }
 
 bool DisplayAvailable() {

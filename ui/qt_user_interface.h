@@ -4,6 +4,8 @@
 
 #include "settings/user_interface.h"
 
+class QApplication;
+
 namespace tallix::ui {
 
 class QtUserInterface final : public UserInterface {
@@ -29,5 +31,9 @@ class QtWindowScope {
 // default one) finds what it needs. Qt aborts when it cannot, so this is asked before the
 // application object is made.
 bool DisplayAvailable();
+
+// For the screenshot tools: with TALLIX_SCREENSHOT_PALETTE=dark the application draws with the
+// Fusion style and a dark palette, as on a desktop set to a dark scheme.
+void UseScreenshotPalette(QApplication& app);
 
 }  // namespace tallix::ui
