@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    ui::UseScreenshotPalette(app);
     QApplication::setApplicationName("tallix");
     QApplication::setApplicationDisplayName(
         QString::fromStdString(LoadResString(kResShortProductName)));

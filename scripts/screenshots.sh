@@ -41,7 +41,7 @@ export TALLIX_HOME="$work/home" XDG_CONFIG_HOME="$work/config"
 ln -sf "$PWD/$build/bin/txengine" "$work/home/txengine"
 
 display=:${TALLIX_SCREEN_DISPLAY:-97}
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 tallix_pid=""
 bench_pid=""
@@ -130,6 +130,46 @@ QT_FONT_DPI=144 "$build/bin/tallix" >"$work/tallix-large.log" 2>&1 &
 tallix_pid=$!
 sleep 4
 editor_shots "-large-font" variables:v
+kill "$tallix_pid" 2>/dev/null || true
+wait "$tallix_pid" 2>/dev/null || true
+
+# Under a dark palette at 144 dpi: two tabs of the editor, then the main window after
+# Parse > All Templates, its Run panel showing the summary of the run.
+grab_window() {  # grab_window TITLE-PATTERN FILE
+    local X Y WIDTH HEIGHT SCREEN WINDOW id
+    id=$(xdotool search --sync --onlyvisible --name "$1" | head -n1)
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    "$build/bin/screen_grab" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT"
+    echo "wrote $2"
+}
+TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 "$build/bin/tallix" >"$work/tallix-dark.log" 2>&1 &
+tallix_pid=$!
+sleep 4
+editor_shots "-dark-144dpi" general:g variables:v
+main_id=$(xdotool search --sync --onlyvisible --name '^Tallix$' | head -n 1)
+xdotool windowfocus --sync "$main_id"
+xdotool key --delay 300 --clearmodifiers alt+p a
+sleep 8
+grab_window '^Tallix$' docs/screenshot-main-window-run-dark-144dpi.png
+kill "$tallix_pid" 2>/dev/null || true
+wait "$tallix_pid" 2>/dev/null || true
+
+# The first start: a program folder and settings that have never been used.
+mkdir -p "$work/first/home" "$work/first/config"
+TALLIX_HOME="$work/first/home" XDG_CONFIG_HOME="$work/first/config" "$build/bin/tallix" \
+    >"$work/tallix-first.log" 2>&1 &
+tallix_pid=$!
+sleep 4
+# No source has been chosen yet: the first thing shown is the box that says so.
+grab_window '^Error' docs/screenshot-first-start.png
+box_id=$(xdotool search --sync --onlyvisible --name '^Error' | head -n1)
+xdotool windowfocus --sync "$box_id"
+xdotool key --clearmodifiers Return
+sleep 2
+grab_window '^Tallix$' docs/screenshot-first-start-main-window.png
+kill "$tallix_pid" 2>/dev/null || true
+wait "$tallix_pid" 2>/dev/null || true
+tallix_pid=""
 
 # The options dialog, one picture per tab, over sample accounts and settings (the host names
 # are reserved example names).
