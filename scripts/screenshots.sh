@@ -148,6 +148,12 @@ sleep 4
 editor_shots "-dark-144dpi" general:g variables:v
 main_id=$(xdotool search --sync --onlyvisible --name '^Tallix$' | head -n 1)
 xdotool windowfocus --sync "$main_id"
+xdotool key --delay 150 --clearmodifiers alt+f w
+sleep 1
+grab_window 'The Template Wizard' docs/screenshot-wizard-name-dark-144dpi.png
+xdotool key --clearmodifiers Escape
+sleep 1
+xdotool windowfocus --sync "$main_id"
 xdotool key --delay 300 --clearmodifiers alt+p a
 sleep 8
 grab_window '^Tallix$' docs/screenshot-main-window-run-dark-144dpi.png
