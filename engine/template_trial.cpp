@@ -16,6 +16,7 @@
 #include "engine/procedure_contexts.h"
 #include "engine/script_host/script_host.h"
 #include "model/export_field.h"
+#include "model/field_vocabulary.h"
 #include "model/file_bytes.h"
 #include "model/message.h"
 #include "model/template.h"
@@ -152,6 +153,10 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     if (const auto& m = source.Message()) {
         result.subject = m->Subject();
         result.body = m->Body();
+        const auto attachments = m->Attachments();
+        for (std::int32_t i = 1; attachments && i <= attachments->Count(); ++i)
+            result.attachments.emplace_back(GetValue(message, kFieldAttachmentName, i),
+                                            GetValue(message, kFieldAttachment, i));
     }
     // Inactive templates are tried too: the trial is about what the rules extract.
     Guard(context::kTryTemplate, [&] { ApplyTemplate(m_run, message, work, m_name); });

@@ -80,6 +80,9 @@ struct TrialMessage {
     std::vector<std::string> lines;
     std::vector<bool> linesWritten;
     std::vector<FoundText> found;
+    // Each attachment's name and its text as the ATTACHMENT field reads it (a PDF's or a
+    // spreadsheet's converted text; "" for one extensions.txt excludes).
+    std::vector<std::pair<std::string, std::string>> attachments;
     std::vector<std::string> reports;   // what a run would have reported or asked
     std::vector<std::string> withheld;  // what the scripts would have done to files and programs
 };

@@ -44,6 +44,15 @@ void PrintReports(const std::vector<std::string>& reports, std::ostream& out, co
 void PrintMessage(const TrialMessage& m, std::ostream& out) {
     out << "Message " << m.number << ": " << VisibleText(m.subject) << '\n';
     out << "  Filter: " << (m.matched ? "matched" : "not matched") << '\n';
+    // What a template searches in each attachment: its first line, and how long it is.
+    for (std::size_t i = 0; i < m.attachments.size(); ++i) {
+        const auto& [name, text] = m.attachments[i];
+        const std::string first =
+            text.substr(0, std::min(text.find_first_of("\r\n"), std::size_t{72}));
+        out << "  Attachment " << i + 1 << " (" << VisibleText(name) << "): " << text.size()
+            << " bytes of text" << (first.empty() ? "" : ", \"" + VisibleText(first) + "\"")
+            << '\n';
+    }
     for (const TrialVariable& v : m.variables)
         out << "  " << v.name << " = \"" << VisibleText(v.value) << "\"\n";
     if (m.matched) {

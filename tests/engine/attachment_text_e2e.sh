@@ -63,4 +63,11 @@ for expected in 'Attachment locked.pdf of the message "file locked.pdf" .*: the 
     'Attachment binary.xlsb .*a binary workbook (.xlsb) is not read'; do
     [ "$(echo "$errors" | grep -c -- "$expected")" = 1 ] || fail "error lines: want one '$expected' in: $errors"
 done
+# txengine /test shows what a template searches in each attachment: the converted text.
+report=$(cd "$dir/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TALLIX_HOME="$dir/home" \
+    XDG_CONFIG_HOME="$dir/config" timeout 120 "$TALLIX_BIN/txengine" /test Files </dev/null 2>&1)
+echo "$report" | grep -q 'Attachment 1 (invoice.pdf): [0-9]* bytes of text, "Invoice number: INV-2041"' ||
+    fail "/test does not show the PDF's text: $report"
+echo "$report" | grep -q 'Attachment 1 (orders.xlsx): [0-9]* bytes of text, "Item,Amount,Date"' ||
+    fail "/test does not show the workbook's text: $report"
 echo "attachments read as text: ok"
