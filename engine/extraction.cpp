@@ -284,6 +284,11 @@ std::string GetValue(const MessageWork& message, std::string_view fieldName,
     return result;
 }
 
+const std::string& RunFieldText(RunContext& run, const MessageWork& message,
+                                std::string_view fieldName, std::int32_t attachmentIndex) {
+    return FieldText(run, message, fieldName, attachmentIndex);
+}
+
 std::string GetDateString(const MessageWork& message, std::string_view which) {
     return GuardValue<std::string>(context::kGetDateString, "", [&] {
         txMessage& m = message.Message();

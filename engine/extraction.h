@@ -15,6 +15,10 @@ void ParseMessage(RunContext& run, MessageWork& message, TemplateWork& work);
 // The text of a message field by its exact name; attachments by 1-based index (0 gives "").
 std::string GetValue(const MessageWork& message, std::string_view fieldName,
                      std::int32_t attachmentIndex);
+// The same, taken once per message for the run: a text the templates already read (an
+// attachment's converted text among them) is not read or converted again.
+const std::string& RunFieldText(RunContext& run, const MessageWork& message,
+                                std::string_view fieldName, std::int32_t attachmentIndex);
 // Fills the value of variable `position` (from 1) of the template; false when it failed
 // (reported).
 bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,

@@ -153,13 +153,16 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     if (const auto& m = source.Message()) {
         result.subject = m->Subject();
         result.body = m->Body();
-        const auto attachments = m->Attachments();
-        for (std::int32_t i = 1; attachments && i <= attachments->Count(); ++i)
-            result.attachments.emplace_back(GetValue(message, kFieldAttachmentName, i),
-                                            GetValue(message, kFieldAttachment, i));
     }
     // Inactive templates are tried too: the trial is about what the rules extract.
     Guard(context::kTryTemplate, [&] { ApplyTemplate(m_run, message, work, m_name); });
+    // After the template, so an attachment it read is not converted a second time.
+    if (const auto& m = source.Message()) {
+        const auto attachments = m->Attachments();
+        for (std::int32_t i = 1; attachments && i <= attachments->Count(); ++i)
+            result.attachments.emplace_back(RunFieldText(m_run, message, kFieldAttachmentName, i),
+                                            RunFieldText(m_run, message, kFieldAttachment, i));
+    }
     const TemplateOutcome outcome = message.templateStatus[0];
     result.failed = outcome == TemplateOutcome::Failed || !message.allParsedOK;
     // "Failed" may come before or after the filter: the filter itself answers then.

@@ -193,10 +193,6 @@ class PartWalker {
 
 }  // namespace
 
-std::string ToCrLf(std::string_view text) {
-    return sources::ToCrLf(text);
-}
-
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     if (bytes.empty()) return {};
     // The character set tables belong to GMime's set-up, which a caller may not have done yet.

@@ -73,7 +73,5 @@ inline constexpr std::size_t kMaxHeaderTextBytes = 1024 * 1024;
 // unknown set is read as UTF-8 when valid, else as Windows-1252; a byte the set cannot
 // convert becomes U+FFFD).
 std::string ToUtf8(std::string_view bytes, std::string_view charset);
-// Every line end (CR LF, LF or CR alone) as CR LF (sources::ToCrLf).
-std::string ToCrLf(std::string_view text);
 
 }  // namespace tallix::sources::maildir

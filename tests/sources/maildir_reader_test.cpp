@@ -11,6 +11,7 @@
 
 #include "sources/maildir_inbox.h"
 #include "sources/maildir_store.h"
+#include "sources/mime_text.h"
 #include "tests/support/maildir_fixture.h"
 #include "tests/support/test_env.h"
 
