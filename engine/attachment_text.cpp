@@ -12,7 +12,9 @@
 #include <memory>
 #include <vector>
 
+#include "engine/attachment_parts.h"
 #include "engine/script_host/script_process.h"
+#include "model/file_bytes.h"
 #include "settings/error_reporter.h"
 #include "settings/text_functions.h"
 
@@ -66,7 +68,9 @@ void ReadyThePdfLibrary() {
 
 }  // namespace
 
-AttachmentKind KindOfAttachment(const std::string& path, std::string_view head) {
+AttachmentKind KindOfAttachment(const std::string& path, std::string_view head,
+                                std::string_view type) {
+    if (ContainerOf(path, type) == ContainerKind::ForwardedMessage) return AttachmentKind::Message;
     head = head.substr(0, 1024);
     if (head.find("%PDF-") != std::string_view::npos) return AttachmentKind::Pdf;
     if (head.starts_with(std::string_view("PK\x03\x04", 4))) return KindOfZip(path);
@@ -91,6 +95,9 @@ ConvertedText ConvertAttachment(const std::string& path, AttachmentKind kind) {
             case AttachmentKind::Xls:
                 converted = XlsText(path);
                 break;
+            case AttachmentKind::Message:
+                converted = MessageText(path);
+                break;
             case AttachmentKind::BinaryWorkbook:
                 converted.problem = "a binary workbook (.xlsb) is not read";
                 break;
@@ -109,15 +116,14 @@ ConvertedText ConvertAttachment(const std::string& path, AttachmentKind kind) {
     return converted;
 }
 
-ConvertedText ConvertAttachmentApart(const std::string& path, AttachmentKind kind,
-                                     const ConversionLimits& limits) {
-    if (kind == AttachmentKind::Pdf) ReadyThePdfLibrary();
+ConvertedText RunConversionApart(const std::function<ConvertedText()>& work,
+                                 const ConversionLimits& limits) {
     script::ChildOutcome outcome;
     const bool started = RunCatching([&] {
         outcome = script::RunInChildProcess(
             [&] {
                 LimitMemory(limits.memoryBytes);
-                const ConvertedText converted = ConvertAttachment(path, kind);
+                const ConvertedText converted = work();
                 std::string result;
                 script::PutText(result, converted.ok ? "1" : "0");
                 script::PutText(result, converted.ok ? converted.text : converted.problem);
@@ -151,6 +157,14 @@ ConvertedText ConvertAttachmentApart(const std::string& path, AttachmentKind kin
     converted.ok = flag == "1";
     (converted.ok ? converted.text : converted.problem) = std::move(text);
     return converted;
+}
+
+ConvertedText ConvertAttachmentApart(const std::string& path, AttachmentKind kind,
+                                     const ConversionLimits& limits) {
+    // A forwarded message is read by the program's own MIME code, in its own process.
+    if (kind == AttachmentKind::Message) return ConvertAttachment(path, kind);
+    if (kind == AttachmentKind::Pdf) ReadyThePdfLibrary();
+    return RunConversionApart([&] { return ConvertAttachment(path, kind); }, limits);
 }
 
 ConvertedText PdfText(const std::string& path) {
@@ -188,6 +202,18 @@ ConvertedText PdfText(const std::string& path) {
         }
         if (!text.empty()) converted.text += "\r\n";
     }
+    converted.ok = true;
+    return converted;
+}
+
+ConvertedText MessageText(const std::string& path) {
+    ConvertedText converted;
+    std::string bytes;
+    if (const int error = ReadRegularFile(path, bytes, kMaxConvertedBytes)) {
+        converted.problem = SystemReason(error);
+        return converted;
+    }
+    converted.text = ForwardedMessageText(bytes);
     converted.ok = true;
     return converted;
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,11 +20,13 @@ enum class AttachmentKind {
     Ods,             // a zip whose "mimetype" is an OpenDocument spreadsheet
     Xls,             // an OLE2 compound file named .xls
     BinaryWorkbook,  // a zip holding xl/workbook.bin (.xlsb): not read, gives empty text
+    Message,         // a forwarded message (message/rfc822, .eml): its text
 };
 
-// What the attachment file is, from its first bytes `head` (1 KiB is enough) and, for a zip,
-// the names it holds.
-AttachmentKind KindOfAttachment(const std::string& path, std::string_view head);
+// What the attachment file is, from its MIME type `type` where the source knows it, its
+// first bytes `head` (1 KiB is enough) and, for a zip, the names it holds.
+AttachmentKind KindOfAttachment(const std::string& path, std::string_view head,
+                                std::string_view type = {});
 
 // The most bytes a conversion reads of one part of a container and the most text it gives.
 inline constexpr std::size_t kMaxConvertedBytes = std::size_t{64} << 20;
@@ -42,8 +45,12 @@ struct ConversionLimits {
     std::chrono::milliseconds time{5000};
     std::size_t memoryBytes = std::size_t{768} << 20;  // beyond what the process had
 };
-// Converts the file in a child process that ends at the time limit and cannot take more than
-// the memory limit. Never raises: a conversion that overruns or crashes has a problem text.
+// Runs `work` in a child process that ends at the time limit and cannot take more than the
+// memory limit. Never raises: a conversion that overruns or crashes has a problem text.
+ConvertedText RunConversionApart(const std::function<ConvertedText()>& work,
+                                 const ConversionLimits& limits);
+// Converts the file in such a process (a forwarded message, read by the program's own code,
+// in the calling one).
 ConvertedText ConvertAttachmentApart(const std::string& path, AttachmentKind kind,
                                      const ConversionLimits& limits = {});
 
@@ -55,6 +62,7 @@ ConvertedText PdfText(const std::string& path);
 ConvertedText XlsxText(const std::string& path);
 ConvertedText OdsText(const std::string& path);
 ConvertedText XlsText(const std::string& path);
+ConvertedText MessageText(const std::string& path);
 
 // A number as a spreadsheet shows it in a cell without a format: the text when it has no
 // exponent, else the shortest decimal without one where that is exact and of a sane length.

@@ -30,6 +30,7 @@ constexpr std::string_view kAskParsed =
 
 void DeleteTempFiles(const RunContext& run, const MessageWork& message) {
     Guard(context::kDeleteTempFiles, [&] {
+        for (const std::string& path : message.openedFiles) ::unlink(path.c_str());
         const SourceKind* kind = FindSourceKind(run.settings.useSource);
         if (!kind || !kind->cleansScratchFiles) return;
         if (!message.source.Message()) return;

@@ -1,4 +1,5 @@
 #include "engine/engine_run.h"
+#include "engine/attachment_parts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -218,6 +219,7 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
     work.delimiter = ",";
     work.outputOrder = ParseOutput(work.outputLine, work.delimiter);
     SetDelimiter(work);
+    OpenContainerAttachments(message);
     ParseMessage(run, message, work);
     if (run.mode == ApplyMode::Run) SetLastRan(run, tpl);
 }

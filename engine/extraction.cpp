@@ -9,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "engine/attachment_parts.h"
 #include "engine/attachment_text.h"
 #include "engine/extraction_text.h"
 #include "engine/output_line.h"
@@ -172,31 +173,18 @@ std::string HeaderValue(std::string_view header, std::string_view name) {
     return sources::DecodeEncodedWords(Trim(value));
 }
 
-// The attachment file's name as the message gave it (the source stores it under a prefix).
-std::string AttachmentName(const std::string& path) {
-    std::string name = JustFileName(path);
-    if (name.starts_with("$$")) name.erase(0, 2);
-    return name;
-}
-
 // An attachment that is not text (a PDF, a spreadsheet): `text`, its content as read, becomes
 // the text it shows. False for any other attachment, `text` unchanged. A conversion that
 // fails leaves the text empty and says why once, naming the message and the attachment.
-bool ConvertAttachmentText(const MessageWork& message, const std::string& path, std::string& text) {
+bool ConvertAttachmentText(const MessageWork& message, const std::string& path,
+                           std::string_view type, std::string& text) {
     if (text.empty()) return false;  // excluded by extensions.txt, empty or unreadable
-    const AttachmentKind kind = KindOfAttachment(path, text);
+    const AttachmentKind kind = KindOfAttachment(path, text, type);
     if (kind == AttachmentKind::Other) return false;
     ConvertedText converted = ConvertAttachmentApart(path, kind);
     text = std::move(converted.text);
-    if (converted.ok) return true;
-    const std::string note = "Attachment " + LogSafe(AttachmentName(path)) + " of the message \"" +
-                             LogSafe(message.Message().Subject()) + "\" from " +
-                             message.source.ID() + ": " + converted.problem +
-                             "; its text is left empty";
-    if (ReportCapture* capture = ReportCapture::Active())
-        capture->Add(note);
-    else
-        WriteLog(kErrorLog, note);
+    if (!converted.ok)
+        NoteAttachmentProblem(message, path, converted.problem, "its text is left empty");
     return true;
 }
 
@@ -224,7 +212,8 @@ bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int3
             if (attachmentIndex == 0) return;
             const std::string path = m.Attachments()->Item(attachmentIndex);
             result = m.GetAttachString(path);
-            if (ConvertAttachmentText(message, path, result)) return;
+            if (ConvertAttachmentText(message, path, m.AttachmentType(attachmentIndex), result))
+                return;
             if (m.bIsHtml()) errStripHtml(result);
             return;
         }
@@ -239,7 +228,7 @@ bool TakeValue(const MessageWork& message, std::string_view fieldName, std::int3
                 return;
             const std::string path = attachments->Item(attachmentIndex);
             if (field == kFieldAttachmentName)
-                result = AttachmentName(path);
+                result = NameOfAttachment(path);
             else if (field == kFieldAttachmentSize)
                 result = AttachmentSize(path);
             else

@@ -174,6 +174,10 @@ struct MessageWork {
     std::optional<std::string> recordKey;
     std::vector<std::size_t> toRecord;
     bool passedOver = false;
+    // Whether the attachments that hold attachments were opened, and the files that wrote
+    // (and a winmail.dat their files replaced), removed with the message's scratch files.
+    bool containersOpened = false;
+    std::vector<std::string> openedFiles;
 };
 
 // One template applied to one message: the template (a working copy), its place in the run's

@@ -17,7 +17,7 @@ PACKAGES=(
     libsqlite3-dev
     libpcre2-dev
     libjemalloc-dev
-    libpoppler-cpp-dev libzip-dev libpugixml-dev libfreexl-dev
+    libpoppler-cpp-dev libzip-dev libpugixml-dev libfreexl-dev libytnef0-dev
     qpdf
     clang-format
 )

@@ -699,6 +699,10 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
             std::string::npos) {
             rebuilt.insert(fieldEnd, "; " + std::string(kNameParam) + quotedName);
         }
+        // A part without a transfer encoding is 7bit, written as it stands (a forwarded
+        // message usually is); the decoder wants that said.
+        if (UCase(rebuilt).find("CONTENT-TRANSFER-ENCODING:") == std::string::npos)
+            rebuilt.insert(FieldEnd(rebuilt), "\r\nContent-Transfer-Encoding: 7bit");
 
         const std::string& dir = ScratchDir();
         if (dir.empty()) RaiseNoScratchDir();

@@ -7,14 +7,21 @@ Writes into DIR: invoice.pdf (two pages, a table laid out in columns), loop.pdf 
 holds itself), locked.pdf (a user password) and owner.pdf (an owner password only), both
 made by qpdf, orders.xlsx and orders.ods (two sheets: numbers, dates, a time, a cell holding a
 comma, a shared and an inline string), bomb.xlsx (a sheet that inflates to 200 MiB) and
-binary.xlsb. Then a Netscape mailbox DIR/mail.mbox with one message per file, each file as a
-base64 attachment, the subject naming the file.
+binary.xlsb, orders.xls (a copy of tests/data/e2e/orders.xls, saved by an office suite from
+orders.fods beside it), winmail.dat (a TNEF stream with a body text and a CSV file) and
+forward.eml (a forwarded order with a CSV attachment and a forwarded message of its own). Then a
+Netscape mailbox DIR/mail.mbox with one message per file, each file as a base64 attachment
+(forward.eml as a message/rfc822 part as written), the subject naming the file.
 """
 import base64
 import os
+import shutil
+import struct
 import subprocess
 import sys
 import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def pdf(pages):
@@ -119,19 +126,57 @@ def ods(path):
                    % (ns, sheet1, sheet2))
 
 
+def tnef():
+    """A TNEF stream as Outlook sends it: a body text in code page 1252 and one attached file."""
+    def attribute(level, att, data):
+        return struct.pack("<BII", level, att, len(data)) + data + struct.pack("<H", sum(data) & 0xFFFF)
+    out = struct.pack("<IH", 0x223E9F78, 1)
+    out += attribute(1, 0x00089006, struct.pack("<I", 0x00010000))  # version
+    out += attribute(1, 0x00069007, struct.pack("<II", 1252, 0))  # code page
+    out += attribute(1, 0x00078008, b"IPM.Microsoft Mail.Note\0")
+    out += attribute(1, 0x0002800C, "Order 5120 from K\xf6ln\r\nTotal: 18.40 EUR\0".encode("cp1252"))
+    out += attribute(2, 0x00069002, b"\x01\x00\xff\xff\xff\xff\x01\x00\x01\x00\x00\x00\x00\x00")
+    out += attribute(2, 0x00018010, b"lines.csv\0")
+    out += attribute(2, 0x0006800F, b"Item,Qty\r\nHoe,3\r\n")
+    return out
+
+
+def forwarded():
+    """A forwarded order: its text, a CSV attachment, and a forwarded message inside it."""
+    inner = (b"From: Bo <bo@example.net>\r\nSubject: Note\r\nContent-Type: text/plain\r\n\r\n"
+             b"Deliver after 5 pm.\r\n")
+    return (b"From: Cy <cy@example.com>\r\nSubject: Order 4702\r\nMIME-Version: 1.0\r\n"
+            b"Content-Type: multipart/mixed; boundary=\"=_inner_boundary_3\"\r\n\r\n"
+            b"--=_inner_boundary_3\r\nContent-Type: text/plain; charset=utf-8\r\n"
+            b"Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+            b"Order number: 4702\r\nShip to: M=C3=BCnster\r\n"
+            b"--=_inner_boundary_3\r\nContent-Type: text/csv; name=\"items.csv\"\r\n"
+            b"Content-Transfer-Encoding: base64\r\n\r\n"
+            + base64.b64encode(b"Item,Qty\r\nRake,1\r\n") + b"\r\n"
+            b"--=_inner_boundary_3\r\nContent-Type: message/rfc822\r\n\r\n" + inner
+            + b"--=_inner_boundary_3--\r\n")
+
+
 def mailbox(directory, names):
     out = b""
     for name in names:
         data = open(os.path.join(directory, name), "rb").read()
+        # winmail.dat comes alone: its text is the message's.
         out += (b"From - Tue Dec 08 10:00:00 2026\r\nFrom: Ann <ann@example.org>\r\n"
                 b"Subject: file %s\r\nDate: Tue, 08 Dec 2026 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
                 b"To: shop@example.com\r\nContent-Type: multipart/mixed; boundary=\"=_part_boundary_7\"\r\n\r\n--=_part_boundary_7\r\n"
-                b"Content-Type: text/plain\r\n\r\nSee the attachment.\r\n--=_part_boundary_7\r\n"
-                b"Content-Type: application/octet-stream; name=\"%s\"\r\n"
-                b"Content-Disposition: attachment; filename=\"%s\"\r\n"
-                b"Content-Transfer-Encoding: base64\r\n\r\n" % (name.encode(), name.encode(), name.encode()))
-        b64 = base64.b64encode(data)
-        out += b"".join(b64[i:i + 76] + b"\r\n" for i in range(0, len(b64), 76))
+                b"%s--=_part_boundary_7\r\n" % (name.encode(), b"" if name == "winmail.dat" else
+                b"Content-Type: text/plain\r\n\r\nSee the attachment.\r\n"))
+        if name.endswith(".eml"):
+            out += (b"Content-Type: message/rfc822; name=\"%s\"\r\n"
+                    b"Content-Disposition: attachment; filename=\"%s\"\r\n\r\n" % (name.encode(), name.encode()))
+            out += data
+        else:
+            out += (b"Content-Type: application/octet-stream; name=\"%s\"\r\n"
+                    b"Content-Disposition: attachment; filename=\"%s\"\r\n"
+                    b"Content-Transfer-Encoding: base64\r\n\r\n" % (name.encode(), name.encode()))
+            b64 = base64.b64encode(data)
+            out += b"".join(b64[i:i + 76] + b"\r\n" for i in range(0, len(b64), 76))
         out += b"--=_part_boundary_7--\r\n\r\n"
     open(os.path.join(directory, "mail.mbox"), "wb").write(out)
 
@@ -148,7 +193,11 @@ def main():
     bomb(os.path.join(d, "bomb.xlsx"))
     with zipfile.ZipFile(os.path.join(d, "binary.xlsb"), "w") as z:
         z.writestr("xl/workbook.bin", b"\x00\x01binary")
-    names = ["invoice.pdf", "loop.pdf", "orders.xlsx", "orders.ods", "bomb.xlsx", "binary.xlsb"]
+    shutil.copy(os.path.join(HERE, "..", "data", "e2e", "orders.xls"), os.path.join(d, "orders.xls"))
+    open(os.path.join(d, "winmail.dat"), "wb").write(tnef())
+    open(os.path.join(d, "forward.eml"), "wb").write(forwarded())
+    names = ["invoice.pdf", "loop.pdf", "orders.xlsx", "orders.ods", "bomb.xlsx", "binary.xlsb",
+             "orders.xls", "winmail.dat", "forward.eml"]
     for name, user in (("locked.pdf", "secret"), ("owner.pdf", "")):
         subprocess.run(["qpdf", "--encrypt", user, "owner-pw", "256", "--",
                         os.path.join(d, "invoice.pdf"), os.path.join(d, name)], check=True)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The real txengine over a mailbox whose attachments are not text: a two-page PDF with a
-# table, an .xlsx and an .ods of two sheets, a PDF with an owner password only, one with a
-# user password, a PDF whose page tree holds itself (no text, no hang), a zip bomb posing as .xlsx and a binary
-# workbook. One line per attachment with its name, the value after "Invoice number:" and its
-# whole text, read back by Python's csv module; the failures give empty text and one error
-# line each, in bounded time and memory.
+# table, an .xlsx, an .ods and an .xls of two sheets, a PDF with an owner password only, one
+# with a user password, a PDF whose page tree holds itself (no text, no hang), a zip bomb
+# posing as .xlsx, a binary workbook, a winmail.dat and a forwarded message holding a CSV file
+# and a forwarded message of its own. One line per attachment with its name, the value after
+# "Invoice number:", its whole text and the message body's first line, read back by Python's
+# csv module; the failures give empty text and one error line each, in bounded time and memory.
 set -u
 . "$(dirname "$0")/../support/e2e_lib.sh"
 work=$(mktemp -d)
@@ -13,7 +14,7 @@ trap '[ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 dir="$work/files"
 mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out" "$work/mail"
 python3 "$(dirname "$0")/attachment_files.py" "$work/mail" || fail "the attachments were not made"
-printf '[General]\r\nActive=True\r\nNum_Variables=3\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=<NONE>\r\nFind_String=\r\n[Variables]\r\nVar1=Name;ATTACHMENT_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\nVar2=Invoice;ATTACHMENT;Invoice number:;{End of Line};0;0;0;0;0\r\nVar3=Text;ATTACHMENT;{Beginning of Field};{End of Field};0;0;0;0;0\r\n[Output]\r\nAllowDuplicate=True\r\nFile=files.csv\r\nDelimiter=COMMA\r\nFormat=CSV\r\nPerAttachment=True\r\nOutput_Count=1\r\nOutput1=Name,Invoice,Text\r\n[Scripts]\r\nrun=\r\n' \
+printf '[General]\r\nActive=True\r\nNum_Variables=4\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=<NONE>\r\nFind_String=\r\n[Variables]\r\nVar1=Name;ATTACHMENT_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\nVar2=Invoice;ATTACHMENT;Invoice number:;{End of Line};0;0;0;0;0\r\nVar3=Text;ATTACHMENT;{Beginning of Field};{End of Field};0;0;0;0;0\r\nVar4=Body;MSG_TEXT;{Beginning of Field};{End of Line};0;0;0;0;0\r\n[Output]\r\nAllowDuplicate=True\r\nFile=files.csv\r\nDelimiter=COMMA\r\nFormat=CSV\r\nPerAttachment=True\r\nOutput_Count=1\r\nOutput1=Name,Invoice,Text,Body\r\n[Scripts]\r\nrun=\r\n' \
     >"$dir/home/templates/Files.txf"
 printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
     "$dir/home/templates" "$work/mail/mail.mbox" >"$dir/config/Vantroy Technologies/Tallix.ini"
@@ -32,14 +33,18 @@ expect_status files 0
 python3 - "$dir/out/files.csv" <<'PY' || fail "the lines read back differ: $(cat "$dir/out/files.csv")"
 import csv, sys
 rows = list(csv.reader(open(sys.argv[1], encoding="utf-8", newline="")))
-got = {r[0]: r[1:] for r in rows}
+got = {r[0]: r[1:3] for r in rows}
+body = {r[0]: r[3] for r in rows}
 
 def check(what, value, want):
     if value != want:
         sys.exit(f"{what}: got {value!r}, want {want!r}")
 
-check("files", sorted(got), sorted(["invoice.pdf", "loop.pdf", "orders.xlsx", "orders.ods",
-                                    "bomb.xlsx", "binary.xlsb", "locked.pdf", "owner.pdf"]))
+# winmail.dat gives way to the file inside it; a forwarded message is followed by its files.
+check("files", [r[0] for r in rows],
+      ["invoice.pdf", "loop.pdf", "orders.xlsx", "orders.ods", "bomb.xlsx", "binary.xlsb",
+       "orders.xls", "lines.csv", "forward.eml", "items.csv", "message.eml", "locked.pdf",
+       "owner.pdf"])
 invoice = got["invoice.pdf"]
 check("invoice number", invoice[0], "INV-2041")
 lines = [l.split() for l in invoice[1].split("\r\n")]
@@ -53,6 +58,15 @@ check("xlsx", got["orders.xlsx"][1],
 check("ods", got["orders.ods"][1],
       'Item,Amount\r\n"Seed set, vegetables",1250,2026-12-08,18:00:00\r\n[Notes]\r\n'
       '"two  spaces\nsecond line"')
+check("xls", got["orders.xls"][1],
+      'Item,Amount,Date\r\n"Widget, large",12.5,2026-03-01\r\nBolt,3,2026-03-02\r\n[Totals]\r\n'
+      'Total,15.5')
+check("tnef file", got["lines.csv"][1], "Item,Qty\r\nHoe,3")
+check("tnef body", body["lines.csv"], "Order 5120 from K\u00f6ln")
+check("forwarded text", got["forward.eml"][1], "Order number: 4702\r\nShip to: M\u00fcnster")
+check("forwarded file", got["items.csv"][1], "Item,Qty\r\nRake,1")
+check("forwarded inside", got["message.eml"][1], "Deliver after 5 pm.")
+check("outer body", body["forward.eml"], "See the attachment.")
 for name in ("loop.pdf", "bomb.xlsx", "binary.xlsb", "locked.pdf"):
     check(name, got[name], ["", ""])
 PY
