@@ -50,8 +50,7 @@ std::string ForgetDoneText(const ForgetOutcome& outcome, std::string_view name) 
     const std::string what = EqualsNoCase(name, kForgetAll) ? std::string("every template")
                                                             : "template " + std::string(name);
     return "Removed " + std::to_string(outcome.removed) +
-           (outcome.removed == 1 ? " entry" : " entries") + " of " + what + " from " +
-           outcome.path;
+           (outcome.removed == 1 ? " entry" : " entries") + " of " + what + " from " + outcome.path;
 }
 
 int RunForgetCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

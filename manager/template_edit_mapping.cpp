@@ -51,7 +51,7 @@ void FrmTemplateEdit::SetDraft(const TemplateDraft& draft) {
             cboProcessOnce->setItemText(
                 kProcessOnceFollowRow,
                 Q(std::string(kProcessOnceFollow) + (Settings().processOnce ? " (on)" : " (off)")));
-            cboProcessOnce->setCurrentIndex(!draft.processOnce  ? kProcessOnceFollowRow
+            cboProcessOnce->setCurrentIndex(!draft.processOnce   ? kProcessOnceFollowRow
                                             : *draft.processOnce ? kProcessOnceYesRow
                                                                  : kProcessOnceNoRow);
             chkAllowDuplicate->setChecked(draft.allowDuplicate);

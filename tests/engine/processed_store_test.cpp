@@ -110,9 +110,11 @@ TEST_F(ProcessedRecord, HistoriesAreReadBesideAWritingRunAndWriteNothing) {
         ProcessedStore store;
         ASSERT_EQ(store.Open(Path()), "");
         // Matched in three runs, then in none: stopped matching.
-        for (int i = 1; i <= 4; ++i) ASSERT_EQ(store.NoteRun("Orders.txf", {i, 5, i < 4 ? 2 : 0}), "");
+        for (int i = 1; i <= 4; ++i)
+            ASSERT_EQ(store.NoteRun("Orders.txf", {i, 5, i < 4 ? 2 : 0}), "");
         // Matched, then fewer than three runs with lines before one without: not stopped.
-        for (int i = 1; i <= 3; ++i) ASSERT_EQ(store.NoteRun("Parts.txf", {i, 5, i == 1 ? 0 : 1}), "");
+        for (int i = 1; i <= 3; ++i)
+            ASSERT_EQ(store.NoteRun("Parts.txf", {i, 5, i == 1 ? 0 : 1}), "");
         ASSERT_EQ(store.NoteRun("Parts.txf", {4, 5, 0}), "");
         // One match long ago, then more runs without than the record keeps: still its last.
         ASSERT_EQ(store.NoteRun("Old.txf", {1, 5, 7}), "");

@@ -669,9 +669,8 @@ void ManagerTest::parseWhileAnotherRunHoldsTheLockSaysSo() {
     other.start();
     QVERIFY(other.waitForStarted());
     const std::string lock = m.env.ProgramDir() + "/txengine.lock";
-    QTRY_VERIFY_WITH_TIMEOUT(engine::RunLock().Take(lock, std::chrono::milliseconds(0)) ==
-                                 engine::kAnotherRun,
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        engine::RunLock().Take(lock, std::chrono::milliseconds(0)) == engine::kAnotherRun, 10000);
     // The other engine's own run.
     const std::string written = "Z-7\r\n";
     QTRY_COMPARE_WITH_TIMEOUT(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), written, 10000);
