@@ -57,6 +57,9 @@ QString RunStateText(const std::optional<engine::RunReport>& report, bool crashe
     // The engine gave up before it read anything (another run kept the run lock).
     if (report && report->state == engine::RunState::Refused && !report->reason.empty())
         return Text(report->reason) + QObject::tr(": the run did not start.");
+    // Stop while the engine waited: it ends at once, as in the rest of its start-up.
+    if (report && report->state == engine::RunState::Waiting && crashed)
+        return QObject::tr("Stopped while waiting for another run to end: the run did not start.");
     if (!report || report->state == engine::RunState::Running ||
         report->state == engine::RunState::Waiting || report->state == engine::RunState::Refused) {
         return crashed ? QObject::tr("The run ended abnormally; see the error log.")

@@ -695,6 +695,19 @@ void ManagerTest::parseWhileAnotherRunHoldsTheLockSaysSo() {
     QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), written);
     QVERIFY(m.form->mnuParseAll->isEnabled());
 
+    // Stop while it waits ends the engine then, and says so.
+    connect(&watch, &QTimer::timeout, [&] {
+        if (panel.cmdStopRun->isEnabled() &&
+            panel.lblRunState->text() == "Waiting for another run to end...")
+            panel.cmdStopRun->click();
+    });
+    watch.start();
+    m.form->mnuParseAll->trigger();
+    watch.stop();
+    QCOMPARE(panel.lblRunState->text(),
+             QString("Stopped while waiting for another run to end: the run did not start."));
+    QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), written);
+
     other.terminate();  // SIGTERM to that process alone
     QVERIFY(other.waitForFinished(10000));
     QCOMPARE(other.exitCode(), 0);
