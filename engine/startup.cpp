@@ -57,9 +57,8 @@ std::optional<std::string> TemplateDirForThisRun() {
 }
 
 // One run at a time: a second engine waits for the first, then gives up before it reads or
-// writes anything but its error report.
-// The program that started the engine (the manager) learns from the run report that it
-// waits, and why it gave up.
+// writes anything but its error report. The program that started it (the manager) learns
+// from the run report that it waits, and why it gave up.
 bool TakeRunLock(RunLock& lock, const CommandLine& asked) {
     const std::string path = JoinPath(ProgramDir(), kRunLockFileName);
     const char* reportPath = std::getenv(kRunReportVariable);
