@@ -148,7 +148,10 @@ grab_window() {  # grab_window TITLE-PATTERN FILE
     "$build/bin/screen_grab" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT"
     echo "wrote $2"
 }
-TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 "$build/bin/tallix" >"$work/tallix-dark.log" 2>&1 &
+# Started in the output folder: the engine it runs writes the templates' relative output files
+# there, not into the repository.
+(cd "$work/output" && TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 exec "$OLDPWD/$build/bin/tallix") \
+    >"$work/tallix-dark.log" 2>&1 &
 tallix_pid=$!
 sleep 4
 editor_shots "-dark-144dpi" general:g variables:v
