@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
@@ -43,6 +44,8 @@ constexpr std::string_view kNoSources =
     "options";
 constexpr std::string_view kCannotConnect = "Unable to connect to mail source.";
 constexpr std::string_view kInvalidOutputFile = "Invalid Output file defined. in ";
+constexpr std::string_view kStampNotWritten =
+    "The template's last-run stamp could not be written; its lines are written all the same.";
 constexpr std::string_view kNoOutputNamed = "No output file is named.";
 constexpr std::string_view kNothingWritable =
     "No message was read: no active template can write its output file.";
@@ -192,6 +195,16 @@ void SetLastRan(RunContext& run, clsTemplate& tpl) {
         if (run.templates.HoldsStamp(tpl.FileName(), stamp)) return;
         tpl.WriteLastRan();
         run.templates.StampWritten(tpl.FileName(), stamp);
+        // A file that refuses its stamp (marked read-only, a full disk) is named once in the
+        // run, not at every message; it is no failure of the template's lines.
+        if (const int error = tpl.LastWriteError(); error != 0) {
+            std::vector<std::string>& faults = run.stampFaults;
+            if (std::find(faults.begin(), faults.end(), tpl.FileName()) != faults.end()) return;
+            faults.push_back(tpl.FileName());
+            ReportError(std::string(kStampNotWritten) + "\n" +
+                            FileFaultLine(tpl.FileName(), SystemReason(error)),
+                        true);
+        }
     });
 }
 

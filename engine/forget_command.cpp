@@ -20,41 +20,51 @@ bool IsForgetCommand(int argc, char** argv) {
     return argc > 1 && EqualsNoCase(argv[1], kForgetSwitch);
 }
 
+ForgetOutcome ForgetProcessed(std::string_view name, std::chrono::milliseconds wait) {
+    ForgetOutcome outcome;
+    outcome.path = JoinPath(ProgramDir(), kProcessedFileName);
+    struct stat st {};
+    // Nothing was ever recorded: nothing to forget, and no record is made for it.
+    if (::stat(outcome.path.c_str(), &st) != 0) return outcome;
+    RunLock lock;
+    if (std::string problem = lock.Take(JoinPath(ProgramDir(), kRunLockFileName), wait);
+        !problem.empty()) {
+        outcome.error = std::move(problem);
+        return outcome;
+    }
+    ProcessedStore store;
+    if (const std::string error = store.Open(outcome.path); !error.empty()) {
+        outcome.error = std::string(kRecordCannotBeUsed) + outcome.path + ": " + error;
+        return outcome;
+    }
+    std::string error;
+    const std::int64_t removed = store.Forget(name, error);
+    if (removed < 0)
+        outcome.error = outcome.path + ": " + error;
+    else
+        outcome.removed = removed;
+    return outcome;
+}
+
+std::string ForgetDoneText(const ForgetOutcome& outcome, std::string_view name) {
+    const std::string what = EqualsNoCase(name, kForgetAll) ? std::string("every template")
+                                                            : "template " + std::string(name);
+    return "Removed " + std::to_string(outcome.removed) +
+           (outcome.removed == 1 ? " entry" : " entries") + " of " + what + " from " + outcome.path;
+}
+
 int RunForgetCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 1 || Trim(args[0]).empty()) {
         err << kUsage << '\n';
         return kForgetUsage;
     }
     const std::string name = Trim(args[0]);
-    const bool all = EqualsNoCase(name, kForgetAll);
-    const std::string what = all ? std::string("every template") : "template " + name;
-    const std::string path = JoinPath(ProgramDir(), kProcessedFileName);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        // Nothing was ever recorded: nothing to forget, and no record is made for it.
-        out << "Removed 0 entries of " << what << " from " << path << '\n';
-        return kForgetDone;
-    }
-    RunLock lock;
-    if (const std::string problem =
-            lock.Take(JoinPath(ProgramDir(), kRunLockFileName), RunLockWait());
-        !problem.empty()) {
-        err << problem << '\n';
+    const ForgetOutcome outcome = ForgetProcessed(name, RunLockWait());
+    if (!outcome.error.empty()) {
+        err << outcome.error << '\n';
         return kForgetFailed;
     }
-    ProcessedStore store;
-    if (const std::string error = store.Open(path); !error.empty()) {
-        err << "The record of processed messages cannot be used: " << path << ": " << error << '\n';
-        return kForgetFailed;
-    }
-    std::string error;
-    const std::int64_t removed = store.Forget(name, error);
-    if (removed < 0) {
-        err << path << ": " << error << '\n';
-        return kForgetFailed;
-    }
-    out << "Removed " << removed << (removed == 1 ? " entry" : " entries") << " of " << what
-        << " from " << path << '\n';
+    out << ForgetDoneText(outcome, name) << '\n';
     return kForgetDone;
 }
 

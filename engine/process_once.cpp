@@ -15,9 +15,6 @@
 namespace tallix::engine {
 namespace {
 
-// A template that matched in each of this many runs before is expected to match again.
-constexpr int kMatchingRunsBefore = 3;
-
 // What the record knows a source by: its kind and, for the kinds read from a file or folder
 // the settings name, that file or folder, so that two mailbox files are two sources.
 std::string RecordSourceId(const RunContext& run, const sources::MailSource& source) {
@@ -162,10 +159,7 @@ void NoteTemplateRuns(RunContext& run) {
         std::string error;
         const std::vector<TemplateRun> before =
             run.processed->LastRuns(tally.name, kMatchingRunsBefore, error);
-        bool matchedBefore = error.empty() && before.size() == kMatchingRunsBefore;
-        for (const TemplateRun& earlier : before)
-            matchedBefore = matchedBefore && earlier.lines > 0;
-        if (tally.lines == 0 && matchedBefore) {
+        if (error.empty() && StoppedMatching(tally.lines, before)) {
             const std::string warning = StaleTemplateWarning(tally.name);
             LogSystem(warning);
             DoGUIStatus(0, warning, 3);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "settings/text_functions.h"
 
@@ -18,6 +19,9 @@ namespace {
 // manager's view of a template's history.
 constexpr int kRunsKept = 10;
 constexpr int kBusyWaitMs = 5000;
+// A reader of the histories waits this long at most: a WAL reader waits only while another
+// connection recovers the log after a crash.
+constexpr int kReadWaitMs = 250;
 
 // Sources and templates are numbered once, so that a row of `processed` holds little more
 // than the message's key: a first run records every message, and the rows' size is what it
@@ -110,6 +114,51 @@ std::string HeaderMessageKey(std::string_view header) {
 
 std::string DigestKey(std::string_view bytes) {
     return "sha256:" + Sha256Hex(bytes);
+}
+
+bool StoppedMatching(std::int64_t lines, const std::vector<TemplateRun>& before) {
+    if (lines != 0 || before.size() < static_cast<std::size_t>(kMatchingRunsBefore)) return false;
+    for (int i = 0; i < kMatchingRunsBefore; ++i)
+        if (before[static_cast<std::size_t>(i)].lines <= 0) return false;
+    return true;
+}
+
+std::string ReadTemplateHistories(const std::string& path,
+                                  std::map<std::string, TemplateHistory>& histories) {
+    histories.clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? std::string() : std::string(std::strerror(errno));
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closing(db, sqlite3_close);
+    if (opened != SQLITE_OK) return db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_busy_timeout(db, kReadWaitMs);
+    // Newest first within each template, as LastRuns gives them.
+    Statement select(db,
+                     "SELECT template, at, messages, lines FROM runs"
+                     " ORDER BY template, at DESC, rowid DESC");
+    if (!select) return sqlite3_errmsg(db);
+    std::map<std::string, std::vector<TemplateRun>> runs;
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0));
+        runs[name ? name : ""].push_back(
+            {static_cast<std::time_t>(sqlite3_column_int64(select.get(), 1)),
+             sqlite3_column_int64(select.get(), 2), sqlite3_column_int64(select.get(), 3)});
+    }
+    if (rc != SQLITE_DONE) return sqlite3_errmsg(db);
+    for (auto& [name, list] : runs) {
+        TemplateHistory& history = histories[name];
+        for (const TemplateRun& run : list)
+            if (run.lines > 0) {
+                history.lastMatch = run.at;
+                break;
+            }
+        const std::vector<TemplateRun> before(list.begin() + 1, list.end());
+        history.stale = StoppedMatching(list.front().lines, before);
+    }
+    return {};
 }
 
 ProcessedStore::~ProcessedStore() {
@@ -322,9 +371,13 @@ std::string ProcessedStore::NoteRun(std::string_view templateName, const Templat
     insert.Bind(3, run.messages);
     insert.Bind(4, run.lines);
     if (sqlite3_step(insert.get()) != SQLITE_DONE) return Fail("noting the run");
+    // The last run that wrote a line stays however old it is: it says when the template last
+    // matched.
     Statement prune(m_db,
                     "DELETE FROM runs WHERE template = ?1 AND rowid NOT IN (SELECT rowid FROM runs"
-                    " WHERE template = ?1 ORDER BY at DESC, rowid DESC LIMIT ?2)");
+                    " WHERE template = ?1 ORDER BY at DESC, rowid DESC LIMIT ?2) AND rowid NOT IN"
+                    " (SELECT rowid FROM runs WHERE template = ?1 AND lines > 0"
+                    " ORDER BY at DESC, rowid DESC LIMIT 1)");
     if (!prune) return Fail("noting the run");
     prune.Bind(1, templateName);
     prune.Bind(2, std::int64_t{kRunsKept});

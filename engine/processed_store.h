@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +33,22 @@ struct TemplateRun {
     std::time_t at = 0;
     std::int64_t messages = 0;  // messages the template was offered
     std::int64_t lines = 0;     // lines it wrote
+};
+
+// A template that wrote lines in each of this many runs is expected to write some again.
+inline constexpr int kMatchingRunsBefore = 3;
+
+// True when a run of a template that wrote `lines` is one of a template that stopped matching:
+// it wrote none, and each of the kMatchingRunsBefore runs before it (`before`, newest first)
+// wrote some. Only runs that offered the template a message are recorded.
+bool StoppedMatching(std::int64_t lines, const std::vector<TemplateRun>& before);
+
+// What the record tells of one template's runs.
+struct TemplateHistory {
+    // When the last run that wrote a line of the template ended; none when no recorded run did.
+    std::optional<std::time_t> lastMatch;
+    // Its last run stopped matching (StoppedMatching).
+    bool stale = false;
 };
 
 class ProcessedStore {
@@ -61,7 +79,8 @@ class ProcessedStore {
 
     // The template's last `count` runs, newest first.
     std::vector<TemplateRun> LastRuns(std::string_view templateName, int count, std::string& error);
-    // Adds a run of the template; older runs past the few the warning looks at are dropped.
+    // Adds a run of the template; older runs past the few the warning looks at are dropped,
+    // except the last that wrote a line, which says when the template last matched.
     std::string NoteRun(std::string_view templateName, const TemplateRun& run);
 
   private:
@@ -77,6 +96,15 @@ class ProcessedStore {
     // "key\ntemplate" of every message recorded for the selected source.
     std::unordered_set<std::string> m_seen;
 };
+
+// The history of every template the record at `path` has runs of, by the name its runs are
+// recorded under (the template's file name). The record is opened read-only: it is neither
+// made nor written (SQLite may leave its log and shared-memory files beside it, with the
+// record's mode), and a run writing to it meanwhile is neither waited for nor held up (a
+// reader of a WAL database sees the last committed state). No record file gives no
+// histories. "" or the reason the record cannot be read.
+std::string ReadTemplateHistories(const std::string& path,
+                                  std::map<std::string, TemplateHistory>& histories);
 
 // The key of a message for the record when its source has none of its own: the Message-ID of
 // the header block, else the SHA-256 of the header block (hexadecimal, "sha256:" before it).

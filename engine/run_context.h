@@ -148,6 +148,8 @@ struct RunContext {
     // changes.
     std::time_t stampSecond = -1;
     std::string stamp;
+    // Template files whose stamp could not be written, reported once each in the run.
+    std::vector<std::string> stampFaults;
 };
 
 // One message of a run: its source, and what each template of the run made of it.

@@ -57,10 +57,25 @@ std::optional<std::string> TemplateDirForThisRun() {
 }
 
 // One run at a time: a second engine waits for the first, then gives up before it reads or
-// writes anything but its error report.
+// writes anything but its error report. The program that started it (the manager) learns
+// from the run report that it waits, and why it gave up.
 bool TakeRunLock(RunLock& lock, const CommandLine& asked) {
-    const std::string problem = lock.Take(JoinPath(ProgramDir(), kRunLockFileName), RunLockWait());
+    const std::string path = JoinPath(ProgramDir(), kRunLockFileName);
+    const char* reportPath = std::getenv(kRunReportVariable);
+    const auto tell = [reportPath](RunState state, const std::string& reason) {
+        if (!reportPath || !*reportPath) return;
+        RunReport report;
+        report.state = state;
+        report.reason = reason;
+        (void)WriteRunReport(reportPath, report);
+    };
+    std::string problem = lock.Take(path, std::chrono::milliseconds(0));
+    if (problem == kAnotherRun) {
+        tell(RunState::Waiting, problem);
+        problem = lock.Take(path, RunLockWait());
+    }
     if (problem.empty()) return true;
+    tell(RunState::Refused, problem);
     SetSilentMode(asked.silentMode);
     ReportError(problem, true, true);
     return false;

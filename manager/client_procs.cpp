@@ -19,8 +19,10 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 
+#include "engine/processed_store.h"
 #include "engine/templates/run_report.h"
 #include "engine/templates/template_listing.h"
 #include "manager/main_window.h"
@@ -36,6 +38,7 @@
 #include "settings/logs.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
@@ -231,7 +234,51 @@ void GetTempFiles() {
             t.ReadLastRan();
             form.AddRow(StripExt(name), t.Active(), t.LastRan(), path);
         }
+        ShowTemplateHistories();
         form.lvMainList->setVisible(true);
+    });
+}
+
+std::string ShownRunTime(std::time_t at) {
+    std::tm local{};
+    localtime_r(&at, &local);
+    const DateValue when = DateSerial(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+                           TimeSerial(local.tm_hour, local.tm_min, local.tm_sec);
+    return FormatShortDate(when) + " " + FormatLongTime(when);
+}
+
+void ShowTemplateHistories() {
+    Guard(Ctx("ShowTemplateHistories"), [] {
+        FrmMain& form = Form();
+        const std::string path = JoinPath(ProgramDir(), engine::kProcessedFileName);
+        std::map<std::string, engine::TemplateHistory> histories;
+        const std::string error = engine::ReadTemplateHistories(path, histories);
+        const QString unreadable =
+            QString::fromStdString(std::string(kMsgRecordUnreadable) + path + ": " + error);
+        static_assert(engine::kMatchingRunsBefore == 3, "the warning's tip names the number");
+        const QString warning = QString::fromStdString(std::string(kTipStoppedMatching));
+        for (int i = 0; i < form.lvMainList->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = form.lvMainList->topLevelItem(i);
+            if (!error.empty()) {
+                FrmMain::SetLastMatch(row, QString(), unreadable, QString());
+                continue;
+            }
+            // The runs are recorded under the template's file name.
+            const auto found =
+                histories.find(std::filesystem::path(FrmMain::RowTag(row)).filename().string());
+            if (found == histories.end()) {
+                FrmMain::SetLastMatch(row, QString::fromStdString(std::string(kNeverRan)),
+                                      QString::fromStdString(std::string(kTipNoRunRecorded)),
+                                      QString());
+                continue;
+            }
+            const engine::TemplateHistory& history = found->second;
+            FrmMain::SetLastMatch(
+                row,
+                QString::fromStdString(history.lastMatch ? ShownRunTime(*history.lastMatch)
+                                                         : std::string(kNeverRan)),
+                QString(), history.stale ? warning : QString());
+        }
     });
 }
 
@@ -343,6 +390,8 @@ void ToggleActivityFlag() {
         t.ReadTemplate();
         t.SetActive(!t.Active());
         t.WriteActiveFlag();
+        // A file that kept its flag (marked read-only) is named, and the row stays as it was.
+        if (ReportTemplateNotSaved(t)) return;
         item->setText(kColActive, t.Active() ? "True" : "False");
         item->setText(kColLastRun, QString::fromStdString(t.LastRan()));
     });

@@ -3,6 +3,7 @@
 // commands. Each one traps its own failures and reports them under
 // "modClientProcs - " + its name, then returns.
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +41,17 @@ inline constexpr std::string_view kExamplesDir = "Examples";
 // A row whose file vanished after the list was filled (another program or the user removed
 // it): said instead of writing a new template from nothing.
 inline constexpr std::string_view kMsgTemplateGone = "The template file no longer exists:\n";
+
+// The "Last Match" column: the tip of a template with no recorded run, the warning of one that
+// stopped matching, and what a record that cannot be read shows.
+inline constexpr std::string_view kTipNoRunRecorded =
+    "No run of this template is recorded: runs are recorded while each message is processed "
+    "once (System Options, or the template's own choice)";
+inline constexpr std::string_view kTipStoppedMatching =
+    "Matched no message in its last run, after matching in each of the 3 runs before it: has "
+    "the mail it reads changed?";
+inline constexpr std::string_view kMsgRecordUnreadable =
+    "The record of processed messages cannot be read: ";
 
 // Help contexts of the help set.
 inline constexpr int kHelpCommandContext = 1;
@@ -81,6 +93,11 @@ void GetRunSettings();
 // Reads the stored accounts: POP3.CFG and IMAP.CFG.
 void GetPOP3Configurations();
 void GetTempFiles();
+// Fills the "Last Match" column of every row from the record of processed messages, read
+// without holding up a run that writes it, and marks the templates that stopped matching.
+void ShowTemplateHistories();
+// The time of a run, as the list shows the last-run stamps.
+std::string ShownRunTime(std::time_t at);
 void EditTemplate(bool isNew);
 void CopyCurrentTemplate();
 std::string FileCopyNum(std::string_view name);

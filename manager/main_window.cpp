@@ -62,11 +62,13 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent), m_clock(new QTimer(this
     lvMainList->setUniformRowHeights(true);
     lvMainList->setSelectionMode(QAbstractItemView::SingleSelection);
     lvMainList->setAllColumnsShowFocus(true);
-    lvMainList->setHeaderLabels({"Template Name", "Active", "Last Time Used"});
+    lvMainList->setHeaderLabels({"Template Name", "Active", "Last Time Used", "Last Match"});
     // Column widths follow the font, so a larger font still shows whole headings.
     const QFontMetrics fm = lvMainList->fontMetrics();
     lvMainList->setColumnWidth(kColName, fm.horizontalAdvance(QString(24, 'x')));
     lvMainList->setColumnWidth(kColActive, fm.horizontalAdvance(QStringLiteral("Active  False")));
+    lvMainList->setColumnWidth(kColLastRun,
+                               fm.horizontalAdvance(QStringLiteral("12/31/2026 12:00:00 PM  ")));
     lvMainList->header()->setStretchLastSection(true);
     lvMainList->setContextMenuPolicy(Qt::CustomContextMenu);
     lvMainList->installEventFilter(this);
@@ -388,6 +390,19 @@ QTreeWidgetItem* FrmMain::AddRow(const std::string& name, bool active, const std
     item->setText(kColLastRun, QString::fromStdString(lastRan));
     item->setData(kColName, Qt::UserRole, QString::fromStdString(path));
     return item;
+}
+
+void FrmMain::SetLastMatch(QTreeWidgetItem* item, const QString& text, const QString& tip,
+                           const QString& warning) {
+    if (!item) return;
+    item->setText(kColLastMatch, text);
+    const QTreeWidget* list = item->treeWidget();
+    item->setIcon(kColName, warning.isEmpty() || !list
+                                ? QIcon()
+                                : list->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    item->setToolTip(kColName, warning);
+    item->setData(kColName, Qt::AccessibleDescriptionRole, warning);
+    item->setToolTip(kColLastMatch, warning.isEmpty() ? tip : warning);
 }
 
 QTreeWidgetItem* FrmMain::FindRow(const std::string& name) const {

@@ -3,6 +3,7 @@
 // bar, and the window geometry kept in twips in the settings.
 
 #include <QMainWindow>
+#include <QString>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,8 @@ class RunPanel;
 inline constexpr int kColName = 0;
 inline constexpr int kColActive = 1;
 inline constexpr int kColLastRun = 2;
+// When the template last wrote a line, from the record of processed messages.
+inline constexpr int kColLastMatch = 3;
 
 // Geometry defaults and the smallest size a resize leaves, in twips.
 inline constexpr int kDefaultMainLeft = 1000;
@@ -89,6 +92,10 @@ class FrmMain final : public QMainWindow {
     void ClearList();
     QTreeWidgetItem* AddRow(const std::string& name, bool active, const std::string& lastRan,
                             const std::string& path);
+    // Shows when the row's template last matched; `warning`, when set, marks the row with a
+    // warning icon and says why in its tool tip (also what a screen reader says of the row).
+    static void SetLastMatch(QTreeWidgetItem* item, const QString& text, const QString& tip,
+                             const QString& warning);
     // The first row whose text is `name` exactly, or nullptr.
     QTreeWidgetItem* FindRow(const std::string& name) const;
     static std::string RowText(const QTreeWidgetItem* item);

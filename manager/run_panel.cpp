@@ -54,7 +54,14 @@ QString Counted(std::int64_t count, const char* one, const char* many) {
 }  // namespace
 
 QString RunStateText(const std::optional<engine::RunReport>& report, bool crashed, int exitCode) {
-    if (!report || report->state == engine::RunState::Running) {
+    // The engine gave up before it read anything (another run kept the run lock).
+    if (report && report->state == engine::RunState::Refused && !report->reason.empty())
+        return Text(report->reason) + QObject::tr(": the run did not start.");
+    // Stop while the engine waited: it ends at once, as in the rest of its start-up.
+    if (report && report->state == engine::RunState::Waiting && crashed)
+        return QObject::tr("Stopped while waiting for another run to end: the run did not start.");
+    if (!report || report->state == engine::RunState::Running ||
+        report->state == engine::RunState::Waiting || report->state == engine::RunState::Refused) {
         return crashed ? QObject::tr("The run ended abnormally; see the error log.")
                        : QObject::tr(
                              "The run ended (exit status %1) without a summary; see the "
@@ -149,6 +156,10 @@ void RunPanel::BeginRun(std::function<void()> stop) {
 }
 
 void RunPanel::ShowProgress(const engine::RunReport& report) {
+    if (report.state == engine::RunState::Waiting) {
+        if (cmdStopRun->isEnabled()) lblRunState->setText(tr("Waiting for another run to end..."));
+        return;
+    }
     if (cmdStopRun->isEnabled()) {
         lblRunState->setText(report.total > 0 ? tr("Reading message %1 of %2 from %3")
                                                     .arg(report.message)

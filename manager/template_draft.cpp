@@ -91,6 +91,7 @@ TemplateDraft DraftFromTemplate(const clsTemplate& tpl, bool isNew) {
         d.output = SplitOutput(listed, ParseOutput(outputList, ",")).included;
         d.outputFile = tpl.OutputFile();
         d.delimiter = tpl.OutputDeliminator();
+        d.processOnce = tpl.ProcessOnce();
         d.allowDuplicate = tpl.AllowDuplicate();
         d.scripts = ScriptsUsedNames(tpl.ScriptsToRun());
         d.perAttachment = tpl.PerAttachment();
@@ -128,6 +129,7 @@ void GetEditCtrlValues(const TemplateDraft& draft, clsTemplate& tpl) {
         tpl.SetVariableCount(static_cast<std::int32_t>(draft.variables.size()));
         tpl.SetOutputFile(Trim(draft.outputFile));
         tpl.SetOutputDeliminator(draft.delimiter);
+        tpl.SetProcessOnce(draft.processOnce);
         tpl.SetOutputLineCount(1);
         auto lines = std::make_shared<TextCollection>();
         lines->Add(Trim(Join(draft.output, ",")));

@@ -5,6 +5,7 @@
 // is loaded, saved and refused can be checked without the dialog.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +92,9 @@ struct TemplateDraft {
     std::string filterText;
     std::string outputFile;
     std::string delimiter;  // "COMMA", "SEMICOLON", "SPACE" or "TAB"
+    // Each message offered once: unset follows the "ProcessOnce" setting; the key is in the
+    // file only when set.
+    std::optional<bool> processOnce;
     // Variables, in the template's order
     std::vector<VariableDraft> variables;
     // Output Format: the names of the output line, in output order

@@ -137,6 +137,7 @@ std::shared_ptr<clsTemplate> FrmTemplateEdit::EditedTemplate() {
 
 void FrmTemplateEdit::SetEditCtrlValues(bool isNew) {
     SetDraft(DraftFromTemplate(*m_tpl, isNew));
+    EnableForget();
 }
 
 void FrmTemplateEdit::GetEditCtrlValues() {
@@ -175,6 +176,7 @@ bool FrmTemplateEdit::SaveTemplate() {
             return false;
         if (!SaveDraft(Draft(), m_tpl)) return false;
         SetChanged(false);
+        EnableForget();
         return true;
     });
 }

@@ -36,6 +36,21 @@ inline constexpr std::string_view kEditorCaption = "Template Properties";
 inline constexpr std::string_view kMsgDeleteVariable = "Delete the currently selected variable?";
 inline constexpr std::string_view kMsgCannotSaveTemplate = "Cannot Save Template.\n";
 
+// The choices for each message once: the setting decides (what it says now follows in
+// brackets), or the template says yes or no.
+inline constexpr std::string_view kProcessOnceFollow = "As in System Options";
+inline constexpr std::string_view kProcessOnceYes = "Yes";
+inline constexpr std::string_view kProcessOnceNo = "No";
+inline constexpr int kProcessOnceFollowRow = 0;
+inline constexpr int kProcessOnceYesRow = 1;
+inline constexpr int kProcessOnceNoRow = 2;
+// Asked before the record of the template's processed messages is cleared: its name between.
+inline constexpr std::string_view kMsgForgetAsk = "Forget which messages the template ";
+inline constexpr std::string_view kMsgForgetAskEnd =
+    " has been offered?\nIts next run offers it every message of the mail source again, also "
+    "those it has already written lines for.";
+inline constexpr std::string_view kMsgForgetWaitForRun = "\nTry again when it has ended.";
+
 // The variable type combo's single entry.
 inline constexpr std::string_view kVarTypeMapi = "MAPI";
 
@@ -68,6 +83,8 @@ class FrmTemplateEdit final : public QDialog {
     PathFieldCheck* outputFileCheck;  // the warning beside it, as the path is typed
     QPushButton* cmdDirBrowse;
     QComboBox* cboDelimiter;
+    QComboBox* cboProcessOnce;  // kProcessOnce... rows
+    QPushButton* cmdForget;     // clears the record of the messages the template was offered
     // Variables
     QListWidget* lstVars;
     QPushButton* cmdVarAdd;
@@ -230,6 +247,9 @@ class FrmTemplateEdit final : public QDialog {
     void TemplateNameLeft();
     void OutputFileLeft();
     void BrowseOutputFile();
+    void ForgetProcessed();
+    // Forgetting needs a saved template file: the record knows templates by their file names.
+    void EnableForget();
     void OkClicked();
     void ApplyClicked();
 

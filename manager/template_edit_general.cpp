@@ -1,6 +1,8 @@
-// The template editor's "&General" tab: name, active flag, filter, output file, delimiter.
+// The template editor's "&General" tab: name, active flag, each message once and forgetting
+// the messages processed, filter, output file, delimiter.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,7 +10,11 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <chrono>
+#include <filesystem>
 
+#include "engine/forget_command.h"
+#include "engine/run_lock.h"
 #include "manager/client_procs.h"
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
@@ -44,7 +50,20 @@ void FrmTemplateEdit::BuildGeneralTab() {
     auto* frameTemplate = new QGroupBox("Template:", page);
     txtTemplateName = Named(new QLineEdit(frameTemplate), "txtTemplateName");
     chkActive = Named(new QCheckBox(frameTemplate), "chkActive");
-    layout->addWidget(InForm(frameTemplate, {{"Name:", txtTemplateName}, {"Active:", chkActive}}));
+    InForm(frameTemplate, {{"Name:", txtTemplateName}, {"Active:", chkActive}});
+    cboProcessOnce = Named(new QComboBox(frameTemplate), "cboProcessOnce");
+    for (std::string_view choice : {kProcessOnceFollow, kProcessOnceYes, kProcessOnceNo})
+        cboProcessOnce->addItem(Q(choice));
+    cboProcessOnce->setToolTip(
+        "Whether a message the template has been offered in an earlier run is passed over");
+    cmdForget = Button("cmdForget", "Forget &processed messages", frameTemplate);
+    cmdForget->setToolTip("Let the next run offer the template every message again");
+    auto* onceRow = new QHBoxLayout;
+    onceRow->addWidget(cboProcessOnce, 1);
+    onceRow->addWidget(cmdForget);
+    static_cast<QFormLayout*>(frameTemplate->layout())
+        ->addRow(Label("Each message &once:", cboProcessOnce, frameTemplate), onceRow);
+    layout->addWidget(frameTemplate);
 
     // A label names its field to a screen reader only when both have the same parent: the
     // rows that hold more than one control are layouts, not widgets.
@@ -102,6 +121,8 @@ void FrmTemplateEdit::WireGeneralTab() {
         });
     });
     connect(cmdDirBrowse, &QPushButton::clicked, this, [this] { BrowseOutputFile(); });
+    connect(cboProcessOnce, &QComboBox::currentIndexChanged, this, &FrmTemplateEdit::MarkEdited);
+    connect(cmdForget, &QPushButton::clicked, this, [this] { ForgetProcessed(); });
     for (QLineEdit* box : {txtTemplateName, txtOutputFileName}) box->installEventFilter(this);
 }
 
@@ -130,6 +151,35 @@ void FrmTemplateEdit::BrowseOutputFile() {
         txtOutputFileName->setText(chosen);
         CheckOutputFile(S(chosen));
         SetChanged(true);
+    });
+}
+
+void FrmTemplateEdit::EnableForget() {
+    // A new template has a bare name until it is saved.
+    const QFileInfo file(QString::fromStdString(m_tpl->FileName()));
+    cmdForget->setEnabled(file.isAbsolute() && file.isFile());
+}
+
+void FrmTemplateEdit::ForgetProcessed() {
+    Guard(FormCtx("cmdForget_Click"), [this] {
+        // The record knows the template by the name of the file its runs read, whatever the
+        // name box shows now.
+        const std::string name = std::filesystem::path(m_tpl->FileName()).filename().string();
+        if (MsgBox(std::string(kMsgForgetAsk) + name + std::string(kMsgForgetAskEnd),
+                   MsgButtons::YesNo, MsgIcon::Question, kEditorCaption) != MsgAnswer::Yes)
+            return;
+        // A run in progress is not waited for: the window would freeze meanwhile.
+        const engine::ForgetOutcome outcome =
+            engine::ForgetProcessed(name, std::chrono::milliseconds(0));
+        if (!outcome.error.empty()) {
+            std::string text = outcome.error;
+            if (text == engine::kAnotherRun) text += kMsgForgetWaitForRun;
+            MsgBox(text, MsgButtons::Ok, MsgIcon::Critical, kErrorTitle);
+            return;
+        }
+        MsgBox(engine::ForgetDoneText(outcome, name), MsgButtons::Ok, MsgIcon::Information,
+               kEditorCaption);
+        ShowTemplateHistories();
     });
 }
 

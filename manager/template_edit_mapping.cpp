@@ -9,6 +9,7 @@
 #include "manager/template_edit_parts.h"
 #include "model/export_field.h"
 #include "settings/error_reporter.h"
+#include "settings/settings_store.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
@@ -46,6 +47,13 @@ void FrmTemplateEdit::SetDraft(const TemplateDraft& draft) {
             SetScriptsUsed(draft.scripts);
             txtOutputFileName->setText(Q(draft.outputFile));
             SetComboIndex(cboDelimiter, draft.delimiter);
+            // What following the setting means now is said beside the choice.
+            cboProcessOnce->setItemText(
+                kProcessOnceFollowRow,
+                Q(std::string(kProcessOnceFollow) + (Settings().processOnce ? " (on)" : " (off)")));
+            cboProcessOnce->setCurrentIndex(!draft.processOnce   ? kProcessOnceFollowRow
+                                            : *draft.processOnce ? kProcessOnceYesRow
+                                                                 : kProcessOnceNoRow);
             chkAllowDuplicate->setChecked(draft.allowDuplicate);
             chkPerAttachment->setChecked(draft.perAttachment);
             SelectFormat(draft.format);
@@ -70,6 +78,8 @@ TemplateDraft FrmTemplateEdit::Draft() const {
     draft.filterText = S(txtFilterFindStr->text());
     draft.outputFile = S(txtOutputFileName->text());
     draft.delimiter = S(cboDelimiter->currentText());
+    if (cboProcessOnce->currentIndex() != kProcessOnceFollowRow)
+        draft.processOnce = cboProcessOnce->currentIndex() == kProcessOnceYesRow;
     draft.variables = m_vars;
     const int position = CurrentPosition();
     if (m_curVar >= 0 && position >= 1 && position <= static_cast<int>(draft.variables.size()))

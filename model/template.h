@@ -126,8 +126,9 @@ class clsTemplate {
     bool Refused() const { return m_refused; }
     void ReadOutPutLines();
     void WriteTemplateFile(bool bNew);
-    // The system's error number of the last WriteTemplateFile that could not save the file
-    // (an unreadable file is not replaced either); 0 when it was saved or had nothing to change.
+    // The system's error number of the last write of the file (WriteTemplateFile or a single
+    // Write operation) that could not save it: an unreadable file is not replaced, nor is one
+    // marked read-only (EACCES); 0 when it was saved or had nothing to change.
     int LastWriteError() const { return m_lastWriteError; }
     void WriteScripts();
     void WriteActiveFlag();

@@ -1,6 +1,8 @@
 // The template file: sections, keys, value encodings and the variable-definition line, and
 // the clsTemplate operations that read and write them through the private-profile module.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <string>
@@ -235,6 +237,14 @@ void clsTemplate::WriteToFile(Op op) {
         return;
     }
     if (loaded.ok() && doc.Bytes() == before) return;
+    // A file marked read-only (no write permission for anyone) is the user's wish that it
+    // stays as it is; the atomic save would replace it all the same, for root too.
+    struct stat st {};
+    if (loaded.ok() && ::stat(m_fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        m_lastWriteError = EACCES;
+        return;
+    }
     m_lastWriteError = doc.Save(m_fileName).error;
 }
 

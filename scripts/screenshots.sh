@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Retakes the screenshots in docs/ under a virtual X display (Xvfb): the main window of tallix
-# with the example templates, after one engine run over the sample mailbox so that
-# "Last Time Used" is filled, and two pages of the template wizard. Uses a program directory
-# and settings of its own (never your own settings) under a neutral home, /home/ann/tallix
-# (TALLIX_SCREENSHOT_DIR names another), so no path of the machine shows in the pictures; the
-# sample mailbox and the example scripts are copied there. Run from the repository root:
+# with the example templates, after one engine run over the sample mailbox so that "Last Time
+# Used" and "Last Match" are filled, and two pages of the template wizard. Uses a program
+# directory and settings of its own (never your own settings) under a neutral home,
+# /home/ann/tallix (TALLIX_SCREENSHOT_DIR names another), so no path of the machine shows in the
+# pictures; the sample mailbox and the example scripts are copied there. Run from the
+# repository root:
 #     bash scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,7 +37,12 @@ printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=NETSCAPE\r\nLocalFileName=%s\r
 printf 'UseScripts=True\r\nScriptEngine=JScript\r\nScriptDir=%s\r\n' "$work/scripts/javascript" \
     >>"$work/config/Vantroy Technologies/Tallix.ini"
 export TALLIX_HOME="$work/home" XDG_CONFIG_HOME="$work/config"
+# The first run processes each message once, so that the record of processed messages holds
+# its runs and the list's "Last Match" is filled; the setting goes again afterwards, so that
+# Parse > All Templates below writes the sample's lines again.
+printf 'ProcessOnce=True\r\n' >>"$work/config/Vantroy Technologies/Tallix.ini"
 (cd "$work/output" && env -u DISPLAY -u WAYLAND_DISPLAY "$OLDPWD/$build/bin/txengine" /sx </dev/null >/dev/null 2>&1) || true
+sed -i '/^ProcessOnce=/d' "$work/config/Vantroy Technologies/Tallix.ini"
 # The engine ran from the repository copy; tallix finds it in TALLIX_HOME.
 ln -sf "$PWD/$build/bin/txengine" "$work/home/txengine"
 
@@ -142,7 +148,10 @@ grab_window() {  # grab_window TITLE-PATTERN FILE
     "$build/bin/screen_grab" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT"
     echo "wrote $2"
 }
-TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 "$build/bin/tallix" >"$work/tallix-dark.log" 2>&1 &
+# Started in the output folder: the engine it runs writes the templates' relative output files
+# there, not into the repository.
+(cd "$work/output" && TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144 exec "$OLDPWD/$build/bin/tallix") \
+    >"$work/tallix-dark.log" 2>&1 &
 tallix_pid=$!
 sleep 4
 editor_shots "-dark-144dpi" general:g variables:v
@@ -154,6 +163,12 @@ grab_window 'The Template Wizard' docs/screenshot-wizard-name-dark-144dpi.png
 xdotool key --clearmodifiers Escape
 sleep 1
 xdotool windowfocus --sync "$main_id"
+# New mail since the first run (the sample again, under new Message-IDs), read with each message
+# processed once: the run reads only the new messages, and "Last Match" moves on for the
+# templates that wrote lines (those that check duplicates write none).
+printf 'ProcessOnce=True\r\n' >>"$work/config/Vantroy Technologies/Tallix.ini"
+sed 's/^Message-ID: <\([0-9]*\)\.sample@/Message-ID: <\1.again@/' examples/sample-inbox.mbox \
+    >>"$work/mail/inbox.mbox"
 xdotool key --delay 300 --clearmodifiers alt+p a
 sleep 8
 grab_window '^Tallix$' docs/screenshot-main-window-run-dark-144dpi.png

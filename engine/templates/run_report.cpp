@@ -73,6 +73,10 @@ std::string_view StateName(RunState state) {
             return "done";
         case RunState::Stopped:
             return "stopped";
+        case RunState::Waiting:
+            return "waiting";
+        case RunState::Refused:
+            return "refused";
     }
     return "running";
 }
@@ -82,6 +86,10 @@ std::string_view StateName(RunState state) {
 std::string FormatRunReport(const RunReport& report) {
     std::string out = "state=";
     out += StateName(report.state);
+    if (!report.reason.empty()) {
+        out += "\nreason=";
+        AppendEscaped(out, report.reason);
+    }
     out += "\nmessage=" + std::to_string(report.message);
     out += "\ntotal=" + std::to_string(report.total);
     out += "\nsource=";
@@ -113,7 +121,11 @@ RunReport ParseRunReport(std::string_view text) {
         if (key == "state") {
             report.state = value == "done"      ? RunState::Done
                            : value == "stopped" ? RunState::Stopped
+                           : value == "waiting" ? RunState::Waiting
+                           : value == "refused" ? RunState::Refused
                                                 : RunState::Running;
+        } else if (key == "reason") {
+            report.reason = Unescaped(value);
         } else if (key == "message") {
             report.message = Number(value);
         } else if (key == "total") {

@@ -5,7 +5,8 @@
 // contents now and then during the run and once at its end, and the manager reads it.
 //
 // The file is text, one "key=value" line each:
-//     state=running | done | stopped
+//     state=running | done | stopped | waiting | refused
+//     reason=TEXT                                     (why the run was refused)
 //     message=N
 //     total=M
 //     source=ID
@@ -34,10 +35,13 @@ struct TemplateTally {
     std::string reason;         // the first failure's error text
 };
 
-enum class RunState { Running, Done, Stopped };
+// Waiting: another run holds the run lock and this one waits for it; Refused: the run ended
+// before reading anything (the lock was not to be had), for the reason the report gives.
+enum class RunState { Running, Done, Stopped, Waiting, Refused };
 
 struct RunReport {
     RunState state = RunState::Running;
+    std::string reason;
     std::int64_t message = 0;
     std::int64_t total = 0;
     std::string source;

@@ -1,7 +1,9 @@
 #include "engine/engine_run.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -114,6 +116,34 @@ TEST_F(EngineRun, EveryMatchingMessageAppendsOneLine) {
     EXPECT_NE(ReadFileBytes(Settings().templateDir + "/Unused.txf").find("Last_Ran=Never"),
               std::string::npos);
     EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(EngineRun, ReadOnlyTemplateKeepsItsFileAndIsNamedOnce) {
+    Template("Orders.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("a.csv"));
+    const std::string path = Settings().templateDir + "/Orders.txf";
+    const std::string before = ReadFileBytes(path);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    first.messages = {Message("one", ""), Message("two", "")};
+    RunSources("");
+    // The lines are written; the file keeps its bytes, and why its stamp is missing is said.
+    EXPECT_EQ(Out("a.csv"), "one\r\ntwo\r\n");
+    EXPECT_EQ(ReadFileBytes(path), before);
+    const std::string log = ErrorLog();
+    EXPECT_NE(log.find("last-run stamp could not be written"), std::string::npos) << log;
+    EXPECT_NE(log.find("\n" + path + ": Permission denied"), std::string::npos) << log;
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Critical);
+    // A later stamp of the run (its cache emptied, as a stamp of another second finds it) is
+    // tried again but does not name the file again.
+    clsTemplate tpl;
+    tpl.SetFileName(path);
+    ASSERT_TRUE(tpl.ReadTemplate());
+    run.Context().templates.Clear();
+    SetLastRan(run.Context(), tpl);
+    EXPECT_EQ(tpl.LastWriteError(), EACCES);
+    EXPECT_EQ(ErrorLog(), log);
+    EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 TEST_F(EngineRun, SelectionRunsOneTemplateFoundWithoutRegardToCase) {

@@ -1,8 +1,11 @@
 #include "engine/processed_store.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,6 +98,61 @@ TEST_F(ProcessedRecord, DamagedOrUnreadableRecordIsRefusedWithItsReason) {
     ProcessedStore missing;
     EXPECT_NE(missing.Open(env.ProgramDir() + "/no/such/dir/Processed.db"), "");
     EXPECT_FALSE(missing.IsOpen());
+}
+
+TEST_F(ProcessedRecord, HistoriesAreReadBesideAWritingRunAndWriteNothing) {
+    std::map<std::string, TemplateHistory> histories;
+    // No record: no histories, and no record made.
+    EXPECT_EQ(ReadTemplateHistories(Path(), histories), "");
+    EXPECT_TRUE(histories.empty());
+    EXPECT_FALSE(std::filesystem::exists(Path()));
+    {
+        ProcessedStore store;
+        ASSERT_EQ(store.Open(Path()), "");
+        // Matched in three runs, then in none: stopped matching.
+        for (int i = 1; i <= 4; ++i)
+            ASSERT_EQ(store.NoteRun("Orders.txf", {i, 5, i < 4 ? 2 : 0}), "");
+        // Matched, then fewer than three runs with lines before one without: not stopped.
+        for (int i = 1; i <= 3; ++i)
+            ASSERT_EQ(store.NoteRun("Parts.txf", {i, 5, i == 1 ? 0 : 1}), "");
+        ASSERT_EQ(store.NoteRun("Parts.txf", {4, 5, 0}), "");
+        // One match long ago, then more runs without than the record keeps: still its last.
+        ASSERT_EQ(store.NoteRun("Old.txf", {1, 5, 7}), "");
+        for (int i = 2; i <= 14; ++i) ASSERT_EQ(store.NoteRun("Old.txf", {i, 5, 0}), "");
+        std::string error;
+        EXPECT_EQ(store.LastRuns("Old.txf", 100, error).size(), 11u);
+    }
+
+    // A run holds a write transaction meanwhile, with a run not yet committed.
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer,
+                           "BEGIN IMMEDIATE; INSERT INTO runs (template, at, messages, lines)"
+                           " VALUES ('Parts.txf', 9, 1, 3)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(ReadTemplateHistories(Path(), histories), "");
+    // The reader kept the writer from nothing.
+    EXPECT_EQ(sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(writer);
+
+    ASSERT_EQ(histories.size(), 3u);
+    EXPECT_EQ(histories["Orders.txf"].lastMatch, std::optional<std::time_t>(3));
+    EXPECT_TRUE(histories["Orders.txf"].stale);
+    EXPECT_EQ(histories["Parts.txf"].lastMatch, std::optional<std::time_t>(3));
+    EXPECT_FALSE(histories["Parts.txf"].stale);
+    EXPECT_EQ(histories["Old.txf"].lastMatch, std::optional<std::time_t>(1));
+    EXPECT_FALSE(histories["Old.txf"].stale);
+    // The committed run shows at the next reading.
+    EXPECT_EQ(ReadTemplateHistories(Path(), histories), "");
+    EXPECT_EQ(histories["Parts.txf"].lastMatch, std::optional<std::time_t>(9));
+
+    // A damaged record is named, not read as empty.
+    WriteFileBytes(Path(), std::string(4096, 'x'));
+    std::filesystem::remove(Path() + "-wal");
+    std::filesystem::remove(Path() + "-shm");
+    EXPECT_NE(ReadTemplateHistories(Path(), histories), "");
+    EXPECT_TRUE(histories.empty());
 }
 
 }  // namespace

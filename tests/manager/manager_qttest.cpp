@@ -1,11 +1,14 @@
 // The template manager through its real windows on the offscreen platform: message boxes
 // are scripted, and every case looks at the files on disk as well as at the list.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -17,9 +20,15 @@
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 
+#include "engine/processed_store.h"
+#include "engine/run_lock.h"
 #include "manager/client_procs.h"
 #include "manager/geometry.h"
 #include "manager/main_window.h"
@@ -90,12 +99,15 @@ class ManagerTest : public QObject {
     void templateNameChecks();
     void toggleWritesFileAndRowAndKeepsTheEnginesStamp();
     void toggleOrCopyOfARemovedFileReportsAndRefills();
+    void toggleOfAReadOnlyTemplateIsNamedAndTheRowKept();
+    void lastMatchAndTheStoppedMatchingMarkComeFromTheRecord();
     void deleteAsksAndRemovesOnlyOnOk();
     void parseCurrentRunsTheEngineAndRefreshesLastRun();
     void parseCurrentPassesALongNameWhole();
     void missingEngineShowsMessageAndDoesNotRefill();
     void examplesModeRunsTheExamplesAndThePanelSummarises();
     void stopRunEndsTheEngineAfterTheCurrentMessage();
+    void parseWhileAnotherRunHoldsTheLockSaysSo();
     void geometryIsStoredAndRestoredInTwips();
     void closingMinimizedKeepsStoredGeometry();
     void geometryBeyondTheScreenIsBroughtOnto();
@@ -410,6 +422,80 @@ void ManagerTest::toggleOrCopyOfARemovedFileReportsAndRefills() {
     }
 }
 
+void ManagerTest::toggleOfAReadOnlyTemplateIsNamedAndTheRowKept() {
+    Manager m;
+    m.AddTemplate("Orders", true);
+    const std::string path = m.TemplatePath("Orders");
+    const std::string before = ReadFileBytes(path);
+    QCOMPARE(::chmod(path.c_str(), 0444), 0);
+    GetTempFiles();
+    m.Select("Orders");
+    m.form->mnuEditToggleActive->trigger();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.LastBoxText(),
+             "Cannot save the current changes.\n" + path + ": " + std::strerror(EACCES));
+    QCOMPARE(ReadFileBytes(path), before);
+    QCOMPARE(m.form->FindRow("Orders")->text(kColActive), QString("True"));
+}
+
+void ManagerTest::lastMatchAndTheStoppedMatchingMarkComeFromTheRecord() {
+    Manager m;
+    for (const char* name : {"Orders", "Parts", "Fresh", "Quiet"}) m.AddTemplate(name);
+    const std::string record = m.env.ProgramDir() + "/Processed.db";
+    // Without a record every template shows "Never", and none is made by looking.
+    GetTempFiles();
+    QCOMPARE(m.form->FindRow("Orders")->text(kColLastMatch), QString("Never"));
+    QVERIFY(!fs::exists(record));
+
+    const std::time_t day = 1772409600;  // 2026-03-02 00:00:00 UTC
+    {
+        engine::ProcessedStore store;
+        QCOMPARE(store.Open(record), std::string());
+        // Orders matched in three runs and then in none; Parts matches still; Quiet never did.
+        for (int run = 0; run < 4; ++run)
+            QCOMPARE(store.NoteRun("Orders.txf", {day + run * 3600, 5, run < 3 ? 2 : 0}),
+                     std::string());
+        QCOMPARE(store.NoteRun("Parts.txf", {day + 100, 3, 0}), std::string());
+        QCOMPARE(store.NoteRun("Parts.txf", {day + 200, 3, 1}), std::string());
+        QCOMPARE(store.NoteRun("Quiet.txf", {day + 300, 3, 0}), std::string());
+        // Read while a run has the record open.
+        QCOMPARE(store.SelectSource("NETSCAPE", "/mail/inbox"), std::string());
+        GetTempFiles();
+    }
+    QCOMPARE(m.Rows(), QStringList({"Fresh", "Orders", "Parts", "Quiet"}));
+    const auto cell = [&](const char* name) {
+        return m.form->FindRow(name)->text(kColLastMatch).toStdString();
+    };
+    QCOMPARE(QString::fromStdString(cell("Orders")),
+             QString::fromStdString(ShownRunTime(day + 2 * 3600)));
+    QCOMPARE(cell("Parts"), ShownRunTime(day + 200));
+    QCOMPARE(cell("Quiet"), std::string("Never"));
+    QCOMPARE(cell("Fresh"), std::string("Never"));
+    QVERIFY(ShownRunTime(day + 200).find("/2026 ") != std::string::npos);
+    // Only the template that stopped matching is marked, with the reason in its tips.
+    const QTreeWidgetItem* orders = m.form->FindRow("Orders");
+    QVERIFY(!orders->icon(kColName).isNull());
+    QCOMPARE(orders->toolTip(kColName).toStdString(), std::string(kTipStoppedMatching));
+    QCOMPARE(orders->toolTip(kColLastMatch).toStdString(), std::string(kTipStoppedMatching));
+    for (const char* name : {"Parts", "Quiet", "Fresh"}) {
+        QVERIFY2(m.form->FindRow(name)->icon(kColName).isNull(), name);
+        QVERIFY2(m.form->FindRow(name)->toolTip(kColName).isEmpty(), name);
+    }
+    QCOMPARE(m.form->FindRow("Fresh")->toolTip(kColLastMatch).toStdString(),
+             std::string(kTipNoRunRecorded));
+
+    // A damaged record is named in the column's tips instead.
+    fs::remove(record + "-wal");
+    fs::remove(record + "-shm");
+    WriteFileBytes(record, std::string(4096, 'x'));
+    GetTempFiles();
+    QCOMPARE(cell("Orders"), std::string());
+    QVERIFY(m.form->FindRow("Orders")->icon(kColName).isNull());
+    const std::string tip = m.form->FindRow("Orders")->toolTip(kColLastMatch).toStdString();
+    QVERIFY2(tip.rfind(std::string(kMsgRecordUnreadable) + record + ": ", 0) == 0, tip.c_str());
+    QVERIFY(m.ui.boxes.empty());
+}
+
 void ManagerTest::deleteAsksAndRemovesOnlyOnOk() {
     Manager m;
     m.AddTemplate("Orders");
@@ -568,6 +654,63 @@ void ManagerTest::stopRunEndsTheEngineAfterTheCurrentMessage() {
     QVERIFY(out.size() >= 2 && out.substr(out.size() - 2) == "\r\n");
     QVERIFY(m.form->mnuParseAll->isEnabled());
     QVERIFY(m.form->lvMainList->isEnabled());
+}
+
+void ManagerTest::parseWhileAnotherRunHoldsTheLockSaysSo() {
+    Manager m;
+    EngineWithoutWindow windowless;
+    PrepareEngineRun(m);
+    m.AddTemplate("Orders");
+    GetTempFiles();
+    // Another engine, watching the mailbox, holds the run lock until it is told to end.
+    QProcess other;
+    other.setProgram(QString::fromStdString(EnginePath()));
+    other.setArguments({"/sx", "/watch"});
+    other.start();
+    QVERIFY(other.waitForStarted());
+    const std::string lock = m.env.ProgramDir() + "/txengine.lock";
+    QTRY_VERIFY_WITH_TIMEOUT(
+        engine::RunLock().Take(lock, std::chrono::milliseconds(0)) == engine::kAnotherRun, 10000);
+    // The other engine's own run.
+    const std::string written = "Z-7\r\n";
+    QTRY_COMPARE_WITH_TIMEOUT(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), written, 10000);
+
+    qputenv(engine::kRunLockWaitVariable, "1");
+    RunPanel& panel = *m.form->dockRun;
+    QStringList states;
+    QTimer watch;
+    watch.setInterval(20);
+    connect(&watch, &QTimer::timeout, [&] {
+        if (states.isEmpty() || states.back() != panel.lblRunState->text())
+            states << panel.lblRunState->text();
+    });
+    watch.start();
+    m.Select("Orders");
+    m.form->mnuParseCurrent->trigger();
+    watch.stop();
+    qunsetenv(engine::kRunLockWaitVariable);
+    QVERIFY2(states.contains("Waiting for another run to end..."), qPrintable(states.join('|')));
+    QCOMPARE(panel.lblRunState->text(),
+             QString("Another run is in progress: the run did not start."));
+    QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), written);
+    QVERIFY(m.form->mnuParseAll->isEnabled());
+
+    // Stop while it waits ends the engine then, and says so.
+    connect(&watch, &QTimer::timeout, [&] {
+        if (panel.cmdStopRun->isEnabled() &&
+            panel.lblRunState->text() == "Waiting for another run to end...")
+            panel.cmdStopRun->click();
+    });
+    watch.start();
+    m.form->mnuParseAll->trigger();
+    watch.stop();
+    QCOMPARE(panel.lblRunState->text(),
+             QString("Stopped while waiting for another run to end: the run did not start."));
+    QCOMPARE(ReadFileBytes(m.env.ProgramDir() + "/out.csv"), written);
+
+    other.terminate();  // SIGTERM to that process alone
+    QVERIFY(other.waitForFinished(10000));
+    QCOMPARE(other.exitCode(), 0);
 }
 
 void ManagerTest::missingEngineShowsMessageAndDoesNotRefill() {

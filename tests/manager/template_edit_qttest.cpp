@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/processed_store.h"
 #include "manager/client_procs.h"
 #include "manager/main_window.h"
 #include "manager/template_choices.h"
@@ -244,6 +245,9 @@ class TemplateEditTest : public QObject {
     void keyboardReachesTabsAndControls();
     void newKeysAreShownAndSavedAsEdited();
     void templatesWithoutTheNewKeysSaveByteForByte();
+    void eachMessageOnceIsTheTemplatesChoiceOrTheSettings();
+    void forgetClearsOnlyThisTemplatesRecordAfterAsking();
+    void forgetNamesARecordThatCannotBeOpened();
     void newTemplatesWriteCsvWithFormulasGuarded();
     void patternIsCheckedAsTypedAndABrokenOneIsRefused();
     void patternsFollowTheirVariables();
@@ -1486,11 +1490,12 @@ void TemplateEditTest::keyboardReachesTabsAndControls() {
         // The focus order of the General tab follows its layout.
         d.txtTemplateName->setFocus();
         QList<QWidget*> order;
-        for (QWidget* w = d.txtTemplateName; order.size() < 8; w = w->nextInFocusChain())
+        for (QWidget* w = d.txtTemplateName; order.size() < 10; w = w->nextInFocusChain())
             if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&d)) order << w;
         const QList<QWidget*> expected = {
-            d.txtTemplateName,  d.chkActive,         d.cboFilterField, d.txtFilterHeaderName,
-            d.txtFilterFindStr, d.txtOutputFileName, d.cmdDirBrowse,   d.cboDelimiter};
+            d.txtTemplateName, d.chkActive,           d.cboProcessOnce,   d.cmdForget,
+            d.cboFilterField,  d.txtFilterHeaderName, d.txtFilterFindStr, d.txtOutputFileName,
+            d.cmdDirBrowse,    d.cboDelimiter};
         QCOMPARE(order, expected);
         // Alt+D adds a variable from the Variables tab; Escape closes without saving.
         QTest::keyClick(&d, Qt::Key_V, Qt::AltModifier);
@@ -1843,6 +1848,107 @@ void TemplateEditTest::templatesWithoutTheNewKeysSaveByteForByte() {
         QCOMPARE(QString::fromStdString(ReadFileBytes(path)), QString::fromStdString(expected));
     }
     QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+}
+
+void TemplateEditTest::eachMessageOnceIsTheTemplatesChoiceOrTheSettings() {
+    Manager m;
+    Settings().processOnce = true;
+    m.AddTemplate("Orders");
+    const std::string path = m.TemplatePath("Orders");
+    // Set both ways, then back to the setting, which takes the key out again.
+    const std::vector<std::pair<QString, std::optional<std::string>>> steps = {
+        {"Yes", "True"}, {"No", "False"}, {"As in System Options (on)", std::nullopt}};
+    QString shown = "As in System Options (on)";
+    for (const auto& [choice, stored] : steps) {
+        QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+            QCOMPARE(d.cboProcessOnce->currentText(), shown);
+            QVERIFY(!d.cmdApply->isEnabled());
+            Choose(d.cboProcessOnce, choice);
+            QVERIFY(d.cmdApply->isEnabled());
+            d.cmdOK->click();
+            QVERIFY(!d.isVisible());
+        }));
+        QCOMPARE(StoredKey(path, "General", "ProcessOnce"), stored);
+        QCOMPARE(ReadBack(path)->ProcessOnce(),
+                 stored ? std::optional<bool>(*stored == "True") : std::nullopt);
+        shown = choice;
+    }
+    QCOMPARE(ReadFileBytes(path), TwoVarTemplate(m.OutPath()));
+    QVERIFY2(m.ui.boxes.empty(), m.LastBoxText().c_str());
+}
+
+void TemplateEditTest::forgetClearsOnlyThisTemplatesRecordAfterAsking() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string record = m.env.ProgramDir() + "/Processed.db";
+    // A new template has no file the record could know it by; no record is made by opening.
+    QVERIFY(m.EditNew([&](FrmTemplateEdit& d) { QVERIFY(!d.cmdForget->isEnabled()); }));
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        QVERIFY(d.cmdForget->isEnabled());
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        d.cmdForget->click();
+    }));
+    QCOMPARE(QString::fromStdString(m.LastBoxText()),
+             QString::fromStdString("Removed 0 entries of template Orders.txf from " + record));
+    QVERIFY(!fs::exists(record));
+
+    {
+        engine::ProcessedStore store;
+        QCOMPARE(store.Open(record), std::string());
+        QCOMPARE(store.SelectSource("NETSCAPE", "/mail/inbox"), std::string());
+        QCOMPARE(store.Record("<1@x>", {"Orders.txf", "Parts.txf"}), std::string());
+        QCOMPARE(store.Record("<2@x>", {"Orders.txf"}), std::string());
+        QCOMPARE(store.NoteRun("Orders.txf", {100, 2, 2}), std::string());
+    }
+    const auto recorded = [&](const std::string& key, const std::string& name) {
+        engine::ProcessedStore store;
+        if (!store.Open(record).empty() || !store.SelectSource("NETSCAPE", "/mail/inbox").empty())
+            return false;
+        return store.Has(key, name);
+    };
+    m.ui.boxes.clear();
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        // No keeps the record; Yes clears the template's entries and runs, and says how many.
+        m.ui.QueueAnswer(MsgAnswer::No);
+        d.cmdForget->click();
+        QVERIFY(recorded("<2@x>", "Orders.txf"));
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        d.cmdForget->click();
+        QVERIFY(!d.Changed());  // nothing of the template itself was edited
+    }));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(3));
+    QCOMPARE(m.ui.boxes[0].icon, MsgIcon::Question);
+    QVERIFY2(m.ui.boxes[0].text.find("Orders.txf") != std::string::npos,
+             m.ui.boxes[0].text.c_str());
+    QCOMPARE(m.ui.boxes[2].text, "Removed 2 entries of template Orders.txf from " + record);
+    QCOMPARE(m.ui.boxes[2].icon, MsgIcon::Information);
+    QVERIFY(!recorded("<1@x>", "Orders.txf"));
+    QVERIFY(!recorded("<2@x>", "Orders.txf"));
+    QVERIFY(recorded("<1@x>", "Parts.txf"));
+    std::string error;
+    engine::ProcessedStore store;
+    QCOMPARE(store.Open(record), std::string());
+    QVERIFY(store.LastRuns("Orders.txf", 10, error).empty());
+}
+
+void TemplateEditTest::forgetNamesARecordThatCannotBeOpened() {
+    Manager m;
+    m.AddTemplate("Orders");
+    const std::string record = m.env.ProgramDir() + "/Processed.db";
+    const std::string damaged(4096, 'x');
+    WriteFileBytes(record, damaged);
+    QVERIFY(m.EditExisting("Orders", [&](FrmTemplateEdit& d) {
+        m.ui.QueueAnswer(MsgAnswer::Yes);
+        d.cmdForget->click();
+        QVERIFY(d.isVisible());
+    }));
+    QCOMPARE(m.ui.boxes.size(), std::size_t(2));
+    // The record, and SQLite's reason after it.
+    const std::string text = m.ui.boxes[1].text;
+    const std::string named = "The record of processed messages cannot be used: " + record + ": ";
+    QVERIFY2(text.rfind(named, 0) == 0 && text.size() > named.size(), text.c_str());
+    QCOMPARE(m.ui.boxes[1].icon, MsgIcon::Critical);
+    QCOMPARE(ReadFileBytes(record), damaged);
 }
 
 void TemplateEditTest::newTemplatesWriteCsvWithFormulasGuarded() {
