@@ -21,9 +21,9 @@ namespace tallix::engine {
 inline constexpr std::chrono::milliseconds kSettleTime{300};
 // The poll interval in seconds instead of PollMinutes (tests).
 inline constexpr const char* kPollSecondsVariable = "TALLIX_POLL_SECONDS";
-// An IDLE is ended and begun again after this long: a server may log out a client that has
-// sent no command for 30 minutes.
-inline constexpr std::chrono::minutes kIdleRenewal{29};
+// An IDLE is ended and begun again after this long, before the 29 minutes after which a server
+// may take a client that sent no command for gone (it may log it out after 30).
+inline constexpr std::chrono::minutes kIdleRenewal{28};
 // The renewal in seconds instead (tests).
 inline constexpr const char* kIdleSecondsVariable = "TALLIX_IDLE_SECONDS";
 // A watch session that was lost is opened again after 1 s, then after twice as long each time
