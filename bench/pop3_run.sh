@@ -2,7 +2,8 @@
 # The engine end to end over POP3 and IMAP beside the same messages in a mailbox file: N small
 # order messages delivered to a private dovecot on 127.0.0.1 (STARTTLS with a test CA) and
 # written to a Netscape mailbox, the five benchmark templates, `txengine /sx` once over each
-# source. Prints messages/s of each run and the ratios.
+# source. Prints messages/s of each run and the ratios. POP3 runs twice: RETRs pipelined (dovecot
+# offers PIPELINING) and one at a time (TALLIX_POP3_PIPELINING=0).
 #
 #   bash bench/pop3_run.sh [N]     (default 1000; builds a Release tree in build-bench/ unless
 #                                   TALLIX_BIN names a directory holding txengine)
@@ -39,7 +40,7 @@ printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Shop\r\n[Shop]\r\nHostName=12
 printf '[GENERAL]\r\nCount=1\r\n[NAMES]\r\nConfig1=Shop\r\n[Shop]\r\nHostName=127.0.0.1\r\nPort=%s\r\nLoginName=shop\r\nPassword=orders\r\n' \
     "$DOVECOT_IMAP_PORT" >"$work/home/IMAP.CFG"
 
-run() {  # run SOURCE: prints the seconds the run took
+run() {  # run SOURCE [VAR=VALUE]: prints the seconds the run took
     rm -f "$work"/out/*.csv "$work/home/"*.Log
     printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=%s\r\nLocalFileName=%s\r\nDeleteFlag=0\r\n' \
         "$work/home/templates" "$1" "$work/inbox.mbox" >"$work/config/Vantroy Technologies/Tallix.ini"
@@ -48,7 +49,7 @@ run() {  # run SOURCE: prints the seconds the run took
     local timer=()
     [ -x /usr/bin/time ] && timer=(/usr/bin/time -f '%U %S' -o "$work/cpu.$1")
     (cd "$work/out" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TALLIX_HOME="$work/home" \
-        XDG_CONFIG_HOME="$work/config" TALLIX_CA_FILE="$DOVECOT_CA" "${timer[@]}" "$TALLIX_BIN/txengine" /sx \
+        XDG_CONFIG_HOME="$work/config" TALLIX_CA_FILE="$DOVECOT_CA" ${2:-} "${timer[@]}" "$TALLIX_BIN/txengine" /sx \
         </dev/null >/dev/null 2>&1) || true
     end=$(date +%s.%N)
     local lines
@@ -59,16 +60,19 @@ run() {  # run SOURCE: prints the seconds the run took
 # The first session also has dovecot index the new Maildir; the second is the steady state.
 first=$(run POP3)
 pop3=$(run POP3)
+cp "$work/cpu.POP3" "$work/cpu.POP3-pipelined" 2>/dev/null || true
+single=$(run POP3 TALLIX_POP3_PIPELINING=0)
 imap=$(run IMAP)
 file=$(run NETSCAPE)
 printf 'POP3 first session       %6d messages %7.2f s %8.0f messages/s  (dovecot indexes the Maildir)\n' \
     "$n" "$first" "$(echo "$n / $first" | bc -l)"
-printf 'POP3 (dovecot, STARTTLS) %6d messages %7.2f s %8.0f messages/s\n' "$n" "$pop3" "$(echo "$n / $pop3" | bc -l)"
+printf 'POP3 (dovecot, STARTTLS) %6d messages %7.2f s %8.0f messages/s  (RETRs pipelined)\n' "$n" "$pop3" "$(echo "$n / $pop3" | bc -l)"
+printf 'POP3 one RETR at a time  %6d messages %7.2f s %8.0f messages/s\n' "$n" "$single" "$(echo "$n / $single" | bc -l)"
 printf 'IMAP (dovecot, STARTTLS) %6d messages %7.2f s %8.0f messages/s\n' "$n" "$imap" "$(echo "$n / $imap" | bc -l)"
 printf 'mailbox file             %6d messages %7.2f s %8.0f messages/s\n' "$n" "$file" "$(echo "$n / $file" | bc -l)"
 printf 'POP3 run takes %.2f times, IMAP run %.2f times as long as the file run\n' \
     "$(echo "$pop3 / $file" | bc -l)" "$(echo "$imap / $file" | bc -l)"
-for kind in POP3 IMAP NETSCAPE; do
+for kind in POP3-pipelined POP3 IMAP NETSCAPE; do
     [ -s "$work/cpu.$kind" ] && read -r user sys <"$work/cpu.$kind" &&
         printf 'txengine CPU time, %-8s user %.2f s, system %.2f s\n' "$kind" "$user" "$sys"
 done

@@ -2,16 +2,23 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/engine_log.h"
 #include "engine/run_stop.h"
+#include "settings/logs.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
+#include "sources/imap_client.h"
+#include "sources/imap_source.h"
 #include "sources/maildir_store.h"
+#include "sources/pop3_config.h"
 
 namespace tallix::engine {
 namespace {
@@ -39,6 +46,30 @@ bool IsMaildirKind(const std::string& kind) {
     return kind == kSourceExtendedMapi || kind == kSourceSimpleMapi;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The limits of a watch session's commands.
+constexpr int kImapWatchLimitMs = 30000;
+
+std::chrono::milliseconds IdleRenewal() {
+    if (const char* text = std::getenv(kIdleSecondsVariable); text && *text) {
+        char* end = nullptr;
+        const double seconds = std::strtod(text, &end);
+        if (end != text && seconds > 0 && seconds <= 86400)
+            return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    }
+    return kIdleRenewal;
+}
+
+// What the watch knows IMAP.CFG by: its modification time and size, so a changed account file
+// makes the sessions anew.
+std::string FileStamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "missing";
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "/" +
+           std::to_string(st.st_size);
+}
+
 // Sleeps up to `ms`, in slices, letting window events run; false when a stop was asked for.
 bool Pause(std::chrono::milliseconds ms) {
     const auto end = std::chrono::steady_clock::now() + ms;
@@ -58,6 +89,21 @@ std::string WatchedMaildir(const SettingsState& settings) {
     return sources::maildir::DefaultMaildir();
 }
 
+struct MailWatch::ImapSession {
+    sources::clsPOP3Config account;
+    sources::ImapClient client;
+    bool idles = false;  // the server offers IDLE
+    Clock::time_point idleSince;
+    Clock::time_point retryAt;
+    std::chrono::seconds backoff{0};
+    bool lost = false;  // lost, and not opened again since
+
+    std::string Name() const {
+        return "IMAP account " + LogSafe(account.ID()) + " (" + LogSafe(account.HostName()) + ":" +
+               std::to_string(account.Port()) + ")";
+    }
+};
+
 MailWatch::MailWatch(const SettingsState& settings)
     : m_useSource(settings.useSource), m_poll(PollInterval(settings)) {
     if (IsMailboxFileKind(m_useSource)) {
@@ -66,8 +112,10 @@ MailWatch::MailWatch(const SettingsState& settings)
     } else if (IsMaildirKind(m_useSource)) {
         m_place = WatchedMaildir(settings);
         WatchMaildir(m_place);
+    } else if (m_useSource == sources::kSourceImap) {
+        WatchImap();
     }
-    if (m_fd < 0)
+    if (m_fd < 0 && m_imap.empty())
         m_how = "a poll every " + std::to_string(m_poll.count() / 1000) + " s" +
                 (m_how.empty() ? std::string() : " (" + m_how + ")");
 }
@@ -80,7 +128,128 @@ bool MailWatch::Watches(const SettingsState& settings) const {
     if (settings.useSource != m_useSource) return false;
     if (IsMailboxFileKind(m_useSource)) return settings.localFileName == m_place;
     if (IsMaildirKind(m_useSource)) return WatchedMaildir(settings) == m_place;
+    if (m_useSource == sources::kSourceImap &&
+        FileStamp(sources::ImapConfigPath()) != m_imapConfigStamp)
+        return false;
     return PollInterval(settings) == m_poll;
+}
+
+void MailWatch::WatchImap() {
+    const std::string path = sources::ImapConfigPath();
+    m_imapConfigStamp = FileStamp(path);
+    sources::colPop3Config accounts(path);
+    accounts.GetConfigs();
+    std::string idling, polled;
+    for (const auto& account : accounts) {
+        auto session = std::make_unique<ImapSession>();
+        session->account = *account;
+        session->client.SetStop([] { return StopRequested(); });
+        OpenImap(*session);
+        std::string& list = session->idles || session->lost ? idling : polled;
+        list += (list.empty() ? "" : ", ") + session->account.ID();
+        m_imap.push_back(std::move(session));
+    }
+    if (m_imap.empty()) return;
+    m_how = "IMAP IDLE on " + (idling.empty() ? std::string("no account") : idling);
+    if (!polled.empty())
+        m_how += "; a poll every " + std::to_string(m_poll.count() / 1000) + " s for " + polled +
+                 " (no IDLE)";
+}
+
+bool MailWatch::OpenImap(ImapSession& session) {
+    // Examined: the watch never changes the folder.
+    const sources::ImapOpened opened = sources::OpenImapFolder(
+        session.account, session.client, true, kImapWatchLimitMs, kImapWatchLimitMs);
+    if (!opened.failure.empty()) {
+        LoseImap(session, opened.failure);
+        return false;
+    }
+    session.idles = session.client.Has("IDLE");
+    if (session.idles) {
+        const sources::ImapResult r = session.client.StartIdle();
+        if (!r.ok() && r.outcome != sources::ImapOutcome::ServerError) {
+            LoseImap(session, "IDLE failed: " + r.detail);
+            return false;
+        }
+        session.idles = r.ok();
+        session.idleSince = Clock::now();
+    }
+    if (!session.idles) {
+        // Nothing to wait on: the account is asked again after the poll interval, by the run.
+        session.client.Logout();
+        session.retryAt = Clock::time_point::max();
+    }
+    if (session.lost) LogSystem("Watching for new mail: " + session.Name() + " is watched again");
+    session.lost = false;
+    session.backoff = std::chrono::seconds(0);
+    return true;
+}
+
+void MailWatch::LoseImap(ImapSession& session, const std::string& why) {
+    session.client.Logout();
+    if (StopRequested()) return;
+    session.backoff = session.backoff.count() == 0
+                          ? kFirstReconnect
+                          : std::min<std::chrono::seconds>(session.backoff * 2, kLongestReconnect);
+    session.retryAt = Clock::now() + session.backoff;
+    session.lost = true;
+    WriteLog(kErrorLog, "Watch mode: " + session.Name() + ": " + LogSafe(why) +
+                            "; trying again in " + std::to_string(session.backoff.count()) + " s");
+}
+
+void MailWatch::WaitImap() {
+    const Clock::time_point pollEnd = Clock::now() + m_poll;
+    const std::chrono::milliseconds renewal = IdleRenewal();
+    while (!StopRequested()) {
+        const Clock::time_point now = Clock::now();
+        bool arrived = false, reopened = false, polls = false;
+        for (auto& s : m_imap) {
+            sources::ImapClient& client = s->client;
+            if (!client.IsOpen() && now >= s->retryAt) {
+                const bool wasLost = s->lost;
+                // Mail may have come while the session was away.
+                if (OpenImap(*s) && wasLost) reopened = true;
+            }
+            if (client.IsOpen() && s->idles && now - s->idleSince >= renewal) {
+                sources::ImapResult r = client.StopIdle();
+                if (r.ok()) r = client.StartIdle();
+                s->idleSince = now;
+                if (!r.ok()) LoseImap(*s, "IDLE could not be renewed: " + r.detail);
+            } else if (client.IsOpen() && s->idles && !client.Idling()) {
+                // The server ended the IDLE itself.
+                const sources::ImapResult r = client.StartIdle();
+                s->idleSince = now;
+                if (!r.ok()) LoseImap(*s, "IDLE could not be started again: " + r.detail);
+            }
+            if (!client.Idling()) polls = true;
+            if (client.TakeArrived()) arrived = true;
+        }
+        if (arrived || reopened || StopRequested()) return;
+        if (polls && now >= pollEnd) return;
+        std::vector<pollfd> fds;
+        std::vector<ImapSession*> owners;
+        bool buffered = false;
+        for (auto& s : m_imap) {
+            if (!s->client.Idling()) continue;
+            buffered = buffered || s->client.HasBuffered();
+            fds.push_back({s->client.Socket(), POLLIN, 0});
+            owners.push_back(s.get());
+        }
+        if (fds.empty()) {
+            ::usleep(kSliceMs * 1000);
+        } else if (!buffered && ::poll(fds.data(), fds.size(), kSliceMs) < 0 && errno != EINTR) {
+            ::usleep(kSliceMs * 1000);
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            ImapSession& s = *owners[i];
+            if (!fds[i].revents && !s.client.HasBuffered()) continue;
+            const sources::ImapResult r = s.client.ReadIdle();
+            if (!r.ok())
+                LoseImap(s, "the connection was lost while waiting for new mail: " + r.detail +
+                                (r.reply.empty() ? "" : " (" + r.reply + ")"));
+        }
+        LetEventsRun();
+    }
 }
 
 void MailWatch::WatchFile(const std::string& path) {
@@ -136,6 +305,10 @@ bool MailWatch::Drain() {
 }
 
 void MailWatch::Wait() {
+    if (!m_imap.empty()) {
+        WaitImap();
+        return;
+    }
     if (m_fd < 0) {
         Pause(m_poll);
         return;

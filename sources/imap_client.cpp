@@ -121,8 +121,16 @@ void ImapClient::Note(const ImapResponse& response) {
     tokens.Next();
     const ImapToken second = tokens.Next();
     std::uint64_t count = 0;
-    if (ParseNumber(second.text, count) && EqualsNoCase(tokens.Next().text, "EXISTS"))
-        m_exists = count > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(count);
+    if (!ParseNumber(second.text, count)) return;
+    const std::string what = tokens.Next().text;
+    if (EqualsNoCase(what, "EXISTS")) {
+        const std::uint32_t exists =
+            count > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(count);
+        if (exists > m_exists) m_arrived = true;
+        m_exists = exists;
+    } else if (EqualsNoCase(what, "EXPUNGE") && m_exists > 0) {
+        --m_exists;
+    }
 }
 
 ImapResult ImapClient::Command(const std::string& command, const Untagged& untagged,
@@ -289,6 +297,7 @@ ImapResult ImapClient::Select(std::string_view folder, bool readOnly) {
     m_uidValidity = 0;
     m_exists = 0;
     ImapResult result = Command((readOnly ? "EXAMINE " : "SELECT ") + *name);
+    m_arrived = false;
     if (result.ok() && m_uidValidity == 0)
         return ImapFailure(ImapOutcome::Failed, "The server gave the folder no UIDVALIDITY");
     return result;
@@ -391,7 +400,86 @@ ImapResult ImapClient::Folders(std::vector<std::string>& names) {
     });
 }
 
+ImapResult ImapClient::StartIdle() {
+    if (!m_stream.IsOpen()) return ImapFailure(ImapOutcome::Failed, "No session is open");
+    m_idleTag = "T" + std::to_string(++m_tag);
+    const auto lost = [&](ImapResult result) {
+        m_stream.Close();
+        return result;
+    };
+    if (ImapResult r = m_stream.Write(m_idleTag + " IDLE\r\n", m_endpoint.idleTimeoutMs); !r.ok())
+        return lost(r);
+    ImapResponse response;
+    for (;;) {
+        if (ImapResult r = m_reader.Next(response, m_endpoint.idleTimeoutMs); !r.ok())
+            return lost(r);
+        const std::string& text = response.text;
+        if (text.rfind("+", 0) == 0) {
+            m_idling = true;
+            return {};
+        }
+        if (text.rfind(m_idleTag + " ", 0) == 0) {
+            ImapResult refused = ImapFailure(ImapOutcome::ServerError, "The server refused IDLE");
+            refused.reply = text.substr(m_idleTag.size() + 1);
+            if (refused.reply.rfind("NO", 0) == 0 || refused.reply.rfind("BAD", 0) == 0)
+                return refused;
+            return lost(ImapFailure(ImapOutcome::Failed,
+                                    "The server's answer is not IMAP: " + text.substr(0, 80)));
+        }
+        if (ImapResult r = ReadUntagged(response); !r.ok()) return lost(r);
+    }
+}
+
+ImapResult ImapClient::ReadUntagged(const ImapResponse& response) {
+    const std::string& text = response.text;
+    if (text.rfind("* ", 0) != 0)
+        return ImapFailure(ImapOutcome::Failed,
+                           "The server sent a line that is not IMAP: " + text.substr(0, 80));
+    Note(response);
+    if (text.rfind("* BYE", 0) == 0) {
+        ImapResult bye = ImapFailure(ImapOutcome::Failed, "The server ended the session");
+        bye.reply = text.substr(2);
+        return bye;
+    }
+    return {};
+}
+
+ImapResult ImapClient::ReadIdle() {
+    if (!m_idling) return ImapFailure(ImapOutcome::Failed, "Not idling");
+    ImapResponse response;
+    ImapResult result = m_reader.Next(response, m_endpoint.idleTimeoutMs);
+    if (result.ok() && response.text.rfind(m_idleTag + " ", 0) == 0) {
+        m_idling = false;  // the server ended the IDLE; the caller starts another
+        return {};
+    }
+    if (result.ok()) result = ReadUntagged(response);
+    if (!result.ok()) {
+        m_idling = false;
+        m_stream.Close();
+    }
+    return result;
+}
+
+ImapResult ImapClient::StopIdle() {
+    if (!m_idling) return {};
+    m_idling = false;
+    const auto lost = [&](ImapResult result) {
+        m_stream.Close();
+        return result;
+    };
+    if (ImapResult r = m_stream.Write("DONE\r\n", m_endpoint.idleTimeoutMs); !r.ok())
+        return lost(r);
+    ImapResponse response;
+    for (;;) {
+        if (ImapResult r = m_reader.Next(response, m_endpoint.idleTimeoutMs); !r.ok())
+            return lost(r);
+        if (response.text.rfind(m_idleTag + " ", 0) == 0) return {};
+        if (ImapResult r = ReadUntagged(response); !r.ok()) return lost(r);
+    }
+}
+
 void ImapClient::Logout() {
+    if (m_idling) StopIdle();
     if (!m_stream.IsOpen()) return;
     // A short wait: the session's work is done, and a server that does not answer LOGOUT
     // must not hold the run.

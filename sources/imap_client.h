@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sources/imap_wire.h"
@@ -77,6 +78,24 @@ class ImapClient {
     // LOGOUT and close; nothing when no session is open.
     void Logout();
 
+    // Asked while waiting for the server: true ends the wait at once with a failure.
+    void SetStop(std::function<bool()> stop) { m_stream.SetStop(std::move(stop)); }
+    // NOOP: the server tells what changed in the selected folder.
+    ImapResult Noop() { return Command("NOOP"); }
+    // IDLE: between StartIdle and StopIdle the server tells of changes to the selected folder
+    // as they happen. ReadIdle reads one response it sent; call it when Socket() is readable or
+    // HasBuffered(). A server that ends the IDLE itself leaves Idling() false. A failure other
+    // than a refused IDLE closes the session.
+    ImapResult StartIdle();
+    ImapResult ReadIdle();
+    ImapResult StopIdle();
+    bool Idling() const { return m_idling; }
+    int Socket() const { return m_stream.Socket(); }
+    bool HasBuffered() const { return m_reader.HasBuffered(); }
+    // A message was added to the selected folder (an EXISTS above the count known, expunged
+    // messages taken off) since the folder was selected or this was last asked.
+    bool TakeArrived() { return std::exchange(m_arrived, false); }
+
   private:
     using Untagged = std::function<ImapResult(const ImapResponse&)>;
     using Continuation = std::function<std::string(const ImapResponse&)>;
@@ -87,6 +106,8 @@ class ImapClient {
     ImapResult Command(const std::string& command, const Untagged& untagged = {},
                        const Continuation& more = {});
     ImapResult Capabilities();
+    // An untagged response (noted) while idling; a BYE or anything else fails.
+    ImapResult ReadUntagged(const ImapResponse& response);
     ImapResult Login(const ImapEndpoint& endpoint);
     void Note(const ImapResponse& response);
 
@@ -97,6 +118,9 @@ class ImapClient {
     std::uint32_t m_uidValidity = 0;
     std::uint32_t m_exists = 0;
     std::uint32_t m_tag = 0;
+    bool m_arrived = false;
+    bool m_idling = false;
+    std::string m_idleTag;
 };
 
 // "1,2,5" for the UIDs in order.

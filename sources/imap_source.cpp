@@ -54,17 +54,11 @@ std::string FailureText(const clsPOP3Config& account, const std::string& what,
     }
 }
 
-// What opening an account's folder came to.
-struct Opened {
-    std::string failure;  // "" when the folder is open
-    bool inClear = false;
-    std::string folder;
-};
+}  // namespace
 
-// Resolves the account's login, opens a session and selects (or examines) its folder.
-Opened OpenAccountFolder(const clsPOP3Config& account, ImapClient& client, bool readOnly,
-                         int connectMs, int idleMs) {
-    Opened opened;
+ImapOpened OpenImapFolder(const clsPOP3Config& account, ImapClient& client, bool readOnly,
+                          int connectMs, int idleMs) {
+    ImapOpened opened;
     const AccountLogin login = ResolveLogin(account, account.Port() == kImapsPort);
     if (!login.failure.empty()) {
         opened.failure = login.failure;
@@ -92,12 +86,10 @@ Opened OpenAccountFolder(const clsPOP3Config& account, ImapClient& client, bool 
     return opened;
 }
 
-}  // namespace
-
 ImapAccountCheck CheckImapAccount(const clsPOP3Config& account, int limitMs) {
     ImapAccountCheck check;
     ImapClient client;
-    const Opened opened = OpenAccountFolder(account, client, true, limitMs, limitMs);
+    const ImapOpened opened = OpenImapFolder(account, client, true, limitMs, limitMs);
     check.folder = opened.folder;
     if (!opened.failure.empty()) {
         check.error = opened.failure;
@@ -163,8 +155,8 @@ void ImapSource::Connect() {
         // A refused login, an untrusted certificate, a refused STARTTLS, a missing folder and
         // a password command that fails are failed connects: nothing is read from the
         // account and nothing on it changes.
-        const Opened opened =
-            OpenAccountFolder(m_account, m_client, m_readOnly, m_connectMs, m_idleMs);
+        const ImapOpened opened =
+            OpenImapFolder(m_account, m_client, m_readOnly, m_connectMs, m_idleMs);
         if (opened.inClear) Log("Connect", std::string(kInClearWarning));
         if (!opened.failure.empty()) {
             Log("Connect", opened.failure);

@@ -79,6 +79,17 @@ class ImapSource final : public MailSource {
     std::size_t m_partIndex = 0;
 };
 
+// What opening an account's folder came to.
+struct ImapOpened {
+    std::string failure;  // "" when the folder is open
+    bool inClear = false;
+    std::string folder;
+};
+// Resolves the account's login (running its password command where it has one), opens a
+// session with `client` and selects the account's folder, or examines it with `readOnly`.
+ImapOpened OpenImapFolder(const clsPOP3Config& account, ImapClient& client, bool readOnly,
+                          int connectMs, int idleMs);
+
 // What "Test connection" finds of an account: it logs in, lists the folders and examines the
 // account's folder; no message is read and nothing changes.
 struct ImapAccountCheck {

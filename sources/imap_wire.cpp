@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "sources/pop3_curl_transport.h"
 
@@ -59,15 +60,25 @@ int MsLeft(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Waits until `fd` is ready for `events` or the deadline passes; false on timeout.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+// How often a wait looks at the stop request.
+constexpr int kStopSliceMs = 100;
+
+// Waits until `fd` is ready for `events` or the deadline passes (or `stop` says so); false on
+// timeout or stop.
+bool WaitFor(int fd, short events, Clock::time_point deadline, const std::function<bool()>& stop) {
     for (;;) {
+        if (stop && stop()) return false;
         pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, MsLeft(deadline));
+        const int left = MsLeft(deadline);
+        const int ready = ::poll(&p, 1, stop ? std::min(left, kStopSliceMs) : left);
         if (ready > 0) return true;
-        if (ready == 0) return false;
-        if (errno != EINTR) return true;  // the next call on the socket reports it
+        if (ready == 0 && (!stop || left <= kStopSliceMs)) return false;
+        if (ready < 0 && errno != EINTR) return true;  // the next call on the socket reports it
     }
+}
+
+ImapResult Stopped() {
+    return ImapFailure(ImapOutcome::Failed, "Stopped while waiting for the server");
 }
 
 std::string OpenSslErrors() {
@@ -121,6 +132,14 @@ bool ImapStream::Secured() const {
     return m_state->ssl != nullptr;
 }
 
+bool ImapStream::HasBuffered() const {
+    return m_state->ssl && SSL_pending(m_state->ssl) > 0;
+}
+
+int ImapStream::Socket() const {
+    return m_state->fd;
+}
+
 void ImapStream::Close() {
     delete m_state;
     m_state = new State;
@@ -146,7 +165,7 @@ ImapResult ImapStream::Connect(const std::string& host, std::int32_t port, int t
             ::close(fd);
             continue;
         }
-        if (!WaitFor(fd, POLLOUT, deadline)) {
+        if (!WaitFor(fd, POLLOUT, deadline, m_stop)) {
             lastError = ETIMEDOUT;
             ::close(fd);
             break;
@@ -165,6 +184,7 @@ ImapResult ImapStream::Connect(const std::string& host, std::int32_t port, int t
         break;
     }
     ::freeaddrinfo(found);
+    if (m_state->fd < 0 && m_stop && m_stop()) return Stopped();
     if (m_state->fd < 0)
         return NetworkFailure(SocketError(lastError), std::string("Cannot connect to ") + host +
                                                           ":" + service + ": " +
@@ -207,8 +227,10 @@ ImapResult ImapStream::StartTls(const std::string& host, int timeoutMs) {
         if (done == 1) break;
         const int why = SSL_get_error(s.ssl, done);
         if (why == SSL_ERROR_WANT_READ || why == SSL_ERROR_WANT_WRITE) {
-            if (!WaitFor(s.fd, why == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
-                return NetworkFailure(kWsaTimedOut, "The TLS handshake timed out");
+            if (!WaitFor(s.fd, why == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline, m_stop))
+                return m_stop && m_stop()
+                           ? Stopped()
+                           : NetworkFailure(kWsaTimedOut, "The TLS handshake timed out");
             continue;
         }
         const long verified = SSL_get_verify_result(s.ssl);
@@ -250,8 +272,10 @@ ImapResult ImapStream::Write(std::string_view bytes, int idleMs) {
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
                 return NetworkFailure(SocketError(errno), "The connection was lost while sending");
         }
-        if (!WaitFor(s.fd, wait, deadline))
-            return NetworkFailure(kWsaTimedOut, "The server took no data for too long");
+        if (!WaitFor(s.fd, wait, deadline, m_stop))
+            return m_stop && m_stop()
+                       ? Stopped()
+                       : NetworkFailure(kWsaTimedOut, "The server took no data for too long");
     }
     return {};
 }
@@ -288,9 +312,12 @@ ImapResult ImapStream::ReadSome(std::string& into, int idleMs) {
             if (errno != EAGAIN && errno != EWOULDBLOCK)
                 return NetworkFailure(SocketError(errno), "The connection was lost");
         }
-        if (!WaitFor(s.fd, wait, deadline))
-            return NetworkFailure(kWsaTimedOut, "The server sent nothing for " +
-                                                    std::to_string(idleMs / 1000) + " seconds");
+        if (!WaitFor(s.fd, wait, deadline, m_stop))
+            return m_stop && m_stop()
+                       ? Stopped()
+                       : NetworkFailure(kWsaTimedOut, "The server sent nothing for " +
+                                                          std::to_string(idleMs / 1000) +
+                                                          " seconds");
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,10 +63,17 @@ class ImapStream {
     ImapResult ReadSome(std::string& into, int idleMs);
     void Close();
     bool IsOpen() const;
+    // Bytes TLS has decrypted and not handed out yet (the socket may show nothing to read).
+    bool HasBuffered() const;
+    // The connection's socket, for a caller that waits on several at once; -1 when closed.
+    int Socket() const;
+    // Asked while waiting: true ends the wait at once with a failure (a stop of the program).
+    void SetStop(std::function<bool()> stop) { m_stop = std::move(stop); }
 
   private:
     struct State;
     State* m_state;
+    std::function<bool()> m_stop;
 };
 
 // A response: its text with each literal left as its "{n}" marker, and the literals' bytes in
@@ -87,6 +95,8 @@ class ImapReader {
         m_buffer.clear();
         m_at = 0;
     }
+    // Something was received and not yet handed out.
+    bool HasBuffered() const { return m_at < m_buffer.size() || m_stream.HasBuffered(); }
 
   private:
     ImapResult Fill(int idleMs);

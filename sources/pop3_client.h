@@ -4,14 +4,17 @@
 // body), deletion, and a close step; socket failures and progress texts are raised as
 // events on the host. The conversation itself goes through a Pop3Transport.
 //
-// libcurl logs in as part of opening a connection, so the login (USER and PASS, or SASL) and
-// the STAT that gives the message count are all part of the connect step: its result is 0
-// when any of them failed, and LastResult() tells why.
+// The login, the STAT that gives the message count, and the listings read once per session
+// (CAPA, UIDL, LIST) are all part of the connect step: its result is 0 when the login or STAT
+// failed, and LastResult() tells why. Where the server offers PIPELINING, messages are asked
+// for in batches of RETRs sent together and handed out one at a time from the batch.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sources/pop3_client_events.h"
 #include "sources/pop3_transport.h"
@@ -25,6 +28,14 @@ inline constexpr std::int64_t kMaxPop3MessageBytes = std::int64_t{64} << 20;
 inline constexpr std::int16_t kRetrieved = 0;
 inline constexpr std::int16_t kRetrieveFailed = 1;
 inline constexpr std::int16_t kRetrieveTooLong = 2;
+// A batch of pipelined RETRs asks for at most this many messages and this many bytes by their
+// announced sizes; it keeps at most kMaxPop3BatchBytes in memory whatever arrives (the first
+// message of a batch is always kept, up to kMaxPop3MessageBytes, so the walk goes on).
+inline constexpr std::size_t kPop3BatchMessages = 50;
+inline constexpr std::int64_t kPop3BatchBytes = std::int64_t{16} << 20;
+inline constexpr std::int64_t kMaxPop3BatchBytes = std::int64_t{80} << 20;
+// A UIDL unique id: 1 to 70 characters from "!" to "~".
+inline constexpr std::size_t kMaxPop3UniqueIdBytes = 70;
 // The header block kept for a message: its subject, date, sender, reply-to and recipients are
 // read from it. A longer one is cut after its last whole line within the limit.
 inline constexpr std::size_t kMaxPop3HeaderBytes = std::size_t{1} << 20;
@@ -53,10 +64,23 @@ class Pop3Client {
         m_endpoint.auth = auth;
     }
 
-    // Opens the session, logs in and reads the message count. Non-zero on success; 0 when
-    // the server was not reached, refused the login or did not answer STAT.
+    // Opens the session, logs in and reads the message count, then what the server offers
+    // (CAPA), the messages' unique ids (UIDL) and sizes (LIST). Non-zero on success; 0 when
+    // the server was not reached, refused the login, did not answer STAT or lost the session
+    // while listing. A server that refuses a listing command just does not have it.
     std::int16_t Connect();
     std::int32_t MessageCount() const { return m_messageCount; }
+    // The server offers PIPELINING (and it is not switched off).
+    bool Pipelining() const { return m_pipelining; }
+    // Whether PIPELINING is used where offered (it is unless switched off; benchmarks compare).
+    void SetPipeliningAllowed(bool allowed) { m_pipeliningAllowed = allowed; }
+    // The server answered UIDL.
+    bool HasUniqueIds() const { return m_hasUniqueIds; }
+    // The unique id of message `number` ("" when the server gave it none usable).
+    const std::string& UniqueId(std::int32_t number) const;
+    // The messages the UIDL listing left without a usable id (a malformed line, an id two
+    // messages share, a message missing from the listing).
+    std::int32_t MessagesWithoutUniqueId() const { return m_withoutUniqueId; }
     // Ends the session (QUIT commits the deletions).
     void Close();
 
@@ -88,6 +112,17 @@ class Pop3Client {
   private:
     // Keeps `result` as the last one and raises the error event for a socket failure.
     bool Note(Pop3Result result);
+    // The listings read after STAT; false when the session was lost.
+    bool ReadListings();
+    // The size of message `number`: from the session's LIST listing, else asked with
+    // LIST n. -1, noted, when it cannot be had.
+    std::int64_t SizeOf(std::int32_t number);
+    // Asks for the batch of messages that starts at `number`.
+    void FetchBatch(std::int32_t number);
+    // Hands over message `number` from the batch: written to the retrieve file and described.
+    std::int16_t TakeFromBatch(std::int32_t number);
+    // Describes `message`, which the retrieve file holds.
+    void Describe(std::string message);
     void Status(const std::string& text);
     // The message number as a POP3 message number, or 0 when it is not one.
     std::int32_t Number() const;
@@ -104,7 +139,38 @@ class Pop3Client {
     std::string m_text;
     std::string m_subject, m_dateText, m_header, m_body;
     Pop3Result m_last;
+    bool m_pipeliningAllowed = true;
+    bool m_pipelining = false;
+    bool m_hasUniqueIds = false;
+    std::map<std::int32_t, std::string> m_uniqueIds;  // by message number
+    std::int32_t m_withoutUniqueId = 0;
+    // The sizes the session's LIST gave, by message number (bounded by the listing, not by
+    // the count STAT claims).
+    std::map<std::int32_t, std::int64_t> m_sizes;
+    // Messages of the current batch not handed over yet.
+    struct Fetched {
+        Pop3Result result;
+        std::string text;
+        std::int64_t received = 0;
+        bool tooLong = false;
+    };
+    std::map<std::int32_t, Fetched> m_batch;
 };
+
+// What a UIDL listing gives for a mailbox of `count` messages: each message's unique id by
+// number, where it has one usable. A line that is not "number id" with a number of
+// the mailbox and a well-formed id is passed over (its message, where the number can be read,
+// gets none); an id given to two messages names neither, and two different ids for one message
+// leave it without one, so a key never stands for two messages.
+struct UniqueIdListing {
+    std::map<std::int32_t, std::string> ids;  // by message number
+    std::int32_t withoutId = 0;               // messages of 1..count without one
+};
+UniqueIdListing ParseUniqueIds(const std::vector<std::string>& lines, std::int32_t count);
+// The sizes of a LIST listing by message number; a line that is not "number size" gives none,
+// and a message listed with two sizes has none.
+std::map<std::int32_t, std::int64_t> ParseListSizes(const std::vector<std::string>& lines,
+                                                    std::int32_t count);
 
 // The status line "+OK <count> <size>" of STAT: the count, or -1 when the line is not one.
 std::int64_t ParseStatCount(std::string_view reply);

@@ -1,9 +1,12 @@
 #pragma once
-// The POP3 transport over libcurl: "pop3s://" for Security TLS (TLS from the start),
-// "pop3://" with STLS required for STARTTLS, "pop3://" without TLS only for None. Certificates and
-// host names are always verified against the system's CA bundle, plus the CA file named by the
-// environment variable TALLIX_CA_FILE when it is set. TALLIX_POP3S_PORT names another port
-// whose default Security is TLS (a server on an unprivileged port, the tests' own server).
+// The POP3 transport: libcurl connects, secures the connection and logs in ("pop3s://" for
+// Security TLS, TLS from the start; "pop3://" with STLS required for STARTTLS; "pop3://"
+// without TLS only for None), and then leaves the connection to this transport, which speaks
+// the rest of the session itself over libcurl's send and receive calls: libcurl sends one
+// command per transfer and cannot pipeline RETRs. Certificates and host names are always
+// verified against the system's CA bundle, plus the CA file named by the environment variable
+// TALLIX_CA_FILE when it is set. TALLIX_POP3S_PORT names another port whose default Security
+// is TLS (a server on an unprivileged port, the tests' own server).
 
 #include <memory>
 #include <string_view>
@@ -28,6 +31,11 @@ class CurlPop3Transport final : public Pop3Transport {
     Pop3Result Command(const std::string& command) override;
     Pop3Result Retrieve(std::int32_t number, std::int64_t announcedBytes,
                         const std::function<bool(std::string_view)>& sink) override;
+    Pop3Result Listing(const std::string& command,
+                       const std::function<void(std::string_view)>& line) override;
+    void RetrieveMany(const std::vector<Pop3Retrieval>& wanted, bool pipelined,
+                      const std::function<bool(std::size_t, std::string_view)>& sink,
+                      std::vector<Pop3Result>& results) override;
     void Close() override;
 
   private:

@@ -177,7 +177,21 @@ void Pop3Source::Connect() {
         }
         SetTotalMessages(m_client->MessageCount());
         SetIsConnected(true);
+        if (m_client->HasUniqueIds() && m_client->MessagesWithoutUniqueId() > 0)
+            WriteLog(kErrorLog, "clsPOP3Config - Connect: " + LogSafe(account) +
+                                    "the server's UIDL listing gave " +
+                                    std::to_string(m_client->MessagesWithoutUniqueId()) + " of " +
+                                    std::to_string(m_client->MessageCount()) +
+                                    " messages no unique id of their own (a malformed line, or "
+                                    "an id given to two messages); they are known by their "
+                                    "header instead");
     });
+}
+
+std::string Pop3Source::MessageKey() const {
+    if (!Message()) return {};
+    const std::string& id = m_client->UniqueId(MessageNumber());
+    return id.empty() ? std::string() : std::string(kUidlKeyPrefix) + id;
 }
 
 void Pop3Source::GetFirstMsg() {

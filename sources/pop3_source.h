@@ -35,6 +35,9 @@ inline constexpr std::string_view kCompuServeDomain = "compuserve.com";
 // The two limits given to the client at connect, in milliseconds.
 inline constexpr std::int16_t kPop3ClientLimitMs = 30000;
 inline constexpr std::int32_t kMaxTcpPort = 65535;
+// What a message key made of a UIDL unique id starts with, so that it can never read as a
+// Message-ID or a digest of another message.
+inline constexpr std::string_view kUidlKeyPrefix = "uidl:";
 
 class Pop3Source final : public MailSource {
   public:
@@ -55,6 +58,9 @@ class Pop3Source final : public MailSource {
     void DoDeleteMessage() override;
     std::string ConvertAddress() override;
     void Disconnect() override;
+    // "uidl:" and the server's unique id of the current message; "" when the server gave it
+    // none (the engine then goes by its header).
+    std::string MessageKey() const override;
 
     void SetPOPCtl();
     bool ValidConnectInfo();

@@ -1,13 +1,15 @@
 #pragma once
-// The wire under the POP3 client: one session with one server, driven a command at a time.
-// The client keeps its logic (what to send when, what a reply means for the caller) above
-// this interface; CurlPop3Transport speaks to real servers through libcurl and the tests
-// put a scripted fake in its place.
+// The wire under the POP3 client: one session with one server, driven a command at a time, or
+// with several RETRs sent together where the server allows it. The client keeps its logic
+// (what to send when, what a reply means for the caller) above this interface;
+// CurlPop3Transport speaks to real servers (libcurl connects and logs in) and the tests put a
+// scripted fake in its place.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sources/pop3_config.h"
 
@@ -65,6 +67,16 @@ struct Pop3Result {
     bool ok() const { return outcome == Pop3Outcome::Ok; }
 };
 
+// One message of a batch of RETRs: its number and the size LIST announced for it.
+struct Pop3Retrieval {
+    std::int32_t number = 0;
+    std::int64_t announcedBytes = 0;
+};
+
+// The largest multi-line answer to a listing command (CAPA, UIDL, LIST) read; a longer one
+// fails and loses the session.
+inline constexpr std::size_t kMaxPop3ListingBytes = std::size_t{64} << 20;
+
 class Pop3Transport {
   public:
     virtual ~Pop3Transport() = default;
@@ -82,6 +94,27 @@ class Pop3Transport {
     // ends without its closing line is Cut.
     virtual Pop3Result Retrieve(std::int32_t number, std::int64_t announcedBytes,
                                 const std::function<bool(std::string_view)>& sink) = 0;
+    // A command with a multi-line answer ("CAPA", "UIDL", "LIST"): each line of the listing
+    // (dot-stuffing undone, without its line end and without the closing ".") is passed to
+    // `line`. At most kMaxPop3ListingBytes, within the floor of the time limits.
+    virtual Pop3Result Listing(const std::string& command,
+                               const std::function<void(std::string_view)>& line) = 0;
+    // RETR of each message of `wanted`, the answers read in order; the pieces of message i go to
+    // `sink(i, piece)`. With `pipelined` every command is sent before the first answer is read
+    // (the server offers PIPELINING); otherwise one at a time. `results` receives one result per
+    // message whose answer was read: a message the server refused (-ERR) does not stop the
+    // batch, any other failure does, and the messages after it have no result.
+    virtual void RetrieveMany(const std::vector<Pop3Retrieval>& wanted, bool pipelined,
+                              const std::function<bool(std::size_t, std::string_view)>& sink,
+                              std::vector<Pop3Result>& results) {
+        (void)pipelined;
+        results.clear();
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            results.push_back(Retrieve(wanted[i].number, wanted[i].announcedBytes,
+                                       [&](std::string_view piece) { return sink(i, piece); }));
+            if (!results.back().ok() && results.back().outcome != Pop3Outcome::ServerError) break;
+        }
+    }
     // Ends the session with QUIT (which commits the deletions) and closes the connection;
     // nothing when no session is open.
     virtual void Close() = 0;

@@ -686,6 +686,7 @@ INSTANTIATE_TEST_SUITE_P(WatchedAndChecked, EngineRunWhileFilesChange, ::testing
 // --- POP3 accounts on a server that misbehaves --------------------------------------------------
 
 using tallix::testing::ScriptedPop3Message;
+using tallix::testing::ScriptedPop3Offer;
 using tallix::testing::ScriptedPop3Server;
 using Delivery = ScriptedPop3Message::Delivery;
 
@@ -709,18 +710,27 @@ std::string HugeOrderMail(const std::string& code) {
 
 // Runs read one POP3 account, "Shop", on the scripted server, through the engine's own POP3
 // source and client over libcurl, with the time limits the test gives; parsed messages are
-// deleted without asking.
-class EngineRunPop3 : public EngineRun {
+// deleted without asking. The parameter: the server offers PIPELINING (the RETRs of a batch are
+// sent together) or not (one at a time).
+class EngineRunPop3 : public EngineRun, public ::testing::WithParamInterface<bool> {
   protected:
-    void Serve(std::vector<ScriptedPop3Message> messages, sources::Pop3TimeLimits limits) {
+    void Serve(std::vector<ScriptedPop3Message> messages, sources::Pop3TimeLimits limits,
+               ScriptedPop3Offer offer = {}) {
+        offer.pipelining = GetParam();
+        server.reset();
         server = std::make_unique<ScriptedPop3Server>(std::move(messages),
-                                                      env.ProgramDir() + "/journal");
+                                                      env.ProgramDir() + "/journal", offer);
         ASSERT_NE(server->Port(), 0);
         Settings().deleteFlag = 2;
         Template("Orders.txf", "True", "MSG_SUBJECT", "order",
                  {"OrderNo;MSG_TEXT;Order no:;{End of Line};0;0;0;0;0"}, "OrderNo",
                  OutPath("orders.csv"));
-        run.Context().sourceFactory = [this, limits](const std::string&) {
+        m_limits = limits;
+        UseServer();
+    }
+    // The next run reads the server (after run.Renew()).
+    void UseServer() {
+        run.Context().sourceFactory = [this](const std::string&) {
             sources::clsPOP3Config account;
             account.SetID("Shop");
             account.SetHostName("127.0.0.1");
@@ -734,7 +744,7 @@ class EngineRunPop3 : public EngineRun {
                 std::make_unique<sources::Pop3Client>(
                     std::make_unique<sources::CurlPop3Transport>(), &events),
                 nullptr);
-            source->SetTimeLimits(limits);
+            source->SetTimeLimits(m_limits);
             auto list = std::make_unique<sources::Pop3SourceList>();
             list->Add(std::move(source));
             return std::unique_ptr<sources::SourceList>(std::move(list));
@@ -747,12 +757,14 @@ class EngineRunPop3 : public EngineRun {
             if (line.rfind(verb, 0) == 0) lines.push_back(line);
         return lines;
     }
+    bool Pipelined() const { return GetParam(); }
 
     EnginePop3Events events;
     std::unique_ptr<ScriptedPop3Server> server;
+    sources::Pop3TimeLimits m_limits;
 };
 
-TEST_F(EngineRunPop3, AServerThatTricklesAMessageEndsTheAccountAtTheTimeLimit) {
+TEST_P(EngineRunPop3, AServerThatTricklesAMessageEndsTheAccountAtTheTimeLimit) {
     // At two bytes a second the second message would take about a minute.
     Serve({{OrderMail("A-1")}, {OrderMail("A-2"), Delivery::Trickle}, {OrderMail("A-3")}},
           {2000, 1 << 20});
@@ -769,7 +781,7 @@ TEST_F(EngineRunPop3, AServerThatTricklesAMessageEndsTheAccountAtTheTimeLimit) {
     EXPECT_EQ(server->Committed(), std::vector<int>{});
 }
 
-TEST_F(EngineRunPop3, AMessageCutOffByAClosedConnectionGivesNoLine) {
+TEST_P(EngineRunPop3, AMessageCutOffByAClosedConnectionGivesNoLine) {
     Serve({{OrderMail("A-1")}, {OrderMail("A-2", 20), Delivery::CloseMidway}, {OrderMail("A-3")}},
           {});
     RunSources("");
@@ -779,11 +791,14 @@ TEST_F(EngineRunPop3, AMessageCutOffByAClosedConnectionGivesNoLine) {
                        "read: The connection ended before the end of the message"),
               std::string::npos)
         << log;
-    EXPECT_EQ(Received("DELE"), std::vector<std::string>{"DELE 1"});
+    // Pipelined, the connection was gone before the first message's lines were written, so
+    // its deletion could not be sent; either way nothing was committed.
+    EXPECT_EQ(Received("DELE"),
+              Pipelined() ? std::vector<std::string>{} : std::vector<std::string>{"DELE 1"});
     EXPECT_EQ(server->Committed(), std::vector<int>{});
 }
 
-TEST_F(EngineRunPop3, ARefusedMessageIsLoggedWithTheServersOwnReply) {
+TEST_P(EngineRunPop3, ARefusedMessageIsLoggedWithTheServersOwnReply) {
     Serve({{OrderMail("A-1")}, {OrderMail("A-2"), Delivery::Refused}, {OrderMail("A-3")}}, {});
     RunSources("");
     EXPECT_EQ(Out("orders.csv"), "A-1\r\n");
@@ -794,9 +809,11 @@ TEST_F(EngineRunPop3, ARefusedMessageIsLoggedWithTheServersOwnReply) {
               std::string::npos)
         << log;
     EXPECT_EQ(log.find("+OK"), std::string::npos) << log;
+    // The session was still whole: the first message's deletion was committed.
+    EXPECT_EQ(server->Committed(), std::vector<int>{1});
 }
 
-TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDeleted) {
+TEST_P(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDeleted) {
 #if defined(__SANITIZE_THREAD__)
     // 64 MiB through the scripted server take longer under ThreadSanitizer than the time
     // limit of a message that claims 1,000 bytes.
@@ -822,6 +839,67 @@ TEST_F(EngineRunPop3, MessagesPastTheSizeLimitAreSkippedAndTheRestIsReadAndDelet
         << "a message announced past the limit is not transferred";
     EXPECT_EQ(server->Committed(), (std::vector<int>{1, 4}));
 }
+
+// With ProcessOnce the server's unique ids name the messages: a second run writes nothing,
+// a message added since gives exactly its lines, and the key does not depend on the message's
+// place in the mailbox (the server renumbers after deletions) or on its header.
+TEST_P(EngineRunPop3, UniqueIdsKeepEachMessageOnceAcrossRuns) {
+    Settings().processOnce = true;
+    // Two messages with one header (no Message-ID): their header digest is one key, their
+    // unique ids are two.
+    std::vector<ScriptedPop3Message> mailbox = {{OrderMail("A-1")}, {OrderMail("A-1")}};
+    ScriptedPop3Offer offer;
+    offer.ids = {"k1", "k2"};
+    Serve(mailbox, {}, offer);
+    Settings().deleteFlag = 0;
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\nA-1\r\n");
+    EXPECT_EQ(Received("UIDL").size(), 1u) << "one UIDL per session";
+
+    run.Renew();
+    UseServer();
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\nA-1\r\n") << "the second run writes nothing";
+
+    // A new message comes first in the mailbox: the old ones move up a number.
+    mailbox.insert(mailbox.begin(), {OrderMail("B-7")});
+    offer.ids = {"k3", "k1", "k2"};
+    Serve(mailbox, {}, offer);
+    Settings().deleteFlag = 0;
+    run.Renew();
+    UseServer();
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\nA-1\r\nB-7\r\n");
+    EXPECT_EQ(ErrorLog().find("UIDL"), std::string::npos) << ErrorLog();
+}
+
+// A UIDL listing that gives one id to two messages, or a line that is not one, names neither
+// message: they are told apart by their header (here equal for the first two, so the second
+// is taken for the first), and one error-log line says how many.
+TEST_P(EngineRunPop3, UnusableUniqueIdsFallBackToTheHeader) {
+    Settings().processOnce = true;
+    ScriptedPop3Offer offer;
+    offer.uidlLines = {"1 same", "2 same", "3 has\x01control", "4 good"};
+    Serve({{OrderMail("A-1")}, {OrderMail("A-1")}, {OrderMail("A-3")}, {OrderMail("A-4")}}, {},
+          offer);
+    Settings().deleteFlag = 0;
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\nA-3\r\nA-4\r\n");
+    EXPECT_NE(ErrorLog().find("POP3 account Shop (127.0.0.1:" + std::to_string(server->Port()) +
+                              "): the server's UIDL listing gave 3 of 4 messages no unique id"),
+              std::string::npos)
+        << ErrorLog();
+    run.Renew();
+    UseServer();
+    RunSources("");
+    EXPECT_EQ(Out("orders.csv"), "A-1\r\nA-3\r\nA-4\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(OneAtATimeAndPipelined, EngineRunPop3, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Pipelined")
+                                               : std::string("OneAtATime");
+                         });
 
 // The duplicate check reads a CSV file by records (a line break inside quotation marks is part
 // of the value) and a JSON Lines file by LF, so a record written once is not written again,

@@ -67,8 +67,8 @@ run_case() {
     local dir="$work/$name"
     mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"
     cp "$data/Orders.txf" "$data/Attachments.txf" ${extra_template:+"$extra_template"} "$dir/home/templates/"
-    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=POP3\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n' \
-        "$dir/home/templates" "$deleteFlag" >"$dir/config/Vantroy Technologies/Tallix.ini"
+    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=POP3\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n%b' \
+        "$dir/home/templates" "$deleteFlag" "${extra_settings:-}" >"$dir/config/Vantroy Technologies/Tallix.ini"
     write_accounts "$dir" "$@"
     run_engine "$dir" TALLIX_CA_FILE="$ca" TALLIX_POP3S_PORT="$DOVECOT_TLS_PORT"
 }
@@ -157,6 +157,26 @@ expect_status untrusted 0
 ! log_of untrusted txSystem.Log | grep -q 'Connected to' || fail "untrusted: connected anyway"
 [ "$(grep -c 'Unable to establish a valid socket.' "$work/untrusted/stderr")" = 2 ] || fail "untrusted: boxes"
 echo "untrusted certificate: ok"
+
+# ProcessOnce in one program directory: two messages with the same header (no Message-ID) are
+# two messages by their UIDL; a second run writes nothing; a message delivered since gives
+# exactly its line; the session asks UIDL once.
+dovecot_add_user gina twice
+for code in A-5 A-6; do
+    printf 'From: Ann <ann@example.org>\r\nSubject: order\r\nDate: Fri, 08 Jan 2021 12:34:56 +0000\r\n\r\nCode: %s\r\n' "$code" >"$msg/same-$code"
+    dovecot_deliver gina "$msg/same-$code"
+done
+for round in 1 2 3; do
+    [ "$round" = 3 ] && dovecot_deliver gina "$msg/encoded"
+    extra_settings='ProcessOnce=True\r\n' run_case once 0 "$DOVECOT_CA" "Once:$DOVECOT_PORT:gina:twice"
+    expect_status once 0
+    case $round in
+    1 | 2) expect_file "$work/once/out/orders.csv" 'A-5,"Ann",ann@example.org,\r\nA-6,"Ann",ann@example.org,\r\n' ;;
+    3) expect_file "$work/once/out/orders.csv" 'A-5,"Ann",ann@example.org,\r\nA-6,"Ann",ann@example.org,\r\nB-1,"Bob",bob@example.net,\r\n' ;;
+    esac
+done
+! log_of once txError.Log | grep -q . || fail "once: unexpected errors: $(log_of once txError.Log)"
+echo "each message once by its UIDL: ok"
 
 # A server that offers no STARTTLS: the account is refused before anything of the login is
 # sent (the server's log shows no login attempt), the next account is still read; written

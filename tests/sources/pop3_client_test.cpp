@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include <memory>
 #include <string>
@@ -51,7 +53,7 @@ TEST(Pop3Client, ConnectLogsInAndReadsTheCount) {
     EXPECT_NE(f.client->Connect(), 0);
     EXPECT_EQ(f.client->MessageCount(), 3);
     EXPECT_EQ(f.transport->calls,
-              (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT"}));
+              (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT", "CAPA", "LIST"}));
     EXPECT_EQ(f.transport->opened.password, "secret");
     EXPECT_TRUE(f.events.errors.empty());
     EXPECT_FALSE(f.events.statuses.empty());
@@ -161,7 +163,7 @@ TEST(Pop3Client, RetrieveAndDeleteRefuseNumbersThatAreNotMessages) {
         f.client->SetMessageNumber(number);
         EXPECT_EQ(f.client->Retrieve(), 1) << number;
         EXPECT_EQ(f.client->Delete(), 1) << number;
-        EXPECT_EQ(f.transport->calls.back(), "STAT") << "nothing sent for " << number;
+        EXPECT_EQ(f.transport->calls.back(), "LIST") << "nothing sent for " << number;
     }
 }
 
@@ -233,23 +235,154 @@ TEST(Pop3Client, TheAnnouncedSizeDecidesWhatIsTransferredAndHowLong) {
     tallix::testing::TempDir dir;
     ClientFixture f;
     f.transport->messages = {"a\r\n\r\nb\r\n", "c\r\n\r\nd\r\n", "e\r\n\r\nf\r\n"};
-    f.transport->sizes[2] = kMaxPop3MessageBytes + 1;
+    // The session's LIST gives no usable size for the third: it is asked for on its own.
+    f.transport->listings["LIST"] = {"1 7", "2 " + std::to_string(kMaxPop3MessageBytes + 1),
+                                     "3 many"};
     f.transport->commandResults["LIST 3"] = Outcome(Pop3Outcome::Ok, "+OK 3 many");
     ASSERT_NE(f.client->Connect(), 0);
     f.client->SetRetrieveFile(dir.File("msg.tmp"));
     f.client->SetMessageNumber("1");
     EXPECT_EQ(f.client->Retrieve(), kRetrieved);
     // The transfer's time limit follows the size LIST gave.
-    EXPECT_EQ(
-        f.transport->announced,
-        std::vector<std::int64_t>{static_cast<std::int64_t>(f.transport->messages[0].size())});
+    EXPECT_EQ(f.transport->announced, std::vector<std::int64_t>{7});
     f.client->SetMessageNumber("2");
     EXPECT_EQ(f.client->Retrieve(), kRetrieveTooLong);
     EXPECT_EQ(f.client->AnnouncedBytes(), kMaxPop3MessageBytes + 1);
-    EXPECT_EQ(f.transport->calls.back(), "LIST 2") << "not transferred";
+    EXPECT_EQ(f.transport->calls.back(), "RETR 1") << "not transferred";
     f.client->SetMessageNumber("3");
     EXPECT_EQ(f.client->Retrieve(), kRetrieveFailed);
     EXPECT_EQ(f.transport->calls.back(), "LIST 3");
+}
+
+// CAPA, UIDL and LIST are read once, at connect. A listing the server refuses is one it does
+// not have; one that loses the session fails the connect.
+TEST(Pop3Client, ConnectReadsWhatTheServerOffers) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> capabilities;
+        std::map<std::string, Pop3Result> results;
+        bool connects, pipelining, uniqueIds;
+        std::vector<std::string> calls;  // after STAT
+    };
+    const Pop3Result refused = Outcome(Pop3Outcome::ServerError, "-ERR no");
+    const Pop3Result lost = Outcome(Pop3Outcome::Cut);
+    const std::vector<Case> cases = {
+        {"both", {"USER", "UIDL", "PIPELINING"}, {}, true, true, true, {"CAPA", "UIDL", "LIST"}},
+        {"no UIDL offered", {"USER"}, {}, true, false, false, {"CAPA", "LIST"}},
+        {"no CAPA: UIDL tried",
+         {},
+         {{"CAPA", refused}},
+         true,
+         false,
+         true,
+         {"CAPA", "UIDL", "LIST"}},
+        {"UIDL refused",
+         {"UIDL"},
+         {{"UIDL", refused}},
+         true,
+         false,
+         false,
+         {"CAPA", "UIDL", "LIST"}},
+        {"LIST refused: sizes one by one",
+         {"UIDL"},
+         {{"LIST", refused}},
+         true,
+         false,
+         true,
+         {"CAPA", "UIDL", "LIST"}},
+        {"UIDL loses the session",
+         {"UIDL"},
+         {{"UIDL", lost}},
+         false,
+         false,
+         false,
+         {"CAPA", "UIDL", "CLOSE"}},
+        {"CAPA loses the session", {}, {{"CAPA", lost}}, false, false, false, {"CAPA", "CLOSE"}},
+    };
+    for (const Case& c : cases) {
+        ClientFixture f;
+        f.transport->messages = {"a", "b"};
+        f.transport->capabilities = c.capabilities;
+        for (const auto& [command, result] : c.results)
+            f.transport->commandResults[command] = result;
+        EXPECT_EQ(f.client->Connect() != 0, c.connects) << c.what;
+        EXPECT_EQ(f.client->Pipelining(), c.pipelining) << c.what;
+        EXPECT_EQ(f.client->HasUniqueIds(), c.uniqueIds) << c.what;
+        EXPECT_EQ(f.client->UniqueId(2), c.uniqueIds ? "id-2" : "") << c.what;
+        EXPECT_EQ(
+            std::vector<std::string>(f.transport->calls.begin() + 2, f.transport->calls.end()),
+            c.calls)
+            << c.what;
+    }
+}
+
+TEST(Pop3Client, UniqueIdsThatAreMalformedOrSharedNameNoMessage) {
+    const UniqueIdListing listing = ParseUniqueIds(
+        {"1 whqtswO00WBw418f9t5JxYwZ", "2 shared", "3 shared", "4", "5 has space",
+         "6 " + std::string(71, 'x'), "7 " + std::string(70, 'y'), "8 two", "8 ids", "9 same ",
+         "9 same", "0 zero", "12 past-the-count", "x1 not-a-number", "10\tTAB", "11 caf\xc3\xa9"},
+        11);
+    const std::map<std::int32_t, std::string> want = {
+        {1, "whqtswO00WBw418f9t5JxYwZ"}, {7, std::string(70, 'y')}, {9, "same"}};
+    EXPECT_EQ(listing.ids, want);
+    EXPECT_EQ(listing.withoutId, 8);
+    // What follows the size in a LIST line is the server's own.
+    EXPECT_EQ(ParseListSizes({"1 120", "2 x", "3 5", "3 6", "4 9 extra", "5 0", "6 7"}, 5),
+              (std::map<std::int32_t, std::int64_t>{{1, 120}, {4, 9}, {5, 0}}));
+}
+
+// Where the server offers PIPELINING the messages are asked for in batches: one past the size
+// limit is left out (and skipped when the walk reaches it), a message the server refuses ends
+// the walk there but not the batch, and a batch stops at its message count.
+TEST(Pop3Client, PipelinedBatches) {
+    tallix::testing::TempDir dir;
+    ClientFixture f;
+    f.transport->capabilities = {"PIPELINING"};
+    for (int n = 1; n <= 55; ++n)
+        f.transport->messages.push_back("Subject: m" + std::to_string(n) + "\r\n\r\nbody\r\n");
+    f.transport->sizes[2] = kMaxPop3MessageBytes + 1;
+    f.transport->retrieveResults[4] = Outcome(Pop3Outcome::ServerError, "-ERR locked");
+    ASSERT_NE(f.client->Connect(), 0);
+    EXPECT_TRUE(f.client->Pipelining());
+    f.client->SetRetrieveFile(dir.File("msg.tmp"));
+    std::vector<std::int16_t> got;
+    for (int n = 1; n <= 55; ++n) {
+        f.client->SetMessageNumber(std::to_string(n));
+        got.push_back(f.client->Retrieve());
+        if (got.back() == kRetrieved) {
+            EXPECT_EQ(f.client->Subject(), "m" + std::to_string(n));
+        }
+    }
+    EXPECT_EQ(got[0], kRetrieved);
+    EXPECT_EQ(got[1], kRetrieveTooLong);
+    EXPECT_EQ(got[2], kRetrieved);
+    EXPECT_EQ(got[3], kRetrieveFailed);
+    EXPECT_EQ(f.client->LastResult().outcome, Pop3Outcome::Ok) << "the last message was read";
+    EXPECT_EQ(tallix::testing::ReadFileBytes(dir.File("msg.tmp")), f.transport->messages[54]);
+    std::vector<std::string> batches;
+    for (const std::string& call : f.transport->calls)
+        if (call.rfind("PIPELINED", 0) == 0 || call == "RETR 2" || call == "RETR 4")
+            batches.push_back(call);
+    EXPECT_EQ(batches, (std::vector<std::string>{"PIPELINED 1-51", "RETR 4", "PIPELINED 52-55"}));
+}
+
+// A session lost in the middle of a batch: the messages read before it are handed over, the
+// one cut off fails, and nothing more is asked of the server.
+TEST(Pop3Client, APipelinedBatchCutOffKeepsWhatArrivedWhole) {
+    tallix::testing::TempDir dir;
+    ClientFixture f;
+    f.transport->capabilities = {"PIPELINING"};
+    f.transport->messages = {"a\r\n", "b\r\n", "c\r\n", "d\r\n"};
+    f.transport->retrieveResults[3] = Outcome(Pop3Outcome::Cut);
+    ASSERT_NE(f.client->Connect(), 0);
+    f.client->SetRetrieveFile(dir.File("msg.tmp"));
+    for (const auto& [number, want] : std::vector<std::pair<std::string, std::int16_t>>{
+             {"1", kRetrieved}, {"2", kRetrieved}, {"3", kRetrieveFailed}}) {
+        f.client->SetMessageNumber(number);
+        EXPECT_EQ(f.client->Retrieve(), want) << number;
+    }
+    EXPECT_EQ(f.client->LastResult().outcome, Pop3Outcome::Cut);
+    EXPECT_EQ(f.transport->calls.back(), "RETR 3") << "message 4 was never asked for";
 }
 
 TEST(Pop3Client, SplitMessageAndHeaderFields) {

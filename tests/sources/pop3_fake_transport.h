@@ -54,6 +54,37 @@ class FakeTransport final : public Pop3Transport {
         ok.reply = "+OK message follows";
         return ok;
     }
+    Pop3Result Listing(const std::string& command,
+                       const std::function<void(std::string_view)>& line) override {
+        calls.push_back(command);
+        if (!open) return Lost();
+        if (auto it = commandResults.find(command); it != commandResults.end()) return it->second;
+        std::vector<std::string> lines;
+        if (auto it = listings.find(command); it != listings.end()) {
+            lines = it->second;
+        } else if (command == "CAPA") {
+            lines = capabilities;
+        } else if (command == "LIST" || command == "UIDL") {
+            for (std::size_t n = 1; n <= messages.size(); ++n) {
+                const std::string number = std::to_string(n);
+                lines.push_back(
+                    number + " " +
+                    (command == "LIST" ? std::to_string(SizeOf(number)) : "id-" + number));
+            }
+        }
+        for (const std::string& l : lines) line(l);
+        Pop3Result ok;
+        ok.reply = "+OK";
+        return ok;
+    }
+    void RetrieveMany(const std::vector<Pop3Retrieval>& wanted, bool pipelined,
+                      const std::function<bool(std::size_t, std::string_view)>& sink,
+                      std::vector<Pop3Result>& results) override {
+        calls.push_back(std::string(pipelined ? "PIPELINED" : "BATCH") + " " +
+                        std::to_string(wanted.front().number) + "-" +
+                        std::to_string(wanted.back().number));
+        Pop3Transport::RetrieveMany(wanted, pipelined, sink, results);
+    }
     void Close() override {
         calls.push_back("CLOSE");
         open = false;
@@ -75,6 +106,10 @@ class FakeTransport final : public Pop3Transport {
     }
 
     std::vector<std::string> messages;
+    // What CAPA lists; UIDL and LIST list every message ("n id-n", "n size") unless `listings`
+    // gives the lines of a command.
+    std::vector<std::string> capabilities = {"USER"};
+    std::map<std::string, std::vector<std::string>> listings;
     std::map<int, std::int64_t> sizes;    // LIST sizes other than the messages' lengths
     std::vector<std::int64_t> announced;  // the size each RETR was given
     Pop3Result openResult;

@@ -183,10 +183,28 @@ TEST_F(Pop3SourceTest, WalksEveryMessageAndEndsPastTheLast) {
     EXPECT_EQ(source->MessageNumber(), 3);
     source->Disconnect();
     EXPECT_EQ(transport->calls,
-              (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT", "LIST 1", "RETR 1",
-                                        "LIST 2", "RETR 2", "CLOSE"}));
+              (std::vector<std::string>{"OPEN ann@pop.example.org:110", "STAT", "CAPA", "LIST",
+                                        "RETR 1", "RETR 2", "CLOSE"}));
     EXPECT_NE(SystemLog().find("Fri, 08 Jan 2021 12:34:56 +0000"), std::string::npos)
         << "the date text goes to the system log";
+}
+
+// The key of a message is the server's unique id, where it gave one; the engine goes by the
+// header of the others.
+TEST_F(Pop3SourceTest, TheMessageKeyIsTheUniqueId) {
+    decoder.decodable = false;
+    auto source = Make();
+    transport->capabilities = {"UIDL"};
+    transport->listings["UIDL"] = {"1 AAA", "2 bad\x7f"};
+    source->Connect();
+    EXPECT_EQ(source->MessageKey(), "") << "no message yet";
+    source->GetFirstMsg();
+    EXPECT_EQ(source->MessageKey(), "uidl:AAA");
+    source->GetNextMsg();
+    EXPECT_EQ(source->MessageKey(), "");
+    EXPECT_NE(ErrorLog().find("the server's UIDL listing gave 1 of 2 messages no unique id"),
+              std::string::npos)
+        << ErrorLog();
 }
 
 TEST_F(Pop3SourceTest, AHeaderPastTheLimitKeepsItsWholeLinesForEveryField) {

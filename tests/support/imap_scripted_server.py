@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A small IMAP server for what a real server will not do, on 127.0.0.1 in plain text.
 
-    imap_scripted_server.py PORTFILE LOGFILE
+    imap_scripted_server.py PORTFILE LOGFILE [SPOOLDIR]
 
 Listens on a free port (written to PORTFILE once it listens), serves each connection on a
 thread of its own and appends every command line it receives to LOGFILE as "user: line".
@@ -14,20 +14,45 @@ The login name picks the behaviour; every mailbox holds one small order message 
     closing    closes the connection in the middle of the message
     huge       sends a response line of 100 MB
 
+With SPOOLDIR, a user that has a folder SPOOLDIR/NAME holds the files of that folder instead,
+in name order (UIDs 101, 102, ...), read anew at each command, so a test delivers a message by
+writing a file there. Such users idle: IDLE sends "* n EXISTS" as soon as a file comes, and
+logs "NAME: DONE" when the client ends it. Two of them behave apart:
+
+    dropper    closes the connection 0.5 s into its first IDLE
+    noidle...  (any name starting so) is offered no IDLE
+
 It offers AUTH=XOAUTH2 (with SASL-IR) and not AUTH=PLAIN: a client that logs in with a
 password uses LOGIN, one with an access token AUTHENTICATE XOAUTH2, whose decoded form is
 logged as "user: XOAUTH2 user=NAME token=TOKEN". A literal in a command is logged as a quoted
 string in its place.
 """
 import base64
+import os
 import re
+import select
 import socket
 import sys
 import threading
+import time
 
 MESSAGE = (b"From: Ann <ann@example.org>\r\nSubject: order H-1\r\n"
            b"Date: Fri, 08 Jan 2021 12:34:56 +0000\r\n\r\nCode: H-1\r\n")
 log_lock = threading.Lock()
+spool = None
+dropped = set()
+
+
+def spooled(user):
+    """The user's messages as (uid, bytes), or None when the user has no spool folder."""
+    folder = os.path.join(spool, user) if spool else None
+    if not folder or not os.path.isdir(folder):
+        return None
+    messages = []
+    for i, name in enumerate(sorted(os.listdir(folder))):
+        with open(os.path.join(folder, name), "rb") as f:
+            messages.append((101 + i, f.read()))
+    return messages
 
 
 def serve(conn, log_path):
@@ -63,8 +88,11 @@ def serve(conn, log_path):
             parts = line.split(" ")
             tag, cmd = parts[0], " ".join(parts[1:3]).upper()
             word = parts[1].upper() if len(parts) > 1 else ""
+            mine = spooled(user)
             if word == "CAPABILITY":
                 shown = caps.replace(" UIDPLUS", "") if user == "nouidplus" else caps
+                if mine is not None and not user.startswith("noidle"):
+                    shown += " IDLE"
                 send(b"* CAPABILITY " + shown.encode() + b"\r\n" + tag.encode() + b" OK done\r\n")
             elif word == "AUTHENTICATE" and len(parts) == 4 and parts[2].upper() == "XOAUTH2":
                 fields = base64.b64decode(parts[3]).decode("latin-1").split("\x01")
@@ -75,6 +103,39 @@ def serve(conn, log_path):
             elif word == "LOGIN":
                 user = parts[2].strip('"')
                 send(tag.encode() + b" OK logged in\r\n")
+            elif mine is not None and word in ("SELECT", "EXAMINE"):
+                send(b"* %d EXISTS\r\n* OK [UIDVALIDITY 43] ok\r\n%s OK done\r\n"
+                     % (len(mine), tag.encode()))
+            elif mine is not None and word == "FETCH":
+                for n, (uid, body) in enumerate(mine, 1):
+                    send(b"* %d FETCH (UID %d RFC822.SIZE %d)\r\n" % (n, uid, len(body)))
+                send(tag.encode() + b" OK done\r\n")
+            elif mine is not None and cmd == "UID FETCH":
+                wanted = {int(u) for u in parts[3].split(",")}
+                for n, (uid, body) in enumerate(mine, 1):
+                    if uid in wanted:
+                        send(b"* %d FETCH (UID %d BODY[] {%d}\r\n" % (n, uid, len(body)) + body + b")\r\n")
+                send(tag.encode() + b" OK done\r\n")
+            elif mine is not None and word == "IDLE" and not user.startswith("noidle"):
+                send(b"+ idling\r\n")
+                known, started = len(mine), time.time()
+                while True:
+                    if user == "dropper" and user not in dropped and time.time() - started > 0.5:
+                        dropped.add(user)
+                        log("dropped while idling")
+                        return
+                    ready, _, _ = select.select([conn], [], [], 0.1)
+                    if ready:
+                        done = reader.readline().decode("latin-1").rstrip("\r\n")
+                        log(done)
+                        if not done:
+                            return
+                        send(tag.encode() + b" OK idle done\r\n")
+                        break
+                    count = len(spooled(user))
+                    if count != known:
+                        known = count
+                        send(b"* %d EXISTS\r\n" % count)
             elif word in ("SELECT", "EXAMINE"):
                 exists = 5 if user == "lying" else 1
                 send(b"* %d EXISTS\r\n* OK [UIDVALIDITY 42] ok\r\n%s OK [READ-WRITE] done\r\n"
@@ -113,7 +174,9 @@ def serve(conn, log_path):
 
 
 def main():
+    global spool
     port_file, log_path = sys.argv[1], sys.argv[2]
+    spool = sys.argv[3] if len(sys.argv) > 3 else None
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", 0))

@@ -41,8 +41,9 @@ std::string DotStuffed(std::string_view text) {
 
 class Session {
   public:
-    Session(int fd, const std::vector<ScriptedPop3Message>& messages, std::FILE* journal)
-        : m_fd(fd), m_messages(messages), m_journal(journal) {}
+    Session(int fd, const std::vector<ScriptedPop3Message>& messages,
+            const ScriptedPop3Offer& offer, std::FILE* journal)
+        : m_fd(fd), m_messages(messages), m_offer(offer), m_journal(journal) {}
 
     void Run() {
         if (!SendAll(m_fd, "+OK scripted server ready\r\n")) return;
@@ -93,7 +94,30 @@ class Session {
     // False when the session is over.
     bool Answer(const std::string& verb, const std::string& line) {
         int number = 0;
-        if (verb == "CAPA") return SendAll(m_fd, "+OK\r\nUSER\r\n.\r\n");
+        if (verb == "CAPA")
+            return SendAll(m_fd, std::string("+OK\r\nUSER\r\n") + (m_offer.uidl ? "UIDL\r\n" : "") +
+                                     (m_offer.pipelining ? "PIPELINING\r\n" : "") + ".\r\n");
+        if (verb == "UIDL" && line == "UIDL" && m_offer.uidl) {
+            std::string listing = "+OK\r\n";
+            if (!m_offer.uidlLines.empty()) {
+                for (const std::string& l : m_offer.uidlLines) listing += l + "\r\n";
+            } else {
+                for (std::size_t n = 1; n <= m_messages.size(); ++n) {
+                    listing +=
+                        std::to_string(n) + " " +
+                        (n <= m_offer.ids.size() ? m_offer.ids[n - 1] : "u" + std::to_string(n)) +
+                        "\r\n";
+                }
+            }
+            return SendAll(m_fd, listing + ".\r\n");
+        }
+        if (verb == "LIST" && line == "LIST") {
+            std::string listing = "+OK\r\n";
+            for (std::size_t n = 1; n <= m_messages.size(); ++n)
+                listing +=
+                    std::to_string(n) + " " + std::to_string(Announced(m_messages[n - 1])) + "\r\n";
+            return SendAll(m_fd, listing + ".\r\n");
+        }
         if (verb == "USER" || verb == "PASS" || verb == "NOOP" || verb == "RSET")
             return SendAll(m_fd, "+OK\r\n");
         if (verb == "STAT") {
@@ -144,18 +168,19 @@ class Session {
 
     int m_fd;
     const std::vector<ScriptedPop3Message>& m_messages;
+    const ScriptedPop3Offer& m_offer;
     std::FILE* m_journal;
     std::string m_buffer;
 };
 
 [[noreturn]] void Serve(int listener, const std::vector<ScriptedPop3Message>& messages,
-                        const std::string& journalPath) {
+                        const ScriptedPop3Offer& offer, const std::string& journalPath) {
     std::FILE* journal = std::fopen(journalPath.c_str(), "a");
     if (!journal) ::_exit(1);
     for (;;) {
         const int fd = ::accept(listener, nullptr, nullptr);
         if (fd < 0) continue;
-        Session(fd, messages, journal).Run();
+        Session(fd, messages, offer, journal).Run();
         std::fprintf(journal, "--\n");  // the session is over
         std::fflush(journal);
         ::close(fd);
@@ -165,7 +190,7 @@ class Session {
 }  // namespace
 
 ScriptedPop3Server::ScriptedPop3Server(std::vector<ScriptedPop3Message> messages,
-                                       std::string journalPath)
+                                       std::string journalPath, ScriptedPop3Offer offer)
     : m_journal(std::move(journalPath)) {
     std::ofstream(m_journal, std::ios::trunc).flush();
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -182,7 +207,7 @@ ScriptedPop3Server::ScriptedPop3Server(std::vector<ScriptedPop3Message> messages
         return;
     }
     m_pid = ::fork();
-    if (m_pid == 0) Serve(listener, messages, m_journal);
+    if (m_pid == 0) Serve(listener, messages, offer, m_journal);
     ::close(listener);
     if (m_pid > 0) m_port = ntohs(address.sin_port);
 }

@@ -26,9 +26,20 @@ struct ScriptedPop3Message {
     std::int64_t announced = -1;
 };
 
+// What the server offers besides USER: UIDL (message n has the id `ids[n - 1]`, else "u" and
+// its number; or the listing is the lines of `uidlLines`) and PIPELINING; commands sent together
+// are answered in order either way.
+struct ScriptedPop3Offer {
+    bool uidl = true;
+    bool pipelining = false;
+    std::vector<std::string> ids;
+    std::vector<std::string> uidlLines;
+};
+
 class ScriptedPop3Server {
   public:
-    ScriptedPop3Server(std::vector<ScriptedPop3Message> messages, std::string journalPath);
+    ScriptedPop3Server(std::vector<ScriptedPop3Message> messages, std::string journalPath,
+                       ScriptedPop3Offer offer = {});
     ~ScriptedPop3Server();
     ScriptedPop3Server(const ScriptedPop3Server&) = delete;
     ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
