@@ -187,20 +187,24 @@ int DisplayPosition(const std::string& body, std::size_t byteOffset) {
 }
 
 std::size_t ByteOffsetAt(const std::string& text, int position) {
-    // DisplayPosition grows with the offset: the first offset shown at or after `position`,
-    // moved on to the start of a character and past the LF of a CR LF.
+    // The view shows whole characters and CR LF as one break: a prefix of the text that ends
+    // inside either is moved on to their end. Over such prefixes DisplayPosition grows with
+    // the offset; the first one shown at or after `position` is the byte.
+    auto boundary = [&text](std::size_t at) {
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+        if (at > 0 && at < text.size() && text[at - 1] == '\r' && text[at] == '\n') ++at;
+        return at;
+    };
     std::size_t low = 0;
     std::size_t high = text.size();
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        if (DisplayPosition(text, middle) < position)
+        if (DisplayPosition(text, boundary(middle)) < position)
             low = middle + 1;
         else
             high = middle;
     }
-    while (low < text.size() && (static_cast<unsigned char>(text[low]) & 0xC0) == 0x80) ++low;
-    if (low > 0 && low < text.size() && text[low - 1] == '\r' && text[low] == '\n') ++low;
-    return low;
+    return boundary(low);
 }
 
 std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t position,
