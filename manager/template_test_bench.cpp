@@ -207,6 +207,30 @@ std::size_t ByteOffsetAt(const std::string& text, int position) {
     return boundary(low);
 }
 
+MadeVariable MakeVariable(const std::string& text, std::size_t start, std::size_t length,
+                          const std::string& field, const std::string& delimiterName,
+                          const std::vector<std::string>& taken, bool repeat) {
+    engine::SelectionRequest r;
+    r.field = field;
+    r.examples = {{text, start, length}};
+    r.delimiter = engine::DelimiterFor(delimiterName, ",");
+    r.takenNames = taken;
+    r.repeat = repeat;
+    const engine::SelectionVariable v = engine::VariableFromSelection(r);
+    MadeVariable made;
+    made.problem = v.problem;
+    if (!v.problem.empty()) return made;
+    made.draft = DraftOf(v);
+    made.description = Described(v);
+    made.repeatedLines = v.repeatedLines;
+    return made;
+}
+
+std::string RepeatedBlockQuestion(std::size_t lines, const std::string& label) {
+    return std::to_string(lines) + std::string(kPickRepeatedBlock) + label +
+           std::string(kPickRepeatedQuestion);
+}
+
 std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t position,
                                      const std::string& body,
                                      const std::vector<engine::FoundText>& found) {
@@ -817,10 +841,8 @@ void TemplateTestBench::MakeVariableFromSelection() {
         // Several lines that begin with the label: the value is one of a list (order items),
         // which the template can take line by line.
         if (v.repeatedLines >= 2 &&
-            MsgBox(std::to_string(v.repeatedLines) + std::string(kPickRepeatedBlock) + v.start +
-                       std::string(kPickRepeatedQuestion),
-                   MsgButtons::YesNo, MsgIcon::Question, kPickTitle,
-                   MsgAnswer::Yes) == MsgAnswer::Yes) {
+            MsgBox(RepeatedBlockQuestion(v.repeatedLines, v.start), MsgButtons::YesNo,
+                   MsgIcon::Question, kPickTitle, MsgAnswer::Yes) == MsgAnswer::Yes) {
             request.repeat = true;
             v = engine::VariableFromSelection(request);
         }

@@ -200,6 +200,22 @@ class TemplateTestBench final : public QWidget {
     std::string m_watchSample;
 };
 
+// The variable that `length` bytes at `start` of `text`, the text of `field`, make as the
+// bench makes it from a selection (for the wizard's message page): `problem` says why none
+// when nothing is selected. `delimiterName` is the output delimiter (COMMA, TAB...), `taken`
+// the names the variable may not have.
+struct MadeVariable {
+    VariableDraft draft;
+    QString description;  // where it starts and stops, as the bench says it
+    std::size_t repeatedLines = 0;
+    std::string problem;
+};
+MadeVariable MakeVariable(const std::string& text, std::size_t start, std::size_t length,
+                          const std::string& field, const std::string& delimiterName,
+                          const std::vector<std::string>& taken, bool repeat);
+// The question asked when the value stands in one of `lines` lines that begin with `label`.
+std::string RepeatedBlockQuestion(std::size_t lines, const std::string& label);
+
 // The byte of `text` (UTF-8, CR LF line ends) at `position` of the view that shows it as
 // DisplayText does: never inside a character or between CR and LF.
 std::size_t ByteOffsetAt(const std::string& text, int position);
