@@ -295,6 +295,8 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     tblMessages->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tblMessages->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     tblMessages->horizontalHeader()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+    tblMessages->setWordWrap(false);
+    tblMessages->setColumnHidden(3, true);  // shown once a variable is watched
 
     tblCounts = new QTableWidget(0, 3, this);
     tblCounts->setObjectName("tblCounts");
@@ -306,6 +308,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     tblCounts->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     tblCounts->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     tblCounts->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    tblCounts->setWordWrap(false);
 
     tblValues = new QTableWidget(0, 3, this);
     tblValues->setObjectName("tblValues");
@@ -401,7 +404,7 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     auto* messages = new QWidget(this);
     auto* messagesLayout = new QVBoxLayout(messages);
     messagesLayout->setContentsMargins(0, 0, 0, 0);
-    messagesLayout->addWidget(tblMessages, 3);
+    messagesLayout->addWidget(tblMessages, 2);
     auto* countsLabel = new QLabel(
         tr("Values found (in how many matching messages each variable gives one):"), messages);
     countsLabel->setWordWrap(true);
@@ -452,11 +455,10 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
                 QMenu* menu = txtBody->createStandardContextMenu(at);
                 menu->addSeparator();
                 menu->addAction(makeAction);
-                menu->addAction(refineAction);
-                refineAction->setEnabled(m_gesture.has_value());
+                // Refining needs a variable made from a selection first.
+                if (m_gesture) menu->addAction(refineAction);
                 menu->exec(txtBody->viewport()->mapToGlobal(at));
                 delete menu;
-                refineAction->setEnabled(true);
             });
     setTabOrder(tblMessages, tblCounts);
     setTabOrder(tblCounts, tblValues);
@@ -927,7 +929,10 @@ void TemplateTestBench::ShowCounts() {
         tblCounts->setItem(row, 0, Cell(Q(c.name)));
         tblCounts->setItem(row, 1, Cell(tr("%1 of %2").arg(c.found).arg(m_countedMatched)));
         tblCounts->setItem(row, 2, Cell(QString::number(c.otherShape)));
-        if (c.name == m_watch) tblCounts->selectRow(row);
+        if (c.name == m_watch) {
+            tblCounts->selectRow(row);
+            tblCounts->scrollToItem(tblCounts->item(row, 0));
+        }
     }
 }
 
@@ -953,6 +958,7 @@ void TemplateTestBench::Watch(const std::string& name, const std::string& sample
     for (VariableCount& c : m_counts)
         if (c.name == name && !sample.empty()) c.sample = sample;
     for (int row = 0; row < tblMessages->rowCount(); ++row) ShowCheck(row);
+    tblMessages->setColumnHidden(3, name.empty());
 }
 
 void TemplateTestBench::SayPickCount() {
@@ -964,10 +970,8 @@ void TemplateTestBench::SayPickCount() {
         for (int row = 0; row < tblMessages->rowCount(); ++row)
             if (const QTableWidgetItem* item = tblMessages->item(row, 3))
                 marked += item->text().isEmpty() ? 0 : 1;
-        QString text = tr("%1: found in %2 of %3 matching messages")
-                           .arg(Q(c.name))
-                           .arg(c.found)
-                           .arg(m_countedMatched);
+        QString text =
+            tr("It was found in %1 of %2 matching messages").arg(c.found).arg(m_countedMatched);
         if (marked > 0)
             text +=
                 tr("; %1 marked in the list (no value, or a value of another shape)").arg(marked);

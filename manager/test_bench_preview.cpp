@@ -82,7 +82,12 @@ int main(int argc, char** argv) {
 
     manager::TemplateTestBench bench;
     bench.setWindowTitle("Test - " + QString::fromStdString(JustFileName(argv[1])));
-    bench.resize(900, 560);
+    // TALLIX_PREVIEW_SIZE=WIDTHxHEIGHT: room for the gesture's menu and counts.
+    const QStringList size = qEnvironmentVariable("TALLIX_PREVIEW_SIZE").split('x');
+    if (size.size() == 2)
+        bench.resize(size[0].toInt(), size[1].toInt());
+    else
+        bench.resize(900, 560);
     bench.SetTemplate(tpl);
     // What the editor does with a variable made on its Test tab, on the template in memory.
     QObject::connect(&bench, &manager::TemplateTestBench::VariableMade, &bench,
