@@ -158,6 +158,8 @@ TrialMessage TemplateTrial::Apply(sources::MailSource& source, std::int32_t numb
     Guard(context::kTryTemplate, [&] { ApplyTemplate(m_run, message, work, m_name); });
     // After the template, so an attachment it read is not converted a second time.
     if (const auto& m = source.Message()) {
+        result.senderName = RunFieldText(m_run, message, kFieldSenderName, 0);
+        result.senderAddress = RunFieldText(m_run, message, kFieldSenderAddress, 0);
         const auto attachments = m->Attachments();
         for (std::int32_t i = 1; attachments && i <= attachments->Count(); ++i)
             result.attachments.emplace_back(RunFieldText(m_run, message, kFieldAttachmentName, i),

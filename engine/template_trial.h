@@ -70,6 +70,9 @@ struct TrialMessage {
     std::int32_t number = 0;  // from 1, in the source's order
     std::string subject;
     std::string body;
+    // The sender's name and address as the SENDER_NAME and SENDER_ADDRESS fields read them.
+    std::string senderName;
+    std::string senderAddress;
     bool matched = false;  // the filter let the message through
     bool failed = false;   // something went wrong with the template on this message
     std::vector<TrialVariable> variables;

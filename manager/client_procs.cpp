@@ -126,6 +126,11 @@ void OpenTemplateEditor(bool isNew) {
             bench->SetTemplate(*edited);
     };
     QObject::connect(&editor, &FrmTemplateEdit::templateEdited, bench, tryEdited);
+    // A value selected on the Test tab becomes a variable of the template being edited.
+    QObject::connect(bench, &TemplateTestBench::VariableMade, &editor,
+                     &FrmTemplateEdit::AddMadeVariable);
+    QObject::connect(bench, &TemplateTestBench::VariableRefined, &editor,
+                     &FrmTemplateEdit::ReplaceMadeVariable);
     tryEdited();
     if (TheEditorRunner())
         TheEditorRunner()(editor);

@@ -144,6 +144,13 @@ class FrmTemplateEdit final : public QDialog {
     // (SaveDraft). False when refused or the rename failed (nothing written).
     bool SaveTemplate();
 
+    // A variable made elsewhere (from a value selected on the Test tab), added to the
+    // variable list and the end of the output line as if typed on the Variables tab; a name
+    // taken already gets a number. Then the same variable (by name) with new start and stop
+    // texts and options, added again when it has gone meanwhile.
+    void AddMadeVariable(const VariableDraft& variable);
+    void ReplaceMadeVariable(const VariableDraft& variable);
+
     // For windows that add a page of their own (a test bench): appends a tab, returns its
     // index.
     int AddTab(QWidget* page, const QString& caption);

@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
@@ -279,6 +280,44 @@ void FrmTemplateEdit::AddNewVariable() {
         ShowHelpLine();
         txtVarName->setFocus(Qt::OtherFocusReason);
         txtVarName->selectAll();
+    });
+}
+
+void FrmTemplateEdit::AddMadeVariable(const VariableDraft& variable) {
+    Guard(ProcCtx("AddMadeVariable"), [&] {
+        if (m_curVar >= 0) GetVarValues(CurrentPosition());
+        VariableDraft made = variable;
+        const std::vector<std::string> listed = Entries(lstVars);
+        for (int n = 2; !VarNameRefusal(listed, -1, made.name).empty(); ++n)
+            made.name = Trim(variable.name) + std::to_string(n);
+        m_vars.push_back(made);
+        std::vector<std::string> output = Entries(lstVarIncluded);
+        output.push_back(made.name);
+        SetExportFields(output);
+        SelectVarEntry(made.name);
+        SetVarCntrls(true);
+        SetChanged(true);
+        ShowHelpLine();
+    });
+}
+
+void FrmTemplateEdit::ReplaceMadeVariable(const VariableDraft& variable) {
+    Guard(ProcCtx("ReplaceMadeVariable"), [&] {
+        if (m_curVar >= 0) GetVarValues(CurrentPosition());
+        const auto it = std::find_if(m_vars.begin(), m_vars.end(), [&](const VariableDraft& v) {
+            return EqualsNoCase(Trim(v.name), Trim(variable.name));
+        });
+        if (it == m_vars.end()) {
+            AddMadeVariable(variable);
+            return;
+        }
+        // The name stays as the user may have spelt it since.
+        const std::string name = it->name;
+        *it = variable;
+        it->name = name;
+        if (m_curVar >= 0) SetVarValues(CurrentPosition());
+        SetChanged(true);
+        ShowHelpLine();
     });
 }
 

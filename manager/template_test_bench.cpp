@@ -1,11 +1,13 @@
 #include "manager/template_test_bench.h"
 
+#include <QAction>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -21,6 +23,7 @@
 #include <cmath>
 
 #include "engine/engine_run.h"
+#include "engine/extraction_text.h"
 #include "engine/mime_host.h"
 #include "engine/run_context.h"
 #include "engine/startup.h"
@@ -30,9 +33,12 @@
 #include "model/template.h"
 #include "model/template_pattern.h"
 #include "settings/app_info.h"
+#include "settings/error_reporter.h"
 #include "settings/report_capture.h"
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
+#include "settings/text_functions.h"
+#include "settings/user_interface.h"
 #include "sources/mail_source.h"
 #include "sources/pop3_config.h"
 
@@ -111,16 +117,61 @@ MarkColours Colours(const QPalette& palette, bool value) {
             Contrast(background, text) >= Contrast(background, selected) ? text : selected};
 }
 
-QTextEdit::ExtraSelection Mark(QPlainTextEdit* view, const std::string& body, BodySpan span,
+// A mark over the bytes `span` of the text of `part`.
+QTextEdit::ExtraSelection Mark(QPlainTextEdit* view, const ShownPart& part, BodySpan span,
                                const MarkColours& colours) {
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(view->document());
-    mark.cursor.setPosition(DisplayPosition(body, span.start));
-    mark.cursor.setPosition(DisplayPosition(body, span.start + span.length),
-                            QTextCursor::KeepAnchor);
+    mark.cursor.setPosition(part.displayStart + DisplayPosition(part.text, span.start));
+    mark.cursor.setPosition(
+        part.displayStart + DisplayPosition(part.text, span.start + span.length),
+        QTextCursor::KeepAnchor);
     mark.format.setBackground(colours.background);
     mark.format.setForeground(colours.text);
     return mark;
+}
+
+// The part of the view that shows the field a value was cut from; none for a field the view
+// does not show (the dates, a header).
+const ShownPart* PartOf(const std::vector<ShownPart>& parts, const engine::FoundText& f) {
+    for (const ShownPart& p : parts)
+        if (p.field == f.field && (p.field != kFieldAttachment || p.index == f.index)) return &p;
+    return nullptr;
+}
+
+constexpr std::string_view kMakeContext = "TemplateTestBench MakeVariableFromSelection";
+constexpr std::string_view kRefineContext = "TemplateTestBench RefineWithSelection";
+
+VariableDraft DraftOf(const engine::SelectionVariable& v) {
+    auto flag = [](bool on) { return std::string(on ? kFlagOn : kFlagOff); };
+    VariableDraft d;
+    d.name = v.name;
+    d.field = v.field;
+    d.findStart = v.start;
+    d.findStop = v.stop;
+    d.useQuotes = flag(v.useQuotes);
+    d.removeLF = flag(v.removeLF);
+    d.matchWholeString = flag(v.wholeWord);
+    d.matchCase = flag(v.matchCase);
+    d.startOfLineOnly = flag(v.startOfLine);
+    d.repeat = v.repeat;
+    return d;
+}
+
+// Where the variable starts and stops, as the bench says it.
+QString Described(const engine::SelectionVariable& v) {
+    const QString start = EqualsNoCase(v.start, kBeginningOfField)
+                              ? QObject::tr("from the beginning of %1").arg(Q(v.field))
+                              : QObject::tr("after \"%1\" in %2").arg(Q(v.start), Q(v.field));
+    QString text = QObject::tr("%1: %2, up to %3").arg(Q(v.name), start, Q(v.stop));
+    if (v.repeat) text += QObject::tr(", at every occurrence");
+    text += QLatin1Char('.');
+    if (!v.values.empty() && v.confirmed < v.values.size())
+        text += QObject::tr(
+                    " In this message it gives \"%1\": refine it with another example, "
+                    "or change it on the Variables tab.")
+                    .arg(Visible(v.values.back()));
+    return text;
 }
 
 }  // namespace
@@ -133,6 +184,51 @@ QString DisplayText(const std::string& body) {
 
 int DisplayPosition(const std::string& body, std::size_t byteOffset) {
     return static_cast<int>(DisplayText(body.substr(0, std::min(byteOffset, body.size()))).size());
+}
+
+std::size_t ByteOffsetAt(const std::string& text, int position) {
+    // The view shows whole characters and CR LF as one break: a prefix of the text that ends
+    // inside either is moved on to their end. Over such prefixes DisplayPosition grows with
+    // the offset; the first one shown at or after `position` is the byte.
+    auto boundary = [&text](std::size_t at) {
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+        if (at > 0 && at < text.size() && text[at - 1] == '\r' && text[at] == '\n') ++at;
+        return at;
+    };
+    std::size_t low = 0;
+    std::size_t high = text.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (DisplayPosition(text, boundary(middle)) < position)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return boundary(low);
+}
+
+MadeVariable MakeVariable(const std::string& text, std::size_t start, std::size_t length,
+                          const std::string& field, const std::string& delimiterName,
+                          const std::vector<std::string>& taken, bool repeat) {
+    engine::SelectionRequest r;
+    r.field = field;
+    r.examples = {{text, start, length}};
+    r.delimiter = engine::DelimiterFor(delimiterName, ",");
+    r.takenNames = taken;
+    r.repeat = repeat;
+    const engine::SelectionVariable v = engine::VariableFromSelection(r);
+    MadeVariable made;
+    made.problem = v.problem;
+    if (!v.problem.empty()) return made;
+    made.draft = DraftOf(v);
+    made.description = Described(v);
+    made.repeatedLines = v.repeatedLines;
+    return made;
+}
+
+std::string RepeatedBlockQuestion(std::size_t lines, const std::string& label) {
+    return std::to_string(lines) + std::string(kPickRepeatedBlock) + label +
+           std::string(kPickRepeatedQuestion);
 }
 
 std::vector<BodySpan> PatternMatches(const clsTemplate& tpl, std::int32_t position,
@@ -188,16 +284,31 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     lblStatus = new QLabel(tr("Choose a message file or the configured source."), this);
     lblStatus->setObjectName("lblStatus");
 
-    tblMessages = new QTableWidget(0, 3, this);
+    tblMessages = new QTableWidget(0, 4, this);
     tblMessages->setObjectName("tblMessages");
     tblMessages->setAccessibleName(tr("Messages tried"));
-    tblMessages->setHorizontalHeaderLabels({tr("#"), tr("Subject"), tr("Matched")});
+    tblMessages->setHorizontalHeaderLabels({tr("#"), tr("Subject"), tr("Matched"), tr("Check")});
     tblMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblMessages->setSelectionMode(QAbstractItemView::SingleSelection);
     tblMessages->verticalHeader()->hide();
     tblMessages->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     tblMessages->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tblMessages->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    tblMessages->horizontalHeader()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+    tblMessages->setWordWrap(false);
+    tblMessages->setColumnHidden(3, true);  // shown once a variable is watched
+
+    tblCounts = new QTableWidget(0, 3, this);
+    tblCounts->setObjectName("tblCounts");
+    tblCounts->setAccessibleName(tr("Values found per variable"));
+    tblCounts->setHorizontalHeaderLabels({tr("Variable"), tr("Found in"), tr("Other shape")});
+    tblCounts->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tblCounts->setSelectionMode(QAbstractItemView::SingleSelection);
+    tblCounts->verticalHeader()->hide();
+    tblCounts->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    tblCounts->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    tblCounts->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    tblCounts->setWordWrap(false);
 
     tblValues = new QTableWidget(0, 3, this);
     tblValues->setObjectName("tblValues");
@@ -224,7 +335,37 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     txtBody = new QPlainTextEdit(this);
     txtBody->setObjectName("txtBody");
     txtBody->setReadOnly(true);
+    // A value is selected with the keyboard as well as with the mouse.
+    txtBody->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    txtBody->setTabChangesFocus(true);
     txtBody->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtBody->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The editor that shows the bench has Alt+V (Variables) and Alt+F (Output Format).
+    cmdMakeVariable = new QPushButton(tr("Ma&ke a variable from the selection"), this);
+    cmdMakeVariable->setObjectName("cmdMakeVariable");
+    cmdMakeVariable->setAutoDefault(false);
+    cmdMakeVariable->setToolTip(
+        tr("Ctrl+M: the value selected in the message becomes a "
+           "variable of the template, added to the output line."));
+    cmdRefine = new QPushButton(tr("Refine &with another example"), this);
+    cmdRefine->setObjectName("cmdRefine");
+    cmdRefine->setAutoDefault(false);
+    cmdRefine->setEnabled(false);
+    cmdRefine->setToolTip(
+        tr("Ctrl+Shift+M: select the same value in another message; the "
+           "start and stop texts are narrowed to what both have in common."));
+    lblPick = new QLabel(this);
+    lblPick->setObjectName("lblPick");
+    lblPick->setWordWrap(true);
+    lblPick->setTextFormat(Qt::PlainText);
+    auto* makeAction = new QAction(tr("Make a variable from the selection"), this);
+    makeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    makeAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(makeAction);
+    auto* refineAction = new QAction(tr("Refine with another example"), this);
+    refineAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
+    refineAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(refineAction);
 
     auto* top = new QGridLayout;
     top->addWidget(optMessageFile, 0, 0);
@@ -245,16 +386,34 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     selectedLayout->addWidget(txtOutputLine);
     selectedLayout->addWidget(tblLines, 2);
     selectedLayout->addWidget(lblLineNote);
-    auto* bodyLabel =
-        new QLabel(tr("Message body (the text each variable was cut from is marked, and the "
-                      "whole match of a regular expression around it):"),
-                   selected);
+    auto* bodyLabel = new QLabel(tr("Message (the text each variable was cut from is marked, and "
+                                    "the whole match of a regular expression around it; select a "
+                                    "value to make a variable of it):"),
+                                 selected);
+    bodyLabel->setWordWrap(true);
     bodyLabel->setBuddy(txtBody);
     selectedLayout->addWidget(bodyLabel);
     selectedLayout->addWidget(txtBody, 3);
+    auto* pickRow = new QHBoxLayout;
+    pickRow->addWidget(cmdMakeVariable);
+    pickRow->addWidget(cmdRefine);
+    pickRow->addStretch(1);
+    selectedLayout->addLayout(pickRow);
+    selectedLayout->addWidget(lblPick);
+
+    auto* messages = new QWidget(this);
+    auto* messagesLayout = new QVBoxLayout(messages);
+    messagesLayout->setContentsMargins(0, 0, 0, 0);
+    messagesLayout->addWidget(tblMessages, 2);
+    auto* countsLabel = new QLabel(
+        tr("Values found (in how many matching messages each variable gives one):"), messages);
+    countsLabel->setWordWrap(true);
+    countsLabel->setBuddy(tblCounts);
+    messagesLayout->addWidget(countsLabel);
+    messagesLayout->addWidget(tblCounts, 1);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
-    split->addWidget(tblMessages);
+    split->addWidget(messages);
     split->addWidget(selected);
     split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 3);
@@ -279,6 +438,32 @@ TemplateTestBench::TemplateTestBench(QWidget* parent) : QWidget(parent) {
     });
     connect(tblMessages, &QTableWidget::itemSelectionChanged, this,
             &TemplateTestBench::ShowSelected);
+    // The variable picked in the counts is the one whose misses the message list marks.
+    connect(tblCounts, &QTableWidget::itemSelectionChanged, this, [this] {
+        const auto rows = tblCounts->selectionModel()->selectedRows();
+        if (rows.isEmpty()) return;
+        const auto row = static_cast<std::size_t>(rows.front().row());
+        if (row < m_counts.size()) Watch(m_counts[row].name, m_counts[row].sample);
+    });
+    connect(cmdMakeVariable, &QPushButton::clicked, this,
+            &TemplateTestBench::MakeVariableFromSelection);
+    connect(cmdRefine, &QPushButton::clicked, this, &TemplateTestBench::RefineWithSelection);
+    connect(makeAction, &QAction::triggered, this, &TemplateTestBench::MakeVariableFromSelection);
+    connect(refineAction, &QAction::triggered, this, &TemplateTestBench::RefineWithSelection);
+    connect(txtBody, &QPlainTextEdit::customContextMenuRequested, this,
+            [this, makeAction, refineAction](const QPoint& at) {
+                QMenu* menu = txtBody->createStandardContextMenu(at);
+                menu->addSeparator();
+                menu->addAction(makeAction);
+                // Refining needs a variable made from a selection first.
+                if (m_gesture) menu->addAction(refineAction);
+                menu->exec(txtBody->viewport()->mapToGlobal(at));
+                delete menu;
+            });
+    setTabOrder(tblMessages, tblCounts);
+    setTabOrder(tblCounts, tblValues);
+    setTabOrder(txtBody, cmdMakeVariable);
+    setTabOrder(cmdMakeVariable, cmdRefine);
     // A mailbox file or a message dropped anywhere on the bench is tried at once.
     for (QWidget* target : {static_cast<QWidget*>(this), static_cast<QWidget*>(txtMessageFile)})
         AcceptFileDrops(target, [this](const QString& path) { SetMessageFile(path); });
@@ -350,6 +535,9 @@ void TemplateTestBench::Start() {
     job->generation = ++m_generation;
     m_job = job;
     m_messages.clear();
+    m_counts.clear();
+    m_countedMatched = 0;
+    tblCounts->setRowCount(0);
     tblMessages->setRowCount(0);
     tblValues->setRowCount(0);
     txtOutputLine->clear();
@@ -357,6 +545,7 @@ void TemplateTestBench::Start() {
     tblLines->hide();
     lblLineNote->clear();
     txtBody->clear();
+    m_parts.clear();
     prgTrial->setRange(0, 0);  // busy until the source tells how many messages it has
     cmdCancel->setEnabled(true);
     lblStatus->setText(tr("Trying the template..."));
@@ -453,6 +642,10 @@ void TemplateTestBench::AddMessage(int generation, const engine::TrialMessage& m
     else if (message.matched && !message.written)
         matched += tr(" (duplicate)");
     tblMessages->setItem(row, 2, Cell(matched));
+    tblMessages->setItem(row, 3, Cell(QString()));
+    Count(message);
+    ShowCheck(row);
+    ShowCounts();
     if (total > 0) {
         prgTrial->setRange(0, total);
         prgTrial->setValue(std::min(row + 1, total));
@@ -480,6 +673,7 @@ void TemplateTestBench::Finish(int generation, const engine::TrialSummary& summa
     if (summary.cancelled) text = tr("Cancelled after ") + text;
     if (!problem.isEmpty()) text += QLatin1String(" - ") + problem;
     lblStatus->setText(text);
+    if (m_reportPick && !summary.cancelled) SayPickCount();
     Q_EMIT TrialFinished();
 }
 
@@ -513,22 +707,77 @@ void TemplateTestBench::ShowSelected() {
     for (const auto& r : m.reports) note += QLatin1Char('\n') + tr("A run reports: ") + Visible(r);
     lblLineNote->setText(note);
 
-    txtBody->setPlainText(DisplayText(m.body));
+    ShowMessage(m);
+}
+
+void TemplateTestBench::ShowMessage(const engine::TrialMessage& m) {
+    // A mail program's view: the subject and sender lines, the body, then each attachment's
+    // text under a heading. Only the fields' own texts can be selected as values.
+    m_parts.clear();
+    QString shown;
+    std::vector<std::pair<int, int>> headings;
+    auto heading = [&](const QString& text) {
+        headings.emplace_back(static_cast<int>(shown.size()), static_cast<int>(text.size()));
+        shown += text;
+    };
+    auto part = [&](std::string_view field, std::int32_t index, const std::string& text) {
+        ShownPart p;
+        p.field = std::string(field);
+        p.index = index;
+        p.text = text;
+        p.displayStart = static_cast<int>(shown.size());
+        const QString display = DisplayText(text);
+        p.displayLength = static_cast<int>(display.size());
+        shown += display;
+        m_parts.push_back(std::move(p));
+    };
+    heading(tr("Subject: "));
+    part(kFieldMsgSubject, 0, m.subject);
+    shown += QLatin1Char('\n');
+    heading(tr("From: "));
+    part(kFieldSenderName, 0, m.senderName);
+    shown += QLatin1String(" <");
+    part(kFieldSenderAddress, 0, m.senderAddress);
+    shown += QLatin1String(">\n\n");
+    part(kFieldMsgText, 0, m.body);
+    for (std::size_t i = 0; i < m.attachments.size(); ++i) {
+        const auto& [name, text] = m.attachments[i];
+        shown += QLatin1String("\n\n");
+        heading(tr("\u2500\u2500 Attachment %1: %2 \u2500\u2500").arg(i + 1).arg(Visible(name)));
+        shown += QLatin1Char('\n');
+        if (text.empty())
+            heading(tr("(no text: empty, or its extension is listed in extensions.txt)"));
+        else
+            part(kFieldAttachment, static_cast<std::int32_t>(i + 1), text);
+    }
+    txtBody->setPlainText(shown);
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    for (const auto& [start, length] : headings) {
+        QTextCursor c(txtBody->document());
+        c.setPosition(start);
+        c.setPosition(start + length, QTextCursor::KeepAnchor);
+        c.mergeCharFormat(bold);
+    }
+
     // The whole match of a pattern first, the value cut from it drawn over it.
     QList<QTextEdit::ExtraSelection> marks;
-    if (m_tried) {
+    const ShownPart* body = nullptr;
+    for (const ShownPart& p : m_parts)
+        if (p.field == kFieldMsgText) body = &p;
+    if (m_tried && body) {
         std::vector<std::int32_t> positions;
         for (const engine::FoundText& f : m.found)
             if (std::find(positions.begin(), positions.end(), f.variable) == positions.end())
                 positions.push_back(f.variable);
         for (const std::int32_t position : positions)
             for (const BodySpan& span : PatternMatches(*m_tried, position, m.body, m.found))
-                marks.push_back(Mark(txtBody, m.body, span, Colours(txtBody->palette(), false)));
+                marks.push_back(Mark(txtBody, *body, span, Colours(txtBody->palette(), false)));
     }
     for (const engine::FoundText& f : m.found) {
-        if (f.field != kFieldMsgText || f.length == 0) continue;
-        marks.push_back(
-            Mark(txtBody, m.body, {f.start, f.length}, Colours(txtBody->palette(), true)));
+        const ShownPart* p = PartOf(m_parts, f);
+        if (!p || f.length == 0) continue;
+        marks.push_back(Mark(txtBody, *p, {f.start, f.length}, Colours(txtBody->palette(), true)));
     }
     txtBody->setExtraSelections(marks);
     if (!marks.isEmpty()) {
@@ -536,6 +785,198 @@ void TemplateTestBench::ShowSelected() {
         at.clearSelection();
         txtBody->setTextCursor(at);
         txtBody->ensureCursorVisible();
+    }
+}
+
+// ---- the gesture ---------------------------------------------------------------------------
+
+bool TemplateTestBench::SelectedValue(Selected& selected) {
+    const QTextCursor cursor = txtBody->textCursor();
+    const int from = cursor.selectionStart();
+    const int to = cursor.selectionEnd();
+    // A selection that takes in a heading or a line end beside one part is that part's.
+    const ShownPart* hit = nullptr;
+    int hits = 0, low = 0, high = 0;
+    for (const ShownPart& p : m_parts) {
+        const int a = std::max(from, p.displayStart);
+        const int b = std::min(to, p.displayStart + p.displayLength);
+        if (a >= b) continue;
+        ++hits;
+        hit = &p;
+        low = a - p.displayStart;
+        high = b - p.displayStart;
+    }
+    if (hits != 1 || m_selectedRow < 0 ||
+        static_cast<std::size_t>(m_selectedRow) >= m_messages.size()) {
+        lblPick->setText(Q(std::string(kPickSelectValue)));
+        return false;
+    }
+    const std::size_t start = ByteOffsetAt(hit->text, low);
+    const std::size_t end = ByteOffsetAt(hit->text, high);
+    selected.part = hit;
+    selected.example = {hit->text, start, end - start};
+    return true;
+}
+
+engine::SelectionRequest TemplateTestBench::Request(const Selected& selected) const {
+    engine::SelectionRequest r;
+    r.field = selected.part->field;
+    r.examples = {selected.example};
+    if (m_template) {
+        r.delimiter = engine::DelimiterFor(m_template->OutputDeliminator(), ",");
+        for (const auto& field : m_template->colFields()->NewEnum())
+            r.takenNames.push_back(field->FieldName());
+    }
+    return r;
+}
+
+void TemplateTestBench::MakeVariableFromSelection() {
+    Guard(kMakeContext, [this] {
+        Selected selected;
+        if (!SelectedValue(selected)) return;
+        engine::SelectionRequest request = Request(selected);
+        engine::SelectionVariable v = engine::VariableFromSelection(request);
+        if (!v.problem.empty()) {
+            lblPick->setText(Q(v.problem));
+            return;
+        }
+        // Several lines that begin with the label: the value is one of a list (order items),
+        // which the template can take line by line.
+        if (v.repeatedLines >= 2 &&
+            MsgBox(RepeatedBlockQuestion(v.repeatedLines, v.start), MsgButtons::YesNo,
+                   MsgIcon::Question, kPickTitle, MsgAnswer::Yes) == MsgAnswer::Yes) {
+            request.repeat = true;
+            v = engine::VariableFromSelection(request);
+        }
+        const engine::TrialMessage& m = m_messages[static_cast<std::size_t>(m_selectedRow)];
+        m_gesture = Gesture{v.name, v.field, request.repeat, request.examples, {m.number}};
+        Watch(v.name, v.selected.front());
+        m_pickSaid = Described(v);
+        lblPick->setText(m_pickSaid + tr(" Trying it on every message..."));
+        m_reportPick = true;
+        cmdRefine->setEnabled(true);
+        Q_EMIT VariableMade(DraftOf(v));
+    });
+}
+
+void TemplateTestBench::RefineWithSelection() {
+    Guard(kRefineContext, [this] {
+        if (!m_gesture) {
+            lblPick->setText(Q(std::string(kPickMakeFirst)));
+            return;
+        }
+        Selected selected;
+        if (!SelectedValue(selected)) return;
+        if (selected.part->field != m_gesture->field) {
+            lblPick->setText(Q(std::string(kPickSamePart) + m_gesture->field) +
+                             tr(") of another message."));
+            return;
+        }
+        const engine::TrialMessage& m = m_messages[static_cast<std::size_t>(m_selectedRow)];
+        if (std::find(m_gesture->messages.begin(), m_gesture->messages.end(), m.number) !=
+            m_gesture->messages.end()) {
+            lblPick->setText(Q(std::string(kPickOtherMessage)));
+            return;
+        }
+        engine::SelectionRequest request = Request(selected);
+        request.examples = m_gesture->examples;
+        request.examples.push_back(selected.example);
+        request.name = m_gesture->name;
+        request.repeat = m_gesture->repeat;
+        const engine::SelectionVariable v = engine::VariableFromSelection(request);
+        if (!v.problem.empty()) {
+            lblPick->setText(Q(v.problem));
+            return;
+        }
+        m_gesture->examples = request.examples;
+        m_gesture->messages.push_back(m.number);
+        m_pickSaid = tr("Refined with message %1. ").arg(m.number) + Described(v);
+        lblPick->setText(m_pickSaid + tr(" Trying it on every message..."));
+        m_reportPick = true;
+        Q_EMIT VariableRefined(DraftOf(v));
+    });
+}
+
+// ---- counts and marks ----------------------------------------------------------------------
+
+void TemplateTestBench::Count(const engine::TrialMessage& m) {
+    if (!m.matched) return;
+    ++m_countedMatched;
+    for (const engine::TrialVariable& variable : m.variables) {
+        auto it = std::find_if(m_counts.begin(), m_counts.end(),
+                               [&](const VariableCount& c) { return c.name == variable.name; });
+        if (it == m_counts.end()) {
+            VariableCount c;
+            c.name = variable.name;
+            if (variable.name == m_watch) c.sample = m_watchSample;
+            m_counts.push_back(c);
+            it = std::prev(m_counts.end());
+        }
+        if (TrimView(variable.value).empty()) continue;
+        ++it->found;
+        // A variable not made from a selection is compared with the first value it gave.
+        if (it->sample.empty()) it->sample = variable.value;
+        if (engine::ShapeDiffers(it->sample, variable.value)) ++it->otherShape;
+    }
+}
+
+void TemplateTestBench::ShowCounts() {
+    const QSignalBlocker quiet(tblCounts);
+    tblCounts->setRowCount(static_cast<int>(m_counts.size()));
+    for (std::size_t i = 0; i < m_counts.size(); ++i) {
+        const VariableCount& c = m_counts[i];
+        const int row = static_cast<int>(i);
+        tblCounts->setItem(row, 0, Cell(Q(c.name)));
+        tblCounts->setItem(row, 1, Cell(tr("%1 of %2").arg(c.found).arg(m_countedMatched)));
+        tblCounts->setItem(row, 2, Cell(QString::number(c.otherShape)));
+        if (c.name == m_watch) {
+            tblCounts->selectRow(row);
+            tblCounts->scrollToItem(tblCounts->item(row, 0));
+        }
+    }
+}
+
+void TemplateTestBench::ShowCheck(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= m_messages.size()) return;
+    const engine::TrialMessage& m = m_messages[static_cast<std::size_t>(row)];
+    QString check;
+    if (m.matched && !m_watch.empty()) {
+        for (const engine::TrialVariable& variable : m.variables) {
+            if (variable.name != m_watch) continue;
+            if (TrimView(variable.value).empty())
+                check = tr("no %1").arg(Q(m_watch));
+            else if (engine::ShapeDiffers(m_watchSample, variable.value))
+                check = tr("%1: other shape").arg(Q(m_watch));
+        }
+    }
+    if (QTableWidgetItem* item = tblMessages->item(row, 3)) item->setText(check);
+}
+
+void TemplateTestBench::Watch(const std::string& name, const std::string& sample) {
+    m_watch = name;
+    m_watchSample = sample;
+    for (VariableCount& c : m_counts)
+        if (c.name == name && !sample.empty()) c.sample = sample;
+    for (int row = 0; row < tblMessages->rowCount(); ++row) ShowCheck(row);
+    tblMessages->setColumnHidden(3, name.empty());
+}
+
+void TemplateTestBench::SayPickCount() {
+    if (!m_gesture) return;
+    for (const VariableCount& c : m_counts) {
+        if (c.name != m_gesture->name) continue;
+        m_reportPick = false;
+        int marked = 0;
+        for (int row = 0; row < tblMessages->rowCount(); ++row)
+            if (const QTableWidgetItem* item = tblMessages->item(row, 3))
+                marked += item->text().isEmpty() ? 0 : 1;
+        QString text =
+            tr("It was found in %1 of %2 matching messages").arg(c.found).arg(m_countedMatched);
+        if (marked > 0)
+            text +=
+                tr("; %1 marked in the list (no value, or a value of another shape)").arg(marked);
+        lblPick->setText(m_pickSaid + QLatin1Char(' ') + text + QLatin1Char('.'));
+        return;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "manager/template_wizard.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +12,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -25,6 +28,7 @@
 #include "manager/file_drop.h"
 #include "manager/template_choices.h"
 #include "manager/template_edit.h"
+#include "manager/template_test_bench.h"
 #include "manager/wizard_message_file.h"
 #include "model/field_vocabulary.h"
 #include "settings/error_reporter.h"
@@ -41,6 +45,7 @@ constexpr int kOutputPage = 2;  // the output file and delimiter
 constexpr int kAdviceWidthChars = 30;
 constexpr int kPageWidthChars = 56;
 constexpr int kFormattedTextLines = 9;
+constexpr int kPickedLines = 4;
 
 constexpr std::string_view kFinishCaption = "Finish";
 constexpr std::string_view kNextCaption = "&Next";
@@ -85,7 +90,8 @@ constexpr PageText kPages[kWizardPageCount] = {
      "Some mail sources do not know every value; an unknown value stays empty."},
     {"The Message Text Field",
      "Take the whole message text as one value, or paste the form your messages follow and let "
-     "each \"Description: value\" line become a value of its own.",
+     "each \"Description: value\" line become a value of its own. Or select the values one by "
+     "one in a sample message and make a variable of each (Ctrl+M).",
      "\"Load from a message file...\" fills the box with the text of a real message (a saved "
      ".eml file, or the first message of a mailbox file).",
      "Only lines that hold the separator become values; the text before it must read the same "
@@ -169,6 +175,10 @@ FrmWizard::FrmWizard(QWidget* parent) : QDialog(parent) {
     WizFrame->addWidget(BuildClosingPage());
     // The load button stands above the text box it fills, so Tab reaches it first.
     setTabOrder(cmdLoadMessage, txtMsgText);
+    setTabOrder(txtMsgText, cmdPickValue);
+    setTabOrder(cmdPickValue, cmdRemovePicked);
+    setTabOrder(cmdRemovePicked, lstPicked);
+    setTabOrder(lstPicked, txtDelimiter);
     const int charWidth = fontMetrics().averageCharWidth();
     WizFrame->setMinimumWidth(
         std::max(charWidth * kPageWidthChars, WizFrame->minimumSizeHint().width()));
@@ -384,6 +394,42 @@ QWidget* FrmWizard::BuildMessageTextPage() {
     layout->addLayout(textLabelRow);
     layout->addWidget(txtMsgText, 1);
 
+    cmdPickValue =
+        Named(new QPushButton("Ma&ke a variable from the selection", page), "cmdPickValue");
+    cmdPickValue->setToolTip("Ctrl+M: the value selected in the text becomes a variable");
+    cmdRemovePicked = Named(new QPushButton("Re&move", page), "cmdRemovePicked");
+    auto* pickRow = new QHBoxLayout;
+    pickRow->addWidget(cmdPickValue);
+    pickRow->addWidget(cmdRemovePicked);
+    pickRow->addStretch(1);
+    layout->addLayout(pickRow);
+    lblPickNote = Named(new QLabel(page), "lblPickNote");
+    lblPickNote->setWordWrap(true);
+    lblPickNote->setTextFormat(Qt::PlainText);
+    lblPickNote->hide();
+    layout->addWidget(lblPickNote);
+    lstPicked = Named(new QListWidget(page), "lstPicked");
+    lstPicked->setMaximumHeight(fontMetrics().lineSpacing() * kPickedLines);
+    layout->addWidget(Buddy(
+        "&Picked values (they take the place of the lines with the separator):", lstPicked, page));
+    layout->addWidget(lstPicked);
+    auto* pick = new QAction("Make a variable from the selection", txtMsgText);
+    pick->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    pick->setShortcutContext(Qt::WidgetShortcut);
+    txtMsgText->addAction(pick);
+    txtMsgText->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txtMsgText, &QPlainTextEdit::customContextMenuRequested, this,
+            [this, pick](const QPoint& at) {
+                QMenu* menu = txtMsgText->createStandardContextMenu(at);
+                menu->addSeparator();
+                menu->addAction(pick);
+                menu->exec(txtMsgText->viewport()->mapToGlobal(at));
+                delete menu;
+            });
+    connect(pick, &QAction::triggered, this, [this] { PickValue(); });
+    connect(cmdPickValue, &QPushButton::clicked, this, [this] { PickValue(); });
+    connect(cmdRemovePicked, &QPushButton::clicked, this, [this] { RemovePicked(); });
+
     txtDelimiter = Named(new QLineEdit(Q(kDefaultTextSeparator), page), "txtDelimiter");
     txtDelimiter->setMaximumWidth(fontMetrics().averageCharWidth() * 8);
     auto* separatorRow = new QHBoxLayout;
@@ -447,11 +493,13 @@ void FrmWizard::EnableFilterControls() {
 
 void FrmWizard::EnableTextControls() {
     const bool on = optCreate->isChecked();
-    txtMsgText->setEnabled(on);
-    txtDelimiter->setEnabled(on);
-    cmdLoadMessage->setEnabled(on);
+    for (QWidget* w : std::initializer_list<QWidget*>{txtMsgText, txtDelimiter, cmdLoadMessage,
+                                                      cmdPickValue, cmdRemovePicked, lstPicked})
+        w->setEnabled(on);
     for (QLabel* label : txtMsgText->parentWidget()->findChildren<QLabel*>())
-        if (label->buddy() == txtMsgText || label->buddy() == txtDelimiter) label->setEnabled(on);
+        if (label->buddy() == txtMsgText || label->buddy() == txtDelimiter ||
+            label->buddy() == lstPicked)
+            label->setEnabled(on);
 }
 
 int FrmWizard::CurrentPage() const {
@@ -499,6 +547,7 @@ WizardAnswers FrmWizard::Answers() const {
     a.useAttachment = optUseAttach->isChecked();
     a.formattedText = txtMsgText->toPlainText().toStdString();
     a.textSeparator = txtDelimiter->text().toStdString();
+    a.picked = m_picked;
     a.options.startOfLineOnly = chkStartOfLineOnly->isChecked();
     a.options.matchCase = chkMatchCase->isChecked();
     a.options.matchWholeString = chkMathWholeStr->isChecked();
@@ -641,6 +690,46 @@ void FrmWizard::cmdLoadMessage_Click() {
                 "Mail Messages (*.eml *.mbox *.mbx);;All Files (*)");
         }
         if (!path.isEmpty()) LoadMessageFile(path);
+    });
+}
+
+void FrmWizard::PickValue() {
+    Guard("frmWizard cmdPickValue_Click", [&] {
+        const QTextCursor cursor = txtMsgText->textCursor();
+        const QString shown = txtMsgText->toPlainText();
+        const std::string text = shown.toStdString();
+        const auto start =
+            static_cast<std::size_t>(shown.left(cursor.selectionStart()).toUtf8().size());
+        const auto end =
+            static_cast<std::size_t>(shown.left(cursor.selectionEnd()).toUtf8().size());
+        const std::string field(optUseAttach->isChecked() ? kFieldAttachment : kFieldMsgText);
+        std::vector<std::string> taken;
+        for (const VariableDraft& v : m_picked) taken.push_back(v.name);
+        const std::string delimiter = cboDelimiter->currentText().toStdString();
+        MadeVariable made = MakeVariable(text, start, end - start, field, delimiter, taken, false);
+        if (!made.problem.empty()) {
+            lblPickNote->setText(QString::fromStdString(made.problem));
+            lblPickNote->show();
+            return;
+        }
+        if (made.repeatedLines >= 2 &&
+            MsgBox(RepeatedBlockQuestion(made.repeatedLines, made.draft.findStart),
+                   MsgButtons::YesNo, MsgIcon::Question, kPickTitle,
+                   MsgAnswer::Yes) == MsgAnswer::Yes)
+            made = MakeVariable(text, start, end - start, field, delimiter, taken, true);
+        lblPickNote->hide();
+        m_picked.push_back(made.draft);
+        lstPicked->addItem(made.description);
+        lstPicked->setCurrentRow(lstPicked->count() - 1);
+    });
+}
+
+void FrmWizard::RemovePicked() {
+    Guard("frmWizard cmdRemovePicked_Click", [&] {
+        const int row = lstPicked->currentRow();
+        if (row < 0 || row >= static_cast<int>(m_picked.size())) return;
+        m_picked.erase(m_picked.begin() + row);
+        delete lstPicked->takeItem(row);
     });
 }
 

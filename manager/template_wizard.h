@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <vector>
 
 #include "manager/path_field_check.h"
 #include "manager/wizard_procs.h"
@@ -16,6 +17,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -70,6 +72,10 @@ class FrmWizard final : public QDialog {
     QPlainTextEdit* txtMsgText;
     QLineEdit* txtDelimiter;
     QPushButton* cmdLoadMessage;
+    QPushButton* cmdPickValue;  // a variable from the value selected in the text (Ctrl+M)
+    QPushButton* cmdRemovePicked;
+    QListWidget* lstPicked;  // the variables made so, in output order
+    QLabel* lblPickNote;     // why a selection made no variable
     // Page 5
     QCheckBox* chkStartOfLineOnly;
     QCheckBox* chkMatchCase;
@@ -103,6 +109,11 @@ class FrmWizard final : public QDialog {
     // Fills the formatted text from the message file at `path` (a box says why it cannot);
     // the load button and a file dropped on the message text page come here.
     void LoadMessageFile(const QString& path);
+    // The value selected in the text becomes a variable (start and stop texts, name and
+    // options worked out as on the editor's Test tab); the variables so made replace the
+    // "Description: value" lines. Remove takes the one selected in the list out again.
+    void PickValue();
+    void RemovePicked();
 
     // Tests answer the message-file dialog without showing it: while set, the load button
     // takes the chooser's path ("" for cancelled). An empty function restores the dialog.
@@ -138,6 +149,7 @@ class FrmWizard final : public QDialog {
     void RelayoutAdvice();
 
     QWidget* m_advice;  // the column of advice boxes
+    std::vector<VariableDraft> m_picked;
     QString m_caption;  // the caption the last captioned page set
 };
 

@@ -160,6 +160,31 @@ int ParseWizardText(clsTemplate& t, const ExtractionOptions& options, std::strin
     });
 }
 
+void PickedVariables(clsTemplate& t, const ExtractionOptions& options,
+                     const std::vector<VariableDraft>& picked, std::string_view field) {
+    Guard(Ctx("PickedVariables"), [&] {
+        std::vector<std::string> repeated = t.RepeatedVariables();
+        for (const VariableDraft& p : picked) {
+            auto var = t.colFields()->Add();
+            if (!var) Raise(kErrObjectRequired);
+            const std::string name = UniqueVariableName(t, Trim(p.name));
+            var->SetFieldName(name);
+            var->SetFieldType(field);
+            var->SetFindStart(p.findStart);
+            var->SetFindStop(p.findStop);
+            // The options page asks for more than the selection needed, never for less.
+            var->SetMatchCase(Flag(options.matchCase));
+            var->SetMatchWholeString(
+                Flag(options.matchWholeString || p.matchWholeString == kFlagOn));
+            var->SetRemoveLF(Flag(options.removeReturns || p.removeLF == kFlagOn));
+            var->SetUseQuotes(Flag(options.useQuotes || p.useQuotes == kFlagOn));
+            var->SetStartOfLineOnly(Flag(options.startOfLineOnly));
+            if (p.repeat) repeated.push_back(name);
+        }
+        if (!repeated.empty()) t.SetRepeatItems(Join(repeated, kOutputListSeparator));
+    });
+}
+
 std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& a,
                                                  const std::string& fileName) {
     auto t = std::make_shared<clsTemplate>();
@@ -185,7 +210,9 @@ std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& a,
         if (checked) StdFieldFromWizard(*t, o, var.first, var.second, "");
 
     const std::string_view textField = a.useAttachment ? kFieldAttachment : kFieldMsgText;
-    if (a.createFromText) {
+    if (a.createFromText && !a.picked.empty()) {
+        PickedVariables(*t, o, a.picked, textField);
+    } else if (a.createFromText) {
         ParseWizardText(*t, o, a.formattedText, a.textSeparator, textField);
     } else {
         StdFieldFromWizard(*t, o, a.useAttachment ? kVarAttachmentText : kVarMessageText, textField,

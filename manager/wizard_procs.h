@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "manager/template_draft.h"
 #include "model/template.h"
 
 namespace tallix::manager {
@@ -58,6 +59,9 @@ struct WizardAnswers {
     bool useAttachment = false;   // the attachment instead of the message body
     std::string formattedText;
     std::string textSeparator;
+    // Variables made from values selected in the text; when there are any they are the
+    // text's variables instead of its "Description: value" lines.
+    std::vector<VariableDraft> picked;
     ExtractionOptions options;
     bool review = false;
 };
@@ -70,6 +74,10 @@ void StdFieldFromWizard(clsTemplate& t, const ExtractionOptions& options, std::s
 // before it. Returns the number of variables created.
 int ParseWizardText(clsTemplate& t, const ExtractionOptions& options, std::string_view text,
                     std::string_view separator, std::string_view field);
+// Appends the variables made from selected values to `t`, reading `field`, with the options
+// added to their own (a name taken already gets a number); a repeated one joins [Repeat].
+void PickedVariables(clsTemplate& t, const ExtractionOptions& options,
+                     const std::vector<VariableDraft>& picked, std::string_view field);
 // The template the answers describe, for the template file `fileName`; not written.
 std::shared_ptr<clsTemplate> BuildWizardTemplate(const WizardAnswers& answers,
                                                  const std::string& fileName);

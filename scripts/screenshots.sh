@@ -242,3 +242,29 @@ bench_pid=$!
 sleep 4
 "$build/bin/screen_grab" docs/screenshot-test-bench-dark-144dpi.png 0 0 1024 768
 echo "wrote docs/screenshot-test-bench-dark-144dpi.png"
+kill "$bench_pid" 2>/dev/null || true
+wait "$bench_pid" 2>/dev/null || true
+
+# Making a variable from a selected value on the bench: "4701" selected in message 3 with the
+# message view's menu open; then "2" after "Quantity:" made a variable and tried on every
+# message, the counts per variable beside the list. Each again under a dark palette at 144 dpi.
+pick_shot() {  # pick_shot FILE WIDTH HEIGHT VALUE [VARIABLE=VALUE...]
+    local file=$1 width=$2 height=$3 value=$4
+    shift 4
+    env TALLIX_PREVIEW_SIZE="${width}x$height" "$@" "$build/bin/test_bench_preview" \
+        "$work/home/templates/Orders.txf" "$work/mail/inbox.mbox" 3 "$value" \
+        >"$work/test-bench-pick.log" 2>&1 &
+    bench_pid=$!
+    sleep 5
+    # At 144 dpi the window is half as large again on the screen: the window as it stands.
+    grab_window '^Test - Orders$' "$file"
+    kill "$bench_pid" 2>/dev/null || true
+    wait "$bench_pid" 2>/dev/null || true
+}
+pick_shot docs/screenshot-test-bench-pick-menu.png 1100 720 4701 TALLIX_PREVIEW_MENU=1
+pick_shot docs/screenshot-test-bench-pick-counts.png 1100 720 2
+pick_shot docs/screenshot-test-bench-pick-menu-dark-144dpi.png 1040 740 4701 TALLIX_PREVIEW_MENU=1 \
+    TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144
+pick_shot docs/screenshot-test-bench-pick-counts-dark-144dpi.png 1040 740 2 \
+    TALLIX_SCREENSHOT_PALETTE=dark QT_FONT_DPI=144
+bench_pid=""

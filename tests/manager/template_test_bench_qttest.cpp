@@ -269,6 +269,13 @@ class TemplateTestBenchTest : public QObject {
         };
         for (const auto& c : cases) QCOMPARE(DisplayPosition(c.body, c.offset), c.position);
         QCOMPARE(DisplayText("a\r\nb"), QString("a\nb"));
+        // And back, for a selection in the view: each position to the byte it shows, never
+        // inside a character (position 8 lies between the two halves of the parcel sign) or
+        // between CR and LF.
+        const std::string text = "a\r\ncaf\xc3\xa9 \xf0\x9f\x93\xa6 x\r\n";
+        const std::vector<std::size_t> bytes = {0, 1, 3, 4, 5, 6, 8, 9, 13, 13, 14, 15, 17, 17};
+        for (int position = 0; position < static_cast<int>(bytes.size()); ++position)
+            QCOMPARE(ByteOffsetAt(text, position), bytes[static_cast<std::size_t>(position)]);
     }
 };
 

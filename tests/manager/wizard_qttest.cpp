@@ -153,6 +153,7 @@ class WizardTest : public QObject {
     void loadFillsTheTextFromAMessageOrMailbox();
     void loadRefusesFilesWithoutAMessage();
     void loadReadsAtMostTheLimit();
+    void selectedValuesBecomeTheVariables();
     void menuCommandOpensTheWizard();
     void wizardTemplateRunByTheEngineGivesTheOrderLine();
 };
@@ -1106,6 +1107,80 @@ void WizardTest::wizardTemplateRunByTheEngineGivesTheOrderLine() {
     QCOMPARE(engine.exitCode(), 0);
     QCOMPARE(ReadFileBytes(output),
              std::string("orders@shop.example,1042,Ann Smith,ann@example.org,3,Blue Widget\r\n"));
+}
+
+// A sample message loaded, its values selected one by one: each becomes a variable with a
+// start and stop text of its own instead of the "Description: value" lines; a value among
+// several "Item:" lines becomes a line item when the user agrees.
+void WizardTest::selectedValuesBecomeTheVariables() {
+    Manager m;
+    const std::string eml = m.env.ProgramDir() + "/order.eml";
+    WriteFileBytes(eml,
+                   "From: Shop <shop@example.com>\r\nTo: ann@example.org\r\nSubject: Order\r\n"
+                   "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+                   "Dear Ren\xc3\xa9"
+                   "e,\r\n\r\nOrder number: 4701\r\nCustomer: Ren\xc3\xa9"
+                   "e Smith\r\n"
+                   "Item: Hose\r\nItem: Barrel\r\nTotal: 39.00 EUR\r\n");
+    FrmWizard::SetMessageFileChooser([&] { return QString::fromStdString(eml); });
+    m.ui.QueueAnswer(MsgAnswer::Yes);  // the "Item:" lines: a line item
+    m.fill = [&](FrmWizard& w) {
+        w.txtTemplateName->setText("Picked");
+        w.show();  // for Ctrl+M
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.ShowPage(4);
+        w.optCreate->setChecked(true);
+        w.cmdLoadMessage->click();
+        auto select = [&w](const QString& value) {
+            const int at = w.txtMsgText->toPlainText().indexOf(value);
+            QVERIFY2(at >= 0, qPrintable(value));
+            QTextCursor c = w.txtMsgText->textCursor();
+            c.setPosition(at);
+            c.setPosition(at + static_cast<int>(value.size()), QTextCursor::KeepAnchor);
+            w.txtMsgText->setTextCursor(c);
+        };
+        w.cmdPickValue->click();  // nothing selected
+        QVERIFY(w.lblPickNote->isVisibleTo(&w));
+        QCOMPARE(w.lstPicked->count(), 0);
+        select("4701");
+        w.txtMsgText->setFocus();
+        QTest::keyClick(w.txtMsgText, Qt::Key_M, Qt::ControlModifier);
+        QVERIFY(!w.lblPickNote->isVisibleTo(&w));
+        select(
+            QString::fromUtf8("Ren\xc3\xa9"
+                              "e Smith"));
+        w.cmdPickValue->click();
+        select("Ren");  // in "Dear Renée,": made, then removed again
+        w.cmdPickValue->click();
+        QCOMPARE(w.lstPicked->count(), 3);
+        w.lstPicked->setCurrentRow(2);
+        w.cmdRemovePicked->click();
+        select("39.00");
+        w.cmdPickValue->click();
+        select("Barrel");
+        w.cmdPickValue->click();
+        QCOMPARE(w.lstPicked->count(), 4);
+        QVERIFY2(w.lstPicked->item(1)->text().startsWith("Customer: after \"Customer:\""),
+                 qPrintable(w.lstPicked->item(1)->text()));
+        w.chkMatchCase->setChecked(true);
+        Finish(w);
+    };
+    DoWizard();
+    QCOMPARE(m.ui.boxes.size(), std::size_t(1));
+    QCOMPARE(m.ui.boxes[0].text,
+             std::string("2 lines of this message begin with \"Item:\": make the "
+                         "variable a line item (one output line for each of "
+                         "them)?"));
+    auto written = m.Written("Picked");
+    QCOMPARE(written["General/Num_Variables"], std::string("4"));
+    QCOMPARE(written["Variables/Var1"],
+             std::string("OrderNumber;MSG_TEXT;Order number:;{End of Line};0;0;1;0;0"));
+    QCOMPARE(written["Variables/Var2"],
+             std::string("Customer;MSG_TEXT;Customer:;{End of Line};0;0;1;0;0"));
+    QCOMPARE(written["Variables/Var3"], std::string("Total;MSG_TEXT;Total:;EUR;0;0;1;0;0"));
+    QCOMPARE(written["Variables/Var4"], std::string("Item;MSG_TEXT;Item:;{End of Line};0;0;1;0;0"));
+    QCOMPARE(written["Output/Output1"], std::string("OrderNumber,Customer,Total,Item"));
+    QCOMPARE(written["Repeat/Items"], std::string("Item"));
 }
 
 QTEST_MAIN(WizardTest)
