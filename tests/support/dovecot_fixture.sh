@@ -181,6 +181,9 @@ dovecot_start_or_skip() {
 
 dovecot_add_user() {
     printf '%s:{PLAIN}%s\n' "$1" "$2" >>"$DOVECOT_DIR/passwd"
+    # A running server reads the file again only when a second has passed since it last
+    # read it: a user added in the same second would be unknown to it.
+    [ -z "$DOVECOT_PID" ] || sleep 1
     mkdir -p "$DOVECOT_DIR/mail/$1/new" "$DOVECOT_DIR/mail/$1/cur" "$DOVECOT_DIR/mail/$1/tmp"
     chown -R "$DOVECOT_USER:$DOVECOT_GROUP" "$DOVECOT_DIR/mail/$1"
 }
