@@ -36,7 +36,7 @@ void DeleteTempFiles(const RunContext& run, const MessageWork& message) {
         auto attachments = message.source.Message()->Attachments();
         if (!attachments || attachments->Count() < 1) return;
         // A file already gone or in use is passed over.
-        for (const std::string& path : *attachments) ::unlink(Trim(path).c_str());
+        for (const std::string& path : *attachments) RemoveScratchFile(Trim(path));
         ::unlink(ScratchFile(kScratchMessageFile).c_str());
         ::unlink(ScratchFile(kScratchBodyFile).c_str());
     });
