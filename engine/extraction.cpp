@@ -503,8 +503,10 @@ void MakeLines(RunContext& run, MessageWork& message, TemplateWork& work) {
             // A script that failed leaves the line without what it was to give: the template
             // fails for this message, no (further) line is written and the message is not
             // deleted. Scripts run in a process of their own and may open the attachments'
-            // files by their paths: the ones kept in memory are written first.
+            // files by their paths: the ones kept in memory are written first, and so are
+            // the lines gathered for the output files, which a script may read.
             WriteKeptScratchFiles();
+            FlushOutput(run, &message);
             if (!DoScripts(run, work)) {
                 message.MarkTemplateFailed(work.index);
                 return;

@@ -14,8 +14,6 @@
 namespace tallix::engine {
 namespace {
 
-constexpr std::string_view kCouldNotWrite = "Could not write to output file: ";
-
 enum class Format { Delimited, Csv, Jsonl };
 
 Format FormatOf(const clsTemplate& tpl) {
@@ -140,13 +138,39 @@ std::string CreatePrintString(const TemplateWork& work) {
     return record;
 }
 
-bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
+namespace {
+
+bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path,
+                 const LineForm& form) {
     return GuardValue(context::kIsDuplicate, false, [&] {
         bool found = false;
-        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found, FormOf(work)))
+        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found, form))
             RaiseErrno(error);
         return found;
     });
+}
+
+// Reports each batch that could not be written; a template of `message` whose output file
+// it was fails for the message, so the message is neither recorded for it nor disposed of.
+bool ReportFlushFailures(RunContext& run, MessageWork* message,
+                         const std::vector<FlushFailure>& failures) {
+    for (const FlushFailure& failure : failures) {
+        Guard(std::string(kCouldNotWriteOutput) + failure.path,
+              [&] { RaiseErrno(failure.error); });
+        if (!message) continue;
+        for (std::size_t index = 0; index < message->templateStatus.size(); ++index) {
+            if (index < run.tallies.size() && run.tallies[index].outputFile == failure.path &&
+                message->templateStatus[index] != TemplateOutcome::NotUsed)
+                message->MarkTemplateFailed(index);
+        }
+    }
+    return failures.empty();
+}
+
+}  // namespace
+
+bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
+    return IsDuplicate(run, work, path, FormOf(work));
 }
 
 bool AppendOutput(RunContext& run, const TemplateWork& work) {
@@ -156,15 +180,31 @@ bool AppendOutput(RunContext& run, const TemplateWork& work) {
         run.output->Print([&] { return CreatePrintString(work); });
         return true;
     }
-    return Guard(std::string(kCouldNotWrite) + path, [&] {
-        bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path);
+    const bool written = Guard(std::string(kCouldNotWriteOutput) + path, [&] {
+        const LineForm form = FormOf(work);
+        bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path, form);
         if (write) {
-            if (int error = run.output->Append(path, work.outputLine, FormOf(work)))
-                RaiseErrno(error);
+            if (int error = run.output->Append(path, work.outputLine, form)) RaiseErrno(error);
             CountLine(run, work.index);
         }
         LetEventsRun();
     });
+    FlushOutputIfDue(run);
+    return written;
+}
+
+bool FlushOutput(RunContext& run, MessageWork* message) {
+    if (!run.output->HasPending()) return true;
+    std::vector<FlushFailure> failures;
+    run.output->Flush(failures);
+    return ReportFlushFailures(run, message, failures);
+}
+
+void FlushOutputIfDue(RunContext& run) {
+    if (!run.output->HasPending()) return;
+    std::vector<FlushFailure> failures;
+    run.output->FlushIfDue(failures);
+    ReportFlushFailures(run, nullptr, failures);
 }
 
 }  // namespace tallix::engine

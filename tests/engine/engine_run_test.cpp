@@ -371,8 +371,10 @@ TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
     EXPECT_EQ(Out("t.csv"), "  seen  \r\nold\rnew\r\nlater\r\n");
 }
 
-// Another program's appends between two messages, a whole line or an unfinished one that the
-// engine's next line then completes, are seen by the next duplicate check.
+// Another program's appends between two messages are seen by the next duplicate check: the
+// batch the run gathered is written after them first, so an unfinished line of theirs is
+// completed by the batch's first line, and a whole line of theirs makes the later messages'
+// repeats of it duplicates. The batch's own lines count too ("o" is not written twice).
 TEST_F(EngineRun, DuplicateCheckSeesAppendsBetweenMessages) {
     Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"),
              "COMMA", "False");
@@ -382,11 +384,11 @@ TEST_F(EngineRun, DuplicateCheckSeesAppendsBetweenMessages) {
         std::ofstream(OutPath("t.csv"), std::ios::binary | std::ios::app) << bytes;
     };
     first.beforeNext = [&](std::size_t index) {
-        if (index == 1) append("tw");       // joined by the next line: "two"
+        if (index == 1) append("tw");       // joined by the batch's first line: "twone"
         if (index == 4) append("six\r\n");  // a whole line: the last two messages repeat it
     };
     RunSources("");
-    EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\no\r\nsix\r\n");
+    EXPECT_EQ(Out("t.csv"), "twone\r\nsix\r\no\r\ntwo\r\n");
 }
 
 // Lines end at CR LF or a lone CR; a lone LF is part of its line. A record with a line break
@@ -598,9 +600,13 @@ TEST_P(EngineRunWhileFilesChange, OutputFileRemovedOrRenamedIsCreatedAgainAtItsP
         }
     };
     RunSources("");
-    EXPECT_EQ(Out("a.csv"), "two\r\nthree\r\nfour\r\n");
-    EXPECT_EQ(Out("b-old.csv"), "one\r\n");
-    EXPECT_EQ(Out("b.csv"), "four\r\n");  // the new file's line counts as a duplicate
+    // The lines are gathered and written at the path as it is then: a.csv, removed before any
+    // was written, is made again and gets them all; b.csv's file, renamed, gets none (the
+    // file made again in its place got "one" and was replaced by the other program's file,
+    // whose line counts as a duplicate).
+    EXPECT_EQ(Out("a.csv"), "one\r\ntwo\r\nthree\r\nfour\r\n");
+    EXPECT_EQ(Out("b-old.csv"), "");
+    EXPECT_EQ(Out("b.csv"), "four\r\ntwo\r\nthree\r\n");
     EXPECT_EQ(ErrorLog(), "");
 }
 
