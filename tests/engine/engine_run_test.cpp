@@ -266,6 +266,32 @@ TEST_F(EngineRun, ProcessOnceOffersEachMessageOnceAndRecordsOnlyWrittenLines) {
     EXPECT_EQ(first.deletes, 3);
 }
 
+// A message's lines are in its output file, not only gathered, before the message is deleted
+// or recorded as processed; the file is looked at as each message is deleted, and before the
+// second message is fetched in a run that records.
+TEST_F(EngineRun, LinesAreWrittenBeforeTheMessageIsDeletedOrRecorded) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
+             OutPath("t.csv"));
+    first.messages = {Message("m1", "a"), Message("m2", "b")};
+    std::vector<std::string> atDeletion;
+    first.onDelete = [&] { atDeletion.push_back(Out("t.csv")); };
+    Settings().deleteFlag = 2;
+    RunSources("");
+    EXPECT_EQ(atDeletion, (std::vector<std::string>{"m1\r\n", "m1\r\nm2\r\n"}));
+
+    first.messages = {Message("m3", "c"), Message("m4", "d")};
+    std::string beforeSecond;
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1) beforeSecond = Out("t.csv");
+    };
+    Settings().deleteFlag = 0;
+    Settings().processOnce = true;
+    run.Renew();
+    RunSources("");
+    EXPECT_EQ(beforeSecond, "m1\r\nm2\r\nm3\r\n");
+    EXPECT_EQ(Out("t.csv"), "m1\r\nm2\r\nm3\r\nm4\r\n");
+}
+
 // A variable line longer than the reader takes would lose its later items (here the stop
 // text and flags) and give the whole field as the value: the template is reported once, by
 // name and variable, and skipped; its messages are not deleted.
