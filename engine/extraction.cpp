@@ -431,7 +431,7 @@ std::vector<std::string> ValuesOf(RunContext& run, MessageWork& message, const T
 
 // A variable's value as the output takes it.
 std::string AsStored(const clsExportField& variable, std::string value) {
-    if (NumberOf(variable.UseQuotes()) == 1) return ChangeQuotes(value);
+    if (NumberOf(variable.UseQuotesRef()) == 1) return ChangeQuotes(value);
     return value;
 }
 

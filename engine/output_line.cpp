@@ -1,5 +1,6 @@
 #include "engine/output_line.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "engine/extraction_text.h"
@@ -17,9 +18,17 @@ namespace {
 enum class Format { Delimited, Csv, Jsonl };
 
 Format FormatOf(const clsTemplate& tpl) {
-    const std::string format = UCase(Trim(tpl.OutputFormat()));
-    if (format == kFormatCsv) return Format::Csv;
-    if (format == kFormatJsonl) return Format::Jsonl;
+    // Asked for every line: compared without making upper-cased copies.
+    // A word with a byte above 0x7F takes the full upper-casing, which folds beyond ASCII.
+    const std::string format = tpl.OutputFormat();
+    std::string_view word = TrimView(format);
+    std::string upper;
+    if (std::any_of(word.begin(), word.end(), [](char c) { return c & 0x80; })) {
+        upper = UCase(word);
+        word = upper;
+    }
+    if (EqualsNoCase(word, kFormatCsv)) return Format::Csv;
+    if (EqualsNoCase(word, kFormatJsonl)) return Format::Jsonl;
     return Format::Delimited;
 }
 
@@ -39,10 +48,10 @@ const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& f
 // the delimited format (CSV quotes by its own rule, JSON always).
 std::string ValueText(const clsExportField* field, Format format, bool guard) {
     if (!field) return {};
-    std::string text = Trim(field->Value());
+    std::string text(TrimView(field->ValueRef()));
     if (guard) text = GuardFormula(std::move(text));
-    if (format == Format::Delimited && field->UseQuotes() == "1") text = "\"" + text + "\"";
-    if (field->RemoveLF() == "1") text = StripLF(text);
+    if (format == Format::Delimited && field->UseQuotesRef() == "1") text = "\"" + text + "\"";
+    if (field->RemoveLFRef() == "1") text = StripLF(text);
     return text;
 }
 
@@ -99,7 +108,7 @@ void CreateOutputString(TemplateWork& work) {
         for (const std::string& entry : work.outputOrder) {
             const clsExportField* field = VariableFor(fields, entry);
             texts.push_back(ValueText(field, format, guard));
-            always.push_back(field && field->UseQuotes() == "1");
+            always.push_back(field && field->UseQuotesRef() == "1");
             LetEventsRun();
         }
         const std::vector<std::string> names = OutputNames(work);
