@@ -36,8 +36,7 @@ std::vector<OutputFiles*>& Live() {
 
 void ReportFailures(const std::vector<FlushFailure>& failures) {
     for (const FlushFailure& failure : failures)
-        Guard(std::string(kCouldNotWriteOutput) + failure.path,
-              [&] { RaiseErrno(failure.error); });
+        Guard(std::string(kCouldNotWriteOutput) + failure.path, [&] { RaiseErrno(failure.error); });
 }
 
 }  // namespace

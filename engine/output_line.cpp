@@ -164,8 +164,7 @@ bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& p
 bool ReportFlushFailures(RunContext& run, MessageWork* message,
                          const std::vector<FlushFailure>& failures) {
     for (const FlushFailure& failure : failures) {
-        Guard(std::string(kCouldNotWriteOutput) + failure.path,
-              [&] { RaiseErrno(failure.error); });
+        Guard(std::string(kCouldNotWriteOutput) + failure.path, [&] { RaiseErrno(failure.error); });
         if (!message) continue;
         for (std::size_t index = 0; index < message->templateStatus.size(); ++index) {
             if (index < run.tallies.size() && run.tallies[index].outputFile == failure.path &&

@@ -34,9 +34,9 @@ class AttachmentDecoder {
     // Decodes the MIME text `bytes` as DecodeFile decodes a file that holds them: the same
     // parts, named through the same callbacks, decodingFinished after each. A decoder that can
     // decode in memory gives the parts in `files` (in order; where two have one path, the
-    // later one is what the file would hold) and writes no file; one that cannot writes `bytes` to `sourceFile`,
-    // decodes that file into `destinationDir` and gives no parts (they are on disk).
-    // `sourceFile` also names the text in notes. False as for DecodeFile.
+    // later one is what the file would hold) and writes no file; one that cannot writes
+    // `bytes` to `sourceFile`, decodes that file into `destinationDir` and gives no parts
+    // (they are on disk). `sourceFile` also names the text in notes. False as for DecodeFile.
     virtual bool DecodeBytes(std::string_view bytes, const std::string& sourceFile,
                              const std::string& destinationDir, std::vector<DecodedFile>& files,
                              const DecodeCallbacks& callbacks = {});

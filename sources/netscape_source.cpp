@@ -879,7 +879,8 @@ void clsNetscape::Disconnect() {}
 void clsNetscape::Cleanup() {
     if (ScratchDir().empty()) return;
     RemoveQuietly(ScratchFile(kScratchMessageFile));
-    for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i) RemoveScratchFile(m_attachmentFiles[i]);
+    for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i)
+        RemoveScratchFile(m_attachmentFiles[i]);
 }
 
 std::unique_ptr<colNetscape> NewColNetscape() {

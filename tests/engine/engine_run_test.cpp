@@ -270,8 +270,7 @@ TEST_F(EngineRun, ProcessOnceOffersEachMessageOnceAndRecordsOnlyWrittenLines) {
 // or recorded as processed; the file is looked at as each message is deleted, and before the
 // second message is fetched in a run that records.
 TEST_F(EngineRun, LinesAreWrittenBeforeTheMessageIsDeletedOrRecorded) {
-    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S",
-             OutPath("t.csv"));
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
     first.messages = {Message("m1", "a"), Message("m2", "b")};
     std::vector<std::string> atDeletion;
     first.onDelete = [&] { atDeletion.push_back(Out("t.csv")); };
