@@ -37,6 +37,9 @@ void DeleteTempFiles(const RunContext& run, const MessageWork& message) {
         if (!attachments || attachments->Count() < 1) return;
         // A file already gone or in use is passed over.
         for (const std::string& path : *attachments) RemoveScratchFile(Trim(path));
+        // The mailbox-file sources decode in memory and write neither of these.
+        const std::string& kindName = run.settings.useSource;
+        if (kindName == kSourceNetscape || kindName == kSourceFileOther) return;
         ::unlink(ScratchFile(kScratchMessageFile).c_str());
         ::unlink(ScratchFile(kScratchBodyFile).c_str());
     });

@@ -11,6 +11,8 @@
 #include "engine/print_text.h"
 #include "settings/coarse_clock.h"
 #include "settings/error_reporter.h"
+#include "settings/logs.h"
+#include "settings/run_time_error.h"
 #include "settings/printer.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -61,7 +63,11 @@ void OutputFiles::FlushAllForExit() {
     for (OutputFiles* files : Live()) {
         std::vector<FlushFailure> failures;
         files->Flush(failures);
-        ReportFailures(failures);
+        // The program is ending already: a failure goes to the error log only (a report
+        // could ask to end the program a second time).
+        for (const FlushFailure& failure : failures)
+            WriteLog(kErrorLog, std::string(kCouldNotWriteOutput) + failure.path + "\n" +
+                                    SystemReason(failure.error));
     }
 }
 
