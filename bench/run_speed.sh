@@ -32,7 +32,7 @@
 #                                        and the medians are printed, with the engine's speed
 #                                        as a share of the Python route's (the share moves far
 #                                        less than either figure when the machine's speed does)
-#   FLAT_SIZES="1000 10000 100000"  WINDOW_N=10000  WINDOW_REPEAT=5 (turns of the window runs)
+#   FLAT_SIZES="1000 10000 100000 1000000"  WINDOW_N=10000  WINDOW_REPEAT=5 (turns of the window runs)
 #   PYTHON_ROUTE=0                       skip the Python route
 #   SKIP_BUILD=1                         use build-bench/ as it is
 #   KEEP=1                               keep the work directory (printed) for a look
@@ -49,7 +49,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 n=${1:-100000}
 runs=${RUNS:-attach noattach flat window}
-flat_sizes=${FLAT_SIZES:-1000 10000 100000}
+flat_sizes=${FLAT_SIZES:-1000 10000 100000 1000000}
 window_n=${WINDOW_N:-10000}
 window_repeat=${WINDOW_REPEAT:-5}
 repeat=${REPEAT:-1}
@@ -337,6 +337,7 @@ for r in $runs; do
                 printf '  %7d messages %8.2f s %8.1f µs per message (%.1f µs beyond the one-message run)' \
                     "$size" "$took" "$(calc "$took * 1e6 / $size" 1)" "$(calc "($took - $base) * 1e6 / ($size - 1)" 1)"
                 [ -z "$cpu_took" ] || printf ', CPU %.1f µs per message' "$(calc "$cpu_took * 1e6 / $size" 1)"
+                grep -ao 'peak RSS [0-9]* MB ([-0-9]* MB beyond the mailbox)' "$work/flat.txt" | sed 's/^/, /' | tr -d '\n' || true
                 echo
                 grep -a 'errors logged\|exit status' "$work/flat.txt" | sed 's/^/  /' || true
             done

@@ -338,13 +338,18 @@ void OpenContainerAttachments(MessageWork& message) {
             opened.emplace_back(path, type);
             continue;
         }
-        std::string bytes;
+        // A decoded attachment may be held in memory rather than written.
+        std::string read;
+        const std::string* bytes = KeptScratchFile(path);
         OpenedContainer inside;
-        if (const int error = ReadRegularFile(path, bytes, kMaxInnerBytes))
-            inside.problem = SystemReason(error);
-        else
+        if (!bytes) {
+            if (const int error = ReadRegularFile(path, read, kMaxInnerBytes))
+                inside.problem = SystemReason(error);
+            bytes = &read;
+        }
+        if (inside.problem.empty())
             inside =
-                kind == ContainerKind::Tnef ? OpenTnefApart(bytes) : OpenForwardedMessage(bytes);
+                kind == ContainerKind::Tnef ? OpenTnefApart(*bytes) : OpenForwardedMessage(*bytes);
         if (!inside.ok) {
             NoteAttachmentProblem(message, path, inside.problem,
                                   "the files inside it are not read");
@@ -360,12 +365,9 @@ void OpenContainerAttachments(MessageWork& message) {
         }
         for (const InnerFile& file : inside.files) {
             const std::string name = sources::AttachmentFileName(file.name, taken);
+            // Kept in memory like a decoded attachment: written only where a path is read.
             const std::string target = ScratchFile(name);
-            if (const int error = WriteNewFile(target, {file.data})) {
-                NoteAttachmentProblem(message, path, FileFaultLine(target, SystemReason(error)),
-                                      "a file inside it is left out");
-                continue;
-            }
+            KeepScratchFile(target, file.data);
             message.openedFiles.push_back(target);
             opened.emplace_back(target, file.type);
         }

@@ -16,6 +16,7 @@
 #include "engine/script_host/script_process.h"
 #include "model/file_bytes.h"
 #include "settings/error_reporter.h"
+#include "settings/scratch_dir.h"
 #include "settings/text_functions.h"
 
 namespace tallix::engine {
@@ -208,6 +209,11 @@ ConvertedText PdfText(const std::string& path) {
 
 ConvertedText MessageText(const std::string& path) {
     ConvertedText converted;
+    if (const std::string* kept = KeptScratchFile(path)) {
+        converted.text = ForwardedMessageText(*kept);
+        converted.ok = true;
+        return converted;
+    }
     std::string bytes;
     if (const int error = ReadRegularFile(path, bytes, kMaxConvertedBytes)) {
         converted.problem = SystemReason(error);

@@ -30,14 +30,17 @@ constexpr std::string_view kAskParsed =
 
 void DeleteTempFiles(const RunContext& run, const MessageWork& message) {
     Guard(context::kDeleteTempFiles, [&] {
-        for (const std::string& path : message.openedFiles) ::unlink(path.c_str());
+        for (const std::string& path : message.openedFiles) RemoveScratchFile(path);
         const SourceKind* kind = FindSourceKind(run.settings.useSource);
         if (!kind || !kind->cleansScratchFiles) return;
         if (!message.source.Message()) return;
         auto attachments = message.source.Message()->Attachments();
         if (!attachments || attachments->Count() < 1) return;
         // A file already gone or in use is passed over.
-        for (const std::string& path : *attachments) ::unlink(Trim(path).c_str());
+        for (const std::string& path : *attachments) RemoveScratchFile(Trim(path));
+        // The mailbox-file sources decode in memory and write neither of these.
+        const std::string& kindName = run.settings.useSource;
+        if (kindName == kSourceNetscape || kindName == kSourceFileOther) return;
         ::unlink(ScratchFile(kScratchMessageFile).c_str());
         ::unlink(ScratchFile(kScratchBodyFile).c_str());
     });

@@ -33,6 +33,7 @@
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 #include "sources/mailbox_kind.h"
+#include "sources/pop3_config.h"
 
 namespace tallix::engine {
 namespace {
@@ -62,6 +63,12 @@ const std::string& CurrentStamp(RunContext& run) {
         run.stamp = FormatShortDate(Today()) + " " + FormatLongTime(Now());
     }
     return run.stamp;
+}
+
+// A source that waits on a server between messages: the lines of each message are written
+// before the next is fetched, so none waits behind a slow server.
+bool ServerSource(std::string_view useSource) {
+    return useSource == kSourcePop3 || useSource == sources::kSourceImap;
 }
 
 bool MailboxFileKind(std::string_view useSource) {
@@ -381,6 +388,13 @@ void RunSources(RunContext& run, const std::string& selection) {
             const std::uint64_t reportsBefore = ReportsOnThisThread();
             DoParsing(run, message);
             LetEventsRun();
+            // Its lines are written (not only gathered) before it is recorded or disposed of;
+            // a template whose lines could not be written fails for it.
+            if (run.processed || run.settings.deleteFlag != 0 ||
+                ServerSource(run.settings.useSource))
+                FlushOutput(run, &message);
+            else
+                FlushOutputIfDue(run);
             // Recorded once its lines are written, before it is disposed of; a message that
             // could not be recorded is left where it is and the run ends.
             const bool recorded = RecordProcessed(run, message);
@@ -400,6 +414,7 @@ void RunSources(RunContext& run, const std::string& selection) {
             return true;
         };
         walk.walked = [&](std::int32_t) {
+            FlushOutput(run);
             Status(0, "Disconnecting From: " + id, 1);
             LogSystem("Parsed:" + std::to_string(progress.messageNo) + " of " +
                       std::to_string(progress.totalMessageCount) + " with " +
@@ -414,6 +429,7 @@ void RunSources(RunContext& run, const std::string& selection) {
         LogSystem("Disconected: from " + id);
         if (run.stopped) break;
     }
+    FlushOutput(run);
     NoteTemplateRuns(run);
 }
 

@@ -23,6 +23,7 @@
 #include "settings/global_utils.h"
 #include "settings/logs.h"
 #include "settings/report_capture.h"
+#include "settings/scratch_dir.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
@@ -179,7 +180,19 @@ std::string HeaderValue(std::string_view header, std::string_view name) {
 bool ConvertAttachmentText(const MessageWork& message, const std::string& path,
                            std::string_view type, std::string& text) {
     if (text.empty()) return false;  // excluded by extensions.txt, empty or unreadable
+    // The converters (and the look into a zip) read the file by its path: an attachment kept
+    // in memory whose first bytes say PDF, zip or OLE2 is written first. Others need no file.
+    const std::string_view head = std::string_view(text).substr(0, 1024);
+    if (head.find("%PDF-") != std::string_view::npos ||
+        head.starts_with(std::string_view("PK\x03\x04", 4)) ||
+        head.starts_with("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
+        WriteKeptScratchFile(path);
     const AttachmentKind kind = KindOfAttachment(path, text, type);
+    // A forwarded message is read by the program's own code from the bytes at hand.
+    if (kind == AttachmentKind::Message) {
+        text = ForwardedMessageText(text);
+        return true;
+    }
     if (kind == AttachmentKind::Other) return false;
     ConvertedText converted = ConvertAttachmentApart(path, kind);
     text = std::move(converted.text);
@@ -189,6 +202,7 @@ bool ConvertAttachmentText(const MessageWork& message, const std::string& path,
 }
 
 std::string AttachmentSize(const std::string& path) {
+    if (const std::string* kept = KeptScratchFile(path)) return std::to_string(kept->size());
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     return std::to_string(static_cast<long long>(st.st_size));
@@ -411,7 +425,7 @@ std::vector<std::string> ValuesOf(RunContext& run, MessageWork& message, const T
 
 // A variable's value as the output takes it.
 std::string AsStored(const clsExportField& variable, std::string value) {
-    if (NumberOf(variable.UseQuotes()) == 1) return ChangeQuotes(value);
+    if (NumberOf(variable.UseQuotesRef()) == 1) return ChangeQuotes(value);
     return value;
 }
 
@@ -482,7 +496,11 @@ void MakeLines(RunContext& run, MessageWork& message, TemplateWork& work) {
         if (run.settings.useScripts) {
             // A script that failed leaves the line without what it was to give: the template
             // fails for this message, no (further) line is written and the message is not
-            // deleted.
+            // deleted. Scripts run in a process of their own and may open the attachments'
+            // files by their paths: the ones kept in memory are written first, and so are
+            // the lines gathered for the output files, which a script may read.
+            WriteKeptScratchFiles();
+            FlushOutput(run, &message);
             if (!DoScripts(run, work)) {
                 message.MarkTemplateFailed(work.index);
                 return;

@@ -50,6 +50,8 @@ class LineIndex {
 
     // How many of the file's bytes are indexed.
     std::uint64_t Size() const { return m_size; }
+    // The indexed bytes end with a whole line: bytes fed next start a line of their own.
+    bool AtLineStart() const { return m_lineStart == m_size && !m_afterCr && !m_quoted; }
     // Lines ended so far, distinct lines in the table, and the bytes the index holds.
     std::uint64_t Lines() const { return m_lines; }
     std::size_t Distinct() const { return m_used; }

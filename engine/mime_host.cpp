@@ -94,6 +94,30 @@ bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string
     return true;
 }
 
+bool EngineMimeHost::DecodeBytes(std::string_view bytes, const std::string& sourceFile,
+                                 const std::string& destinationDir,
+                                 std::vector<sources::DecodedFile>& files,
+                                 const sources::DecodeCallbacks& callbacks) {
+    files.clear();
+    struct Asking {
+        Events& events;
+        ~Asking() { events.callbacks = nullptr; }
+    } asking{*m_events};
+    m_events->destinationDir = destinationDir;
+    m_events->callbacks = &callbacks;
+    std::vector<qrmime::DecodedPart> parts;
+    const bool decoded = m_control->MIMEDecodeBytes(bytes, parts);
+    ReportScanNotes(*m_control, sourceFile);
+    if (!decoded) return false;
+    files.reserve(parts.size());
+    for (qrmime::DecodedPart& part : parts) {
+        files.push_back({std::move(part.fileName), std::move(part.data)});
+        // The file-based decode tells of each part's end; the asking source hears the same.
+        if (callbacks.decodingFinished) callbacks.decodingFinished();
+    }
+    return true;
+}
+
 EngineMimeHost& MimeHost() {
     static EngineMimeHost host;
     return host;

@@ -35,6 +35,11 @@ class EngineMimeHost final : public sources::AttachmentDecoder {
     // decode has ended or kDecodeWaitLimit has passed.
     bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                     const sources::DecodeCallbacks& callbacks = {}) override;
+    // Decodes `bytes` on this thread with the component's in-memory entry point: the parts
+    // DecodeFile would write, named the same way, kept in `files` instead of written.
+    bool DecodeBytes(std::string_view bytes, const std::string& sourceFile,
+                     const std::string& destinationDir, std::vector<sources::DecodedFile>& files,
+                     const sources::DecodeCallbacks& callbacks = {}) override;
     void SetWaitLimit(std::chrono::milliseconds limit) { m_waitLimit = limit; }
 
   private:

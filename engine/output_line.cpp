@@ -1,5 +1,6 @@
 #include "engine/output_line.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "engine/extraction_text.h"
@@ -14,14 +15,20 @@
 namespace tallix::engine {
 namespace {
 
-constexpr std::string_view kCouldNotWrite = "Could not write to output file: ";
-
 enum class Format { Delimited, Csv, Jsonl };
 
 Format FormatOf(const clsTemplate& tpl) {
-    const std::string format = UCase(Trim(tpl.OutputFormat()));
-    if (format == kFormatCsv) return Format::Csv;
-    if (format == kFormatJsonl) return Format::Jsonl;
+    // Asked for every line: compared without making upper-cased copies.
+    // A word with a byte above 0x7F takes the full upper-casing, which folds beyond ASCII.
+    const std::string format = tpl.OutputFormat();
+    std::string_view word = TrimView(format);
+    std::string upper;
+    if (std::any_of(word.begin(), word.end(), [](char c) { return c & 0x80; })) {
+        upper = UCase(word);
+        word = upper;
+    }
+    if (EqualsNoCase(word, kFormatCsv)) return Format::Csv;
+    if (EqualsNoCase(word, kFormatJsonl)) return Format::Jsonl;
     return Format::Delimited;
 }
 
@@ -41,10 +48,10 @@ const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& f
 // the delimited format (CSV quotes by its own rule, JSON always).
 std::string ValueText(const clsExportField* field, Format format, bool guard) {
     if (!field) return {};
-    std::string text = Trim(field->Value());
+    std::string text(TrimView(field->ValueRef()));
     if (guard) text = GuardFormula(std::move(text));
-    if (format == Format::Delimited && field->UseQuotes() == "1") text = "\"" + text + "\"";
-    if (field->RemoveLF() == "1") text = StripLF(text);
+    if (format == Format::Delimited && field->UseQuotesRef() == "1") text = "\"" + text + "\"";
+    if (field->RemoveLFRef() == "1") text = StripLF(text);
     return text;
 }
 
@@ -101,7 +108,7 @@ void CreateOutputString(TemplateWork& work) {
         for (const std::string& entry : work.outputOrder) {
             const clsExportField* field = VariableFor(fields, entry);
             texts.push_back(ValueText(field, format, guard));
-            always.push_back(field && field->UseQuotes() == "1");
+            always.push_back(field && field->UseQuotesRef() == "1");
             LetEventsRun();
         }
         const std::vector<std::string> names = OutputNames(work);
@@ -140,13 +147,38 @@ std::string CreatePrintString(const TemplateWork& work) {
     return record;
 }
 
-bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
+namespace {
+
+bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path,
+                 const LineForm& form) {
     return GuardValue(context::kIsDuplicate, false, [&] {
         bool found = false;
-        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found, FormOf(work)))
+        if (int error = run.output->HoldsLine(path, Trim(work.outputLine), found, form))
             RaiseErrno(error);
         return found;
     });
+}
+
+// Reports each batch that could not be written; a template of `message` whose output file
+// it was fails for the message, so the message is neither recorded for it nor disposed of.
+bool ReportFlushFailures(RunContext& run, MessageWork* message,
+                         const std::vector<FlushFailure>& failures) {
+    for (const FlushFailure& failure : failures) {
+        Guard(std::string(kCouldNotWriteOutput) + failure.path, [&] { RaiseErrno(failure.error); });
+        if (!message) continue;
+        for (std::size_t index = 0; index < message->templateStatus.size(); ++index) {
+            if (index < run.tallies.size() && run.tallies[index].outputFile == failure.path &&
+                message->templateStatus[index] != TemplateOutcome::NotUsed)
+                message->MarkTemplateFailed(index);
+        }
+    }
+    return failures.empty();
+}
+
+}  // namespace
+
+bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path) {
+    return IsDuplicate(run, work, path, FormOf(work));
 }
 
 bool AppendOutput(RunContext& run, const TemplateWork& work) {
@@ -156,15 +188,31 @@ bool AppendOutput(RunContext& run, const TemplateWork& work) {
         run.output->Print([&] { return CreatePrintString(work); });
         return true;
     }
-    return Guard(std::string(kCouldNotWrite) + path, [&] {
-        bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path);
+    const bool written = Guard(std::string(kCouldNotWriteOutput) + path, [&] {
+        const LineForm form = FormOf(work);
+        bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path, form);
         if (write) {
-            if (int error = run.output->Append(path, work.outputLine, FormOf(work)))
-                RaiseErrno(error);
+            if (int error = run.output->Append(path, work.outputLine, form)) RaiseErrno(error);
             CountLine(run, work.index);
         }
         LetEventsRun();
     });
+    FlushOutputIfDue(run);
+    return written;
+}
+
+bool FlushOutput(RunContext& run, MessageWork* message) {
+    if (!run.output->HasPending()) return true;
+    std::vector<FlushFailure> failures;
+    run.output->Flush(failures);
+    return ReportFlushFailures(run, message, failures);
+}
+
+void FlushOutputIfDue(RunContext& run) {
+    if (!run.output->HasPending()) return;
+    std::vector<FlushFailure> failures;
+    run.output->FlushIfDue(failures);
+    ReportFlushFailures(run, nullptr, failures);
 }
 
 }  // namespace tallix::engine

@@ -24,6 +24,12 @@ LineForm FormOf(const TemplateWork& work);
 bool AppendOutput(RunContext& run, const TemplateWork& work);
 // The output line, trimmed, already stands in the output file as a line, trimmed (exact case).
 bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& path);
+// Writes every line gathered for the output files (see OutputFiles). A batch that cannot be
+// written is reported under the file's name, and the templates of `message` (when given) that
+// write to that file fail for it. False when something could not be written.
+bool FlushOutput(RunContext& run, MessageWork* message = nullptr);
+// The same once the oldest gathered line has waited kBatchInterval.
+void FlushOutputIfDue(RunContext& run);
 // The record for the printer: every value followed by CR LF.
 std::string CreatePrintString(const TemplateWork& work);
 

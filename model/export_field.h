@@ -40,8 +40,11 @@ class clsExportField {
     std::string UseQuotes() const;
     void SetUseQuotes(std::string_view v);
 
-    // Direct access for code that only reads many values in a loop.
+    // Direct access for code that only reads many values in a loop (every line reads them).
     const std::string& FieldNameRef() const { return m_fieldName; }
+    const std::string& ValueRef() const { return m_value; }
+    const std::string& UseQuotesRef() const { return m_useQuotes; }
+    const std::string& RemoveLFRef() const { return m_removeLF; }
 
   private:
     std::string m_startOfLineOnly;

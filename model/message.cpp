@@ -11,6 +11,7 @@
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/global_utils.h"
+#include "settings/scratch_dir.h"
 #include "settings/system_rules.h"
 #include "settings/text_functions.h"
 
@@ -317,9 +318,13 @@ std::string txMessage::GetAttachString(std::string_view sFileName) {
     m_bIsHtml = false;
     if (TrimView(sFileName).empty()) return std::string();
     const std::string path(sFileName);
-    // Only a regular file is read; anything else gives "".
+    // Only a regular file is read; anything else gives "". A scratch file kept in memory is
+    // read from there (its file was not written).
     std::string content;
-    if (ReadRegularFile(path, content) != 0) return std::string();
+    if (const std::string* kept = KeptScratchFile(path))
+        content = *kept;
+    else if (ReadRegularFile(path, content) != 0)
+        return std::string();
     // The whole path counts, directory names included.
     if (UCase(path).find(kHtmlPathMark) != std::string::npos) m_bIsHtml = true;
     return content;

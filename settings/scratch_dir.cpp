@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <unordered_map>
 
 #include "settings/app_info.h"
 #include "settings/run_time_error.h"
@@ -68,7 +69,114 @@ std::string MakeScratchDir() {
     return {};
 }
 
+// The calling thread's kept scratch files, by path. An entry without content stands for a
+// file that was written out: removing it unlinks the file. An entry with content was never
+// written: removing it only forgets it.
+struct KeptFiles {
+    struct Entry {
+        std::string bytes;
+        bool onDisk = false;
+    };
+    std::unordered_map<std::string, Entry> files;
+    std::size_t bytes = 0;
+};
+
+KeptFiles& Kept() {
+    thread_local KeptFiles kept;
+    return kept;
+}
+
+int WriteOut(const std::string& path, KeptFiles::Entry& entry) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    std::string_view rest = entry.bytes;
+    int error = 0;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error) return error;
+    Kept().bytes -= entry.bytes.size();
+    std::string().swap(entry.bytes);
+    entry.onDisk = true;
+    return 0;
+}
+
+// Forgets the kept files inside `dir` (a scope's directory that is going).
+void ForgetKeptUnder(const std::string& dir) {
+    KeptFiles& kept = Kept();
+    const std::string prefix = dir + "/";
+    for (auto it = kept.files.begin(); it != kept.files.end();) {
+        if (it->first.starts_with(prefix)) {
+            kept.bytes -= it->second.bytes.size();
+            it = kept.files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 }  // namespace
+
+void KeepScratchFile(const std::string& path, std::string bytes) {
+    KeptFiles& kept = Kept();
+    auto [it, added] = kept.files.try_emplace(path);
+    if (!added) kept.bytes -= it->second.bytes.size();
+    kept.bytes += bytes.size();
+    it->second.bytes = std::move(bytes);
+    // A file written out earlier under this name now has other content: it goes, so nothing
+    // reads the old one, and its new content is written when something needs it.
+    if (it->second.onDisk) {
+        ::unlink(path.c_str());
+        it->second.onDisk = false;
+    }
+    if (kept.bytes > kMaxKeptScratchBytes) WriteKeptScratchFiles();
+}
+
+const std::string* KeptScratchFile(std::string_view path) {
+    KeptFiles& kept = Kept();
+    if (kept.files.empty()) return nullptr;
+    auto it = kept.files.find(std::string(path));
+    if (it == kept.files.end() || it->second.onDisk) return nullptr;
+    return &it->second.bytes;
+}
+
+int WriteKeptScratchFile(const std::string& path) {
+    KeptFiles& kept = Kept();
+    auto it = kept.files.find(path);
+    if (it == kept.files.end() || it->second.onDisk) return 0;
+    return WriteOut(path, it->second);
+}
+
+int WriteKeptScratchFiles() {
+    int first = 0;
+    for (auto& [path, entry] : Kept().files) {
+        if (entry.onDisk) continue;
+        if (const int error = WriteOut(path, entry); error && !first) first = error;
+    }
+    return first;
+}
+
+bool RemoveScratchFile(const std::string& path) {
+    KeptFiles& kept = Kept();
+    if (auto it = kept.files.find(path); it != kept.files.end()) {
+        const bool onDisk = it->second.onDisk;
+        kept.bytes -= it->second.bytes.size();
+        kept.files.erase(it);
+        if (!onDisk) return true;
+    }
+    return ::unlink(path.c_str()) == 0;
+}
+
+std::size_t KeptScratchBytes() {
+    return Kept().bytes;
+}
 
 std::string ScratchBase() {
     std::string base = "/tmp";
@@ -123,6 +231,7 @@ ScratchScope::ScratchScope() : m_previous(t_scoped) {
 ScratchScope::~ScratchScope() {
     t_scoped = m_previous;
     if (m_path.empty()) return;
+    ForgetKeptUnder(m_path);
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
 }

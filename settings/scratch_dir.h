@@ -4,6 +4,7 @@
 // "HTM" in any case, because the attachment rules look at whole paths. Its name holds the
 // process id, so a directory left by a process that was killed is removed by the next one.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,31 @@ std::string ScratchBase();
 // Removes from `base` the scratch directories of this user whose process has ended (done
 // when a run starts and before the directory is first made). Links are never followed.
 void RemoveAbandonedScratchDirs(const std::string& base);
+
+// Files of the scratch directory held in memory. A decoded attachment is kept here instead of
+// being written; whatever reads it by its path asks KeptScratchFile first, and what reads the
+// path itself (a script, a converter in another process) has it written first
+// (WriteKeptScratchFile). Nothing outside the run can see the scratch directory (it is 0700 and
+// goes with the run), so a file that nobody opens never needs to exist. Kept per thread, like
+// the scratch directory a ScratchScope installs; past kMaxKeptScratchBytes the kept files are
+// written out, so a source that leaves its files until the end of the run holds no more memory
+// than that.
+inline constexpr std::size_t kMaxKeptScratchBytes = std::size_t{32} << 20;
+// Keeps `bytes` as the content of the scratch file `path` (in place of any earlier content).
+void KeepScratchFile(const std::string& path, std::string bytes);
+// The kept content of `path`, or nullptr when it is not kept in memory (never kept, written
+// out, or removed).
+const std::string* KeptScratchFile(std::string_view path);
+// Writes the kept content of `path` to its file (created or truncated, as a decoder writes
+// it) and no longer holds it. 0, or the errno of the failure; 0 for a path not kept.
+int WriteKeptScratchFile(const std::string& path);
+// Writes every kept file of the calling thread; the errno of the first failure, or 0.
+int WriteKeptScratchFiles();
+// Removes the scratch file `path`: forgets its kept content, and unlinks the file unless it
+// only ever was kept in memory. False when there was nothing to remove.
+bool RemoveScratchFile(const std::string& path);
+// How many bytes the calling thread holds kept.
+std::size_t KeptScratchBytes();
 
 // A scratch directory of the calling thread's own for the scope's lifetime: a new private
 // directory inside the process's, so the fixed scratch file names of a trial on this thread

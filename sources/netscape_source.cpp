@@ -708,20 +708,24 @@ void clsNetscape::GetAttachment(std::string_view sSearch) {
         if (dir.empty()) RaiseNoScratchDir();
         const std::string path = ScratchFile(fileName);
         const std::string scratch = ScratchFile(kScratchMessageFile);
-        RemoveQuietly(scratch);
-        if (const int error = WriteNewFile(scratch, {rebuilt, content, kCrLf}))
-            RaiseErrno(error, scratch);
+        // The part is decoded from memory; its decoded bytes are kept as the scratch file's
+        // content and written only when something needs the file itself (see scratch_dir.h).
+        std::string entity;
+        entity.reserve(rebuilt.size() + content.size() + kCrLf.size());
+        entity.append(rebuilt).append(content).append(kCrLf);
 
         if (!m_decoder) Raise(kErrObjectRequired);
         // A failed decode must not leave an older file of that name to be read instead.
-        RemoveQuietly(path);
+        RemoveScratchFile(path);
         // A refused decode is odd mail, not a failure of the program: the attachment is left
         // out and the refusal noted, without a box.
-        if (!m_decoder->DecodeFile(scratch, dir)) {
+        std::vector<DecodedFile> decoded;
+        if (!m_decoder->DecodeBytes(entity, scratch, dir, decoded)) {
             WriteLog(kErrorLog, InMessage(std::string(kCtxAttachment) + "\n" +
                                           std::string(kDecodeRefused) + " " + fileName));
             return;
         }
+        for (DecodedFile& file : decoded) KeepScratchFile(file.path, std::move(file.bytes));
         m_attachmentFiles.push_back(path);
         m_attachmentTypes.push_back(MimeTypeOf(sSearch));
     });
@@ -879,7 +883,8 @@ void clsNetscape::Disconnect() {}
 void clsNetscape::Cleanup() {
     if (ScratchDir().empty()) return;
     RemoveQuietly(ScratchFile(kScratchMessageFile));
-    for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i) RemoveQuietly(m_attachmentFiles[i]);
+    for (std::size_t i = 1; i < m_attachmentFiles.size(); ++i)
+        RemoveScratchFile(m_attachmentFiles[i]);
 }
 
 std::unique_ptr<colNetscape> NewColNetscape() {

@@ -642,6 +642,81 @@ struct QRMIMECtrl::Impl {
         return false;
     }
 
+    // The parts of a scan that are decoded, named by the host: a part the decoders cannot
+    // read is not offered to the host (naming it would promise a file that never comes), and
+    // a part the host gives no name, or too long a name, is skipped.
+    std::vector<PartJob> NameParts(const ScanResult& scan, bool newerThan10) {
+        std::vector<PartJob> partJobs;
+        for (const ScannedPart& part : scan.parts) {
+            if (!part.decodable) continue;
+            std::string name = part.fileName;
+            if (newerThan10 && (scan.multipart || !name.empty()) && events) {
+                try {
+                    events->DecodingFile(name, part.contentType, part.encodingText);
+                } catch (...) {
+                }
+            }
+            if (name.empty()) continue;
+            if (name.size() > kMaxNameLength) {
+                std::lock_guard lock(statusMutex);
+                lastNotes.push_back({part.bodyStart, "file name longer than " +
+                                                         std::to_string(kMaxNameLength) +
+                                                         " bytes; part skipped"});
+                continue;
+            }
+            partJobs.push_back(
+                {name, part.contentType, part.bodyStart, part.bodyEnd, part.encoding});
+            if (!newerThan10) break;  // the older behaviour decodes one part only
+        }
+        return partJobs;
+    }
+
+    bool NewerThan10() {
+        std::lock_guard lock(propsMutex);
+        return loadedMajor > 1 || (loadedMajor == 1 && loadedMinor > 0);
+    }
+
+    bool DecodeBytes(std::string_view bytes, std::vector<DecodedPart>& decoded) {
+        decoded.clear();
+        {
+            std::lock_guard lock(startMutex);
+            if (running || preparing) {
+                SetStatus(StartStatus::Busy);
+                return false;
+            }
+        }
+        ScanResult scan = ScanEntityBytes(bytes);
+        {
+            std::lock_guard lock(statusMutex);
+            lastNotes = scan.notes;
+        }
+        if (scan.status != ScanStatus::Ok) {
+            SetStatus(scan.status == ScanStatus::NotMime       ? StartStatus::NotMime
+                      : scan.status == ScanStatus::BadBoundary ? StartStatus::BadBoundary
+                      : scan.status == ScanStatus::NoTransferEncoding
+                          ? StartStatus::NoTransferEncoding
+                          : StartStatus::SourceUnreadable);
+            return false;
+        }
+        std::vector<PartJob> partJobs = NameParts(scan, NewerThan10());
+        if (partJobs.empty()) {
+            SetStatus(StartStatus::NoDecodablePart);
+            return false;
+        }
+        StreamDecoder decoder;
+        for (const PartJob& part : partJobs) {
+            decoder.Reset(part.encoding);
+            std::string data;
+            const std::uint64_t end = std::min<std::uint64_t>(part.bodyEnd, bytes.size());
+            const std::uint64_t start = std::min<std::uint64_t>(part.bodyStart, end);
+            decoder.Decode(bytes.substr(start, end - start), data);
+            decoder.Finish(data);
+            decoded.push_back({part.fileName, part.contentType, std::move(data)});
+        }
+        SetStatus(StartStatus::Started);
+        return true;
+    }
+
     bool Decode() {
         if (!Claim()) {
             SetStatus(StartStatus::Busy);
@@ -685,30 +760,7 @@ struct QRMIMECtrl::Impl {
                 return Refuse(StartStatus::NoTransferEncoding);
         }
 
-        std::vector<PartJob> partJobs;
-        for (ScannedPart& part : scan.parts) {
-            // A part the decoders cannot read is not offered to the host: naming it would
-            // promise a file that never comes.
-            if (!part.decodable) continue;
-            std::string name = part.fileName;
-            if (newerThan10 && (scan.multipart || !name.empty()) && events) {
-                try {
-                    events->DecodingFile(name, part.contentType, part.encodingText);
-                } catch (...) {
-                }
-            }
-            if (name.empty()) continue;
-            if (name.size() > kMaxNameLength) {
-                std::lock_guard lock(statusMutex);
-                lastNotes.push_back({part.bodyStart, "file name longer than " +
-                                                         std::to_string(kMaxNameLength) +
-                                                         " bytes; part skipped"});
-                continue;
-            }
-            partJobs.push_back(
-                {name, part.contentType, part.bodyStart, part.bodyEnd, part.encoding});
-            if (!newerThan10) break;  // the older behaviour decodes one part only
-        }
+        std::vector<PartJob> partJobs = NameParts(scan, newerThan10);
         if (partJobs.empty()) return Refuse(StartStatus::NoDecodablePart);
 
         if (!Launch([this, file, source, parts = std::move(partJobs)]() mutable {
@@ -823,6 +875,16 @@ bool QRMIMECtrl::MIMEEncode() {
         return m_impl->Encode();
     } catch (...) {
         return m_impl->Refuse(StartStatus::ThreadFailed);
+    }
+}
+
+bool QRMIMECtrl::MIMEDecodeBytes(std::string_view bytes, std::vector<DecodedPart>& parts) {
+    try {
+        return m_impl->DecodeBytes(bytes, parts);
+    } catch (...) {
+        parts.clear();
+        m_impl->SetStatus(StartStatus::SourceUnreadable);
+        return false;
     }
 }
 

@@ -296,6 +296,31 @@ TEST_F(EngineRun, ProcessOnceOffersEachMessageOnceAndRecordsOnlyWrittenLines) {
     EXPECT_EQ(first.deletes, 3);
 }
 
+// A message's lines are in its output file, not only gathered, before the message is deleted
+// or recorded as processed; the file is looked at as each message is deleted, and before the
+// second message is fetched in a run that records.
+TEST_F(EngineRun, LinesAreWrittenBeforeTheMessageIsDeletedOrRecorded) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    first.messages = {Message("m1", "a"), Message("m2", "b")};
+    std::vector<std::string> atDeletion;
+    first.onDelete = [&] { atDeletion.push_back(Out("t.csv")); };
+    Settings().deleteFlag = 2;
+    RunSources("");
+    EXPECT_EQ(atDeletion, (std::vector<std::string>{"m1\r\n", "m1\r\nm2\r\n"}));
+
+    first.messages = {Message("m3", "c"), Message("m4", "d")};
+    std::string beforeSecond;
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1) beforeSecond = Out("t.csv");
+    };
+    Settings().deleteFlag = 0;
+    Settings().processOnce = true;
+    run.Renew();
+    RunSources("");
+    EXPECT_EQ(beforeSecond, "m1\r\nm2\r\nm3\r\n");
+    EXPECT_EQ(Out("t.csv"), "m1\r\nm2\r\nm3\r\nm4\r\n");
+}
+
 // A variable line longer than the reader takes would lose its later items (here the stop
 // text and flags) and give the whole field as the value: the template is reported once, by
 // name and variable, and skipped; its messages are not deleted.
@@ -401,8 +426,10 @@ TEST_F(EngineRun, DuplicatesAreCheckedAgainstLinesWrittenByOthersToo) {
     EXPECT_EQ(Out("t.csv"), "  seen  \r\nold\rnew\r\nlater\r\n");
 }
 
-// Another program's appends between two messages, a whole line or an unfinished one that the
-// engine's next line then completes, are seen by the next duplicate check.
+// Another program's appends between two messages are seen by the next duplicate check: the
+// batch the run gathered is written after them first, so an unfinished line of theirs is
+// completed by the batch's first line, and a whole line of theirs makes the later messages'
+// repeats of it duplicates. The batch's own lines count too ("o" is not written twice).
 TEST_F(EngineRun, DuplicateCheckSeesAppendsBetweenMessages) {
     Template("T.txf", "True", "<NONE>", "", {"A;MSG_SUBJECT;;;0;0;0;0;0"}, "A", OutPath("t.csv"),
              "COMMA", "False");
@@ -412,11 +439,11 @@ TEST_F(EngineRun, DuplicateCheckSeesAppendsBetweenMessages) {
         std::ofstream(OutPath("t.csv"), std::ios::binary | std::ios::app) << bytes;
     };
     first.beforeNext = [&](std::size_t index) {
-        if (index == 1) append("tw");       // joined by the next line: "two"
+        if (index == 1) append("tw");       // joined by the batch's first line: "twone"
         if (index == 4) append("six\r\n");  // a whole line: the last two messages repeat it
     };
     RunSources("");
-    EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\no\r\nsix\r\n");
+    EXPECT_EQ(Out("t.csv"), "twone\r\nsix\r\no\r\ntwo\r\n");
 }
 
 // Lines end at CR LF or a lone CR; a lone LF is part of its line. A record with a line break
@@ -628,9 +655,13 @@ TEST_P(EngineRunWhileFilesChange, OutputFileRemovedOrRenamedIsCreatedAgainAtItsP
         }
     };
     RunSources("");
-    EXPECT_EQ(Out("a.csv"), "two\r\nthree\r\nfour\r\n");
-    EXPECT_EQ(Out("b-old.csv"), "one\r\n");
-    EXPECT_EQ(Out("b.csv"), "four\r\n");  // the new file's line counts as a duplicate
+    // The lines are gathered and written at the path as it is then: a.csv, removed before any
+    // was written, is made again and gets them all; b.csv's file, renamed, gets none (the
+    // file made again in its place got "one" and was replaced by the other program's file,
+    // whose line counts as a duplicate).
+    EXPECT_EQ(Out("a.csv"), "one\r\ntwo\r\nthree\r\nfour\r\n");
+    EXPECT_EQ(Out("b-old.csv"), "");
+    EXPECT_EQ(Out("b.csv"), "four\r\ntwo\r\nthree\r\n");
     EXPECT_EQ(ErrorLog(), "");
 }
 

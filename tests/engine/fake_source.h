@@ -38,6 +38,7 @@ class FakeSource final : public sources::MailSource {
     void DoDeleteMessage() override {
         Note("DoDeleteMessage");
         ++deletes;
+        if (onDelete) onDelete();
     }
     std::string ConvertAddress() override { return address; }
     void Disconnect() override { Note("Disconnect"); }
@@ -54,6 +55,8 @@ class FakeSource final : public sources::MailSource {
     int deletes = 0;
     // Called before message `index` (0-based) is handed over by GetNextMsg.
     std::function<void(std::size_t index)> beforeNext;
+    // Called when the current message is deleted.
+    std::function<void()> onDelete;
 
   private:
     std::size_t Count() const { return generate ? generated : messages.size(); }

@@ -137,7 +137,7 @@ dir="$work/together"
 python3 - "$work/long.mbox" <<'PY'
 import sys
 with open(sys.argv[1], "w") as f:
-    for i in range(20000):
+    for i in range(100000):
         f.write("From ann@example.org Mon Mar  2 09:00:00 2026\nFrom: Ann <ann@example.org>\n"
                 "Subject: order %d\n\nCode: C-%d\n\n" % (i, i))
 PY
@@ -146,13 +146,16 @@ cp -r "$dir" "$work/together2"
 rm -rf "$work/together2/home" && ln -s "$dir/home" "$work/together2/home"
 run_engine "$dir" &
 first=$!
-# The second starts once the first is reading messages.
-for _ in $(seq 400); do [ -s "$dir/out/orders.csv" ] && break; sleep 0.05; done
+# The second starts once the first holds the lock (flock -n fails while it does).
+for _ in $(seq 400); do
+    [ -e "$dir/home/txengine.lock" ] && ! flock -n "$dir/home/txengine.lock" true && break
+    sleep 0.02
+done
 run_engine "$work/together2" TALLIX_RUN_LOCK_WAIT=0.5
 wait "$first"
 expect_status together 0
 expect_status together2 1
-[ "$(lines "$dir/out/orders.csv")" = 20000 ] || fail "together: the first run was disturbed"
+[ "$(lines "$dir/out/orders.csv")" = 100000 ] || fail "together: the first run was disturbed"
 [ ! -e "$work/together2/out/orders.csv" ] || fail "together: the second engine wrote lines"
 
 # The stale template: three runs with a match, then one that reads a message and matches none.

@@ -8,9 +8,12 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <mutex>
 
 #include "mime_test_util.h"
+#include "qrmime/codec.h"
 #include "qrmime/control.h"
 #include "qrmime/qrmime_c.h"
 
@@ -61,6 +64,21 @@ const std::string kTwoParts = Crlf(
     "--zz\nContent-Type: text/plain; charset=us-ascii\n\nHello body\n"
     "--zz\nContent-Type: application/octet-stream; name=\"data.bin\"\n"
     "Content-Transfer-Encoding: base64\n\nAAEC/w==\n--zz--\n");
+
+// Names each part through a function and notes what it was offered.
+class NamingHost final : public qrmime::QRMIMEEvents {
+  public:
+    explicit NamingHost(std::function<void(std::string&)> name) : m_name(std::move(name)) {}
+    void DecodingFile(std::string& fileName, const std::string& contentType,
+                      const std::string& contentEncoding) override {
+        offered.push_back(fileName + "|" + contentType + "|" + contentEncoding);
+        m_name(fileName);
+    }
+    std::vector<std::string> offered;
+
+  private:
+    std::function<void(std::string&)> m_name;
+};
 
 TEST_F(ControlTest, NamelessTextPartIsOfferedEmptyAndWrittenUnderTheHostsName) {
     std::string source = Write("msg.eml", kTwoParts);
@@ -157,6 +175,63 @@ TEST_F(ControlTest, SinglePartNeedsATransferEncodingAndAName) {
     EXPECT_FALSE(ctrl.MIMEDecode());
     EXPECT_EQ(ctrl.LastStartStatus(), qrmime::StartStatus::SourceUnreadable);
     EXPECT_TRUE(host.log.empty());
+}
+
+// The in-memory entry point gives exactly what the file decode writes, part for part, with the
+// same parts offered to the host and the same refusals, over entities of every kind: two parts,
+// one part, every transfer encoding (and one it cannot read), a body longer than a chunk, two
+// parts of one name (the later is what the file holds), nothing to decode, not MIME at all.
+TEST_F(ControlTest, DecodingBytesGivesWhatTheFileDecodeWrites) {
+    const std::string big = mime_test::RandomBytes(3 * QRMIMECtrl::kDecodeChunk + 5, 7);
+    std::string bigBody;
+    qrmime::AppendBase64Lines(big, bigBody);
+    const std::vector<std::string> entities = {
+        kTwoParts,
+        mime_test::ReadFileBytes(mime_test::DataFile("mixed_encodings.eml")),
+        Crlf("Content-Type: application/octet-stream; name=\"one.bin\"\n"
+             "Content-Transfer-Encoding: base64\n\n") +
+            bigBody,
+        Crlf("Content-Type: multipart/mixed; boundary=\"zz\"\n\n--zz\n"
+             "Content-Type: text/plain; name=\"same.txt\"\n\nfirst\n--zz\n"
+             "Content-Type: text/plain; name=\"same.txt\"\n"
+             "Content-Transfer-Encoding: quoted-printable\n\nsec=3Dond=\n--zz--\n"),
+        Crlf("Content-Type: text/plain; name=\"a.txt\"\n\nno transfer encoding\n"),
+        Crlf("Subject: plain\n\nno mime here\n"),
+    };
+    for (std::size_t i = 0; i < entities.size(); ++i) {
+        SCOPED_TRACE("entity " + std::to_string(i));
+        const std::string source = Write("msg" + std::to_string(i) + ".eml", entities[i]);
+        // Every proposed name is written under a directory of its own for each way.
+        const auto nameInto = [&](const std::string& sub) {
+            std::filesystem::create_directories(dir.File(sub));
+            return [this, sub](std::string& name) {
+                name = dir.File(sub + "/" + qrmime::SafeBaseName(name.empty() ? "body" : name));
+            };
+        };
+        NamingHost fileHost(nameInto("file" + std::to_string(i)));
+        ctrl.SetEvents(&fileHost);
+        const bool fileStarted = Decode(source);
+        const qrmime::StartStatus fileStatus = ctrl.LastStartStatus();
+
+        NamingHost bytesHost(nameInto("bytes" + std::to_string(i)));
+        ctrl.SetEvents(&bytesHost);
+        std::vector<qrmime::DecodedPart> parts;
+        EXPECT_EQ(ctrl.MIMEDecodeBytes(entities[i], parts), fileStarted);
+        EXPECT_EQ(ctrl.LastStartStatus(), fileStatus);
+        EXPECT_EQ(bytesHost.offered, fileHost.offered);
+        std::map<std::string, std::string> fromBytes;
+        for (const qrmime::DecodedPart& part : parts) {
+            const std::string file = std::filesystem::path(part.fileName).filename();
+            fromBytes[file] = part.data;  // a later part of one name takes the file's place
+        }
+        std::map<std::string, std::string> fromFiles;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(dir.File("file" + std::to_string(i))))
+            fromFiles[entry.path().filename()] = mime_test::ReadFileBytes(entry.path().string());
+        EXPECT_EQ(fromBytes, fromFiles);
+        EXPECT_EQ(fromFiles.empty(), !fileStarted);
+        EXPECT_TRUE(std::filesystem::is_empty(dir.File("bytes" + std::to_string(i))));
+    }
 }
 
 TEST_F(ControlTest, Base64BodyAcrossTheChunkBoundaryDecodesWhole) {

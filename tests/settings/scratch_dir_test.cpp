@@ -60,6 +60,41 @@ TEST(ScratchDirs, OnlyDirectoriesOfThisUsersEndedProcessesAreRemoved) {
 }
 
 // The directory a process makes carries its number, so the next process can tell it is ours.
+// A kept scratch file is read from memory without a file; it is written (as it was kept)
+// when something needs the file, removed with its file once written, forgotten without a
+// system call while it was not; new content under a written name takes the old file away, and
+// past the limit every kept file is written out.
+TEST(ScratchDirs, KeptFilesAreWrittenOnlyWhenNeeded) {
+    ScratchScope scope;
+    const std::string a = ScratchFile("$$a.csv");
+    const std::string b = ScratchFile("$$b.csv");
+    KeepScratchFile(a, "sku,qty\r\n");
+    ASSERT_NE(KeptScratchFile(a), nullptr);
+    EXPECT_EQ(*KeptScratchFile(a), "sku,qty\r\n");
+    EXPECT_FALSE(fs::exists(a));
+
+    EXPECT_EQ(WriteKeptScratchFile(a), 0);
+    EXPECT_EQ(KeptScratchFile(a), nullptr);
+    EXPECT_EQ(tallix::testing::ReadFileBytes(a), "sku,qty\r\n");
+    KeepScratchFile(a, "new");
+    EXPECT_FALSE(fs::exists(a));  // the old content is not left to be read
+    EXPECT_EQ(*KeptScratchFile(a), "new");
+    EXPECT_TRUE(RemoveScratchFile(a));
+    EXPECT_EQ(KeptScratchFile(a), nullptr);
+    EXPECT_FALSE(RemoveScratchFile(a));
+
+    KeepScratchFile(b, "b");
+    EXPECT_EQ(WriteKeptScratchFile(b), 0);
+    EXPECT_TRUE(RemoveScratchFile(b));
+    EXPECT_FALSE(fs::exists(b));
+
+    KeepScratchFile(a, "small");
+    KeepScratchFile(b, std::string(kMaxKeptScratchBytes, 'x'));
+    EXPECT_EQ(KeptScratchBytes(), 0u);
+    EXPECT_EQ(tallix::testing::ReadFileBytes(a), "small");
+    EXPECT_EQ(fs::file_size(b), kMaxKeptScratchBytes);
+}
+
 TEST(ScratchDirs, DirectoryNameCarriesTheProcessNumber) {
     const std::string& dir = ScratchDir();
     ASSERT_FALSE(dir.empty());

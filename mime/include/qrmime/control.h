@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -156,6 +157,14 @@ enum class StartStatus {
     ThreadFailed,
 };
 
+// One part decoded in memory: the name the host gave it (where the file-based decode would
+// have written it), its content type and its decoded bytes.
+struct DecodedPart {
+    std::string fileName;
+    std::string contentType;
+    std::string data;
+};
+
 class QRMIME_API QRMIMECtrl {
   public:
     static constexpr std::uint16_t kVersionMajor = 1;
@@ -203,6 +212,13 @@ class QRMIME_API QRMIMECtrl {
 
     bool MIMEEncode();
     bool MIMEDecode();
+    // Decodes the MIME entity `bytes` on the calling thread into `parts` instead of files:
+    // the parts MIMEDecode would write for the same bytes in a file, named through the same
+    // DecodingFile event, in order (where two parts have one name, the later one is what its
+    // file would hold). No worker, no status events, no properties change; the start
+    // status and the scan's notes are kept as for MIMEDecode. False (and no parts) when
+    // MIMEDecode would not have started, or while a file operation runs.
+    bool MIMEDecodeBytes(std::string_view bytes, std::vector<DecodedPart>& parts);
     void AboutBox();
 
     // Why the last MIMEEncode or MIMEDecode returned what it did, and what the last decode's
