@@ -12,8 +12,8 @@
 #include "settings/coarse_clock.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
-#include "settings/run_time_error.h"
 #include "settings/printer.h"
+#include "settings/run_time_error.h"
 #include "settings/text_functions.h"
 #include "settings/user_interface.h"
 
