@@ -41,9 +41,25 @@ class EngineMimeHost::Events final : public qrmime::QRMIMEEvents {
         // A name from the message never leaves the decode directory.
         if (!fileName.empty()) fileName = JoinPath(destinationDir, qrmime::SafeBaseName(fileName));
     }
-    // The decode in progress: where it writes and whom it tells. Set only while DecodeFile runs.
+    // The decode in progress: where it writes and whom it tells. Set only while a decode runs.
     std::string destinationDir;
     const sources::DecodeCallbacks* callbacks = nullptr;
+
+    // Sets them for one decode and clears the callbacks when it ends, however it ends.
+    class Asking {
+      public:
+        Asking(Events& events, const std::string& dir, const sources::DecodeCallbacks& asked)
+            : m_events(events) {
+            m_events.destinationDir = dir;
+            m_events.callbacks = &asked;
+        }
+        ~Asking() { m_events.callbacks = nullptr; }
+        Asking(const Asking&) = delete;
+        Asking& operator=(const Asking&) = delete;
+
+      private:
+        Events& m_events;
+    };
 };
 
 EngineMimeHost::EngineMimeHost()
@@ -75,12 +91,7 @@ void EngineMimeHost::SetHostWindows(qrmime::HostWindows* windows) {
 
 bool EngineMimeHost::DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                                 const sources::DecodeCallbacks& callbacks) {
-    struct Asking {
-        Events& events;
-        ~Asking() { events.callbacks = nullptr; }
-    } asking{*m_events};
-    m_events->destinationDir = destinationDir;
-    m_events->callbacks = &callbacks;
+    const Events::Asking asking(*m_events, destinationDir, callbacks);
     m_control->SetSourceFilename(sourceFile);
     const bool started = m_control->MIMEDecode();
     ReportScanNotes(*m_control, sourceFile);
@@ -99,12 +110,7 @@ bool EngineMimeHost::DecodeBytes(std::string_view bytes, const std::string& sour
                                  std::vector<sources::DecodedFile>& files,
                                  const sources::DecodeCallbacks& callbacks) {
     files.clear();
-    struct Asking {
-        Events& events;
-        ~Asking() { events.callbacks = nullptr; }
-    } asking{*m_events};
-    m_events->destinationDir = destinationDir;
-    m_events->callbacks = &callbacks;
+    const Events::Asking asking(*m_events, destinationDir, callbacks);
     std::vector<qrmime::DecodedPart> parts;
     const bool decoded = m_control->MIMEDecodeBytes(bytes, parts);
     ReportScanNotes(*m_control, sourceFile);
