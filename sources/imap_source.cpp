@@ -279,6 +279,10 @@ void ImapSource::DecodingFile(std::string& fileName, const std::string& contentT
         if (fileName.empty() && index < m_partNames.size() &&
             UCase(Left(contentType, 5)) != "TEXT/")
             fileName = m_partNames[index];
+        // A forwarded message without a name is an attachment all the same, named as the
+        // local store names it.
+        if (fileName.empty() && MimeTypeOf(contentType) == "message/rfc822")
+            fileName = "message.eml";
         if (!fileName.empty()) {
             // The part's own name comes from the message: only a safe base name, never one
             // already given in this message, and always inside the decode directory.

@@ -254,6 +254,7 @@ TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
         {"../../etc/passwd", "text/plain", "evil"},
         {"report.doc", "application/msword", "second report"},
         {"", "image/png", "skipped"},
+        {"", "message/rfc822", "Subject: order\r\n\r\nforwarded\r\n"},  // a forward, unnamed
     };
     auto source = Make();
     source->Connect();
@@ -263,12 +264,13 @@ TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
     EXPECT_EQ(decoder.sources, (std::vector<std::string>{ScratchFile("$$tallix.tmp")}));
     EXPECT_EQ(source->Message()->Body(), "Decoded body\r\n");
     const std::vector<std::string> expected = {dir + "/$$report.doc", dir + "/MailMessage1.html",
-                                               dir + "/$$passwd", dir + "/$$report-2.doc"};
+                                               dir + "/$$passwd", dir + "/$$report-2.doc",
+                                               dir + "/$$message.eml"};
     EXPECT_EQ(source->Message()->Attachments()->Snapshot(), expected);
     EXPECT_EQ(decoder.written.front(), dir + "/$$BODY.TXT");
     EXPECT_EQ(ReadFileBytes(dir + "/$$report.doc"), "report");
     EXPECT_EQ(ReadFileBytes(dir + "/$$report-2.doc"), "second report");
-    EXPECT_EQ(source->DecodeCounter(), 4 - 5) << "four named files, five finished parts";
+    EXPECT_EQ(source->DecodeCounter(), 5 - 6) << "five named files, six finished parts";
 
     // The next message without a plain-text part does not read the earlier body file (its
     // body is its own text, as the builder read it), and the HTML name already taken on disk
