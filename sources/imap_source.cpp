@@ -30,13 +30,6 @@ std::string Describe(const ImapResult& result) {
     return text;
 }
 
-bool WriteWhole(const std::string& path, std::string_view bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}
-
 // The text of a failure; the password is never part of it.
 std::string FailureText(const clsPOP3Config& account, const std::string& what,
                         const ImapResult& result) {
@@ -240,12 +233,6 @@ void ImapSource::GetMessage() {
         if (found == m_batch.end()) return;
         const std::string bytes = std::move(found->second);
         m_batch.erase(found);
-        const std::string messageFile = ScratchFile(kScratchMessageFile);
-        if (!WriteWhole(messageFile, bytes)) {
-            Log("GetMessage",
-                "cannot write " + messageFile + "; the rest of this account is not read");
-            return;
-        }
         m_currentUid = uid;
         m_decodedFiles.assign(1, std::string());
         m_namesGiven.clear();
@@ -257,7 +244,8 @@ void ImapSource::GetMessage() {
                 m_partNames.push_back(PartFileName(part.header));
         }
         MessageSite site;
-        site.messageFile = messageFile;
+        // Decoded from memory; a decoder that reads files only has the message written here.
+        site.messageFile = ScratchFile(kScratchMessageFile);
         site.decodeDir = m_decodeDir;
         site.decoder = m_decoder;
         site.naming.decodingFile = [this](std::string& fileName, const std::string& contentType,

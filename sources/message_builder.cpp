@@ -4,6 +4,7 @@
 
 #include "model/message.h"
 #include "settings/logs.h"
+#include "settings/scratch_dir.h"
 #include "settings/text_functions.h"
 #include "sources/encoded_words.h"
 #include "sources/mime_text.h"
@@ -172,17 +173,24 @@ void FillRecord(const MessageValues& values, txMessage& record) {
 
 namespace {
 
-// The whole message decoded into the decode directory; the part the source named as the
+// The whole message decoded, named by the source's callbacks; the part the source named as the
 // plain-text body replaces the body, the other named files are the attachments. A message
-// that is not MIME (the decode does not succeed) keeps its body and has no attachments.
+// that is not MIME (the decode does not succeed) keeps its body and has no attachments. A
+// decoder that decodes in memory writes nothing: the body is taken from its parts and the
+// attachments are kept as scratch files in memory, each holding what its file would (where two
+// parts have one name, the later one). One that cannot has written the files.
 void DecodeWhole(std::string_view bytes, const MessageSite& site, txMessage& record) {
     if (!site.decoder || !site.decodedFiles) return;
-    if (!site.decoder->DecodeFile(site.messageFile, site.decodeDir, site.naming)) return;
+    std::vector<DecodedFile> decoded;
+    if (!site.decoder->DecodeBytes(bytes, site.messageFile, site.decodeDir, decoded, site.naming))
+        return;
     const std::vector<std::string>& files = *site.decodedFiles;
+    const std::string bodyFile = files.empty() ? std::string() : files[0];
+    const bool inMemory = !decoded.empty();
     // The decode undid the transfer encoding of the plain part; its character set is read
     // from that part's header. Without a top-level plain part the body the builder made from
     // the message's text parts (an HTML part, an alternative inside a mixed message) stays.
-    if (!files.empty() && !files[0].empty()) {
+    if (!bodyFile.empty()) {
         std::string charset;
         if (const std::optional<std::vector<TopLevelPart>> parts = TopLevelParts(bytes)) {
             for (const TopLevelPart& part : *parts) {
@@ -192,8 +200,24 @@ void DecodeWhole(std::string_view bytes, const MessageSite& site, txMessage& rec
                 charset = type ? HeaderParameter(*type, "charset").value_or("") : "";
             }
         }
-        record.SetBody(CharsetToUtf8(ExtractMessageBody(files[0]), charset));
+        std::string body;
+        if (inMemory) {
+            const auto last =
+                std::find_if(decoded.rbegin(), decoded.rend(),
+                             [&](const DecodedFile& file) { return file.path == bodyFile; });
+            if (last != decoded.rend()) body = last->bytes;
+        } else {
+            body = ExtractMessageBody(bodyFile);
+        }
+        record.SetBody(CharsetToUtf8(body, charset));
     }
+    // The body is handed over above and is no file of the message, unless an attachment was
+    // given its name.
+    const bool bodyIsAttachment =
+        !bodyFile.empty() && std::find(files.begin() + 1, files.end(), bodyFile) != files.end();
+    for (DecodedFile& file : decoded)
+        if (file.path != bodyFile || bodyIsAttachment)
+            KeepScratchFile(file.path, std::move(file.bytes));
     const std::shared_ptr<TextCollection> attachments = record.Attachments();
     for (std::size_t i = 1; i < files.size(); ++i) {
         attachments->Add(files[i]);

@@ -418,11 +418,13 @@ std::int16_t Pop3Client::TakeFromBatch(std::int32_t number) {
         return kRetrieveTooLong;
     }
     if (!Note(std::move(f.result))) return kRetrieveFailed;
-    std::FILE* file = std::fopen(m_retrieveFile.c_str(), "wb");
-    if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kRetrieveFailed;
-    const bool written = std::fwrite(f.text.data(), 1, f.text.size(), file) == f.text.size();
-    if (std::fclose(file) != 0 || !written)
-        return Note(Failure("Cannot write " + m_retrieveFile)), kRetrieveFailed;
+    if (!m_retrieveFile.empty()) {
+        std::FILE* file = std::fopen(m_retrieveFile.c_str(), "wb");
+        if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kRetrieveFailed;
+        const bool written = std::fwrite(f.text.data(), 1, f.text.size(), file) == f.text.size();
+        if (std::fclose(file) != 0 || !written)
+            return Note(Failure("Cannot write " + m_retrieveFile)), kRetrieveFailed;
+    }
     Describe(std::move(f.text));
     return kRetrieved;
 }
@@ -445,8 +447,11 @@ std::int16_t Pop3Client::Retrieve() {
         return kRetrieveFailed;
     }
     if (m_announcedBytes > kMaxPop3MessageBytes) return kRetrieveTooLong;
-    std::FILE* file = std::fopen(m_retrieveFile.c_str(), "wb");
-    if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kRetrieveFailed;
+    std::FILE* file = nullptr;
+    if (!m_retrieveFile.empty()) {
+        file = std::fopen(m_retrieveFile.c_str(), "wb");
+        if (!file) return Note(Failure("Cannot create " + m_retrieveFile)), kRetrieveFailed;
+    }
     Status("Retrieving message " + m_messageNumber);
     std::string message;
     std::int64_t received = 0;
@@ -461,16 +466,16 @@ std::int16_t Pop3Client::Retrieve() {
                 tooLong = true;
                 return true;
             }
-            if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+            if (file && std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
                 writeFailed = true;
                 return false;
             }
             message.append(piece);
             return true;
         });
-    if (std::fclose(file) != 0) writeFailed = true;
+    if (file && std::fclose(file) != 0) writeFailed = true;
     if (tooLong && result.ok()) {
-        std::remove(m_retrieveFile.c_str());
+        if (file) std::remove(m_retrieveFile.c_str());
         m_announcedBytes = std::max(m_announcedBytes, received);
         Note(std::move(result));
         return kRetrieveTooLong;

@@ -88,10 +88,11 @@ class Pop3Client {
     void SetRetrieveFile(std::string path) { m_retrieveFile = std::move(path); }
     const std::string& MessageNumber() const { return m_messageNumber; }
     void SetMessageNumber(std::string number) { m_messageNumber = std::move(number); }
-    // Retrieves the message numbered MessageNumber() into RetrieveFile(). kRetrieved when the
-    // file holds the whole message; the values below then describe it. kRetrieveTooLong for a
-    // message past kMaxPop3MessageBytes (by its announced size, or by what arrived): it is not
-    // kept, and the session goes on. kRetrieveFailed otherwise (LastResult says why).
+    // Retrieves the message numbered MessageNumber() into RetrieveFile(), or only into Text()
+    // when no retrieve file is set. kRetrieved when the whole message arrived; the values
+    // below then describe it. kRetrieveTooLong for a message past kMaxPop3MessageBytes (by its
+    // announced size, or by what arrived): it is not kept, and the session goes on.
+    // kRetrieveFailed otherwise (LastResult says why).
     std::int16_t Retrieve();
     // The size the server announced for the message last retrieved (LIST).
     std::int64_t AnnouncedBytes() const { return m_announcedBytes; }
@@ -121,7 +122,7 @@ class Pop3Client {
     void FetchBatch(std::int32_t number);
     // Hands over message `number` from the batch: written to the retrieve file and described.
     std::int16_t TakeFromBatch(std::int32_t number);
-    // Describes `message`, which the retrieve file holds.
+    // Describes `message`, the one retrieved.
     void Describe(std::string message);
     void Status(const std::string& text);
     // The message number as a POP3 message number, or 0 when it is not one.

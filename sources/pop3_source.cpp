@@ -220,7 +220,9 @@ void Pop3Source::GetMessage() {
         // Without the private scratch directory the fixed names would land in "/".
         if (ScratchDir().empty()) RaiseNoScratchDir();
         if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
-        m_client->SetRetrieveFile(ScratchFile(kScratchMessageFile));
+        // The message is decoded from the client's copy in memory; a decoder that reads
+        // files only has it written to this one.
+        m_client->SetRetrieveFile(std::string());
         // A message past the size limit is skipped; the walk goes on with the next one.
         for (;;) {
             m_client->SetMessageNumber(std::to_string(MessageNumber()));
@@ -252,7 +254,7 @@ void Pop3Source::GetMessage() {
                 m_partNames.push_back(PartFileName(part.header));
         }
         MessageSite site;
-        site.messageFile = m_client->RetrieveFile();
+        site.messageFile = ScratchFile(kScratchMessageFile);
         site.decodeDir = m_decodeDir;
         site.decoder = m_decoder;
         site.naming.decodingFile = [this](std::string& fileName, const std::string& contentType,
@@ -339,7 +341,8 @@ std::string ExtractMessageBody(const std::string& fileName) {
 std::string GetNewFilename(const std::string& filePath, const std::string& fileExt) {
     for (std::int64_t n = 1;; ++n) {
         std::string candidate = filePath + std::string(kHtmlBodyStem) + std::to_string(n) + fileExt;
-        if (!FileExists(candidate)) return candidate;
+        // A decoded file kept in memory takes its name as much as one on disk.
+        if (!FileExists(candidate) && !KeptScratchFile(candidate)) return candidate;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,21 +25,34 @@ using testing::Outcome;
 
 // Offers the parts it was given to the source the way the MIME component does: a name
 // proposal per part, then each part written to whatever name the source left and finished.
+// With `inMemory` it decodes as the component's in-memory entry point does: the same names,
+// the parts handed back instead of written.
 class ScriptedDecoder final : public AttachmentDecoder {
   public:
     struct Part {
         std::string name, contentType, content;
     };
+    bool DecodeBytes(std::string_view bytes, const std::string& sourceFile,
+                     const std::string& destinationDir, std::vector<DecodedFile>& files,
+                     const DecodeCallbacks& callbacks) override {
+        if (!inMemory)
+            return AttachmentDecoder::DecodeBytes(bytes, sourceFile, destinationDir, files,
+                                                  callbacks);
+        files.clear();
+        if (!decodable) return false;
+        const std::vector<std::string> names = Name(callbacks);
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            if (names[i].empty()) continue;
+            files.push_back({names[i], parts[i].content});
+            callbacks.decodingFinished();
+        }
+        return true;
+    }
     bool DecodeFile(const std::string& sourceFile, const std::string& destinationDir,
                     const DecodeCallbacks& callbacks) override {
         sources.push_back(sourceFile);
         if (!decodable) return false;
-        // Every part is named before any is written.
-        std::vector<std::string> names;
-        for (const Part& part : parts) {
-            names.push_back(part.name);
-            callbacks.decodingFile(names.back(), part.contentType, "7bit");
-        }
+        const std::vector<std::string> names = Name(callbacks);
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (names[i].empty()) continue;
             if (written.size() == writeLimit) continue;  // a part whose file cannot be made
@@ -50,8 +64,20 @@ class ScriptedDecoder final : public AttachmentDecoder {
     }
     std::vector<Part> parts;
     bool decodable = true;
+    bool inMemory = false;
     std::size_t writeLimit = SIZE_MAX;
     std::vector<std::string> sources, written;
+
+  private:
+    // Every part is named before any is written.
+    std::vector<std::string> Name(const DecodeCallbacks& callbacks) const {
+        std::vector<std::string> names;
+        for (const Part& part : parts) {
+            names.push_back(part.name);
+            callbacks.decodingFile(names.back(), part.contentType, "7bit");
+        }
+        return names;
+    }
 };
 
 class Pop3SourceTest : public ::testing::Test {
@@ -281,6 +307,53 @@ TEST_F(Pop3SourceTest, DecodedPartsBecomeBodyAndAttachments) {
     EXPECT_EQ(source->Message()->Body(), "Body two\r\n");
     EXPECT_EQ(source->Message()->Attachments()->Snapshot(),
               std::vector<std::string>{dir + "/MailMessage2.html"});
+}
+
+// Decoded in memory, a server message costs no file: the scratch directory stays empty, the
+// body and attachments are what the file decode gives, and an HTML part's number still skips
+// the names earlier messages' parts hold in memory.
+TEST_F(Pop3SourceTest, AMessageDecodedInMemoryWritesNoFile) {
+    const ScratchScope scratch;  // a directory of this test's own, empty to begin with
+    decoder.inMemory = true;
+    decoder.parts = {
+        {"", "text/plain", "Decoded body\r\n"},
+        {"report.doc", "application/msword", "report"},
+        {"", "text/html", "<p>html</p>"},
+        {"report.doc", "application/msword", "second report"},
+    };
+    auto source = Make();
+    source->Connect();
+    source->GetFirstMsg();
+    ASSERT_TRUE(source->Message());
+    const std::string dir = ScratchDir();
+    const auto scratchFiles = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
+        return names;
+    };
+    EXPECT_EQ(scratchFiles(), std::vector<std::string>{});
+    EXPECT_TRUE(decoder.sources.empty()) << "no file was decoded";
+    EXPECT_EQ(source->Message()->Body(), "Decoded body\r\n");
+    const std::vector<std::string> expected = {dir + "/$$report.doc", dir + "/MailMessage1.html",
+                                               dir + "/$$report-2.doc"};
+    EXPECT_EQ(source->Message()->Attachments()->Snapshot(), expected);
+    EXPECT_EQ(source->Message()->AttachmentType(2), "text/html");
+    ASSERT_TRUE(KeptScratchFile(dir + "/$$report-2.doc"));
+    EXPECT_EQ(*KeptScratchFile(dir + "/$$report-2.doc"), "second report");
+    EXPECT_EQ(*KeptScratchFile(dir + "/MailMessage1.html"), "<p>html</p>");
+    EXPECT_FALSE(KeptScratchFile(dir + "/$$BODY.TXT")) << "the body is no attachment";
+
+    decoder.parts = {{"", "text/html", "<p>again</p>"}};
+    source->GetNextMsg();
+    ASSERT_TRUE(source->Message());
+    EXPECT_EQ(source->Message()->Body(), "Body two\r\n");
+    EXPECT_EQ(source->Message()->Attachments()->Snapshot(),
+              std::vector<std::string>{dir + "/MailMessage2.html"});
+    EXPECT_EQ(scratchFiles(), std::vector<std::string>{});
+    for (const std::string& path : expected) RemoveScratchFile(path);
+    RemoveScratchFile(dir + "/MailMessage2.html");
+    EXPECT_EQ(KeptScratchBytes(), 0u);
 }
 
 TEST_F(Pop3SourceTest, ADecodeThatFinishesFewerPartsThanItNamedStillHandsTheMessageOver) {
