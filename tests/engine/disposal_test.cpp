@@ -150,14 +150,20 @@ TEST_F(Disposal, APop3MessageWithAnAttachmentLeavesNoFileBehind) {
     ASSERT_TRUE(pop3.Message());
     ASSERT_EQ(pop3.Message()->Body(), "Plain body");
     ASSERT_EQ(pop3.Message()->Attachments()->Count(), 1);
-    // The message file, the body file and the attachment are on disk until the disposal.
-    ASSERT_EQ(FilesIn(ScratchDir()).size(), 3u) << ::testing::PrintToString(FilesIn(ScratchDir()));
+    // The engine's decoder works in memory: no message file, no body file, and the attachment
+    // is held until the disposal.
+    ASSERT_EQ(FilesIn(ScratchDir()), std::vector<std::string>{});
+    const std::string attachment = ScratchFile("$$report.doc");
+    ASSERT_EQ(pop3.Message()->Attachments()->Snapshot(), std::vector<std::string>{attachment});
+    ASSERT_TRUE(KeptScratchFile(attachment));
+    EXPECT_EQ(*KeptScratchFile(attachment), "report");
 
     Settings().useSource = std::string(kSourcePop3);
     RunContext run(Settings());
     MessageWork work{pop3, 0};
     DeleteTempFiles(run, work);
     EXPECT_EQ(FilesIn(ScratchDir()), std::vector<std::string>{});
+    EXPECT_EQ(KeptScratchBytes(), 0u);
 }
 
 }  // namespace
