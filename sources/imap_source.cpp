@@ -235,6 +235,7 @@ void ImapSource::GetMessage() {
         m_batch.erase(found);
         m_currentUid = uid;
         m_decodedFiles.assign(1, std::string());
+        m_decodedTypes.assign(1, std::string());
         m_namesGiven.clear();
         ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
         m_partNames.clear();
@@ -254,6 +255,7 @@ void ImapSource::GetMessage() {
         };
         site.naming.decodingFinished = [] {};
         site.decodedFiles = &m_decodedFiles;
+        site.decodedTypes = &m_decodedTypes;
         SetMessage(BuildMessage(bytes, kImapBuild, site));
     });
     if (!done) SetMessage(nullptr);
@@ -276,12 +278,14 @@ void ImapSource::DecodingFile(std::string& fileName, const std::string& contentT
             // already given in this message, and always inside the decode directory.
             fileName = JoinPath(m_decodeDir, AttachmentFileName(fileName, m_namesGiven));
             m_decodedFiles.push_back(fileName);
+            m_decodedTypes.push_back(MimeTypeOf(contentType));
         } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {
             fileName = JoinPath(m_decodeDir, kScratchBodyFile);
             m_decodedFiles[0] = fileName;
         } else if (UCase(Left(contentType, 10)) == "TEXT/HTML") {
             fileName = GetNewFilename(JoinPath(m_decodeDir, ""), ".html");
             m_decodedFiles.push_back(fileName);
+            m_decodedTypes.push_back(MimeTypeOf(contentType));
         }
     });
 }

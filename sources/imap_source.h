@@ -72,6 +72,7 @@ class ImapSource final : public MailSource {
     std::set<std::uint32_t> m_flagged;
     std::string m_decodeDir;
     std::vector<std::string> m_decodedFiles;
+    std::vector<std::string> m_decodedTypes;  // the MIME type of each
     std::set<std::string> m_namesGiven;
     // The file name each top-level part of the current message gives in its header, in part
     // order, and the index of the part the decoder names next.

@@ -86,7 +86,7 @@ run_case() {
     shift 3
     local dir="$work/$name"
     mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"
-    cp "$data/Orders.txf" "$data/Attachments.txf" "$dir/home/templates/"
+    cp "$data/Orders.txf" "$data/Attachments.txf" ${extra_template:+"$extra_template"} "$dir/home/templates/"
     printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=IMAP\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n' \
         "$dir/home/templates" "$deleteFlag" >"$dir/config/Vantroy Technologies/Tallix.ini"
     write_accounts "$dir" "$@"
@@ -114,6 +114,13 @@ grep -q 'imap-login: .*user=<ann>.*TLS' "$DOVECOT_LOG" || fail "two: the session
 [ "$(seen_count ann)" = 0 ] && [ "$(seen_count bob)" = 0 ] || fail "two: messages marked \\Seen"
 ! log_of two txError.Log | grep -q . || fail "two: unexpected errors: $(log_of two txError.Log)"
 echo "two accounts, \\Seen unchanged: ok"
+
+# Each attachment's MIME type, as the POP3 source gives it.
+printf '[General]\r\nActive=True\r\nNum_Variables=2\r\nLast_Ran=Never\r\n[Filter]\r\nCommand=<NONE>\r\nFind_String=\r\n[Variables]\r\nVar1=Name;ATTACHMENT_NAME;{Beginning of Field};{End of Field};0;0;0;0;0\r\nVar2=Type;ATTACHMENT_TYPE;{Beginning of Field};{End of Field};0;0;0;0;0\r\n[Output]\r\nAllowDuplicate=True\r\nFile=types.csv\r\nDelimiter=COMMA\r\nPerAttachment=True\r\nOutput_Count=1\r\nOutput1=Name,Type\r\n[Scripts]\r\nrun=\r\n' >"$work/Types.txf"
+extra_template="$work/Types.txf" run_case types 0 "$DOVECOT_CA" "Home|$I|ann|secret" "Work|$IS|bob|hunter2|Security=TLS"
+expect_status types 0
+expect_file "$work/types/out/types.csv" 'report.txt,text/plain\r\n'
+echo "attachment types: ok"
 
 # A folder other than INBOX, with a non-ASCII name; the empty INBOX of another account.
 run_case folder 0 "$DOVECOT_CA" "Orders|$I|fay|folder|Folder=Aufträge" "Empty|$I|carol|empty"
