@@ -32,6 +32,20 @@ Format FormatOf(const clsTemplate& tpl) {
     return Format::Delimited;
 }
 
+// The format of the template being applied: from its kept shape when there is one.
+Format FormatOf(const TemplateWork& work) {
+    if (!work.shape) return FormatOf(*work.tpl);
+    switch (work.shape->form.split) {
+        case LineSplit::Lf:
+            return Format::Jsonl;
+        case LineSplit::CsvRecords:
+            return Format::Csv;
+        case LineSplit::CrLf:
+            break;
+    }
+    return Format::Delimited;
+}
+
 // The variable the output definition's entry names, or nullptr.
 const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& fields,
                                   std::string_view entry) {
@@ -92,7 +106,7 @@ void SetDelimiter(TemplateWork& work) {
 
 void CreateOutputString(TemplateWork& work) {
     Guard(context::kCreateOutputString, [&] {
-        const Format format = FormatOf(*work.tpl);
+        const Format format = FormatOf(work);
         if (format == Format::Delimited) {
             BuildRecord(work, work.outputLine, work.delimiter);
             if (!work.outputLine.empty()) {
@@ -117,6 +131,7 @@ void CreateOutputString(TemplateWork& work) {
 }
 
 LineForm FormOf(const TemplateWork& work) {
+    if (work.shape) return work.shape->form;
     LineForm form;
     const Format format = FormatOf(*work.tpl);
     form.split = format == Format::Jsonl ? LineSplit::Lf
@@ -182,14 +197,17 @@ bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& p
 }
 
 bool AppendOutput(RunContext& run, const TemplateWork& work) {
-    const std::string path = Trim(work.tpl->OutputFile());
+    std::string derivedPath;
+    const std::string& path =
+        work.shape ? work.shape->outputFile : (derivedPath = Trim(work.tpl->OutputFile()));
     if (path.empty()) return true;
     if (path == kPrinterOutput) {
         run.output->Print([&] { return CreatePrintString(work); });
         return true;
     }
     const bool written = Guard(std::string(kCouldNotWriteOutput) + path, [&] {
-        const LineForm form = FormOf(work);
+        LineForm derivedForm;
+        const LineForm& form = work.shape ? work.shape->form : (derivedForm = FormOf(work));
         bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path, form);
         if (write) {
             if (int error = run.output->Append(path, work.outputLine, form)) RaiseErrno(error);
