@@ -263,6 +263,7 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
             shape->outputFile = std::move(outputFile);
             shape->outputDefinition = work.outputLine;
             shape->outputOrder = work.outputOrder;
+            shape->outputFields = OutputFieldPlaces(work);
             shape->delimiter = work.delimiter;
             shape->form = FormOf(work);
             *kept = shape;

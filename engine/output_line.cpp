@@ -57,6 +57,18 @@ const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& f
     return nullptr;
 }
 
+// The variable of the output definition's entry `k`: from the places the template's kept shape
+// found, else looked for by name.
+const clsExportField* VariableAt(const TemplateWork& work,
+                                 const std::vector<colExportFields::Pointer>& fields,
+                                 std::size_t k) {
+    if (!work.shape || k >= work.shape->outputFields.size())
+        return VariableFor(fields, work.outputOrder[k]);
+    const std::int32_t place = work.shape->outputFields[k];
+    return place >= 0 && static_cast<std::size_t>(place) < fields.size() ? fields[place].get()
+                                                                         : nullptr;
+}
+
 // The value of a variable as the line holds it: trimmed, flattened as its variable says,
 // guarded against formulas when the template says; in quotes as the variable says only in
 // the delimited format (CSV quotes by its own rule, JSON always).
@@ -75,8 +87,8 @@ void BuildRecord(const TemplateWork& work, std::string& out, const std::string& 
     out.clear();
     const auto fields = work.tpl->colFields()->NewEnum();
     const bool guard = work.tpl->FormulaGuard();
-    for (const std::string& entry : work.outputOrder) {
-        out += ValueText(VariableFor(fields, entry), Format::Delimited, guard);
+    for (std::size_t k = 0; k < work.outputOrder.size(); ++k) {
+        out += ValueText(VariableAt(work, fields, k), Format::Delimited, guard);
         out += separator;
         LetEventsRun();
     }
@@ -119,8 +131,8 @@ void CreateOutputString(TemplateWork& work) {
         const bool guard = work.tpl->FormulaGuard();
         std::vector<std::string> texts;
         std::vector<bool> always;
-        for (const std::string& entry : work.outputOrder) {
-            const clsExportField* field = VariableFor(fields, entry);
+        for (std::size_t k = 0; k < work.outputOrder.size(); ++k) {
+            const clsExportField* field = VariableAt(work, fields, k);
             texts.push_back(ValueText(field, format, guard));
             always.push_back(field && field->UseQuotesRef() == "1");
             LetEventsRun();
@@ -128,6 +140,19 @@ void CreateOutputString(TemplateWork& work) {
         const std::vector<std::string> names = OutputNames(work);
         work.outputLine = FormatLine(work, format, texts, &names, always);
     });
+}
+
+std::vector<std::int32_t> OutputFieldPlaces(const TemplateWork& work) {
+    std::vector<std::int32_t> places;
+    const auto fields = work.tpl->colFields()->NewEnum();
+    for (const std::string& entry : work.outputOrder) {
+        const clsExportField* field = VariableFor(fields, entry);
+        const auto at = std::find_if(fields.begin(), fields.end(),
+                                     [&](const auto& item) { return item.get() == field; });
+        places.push_back(
+            field && at != fields.end() ? static_cast<std::int32_t>(at - fields.begin()) : -1);
+    }
+    return places;
 }
 
 LineForm FormOf(const TemplateWork& work) {

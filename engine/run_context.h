@@ -183,13 +183,15 @@ struct MessageWork {
 };
 
 // What a template alone decides about its lines: its output file (trimmed), its output
-// definition and that definition's variable names, the delimiter, and the line form. Made at
-// the first message that applies the template and kept while its file is unchanged, unless
-// scripts run (a script may change any of it for one message).
+// definition, that definition's variable names and where those variables stand in the
+// template, the delimiter, and the line form. Made at the first message that applies the
+// template and kept while its file is unchanged, unless scripts run (a script may change any of
+// it for one message).
 struct TemplateShape {
     std::string outputFile;
     std::string outputDefinition;
     std::vector<std::string> outputOrder;
+    std::vector<std::int32_t> outputFields;  // see OutputFieldPlaces
     std::string delimiter;
     LineForm form;
 };
