@@ -103,6 +103,15 @@ int ProbeOutput(const std::string& path) {
     return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
+// Why the output file `path` (trimmed) cannot take lines; empty when it can.
+std::string OutputFaultAt(RunContext& run, const std::string& path) {
+    if (path.empty()) return std::string(kNoOutputNamed);
+    if (path == kPrinterOutput) return {};
+    if (const int error = run.output->Open(path))
+        return FileFaultLine(FullPath(path), SystemReason(error));
+    return {};
+}
+
 // The report of a template whose output file cannot be written: the one line the run has
 // always given, and the file with the system's reason beside it.
 void ReportOutputFault(RunContext& run, std::size_t index, const std::string& name,
@@ -182,12 +191,7 @@ std::unique_ptr<sources::SourceList> GetSources(RunContext& run) {
 }
 
 std::string OutputFault(RunContext& run, const clsTemplate& tpl) {
-    std::string path = Trim(tpl.OutputFile());
-    if (path.empty()) return std::string(kNoOutputNamed);
-    if (path == kPrinterOutput) return {};
-    if (const int error = run.output->Open(path))
-        return FileFaultLine(FullPath(path), SystemReason(error));
-    return {};
+    return OutputFaultAt(run, Trim(tpl.OutputFile()));
 }
 
 bool CanWriteOutput(RunContext& run, const clsTemplate& tpl) {
@@ -229,16 +233,43 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
             run.badTemplates.push_back(name);
         return;
     }
-    if (std::string fault = OutputFault(run, tpl); !fault.empty()) {
+    // What depends on the template alone is derived once while its file is unchanged.
+    std::shared_ptr<const TemplateShape>* kept = run.templates.ShapeOf(tpl.FileName(), tpl);
+    if (kept && *kept) work.shape = *kept;
+    const std::string fault =
+        work.shape ? OutputFaultAt(run, work.shape->outputFile) : OutputFault(run, tpl);
+    if (!fault.empty()) {
         message.MarkTemplateFailed(work.index);
         ReportOutputFault(run, work.index, name, fault);
         return;
     }
-    NoteOutputFile(run, work.index, Trim(tpl.OutputFile()));
-    work.outputLine = tpl.colOutPutLines()->Item(1);
-    work.delimiter = ",";
-    work.outputOrder = ParseOutput(work.outputLine, work.delimiter);
-    SetDelimiter(work);
+    if (work.shape) {
+        const TemplateShape& shape = *work.shape;
+        NoteOutputFile(run, work.index, shape.outputFile);
+        work.outputLine = shape.outputDefinition;
+        work.delimiter = shape.delimiter;
+        work.outputOrder = shape.outputOrder;
+    } else {
+        const std::uint64_t reportsBefore = ReportsOnThisThread();
+        std::string outputFile = Trim(tpl.OutputFile());
+        NoteOutputFile(run, work.index, outputFile);
+        work.outputLine = tpl.colOutPutLines()->Item(1);
+        work.delimiter = ",";
+        work.outputOrder = ParseOutput(work.outputLine, work.delimiter);
+        SetDelimiter(work);
+        // Kept only when its making reported nothing, so a report is given again next time.
+        if (kept && ReportsOnThisThread() == reportsBefore) {
+            auto shape = std::make_shared<TemplateShape>();
+            shape->outputFile = std::move(outputFile);
+            shape->outputDefinition = work.outputLine;
+            shape->outputOrder = work.outputOrder;
+            shape->outputFields = OutputFieldPlaces(work);
+            shape->delimiter = work.delimiter;
+            shape->form = FormOf(work);
+            *kept = shape;
+            work.shape = std::move(shape);
+        }
+    }
     OpenContainerAttachments(message);
     ParseMessage(run, message, work);
     if (run.mode == ApplyMode::Run) SetLastRan(run, tpl);

@@ -32,6 +32,20 @@ Format FormatOf(const clsTemplate& tpl) {
     return Format::Delimited;
 }
 
+// The format of the template being applied: from its kept shape when there is one.
+Format FormatOf(const TemplateWork& work) {
+    if (!work.shape) return FormatOf(*work.tpl);
+    switch (work.shape->form.split) {
+        case LineSplit::Lf:
+            return Format::Jsonl;
+        case LineSplit::CsvRecords:
+            return Format::Csv;
+        case LineSplit::CrLf:
+            break;
+    }
+    return Format::Delimited;
+}
+
 // The variable the output definition's entry names, or nullptr.
 const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& fields,
                                   std::string_view entry) {
@@ -41,6 +55,18 @@ const clsExportField* VariableFor(const std::vector<colExportFields::Pointer>& f
         LetEventsRun();
     }
     return nullptr;
+}
+
+// The variable of the output definition's entry `k`: from the places the template's kept shape
+// found, else looked for by name.
+const clsExportField* VariableAt(const TemplateWork& work,
+                                 const std::vector<colExportFields::Pointer>& fields,
+                                 std::size_t k) {
+    if (!work.shape || k >= work.shape->outputFields.size())
+        return VariableFor(fields, work.outputOrder[k]);
+    const std::int32_t place = work.shape->outputFields[k];
+    return place >= 0 && static_cast<std::size_t>(place) < fields.size() ? fields[place].get()
+                                                                         : nullptr;
 }
 
 // The value of a variable as the line holds it: trimmed, flattened as its variable says,
@@ -61,8 +87,8 @@ void BuildRecord(const TemplateWork& work, std::string& out, const std::string& 
     out.clear();
     const auto fields = work.tpl->colFields()->NewEnum();
     const bool guard = work.tpl->FormulaGuard();
-    for (const std::string& entry : work.outputOrder) {
-        out += ValueText(VariableFor(fields, entry), Format::Delimited, guard);
+    for (std::size_t k = 0; k < work.outputOrder.size(); ++k) {
+        out += ValueText(VariableAt(work, fields, k), Format::Delimited, guard);
         out += separator;
         LetEventsRun();
     }
@@ -92,7 +118,7 @@ void SetDelimiter(TemplateWork& work) {
 
 void CreateOutputString(TemplateWork& work) {
     Guard(context::kCreateOutputString, [&] {
-        const Format format = FormatOf(*work.tpl);
+        const Format format = FormatOf(work);
         if (format == Format::Delimited) {
             BuildRecord(work, work.outputLine, work.delimiter);
             if (!work.outputLine.empty()) {
@@ -105,8 +131,8 @@ void CreateOutputString(TemplateWork& work) {
         const bool guard = work.tpl->FormulaGuard();
         std::vector<std::string> texts;
         std::vector<bool> always;
-        for (const std::string& entry : work.outputOrder) {
-            const clsExportField* field = VariableFor(fields, entry);
+        for (std::size_t k = 0; k < work.outputOrder.size(); ++k) {
+            const clsExportField* field = VariableAt(work, fields, k);
             texts.push_back(ValueText(field, format, guard));
             always.push_back(field && field->UseQuotesRef() == "1");
             LetEventsRun();
@@ -116,7 +142,21 @@ void CreateOutputString(TemplateWork& work) {
     });
 }
 
+std::vector<std::int32_t> OutputFieldPlaces(const TemplateWork& work) {
+    std::vector<std::int32_t> places;
+    const auto fields = work.tpl->colFields()->NewEnum();
+    for (const std::string& entry : work.outputOrder) {
+        const clsExportField* field = VariableFor(fields, entry);
+        const auto at = std::find_if(fields.begin(), fields.end(),
+                                     [&](const auto& item) { return item.get() == field; });
+        places.push_back(
+            field && at != fields.end() ? static_cast<std::int32_t>(at - fields.begin()) : -1);
+    }
+    return places;
+}
+
 LineForm FormOf(const TemplateWork& work) {
+    if (work.shape) return work.shape->form;
     LineForm form;
     const Format format = FormatOf(*work.tpl);
     form.split = format == Format::Jsonl ? LineSplit::Lf
@@ -182,14 +222,17 @@ bool IsDuplicate(RunContext& run, const TemplateWork& work, const std::string& p
 }
 
 bool AppendOutput(RunContext& run, const TemplateWork& work) {
-    const std::string path = Trim(work.tpl->OutputFile());
+    std::string derivedPath;
+    const std::string& path =
+        work.shape ? work.shape->outputFile : (derivedPath = Trim(work.tpl->OutputFile()));
     if (path.empty()) return true;
     if (path == kPrinterOutput) {
         run.output->Print([&] { return CreatePrintString(work); });
         return true;
     }
     const bool written = Guard(std::string(kCouldNotWriteOutput) + path, [&] {
-        const LineForm form = FormOf(work);
+        LineForm derivedForm;
+        const LineForm& form = work.shape ? work.shape->form : (derivedForm = FormOf(work));
         bool write = work.tpl->AllowDuplicate() || !IsDuplicate(run, work, path, form);
         if (write) {
             if (int error = run.output->Append(path, work.outputLine, form)) RaiseErrno(error);

@@ -4,8 +4,10 @@
 // word "printer"). Delimited (values separated by the delimiter, CR LF), CSV (RFC 4180 with
 // the template's delimiter, CR LF) or JSON Lines (an object of output names and values, LF).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/run_context.h"
 #include "engine/templates/output_target.h"
@@ -16,6 +18,9 @@ namespace tallix::engine {
 void SetDelimiter(TemplateWork& work);
 // Builds the output line from the template's variables.
 void CreateOutputString(TemplateWork& work);
+// The place in the template's list of variables of each entry of the output definition, in
+// order; -1 where no variable has the entry's name.
+std::vector<std::int32_t> OutputFieldPlaces(const TemplateWork& work);
 // How the template's lines are written: their end, how its file is read back into lines, and
 // what a new file starts with (the byte-order mark, the header row).
 LineForm FormOf(const TemplateWork& work);

@@ -182,6 +182,20 @@ struct MessageWork {
     std::vector<std::string> openedFiles;
 };
 
+// What a template alone decides about its lines: its output file (trimmed), its output
+// definition, that definition's variable names and where those variables stand in the
+// template, the delimiter, and the line form. Made at the first message that applies the
+// template and kept while its file is unchanged, unless scripts run (a script may change any of
+// it for one message).
+struct TemplateShape {
+    std::string outputFile;
+    std::string outputDefinition;
+    std::vector<std::string> outputOrder;
+    std::vector<std::int32_t> outputFields;  // see OutputFieldPlaces
+    std::string delimiter;
+    LineForm form;
+};
+
 // One template applied to one message: the template (a working copy), its place in the run's
 // list, and the output line, first its definition and then the line built.
 struct TemplateWork {
@@ -198,6 +212,8 @@ struct TemplateWork {
     std::int32_t attachment = 0;
     // Every line made for the message, in order (a message may give several).
     std::vector<std::string> lines;
+    // The template's kept shape; nullptr when the fields above are derived from `tpl`.
+    std::shared_ptr<const TemplateShape> shape;
 };
 
 // The template selection and the three switches back to their start values.

@@ -21,17 +21,19 @@ void PutBackValues(clsTemplate& working, const clsTemplate& parsed) {
     auto to = workingFields->begin();
     for (auto from = parsedFields->begin();
          from != parsedFields->end() && to != workingFields->end(); ++from, ++to)
-        (*to)->SetValue((*from)->Value());
+        (*to)->SetValue((*from)->ValueRef());
 }
 
 }  // namespace
 
 std::shared_ptr<clsTemplate> TemplateCache::HandOut(Kept& kept, bool scriptsRun) {
     if (scriptsRun) return kept.parsed->Clone();
-    if (kept.working)
+    if (kept.working) {
         PutBackValues(*kept.working, *kept.parsed);
-    else
+    } else {
         kept.working = kept.parsed->Clone();
+        kept.shape.reset();
+    }
     return kept.working;
 }
 
@@ -57,9 +59,9 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool s
     // A refused template is kept too: it is reported once, and skipped while it is unchanged.
     std::optional<FileIdentity> after = IdentifyRegularFile(path);
     if (after && *before == *after && (readCleanly || tpl->Refused()))
-        m_kept[path] = Kept{*after, tpl->Clone(), watched, scriptsRun ? nullptr : tpl};
+        m_kept[path] = Kept{*after, tpl->Clone(), watched, scriptsRun ? nullptr : tpl, nullptr};
     else
-        m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false, nullptr};
+        m_kept[path] = Kept{after.value_or(FileIdentity{}), nullptr, false, nullptr, nullptr};
     return tpl;
 }
 
@@ -75,6 +77,13 @@ std::optional<std::string> TemplateCache::Find(const std::string& dir, const std
     std::optional<std::string> found = FindFileNoCase(dir, name);
     if (!found) return std::nullopt;
     return JoinPath(dir, *found);
+}
+
+std::shared_ptr<const TemplateShape>* TemplateCache::ShapeOf(const std::string& path,
+                                                             const clsTemplate& tpl) {
+    auto it = m_kept.find(path);
+    if (it == m_kept.end() || it->second.working.get() != &tpl) return nullptr;
+    return &it->second.shape;
 }
 
 bool TemplateCache::HoldsStamp(const std::string& path, const std::string& stamp) const {

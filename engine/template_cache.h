@@ -19,6 +19,8 @@ class clsTemplate;
 
 namespace tallix::engine {
 
+struct TemplateShape;
+
 class TemplateCache {
   public:
     explicit TemplateCache(FileWatch& watch) : m_watch(watch) {}
@@ -38,6 +40,11 @@ class TemplateCache {
     // True when the file at `path`, as it was when last loaded, is what the engine left when
     // it last wrote `stamp` into it.
     bool HoldsStamp(const std::string& path, const std::string& stamp) const;
+    // Where what the engine derives from the template alone is kept for `tpl`, the working
+    // copy the last Load of `path` handed out: empty until it is made, and emptied whenever
+    // the file is parsed again. nullptr for a fresh copy (scripts run), whose derivations are
+    // not kept.
+    std::shared_ptr<const TemplateShape>* ShapeOf(const std::string& path, const clsTemplate& tpl);
     // The engine wrote `stamp` into the file at `path`: remembered for HoldsStamp, and the
     // next message parses the file again (the stamp changes at most once a second).
     void StampWritten(const std::string& path, const std::string& stamp);
@@ -49,7 +56,8 @@ class TemplateCache {
         FileIdentity identity;
         std::shared_ptr<clsTemplate> parsed;  // nullptr: not kept, only the identity last seen
         bool watched = false;
-        std::shared_ptr<clsTemplate> working;  // handed out when no script runs
+        std::shared_ptr<clsTemplate> working;        // handed out when no script runs
+        std::shared_ptr<const TemplateShape> shape;  // derived from `working`
     };
     std::shared_ptr<clsTemplate> HandOut(Kept& kept, bool scriptsRun);
     struct Stamp {

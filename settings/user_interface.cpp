@@ -25,12 +25,45 @@ UserInterface*& Installed() {
 // and deleted with its last, so a pump removed while the program ends (a host kept in a static
 // object) finds its list still there.
 // Ids are never given twice on a thread, so a stale id cannot remove a later pump.
+// A pump is called where it is kept, not copied: one removed while it (or a pump it let run)
+// is still running is only marked, and dropped when its last call returns.
+struct Pump {
+    std::function<void()> call;
+    int running = 0;       // calls of it not yet returned
+    bool removed = false;  // removed while running: dropped when `running` falls to 0
+};
 struct Pumps {
-    std::map<int, std::function<void()>> pumps;
+    std::map<int, Pump> pumps;
 };
 thread_local Pumps* t_pumps = nullptr;
 thread_local int t_nextPumpId = 1;
 
+// Drops the pump `it` of `pumps`, and the list with its last pump.
+void Drop(Pumps* pumps, std::map<int, Pump>::iterator it) {
+    pumps->pumps.erase(it);
+    if (pumps->pumps.empty()) {
+        t_pumps = nullptr;
+        delete pumps;
+    }
+}
+
+// Counts a call of a pump while it runs, and drops the pump after it when it was removed
+// meanwhile. Its entry stays in place while counted, and so does the list that holds it.
+class RunningPump {
+  public:
+    RunningPump(Pumps* pumps, std::map<int, Pump>::iterator it) : m_pumps(pumps), m_it(it) {
+        ++m_it->second.running;
+    }
+    RunningPump(const RunningPump&) = delete;
+    RunningPump& operator=(const RunningPump&) = delete;
+    ~RunningPump() {
+        if (--m_it->second.running == 0 && m_it->second.removed) Drop(m_pumps, m_it);
+    }
+
+  private:
+    Pumps* m_pumps;
+    std::map<int, Pump>::iterator m_it;
+};
 MsgAnswer FirstButton(MsgButtons buttons) {
     switch (buttons) {
         case MsgButtons::Ok:
@@ -141,26 +174,28 @@ void LetEventsRun() {
         auto it = pumps->pumps.upper_bound(id);
         if (it == pumps->pumps.end()) return;
         id = it->first;
-        std::function<void()> pump = it->second;
-        pump();
+        if (it->second.removed) continue;
+        const RunningPump running(pumps, it);
+        it->second.call();
     }
 }
 
 int AddEventPump(std::function<void()> pump) {
     if (!t_pumps) t_pumps = new Pumps;
     const int id = t_nextPumpId++;
-    t_pumps->pumps.emplace(id, std::move(pump));
+    t_pumps->pumps.emplace(id, Pump{std::move(pump)});
     return id;
 }
 
 void RemoveEventPump(int id) {
     Pumps* pumps = t_pumps;
     if (!pumps) return;
-    pumps->pumps.erase(id);
-    if (pumps->pumps.empty()) {
-        t_pumps = nullptr;
-        delete pumps;
-    }
+    auto it = pumps->pumps.find(id);
+    if (it == pumps->pumps.end()) return;
+    if (it->second.running > 0)
+        it->second.removed = true;
+    else
+        Drop(pumps, it);
 }
 
 MsgAnswer ConsoleUserInterface::ShowMessage(const MessageBoxRequest& request) {

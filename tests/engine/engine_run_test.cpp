@@ -687,6 +687,31 @@ TEST_P(EngineRunWhileFilesChange, TemplateEditedRemovedAndAddedBackTakesEffectAt
     EXPECT_NE(ErrorLog().find("unable to locate Template files."), std::string::npos);
 }
 
+// What a run keeps of a template's output (its file, delimiter, format and header row) belongs to
+// the template as it was read: an edit of any of them is used from the next message.
+TEST_P(EngineRunWhileFilesChange, EditedOutputFileDelimiterAndFormatAreUsedFromTheNextMessage) {
+    const std::vector<std::string> vars = {"S;MSG_SUBJECT;;;0;0;0;0;0",
+                                           "X;SENDER_NAME;;;0;0;0;0;0"};
+    Template("T.txf", "True", "<NONE>", "", vars, "S,X", OutPath("t.csv"));
+    first.messages = {Message("one", ""), Message("two", ""), Message("three", ""),
+                      Message("four", "")};
+    first.beforeNext = [&](std::size_t index) {
+        if (index == 1)
+            Template("T.txf", "True", "<NONE>", "", vars, "S,X", OutPath("t.csv"), "TAB");
+        if (index == 2)
+            Template("T.txf", "True", "<NONE>", "", vars, "S,X", OutPath("t.csv"), "TAB", "True",
+                     "Format=JSONL\r\n");
+        if (index == 3)
+            Template("T.txf", "True", "<NONE>", "", vars, "S,X", OutPath("u.csv"), "SEMICOLON",
+                     "True", "HeaderRow=True\r\n");
+    };
+    RunSources("");
+    EXPECT_EQ(Out("t.csv"),
+              "one,Ann Smith\r\ntwo\tAnn Smith\r\n{\"S\":\"three\",\"X\":\"Ann Smith\"}\n");
+    EXPECT_EQ(Out("u.csv"), "S;X\r\nfour;Ann Smith\r\n");
+    EXPECT_EQ(ErrorLog(), "");
+}
+
 // The searches a run keeps per variable belong to the template as it was read: an edited start
 // or stop text is searched for from the next message on.
 TEST_P(EngineRunWhileFilesChange, EditedSearchTextsAreUsedFromTheNextMessage) {
