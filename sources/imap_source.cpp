@@ -234,16 +234,7 @@ void ImapSource::GetMessage() {
         const std::string bytes = std::move(found->second);
         m_batch.erase(found);
         m_currentUid = uid;
-        m_decodedFiles.assign(1, std::string());
-        m_decodedTypes.assign(1, std::string());
-        m_namesGiven.clear();
-        ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
-        m_partNames.clear();
-        m_partIndex = 0;
-        if (const auto parts = TopLevelParts(bytes)) {
-            for (const TopLevelPart& part : *parts)
-                m_partNames.push_back(PartFileName(part.header));
-        }
+        m_naming.Begin(bytes, m_decodeDir);
         MessageSite site;
         // Decoded from memory; a decoder that reads files only has the message written here.
         site.messageFile = ScratchFile(kScratchMessageFile);
@@ -254,40 +245,16 @@ void ImapSource::GetMessage() {
             DecodingFile(fileName, contentType);
         };
         site.naming.decodingFinished = [] {};
-        site.decodedFiles = &m_decodedFiles;
-        site.decodedTypes = &m_decodedTypes;
+        site.decodedFiles = &m_naming.Files();
+        site.decodedTypes = &m_naming.Types();
         SetMessage(BuildMessage(bytes, kImapBuild, site));
     });
     if (!done) SetMessage(nullptr);
 }
 
 void ImapSource::DecodingFile(std::string& fileName, const std::string& contentType) {
-    Guard("clsIMAPConfig - DecodingFile", [&] {
-        // The decoder reads a name from the Content-Type only; an attachment named in its
-        // Content-Disposition or in the RFC 2231 form is named from the part's header.
-        const std::size_t index = m_partIndex++;
-        if (fileName.empty() && index < m_partNames.size() &&
-            UCase(Left(contentType, 5)) != "TEXT/")
-            fileName = m_partNames[index];
-        // A forwarded message without a name is an attachment all the same, named as the
-        // local store names it.
-        if (fileName.empty() && MimeTypeOf(contentType) == "message/rfc822")
-            fileName = "message.eml";
-        if (!fileName.empty()) {
-            // The part's own name comes from the message: only a safe base name, never one
-            // already given in this message, and always inside the decode directory.
-            fileName = JoinPath(m_decodeDir, AttachmentFileName(fileName, m_namesGiven));
-            m_decodedFiles.push_back(fileName);
-            m_decodedTypes.push_back(MimeTypeOf(contentType));
-        } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {
-            fileName = JoinPath(m_decodeDir, kScratchBodyFile);
-            m_decodedFiles[0] = fileName;
-        } else if (UCase(Left(contentType, 10)) == "TEXT/HTML") {
-            fileName = GetNewFilename(JoinPath(m_decodeDir, ""), ".html");
-            m_decodedFiles.push_back(fileName);
-            m_decodedTypes.push_back(MimeTypeOf(contentType));
-        }
-    });
+    Guard("clsIMAPConfig - DecodingFile",
+          [&] { m_naming.Name(fileName, contentType, m_decodeDir); });
 }
 
 void ImapSource::DoDeleteMessage() {

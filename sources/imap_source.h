@@ -19,6 +19,7 @@
 #include "sources/imap_client.h"
 #include "sources/mail_source.h"
 #include "sources/pop3_config.h"
+#include "sources/server_parts.h"
 
 namespace tallix::sources {
 
@@ -71,13 +72,7 @@ class ImapSource final : public MailSource {
     // Flagged \Deleted in this session, to be expunged at Disconnect.
     std::set<std::uint32_t> m_flagged;
     std::string m_decodeDir;
-    std::vector<std::string> m_decodedFiles;
-    std::vector<std::string> m_decodedTypes;  // the MIME type of each
-    std::set<std::string> m_namesGiven;
-    // The file name each top-level part of the current message gives in its header, in part
-    // order, and the index of the part the decoder names next.
-    std::vector<std::string> m_partNames;
-    std::size_t m_partIndex = 0;
+    ServerPartNaming m_naming;  // the names of the current message's decoded parts
 };
 
 // What opening an account's folder came to.

@@ -240,19 +240,9 @@ void Pop3Source::GetMessage() {
             }
             SetMessageNumber(MessageNumber() + 1);
         }
-        // The naming state of this message's decode; the body file of an earlier message must
-        // not be read as this one's.
-        m_decodedFiles.assign(1, std::string());
-        m_decodedTypes.assign(1, std::string());
-        m_namesGiven.clear();
+        // The naming state of this message's decode.
+        m_naming.Begin(m_client->Text(), m_decodeDir);
         m_decodeCounter = 0;
-        ::unlink(JoinPath(m_decodeDir, kScratchBodyFile).c_str());
-        m_partNames.clear();
-        m_partIndex = 0;
-        if (const auto parts = TopLevelParts(m_client->Text())) {
-            for (const TopLevelPart& part : *parts)
-                m_partNames.push_back(PartFileName(part.header));
-        }
         MessageSite site;
         site.messageFile = ScratchFile(kScratchMessageFile);
         site.decodeDir = m_decodeDir;
@@ -262,8 +252,8 @@ void Pop3Source::GetMessage() {
             DecodingFile(fileName, contentType, contentEncoding);
         };
         site.naming.decodingFinished = [this] { SetNumberOfAttachments(); };
-        site.decodedFiles = &m_decodedFiles;
-        site.decodedTypes = &m_decodedTypes;
+        site.decodedFiles = &m_naming.Files();
+        site.decodedTypes = &m_naming.Types();
         // The decoder returns when every part is finished or its wait limit has passed, so a
         // decode that names more parts than it finishes cannot hold the run.
         SetMessage(BuildMessage(m_client->Text(), kPop3Build, site));
@@ -279,32 +269,8 @@ void Pop3Source::DecodingFile(std::string& fileName, const std::string& contentT
             fileName.clear();
             return;
         }
-        // The decoder reads a name from the Content-Type only; an attachment named in its
-        // Content-Disposition or in the RFC 2231 form is named from the part's header.
-        const std::size_t index = m_partIndex++;
-        if (fileName.empty() && index < m_partNames.size() &&
-            UCase(Left(contentType, 5)) != "TEXT/")
-            fileName = m_partNames[index];
-        // A forwarded message without a name is an attachment all the same, named as the
-        // local store names it.
-        if (fileName.empty() && MimeTypeOf(contentType) == "message/rfc822")
-            fileName = "message.eml";
-        if (!fileName.empty()) {
-            // The part's own name comes from the message: only a safe base name, never one
-            // already given in this message, and always inside the decode directory.
-            fileName = JoinPath(m_decodeDir, AttachmentFileName(fileName, m_namesGiven));
-            m_decodedFiles.push_back(fileName);
-            m_decodedTypes.push_back(MimeTypeOf(contentType));
-            m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
-        } else if (UCase(Left(contentType, 11)) == "TEXT/PLAIN") {
-            fileName = JoinPath(m_decodeDir, kScratchBodyFile);
-            m_decodedFiles[0] = fileName;
-        } else if (UCase(Left(contentType, 10)) == "TEXT/HTML") {
-            fileName = GetNewFilename(JoinPath(m_decodeDir, ""), ".html");
-            m_decodedFiles.push_back(fileName);
-            m_decodedTypes.push_back(MimeTypeOf(contentType));
-            m_decodeCounter = static_cast<std::int32_t>(m_decodedFiles.size() - 1);
-        }
+        if (m_naming.Name(fileName, contentType, m_decodeDir))
+            m_decodeCounter = static_cast<std::int32_t>(m_naming.Files().size() - 1);
     });
 }
 

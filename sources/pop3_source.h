@@ -19,6 +19,7 @@
 #include "sources/mail_source.h"
 #include "sources/pop3_client.h"
 #include "sources/pop3_config.h"
+#include "sources/server_parts.h"
 
 namespace tallix::sources {
 
@@ -71,7 +72,7 @@ class Pop3Source final : public MailSource {
     // One decoded part has been finished (the decoder's DecodingFinished event).
     void SetNumberOfAttachments() { --m_decodeCounter; }
     std::int32_t DecodeCounter() const { return m_decodeCounter; }
-    const std::vector<std::string>& DecodedFiles() const { return m_decodedFiles; }
+    const std::vector<std::string>& DecodedFiles() const { return m_naming.Files(); }
 
   private:
     // One error-log line about a connect that failed for a reason the client's error event
@@ -86,14 +87,8 @@ class Pop3Source final : public MailSource {
     AttachmentDecoder* m_decoder;
     Pop3TimeLimits m_limits;
     std::string m_decodeDir;
-    std::vector<std::string> m_decodedFiles;
-    std::vector<std::string> m_decodedTypes;  // the MIME type of each decoded file
-    std::set<std::string> m_namesGiven;       // attachment names given in this message
+    ServerPartNaming m_naming;  // the names of the current message's decoded parts
     std::int32_t m_decodeCounter = 0;
-    // The file names the message's top-level parts give in their own headers, in part order,
-    // for parts whose name the decoder does not see (Content-Disposition only, RFC 2231).
-    std::vector<std::string> m_partNames;
-    std::size_t m_partIndex = 0;
 };
 
 // The whole content of a file; "" when it is missing or unreadable.
