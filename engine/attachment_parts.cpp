@@ -29,6 +29,7 @@ extern "C" {
 #include "sources/mail_source.h"
 #include "sources/message_builder.h"
 #include "sources/mime_text.h"
+#include "sources/pop3_client.h"
 
 namespace tallix::engine {
 namespace {
@@ -38,20 +39,15 @@ constexpr std::string_view kTnefType = "application/ms-tnef";
 // What a TNEF stream starts with, least significant byte first.
 constexpr std::string_view kTnefSignature = "\x78\x9f\x3e\x22";
 
-bool EndsWithNoCase(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && EqualsNoCase(text.substr(text.size() - end.size()), end);
-}
-
-// A message's header and body, split at the first empty line (CR LF or LF line ends).
+// A message's header and body, split at the first empty line; the body starts after it.
 std::pair<std::string_view, std::string_view> SplitMessage(std::string_view message) {
-    for (std::size_t at = 0; at < message.size();) {
-        const std::size_t end = message.find('\n', at);
-        if (end == std::string_view::npos) break;
-        const std::string_view line = message.substr(at, end - at);
-        if (line.empty() || line == "\r") return {message.substr(0, at), message.substr(end + 1)};
-        at = end + 1;
-    }
-    return {message, {}};
+    const sources::MessageParts parts = sources::SplitMessage(message);
+    std::string_view body = parts.body;
+    if (body.starts_with("\r\n"))
+        body.remove_prefix(2);
+    else if (body.starts_with("\n"))
+        body.remove_prefix(1);
+    return {parts.header, body};
 }
 
 std::string ContentType(std::string_view header) {
@@ -163,14 +159,6 @@ bool TakeContainer(std::string_view in, OpenedContainer& opened) {
         opened.files.push_back(std::move(file));
     }
     return true;
-}
-
-// The attachment's name as the message gave it (the sources store it under a prefix).
-std::string GivenName(const std::string& path) {
-    std::string name = JustFileName(path);
-    if (name.starts_with(sources::kAttachmentPrefix))
-        name.erase(0, sources::kAttachmentPrefix.size());
-    return name;
 }
 
 }  // namespace
@@ -296,9 +284,9 @@ ContainerKind ContainerOf(std::string_view path, std::string_view type) {
 
 void NoteAttachmentProblem(const MessageWork& message, const std::string& path,
                            std::string_view problem, std::string_view consequence) {
-    const std::string note = "Attachment " + LogSafe(GivenName(path)) + " of the message \"" +
-                             LogSafe(message.Message().Subject()) + "\" from " +
-                             message.source.ID() + ": " + std::string(problem) + "; " +
+    const std::string note = "Attachment " + LogSafe(NameOfAttachment(path)) +
+                             " of the message \"" + LogSafe(message.Message().Subject()) +
+                             "\" from " + message.source.ID() + ": " + std::string(problem) + "; " +
                              std::string(consequence);
     if (ReportCapture* capture = ReportCapture::Active())
         capture->Add(note);
@@ -307,7 +295,10 @@ void NoteAttachmentProblem(const MessageWork& message, const std::string& path,
 }
 
 std::string NameOfAttachment(const std::string& path) {
-    return GivenName(path);
+    std::string name = JustFileName(path);
+    if (name.starts_with(sources::kAttachmentPrefix))
+        name.erase(0, sources::kAttachmentPrefix.size());
+    return name;
 }
 
 void OpenContainerAttachments(MessageWork& message) {

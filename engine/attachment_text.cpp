@@ -22,10 +22,6 @@
 namespace tallix::engine {
 namespace {
 
-bool EndsWithNoCase(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && EqualsNoCase(text.substr(text.size() - end.size()), end);
-}
-
 // The child takes at most `extra` bytes of address space more than it had when it began. The
 // sanitizers reserve their shadow memory as address space, so under them no limit is set.
 void LimitMemory(std::size_t extra) {

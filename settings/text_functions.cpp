@@ -179,6 +179,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool EndsWithNoCase(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && EqualsNoCase(text.substr(text.size() - end.size()), end);
+}
+
 std::size_t InStr(std::size_t start, std::string_view s, std::string_view find, Compare compare) {
     if (start < 1) Raise(kErrInvalidCall);
     if (start > s.size()) return 0;

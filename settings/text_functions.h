@@ -29,6 +29,8 @@ std::string LCase(std::string_view s);
 char UpperAscii(char c);
 char LowerAscii(char c);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// `text` ends with `end`, ASCII letters compared without regard to case.
+bool EndsWithNoCase(std::string_view text, std::string_view end);
 
 enum class Compare { Binary, Text };
 
