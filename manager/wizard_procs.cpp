@@ -1,5 +1,7 @@
 #include "manager/wizard_procs.h"
 
+#include "engine/selection_variable.h"
+
 #include <QTreeWidget>
 
 #include "manager/client_procs.h"
@@ -40,20 +42,12 @@ std::string_view Flag(bool on) {
     return on ? kFlagOn : kFlagOff;
 }
 
-bool NameTaken(const clsTemplate& t, std::string_view name) {
-    for (const auto& field : t.colFields()->NewEnum())
-        if (EqualsNoCase(Trim(field->FieldNameRef()), name)) return true;
-    return false;
-}
-
 // A name no variable of `t` has yet (compared without regard to case, as the editor does):
 // `name`, else `name` followed by the smallest number from 2 that is free.
 std::string UniqueVariableName(const clsTemplate& t, const std::string& name) {
-    if (!NameTaken(t, name)) return name;
-    for (int n = 2;; ++n) {
-        std::string candidate = name + std::to_string(n);
-        if (!NameTaken(t, candidate)) return candidate;
-    }
+    std::vector<std::string> taken;
+    for (const auto& field : t.colFields()->NewEnum()) taken.push_back(field->FieldNameRef());
+    return engine::UniqueName(name, taken);
 }
 
 // The lines of `text`, split at LF, CR or CR LF.
