@@ -44,13 +44,18 @@ void FileWatch::Reset() {
 }
 
 bool FileWatch::Watch(const std::string& path, Interest interest) {
+    return Watch(path, interest, false);
+}
+
+bool FileWatch::Watch(const std::string& path, Interest interest, bool writes) {
     if (m_fd < 0) return false;
     auto [dir, name] = Split(path);
     if (name.empty()) return false;
-    // A directory reports writes only while one of its watched files asks for its content:
-    // otherwise every line the run appends to an output file would queue an event to read.
+    // A directory reports writes only while one of its watched files asks for its content or
+    // its writes: output files ask once their lines are written in batches, so the events to
+    // read are a few per batch, not one per line.
     const std::uint32_t mask = kNameEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
-                               (interest == Interest::Content ? kContentEvents : 0);
+                               (interest == Interest::Content || writes ? kContentEvents : 0);
     int wd;
     if (auto it = m_directoryWatch.find(dir); it != m_directoryWatch.end()) {
         wd = it->second;
@@ -104,6 +109,7 @@ void FileWatch::Poll() {
             Entry& entry = m_entries[watched->second];
             if (entry.interest == Interest::Content || (event.mask & kNameEvents))
                 entry.changed = true;
+            entry.written = true;
         }
     }
 }
@@ -116,7 +122,11 @@ bool FileWatch::Unchanged(const std::string& path) const {
 void FileWatch::MarkDirectory(int wd) {
     auto dir = m_directories.find(wd);
     if (dir == m_directories.end()) return;
-    for (const auto& [name, path] : dir->second.names) m_entries[path].changed = true;
+    for (const auto& [name, path] : dir->second.names) {
+        Entry& entry = m_entries[path];
+        entry.changed = true;
+        entry.written = true;
+    }
     // The directory itself went away or moved: its watch is dropped, and the next Watch of one
     // of its paths sets a new one on whatever the path names then.
     ::inotify_rm_watch(m_fd, wd);
@@ -125,7 +135,29 @@ void FileWatch::MarkDirectory(int wd) {
 }
 
 void FileWatch::MarkAll() {
-    for (auto& [path, entry] : m_entries) entry.changed = true;
+    for (auto& [path, entry] : m_entries) {
+        entry.changed = true;
+        entry.written = true;
+    }
+}
+
+bool FileWatch::WatchWrites(const std::string& path) {
+    auto it = m_entries.find(path);
+    const Interest interest = it == m_entries.end() ? Interest::Name : it->second.interest;
+    const bool changed = it == m_entries.end() || it->second.changed;
+    // The directory is asked for content events; the path's own interest stays as it was, and
+    // so does a name change not yet looked at.
+    if (!Watch(path, interest, true)) return false;
+    Entry& entry = m_entries[path];
+    entry.changed = changed;
+    entry.writesWatched = true;
+    entry.written = false;
+    return true;
+}
+
+bool FileWatch::Unwritten(const std::string& path) const {
+    auto it = m_entries.find(path);
+    return it != m_entries.end() && it->second.writesWatched && !it->second.written;
 }
 
 }  // namespace tallix::engine

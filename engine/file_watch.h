@@ -34,6 +34,15 @@ class FileWatch {
     void Poll();
     // True when `path` is watched and no change of interest was reported by the last Poll.
     bool Unchanged(const std::string& path) const;
+    // Watches `path` (as Watch does, keeping its interest) for writes as well, and forgets the
+    // writes read so far: call it before looking at the file's size, so that a write made while
+    // looking is seen next time. False when the path cannot be watched.
+    bool WatchWrites(const std::string& path);
+    // True when `path` is watched for writes and neither a write nor any other change of it
+    // was reported by the Polls since the last WatchWrites. Only writes made through the
+    // watched directory are reported: a caller that needs every write makes sure the path is
+    // the file's one name (no symbolic link, no second hard link).
+    bool Unwritten(const std::string& path) const;
     // Starts afresh: every watch and every change not yet read are dropped.
     void Reset();
 
@@ -45,12 +54,15 @@ class FileWatch {
         int wd = -1;
         Interest interest = Interest::Name;
         bool changed = true;
+        bool writesWatched = false;
+        bool written = true;  // since the last WatchWrites
     };
     struct Directory {
         std::string path;
         std::uint32_t mask = 0;                              // the events asked of the kernel
         std::unordered_map<std::string, std::string> names;  // file name -> watched path
     };
+    bool Watch(const std::string& path, Interest interest, bool writes);
     void MarkDirectory(int wd);
     void MarkAll();
 

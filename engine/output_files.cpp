@@ -1,7 +1,9 @@
 #include "engine/output_files.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +36,27 @@ std::mutex& LiveMutex() {
 std::vector<OutputFiles*>& Live() {
     static auto* live = new std::vector<OutputFiles*>;
     return *live;
+}
+
+// Whether every write to the open file `fd` at `path` is reported through the path's
+// directory: the file's one name (not a symbolic link, no other hard link) on a file system
+// whose changes are all made on this machine.
+bool WritesReportedAt(const std::string& path, int fd, const struct stat& st) {
+    struct stat named {};
+    if (st.st_nlink != 1 || ::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return false;
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case EXT4_SUPER_MAGIC:
+        case XFS_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+        case F2FS_SUPER_MAGIC:
+            return true;
+        default:
+            return false;
+    }
 }
 
 void ReportFailures(const std::vector<FlushFailure>& failures) {
@@ -133,6 +156,13 @@ int OutputFiles::Open(const std::string& path) {
     file.fd = fd;
     file.opened = IdentityOf(st);
     file.knownEnd = st.st_size;
+    file.writesReported = WritesReportedAt(path, fd, st);
+    // Our own writes under another path to the same file change its size too.
+    for (auto& [otherPath, other] : m_files) {
+        if (&other == &file || other.fd < 0 || !other.opened.SameFile(file.opened)) continue;
+        other.writesReported = false;
+        file.writesReported = false;
+    }
     return 0;
 }
 
@@ -367,9 +397,15 @@ int OutputFiles::HoldsLine(const std::string& path, const std::string& trimmed, 
     if (int error = OpenForReading(path, file)) return error;
     // Lines gathered under another path to the same file are written, so the index sees them.
     if (int error = FlushSameFile(file)) return error;
-    // The file's size, asked of the open descriptor (cheaper than fstat).
-    off_t end = ::lseek(file.readFd, 0, SEEK_END);
-    if (end < 0) return errno;
+    // The file's size: as our last write or look left it while the watch reported no write
+    // since (the run reads the watch before each message), otherwise asked of the open
+    // descriptor (cheaper than fstat).
+    off_t end = file.knownEnd;
+    if (end < 0 || !file.writesReported || !m_watch.Unwritten(path)) {
+        if (file.writesReported && !m_watch.WatchWrites(path)) file.writesReported = false;
+        end = ::lseek(file.readFd, 0, SEEK_END);
+        if (end < 0) return errno;
+    }
     // The batch is answered for from memory while the file is as our last write left it and
     // the batch's lines were taken as this check reads them; otherwise it is written now, after
     // whatever another program appended, and the index reads both.

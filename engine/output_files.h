@@ -153,6 +153,9 @@ class OutputFiles final : public OutputSink {
         // The file's size after our last write or look, -1 when not known: a file whose size
         // is not this has been written by someone else since.
         off_t knownEnd = -1;
+        // The path is the file's one name on a local file system, so the watch reports every
+        // write to it and the size need not be asked while none was reported.
+        bool writesReported = false;
         // The batch's lines as the duplicate check reads them, trimmed, while `pendingSplit`
         // is the index's split and the batch starts at a line start of the indexed bytes;
         // otherwise the batch is written before the check.

@@ -69,6 +69,7 @@ TEST_P(OutputBatch, DuplicateCheckSeesTheBatchAndAnotherProgramsLines) {
     EXPECT_TRUE(Holds("t.csv", "one"));
     EXPECT_EQ(Out("t.csv"), "");  // still gathered
     AppendByOther("t.csv", "theirs\r\n");
+    watch.Poll();  // as the run does before each message
     EXPECT_TRUE(Holds("t.csv", "theirs"));
     EXPECT_TRUE(Holds("t.csv", "one"));
     ASSERT_EQ(files.Append(Path("t.csv"), "two"), 0);
@@ -77,6 +78,24 @@ TEST_P(OutputBatch, DuplicateCheckSeesTheBatchAndAnotherProgramsLines) {
     Flush();
     EXPECT_EQ(Out("t.csv"), "theirs\r\none\r\ntwo\r\n");
     EXPECT_TRUE(Holds("t.csv", "two"));
+}
+
+// Lines another program appends under another name of the file (the target of a symbolic
+// link, a second hard link) are not reported through the watched path, and are seen all the same.
+TEST_P(OutputBatch, DuplicateCheckSeesLinesWrittenUnderAnotherNameOfTheFile) {
+    std::filesystem::create_directory(Path("real"));
+    WriteFileBytes(Path("real/linked.csv"), "");
+    std::filesystem::create_symlink(Path("real/linked.csv"), Path("linked.csv"));
+    WriteFileBytes(Path("twice.csv"), "");
+    std::filesystem::create_hard_link(Path("twice.csv"), Path("real/twice.csv"));
+    for (const std::string name : {"linked.csv", "twice.csv"}) {
+        ASSERT_EQ(files.Append(Path(name), "ours"), 0);
+        Flush();
+        EXPECT_FALSE(Holds(name, "theirs"));
+        AppendByOther("real/" + name, "theirs\r\n");
+        watch.Poll();
+        EXPECT_TRUE(Holds(name, "theirs")) << name;
+    }
 }
 
 // A file removed or renamed before its batch is written gets nothing more: the batch goes to
