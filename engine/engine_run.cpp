@@ -20,6 +20,7 @@
 #include "engine/process_once.h"
 #include "engine/run_stop.h"
 #include "engine/run_summary.h"
+#include "engine/script_host/script_process.h"
 #include "engine/source_kinds.h"
 #include "engine/status_window.h"
 #include "engine/template_files.h"
@@ -355,6 +356,8 @@ bool ForEachMessage(sources::MailSource& source, const SourceWalk& walk) {
 }
 
 void RunSources(RunContext& run, const std::string& selection) {
+    // A conversion that takes seconds does not hold back the lines gathered before it.
+    const script::WhileChildRuns writing([&run] { FlushOutputIfDue(run); });
     GetTemplateFiles(run, selection);
     LetEventsRun();
     if (!run.haveTemplateFiles) {

@@ -150,6 +150,17 @@ void PieceBegins(std::string_view piece) {
     g_board->began.store(Now());
 }
 
+namespace {
+thread_local WhileChildRuns* t_whileChildRuns = nullptr;
+}  // namespace
+
+WhileChildRuns::WhileChildRuns(std::function<void()> work)
+    : m_work(std::move(work)), m_outer(t_whileChildRuns) {
+    t_whileChildRuns = this;
+}
+
+WhileChildRuns::~WhileChildRuns() { t_whileChildRuns = m_outer; }
+
 ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
     return RunInChildProcess(work, CurrentLimits().time);
 }
@@ -181,6 +192,8 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
         RaiseErrno(err);
     }
     if (pid == 0) {
+        // The parent's waiting work (writing its output lines) is not the child's to do.
+        t_whileChildRuns = nullptr;
         ::close(fds[0]);
         RunChild(fds[1], board, parent, work);
     }
@@ -194,7 +207,15 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
     bool haveResult = false;
     bool overran = false;
     bool closed = false;
+    const std::function<void()>* whileWaiting = t_whileChildRuns ? &t_whileChildRuns->m_work : nullptr;
+    const std::int64_t workEvery =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(kWaitingWorkInterval).count();
+    std::int64_t workDue = Now() + workEvery;
     while (!haveResult && !closed) {
+        if (whileWaiting && Now() >= workDue) {
+            (*whileWaiting)();
+            workDue = Now() + workEvery;
+        }
         const std::int64_t left = board->began.load() + allowed - Now();
         if (left <= 0) {
             overran = true;
@@ -203,7 +224,8 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
         struct pollfd p {
             fds[0], POLLIN, 0
         };
-        const std::int64_t wait = std::min<std::int64_t>(left / 1'000'000 + 1, 60'000);
+        std::int64_t wait = std::min<std::int64_t>(left / 1'000'000 + 1, 60'000);
+        if (whileWaiting) wait = std::clamp<std::int64_t>((workDue - Now()) / 1'000'000 + 1, 1, wait);
         const int ready = ::poll(&p, 1, static_cast<int>(wait));
         if (ready < 0 && errno != EINTR) {
             closed = true;

@@ -44,6 +44,25 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work);
 ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
                                std::chrono::milliseconds limit);
 
+// Work the calling thread does while it waits for a child process (a conversion, a script):
+// at least every kWaitingWorkInterval, so a run writes its gathered output lines on time
+// however long a conversion takes. Set for the object's life, on the constructing thread; the
+// work must not throw.
+inline constexpr std::chrono::milliseconds kWaitingWorkInterval{50};
+class WhileChildRuns {
+  public:
+    explicit WhileChildRuns(std::function<void()> work);
+    ~WhileChildRuns();
+    WhileChildRuns(const WhileChildRuns&) = delete;
+    WhileChildRuns& operator=(const WhileChildRuns&) = delete;
+
+  private:
+    friend ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
+                                          std::chrono::milliseconds limit);
+    std::function<void()> m_work;
+    WhileChildRuns* m_outer;
+};
+
 // Inside the work: the piece of code `piece` begins (a text for the error that names it, as
 // `Procedure "Main"`); the caller's clock starts again for it. Does nothing outside a child.
 void PieceBegins(std::string_view piece);

@@ -9,6 +9,7 @@
 
 #include "engine/file_watch.h"
 #include "engine/output_files.h"
+#include "engine/script_host/script_process.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/test_env.h"
 
@@ -128,6 +129,27 @@ TEST_P(OutputBatch, BatchIsWrittenWhenDueAndAtTheEnd) {
     }
     EXPECT_TRUE(failures.empty());
     EXPECT_EQ(Out("t.csv"), "one\r\ntwo\r\n");
+}
+
+// While a child process works (a conversion of seconds), the waiting thread writes a batch
+// that falls due; the child, which sees the file, says whether the line was there in time.
+// Output written by the parent is never the child's to write.
+TEST_P(OutputBatch, BatchFallingDueWhileAChildProcessWorksIsWritten) {
+    const script::WhileChildRuns writing([&] {
+        std::vector<FlushFailure> failures;
+        files.FlushIfDue(failures);
+    });
+    ASSERT_EQ(files.Append(Path("t.csv"), "one"), 0);
+    const script::ChildOutcome outcome = script::RunInChildProcess(
+        [&] {
+            for (int i = 0; i < 100 && Out("t.csv").empty(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return Out("t.csv");
+        },
+        std::chrono::seconds(5));
+    ASSERT_EQ(outcome.ending, script::ChildEnding::Finished);
+    EXPECT_EQ(outcome.result, "one\r\n");
+    EXPECT_EQ(Out("t.csv"), "one\r\n");
 }
 
 // One file named by two paths keeps the order of the lines given under either.
