@@ -159,7 +159,9 @@ WhileChildRuns::WhileChildRuns(std::function<void()> work)
     t_whileChildRuns = this;
 }
 
-WhileChildRuns::~WhileChildRuns() { t_whileChildRuns = m_outer; }
+WhileChildRuns::~WhileChildRuns() {
+    t_whileChildRuns = m_outer;
+}
 
 ChildOutcome RunInChildProcess(const std::function<std::string()>& work) {
     return RunInChildProcess(work, CurrentLimits().time);
@@ -207,7 +209,8 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
     bool haveResult = false;
     bool overran = false;
     bool closed = false;
-    const std::function<void()>* whileWaiting = t_whileChildRuns ? &t_whileChildRuns->m_work : nullptr;
+    const std::function<void()>* whileWaiting =
+        t_whileChildRuns ? &t_whileChildRuns->m_work : nullptr;
     const std::int64_t workEvery =
         std::chrono::duration_cast<std::chrono::nanoseconds>(kWaitingWorkInterval).count();
     std::int64_t workDue = Now() + workEvery;
@@ -225,7 +228,8 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& work,
             fds[0], POLLIN, 0
         };
         std::int64_t wait = std::min<std::int64_t>(left / 1'000'000 + 1, 60'000);
-        if (whileWaiting) wait = std::clamp<std::int64_t>((workDue - Now()) / 1'000'000 + 1, 1, wait);
+        if (whileWaiting)
+            wait = std::clamp<std::int64_t>((workDue - Now()) / 1'000'000 + 1, 1, wait);
         const int ready = ::poll(&p, 1, static_cast<int>(wait));
         if (ready < 0 && errno != EINTR) {
             closed = true;
