@@ -374,7 +374,9 @@ for r in $runs; do
                 [ -z "$cpu" ] || printf ', CPU median %.2f s' "$cpu"
                 echo
                 if [ "$mode" != sx ] && [ -n "$sx_wall" ]; then
-                    printf '    with the window (%s) / without (/sx): %.2f× (goal ≤ 1.25×)' "$mode" "$(calc "$wall / $sx_wall" 2)"
+                    # Over 100,000 messages and more the window's start-up hardly counts.
+                    goal=1.25; [ "$window_n" -lt 100000 ] || goal=1.1
+                    printf '    with the window (%s) / without (/sx): %.2f× (goal ≤ %s×)' "$mode" "$(calc "$wall / $sx_wall" 2)" "$goal"
                     if [ -n "$cpu" ] && [ -n "$sx_cpu" ]; then printf ', CPU %.2f×' "$(calc "$cpu / ($sx_cpu + 0.001)" 2)"; fi
                     echo
                 fi
