@@ -3,6 +3,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,6 +37,7 @@ void FileWatch::Disable() {
     m_entries.clear();
     m_directories.clear();
     m_directoryWatch.clear();
+    m_fileWatches.clear();
 }
 
 void FileWatch::Reset() {
@@ -44,18 +46,13 @@ void FileWatch::Reset() {
 }
 
 bool FileWatch::Watch(const std::string& path, Interest interest) {
-    return Watch(path, interest, false);
-}
-
-bool FileWatch::Watch(const std::string& path, Interest interest, bool writes) {
     if (m_fd < 0) return false;
     auto [dir, name] = Split(path);
     if (name.empty()) return false;
-    // A directory reports writes only while one of its watched files asks for its content or
-    // its writes: output files ask once their lines are written in batches, so the events to
-    // read are a few per batch, not one per line.
+    // A directory reports writes only while one of its watched files asks for its content:
+    // otherwise every line the run appends to an output file would queue an event to read.
     const std::uint32_t mask = kNameEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
-                               (interest == Interest::Content || writes ? kContentEvents : 0);
+                               (interest == Interest::Content ? kContentEvents : 0);
     int wd;
     if (auto it = m_directoryWatch.find(dir); it != m_directoryWatch.end()) {
         wd = it->second;
@@ -98,6 +95,7 @@ void FileWatch::Poll() {
                 MarkAll();
                 continue;
             }
+            if (MarkWritten(event.wd, event.mask)) continue;
             if (event.mask & kSelfEvents) {
                 MarkDirectory(event.wd);
                 continue;
@@ -141,23 +139,47 @@ void FileWatch::MarkAll() {
     }
 }
 
+bool FileWatch::MarkWritten(int wd, std::uint32_t mask) {
+    auto file = m_fileWatches.find(wd);
+    if (file == m_fileWatches.end()) return false;
+    for (const std::string& path : file->second) {
+        Entry& entry = m_entries[path];
+        entry.written = true;
+        if (mask & IN_IGNORED) entry.fileWd = -1;
+    }
+    // The file is gone (its last name removed, its file system unmounted).
+    if (mask & IN_IGNORED) m_fileWatches.erase(file);
+    return true;
+}
+
 bool FileWatch::WatchWrites(const std::string& path) {
-    auto it = m_entries.find(path);
-    const Interest interest = it == m_entries.end() ? Interest::Name : it->second.interest;
-    const bool changed = it == m_entries.end() || it->second.changed;
-    // The directory is asked for content events; the path's own interest stays as it was, and
-    // so does a name change not yet looked at.
-    if (!Watch(path, interest, true)) return false;
+    if (m_fd < 0) return false;
+    // A watch on the file itself reports writes made under any of its names (a link to it, a
+    // second hard link), which its directory's watch would not.
+    const int wd = ::inotify_add_watch(m_fd, path.c_str(), IN_MODIFY);
     Entry& entry = m_entries[path];
-    entry.changed = changed;
-    entry.writesWatched = true;
-    entry.written = false;
+    if (entry.fileWd != wd && entry.fileWd >= 0) {
+        // The path names another file than it did: the old file's watch is not this path's.
+        auto old = m_fileWatches.find(entry.fileWd);
+        if (old != m_fileWatches.end()) {
+            std::erase(old->second, path);
+            if (old->second.empty()) {
+                ::inotify_rm_watch(m_fd, entry.fileWd);
+                m_fileWatches.erase(old);
+            }
+        }
+    }
+    entry.fileWd = wd;
+    entry.written = wd < 0;
+    if (wd < 0) return false;
+    std::vector<std::string>& paths = m_fileWatches[wd];
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
     return true;
 }
 
 bool FileWatch::Unwritten(const std::string& path) const {
     auto it = m_entries.find(path);
-    return it != m_entries.end() && it->second.writesWatched && !it->second.written;
+    return it != m_entries.end() && it->second.fileWd >= 0 && !it->second.written;
 }
 
 }  // namespace tallix::engine

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace tallix::engine {
 
@@ -34,14 +35,12 @@ class FileWatch {
     void Poll();
     // True when `path` is watched and no change of interest was reported by the last Poll.
     bool Unchanged(const std::string& path) const;
-    // Watches `path` (as Watch does, keeping its interest) for writes as well, and forgets the
+    // Watches the file `path` names now for writes, under any of its names, and forgets the
     // writes read so far: call it before looking at the file's size, so that a write made while
-    // looking is seen next time. False when the path cannot be watched.
+    // looking is seen next time. False when the file cannot be watched.
     bool WatchWrites(const std::string& path);
-    // True when `path` is watched for writes and neither a write nor any other change of it
-    // was reported by the Polls since the last WatchWrites. Only writes made through the
-    // watched directory are reported: a caller that needs every write makes sure the path is
-    // the file's one name (no symbolic link, no second hard link).
+    // True when the Polls since the last WatchWrites of `path` reported neither a write to the
+    // file nor any change of the path.
     bool Unwritten(const std::string& path) const;
     // Starts afresh: every watch and every change not yet read are dropped.
     void Reset();
@@ -54,7 +53,7 @@ class FileWatch {
         int wd = -1;
         Interest interest = Interest::Name;
         bool changed = true;
-        bool writesWatched = false;
+        int fileWd = -1;      // the watch on the file itself (WatchWrites), -1 without
         bool written = true;  // since the last WatchWrites
     };
     struct Directory {
@@ -62,14 +61,16 @@ class FileWatch {
         std::uint32_t mask = 0;                              // the events asked of the kernel
         std::unordered_map<std::string, std::string> names;  // file name -> watched path
     };
-    bool Watch(const std::string& path, Interest interest, bool writes);
     void MarkDirectory(int wd);
+    // A watch on a file itself reported an event: each path watched through it was written.
+    bool MarkWritten(int wd, std::uint32_t mask);
     void MarkAll();
 
     int m_fd = -1;
-    std::unordered_map<std::string, Entry> m_entries;       // by path as given
-    std::unordered_map<int, Directory> m_directories;       // by watch descriptor
-    std::unordered_map<std::string, int> m_directoryWatch;  // directory path -> wd
+    std::unordered_map<std::string, Entry> m_entries;                 // by path as given
+    std::unordered_map<int, Directory> m_directories;                 // by watch descriptor
+    std::unordered_map<std::string, int> m_directoryWatch;            // directory path -> wd
+    std::unordered_map<int, std::vector<std::string>> m_fileWatches;  // file wd -> paths
 };
 
 }  // namespace tallix::engine

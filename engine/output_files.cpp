@@ -38,13 +38,9 @@ std::vector<OutputFiles*>& Live() {
     return *live;
 }
 
-// Whether every write to the open file `fd` at `path` is reported through the path's
-// directory: the file's one name (not a symbolic link, no other hard link) on a file system
-// whose changes are all made on this machine.
-bool WritesReportedAt(const std::string& path, int fd, const struct stat& st) {
-    struct stat named {};
-    if (st.st_nlink != 1 || ::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
-        return false;
+// Whether the file system of the open file `fd` reports every write to its files: it keeps
+// them on this machine, where a network file system's other clients write unseen.
+bool WritesReportedFor(int fd) {
     struct statfs fs {};
     if (::fstatfs(fd, &fs) != 0) return false;
     switch (static_cast<unsigned long>(fs.f_type)) {
@@ -156,14 +152,18 @@ int OutputFiles::Open(const std::string& path) {
     file.fd = fd;
     file.opened = IdentityOf(st);
     file.knownEnd = st.st_size;
-    file.writesReported = WritesReportedAt(path, fd, st);
+    NoteWritesReported(file);
+    return 0;
+}
+
+void OutputFiles::NoteWritesReported(File& file) {
+    file.writesReported = WritesReportedFor(file.fd);
     // Our own writes under another path to the same file change its size too.
     for (auto& [otherPath, other] : m_files) {
         if (&other == &file || other.fd < 0 || !other.opened.SameFile(file.opened)) continue;
         other.writesReported = false;
         file.writesReported = false;
     }
-    return 0;
 }
 
 void OutputFiles::WriteFailed(File& file, off_t first, off_t end, bool contiguous) {

@@ -153,8 +153,8 @@ class OutputFiles final : public OutputSink {
         // The file's size after our last write or look, -1 when not known: a file whose size
         // is not this has been written by someone else since.
         off_t knownEnd = -1;
-        // The path is the file's one name on a local file system, so the watch reports every
-        // write to it and the size need not be asked while none was reported.
+        // The file is on a local file system and no other path of the run leads to it, so the
+        // watch reports every write to it and its size need not be asked while none was.
         bool writesReported = false;
         // The batch's lines as the duplicate check reads them, trimmed, while `pendingSplit`
         // is the index's split and the batch starts at a line start of the indexed bytes;
@@ -164,6 +164,8 @@ class OutputFiles final : public OutputSink {
         LineSplit pendingSplit = LineSplit::CrLf;
     };
     void Close(File& file);
+    // Whether the watch may answer for the size of `file`, just opened.
+    void NoteWritesReported(File& file);
     int OpenForReading(const std::string& path, File& file);
     // Writes the file's batch at its path. 0, or the errno of the failure.
     int FlushFile(const std::string& path, File& file);

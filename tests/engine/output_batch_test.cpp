@@ -89,9 +89,14 @@ TEST_P(OutputBatch, DuplicateCheckSeesLinesWrittenUnderAnotherNameOfTheFile) {
     std::filesystem::create_symlink(Path("real/linked.csv"), Path("linked.csv"));
     WriteFileBytes(Path("twice.csv"), "");
     std::filesystem::create_hard_link(Path("twice.csv"), Path("real/twice.csv"));
-    for (const std::string name : {"linked.csv", "twice.csv"}) {
+    for (const std::string name : {"linked.csv", "twice.csv", "later.csv"}) {
         ASSERT_EQ(files.Append(Path(name), "ours"), 0);
         Flush();
+        EXPECT_FALSE(Holds(name, "theirs"));
+        // A link made while the run has the file open.
+        if (name == "later.csv")
+            std::filesystem::create_hard_link(Path(name), Path("real/" + name));
+        watch.Poll();
         EXPECT_FALSE(Holds(name, "theirs"));
         AppendByOther("real/" + name, "theirs\r\n");
         watch.Poll();
