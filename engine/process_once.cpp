@@ -44,10 +44,9 @@ bool TemplateFileAsks(RunContext& run, const std::string& name) {
 }
 
 // Every template of the run, as it was at the last message, either takes no messages or has
-// had the message of this header block.
-bool HadByEveryTemplate(const RunContext& run, std::string_view header) {
-    if (Trim(header).empty() || !run.processed) return false;
-    const std::string key = HeaderMessageKey(header);
+// had the message of this key.
+bool HadByEveryTemplate(const RunContext& run, const std::string& key) {
+    if (key.empty() || !run.processed) return false;
     for (std::size_t i = 0; i < run.recordUse.size(); ++i) {
         switch (run.recordUse[i]) {
             case RunContext::RecordUse::NotOffered:
@@ -92,11 +91,16 @@ bool OpenRecordIfUsed(RunContext& run) {
 
 void SelectRecordSource(RunContext& run, sources::MailSource& source) {
     source.SetKnownMessage(nullptr);
+    source.SetKnownKey(nullptr);
     if (!run.processed) return;
-    // A source that names its messages itself is not asked by header.
+    // A source that names its messages itself is asked by key, before it fetches a message;
+    // the others by header, before they take a message apart.
     source.SetKnownMessage([&run, &source](std::string_view header) {
-        return source.MessageKey().empty() && HadByEveryTemplate(run, header);
+        return source.MessageKey().empty() && !Trim(header).empty() &&
+               HadByEveryTemplate(run, HeaderMessageKey(header));
     });
+    source.SetKnownKey(
+        [&run](std::string_view key) { return HadByEveryTemplate(run, std::string(key)); });
     const std::string error =
         run.processed->SelectSource(run.settings.useSource, RecordSourceId(run, source));
     if (!error.empty())

@@ -112,7 +112,11 @@ ImapSource::ImapSource(clsPOP3Config account, bool readOnly, AttachmentDecoder* 
 
 std::string ImapSource::MessageKey() const {
     if (m_currentUid == 0) return {};
-    return std::to_string(m_client.UidValidity()) + "/" + std::to_string(m_currentUid);
+    return KeyOf(m_currentUid);
+}
+
+std::string ImapSource::KeyOf(std::uint32_t uid) const {
+    return std::to_string(m_client.UidValidity()) + "/" + std::to_string(uid);
 }
 
 std::string ImapSource::AccountText() const {
@@ -191,8 +195,12 @@ bool ImapSource::FetchBatch() {
     const std::size_t first = static_cast<std::size_t>(MessageNumber() - 1);
     std::vector<std::uint32_t> uids;
     std::uint64_t bytes = 0;
-    for (std::size_t i = first; i < m_listed.size() && uids.size() < kImapBatchMessages; ++i) {
+    // Which messages are known is learnt from the first one: it is fetched alone.
+    const std::size_t most = AsksKnownKeys() && first == 0 ? 1 : kImapBatchMessages;
+    for (std::size_t i = first; i < m_listed.size() && uids.size() < most; ++i) {
         const ImapListed& listed = m_listed[i];
+        // A message every template has had is not fetched (the current one is not known).
+        if (i != first && IsKnownKey(KeyOf(listed.uid))) continue;
         if (listed.size > kMaxImapLiteralBytes) {
             if (uids.empty()) {
                 Log("GetMessage",
@@ -228,6 +236,13 @@ void ImapSource::GetMessage() {
         if (ScratchDir().empty()) RaiseNoScratchDir();
         if (m_decodeDir.empty()) m_decodeDir = ScratchDir();
         const std::uint32_t uid = m_listed[static_cast<std::size_t>(MessageNumber() - 1)].uid;
+        // One that every template has had is not fetched: an empty record stands for it.
+        if (IsKnownKey(KeyOf(uid))) {
+            m_batch.erase(uid);
+            m_currentUid = uid;
+            SetMessage(std::make_shared<txMessage>());
+            return;
+        }
         if (!m_batch.count(uid) && !FetchBatch()) return;
         const auto found = m_batch.find(uid);
         if (found == m_batch.end()) return;

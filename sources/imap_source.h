@@ -36,6 +36,8 @@ class ImapSource final : public MailSource {
     ImapClient& Client() { return m_client; }
     // "UIDVALIDITY/UID" of the current message; "" when there is none.
     std::string MessageKey() const override;
+    // The key of the message with UID `uid` in the open folder.
+    std::string KeyOf(std::uint32_t uid) const;
     // The limits, in milliseconds (30 s each unless set).
     void SetLimits(int connectMs, int idleMs) {
         m_connectMs = connectMs;

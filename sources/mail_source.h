@@ -53,6 +53,16 @@ class MailSource {
         m_known = std::move(known);
     }
     bool IsKnownMessage(std::string_view header) const { return m_known && m_known(header); }
+    // Asked, by a source that names its messages itself (MessageKey), with a message's key
+    // before the message is fetched: true means every template has had the message, and the
+    // source then hands over an empty record under that key without fetching it.
+    void SetKnownKey(std::function<bool(std::string_view key)> known) {
+        m_knownKey = std::move(known);
+    }
+    bool IsKnownKey(std::string_view key) const { return m_knownKey && m_knownKey(key); }
+    // Whether keys are asked at all: a source then fetches the first message of its walk on
+    // its own, since which messages are known is learnt from it.
+    bool AsksKnownKeys() const { return static_cast<bool>(m_knownKey); }
 
   private:
     std::string m_id;
@@ -61,6 +71,7 @@ class MailSource {
     std::int32_t m_messageNumber = 0;
     std::shared_ptr<txMessage> m_message;
     std::function<bool(std::string_view header)> m_known;
+    std::function<bool(std::string_view key)> m_knownKey;
 };
 
 // The sources of one run, walked from item 1 to Count.

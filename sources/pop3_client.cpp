@@ -349,6 +349,8 @@ void Pop3Client::Describe(std::string message) {
 void Pop3Client::FetchBatch(std::int32_t number) {
     // What the walk has passed is not wanted any more.
     m_batch.erase(m_batch.begin(), m_batch.lower_bound(number));
+    // Which messages will be passed over is learnt from the first: it is retrieved alone.
+    if (m_passedOver && number == 1) return;
     // The messages from `number` on whose sizes the listing gave, up to one already at hand,
     // within the batch's limits; one past the size limit is not asked for (the walk skips it
     // when it gets there).
@@ -357,6 +359,7 @@ void Pop3Client::FetchBatch(std::int32_t number) {
     for (std::int32_t n = number; n <= m_messageCount && wanted.size() < kPop3BatchMessages; ++n) {
         const auto size = m_sizes.find(n);
         if (size == m_sizes.end() || m_batch.count(n)) break;
+        if (n != number && m_passedOver && m_passedOver(n)) continue;
         if (size->second > kMaxPop3MessageBytes) {
             if (n == number) return;
             continue;

@@ -10,6 +10,7 @@
 // for in batches of RETRs sent together and handed out one at a time from the batch.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -83,6 +84,12 @@ class Pop3Client {
     std::int32_t MessagesWithoutUniqueId() const { return m_withoutUniqueId; }
     // Ends the session (QUIT commits the deletions).
     void Close();
+    // Messages the walk will not want (true for their number) are left out of the pipelined
+    // batches; one asked for all the same is retrieved on its own. With it set, the first
+    // message is retrieved alone (the walk learns from it which ones it will pass over).
+    void SetPassedOver(std::function<bool(std::int32_t number)> passedOver) {
+        m_passedOver = std::move(passedOver);
+    }
 
     const std::string& RetrieveFile() const { return m_retrieveFile; }
     void SetRetrieveFile(std::string path) { m_retrieveFile = std::move(path); }
@@ -140,6 +147,7 @@ class Pop3Client {
     std::string m_text;
     std::string m_subject, m_dateText, m_header, m_body;
     Pop3Result m_last;
+    std::function<bool(std::int32_t number)> m_passedOver;
     bool m_pipeliningAllowed = true;
     bool m_pipelining = false;
     bool m_hasUniqueIds = false;

@@ -176,6 +176,10 @@ void Pop3Source::Connect() {
             return;
         }
         SetTotalMessages(m_client->MessageCount());
+        if (AsksKnownKeys())
+            m_client->SetPassedOver([this](std::int32_t number) { return KnownByKey(number); });
+        else
+            m_client->SetPassedOver(nullptr);
         SetIsConnected(true);
         if (m_client->HasUniqueIds() && m_client->MessagesWithoutUniqueId() > 0)
             WriteLog(kErrorLog, "clsPOP3Config - Connect: " + LogSafe(account) +
@@ -190,8 +194,17 @@ void Pop3Source::Connect() {
 
 std::string Pop3Source::MessageKey() const {
     if (!Message()) return {};
-    const std::string& id = m_client->UniqueId(MessageNumber());
+    return KeyOf(MessageNumber());
+}
+
+std::string Pop3Source::KeyOf(std::int32_t number) const {
+    const std::string& id = m_client->UniqueId(number);
     return id.empty() ? std::string() : std::string(kUidlKeyPrefix) + id;
+}
+
+bool Pop3Source::KnownByKey(std::int32_t number) const {
+    const std::string key = KeyOf(number);
+    return !key.empty() && IsKnownKey(key);
 }
 
 void Pop3Source::GetFirstMsg() {
@@ -225,6 +238,11 @@ void Pop3Source::GetMessage() {
         m_client->SetRetrieveFile(std::string());
         // A message past the size limit is skipped; the walk goes on with the next one.
         for (;;) {
+            // One that every template has had is not fetched: an empty record stands for it.
+            if (KnownByKey(MessageNumber())) {
+                SetMessage(std::make_shared<txMessage>());
+                return;
+            }
             m_client->SetMessageNumber(std::to_string(MessageNumber()));
             const std::int16_t retrieved = m_client->Retrieve();
             if (retrieved == kRetrieved) break;

@@ -75,6 +75,10 @@ class Pop3Source final : public MailSource {
     const std::vector<std::string>& DecodedFiles() const { return m_naming.Files(); }
 
   private:
+    // The key of message `number` ("" without a unique id), and whether every template has
+    // had that message.
+    std::string KeyOf(std::int32_t number) const;
+    bool KnownByKey(std::int32_t number) const;
     // One error-log line about a connect that failed for a reason the client's error event
     // did not already log (refused login, TLS, a server that does not speak POP3).
     void LogConnectFailure() const;

@@ -87,8 +87,8 @@ run_case() {
     local dir="$work/$name"
     mkdir -p "$dir/home/templates" "$dir/config/Vantroy Technologies" "$dir/out"
     cp "$data/Orders.txf" "$data/Attachments.txf" ${extra_template:+"$extra_template"} "$dir/home/templates/"
-    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=IMAP\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n' \
-        "$dir/home/templates" "$deleteFlag" >"$dir/config/Vantroy Technologies/Tallix.ini"
+    printf '[Settings]\r\nTemplateDir=%s\r\nUseSource=IMAP\r\nDeleteFlag=%s\r\nDeleteUnused=False\r\n%b' \
+        "$dir/home/templates" "$deleteFlag" "${extra_settings:-}" >"$dir/config/Vantroy Technologies/Tallix.ini"
     write_accounts "$dir" "$@"
     run_engine "$dir" TALLIX_CA_FILE="$ca"
 }
@@ -191,6 +191,22 @@ log_of commands txError.Log | grep -q 'IMAP account Hangs .*did not end within 1
     fail "commands: $(log_of commands txError.Log)"
 ! log_of commands txError.Log | grep -q 'printed-output' || fail "commands: the output was logged"
 echo "password commands: ok"
+
+# ProcessOnce: a second run fetches only the first message (the run learns from it what the
+# templates take) and none of the messages every template has had; it writes no line. The
+# server counts the message bodies it sent in its logout line.
+dovecot_add_user hana again
+for m in a1 a2 b1; do dovecot_deliver hana "$msg/$m"; done
+for round in 1 2; do
+    extra_settings='ProcessOnce=True\r\n' run_case once 0 "$DOVECOT_CA" "Once|$I|hana|again"
+    expect_status once 0
+    expect_file "$work/once/out/orders.csv" \
+        'A-1,"Ann",ann@example.org,\r\nA-2,"Ann",ann@example.org,\r\nB-1,"Bob",bob@example.net,\r\n'
+done
+! log_of once txError.Log | grep -q . || fail "once: unexpected errors: $(log_of once txError.Log)"
+bodies=$(grep 'imap(hana)' "$DOVECOT_LOG" | grep -o 'body_count=[0-9]*' | tr '\n' ' ')
+[ "$bodies" = "body_count=3 body_count=1 " ] || fail "once: bodies fetched per run: $bodies"
+echo "each message once, not fetched again: ok"
 
 # A server without STARTTLS: the account is refused before its login; the server's log shows
 # no login attempt.
