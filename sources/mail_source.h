@@ -53,6 +53,7 @@ class MailSource {
         m_known = std::move(known);
     }
     bool IsKnownMessage(std::string_view header) const { return m_known && m_known(header); }
+    bool AsksKnownMessages() const { return static_cast<bool>(m_known); }
     // Asked, by a source that names its messages itself (MessageKey), with a message's key
     // before the message is fetched: true means every template has had the message, and the
     // source then hands over an empty record under that key without fetching it.

@@ -36,6 +36,16 @@ void MailboxReader::Open(const std::string& path) {
     m_size = static_cast<std::size_t>(st.st_size);
 }
 
+void MailboxReader::OpenSame(const MailboxReader& other) {
+    Close();
+    if (other.m_fd < 0) return;
+    const int fd = ::fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) RaiseErrno(errno);
+    m_fd = fd;
+    m_size = other.m_size;
+    m_shrank = other.m_shrank;
+}
+
 void MailboxReader::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;

@@ -32,6 +32,9 @@ class MailboxReader {
     // Opens `path` (a regular file) for reading; raises the run-time error that matches the
     // failure (file not found 53, permission denied 70, ...).
     void Open(const std::string& path);
+    // Reads the file `other` has open, up to the length it saw at its Open, through a
+    // descriptor of its own (a second reader of the same file, on another thread).
+    void OpenSame(const MailboxReader& other);
     void Close();
 
     // The length seen at Open.

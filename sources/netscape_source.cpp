@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "model/file_bytes.h"
 #include "settings/app_info.h"
 #include "settings/error_reporter.h"
 #include "settings/logs.h"
+#include "settings/report_capture.h"
 #include "settings/run_time_error.h"
 #include "settings/scratch_dir.h"
 #include "settings/settings_store.h"
@@ -207,7 +212,154 @@ void clsNetscape::SetKind(std::string_view useSource) {
     SetID(std::string(m_format.mbox ? kMboxId : m_format.eudora ? kEudoraId : kNetscapeId));
 }
 
+// Takes the messages after the current one apart on a thread of its own, with a copy of the
+// walk that reads the same open file. A message that needs nothing of the run (no attachment
+// to decode) and reports nothing is handed over ready; any other is handed back to be taken
+// apart again on the walk's thread, as without the read-ahead, so its reports and files come
+// as they always did. Each item says where the walk stood before it and after it: the walk
+// takes an item only where it stands itself.
+class clsNetscape::ReadAhead {
+  public:
+    struct Item {
+        std::size_t readPos = 0;
+        std::int32_t messageIndex = 0;
+        std::size_t nextReadPos = 0;
+        std::int32_t nextIndex = 0;
+        std::shared_ptr<txMessage> message;  // null: taken apart on the walk's thread
+        std::string senderAddress;
+        std::size_t bytes = 0;  // the message's length in the file
+        bool end = false;       // nothing after it
+    };
+
+    explicit ReadAhead(std::unique_ptr<clsNetscape> walk)
+        : m_walk(std::move(walk)), m_thread([this] { Run(); }) {}
+    ~ReadAhead() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_room.notify_one();
+        m_thread.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    Item Take() {
+        std::unique_lock lock(m_mutex);
+        if (m_items.empty()) {
+            m_walkWaits = true;
+            m_ready.wait(lock, [&] { return !m_items.empty(); });
+            m_walkWaits = false;
+        }
+        Item item = std::move(m_items.front());
+        m_items.pop_front();
+        m_bytes -= item.bytes;
+        // The thread is woken when there is room for a good many, not for every message.
+        const bool wake = m_aheadWaits && Room();
+        lock.unlock();
+        if (wake) m_room.notify_one();
+        return item;
+    }
+
+  private:
+    // Messages taken apart ahead of the walk at most, and their bytes at most (one message
+    // however long); the thread goes on once half of either is free again.
+    static constexpr std::size_t kDepth = 32;
+    static constexpr std::size_t kBytes = std::size_t{16} << 20;
+
+    bool Full() const { return m_items.size() >= kDepth || m_bytes >= kBytes; }
+    bool Room() const { return m_items.size() <= kDepth / 2 && m_bytes <= kBytes / 2; }
+
+    void Put(Item item) {
+        std::unique_lock lock(m_mutex);
+        m_bytes += item.bytes;
+        m_items.push_back(std::move(item));
+        const bool wake = m_walkWaits;
+        lock.unlock();
+        if (wake) m_ready.notify_one();
+    }
+
+    void Run() {
+        // A failure outside a message's own guard (no memory left) ends the read-ahead, never
+        // the walk, which goes on alone.
+        if (!RunCatching([&] { Walk(); })) {
+            Err().Clear();
+            Item end;
+            end.end = true;
+            RunCatching([&] { Put(std::move(end)); });
+        }
+    }
+
+    void Walk() {
+        // Nothing made here reaches the user or the logs: a message that reports is taken
+        // apart again on the walk's thread, which reports it.
+        const ReportCapture quiet;
+        clsNetscape& walk = *m_walk;
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (!m_stop && Full()) {
+                    m_aheadWaits = true;
+                    m_room.wait(lock, [&] { return m_stop || Room(); });
+                    m_aheadWaits = false;
+                }
+                if (m_stop) return;
+            }
+            Item item;
+            item.readPos = walk.m_readPos;
+            item.messageIndex = walk.m_messageIndex;
+            if (walk.m_readPos >= walk.m_file.Size() || walk.m_file.Shrank()) {
+                item.end = true;
+                Put(std::move(item));
+                return;
+            }
+            const std::size_t reportsBefore = quiet.Texts().size();
+            walk.m_leftToWalk = false;
+            std::shared_ptr<txMessage> message;
+            const bool taken = Guard(walk.InMessage(kCtxGetNextMsg), [&] {
+                walk.GetMessage();
+                if (walk.m_messageText.empty() || walk.m_header.empty() || walk.m_leftToWalk)
+                    return;
+                message = walk.HandOver();
+            });
+            if (taken && !walk.m_leftToWalk && quiet.Texts().size() == reportsBefore) {
+                item.message = std::move(message);
+                if (item.message) item.senderAddress = walk.m_values.senderAddress;
+            }
+            item.nextReadPos = walk.m_readPos;
+            item.nextIndex = walk.m_messageIndex;
+            item.bytes = item.nextReadPos > item.readPos ? item.nextReadPos - item.readPos : 0;
+            Put(std::move(item));
+        }
+    }
+
+    std::unique_ptr<clsNetscape> m_walk;  // used by the thread alone
+    std::mutex m_mutex;
+    std::condition_variable m_ready;  // an item came, for the walk
+    std::condition_variable m_room;   // room came, for the thread
+    std::deque<Item> m_items;
+    std::size_t m_bytes = 0;  // of m_items
+    bool m_walkWaits = false;
+    bool m_aheadWaits = false;
+    bool m_stop = false;
+    std::thread m_thread;  // last: started once the rest is made
+};
+
 clsNetscape::~clsNetscape() = default;
+
+std::unique_ptr<clsNetscape> clsNetscape::AheadCopy() const {
+    auto copy = std::make_unique<clsNetscape>(std::string_view{});
+    copy->SetID(ID());
+    copy->m_filePath = m_filePath;
+    copy->m_format = m_format;
+    copy->m_leadingMark = m_leadingMark;
+    copy->m_lineFeedOnly = m_lineFeedOnly;
+    copy->m_readPos = m_readPos;
+    copy->m_messageIndex = m_messageIndex;
+    copy->m_aheadCopy = true;
+    copy->m_file.OpenSame(m_file);
+    return copy;
+}
 
 std::string clsNetscape::InMessage(std::string_view context) const {
     return std::string(context) + "\n" + std::string(kInMessageNumber) +
@@ -222,6 +374,7 @@ void clsNetscape::ReportLimit(std::string_view what, std::size_t limit) const {
 // Reading the file
 
 void clsNetscape::Connect() {
+    m_ahead.reset();
     Guard(kCtxConnect, [&] {
         SetIsConnected(false);
         SetTotalMessages(0);
@@ -302,6 +455,7 @@ std::int64_t clsNetscape::NSGetPositionOf(std::int64_t nStartAt, std::string_vie
 // Walking
 
 void clsNetscape::GetFirstMsg() {
+    m_ahead.reset();
     Guard(kCtxGetFirstMsg, [&] {
         SetMessage(nullptr);
         SetMessageNumber(1);
@@ -310,6 +464,12 @@ void clsNetscape::GetFirstMsg() {
         GetMessage();
         if (!m_messageText.empty()) SetMessage(HandOver());
     });
+    // A check by header needs the record as the walk leaves it after each message: no
+    // read-ahead then.
+    if (m_readAheadWanted && !AsksKnownMessages() && Message() && m_readPos < m_file.Size() &&
+        !m_file.Shrank()) {
+        Guard(kCtxGetFirstMsg, [&] { m_ahead = std::make_unique<ReadAhead>(AheadCopy()); });
+    }
 }
 
 void clsNetscape::GetNextMsg() {
@@ -317,15 +477,40 @@ void clsNetscape::GetNextMsg() {
     // A message that cannot be handed over is reported and passed by; the walk goes on with
     // the one after it. Each pass moves the read position forward, so this ends.
     while (m_readPos < m_file.Size()) {
-        const bool handed = Guard(InMessage(kCtxGetNextMsg), [&] {
-            GetMessage();
-            if (m_messageText.empty()) return;
-            // A later message without a header is handed over as a fresh record with nothing
-            // assigned (the first message is filled either way).
-            SetMessage(m_header.empty() ? std::make_shared<txMessage>() : HandOver());
-        });
-        if (handed) break;
+        if (m_ahead) {
+            ReadAhead::Item item = m_ahead->Take();
+            if (item.end || item.readPos != m_readPos || item.messageIndex != m_messageIndex) {
+                // The read-ahead stopped, or the walk went elsewhere: it goes on here alone.
+                m_ahead.reset();
+                continue;
+            }
+            if (item.message) {
+                m_readPos = item.nextReadPos;
+                m_messageIndex = item.nextIndex;
+                m_values = Values{};
+                m_values.senderAddress = std::move(item.senderAddress);
+                m_messageText.clear();
+                m_header.clear();
+                m_multipart = false;
+                m_boundary.clear();
+                m_attachmentFiles.assign(1, std::string());
+                m_attachmentTypes.assign(1, std::string());
+                SetMessage(std::move(item.message));
+                break;
+            }
+        }
+        if (TakeNextHere()) break;
     }
+}
+
+bool clsNetscape::TakeNextHere() {
+    return Guard(InMessage(kCtxGetNextMsg), [&] {
+        GetMessage();
+        if (m_messageText.empty()) return;
+        // A later message without a header is handed over as a fresh record with nothing
+        // assigned (the first message is filled either way).
+        SetMessage(m_header.empty() ? std::make_shared<txMessage>() : HandOver());
+    });
 }
 
 void clsNetscape::GetMessage() {
@@ -635,6 +820,11 @@ std::string clsNetscape::PartHeaderAt(std::size_t at) const {
 }
 
 void clsNetscape::GetAttachment(std::string_view sSearch) {
+    // Decoding needs the run's scratch files: the walk's own thread does it.
+    if (m_aheadCopy) {
+        m_leftToWalk = true;
+        return;
+    }
     Guard(InMessage(kCtxAttachment), [&] {
         const std::size_t b = FindPart(sSearch);
         if (b == 0) return;
@@ -878,7 +1068,9 @@ std::string clsNetscape::ConvertAddress() {
     return m_values.senderAddress;
 }
 
-void clsNetscape::Disconnect() {}
+void clsNetscape::Disconnect() {
+    m_ahead.reset();
+}
 
 void clsNetscape::Cleanup() {
     if (ScratchDir().empty()) return;

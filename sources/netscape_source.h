@@ -86,6 +86,12 @@ class clsNetscape final : public MailSource {
     void SetFilePath(std::string path) { m_filePath = std::move(path); }
     // The engine's MIME decoding; without one, attachments are reported and skipped.
     void SetAttachmentDecoder(AttachmentDecoder* decoder) { m_decoder = decoder; }
+    // Whether the walk takes the messages after the current one apart on a second thread
+    // (off unless set; never while the engine asks for known messages by header). A message
+    // with an attachment, or one that reports anything, is taken apart on the walk's own
+    // thread as without it, so what the walk writes and reports is the same either way; what
+    // the dump accessors below show is then only kept for those.
+    void SetReadAhead(bool on) { m_readAheadWanted = on; }
 
     void Connect() override;
     void GetFirstMsg() override;
@@ -133,6 +139,7 @@ class clsNetscape final : public MailSource {
     std::int32_t MessageIndex() const { return m_messageIndex; }
 
   private:
+    class ReadAhead;
     struct Values {
         std::string senderName, senderAddress;
         std::string replyToName, replyToAddress;
@@ -163,6 +170,11 @@ class clsNetscape final : public MailSource {
     void CutMessage(std::size_t start, std::size_t end);
     // The record of the message read last; its body and text parts are moved into it.
     std::shared_ptr<txMessage> HandOver();
+    // One step of GetNextMsg on this thread: true when the walk stops here (a message was
+    // handed over, or none is left).
+    bool TakeNextHere();
+    // A walk of its own over the same open file, from where this one stands, for ReadAhead.
+    std::unique_ptr<clsNetscape> AheadCopy() const;
 
     std::string m_filePath;
     MailboxFormat m_format;
@@ -184,6 +196,12 @@ class clsNetscape final : public MailSource {
     std::size_t m_partCursor = 1;
     Values m_values;
     txMessage m_addressRules;  // splits addresses with the message record's own rules
+
+    bool m_readAheadWanted = false;
+    std::unique_ptr<ReadAhead> m_ahead;
+    // In the read-ahead's copy: a message with an attachment is left to the walk's thread.
+    bool m_aheadCopy = false;
+    bool m_leftToWalk = false;
 };
 
 // The collection of mailbox file sources: one per run.

@@ -368,6 +368,48 @@ std::string FilePart(const std::string& nameParams, const std::string& content) 
            content;
 }
 
+// With the read-ahead, a walk hands over what it hands over without it, reports the same in
+// the same order, decodes the same attachments on its own thread, and can be left at any
+// message: over many plain messages (more than it reads ahead), attachments, a message without
+// a blank line, one without a sender and one without a header.
+TEST_F(MailboxFile, ReadAheadHandsOverAndReportsWhatTheWalkAloneDoes) {
+    std::vector<std::string> messages;
+    for (int i = 0; i < 150; ++i) {
+        messages.push_back(Plain("Plain " + std::to_string(i), std::string(i * 37 % 500, 'b')));
+        if (i % 40 == 5)
+            messages.push_back(Multipart(
+                "\"b\"", "b",
+                {TextPart("Part " + std::to_string(i)), FilePart("; name=\"o.csv\"", "QUJD")}));
+        if (i == 60) messages.push_back("From - Fri Jan 08 12:34:56 1999\r\nFrom: a@b.c\r\n");
+        if (i == 70) messages.push_back(Message("To: b@example.com\r\nSubject: none\r\n", "x"));
+    }
+    const std::string mailbox = Mailbox(messages);
+    const auto walk = [&](bool ahead, std::size_t stopAfter) {
+        auto source = Open(mailbox);
+        source->SetReadAhead(ahead);
+        std::string seen;
+        source->GetFirstMsg();
+        for (std::size_t n = 0; source->Message() && n < stopAfter; ++n) {
+            const txMessage& m = *source->Message();
+            seen += m.Subject() + "|" + m.Body() + "|" + m.SenderName() + "|" + m.SentDate() +
+                    m.SentTime() + "|" + m.ReceiveDate() + "|" + source->ConvertAddress() + "|";
+            for (std::int32_t a = 1; a <= m.Attachments()->Count(); ++a)
+                seen += ReadFileBytes(m.Attachments()->Item(a)) + "|";
+            source->Cleanup();
+            source->GetNextMsg();
+            seen += "\n";
+        }
+        return seen + ErrorLog();
+    };
+    const std::string alone = walk(false, SIZE_MAX);
+    std::filesystem::remove(env.ProgramDir() + "/" + std::string(kErrorLog));
+    EXPECT_EQ(walk(true, SIZE_MAX), alone);
+    EXPECT_EQ(decoder.inputs.size(), 8u) << "each attachment decoded once per walk";
+    std::filesystem::remove(env.ProgramDir() + "/" + std::string(kErrorLog));
+    // Left after a few messages, with the read-ahead's thread busy or waiting.
+    EXPECT_EQ(walk(true, 3).substr(0, 20), alone.substr(0, 20));
+}
+
 TEST_F(MailboxFile, MultipartBodyAndAttachment) {
     auto source =
         Open(Mailbox({Multipart("\"----=_Part_1\"", "----=_Part_1",
