@@ -1,5 +1,7 @@
 #include "sources/netscape_source.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -280,6 +282,8 @@ class clsNetscape::ReadAhead {
     }
 
     void Run() {
+        // Named, so a profile or a debugger tells it from the run's own thread.
+        ::pthread_setname_np(::pthread_self(), "txreadahead");
         // A failure outside a message's own guard (no memory left) ends the read-ahead, never
         // the walk, which goes on alone.
         if (!RunCatching([&] { Walk(); })) {
@@ -293,7 +297,7 @@ class clsNetscape::ReadAhead {
     void Walk() {
         // Nothing made here reaches the user or the logs: a message that reports is taken
         // apart again on the walk's thread, which reports it.
-        const ReportCapture quiet;
+        ReportCapture quiet;
         clsNetscape& walk = *m_walk;
         for (;;) {
             {
@@ -313,7 +317,7 @@ class clsNetscape::ReadAhead {
                 Put(std::move(item));
                 return;
             }
-            const std::size_t reportsBefore = quiet.Texts().size();
+            quiet.Clear();
             walk.m_leftToWalk = false;
             std::shared_ptr<txMessage> message;
             const bool taken = Guard(walk.InMessage(kCtxGetNextMsg), [&] {
@@ -322,7 +326,7 @@ class clsNetscape::ReadAhead {
                     return;
                 message = walk.HandOver();
             });
-            if (taken && !walk.m_leftToWalk && quiet.Texts().size() == reportsBefore) {
+            if (taken && !walk.m_leftToWalk && quiet.Texts().empty()) {
                 item.message = std::move(message);
                 if (item.message) item.senderAddress = walk.m_values.senderAddress;
             }
@@ -468,7 +472,9 @@ void clsNetscape::GetFirstMsg() {
     // read-ahead then.
     if (m_readAheadWanted && !AsksKnownMessages() && Message() && m_readPos < m_file.Size() &&
         !m_file.Shrank()) {
-        Guard(kCtxGetFirstMsg, [&] { m_ahead = std::make_unique<ReadAhead>(AheadCopy()); });
+        // Without it (no thread to be had) the walk goes on alone, as it would anyway.
+        if (!RunCatching([&] { m_ahead = std::make_unique<ReadAhead>(AheadCopy()); }))
+            Err().Clear();
     }
 }
 
