@@ -371,7 +371,7 @@ void OutputFiles::Flush(std::vector<FlushFailure>& failures) {
 
 void OutputFiles::FlushIfDue(std::vector<FlushFailure>& failures) {
     if (m_pendingFiles == 0) return;
-    if (CoarseClock::now() - m_batchStart < kBatchInterval) return;
+    if (CoarseClock::now() - m_batchStart < m_batchInterval) return;
     Flush(failures);
 }
 

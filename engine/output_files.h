@@ -127,6 +127,9 @@ class OutputFiles final : public OutputSink {
     void Flush(std::vector<FlushFailure>& failures) override;
     void FlushIfDue(std::vector<FlushFailure>& failures) override;
     bool HasPending() const override { return m_pendingFiles > 0; }
+    // How long a batch may wait: kBatchInterval, unless a test that must not depend on the
+    // machine's speed makes it longer.
+    void SetBatchInterval(std::chrono::milliseconds interval) { m_batchInterval = interval; }
     // Writes what is gathered, closes every file and forgets every index.
     void Clear();
     // Writes what every live collection of the process has gathered (the program is ending
@@ -186,6 +189,7 @@ class OutputFiles final : public OutputSink {
     std::pair<const std::string, File>* m_last = nullptr;
     std::size_t m_pendingFiles = 0;  // files with a batch gathered
     std::chrono::time_point<CoarseClock> m_batchStart;
+    std::chrono::milliseconds m_batchInterval = kBatchInterval;
 };
 
 }  // namespace tallix::engine
