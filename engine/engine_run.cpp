@@ -285,6 +285,7 @@ void DoParsing(RunContext& run, MessageWork& message) {
         progress.templateCount = static_cast<std::int32_t>(run.templateFiles.size());
         progress.templateNo = 0;
         const std::string& dir = run.settings.templateDir;
+        const bool showsStatus = Window().ShowsText();
         for (index = 0; index < run.templateFiles.size(); ++index) {
             const std::string name = Trim(run.templateFiles[index]);
             std::optional<std::string> path = run.templates.Find(dir, name);
@@ -297,10 +298,11 @@ void DoParsing(RunContext& run, MessageWork& message) {
                 return;  // the remaining templates are not applied to this message
             }
             CalcPrgValue(progress, ProgressKind::Templates);
-            Status(progress.templateProgress,
-                   "Using Template: " + std::to_string(progress.templateNo + 1) + " of " +
-                       std::to_string(progress.templateCount),
-                   2);
+            if (showsStatus)
+                Status(progress.templateProgress,
+                       "Using Template: " + std::to_string(progress.templateNo + 1) + " of " +
+                           std::to_string(progress.templateCount),
+                       2);
             ++progress.templateNo;
             // A template the run left out is not read again.
             if (IsBadTemplate(run, name)) {
@@ -414,11 +416,13 @@ void RunSources(RunContext& run, const std::string& selection) {
             progress.messageNo = number;
             MessageWork message(*source, run.templateFiles.size());
             CalcPrgValue(progress, ProgressKind::Messages);
-            Status(progress.messageProgress,
-                   "Parsing message: " + std::to_string(progress.messageNo) + " of " +
-                       std::to_string(progress.totalMessageCount),
-                   3);
-            Status(0, "Templates...", 2);
+            if (Window().ShowsText()) {
+                Status(progress.messageProgress,
+                       "Parsing message: " + std::to_string(progress.messageNo) + " of " +
+                           std::to_string(progress.totalMessageCount),
+                       3);
+                Status(0, "Templates...", 2);
+            }
             const std::uint64_t reportsBefore = ReportsOnThisThread();
             DoParsing(run, message);
             LetEventsRun();

@@ -22,6 +22,9 @@ class StatusWindow {
     virtual int ProgressMinimum(int line) const = 0;
     virtual int ProgressMaximum(int line) const = 0;
     virtual void SetProgress(int line, int value) = 0;
+    // Whether status texts are shown anywhere (a run builds the texts it sends per message
+    // and template only then).
+    virtual bool ShowsText() const { return true; }
 };
 
 // The window in force (not owned); a ConsoleStatusWindow until a program installs another.
@@ -50,6 +53,7 @@ class ConsoleStatusWindow final : public StatusWindow {
     int ProgressMinimum(int) const override { return 0; }
     int ProgressMaximum(int) const override { return 100; }
     void SetProgress(int, int) override {}
+    bool ShowsText() const override { return m_enabled; }
     // The line as it is drawn now (without the carriage return).
     std::string CurrentLine() const;
 
