@@ -635,6 +635,13 @@ void clsNetscape::GetMsgParts() {
         if (m_header.empty()) return;
         // A message every template has had is handed over as its header block alone.
         if (IsKnownMessage(m_header)) return;
+        // The read-ahead leaves a message that names a file to the walk's own thread before
+        // taking its body apart (the walk does all of it again).
+        if (m_aheadCopy && (m_header.find(kFileNameParam) != std::string::npos ||
+                            m_header.find(kExtendedFileNameParam) != std::string::npos)) {
+            m_leftToWalk = true;
+            return;
+        }
         GetBody();
         // The body is cut out; from here on the header only serves the field look-ups and
         // the record, which need no more than its start.
