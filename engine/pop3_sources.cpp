@@ -1,9 +1,8 @@
 #include "engine/pop3_sources.h"
 
-#include <cstdlib>
-#include <string_view>
 
 #include "engine/hosted_events.h"
+#include "engine/source_kinds.h"
 #include "sources/pop3_config.h"
 #include "sources/pop3_curl_transport.h"
 #include "sources/pop3_source.h"
@@ -14,11 +13,6 @@ namespace {
 // "0" keeps every session to one RETR at a time even where the server offers PIPELINING, so
 // a benchmark can compare the two on one server.
 constexpr const char* kPipeliningVariable = "TALLIX_POP3_PIPELINING";
-
-bool PipeliningAllowed() {
-    const char* text = std::getenv(kPipeliningVariable);
-    return !text || std::string_view(text) != "0";
-}
 
 // The one POP3 control of the engine window receives the events of every session.
 EnginePop3Events& Pop3Events() {
@@ -36,7 +30,7 @@ std::unique_ptr<sources::SourceList> MakePop3Sources(const std::string& configFi
     for (const auto& account : accounts) {
         auto client = std::make_unique<sources::Pop3Client>(
             std::make_unique<sources::CurlPop3Transport>(), &Pop3Events());
-        client->SetPipeliningAllowed(PipeliningAllowed());
+        client->SetPipeliningAllowed(SwitchedOn(kPipeliningVariable));
         list->Add(std::make_unique<sources::Pop3Source>(*account, std::move(client), &decoder));
     }
     return list;

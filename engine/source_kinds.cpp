@@ -25,18 +25,13 @@ sources::AttachmentDecoder& DecoderOf(const RunContext& run) {
 // "0" takes every message apart on the run's own thread, so a benchmark can compare.
 constexpr const char* kReadAheadVariable = "TALLIX_READ_AHEAD";
 
-bool ReadAheadAllowed() {
-    const char* text = std::getenv(kReadAheadVariable);
-    return !text || std::string_view(text) != "0";
-}
-
 std::unique_ptr<sources::SourceList> MailboxFileSources(const RunContext& run) {
     auto list = sources::NewColNetscape();
     if (sources::clsNetscape* source = list->Add()) {
         source->SetKind(run.settings.useSource);
         source->SetFilePath(run.settings.localFileName);
         source->SetAttachmentDecoder(&DecoderOf(run));
-        source->SetReadAhead(ReadAheadAllowed());
+        source->SetReadAhead(SwitchedOn(kReadAheadVariable));
     }
     return list;
 }
@@ -81,6 +76,11 @@ const SourceKind* FindSourceKind(std::string_view useSource) {
     for (const SourceKind& kind : kKinds)
         if (kind.useSource == useSource) return &kind;
     return nullptr;
+}
+
+bool SwitchedOn(const char* name) {
+    const char* text = std::getenv(name);
+    return !text || std::string_view(text) != "0";
 }
 
 }  // namespace tallix::engine

@@ -27,4 +27,8 @@ std::span<const SourceKind> SourceKinds();
 // The row of `useSource` (exact case, as stored); nullptr for a kind this version cannot read.
 const SourceKind* FindSourceKind(std::string_view useSource);
 
+// A switch for benchmarks that compare a source's ways of reading: on unless the environment
+// variable `name` is "0".
+bool SwitchedOn(const char* name);
+
 }  // namespace tallix::engine
