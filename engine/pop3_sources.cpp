@@ -1,6 +1,5 @@
 #include "engine/pop3_sources.h"
 
-
 #include "engine/hosted_events.h"
 #include "engine/source_kinds.h"
 #include "sources/pop3_config.h"
