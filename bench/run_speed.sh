@@ -21,8 +21,9 @@
 #               instructions the engine executed (every thread), a figure the machine's load
 #               does not move; with COMPARE_ENGINE also that engine on the same mailbox, the
 #               change in per cent, and whether the two runs wrote byte-identical files;
-#               with MIX=five the workload of bench/mailbox_run.sh instead (its mixed
-#               mailbox and the five templates of bench/five_templates.sh)
+#               with MIX=noattach the workload without attachments, with MIX=five the
+#               workload of bench/mailbox_run.sh instead (its mixed mailbox and the five
+#               templates of bench/five_templates.sh)
 #   ENGINE=path/txengine                 the engine to run (default: the Release build below;
 #                                        the generator is then taken from its build tree)
 #   COMPARE_ENGINE=path/txengine         a second engine for "instructions" (say, one built
@@ -265,7 +266,7 @@ instructions() {
         [ -f "$mbox" ] || "$gen" "$n" "$mbox" >/dev/null
         outputs="Orders Contacts Senders Attachments Dates"
     else
-        mbox=$(mailbox "$n" attach)
+        mbox=$(mailbox "$n" "${MIX:-attach}")
     fi
     ir=$(callgrind_run "$engine" "$mbox" "$work/out-engine")
     printf 'instructions, %d messages (%s): %s  %.1f M\n' "$n" "$(basename "$mbox")" "$engine" "$(calc "$ir / 1e6" 1)"

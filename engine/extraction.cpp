@@ -322,6 +322,8 @@ VariableSearch SearchOf(const clsExportField& variable, const clsTemplate& tpl) 
         search.start = UpperCaseText(search.start);
         search.stop = UpperCaseText(search.stop);
     }
+    search.startMark = StartMark(search.start);
+    search.stopMark = StopMark(search.stop);
     search.wholeWord = variable.MatchWholeString();
     search.lineStartOnly = variable.StartOfLineOnly() == "1";
     return search;
@@ -370,13 +372,13 @@ std::optional<Cut> CutFrom(RunContext& run, const VariableSearch& search, std::i
     const std::string& working = search.ignoreCase ? run.fields.Upper(search.field, index) : text;
     if (from > working.size()) return std::nullopt;
     const std::string_view rest = std::string_view(working).substr(from);
-    std::size_t s = FindStartPos(search.start, rest, search.wholeWord);
+    std::size_t s = FindStartPos(search.startMark, search.start, rest, search.wholeWord);
     // Only the first occurrence is looked at: when it does not begin a line, nothing is found.
     if (search.lineStartOnly && from + s > search.start.size() + 1 &&
         !IsLineBreak(working[from + s - search.start.size() - 2]))
         s = 0;
     if (s == 0) return std::nullopt;
-    const std::size_t e = FindStopPos(search.stop, rest, s);
+    const std::size_t e = FindStopPos(search.stopMark, search.stop, rest, s);
     if (e <= s) return std::nullopt;
     return Cut{from + s - 1, e - s, from + e - 1};
 }

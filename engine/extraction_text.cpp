@@ -19,10 +19,27 @@ bool IsLineBreakOrTab(char c) {
 
 }  // namespace
 
+SearchMark StartMark(std::string_view start) {
+    if (TrimView(start).empty() || EqualsNoCase(start, kBeginningOfField))
+        return SearchMark::FieldStart;
+    return SearchMark::Text;
+}
+
+SearchMark StopMark(std::string_view stop) {
+    if (TrimView(stop).empty() || EqualsNoCase(stop, kEndOfField)) return SearchMark::FieldEnd;
+    if (EqualsNoCase(stop, kEndOfLine)) return SearchMark::LineEnd;
+    return SearchMark::Text;
+}
+
 std::size_t FindStartPos(std::string_view start, std::string_view text,
                          std::string_view wholeWord) {
+    return FindStartPos(StartMark(start), start, text, wholeWord);
+}
+
+std::size_t FindStartPos(SearchMark mark, std::string_view start, std::string_view text,
+                         std::string_view wholeWord) {
     return GuardValue<std::size_t>(context::kFindStartPos, 0, [&]() -> std::size_t {
-        if (TrimView(start).empty() || EqualsNoCase(start, kBeginningOfField)) return 1;
+        if (mark == SearchMark::FieldStart) return 1;
         std::size_t p = 0;  // 0-based search position
         while (true) {
             std::size_t q = text.find(start, p);
@@ -37,9 +54,14 @@ std::size_t FindStartPos(std::string_view start, std::string_view text,
 }
 
 std::size_t FindStopPos(std::string_view stop, std::string_view text, std::size_t startPos) {
+    return FindStopPos(StopMark(stop), stop, text, startPos);
+}
+
+std::size_t FindStopPos(SearchMark mark, std::string_view stop, std::string_view text,
+                        std::size_t startPos) {
     return GuardValue<std::size_t>(context::kFindStopPos, 0, [&]() -> std::size_t {
-        if (TrimView(stop).empty() || EqualsNoCase(stop, kEndOfField)) return text.size() + 1;
-        if (EqualsNoCase(stop, kEndOfLine)) {
+        if (mark == SearchMark::FieldEnd) return text.size() + 1;
+        if (mark == SearchMark::LineEnd) {
             if (startPos > text.size()) return startPos;
             std::size_t from = startPos == 0 ? 0 : startPos - 1;
             std::size_t at = text.find_first_of("\r\n", from);

@@ -22,6 +22,17 @@ std::size_t FindStartPos(std::string_view start, std::string_view text, std::str
 // break for "{End of Line}", the text's length + 1 for an empty stop or "{End of Field}";
 // 0 when the stop string does not occur.
 std::size_t FindStopPos(std::string_view stop, std::string_view text, std::size_t startPos);
+
+// What a start or stop string stands for: a place (a blank string and the markers) or a text
+// to find. Read once per variable, it spares every search the comparison with the markers.
+enum class SearchMark { Text, FieldStart, LineEnd, FieldEnd };
+SearchMark StartMark(std::string_view start);  // FieldStart or Text
+SearchMark StopMark(std::string_view stop);    // FieldEnd, LineEnd or Text
+// FindStartPos and FindStopPos with the string's mark read beforehand.
+std::size_t FindStartPos(SearchMark mark, std::string_view start, std::string_view text,
+                         std::string_view wholeWord);
+std::size_t FindStopPos(SearchMark mark, std::string_view stop, std::string_view text,
+                        std::size_t startPos);
 // The match at `position` of `length` characters is bounded by blanks, CR or LF (or the
 // text's ends). Position 0 is never a whole word.
 bool IsWholeWord(std::size_t position, std::size_t length, std::string_view text);

@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "engine/extraction_text.h"
+
 namespace tallix {
 class clsExportField;
 class clsTemplate;
@@ -21,6 +23,8 @@ struct VariableSearch {
     bool ignoreCase = false;
     std::string start;
     std::string stop;
+    SearchMark startMark = SearchMark::Text;  // what `start` and `stop` stand for
+    SearchMark stopMark = SearchMark::Text;
     std::string wholeWord;       // "0": the start string may stand inside a word
     bool lineStartOnly = false;  // only a start string that begins a line counts
     // The variable's regular expression, searched instead of the start and stop texts (the
