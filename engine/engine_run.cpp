@@ -299,10 +299,8 @@ void DoParsing(RunContext& run, MessageWork& message) {
             }
             CalcPrgValue(progress, ProgressKind::Templates);
             if (showsStatus)
-                Status(progress.templateProgress,
-                       "Using Template: " + std::to_string(progress.templateNo + 1) + " of " +
-                           std::to_string(progress.templateCount),
-                       2);
+                DoGUICount(progress.templateProgress, "Using Template: ", progress.templateNo + 1,
+                           progress.templateCount, 2);
             ++progress.templateNo;
             // A template the run left out is not read again.
             if (IsBadTemplate(run, name)) {
@@ -417,10 +415,8 @@ void RunSources(RunContext& run, const std::string& selection) {
             MessageWork message(*source, run.templateFiles.size());
             CalcPrgValue(progress, ProgressKind::Messages);
             if (Window().ShowsText()) {
-                Status(progress.messageProgress,
-                       "Parsing message: " + std::to_string(progress.messageNo) + " of " +
-                           std::to_string(progress.totalMessageCount),
-                       3);
+                DoGUICount(progress.messageProgress, "Parsing message: ", progress.messageNo,
+                           progress.totalMessageCount, 3);
                 Status(0, "Templates...", 2);
             }
             const std::uint64_t reportsBefore = ReportsOnThisThread();

@@ -35,16 +35,38 @@ void SetWindow(StatusWindow* window) {
     Installed() = window;
 }
 
-void DoGUIStatus(long value, const std::string& text, int line) {
+std::string CountText(std::string_view what, long n, long of) {
+    std::string text(what);
+    text += std::to_string(n);
+    text += " of ";
+    text += std::to_string(of);
+    return text;
+}
+
+namespace {
+
+// DoGUIStatus's work, the line's text set by `setText`.
+template <class SetText>
+void ShowStatus(long value, int line, const SetText& setText) {
     Guard(context::kDoGUIStatus, [&] {
         if (line < 1 || line > 3) return;
         StatusWindow& w = Window();
         w.Load();
-        w.SetLineText(line, text);
+        setText(w);
         if (line != 1 && w.ProgressMinimum(line) <= value && value <= w.ProgressMaximum(line))
             w.SetProgress(line, static_cast<int>(value));
         LetEventsRun();
     });
+}
+
+}  // namespace
+
+void DoGUIStatus(long value, const std::string& text, int line) {
+    ShowStatus(value, line, [&](StatusWindow& w) { w.SetLineText(line, text); });
+}
+
+void DoGUICount(long value, std::string_view what, long n, long of, int line) {
+    ShowStatus(value, line, [&](StatusWindow& w) { w.SetLineCount(line, what, n, of); });
 }
 
 ConsoleStatusWindow::ConsoleStatusWindow(int out, bool enabled) : m_out(out), m_enabled(enabled) {}

@@ -9,6 +9,9 @@
 
 namespace tallix::engine {
 
+// "<what>n of <of>", say "Parsing message: 3 of 40" for ("Parsing message: ", 3, 40).
+std::string CountText(std::string_view what, long n, long of);
+
 class StatusWindow {
   public:
     virtual ~StatusWindow() = default;
@@ -18,6 +21,12 @@ class StatusWindow {
     virtual void Unload() = 0;
     virtual void EnableTimer() = 0;
     virtual void SetLineText(int line, const std::string& text) = 0;
+    // Line `line` shows CountText(what, n, of). A window that paints now and then keeps the
+    // numbers and makes the text only when it paints: the run counts for every message and
+    // template, far more often than a window paints.
+    virtual void SetLineCount(int line, std::string_view what, long n, long of) {
+        SetLineText(line, CountText(what, n, of));
+    }
     // Lines 2 and 3 have a progress bar.
     virtual int ProgressMinimum(int line) const = 0;
     virtual int ProgressMaximum(int line) const = 0;
@@ -35,6 +44,8 @@ void SetWindow(StatusWindow* window);
 // on lines 2 and 3 the bar moves to `value` when the value lies within its range. Any other
 // line does nothing. Then lets window events run.
 void DoGUIStatus(long value, const std::string& text, int line);
+// DoGUIStatus with the text CountText(what, n, of), made only where it is shown.
+void DoGUICount(long value, std::string_view what, long n, long of, int line);
 
 // Without a window: one updating line on standard error (source, message, template) when
 // standard error is a terminal, nothing otherwise.

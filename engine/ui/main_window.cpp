@@ -13,6 +13,9 @@ namespace tallix::engine {
 namespace {
 
 constexpr int kTimerIntervalMs = 500;
+// The range of both bars; the run asks for it with every update.
+constexpr int kBarMinimum = 0;
+constexpr int kBarMaximum = 100;
 // How often the status texts and bars are painted at most: often enough to read as live
 // progress. Events (the Cancel button) are let run more often, every kWindowEventInterval.
 constexpr std::chrono::milliseconds kStatusPaintInterval{100};
@@ -45,7 +48,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent) {
     prgMsg->setObjectName("prgMsg");
     cmdCancel->setObjectName("cmdCancel");
     for (QProgressBar* bar : {prgTemplates, prgMsg}) {
-        bar->setRange(0, 100);
+        bar->setRange(kBarMinimum, kBarMaximum);
         bar->setValue(0);
     }
     for (QLabel* label : {lblConnection, lblTemplateStautus, lblMsgStatus})
@@ -109,8 +112,22 @@ void QtStatusWindow::EnableTimer() {
 void QtStatusWindow::SetLineText(int line, const std::string& text) {
     Load();
     if (line < 1 || line > 3) return;
-    m_pending[line - 1].set = true;
-    m_pending[line - 1].text = text;
+    Pending& p = m_pending[line - 1];
+    p.set = true;
+    p.counted = false;
+    p.text = text;
+    Changed();
+}
+
+void QtStatusWindow::SetLineCount(int line, std::string_view what, long n, long of) {
+    Load();
+    if (line < 1 || line > 3) return;
+    Pending& p = m_pending[line - 1];
+    p.set = true;
+    p.counted = true;
+    p.text = what;
+    p.n = n;
+    p.of = of;
     Changed();
 }
 
@@ -137,7 +154,8 @@ void QtStatusWindow::Flush() {
     for (int i = 0; i < 3; ++i) {
         Pending& p = m_pending[i];
         if (p.set) {
-            const QString text = QString::fromStdString(p.text);
+            const QString text =
+                QString::fromStdString(p.counted ? CountText(p.text, p.n, p.of) : p.text);
             if (labels[i]->text() != text) labels[i]->setText(text);
         }
         if (p.valueSet)
@@ -151,14 +169,12 @@ QProgressBar* QtStatusWindow::Bar(int line) const {
     return line == 2 ? m_form->prgTemplates : line == 3 ? m_form->prgMsg : nullptr;
 }
 
-int QtStatusWindow::ProgressMinimum(int line) const {
-    QProgressBar* bar = Bar(line);
-    return bar ? bar->minimum() : 0;
+int QtStatusWindow::ProgressMinimum(int) const {
+    return kBarMinimum;
 }
 
-int QtStatusWindow::ProgressMaximum(int line) const {
-    QProgressBar* bar = Bar(line);
-    return bar ? bar->maximum() : 100;
+int QtStatusWindow::ProgressMaximum(int) const {
+    return kBarMaximum;
 }
 
 void QtStatusWindow::SetProgress(int line, int value) {

@@ -47,6 +47,7 @@ class QtStatusWindow final : public StatusWindow {
     void Unload() override;
     void EnableTimer() override;
     void SetLineText(int line, const std::string& text) override;
+    void SetLineCount(int line, std::string_view what, long n, long of) override;
     int ProgressMinimum(int line) const override;
     int ProgressMaximum(int line) const override;
     void SetProgress(int line, int value) override;
@@ -65,7 +66,10 @@ class QtStatusWindow final : public StatusWindow {
     void Changed();
     struct Pending {
         bool set = false;
-        std::string text;
+        std::string text;  // with `counted`: the words before the count
+        bool counted = false;
+        long n = 0;
+        long of = 0;
         bool valueSet = false;
         int value = 0;
     };
