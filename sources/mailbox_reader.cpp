@@ -5,8 +5,12 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include <algorithm>
+#include <pthread.h>
 
+#include <algorithm>
+#include <thread>
+
+#include "settings/error_reporter.h"
 #include "settings/run_time_error.h"
 
 namespace tallix::sources {
@@ -82,20 +86,82 @@ void MailboxReader::Load(std::size_t offset) {
     ReadExactly(m_window.data(), offset, length);
 }
 
-std::size_t MailboxReader::Find(std::size_t from, std::string_view what) {
-    if (what.empty() || from >= m_size) return std::string_view::npos;
+std::size_t MailboxReader::Find(std::size_t from, std::string_view what, std::size_t before) {
+    constexpr std::size_t kNone = std::string_view::npos;
+    before = std::min(before, m_size);
+    if (what.empty() || from >= before) return kNone;
     if (m_shrank) Raise(kErrInputPastEnd, std::string(kMailboxShrank));
     std::size_t at = from;
     if (at < m_windowStart || at >= m_windowStart + m_window.size()) Load(at);
     for (;;) {
         const std::size_t hit = Window().find(what, at - m_windowStart);
-        if (hit != std::string_view::npos) return m_windowStart + hit;
+        if (hit != kNone) return m_windowStart + hit < before ? m_windowStart + hit : kNone;
         const std::size_t windowEnd = m_windowStart + m_window.size();
-        if (windowEnd >= m_size) return std::string_view::npos;
+        if (windowEnd >= m_size) return kNone;
         // A match may start in the last bytes of the window and run past its end.
         at = std::max(at, windowEnd - std::min(windowEnd, what.size() - 1));
+        if (at >= before) return kNone;
         Load(at);
     }
+}
+
+namespace {
+
+// Below this a file is counted on one thread: starting a second costs more than it saves.
+constexpr std::size_t kCountInHalvesBytes = std::size_t{16} << 20;
+
+// Whether two occurrences of `what` can overlap: a beginning of it is also an end of it.
+bool OverlapsItself(std::string_view what) {
+    for (std::size_t k = 1; k < what.size(); ++k)
+        if (what.substr(0, k) == what.substr(what.size() - k)) return true;
+    return false;
+}
+
+// Occurrences of `what` that start at or after `from` and before `before`.
+std::size_t CountBetween(MailboxReader& file, std::string_view what, std::size_t from,
+                         std::size_t before) {
+    std::size_t count = 0;
+    for (std::size_t at = file.Find(from, what, before); at != std::string_view::npos;
+         at = file.Find(at + what.size(), what, before))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+std::size_t MailboxReader::Count(std::string_view what) {
+    constexpr std::size_t kEnd = std::string_view::npos;
+    if (m_size < kCountInHalvesBytes || what.empty() || OverlapsItself(what))
+        return CountBetween(*this, what, 0, kEnd);
+    // Occurrences cannot overlap, so those that start in each half are counted apart.
+    const std::size_t half = m_size / 2;
+    MailboxReader second;
+    std::size_t secondCount = 0;
+    bool secondCounted = false;
+    std::thread helper;
+    // Without a second descriptor or thread the file is counted here alone.
+    if (!RunCatching([&] {
+            second.OpenSame(*this);
+            helper = std::thread([&] {
+                ::pthread_setname_np(::pthread_self(), "txcount");
+                secondCounted =
+                    RunCatching([&] { secondCount = CountBetween(second, what, half, kEnd); });
+            });
+        })) {
+        Err().Clear();
+        return CountBetween(*this, what, 0, kEnd);
+    }
+    // The helper reads `second` and its results until it is joined, however this ends.
+    struct Joined {
+        std::thread& thread;
+        ~Joined() {
+            if (thread.joinable()) thread.join();
+        }
+    } joined{helper};
+    const std::size_t firstCount = CountBetween(*this, what, 0, half);
+    helper.join();
+    if (!secondCounted) secondCount = CountBetween(*this, what, half, kEnd);
+    return firstCount + secondCount;
 }
 
 void MailboxReader::AppendTo(std::string& out, std::size_t offset, std::size_t length) {

@@ -41,8 +41,14 @@ class MailboxReader {
     std::size_t Size() const { return m_size; }
 
     // 0-based offset of the first `what` (not empty) that starts at or after `from`; npos when
-    // there is none before the length seen at Open.
-    std::size_t Find(std::size_t from, std::string_view what);
+    // there is none that starts before `before` and ends within the length seen at Open.
+    std::size_t Find(std::size_t from, std::string_view what,
+                     std::size_t before = std::string_view::npos);
+    // How many times `what` (not empty) occurs, wherever it stands, counted from the front,
+    // each search going on after the last occurrence. A large file is counted in two halves
+    // at once, the second on a thread of its own, when `what` cannot overlap itself (the count
+    // is then the same); a failure there is met again here, where it is raised.
+    std::size_t Count(std::string_view what);
     // Appends the `length` bytes from `offset` (clipped to the length seen at Open) to `out`.
     void AppendTo(std::string& out, std::size_t offset, std::size_t length);
     // Hands the same bytes to `sink` in pieces of at most one window, in order.

@@ -440,10 +440,7 @@ void clsNetscape::NSGetMsgCount() {
             return;
         }
         // Counted wherever it stands, not only at line starts.
-        for (std::size_t at = FindInFile(1, separator); at != 0;
-             at = FindInFile(at + separator.size(), separator)) {
-            ++count;
-        }
+        count = static_cast<std::int64_t>(m_file.Count(separator));
         SetTotalMessages(static_cast<std::int32_t>(
             std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max())));
     });

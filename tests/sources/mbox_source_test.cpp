@@ -320,6 +320,40 @@ TEST_F(MboxFile, BadMessageIsReportedAndTheWalkGoesOn) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Counting a separator in a large file, in two halves at once
+
+TEST(MailboxCount, LargeFileCountsEachOccurrenceOnceWhereverTheHalvesMeet) {
+    testing::TempDir dir;
+    const std::size_t size = std::size_t{20} << 20;
+    const std::string_view sep = "From - ";
+    std::string file(size, 'x');
+    std::size_t placed = 0;
+    const auto put = [&](std::size_t at) {
+        file.replace(at, sep.size(), sep);
+        ++placed;
+    };
+    // Across the middle, at it, just before it, and across a read window's end.
+    for (std::size_t at : {std::size_t{0}, size / 2 - 3, size / 2 + 7, (std::size_t{1} << 20) - 2,
+                           size / 2 - sep.size() - 4, size - sep.size()})
+        put(at);
+    for (std::size_t at = 4096; at < size / 2 - 64; at += 999'983) put(at);
+    WriteFileBytes(dir.File("box"), file);
+    MailboxReader reader;
+    reader.Open(dir.File("box"));
+    EXPECT_EQ(reader.Count(sep), placed);
+    // A separator that overlaps itself is counted from the front: "aaaa" holds "aa" twice.
+    WriteFileBytes(dir.File("aa"), std::string(size + 3, 'a'));
+    reader.Open(dir.File("aa"));
+    EXPECT_EQ(reader.Count("aa"), (size + 3) / 2);
+    // A file cut shorter after it was opened fails the count here, whichever half saw it.
+    reader.Open(dir.File("box"));
+    std::filesystem::resize_file(dir.File("box"), size / 4);
+    std::size_t counted = 0;
+    EXPECT_FALSE(RunCatching([&] { counted = reader.Count(sep); }));
+    Err().Clear();
+}
+
+// ---------------------------------------------------------------------------------------------
 // The framing on its own
 
 // Every byte of the file lies in exactly one message or is a line end between messages, in
