@@ -235,7 +235,8 @@ void ApplyTemplate(RunContext& run, MessageWork& message, TemplateWork& work,
         return;
     }
     // What depends on the template alone is derived once while its file is unchanged.
-    std::shared_ptr<const TemplateShape>* kept = run.templates.ShapeOf(tpl.FileName(), tpl);
+    std::shared_ptr<const TemplateShape>* kept =
+        run.templates.ShapeOf(tpl.FileName(), tpl, work.index);
     if (kept && *kept) work.shape = *kept;
     const std::string fault =
         work.shape ? OutputFaultAt(run, work.shape->outputFile) : OutputFault(run, tpl);
@@ -288,7 +289,7 @@ void DoParsing(RunContext& run, MessageWork& message) {
         const bool showsStatus = Window().ShowsText();
         for (index = 0; index < run.templateFiles.size(); ++index) {
             const std::string name = Trim(run.templateFiles[index]);
-            std::optional<std::string> path = run.templates.Find(dir, name);
+            std::optional<std::string> path = run.templates.Find(dir, name, index);
             if (!path) {
                 NoteRecordUse(run, index, RunContext::RecordUse::Unknown);
                 message.MarkTemplateFailed(index);
@@ -308,7 +309,8 @@ void DoParsing(RunContext& run, MessageWork& message) {
                 continue;
             }
 
-            std::shared_ptr<clsTemplate> tpl = run.templates.Load(*path, run.settings.useScripts);
+            std::shared_ptr<clsTemplate> tpl =
+                run.templates.Load(*path, run.settings.useScripts, index);
             if (!tpl) {
                 // Gone between the look-up and the reading.
                 NoteRecordUse(run, index, RunContext::RecordUse::Unknown);

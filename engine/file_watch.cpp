@@ -32,6 +32,7 @@ FileWatch::~FileWatch() {
 }
 
 void FileWatch::Disable() {
+    ++m_generation;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     m_entries.clear();
@@ -86,6 +87,7 @@ void FileWatch::Poll() {
             if (n < 0 && errno == EINTR) continue;
             return;  // EAGAIN: nothing more
         }
+        ++m_generation;
         for (ssize_t at = 0; at < n;) {
             inotify_event event;
             std::memcpy(&event, buffer + at, sizeof event);

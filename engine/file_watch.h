@@ -35,6 +35,9 @@ class FileWatch {
     void Poll();
     // True when `path` is watched and no change of interest was reported by the last Poll.
     bool Unchanged(const std::string& path) const;
+    // Moves on whenever an answer of Unchanged may have turned from true to false (a Poll
+    // that read changes, a Reset): an answer kept with the generation holds while it stays.
+    std::uint64_t Generation() const { return m_generation; }
     // Watches the file `path` names now for writes, under any of its names, and forgets the
     // writes read so far: call it before looking at the file's size, so that a write made while
     // looking is seen next time. False when the file cannot be watched.
@@ -67,6 +70,7 @@ class FileWatch {
     void MarkAll();
 
     int m_fd = -1;
+    std::uint64_t m_generation = 1;
     std::unordered_map<std::string, Entry> m_entries;                 // by path as given
     std::unordered_map<int, Directory> m_directories;                 // by watch descriptor
     std::unordered_map<std::string, int> m_directoryWatch;            // directory path -> wd

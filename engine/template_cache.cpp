@@ -37,10 +37,37 @@ std::shared_ptr<clsTemplate> TemplateCache::HandOut(Kept& kept, bool scriptsRun)
     return kept.working;
 }
 
-std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool scriptsRun) {
+const TemplateCache::Recent* TemplateCache::RecentFor(std::size_t slot) const {
+    if (slot >= m_recent.size()) return nullptr;
+    const Recent& recent = m_recent[slot];
+    if (!recent.kept || recent.generation != m_watch.Generation() || recent.version != m_version)
+        return nullptr;
+    return &recent;
+}
+
+void TemplateCache::Remember(std::size_t slot, const std::string& dir, const std::string& name,
+                             const std::string& path, Kept& kept) {
+    // A run's list of templates is short; a slot far out is not kept.
+    constexpr std::size_t kMostSlots = 4096;
+    if (slot >= kMostSlots) return;
+    if (slot >= m_recent.size()) m_recent.resize(slot + 1);
+    Recent& recent = m_recent[slot];
+    recent.generation = m_watch.Generation();
+    recent.version = m_version;
+    recent.dir = dir;
+    recent.name = name;
+    recent.path = path;
+    recent.kept = &kept;
+}
+
+std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool scriptsRun,
+                                                 std::size_t slot) {
+    if (const Recent* recent = RecentFor(slot); recent && recent->path == path)
+        return HandOut(*recent->kept, scriptsRun);
     auto it = m_kept.find(path);
     if (it != m_kept.end() && it->second.parsed && it->second.watched && m_watch.Unchanged(path))
         return HandOut(it->second, scriptsRun);
+    ++m_version;
     // Watch again before looking, so an edit made while the file is read is seen next time.
     const bool watched = m_watch.Watch(path, FileWatch::Interest::Content);
     std::optional<FileIdentity> before = IdentifyRegularFile(path);
@@ -65,13 +92,18 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool s
     return tpl;
 }
 
-std::optional<std::string> TemplateCache::Find(const std::string& dir, const std::string& name) {
+std::optional<std::string> TemplateCache::Find(const std::string& dir, const std::string& name,
+                                               std::size_t slot) {
+    if (const Recent* recent = RecentFor(slot); recent && recent->name == name && recent->dir == dir)
+        return recent->path;
     if (name.find('/') == std::string::npos) {
         std::string path = JoinPath(dir, name);
         // A kept template whose file has not changed is still there.
         if (auto it = m_kept.find(path); it != m_kept.end() && it->second.parsed &&
-                                         it->second.watched && m_watch.Unchanged(path))
+                                         it->second.watched && m_watch.Unchanged(path)) {
+            Remember(slot, dir, name, path, it->second);
             return path;
+        }
         if (IdentifyRegularFile(path)) return path;
     }
     std::optional<std::string> found = FindFileNoCase(dir, name);
@@ -80,7 +112,10 @@ std::optional<std::string> TemplateCache::Find(const std::string& dir, const std
 }
 
 std::shared_ptr<const TemplateShape>* TemplateCache::ShapeOf(const std::string& path,
-                                                             const clsTemplate& tpl) {
+                                                             const clsTemplate& tpl,
+                                                             std::size_t slot) {
+    if (const Recent* recent = RecentFor(slot); recent && recent->path == path)
+        return recent->kept->working.get() == &tpl ? &recent->kept->shape : nullptr;
     auto it = m_kept.find(path);
     if (it == m_kept.end() || it->second.working.get() != &tpl) return nullptr;
     return &it->second.shape;
@@ -96,6 +131,7 @@ bool TemplateCache::HoldsStamp(const std::string& path, const std::string& stamp
 void TemplateCache::StampWritten(const std::string& path, const std::string& stamp) {
     // The next message parses the file again.
     if (auto it = m_kept.find(path); it != m_kept.end()) it->second.parsed.reset();
+    ++m_version;
     std::optional<FileIdentity> now = IdentifyRegularFile(path);
     if (now)
         m_stamps[path] = Stamp{stamp, *now};
@@ -104,6 +140,8 @@ void TemplateCache::StampWritten(const std::string& path, const std::string& sta
 }
 
 void TemplateCache::Clear() {
+    ++m_version;
+    m_recent.clear();
     m_kept.clear();
     m_stamps.clear();
 }

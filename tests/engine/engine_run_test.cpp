@@ -633,6 +633,33 @@ TEST_F(EngineRun, WorkingTemplateCopyGetsItsValuesBackForEveryMessage) {
     EXPECT_EQ(after->colFields()->Item(1)->FieldName(), "S");
 }
 
+// The answers kept for a template's place in the run's list hold only while nothing changed.
+TEST_F(EngineRun, TemplateAnswersKeptForItsPlaceGoWhenTheFileOrTheCacheChanges) {
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("t.csv"));
+    const std::string dir = Settings().templateDir;
+    TemplateCache& cache = run.Context().templates;
+    FileWatch& watch = run.Context().watch;
+    const auto load = [&] {
+        watch.Poll();
+        const std::optional<std::string> path = cache.Find(dir, "T.txf", 0);
+        return path ? cache.Load(*path, false, 0) : nullptr;
+    };
+    const std::shared_ptr<clsTemplate> kept = load();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(load(), kept);
+    // Written in place within the same second: the next look reads the new text.
+    Template("T.txf", "True", "<NONE>", "", {"S;MSG_SUBJECT;;;0;0;0;0;0"}, "S", OutPath("u.csv"));
+    const std::shared_ptr<clsTemplate> edited = load();
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->OutputFile(), OutPath("u.csv"));
+    EXPECT_EQ(load(), edited);
+    // The engine's own stamp makes the cache read the file again.
+    cache.StampWritten(edited->FileName(), "12/8/2026 8:00:00 PM");
+    EXPECT_NE(load(), edited);
+    std::filesystem::remove(dir + "/T.txf");
+    EXPECT_EQ(load(), nullptr);
+}
+
 class EngineRunWhileFilesChange : public EngineRun, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
