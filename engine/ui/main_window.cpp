@@ -132,6 +132,8 @@ void QtStatusWindow::SetLineCount(int line, std::string_view what, long n, long 
 }
 
 void QtStatusWindow::Changed() {
+    // A paint is on its way: it takes what is set now along.
+    if (m_flushQueued) return;
     const auto now = CoarseClock::now();
     if (now - m_lastFlush >= kStatusPaintInterval) {
         Flush();
@@ -139,7 +141,6 @@ void QtStatusWindow::Changed() {
     }
     // What is set in between reaches the window once the interval is over, even when no
     // further update comes.
-    if (m_flushQueued) return;
     m_flushQueued = true;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kStatusPaintInterval -
                                                                             (now - m_lastFlush));
