@@ -435,8 +435,11 @@ std::string AsStored(const clsExportField& variable, std::string value) {
 
 const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField>& variable,
                                             const clsTemplate& tpl) {
+    // The entry is this variable's when it shares its owner: the weak pointer keeps the
+    // owner's record, so a later variable at the same address never has the same owner.
     if (auto it = m_kept.find(variable.get());
-        it != m_kept.end() && it->second.variable.lock() == variable)
+        it != m_kept.end() && !it->second.variable.owner_before(variable) &&
+        !variable.owner_before(it->second.variable))
         return it->second.search;
     if (m_kept.size() >= kKeptSearches)
         std::erase_if(m_kept, [](const auto& entry) { return entry.second.variable.expired(); });
