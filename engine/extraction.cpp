@@ -450,18 +450,37 @@ const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField
 
 namespace {
 
-// The values of variable `position` at every occurrence; false when it failed (reported).
+// The values of `variable`, the one at `position` (null: there is none): at every occurrence
+// with `every`, else the first; a trial notes where they were cut from.
+std::vector<std::string> VariableValues(RunContext& run, MessageWork& message,
+                                        const TemplateWork& work, std::int32_t position,
+                                        const std::shared_ptr<clsExportField>& variable,
+                                        bool every) {
+    if (!variable) Raise(kErrSubscript);
+    std::vector<FoundText>* found = message.found;
+    const std::size_t noted = found ? found->size() : 0;
+    std::vector<std::string> values = ValuesOf(run, message, work, variable->FieldNameRef(),
+                                               run.searches.For(variable, *work.tpl), every);
+    if (found)
+        for (std::size_t i = noted; i < found->size(); ++i) (*found)[i].variable = position;
+    return values;
+}
+
+// ParseVariable's work once the variable at `position` is at hand.
+void ParseOne(RunContext& run, MessageWork& message, TemplateWork& work, std::int32_t position,
+              const std::shared_ptr<clsExportField>& variable) {
+    std::vector<std::string> values =
+        VariableValues(run, message, work, position, variable, false);
+    variable->SetValue(AsStored(*variable, values.empty() ? std::string() : values.front()));
+}
+
+// The values of `variable`, the one at `position`, at every occurrence; false when it failed
+// (reported).
 bool ParseRepeated(RunContext& run, MessageWork& message, TemplateWork& work, std::int32_t position,
+                   const std::shared_ptr<clsExportField>& variable,
                    std::vector<std::string>& values) {
     return Guard(context::kParseVariable, [&] {
-        auto variable = work.tpl->colFields()->Item(position);
-        if (!variable) Raise(kErrSubscript);
-        std::vector<FoundText>* found = message.found;
-        const std::size_t noted = found ? found->size() : 0;
-        values = ValuesOf(run, message, work, variable->FieldNameRef(),
-                          run.searches.For(variable, *work.tpl), true);
-        if (found)
-            for (std::size_t i = noted; i < found->size(); ++i) (*found)[i].variable = position;
+        values = VariableValues(run, message, work, position, variable, true);
         for (std::string& value : values) value = AsStored(*variable, std::move(value));
     });
 }
@@ -482,12 +501,13 @@ void MakeLines(RunContext& run, MessageWork& message, TemplateWork& work) {
         auto variable = fields->Item(k);
         if (variable && !repeatedNames.empty() && repeated(variable->FieldNameRef())) {
             std::vector<std::string> values;
-            if (!ParseRepeated(run, message, work, k, values))
+            if (!ParseRepeated(run, message, work, k, variable, values))
                 message.MarkTemplateFailed(work.index);
             if (occurrences.empty()) lines = 0;
             lines = std::max(lines, values.size());
             occurrences.emplace_back(k, std::move(values));
-        } else if (!ParseVariable(run, message, work, k)) {
+        } else if (!Guard(context::kParseVariable,
+                          [&] { ParseOne(run, message, work, k, variable); })) {
             message.MarkTemplateFailed(work.index);
         }
         LetEventsRun();
@@ -527,14 +547,7 @@ void MakeLines(RunContext& run, MessageWork& message, TemplateWork& work) {
 bool ParseVariable(RunContext& run, MessageWork& message, TemplateWork& work,
                    std::int32_t position) {
     return Guard(context::kParseVariable, [&] {
-        auto variable = work.tpl->colFields()->Item(position);
-        if (!variable) Raise(kErrSubscript);
-        std::vector<FoundText>* found = message.found;
-        const std::size_t noted = found ? found->size() : 0;
-        std::vector<std::string> values = ValuesOf(run, message, work, variable->FieldNameRef(),
-                                                   run.searches.For(variable, *work.tpl), false);
-        if (found && found->size() > noted) found->back().variable = position;
-        variable->SetValue(AsStored(*variable, values.empty() ? std::string() : values.front()));
+        ParseOne(run, message, work, position, work.tpl->colFields()->Item(position));
     });
 }
 
