@@ -437,9 +437,9 @@ const VariableSearch& VariableSearches::For(const std::shared_ptr<clsExportField
                                             const clsTemplate& tpl) {
     // The entry is this variable's when it shares its owner: the weak pointer keeps the
     // owner's record, so a later variable at the same address never has the same owner.
-    if (auto it = m_kept.find(variable.get());
-        it != m_kept.end() && !it->second.variable.owner_before(variable) &&
-        !variable.owner_before(it->second.variable))
+    if (auto it = m_kept.find(variable.get()); it != m_kept.end() &&
+                                               !it->second.variable.owner_before(variable) &&
+                                               !variable.owner_before(it->second.variable))
         return it->second.search;
     if (m_kept.size() >= kKeptSearches)
         std::erase_if(m_kept, [](const auto& entry) { return entry.second.variable.expired(); });
@@ -469,8 +469,7 @@ std::vector<std::string> VariableValues(RunContext& run, MessageWork& message,
 // ParseVariable's work once the variable at `position` is at hand.
 void ParseOne(RunContext& run, MessageWork& message, TemplateWork& work, std::int32_t position,
               const std::shared_ptr<clsExportField>& variable) {
-    std::vector<std::string> values =
-        VariableValues(run, message, work, position, variable, false);
+    std::vector<std::string> values = VariableValues(run, message, work, position, variable, false);
     variable->SetValue(AsStored(*variable, values.empty() ? std::string() : values.front()));
 }
 

@@ -94,7 +94,8 @@ std::shared_ptr<clsTemplate> TemplateCache::Load(const std::string& path, bool s
 
 std::optional<std::string> TemplateCache::Find(const std::string& dir, const std::string& name,
                                                std::size_t slot) {
-    if (const Recent* recent = RecentFor(slot); recent && recent->name == name && recent->dir == dir)
+    if (const Recent* recent = RecentFor(slot);
+        recent && recent->name == name && recent->dir == dir)
         return recent->path;
     if (name.find('/') == std::string::npos) {
         std::string path = JoinPath(dir, name);
