@@ -13,6 +13,7 @@ import sys
 PHASES = ["__GI___libc_write", "__libc_write", "__GI___fstatat64", "fstat", "lseek",
           "FileWatch::Poll", "read", "__libc_pread", "inotify_read", "IsDuplicate",
           "OutputFiles::Append", "CreateOutputString", "MatchesFilter", "ParseVariable",
+          "ParseOne", "ParseRepeated",
           "TemplateCache::Load", "TemplateCache::HandOut", "ReadTemplate", "LetEventsRun",
           "GetNextMsg", "GetFirstMsg", "AppendOutput", "ParseMessage", "ApplyTemplate", "DoParsing",
           "RunSources", "main"]
