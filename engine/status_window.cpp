@@ -45,28 +45,36 @@ std::string CountText(std::string_view what, long n, long of) {
 
 namespace {
 
-// DoGUIStatus's work, the line's text set by `setText`.
-template <class SetText>
-void ShowStatus(long value, int line, const SetText& setText) {
-    Guard(context::kDoGUIStatus, [&] {
-        if (line < 1 || line > 3) return;
-        StatusWindow& w = Window();
-        w.Load();
-        setText(w);
-        if (line != 1 && w.ProgressMinimum(line) <= value && value <= w.ProgressMaximum(line))
-            w.SetProgress(line, static_cast<int>(value));
-        LetEventsRun();
-    });
+// Moves the bar of `line` to `value` when the line has one and the value lies within its range.
+void MoveBar(StatusWindow& w, int line, long value) {
+    if (line != 1 && w.ProgressMinimum(line) <= value && value <= w.ProgressMaximum(line))
+        w.SetProgress(line, static_cast<int>(value));
 }
 
 }  // namespace
 
+void StatusWindow::ShowCount(int line, std::string_view what, long n, long of, long value) {
+    Load();
+    SetLineText(line, CountText(what, n, of));
+    MoveBar(*this, line, value);
+}
+
 void DoGUIStatus(long value, const std::string& text, int line) {
-    ShowStatus(value, line, [&](StatusWindow& w) { w.SetLineText(line, text); });
+    Guard(context::kDoGUIStatus, [&] {
+        if (line < 1 || line > 3) return;
+        StatusWindow& w = Window();
+        w.Load();
+        w.SetLineText(line, text);
+        MoveBar(w, line, value);
+        LetEventsRun();
+    });
 }
 
 void DoGUICount(long value, std::string_view what, long n, long of, int line) {
-    ShowStatus(value, line, [&](StatusWindow& w) { w.SetLineCount(line, what, n, of); });
+    Guard(context::kDoGUIStatus, [&] {
+        if (line < 1 || line > 3) return;
+        Window().ShowCount(line, what, n, of, value);
+    });
 }
 
 ConsoleStatusWindow::ConsoleStatusWindow(int out, bool enabled) : m_out(out), m_enabled(enabled) {}

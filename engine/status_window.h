@@ -21,12 +21,11 @@ class StatusWindow {
     virtual void Unload() = 0;
     virtual void EnableTimer() = 0;
     virtual void SetLineText(int line, const std::string& text) = 0;
-    // Line `line` shows CountText(what, n, of). A window that paints now and then keeps the
+    // Line `line` shows CountText(what, n, of) and its bar (lines 2 and 3) moves to `value`
+    // when the value lies within the bar's range. A window that paints now and then keeps the
     // numbers and makes the text only when it paints: the run counts for every message and
     // template, far more often than a window paints.
-    virtual void SetLineCount(int line, std::string_view what, long n, long of) {
-        SetLineText(line, CountText(what, n, of));
-    }
+    virtual void ShowCount(int line, std::string_view what, long n, long of, long value);
     // Lines 2 and 3 have a progress bar.
     virtual int ProgressMinimum(int line) const = 0;
     virtual int ProgressMaximum(int line) const = 0;
@@ -44,7 +43,9 @@ void SetWindow(StatusWindow* window);
 // on lines 2 and 3 the bar moves to `value` when the value lies within its range. Any other
 // line does nothing. Then lets window events run.
 void DoGUIStatus(long value, const std::string& text, int line);
-// DoGUIStatus with the text CountText(what, n, of), made only where it is shown.
+// DoGUIStatus with the text CountText(what, n, of), made only where it is shown. It leaves
+// letting window events run to its callers: the run counts for every message and template
+// and lets events run right after each.
 void DoGUICount(long value, std::string_view what, long n, long of, int line);
 
 // Without a window: one updating line on standard error (source, message, template) when

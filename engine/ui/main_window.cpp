@@ -119,7 +119,7 @@ void QtStatusWindow::SetLineText(int line, const std::string& text) {
     Changed();
 }
 
-void QtStatusWindow::SetLineCount(int line, std::string_view what, long n, long of) {
+void QtStatusWindow::ShowCount(int line, std::string_view what, long n, long of, long value) {
     Load();
     if (line < 1 || line > 3) return;
     Pending& p = m_pending[line - 1];
@@ -128,6 +128,10 @@ void QtStatusWindow::SetLineCount(int line, std::string_view what, long n, long 
     p.text = what;
     p.n = n;
     p.of = of;
+    if (Bar(line) && kBarMinimum <= value && value <= kBarMaximum) {
+        p.valueSet = true;
+        p.value = static_cast<int>(value);
+    }
     Changed();
 }
 

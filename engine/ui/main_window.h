@@ -47,7 +47,7 @@ class QtStatusWindow final : public StatusWindow {
     void Unload() override;
     void EnableTimer() override;
     void SetLineText(int line, const std::string& text) override;
-    void SetLineCount(int line, std::string_view what, long n, long of) override;
+    void ShowCount(int line, std::string_view what, long n, long of, long value) override;
     int ProgressMinimum(int line) const override;
     int ProgressMaximum(int line) const override;
     void SetProgress(int line, int value) override;
