@@ -490,14 +490,9 @@ void clsNetscape::GetNextMsg() {
             if (item.message) {
                 m_readPos = item.nextReadPos;
                 m_messageIndex = item.nextIndex;
-                m_values = Values{};
+                ForgetParts();
                 m_values.senderAddress = std::move(item.senderAddress);
                 m_messageText.clear();
-                m_header.clear();
-                m_multipart = false;
-                m_boundary.clear();
-                m_attachmentFiles.assign(1, std::string());
-                m_attachmentTypes.assign(1, std::string());
                 SetMessage(std::move(item.message));
                 break;
             }
@@ -618,7 +613,7 @@ std::shared_ptr<txMessage> clsNetscape::HandOver() {
 // ---------------------------------------------------------------------------------------------
 // Taking a message apart
 
-void clsNetscape::GetMsgParts() {
+void clsNetscape::ForgetParts() {
     m_values = Values{};
     m_header.clear();
     m_multipart = false;
@@ -626,6 +621,10 @@ void clsNetscape::GetMsgParts() {
     m_attachmentFiles.assign(1, std::string());
     m_attachmentTypes.assign(1, std::string());
     m_attachmentNames.clear();
+}
+
+void clsNetscape::GetMsgParts() {
+    ForgetParts();
     Guard(InMessage(kCtxMsgParts), [&] {
         if (m_messageText.empty()) Raise(kErrInvalidCall);
         GetHeader();

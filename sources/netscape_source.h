@@ -170,6 +170,8 @@ class clsNetscape final : public MailSource {
     void CutMessage(std::size_t start, std::size_t end);
     // The record of the message read last; its body and text parts are moved into it.
     std::shared_ptr<txMessage> HandOver();
+    // Forgets what was taken from the last message: values, header, parts.
+    void ForgetParts();
     // One step of GetNextMsg on this thread: true when the walk stops here (a message was
     // handed over, or none is left).
     bool TakeNextHere();

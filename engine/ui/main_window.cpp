@@ -109,28 +109,31 @@ void QtStatusWindow::EnableTimer() {
     m_form->sysTimer->start();
 }
 
-void QtStatusWindow::SetLineText(int line, const std::string& text) {
+QtStatusWindow::Pending* QtStatusWindow::LineToSet(int line) {
     Load();
-    if (line < 1 || line > 3) return;
-    Pending& p = m_pending[line - 1];
-    p.set = true;
-    p.counted = false;
-    p.text = text;
+    return line < 1 || line > 3 ? nullptr : &m_pending[line - 1];
+}
+
+void QtStatusWindow::SetLineText(int line, const std::string& text) {
+    Pending* p = LineToSet(line);
+    if (!p) return;
+    p->set = true;
+    p->counted = false;
+    p->text = text;
     Changed();
 }
 
 void QtStatusWindow::ShowCount(int line, std::string_view what, long n, long of, long value) {
-    Load();
-    if (line < 1 || line > 3) return;
-    Pending& p = m_pending[line - 1];
-    p.set = true;
-    p.counted = true;
-    p.text = what;
-    p.n = n;
-    p.of = of;
+    Pending* p = LineToSet(line);
+    if (!p) return;
+    p->set = true;
+    p->counted = true;
+    p->text = what;
+    p->n = n;
+    p->of = of;
     if (Bar(line) && kBarMinimum <= value && value <= kBarMaximum) {
-        p.valueSet = true;
-        p.value = static_cast<int>(value);
+        p->valueSet = true;
+        p->value = static_cast<int>(value);
     }
     Changed();
 }
@@ -183,10 +186,10 @@ int QtStatusWindow::ProgressMaximum(int) const {
 }
 
 void QtStatusWindow::SetProgress(int line, int value) {
-    Load();
-    if (!Bar(line)) return;
-    m_pending[line - 1].valueSet = true;
-    m_pending[line - 1].value = value;
+    Pending* p = LineToSet(line);
+    if (!p || !Bar(line)) return;
+    p->valueSet = true;
+    p->value = value;
     Changed();
 }
 

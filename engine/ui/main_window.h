@@ -73,6 +73,8 @@ class QtStatusWindow final : public StatusWindow {
         bool valueSet = false;
         int value = 0;
     };
+    // Loads the form; the pending entry of `line`, or nullptr for a line there is not.
+    Pending* LineToSet(int line);
     Pending m_pending[3];
     bool m_flushQueued = false;
     CoarseClock::time_point m_lastFlush{};
